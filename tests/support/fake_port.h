@@ -1,0 +1,83 @@
+// A ComPort for tests: records every setting and every block written, delivers
+// fed bytes as data-available events, and runs timer triggers on a fake tick
+// clock that only moves when the test calls Tick(). Deterministic, no sleeps.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/codec.h"
+#include "core/comport.h"
+
+namespace kx::test {
+
+class FakePort : public ComPort {
+ public:
+  // Settings as last made (applied or not).
+  std::uint16_t comNumber = 0;
+  std::int32_t baud = 0;
+  int dataBits = 0;
+  int stopBits = 0;
+  std::optional<Parity> parity;
+  int openCount = 0;
+  int closeCount = 0;
+
+  // Every block passed to PutBlock, in order.
+  std::vector<Bytes> written;
+
+  // Make the next SetOpen(true) fail with this text (cleared after use).
+  std::optional<std::string> failNextOpen;
+
+  void SetComNumber(std::uint16_t number) override { comNumber = number; }
+  void SetBaud(std::int32_t value) override { baud = value; }
+  void SetDatabits(int bits) override { dataBits = bits; }
+  void SetStopbits(int bits) override { stopBits = bits; }
+  void SetParity(Parity value) override { parity = value; }
+  bool SetOpen(bool open) override;
+  bool Open() const override { return open_; }
+  std::string ErrorText() const override { return error_; }
+  void PutBlock(std::span<const std::uint8_t> data) override;
+  std::uint8_t GetChar() override;
+  std::size_t CharsWaiting() const override { return rx_.size(); }
+  void FlushInBuffer() override { rx_.clear(); }
+  std::uint16_t AddTimerTrigger() override;
+  void SetTimerTrigger(std::uint16_t handle, std::int32_t ticks, bool activate) override;
+
+  // --- test side ---
+  // Delivers bytes as one data-available event (nothing happens while closed).
+  void Feed(std::span<const std::uint8_t> bytes);
+  void Feed(std::string_view text);
+  // Delivers bytes in chunks split at the given offsets (ascending).
+  void FeedSplit(std::span<const std::uint8_t> bytes, const std::vector<std::size_t>& cuts);
+  // Delivers bytes one event per byte.
+  void FeedByteByByte(std::span<const std::uint8_t> bytes);
+  // Advances the clock by n ticks, firing each expired trigger once, in order
+  // of expiry (then of handle).
+  void Tick(int n = 1);
+  // Runs the clock until no trigger is armed or `limit` ticks passed.
+  int RunTimers(int limit = 10000);
+
+  std::int64_t now() const { return now_; }
+  bool Armed(std::uint16_t handle) const;
+  // Ticks until the trigger fires, or nullopt when it is not armed.
+  std::optional<std::int64_t> Remaining(std::uint16_t handle) const;
+  std::size_t TriggerCount() const { return triggers_.size(); }
+  // Last block written, as text (handy for ASCII frames).
+  std::string LastWrittenText() const;
+  // Simulates a line failure: closes the port and raises the error once.
+  void Fail(const std::string& text);
+
+ private:
+  bool open_ = false;
+  std::string error_;
+  std::deque<std::uint8_t> rx_;
+  std::int64_t now_ = 0;
+  std::uint16_t nextHandle_ = 1;
+  std::map<std::uint16_t, std::optional<std::int64_t>> triggers_;  // handle -> expiry tick
+};
+
+}  // namespace kx::test
