@@ -1,5 +1,7 @@
 #include "core/codec.h"
 
+#include "core/messages.h"
+
 #include <array>
 
 namespace kx {
@@ -112,18 +114,6 @@ bool RtuChecksumOk(std::span<const std::uint8_t> bytes) {
   return bytes[bytes.size() - 2] == (crc & 0xFF) && bytes[bytes.size() - 1] == (crc >> 8);
 }
 
-std::string_view ExceptionText(std::uint8_t code) {
-  switch (code) {
-    case 0x01: return "illegal function !!!";
-    case 0x02: return "illegal address  !!!";
-    case 0x03: return "illegal data     !!!";
-    case 0x04: return "illegal command  !!!";
-    case 0x0B: return "illegal frame    !!!";
-    case 0x0C: return "too few data     !!!";
-    case 0x0D: return "too many data    !!!";
-    case 0x0E: return "illegal ASCII    !!!";
-    default: return "Unknow Error     !!!";
-  }
-}
+std::string_view ExceptionText(std::uint8_t code) { return Text(ExceptionMsg(code)); }
 
 }  // namespace kx
