@@ -46,6 +46,20 @@ struct Session {
   std::string workDir = ".";
 
   PortFactory makePort;
+
+  // Main window routing flags.
+  // Set: ApdComPortMain events go to the single command tester; clear: to the
+  // communication settings window (while it is shown).
+  bool mainRouteTester = true;
+  // The communication settings window was opened for a controller protocol change.
+  bool controllerMode = false;
+  // Set while the firmware update window is open (routes ApdComPort1 to it).
+  bool firmwareWindowOpen = false;
+  // Name (without folder) of the file chosen in the last file dialog.
+  std::string lastFileName;
+  // Shows the user message window for a code (0, 251, 252, 254, 255) modally and
+  // returns when it has closed. Set by the main window.
+  std::function<void(int code)> showUserMessage;
 };
 
 }  // namespace kx
