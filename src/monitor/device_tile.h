@@ -1,0 +1,67 @@
+// One device tile of the monitor: address, connect button, run lamp, PV and SV
+// fields, output bars and alarm lamps of one controller (devices 0 to 3). The
+// controls carry the names of the tile with the tile's digit (`RunBt2`, ...).
+#pragma once
+
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QWidget>
+
+#include <array>
+
+#include "core/tile_looks.h"
+#include "monitor/monitor_widgets.h"
+
+namespace kx::monitor {
+
+class DeviceTile : public QWidget {
+  Q_OBJECT
+ public:
+  static constexpr int kDesignWidth = 264;
+  static constexpr int kDesignHeight = 124;
+
+  DeviceTile(QWidget* parent, int index, DesignScaler& scaler);
+
+  int index() const { return index_; }
+
+  // Inactive look, "0" in PV and SV, outputs hidden at 0, alarm 3 hidden, lamps
+  // silver, status panel hidden, frame silver.
+  void reset();
+  // Connected: lime lamp, sky-blue address label, "Cancel"; else grey and "Connect".
+  void setActive(bool active);
+  void setSelected(bool selected);
+  void setRunLamp(kx::RunLamp lamp);
+  // PV text with its font size (8 for a status text, 10 for a number; scaled).
+  void setPv(const QString& text, int fontPt);
+  void setSv(const QString& text);
+  void setOutputs(const looks::OutputsLook& look);
+  void setLeds(const looks::LedLook& look);
+
+  // Controls (owned by the Qt parent chain).
+  RoundFrame* selPanel = nullptr;
+  ClickLabel* adrLb = nullptr;
+  QSpinBox* comAddr = nullptr;
+  QPushButton* runBt = nullptr;
+  RoundFrame* statusBg = nullptr;
+  Lamp* runLed = nullptr;
+  QLabel* pvPl = nullptr;
+  QLabel* pv = nullptr;
+  QLabel* degLb = nullptr;
+  QLabel* svPl = nullptr;
+  QLabel* sv = nullptr;
+  std::array<QLabel*, 2> outLb{};
+  std::array<LevelBar*, 2> outBar{};
+  QLabel* alarmPl = nullptr;
+  std::array<Lamp*, 3> almLed{};
+  std::array<QLabel*, 3> almLb{};
+  QLabel* statusPl = nullptr;
+  std::array<Lamp*, 2> eventLed{};
+  QLabel* currentLb = nullptr;
+
+ private:
+  int index_;
+  DesignScaler& scaler_;
+};
+
+}  // namespace kx::monitor

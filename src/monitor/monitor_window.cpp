@@ -1,0 +1,480 @@
+#include "monitor/monitor_window.h"
+
+#include <QActionGroup>
+#include <QCloseEvent>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QShowEvent>
+
+#include <stdexcept>
+
+#include "core/messages.h"
+#include "core/regmap.h"
+#include "core/tile_looks.h"
+
+namespace kx::monitor {
+
+namespace {
+
+constexpr int kTileX[kMonitorDevices] = {274, 274, 540, 540};
+constexpr int kTileY[kMonitorDevices] = {6, 132, 6, 132};
+constexpr QRect kFrontRect{6, 6, FrontPanel::kDesignWidth, FrontPanel::kDesignHeight};
+constexpr QRect kParaRect{4, 262, 800, 300};
+constexpr int kProgramTimeLeftMode = 2;
+
+QString Qs(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString DeviceCaption(int device, bool active) {
+  QString caption = Qs(Text(Msg::DevicePrefix)) + QString::number(device + 1);
+  if (active) caption += Qs(Text(Msg::ActiveSuffix));
+  return caption;
+}
+
+QAction* AddItem(QMenu* menu, const char* name, const QString& text) {
+  QAction* action = menu->addAction(text);
+  action->setObjectName(QString::fromLatin1(name));
+  return action;
+}
+
+QMenu* AddMenu(QMenuBar* bar, const char* name, const QString& title) {
+  QMenu* menu = bar->addMenu(title);
+  menu->setObjectName(QString::fromLatin1(name));
+  menu->menuAction()->setObjectName(QString::fromLatin1(name) + QStringLiteral("Action"));
+  return menu;
+}
+
+void SetMenuEnabled(QMenu* menu, bool enabled) {
+  menu->menuAction()->setEnabled(enabled);
+  menu->setEnabled(enabled);
+}
+
+}  // namespace
+
+MonitorWindow::MonitorWindow(Session& session, QWidget* parent)
+    : QMainWindow(parent), session_(session) {
+  setObjectName(QStringLiteral("PMonitor"));
+  setWindowTitle(QStringLiteral("Monitor"));
+  SetBackground(this, Qt::white);
+
+  if (session_.makePort) port_ = session_.makePort();
+  if (!port_) throw std::runtime_error("the monitor has no serial port");
+  engine_ = std::make_unique<MonitorEngine>(*port_, session_);
+
+  scroll_ = new QScrollArea(this);
+  scroll_->setObjectName(QStringLiteral("MonitorScroll"));
+  scroll_->setFrameShape(QFrame::NoFrame);
+  scroll_->setWidgetResizable(false);
+  scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  SetBackground(scroll_->viewport(), Qt::white);
+  client_ = new QWidget;
+  client_->setObjectName(QStringLiteral("MonitorClient"));
+  SetBackground(client_, Qt::white);
+  scroll_->setWidget(client_);
+  setCentralWidget(scroll_);
+
+  front_ = new FrontPanel(client_, scaler_);
+  scaler_.add(front_, kFrontRect);
+  for (int n = 0; n < kMonitorDevices; ++n) {
+    auto* tile = new DeviceTile(client_, n, scaler_);
+    tiles_[static_cast<std::size_t>(n)] = tile;
+    scaler_.add(tile, {kTileX[n], kTileY[n], DeviceTile::kDesignWidth, DeviceTile::kDesignHeight});
+    connect(tile->runBt, &QPushButton::clicked, this, [this, n] { engine_->ToggleConnect(n); });
+    connect(tile->adrLb, &ClickLabel::clicked, this, [this, n] { engine_->Select(n); });
+    connect(tile->comAddr, &QSpinBox::valueChanged, this, [this, n](int value) {
+      const auto address = static_cast<std::uint16_t>(value);
+      if (engine_->Device(n).connected) {
+        engine_->ChangeAddress(n, address);
+      } else {
+        engine_->SetAddress(n, address);
+      }
+    });
+  }
+  buildParameterArea(client_);
+  buildStrip(client_);
+  buildMenu();
+
+  engine_->SetObserver(this);
+  resize(1024, 720);
+}
+
+MonitorWindow::~MonitorWindow() {
+  // The engine is told before the widgets go, so no callback reaches a half-
+  // destroyed window.
+  engine_->SetObserver(nullptr);
+  engine_->Close();
+}
+
+void MonitorWindow::buildMenu() {
+  QMenuBar* bar = menuBar();
+  bar->setObjectName(QStringLiteral("MainMenu"));
+
+  file1_ = AddMenu(bar, "FILE1", QStringLiteral("FILE"));
+  open1_ = AddItem(file1_, "OPEN1", QStringLiteral("OPEN"));
+  save1_ = AddItem(file1_, "SAVE1", QStringLiteral("SAVE"));
+  saveAs1_ = AddItem(file1_, "SAVEAS1", QStringLiteral("SAVE AS"));
+
+  device2_ = AddMenu(bar, "Device2", QStringLiteral("DEVICE"));
+  const std::array<const char*, kMonitorDevices> deviceNames{"Device01", "Device11", "Device21",
+                                                             "Device31"};
+  for (int n = 0; n < kMonitorDevices; ++n) {
+    QAction* item = AddItem(device2_, deviceNames[static_cast<std::size_t>(n)], DeviceCaption(n, false));
+    item->setData(n);
+    deviceItems_[static_cast<std::size_t>(n)] = item;
+    connect(item, &QAction::triggered, this, [this, n] { engine_->ToggleConnect(n); });
+  }
+
+  parameter1_ = AddMenu(bar, "PARAMETER1", QStringLiteral("PARAMETERS"));
+  upload1_ = AddItem(parameter1_, "UPLOAD1", QStringLiteral("UPLOAD"));
+  download1_ = AddItem(parameter1_, "DOWNLOAD1", QStringLiteral("WRITE TO SELECTED DEVICE"));
+  writeAll_ = AddItem(parameter1_, "WRITEALL", QStringLiteral("WRITE TO ALL CONNECTED DEVICE"));
+  writeAll_->setToolTip(QStringLiteral("Broadcast function"));
+  writeAll_->setStatusTip(QStringLiteral("Broadcast function"));
+  parameter1_->setToolTipsVisible(true);
+  rampSoak_ = AddItem(parameter1_, "RampSoakprogram1", QStringLiteral("RAMP SOAK PROGRAM"));
+
+  view1_ = AddMenu(bar, "VIEW1", QStringLiteral("VIEW"));
+  setting1_ = AddItem(view1_, "SETTING1", QStringLiteral("SETTING"));
+  record1_ = AddItem(view1_, "RECORD1", QStringLiteral("PV RECORD"));
+  auto* viewGroup = new QActionGroup(this);
+  viewGroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+  for (QAction* item : {setting1_, record1_}) {
+    item->setCheckable(true);
+    viewGroup->addAction(item);
+  }
+
+  close1_ = AddMenu(bar, "Close1", QStringLiteral("EXIT"));
+  close2_ = AddItem(close1_, "Close2", QStringLiteral("OK"));
+  cancel1_ = AddItem(close1_, "Cancel1", QStringLiteral("CANCEL"));
+  connect(close2_, &QAction::triggered, this, [this] {
+    // With an answer awaited the engine closes the window when it arrives.
+    if (engine_->RequestClose()) close();
+  });
+
+  MenusChanged(engine_->Menus());
+}
+
+void MonitorWindow::buildStrip(QWidget* client) {
+  debugPl_ = new QWidget(client);
+  debugPl_->setObjectName(QStringLiteral("DebugPL"));
+  SetBackground(debugPl_, QColor(0xE8, 0xE8, 0xE8));
+  scaler_.add(debugPl_, {0, 0, looks::kDesignWidth, 24});
+  const QColor black = ToQColor(looks::kBlack);
+  for (int n = 0; n < kMonitorDevices; ++n) {
+    const int x = 4 + 108 * n;
+    auto* clear = new QPushButton(QString::number(n + 1), debugPl_);
+    clear->setObjectName(QStringLiteral("ClrBt%1").arg(n));
+    clear->setProperty("tag", n);
+    clear->setToolTip(QStringLiteral("Clear the counters of device %1").arg(n + 1));
+    clear->setStyleSheet(QStringLiteral(
+        "QPushButton { border: 1px solid #606060; border-radius: 8px; background: #D0D0D0; }"
+        "QPushButton:pressed { background: #A0A0A0; }"));
+    scaler_.add(clear, {x, 4, 16, 16}, 7);
+    // Counters clear on mouse down.
+    connect(clear, &QPushButton::pressed, this, [this, n] {
+      engine_->ClearCounters(n);
+      showCounters();
+    });
+    auto* exec = MakeLabel(debugPl_, QStringLiteral("ExecCnt%1").arg(n), QStringLiteral("0"),
+                           Qt::white, black, Qt::AlignRight | Qt::AlignVCenter);
+    exec->setToolTip(QStringLiteral("Requests sent to device %1").arg(n + 1));
+    exec->setFrameShape(QFrame::Panel);
+    exec->setFrameShadow(QFrame::Sunken);
+    scaler_.add(exec, {x + 20, 3, 42, 18}, 8);
+    auto* err = MakeLabel(debugPl_, QStringLiteral("ErrCnt%1").arg(n), QStringLiteral("0"),
+                          Qt::white, ToQColor(looks::kRed), Qt::AlignRight | Qt::AlignVCenter);
+    err->setToolTip(QStringLiteral("Failed exchanges of device %1").arg(n + 1));
+    err->setFrameShape(QFrame::Panel);
+    err->setFrameShadow(QFrame::Sunken);
+    scaler_.add(err, {x + 64, 3, 38, 18}, 8);
+    clrBt_[static_cast<std::size_t>(n)] = clear;
+    execCnt_[static_cast<std::size_t>(n)] = exec;
+    errCnt_[static_cast<std::size_t>(n)] = err;
+  }
+  auto* coldLb = MakeLabel(debugPl_, QStringLiteral("ColdLb"), QStringLiteral("Cold Junction"),
+                           QColor(), black, Qt::AlignRight | Qt::AlignVCenter);
+  scaler_.add(coldLb, {440, 3, 84, 18}, 8);
+  coldShow_ = MakeLabel(debugPl_, QStringLiteral("ColdShow"), QString(), black,
+                        ToQColor(looks::kLime), Qt::AlignRight | Qt::AlignVCenter);
+  scaler_.add(coldShow_, {528, 3, 58, 18}, 8);
+  auto* uvLb = MakeLabel(debugPl_, QStringLiteral("UVLb"), QStringLiteral("Voltage"), QColor(),
+                         black, Qt::AlignRight | Qt::AlignVCenter);
+  scaler_.add(uvLb, {592, 3, 52, 18}, 8);
+  uv_ = MakeLabel(debugPl_, QStringLiteral("UV"), QString(), black, ToQColor(looks::kLime),
+                  Qt::AlignRight | Qt::AlignVCenter);
+  scaler_.add(uv_, {648, 3, 58, 18}, 8);
+
+  errMessage_ = MakeLabel(client, QStringLiteral("ErrMessage"), QStringLiteral("NO Error !!!"),
+                          ToQColor(looks::kTeal), Qt::white, Qt::AlignLeft | Qt::AlignVCenter);
+  scaler_.add(errMessage_, {4, 25, 520, 18}, 8);
+  debugPl_->hide();
+  errMessage_->hide();
+}
+
+void MonitorWindow::buildParameterArea(QWidget* client) {
+  paraPl_ = new QWidget(client);
+  paraPl_->setObjectName(QStringLiteral("ParaPL"));
+  SetBackground(paraPl_, QColor(0xF4, 0xF4, 0xF4));
+  scaler_.add(paraPl_, kParaRect);
+
+  // Password area: the firmware version lies over the password label and field.
+  passLb_ = new ClickLabel(paraPl_, QStringLiteral("PassLb"), QStringLiteral("Password"));
+  passLb_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  scaler_.add(passLb_, {600, 6, 76, 20}, 8);
+  passEdit_ = new QLineEdit(paraPl_);
+  passEdit_->setObjectName(QStringLiteral("PassEdit"));
+  passEdit_->setEchoMode(QLineEdit::Password);
+  scaler_.add(passEdit_, {680, 6, 110, 20}, 8);
+  fwVersion_ = new ClickLabel(paraPl_, QStringLiteral("FWVersion"), QStringLiteral("Firmware Version"));
+  fwVersion_->setCursor(Qt::ArrowCursor);
+  fwVersion_->setAlignment(Qt::AlignCenter);
+  fwVersion_->setFrameShape(QFrame::Panel);
+  fwVersion_->setFrameShadow(QFrame::Raised);
+  SetBackground(fwVersion_, QColor(0xE0, 0xE0, 0xE0));
+  scaler_.add(fwVersion_, {600, 4, 192, 24}, 8);
+  fwVersion_->raise();
+
+  connect(fwVersion_, &ClickLabel::doubleClicked, this, [this] {
+    fwVersion_->lower();
+    passEdit_->setFocus();
+  });
+  connect(passLb_, &ClickLabel::clicked, this, [this] { fwVersion_->raise(); });
+  connect(passEdit_, &QLineEdit::returnPressed, this, &MonitorWindow::passwordEntered);
+  paraPl_->hide();
+
+  drawIme_ = new QWidget(client);
+  drawIme_->setObjectName(QStringLiteral("DrawIme"));
+  scaler_.add(drawIme_, kParaRect);
+  drawIme_->hide();
+}
+
+void MonitorWindow::passwordEntered() {
+  const QString text = passEdit_->text();
+  if (text == QStringLiteral("probe on")) {
+    setDiagnosticsVisible(true);
+  } else if (text == QStringLiteral("probe off")) {
+    setDiagnosticsVisible(false);
+  }
+  // The factory access code and its counterpart belong to the parameter panels.
+  fwVersion_->raise();
+}
+
+void MonitorWindow::setDiagnosticsVisible(bool visible) {
+  if (visible == stripVisible_) return;
+  stripVisible_ = visible;
+  debugPl_->setVisible(visible);
+  errMessage_->setVisible(visible);
+  relayout();
+}
+
+void MonitorWindow::relayout() {
+  // The strip takes its band at the top; everything else moves below it.
+  const int offset = stripVisible_ ? kStripHeight : 0;
+  scaler_.move(front_, kFrontRect.translated(0, offset));
+  for (int n = 0; n < kMonitorDevices; ++n) {
+    scaler_.move(tiles_[static_cast<std::size_t>(n)],
+                 {kTileX[n], kTileY[n] + offset, DeviceTile::kDesignWidth, DeviceTile::kDesignHeight});
+  }
+  scaler_.move(paraPl_, kParaRect.translated(0, offset));
+  scaler_.move(drawIme_, kParaRect.translated(0, offset));
+
+  // Controls scale by width / 808; a window too low for the scaled content
+  // scrolls vertically, and the scroll bar's width is then not part of the scale.
+  const int designHeight = kDesignHeight + offset;
+  int width = scroll_->width();
+  const bool needBar = looks::Scale(designHeight, width) > scroll_->height();
+  if (needBar) width -= scroll_->verticalScrollBar()->sizeHint().width();
+  scroll_->setVerticalScrollBarPolicy(needBar ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+  if (width <= 0) return;
+  placeClient(width);
+}
+
+void MonitorWindow::placeClient(int width) {
+  const int designHeight = kDesignHeight + (stripVisible_ ? kStripHeight : 0);
+  client_->resize(width, looks::Scale(designHeight, width));
+  scaler_.apply(width);
+}
+
+void MonitorWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (event->spontaneous()) return;  // restored from minimised: nothing starts over
+  closing_ = false;
+  relayout();
+  engine_->Reset();
+  programOnPanel_ = false;
+  showCounters();
+}
+
+void MonitorWindow::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  relayout();
+}
+
+void MonitorWindow::closeEvent(QCloseEvent* event) {
+  // Closing stops the engine and closes the port; a late answer of the request
+  // in flight is ignored by the engine.
+  closing_ = true;
+  engine_->Close();
+  paraShown_ = false;
+  QMainWindow::closeEvent(event);
+}
+
+// ---- Engine observer ----
+
+void MonitorWindow::ConnectionChanged(int device, bool connected) {
+  DeviceTile* t = tile(device);
+  if (connected) {
+    t->setActive(true);
+  } else {
+    t->reset();
+  }
+  t->setSelected(connected && isSelected(device));
+  deviceItems_[static_cast<std::size_t>(device)]->setText(DeviceCaption(device, connected));
+}
+
+void MonitorWindow::SelectionChanged(int oldDevice, int newDevice) {
+  if (oldDevice >= 0 && oldDevice < kMonitorDevices) tile(oldDevice)->setSelected(false);
+  if (newDevice < 0 || newDevice >= kMonitorDevices) return;
+  DeviceTile* t = tile(newDevice);
+  t->setSelected(true);
+  t->setRunLamp(RunLamp::Good);
+  programOnPanel_ = false;
+  front_->layoutFor(engine_->Device(newDevice).model);
+}
+
+void MonitorWindow::DeviceUpdated(int device, unsigned changes) {
+  if (device < 0 || device >= kMonitorDevices) return;
+  if ((changes & kChangeIdentified) != 0 && isSelected(device)) {
+    front_->layoutFor(engine_->Device(device).model);
+  }
+  if ((changes & kChangeOutputs) != 0) showOutputs(device);
+  if ((changes & kChangePvSv) != 0) showPvSv(device);
+  if ((changes & kChangeLeds) != 0) showLeds(device);
+  if ((changes & kChangeProgram) != 0) showProgram(device);
+  if ((changes & kChangeCounters) != 0) showCounters();
+  if ((changes & kChangeLamp) != 0) tile(device)->setRunLamp(engine_->Device(device).lamp);
+  if ((changes & kChangeDiagnostics) != 0) showDiagnostics(device);
+}
+
+void MonitorWindow::showPvSv(int device) {
+  const MonitorDevice& dev = engine_->Device(device);
+  const looks::PvSvLook look = looks::ComputePvSv(dev);
+  DeviceTile* t = tile(device);
+  const bool programRunning = dev.rec.programRunning != 0;
+  t->setPv(Qs(look.pv), look.tileFontPt);
+  if (!programRunning) t->setSv(Qs(look.sv));
+  if (!isSelected(device)) return;
+  front_->setPv(Qs(look.pv), look.pvStatus);
+  if (!programRunning) {
+    front_->setSv(Qs(look.sv), 32);
+    programOnPanel_ = false;
+  }
+}
+
+void MonitorWindow::showOutputs(int device) {
+  const MonitorDevice& dev = engine_->Device(device);
+  looks::OutputsInput in;
+  in.model = dev.model;
+  in.heatCool = dev.rec.heatCool;
+  in.out1Function = dev.rec.out1Function;
+  in.out2Function = dev.rec.out2Function;
+  in.out1 = dev.rec.out1;
+  in.out2 = dev.rec.out2;
+  const looks::OutputsLook look = looks::ComputeOutputs(in);
+  tile(device)->setOutputs(look);
+  if (isSelected(device)) front_->setOutputs(look);
+}
+
+void MonitorWindow::showLeds(int device) {
+  const looks::LedLook look = looks::ComputeLeds(engine_->Device(device).rec.statusByte);
+  tile(device)->setLeds(look);
+  if (isSelected(device)) front_->setLeds(look);
+}
+
+void MonitorWindow::showProgram(int device) {
+  const MonitorDevice& dev = engine_->Device(device);
+  const QString text = Qs(dev.programText);
+  if (isSelected(device)) {
+    front_->setSv(text, dev.rec.program.mode == kProgramTimeLeftMode ? 24 : 32);
+    programOnPanel_ = true;
+  }
+  tile(device)->setSv(text);
+}
+
+void MonitorWindow::showCounters() {
+  for (int n = 0; n < kMonitorDevices; ++n) {
+    const MonitorDevice& dev = engine_->Device(n);
+    execCnt_[static_cast<std::size_t>(n)]->setText(QString::number(dev.requestCount));
+    errCnt_[static_cast<std::size_t>(n)]->setText(QString::number(dev.errorCount));
+  }
+}
+
+void MonitorWindow::showDiagnostics(int device) {
+  if (!isSelected(device)) return;
+  const DeviceRecord& rec = engine_->Device(device).rec;
+  uv_->setText(QString::number(rec.voltage));
+  coldShow_->setText(Qs(ValueText(rec.coldJunction, 1)));
+}
+
+void MonitorWindow::StatusLine(std::string_view text, StatusTone tone) {
+  errMessage_->setText(Qs(text));
+  if (tone == StatusTone::Error) SetBackground(errMessage_, ToQColor(looks::kRed));
+  if (tone == StatusTone::Cleared) SetBackground(errMessage_, ToQColor(looks::kGreen));
+}
+
+void MonitorWindow::ParametersRead(int type, const RegBlock&, std::span<const std::uint16_t>) {
+  const int selected = engine_->SelectedDevice();
+  if (type == reqtype::kPageFirst && selected < kMonitorDevices) {
+    fwVersion_->setText(Qs(FirmwareVersionText(engine_->Device(selected).rec.firmwareVersion)));
+  }
+}
+
+void MonitorWindow::PanelLayout() {
+  // The panel appears once after the first complete parameter read, unless the
+  // trend view holds its place.
+  if (!paraShown_ && !drawIme_->isVisible()) {
+    paraPl_->show();
+    paraShown_ = true;
+  }
+}
+
+void MonitorWindow::FrontPanelClear() {
+  front_->clear();
+  paraPl_->hide();
+  drawIme_->hide();
+  programOnPanel_ = false;
+}
+
+void MonitorWindow::EngineRunning(bool running) {
+  if (!running) paraShown_ = false;
+}
+
+void MonitorWindow::MenusChanged(const MonitorMenus& menus) {
+  SetMenuEnabled(file1_, menus.file);
+  SetMenuEnabled(parameter1_, menus.parameter);
+  SetMenuEnabled(view1_, menus.view);
+  upload1_->setEnabled(menus.upload);
+  rampSoak_->setEnabled(menus.rampSoak);
+  save1_->setEnabled(menus.save);
+  saveAs1_->setEnabled(menus.saveAs);
+  download1_->setEnabled(menus.download);
+  writeAll_->setEnabled(menus.writeAll);
+  setting1_->setChecked(menus.settingChecked);
+  record1_->setChecked(menus.recordChecked);
+}
+
+void MonitorWindow::PortError(std::string_view text) {
+  StatusLine(text, StatusTone::Error);
+  auto* box = new QMessageBox(QMessageBox::Critical, windowTitle(), Qs(text), QMessageBox::Ok, this);
+  box->setObjectName(QStringLiteral("PortErrorBox"));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
+}
+
+void MonitorWindow::CloseWindow() {
+  if (!closing_) close();
+}
+
+}  // namespace kx::monitor

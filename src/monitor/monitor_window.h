@@ -1,0 +1,132 @@
+// The monitor window `PMonitor`: four device tiles, the front-panel picture of
+// the selected controller, the diagnostics strip with the status line, the menu,
+// and the parameter panel area. The window owns its own serial port (made by the
+// session) and the polling engine; it binds the controls to the engine and
+// copies the engine's decoded values onto the controls through the looks rules.
+#pragma once
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollArea>
+
+#include <array>
+#include <memory>
+
+#include "core/monitor_engine.h"
+#include "core/session.h"
+#include "monitor/device_tile.h"
+#include "monitor/front_panel.h"
+#include "monitor/monitor_widgets.h"
+
+namespace kx::monitor {
+
+class MonitorWindow : public QMainWindow, private MonitorObserver {
+  Q_OBJECT
+ public:
+  static constexpr int kDesignHeight = 566;  // below the menu bar, without the strip
+  static constexpr int kStripHeight = 46;    // diagnostics strip and status line
+
+  explicit MonitorWindow(Session& session, QWidget* parent = nullptr);
+  ~MonitorWindow() override;
+
+  MonitorEngine& engine() { return *engine_; }
+  ComPort& port() { return *port_; }
+  DeviceTile* tile(int n) { return tiles_.at(static_cast<std::size_t>(n)); }
+  FrontPanel* frontPanel() { return front_; }
+
+  // "probe on" / "probe off": shows or hides the diagnostics strip and status line.
+  void setDiagnosticsVisible(bool visible);
+  bool diagnosticsVisible() const { return stripVisible_; }
+  // Width the controls are scaled for (the window width, less a vertical
+  // scroll bar when the content is taller than the window).
+  int scaleWidth() const { return scaler_.width(); }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  // MonitorObserver
+  void ConnectionChanged(int device, bool connected) override;
+  void SelectionChanged(int oldDevice, int newDevice) override;
+  void DeviceUpdated(int device, unsigned changes) override;
+  void StatusLine(std::string_view text, StatusTone tone) override;
+  void ParametersRead(int type, const RegBlock& block,
+                      std::span<const std::uint16_t> words) override;
+  void PanelLayout() override;
+  void FrontPanelClear() override;
+  void EngineRunning(bool running) override;
+  void MenusChanged(const MonitorMenus& menus) override;
+  void PortError(std::string_view text) override;
+  void CloseWindow() override;
+
+  void buildMenu();
+  void buildStrip(QWidget* client);
+  void buildParameterArea(QWidget* client);
+  void relayout();
+  void placeClient(int width);
+  void showPvSv(int device);
+  void showOutputs(int device);
+  void showLeds(int device);
+  void showProgram(int device);
+  void showCounters();
+  void showDiagnostics(int device);
+  void passwordEntered();
+  bool isSelected(int device) const { return engine_->SelectedDevice() == device; }
+
+  Session& session_;
+  std::unique_ptr<ComPort> port_;
+  std::unique_ptr<MonitorEngine> engine_;
+  DesignScaler scaler_;
+  bool stripVisible_ = false;
+  bool paraShown_ = false;         // `ParaPL` was shown since the first connect
+  bool programOnPanel_ = false;    // `SVDisp` shows the program display text
+  bool closing_ = false;
+
+  QScrollArea* scroll_ = nullptr;
+  QWidget* client_ = nullptr;
+  std::array<DeviceTile*, kMonitorDevices> tiles_{};
+  FrontPanel* front_ = nullptr;
+
+  // Diagnostics strip.
+  QWidget* debugPl_ = nullptr;
+  std::array<QPushButton*, kMonitorDevices> clrBt_{};
+  std::array<QLabel*, kMonitorDevices> execCnt_{};
+  std::array<QLabel*, kMonitorDevices> errCnt_{};
+  QLabel* coldShow_ = nullptr;
+  QLabel* uv_ = nullptr;
+  QLabel* errMessage_ = nullptr;
+
+  // Parameter panel area (its controls come with the panels).
+  QWidget* paraPl_ = nullptr;
+  QWidget* drawIme_ = nullptr;
+  ClickLabel* fwVersion_ = nullptr;
+  ClickLabel* passLb_ = nullptr;
+  QLineEdit* passEdit_ = nullptr;
+
+  // Menu.
+  QMenu* file1_ = nullptr;
+  QAction* open1_ = nullptr;
+  QAction* save1_ = nullptr;
+  QAction* saveAs1_ = nullptr;
+  QMenu* device2_ = nullptr;
+  std::array<QAction*, kMonitorDevices> deviceItems_{};
+  QMenu* parameter1_ = nullptr;
+  QAction* upload1_ = nullptr;
+  QAction* download1_ = nullptr;
+  QAction* writeAll_ = nullptr;
+  QAction* rampSoak_ = nullptr;
+  QMenu* view1_ = nullptr;
+  QAction* setting1_ = nullptr;
+  QAction* record1_ = nullptr;
+  QMenu* close1_ = nullptr;
+  QAction* close2_ = nullptr;
+  QAction* cancel1_ = nullptr;
+};
+
+}  // namespace kx::monitor
