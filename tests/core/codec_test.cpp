@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 #include "core/codec.h"
 
 namespace kx {
@@ -29,5 +32,73 @@ TEST(Codec, CheckSumsOfKnownFrames) {
     }
   }
 }
+TEST(Codec, HexPairValueIsUnvalidated) {
+  struct Case {
+    char high, low;
+    int value;
+  };
+  const Case cases[] = {
+      {'F', 'F', 255}, {'0', '0', 0}, {'9', 'A', 0x9A},
+      {'0', 'a', 42},   // lower case comes out 32 too high
+      {'a', '0', 672},  // ... whose low 8 bits equal those of "A0"
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(HexPairValue(c.high, c.low), c.value) << c.high << c.low;
+  }
+  EXPECT_EQ(HexPairValue('a', '0') & 0xFF, HexPairValue('A', '0'));
+}
+
+TEST(Codec, HexByteKeepsTheLowEightBits) {
+  struct Case {
+    int value;
+    const char* text;
+  };
+  const Case cases[] = {{0x2C5, "C5"}, {-1, "FF"}, {10, "0A"}, {0, "00"}, {255, "FF"}};
+  for (const auto& c : cases) EXPECT_EQ(HexByte(c.value), c.text) << c.value;
+}
+
+TEST(Codec, HexTextToBytesWorksInPlace) {
+  std::string frame = ":010347010001B3\r\n";
+  const std::size_t n = (frame.size() - 3) / 2;
+  ASSERT_EQ(HexTextToBytes(frame, n), 7U);
+  EXPECT_EQ(Bytes(frame.begin(), frame.begin() + 7),
+            (Bytes{0x01, 0x03, 0x47, 0x01, 0x00, 0x01, 0xB3}));
+  EXPECT_TRUE(AsciiChecksumOk(Bytes(frame.begin(), frame.begin() + 7)));
+
+  std::string shortText = ":01";  // pairs past the end are not converted
+  EXPECT_EQ(HexTextToBytes(shortText, 5), 1U);
+  EXPECT_EQ(shortText[0], '\x01');
+}
+
+TEST(Codec, AsciiLrcCountsWholePairsOnly) {
+  const std::string text = ":010347010001";
+  EXPECT_EQ(AsciiLrc(text, text.size()), 0xB3);
+  EXPECT_EQ(AsciiLrc(text + "7", text.size() + 1), 0xB3);  // even length: last character ignored
+  EXPECT_EQ(AsciiLrc(":", 1), 0);
+  EXPECT_EQ(AsciiLrc("", 0), 0);
+}
+
+TEST(Codec, WriteRequestFramesInBothForms) {
+  const Bytes pdu = WriteRegisterPdu(1, 0x4722, 1);
+  const std::string ascii = BuildAsciiFrame(pdu);
+  EXPECT_EQ(ascii, ":0106472200018F\r\n");
+  EXPECT_EQ(ascii.size(), kAsciiWriteAnswerLength);
+  EXPECT_EQ(BuildRtuFrame(pdu), (Bytes{0x01, 0x06, 0x47, 0x22, 0x00, 0x01, 0xFC, 0xB4}));
+  EXPECT_EQ(BuildFrame(FrameForm::Ascii, pdu), Bytes(ascii.begin(), ascii.end()));
+  EXPECT_EQ(BuildFrame(FrameForm::Rtu, ReadRequestPdu(1, 0x03, 0, 1)),
+            (Bytes{0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A}));
+}
+
+TEST(Codec, ChecksumTestsOfReceivedFrames) {
+  const Bytes rtu{0x01, 0x03, 0x47, 0x01, 0x00, 0x01, 0xC1, 0x7E};
+  EXPECT_TRUE(RtuChecksumOk(rtu));
+  Bytes swapped = rtu;
+  std::swap(swapped[6], swapped[7]);  // the CRC goes low byte first
+  EXPECT_FALSE(RtuChecksumOk(swapped));
+  EXPECT_FALSE(RtuChecksumOk(Bytes{0x01, 0x03}));
+  EXPECT_TRUE(AsciiChecksumOk(Bytes{0x01, 0x03, 0x47, 0x01, 0x00, 0x01, 0xB3}));
+  EXPECT_FALSE(AsciiChecksumOk(Bytes{0x01, 0x03, 0x47, 0x01, 0x00, 0x01, 0xB4}));
+}
+
 }  // namespace
 }  // namespace kx
