@@ -1,0 +1,115 @@
+// The event model shared by every real serial line: line settings, timer
+// triggers counted in 55 ms ticks, the receive buffer and its data-available
+// events, and the one-time report of a line that fails while open. A transport
+// (a local device, a network line) derives from it and supplies only the
+// device access.
+#pragma once
+
+#include <QObject>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <span>
+#include <string>
+
+#include "core/comport.h"
+#include "core/session.h"
+
+namespace kx::serial {
+
+// Device behind each COM number (index 0..12; empty: not present). A path is a
+// device node or symlink, or "rfc2217://host:port" for a network line.
+using PortPaths = std::array<std::string, Session::kPortSlots>;
+
+// Line settings as last made on a port.
+struct LineSettings {
+  std::int32_t baud = 9600;
+  int dataBits = 8;
+  int stopBits = 1;
+  Parity parity = Parity::None;
+};
+
+// Which line setting changed.
+enum class LineSetting { Baud, DataBits, StopBits, Parity };
+
+class LinePort : public QObject, public ComPort {
+  Q_OBJECT
+
+ public:
+  // Bytes kept while nobody reads them; what arrives beyond is dropped, so a
+  // stalled reader cannot make the buffer grow without end. It also keeps the
+  // announced count within the 16 bits of an event.
+  static constexpr std::size_t kReceiveLimit = 0xFFFF;
+
+  explicit LinePort(PortPaths paths, QObject* parent = nullptr);
+  ~LinePort() override;
+
+  void SetComNumber(std::uint16_t number) override;
+  void SetBaud(std::int32_t baud) override;
+  void SetDatabits(int bits) override;
+  void SetStopbits(int bits) override;
+  void SetParity(Parity parity) override;
+
+  bool SetOpen(bool open) override;
+  bool Open() const override { return open_; }
+  std::string ErrorText() const override { return error_; }
+
+  void PutBlock(std::span<const std::uint8_t> data) override;
+  std::uint8_t GetChar() override;
+  std::size_t CharsWaiting() const override { return rx_.size(); }
+  void FlushInBuffer() override;
+
+  std::uint16_t AddTimerTrigger() override;
+  void SetTimerTrigger(std::uint16_t handle, std::int32_t ticks, bool activate) override;
+
+  std::uint16_t ComNumber() const { return comNumber_; }
+  const LineSettings& Settings() const { return settings_; }
+  // Mapped path of the selected COM number (empty when it has none).
+  std::string MappedPath() const;
+  // "COM3 (/dev/ttyUSB0)": how messages name the line.
+  std::string LineName() const;
+
+ protected:
+  // --- supplied by the transport ---
+  // Opens the line with Settings(). On failure returns false and fills `error`
+  // with the system's reason; the line is then closed.
+  virtual bool OpenLine(std::string& error) = 0;
+  virtual void CloseLine() = 0;
+  // Applies one changed setting to the open line.
+  virtual bool ApplySetting(LineSetting what, std::string& error) = 0;
+  virtual void WriteLine(std::span<const std::uint8_t> data) = 0;
+  // Drops what the line holds received and not yet delivered.
+  virtual void PurgeLine() = 0;
+
+  // --- called by the transport ---
+  // Bytes arrived: buffer them and announce them in one data-available event.
+  void Received(std::span<const std::uint8_t> data);
+  // The open line failed: the port closes at once and reports `text` once,
+  // from the event loop (never from inside the caller's own operation).
+  void LineLost(const std::string& text);
+
+  void timerEvent(QTimerEvent* event) override;
+
+ private:
+  void Change(LineSetting what);
+  void DropTriggers();
+  void CloseNow();
+
+  PortPaths paths_;
+  std::uint16_t comNumber_ = 0;
+  LineSettings settings_;
+  bool open_ = false;
+  std::string error_;
+  std::deque<std::uint8_t> rx_;
+
+  // Live triggers: handle -> id of the running Qt timer (0 while disarmed).
+  // A disarmed or re-armed trigger's old timer is killed, and a timer event
+  // whose id no trigger holds is ignored, so a late expiry never fires.
+  std::map<std::uint16_t, int> triggers_;
+  std::uint16_t nextHandle_ = 1;
+};
+
+}  // namespace kx::serial

@@ -1,0 +1,319 @@
+// The local serial port over a real pseudo-terminal: the test holds the master
+// side and plays the device at the far end of the line.
+#include <QDir>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "serial/port_map.h"
+#include "serial/qt_com_port.h"
+
+using namespace kx;
+using namespace kx::serial;
+
+namespace {
+
+// A pseudo-terminal; the test keeps the master, the port opens the slave.
+class Pty {
+ public:
+  Pty() {
+    int slave = -1;
+    char name[256] = {};
+    if (::openpty(&master_, &slave, name, nullptr, nullptr) == 0) {
+      ::close(slave);
+      slaveName_ = name;
+      ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+    }
+  }
+  ~Pty() { CloseMaster(); }
+  Pty(const Pty&) = delete;
+  Pty& operator=(const Pty&) = delete;
+
+  bool ok() const { return master_ >= 0; }
+  const std::string& slave() const { return slaveName_; }
+  void CloseMaster() {
+    if (master_ >= 0) ::close(master_);
+    master_ = -1;
+  }
+  void Send(const std::string& bytes) const { QCOMPARE_EQ(::write(master_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+  // What the port sent, collected until `count` bytes came or a second passed.
+  std::string Receive(std::size_t count) const {
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
+      QCoreApplication::processEvents();
+      pollfd p{master_, POLLIN, 0};
+      if (::poll(&p, 1, 5) > 0) {
+        char buf[256];
+        const ssize_t n = ::read(master_, buf, sizeof buf);
+        if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+      }
+    }
+    return got;
+  }
+  termios Line() const {
+    termios t{};
+    ::tcgetattr(master_, &t);
+    return t;
+  }
+
+ private:
+  int master_ = -1;
+  std::string slaveName_;
+};
+
+// Records every event a port raises; reads exactly the announced bytes.
+struct Recorder {
+  std::vector<PortEvent> events;
+  std::vector<std::string> errors;
+  std::string received;
+  std::vector<std::size_t> waitingAtEvent;
+
+  void Attach(ComPort& port) {
+    port.SetOnTrigger([this](ComPort& p, const PortEvent& e) {
+      events.push_back(e);
+      if (e.kind != kEventDataAvailable) return;
+      waitingAtEvent.push_back(p.CharsWaiting());
+      for (int i = 0; i < e.handle; ++i) received.push_back(static_cast<char>(p.GetChar()));
+    });
+    port.SetOnError([this](const std::string& text) { errors.push_back(text); });
+  }
+  std::vector<std::uint16_t> Timers() const {
+    std::vector<std::uint16_t> out;
+    for (const auto& e : events)
+      if (e.kind == kEventTimer) out.push_back(e.handle);
+    return out;
+  }
+};
+
+PortPaths OnePort(int com, const std::string& path) {
+  PortPaths paths{};
+  paths[static_cast<std::size_t>(com)] = path;
+  return paths;
+}
+
+std::unique_ptr<ComPort> OpenPort(const PortPaths& paths, int com, Recorder& rec) {
+  auto port = MakeMappedPort(paths);
+  rec.Attach(*port);
+  port->SetComNumber(static_cast<std::uint16_t>(com));
+  port->SetBaud(9600);
+  port->SetDatabits(7);
+  port->SetStopbits(1);
+  port->SetParity(Parity::Even);
+  return port;
+}
+
+double CpuSeconds() {
+  rusage u{};
+  ::getrusage(RUSAGE_SELF, &u);
+  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+}  // namespace
+
+class TestQtComPort : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void detectsPseudoTerminals() {
+    Pty pty;
+    QVERIFY(pty.ok());
+    const QString dir = QDir::tempPath() + "/kxpty-" + QString::number(::getpid());
+    QDir().mkpath(dir);
+    const std::string link = (dir + "/COM3").toStdString();
+    std::filesystem::create_symlink(pty.slave(), link);
+    QVERIFY(IsPseudoTerminal(pty.slave()));
+    QVERIFY(IsPseudoTerminal(link));
+    QVERIFY(!IsPseudoTerminal("/dev/null"));
+    QVERIFY(!IsPseudoTerminal("/nonexistent/tty"));
+    QDir(dir).removeRecursively();
+  }
+
+  // 7E1 through a symlink opens cleanly although the pty refuses 7 data bits
+  // and parity; baud, stop bits and odd parity reach the line, also when
+  // changed while open.
+  void opensSevenEvenOneAndAppliesChangesAtOnce() {
+    Pty pty;
+    QVERIFY(pty.ok());
+    const QString dir = QDir::tempPath() + "/kxline-" + QString::number(::getpid());
+    QDir().mkpath(dir);
+    const std::string link = (dir + "/COM3").toStdString();
+    std::filesystem::create_symlink(pty.slave(), link);
+
+    Recorder rec;
+    auto port = OpenPort(OnePort(3, link), 3, rec);
+    QVERIFY2(port->SetOpen(true), port->ErrorText().c_str());
+    QVERIFY(port->Open());
+    QCOMPARE(port->ErrorText(), std::string{});
+    termios t = pty.Line();
+    QCOMPARE(cfgetospeed(&t), speed_t(B9600));
+    QVERIFY(!(t.c_cflag & CSTOPB));
+
+    port->SetStopbits(2);
+    port->SetParity(Parity::Odd);
+    port->SetBaud(19200);
+    port->SetDatabits(7);
+    QVERIFY(port->Open());
+    t = pty.Line();
+    QCOMPARE(cfgetospeed(&t), speed_t(B19200));
+    QVERIFY(t.c_cflag & CSTOPB);
+    QVERIFY(t.c_cflag & PARODD);
+    QVERIFY(rec.errors.empty());
+    QVERIFY(port->SetOpen(false));
+    QVERIFY(!port->Open());
+    QDir(dir).removeRecursively();
+  }
+
+  void writesAndAnnouncesWhatArrives() {
+    Pty pty;
+    QVERIFY(pty.ok());
+    Recorder rec;
+    auto port = OpenPort(OnePort(1, pty.slave()), 1, rec);
+    QVERIFY2(port->SetOpen(true), port->ErrorText().c_str());
+
+    const std::string frame = ":010300000001FB\r\n";
+    port->PutBlock(std::span(reinterpret_cast<const std::uint8_t*>(frame.data()), frame.size()));
+    QCOMPARE(pty.Receive(frame.size()), frame);
+
+    const std::string answer("\x01\x03\x02\x00\xff\xf8\x04", 7);  // binary, 0xFF included
+    pty.Send(answer.substr(0, 3));
+    QTRY_COMPARE(rec.received, answer.substr(0, 3));
+    pty.Send(answer.substr(3));
+    QTRY_COMPARE(rec.received, answer);
+    // Each event announced exactly what was waiting then.
+    for (std::size_t i = 0; i < rec.events.size(); ++i) {
+      QCOMPARE(rec.events[i].kind, kEventDataAvailable);
+      QCOMPARE(rec.events[i].handle, rec.events[i].data);
+      QCOMPARE(std::size_t(rec.events[i].handle), rec.waitingAtEvent[i]);
+    }
+    QCOMPARE(port->CharsWaiting(), std::size_t(0));
+
+    // Bytes left unread are dropped by a flush.
+    port->SetOnTrigger(nullptr);
+    pty.Send("xyz");
+    QTRY_COMPARE(port->CharsWaiting(), std::size_t(3));
+    port->FlushInBuffer();
+    QCOMPARE(port->CharsWaiting(), std::size_t(0));
+    QCOMPARE(port->GetChar(), std::uint8_t(0));
+  }
+
+  void timerTriggersFireOnceAndLateTimersNever() {
+    Pty pty;
+    QVERIFY(pty.ok());
+    Recorder rec;
+    auto port = OpenPort(OnePort(1, pty.slave()), 1, rec);
+    QVERIFY(port->SetOpen(true));
+    const std::uint16_t a = port->AddTimerTrigger();
+    const std::uint16_t b = port->AddTimerTrigger();
+    const std::uint16_t c = port->AddTimerTrigger();
+    QVERIFY(a != 0 && b != 0 && c != 0 && a != b && b != c && a != c);
+
+    // A new trigger is inactive; armed ones fire once, the shorter first.
+    port->SetTimerTrigger(a, 3, true);
+    port->SetTimerTrigger(b, 1, true);
+    QTRY_COMPARE(rec.Timers(), (std::vector<std::uint16_t>{b, a}));
+    QTest::qWait(250);
+    QCOMPARE(rec.Timers(), (std::vector<std::uint16_t>{b, a}));
+
+    // Re-armed later: the first arming never fires.
+    rec.events.clear();
+    port->SetTimerTrigger(a, 2, true);
+    port->SetTimerTrigger(a, 7, true);
+    // Disarmed: never fires.
+    port->SetTimerTrigger(b, 1, true);
+    port->SetTimerTrigger(b, 0, false);
+    QTest::qWait(250);  // past the first arming of a (110 ms) and b (55 ms)
+    QCOMPARE(rec.Timers(), std::vector<std::uint16_t>{});
+    QTRY_COMPARE(rec.Timers(), std::vector<std::uint16_t>{a});
+
+    // A handler may re-arm its own trigger.
+    rec.events.clear();
+    int fired = 0;
+    port->SetOnTrigger([&](ComPort& p, const PortEvent& e) {
+      if (e.kind == kEventTimer && e.handle == c && ++fired < 3) p.SetTimerTrigger(c, 1, true);
+    });
+    port->SetTimerTrigger(c, 1, true);
+    QTRY_COMPARE(fired, 3);
+    QTest::qWait(150);
+    QCOMPARE(fired, 3);
+
+    // Closing drops the armed triggers.
+    rec.Attach(*port);
+    port->SetTimerTrigger(a, 1, true);
+    QVERIFY(port->SetOpen(false));
+    QTest::qWait(200);
+    QCOMPARE(rec.Timers(), std::vector<std::uint16_t>{});
+    QVERIFY(rec.errors.empty());
+  }
+
+  // The device goes away while open: one error, the port closed, no busy loop.
+  void farSideClosingGivesOneErrorAndClosesThePort() {
+    Pty pty;
+    QVERIFY(pty.ok());
+    Recorder rec;
+    auto port = OpenPort(OnePort(2, pty.slave()), 2, rec);
+    QVERIFY(port->SetOpen(true));
+    const std::uint16_t t = port->AddTimerTrigger();
+    port->SetTimerTrigger(t, 4, true);
+
+    pty.CloseMaster();
+    QTRY_COMPARE(rec.errors.size(), std::size_t(1));
+    QVERIFY(!port->Open());
+    QVERIFY(QString::fromStdString(rec.errors[0]).contains("COM2"));
+    QCOMPARE(port->ErrorText(), rec.errors[0]);
+
+    const double before = CpuSeconds();
+    QTest::qWait(400);
+    QVERIFY2(CpuSeconds() - before < 0.2, "the port keeps the processor busy after the failure");
+    QCOMPARE(rec.errors.size(), std::size_t(1));
+    QVERIFY(rec.Timers().empty());  // its armed trigger went with it
+    port->PutBlock(std::vector<std::uint8_t>{1, 2, 3});  // harmless on a closed port
+  }
+
+  void failedOpeningsSayWhy() {
+    struct Case {
+      PortPaths paths;
+      int com;
+      const char* mustContain;
+    };
+    const Case cases[] = {
+        {OnePort(4, "/nonexistent/ttyUSB9"), 4, "No such file or directory"},
+        {OnePort(4, "/nonexistent/ttyUSB9"), 5, "COM5"},  // nothing mapped to COM5
+        {OnePort(6, "/dev/null"), 6, "/dev/null"},        // not a terminal: refused, not hidden
+    };
+    for (const auto& c : cases) {
+      Recorder rec;
+      auto port = OpenPort(c.paths, c.com, rec);
+      QVERIFY(!port->SetOpen(true));
+      QVERIFY(!port->Open());
+      QVERIFY2(QString::fromStdString(port->ErrorText()).contains(c.mustContain), port->ErrorText().c_str());
+      QVERIFY(rec.errors.empty());
+    }
+  }
+
+  void permissionFailuresExplainTheDialoutGroup() {
+    const std::string denied = OpenFailureText(QSerialPort::PermissionError, "Permission denied", true);
+    QVERIFY(QString::fromStdString(denied).startsWith("Permission denied"));
+    QVERIFY(QString::fromStdString(denied).contains(
+        "add your user to the dialout group: sudo usermod -aG dialout $USER, then log in again"));
+    const std::string locked =
+        OpenFailureText(QSerialPort::PermissionError, "Permission error while locking the device", false);
+    QVERIFY(!QString::fromStdString(locked).contains("dialout"));
+    QVERIFY(QString::fromStdString(locked).contains("in use"));
+  }
+};
+
+QTEST_GUILESS_MAIN(TestQtComPort)
+#include "tst_qtcomport.moc"
