@@ -196,9 +196,18 @@ TEST_F(SettingsFile, ProtectedFileOrFolderFailsAndKeepsTheOldFile) {
   EXPECT_EQ(Content(), "292");
 }
 
-TEST_F(SettingsFile, MissingFolderFails) {
-  session_.workDir = (dir_ / "absent").string();
+TEST_F(SettingsFile, FailedWritesReportAndKeepTheOldFile) {
+  Put("292");
+  session_.settingsWord = 820;
+  fs::create_directory(dir_ / "SETKX.$$$.new");  // the new content cannot be written
   EXPECT_FALSE(WriteSettingsFile(session_));
+  EXPECT_EQ(Content(), "292");
+
+  Session elsewhere;
+  elsewhere.workDir = (dir_ / "absent").string();
+  EXPECT_FALSE(WriteSettingsFile(elsewhere));
+  elsewhere.workDir = File().string();  // a file, not a folder
+  EXPECT_FALSE(WriteSettingsFile(elsewhere));
 }
 
 TEST(OpenWithParams, AppliesTheParametersThenOpens) {
