@@ -196,6 +196,7 @@ class MonitorEngine {
     Exception = 82,
     TimeOut = 83,
     EchoMismatch = 84,
+    WrongAddress = 85,  // answer from another address: a failed exchange, polling goes on
   };
 
   // Installs its handlers on `port`; `session` gives the port parameters and
@@ -295,6 +296,7 @@ class MonitorEngine {
     bool upload = false;       // upload read (parameter or ramp/soak)
     bool rampUpload = false;
     bool broadcast = false;
+    bool stale = false;        // the engine restarted since: drop the answer
     std::size_t expected = 0;  // answer length computed from the request
     RegBlock block;
     Bytes frame;
@@ -315,11 +317,16 @@ class MonitorEngine {
   bool OpenPort();
   void ClosePort();
   void NextRequest();
-  bool SendRequest(std::uint8_t function, std::uint16_t reg, std::uint16_t value, int type,
-                   int device);
+  enum class Kind : std::uint8_t { Poll, Unlock, Write, Upload, RampUpload };
+  void SendRequest(Kind kind, std::uint8_t function, std::uint16_t reg, std::uint16_t value,
+                   int type, int device);
   void AnswerComplete();
   void Dispatch();
   void Account(Result result, std::uint8_t function, std::uint8_t exceptionCode);
+  void Finish(Result result, std::uint8_t function = 0, std::uint8_t exceptionCode = 0);
+  void DecodeIdentify(std::uint8_t model);
+  void DecodePage(std::span<const std::uint16_t> words);
+  void EndExchange();
   void Advance();
   void DecodeRead(std::span<const std::uint16_t> words);
   void DecodeUploadByte(std::uint8_t offset, std::uint8_t value);
@@ -380,6 +387,7 @@ class MonitorEngine {
   bool broadcast_ = false;
   bool rampDownload_ = false;
   int rampWriteCount_ = 0;
+  std::uint16_t uploadRegister_ = 0;
   ParameterBuffer buffer_{};
   RampStepImage rampSteps_{};
 

@@ -55,7 +55,9 @@ inline constexpr std::uint16_t kKx3KeyChangeFirst = 0x106E;   // levels 1..3: 0x
 std::uint16_t UnlockRegister(std::uint8_t model);  // 0x471B on KX1, 0x472A otherwise
 std::uint16_t UploadRegister(std::uint8_t model);  // 0x472F on KX1, 0x474C otherwise
 
-// Writes that the controller accepts only right after the unlock write.
+// Registers the controller accepts a write to only right after the unlock write
+// (calibration values, output types, PV offset, the restore-default and
+// clear-adjustment registers, and the memory register of KX2/KX3).
 bool FactoryProtected(std::uint8_t model, std::uint16_t reg);
 
 // "KX1", "KX2", "KX3", or an empty text for other codes.
