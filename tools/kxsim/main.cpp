@@ -1,1 +1,163 @@
-int main() { return 0; }
+// kxsim: a simulated line of KX controllers behind a pseudo-terminal.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kxsim/control.h"
+#include "kxsim/line.h"
+#include "kxsim/options.h"
+#include "kxsim/pty_transport.h"
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+extern "C" void OnSignal(int) {
+  const char c = 1;
+  [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
+}
+
+kxsim::SimTime Now() {
+  return std::chrono::duration_cast<kxsim::SimTime>(std::chrono::steady_clock::now().time_since_epoch());
+}
+
+// The control FIFO: created here (unless a FIFO is already there), removed at exit.
+class ControlFifo {
+ public:
+  bool Open(const std::string& path, std::string& error) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0) {
+      if (!S_ISFIFO(st.st_mode)) {
+        error = path + " exists and is not a named pipe";
+        return false;
+      }
+    } else if (mkfifo(path.c_str(), 0600) != 0) {
+      error = "cannot create " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    path_ = path;
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    // A writer of our own keeps the pipe from reporting end-of-file between commands.
+    keep_ = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd_ < 0 || keep_ < 0) {
+      error = "cannot open " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    return true;
+  }
+  ~ControlFifo() {
+    if (fd_ >= 0) ::close(fd_);
+    if (keep_ >= 0) ::close(keep_);
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+  int fd() const { return fd_; }
+  std::string Read() {
+    std::string text;
+    char buf[256];
+    ssize_t n;
+    while ((n = ::read(fd_, buf, sizeof buf)) > 0) text.append(buf, static_cast<std::size_t>(n));
+    return text;
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  int keep_ = -1;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const kxsim::ParseResult parsed = kxsim::ParseCommandLine(args);
+  if (!parsed.options) {
+    std::cerr << "kxsim: " << parsed.error << "\n(kxsim --help shows the usage)\n";
+    return 2;
+  }
+  const kxsim::SimOptions& opts = *parsed.options;
+  if (opts.help) {
+    std::cout << kxsim::UsageText();
+    return 0;
+  }
+  if (opts.link.empty()) {
+    std::cerr << "kxsim: --link PATH is required\n";
+    return 2;
+  }
+
+  if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  std::string error;
+  auto pty = kxsim::PtyTransport::Open(opts.link, error);
+  if (!pty) {
+    std::cerr << "kxsim: " << error << "\n";
+    return 1;
+  }
+  kxsim::Line line([&pty] { return pty->Settings(); });
+  line.SetTiming(opts.timing);
+  line.SetTurnaround(std::chrono::milliseconds(opts.turnaroundMs.value_or(opts.timing ? 2 : 0)));
+  for (const kxsim::ControllerSpec& spec : opts.controllers) {
+    line.Add(std::make_unique<kxsim::Controller>(spec.model, spec.address, spec.format, spec.options));
+  }
+
+  std::unique_ptr<ControlFifo> control;
+  kxsim::ControlReader controlReader;
+  if (!opts.control.empty()) {
+    control = std::make_unique<ControlFifo>();
+    if (!control->Open(opts.control, error)) {
+      std::cerr << "kxsim: " << error << "\n";
+      return 1;
+    }
+  }
+
+  std::cout << "kxsim: line at " << opts.link << std::endl;
+
+  for (;;) {
+    std::vector<pollfd> fds;
+    fds.push_back({g_signalPipe[0], POLLIN, 0});
+    fds.push_back({pty->fd(), static_cast<short>(POLLIN | (pty->HasOutput() ? POLLOUT : 0)), 0});
+    if (control) fds.push_back({control->fd(), POLLIN, 0});
+
+    int timeoutMs = -1;
+    if (const auto deadline = line.NextDeadline()) {
+      const auto wait = *deadline - Now();
+      // Round up so the deadline has passed on waking; poll's granularity is 1 ms.
+      timeoutMs = wait.count() <= 0 ? 0 : static_cast<int>((wait.count() + 999) / 1000);
+    }
+    const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
+    if (ready < 0 && errno != EINTR) {
+      std::cerr << "kxsim: poll: " << std::strerror(errno) << "\n";
+      return 1;
+    }
+    if (fds[0].revents & POLLIN) break;
+    if (fds[1].revents & POLLIN) {
+      const kx::Bytes in = pty->Read();
+      line.Receive(in, Now());
+    }
+    if (fds[1].revents & POLLOUT) pty->Flush();
+    if (control && (fds[2].revents & POLLIN)) {
+      for (const std::string& command : controlReader.Feed(control->Read())) {
+        const std::string problem = kxsim::RunControlCommand(line, command);
+        if (!problem.empty()) std::cerr << "kxsim: control: " << problem << "\n";
+      }
+    }
+    const kx::Bytes out = line.TakeDue(Now());
+    if (!out.empty()) pty->Write(out);
+  }
+  return 0;
+}

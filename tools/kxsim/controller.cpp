@@ -1,0 +1,295 @@
+#include "kxsim/controller.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace kxsim {
+
+namespace {
+
+constexpr std::uint16_t Word(std::uint8_t high, std::uint8_t low) {
+  return static_cast<std::uint16_t>((high << 8) | low);
+}
+
+void PutWord(kx::Bytes& out, std::uint16_t value) {
+  out.push_back(static_cast<std::uint8_t>(value >> 8));
+  out.push_back(static_cast<std::uint8_t>(value & 0xFF));
+}
+
+// Largest register count one read may ask for (an answer's byte count is one byte).
+constexpr std::uint16_t kMaxReadCount = 125;
+
+struct FaultNameEntry {
+  Fault fault;
+  std::string_view name;
+};
+constexpr FaultNameEntry kFaultNames[] = {
+    {Fault::None, "none"},           {Fault::NoAnswer, "noanswer"},
+    {Fault::Noise, "noise"},         {Fault::BadCheck, "badcheck"},
+    {Fault::Exception, "exception"}, {Fault::WrongAddress, "wrongaddr"},
+};
+
+// Bytes put in front of an answer by the noise fault. No ':' and no LF, so an
+// ASCII receiver sees a frame that does not start with ':' rather than two frames.
+constexpr std::uint8_t kNoise[] = {0x00, 0xFF, 0x13, 0x80};
+
+}  // namespace
+
+std::optional<Fault> ParseFault(std::string_view name) {
+  for (const auto& entry : kFaultNames) {
+    if (entry.name == name) return entry.fault;
+  }
+  return std::nullopt;
+}
+
+std::string_view FaultName(Fault fault) {
+  for (const auto& entry : kFaultNames) {
+    if (entry.fault == fault) return entry.name;
+  }
+  return "?";
+}
+
+Controller::Controller(Model model, std::uint8_t address, const LineFormat& format,
+                       const ControllerOptions& options)
+    : model_(model), address_(address), format_(format), options_(options) {
+  for (const RegisterDef& def : RegisterTable(model)) slots_.push_back({def, def.value});
+  const std::uint16_t unlockReg = model == Model::Kx1 ? 0x471B : 0x472A;
+  if (options_.firmware) SetRegister(unlockReg, *options_.firmware);
+  if (model == Model::Kx3 && options_.security) SetRegister(0x4751, *options_.security);
+  for (int i = 1; model == Model::Kx3 && i <= options_.followers; ++i) {
+    ControllerOptions followerOptions;
+    followerOptions.firmware = options_.firmware;
+    const int followerAddress = std::min(247, address + i);
+    followers_.push_back(std::make_unique<Controller>(
+        model, static_cast<std::uint8_t>(followerAddress), format, followerOptions));
+  }
+}
+
+std::string Controller::Describe() const {
+  return std::string(ModelName(model_)) + "@" + std::to_string(address_) + ":" + ToString(format_);
+}
+
+Controller::Slot* Controller::Find(std::uint16_t reg) {
+  auto it = std::lower_bound(slots_.begin(), slots_.end(), reg,
+                             [](const Slot& s, std::uint16_t r) { return s.def.reg < r; });
+  return it != slots_.end() && it->def.reg == reg ? &*it : nullptr;
+}
+
+const Controller::Slot* Controller::Find(std::uint16_t reg) const {
+  return const_cast<Controller*>(this)->Find(reg);  // NOLINT: same lookup, no mutation
+}
+
+std::optional<std::uint16_t> Controller::Register(std::uint16_t reg) const {
+  const Slot* slot = Find(reg);
+  if (slot == nullptr) return std::nullopt;
+  if (slot->def.access == Access::CommFormat) return Word(address_, EncodeFormatByte(format_));
+  return slot->value;
+}
+
+bool Controller::SetRegister(std::uint16_t reg, std::uint16_t value) {
+  Slot* slot = Find(reg);
+  if (slot == nullptr) return false;
+  slot->value = value;
+  return true;
+}
+
+void Controller::SetProgramRunning(bool running) { options_.programRunning = running; }
+
+void Controller::SetFault(Fault fault, std::uint8_t exceptionCode) {
+  options_.fault = fault;
+  options_.exceptionCode = exceptionCode;
+}
+
+void Controller::SilenceAfter(std::optional<unsigned> requests) {
+  options_.silenceAfter = requests;
+  if (!requests) answered_ = 0;
+}
+
+std::optional<kx::Bytes> Controller::Handle(std::span<const std::uint8_t> pdu, SimTime /*now*/) {
+  if (pdu.size() < 2) return std::nullopt;
+  const bool broadcast = pdu[0] == 0;
+  if (!broadcast && pdu[0] != address_) return std::nullopt;
+  if (options_.silenceAfter && answered_ >= *options_.silenceAfter) return std::nullopt;
+  if (options_.fault == Fault::NoAnswer) return std::nullopt;
+
+  if (broadcast) {
+    // A broadcast is acted on only when it is a well-formed single write; it is never answered.
+    if (options_.fault == Fault::None && pdu[1] == 0x06 && pdu.size() == 6) Answer(pdu);
+    ApplyPendingChange();
+    return std::nullopt;
+  }
+  kx::Bytes answer = options_.fault == Fault::Exception ? Exception(pdu[1], options_.exceptionCode)
+                                                        : Answer(pdu);
+  ++answered_;
+  kx::Bytes frame = Frame(std::move(answer));
+  ApplyPendingChange();
+  return frame;
+}
+
+kx::Bytes Controller::Answer(std::span<const std::uint8_t> pdu) {
+  const std::uint8_t function = pdu[1];
+  if (function != 0x03 && function != 0x06 && function != 0x67) {
+    return Exception(function, kExIllegalFunction);
+  }
+  // Functions 03, 06 and 0x67 carry exactly four data bytes.
+  if (pdu.size() < 6) return Exception(function, kExTooFewData);
+  if (pdu.size() > 6) return Exception(function, kExTooManyData);
+  const std::uint16_t first = Word(pdu[2], pdu[3]);
+  const std::uint16_t second = Word(pdu[4], pdu[5]);
+  switch (function) {
+    case 0x03: return ReadRegisters(function, first, second);
+    case 0x67: return Identify(first, second);
+    default: return WriteRegister(pdu, first, second);
+  }
+}
+
+kx::Bytes Controller::Exception(std::uint8_t function, std::uint8_t code) const {
+  return {address_, static_cast<std::uint8_t>(function | 0x80), code};
+}
+
+std::uint16_t Controller::ReadSlot(Slot& slot) {
+  switch (slot.def.access) {
+    case Access::Command:
+    case Access::WriteOnly:
+    case Access::Reserved:
+    case Access::Sync:
+      return 0;
+    case Access::CommFormat:
+      return Word(address_, EncodeFormatByte(format_));
+    case Access::Upload: {
+      const std::uint8_t offset = memoryOffset_++;
+      return Word(offset, memory_[offset]);
+    }
+    case Access::StepUpload: {
+      const std::uint8_t offset = stepOffset_++;
+      return Word(offset, stepImage_[offset]);
+    }
+    default:
+      return LiveValue(slot.def.reg, slot.value);
+  }
+}
+
+std::uint16_t Controller::LiveValue(std::uint16_t reg, std::uint16_t stored) const {
+  const bool kx1 = model_ == Model::Kx1;
+  if (reg == kRegPv && !kx1 && pvStatus_ != 0) return static_cast<std::uint16_t>(0x8000 | (pvStatus_ & 0x0F));
+  if (reg == 0x472B) return kx1 ? pvStatus_ : (options_.programRunning ? 1 : 0);
+  if (reg == 0x4717 && !kx1) {
+    return static_cast<std::uint16_t>(options_.programRunning ? (stored | 0x20) : (stored & ~0x20));
+  }
+  return stored;
+}
+
+kx::Bytes Controller::ReadRegisters(std::uint8_t function, std::uint16_t start, std::uint16_t count) {
+  if (count == 0 || count > kMaxReadCount) return Exception(function, kExIllegalData);
+  if (static_cast<unsigned>(start) + count > 0x10000U) return Exception(function, kExIllegalAddress);
+  for (unsigned i = 0; i < count; ++i) {
+    if (Find(static_cast<std::uint16_t>(start + i)) == nullptr) return Exception(function, kExIllegalAddress);
+  }
+  kx::Bytes out{address_, function, static_cast<std::uint8_t>(2 * count)};
+  for (unsigned i = 0; i < count; ++i) PutWord(out, ReadSlot(*Find(static_cast<std::uint16_t>(start + i))));
+  return out;
+}
+
+kx::Bytes Controller::Identify(std::uint16_t start, std::uint16_t count) {
+  if (model_ == Model::Kx1 && options_.kx1IdFunction == 0xE7) return Exception(0x67, kExIllegalFunction);
+  if (count == 0 || count > kMaxReadCount) return Exception(0x67, kExIllegalData);
+  if (start < kIdStart || static_cast<unsigned>(start) + count > kIdStart + kIdCount) {
+    return Exception(0x67, kExIllegalAddress);
+  }
+  const std::uint8_t function = model_ == Model::Kx1 ? options_.kx1IdFunction : 0x67;
+  // Identification block: 2 marks a family controller, then the model index,
+  // then a word the PC does not use (the firmware version here).
+  const std::uint16_t version = *Register(model_ == Model::Kx1 ? 0x471B : 0x472A);
+  const std::uint16_t block[kIdCount] = {2, static_cast<std::uint16_t>(ModelIndex(model_)), version};
+  kx::Bytes out{address_, function, static_cast<std::uint8_t>(2 * count)};
+  for (unsigned i = 0; i < count; ++i) PutWord(out, block[start - kIdStart + i]);
+  return out;
+}
+
+kx::Bytes Controller::WriteRegister(std::span<const std::uint8_t> pdu, std::uint16_t reg,
+                                    std::uint16_t value) {
+  Slot* slot = Find(reg);
+  if (slot == nullptr) return Exception(0x06, kExIllegalAddress);
+  // The unlock covers the one write that follows it, whatever that write is.
+  const bool unlocked = std::exchange(unlocked_, false);
+  switch (slot->def.access) {
+    case Access::ReadOnly:
+    case Access::Reserved:
+      return Exception(0x06, kExIllegalAddress);
+    case Access::Factory:
+      if (!unlocked) return Exception(0x06, kExIllegalCommand);
+      slot->value = value;
+      break;
+    case Access::Command:
+      if (value != kUnlockValue) return Exception(0x06, kExIllegalData);
+      break;
+    case Access::Unlock:
+      if (value != kUnlockValue) return Exception(0x06, kExIllegalData);
+      unlocked_ = true;
+      break;
+    case Access::Upload:
+      // Parameter memory byte: offset in the high byte, the byte in the low one.
+      if (model_ != Model::Kx1 && !unlocked) return Exception(0x06, kExIllegalCommand);
+      memory_[value >> 8] = static_cast<std::uint8_t>(value & 0xFF);
+      break;
+    case Access::StepUpload:
+      stepImage_[value >> 8] = static_cast<std::uint8_t>(value & 0xFF);
+      break;
+    case Access::CommFormat: {
+      const std::uint8_t newAddress = static_cast<std::uint8_t>(value >> 8);
+      const auto newFormat = DecodeFormatByte(static_cast<std::uint8_t>(value & 0xFF));
+      if (newAddress < 1 || newAddress > 247 || !newFormat) return Exception(0x06, kExIllegalData);
+      pendingChange_ = {newAddress, *newFormat};
+      break;
+    }
+    case Access::Sync:
+      pendingSync_ = value == 1;
+      break;
+    case Access::ReadWrite:
+    case Access::WriteOnly:
+      slot->value = value;
+      break;
+  }
+  return kx::Bytes(pdu.begin(), pdu.end());
+}
+
+kx::Bytes Controller::Frame(kx::Bytes pdu) const {
+  if (options_.fault == Fault::WrongAddress && !pdu.empty()) {
+    pdu[0] = static_cast<std::uint8_t>(address_ >= 247 ? 1 : address_ + 1);
+  }
+  kx::Bytes frame = kx::BuildFrame(format_.form, pdu);
+  if (options_.fault == Fault::BadCheck) {
+    if (format_.form == kx::FrameForm::Rtu) {
+      frame.back() ^= 0xFF;
+    } else {
+      // Second LRC digit, just before CR LF: swap for another hexadecimal digit.
+      std::uint8_t& digit = frame[frame.size() - 3];
+      digit = digit == '0' ? '1' : '0';
+    }
+  }
+  if (options_.fault == Fault::Noise) frame.insert(frame.begin(), std::begin(kNoise), std::end(kNoise));
+  return frame;
+}
+
+void Controller::ApplyPendingChange() {
+  if (pendingChange_) {
+    address_ = pendingChange_->first;
+    format_ = pendingChange_->second;
+    pendingChange_.reset();
+  }
+  if (pendingSync_) {
+    pendingSync_ = false;
+    Synchronise();
+  }
+}
+
+void Controller::Synchronise() {
+  int next = address_;
+  for (auto& follower : followers_) {
+    next = next >= 247 ? 1 : next + 1;
+    follower->address_ = static_cast<std::uint8_t>(next);
+    follower->format_ = format_;
+  }
+}
+
+}  // namespace kxsim

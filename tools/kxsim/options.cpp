@@ -1,0 +1,286 @@
+#include "kxsim/options.h"
+
+#include <charconv>
+
+namespace kxsim {
+
+namespace {
+
+constexpr std::string_view kUsage = R"(Usage: kxsim --link PATH [options] MODEL@ADDRESS:FORMAT[+N][,OPTION...] ...
+
+Simulates one serial line with KX1, KX2 and KX3 controllers on the far side of
+a pseudo-terminal. PATH becomes a symlink to the line's device; open it as a
+serial port. Runs until killed; SIGTERM and SIGINT remove the link and end it.
+Prints "kxsim: line at PATH" when the line is ready.
+
+Controllers:
+  MODEL     kx1, kx2 or kx3
+  ADDRESS   1 to 247
+  FORMAT    BAUD-<7|8><N|E|O><1|2>-<ascii|rtu>, e.g. 9600-7E1-ascii, 19200-8N2-rtu
+            (BAUD 2400, 4800, 9600, 19200 or 38400)
+  +N        kx3 only: N follower units behind this one, at the next addresses
+            and the same format. Writing 1 to register 0x4722 hands the leader's
+            current address + 1, + 2, ... and its format on to them.
+  OPTION    per-controller settings that override the global ones:
+            fault=KIND, silence-after=N, fw=VERSION, security=WORD, program,
+            id=77|e7|67
+  Example:  kxsim --link /tmp/kxline kx1@3:9600-7E1-ascii kx3@1:9600-7E1-ascii+2
+
+A controller answers only when the PC's line settings match its format, the
+frame is well formed, its check sum is right and it is addressed to it;
+otherwise it stays silent, as on a multi-drop line. The settings are read back
+from the pseudo-terminal before every frame. A Linux pseudo-terminal keeps the
+baud rate, the stop bits and odd parity, but forces 8 data bits and clears the
+parity enable flag: over a pseudo-terminal only the baud rate, the stop bits,
+odd-or-not parity and the form (ASCII or RTU) can be matched; data bits and
+even-versus-none parity cannot be told apart.
+ASCII frames run from ':' to CR LF; RTU frames end by their length (functions
+01-06, 0x0F, 0x10, 0x67) or after a silence of 3.5 characters (at least 2 ms).
+
+Registers: those of each model's register map, with plausible values. Function
+03 reads, 06 writes (answered by an echo), 0x67 reads the identification block
+0x0012-0x0014 (2, model index 0/1/2, firmware version). Exceptions: 01 other
+functions, 02 unknown or read-only registers, 03 bad count or value, 04 a
+factory-protected register written without the unlock write (0x4F1D to 0x471B
+on kx1, 0x472A on kx2/kx3) just before it, 0C/0D too few/many data bytes.
+A write to address 0 (broadcast) is carried out by every controller and not
+answered. kx3: a write of 0x470B (address * 256 + format byte) is echoed under
+the old settings, then the controller answers only under the new ones.
+
+Options:
+  --link PATH           symlink to create for the line's pseudo-terminal
+  --timing              line timing: an answer leaves after the turnaround plus
+                        (request + answer characters) x bits per character / baud
+  --turnaround MS       controller turnaround (default 0, or 2 with --timing)
+  --fault KIND          fault of every controller: none, noanswer, noise (bytes
+                        before the answer), badcheck (wrong LRC/CRC),
+                        exception[:CODE] (every request answered with exception
+                        CODE, hexadecimal, default 04), wrongaddr (answer from
+                        the next address)
+  --silence-after N     every controller stops answering after N answers
+  --fw VERSION          firmware version, e.g. 1.05 or 0x0105 (defaults: kx1
+                        3.20, kx2 1.05, kx3 1.10)
+  --security WORD       kx3 security word (register 0x4751, default 0x40: all
+                        unlocked); decimal or 0x hexadecimal
+  --program-running     controllers run a ramp/soak program
+  --kx1-id 77|e7|67     kx1 answer to function 0x67: a 0x77 answer (default),
+                        the exception 0xE7, or a normal 0x67 answer
+  --control FIFO        create a named pipe that takes commands, one per line
+                        (ADDR is a controller's current address or "all"):
+                          silence ADDR           stop answering
+                          answer ADDR            answer again, clear the fault
+                          fault ADDR KIND        set a fault (KINDs as above)
+                          sensor-break ADDR [N]  PV status code N (default 3,
+                                                 no connect); 0 ends it
+                          set ADDR REG VALUE     set a register (no rules)
+                          program ADDR on|off    start or stop the program
+                        Unknown commands are reported on stderr and ignored.
+  --help                this text
+)";
+
+std::optional<unsigned> ParseUnsigned(std::string_view text, int base = 10) {
+  unsigned value = 0;
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (text.empty() || ec != std::errc() || ptr != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+bool ApplyControllerOption(std::string_view option, ControllerOptions& o) {
+  const auto eq = option.find('=');
+  const std::string_view key = option.substr(0, eq);
+  const std::string_view value = eq == std::string_view::npos ? std::string_view{} : option.substr(eq + 1);
+  if (key == "program" && eq == std::string_view::npos) {
+    o.programRunning = true;
+    return true;
+  }
+  if (key == "fault") {
+    const auto fault = ParseFaultSpec(value);
+    if (!fault) return false;
+    o.fault = fault->first;
+    o.exceptionCode = fault->second;
+    return true;
+  }
+  if (key == "silence-after") {
+    const auto n = ParseUnsigned(value);
+    if (!n) return false;
+    o.silenceAfter = *n;
+    return true;
+  }
+  if (key == "fw") {
+    o.firmware = ParseVersion(value);
+    return o.firmware.has_value();
+  }
+  if (key == "security") {
+    o.security = ParseWord(value);
+    return o.security.has_value();
+  }
+  if (key == "id") {
+    if (value == "77") o.kx1IdFunction = 0x77;
+    else if (value == "e7" || value == "E7") o.kx1IdFunction = 0xE7;
+    else if (value == "67") o.kx1IdFunction = 0x67;
+    else return false;
+    return true;
+  }
+  return false;
+}
+
+std::optional<ControllerSpec> ParseControllerSpec(std::string_view text, const ControllerOptions& defaults,
+                                                  std::string& error) {
+  ControllerSpec spec;
+  spec.options = defaults;
+  const auto comma = text.find(',');
+  std::string_view head = text.substr(0, comma);
+  std::string_view rest = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
+  const auto at = head.find('@');
+  const auto colon = head.find(':');
+  if (at == std::string_view::npos || colon == std::string_view::npos || colon < at) {
+    error = "controller must be MODEL@ADDRESS:FORMAT: " + std::string(text);
+    return std::nullopt;
+  }
+  const auto model = ParseModel(head.substr(0, at));
+  if (!model) {
+    error = "unknown model (kx1, kx2, kx3): " + std::string(text);
+    return std::nullopt;
+  }
+  spec.model = *model;
+  const auto address = ParseUnsigned(head.substr(at + 1, colon - at - 1));
+  if (!address || *address < 1 || *address > 247) {
+    error = "address must be 1 to 247: " + std::string(text);
+    return std::nullopt;
+  }
+  spec.address = static_cast<std::uint8_t>(*address);
+  std::string_view format = head.substr(colon + 1);
+  if (const auto plus = format.find('+'); plus != std::string_view::npos) {
+    const auto n = ParseUnsigned(format.substr(plus + 1));
+    if (!n || *n > 246 || spec.model != Model::Kx3) {
+      error = "followers (+N) need a kx3 and N up to 246: " + std::string(text);
+      return std::nullopt;
+    }
+    spec.options.followers = static_cast<int>(*n);
+    format = format.substr(0, plus);
+  }
+  const auto lineFormat = ParseLineFormat(format);
+  if (!lineFormat) {
+    error = "format must be BAUD-<7|8><N|E|O><1|2>-<ascii|rtu>: " + std::string(text);
+    return std::nullopt;
+  }
+  spec.format = *lineFormat;
+  while (!rest.empty()) {
+    const auto next = rest.find(',');
+    const std::string_view option = rest.substr(0, next);
+    if (!ApplyControllerOption(option, spec.options)) {
+      error = "bad controller option '" + std::string(option) + "' in " + std::string(text);
+      return std::nullopt;
+    }
+    rest = next == std::string_view::npos ? std::string_view{} : rest.substr(next + 1);
+  }
+  return spec;
+}
+
+}  // namespace
+
+std::optional<std::pair<Fault, std::uint8_t>> ParseFaultSpec(std::string_view text) {
+  std::uint8_t code = kExIllegalCommand;
+  if (const auto colon = text.find(':'); colon != std::string_view::npos) {
+    const auto value = ParseUnsigned(text.substr(colon + 1), 16);
+    if (!value || *value > 0xFF) return std::nullopt;
+    code = static_cast<std::uint8_t>(*value);
+    text = text.substr(0, colon);
+    if (text != "exception") return std::nullopt;
+  }
+  const auto fault = ParseFault(text);
+  if (!fault) return std::nullopt;
+  return std::pair{*fault, code};
+}
+
+std::optional<std::uint16_t> ParseWord(std::string_view text) {
+  std::optional<unsigned> value;
+  if (text.starts_with("0x") || text.starts_with("0X")) {
+    value = ParseUnsigned(text.substr(2), 16);
+  } else {
+    value = ParseUnsigned(text);
+  }
+  if (!value || *value > 0xFFFF) return std::nullopt;
+  return static_cast<std::uint16_t>(*value);
+}
+
+std::optional<std::uint16_t> ParseVersion(std::string_view text) {
+  if (text.starts_with("0x") || text.starts_with("0X")) return ParseWord(text);
+  const auto dot = text.find('.');
+  if (dot == std::string_view::npos || text.size() - dot - 1 != 2) return std::nullopt;
+  const auto major = ParseUnsigned(text.substr(0, dot));
+  const auto minor = ParseUnsigned(text.substr(dot + 1), 16);
+  if (!major || *major > 0xFF || !minor) return std::nullopt;
+  return static_cast<std::uint16_t>((*major << 8) | *minor);
+}
+
+ParseResult ParseCommandLine(const std::vector<std::string>& args) {
+  SimOptions opts;
+  ControllerOptions defaults;
+  std::vector<std::string> specs;
+  ParseResult result;
+  auto fail = [&result](std::string error) {
+    result.error = std::move(error);
+    return result;
+  };
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= args.size()) return false;
+      out = args[++i];
+      return true;
+    };
+    std::string v;
+    if (arg == "--help" || arg == "-h") {
+      opts.help = true;
+    } else if (arg == "--timing") {
+      opts.timing = true;
+    } else if (arg == "--program-running") {
+      defaults.programRunning = true;
+    } else if (arg == "--link") {
+      if (!value(opts.link)) return fail("--link needs a PATH");
+    } else if (arg == "--listen") {
+      if (!value(opts.listen)) return fail("--listen needs HOST:PORT");
+    } else if (arg == "--control") {
+      if (!value(opts.control)) return fail("--control needs a FIFO path");
+    } else if (arg == "--turnaround") {
+      const auto ms = value(v) ? ParseUnsigned(v) : std::nullopt;
+      if (!ms || *ms > 10000) return fail("--turnaround needs milliseconds (0 to 10000)");
+      opts.turnaroundMs = static_cast<int>(*ms);
+    } else if (arg == "--fault") {
+      if (!value(v) || !ApplyControllerOption("fault=" + v, defaults)) return fail("--fault needs a KIND");
+    } else if (arg == "--silence-after") {
+      if (!value(v) || !ApplyControllerOption("silence-after=" + v, defaults)) {
+        return fail("--silence-after needs a number");
+      }
+    } else if (arg == "--fw") {
+      if (!value(v) || !ApplyControllerOption("fw=" + v, defaults)) return fail("--fw needs a VERSION such as 1.05");
+    } else if (arg == "--security") {
+      if (!value(v) || !ApplyControllerOption("security=" + v, defaults)) return fail("--security needs a WORD");
+    } else if (arg == "--kx1-id") {
+      if (!value(v) || !ApplyControllerOption("id=" + v, defaults)) return fail("--kx1-id needs 77, e7 or 67");
+    } else if (arg.starts_with("-")) {
+      return fail("unknown option " + arg);
+    } else {
+      specs.push_back(arg);
+    }
+  }
+  if (opts.help) {
+    result.options = std::move(opts);
+    return result;
+  }
+  for (const std::string& text : specs) {
+    std::string error;
+    auto spec = ParseControllerSpec(text, defaults, error);
+    if (!spec) return fail(error);
+    opts.controllers.push_back(*spec);
+  }
+  if (opts.link.empty() && opts.listen.empty()) return fail("--link PATH (or --listen HOST:PORT) is required");
+  if (opts.controllers.empty()) return fail("no controller given");
+  result.options = std::move(opts);
+  return result;
+}
+
+std::string_view UsageText() { return kUsage; }
+
+}  // namespace kxsim

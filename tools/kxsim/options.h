@@ -1,0 +1,49 @@
+// The kxsim command line and its usage text.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kxsim/controller.h"
+#include "kxsim/line_format.h"
+#include "kxsim/register_map.h"
+
+namespace kxsim {
+
+struct ControllerSpec {
+  Model model = Model::Kx2;
+  std::uint8_t address = 1;
+  LineFormat format;
+  ControllerOptions options;
+};
+
+struct SimOptions {
+  std::string link;      // --link PATH
+  std::string listen;    // --listen HOST:PORT
+  std::string control;   // --control FIFO
+  bool timing = false;
+  std::optional<int> turnaroundMs;
+  bool help = false;
+  std::vector<ControllerSpec> controllers;
+};
+
+struct ParseResult {
+  std::optional<SimOptions> options;
+  std::string error;  // set when options is empty
+};
+
+ParseResult ParseCommandLine(const std::vector<std::string>& args);
+
+// "exception:02" -> Exception with code 2; "noise" -> Noise.
+std::optional<std::pair<Fault, std::uint8_t>> ParseFaultSpec(std::string_view text);
+// Firmware version: "1.05" (major in decimal, minor as two hexadecimal digits,
+// as the controller shows it) or a word such as "0x0105".
+std::optional<std::uint16_t> ParseVersion(std::string_view text);
+// Decimal or 0x-prefixed hexadecimal number up to 0xFFFF.
+std::optional<std::uint16_t> ParseWord(std::string_view text);
+
+std::string_view UsageText();
+
+}  // namespace kxsim

@@ -1,0 +1,224 @@
+#include "kxsim/register_map.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+namespace kxsim {
+
+namespace {
+
+using A = Access;
+
+// Starting values: a controller at 25.3 degrees C, set to 30.0, K thermocouple
+// in tenths, PID control, alarm 1 at 40.0 / 10.0, remote writing enabled.
+constexpr RegisterDef kKx1[] = {
+    {0x4700, 253, A::ReadOnly},     // PV
+    {0x4701, 300, A::ReadWrite},    // SV
+    {0x4702, 400, A::ReadWrite},    // alarm 1 high
+    {0x4703, 100, A::ReadWrite},    // alarm 1 low
+    {0x4704, 450, A::ReadWrite},    // alarm 2 high
+    {0x4705, 50, A::ReadWrite},     // alarm 2 low
+    {0x4706, 4000, A::ReadWrite},   // range high
+    {0x4707, 0, A::ReadWrite},      // range low
+    {0x4708, 47, A::ReadWrite},     // proportional band, tenths
+    {0x4709, 260, A::ReadWrite},    // integral time
+    {0x470A, 41, A::ReadWrite},     // derivative time
+    {0x470B, 10, A::ReadWrite},     // hysteresis 1
+    {0x470C, 100, A::ReadWrite},    // tune output high
+    {0x470D, 0, A::ReadWrite},      // tune output low
+    {0x470E, 0, A::ReadWrite},      // integral offset
+    {0x470F, 0x0001, A::ReadWrite}, // bit 2: output 1 cools
+    {0x4710, 1, A::ReadWrite},      // input type (K thermocouple, tenths)
+    {0x4711, 0, A::ReadWrite},      // control mode
+    {0x4712, 20, A::ReadWrite},     // control period 1
+    {0x4713, 0, A::ReadWrite},      // PD offset
+    {0x4714, 0, A::Factory},        // PV offset
+    {0x4715, 1, A::ReadWrite},      // alarm 1 mode
+    {0x4716, 0, A::ReadWrite},      // alarm 2 mode
+    {0x4717, 1, A::ReadWrite},      // unit: 0 F, 1 C, 2 EU
+    {0x4718, 0, A::ReadWrite},      // heat/cool
+    {0x4719, 1, A::ReadWrite},      // run/stop: 0 stop, 1 run
+    {0x471A, 1, A::ReadWrite},      // communication write enable
+    {0x471B, 0x0320, A::Unlock},    // firmware version / unlock
+    {0x471C, 0, A::ReadOnly},       // status byte
+    {0x471D, 1, A::ReadOnly},       // status flags
+    {0x471E, 0, A::ReadOnly},       // output 1, whole percent
+    {0x471F, 235, A::ReadOnly},     // cold junction, tenths
+    {0x4720, 0, A::Factory},        // output type 1
+    {0x4721, 0, A::Factory},        // RTD offset
+    {0x4722, 0, A::Factory},        // RTD gain
+    {0x4723, 0, A::Factory},        // cold-junction offset
+    {0x4724, 0, A::Command},        // restore default
+    {0x4725, 0, A::Command},        // clear PV adjustment
+    {0x4726, 0, A::Factory},        // TC gain
+    {0x4727, 0, A::Factory},        // TC offset
+    {0x4728, 1650, A::ReadOnly},    // voltage reading
+    {0x4729, 0, A::ReadWrite},      // auto-tuning
+    {0x472A, 0, A::WriteOnly},      // manual output 1
+    {0x472B, 0, A::ReadOnly},       // PV status code
+    {0x472C, 0, A::Reserved},
+    {0x472D, 0, A::Reserved},
+    {0x472E, 0, A::Reserved},
+    {0x472F, 0, A::Upload},         // parameter memory
+    {0x4730, 0, A::Reserved},
+    {0x4731, 0, A::ReadWrite},      // lock status
+    {0x4732, 0, A::Reserved},
+    {0x4733, 0, A::ReadOnly},       // read by the status poll, unused
+};
+
+// KX2 and KX3 share most of their map; the differences are patched in below.
+constexpr RegisterDef kKx2[] = {
+    {0x4700, 253, A::ReadOnly},     // PV
+    {0x4701, 300, A::ReadWrite},    // SV
+    {0x4702, 0, A::ReadWrite},      // output 1, tenths of percent
+    {0x4703, 0, A::ReadWrite},      // output 2, tenths of percent
+    {0x4704, 4000, A::ReadWrite},   // range high
+    {0x4705, 0, A::ReadWrite},      // range low
+    {0x4706, 400, A::ReadWrite},    // alarm 1 high
+    {0x4707, 100, A::ReadWrite},    // alarm 1 low
+    {0x4708, 450, A::ReadWrite},    // alarm 2 high
+    {0x4709, 50, A::ReadWrite},     // alarm 2 low
+    {0x470A, 500, A::ReadWrite},    // alarm 3 high
+    {0x470B, 0, A::ReadWrite},      // alarm 3 low
+    {0x470C, 47, A::ReadWrite},     // proportional band, tenths
+    {0x470D, 260, A::ReadWrite},    // integral time
+    {0x470E, 41, A::ReadWrite},     // derivative time
+    {0x470F, 0, A::ReadWrite},      // integral offset
+    {0x4710, 0, A::ReadWrite},      // PD offset
+    {0x4711, 100, A::ReadWrite},    // P coefficient, hundredths
+    {0x4712, 0, A::ReadWrite},      // dead band
+    {0x4713, 10, A::ReadWrite},     // hysteresis 1
+    {0x4714, 10, A::ReadWrite},     // hysteresis 2
+    {0x4715, 100, A::ReadWrite},    // tune output high
+    {0x4716, 0, A::ReadWrite},      // tune output low
+    {0x4717, 0x0001, A::ReadWrite}, // status bits: com-write, program running
+    {0x4718, 0, A::ReadWrite},      // input type
+    {0x4719, 0, A::ReadWrite},      // control mode
+    {0x471A, 0, A::ReadWrite},      // heat/cool
+    {0x471B, 20, A::ReadWrite},     // control period 1
+    {0x471C, 20, A::ReadWrite},     // control period 2
+    {0x471D, 0, A::Factory},        // PV offset
+    {0x471E, 0, A::ReadWrite},      // lock status
+    {0x471F, 0, A::ReadWrite},      // system alarm
+    {0x4720, 1, A::ReadWrite},      // alarm 1 mode
+    {0x4721, 0, A::ReadWrite},      // alarm 2 mode
+    {0x4722, 0, A::ReadWrite},      // alarm 3 mode
+    {0x4723, 1, A::ReadWrite},      // run/stop
+    {0x4724, 1, A::ReadWrite},      // unit: 0 F, 1 C, 2 EU
+    {0x4725, 1, A::ReadWrite},      // decimal point
+    {0x4726, 1, A::ReadWrite},      // communication write enable
+    {0x4727, 0, A::ReadWrite},      // auto-tuning
+    {0x4728, 0, A::ReadOnly},       // status byte
+    {0x4729, 1, A::ReadOnly},       // status flags
+    {0x472A, 0x0105, A::Unlock},    // firmware version / unlock
+    {0x472B, 0, A::ReadOnly},       // program running
+    {0x472C, 0, A::ReadOnly},       // set value of the running pattern
+    {0x472D, 0, A::Reserved},
+    {0x472E, 235, A::ReadOnly},     // cold junction, tenths
+    {0x472F, 1650, A::ReadOnly},    // voltage reading
+    {0x4730, 0, A::Factory},        // output type 1
+    {0x4731, 0, A::Factory},        // output type 2
+    {0x4732, 0, A::Factory},        // RTD offset
+    {0x4733, 0, A::Factory},        // RTD gain
+    {0x4734, 0, A::Factory},        // TC offset
+    {0x4735, 0, A::Factory},        // TC gain
+    {0x4736, 0, A::Factory},        // cold-junction offset
+    {0x4737, 0, A::Factory},        // linear offset
+    {0x4738, 0, A::Factory},        // linear gain
+    {0x474C, 0, A::Upload},         // parameter memory
+    {0x474D, 0, A::StepUpload},     // ramp/soak step image
+    {0x474E, 0, A::Command},        // restore default
+    {0x474F, 0, A::Command},        // clear PV adjustment
+    {0x4751, 0, A::ReadOnly},       // security word (KX3)
+    {0x4762, 0, A::ReadWrite},      // program display mode
+    {0x4763, 0, A::ReadOnly},       // time left, seconds
+    {0x4764, 0, A::ReadOnly},       // time left, minutes
+    {0x4765, 0, A::ReadOnly},       // step
+    {0x4766, 0, A::ReadOnly},       // pattern
+};
+
+// KX3 differences from KX2.
+constexpr RegisterDef kKx3Patch[] = {
+    {0x4717, 0x0001, A::ReadWrite},  // kept for the parameter download
+    {0x471A, 0, A::ReadWrite},       // output 1 function
+    {0x471E, 0, A::WriteOnly},       // lock status
+    {0x471F, 0, A::ReadWrite},       // output 2 function
+    {0x4722, 0, A::Sync},            // automatic synchronisation of followers
+    {0x4725, 0, A::Reserved},        // no decimal-point register
+    {0x4726, 1, A::ReadOnly},        // com-write flag
+    {0x4729, 1, A::Reserved},
+    {0x470B, 0, A::CommFormat},      // address and communication format
+    {0x4751, 0x0040, A::ReadOnly},   // security word: mode 8, no keys
+    {0x472A, 0x0110, A::Unlock},     // firmware version / unlock
+};
+
+std::vector<RegisterDef> Build(std::span<const RegisterDef> base,
+                               std::span<const RegisterDef> patch, bool program) {
+  std::vector<RegisterDef> regs(base.begin(), base.end());
+  for (const RegisterDef& p : patch) {
+    auto it = std::find_if(regs.begin(), regs.end(), [&](const RegisterDef& r) { return r.reg == p.reg; });
+    if (it != regs.end()) *it = p;
+  }
+  if (program) {
+    // Gaps inside the block read as reserved zeros.
+    for (std::uint16_t reg = 0x4739; reg <= 0x474B; ++reg) regs.push_back({reg, 0, A::Reserved});
+    regs.push_back({0x4750, 0, A::Reserved});
+    for (std::uint16_t reg = 0x4752; reg <= 0x4761; ++reg) regs.push_back({reg, 0, A::Reserved});
+    // Ramp/soak table: start pattern, max steps, loop counts, links (8 = end),
+    // then set value and time of each of the 64 steps.
+    regs.push_back({0x4767, 0, A::ReadWrite});
+    for (std::uint16_t reg = 0x4768; reg <= 0x476F; ++reg) regs.push_back({reg, 0, A::ReadWrite});
+    for (std::uint16_t reg = 0x4770; reg <= 0x4777; ++reg) regs.push_back({reg, 0, A::ReadWrite});
+    for (std::uint16_t reg = 0x4778; reg <= 0x477F; ++reg) regs.push_back({reg, 8, A::ReadWrite});
+    for (std::uint32_t reg = 0x4780; reg <= 0x47FF; ++reg) {
+      regs.push_back({static_cast<std::uint16_t>(reg), 0, A::ReadWrite});
+    }
+    // Extended parameters written by the KX2 parameter download.
+    for (std::uint16_t reg = 0x1017; reg <= 0x101E; ++reg) regs.push_back({reg, 0, A::ReadWrite});
+  }
+  std::sort(regs.begin(), regs.end(), [](const RegisterDef& a, const RegisterDef& b) { return a.reg < b.reg; });
+  return regs;
+}
+
+}  // namespace
+
+std::string_view ModelName(Model model) {
+  switch (model) {
+    case Model::Kx1: return "kx1";
+    case Model::Kx2: return "kx2";
+    case Model::Kx3: return "kx3";
+  }
+  return "kx?";
+}
+
+std::optional<Model> ParseModel(std::string_view name) {
+  if (name == "kx1") return Model::Kx1;
+  if (name == "kx2") return Model::Kx2;
+  if (name == "kx3") return Model::Kx3;
+  return std::nullopt;
+}
+
+int ModelIndex(Model model) { return static_cast<int>(model); }
+
+std::span<const RegisterDef> RegisterTable(Model model) {
+  static const std::vector<RegisterDef> kx1 = Build(kKx1, {}, false);
+  static const std::vector<RegisterDef> kx2 = Build(kKx2, {}, true);
+  static const std::vector<RegisterDef> kx3 = [] {
+    std::vector<RegisterDef> regs = Build(kKx2, kKx3Patch, true);
+    // KX3 keeps its keys at 0x106B..0x106D and the key lists at 0x106E..0x1070;
+    // it has no extended parameters of the KX2 download.
+    std::erase_if(regs, [](const RegisterDef& r) { return r.reg >= 0x1017 && r.reg <= 0x101E; });
+    for (std::uint16_t reg = 0x106B; reg <= 0x1070; ++reg) regs.push_back({reg, 0, A::WriteOnly});
+    std::sort(regs.begin(), regs.end(), [](const RegisterDef& a, const RegisterDef& b) { return a.reg < b.reg; });
+    return regs;
+  }();
+  switch (model) {
+    case Model::Kx1: return kx1;
+    case Model::Kx2: return kx2;
+    case Model::Kx3: return kx3;
+  }
+  return {};
+}
+
+}  // namespace kxsim
