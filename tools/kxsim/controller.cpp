@@ -113,8 +113,12 @@ std::optional<kx::Bytes> Controller::Handle(std::span<const std::uint8_t> pdu, S
   if (options_.fault == Fault::NoAnswer) return std::nullopt;
 
   if (broadcast) {
-    // A broadcast is acted on only when it is a well-formed single write; it is never answered.
-    if (options_.fault == Fault::None && pdu[1] == 0x06 && pdu.size() == 6) Answer(pdu);
+    // A broadcast is acted on only when it is a well-formed single write; it is
+    // never answered. An address change by broadcast is refused: it would put
+    // every controller on the line at the same address.
+    const bool write = pdu[1] == 0x06 && pdu.size() == 6;
+    const Slot* slot = write ? Find(Word(pdu[2], pdu[3])) : nullptr;
+    if (options_.fault == Fault::None && slot != nullptr && slot->def.access != Access::CommFormat) Answer(pdu);
     ApplyPendingChange();
     return std::nullopt;
   }
