@@ -1,0 +1,465 @@
+// The monitor window on the offscreen platform: its named controls and menu,
+// tile looks per state, the front-panel layout per model, connect and
+// disconnect through a fake port answered by a fake line of controllers, the
+// diagnostics strip and the scaling by width / 808.
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QtTest>
+
+#include <memory>
+
+#include "core/messages.h"
+#include "core/tile_looks.h"
+#include "monitor/monitor_window.h"
+#include "monitor/fake_line.h"
+
+using kx::looks::Scale;
+using kx::monitor::Background;
+using kx::monitor::DeviceTile;
+using kx::monitor::FrontPanel;
+using kx::monitor::Lamp;
+using kx::monitor::LevelBar;
+using kx::monitor::MonitorWindow;
+using kx::monitor::RoundFrame;
+using kx::monitor::ToQColor;
+using kx::test::FakeController;
+using kx::test::FakeLine;
+using kx::test::FakePort;
+
+namespace {
+
+QColor C(kx::looks::Rgb rgb) { return ToQColor(rgb); }
+
+// A KX2 at decimal point 1 with both outputs in use and alarm 1 and degrees C lit.
+FakeController Kx2() {
+  FakeController c;
+  c.modelIndex = 1;
+  c.regs = {{0x4700, 1234}, {0x4701, 1500}, {0x4702, 450}, {0x4703, 120}, {0x4724, 1},
+            {0x4725, 1},    {0x4717, 0x01}, {0x471A, 2},   {0x4728, 0x14}, {0x472A, 0x0105},
+            {0x472E, 253},  {0x472F, 24}};
+  return c;
+}
+
+FakeController Kx1() {
+  FakeController c;
+  c.modelIndex = 0;
+  // Input type 1 (tenths); status byte 0x18 in the KX1 layout: C and alarm 2.
+  c.regs = {{0x4700, 250}, {0x4701, 300}, {0x4710, 1}, {0x471C, 0x18}, {0x471E, 40},
+            {0x471A, 1}};
+  return c;
+}
+
+class Fixture {
+ public:
+  Fixture() {
+    session.makePort = [this]() -> std::unique_ptr<kx::ComPort> {
+      auto port = std::make_unique<FakePort>();
+      fake = port.get();
+      return port;
+    };
+    window = std::make_unique<MonitorWindow>(session);
+    line = std::make_unique<FakeLine>(*fake);
+    window->resize(1280, 900);
+    window->show();
+  }
+  template <typename T = QWidget>
+  T* w(const char* name) {
+    T* found = window->findChild<T*>(QString::fromLatin1(name));
+    if (!found) qFatal("no control %s", name);
+    return found;
+  }
+  QString text(const char* name) { return w<QLabel>(name)->text(); }
+  void probe(const char* text) {
+    auto* edit = w<QLineEdit>("PassEdit");
+    edit->setText(QString::fromLatin1(text));
+    emit edit->returnPressed();
+  }
+
+  kx::Session session;
+  FakePort* fake = nullptr;
+  std::unique_ptr<MonitorWindow> window;
+  std::unique_ptr<FakeLine> line;
+};
+
+// Index among the siblings: a later one is drawn in front.
+int Z(QWidget* widget) { return widget->parentWidget()->children().indexOf(widget); }
+
+}  // namespace
+
+class TstMonitorWindow : public QObject {
+  Q_OBJECT
+ private slots:
+  void namedControlsAndInitialLook();
+  void tileLooksPerState();
+  void connectKx2ShowsItsValues();
+  void frontPanelLayoutPerModel();
+  void overRangeAndRunningProgram();
+  void silentDeviceIsDroppedAndLastDisconnectStops();
+  void diagnosticsStripCountersAndClear();
+  void scalesByWidth();
+};
+
+void TstMonitorWindow::namedControlsAndInitialLook() {
+  Fixture f;
+  QCOMPARE(f.window->objectName(), QStringLiteral("PMonitor"));
+  QCOMPARE(f.window->windowTitle(), QStringLiteral("Monitor"));
+  const char* names[] = {"KX11", "ImeA1", "ImeB1", "PVDisp", "SVDisp", "ATLED", "O1LED", "O2LED",
+                         "ALM1LED", "ALM2LED", "ALM3LED", "DegC", "DegF", "O1Lb", "Out1Qty",
+                         "O2Lb", "Out2Qty", "DebugPL", "ColdShow", "UV", "ErrMessage", "ParaPL",
+                         "DrawIme", "FWVersion", "PassLb", "PassEdit"};
+  for (const char* name : names) QVERIFY2(f.window->findChild<QWidget*>(name), name);
+  for (int n = 0; n < 4; ++n) {
+    for (const char* base : {"SelPanel%1", "Adr%1Lb", "ComAddr%1", "RunBt%1", "StatusBG%1",
+                             "RunLED%1", "PVPL%1", "PV%1", "DegLb%1", "SVPL%1", "SV%1", "O1Lb%1",
+                             "OUT1%1", "O2Lb%1", "OUT2%1", "AlarmPl%1", "ALM1LED%1", "ALM2LED%1",
+                             "ALM3LED%1", "ALM1LB%1", "ALM2LB%1", "ALM3LB%1", "StatusPl%1",
+                             "ClrBt%1", "ExecCnt%1", "ErrCnt%1"}) {
+      const QString name = QString::fromLatin1(base).arg(n);
+      QVERIFY2(f.window->findChild<QWidget*>(name), qPrintable(name));
+    }
+    QCOMPARE(f.window->findChild<QWidget*>(QStringLiteral("RunBt%1").arg(n))->property("tag").toInt(), n);
+  }
+  auto* spin = f.w<QSpinBox>("ComAddr0");
+  QCOMPARE(spin->minimum(), 1);
+  QCOMPARE(spin->maximum(), 247);
+  QCOMPARE(spin->value(), 1);
+  QCOMPARE(f.w<QPushButton>("RunBt0")->text(), QStringLiteral("Connect"));
+  QCOMPARE(f.text("Adr0Lb"), QStringLiteral("Address"));
+  QCOMPARE(f.text("PVPL0"), QStringLiteral(" PV"));
+  QCOMPARE(f.text("ALM3LB2"), QStringLiteral("Alarm 3"));
+  QCOMPARE(f.text("ErrMessage"), QStringLiteral("NO Error !!!"));
+  QCOMPARE(Background(f.w("ErrMessage")), C(kx::looks::kTeal));
+  QVERIFY(f.w("DebugPL")->isHidden());
+  QVERIFY(f.w("ErrMessage")->isHidden());
+  QVERIFY(f.w("ParaPL")->isHidden());
+  QVERIFY(f.w("StatusPl1")->isHidden());
+
+  // Menu: captions and the state at first.
+  struct Item {
+    const char* name;
+    const char* text;
+    bool enabled;
+  };
+  const Item items[] = {{"OPEN1", "OPEN", true},
+                        {"SAVE1", "SAVE", false},
+                        {"SAVEAS1", "SAVE AS", false},
+                        {"Device01", "DEVICE 1", true},
+                        {"Device31", "DEVICE 4", true},
+                        {"UPLOAD1", "UPLOAD", false},
+                        {"DOWNLOAD1", "WRITE TO SELECTED DEVICE", false},
+                        {"WRITEALL", "WRITE TO ALL CONNECTED DEVICE", false},
+                        {"RampSoakprogram1", "RAMP SOAK PROGRAM", false},
+                        {"SETTING1", "SETTING", true},
+                        {"RECORD1", "PV RECORD", true},
+                        {"Close2", "OK", true},
+                        {"Cancel1", "CANCEL", true}};
+  for (const Item& item : items) {
+    auto* action = f.window->findChild<QAction*>(QString::fromLatin1(item.name));
+    QVERIFY2(action, item.name);
+    QCOMPARE(action->text(), QString::fromLatin1(item.text));
+    QCOMPARE(action->isEnabled(), item.enabled);
+  }
+  QCOMPARE(f.window->findChild<QAction*>("WRITEALL")->toolTip(), QStringLiteral("Broadcast function"));
+  struct Menu {
+    const char* name;
+    const char* title;
+    bool enabled;
+  };
+  for (const Menu& m : {Menu{"FILE1", "FILE", false}, Menu{"Device2", "DEVICE", true},
+                        Menu{"PARAMETER1", "PARAMETERS", false}, Menu{"VIEW1", "VIEW", false},
+                        Menu{"Close1", "EXIT", true}}) {
+    auto* menu = f.w<QMenu>(m.name);
+    QCOMPARE(menu->title(), QString::fromLatin1(m.title));
+    QCOMPARE(menu->menuAction()->isEnabled(), m.enabled);
+  }
+  QVERIFY(f.window->findChild<QAction*>("SETTING1")->isCheckable());
+}
+
+void TstMonitorWindow::tileLooksPerState() {
+  Fixture f;
+  DeviceTile* tile = f.window->tile(2);
+  tile->setActive(true);
+  QCOMPARE(tile->runBt->text(), QStringLiteral("Cancel"));
+  QCOMPARE(tile->runLed->colour(), C(kx::looks::kLime));
+  QCOMPARE(Background(tile->adrLb), C(kx::looks::kSkyBlue));
+  tile->setSelected(true);
+  QCOMPARE(tile->selPanel->penColour(), C(kx::looks::kYellow));
+  QCOMPARE(tile->selPanel->penWidth(), 2);
+  for (auto [lamp, colour] : {std::pair{kx::RunLamp::Failed, kx::looks::kRed},
+                              std::pair{kx::RunLamp::ReadingParameters, kx::looks::kYellow},
+                              std::pair{kx::RunLamp::ReadingFactory, kx::looks::kBlue}}) {
+    tile->setRunLamp(lamp);
+    QCOMPARE(tile->runLed->colour(), C(colour));
+  }
+
+  // A KX2 in cool mode: output 1 blue/sky blue, alarm 3 shown.
+  tile->setOutputs(kx::looks::ComputeOutputs({kx::kModelKx2, 1, 0, 0, 330, 0}));
+  QVERIFY(tile->outLb[0]->isVisibleTo(f.window.get()));
+  QVERIFY(!tile->outLb[1]->isVisibleTo(f.window.get()));
+  QCOMPARE(Background(tile->outLb[0]), C(kx::looks::kBlue));
+  QCOMPARE(tile->outBar[0]->colour(), C(kx::looks::kSkyBlue));
+  QCOMPARE(tile->outBar[0]->value(), 330);
+  QVERIFY(tile->almLed[2]->isVisibleTo(f.window.get()));
+  QVERIFY(tile->almLb[2]->isVisibleTo(f.window.get()));
+  tile->setLeds(kx::looks::ComputeLeds(0x01 | 0x08));
+  QCOMPARE(tile->almLed[2]->colour(), C(kx::looks::kRed));
+  QCOMPARE(tile->almLed[0]->colour(), C(kx::looks::kSilver));
+  QCOMPARE(tile->degLb->text(), QStringLiteral("F"));
+  tile->setPv(QStringLiteral("No connect"), 8);
+  tile->setSv(QStringLiteral("12.5"));
+
+  tile->reset();
+  QCOMPARE(tile->runBt->text(), QStringLiteral("Connect"));
+  QCOMPARE(tile->runLed->colour(), C(kx::looks::kGrey));
+  QCOMPARE(Background(tile->adrLb), C(kx::looks::kGrey));
+  QCOMPARE(tile->selPanel->penColour(), C(kx::looks::kSilver));
+  QCOMPARE(tile->pv->text(), QStringLiteral("0"));
+  QCOMPARE(tile->sv->text(), QStringLiteral("0"));
+  QVERIFY(tile->outLb[0]->isHidden());
+  QVERIFY(tile->outBar[0]->isHidden());
+  QCOMPARE(tile->outBar[0]->value(), 0);
+  QVERIFY(tile->almLed[2]->isHidden());
+  QCOMPARE(tile->almLed[2]->colour(), C(kx::looks::kSilver));
+  QVERIFY(tile->statusPl->isHidden());
+  QCOMPARE(tile->currentLb->text(), QStringLiteral("CT = 0A"));
+}
+
+void TstMonitorWindow::connectKx2ShowsItsValues() {
+  Fixture f;
+  f.line->controllers[7] = Kx2();
+  f.w<QSpinBox>("ComAddr0")->setValue(7);
+  f.w<QPushButton>("RunBt0")->click();
+  QVERIFY(f.fake->Open());
+  QCOMPARE(f.session.lineOwner, kx::LineOwner::Monitor);
+  // The first request identifies the controller at the tile's address.
+  QVERIFY(f.fake->LastWrittenText().rfind(":0767", 0) == 0);
+  f.line->Run(40);
+
+  QCOMPARE(f.w<QPushButton>("RunBt0")->text(), QStringLiteral("Cancel"));
+  QCOMPARE(Background(f.w("Adr0Lb")), C(kx::looks::kSkyBlue));
+  QCOMPARE(f.w<RoundFrame>("SelPanel0")->penColour(), C(kx::looks::kYellow));
+  QCOMPARE(f.window->findChild<QAction*>("Device01")->text(), QStringLiteral("DEVICE 1 (ACTIVE)"));
+  QVERIFY(f.w<QMenu>("FILE1")->menuAction()->isEnabled());
+  QVERIFY(f.w<QMenu>("PARAMETER1")->menuAction()->isEnabled());
+  QVERIFY(f.w<QMenu>("VIEW1")->menuAction()->isEnabled());
+
+  QCOMPARE(f.text("PV0"), QStringLiteral("123.4"));
+  QCOMPARE(f.text("SV0"), QStringLiteral("150.0"));
+  QCOMPARE(f.text("DegLb0"), QStringLiteral("C"));
+  QCOMPARE(f.w<Lamp>("ALM1LED0")->colour(), C(kx::looks::kRed));
+  QCOMPARE(f.w<Lamp>("ALM2LED0")->colour(), C(kx::looks::kSilver));
+  // Heat/cool value 2: both outputs, no alarm 3.
+  QVERIFY(f.w("OUT10")->isVisible());
+  QVERIFY(f.w("OUT20")->isVisible());
+  QVERIFY(!f.w("ALM3LED0")->isVisible());
+  QCOMPARE(f.w<LevelBar>("OUT10")->value(), 450);
+  QCOMPARE(f.w<LevelBar>("OUT20")->value(), 120);
+
+  // The front panel shows the selected device.
+  QCOMPARE(f.text("PVDisp"), QStringLiteral("123.4"));
+  QCOMPARE(f.text("SVDisp"), QStringLiteral("150.0"));
+  QCOMPARE(f.w<Lamp>("DegC")->colour(), C(kx::looks::kYellow));
+  QCOMPARE(f.w<Lamp>("ALM1LED")->colour(), C(kx::looks::kRed));
+  QCOMPARE(f.w<Lamp>("DegF")->colour(), C(kx::looks::kGrey));
+  QVERIFY(f.w("Out2Qty")->isVisible());
+  QCOMPARE(f.w<LevelBar>("Out1Qty")->value(), 450);
+  // After the first complete parameter read the panel shows once.
+  QVERIFY(f.w("ParaPL")->isVisible());
+  QCOMPARE(f.text("FWVersion"), QStringLiteral("F/W Version 1.05"));
+  QCOMPARE(f.text("ExecCnt0"), QString::number(f.window->engine().Device(0).requestCount));
+  QVERIFY(f.window->engine().Device(0).requestCount > 10);
+}
+
+void TstMonitorWindow::frontPanelLayoutPerModel() {
+  Fixture f;
+  f.line->controllers[1] = Kx1();
+  f.line->controllers[2] = Kx2();
+  FrontPanel* front = f.window->frontPanel();
+  const int width = f.window->scaleWidth();
+  f.w<QPushButton>("RunBt0")->click();
+  f.line->Run(30);
+
+  // KX1: its picture in front, two lamps fewer, lamps at their design places.
+  QVERIFY(front->kx1InFront());
+  QVERIFY(Z(front->imeA1) > Z(front->imeB1));
+  QVERIFY(Z(front->pvDisp) > Z(front->imeA1));
+  QVERIFY(front->o2Led->isHidden());
+  QVERIFY(front->almLed[2]->isHidden());
+  const int at = FrontPanel::kKx1Lamps.at;
+  QCOMPARE(front->atLed->x(), Scale(at, width));
+  QCOMPARE(front->o1Led->x(), Scale(FrontPanel::kKx1Lamps.out1, width));
+  QCOMPARE(front->almLed[1]->x(), Scale(FrontPanel::kKx1Lamps.alarm2, width));
+  QCOMPARE(f.text("PVDisp"), QStringLiteral("25.0"));
+  // KX1 status byte 0x18: degrees C and alarm 2.
+  QCOMPARE(front->degC->colour(), C(kx::looks::kYellow));
+  QCOMPARE(front->almLed[1]->colour(), C(kx::looks::kRed));
+  QVERIFY(!front->outQty[1]->isVisible());
+
+  // Select a KX2 on tile 1: the other picture, six lamps, three of them moved left.
+  f.w<QSpinBox>("ComAddr1")->setValue(2);
+  f.w<QPushButton>("RunBt1")->click();
+  f.line->Run(30);
+  f.w<kx::monitor::ClickLabel>("Adr1Lb")->clicked();
+  f.line->Run(40);
+  QCOMPARE(f.window->engine().SelectedDevice(), 1);
+  QCOMPARE(f.w<RoundFrame>("SelPanel1")->penColour(), C(kx::looks::kYellow));
+  QCOMPARE(f.w<RoundFrame>("SelPanel0")->penColour(), C(kx::looks::kSilver));
+  QVERIFY(!front->kx1InFront());
+  QVERIFY(Z(front->imeB1) > Z(front->imeA1));
+  QVERIFY(!front->o2Led->isHidden());
+  QVERIFY(!front->almLed[2]->isHidden());
+  QCOMPARE(front->atLed->x(), Scale(at - FrontPanel::kAtShift, width));
+  QCOMPARE(front->o1Led->x(), Scale(FrontPanel::kKx1Lamps.out1 - FrontPanel::kOut1Shift, width));
+  QCOMPARE(front->almLed[1]->x(),
+           Scale(FrontPanel::kKx1Lamps.alarm2 - FrontPanel::kAlarm2Shift, width));
+  QCOMPARE(front->almLed[0]->x(), Scale(FrontPanel::kKx1Lamps.alarm1, width));
+  QCOMPARE(f.text("PVDisp"), QStringLiteral("123.4"));
+}
+
+void TstMonitorWindow::overRangeAndRunningProgram() {
+  Fixture f;
+  FakeController kx2 = Kx2();
+  kx2.regs[0x4700] = 0x8005;  // over range
+  kx2.regs[0x472B] = 1;       // a program runs
+  kx2.regs[0x4762] = 2;       // showing the time left
+  kx2.regs[0x4763] = 309;     // 5 min 9 s
+  kx2.regs[0x4764] = 65;      // 65 minutes: 1 hour
+  f.line->controllers[1] = kx2;
+  f.w<QPushButton>("RunBt0")->click();
+  f.line->Run(60);
+
+  QCOMPARE(f.text("PV0"), QStringLiteral("Over range"));
+  QCOMPARE(f.text("PVDisp"), QStringLiteral("Over range"));
+  QLabel* pvDisp = f.w<QLabel>("PVDisp");
+  QVERIFY(pvDisp->alignment() & Qt::AlignHCenter);
+  QVERIFY(pvDisp->font().pointSize() < f.w<QLabel>("SVDisp")->font().pointSize());
+  QVERIFY(f.w<QLabel>("PV0")->font().pointSize() < f.w<QLabel>("SV0")->font().pointSize());
+  // The program's time left stays in the SV fields; PV/SV polls do not overwrite it.
+  QCOMPARE(f.text("SV0"), QStringLiteral("01:05:09"));
+  QCOMPARE(f.text("SVDisp"), QStringLiteral("01:05:09"));
+  QCOMPARE(f.w<QLabel>("SVDisp")->font().pointSize(), Scale(24, f.window->scaleWidth()));
+
+  // The program ends: the SV comes back in the full display size.
+  f.line->controllers[1].regs[0x472B] = 0;
+  f.line->controllers[1].regs[0x4700] = 1000;
+  f.line->Run(40);
+  QCOMPARE(f.text("SV0"), QStringLiteral("150.0"));
+  QCOMPARE(f.text("SVDisp"), QStringLiteral("150.0"));
+  QCOMPARE(f.text("PVDisp"), QStringLiteral("100.0"));
+  QVERIFY(pvDisp->alignment() & Qt::AlignRight);
+  QCOMPARE(f.w<QLabel>("SVDisp")->font().pointSize(), Scale(32, f.window->scaleWidth()));
+}
+
+void TstMonitorWindow::silentDeviceIsDroppedAndLastDisconnectStops() {
+  Fixture f;
+  f.probe("probe on");
+  f.line->controllers[1] = Kx1();
+  f.line->controllers[2] = Kx2();
+  f.w<QSpinBox>("ComAddr1")->setValue(2);
+  f.w<QPushButton>("RunBt0")->click();
+  f.w<QPushButton>("RunBt1")->click();
+  f.line->Run(50);
+  QCOMPARE(f.window->engine().ConnectedCount(), 2);
+
+  f.line->controllers[2].silent = true;
+  for (int i = 0; i < 40 && f.window->engine().Device(1).connected; ++i) f.line->Run(1);
+  QVERIFY(!f.window->engine().Device(1).connected);
+  QCOMPARE(f.w<QPushButton>("RunBt1")->text(), QStringLiteral("Connect"));
+  QCOMPARE(f.text("PV1"), QStringLiteral("0"));
+  QCOMPARE(f.window->findChild<QAction*>("Device11")->text(), QStringLiteral("DEVICE 2"));
+  QCOMPARE(f.text("ErrCnt1"), QStringLiteral("4"));
+  QCOMPARE(f.text("ErrMessage"), QStringLiteral("Received data time out error"));
+  QCOMPARE(Background(f.w("ErrMessage")), C(kx::looks::kRed));
+  // Polling of the other device goes on.
+  const std::size_t before = f.fake->written.size();
+  f.line->Run(5);
+  QVERIFY(f.fake->written.size() > before);
+  QCOMPARE(f.w<QPushButton>("RunBt0")->text(), QStringLiteral("Cancel"));
+
+  // Disconnecting the last device: the tile resets at once, the port closes
+  // after the request in flight, the picture clears and the menus go grey.
+  f.w<QPushButton>("RunBt0")->click();
+  QCOMPARE(f.w<QPushButton>("RunBt0")->text(), QStringLiteral("Connect"));
+  QVERIFY(!f.w<QMenu>("FILE1")->menuAction()->isEnabled());
+  f.line->Run(3);
+  QVERIFY(!f.fake->Open());
+  QCOMPARE(f.session.lineOwner, kx::LineOwner::Free);
+  QCOMPARE(f.text("PVDisp"), QString());
+  QCOMPARE(f.w<Lamp>("DegC")->colour(), C(kx::looks::kGrey));
+  QVERIFY(f.w("ParaPL")->isHidden());
+}
+
+void TstMonitorWindow::diagnosticsStripCountersAndClear() {
+  Fixture f;
+  const int tileY = f.window->tile(0)->y();
+  f.probe("probe on");
+  QVERIFY(f.w("DebugPL")->isVisible());
+  QVERIFY(f.w("ErrMessage")->isVisible());
+  QVERIFY(f.window->tile(0)->y() > tileY);  // the strip takes the top band
+  QVERIFY(f.w("DebugPL")->geometry().bottom() < f.window->tile(0)->y());
+  QVERIFY(f.w("ErrMessage")->geometry().bottom() < f.window->tile(0)->y());
+
+  f.line->controllers[1] = Kx2();
+  f.line->controllers[2] = Kx2();
+  f.line->controllers[2].silent = true;
+  f.w<QSpinBox>("ComAddr1")->setValue(2);
+  f.w<QPushButton>("RunBt0")->click();
+  f.line->Run(30);
+  QCOMPARE(f.text("UV"), QStringLiteral("24"));
+  QCOMPARE(f.text("ColdShow"), QStringLiteral("25.3"));
+  f.w<QPushButton>("RunBt1")->click();
+  const kx::MonitorEngine& engine = f.window->engine();
+  // Device 1 collects a time-out and stays connected for now.
+  for (int i = 0; i < 40 && engine.Device(1).errorCount == 0; ++i) f.line->Run(1);
+  QVERIFY(engine.Device(1).connected);
+  QVERIFY(engine.Device(1).errorCount > 0);
+  QCOMPARE(f.text("ErrCnt1"), QString::number(engine.Device(1).errorCount));
+  QCOMPARE(f.text("ExecCnt0"), QString::number(engine.Device(0).requestCount));
+
+  // Clearing a device without errors leaves the red status line alone while
+  // device 1 still has errors.
+  const QString status = f.text("ErrMessage");
+  QTest::mousePress(f.w("ClrBt0"), Qt::LeftButton);
+  QCOMPARE(f.text("ExecCnt0"), QStringLiteral("0"));
+  QCOMPARE(f.text("ErrCnt0"), QStringLiteral("0"));
+  QCOMPARE(f.text("ErrMessage"), status);
+  QCOMPARE(Background(f.w("ErrMessage")), C(kx::looks::kRed));
+  QTest::mouseRelease(f.w("ClrBt0"), Qt::LeftButton);
+
+  // Clearing the last device with errors turns the line green.
+  QTest::mousePress(f.w("ClrBt1"), Qt::LeftButton);
+  QCOMPARE(f.text("ErrCnt1"), QStringLiteral("0"));
+  QCOMPARE(f.text("ExecCnt1"), QStringLiteral("0"));
+  QCOMPARE(f.text("ErrMessage"), QString::fromUtf8(kx::Text(kx::Msg::NoError).data()));
+  QCOMPARE(Background(f.w("ErrMessage")), C(kx::looks::kGreen));
+  QTest::mouseRelease(f.w("ClrBt1"), Qt::LeftButton);
+
+  f.probe("probe off");
+  QVERIFY(f.w("DebugPL")->isHidden());
+  QVERIFY(f.w("ErrMessage")->isHidden());
+  QCOMPARE(f.window->tile(0)->y(), tileY);
+  f.probe("something else");
+  QVERIFY(f.w("DebugPL")->isHidden());
+}
+
+void TstMonitorWindow::scalesByWidth() {
+  Fixture f;
+  for (int w : {808, 1280, 1920}) {
+    f.window->resize(w, 2000);  // tall enough for no scroll bar
+    QCOMPARE(f.window->scaleWidth(), w);
+    QCOMPARE(f.window->tile(2)->x(), Scale(540, w));
+    QCOMPARE(f.w("ComAddr0")->height(), Scale(22, w));
+    QCOMPARE(f.w<QLabel>("PVDisp")->font().pointSize(), Scale(32, w));
+    QCOMPARE(f.w<QLabel>("PV0")->font().pointSize(), Scale(10, w));
+    QVERIFY(f.window->tile(2)->geometry().right() < w);
+  }
+  // A window lower than the scaled content scrolls; the bar is not scaled over.
+  f.window->resize(1920, 600);
+  QVERIFY(f.window->scaleWidth() < 1920);
+  QVERIFY(f.window->tile(2)->geometry().right() < f.window->scaleWidth());
+}
+
+QTEST_MAIN(TstMonitorWindow)
+#include "tst_monitor_window.moc"
