@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "serial/qt_com_port.h"
+#include "serial/rfc2217_port.h"
 
 namespace kx::serial {
 namespace {
@@ -164,7 +165,7 @@ class MappedPort final : public ComPort {
   }
 
   LinePort* MakeLine(bool network) const {
-    (void)network;
+    if (network) return new Rfc2217Port(paths_);
     return new QtComPort(paths_);
   }
 
@@ -188,6 +189,7 @@ PortPaths ParsePortList(std::string_view text) {
     const auto com = ComNumber(Trim(entry.substr(0, eq)));
     const std::string_view path = Trim(entry.substr(eq + 1));
     if (!com || path.empty()) continue;
+    if (IsNetworkPath(std::string(path)) && !ParseRfc2217Url(path)) continue;
     paths[static_cast<std::size_t>(*com)] = std::string(path);
   }
   return paths;

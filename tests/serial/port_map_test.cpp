@@ -10,6 +10,7 @@
 #include <string>
 
 #include "serial/port_map.h"
+#include "serial/rfc2217_port.h"
 
 namespace kx::serial {
 namespace {
@@ -39,8 +40,43 @@ TEST(PortListTest, ParsesWellFormedEntriesAndIgnoresTheRest) {
       {"COM4=/dev/a,garbage,COM6=/dev/b", {{4, "/dev/a"}, {6, "/dev/b"}}},
       {"COM2=/path/with=equals", {{2, "/path/with=equals"}}},
       {"COM03=/dev/x,COM99999999999999=/dev/y", {{3, "/dev/x"}}},
+      {"COM1=rfc2217://host,COM2=rfc2217://:4001,COM3=rfc2217://h:0,COM4=rfc2217://[::1]:4001", {{4, "rfc2217://[::1]:4001"}}},
   };
   for (const auto& c : cases) EXPECT_EQ(Present(ParsePortList(c.text)), c.expected) << "text: " << c.text;
+}
+
+TEST(PortListTest, NetworkAddresses) {
+  struct Case {
+    const char* url;
+    const char* host;  // nullptr: malformed
+    std::uint16_t port;
+  };
+  const Case cases[] = {
+      {"rfc2217://127.0.0.1:4001", "127.0.0.1", 4001},
+      {"rfc2217://devsrv.plant.local:2217/", "devsrv.plant.local", 2217},
+      {"rfc2217://[fe80::1]:65535", "fe80::1", 65535},
+      {"rfc2217://host", nullptr, 0},
+      {"rfc2217://host:", nullptr, 0},
+      {"rfc2217://host:0", nullptr, 0},
+      {"rfc2217://host:65536", nullptr, 0},
+      {"rfc2217://host:12x", nullptr, 0},
+      {"rfc2217://:4001", nullptr, 0},
+      {"rfc2217://fe80::1:4001", nullptr, 0},
+      {"rfc2217://[fe80::1]4001", nullptr, 0},
+      {"rfc2217://user@host:4001", nullptr, 0},
+      {"rfc2217://host:4001?logging=debug", nullptr, 0},
+      {"tcp://host:4001", nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    const auto address = ParseRfc2217Url(c.url);
+    if (c.host == nullptr) {
+      EXPECT_FALSE(address) << c.url;
+      continue;
+    }
+    ASSERT_TRUE(address) << c.url;
+    EXPECT_EQ(address->host, c.host);
+    EXPECT_EQ(address->port, c.port);
+  }
 }
 
 class FakeSysTree : public ::testing::Test {
