@@ -1,6 +1,7 @@
 #include "kxsim/controller.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace kxsim {
@@ -56,6 +57,11 @@ Controller::Controller(Model model, std::uint8_t address, const LineFormat& form
   const std::uint16_t unlockReg = model == Model::Kx1 ? 0x471B : 0x472A;
   if (options_.firmware) SetRegister(unlockReg, *options_.firmware);
   if (model == Model::Kx3 && options_.security) SetRegister(0x4751, *options_.security);
+  if (model == Model::Kx3 && options_.output1Function) SetRegister(0x471A, *options_.output1Function);
+  if (model == Model::Kx3 && options_.output2Function) SetRegister(0x471F, *options_.output2Function);
+  pv_ = static_cast<std::int16_t>(Get(kRegPv));
+  noiseState_ = 0x9E3779B9U * (address + 1U);
+  if (options_.programRunning) StartProgram();
   for (int i = 1; model == Model::Kx3 && i <= options_.followers; ++i) {
     ControllerOptions followerOptions;
     followerOptions.firmware = options_.firmware;
@@ -93,7 +99,13 @@ bool Controller::SetRegister(std::uint16_t reg, std::uint16_t value) {
   return true;
 }
 
-void Controller::SetProgramRunning(bool running) { options_.programRunning = running; }
+void Controller::SetProgramRunning(bool running) {
+  if (running && !options_.programRunning && model_ != Model::Kx1) {
+    options_.programRunning = true;
+    StartProgram();
+  }
+  options_.programRunning = running && model_ != Model::Kx1;
+}
 
 void Controller::SetFault(Fault fault, std::uint8_t exceptionCode) {
   options_.fault = fault;
@@ -105,10 +117,11 @@ void Controller::SilenceAfter(std::optional<unsigned> requests) {
   if (!requests) answered_ = 0;
 }
 
-std::optional<kx::Bytes> Controller::Handle(std::span<const std::uint8_t> pdu, SimTime /*now*/) {
+std::optional<kx::Bytes> Controller::Handle(std::span<const std::uint8_t> pdu, SimTime now) {
   if (pdu.size() < 2) return std::nullopt;
   const bool broadcast = pdu[0] == 0;
   if (!broadcast && pdu[0] != address_) return std::nullopt;
+  Advance(now);
   if (options_.silenceAfter && answered_ >= *options_.silenceAfter) return std::nullopt;
   if (options_.fault == Fault::NoAnswer) return std::nullopt;
 
@@ -161,12 +174,14 @@ std::uint16_t Controller::ReadSlot(Slot& slot) {
     case Access::CommFormat:
       return Word(address_, EncodeFormatByte(format_));
     case Access::Upload: {
+      // The image is taken when a pass starts, so one upload is consistent.
+      if (memoryOffset_ == 0) SnapshotMemory();
       const std::uint8_t offset = memoryOffset_++;
-      return Word(offset, memory_[offset]);
+      return Word(offset, memorySnapshot_[offset]);
     }
     case Access::StepUpload: {
       const std::uint8_t offset = stepOffset_++;
-      return Word(offset, stepImage_[offset]);
+      return Word(offset, StepImageByte(offset));
     }
     default:
       return LiveValue(slot.def.reg, slot.value);
@@ -226,6 +241,8 @@ kx::Bytes Controller::WriteRegister(std::span<const std::uint8_t> pdu, std::uint
       break;
     case Access::Command:
       if (value != kUnlockValue) return Exception(0x06, kExIllegalData);
+      if (reg == ProcessRegistersOf(model_).restoreDefault) RestoreDefaults();
+      else Set(ProcessRegistersOf(model_).pvOffset, 0);
       break;
     case Access::Unlock:
       if (value != kUnlockValue) return Exception(0x06, kExIllegalData);
@@ -234,10 +251,10 @@ kx::Bytes Controller::WriteRegister(std::span<const std::uint8_t> pdu, std::uint
     case Access::Upload:
       // Parameter memory byte: offset in the high byte, the byte in the low one.
       if (model_ != Model::Kx1 && !unlocked) return Exception(0x06, kExIllegalCommand);
-      memory_[value >> 8] = static_cast<std::uint8_t>(value & 0xFF);
+      WriteMemoryByte(static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value & 0xFF));
       break;
     case Access::StepUpload:
-      stepImage_[value >> 8] = static_cast<std::uint8_t>(value & 0xFF);
+      WriteStepImageByte(static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value & 0xFF));
       break;
     case Access::CommFormat: {
       const std::uint8_t newAddress = static_cast<std::uint8_t>(value >> 8);
@@ -294,6 +311,183 @@ void Controller::Synchronise() {
     follower->address_ = static_cast<std::uint8_t>(next);
     follower->format_ = format_;
   }
+}
+
+// --- Simulated process -------------------------------------------------------
+
+namespace {
+
+constexpr std::uint16_t kProgramStart = 0x4767;
+constexpr std::uint16_t kProgramMaxStep = 0x4768;
+constexpr std::uint16_t kProgramLoops = 0x4770;
+constexpr std::uint16_t kProgramLink = 0x4778;
+constexpr std::uint16_t kProgramSteps = 0x4780;  // set value and time (minutes) of step k at + 2k, + 2k + 1
+// A step whose time is 0 (no program written) lasts this long, so the display still counts down.
+constexpr double kDefaultStepSeconds = 600.0;
+// Proportional band of the simulated control, register units.
+constexpr double kBand = 50.0;
+
+int Signed(std::uint16_t v) { return static_cast<std::int16_t>(v); }
+
+}  // namespace
+
+void Controller::Advance(SimTime now) {
+  if (!started_) {
+    started_ = true;
+    last_ = now;
+    UpdateOutputs();
+    return;
+  }
+  if (now <= last_) return;
+  const double dt = static_cast<double>((now - last_).count()) / 1e6;
+  last_ = now;
+  if (options_.programRunning) RunProgram(dt);
+  const ProcessRegisters& p = ProcessRegistersOf(model_);
+  const double target = Get(p.runStop) == 1 ? Signed(RunningSetValue()) : kAmbient;
+  pv_ += (target - pv_) * (1.0 - std::exp(-dt / kLagSeconds));
+  // Noise of -1, 0 or +1 in the last digit, from a fixed sequence per controller.
+  noiseState_ = noiseState_ * 1664525U + 1013904223U;
+  const int noise = static_cast<int>((noiseState_ >> 16) % 3) - 1;
+  const long pv = std::lround(pv_) + noise + Signed(Get(p.pvOffset));
+  Set(kRegPv, static_cast<std::uint16_t>(std::clamp(pv, -32768L, 32767L)));
+  UpdateOutputs();
+}
+
+std::uint16_t Controller::RunningSetValue() const {
+  if (options_.programRunning) {
+    const int k = pattern_ * 8 + step_;
+    if (Get(static_cast<std::uint16_t>(kProgramSteps + 2 * k + 1)) != 0) {
+      return Get(static_cast<std::uint16_t>(kProgramSteps + 2 * k));
+    }
+  }
+  return Get(kRegSv);
+}
+
+void Controller::UpdateOutputs() {
+  const ProcessRegisters& p = ProcessRegistersOf(model_);
+  const bool measuring = pvStatus_ == 0;
+  const bool running = Get(p.runStop) == 1 && measuring;
+  const double target = Signed(RunningSetValue());
+  const auto level = [](double diff) { return static_cast<int>(std::clamp(diff * 1000.0 / kBand, 0.0, 1000.0)); };
+  bool out1 = false;
+  bool out2 = false;
+  if (model_ == Model::Kx1) {
+    const int percent = running ? level(target - pv_) / 10 : 0;
+    Set(p.output1, static_cast<std::uint16_t>(percent));
+    out1 = percent > 0;
+  } else {
+    // Running: the outputs are the controller's own; stopped, they keep what was written.
+    if (running) {
+      Set(p.output1, static_cast<std::uint16_t>(level(target - pv_)));
+      Set(p.output2, static_cast<std::uint16_t>(level(pv_ - target)));
+    }
+    out1 = measuring && Get(p.output1) > 0;
+    out2 = measuring && Get(p.output2) > 0;
+  }
+  bool alarm[3] = {};
+  const int pv = Signed(Get(kRegPv));
+  for (int i = 0; i < 3; ++i) {
+    if (p.alarmHigh[i] == 0 || !measuring || Get(p.alarmMode[i]) == 0) continue;
+    alarm[i] = pv > Signed(Get(p.alarmHigh[i])) || pv < Signed(Get(p.alarmLow[i]));
+  }
+  const std::uint16_t unit = Get(p.unit);
+  const bool celsius = unit == 1;
+  const bool fahrenheit = unit == 0;
+  const bool tuning = Get(p.autoTune) != 0;
+  int status = 0;
+  if (model_ == Model::Kx1) {
+    status = (alarm[2] ? 0x01 : 0) | (fahrenheit ? 0x04 : 0) | (celsius ? 0x08 : 0) | (alarm[1] ? 0x10 : 0) |
+             (alarm[0] ? 0x20 : 0) | (out1 ? 0x40 : 0) | (tuning ? 0x80 : 0);
+  } else {
+    status = (alarm[2] ? 0x01 : 0) | (alarm[1] ? 0x02 : 0) | (celsius ? 0x04 : 0) | (fahrenheit ? 0x08 : 0) |
+             (alarm[0] ? 0x10 : 0) | (out2 ? 0x20 : 0) | (out1 ? 0x40 : 0) | (tuning ? 0x80 : 0);
+  }
+  Set(p.statusByte, static_cast<std::uint16_t>(status));
+}
+
+double Controller::StepSeconds() const {
+  const int k = pattern_ * 8 + step_;
+  const std::uint16_t minutes = Get(static_cast<std::uint16_t>(kProgramSteps + 2 * k + 1));
+  return minutes != 0 ? minutes * 60.0 : kDefaultStepSeconds;
+}
+
+void Controller::StartProgram() {
+  pattern_ = Get(kProgramStart) % 8;
+  step_ = 0;
+  loops_ = 0;
+  secondsLeft_ = StepSeconds();
+  RunProgram(0.0);
+}
+
+void Controller::RunProgram(double seconds) {
+  while (seconds >= secondsLeft_) {
+    seconds -= secondsLeft_;
+    // Next step; past the pattern's last step it repeats for its loop count,
+    // then goes on with its link. A program that ends starts over.
+    if (++step_ > std::min<int>(Get(static_cast<std::uint16_t>(kProgramMaxStep + pattern_)), 7)) {
+      step_ = 0;
+      if (++loops_ > Get(static_cast<std::uint16_t>(kProgramLoops + pattern_))) {
+        loops_ = 0;
+        const int link = Get(static_cast<std::uint16_t>(kProgramLink + pattern_));
+        pattern_ = link < 8 ? link : Get(kProgramStart) % 8;
+      }
+    }
+    secondsLeft_ = StepSeconds();
+  }
+  secondsLeft_ -= seconds;
+  const auto left = static_cast<long>(std::ceil(secondsLeft_));
+  Set(0x4763, static_cast<std::uint16_t>(std::min(left, 65535L)));
+  Set(0x4764, static_cast<std::uint16_t>(left / 60));
+  Set(0x4765, static_cast<std::uint16_t>(step_));
+  Set(0x4766, static_cast<std::uint16_t>(pattern_));
+  Set(0x472C, RunningSetValue());
+}
+
+void Controller::RestoreDefaults() {
+  for (Slot& slot : slots_) {
+    if (slot.def.access == Access::ReadWrite || slot.def.access == Access::Factory) slot.value = slot.def.value;
+  }
+}
+
+std::uint8_t Controller::MemoryByte(std::uint8_t offset) const {
+  if (model_ == Model::Kx1 && offset == 10) {
+    // Control bits with the remote-write enable in bit 0.
+    return static_cast<std::uint8_t>((Get(0x470F) & 0xFE) | (Get(0x471A) & 0x01));
+  }
+  for (const MemoryField& f : MemoryMap(model_)) {
+    if (f.offset == offset) return static_cast<std::uint8_t>(f.word ? Get(f.reg) >> 8 : Get(f.reg) & 0xFF);
+    if (f.word && f.offset + 1 == offset) return static_cast<std::uint8_t>(Get(f.reg) & 0xFF);
+  }
+  return memory_[offset];
+}
+
+void Controller::WriteMemoryByte(std::uint8_t offset, std::uint8_t byte) {
+  memory_[offset] = byte;
+  for (const MemoryField& f : MemoryMap(model_)) {
+    const std::uint16_t v = Get(f.reg);
+    if (f.offset == offset) {
+      Set(f.reg, f.word ? static_cast<std::uint16_t>((byte << 8) | (v & 0xFF)) : byte);
+    } else if (f.word && f.offset + 1 == offset) {
+      Set(f.reg, static_cast<std::uint16_t>((v & 0xFF00) | byte));
+    }
+  }
+}
+
+void Controller::SnapshotMemory() {
+  for (int i = 0; i < 256; ++i) memorySnapshot_[i] = MemoryByte(static_cast<std::uint8_t>(i));
+}
+
+// Step image: four bytes per step, set value high, low, time high, low.
+std::uint8_t Controller::StepImageByte(std::uint8_t offset) const {
+  const std::uint16_t v = Get(static_cast<std::uint16_t>(kProgramSteps + offset / 2));
+  return static_cast<std::uint8_t>(offset % 2 == 0 ? v >> 8 : v & 0xFF);
+}
+
+void Controller::WriteStepImageByte(std::uint8_t offset, std::uint8_t byte) {
+  const auto reg = static_cast<std::uint16_t>(kProgramSteps + offset / 2);
+  const std::uint16_t v = Get(reg);
+  Set(reg, offset % 2 == 0 ? static_cast<std::uint16_t>((byte << 8) | (v & 0xFF))
+                           : static_cast<std::uint16_t>((v & 0xFF00) | byte));
 }
 
 }  // namespace kxsim

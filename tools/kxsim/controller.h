@@ -48,6 +48,8 @@ struct ControllerOptions {
   Fault fault = Fault::None;
   std::uint8_t exceptionCode = kExIllegalCommand;
   int followers = 0;                       // KX3 units behind this one (automatic synchronisation)
+  std::optional<std::uint16_t> output1Function;  // KX3 0x471A
+  std::optional<std::uint16_t> output2Function;  // KX3 0x471F
 };
 
 class Controller {
@@ -67,6 +69,14 @@ class Controller {
   // the answer has been built, so the echo goes out under the old settings.
   std::optional<kx::Bytes> Handle(std::span<const std::uint8_t> pdu, SimTime now);
 
+  // Moves the simulated process on to `now`: PV follows the set value with a
+  // first-order lag (time constant kLagSeconds) and a little noise, outputs,
+  // alarms and the status byte follow PV, a running program counts down. The
+  // first call only starts the clock. Handle calls it before each answer.
+  void Advance(SimTime now);
+  static constexpr double kLagSeconds = 30.0;
+  static constexpr double kAmbient = 250.0;  // PV of a stopped controller, register units
+
   // Register access for tests and the control channel (no protection rules).
   std::optional<std::uint16_t> Register(std::uint16_t reg) const;
   bool SetRegister(std::uint16_t reg, std::uint16_t value);
@@ -81,6 +91,9 @@ class Controller {
   void SetPvStatus(std::uint8_t code) { pvStatus_ = code; }
   std::uint8_t pvStatus() const { return pvStatus_; }
   void SetProgramRunning(bool running);
+  // Program position: pattern, step and seconds left in the step.
+  int programPattern() const { return pattern_; }
+  int programStep() const { return step_; }
   bool programRunning() const { return options_.programRunning; }
 
   // Follower units configured behind this one (KX3 automatic synchronisation).
@@ -104,6 +117,19 @@ class Controller {
   kx::Bytes Frame(kx::Bytes pdu) const;
   void ApplyPendingChange();
   void Synchronise();
+  std::uint16_t Get(std::uint16_t reg) const { return Register(reg).value_or(0); }
+  void Set(std::uint16_t reg, std::uint16_t value) { SetRegister(reg, value); }
+  void RunProgram(double seconds);
+  void StartProgram();
+  double StepSeconds() const;
+  std::uint16_t RunningSetValue() const;
+  void UpdateOutputs();
+  void RestoreDefaults();
+  std::uint8_t MemoryByte(std::uint8_t offset) const;
+  void WriteMemoryByte(std::uint8_t offset, std::uint8_t byte);
+  void SnapshotMemory();
+  std::uint8_t StepImageByte(std::uint8_t offset) const;
+  void WriteStepImageByte(std::uint8_t offset, std::uint8_t byte);
 
   Model model_;
   std::uint8_t address_;
@@ -113,8 +139,17 @@ class Controller {
   unsigned answered_ = 0;
   bool unlocked_ = false;
   std::uint8_t pvStatus_ = 0;
-  std::array<std::uint8_t, 256> memory_{};     // parameter memory (upload register)
-  std::array<std::uint8_t, 256> stepImage_{};  // ramp/soak steps (step upload register)
+  // Simulated process.
+  bool started_ = false;
+  SimTime last_{0};
+  double pv_ = 0.0;
+  std::uint32_t noiseState_ = 1;
+  int pattern_ = 0;
+  int step_ = 0;
+  int loops_ = 0;
+  double secondsLeft_ = 0.0;
+  std::array<std::uint8_t, 256> memorySnapshot_{};
+  std::array<std::uint8_t, 256> memory_{};  // parameter memory bytes that hold no register
   std::uint8_t memoryOffset_ = 0;
   std::uint8_t stepOffset_ = 0;
   std::optional<std::pair<std::uint8_t, LineFormat>> pendingChange_;

@@ -23,7 +23,7 @@ Controllers:
             current address + 1, + 2, ... and its format on to them.
   OPTION    per-controller settings that override the global ones:
             fault=KIND, silence-after=N, fw=VERSION, security=WORD, program,
-            id=77|e7|67
+            id=77|e7|67, out1=N, out2=N (kx3 output 1/2 function, 0x471A/0x471F)
   Example:  kxsim --link /tmp/kxline kx1@3:9600-7E1-ascii kx3@1:9600-7E1-ascii+2
 
 A controller answers only when the PC's line settings match its format, the
@@ -44,7 +44,11 @@ functions, 02 unknown or read-only registers, 03 bad count or value, 04 a
 factory-protected register written without the unlock write (0x4F1D to 0x471B
 on kx1, 0x472A on kx2/kx3) just before it, 0C/0D too few/many data bytes.
 A write to address 0 (broadcast) is carried out by every controller and not
-answered. kx3: a write of 0x470B (address * 256 + format byte) is echoed under
+answered. Live process: PV (0x4700) follows the set value (or 25.0 when stopped)
+with a first-order lag of 30 s and +-1 digit of noise; outputs, alarm bits and
+the status byte follow PV, SV and the alarm limits. Parameter writes are read
+back; the upload registers (0x472F kx1, 0x474C, 0x474D) hand out the parameter
+memory and the ramp/soak steps one byte per read (offset * 256 + byte). kx3: a write of 0x470B (address * 256 + format byte) is echoed under
 the old settings, then the controller answers only under the new ones.
 
 Options:
@@ -62,7 +66,9 @@ Options:
                         3.20, kx2 1.05, kx3 1.10)
   --security WORD       kx3 security word (register 0x4751, default 0x40: all
                         unlocked); decimal or 0x hexadecimal
-  --program-running     controllers run a ramp/soak program
+  --program-running     kx2/kx3 run their ramp/soak program (0x4767-0x47FF; a step
+                        of time 0 lasts 10 minutes; a program that ends starts
+                        over): 0x472B is 1 and 0x4762-0x4766 count down
   --kx1-id 77|e7|67     kx1 answer to function 0x67: a 0x77 answer (default),
                         the exception 0xE7, or a normal 0x67 answer
   --control FIFO        create a named pipe that takes commands, one per line
@@ -113,6 +119,12 @@ bool ApplyControllerOption(std::string_view option, ControllerOptions& o) {
   if (key == "security") {
     o.security = ParseWord(value);
     return o.security.has_value();
+  }
+  if (key == "out1" || key == "out2") {
+    const auto v = ParseWord(value);
+    if (!v) return false;
+    (key == "out1" ? o.output1Function : o.output2Function) = *v;
+    return true;
   }
   if (key == "id") {
     if (value == "77") o.kx1IdFunction = 0x77;

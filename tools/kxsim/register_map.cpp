@@ -222,3 +222,86 @@ std::span<const RegisterDef> RegisterTable(Model model) {
 }
 
 }  // namespace kxsim
+
+namespace kxsim {
+
+namespace {
+
+constexpr MemoryField B(std::uint8_t offset, std::uint16_t reg) { return {offset, reg, false}; }
+constexpr MemoryField W(std::uint8_t offset, std::uint16_t reg) { return {offset, reg, true}; }
+
+// The same places the parameter download writes from, so an uploaded image
+// written back gives the same registers.
+constexpr MemoryField kKx1Memory[] = {
+    B(10, 0x470F), B(11, 0x4731), B(12, 0x4710), B(13, 0x4711), B(28, 0x4712), B(30, 0x4713),
+    B(29, 0x470E), B(14, 0x4715), B(15, 0x4716),
+    W(0, 0x4701),  W(2, 0x4702),  W(4, 0x4703),  W(6, 0x4704),  W(8, 0x4705),  W(16, 0x4706),
+    W(18, 0x4707), W(20, 0x4708), W(22, 0x4709), W(24, 0x470A), W(26, 0x470B),
+};
+
+constexpr MemoryField kKx2Memory[] = {
+    B(12, 0x4717), B(14, 0x4718), B(15, 0x4719), B(19, 0x471A), B(48, 0x471B), B(49, 0x471C),
+    B(50, 0x471D), B(13, 0x471E), B(51, 0x471F), B(16, 0x4720), B(17, 0x4721), B(18, 0x4722),
+    W(24, 0x4701), W(20, 0x4704), W(22, 0x4705),
+    W(0, 0x4706),  W(2, 0x4707),  W(4, 0x4708),  W(6, 0x4709),  W(8, 0x470A),  W(10, 0x470B),
+    W(26, 0x470C), W(28, 0x470D), W(30, 0x470E), W(32, 0x470F), W(34, 0x4710), W(40, 0x4711),
+    W(42, 0x4712), W(36, 0x4713), W(38, 0x4714),
+    B(52, 0x1017), W(100, 0x1018), W(104, 0x1019), W(106, 0x101A), W(108, 0x101B), W(179, 0x101C),
+    W(110, 0x101D), W(112, 0x101E),
+};
+
+constexpr MemoryField kKx3Memory[] = {
+    B(12, 0x4717), B(14, 0x4718), B(15, 0x4719), B(54, 0x471A), B(48, 0x471B), B(49, 0x471C),
+    B(55, 0x471F), B(16, 0x4720), B(17, 0x4721),
+    W(24, 0x4701), W(20, 0x4704), W(22, 0x4705), W(0, 0x4706),  W(2, 0x4707),  W(4, 0x4708),
+    W(6, 0x4709),  W(26, 0x470C), W(28, 0x470D), W(30, 0x470E), W(32, 0x470F), W(34, 0x4710),
+    W(40, 0x4711), W(42, 0x4712), W(36, 0x4713), W(38, 0x4714), W(100, 0x4702), W(102, 0x4703),
+};
+
+std::vector<MemoryField> WithProgramHeader(std::span<const MemoryField> fields) {
+  std::vector<MemoryField> all(fields.begin(), fields.end());
+  // Program header: start pattern, then max step, loop count and link of the 8 patterns.
+  for (int i = 0; i < 25; ++i) all.push_back(B(static_cast<std::uint8_t>(231 + i), static_cast<std::uint16_t>(0x4767 + i)));
+  return all;
+}
+
+constexpr ProcessRegisters kKx1Process = {
+    0x4719, 0x4717, 0x471C, 0x4729, 0x4714, 0x471E, 0,
+    {0x4702, 0x4704, 0}, {0x4703, 0x4705, 0}, {0x4715, 0x4716, 0},
+    0x4724, 0x4725, 0x471B, 0x471B,
+};
+constexpr ProcessRegisters kKx2Process = {
+    0x4723, 0x4724, 0x4728, 0x4727, 0x471D, 0x4702, 0x4703,
+    {0x4706, 0x4708, 0x470A}, {0x4707, 0x4709, 0x470B}, {0x4720, 0x4721, 0x4722},
+    0x474E, 0x474F, 0x472A, 0x472A,
+};
+// KX3: no third alarm (0x470B holds the address and format).
+constexpr ProcessRegisters kKx3Process = {
+    0x4723, 0x4724, 0x4728, 0x4727, 0x471D, 0x4702, 0x4703,
+    {0x4706, 0x4708, 0}, {0x4707, 0x4709, 0}, {0x4720, 0x4721, 0},
+    0x474E, 0x474F, 0x472A, 0x472A,
+};
+
+}  // namespace
+
+std::span<const MemoryField> MemoryMap(Model model) {
+  static const std::vector<MemoryField> kx2 = WithProgramHeader(kKx2Memory);
+  static const std::vector<MemoryField> kx3 = WithProgramHeader(kKx3Memory);
+  switch (model) {
+    case Model::Kx1: return kKx1Memory;
+    case Model::Kx2: return kx2;
+    case Model::Kx3: return kx3;
+  }
+  return {};
+}
+
+const ProcessRegisters& ProcessRegistersOf(Model model) {
+  switch (model) {
+    case Model::Kx1: return kKx1Process;
+    case Model::Kx2: return kKx2Process;
+    case Model::Kx3: return kKx3Process;
+  }
+  return kKx2Process;
+}
+
+}  // namespace kxsim

@@ -49,3 +49,35 @@ inline constexpr std::uint16_t kIdStart = 0x0012;   // identification block (fun
 inline constexpr std::uint16_t kIdCount = 3;
 
 }  // namespace kxsim
+
+namespace kxsim {
+
+// Where registers lie in the parameter memory image read through the upload
+// register: a byte (the register's low byte) or a word (high byte first).
+struct MemoryField {
+  std::uint8_t offset;
+  std::uint16_t reg;
+  bool word;
+};
+std::span<const MemoryField> MemoryMap(Model model);
+
+// Registers that drive the simulated process, per model.
+struct ProcessRegisters {
+  std::uint16_t runStop;      // 1 run, 0 stop
+  std::uint16_t unit;         // 0 F, 1 C, 2 EU
+  std::uint16_t statusByte;
+  std::uint16_t autoTune;
+  std::uint16_t pvOffset;
+  std::uint16_t output1;      // KX1: whole percent; KX2/KX3: tenths of percent
+  std::uint16_t output2;      // 0 when the model has none
+  std::uint16_t alarmHigh[3]; // 0 when the alarm does not exist
+  std::uint16_t alarmLow[3];
+  std::uint16_t alarmMode[3];
+  std::uint16_t restoreDefault;
+  std::uint16_t clearAdjustment;
+  std::uint16_t unlock;
+  std::uint16_t firmware;
+};
+const ProcessRegisters& ProcessRegistersOf(Model model);
+
+}  // namespace kxsim
