@@ -1,6 +1,44 @@
-#include <QApplication>
+// Start-up: the application, the shared session with the serial ports of this
+// machine, the windows in their order, and the event loop. An error during
+// start-up is shown in the standard error box and ends the program; an error
+// in an event handler is shown the same way and the program goes on.
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
+#include <exception>
+#include <memory>
+
+#include "app/kx_application.h"
+#include "app/main_window.h"
+#include "app/message_box.h"
+#include "core/session.h"
+#include "serial/port_map.h"
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  return 0;
+  kx::app::KxApplication app(argc, argv);
+  kx::Session session;
+  std::unique_ptr<kx::app::MainWindow> mainForm;
+  std::unique_ptr<QWidget> monitor;
+  try {
+    kx::serial::ConfigurePorts(session);
+    mainForm = std::make_unique<kx::app::MainWindow>(session);
+    monitor = std::make_unique<QWidget>();
+    monitor->setObjectName("PMonitor");
+    monitor->setWindowTitle("Monitor");
+    mainForm->SetMonitorWindow(monitor.get());
+    // Maximised; the geometry is set as well for desktops without a window
+    // manager, where a maximise request alone does nothing.
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+      mainForm->setGeometry(screen->availableGeometry());
+    mainForm->showMaximized();
+    mainForm->activateWindow();
+  } catch (const std::exception& e) {
+    kx::app::ShowErrorBox(nullptr, QString::fromLocal8Bit(e.what()));
+    return 1;
+  }
+  const int result = app.exec();
+  monitor.reset();
+  mainForm.reset();
+  return result;
 }

@@ -1,6 +1,9 @@
 #include "core/main_routing.h"
 
+#include "core/answer.h"
 #include "core/codec.h"
+#include "core/messages.h"
+#include "core/settings.h"
 
 namespace kx {
 
@@ -9,31 +12,7 @@ namespace {
 constexpr std::uint8_t kLf = 0x0A;
 constexpr std::uint8_t kCr = 0x0D;
 
-// Expected RTU answer length after `count` bytes (function byte at index 1,
-// byte count at index 2); 250 while the length is still open.
-int NextExpectedRtuLength(int current, std::size_t count, std::span<const std::uint8_t> stored) {
-  if (count == 1) return 250;
-  if (count == 2 && stored[1] == 0x06) return 8;
-  if (count == 3 && stored[1] == 0x03) return stored[2] + 5;
-  return current;
-}
-
 }  // namespace
-
-bool OpenPortWith(ComPort& port, const PortParams& params) {
-  if (port.Open()) return true;
-  port.SetComNumber(static_cast<std::uint16_t>(params.port));
-  port.SetBaud(params.baud);
-  port.SetDatabits(params.dataBits);
-  port.SetStopbits(params.stopBits);
-  switch (params.parityCode) {
-    case 0: port.SetParity(Parity::None); break;
-    case 1: port.SetParity(Parity::Even); break;
-    case 2: port.SetParity(Parity::Odd); break;
-    default: break;  // code 3: the port keeps its parity
-  }
-  return port.SetOpen(true);
-}
 
 // ---------------------------------------------------------------------------
 
@@ -45,7 +24,7 @@ bool MainPortRouting::Open(Route owner) { return Open(owner, session_.params); }
 
 bool MainPortRouting::Open(Route owner, const PortParams& params) {
   if (port_.Open()) return true;
-  if (!OpenPortWith(port_, params)) return false;
+  if (!OpenWithParams(port_, params)) return false;
   const std::uint16_t first = port_.AddTimerTrigger();
   const std::uint16_t second = port_.AddTimerTrigger();
   testerTimer_ = owner == Route::Tester ? first : second;
@@ -57,6 +36,17 @@ bool MainPortRouting::Open(Route owner, const PortParams& params) {
 void MainPortRouting::Close() {
   setupPending_ = false;
   port_.SetOpen(false);
+}
+
+void MainPortRouting::LineLost() {
+  setupPending_ = false;
+  tester.awaitingAnswer = false;
+  tester.repeat = false;
+  if (session_.lineOwner == LineOwner::Tester || session_.lineOwner == LineOwner::Setup)
+    session_.lineOwner = LineOwner::Free;
+  if (tester.portClosed) tester.portClosed();
+  if (tester.lineLost) tester.lineLost();
+  if (setup.lineLost) setup.lineLost();
 }
 
 void MainPortRouting::Send(Route route, std::span<const std::uint8_t> block, int firstWaitTicks) {
@@ -113,7 +103,7 @@ void MainPortRouting::HandleTimer(std::uint16_t handle) {
     tester.awaitingAnswer = false;
     if (tester.showReceived) {
       if (!session_.params.rtu || receiveText_.empty())
-        tester.showReceived("Received Data Timeout !");
+        tester.showReceived(std::string(Text(Msg::ReceivedDataTimeout)));
       else
         tester.showReceived(receiveText_);
     }
@@ -157,7 +147,7 @@ bool SecondPortRouting::Open(Route owner) { return Open(owner, session_.params);
 
 bool SecondPortRouting::Open(Route owner, const PortParams& params) {
   if (port_.Open()) return true;
-  if (!OpenPortWith(port_, params)) return false;
+  if (!OpenWithParams(port_, params)) return false;
   const std::uint16_t first = port_.AddTimerTrigger();
   const std::uint16_t second = port_.AddTimerTrigger();
   recorderTimer_ = owner == Route::Recorder ? first : second;
@@ -166,6 +156,14 @@ bool SecondPortRouting::Open(Route owner, const PortParams& params) {
 }
 
 void SecondPortRouting::Close() { port_.SetOpen(false); }
+
+void SecondPortRouting::LineLost() {
+  recorder.awaitingAnswer = false;
+  if (session_.lineOwner == LineOwner::Recorder || session_.lineOwner == LineOwner::Firmware)
+    session_.lineOwner = LineOwner::Free;
+  if (recorder.lineLost) recorder.lineLost();
+  if (firmware.lineLost) firmware.lineLost();
+}
 
 void SecondPortRouting::ClearForRecorder() {
   buffer.fill(0);
@@ -216,7 +214,7 @@ void SecondPortRouting::RecorderData(std::uint16_t announced) {
       continue;
     }
     buffer[recorder.count++] = last;
-    if (rtu) expectedRtuLength = NextExpectedRtuLength(expectedRtuLength, recorder.count, buffer);
+    if (rtu) expectedRtuLength = RtuExpectedLength(std::span(buffer).first(recorder.count), expectedRtuLength);
   }
   const bool complete =
       announced > 0 &&

@@ -23,11 +23,6 @@
 
 namespace kx {
 
-// Opens `port` with the given line parameters unless it is open already. A
-// parity code of 3 leaves the port's parity as it was. Returns false when the
-// port cannot be opened (the port's ErrorText() tells why).
-bool OpenPortWith(ComPort& port, const PortParams& params);
-
 // ---------------------------------------------------------------------------
 // ApdComPortMain: single command tester and communication settings window.
 class MainPortRouting {
@@ -46,6 +41,10 @@ class MainPortRouting {
     // The tester's port was closed after an answer or a time-out: the main
     // window enables its tool bar again.
     std::function<void()> portClosed;
+    // The tester's send; the main window's Timer1 calls it while repeating.
+    std::function<void()> send;
+    // The line failed while open; the repeat flag has been cleared.
+    std::function<void()> lineLost;
   };
 
   // What the routing shares with the communication settings window.
@@ -53,6 +52,8 @@ class MainPortRouting {
     // The window's answer step, once per answer or time-out. It reads the
     // receive text; an empty text means nothing was received.
     std::function<void(const std::string& receiveText)> answerStep;
+    // The line failed while open: the request in flight will not be answered.
+    std::function<void()> lineLost;
   };
 
   MainPortRouting(Session& session, ComPort& port);
@@ -67,6 +68,11 @@ class MainPortRouting {
   bool Open(Route owner, const PortParams& params);
   // Closes the port; pending answers are dropped with it.
   void Close();
+
+  // The port failed while open and has closed itself (adapter pulled, line
+  // gone). Ends what was pending on it, frees the line when the tester or the
+  // settings window held it, and tells both sides.
+  void LineLost();
 
   // Starts one request on a route: receive text := empty, writes the block,
   // arms the route's timer for `firstWaitTicks`.
@@ -120,6 +126,7 @@ class SecondPortRouting {
     int ticks = 15;               // first wait and re-arm, set before each request
     std::size_t count = 0;        // bytes stored for the current answer
     std::function<void()> answer; // the recorder's answer handler
+    std::function<void()> lineLost;  // the line failed while open
   };
 
   struct FirmwareSide {
@@ -128,6 +135,7 @@ class SecondPortRouting {
     int stage = 0;                // update stage
     int eraseExtension = 0;       // extra erase ticks; grows on erase time-outs, kept for the run
     std::function<void()> answer; // the firmware update's answer handler
+    std::function<void()> lineLost;  // the line failed while open
   };
 
   SecondPortRouting(Session& session, ComPort& port);
@@ -139,6 +147,11 @@ class SecondPortRouting {
   bool Open(Route owner);
   bool Open(Route owner, const PortParams& params);
   void Close();
+
+  // The port failed while open and has closed itself. Ends the recorder's
+  // wait, frees the line when the recorder or the firmware update held it,
+  // and tells both sides.
+  void LineLost();
 
   // Clears the buffer (all 100 bytes) and the recorder count before a request.
   void ClearForRecorder();
@@ -152,7 +165,7 @@ class SecondPortRouting {
 
   std::array<std::uint8_t, kBufferSize> buffer{};
   int answerStatus = kStatusComplete;
-  int expectedRtuLength = 250;
+  int expectedRtuLength = 250;  // 250: length still open
   RecorderSide recorder;
   FirmwareSide firmware;
 

@@ -57,6 +57,8 @@ struct Session {
   bool firmwareWindowOpen = false;
   // Name (without folder) of the file chosen in the last file dialog.
   std::string lastFileName;
+  // Width of the main window when it was last shown (its scaling uses width ÷ 808).
+  int mainWindowWidth = 808;
   // Shows the user message window for a code (0, 251, 252, 254, 255) modally and
   // returns when it has closed. Set by the main window.
   std::function<void(int code)> showUserMessage;

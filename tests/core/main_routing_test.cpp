@@ -385,19 +385,5 @@ TEST_F(SecondPortTest, RecorderRouteTakesPrecedenceOverFirmware) {
   EXPECT_EQ(routing.firmware.count, 0U);
 }
 
-TEST(OpenPortWithTest, ParityCodeThreeKeepsPortParity) {
-  FakePort port;
-  port.SetParity(Parity::Odd);
-  ASSERT_TRUE(OpenPortWith(port, PortParams{2, 19200, 8, 3, 2, true}));
-  EXPECT_EQ(port.parity, Parity::Odd);
-  EXPECT_EQ(port.comNumber, 2);
-  EXPECT_EQ(port.stopBits, 2);
-  // Already open: nothing is set again.
-  port.baud = 0;
-  EXPECT_TRUE(OpenPortWith(port, PortParams{}));
-  EXPECT_EQ(port.baud, 0);
-  EXPECT_EQ(port.openCount, 1);
-}
-
 }  // namespace
 }  // namespace kx

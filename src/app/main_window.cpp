@@ -1,0 +1,357 @@
+#include "app/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <array>
+#include <stdexcept>
+
+#include "app/about_window.h"
+#include "app/message_box.h"
+#include "app/pictures.h"
+#include "app/qt_text.h"
+#include "app/scaling.h"
+#include "app/user_message_window.h"
+#include "comset/settings_window.h"
+#include "core/settings.h"
+#include "fwupdate/fwupdate_window.h"
+#include "recorder/recorder_window.h"
+
+namespace kx::app {
+
+namespace {
+
+constexpr int kTimer1IntervalMs = 1500;
+
+struct ToolEntry {
+  const char* name;
+  const char* hint;
+  ToolIcon icon;
+  void (MainWindow::*handler)();
+  bool separatorAfter;
+};
+
+// Tool bar buttons in order, with their hints and handlers.
+const std::array<ToolEntry, 8> kToolBar{{
+    {"ToolButton1", "Set communication protocol of PC", ToolIcon::SetPc, &MainWindow::PROTOCOL1Click, false},
+    {"ToolButton11", "KX3 communication protocol setting", ToolIcon::SetKx3, &MainWindow::KX3SET1Click, true},
+    {"ToolButton2", "Monitor program", ToolIcon::Monitor, &MainWindow::MONITOR1Click, false},
+    {"ToolButton3", "Recorder program", ToolIcon::Recorder, &MainWindow::ToolButton3Click, false},
+    {"ToolButton4", "Single command", ToolIcon::Tester, &MainWindow::ToolButton4Click, false},
+    {"ToolButton10", "KX2/3 firmware update program", ToolIcon::FirmwareUpdate, &MainWindow::FWUPDATE1Click,
+     true},
+    {"ToolButton5", "Exit this program", ToolIcon::Exit, &MainWindow::EXIT1Click, true},
+    {"ToolButton6", "About this program", ToolIcon::About, &MainWindow::ABOUT1Click, false},
+}};
+
+struct MenuEntry {
+  const char* name;
+  const char* caption;
+  void (MainWindow::*handler)();
+};
+
+const std::array<MenuEntry, 2> kProtocolMenu{{
+    {"SET1", "SET PC", &MainWindow::PROTOCOL1Click},
+    {"KX3SET1", "SET KX3", &MainWindow::KX3SET1Click},
+}};
+
+const std::array<MenuEntry, 4> kProgramMenu{{
+    {"MONITOR1", "MONITOR", &MainWindow::MONITOR1Click},
+    {"RECODER1", "RECODER", &MainWindow::ToolButton3Click},
+    {"TESTER1", "TESTER", &MainWindow::ToolButton4Click},
+    {"FWUPDATE1", "F/W UPDATE", &MainWindow::FWUPDATE1Click},
+}};
+
+}  // namespace
+
+MainWindow::MainWindow(Session& session, QWidget* parent) : QMainWindow(parent), session_(session) {
+  if (!session_.makePort) throw std::invalid_argument("No serial port factory was given to the main window.");
+  setObjectName("MainForm");
+  setWindowTitle(kMainCaption);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, Qt::white);
+  setPalette(pal);
+  setAutoFillBackground(true);
+
+  ApdComPortMain = session_.makePort();
+  ApdComPort1 = session_.makePort();
+  if (!ApdComPortMain || !ApdComPort1) throw std::runtime_error("The serial ports could not be created.");
+  mainRouting_ = std::make_unique<MainPortRouting>(session_, *ApdComPortMain);
+  secondRouting_ = std::make_unique<SecondPortRouting>(session_, *ApdComPort1);
+  ApdComPortMain->SetOnError([this](const std::string& reason) {
+    mainRouting_->LineLost();
+    ReportLineLost(reason);
+  });
+  ApdComPort1->SetOnError([this](const std::string& reason) {
+    secondRouting_->LineLost();
+    ReportLineLost(reason);
+  });
+  mainRouting_->tester.portClosed = [this] { SetToolBarEnabled(true); };
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName("Timer1");
+  Timer1->setInterval(kTimer1IntervalMs);
+  connect(Timer1, &QTimer::timeout, this, &MainWindow::Timer1Timer);
+
+  OpenDialog1 = new QFileDialog(this);
+  OpenDialog1->setObjectName("OpenDialog1");
+  OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+  OpenDialog1->setFileMode(QFileDialog::ExistingFile);
+  OpenDialog1->setDefaultSuffix("txt");
+  SaveDialog1 = new QFileDialog(this);
+  SaveDialog1->setObjectName("SaveDialog1");
+  SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+  SaveDialog1->setDefaultSuffix("rec");
+
+  session_.showUserMessage = [this](int code) { ShowUserMessage(code); };
+
+  BuildMenu();
+  BuildToolBar();
+  BuildClientArea();
+  statusBar()->setObjectName("StatusBar1");
+}
+
+MainWindow::~MainWindow() {
+  session_.showUserMessage = nullptr;
+  // The ports go before their routers: no event may reach a router that is gone.
+  ApdComPortMain->SetOnTrigger(nullptr);
+  ApdComPortMain->SetOnError(nullptr);
+  ApdComPort1->SetOnTrigger(nullptr);
+  ApdComPort1->SetOnError(nullptr);
+  ApdComPortMain->SetOpen(false);
+  ApdComPort1->SetOpen(false);
+}
+
+void MainWindow::BuildMenu() {
+  MainMenu1 = menuBar();
+  MainMenu1->setObjectName("MainMenu1");
+
+  auto addItems = [this](QMenu* menu, const auto& entries) {
+    for (const MenuEntry& e : entries) {
+      QAction* a = menu->addAction(e.caption);
+      a->setObjectName(e.name);
+      connect(a, &QAction::triggered, this, e.handler);
+    }
+  };
+  QMenu* protocol = MainMenu1->addMenu("PROTOCOL");
+  protocol->setObjectName("PROTOCOL1");
+  addItems(protocol, kProtocolMenu);
+  QMenu* program = MainMenu1->addMenu("PROGRAM");
+  program->setObjectName("PROGRAM1");
+  addItems(program, kProgramMenu);
+
+  QAction* exitItem = MainMenu1->addAction("EXIT");
+  exitItem->setObjectName("EXIT1");
+  connect(exitItem, &QAction::triggered, this, &MainWindow::EXIT1Click);
+  QAction* aboutItem = MainMenu1->addAction("ABOUT");
+  aboutItem->setObjectName("ABOUT1");
+  connect(aboutItem, &QAction::triggered, this, &MainWindow::ABOUT1Click);
+}
+
+void MainWindow::BuildToolBar() {
+  ToolBar1 = addToolBar("ToolBar1");
+  ToolBar1->setObjectName("ToolBar1");
+  ToolBar1->setMovable(false);
+  ToolBar1->setFloatable(false);
+  ToolBar1->setIconSize(QSize(32, 32));
+  ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
+  for (const ToolEntry& e : kToolBar) {
+    auto* b = new QToolButton(ToolBar1);
+    b->setObjectName(e.name);
+    b->setIcon(ToolBarIcon(e.icon));
+    b->setIconSize(QSize(32, 32));
+    b->setAutoRaise(true);
+    b->setToolTip(e.hint);
+    b->setStatusTip(e.hint);
+    connect(b, &QToolButton::clicked, this, e.handler);
+    ToolBar1->addWidget(b);
+    if (e.separatorAfter) ToolBar1->addSeparator();
+  }
+}
+
+void MainWindow::BuildClientArea() {
+  auto* client = new QWidget(this);
+  client->setObjectName("ClientArea");
+  client->setAutoFillBackground(true);
+
+  TESTPL = new QFrame(client);
+  TESTPL->setObjectName("TESTPL");
+  TESTPL->setFrameShape(QFrame::StyledPanel);
+  TESTPL->setAutoFillBackground(true);
+  QPalette sky = TESTPL->palette();
+  sky.setColor(QPalette::Window, QColor(0xA6, 0xCA, 0xF0));
+  TESTPL->setPalette(sky);
+  TESTPL->hide();
+
+  KX1 = new QLabel(client);
+  KX1->setObjectName("KX1");
+  KX1->setPixmap(ControllerPicture(QSize(300, 300)));
+  KX1->setAlignment(Qt::AlignCenter);
+
+  auto* row = new QHBoxLayout;
+  row->addStretch(1);
+  row->addWidget(TESTPL);
+  row->addSpacing(24);
+  row->addWidget(KX1);
+  row->addStretch(1);
+  auto* column = new QVBoxLayout(client);
+  column->addStretch(1);
+  column->addLayout(row);
+  column->addStretch(1);
+  setCentralWidget(client);
+}
+
+void MainWindow::SetToolBarEnabled(bool enabled) { ToolBar1->setEnabled(enabled); }
+
+// --- Form events -------------------------------------------------------------
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  FormShow();
+}
+
+void MainWindow::FormShow() {
+  // A window opened maximised has not taken its final size yet when it is
+  // shown: it will fill the screen's available width.
+  int w = width();
+  if ((windowState() & Qt::WindowMaximized) != 0 && screen() != nullptr) w = screen()->availableGeometry().width();
+  session_.mainWindowWidth = w;
+  ScaleWindow(centralWidget(), w, kMainDesignWidth);
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+    // Read the settings after the activation has been delivered, so a window
+    // opened from here does not run inside the activation event.
+    QMetaObject::invokeMethod(this, &MainWindow::FormActivate, Qt::QueuedConnection);
+  }
+}
+
+void MainWindow::FormActivate() {
+  if (inActivate_) return;
+  inActivate_ = true;
+  const std::int32_t wordInForce = session_.settingsWord;
+  if (ReadSettingsFile(session_) == SettingsReadResult::Missing) {
+    if (keepUnsavedWord_) {
+      session_.settingsWord = wordInForce;
+    } else {
+      RunSettingsWindow(false);
+    }
+  }
+  DecodeSettingsWord(session_.settingsWord, session_.params);
+  inActivate_ = false;
+}
+
+// --- Actions -------------------------------------------------------------------
+
+bool MainWindow::LineAllows(MainAction action) {
+  if (ActionAllowed(action, session_.lineOwner)) return true;
+  ShowMessage(this, QText(Msg::ComPortInUse));
+  return false;
+}
+
+void MainWindow::RunSettingsWindow(bool controllerMode) {
+  session_.mainRouteTester = false;
+  session_.controllerMode = controllerMode;
+  {
+    comset::SettingsWindow window(session_, *mainRouting_,
+                                  controllerMode ? comset::SettingsWindow::Mode::Controller
+                                                 : comset::SettingsWindow::Mode::Pc,
+                                  this);
+    if (window.exec() == QDialog::Accepted) keepUnsavedWord_ = window.saveFailed();
+  }
+  DecodeSettingsWord(session_.settingsWord, session_.params);
+  session_.mainRouteTester = true;
+}
+
+void MainWindow::PROTOCOL1Click() {
+  if (!LineAllows(MainAction::SetPc)) return;
+  RunSettingsWindow(false);
+}
+
+void MainWindow::KX3SET1Click() {
+  if (!LineAllows(MainAction::SetKx3)) return;
+  RunSettingsWindow(true);
+}
+
+void MainWindow::MONITOR1Click() {
+  if (!LineAllows(MainAction::Monitor)) return;
+  if (monitor_ == nullptr) return;
+  monitor_->showMaximized();
+  monitor_->raise();
+  monitor_->activateWindow();
+}
+
+void MainWindow::ToolButton3Click() {
+  if (!LineAllows(MainAction::Recorder)) return;
+  recorder::RecorderWindow window(session_, *secondRouting_, this);
+  window.exec();
+}
+
+void MainWindow::ToolButton4Click() {
+  if (!LineAllows(MainAction::Tester)) return;
+  TESTPL->show();
+  SetToolBarEnabled(false);
+}
+
+void MainWindow::FWUPDATE1Click() {
+  if (!LineAllows(MainAction::FirmwareUpdate)) return;
+  session_.firmwareWindowOpen = true;
+  {
+    fwupdate::FwUpdateWindow window(session_, *secondRouting_, this);
+    window.exec();
+  }
+  session_.firmwareWindowOpen = false;
+}
+
+void MainWindow::EXIT1Click() { close(); }
+
+void MainWindow::ABOUT1Click() {
+  AboutWindow about(this);
+  about.exec();
+}
+
+// --- Timer1 and the user message window ------------------------------------------
+
+void MainWindow::Timer1Timer() {
+  if ((session_.firmwareWindowOpen || session_.controllerMode) && userMessageShowing()) {
+    Timer1->stop();
+    if (UserMessageWindow* window = userMessage_.data()) window->close();
+  }
+  MainPortRouting::TesterSide& tester = mainRouting_->tester;
+  if (tester.repeat && ApdComPortMain->Open() && tester.send) tester.send();
+}
+
+void MainWindow::ShowUserMessage(int code) {
+  UserMessageWindow window(code, *Timer1, this);
+  userMessage_ = &window;
+  window.exec();
+  userMessage_ = nullptr;
+}
+
+bool MainWindow::userMessageShowing() const {
+  const UserMessageWindow* window = userMessage_.data();
+  return window != nullptr && window->isVisible();
+}
+
+void MainWindow::ReportLineLost(const std::string& reason) {
+  const QString text = QString("The serial line was lost and its port has been closed.\n%1").arg(ToQString(reason));
+  // Shown after the port's own event has returned.
+  QMetaObject::invokeMethod(this, [this, text] { ShowErrorBox(this, text); }, Qt::QueuedConnection);
+}
+
+}  // namespace kx::app

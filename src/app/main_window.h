@@ -1,0 +1,114 @@
+// The main window: menu and tool bar from which every other window is opened,
+// the line-owner check before each action, the settings file read at each
+// activation, the two serial ports ApdComPortMain (single command tester and
+// communication settings window) and ApdComPort1 (recorder and firmware
+// update) with their routing, the tester panel TESTPL, the shared Timer1 and
+// the two file dialogs other windows borrow.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <memory>
+
+#include "core/comport.h"
+#include "core/line_owner.h"
+#include "core/main_routing.h"
+#include "core/session.h"
+
+class QFileDialog;
+class QFrame;
+class QLabel;
+class QMenu;
+class QTimer;
+class QToolBar;
+class QToolButton;
+
+namespace kx::app {
+
+inline constexpr const char* kMainCaption = "OSTRA CONTROLLER COMMUNICATION PROGRAM (V1.00)";
+
+class UserMessageWindow;
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // session.makePort must be set: the two ports are made with it.
+  explicit MainWindow(Session& session, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // The monitor window, shown by MONITOR (created after the main window).
+  void SetMonitorWindow(QWidget* monitor) { monitor_ = monitor; }
+
+  MainPortRouting& mainPortRouting() { return *mainRouting_; }
+  SecondPortRouting& secondPortRouting() { return *secondRouting_; }
+  Session& session() { return session_; }
+
+  // The tester panel (hidden at start; TESTER shows it).
+  QFrame* testerPanel() const { return TESTPL; }
+  QTimer* timer1() const { return Timer1; }
+  QFileDialog* openDialog() const { return OpenDialog1; }
+  QFileDialog* saveDialog() const { return SaveDialog1; }
+
+  // The tool bar is disabled while the tester holds the line; the menu never is.
+  void SetToolBarEnabled(bool enabled);
+
+  // Shows the user message window for a code modally and returns when it has
+  // closed (timed codes are closed by Timer1).
+  void ShowUserMessage(int code);
+  bool userMessageShowing() const;
+
+ public slots:
+  void PROTOCOL1Click();   // SET PC
+  void KX3SET1Click();     // SET KX3
+  void MONITOR1Click();    // MONITOR
+  void ToolButton3Click(); // RECODER
+  void ToolButton4Click(); // TESTER
+  void FWUPDATE1Click();   // F/W UPDATE
+  void EXIT1Click();       // EXIT
+  void ABOUT1Click();      // ABOUT
+  void Timer1Timer();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  void BuildMenu();
+  void BuildToolBar();
+  void BuildClientArea();
+  void FormShow();
+  void FormActivate();
+  // Shows "COM Port In Use !!!" and returns false when the action may not start.
+  bool LineAllows(MainAction action);
+  // The communication settings window, modally; the main port is routed to it meanwhile.
+  void RunSettingsWindow(bool controllerMode);
+  void ReportLineLost(const std::string& reason);
+
+  Session& session_;
+
+  std::unique_ptr<ComPort> ApdComPortMain;
+  std::unique_ptr<ComPort> ApdComPort1;
+  std::unique_ptr<MainPortRouting> mainRouting_;
+  std::unique_ptr<SecondPortRouting> secondRouting_;
+
+  QMenuBar* MainMenu1 = nullptr;
+  QToolBar* ToolBar1 = nullptr;
+  QFrame* TESTPL = nullptr;
+  QLabel* KX1 = nullptr;
+  QTimer* Timer1 = nullptr;
+  QFileDialog* OpenDialog1 = nullptr;
+  QFileDialog* SaveDialog1 = nullptr;
+
+  QPointer<QWidget> monitor_;
+  QPointer<UserMessageWindow> userMessage_;
+
+  bool inActivate_ = false;
+  // OK took a word that could not be written: it stays in force for the run
+  // instead of the default word, and the settings window does not reopen at
+  // every activation.
+  bool keepUnsavedWord_ = false;
+};
+
+}  // namespace kx::app
