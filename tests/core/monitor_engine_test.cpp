@@ -523,6 +523,28 @@ TEST_P(MonitorEngineTest, Kx1AnsweringWith77IsIdentified) {
   EXPECT_EQ(engine.Device(0).model, kModelKx1);
 }
 
+TEST_P(MonitorEngineTest, RampSoakWriteSendsTheWholeTableCountingEchoes) {
+  bus.controllers[1] = Quiet(kModelKx2);
+  engine.ToggleConnect(0);
+  ASSERT_TRUE(SecondCycle(0x4717));
+  TransferHooks hooks;
+  hooks.rampValue = [](int n) { return static_cast<std::uint16_t>(n == 25 ? 0xFFF1 : n); };
+  engine.SetTransferHooks(hooks);
+  engine.StartRampDownload();
+  Run(1);
+  bus.controllers[1].echoValue = 7;  // the first write's echo is wrong: not counted, sent again
+  Run(1);
+  bus.controllers[1].echoValue.reset();
+  EXPECT_EQ(engine.RampWriteCount(), 0);
+  std::vector<Req> writes = Run(153);
+  EXPECT_FALSE(engine.RampDownloading());
+  EXPECT_EQ(engine.RampWriteCount(), 153);
+  ASSERT_EQ(writes.size(), 153U);
+  for (int n = 0; n < 153; ++n) EXPECT_EQ(writes[static_cast<std::size_t>(n)].reg, 0x4767 + n);
+  EXPECT_EQ(writes[25], Wr(1, 0x4780, 0xFFF1));
+  EXPECT_EQ(Last().function, kFnRead);
+}
+
 TEST_P(MonitorEngineTest, Kx3BelowSecurityMode4IsPolledShortAndNeverReadsPages) {
   auto c = Quiet(kModelKx3);
   c.regs[0x4751] = 0x11;  // mode 2: PV and SV only
