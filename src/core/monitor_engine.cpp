@@ -100,6 +100,13 @@ void MonitorEngine::SetAddress(int device, std::uint16_t address) {
   devices_[static_cast<std::size_t>(device)].address = std::clamp<std::uint16_t>(address, 1, 247);
 }
 
+void MonitorEngine::SetDecimalPoint(int device, int code) {
+  if (!ValidDevice(device)) return;
+  devices_[static_cast<std::size_t>(device)].decimalPoint = code;
+  refresh_ = true;
+  Notify(device, kChangePvSv);
+}
+
 // ---------------------------------------------------------------------------
 // Reset, connect, select, address change, queued write, close
 

@@ -232,6 +232,8 @@ class MonitorEngine {
   void ClearCounters(int device) { handle(monitor_event::ClearCounters{device}); }
   // Sets a tile's address without re-identifying (for tiles not connected).
   void SetAddress(int device, std::uint16_t address);
+  // KX3 `Pointer` list: the device's decimal-point code, then a refresh.
+  void SetDecimalPoint(int device, int code);
 
   // ---- Transfers ----
   // Parameter upload from the selected device (KX1: unlock write first).
