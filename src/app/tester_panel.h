@@ -1,0 +1,93 @@
+// The single command tester's controls inside the main window's panel `TESTPL`:
+// address, command, function address and data fields, the eight multi-data
+// words, the composed SEND text with its check digits, the received answer,
+// and the Send / Repeat / Clear Result / Close buttons. The logic is kx::Tester
+// (core/tester.h); this class binds the named controls to it.
+#pragma once
+
+#include <QObject>
+
+#include <array>
+#include <functional>
+
+#include "core/main_routing.h"
+#include "core/session.h"
+#include "core/tester.h"
+
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace kx::app {
+
+class TesterPanel : public QObject {
+  Q_OBJECT
+
+ public:
+  struct Hooks {
+    std::function<void(bool enabled)> setToolBarEnabled;  // the main window's tool bar
+    std::function<void(bool on)> setRepeatTimer;          // the main window's Timer1 at 1500 ms
+  };
+
+  // Fills `testpl` (the main window's panel `TESTPL`) with the tester's controls
+  // and takes the tester route of `routing` (received text).
+  TesterPanel(QFrame* testpl, Session& session, MainPortRouting& routing, Hooks hooks);
+
+  // The main window's Timer1 ticked: sends again while repeating.
+  void Timer1Tick() { tester_.TimerTick(); }
+
+  Tester& tester() { return tester_; }
+  QFrame* panel() const { return TESTPL; }
+
+ private slots:
+  void SCmdBoxSelect(int index);
+  void SCOMAddrChange();
+  void Edit1Change();
+  void SendBtClick();
+  void RSendBtClick();
+  void SClearBtClick();
+  void SExitBtClick();
+
+ private:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void Build();
+  void PlaceUserCmd();
+  void ReadFields();
+  void ShowState();
+
+  QFrame* TESTPL;
+  Session& session_;
+  MainPortRouting& routing_;
+  Hooks hooks_;
+  Tester tester_;
+
+  QLabel* SingleCmdLb = nullptr;
+  QLabel* AddrSendLb = nullptr;
+  QLineEdit* SCOMAddr = nullptr;
+  QLabel* CmdSendLb = nullptr;
+  QComboBox* SCmdBox = nullptr;
+  QLineEdit* UserCmd = nullptr;
+  QLabel* FuncSendLb = nullptr;
+  QLineEdit* SFunc = nullptr;
+  QLabel* DataLenLb = nullptr;
+  QLineEdit* SDataLen = nullptr;
+  QLabel* CheckSumSendLb = nullptr;
+  QLineEdit* SChkSum = nullptr;
+  QLabel* SendLb = nullptr;
+  QLineEdit* SendEdit = nullptr;
+  QLabel* RcvLb = nullptr;
+  QLineEdit* RcvEdit = nullptr;
+  QGroupBox* MutiWrBox = nullptr;
+  QLabel* MutiWrLB = nullptr;
+  std::array<QLineEdit*, kTesterWords> Edit{};  // Edit[0] is `Edit1`
+  QLabel* Image2 = nullptr;
+  QPushButton* SendBt = nullptr;
+  QPushButton* RSendBt = nullptr;
+  QPushButton* SClearBt = nullptr;
+  QPushButton* SExitBt = nullptr;
+};
+
+}  // namespace kx::app

@@ -1,0 +1,386 @@
+#include "comset/search_page.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include "app/message_box.h"
+#include "app/qt_text.h"
+
+namespace kx::comset {
+
+namespace {
+
+constexpr int kTableRows = 30;  // row 0 is the heading
+constexpr int kNumberedRows = 28;
+constexpr std::array<int, 3> kColumnWidths{50, 56, 125};
+const QColor kSkyBlue(0x87, 0xCE, 0xEB);
+constexpr const char* kTitle1 = "Address            Baud Rate        Bit Length";
+constexpr const char* kTitle2 = "Parity                Stop Bit               Protocol";
+
+QLabel* Label(QWidget* parent, const char* name, const QString& text) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(name);
+  return label;
+}
+
+QPushButton* Button(QWidget* parent, const char* name, const QString& text) {
+  auto* b = new QPushButton(text, parent);
+  b->setObjectName(name);
+  b->setAutoDefault(false);
+  QFont f = b->font();
+  f.setBold(true);
+  b->setFont(f);
+  return b;
+}
+
+QLineEdit* AddressField(QWidget* parent, const char* name) {
+  auto* edit = new QLineEdit("1", parent);
+  edit->setObjectName(name);
+  edit->setMaxLength(3);
+  return edit;
+}
+
+}  // namespace
+
+SearchPage::SearchPage(Session& session, MainPortRouting& routing, Mode mode, Link link, QObject* parent)
+    : QObject(parent),
+      session_(session),
+      routing_(routing),
+      mode_(mode),
+      link_(std::move(link)),
+      search_(session, routing,
+              BusSearch::Hooks{[this] { ShowSearch(); },
+                               [this](const std::string& text) {
+                                 app::ShowErrorBox(link_.detectPanel->window(), app::ToQString(text));
+                               }}),
+      change_(session, routing,
+              ProtocolChange::Hooks{[this] { ShowChange(); },
+                                    [this](int code) {
+                                      if (session_.showUserMessage) session_.showUserMessage(code);
+                                    },
+                                    [this](const std::string& text) {
+                                      app::ShowErrorBox(link_.detectPanel->window(), app::ToQString(text));
+                                    }}) {
+  Build();
+}
+
+QComboBox* SearchPage::List(QWidget* parent, const PresetList& list) {
+  auto* box = new QComboBox(parent);
+  box->setObjectName(app::ToQString(list.name));
+  for (std::string_view item : list.items) box->addItem(app::ToQString(item));
+  box->setCurrentIndex(0);
+  connect(box, &QComboBox::activated, this, &SearchPage::AddrPreSetCloseUp);
+  return box;
+}
+
+void SearchPage::Build() {
+  QFrame* page = link_.detectPanel;
+  QFrame* after = link_.afterPanel;
+
+  ProtocolTitle1 = Label(page, "ProtocolTitle1", kTitle1);
+  AddrPreSet = List(page, AddrPresetList());
+  BeforeAddr = AddressField(page, "BeforeAddr");
+  BeforeAddr->hide();
+  BaudPreSet = List(page, BaudPresetList());
+  LengthPreSet = List(page, LengthPresetList());
+  ProtocolTitle2 = Label(page, "ProtocolTitle2", kTitle2);
+  ParityPreSet = List(page, ParityPresetList());
+  StopPreSet = List(page, StopPresetList());
+  ProtocolPreSet = List(page, ProtocolPresetList());
+
+  ResultTable = new QTableWidget(kTableRows, 3, page);
+  ResultTable->setObjectName("ResultTable");
+  ResultTable->horizontalHeader()->hide();
+  ResultTable->verticalHeader()->hide();
+  ResultTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  ResultTable->setSelectionMode(QAbstractItemView::SingleSelection);
+  ResultTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+  for (int c = 0; c < 3; ++c) ResultTable->setColumnWidth(c, kColumnWidths[static_cast<std::size_t>(c)]);
+  for (int r = 0; r < kTableRows; ++r) {
+    for (int c = 0; c < 3; ++c) {
+      auto* item = new QTableWidgetItem;
+      if (r == 0) {
+        item->setBackground(kSkyBlue);
+        item->setFlags(Qt::ItemIsEnabled);
+      } else {
+        item->setBackground(Qt::white);
+      }
+      ResultTable->setItem(r, c, item);
+    }
+  }
+  ResultTable->setMinimumWidth(kColumnWidths[0] + kColumnWidths[1] + kColumnWidths[2] + 24);
+  ResultTable->setMinimumHeight(160);
+
+  SetStartBt = Button(page, "SetStartBt", app::QText(Msg::Start));
+  SETBt = Button(page, "SETBt", "SET");
+  SETBt->setEnabled(false);
+  SetCloseBt = Button(page, "SetCloseBt", "CLOSE");
+
+  // Controller mode panel, laid over the result table.
+  AFTERLB = Label(after, "AFTERLB", "SET TO KX3");
+  AFTERLB->setStyleSheet("color: #0000FF; font-weight: bold;");
+  auto* afterTitle1 = Label(after, "AfterTitle1", kTitle1);
+  auto* afterTitle2 = Label(after, "AfterTitle2", kTitle2);
+  AfterAddr = AddressField(after, "AfterAddr");
+  AfterBaud = List(after, AfterBaudList());
+  AfterLength = List(after, AfterLengthList());
+  AfterParity = List(after, AfterParityList());
+  AfterStop = List(after, AfterStopList());
+  AfterProtocol = List(after, AfterProtocolList());
+  SyncChk = new QCheckBox("Communication protocol Auto Synchronize", after);
+  SyncChk->setObjectName("SyncChk");
+  SyncChk->setToolTip("Check here if you want following device have the same protocol and continue address");
+  SyncChk->setStatusTip(SyncChk->toolTip());
+
+  auto* afterGrid = new QGridLayout(after);
+  afterGrid->addWidget(AFTERLB, 0, 0, 1, 3);
+  afterGrid->addWidget(afterTitle1, 1, 0, 1, 3);
+  afterGrid->addWidget(AfterAddr, 2, 0);
+  afterGrid->addWidget(AfterBaud, 2, 1);
+  afterGrid->addWidget(AfterLength, 2, 2);
+  afterGrid->addWidget(afterTitle2, 3, 0, 1, 3);
+  afterGrid->addWidget(AfterParity, 4, 0);
+  afterGrid->addWidget(AfterStop, 4, 1);
+  afterGrid->addWidget(AfterProtocol, 4, 2);
+  afterGrid->addWidget(SyncChk, 5, 0, 1, 3);
+  afterGrid->setRowStretch(6, 1);
+
+  auto* grid = new QGridLayout(page);
+  grid->addWidget(ProtocolTitle1, 0, 0, 1, 3);
+  grid->addWidget(AddrPreSet, 1, 0);
+  grid->addWidget(BeforeAddr, 1, 0);
+  grid->addWidget(BaudPreSet, 1, 1);
+  grid->addWidget(LengthPreSet, 1, 2);
+  grid->addWidget(ProtocolTitle2, 2, 0, 1, 3);
+  grid->addWidget(ParityPreSet, 3, 0);
+  grid->addWidget(StopPreSet, 3, 1);
+  grid->addWidget(ProtocolPreSet, 3, 2);
+  grid->addWidget(ResultTable, 4, 0, 1, 3);
+  grid->addWidget(after, 4, 0, 1, 3);
+  grid->addWidget(SetStartBt, 5, 0);
+  grid->addWidget(SETBt, 5, 1);
+  grid->addWidget(SetCloseBt, 5, 2);
+
+  connect(SetStartBt, &QPushButton::clicked, this, &SearchPage::SetStartBtClick);
+  connect(SETBt, &QPushButton::clicked, this, &SearchPage::SETBtClick);
+  connect(SetCloseBt, &QPushButton::clicked, this, &SearchPage::SetCloseBtClick);
+  connect(ResultTable, &QTableWidget::cellClicked, this, &SearchPage::ResultTableSelectCell);
+  connect(ResultTable, &QTableWidget::currentCellChanged, this,
+          [this](int row, int column, int, int) { ResultTableSelectCell(row, column); });
+  connect(BeforeAddr, &QLineEdit::textChanged, this, &SearchPage::BeforeAddrChange);
+  connect(AfterAddr, &QLineEdit::textChanged, this, &SearchPage::BeforeAddrChange);
+}
+
+// ---------------------------------------------------------------------------
+// PC mode: the search.
+
+void SearchPage::AutoDetectBtClick() {
+  routing_.setup.answerStep = [this](const std::string& text) { search_.AnswerStep(text); };
+  link_.status->setText(app::QText(Msg::PressStartToDetect));
+  link_.status->show();
+  link_.gauge->hide();
+  link_.timeLeft->setText(QString());
+  link_.timeLeft->show();
+  link_.afterPanel->hide();
+  BeforeAddr->hide();
+  AddrPreSet->show();
+  SetStartBt->show();
+  ResultTable->show();
+  gridUpdate_ = true;
+  for (int r = 1; r <= kNumberedRows; ++r) ResultTable->item(r, 0)->setText(QString::number(r));
+  ResultTable->item(0, 1)->setText(app::QText(Msg::HeadingAddress));
+  ResultTable->item(0, 2)->setText(app::QText(Msg::HeadingProtocol));
+  gridUpdate_ = false;
+  if (link_.showSearchPage) link_.showSearchPage(true);
+  link_.detectPanel->show();
+}
+
+void SearchPage::ClearResults() {
+  gridUpdate_ = true;
+  // Every result row, the 29th included, so no hit of an earlier search stays listed.
+  for (int r = 1; r < kTableRows; ++r) {
+    ResultTable->item(r, 1)->setText(QString());
+    ResultTable->item(r, 2)->setText(QString());
+  }
+  ResultTable->clearSelection();
+  gridUpdate_ = false;
+}
+
+void SearchPage::SetStartBtClick() {
+  SETBt->setEnabled(false);
+  if (search_.Searching()) {
+    search_.Abort();
+    return;
+  }
+  ClearResults();
+  search_.Start(link_.currentPort ? link_.currentPort() : 0, ReadPresets());
+}
+
+void SearchPage::ShowSearch() {
+  const BusSearch::View& v = search_.view();
+  link_.status->setText(app::ToQString(v.status));
+  link_.timeLeft->setText(app::ToQString(v.timeLeft));
+  link_.gauge->setRange(0, v.gaugeMax);
+  link_.gauge->setValue(v.gauge);
+  link_.gauge->setVisible(v.gaugeVisible);
+  SetStartBt->setText(app::QText(v.searching ? Msg::SearchCancel : Msg::Start));
+  gridUpdate_ = true;
+  const auto& hits = search_.hits();
+  for (std::size_t i = 0; i < hits.size(); ++i) {
+    const int row = static_cast<int>(i) + 1;
+    ResultTable->item(row, 1)->setText(app::ToQString(hits[i].addressText));
+    ResultTable->item(row, 2)->setText(app::ToQString(hits[i].protocolText));
+  }
+  gridUpdate_ = false;
+}
+
+void SearchPage::ResultTableSelectCell(int row, int /*column*/) {
+  if (mode_ != Mode::Pc || gridUpdate_) return;
+  const auto combination = search_.RowCombination(row);
+  if (!combination) return;
+  SearchPresets presets = ReadPresets();
+  SetPresetsToFormat(presets, CombinationFormat(*combination));
+  ShowPresets(presets);
+  SETBt->setEnabled(true);
+}
+
+void SearchPage::SETBtClick() {
+  if (mode_ == Mode::Pc) {
+    const auto format = PresetsFormat(ReadPresets());
+    if (format && link_.takeSettings) link_.takeSettings(*format);
+    return;
+  }
+  change_.beforeAddress = beforeAccepted_;
+  change_.afterAddress = afterAccepted_;
+  change_.presets = ReadPresets();
+  change_.after = ReadAfter();
+  change_.syncChecked = SyncChk->isChecked();
+  change_.Set(link_.currentPort ? link_.currentPort() : 0);
+}
+
+void SearchPage::AddrPreSetCloseUp() {
+  SearchPresets presets = ReadPresets();
+  if (mode_ == Mode::Pc) {
+    SETBt->setEnabled(false);
+  } else {
+    SETBt->setEnabled(PresetsFormat(presets).has_value());
+    LineFormat after = ReadAfter();
+    ApplyAfterRules(after);
+    ShowAfter(after);
+  }
+  ApplyPresetRules(presets);
+  ShowPresets(presets);
+}
+
+void SearchPage::SetCloseBtClick() {
+  if (mode_ == Mode::Controller) {
+    change_.Leave();
+    session_.controllerMode = false;
+    if (link_.closeWindow) link_.closeWindow();
+    return;
+  }
+  search_.Leave();
+  link_.detectPanel->hide();
+  link_.status->hide();
+  link_.gauge->hide();
+  link_.timeLeft->hide();
+  SetStartBt->setText(app::QText(Msg::Start));
+  if (link_.showSearchPage) link_.showSearchPage(false);
+}
+
+void SearchPage::CancelWindow() {
+  if (search_.Searching()) search_.Leave();
+  change_.Leave();
+}
+
+// ---------------------------------------------------------------------------
+// Controller mode: the protocol change.
+
+void SearchPage::ShowControllerMode() {
+  routing_.setup.answerStep = [this](const std::string& text) { change_.AnswerStep(text); };
+  beforeAccepted_ = 1;
+  afterAccepted_ = 1;
+  BeforeAddr->setText("1");
+  AfterAddr->setText("1");
+  change_.Prepare(session_.settingsWord);  // presets and after lists from the stored word
+  ShowAfter(change_.after);
+  AddrPreSet->hide();
+  BeforeAddr->show();
+  SetStartBt->hide();
+  ResultTable->hide();
+  link_.afterPanel->show();
+  link_.status->show();
+  link_.gauge->setRange(0, 3);
+  link_.gauge->setValue(0);
+  link_.gauge->show();
+  link_.timeLeft->hide();
+  if (link_.showSearchPage) link_.showSearchPage(true);
+  link_.detectPanel->show();
+  ShowChange();
+}
+
+void SearchPage::ShowChange() {
+  ShowPresets(change_.presets);
+  if (change_.beforeAddress != beforeAccepted_) {
+    beforeAccepted_ = change_.beforeAddress;
+    BeforeAddr->setText(QString::number(beforeAccepted_));
+  }
+  link_.status->setText(app::ToQString(change_.status()));
+  link_.gauge->setValue(change_.step());
+  link_.detectPanel->setEnabled(change_.pageEnabled());
+  SETBt->setEnabled(change_.SetAllowed());
+}
+
+void SearchPage::BeforeAddrChange() {
+  auto* field = qobject_cast<QLineEdit*>(sender());
+  if (!field) return;
+  int& accepted = field == BeforeAddr ? beforeAccepted_ : afterAccepted_;
+  const AddressEdit edit = EditAddressField(field->text().toStdString(), accepted);
+  accepted = edit.accepted;
+  if (edit.text) field->setText(app::ToQString(*edit.text));
+}
+
+// ---------------------------------------------------------------------------
+
+SearchPresets SearchPage::ReadPresets() const {
+  SearchPresets p;
+  p.addr = std::max(AddrPreSet->currentIndex(), 0);
+  p.baud = std::max(BaudPreSet->currentIndex(), 0);
+  p.length = std::max(LengthPreSet->currentIndex(), 0);
+  p.parity = std::max(ParityPreSet->currentIndex(), 0);
+  p.stop = std::max(StopPreSet->currentIndex(), 0);
+  p.protocol = std::max(ProtocolPreSet->currentIndex(), 0);
+  return p;
+}
+
+void SearchPage::ShowPresets(const SearchPresets& p) {
+  BaudPreSet->setCurrentIndex(p.baud);
+  LengthPreSet->setCurrentIndex(p.length);
+  ParityPreSet->setCurrentIndex(p.parity);
+  StopPreSet->setCurrentIndex(p.stop);
+  ProtocolPreSet->setCurrentIndex(p.protocol);
+}
+
+LineFormat SearchPage::ReadAfter() const {
+  return LineFormat{std::max(AfterBaud->currentIndex(), 0), std::max(AfterParity->currentIndex(), 0),
+                    std::max(AfterLength->currentIndex(), 0), std::max(AfterStop->currentIndex(), 0),
+                    std::max(AfterProtocol->currentIndex(), 0)};
+}
+
+void SearchPage::ShowAfter(const LineFormat& a) {
+  AfterBaud->setCurrentIndex(a.baud);
+  AfterLength->setCurrentIndex(a.length);
+  AfterParity->setCurrentIndex(a.parity);
+  AfterStop->setCurrentIndex(a.stop);
+  AfterProtocol->setCurrentIndex(a.form);
+}
+
+}  // namespace kx::comset

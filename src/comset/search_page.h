@@ -1,0 +1,113 @@
+// The bus search page `DetectPL` of the communication settings window and,
+// inside it, the controller mode panel `KX3AfterPL`. The page binds its named
+// controls to kx::BusSearch (PC mode: find controllers and take a found row's
+// settings over) and kx::ProtocolChange (controller mode: change a KX3's
+// address and format). It fills the two frames the settings window created.
+#pragma once
+
+#include <QObject>
+
+#include <array>
+#include <functional>
+
+#include "core/bus_search.h"
+#include "core/main_routing.h"
+#include "core/protocol_change.h"
+#include "core/session.h"
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTableWidget;
+
+namespace kx::comset {
+
+class SearchPage : public QObject {
+  Q_OBJECT
+
+ public:
+  enum class Mode { Pc, Controller };
+
+  // What the page needs of its window.
+  struct Link {
+    QFrame* detectPanel = nullptr;  // `DetectPL`
+    QFrame* afterPanel = nullptr;   // `KX3AfterPL`, a child of `DetectPL`
+    QLabel* status = nullptr;       // `AutoDetectLb`
+    QProgressBar* gauge = nullptr;  // `DetectBar`
+    QLabel* timeLeft = nullptr;     // `TimeStamp`
+    std::function<int()> currentPort;                        // COM port chosen on the settings page
+    std::function<void(const LineFormat&)> takeSettings;     // PC mode SET: radio groups := format
+    std::function<void(bool searchPageShown)> showSearchPage;  // swap settings groups and `DetectPL`
+    std::function<void()> closeWindow;                       // controller mode CLOSE
+  };
+
+  SearchPage(Session& session, MainPortRouting& routing, Mode mode, Link link, QObject* parent);
+
+  // PC mode, "Auto Detect": opens the search page.
+  void AutoDetectBtClick();
+  // Controller mode, on showing the window: the page with `KX3AfterPL`.
+  void ShowControllerMode();
+  // The window's Cancel: ends a running search and frees the line.
+  void CancelWindow();
+
+  BusSearch& search() { return search_; }
+  ProtocolChange& change() { return change_; }
+
+ private slots:
+  void SetStartBtClick();
+  void ResultTableSelectCell(int row, int column);
+  void SETBtClick();
+  void AddrPreSetCloseUp();
+  void SetCloseBtClick();
+  void BeforeAddrChange();
+
+ private:
+  void Build();
+  QComboBox* List(QWidget* parent, const PresetList& list);
+  SearchPresets ReadPresets() const;
+  void ShowPresets(const SearchPresets& presets);
+  LineFormat ReadAfter() const;
+  void ShowAfter(const LineFormat& after);
+  void ShowSearch();
+  void ShowChange();
+  void ClearResults();
+
+  Session& session_;
+  MainPortRouting& routing_;
+  Mode mode_;
+  Link link_;
+  BusSearch search_;
+  ProtocolChange change_;
+  bool gridUpdate_ = false;  // the search is writing result cells: selections are ignored
+  int beforeAccepted_ = 1;
+  int afterAccepted_ = 1;
+
+  QLabel* ProtocolTitle1 = nullptr;
+  QComboBox* AddrPreSet = nullptr;
+  QLineEdit* BeforeAddr = nullptr;
+  QComboBox* BaudPreSet = nullptr;
+  QComboBox* LengthPreSet = nullptr;
+  QLabel* ProtocolTitle2 = nullptr;
+  QComboBox* ParityPreSet = nullptr;
+  QComboBox* StopPreSet = nullptr;
+  QComboBox* ProtocolPreSet = nullptr;
+  QTableWidget* ResultTable = nullptr;
+  QPushButton* SetStartBt = nullptr;
+  QPushButton* SETBt = nullptr;
+  QPushButton* SetCloseBt = nullptr;
+
+  QLabel* AFTERLB = nullptr;
+  QLineEdit* AfterAddr = nullptr;
+  QComboBox* AfterBaud = nullptr;
+  QComboBox* AfterLength = nullptr;
+  QComboBox* AfterParity = nullptr;
+  QComboBox* AfterStop = nullptr;
+  QComboBox* AfterProtocol = nullptr;
+  QCheckBox* SyncChk = nullptr;
+};
+
+}  // namespace kx::comset

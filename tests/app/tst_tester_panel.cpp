@@ -1,0 +1,201 @@
+// The tester panel's visible rules: controls and captions, the command list
+// adapting the panel, upper case, the composed SEND and LRC, the multi-data
+// word order, and the Send / Repeat / Close buttons.
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include "app/tester_panel.h"
+#include "core/main_routing.h"
+#include "core/session.h"
+#include "support/fake_port.h"
+
+using kx::LineOwner;
+using kx::MainPortRouting;
+using kx::PortParams;
+using kx::Session;
+using kx::app::TesterPanel;
+using kx::test::FakePort;
+
+class TstTesterPanel : public QObject {
+  Q_OBJECT
+
+ private:
+  struct Fixture {
+    Session session;
+    FakePort port;
+    MainPortRouting routing{session, port};
+    QFrame testpl;
+    bool toolBar = true;
+    bool timer = false;
+    TesterPanel panel{&testpl, session, routing,
+                      TesterPanel::Hooks{[this](bool on) { toolBar = on; }, [this](bool on) { timer = on; }}};
+    Fixture() {
+      session.params = PortParams{1, 9600, 7, 1, 1, false};
+      testpl.setObjectName("TESTPL");
+      routing.tester.portClosed = [this] { toolBar = true; };
+      testpl.show();
+    }
+    template <class T>
+    T* Get(const char* name) {
+      T* w = testpl.findChild<T*>(name);
+      if (!w) qFatal("missing control %s", name);
+      return w;
+    }
+    void Choose(int index) {
+      auto* box = Get<QComboBox>("SCmdBox");
+      box->setCurrentIndex(index);
+      emit box->activated(index);
+    }
+    void Type(const char* name, const QString& text) {
+      auto* edit = Get<QLineEdit>(name);
+      edit->clear();
+      QTest::keyClicks(edit, text);
+    }
+  };
+
+ private slots:
+  void controlsAndCaptions() {
+    Fixture f;
+    QCOMPARE(f.Get<QLabel>("SingleCmdLb")->text(), QString("SINGLE COMMAND TEST (HEX FORMAT)"));
+    const std::vector<std::pair<const char*, const char*>> labels{
+        {"AddrSendLb", "ADDRESS"}, {"CmdSendLb", "COMMAND"}, {"FuncSendLb", "FUNC ADDR"},
+        {"DataLenLb", "WRITE DATA"}, {"CheckSumSendLb", "LRC"}, {"SendLb", "SEND"},
+        {"RcvLb", "RECEIVED"},      {"MutiWrLB", "DATA1-4           DATA 5-8"}};
+    for (const auto& [name, text] : labels) QCOMPARE(f.Get<QLabel>(name)->text(), QString(text));
+    const std::vector<std::pair<const char*, const char*>> buttons{
+        {"SendBt", "Send"}, {"RSendBt", "Repeat"}, {"SClearBt", "Clear Result"}, {"SExitBt", "Close"}};
+    for (const auto& [name, text] : buttons) QCOMPARE(f.Get<QPushButton>(name)->text(), QString(text));
+    QCOMPARE(f.Get<QGroupBox>("MutiWrBox")->title(), QString("MULTI-DATA CONTENT"));
+    QVERIFY(!f.Get<QGroupBox>("MutiWrBox")->isVisible());
+
+    auto* box = f.Get<QComboBox>("SCmdBox");
+    QCOMPARE(box->currentIndex(), -1);
+    const QStringList items{"Read Register", "Write One Word", "Write Multi-Words",
+                            "Read Bits",     "Write Bit",      "User Define"};
+    QCOMPARE(box->count(), items.size());
+    for (int i = 0; i < items.size(); ++i) QCOMPARE(box->itemText(i), items[i]);
+
+    auto* user = f.Get<QLineEdit>("UserCmd");
+    QCOMPARE(user->text(), QString("03"));
+    QVERIFY(!user->isVisible());
+    QCOMPARE(f.Get<QLineEdit>("SCOMAddr")->maxLength(), 2);
+    QCOMPARE(f.Get<QLineEdit>("SFunc")->maxLength(), 4);
+    QCOMPARE(user->maxLength(), 2);
+    for (int i = 1; i <= 8; ++i) QCOMPARE(f.Get<QLineEdit>(qPrintable(QString("Edit%1").arg(i)))->maxLength(), 4);
+    QVERIFY(f.Get<QLineEdit>("SChkSum")->isReadOnly());
+    QVERIFY(f.Get<QLineEdit>("RcvEdit")->isReadOnly());
+    QVERIFY(!f.Get<QLineEdit>("SendEdit")->isReadOnly());
+  }
+
+  void commandAdaptsThePanel_data() {
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<int>("maxLength");
+    QTest::addColumn<bool>("multi");
+    QTest::addColumn<bool>("user");
+    QTest::newRow("Read Register") << 0 << "WORD COUNT" << 1 << false << false;
+    QTest::newRow("Write One Word") << 1 << "WRITE DATA" << 4 << false << false;
+    QTest::newRow("Write Multi-Words") << 2 << "WORD COUNT" << 1 << true << false;
+    QTest::newRow("Read Bits") << 3 << "BIT COUNT" << 2 << false << false;
+    QTest::newRow("Write Bit") << 4 << "CONTENT" << 1 << false << false;
+    QTest::newRow("User Define") << 5 << "DATA" << 1 << true << true;
+  }
+
+  void commandAdaptsThePanel() {
+    QFETCH(int, index);
+    QFETCH(QString, caption);
+    QFETCH(int, maxLength);
+    QFETCH(bool, multi);
+    QFETCH(bool, user);
+    Fixture f;
+    f.Choose(index);
+    QCOMPARE(f.Get<QLabel>("DataLenLb")->text(), caption);
+    QCOMPARE(f.Get<QLineEdit>("SDataLen")->maxLength(), maxLength);
+    QCOMPARE(f.Get<QGroupBox>("MutiWrBox")->isVisible(), multi);
+    QCOMPARE(f.Get<QLabel>("Image2")->isVisible(), !multi);
+    QCOMPARE(f.Get<QLineEdit>("UserCmd")->isVisible(), user);
+    QCOMPARE(f.Get<QLabel>("DataLenLb")->isVisible(), !user);
+    QCOMPARE(f.Get<QLineEdit>("SDataLen")->isVisible(), !user);
+    if (user) {
+      // The code field lies over the list's text, leaving its drop-down button free.
+      auto* box = f.Get<QComboBox>("SCmdBox");
+      QVERIFY(f.Get<QLineEdit>("UserCmd")->geometry().right() < box->width() - 8);
+    }
+  }
+
+  void typedTextBecomesUpperCaseAndComposes() {
+    Fixture f;
+    f.Type("SCOMAddr", "1");
+    f.Type("SFunc", "47a0");
+    f.Type("SDataLen", "2");
+    QCOMPARE(f.Get<QLineEdit>("SFunc")->text(), QString("47A0"));
+    QCOMPARE(f.Get<QLineEdit>("SendEdit")->text(), QString());  // no command chosen yet
+    f.Type("SFunc", "4700");
+    f.Choose(0);
+    QCOMPARE(f.Get<QLineEdit>("SendEdit")->text(), QString(":010347000002B3"));
+    QCOMPARE(f.Get<QLineEdit>("SChkSum")->text(), QString("B3"));
+    f.session.params.rtu = true;
+    f.Type("SDataLen", "2");
+    QCOMPARE(f.Get<QLineEdit>("SendEdit")->text(), QString(" 010347000002D0BF"));
+    QCOMPARE(f.Get<QLineEdit>("SChkSum")->text(), QString("D0BF"));
+  }
+
+  void multiDataFieldsFollowTheirWordOrder() {
+    Fixture f;
+    f.Type("SCOMAddr", "1");
+    f.Type("SFunc", "4700");
+    f.Choose(5);
+    f.Type("UserCmd", "41");
+    // EditN holds DATA(k): left column DATA1-4, right column Edit6, Edit7, Edit5, Edit8.
+    const std::vector<std::pair<const char*, const char*>> typed{
+        {"Edit1", "1"}, {"Edit2", "2"}, {"Edit3", "3"}, {"Edit4", "4"},
+        {"Edit6", "5"}, {"Edit7", "6"}, {"Edit5", "7"}, {"Edit8", "8"}};
+    for (const auto& [name, text] : typed) f.Type(name, text);
+    QCOMPARE(f.Get<QLineEdit>("SendEdit")->text(),
+             QString(":014147000001000200030004000500060007000853"));
+  }
+
+  void sendRepeatAndClose() {
+    Fixture f;
+    f.Type("SCOMAddr", "1");
+    f.Type("SFunc", "4700");
+    f.Type("SDataLen", "2");
+    f.Choose(0);
+    QTest::mouseClick(f.Get<QPushButton>("SendBt"), Qt::LeftButton);
+    QCOMPARE(f.port.written.size(), std::size_t{1});
+    QVERIFY(!f.toolBar);
+    f.port.Feed(":0103020064");
+    f.port.Feed("96\r\n");
+    QCOMPARE(f.Get<QLineEdit>("RcvEdit")->text(), QString(":010302006496"));
+    QVERIFY(f.toolBar);
+    QCOMPARE(f.session.lineOwner, LineOwner::Free);
+
+    QTest::mouseClick(f.Get<QPushButton>("SClearBt"), Qt::LeftButton);
+    QCOMPARE(f.Get<QLineEdit>("RcvEdit")->text(), QString());
+
+    QTest::mouseClick(f.Get<QPushButton>("RSendBt"), Qt::LeftButton);
+    QCOMPARE(f.Get<QPushButton>("RSendBt")->text(), QString("Stop"));
+    QVERIFY(!f.Get<QPushButton>("SendBt")->isEnabled());
+    QVERIFY(f.timer);
+    f.port.Tick(18);
+    QCOMPARE(f.Get<QLineEdit>("RcvEdit")->text(), QString("Received Data Timeout !"));
+    QVERIFY(f.port.Open());
+
+    QTest::mouseClick(f.Get<QPushButton>("SExitBt"), Qt::LeftButton);
+    QVERIFY(!f.testpl.isVisible());
+    QVERIFY(!f.port.Open());
+    QVERIFY(!f.timer);
+    QVERIFY(f.toolBar);
+    QCOMPARE(f.Get<QPushButton>("RSendBt")->text(), QString("Repeat"));
+    QVERIFY(f.Get<QPushButton>("SendBt")->isEnabled());
+    QCOMPARE(f.session.lineOwner, LineOwner::Free);
+  }
+};
+
+QTEST_MAIN(TstTesterPanel)
+#include "tst_tester_panel.moc"
