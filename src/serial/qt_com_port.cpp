@@ -89,7 +89,12 @@ bool QtComPort::OpenLine(std::string& error) {
     error = "unsupported line settings.";
     return false;
   }
+  // Open the device itself rather than a symlink to it: the lock file is
+  // then named after the device, as other programs name theirs, so every way
+  // to reach one device shares one lock.
   std::string path = MappedPath();
+  char resolved[PATH_MAX];
+  if (::realpath(path.c_str(), resolved) != nullptr) path = resolved;
   // QSerialPort takes a name without a leading '/' for one under /dev.
   if (path.front() != '/') path = QFileInfo(QString::fromStdString(path)).absoluteFilePath().toStdString();
   pty_ = IsPseudoTerminal(path);
