@@ -10,8 +10,8 @@ constexpr int kPictureHeight = 196;
 constexpr QRect kPvRect{14, 20, 210, 54};
 constexpr QRect kSvRect{14, 82, 210, 54};
 constexpr int kUnitLampX = 232;
-constexpr int kDegCY = 30;
-constexpr int kDegFY = 56;
+constexpr int kDegCY = 24;
+constexpr int kDegFY = 42;
 constexpr int kUnitLampSize = 10;
 constexpr int kDisplayFontPt = 32;
 
@@ -82,14 +82,14 @@ void FrontPicture::paintEvent(QPaintEvent*) {
     painter.setBrush(QColor(0x20, 0x20, 0x20));
     painter.drawEllipse(QPointF(centre, FrontPanel::kLampY + FrontPanel::kLampSize / 2.0), 8, 8);
     painter.setPen(QColor(0xE0, 0xE0, 0xE0));
-    painter.drawText(QRectF(centre - 16, FrontPanel::kLampY + 14, 32, 10), Qt::AlignCenter,
+    painter.drawText(QRectF(centre - 16, FrontPanel::kLampY + 13, 32, 10), Qt::AlignCenter,
                      QString::fromLatin1(legend.text));
   }
 
   // Keys along the bottom edge.
   const char* keys[] = {"SET", "\u25C4", "\u25BC", "\u25B2"};
   for (int i = 0; i < 4; ++i) {
-    const QRectF key(120 + 34 * i, 172, 28, 16);
+    const QRectF key(120 + 34 * i, 174, 28, 15);
     painter.setPen(QPen(QColor(0x15, 0x15, 0x15), 1));
     painter.setBrush(QColor(0x8A, 0x8E, 0x94));
     painter.drawRoundedRect(key, 3, 3);
@@ -100,7 +100,7 @@ void FrontPicture::paintEvent(QPaintEvent*) {
   brand.setPixelSize(13);
   painter.setFont(brand);
   painter.setPen(QColor(0xF0, 0xF0, 0xF0));
-  painter.drawText(QRectF(16, 170, 96, 20), Qt::AlignLeft | Qt::AlignVCenter,
+  painter.drawText(QRectF(16, 171, 96, 20), Qt::AlignLeft | Qt::AlignVCenter,
                    kx1_ ? QStringLiteral("KX1") : QStringLiteral("KX2 / KX3"));
 }
 

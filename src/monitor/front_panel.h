@@ -39,12 +39,12 @@ class FrontPanel : public QWidget {
   struct LampRow {
     int at, out1, out2, alarm1, alarm2, alarm3;
   };
-  static constexpr LampRow kKx1Lamps{30, 70, 100, 130, 170, 205};
+  static constexpr LampRow kKx1Lamps{30, 70, 90, 130, 170, 205};
   // The KX2/KX3 front has six lamps: three of them sit further left.
   static constexpr int kAtShift = 5;
   static constexpr int kOut1Shift = 15;
   static constexpr int kAlarm2Shift = 5;
-  static constexpr int kLampY = 150;
+  static constexpr int kLampY = 146;
   static constexpr int kLampSize = 12;
 
   FrontPanel(QWidget* parent, DesignScaler& scaler);
