@@ -43,6 +43,7 @@ struct PcSettings {
   ParityKind parity = ParityKind::None;
   bool parityOddOnly = false;
   int stopBits = 1;
+  bool unmatched = false;  // a setting no controller uses (mark/space parity, 1.5 stop bits)
 };
 
 // Exact settings, as seen over a network line.

@@ -1,4 +1,5 @@
-// kxsim: a simulated line of KX controllers behind a pseudo-terminal.
+// kxsim: a simulated line of KX controllers behind a pseudo-terminal and/or
+// an RFC 2217 server.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -18,6 +19,7 @@
 #include "kxsim/line.h"
 #include "kxsim/options.h"
 #include "kxsim/pty_transport.h"
+#include "kxsim/rfc2217_server.h"
 
 namespace {
 
@@ -90,11 +92,6 @@ int main(int argc, char** argv) {
     std::cout << kxsim::UsageText();
     return 0;
   }
-  if (opts.link.empty()) {
-    std::cerr << "kxsim: --link PATH is required\n";
-    return 2;
-  }
-
   if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
@@ -103,12 +100,26 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 
   std::string error;
-  auto pty = kxsim::PtyTransport::Open(opts.link, error);
-  if (!pty) {
-    std::cerr << "kxsim: " << error << "\n";
-    return 1;
+  std::unique_ptr<kxsim::PtyTransport> pty;
+  if (!opts.link.empty()) {
+    pty = kxsim::PtyTransport::Open(opts.link, error);
+    if (!pty) {
+      std::cerr << "kxsim: " << error << "\n";
+      return 1;
+    }
   }
-  kxsim::Line line([&pty] { return pty->Settings(); });
+  std::unique_ptr<kxsim::Rfc2217Server> server;
+  if (!opts.listen.empty()) {
+    server = kxsim::Rfc2217Server::Listen(opts.listen, error);
+    if (!server) {
+      std::cerr << "kxsim: " << error << "\n";
+      return 1;
+    }
+  }
+  // One line, two ways in: the settings and the answers belong to whichever
+  // side sent the last bytes.
+  bool networkActive = !pty;
+  kxsim::Line line([&] { return networkActive ? server->Settings() : pty->Settings(); });
   line.SetTiming(opts.timing);
   line.SetTurnaround(std::chrono::milliseconds(opts.turnaroundMs.value_or(opts.timing ? 2 : 0)));
   for (const kxsim::ControllerSpec& spec : opts.controllers) {
@@ -125,13 +136,29 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::cout << "kxsim: line at " << opts.link << std::endl;
+  {
+    std::string ready;
+    if (server) ready += "kxsim: line at rfc2217://" + server->address() + "\n";
+    if (pty) ready += "kxsim: line at " + opts.link + "\n";
+    std::cout << ready << std::flush;
+  }
 
   for (;;) {
     std::vector<pollfd> fds;
     fds.push_back({g_signalPipe[0], POLLIN, 0});
-    fds.push_back({pty->fd(), static_cast<short>(POLLIN | (pty->HasOutput() ? POLLOUT : 0)), 0});
+    const std::size_t ptyIndex = fds.size();
+    if (pty) fds.push_back({pty->fd(), static_cast<short>(POLLIN | (pty->HasOutput() ? POLLOUT : 0)), 0});
+    const std::size_t controlIndex = fds.size();
     if (control) fds.push_back({control->fd(), POLLIN, 0});
+    const std::size_t serverIndex = fds.size();
+    if (server) {
+      // While a client is served the next one waits in the backlog.
+      if (server->HasClient()) {
+        fds.push_back({server->clientFd(), static_cast<short>(POLLIN | (server->HasOutput() ? POLLOUT : 0)), 0});
+      } else {
+        fds.push_back({server->listenFd(), POLLIN, 0});
+      }
+    }
 
     int timeoutMs = -1;
     if (const auto deadline = line.NextDeadline()) {
@@ -145,19 +172,44 @@ int main(int argc, char** argv) {
       return 1;
     }
     if (fds[0].revents & POLLIN) break;
-    if (fds[1].revents & POLLIN) {
+    if (pty && (fds[ptyIndex].revents & POLLIN)) {
       const kx::Bytes in = pty->Read();
-      line.Receive(in, Now());
+      if (!in.empty()) {
+        networkActive = false;
+        line.Receive(in, Now());
+      }
     }
-    if (fds[1].revents & POLLOUT) pty->Flush();
-    if (control && (fds[2].revents & POLLIN)) {
+    if (pty && (fds[ptyIndex].revents & POLLOUT)) pty->Flush();
+    if (control && (fds[controlIndex].revents & POLLIN)) {
       for (const std::string& command : controlReader.Feed(control->Read())) {
         const std::string problem = kxsim::RunControlCommand(line, command);
         if (!problem.empty()) std::cerr << "kxsim: control: " << problem << "\n";
       }
     }
+    if (server && fds[serverIndex].revents != 0) {
+      if (!server->HasClient()) {
+        server->Accept();
+        line.Reset();
+      } else {
+        if (fds[serverIndex].revents & POLLOUT) server->Flush();
+        if (fds[serverIndex].revents & (POLLIN | POLLHUP | POLLERR)) {
+          const bool open = server->Read([&](std::span<const std::uint8_t> data) {
+            networkActive = true;
+            line.Receive(data, Now());
+          });
+          if (server->TakePurge()) line.Reset();
+          if (!open) line.Reset();
+        }
+      }
+    }
     const kx::Bytes out = line.TakeDue(Now());
-    if (!out.empty()) pty->Write(out);
+    if (!out.empty()) {
+      if (networkActive) {
+        server->Write(out);
+      } else {
+        pty->Write(out);
+      }
+    }
   }
   return 0;
 }

@@ -7,11 +7,13 @@ namespace kxsim {
 namespace {
 
 constexpr std::string_view kUsage = R"(Usage: kxsim --link PATH [options] MODEL@ADDRESS:FORMAT[+N][,OPTION...] ...
+       kxsim --listen HOST:PORT [options] MODEL@ADDRESS:FORMAT... (RFC 2217 server)
 
 Simulates one serial line with KX1, KX2 and KX3 controllers on the far side of
 a pseudo-terminal. PATH becomes a symlink to the line's device; open it as a
 serial port. Runs until killed; SIGTERM and SIGINT remove the link and end it.
-Prints "kxsim: line at PATH" when the line is ready.
+Prints "kxsim: line at PATH" when the line is ready (with --listen also
+"kxsim: line at rfc2217://HOST:PORT", PORT being the one bound).
 
 Controllers:
   MODEL     kx1, kx2 or kx3
@@ -53,6 +55,11 @@ the old settings, then the controller answers only under the new ones.
 
 Options:
   --link PATH           symlink to create for the line's pseudo-terminal
+  --listen HOST:PORT    also (or only) serve the line as an RFC 2217 server, one
+                        client at a time (PORT 0 picks a free port). Over it every
+                        line setting arrives exactly: baud rate, data bits,
+                        parity and stop bits are all matched. With both --link and
+                        --listen, the side that sent the last request gets the answer.
   --timing              line timing: an answer leaves after the turnaround plus
                         (request + answer characters) x bits per character / baud
   --turnaround MS       controller turnaround (default 0, or 2 with --timing)

@@ -1,0 +1,85 @@
+// The simulated line served over TCP as an RFC 2217 (Telnet COM Port Control)
+// server: the PC's line settings arrive exactly (baud, data bits, parity, stop
+// bits), not as a pseudo-terminal reduces them. Clients are served one at a
+// time; the next one is accepted when the current one has gone.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+
+#include "core/codec.h"
+#include "core/rfc2217.h"
+#include "kxsim/line_format.h"
+
+namespace kxsim {
+
+// One client connection without the socket: Telnet decoding, option
+// negotiation and COM-PORT-OPTION settings, each answered as the RFC asks.
+class Rfc2217Session {
+ public:
+  using DataHandler = std::function<void(std::span<const std::uint8_t>)>;
+
+  Rfc2217Session();
+  // The server's opening negotiation.
+  kx::Bytes Start();
+  // Handles bytes from the client: settings are applied and data handed to
+  // `onData` in the order they arrived. Returns the bytes to send back.
+  kx::Bytes Receive(std::span<const std::uint8_t> bytes, const DataHandler& onData);
+  // Data for the client, escaped for Telnet.
+  static kx::Bytes Escape(std::span<const std::uint8_t> data) { return kx::rfc2217::Escape(data); }
+
+  // The settings in force (9600 8N1 until the client sets them).
+  const PcSettings& settings() const { return settings_; }
+  // The client asked to purge received data.
+  bool TakePurge() { return std::exchange(purge_, false); }
+
+ private:
+  kx::Bytes ComPort(const kx::rfc2217::ComPortMessage& msg);
+
+  kx::rfc2217::Decoder decoder_;
+  kx::rfc2217::Negotiator negotiator_;
+  PcSettings settings_;
+  std::uint8_t parityCode_ = 1;  // as the option counts: 1 none, 2 odd, 3 even, 4 mark, 5 space
+  std::uint8_t stopCode_ = 1;
+  bool purge_ = false;
+};
+
+class Rfc2217Server {
+ public:
+  // Listens on HOST:PORT (port 0 picks a free one).
+  static std::unique_ptr<Rfc2217Server> Listen(const std::string& hostPort, std::string& error);
+  ~Rfc2217Server();
+  Rfc2217Server(const Rfc2217Server&) = delete;
+  Rfc2217Server& operator=(const Rfc2217Server&) = delete;
+
+  const std::string& address() const { return address_; }  // HOST:PORT actually bound
+  int listenFd() const { return listen_; }
+  int clientFd() const { return client_; }
+  bool HasClient() const { return client_ >= 0; }
+
+  void Accept();
+  // Reads what the client sent; false when the client has gone (closed here).
+  bool Read(const Rfc2217Session::DataHandler& onData);
+  void Write(std::span<const std::uint8_t> data);
+  bool Flush();
+  bool HasOutput() const { return !out_.empty(); }
+  PcSettings Settings() const;
+  bool TakePurge() { return session_ && session_->TakePurge(); }
+
+ private:
+  Rfc2217Server() = default;
+  void Drop();
+  void Send(const kx::Bytes& bytes);
+
+  int listen_ = -1;
+  int client_ = -1;
+  std::string address_;
+  std::unique_ptr<Rfc2217Session> session_;
+  kx::Bytes out_;
+};
+
+}  // namespace kxsim
