@@ -220,7 +220,7 @@ TEST_F(LineTest, FaultsShapeOrSuppressTheAnswer) {
     pc = ExactSettings(Fmt(format));
     Line fresh{[this] { return pc; }};
     ControllerOptions options;
-    const auto fault = ParseFaultSpec(c.fault);
+    const auto fault = ParseFaultArg(c.fault);
     ASSERT_TRUE(fault);
     options.fault = fault->first;
     options.exceptionCode = fault->second;

@@ -45,7 +45,7 @@ std::string RunControlCommand(Line& line, std::string_view command) {
       c->SetFault(Fault::None);
     }
   } else if (verb == "fault") {
-    const auto fault = ParseFaultSpec(arg1);
+    const auto fault = ParseFaultArg(arg1);
     if (!fault) return "unknown fault '" + arg1 + "'";
     for (Controller* c : targets) c->SetFault(fault->first, fault->second);
   } else if (verb == "sensor-break") {

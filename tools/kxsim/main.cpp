@@ -122,8 +122,8 @@ int main(int argc, char** argv) {
   kxsim::Line line([&] { return networkActive ? server->Settings() : pty->Settings(); });
   line.SetTiming(opts.timing);
   line.SetTurnaround(std::chrono::milliseconds(opts.turnaroundMs.value_or(opts.timing ? 2 : 0)));
-  for (const kxsim::ControllerSpec& spec : opts.controllers) {
-    line.Add(std::make_unique<kxsim::Controller>(spec.model, spec.address, spec.format, spec.options));
+  for (const kxsim::ControllerArg& arg : opts.controllers) {
+    line.Add(std::make_unique<kxsim::Controller>(arg.model, arg.address, arg.format, arg.options));
   }
 
   std::unique_ptr<ControlFifo> control;

@@ -107,7 +107,7 @@ bool ApplyControllerOption(std::string_view option, ControllerOptions& o) {
     return true;
   }
   if (key == "fault") {
-    const auto fault = ParseFaultSpec(value);
+    const auto fault = ParseFaultArg(value);
     if (!fault) return false;
     o.fault = fault->first;
     o.exceptionCode = fault->second;
@@ -143,10 +143,10 @@ bool ApplyControllerOption(std::string_view option, ControllerOptions& o) {
   return false;
 }
 
-std::optional<ControllerSpec> ParseControllerSpec(std::string_view text, const ControllerOptions& defaults,
+std::optional<ControllerArg> ParseControllerArg(std::string_view text, const ControllerOptions& defaults,
                                                   std::string& error) {
-  ControllerSpec spec;
-  spec.options = defaults;
+  ControllerArg arg;
+  arg.options = defaults;
   const auto comma = text.find(',');
   std::string_view head = text.substr(0, comma);
   std::string_view rest = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
@@ -161,21 +161,21 @@ std::optional<ControllerSpec> ParseControllerSpec(std::string_view text, const C
     error = "unknown model (kx1, kx2, kx3): " + std::string(text);
     return std::nullopt;
   }
-  spec.model = *model;
+  arg.model = *model;
   const auto address = ParseUnsigned(head.substr(at + 1, colon - at - 1));
   if (!address || *address < 1 || *address > 247) {
     error = "address must be 1 to 247: " + std::string(text);
     return std::nullopt;
   }
-  spec.address = static_cast<std::uint8_t>(*address);
+  arg.address = static_cast<std::uint8_t>(*address);
   std::string_view format = head.substr(colon + 1);
   if (const auto plus = format.find('+'); plus != std::string_view::npos) {
     const auto n = ParseUnsigned(format.substr(plus + 1));
-    if (!n || *n > 246 || spec.model != Model::Kx3) {
+    if (!n || *n > 246 || arg.model != Model::Kx3) {
       error = "followers (+N) need a kx3 and N up to 246: " + std::string(text);
       return std::nullopt;
     }
-    spec.options.followers = static_cast<int>(*n);
+    arg.options.followers = static_cast<int>(*n);
     format = format.substr(0, plus);
   }
   const auto lineFormat = ParseLineFormat(format);
@@ -183,22 +183,22 @@ std::optional<ControllerSpec> ParseControllerSpec(std::string_view text, const C
     error = "format must be BAUD-<7|8><N|E|O><1|2>-<ascii|rtu>: " + std::string(text);
     return std::nullopt;
   }
-  spec.format = *lineFormat;
+  arg.format = *lineFormat;
   while (!rest.empty()) {
     const auto next = rest.find(',');
     const std::string_view option = rest.substr(0, next);
-    if (!ApplyControllerOption(option, spec.options)) {
+    if (!ApplyControllerOption(option, arg.options)) {
       error = "bad controller option '" + std::string(option) + "' in " + std::string(text);
       return std::nullopt;
     }
     rest = next == std::string_view::npos ? std::string_view{} : rest.substr(next + 1);
   }
-  return spec;
+  return arg;
 }
 
 }  // namespace
 
-std::optional<std::pair<Fault, std::uint8_t>> ParseFaultSpec(std::string_view text) {
+std::optional<std::pair<Fault, std::uint8_t>> ParseFaultArg(std::string_view text) {
   std::uint8_t code = kExIllegalCommand;
   if (const auto colon = text.find(':'); colon != std::string_view::npos) {
     const auto value = ParseUnsigned(text.substr(colon + 1), 16);
@@ -236,7 +236,7 @@ std::optional<std::uint16_t> ParseVersion(std::string_view text) {
 ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   SimOptions opts;
   ControllerOptions defaults;
-  std::vector<std::string> specs;
+  std::vector<std::string> controllerArgs;
   ParseResult result;
   auto fail = [&result](std::string error) {
     result.error = std::move(error);
@@ -281,18 +281,18 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     } else if (arg.starts_with("-")) {
       return fail("unknown option " + arg);
     } else {
-      specs.push_back(arg);
+      controllerArgs.push_back(arg);
     }
   }
   if (opts.help) {
     result.options = std::move(opts);
     return result;
   }
-  for (const std::string& text : specs) {
+  for (const std::string& text : controllerArgs) {
     std::string error;
-    auto spec = ParseControllerSpec(text, defaults, error);
-    if (!spec) return fail(error);
-    opts.controllers.push_back(*spec);
+    auto arg = ParseControllerArg(text, defaults, error);
+    if (!arg) return fail(error);
+    opts.controllers.push_back(*arg);
   }
   if (opts.link.empty() && opts.listen.empty()) return fail("--link PATH (or --listen HOST:PORT) is required");
   if (opts.controllers.empty()) return fail("no controller given");

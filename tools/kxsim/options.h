@@ -12,7 +12,7 @@
 
 namespace kxsim {
 
-struct ControllerSpec {
+struct ControllerArg {
   Model model = Model::Kx2;
   std::uint8_t address = 1;
   LineFormat format;
@@ -26,7 +26,7 @@ struct SimOptions {
   bool timing = false;
   std::optional<int> turnaroundMs;
   bool help = false;
-  std::vector<ControllerSpec> controllers;
+  std::vector<ControllerArg> controllers;
 };
 
 struct ParseResult {
@@ -37,7 +37,7 @@ struct ParseResult {
 ParseResult ParseCommandLine(const std::vector<std::string>& args);
 
 // "exception:02" -> Exception with code 2; "noise" -> Noise.
-std::optional<std::pair<Fault, std::uint8_t>> ParseFaultSpec(std::string_view text);
+std::optional<std::pair<Fault, std::uint8_t>> ParseFaultArg(std::string_view text);
 // Firmware version: "1.05" (major in decimal, minor as two hexadecimal digits,
 // as the controller shows it) or a word such as "0x0105".
 std::optional<std::uint16_t> ParseVersion(std::string_view text);
