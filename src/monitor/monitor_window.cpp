@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 #include <QScrollBar>
 #include <QShowEvent>
 
@@ -300,6 +301,9 @@ void MonitorWindow::placeClient(int width) {
 void MonitorWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (event->spontaneous()) return;  // restored from minimised: nothing starts over
+  // Opened maximised; without a window manager the request alone does nothing,
+  // so the geometry follows the screen as well.
+  if (isMaximized() && screen() != nullptr) setGeometry(screen()->availableGeometry());
   closing_ = false;
   relayout();
   engine_->Reset();

@@ -1,0 +1,98 @@
+// The monitor window against three simulated controllers (KX1, KX2, KX3) on a
+// pseudo-terminal, in ASCII and in RTU: it identifies them, shows their PV, and
+// drops the one the simulator silences while it keeps polling the others.
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QtTest>
+
+#include <fstream>
+
+#include "core/regmap.h"
+#include "monitor/monitor_window.h"
+#include "serial/port_map.h"
+#include "support/kxsim_process.h"
+
+class TstMonitorE2e : public QObject {
+  Q_OBJECT
+ private slots:
+  void pollsThreeModelsAndDropsASilencedOne_data();
+  void pollsThreeModelsAndDropsASilencedOne();
+};
+
+void TstMonitorE2e::pollsThreeModelsAndDropsASilencedOne_data() {
+  QTest::addColumn<bool>("rtu");
+  QTest::newRow("ascii") << false;
+  QTest::newRow("rtu") << true;
+}
+
+void TstMonitorE2e::pollsThreeModelsAndDropsASilencedOne() {
+  QFETCH(bool, rtu);
+  kx::test::ScratchDir dir;
+  const std::string link = dir / "line";
+  const std::string fifo = dir / "control";
+  // A pseudo-terminal always carries 8 data bits without parity, so the line
+  // runs 8N1 at 9600.
+  const std::string format = rtu ? ":9600-8N1-rtu" : ":9600-8N1-ascii";
+  kx::test::KxsimProcess sim;
+  QVERIFY(sim.Start(KXSIM_PATH, {"--link", link, "--control", fifo, "kx1@1" + format,
+                                 "kx2@2" + format, "kx3@3" + format}));
+
+  kx::Session session;
+  kx::serial::PortPaths paths{};
+  paths[1] = link;
+  kx::serial::ConfigurePorts(session, paths);
+  session.params.port = 1;
+  session.params.baud = 9600;
+  session.params.dataBits = 8;
+  session.params.parityCode = 0;
+  session.params.stopBits = 1;
+  session.params.rtu = rtu;
+
+  kx::monitor::MonitorWindow window(session);
+  window.resize(1280, 900);
+  window.show();
+  auto control = [&](const char* base, int n) {
+    return window.findChild<QWidget*>(QString::fromLatin1(base).arg(n));
+  };
+  for (int n = 0; n < 3; ++n) {
+    qobject_cast<QSpinBox*>(control("ComAddr%1", n))->setValue(n + 1);
+    qobject_cast<QPushButton*>(control("RunBt%1", n))->click();
+  }
+  const kx::MonitorEngine& engine = window.engine();
+  QTRY_VERIFY_WITH_TIMEOUT(engine.Device(0).model == kx::kModelKx1 &&
+                               engine.Device(1).model == kx::kModelKx2 &&
+                               engine.Device(2).model == kx::kModelKx3,
+                           10000);
+  // The simulated process values are about 25 degrees in tenths.
+  const QRegularExpression number(QStringLiteral("^\\d+(\\.\\d)?$"));
+  for (int n = 0; n < 3; ++n) {
+    auto* pv = qobject_cast<QLabel*>(control("PV%1", n));
+    QTRY_VERIFY_WITH_TIMEOUT(number.match(pv->text()).hasMatch() && pv->text() != "0", 10000);
+  }
+  QTRY_VERIFY_WITH_TIMEOUT(!window.findChild<QLabel*>("PVDisp")->text().isEmpty(), 5000);
+  QCOMPARE(session.lineOwner, kx::LineOwner::Monitor);
+
+  // Silence the KX2: four time-outs in a row drop it, the others go on.
+  {
+    std::ofstream command(fifo);
+    command << "silence 2\n";
+  }
+  QTRY_VERIFY_WITH_TIMEOUT(!engine.Device(1).connected, 10000);
+  QCOMPARE(qobject_cast<QPushButton*>(control("RunBt%1", 1))->text(), QStringLiteral("Connect"));
+  QCOMPARE(qobject_cast<QLabel*>(control("PV%1", 1))->text(), QStringLiteral("0"));
+  QVERIFY(engine.Device(1).errorCount >= 4);
+  const std::uint32_t before = engine.Device(2).requestCount;
+  QTRY_VERIFY_WITH_TIMEOUT(engine.Device(2).requestCount > before + 10, 5000);
+  QVERIFY(engine.Device(0).connected);
+  QVERIFY(engine.Device(2).connected);
+
+  // Disconnecting the rest frees the line.
+  qobject_cast<QPushButton*>(control("RunBt%1", 0))->click();
+  qobject_cast<QPushButton*>(control("RunBt%1", 2))->click();
+  QTRY_COMPARE_WITH_TIMEOUT(session.lineOwner, kx::LineOwner::Free, 5000);
+  QVERIFY(!window.port().Open());
+}
+
+QTEST_MAIN(TstMonitorE2e)
+#include "tst_monitor_e2e.moc"
