@@ -339,7 +339,11 @@ void MonitorWindow::ConnectionChanged(int device, bool connected) {
 }
 
 void MonitorWindow::SelectionChanged(int oldDevice, int newDevice) {
-  if (oldDevice >= 0 && oldDevice < kMonitorDevices) tile(oldDevice)->setSelected(false);
+  // Both frames are redrawn, and with them the run lamps of connected tiles.
+  if (oldDevice >= 0 && oldDevice < kMonitorDevices && oldDevice != newDevice) {
+    tile(oldDevice)->setSelected(false);
+    if (engine_->Device(oldDevice).connected) tile(oldDevice)->setRunLamp(RunLamp::Good);
+  }
   if (newDevice < 0 || newDevice >= kMonitorDevices) return;
   DeviceTile* t = tile(newDevice);
   t->setSelected(true);
@@ -478,7 +482,9 @@ void MonitorWindow::PortError(std::string_view text) {
 }
 
 void MonitorWindow::CloseWindow() {
-  if (!closing_) close();
+  // Called from within the port's event; the window closes (and closes the
+  // port) once that event has been handled.
+  if (!closing_) QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 }  // namespace kx::monitor

@@ -99,6 +99,7 @@ class TstMonitorWindow : public QObject {
   void silentDeviceIsDroppedAndLastDisconnectStops();
   void diagnosticsStripCountersAndClear();
   void scalesByWidth();
+  void closeWaitsForTheRequestInFlight();
 };
 
 void TstMonitorWindow::namedControlsAndInitialLook() {
@@ -459,6 +460,28 @@ void TstMonitorWindow::scalesByWidth() {
   f.window->resize(1920, 600);
   QVERIFY(f.window->scaleWidth() < 1920);
   QVERIFY(f.window->tile(2)->geometry().right() < f.window->scaleWidth());
+}
+
+void TstMonitorWindow::closeWaitsForTheRequestInFlight() {
+  Fixture f;
+  f.line->controllers[1] = Kx2();
+  f.w<QPushButton>("RunBt0")->click();
+  f.line->Run(20);
+  // A request is always in flight while a device is polled: "OK" under "EXIT"
+  // closes the window only when its answer arrives.
+  QVERIFY(f.window->engine().state() == kx::MonitorEngine::State::Awaiting);
+  f.window->findChild<QAction*>("Close2")->trigger();
+  QVERIFY(f.window->isVisible());
+  QVERIFY(f.fake->Open());
+  f.line->AnswerOne();
+  QTRY_VERIFY(!f.window->isVisible());
+  QVERIFY(!f.fake->Open());
+  QCOMPARE(f.session.lineOwner, kx::LineOwner::Free);
+  QVERIFY(!f.w<QMenu>("FILE1")->menuAction()->isEnabled());
+  // "CANCEL" does nothing.
+  f.window->show();
+  f.window->findChild<QAction*>("Cancel1")->trigger();
+  QVERIFY(f.window->isVisible());
 }
 
 QTEST_MAIN(TstMonitorWindow)
