@@ -328,9 +328,13 @@ void MainWindow::ABOUT1Click() {
 // --- Timer1 and the user message window ------------------------------------------
 
 void MainWindow::Timer1Timer() {
-  if ((session_.firmwareWindowOpen || session_.controllerMode) && userMessageShowing()) {
+  // A notice that waits for OK is left to the user, even when the tester's
+  // Repeat keeps Timer1 ticking.
+  UserMessageWindow* notice = userMessage_.data();
+  if ((session_.firmwareWindowOpen || session_.controllerMode) && notice != nullptr && notice->isVisible() &&
+      notice->timed()) {
     Timer1->stop();
-    if (UserMessageWindow* window = userMessage_.data()) window->close();
+    notice->close();
   }
   MainPortRouting::TesterSide& tester = mainRouting_->tester;
   if (tester.repeat && ApdComPortMain->Open() && tester.send) tester.send();

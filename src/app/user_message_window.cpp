@@ -78,6 +78,11 @@ void UserMessageWindow::FormShow() {
   }
 }
 
+bool UserMessageWindow::timed() const {
+  const std::optional<UserMessage> notice = FindUserMessage(code_);
+  return notice && notice->closeAfterMs > 0;
+}
+
 void UserMessageWindow::Button1Click() { accept(); }
 
 }  // namespace kx::app

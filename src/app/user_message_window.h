@@ -20,6 +20,8 @@ class UserMessageWindow : public QDialog {
   UserMessageWindow(int code, QTimer& timer1, QWidget* parent = nullptr);
 
   int code() const { return code_; }
+  // The notice closes by Timer1 (false: it waits for OK).
+  bool timed() const;
 
  protected:
   void showEvent(QShowEvent* event) override;

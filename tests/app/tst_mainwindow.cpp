@@ -1,0 +1,433 @@
+// The main window on the offscreen platform, with fake ports: its named menu
+// and tool bar, the line-owner check of every action, the settings file read at
+// activation, Timer1 closing the user message window, a lost line, and errors
+// escaping a handler.
+#include <QAction>
+#include <QFile>
+#include <QFileDialog>
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "app/kx_application.h"
+#include "app/main_window.h"
+#include "core/settings.h"
+#include "support/fake_port.h"
+#include "support/modal_watch.h"
+
+using kx::LineOwner;
+using kx::app::MainWindow;
+using kx::test::AcceptNextMessageBox;
+using kx::test::FakePort;
+using kx::test::OnNextModal;
+
+namespace {
+
+// Throws from its event handler, as a faulty window handler would.
+class ThrowingObject : public QObject {
+ public:
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::User) throw std::runtime_error("Disc read failed");
+    return QObject::event(e);
+  }
+};
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir dir_;
+  std::unique_ptr<kx::Session> session_;
+  std::vector<FakePort*> ports_;  // in order of creation: ApdComPortMain, ApdComPort1
+  std::unique_ptr<MainWindow> window_;
+
+  void WriteSettings(const char* text) {
+    QFile f(dir_.filePath("SETKX.$$$"));
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text);
+  }
+
+ private slots:
+  void init() {
+    QFile::remove(dir_.filePath("SETKX.$$$"));
+    session_ = std::make_unique<kx::Session>();
+    session_->workDir = dir_.path().toStdString();
+    session_->portPresent[2] = true;
+    session_->portPresent[5] = true;
+    session_->portPath[2] = "/dev/ttyUSB0";
+    session_->portPath[5] = "/dev/ttyUSB1";
+    ports_.clear();
+    session_->makePort = [this] {
+      auto port = std::make_unique<FakePort>();
+      ports_.push_back(port.get());
+      return port;
+    };
+    window_ = std::make_unique<MainWindow>(*session_);
+  }
+
+  void cleanup() {
+    kx::test::CancelModalWatches();
+    window_.reset();
+    session_.reset();
+  }
+
+  void captionsAndNames() {
+    QCOMPARE(window_->objectName(), QString("MainForm"));
+    QCOMPARE(window_->windowTitle(), QString("OSTRA CONTROLLER COMMUNICATION PROGRAM (V1.00)"));
+    QCOMPARE(window_->palette().color(QPalette::Window), QColor(Qt::white));
+    QCOMPARE(qApp->applicationName(), QString("Ostra controller communication utility"));
+    QCOMPARE(qApp->property("helpFile").toString(),
+             QString("For Ostra temperature controller (KX1,KX2,KX3) use only"));
+    QVERIFY(window_->findChild<QLabel*>("KX1") != nullptr);
+    auto* testpl = window_->findChild<QFrame*>("TESTPL");
+    QVERIFY(testpl != nullptr);
+    QVERIFY(testpl->isHidden());
+
+    auto* timer = window_->findChild<QTimer*>("Timer1");
+    QVERIFY(timer != nullptr);
+    QCOMPARE(timer->interval(), 1500);
+    QVERIFY(!timer->isActive());
+    auto* open = window_->findChild<QFileDialog*>("OpenDialog1");
+    auto* save = window_->findChild<QFileDialog*>("SaveDialog1");
+    QVERIFY(open != nullptr && save != nullptr);
+    QCOMPARE(open->defaultSuffix(), QString("txt"));
+    QCOMPARE(save->defaultSuffix(), QString("rec"));
+    QCOMPARE(ports_.size(), std::size_t{2});
+  }
+
+  void menu() {
+    auto* bar = window_->findChild<QMenuBar*>("MainMenu1");
+    QVERIFY(bar != nullptr);
+    QStringList top;
+    for (QAction* a : bar->actions()) top << a->text();
+    QCOMPARE(top, QStringList({"PROTOCOL", "PROGRAM", "EXIT", "ABOUT"}));
+    QCOMPARE(bar->actions()[2]->objectName(), QString("EXIT1"));
+    QCOMPARE(bar->actions()[3]->objectName(), QString("ABOUT1"));
+
+    struct Menu {
+      const char* name;
+      QStringList items;
+      QStringList captions;
+    };
+    const std::vector<Menu> menus = {
+        {"PROTOCOL1", {"SET1", "KX3SET1"}, {"SET PC", "SET KX3"}},
+        {"PROGRAM1", {"MONITOR1", "RECODER1", "TESTER1", "FWUPDATE1"}, {"MONITOR", "RECODER", "TESTER", "F/W UPDATE"}},
+    };
+    for (const Menu& m : menus) {
+      auto* menu = window_->findChild<QMenu*>(m.name);
+      QVERIFY2(menu != nullptr, m.name);
+      QStringList names;
+      QStringList captions;
+      for (QAction* a : menu->actions()) {
+        names << a->objectName();
+        captions << a->text();
+      }
+      QCOMPARE(names, m.items);
+      QCOMPARE(captions, m.captions);
+    }
+  }
+
+  void toolBar() {
+    auto* bar = window_->findChild<QToolBar*>("ToolBar1");
+    QVERIFY(bar != nullptr);
+    // Buttons in order with "|" for the separators.
+    QStringList order;
+    QStringList hints;
+    for (QAction* a : bar->actions()) {
+      if (a->isSeparator()) {
+        order << "|";
+        continue;
+      }
+      auto* b = qobject_cast<QToolButton*>(bar->widgetForAction(a));
+      QVERIFY(b != nullptr);
+      order << b->objectName();
+      QCOMPARE(b->toolTip(), b->statusTip());
+      QVERIFY(!b->icon().isNull());
+      hints << b->toolTip();
+    }
+    QCOMPARE(order, QStringList({"ToolButton1", "ToolButton11", "|", "ToolButton2", "ToolButton3", "ToolButton4",
+                                 "ToolButton10", "|", "ToolButton5", "|", "ToolButton6"}));
+    QCOMPARE(hints, QStringList({"Set communication protocol of PC", "KX3 communication protocol setting",
+                                 "Monitor program", "Recorder program", "Single command",
+                                 "KX2/3 firmware update program", "Exit this program", "About this program"}));
+    QCOMPARE(bar->iconSize(), QSize(32, 32));
+  }
+
+  // While the tester repeats, every action that would start another window is
+  // refused with "COM Port In Use !!!"; TESTER, ABOUT and EXIT are not.
+  void comPortInUse_data() {
+    QTest::addColumn<int>("owner");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("refused");
+    const QStringList actions = {"SET1", "KX3SET1", "MONITOR1", "RECODER1", "FWUPDATE1"};
+    for (const QString& a : actions) QTest::newRow(qPrintable("tester " + a)) << 1 << a << true;
+    QTest::newRow("setup SET1") << 2 << "SET1" << true;
+    QTest::newRow("monitor RECODER1") << 3 << "RECODER1" << true;
+    QTest::newRow("recorder MONITOR1") << 4 << "MONITOR1" << true;
+    QTest::newRow("firmware TESTER1") << 5 << "TESTER1" << true;
+    QTest::newRow("setup KX3SET1") << 2 << "KX3SET1" << false;
+    QTest::newRow("tester TESTER1") << 1 << "TESTER1" << false;
+    QTest::newRow("monitor ABOUT1") << 3 << "ABOUT1" << false;
+  }
+
+  void comPortInUse() {
+    QFETCH(int, owner);
+    QFETCH(QString, action);
+    QFETCH(bool, refused);
+    session_->lineOwner = static_cast<LineOwner>(owner);
+    auto* a = window_->findChild<QAction*>(action);
+    QVERIFY(a != nullptr);
+
+    QString seen;
+    OnNextModal([&seen](QWidget* w) {
+      auto* box = qobject_cast<QMessageBox*>(w);
+      seen = box != nullptr ? box->text() : w->objectName();
+      if (auto* d = qobject_cast<QDialog*>(w)) d->reject();
+    });
+    a->trigger();
+    if (refused) {
+      QCOMPARE(seen, QString("COM Port In Use !!!"));
+    } else if (action == "TESTER1") {
+      QCOMPARE(seen, QString());  // no window, the panel shows
+      QVERIFY(!window_->findChild<QFrame*>("TESTPL")->isHidden());
+      QVERIFY(!window_->findChild<QToolBar*>("ToolBar1")->isEnabled());
+      QVERIFY(window_->menuBar()->isEnabled());
+    } else {
+      QVERIFY(seen != "COM Port In Use !!!");
+      QVERIFY(!seen.isEmpty());  // the window opened
+    }
+    QCOMPARE(static_cast<int>(session_->lineOwner), owner);  // no action sets the owner
+  }
+
+  void setPcRoutesMainPortToSettingsWindowWhileOpen() {
+    WriteSettings("292");
+    session_->controllerMode = true;
+    bool routeWhileOpen = true;
+    bool controllerWhileOpen = true;
+    QString name;
+    OnNextModal([&](QWidget* w) {
+      name = w->objectName();
+      routeWhileOpen = session_->mainRouteTester;
+      controllerWhileOpen = session_->controllerMode;
+      qobject_cast<QDialog*>(w)->reject();
+    });
+    window_->findChild<QAction*>("SET1")->trigger();
+    QCOMPARE(name, QString("Protocol"));
+    QVERIFY(!routeWhileOpen);
+    QVERIFY(!controllerWhileOpen);
+    QVERIFY(session_->mainRouteTester);
+
+    // SET KX3: controller mode, which stays set after the window closes.
+    OnNextModal([&](QWidget* w) {
+      controllerWhileOpen = session_->controllerMode;
+      qobject_cast<QDialog*>(w)->reject();
+    });
+    window_->findChild<QAction*>("KX3SET1")->trigger();
+    QVERIFY(controllerWhileOpen);
+    QVERIFY(session_->controllerMode);
+  }
+
+  void recorderAndFirmwareWindows() {
+    QString name;
+    bool firmwareFlag = false;
+    OnNextModal([&](QWidget* w) {
+      name = w->windowTitle();
+      qobject_cast<QDialog*>(w)->reject();
+    });
+    window_->findChild<QAction*>("RECODER1")->trigger();
+    QCOMPARE(name, QString("Ostra KX Series Recorder Program"));
+
+    OnNextModal([&](QWidget* w) {
+      name = w->objectName();
+      firmwareFlag = session_->firmwareWindowOpen;
+      qobject_cast<QDialog*>(w)->reject();
+    });
+    window_->findChild<QAction*>("FWUPDATE1")->trigger();
+    QCOMPARE(name, QString("FWUpdate"));
+    QVERIFY(firmwareFlag);
+    QVERIFY(!session_->firmwareWindowOpen);
+  }
+
+  void aboutBox() {
+    QStringList texts;
+    QString caption;
+    OnNextModal([&](QWidget* w) {
+      caption = w->windowTitle();
+      for (QLabel* l : w->findChildren<QLabel*>())
+        if (!l->text().isEmpty()) texts << l->text();
+      qobject_cast<QDialog*>(w)->accept();
+    });
+    window_->findChild<QAction*>("ABOUT1")->trigger();
+    QCOMPARE(caption, QString("ABOUT"));
+    QCOMPARE(texts, QStringList({"OSTRA Digital Controller", "Communication Program", "Version 1.0.0.3",
+                                 "Recommanded Display Resolution 800 x 600"}));
+  }
+
+  // With no settings file the settings window opens by itself at activation;
+  // OK stores the default word (lowest present port, 9600 7E1 ASCII).
+  void activationWithoutSettingsFileOpensSettingsWindow() {
+    QString name;
+    bool routeWhileOpen = true;
+    session_->controllerMode = true;
+    OnNextModal([&](QWidget* w) {
+      name = w->objectName();
+      routeWhileOpen = session_->mainRouteTester;
+      w->findChild<QPushButton*>("OKBt")->click();
+    });
+    window_->show();
+    window_->activateWindow();
+    QTRY_COMPARE(name, QString("Protocol"));
+    QVERIFY(!routeWhileOpen);
+    QVERIFY(!session_->controllerMode);
+    QTRY_VERIFY(QFile::exists(dir_.filePath("SETKX.$$$")));
+    QFile f(dir_.filePath("SETKX.$$$"));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("548"));  // 2 * 256 + 0x24
+    QVERIFY(session_->mainRouteTester);
+    QCOMPARE(session_->params.port, 2);
+    QCOMPARE(session_->params.baud, 9600);
+  }
+
+  void activationReadsSettingsFile() {
+    WriteSettings("690");
+    window_->show();
+    window_->activateWindow();
+    QTRY_VERIFY(session_->settingsFileRead);
+    QCOMPARE(session_->settingsWord, 690);
+    QCOMPARE(session_->params.port, 2);
+    QCOMPARE(session_->params.baud, 19200);
+    QVERIFY(session_->params.rtu);
+  }
+
+  // Timed notices are closed by Timer1 while the firmware window or the
+  // controller mode flag is set; code 255 waits for OK.
+  void userMessageWindow_data() {
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("line1");
+    QTest::addColumn<QString>("line2");
+    QTest::addColumn<int>("interval");
+    QTest::newRow("0") << 0 << "READY TO UPDATE KX3 FIRMWARE" << "PLEASE WAIT A FEW SECOND FOR KX3 RE-INITIAL" << 3000;
+    QTest::newRow("251") << 251 << "COMMUNICATION AUTO SYNCHRONIZE SUCCESS"
+                         << "CONNECT KX3E AND RE-POWER ON TO ENABLE AUTO SYNC." << 3000;
+    QTest::newRow("252") << 252 << "CHANGING THE PROTOCOL..." << "PLEASE WAIT FOR A WHILE." << 500;
+    QTest::newRow("254") << 254 << "UPDATE SUCESSED" << "YOU CAN ENJOY THE NEW FIRMWARE NOW" << 2500;
+    QTest::newRow("255") << 255 << "UPDATE SUCESSED" << "RE-POWER ON TO ENABLE NEW FIRMWARE" << 0;
+  }
+
+  void userMessageWindow() {
+    QFETCH(int, code);
+    QFETCH(QString, line1);
+    QFETCH(QString, line2);
+    QFETCH(int, interval);
+    session_->controllerMode = true;
+    QTimer* timer1 = window_->timer1();
+    QString l1;
+    QString l2;
+    bool buttonShown = false;
+    bool timerActive = false;
+    int timerInterval = 0;
+    bool stillShowingAfterTick = false;
+    OnNextModal([&](QWidget* w) {
+      l1 = w->findChild<QLabel*>("PWRLB1")->text();
+      l2 = w->findChild<QLabel*>("PWRLB2")->text();
+      auto* ok = w->findChild<QPushButton*>("Button1");
+      buttonShown = ok->isVisible();
+      timerActive = timer1->isActive();
+      timerInterval = timer1->interval();
+      window_->Timer1Timer();  // one tick of Timer1
+      stillShowingAfterTick = w->isVisible();
+      if (stillShowingAfterTick) ok->click();
+    });
+    window_->ShowUserMessage(code);
+    QCOMPARE(l1, line1);
+    QCOMPARE(l2, line2);
+    QVERIFY(!window_->userMessageShowing());
+    if (interval > 0) {
+      QVERIFY(!buttonShown);
+      QVERIFY(timerActive);
+      QCOMPARE(timerInterval, interval);
+      QVERIFY(!stillShowingAfterTick);
+      QVERIFY(!timer1->isActive());  // each notice closes once, the timer stays off
+    } else {
+      QVERIFY(buttonShown);
+      QVERIFY(!timerActive);
+      QVERIFY(stillShowingAfterTick);
+    }
+  }
+
+  void timer1LeavesNoticeOpenWithoutFlags() {
+    bool stillShowing = false;
+    OnNextModal([&](QWidget* w) {
+      window_->Timer1Timer();
+      stillShowing = w->isVisible();
+      qobject_cast<QDialog*>(w)->accept();
+    });
+    window_->ShowUserMessage(252);
+    QVERIFY(stillShowing);
+  }
+
+  void timer1DrivesTesterRepeat() {
+    int sends = 0;
+    auto& tester = window_->mainPortRouting().tester;
+    tester.send = [&sends] { ++sends; };
+    tester.repeat = true;
+    window_->Timer1Timer();
+    QCOMPARE(sends, 0);  // port closed: nothing is sent
+    QVERIFY(window_->mainPortRouting().Open(kx::MainPortRouting::Route::Tester));
+    window_->Timer1Timer();
+    window_->Timer1Timer();
+    QCOMPARE(sends, 2);
+    tester.repeat = false;
+    window_->Timer1Timer();
+    QCOMPARE(sends, 2);
+  }
+
+  void lostLineShowsOneErrorAndFreesTheLine() {
+    auto& routing = window_->mainPortRouting();
+    QVERIFY(routing.Open(kx::MainPortRouting::Route::Tester));
+    session_->lineOwner = LineOwner::Tester;
+    routing.tester.awaitingAnswer = true;
+    window_->SetToolBarEnabled(false);
+    QString text;
+    QString caption;
+    AcceptNextMessageBox(&text, &caption);
+    ports_[0]->Fail("Input/output error");
+    QTRY_VERIFY(!text.isEmpty());
+    QVERIFY(text.contains("Input/output error"));
+    QCOMPARE(caption, QString("Ostra controller communication utility"));
+    QCOMPARE(session_->lineOwner, LineOwner::Free);
+    QVERIFY(!routing.tester.awaitingAnswer);
+    QVERIFY(window_->findChild<QToolBar*>("ToolBar1")->isEnabled());
+    // The program goes on: the port opens again.
+    QVERIFY(routing.Open(kx::MainPortRouting::Route::Tester));
+  }
+
+  void errorInHandlerIsShownAndLoopGoesOn() {
+    ThrowingObject thrower;
+    QString text;
+    AcceptNextMessageBox(&text);
+    QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
+    QTRY_COMPARE(text, QString("Disc read failed"));
+  }
+};
+
+int main(int argc, char** argv) {
+  kx::app::KxApplication app(argc, argv);
+  MainWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_mainwindow.moc"
