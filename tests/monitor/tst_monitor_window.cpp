@@ -4,6 +4,7 @@
 // diagnostics strip and the scaling by width / 808.
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QtTest>
@@ -100,6 +101,7 @@ class TstMonitorWindow : public QObject {
   void diagnosticsStripCountersAndClear();
   void scalesByWidth();
   void closeWaitsForTheRequestInFlight();
+  void portThatWillNotOpenIsReported();
 };
 
 void TstMonitorWindow::namedControlsAndInitialLook() {
@@ -482,6 +484,20 @@ void TstMonitorWindow::closeWaitsForTheRequestInFlight() {
   f.window->show();
   f.window->findChild<QAction*>("Cancel1")->trigger();
   QVERIFY(f.window->isVisible());
+}
+
+void TstMonitorWindow::portThatWillNotOpenIsReported() {
+  Fixture f;
+  f.fake->failNextOpen = "No such file or directory";
+  f.w<QPushButton>("RunBt0")->click();
+  auto* box = f.window->findChild<QMessageBox*>("PortErrorBox");
+  QVERIFY(box);
+  QVERIFY(box->text().contains(QStringLiteral("No such file or directory")));
+  QCOMPARE(f.session.lineOwner, kx::LineOwner::Free);
+  box->accept();
+  // The device did not stay half connected.
+  QTRY_COMPARE(f.w<QPushButton>("RunBt0")->text(), QStringLiteral("Connect"));
+  QVERIFY(!f.window->engine().Device(0).connected);
 }
 
 QTEST_MAIN(TstMonitorWindow)
