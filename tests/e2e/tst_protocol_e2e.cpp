@@ -1,0 +1,107 @@
+// The controller protocol change against a simulated KX3 on a network serial
+// line (kxsim --listen, our RFC 2217 port, line timing on): the KX3 moves from
+// address 1, 9600 7E1 ASCII to address 2, 19200 8E1 RTU; afterwards probes
+// under the new settings find it and probes under the old settings do not.
+// With automatic synchronisation its two followers take addresses 3 and 4 in
+// the same format.
+#include <QtTest>
+
+#include <memory>
+
+#include "core/bus_search.h"
+#include "core/main_routing.h"
+#include "core/protocol_change.h"
+#include "core/session.h"
+#include "serial/port_map.h"
+#include "support/kxsim_process.h"
+
+namespace {
+
+std::string ListenUrl(const std::string& output) {
+  const std::string key = "kxsim: line at rfc2217://";
+  const auto at = output.find(key);
+  if (at == std::string::npos) return {};
+  const auto end = output.find('\n', at);
+  return output.substr(at + 15, end - at - 15);
+}
+
+constexpr kx::LineFormat kOld{0, 1, 0, 0, 0};  // 9600 7E1 ASCII
+constexpr kx::LineFormat kNew{1, 1, 1, 0, 1};  // 19200 8E1 RTU
+
+}  // namespace
+
+class TstProtocolE2e : public QObject {
+  Q_OBJECT
+ private slots:
+  void movesAKx3ToNewAddressAndFormat_data();
+  void movesAKx3ToNewAddressAndFormat();
+};
+
+void TstProtocolE2e::movesAKx3ToNewAddressAndFormat_data() {
+  QTest::addColumn<bool>("sync");
+  QTest::newRow("change only") << false;
+  QTest::newRow("change and synchronise followers") << true;
+}
+
+void TstProtocolE2e::movesAKx3ToNewAddressAndFormat() {
+  QFETCH(bool, sync);
+  kx::test::KxsimProcess sim;
+  QVERIFY(sim.Start(KXSIM_PATH, {"--listen", "127.0.0.1:0", "--timing",
+                                 sync ? "kx3@1:9600-7E1-ascii+2" : "kx3@1:9600-7E1-ascii"}));
+  const std::string url = ListenUrl(sim.output());
+  QVERIFY2(!url.empty(), sim.output().c_str());
+
+  kx::Session session;
+  kx::serial::PortPaths paths{};
+  paths[1] = url;
+  kx::serial::ConfigurePorts(session, paths);
+  session.mainRouteTester = false;
+  session.settingsWord = 256 + 0x24;  // COM1, 9600, even, 7 bits, 1 stop bit, ASCII
+  session.params = kx::PortParams{1, 9600, 7, 1, 1, false};
+  std::unique_ptr<kx::ComPort> port = session.makePort();
+  kx::MainPortRouting routing(session, *port);
+
+  std::vector<int> notices;
+  std::vector<std::string> errors;
+  kx::ProtocolChange change(session, routing,
+                            kx::ProtocolChange::Hooks{nullptr, [&](int code) { notices.push_back(code); },
+                                                      [&](const std::string& e) { errors.push_back(e); }});
+  routing.setup.answerStep = [&](const std::string& text) { change.AnswerStep(text); };
+  change.Prepare(session.settingsWord);
+  QCOMPARE(kx::PresetsFormat(change.presets), std::optional(kOld));
+  change.afterAddress = 2;
+  change.after = kNew;
+  change.syncChecked = sync;
+  change.Set(1);
+  QTRY_VERIFY_WITH_TIMEOUT(change.state() == kx::ProtocolChange::State::Succeeded ||
+                               change.state() == kx::ProtocolChange::State::Failed,
+                           5000);
+  QCOMPARE(change.status(), std::string("SET KX3 Protocol Success"));
+  QVERIFY(errors.empty());
+  QCOMPARE(notices, sync ? (std::vector<int>{252, 251}) : std::vector<int>{});
+  QCOMPARE(change.beforeAddress, 2);
+  QCOMPARE(kx::PresetsFormat(change.presets), std::optional(kNew));
+  QVERIFY(!port->Open());
+  QCOMPARE(session.lineOwner, kx::LineOwner::Free);
+
+  // Probes over addresses 1 to 16 under the new and under the old settings.
+  kx::BusSearch search(session, routing, kx::BusSearch::Hooks{});
+  routing.setup.answerStep = [&](const std::string& text) { search.AnswerStep(text); };
+  kx::SearchPresets presets;
+  presets.addr = 1;
+  kx::SetPresetsToFormat(presets, kNew);
+  QVERIFY(search.Start(1, presets));
+  QTRY_VERIFY_WITH_TIMEOUT(!search.Searching(), 10000);
+  std::vector<std::string> found;
+  for (const auto& hit : search.hits()) found.push_back(hit.addressText);
+  QCOMPARE(found, sync ? (std::vector<std::string>{"02H", "03H", "04H"}) : std::vector<std::string>{"02H"});
+  QCOMPARE(search.hits()[0].protocolText, std::string("19200,8,E,1,  RTU"));
+
+  kx::SetPresetsToFormat(presets, kOld);
+  QVERIFY(search.Start(1, presets));
+  QTRY_VERIFY_WITH_TIMEOUT(!search.Searching(), 10000);
+  QCOMPARE(search.view().status, std::string("Search Completed,Found 0 items"));
+}
+
+QTEST_GUILESS_MAIN(TstProtocolE2e)
+#include "tst_protocol_e2e.moc"
