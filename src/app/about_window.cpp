@@ -54,7 +54,8 @@ AboutWindow::AboutWindow(QWidget* parent)
 
   auto* outer = new QVBoxLayout(this);
   outer->addWidget(panel);
-  setFixedWidth(kAboutDesignWidth + 40);
+  outer->setSizeConstraint(QLayout::SetFixedSize);  // fits its texts, also after scaling
+  setMinimumWidth(kAboutDesignWidth);
   adjustSize();
 
   if (parent != nullptr) {

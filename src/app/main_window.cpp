@@ -35,6 +35,7 @@ namespace kx::app {
 namespace {
 
 constexpr int kTimer1IntervalMs = 1500;
+constexpr int kPictureSide = 300;  // controller picture at the design width
 
 struct ToolEntry {
   const char* name;
@@ -198,7 +199,7 @@ void MainWindow::BuildClientArea() {
 
   KX1 = new QLabel(client);
   KX1->setObjectName("KX1");
-  KX1->setPixmap(ControllerPicture(QSize(300, 300)));
+  KX1->setPixmap(ControllerPicture(QSize(kPictureSide, kPictureSide)));
   KX1->setAlignment(Qt::AlignCenter);
 
   auto* row = new QHBoxLayout;
@@ -230,6 +231,8 @@ void MainWindow::FormShow() {
   if ((windowState() & Qt::WindowMaximized) != 0 && screen() != nullptr) w = screen()->availableGeometry().width();
   session_.mainWindowWidth = w;
   ScaleWindow(centralWidget(), w, kMainDesignWidth);
+  const int side = Scaled(kPictureSide, w, kMainDesignWidth);
+  KX1->setPixmap(ControllerPicture(QSize(side, side)));
 }
 
 void MainWindow::changeEvent(QEvent* event) {
