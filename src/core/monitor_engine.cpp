@@ -770,14 +770,16 @@ void MonitorEngine::Dispatch() {
   const std::size_t payloadEnd = bytes.size() - CheckLength(form);
 
   if (f == kFnRead || f == kFnIdentify) {
-    // A read answer must answer a read, and hold the words it announces.
+    // A read answer must answer a read and carry exactly the words asked for:
+    // a late answer to an earlier request of another length is not taken for
+    // this one.
     if (inflight_.function != kFnRead && inflight_.function != kFnIdentify) {
       Finish(Result::Exception, f);
       return;
     }
     const std::size_t byteCount = bytes.size() > 2 ? bytes[2] : 0;
     const std::size_t n = byteCount / 2;
-    if (3 + byteCount > payloadEnd || n < inflight_.block.count) {
+    if (3 + byteCount != payloadEnd || byteCount != 2U * inflight_.block.count) {
       Finish(Result::Format, f);
       return;
     }
@@ -789,11 +791,10 @@ void MonitorEngine::Dispatch() {
     std::vector<std::uint16_t> words(n);
     for (std::size_t i = 0; i < n; ++i)
       words[i] = static_cast<std::uint16_t>((bytes[3 + 2 * i] << 8) | bytes[4 + 2 * i]);
-    // Word count as asked: a longer answer's extra words are not used.
     if (inflight_.type == reqtype::kIdentify) {
       DecodeIdentify(IdentifyModel(f, words));
     } else {
-      DecodeRead(std::span<const std::uint16_t>(words).first(inflight_.block.count));
+      DecodeRead(words);
       Advance();
     }
     Finish(Result::Good, f);

@@ -503,6 +503,31 @@ TEST_P(MonitorEngineTest, AnswerFromAnotherAddressFailsThatExchangeAndPollingGoe
   EXPECT_EQ(engine.Device(0).errorCount, 1U);
 }
 
+// A late answer to an earlier request of the same device (here the 8 words of a
+// status poll while PV and SV are asked for) must not be taken for this one:
+// an answer is accepted only with exactly the words asked for.
+TEST_P(MonitorEngineTest, ReadAnswerWithOtherWordCountIsRejected) {
+  auto c = Quiet(kModelKx2);
+  c.regs[0x4700] = 250;
+  c.regs[0x4701] = 300;
+  bus.controllers[1] = c;
+  engine.ToggleConnect(0);
+  ASSERT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x4700; }));
+  const Req req = Last();
+  const std::uint16_t pv = engine.Device(0).rec.pv;
+  for (const std::vector<std::uint16_t>& words :
+       {std::vector<std::uint16_t>{0x40, 1, 0x0105, 0, 0, 0, 253, 12},
+        std::vector<std::uint16_t>{0x40, 1}}) {
+    Deliver(BuildFrame(Rtu() ? FrameForm::Rtu : FrameForm::Ascii, ReadAnswerPdu(1, kFnRead, words)));
+    EXPECT_EQ(engine.Device(0).rec.pv, pv);
+    EXPECT_EQ(engine.StatusText(), "Rcv format error !!!");
+    EXPECT_EQ(Last(), req);  // asked again
+  }
+  EXPECT_EQ(engine.Device(0).errorCount, 2U);
+  Step();
+  EXPECT_EQ(engine.Device(0).rec.pv, 250);
+}
+
 TEST_P(MonitorEngineTest, UnknownModelIsDisconnectedWithAMessage) {
   auto c = Quiet(kModelUnknown);
   bus.controllers[1] = c;
