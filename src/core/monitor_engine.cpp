@@ -984,11 +984,13 @@ void MonitorEngine::DecodeRead(std::span<const std::uint16_t> words) {
 void MonitorEngine::DecodePage(std::span<const std::uint16_t> words) {
   const int type = inflight_.type;
   const RegBlock block = inflight_.block;
+  // A page asked for before the selection changed belongs to the old device;
+  // the new one has its own pages read (its refresh request is set).
+  if (!ValidDevice(selected_) || inflight_.device != selected_) return;
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::size_t reg = block.start + i;
     if (reg >= 0x4700 && reg <= 0x47FF) pageWords_[reg - 0x4700] = words[i];
   }
-  if (!ValidDevice(selected_)) return;
   auto& dev = devices_[static_cast<std::size_t>(selected_)];
   // Decimal point: KX1 input type (0x4710, page 11); KX2 unit and decimal
   // point (0x4724, 0x4725, page 10); KX3 keeps its chosen code, rounded for a

@@ -528,6 +528,35 @@ TEST_P(MonitorEngineTest, ReadAnswerWithOtherWordCountIsRejected) {
   EXPECT_EQ(engine.Device(0).rec.pv, 250);
 }
 
+// A parameter page still in flight when another device is selected belongs to
+// the old device: it must fill neither the panels nor the new device's
+// decimal point.
+TEST_P(MonitorEngineTest, PageOfThePreviouslySelectedDeviceIsNotTakenForTheNewOne) {
+  auto d0 = Quiet(kModelKx2);  // unit 0, decimal point 0: rounded tenths
+  auto d2 = Quiet(kModelKx2);
+  d2.regs[0x4724] = 2;
+  d2.regs[0x4725] = 2;  // hundredths
+  d2.regs[0x4726] = 1;
+  bus.controllers[1] = d0;
+  bus.controllers[5] = d2;
+  engine.ChangeAddress(2, 5);
+  engine.ToggleConnect(2);
+  engine.ToggleConnect(0);
+  ASSERT_TRUE(RunUntil([](const Req& r) { return r.address == 5 && r.reg == 0x4720; }));
+  ASSERT_EQ(engine.Device(0).decimalPoint, kDpRounded);
+  const auto pages = observer.pages.size();
+  engine.Select(0);
+  Step();  // page 10 of device 2 arrives
+  EXPECT_EQ(observer.pages.size(), pages);
+  EXPECT_EQ(engine.Device(0).decimalPoint, kDpRounded);
+  EXPECT_EQ(engine.ParameterWord(0x4725), 0);
+  EXPECT_EQ(Last(), Id(1));  // the newly selected device is identified next
+  ASSERT_TRUE(RunUntil([](const Req& r) { return r.address == 1 && r.reg == 0x4720; }));
+  Step();
+  EXPECT_EQ(observer.pages.back(), 10);
+  EXPECT_EQ(engine.ParameterWord(0x4726), 0);
+}
+
 TEST_P(MonitorEngineTest, UnknownModelIsDisconnectedWithAMessage) {
   auto c = Quiet(kModelUnknown);
   bus.controllers[1] = c;
