@@ -295,7 +295,13 @@ void MonitorEngine::OnQueueWrite(std::uint16_t reg, std::uint16_t value, bool un
   writeRegister_ = reg;
   writeValue_ = value;
   writePending_ = true;
+  ++writeSeq_;
   if (unlock) unlockPending_ = true;
+}
+
+void MonitorEngine::WriteEnded() {
+  if (inflight_.queuedWrite && inflight_.writeSeq != writeSeq_) return;  // a newer one waits
+  writePending_ = false;
 }
 
 void MonitorEngine::ClearWriteState() {
@@ -451,6 +457,7 @@ void MonitorEngine::SendRequest(Kind kind, std::uint8_t function, std::uint16_t 
   f.upload = kind == Kind::Upload;
   f.rampUpload = kind == Kind::RampUpload;
   f.tag = ++nextTag_;
+  f.writeSeq = writeSeq_;
   f.type = type;
   f.device = device;
   f.broadcast = broadcast_;
@@ -714,7 +721,7 @@ void MonitorEngine::OnPortTimer(std::uint16_t handle) {
       unlockPending_ = false;
       unlocked_ = true;
     } else if (inflight_.queuedWrite) {
-      writePending_ = false;
+      WriteEnded();
       if (download_ && hooks_.downloadAcknowledged) hooks_.downloadAcknowledged();
     }
     NextRequest();
@@ -806,7 +813,7 @@ void MonitorEngine::Dispatch() {
     if (sel.model == kModelKx3 && levelWrite_) {
       // The controller answers a key write in its own way: no echo check.
       levelWrite_ = false;
-      writePending_ = false;
+      WriteEnded();
       reidentifySelected_ = true;
       Advance();
       refresh_ = true;
@@ -821,8 +828,13 @@ void MonitorEngine::Dispatch() {
       sent = std::move(*s);
     }
     if (inflight_.function != kFnWrite || bytes != sent) {
-      writePending_ = false;
-      unlockPending_ = false;
+      // The failed write is dropped; one queued after it (with its own
+      // unlock) still goes out.
+      const bool newer = inflight_.queuedWrite && writePending_ && inflight_.writeSeq != writeSeq_;
+      if (!newer) {
+        writePending_ = false;
+        unlockPending_ = false;
+      }
       refresh_ = true;
       Finish(Result::EchoMismatch, f);
       return;
@@ -849,7 +861,7 @@ void MonitorEngine::WriteAnswer() {
   }
   if (!inflight_.queuedWrite) return;
   if (download_) {
-    writePending_ = false;
+    WriteEnded();
     if (hooks_.downloadAcknowledged) hooks_.downloadAcknowledged();
     return;
   }
@@ -863,7 +875,7 @@ void MonitorEngine::WriteAnswer() {
   } else {
     refresh_ = true;
   }
-  writePending_ = false;
+  WriteEnded();
 }
 
 void MonitorEngine::DecodeUploadByte(std::uint8_t offset, std::uint8_t value) {

@@ -299,6 +299,7 @@ class MonitorEngine {
     bool rampUpload = false;
     bool broadcast = false;
     bool stale = false;        // the engine restarted since: drop the answer
+    std::uint32_t writeSeq = 0;  // which queued write this is (queuedWrite)
     std::size_t expected = 0;  // answer length computed from the request
     RegBlock block;
     Bytes frame;
@@ -336,6 +337,9 @@ class MonitorEngine {
   void Disconnect(int d);
   void SelectNextAfter(int d);
   void ClearWriteState();
+  // The queued write in flight has ended (echo, mismatch or broadcast wait):
+  // write pending is cleared unless a newer write was queued meanwhile.
+  void WriteEnded();
   void FillTrailer();
   void StopTransfers();
   int FirstConnected() const;
@@ -374,6 +378,7 @@ class MonitorEngine {
   std::uint16_t writeRegister_ = 0;
   std::uint16_t writeValue_ = 0;
   bool writePending_ = false;
+  std::uint32_t writeSeq_ = 0;  // counts queued writes
   bool unlockPending_ = false;
   bool unlocked_ = false;
   bool levelWrite_ = false;

@@ -312,6 +312,34 @@ TEST_P(MonitorEngineTest, QueuedWriteGoesFirstAndRefreshesAfterItsEcho) {
   EXPECT_FALSE(engine.WritePending());
 }
 
+// A value entered while the previous write is still on the line is the next
+// queued write: the echo of the previous one must not discard it.
+TEST_P(MonitorEngineTest, WriteQueuedWhileAnotherIsInFlightIsSentAfterIt) {
+  bus.controllers[1] = Quiet(kModelKx2);
+  engine.ToggleConnect(0);
+  ASSERT_TRUE(SecondCycle(0x4717));
+  engine.QueueWrite(0x4701, 300);
+  Run(1);
+  ASSERT_EQ(Last(), Wr(1, 0x4701, 300));
+  engine.QueueWrite(0x4702, 400);
+  Run(1);
+  EXPECT_EQ(Last(), Wr(1, 0x4702, 400));
+  Run(1);
+  EXPECT_FALSE(engine.WritePending());
+  EXPECT_EQ(bus.controllers[1].regs[0x4702], 400);
+
+  // The same when the first write's echo is wrong: only that write is dropped.
+  engine.QueueWrite(0x4703, 5);
+  Run(1);
+  ASSERT_EQ(Last(), Wr(1, 0x4703, 5));
+  bus.controllers[1].echoValue = 6;
+  engine.QueueWrite(0x4704, 7);
+  Run(1);
+  bus.controllers[1].echoValue.reset();
+  EXPECT_EQ(engine.StatusText(), "Writing data compare fail !!!");
+  EXPECT_EQ(Last(), Wr(1, 0x4704, 7));
+}
+
 TEST_P(MonitorEngineTest, FactoryPagesKx2AndKx1) {
   for (std::uint8_t model : {kModelKx2, kModelKx1}) {
     SCOPED_TRACE(int{model});
