@@ -110,7 +110,8 @@ int Kx2DecimalPoint(std::uint16_t unit, std::uint16_t pointCode) {
 
 std::string ValueText(std::int32_t value, int code) {
   bool negative = false;
-  std::int32_t v = value;
+  // Wide enough for the magnitude of the most negative 32-bit value.
+  std::int64_t v = value;
   if (v < 0) {
     negative = true;
     v = -v;
@@ -122,8 +123,8 @@ std::string ValueText(std::int32_t value, int code) {
   switch (code) {
     case 0: text = std::to_string(v); break;
     case 1: text = std::to_string(v / 10) + "." + std::to_string(v % 10); break;
-    case 2: text = std::to_string(v / 100) + "." + DecimalDigits(v % 100, 2); break;
-    case 3: text = std::to_string(v / 1000) + "." + DecimalDigits(v % 1000, 3); break;
+    case 2: text = std::to_string(v / 100) + "." + DecimalDigits(static_cast<int>(v % 100), 2); break;
+    case 3: text = std::to_string(v / 1000) + "." + DecimalDigits(static_cast<int>(v % 1000), 3); break;
     case kDpRounded: text = std::to_string(v / 10 + (v % 10 > 4 ? 1 : 0)); break;
     default: return {};
   }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <vector>
 
 namespace kx {
@@ -83,6 +84,7 @@ TEST(RegMap, ValueDisplay) {
       {235, kDpRounded, "24"}, {234, kDpRounded, "23"}, {235, 0, "235"},
       {0xFF9C, 1, "- 10.0"},   {1234, 2, "12.34"},      {5, 2, "0.05"},
       {1005, 3, "1.005"},      {-15, 1, "- 1.5"},       {0x8000, 0, "- 32768"},
+      {INT32_MIN, 0, "- 2147483648"}, {INT32_MIN, 1, "- 214748364.8"},
       {0x7FFF, 0, "32767"},    {100, 4, ""},            {0xFFFF, kDpRounded, "- 0"},
   };
   for (const auto& c : cases) EXPECT_EQ(ValueText(c.v, c.code), c.text) << c.v << " code " << c.code;
