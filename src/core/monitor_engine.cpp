@@ -791,7 +791,9 @@ void MonitorEngine::Dispatch() {
       return;
     }
     if (inflight_.upload || inflight_.rampUpload) {
-      DecodeUploadByte(bytes[3], bytes[4]);
+      // An upload stopped while its read was in flight takes no more bytes.
+      if ((inflight_.upload && uploadActive_) || (inflight_.rampUpload && rampUploadActive_))
+        DecodeUploadByte(bytes[3], bytes[4]);
       Finish(Result::Good, f);
       return;
     }

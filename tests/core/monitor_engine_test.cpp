@@ -447,6 +447,27 @@ TEST_P(MonitorEngineTest, UploadFillsTheBufferAndItsTrailer) {
   EXPECT_NE(Last().reg, 0x474C);
 }
 
+// Selecting another device stops an upload; the answer still in flight then
+// belongs to no upload and must not be counted into the buffer.
+TEST_P(MonitorEngineTest, UploadAnswerAfterTheUploadStoppedIsNotStored) {
+  auto c = Quiet(kModelKx2);
+  c.regs[0x474C] = 0x0733;  // offset 7, byte 0x33
+  bus.controllers[1] = c;
+  bus.controllers[5] = Quiet(kModelKx2);
+  engine.ChangeAddress(2, 5);
+  engine.ToggleConnect(0);
+  engine.ToggleConnect(2);
+  ASSERT_TRUE(SecondCycle(0x4717));
+  engine.StartUpload();
+  ASSERT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x474C; }));
+  engine.Select(2);
+  EXPECT_FALSE(engine.Uploading());
+  Step();
+  EXPECT_EQ(engine.UploadCount(), 0);
+  EXPECT_EQ(engine.Buffer()[7], 0);
+  EXPECT_NE(Last().reg, 0x474C);
+}
+
 TEST_P(MonitorEngineTest, EchoMismatchDropsTheWriteAndRereadsThePages) {
   bus.controllers[1] = Quiet(kModelKx2);
   engine.ToggleConnect(0);
