@@ -13,6 +13,7 @@
 #include "app/main_window.h"
 #include "app/message_box.h"
 #include "core/session.h"
+#include "monitor/monitor_window.h"
 #include "serial/port_map.h"
 
 int main(int argc, char** argv) {
@@ -23,9 +24,7 @@ int main(int argc, char** argv) {
   try {
     kx::serial::ConfigurePorts(session);
     mainForm = std::make_unique<kx::app::MainWindow>(session);
-    monitor = std::make_unique<QWidget>();
-    monitor->setObjectName("PMonitor");
-    monitor->setWindowTitle("Monitor");
+    monitor = std::make_unique<kx::monitor::MonitorWindow>(session);
     mainForm->SetMonitorWindow(monitor.get());
     // Maximised; the geometry is set as well for desktops without a window
     // manager, where a maximise request alone does nothing.
