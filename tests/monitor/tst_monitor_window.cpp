@@ -484,6 +484,13 @@ void TstMonitorWindow::closeWaitsForTheRequestInFlight() {
   f.window->show();
   f.window->findChild<QAction*>("Cancel1")->trigger();
   QVERIFY(f.window->isVisible());
+  // Opened again, the window starts over and connects as before.
+  QCOMPARE(f.text("PV0"), QStringLiteral("0"));
+  QCOMPARE(f.w<QPushButton>("RunBt0")->text(), QStringLiteral("Connect"));
+  f.w<QPushButton>("RunBt0")->click();
+  f.line->Run(30);
+  QCOMPARE(f.text("PV0"), QStringLiteral("123.4"));
+  QCOMPARE(f.session.lineOwner, kx::LineOwner::Monitor);
 }
 
 void TstMonitorWindow::portThatWillNotOpenIsReported() {
