@@ -24,6 +24,7 @@
 #include "app/pictures.h"
 #include "app/qt_text.h"
 #include "app/scaling.h"
+#include "app/tester_panel.h"
 #include "app/user_message_window.h"
 #include "comset/settings_window.h"
 #include "core/settings.h"
@@ -127,6 +128,8 @@ MainWindow::MainWindow(Session& session, QWidget* parent) : QMainWindow(parent),
 
 MainWindow::~MainWindow() {
   session_.showUserMessage = nullptr;
+  delete tester_;  // it lets go of the main routing, which goes before the child widgets
+  tester_ = nullptr;
   // The ports go before their routers: no event may reach a router that is gone.
   ApdComPortMain->SetOnTrigger(nullptr);
   ApdComPortMain->SetOnError(nullptr);
@@ -196,6 +199,16 @@ void MainWindow::BuildClientArea() {
   sky.setColor(QPalette::Window, QColor(0xA6, 0xCA, 0xF0));
   TESTPL->setPalette(sky);
   TESTPL->hide();
+  tester_ = new TesterPanel(TESTPL, session_, *mainRouting_,
+                            TesterPanel::Hooks{[this](bool on) { SetToolBarEnabled(on); },
+                                               [this](bool on) {
+                                                 if (on) {
+                                                   Timer1->setInterval(kTimer1IntervalMs);
+                                                   Timer1->start();
+                                                 } else {
+                                                   Timer1->stop();
+                                                 }
+                                               }});
 
   KX1 = new QLabel(client);
   KX1->setObjectName("KX1");

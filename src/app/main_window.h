@@ -28,6 +28,7 @@ namespace kx::app {
 
 inline constexpr const char* kMainCaption = "OSTRA CONTROLLER COMMUNICATION PROGRAM (V1.00)";
 
+class TesterPanel;
 class UserMessageWindow;
 
 class MainWindow : public QMainWindow {
@@ -47,6 +48,7 @@ class MainWindow : public QMainWindow {
 
   // The tester panel (hidden at start; TESTER shows it).
   QFrame* testerPanel() const { return TESTPL; }
+  TesterPanel* tester() const { return tester_; }
   QTimer* timer1() const { return Timer1; }
   QFileDialog* openDialog() const { return OpenDialog1; }
   QFileDialog* saveDialog() const { return SaveDialog1; }
@@ -96,6 +98,7 @@ class MainWindow : public QMainWindow {
   QMenuBar* MainMenu1 = nullptr;
   QToolBar* ToolBar1 = nullptr;
   QFrame* TESTPL = nullptr;
+  TesterPanel* tester_ = nullptr;  // the controls and logic inside TESTPL
   QLabel* KX1 = nullptr;
   QTimer* Timer1 = nullptr;
   QFileDialog* OpenDialog1 = nullptr;

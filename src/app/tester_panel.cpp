@@ -92,14 +92,16 @@ TesterPanel::TesterPanel(QFrame* testpl, Session& session, MainPortRouting& rout
                             [this] { ShowState(); }}) {
   Build();
   routing_.tester.showReceived = [this](const std::string& text) { RcvEdit->setText(ToQString(text)); };
+  routing_.tester.send = [this] { tester_.TimerTick(); };
   ShowState();
 }
 
+TesterPanel::~TesterPanel() {
+  routing_.tester.showReceived = nullptr;
+  routing_.tester.send = nullptr;
+}
+
 void TesterPanel::Build() {
-  TESTPL->setAutoFillBackground(true);
-  QPalette pal = TESTPL->palette();
-  pal.setColor(QPalette::Window, QColor(0x87, 0xCE, 0xEB));  // sky blue
-  TESTPL->setPalette(pal);
   auto* upper = new UpperCaseValidator(this);
 
   SingleCmdLb = Label(TESTPL, "SingleCmdLb", "SINGLE COMMAND TEST (HEX FORMAT)");

@@ -33,8 +33,9 @@ class TesterPanel : public QObject {
   };
 
   // Fills `testpl` (the main window's panel `TESTPL`) with the tester's controls
-  // and takes the tester route of `routing` (received text).
+  // and takes the tester side of `routing` (received text, the send Timer1 calls).
   TesterPanel(QFrame* testpl, Session& session, MainPortRouting& routing, Hooks hooks);
+  ~TesterPanel() override;
 
   // The main window's Timer1 ticked: sends again while repeating.
   void Timer1Tick() { tester_.TimerTick(); }

@@ -72,6 +72,12 @@ SearchPage::SearchPage(Session& session, MainPortRouting& routing, Mode mode, Li
   Build();
 }
 
+SearchPage::~SearchPage() {
+  closing_ = true;
+  if (search_.Searching()) search_.Leave();
+  change_.Leave();
+}
+
 QComboBox* SearchPage::List(QWidget* parent, const PresetList& list) {
   auto* box = new QComboBox(parent);
   box->setObjectName(app::ToQString(list.name));
@@ -225,6 +231,7 @@ void SearchPage::SetStartBtClick() {
 }
 
 void SearchPage::ShowSearch() {
+  if (closing_) return;
   const BusSearch::View& v = search_.view();
   link_.status->setText(app::ToQString(v.status));
   link_.timeLeft->setText(app::ToQString(v.timeLeft));
@@ -328,6 +335,7 @@ void SearchPage::ShowControllerMode() {
 }
 
 void SearchPage::ShowChange() {
+  if (closing_) return;
   ShowPresets(change_.presets);
   if (change_.beforeAddress != beforeAccepted_) {
     beforeAccepted_ = change_.beforeAddress;

@@ -46,6 +46,9 @@ class SearchPage : public QObject {
   };
 
   SearchPage(Session& session, MainPortRouting& routing, Mode mode, Link link, QObject* parent);
+  // A search or change still holding the line when the window goes (OK, Escape)
+  // gives it back.
+  ~SearchPage() override;
 
   // PC mode, "Auto Detect": opens the search page.
   void AutoDetectBtClick();
@@ -82,6 +85,7 @@ class SearchPage : public QObject {
   Link link_;
   BusSearch search_;
   ProtocolChange change_;
+  bool closing_ = false;     // the window's controls may be gone: show nothing
   bool gridUpdate_ = false;  // the search is writing result cells: selections are ignored
   int beforeAccepted_ = 1;
   int afterAccepted_ = 1;

@@ -17,6 +17,7 @@
 #include "app/pictures.h"
 #include "app/qt_text.h"
 #include "app/radio_group.h"
+#include "comset/search_page.h"
 #include "core/pc_settings.h"
 
 namespace kx::comset {
@@ -87,6 +88,26 @@ SettingsWindow::SettingsWindow(Session& session, MainPortRouting& mainPort, Mode
   layout->addLayout(pages);
   layout->addWidget(BuildButtonPanel());
   layout->setSizeConstraint(QLayout::SetFixedSize);
+
+  SearchPage::Link link;
+  link.detectPanel = DetectPL;
+  link.afterPanel = KX3AfterPL;
+  link.status = AutoDetectLb;
+  link.gauge = DetectBar;
+  link.timeLeft = TimeStamp;
+  link.currentPort = [this] { return currentPort_; };
+  link.takeSettings = [this](const LineFormat& f) {  // SET: the found row's settings
+    Baudrate->setItemIndex(FormatBaudCode(f));
+    Parity->setItemIndex(FormatParityCode(f));
+    DataLen->setItemIndex(f.length);
+    StopBit->setItemIndex(f.stop);
+    Format->setItemIndex(f.form);
+  };
+  link.showSearchPage = [this](bool shown) { pcPage_->setVisible(!shown); };
+  link.closeWindow = [this] { reject(); };
+  page_ = new SearchPage(session_, mainPort_,
+                         mode_ == Mode::Controller ? SearchPage::Mode::Controller : SearchPage::Mode::Pc, link, this);
+  AutoDetectBt->setVisible(mode_ == Mode::Pc);
 
   if (QScreen* screen = QApplication::primaryScreen()) {
     adjustSize();
@@ -167,7 +188,7 @@ void SettingsWindow::showEvent(QShowEvent* event) {
 
 void SettingsWindow::FormShow() {
   ShowPcPage();
-  // Controller mode continues from here with the protocol change page.
+  if (mode_ == Mode::Controller) page_->ShowControllerMode();
 }
 
 void SettingsWindow::ShowPcPage() {
@@ -225,6 +246,7 @@ void SettingsWindow::OKBtClick() {
 }
 
 void SettingsWindow::CancelBtClick() {
+  page_->CancelWindow();  // a search in progress ends with the line
   if (mainPort_.Port().Open()) {
     session_.lineOwner = LineOwner::Free;
     mainPort_.Close();
@@ -232,8 +254,6 @@ void SettingsWindow::CancelBtClick() {
   reject();
 }
 
-void SettingsWindow::AutoDetectBtClick() {
-  // Opens the bus search page over the settings groups.
-}
+void SettingsWindow::AutoDetectBtClick() { page_->AutoDetectBtClick(); }
 
 }  // namespace kx::comset

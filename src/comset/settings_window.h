@@ -25,6 +25,8 @@ class RadioGroup;
 
 namespace kx::comset {
 
+class SearchPage;
+
 class SettingsWindow : public QDialog {
   Q_OBJECT
 
@@ -39,6 +41,8 @@ class SettingsWindow : public QDialog {
   int currentPort() const { return currentPort_; }
   // OK took a new word but could not write the settings file.
   bool saveFailed() const { return saveFailed_; }
+  // The bus search page and controller mode inside `DetectPL`.
+  SearchPage* searchPage() const { return page_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -80,6 +84,7 @@ class SettingsWindow : public QDialog {
   // controller mode panel KX3AfterPL.
   QFrame* DetectPL = nullptr;
   QFrame* KX3AfterPL = nullptr;
+  SearchPage* page_ = nullptr;
 
   QPushButton* AutoDetectBt = nullptr;
   QPushButton* OKBt = nullptr;

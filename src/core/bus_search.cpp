@@ -63,17 +63,19 @@ int FormatDataBits(const LineFormat& f) { return f.length == 1 ? 8 : 7; }
 int FormatStopBits(const LineFormat& f) { return f.stop == 1 ? 2 : 1; }
 FrameForm FormatForm(const LineFormat& f) { return FormatRtu(f) ? FrameForm::Rtu : FrameForm::Ascii; }
 
+int FormatBaudCode(const LineFormat& f) {
+  static constexpr std::array<int, 5> kCodes{2, 3, 4, 1, 0};  // per baud digit
+  return kCodes[static_cast<std::size_t>(std::clamp(f.baud, 0, 4))];
+}
+
+int FormatParityCode(const LineFormat& f) { return 2 - std::clamp(f.parity, 0, 2); }
+
 PortParams FormatParams(const LineFormat& f, int comNumber) {
   PortParams p;
   p.port = comNumber;
   p.baud = FormatBaud(f);
   p.dataBits = FormatDataBits(f);
-  // Port parameters code parity as 0 none, 1 even, 2 odd.
-  switch (FormatParity(f)) {
-    case Parity::None: p.parityCode = 0; break;
-    case Parity::Even: p.parityCode = 1; break;
-    case Parity::Odd: p.parityCode = 2; break;
-  }
+  p.parityCode = FormatParityCode(f);
   p.stopBits = FormatStopBits(f);
   p.rtu = FormatRtu(f);
   return p;

@@ -54,6 +54,10 @@ int FormatDataBits(const LineFormat& format);    // 7 or 8
 int FormatStopBits(const LineFormat& format);    // 1 or 2
 inline bool FormatRtu(const LineFormat& format) { return format.form == 1; }
 FrameForm FormatForm(const LineFormat& format);
+// Codes of the port settings word (and of the controller's format byte):
+// baud 0 2400, 1 4800, 2 9600, 3 19200, 4 38400; parity 0 none, 1 even, 2 odd.
+int FormatBaudCode(const LineFormat& format);
+int FormatParityCode(const LineFormat& format);
 
 // Port parameters that put a port on `format` (port number `comNumber`).
 PortParams FormatParams(const LineFormat& format, int comNumber);

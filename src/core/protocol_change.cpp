@@ -3,16 +3,11 @@
 #include <array>
 
 #include "core/messages.h"
+#include "core/settings.h"
 
 namespace kx {
 
 namespace {
-
-// Baud code of the controller's format byte for each baud digit
-// (9600, 19200, 38400, 4800, 2400).
-constexpr std::array<int, 5> kControllerBaudCode{2, 3, 4, 1, 0};
-// Parity code for each parity digit (odd, even, none).
-constexpr std::array<int, 3> kControllerParityCode{2, 1, 0};
 
 // Baud digit (preset list item - 1) of a baud rate; nullopt for other rates.
 std::optional<int> BaudDigit(int baud) {
@@ -33,8 +28,8 @@ PresetList WithoutUnknown(const PresetList& list, std::string_view name) {
 std::uint8_t ControllerFormatByte(const LineFormat& f) {
   unsigned byte = 0;
   if (f.length == 0) byte |= 0x80U;
-  byte |= static_cast<unsigned>(kControllerBaudCode[static_cast<std::size_t>(f.baud % 5)]) << 4;
-  byte |= static_cast<unsigned>(kControllerParityCode[static_cast<std::size_t>(f.parity % 3)]) << 2;
+  byte |= static_cast<unsigned>(FormatBaudCode(f)) << 4;
+  byte |= static_cast<unsigned>(FormatParityCode(f)) << 2;
   if (FormatRtu(f)) byte |= 0x02U;
   if (f.stop == 0) byte |= 0x01U;
   return static_cast<std::uint8_t>(byte);
@@ -118,22 +113,21 @@ void ProtocolChange::Changed() const {
 }
 
 void ProtocolChange::Prepare(std::int32_t word) {
+  // Baud codes 5 to 7 name no rate: the session's decoded rate stays in force.
+  PortParams params = session_.params;
+  DecodeSettingsWord(word, params);
   presets.addr = kUnknown;
-  presets.protocol = (word & 0x80) != 0 ? kProtocolRtu : kProtocolAscii;
-  presets.stop = (word & 0x01) != 0 ? kStop2 : kStop1;
-  const int baudCode = (word >> 4) & 0x07;
-  static constexpr std::array<int, 5> kCodeBaud{2400, 4800, 9600, 19200, 38400};
-  // Codes 5 to 7 name no rate: the decoded rate of the session stays in force.
-  const int baud = baudCode < 5 ? kCodeBaud[static_cast<std::size_t>(baudCode)] : session_.params.baud;
-  const auto digit = BaudDigit(baud);
+  presets.protocol = params.rtu ? kProtocolRtu : kProtocolAscii;
+  presets.stop = params.stopBits == 2 ? kStop2 : kStop1;
+  const auto digit = BaudDigit(params.baud);
   presets.baud = digit ? *digit + 1 : kUnknown;
-  switch ((word >> 2) & 0x03) {
+  switch (params.parityCode) {
     case 0: presets.parity = kParityNone; break;
     case 1: presets.parity = kParityEven; break;
     case 2: presets.parity = kParityOdd; break;
     default: presets.parity = kUnknown; break;  // code 3 names no parity: the user picks one
   }
-  presets.length = (word & 0x02) != 0 ? kLength8 : kLength7;
+  presets.length = params.dataBits == 8 ? kLength8 : kLength7;
   const auto format = PresetsFormat(presets);
   after = format ? *format : LineFormat{};
   beforeAddress = 1;

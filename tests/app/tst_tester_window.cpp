@@ -1,0 +1,117 @@
+// The tester inside the real main window: TESTER shows the panel and disables
+// the tool bar, Repeat drives Timer1 at 1.5 s and each tick sends again, Stop and
+// Close give the line and the tool bar back, other actions are refused while
+// Repeat holds the line.
+#include <QComboBox>
+#include <QFrame>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+
+#include <memory>
+#include <vector>
+
+#include "app/main_window.h"
+#include "support/fake_port.h"
+#include "support/modal_watch.h"
+
+using kx::LineOwner;
+using kx::app::MainWindow;
+using kx::test::FakePort;
+
+class TstTesterWindow : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir dir_;
+  std::unique_ptr<kx::Session> session_;
+  std::vector<FakePort*> ports_;  // ApdComPortMain, ApdComPort1
+  std::unique_ptr<MainWindow> window_;
+
+  template <class T>
+  T* Get(const char* name) {
+    T* w = window_->findChild<T*>(name);
+    if (!w) qFatal("missing control %s", name);
+    return w;
+  }
+  void Type(const char* name, const QString& text) {
+    auto* edit = Get<QLineEdit>(name);
+    edit->clear();
+    QTest::keyClicks(edit, text);
+  }
+
+ private slots:
+  void init() {
+    session_ = std::make_unique<kx::Session>();
+    session_->workDir = dir_.path().toStdString();
+    session_->portPresent[1] = true;
+    session_->params = kx::PortParams{1, 9600, 7, 1, 1, false};
+    ports_.clear();
+    session_->makePort = [this] {
+      auto port = std::make_unique<FakePort>();
+      ports_.push_back(port.get());
+      return port;
+    };
+    window_ = std::make_unique<MainWindow>(*session_);
+  }
+
+  void cleanup() {
+    kx::test::CancelModalWatches();
+    window_.reset();
+    session_.reset();
+  }
+
+  void repeatThroughTimer1AndClose() {
+    window_->ToolButton4Click();  // TESTER
+    auto* panel = Get<QFrame>("TESTPL");
+    QVERIFY(panel->isVisibleTo(window_.get()));
+    QVERIFY(!Get<QToolBar>("ToolBar1")->isEnabled());
+
+    Type("SCOMAddr", "1");
+    Type("SFunc", "4700");
+    Type("SDataLen", "1");
+    auto* box = Get<QComboBox>("SCmdBox");
+    box->setCurrentIndex(0);
+    emit box->activated(0);
+    QCOMPARE(Get<QLineEdit>("SendEdit")->text(), QString(":010347000001B4"));
+
+    FakePort& port = *ports_.at(0);
+    Get<QPushButton>("RSendBt")->click();
+    QCOMPARE(port.written.size(), std::size_t{1});
+    QCOMPARE(session_->lineOwner, LineOwner::Tester);
+    QTimer* timer1 = window_->timer1();
+    QVERIFY(timer1->isActive());
+    QCOMPARE(timer1->interval(), 1500);
+
+    window_->Timer1Timer();  // a tick sends again, answered or not
+    QCOMPARE(port.written.size(), std::size_t{2});
+
+    // Another window's action is refused while Repeat holds the line.
+    QString refusal;
+    kx::test::AcceptNextMessageBox(&refusal);
+    window_->PROTOCOL1Click();
+    QCOMPARE(refusal, QString("COM Port In Use !!!"));
+    QCOMPARE(session_->lineOwner, LineOwner::Tester);
+
+    Get<QPushButton>("RSendBt")->click();  // Stop
+    QVERIFY(!timer1->isActive());
+    QVERIFY(Get<QToolBar>("ToolBar1")->isEnabled());
+    QVERIFY(port.Open());  // the awaited answer still comes
+    port.Feed(":0103020064");
+    port.Feed("96\r\n");
+    QCOMPARE(Get<QLineEdit>("RcvEdit")->text(), QString(":010302006496"));
+    QVERIFY(!port.Open());
+    QCOMPARE(session_->lineOwner, LineOwner::Free);
+
+    Get<QPushButton>("SExitBt")->click();
+    QVERIFY(!panel->isVisibleTo(window_.get()));
+    QVERIFY(Get<QToolBar>("ToolBar1")->isEnabled());
+    QCOMPARE(Get<QLineEdit>("SCOMAddr")->text(), QString("1"));  // fields kept for the next showing
+  }
+};
+
+QTEST_MAIN(TstTesterWindow)
+#include "tst_tester_window.moc"

@@ -1,0 +1,163 @@
+// The search page and controller mode inside the real communication settings
+// window: Auto Detect lays the page over the settings groups, SET takes a found
+// row's settings into the radio groups, CLOSE brings the groups back, closing
+// the window during a search frees the line; controller mode shows KX3AfterPL.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+#include "app/radio_group.h"
+#include "comset/search_page.h"
+#include "comset/settings_window.h"
+#include "support/fake_port.h"
+
+using kx::comset::SettingsWindow;
+using kx::test::FakePort;
+
+class TstSearchWindow : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir dir_;
+  std::unique_ptr<kx::Session> session_;
+  std::unique_ptr<FakePort> port_;
+  std::unique_ptr<kx::MainPortRouting> routing_;
+  std::unique_ptr<SettingsWindow> window_;
+
+  void Show(SettingsWindow::Mode mode) {
+    window_ = std::make_unique<SettingsWindow>(*session_, *routing_, mode);
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+  }
+  template <class T>
+  T* Get(const char* name) {
+    T* w = window_->findChild<T*>(name);
+    if (!w) qFatal("missing control %s", name);
+    return w;
+  }
+  void Pick(const char* list, int index) {
+    auto* box = Get<QComboBox>(list);
+    box->setCurrentIndex(index);
+    emit box->activated(index);
+  }
+
+ private slots:
+  void init() {
+    session_ = std::make_unique<kx::Session>();
+    session_->workDir = dir_.path().toStdString();
+    session_->portPresent[1] = true;
+    session_->portPresent[2] = true;
+    session_->settingsWord = 2 * 256 + 0x24;  // COM2, 9600, even, 7 bits, 1 stop bit, ASCII
+    session_->params = kx::PortParams{2, 9600, 7, 1, 1, false};
+    session_->mainRouteTester = false;
+    port_ = std::make_unique<FakePort>();
+    routing_ = std::make_unique<kx::MainPortRouting>(*session_, *port_);
+  }
+
+  void cleanup() {
+    window_.reset();
+    routing_.reset();
+    port_.reset();
+    session_.reset();
+  }
+
+  void searchPageOverTheSettingsAndSetTakesARow() {
+    Show(SettingsWindow::Mode::Pc);
+    QWidget* pcPage = Get<QWidget>("PcPage");
+    QTest::mouseClick(Get<QPushButton>("AutoDetectBt"), Qt::LeftButton);
+    QVERIFY(Get<QFrame>("DetectPL")->isVisible());
+    QVERIFY(!pcPage->isVisible());
+    QVERIFY(!Get<QFrame>("KX3AfterPL")->isVisible());
+    QCOMPARE(Get<QLabel>("AutoDetectLb")->text(), QString("Pressed Start to begin detect"));
+
+    Pick("AddrPreSet", 1);
+    Pick("BaudPreSet", 2);      // 19200
+    Pick("ParityPreSet", 3);    // NONE
+    Pick("StopPreSet", 2);      // 2 stop bits
+    Pick("ProtocolPreSet", 2);  // RTU, forcing 8 bits
+    QTest::mouseClick(Get<QPushButton>("SetStartBt"), Qt::LeftButton);
+    QCOMPARE(port_->comNumber, 2);  // the port chosen on the settings page
+    QCOMPARE(session_->lineOwner, kx::LineOwner::Setup);
+    bool answered = false;
+    while (window_->searchPage()->search().Searching()) {
+      if (window_->searchPage()->search().ProbeAddress() == 7 && !answered) {
+        port_->Feed(kx::BuildRtuFrame(kx::Bytes{0x07, 0x03, 0x02, 0x01, 0x2C}));
+        answered = true;
+      }
+      port_->Tick();
+    }
+    QCOMPARE(Get<QLabel>("AutoDetectLb")->text(), QString("Search Completed,Found 1 items"));
+    auto* table = Get<QTableWidget>("ResultTable");
+    QCOMPARE(table->item(1, 1)->text(), QString("07H"));
+    emit table->cellClicked(1, 2);
+    QVERIFY(Get<QPushButton>("SETBt")->isEnabled());
+    QTest::mouseClick(Get<QPushButton>("SETBt"), Qt::LeftButton);
+    auto group = [this](const char* name) { return Get<kx::app::RadioGroup>(name)->itemIndex(); };
+    QCOMPARE(group("Baudrate"), 3);  // 19200bps
+    QCOMPARE(group("Parity"), 0);    // None
+    QCOMPARE(group("DataLen"), 1);   // 8 Bits
+    QCOMPARE(group("StopBit"), 1);   // 2 Bits
+    QCOMPARE(group("Format"), 1);    // RTU
+    QVERIFY(Get<QFrame>("DetectPL")->isVisible());  // the page stays open
+
+    QTest::mouseClick(Get<QPushButton>("SetCloseBt"), Qt::LeftButton);
+    QVERIFY(!Get<QFrame>("DetectPL")->isVisible());
+    QVERIFY(pcPage->isVisible());
+    QVERIFY(!Get<QLabel>("AutoDetectLb")->isVisible());
+  }
+
+  void closingTheWindowDuringASearchFreesTheLine() {
+    Show(SettingsWindow::Mode::Pc);
+    QTest::mouseClick(Get<QPushButton>("AutoDetectBt"), Qt::LeftButton);
+    QTest::mouseClick(Get<QPushButton>("SetStartBt"), Qt::LeftButton);
+    QVERIFY(port_->Open());
+    QCOMPARE(Get<QPushButton>("SetStartBt")->text(), QString("CANCEL"));
+    window_.reset();  // OK or Escape while searching
+    QVERIFY(!port_->Open());
+    QCOMPARE(session_->lineOwner, kx::LineOwner::Free);
+    port_->Tick(5);  // nothing is left armed to reach the gone window
+  }
+
+  void cancelEndsTheSearch() {
+    Show(SettingsWindow::Mode::Pc);
+    QTest::mouseClick(Get<QPushButton>("AutoDetectBt"), Qt::LeftButton);
+    QTest::mouseClick(Get<QPushButton>("SetStartBt"), Qt::LeftButton);
+    QTest::mouseClick(Get<QPushButton>("CancelBt"), Qt::LeftButton);
+    QVERIFY(!window_->searchPage()->search().Searching());
+    QVERIFY(!port_->Open());
+    QCOMPARE(session_->lineOwner, kx::LineOwner::Free);
+  }
+
+  void controllerModeShowsTheAfterPanel() {
+    session_->controllerMode = true;
+    Show(SettingsWindow::Mode::Controller);
+    QVERIFY(Get<QFrame>("DetectPL")->isVisible());
+    QVERIFY(Get<QFrame>("KX3AfterPL")->isVisible());
+    QVERIFY(!Get<QWidget>("PcPage")->isVisible());
+    QVERIFY(!Get<QPushButton>("AutoDetectBt")->isVisible());
+    QVERIFY(!Get<QPushButton>("SetStartBt")->isVisible());
+    QVERIFY(Get<QLineEdit>("BeforeAddr")->isVisible());
+    QCOMPARE(Get<QLabel>("AutoDetectLb")->text(), QString("Press SET to change KX3 protocol"));
+    QCOMPARE(Get<QProgressBar>("DetectBar")->maximum(), 3);
+    QCOMPARE(Get<QComboBox>("AfterParity")->currentText(), QString("EVEN"));
+
+    QTest::mouseClick(Get<QPushButton>("SETBt"), Qt::LeftButton);  // nothing differs, no sync
+    QCOMPARE(Get<QLabel>("AutoDetectLb")->text(), QString("SET KX3 Protocol Success"));
+    QVERIFY(port_->written.empty());
+
+    QTest::mouseClick(Get<QPushButton>("SetCloseBt"), Qt::LeftButton);
+    QVERIFY(!session_->controllerMode);
+    QVERIFY(!window_->isVisible());
+  }
+};
+
+QTEST_MAIN(TstSearchWindow)
+#include "tst_search_window.moc"
