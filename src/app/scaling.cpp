@@ -12,15 +12,19 @@ namespace {
 
 constexpr const char* kBaseSizeProperty = "kxBaseFontSize";
 
+// Records the font size a widget has before any scaling. A child inherits its
+// parent's font, so every size is recorded before any font is changed;
+// otherwise a child would take its already scaled parent's size as its own and
+// be scaled once more for each level it lies below the root.
+void RecordBase(QWidget* w) {
+  if (w->property(kBaseSizeProperty).isValid()) return;
+  const QFont f = w->font();
+  // Point sizes are kept as pixels where the font was given in pixels.
+  w->setProperty(kBaseSizeProperty, f.pointSize() > 0 ? f.pointSize() : -f.pixelSize());
+}
+
 void ScaleOne(QWidget* w, int width, int designWidth) {
-  QVariant base = w->property(kBaseSizeProperty);
-  if (!base.isValid()) {
-    const QFont f = w->font();
-    // Point sizes are kept as pixels where the font was given in pixels.
-    base = f.pointSize() > 0 ? f.pointSize() : -f.pixelSize();
-    w->setProperty(kBaseSizeProperty, base);
-  }
-  const int size = base.toInt();
+  const int size = w->property(kBaseSizeProperty).toInt();
   QFont f = w->font();
   if (size > 0)
     f.setPointSize(std::max(1, Scaled(size, width, designWidth)));
@@ -38,8 +42,11 @@ int Scaled(int value, int width, int designWidth) {
 
 void ScaleWindow(QWidget* root, int width, int designWidth) {
   if (root == nullptr || width <= 0) return;
+  const QList<QWidget*> children = root->findChildren<QWidget*>();
+  RecordBase(root);
+  for (QWidget* child : children) RecordBase(child);
   ScaleOne(root, width, designWidth);
-  for (QWidget* child : root->findChildren<QWidget*>()) ScaleOne(child, width, designWidth);
+  for (QWidget* child : children) ScaleOne(child, width, designWidth);
 }
 
 }  // namespace kx::app

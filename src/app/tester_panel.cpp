@@ -33,8 +33,22 @@ class UpperCaseValidator : public QValidator {
   }
 };
 
+// A field for a few hexadecimal digits: as wide as its characters need in the
+// font it has (the window scales fonts when shown), not a default text width.
+class ShortField : public QLineEdit {
+ public:
+  using QLineEdit::QLineEdit;
+  QSize sizeHint() const override {
+    const int chars = std::min(std::max(maxLength(), 4), 8) + 1;
+    QSize size = QLineEdit::sizeHint();
+    size.setWidth(fontMetrics().horizontalAdvance(QLatin1Char('W')) * chars + 12);
+    return size;
+  }
+  QSize minimumSizeHint() const override { return sizeHint(); }
+};
+
 QLineEdit* Field(QWidget* parent, const char* name, int maxLength, QValidator* upper) {
-  auto* edit = new QLineEdit(parent);
+  QLineEdit* edit = maxLength <= 4 ? new ShortField(parent) : new QLineEdit(parent);
   edit->setObjectName(name);
   edit->setMaxLength(maxLength);
   edit->setValidator(upper);
@@ -116,7 +130,6 @@ void TesterPanel::Build() {
   SCmdBox->setObjectName("SCmdBox");
   for (const TesterCommandInfo& info : TesterCommands()) SCmdBox->addItem(ToQString(info.item));
   SCmdBox->setCurrentIndex(-1);
-  SCmdBox->setMinimumContentsLength(16);
   UserCmd = Field(SCmdBox, "UserCmd", 2, upper);
   UserCmd->setText(ToQString(tester_.fields.userCmd));
   UserCmd->hide();
@@ -167,27 +180,29 @@ void TesterPanel::Build() {
   SExitBt = new QPushButton("Close", TESTPL);
   SExitBt->setObjectName("SExitBt");
 
+  // Label and field pairs, two to a row, then the frame, the answer, and the
+  // multi-data words (or the picture) beside the buttons.
   auto* grid = new QGridLayout(TESTPL);
-  grid->addWidget(SingleCmdLb, 0, 0, 1, 5, Qt::AlignHCenter);
+  grid->addWidget(SingleCmdLb, 0, 0, 1, 4, Qt::AlignHCenter);
   grid->addWidget(AddrSendLb, 1, 0);
-  grid->addWidget(CmdSendLb, 1, 1);
-  grid->addWidget(FuncSendLb, 1, 2);
-  grid->addWidget(DataLenLb, 1, 3);
-  grid->addWidget(CheckSumSendLb, 1, 4);
-  grid->addWidget(SCOMAddr, 2, 0);
-  grid->addWidget(SCmdBox, 2, 1);
-  grid->addWidget(SFunc, 2, 2);
-  grid->addWidget(SDataLen, 2, 3);
-  grid->addWidget(SChkSum, 2, 4);
-  grid->addWidget(SendLb, 3, 0);
-  grid->addWidget(SendEdit, 3, 1, 1, 4);
-  grid->addWidget(RcvLb, 4, 0);
-  grid->addWidget(RcvEdit, 4, 1, 1, 4);
-  grid->addWidget(MutiWrBox, 5, 0, 1, 3);
-  grid->addWidget(Image2, 5, 0, 1, 3);
+  grid->addWidget(SCOMAddr, 1, 1, Qt::AlignLeft);
+  grid->addWidget(CmdSendLb, 1, 2);
+  grid->addWidget(SCmdBox, 1, 3);
+  grid->addWidget(FuncSendLb, 2, 0);
+  grid->addWidget(SFunc, 2, 1, Qt::AlignLeft);
+  grid->addWidget(DataLenLb, 2, 2);
+  grid->addWidget(SDataLen, 2, 3, Qt::AlignLeft);
+  grid->addWidget(CheckSumSendLb, 3, 0);
+  grid->addWidget(SChkSum, 3, 1, Qt::AlignLeft);
+  grid->addWidget(SendLb, 4, 0);
+  grid->addWidget(SendEdit, 4, 1, 1, 3);
+  grid->addWidget(RcvLb, 5, 0);
+  grid->addWidget(RcvEdit, 5, 1, 1, 3);
+  grid->addWidget(MutiWrBox, 6, 0, 1, 3);
+  grid->addWidget(Image2, 6, 0, 1, 3);
   auto* buttons = new QVBoxLayout;
   for (QPushButton* b : {SendBt, RSendBt, SClearBt, SExitBt}) buttons->addWidget(b);
-  grid->addLayout(buttons, 5, 3, 1, 2);
+  grid->addLayout(buttons, 6, 3);
 
   connect(SCmdBox, &QComboBox::activated, this, &TesterPanel::SCmdBoxSelect);
   for (QLineEdit* f : {SCOMAddr, SFunc, SDataLen, UserCmd})

@@ -2,6 +2,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
+#include <QFontMetrics>
+#include <QStyle>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHeaderView>
@@ -109,7 +112,8 @@ void SearchPage::Build() {
   ResultTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
   ResultTable->setSelectionMode(QAbstractItemView::SingleSelection);
   ResultTable->setSelectionBehavior(QAbstractItemView::SelectRows);
-  for (int c = 0; c < 3; ++c) ResultTable->setColumnWidth(c, kColumnWidths[static_cast<std::size_t>(c)]);
+  ResultTable->setWordWrap(false);
+  ResultTable->installEventFilter(this);
   for (int r = 0; r < kTableRows; ++r) {
     for (int c = 0; c < 3; ++c) {
       auto* item = new QTableWidgetItem;
@@ -122,7 +126,7 @@ void SearchPage::Build() {
       ResultTable->setItem(r, c, item);
     }
   }
-  ResultTable->setMinimumWidth(kColumnWidths[0] + kColumnWidths[1] + kColumnWidths[2] + 24);
+  SizeColumns();
   ResultTable->setMinimumHeight(160);
 
   SetStartBt = Button(page, "SetStartBt", app::QText(Msg::Start));
@@ -158,6 +162,7 @@ void SearchPage::Build() {
   afterGrid->addWidget(AfterProtocol, 4, 2);
   afterGrid->addWidget(SyncChk, 5, 0, 1, 3);
   afterGrid->setRowStretch(6, 1);
+  for (int c = 0; c < 3; ++c) afterGrid->setColumnStretch(c, 1);
 
   auto* grid = new QGridLayout(page);
   grid->addWidget(ProtocolTitle1, 0, 0, 1, 3);
@@ -169,11 +174,12 @@ void SearchPage::Build() {
   grid->addWidget(ParityPreSet, 3, 0);
   grid->addWidget(StopPreSet, 3, 1);
   grid->addWidget(ProtocolPreSet, 3, 2);
-  grid->addWidget(ResultTable, 4, 0, 1, 3);
+  grid->addWidget(ResultTable, 4, 0, 1, 3, Qt::AlignHCenter);
   grid->addWidget(after, 4, 0, 1, 3);
   grid->addWidget(SetStartBt, 5, 0);
   grid->addWidget(SETBt, 5, 1);
   grid->addWidget(SetCloseBt, 5, 2);
+  for (int c = 0; c < 3; ++c) grid->setColumnStretch(c, 1);
 
   connect(SetStartBt, &QPushButton::clicked, this, &SearchPage::SetStartBtClick);
   connect(SETBt, &QPushButton::clicked, this, &SearchPage::SETBtClick);
@@ -183,6 +189,28 @@ void SearchPage::Build() {
           [this](int row, int column, int, int) { ResultTableSelectCell(row, column); });
   connect(BeforeAddr, &QLineEdit::textChanged, this, &SearchPage::BeforeAddrChange);
   connect(AfterAddr, &QLineEdit::textChanged, this, &SearchPage::BeforeAddrChange);
+}
+
+bool SearchPage::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ResultTable && event->type() == QEvent::FontChange) SizeColumns();
+  return QObject::eventFilter(watched, event);
+}
+
+void SearchPage::SizeColumns() {
+  // The design widths are for a font about 13 pixels high; the window scales
+  // its fonts when shown, so the columns grow with the font and never get
+  // narrower than their widest text.
+  const QFontMetrics fm(ResultTable->font());
+  const double k = std::max(1.0, fm.height() / 13.0);
+  const std::array<QString, 3> widest{"28", app::QText(Msg::HeadingAddress), app::QText(Msg::HeadingProtocol)};
+  int total = 0;
+  for (std::size_t c = 0; c < 3; ++c) {
+    const int w = std::max(static_cast<int>(kColumnWidths[c] * k), fm.horizontalAdvance(widest[c]) + 10);
+    ResultTable->setColumnWidth(static_cast<int>(c), w);
+    total += w;
+  }
+  ResultTable->setFixedWidth(total + 2 * ResultTable->frameWidth() +
+                             ResultTable->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 2);
 }
 
 // ---------------------------------------------------------------------------

@@ -69,7 +69,9 @@ class SearchPage : public QObject {
   void BeforeAddrChange();
 
  private:
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void Build();
+  void SizeColumns();
   QComboBox* List(QWidget* parent, const PresetList& list);
   SearchPresets ReadPresets() const;
   void ShowPresets(const SearchPresets& presets);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/scaling.h"
 #include "support/fake_port.h"
 #include "support/modal_watch.h"
 
@@ -62,6 +63,20 @@ class TstTesterWindow : public QObject {
     kx::test::CancelModalWatches();
     window_.reset();
     session_.reset();
+  }
+
+  void panelFontsScaleOnceWithTheWindow() {
+    // Fields nested three levels below the central widget take the window's
+    // factor once, like the labels beside them, not once per level.
+    auto* edit = Get<QLineEdit>("Edit5");
+    auto* label = Get<QWidget>("AddrSendLb");
+    const int base = edit->font().pointSize();
+    QCOMPARE(label->font().pointSize(), base);
+    kx::app::ScaleWindow(window_->centralWidget(), 2 * 808, 808);
+    QCOMPARE(edit->font().pointSize(), 2 * base);
+    QCOMPARE(label->font().pointSize(), 2 * base);
+    kx::app::ScaleWindow(window_->centralWidget(), 808, 808);  // showing again does not compound
+    QCOMPARE(edit->font().pointSize(), base);
   }
 
   void repeatThroughTimer1AndClose() {
