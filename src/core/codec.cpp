@@ -36,7 +36,9 @@ std::uint8_t AsciiLrc(std::string_view text, std::size_t length) {
   if (length == 0) return 0;
   std::size_t k = (length - 1) / 2;
   if (2 * k + 1 > text.size()) k = text.size() > 0 ? (text.size() - 1) / 2 : 0;
-  int sum = 0;
+  // Each pair is worth up to a few thousand (nothing is validated), so a long
+  // text would overflow an int sum; 64 bits hold any text that fits in memory.
+  std::int64_t sum = 0;
   for (std::size_t i = 0; i < k; ++i) sum += HexPairValue(text[2 * i + 1], text[2 * i + 2]);
   return static_cast<std::uint8_t>(((65536 - sum) % 256 + 256) % 256);
 }
