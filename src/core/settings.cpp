@@ -116,8 +116,15 @@ SettingsReadResult ReadSettingsFile(Session& session) {
 bool WriteSettingsFile(const Session& session) {
   const auto path = SettingsPath(session);
   std::error_code ec;
-  // An existing file the user has made read-only is "protected": leave it.
-  if (std::filesystem::exists(path, ec) && ::access(path.c_str(), W_OK) != 0) return false;
+  // An existing file the user has made read-only is "protected": leave it. The
+  // write bits decide as well as access(), which says yes to root whatever the
+  // mode, so the file is kept for every user.
+  if (std::filesystem::exists(path, ec)) {
+    using std::filesystem::perms;
+    const perms mode = std::filesystem::status(path, ec).permissions();
+    const perms anyWrite = perms::owner_write | perms::group_write | perms::others_write;
+    if (ec || (mode & anyWrite) == perms::none || ::access(path.c_str(), W_OK) != 0) return false;
+  }
 
   auto temp = path;
   temp += ".new";

@@ -182,15 +182,22 @@ TEST_F(SettingsFile, WritesTheWordWithoutLineEndAndReadsItBack) {
       << "no temporary file is left behind";
 }
 
-TEST_F(SettingsFile, ProtectedFileOrFolderFailsAndKeepsTheOldFile) {
-  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+TEST_F(SettingsFile, ReadOnlyFileFailsAndIsKeptForEveryUser) {
   Put("292");
   session_.settingsWord = 820;
-  fs::permissions(File(), fs::perms::owner_read);
+  fs::permissions(File(), fs::perms::owner_read | fs::perms::group_read);
   EXPECT_FALSE(WriteSettingsFile(session_));
   EXPECT_EQ(Content(), "292");
 
   fs::permissions(File(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_TRUE(WriteSettingsFile(session_));
+  EXPECT_EQ(Content(), "820");
+}
+
+TEST_F(SettingsFile, ProtectedFolderFailsAndKeepsTheOldFile) {
+  if (::geteuid() == 0) GTEST_SKIP() << "folder permissions do not bind root";
+  Put("292");
+  session_.settingsWord = 820;
   fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
   EXPECT_FALSE(WriteSettingsFile(session_));
   EXPECT_EQ(Content(), "292");
