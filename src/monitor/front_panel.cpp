@@ -118,7 +118,7 @@ FrontPanel::FrontPanel(QWidget* parent, DesignScaler& scaler) : QWidget(parent),
   pvDisp = MakeLabel(this, QStringLiteral("PVDisp"), QString(), black, ToQColor(looks::kRed),
                      Qt::AlignRight | Qt::AlignVCenter);
   scaler.add(pvDisp, kPvRect, kDisplayFontPt);
-  svDisp = MakeLabel(this, QStringLiteral("SVDisp"), QString(), black, ToQColor(looks::kLime),
+  svDisp = MakeLabel(this, QStringLiteral("SVDisp"), QString(), black, ToQColor(looks::kGreen),
                      Qt::AlignRight | Qt::AlignVCenter);
   scaler.add(svDisp, kSvRect, kDisplayFontPt);
   for (QLabel* display : {pvDisp, svDisp}) {

@@ -138,6 +138,13 @@ void TstMonitorWindow::namedControlsAndInitialLook() {
   QVERIFY(f.w("ErrMessage")->isHidden());
   QVERIFY(f.w("ParaPL")->isHidden());
   QVERIFY(f.w("StatusPl1")->isHidden());
+  // The front-panel displays: red PV digits, green (not lime) SV digits on black.
+  using kx::monitor::TextColour;
+  QCOMPARE(Background(f.w("PVDisp")), C(kx::looks::kBlack));
+  QCOMPARE(TextColour(f.w("PVDisp")), C(kx::looks::kRed));
+  QCOMPARE(Background(f.w("SVDisp")), C(kx::looks::kBlack));
+  QCOMPARE(TextColour(f.w("SVDisp")), C(kx::looks::kGreen));
+  QCOMPARE(TextColour(f.w("SV0")), C(kx::looks::kLime));
 
   // Menu: captions and the state at first.
   struct Item {
