@@ -57,7 +57,7 @@ DeviceTile::DeviceTile(QWidget* parent, int index, DesignScaler& scaler)
   scaler.add(pvPl, {8, 36, 126, 42}, 8);
   pv = MakeLabel(pvPl, Named("PV%1", index), QStringLiteral("0"), black, ToQColor(looks::kRed),
                  Qt::AlignRight | Qt::AlignVCenter);
-  scaler.add(pv, {24, 5, 80, 32}, 10);
+  scaler.add(pv, {24, 5, 80, 32}, kPvNumberPt);
   degLb = MakeLabel(pvPl, Named("DegLb%1", index), QStringLiteral("C"), QColor(),
                     ToQColor(looks::kYellow), Qt::AlignCenter);
   scaler.add(degLb, {105, 5, 20, 16}, 8);
@@ -106,7 +106,9 @@ DeviceTile::DeviceTile(QWidget* parent, int index, DesignScaler& scaler)
 
 void DeviceTile::reset() {
   setActive(false);
-  pv->setText(QStringLiteral("0"));
+  // Back to the initial look: the number font in the PV field, and the alarm
+  // lamps 1 and 2 that a KX3 may have hidden shown again like on any idle tile.
+  setPv(QStringLiteral("0"), kPvNumberPt);
   sv->setText(QStringLiteral("0"));
   for (int i = 0; i < 2; ++i) {
     outLb[i]->hide();
@@ -114,8 +116,10 @@ void DeviceTile::reset() {
     outBar[i]->setValue(0);
   }
   statusPl->hide();
-  almLed[2]->hide();
-  almLb[2]->hide();
+  for (int i = 0; i < 3; ++i) {
+    almLed[i]->setVisible(i < 2);
+    almLb[i]->setVisible(i < 2);
+  }
   for (Lamp* lamp : almLed) lamp->setColour(ToQColor(looks::kSilver));
   for (Lamp* lamp : eventLed) lamp->setColour(ToQColor(looks::kSilver));
   currentLb->setText(QStringLiteral("CT = 0A"));

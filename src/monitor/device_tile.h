@@ -20,13 +20,14 @@ class DeviceTile : public QWidget {
  public:
   static constexpr int kDesignWidth = 264;
   static constexpr int kDesignHeight = 124;
+  static constexpr int kPvNumberPt = 10;  // PV field font for a number (8 for a status text)
 
   DeviceTile(QWidget* parent, int index, DesignScaler& scaler);
 
   int index() const { return index_; }
 
-  // Inactive look, "0" in PV and SV, outputs hidden at 0, alarm 3 hidden, lamps
-  // silver, status panel hidden, frame silver.
+  // Inactive look, "0" in PV (number font) and SV, outputs hidden at 0, alarms 1
+  // and 2 shown and alarm 3 hidden, lamps silver, status panel hidden, frame silver.
   void reset();
   // Connected: lime lamp, sky-blue address label, "Cancel"; else grey and "Connect".
   void setActive(bool active);

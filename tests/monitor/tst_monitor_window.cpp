@@ -219,8 +219,20 @@ void TstMonitorWindow::tileLooksPerState() {
   QCOMPARE(tile->degLb->text(), QStringLiteral("F"));
   tile->setPv(QStringLiteral("No connect"), 8);
   tile->setSv(QStringLiteral("12.5"));
+  const int pvPt = tile->pv->font().pointSize();
+  // A KX3 whose outputs both heat or cool hides alarm lamps 1 and 2.
+  tile->setOutputs(kx::looks::ComputeOutputs({kx::kModelKx3, 0, 0, 1, 100, 200}));
+  QVERIFY(tile->almLed[0]->isHidden());
+  QVERIFY(tile->almLb[1]->isHidden());
 
+  // Disconnected, the tile looks as it did at first, like every idle tile.
   tile->reset();
+  QVERIFY(tile->pv->font().pointSize() > pvPt);
+  QCOMPARE(tile->pv->font().pointSize(), f.window->tile(3)->pv->font().pointSize());
+  for (int i = 0; i < 2; ++i) {
+    QVERIFY(!tile->almLed[i]->isHidden());
+    QVERIFY(!tile->almLb[i]->isHidden());
+  }
   QCOMPARE(tile->runBt->text(), QStringLiteral("Connect"));
   QCOMPARE(tile->runLed->colour(), C(kx::looks::kGrey));
   QCOMPARE(Background(tile->adrLb), C(kx::looks::kGrey));
