@@ -422,7 +422,8 @@ void MonitorWindow::showCounters() {
 void MonitorWindow::showDiagnostics(int device) {
   if (!isSelected(device)) return;
   const DeviceRecord& rec = engine_->Device(device).rec;
-  uv_->setText(QString::number(rec.voltage));
+  // Both readings are register words: a word above 0x7FFF is shown negative.
+  uv_->setText(Qs(ValueText(rec.voltage, 0)));
   coldShow_->setText(Qs(ValueText(rec.coldJunction, 1)));
 }
 

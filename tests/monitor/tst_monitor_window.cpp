@@ -431,6 +431,12 @@ void TstMonitorWindow::diagnosticsStripCountersAndClear() {
   f.line->Run(30);
   QCOMPARE(f.text("UV"), QStringLiteral("24"));
   QCOMPARE(f.text("ColdShow"), QStringLiteral("25.3"));
+  // Readings are register words: above 0x7FFF they are negative.
+  f.line->controllers[1].regs[0x472F] = 0xFFF6;
+  f.line->controllers[1].regs[0x472E] = 0xFFEC;
+  f.line->Run(12);
+  QCOMPARE(f.text("UV"), QStringLiteral("- 10"));
+  QCOMPARE(f.text("ColdShow"), QStringLiteral("- 2.0"));
   f.w<QPushButton>("RunBt1")->click();
   const kx::MonitorEngine& engine = f.window->engine();
   // Device 1 collects a time-out and stays connected for now.
