@@ -195,6 +195,10 @@ void FrontPanel::clear() {
   for (Lamp* lamp : {atLed, o1Led, o2Led, almLed[0], almLed[1], almLed[2], degC, degF}) {
     lamp->setColour(ToQColor(looks::kGrey));
   }
+  hideOutputs();
+}
+
+void FrontPanel::hideOutputs() {
   for (int i = 0; i < 2; ++i) {
     outLb[i]->hide();
     outQty[i]->hide();

@@ -53,6 +53,8 @@ class FrontPanel : public QWidget {
   void layoutFor(std::uint8_t modelCode);
   // Empty displays, grey lamps, output labels and bars hidden.
   void clear();
+  // Output labels and bars hidden until the selected device's outputs are read.
+  void hideOutputs();
   void setPv(const QString& text, bool status);
   void setSv(const QString& text, int fontPt);
   void setOutputs(const looks::OutputsLook& look);

@@ -350,6 +350,10 @@ void MonitorWindow::SelectionChanged(int oldDevice, int newDevice) {
   t->setRunLamp(RunLamp::Good);
   programOnPanel_ = false;
   front_->layoutFor(engine_->Device(newDevice).model);
+  // The picture's bars showed the previous device: they come back with the
+  // new device's next PV/SV poll, and stay hidden for a KX3 whose security
+  // mode keeps its outputs from being read.
+  front_->hideOutputs();
 }
 
 void MonitorWindow::DeviceUpdated(int device, unsigned changes) {

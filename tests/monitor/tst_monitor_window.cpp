@@ -97,6 +97,7 @@ class TstMonitorWindow : public QObject {
   void connectKx2ShowsItsValues();
   void frontPanelLayoutPerModel();
   void overRangeAndRunningProgram();
+  void pictureOutputsBelongToTheSelectedDevice();
   void silentDeviceIsDroppedAndLastDisconnectStops();
   void diagnosticsStripCountersAndClear();
   void scalesByWidth();
@@ -372,6 +373,40 @@ void TstMonitorWindow::overRangeAndRunningProgram() {
   QCOMPARE(f.text("PVDisp"), QStringLiteral("100.0"));
   QVERIFY(pvDisp->alignment() & Qt::AlignRight);
   QCOMPARE(f.w<QLabel>("SVDisp")->font().pointSize(), Scale(32, f.window->scaleWidth()));
+}
+
+void TstMonitorWindow::pictureOutputsBelongToTheSelectedDevice() {
+  Fixture f;
+  f.line->controllers[1] = Kx2();
+  // A KX3 locked to PV and SV only: its outputs are never read.
+  FakeController kx3;
+  kx3.modelIndex = 2;
+  kx3.regs = {{0x4700, 250}, {0x4701, 300}, {0x4751, 2 << 3}};
+  f.line->controllers[2] = kx3;
+  f.w<QPushButton>("RunBt0")->click();
+  f.line->Run(40);
+  QVERIFY(f.w("Out1Qty")->isVisible());
+  QVERIFY(f.w("Out2Qty")->isVisible());
+
+  f.w<QSpinBox>("ComAddr1")->setValue(2);
+  f.w<QPushButton>("RunBt1")->click();
+  f.line->Run(30);
+  f.w<kx::monitor::ClickLabel>("Adr1Lb")->clicked();
+  f.line->Run(40);
+  QCOMPARE(f.window->engine().SelectedDevice(), 1);
+  QCOMPARE(f.window->engine().Device(1).model, kx::kModelKx3);
+  QCOMPARE(f.text("PVDisp"), QStringLiteral("25.0"));
+  // The KX2's bars must not stand under the KX3's picture.
+  QVERIFY(f.w("Out1Qty")->isHidden());
+  QVERIFY(f.w("O1Lb")->isHidden());
+  QVERIFY(f.w("Out2Qty")->isHidden());
+  QVERIFY(f.w("O2Lb")->isHidden());
+
+  // Selected again, the KX2 brings its bars back with its next poll.
+  f.w<kx::monitor::ClickLabel>("Adr0Lb")->clicked();
+  f.line->Run(40);
+  QVERIFY(f.w("Out1Qty")->isVisible());
+  QCOMPARE(f.w<LevelBar>("Out2Qty")->value(), 120);
 }
 
 void TstMonitorWindow::silentDeviceIsDroppedAndLastDisconnectStops() {
