@@ -354,6 +354,9 @@ void MonitorWindow::SelectionChanged(int oldDevice, int newDevice) {
   // new device's next PV/SV poll, and stay hidden for a KX3 whose security
   // mode keeps its outputs from being read.
   front_->hideOutputs();
+  // Likewise the diagnostics readings, which come with its next status poll 6.
+  uv_->clear();
+  coldShow_->clear();
 }
 
 void MonitorWindow::DeviceUpdated(int device, unsigned changes) {

@@ -387,6 +387,7 @@ void TstMonitorWindow::pictureOutputsBelongToTheSelectedDevice() {
   f.line->Run(40);
   QVERIFY(f.w("Out1Qty")->isVisible());
   QVERIFY(f.w("Out2Qty")->isVisible());
+  QCOMPARE(f.text("UV"), QStringLiteral("24"));
 
   f.w<QSpinBox>("ComAddr1")->setValue(2);
   f.w<QPushButton>("RunBt1")->click();
@@ -401,12 +402,16 @@ void TstMonitorWindow::pictureOutputsBelongToTheSelectedDevice() {
   QVERIFY(f.w("O1Lb")->isHidden());
   QVERIFY(f.w("Out2Qty")->isHidden());
   QVERIFY(f.w("O2Lb")->isHidden());
+  // Nor its diagnostics readings in the strip.
+  QCOMPARE(f.text("UV"), QString());
+  QCOMPARE(f.text("ColdShow"), QString());
 
   // Selected again, the KX2 brings its bars back with its next poll.
   f.w<kx::monitor::ClickLabel>("Adr0Lb")->clicked();
   f.line->Run(40);
   QVERIFY(f.w("Out1Qty")->isVisible());
   QCOMPARE(f.w<LevelBar>("Out2Qty")->value(), 120);
+  QCOMPARE(f.text("UV"), QStringLiteral("24"));
 }
 
 void TstMonitorWindow::silentDeviceIsDroppedAndLastDisconnectStops() {
