@@ -1,0 +1,466 @@
+// Exchanges per second of the monitor engine over a real pseudo-terminal
+// against kxsim with line timing on, next to the line limit, to mbpoll polling
+// the same simulated controller, and the CPU time the polling costs.
+//
+// For every case (1 or 4 controllers, 9600 or 38400 baud, ASCII or RTU) kxsim
+// serves the controllers on a fresh line, the engine connects all of them and
+// polls for a warm-up period (identification, the first parameter pages), then
+// for the measured period. Through a metering port between the engine and the
+// real port the bench sees every request and every received byte:
+//
+//   line limit   the time the line itself needs for the exchanges sent:
+//                (request + answer characters) x bits per character / baud,
+//                plus kxsim's turnaround for every answered exchange
+//   ratio        line limit / elapsed time = measured rate / limit rate
+//   latency      per exchange, from the request written to its last byte
+//                received, less the line limit of that exchange: what the
+//                port, the pseudo-terminal and kxsim add
+//   gap          from the last byte of an answer to the next request: what the
+//                engine (and the event loop) adds
+//
+// Usage: monitor_bench [--seconds N] [--warmup S] [--mbpoll-polls N]
+//                      [--no-mbpoll] [--only CASE] [--kxsim PATH]
+// CASE filters by a text such as "rtu", "38400" or "4x": a case runs when its
+// name contains it.
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/comport.h"
+#include "core/monitor_engine.h"
+#include "core/session.h"
+#include "serial/qt_com_port.h"
+#include "support/kxsim_process.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+double CpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  auto tv = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  return tv(u.ru_utime) + tv(u.ru_stime);
+}
+
+// What the line costs: characters x bits per character / baud, plus turnaround.
+struct LineModel {
+  int baud = 9600;
+  int bitsPerChar = 10;
+  double turnaround = 0.002;  // seconds; kxsim's default with --timing
+  double WireSeconds(std::size_t chars) const {
+    return static_cast<double>(chars) * bitsPerChar / baud;
+  }
+};
+
+// Totals the metering port keeps; snapshots are subtracted.
+struct Meter {
+  std::uint64_t requests = 0;
+  std::uint64_t answered = 0;  // requests that got at least one byte back
+  std::uint64_t charsOut = 0;
+  std::uint64_t charsIn = 0;
+  std::uint64_t dataEvents = 0;
+  double lineSeconds = 0;     // line limit of the closed exchanges
+  double latencySeconds = 0;  // request written .. last byte received, answered exchanges
+  double gapSeconds = 0;      // last byte received .. next request
+  double maxExcess = 0;       // largest latency above the line limit
+  std::uint64_t closed = 0;   // exchanges closed (by the next request)
+
+  Meter operator-(const Meter& o) const {
+    Meter m;
+    m.requests = requests - o.requests;
+    m.answered = answered - o.answered;
+    m.charsOut = charsOut - o.charsOut;
+    m.charsIn = charsIn - o.charsIn;
+    m.dataEvents = dataEvents - o.dataEvents;
+    m.lineSeconds = lineSeconds - o.lineSeconds;
+    m.latencySeconds = latencySeconds - o.latencySeconds;
+    m.gapSeconds = gapSeconds - o.gapSeconds;
+    m.maxExcess = maxExcess;
+    m.closed = closed - o.closed;
+    return m;
+  }
+};
+
+// A ComPort in front of the real one that times every exchange. An exchange
+// is closed when the next request is written: its request size, the bytes that
+// came back and the moments of both are then known.
+class MeteredPort final : public kx::ComPort {
+ public:
+  MeteredPort(kx::ComPort& inner, LineModel line) : inner_(inner), line_(line) {
+    inner_.SetOnTrigger([this](kx::ComPort&, const kx::PortEvent& e) {
+      if (e.kind == kx::kEventDataAvailable) {
+        lastRx_ = Clock::now();
+        ++meter_.dataEvents;
+      }
+      RaiseTrigger(e);
+    });
+    inner_.SetOnError([this](const std::string& text) { RaiseError(text); });
+  }
+
+  void SetComNumber(std::uint16_t n) override { inner_.SetComNumber(n); }
+  void SetBaud(std::int32_t b) override { inner_.SetBaud(b); }
+  void SetDatabits(int b) override { inner_.SetDatabits(b); }
+  void SetStopbits(int b) override { inner_.SetStopbits(b); }
+  void SetParity(kx::Parity p) override { inner_.SetParity(p); }
+  bool SetOpen(bool open) override { return inner_.SetOpen(open); }
+  bool Open() const override { return inner_.Open(); }
+  std::string ErrorText() const override { return inner_.ErrorText(); }
+
+  void PutBlock(std::span<const std::uint8_t> data) override {
+    const Clock::time_point now = Clock::now();
+    CloseExchange(now);
+    ++meter_.requests;
+    meter_.charsOut += data.size();
+    sent_ = now;
+    sentChars_ = data.size();
+    rxChars_ = 0;
+    inFlight_ = true;
+    inner_.PutBlock(data);
+  }
+  std::uint8_t GetChar() override {
+    if (inner_.CharsWaiting() > 0) {
+      ++meter_.charsIn;
+      ++rxChars_;
+    }
+    return inner_.GetChar();
+  }
+  std::size_t CharsWaiting() const override { return inner_.CharsWaiting(); }
+  void FlushInBuffer() override { inner_.FlushInBuffer(); }
+  std::uint16_t AddTimerTrigger() override { return inner_.AddTimerTrigger(); }
+  void SetTimerTrigger(std::uint16_t h, std::int32_t ticks, bool activate) override {
+    inner_.SetTimerTrigger(h, ticks, activate);
+  }
+
+  const Meter& meter() const { return meter_; }
+
+ private:
+  void CloseExchange(Clock::time_point now) {
+    if (!inFlight_) return;
+    inFlight_ = false;
+    ++meter_.closed;
+    if (rxChars_ == 0) return;  // unanswered: a time-out, counted by the engine
+    ++meter_.answered;
+    const double limit = line_.WireSeconds(sentChars_ + rxChars_) + line_.turnaround;
+    const double latency = Seconds(lastRx_ - sent_);
+    meter_.lineSeconds += limit;
+    meter_.latencySeconds += latency;
+    meter_.gapSeconds += Seconds(now - lastRx_);
+    meter_.maxExcess = std::max(meter_.maxExcess, latency - limit);
+  }
+
+  kx::ComPort& inner_;
+  LineModel line_;
+  Meter meter_;
+  bool inFlight_ = false;
+  Clock::time_point sent_{};
+  Clock::time_point lastRx_{};
+  std::size_t sentChars_ = 0;
+  std::size_t rxChars_ = 0;
+};
+
+struct Options {
+  double seconds = 10;
+  double warmup = 2;
+  int mbpollPolls = 2000;
+  bool mbpoll = true;
+  std::string only;
+  std::string kxsim = KXSIM_PATH;
+};
+
+struct Case {
+  int devices = 1;
+  int baud = 9600;
+  bool rtu = false;
+  std::string Name() const {
+    return std::to_string(devices) + "x " + std::to_string(baud) + " " + (rtu ? "rtu" : "ascii");
+  }
+  // ASCII 7E1, RTU 8N1: ten bits per character either way.
+  std::string Format() const { return std::to_string(baud) + (rtu ? "-8N1-rtu" : "-7E1-ascii"); }
+};
+
+struct EngineResult {
+  bool ok = false;
+  std::string problem;
+  double elapsed = 0;
+  Meter m;
+  double cpu = 0;
+  std::uint32_t errors = 0;
+  std::string errorText;
+};
+
+// The controllers of a case: one KX2, or a KX1, KX2, KX3 and KX2 at 1..4.
+std::vector<std::string> ControllerArgs(const Case& c) {
+  static const char* kModels[] = {"kx2", "kx1", "kx3", "kx2"};
+  std::vector<std::string> args;
+  if (c.devices == 1) {
+    args.push_back("kx2@1:" + c.Format());
+  } else {
+    args.push_back("kx1@1:" + c.Format());
+    for (int d = 1; d < c.devices; ++d) args.push_back(std::string(kModels[d]) + "@" + std::to_string(d + 1) + ":" + c.Format());
+  }
+  return args;
+}
+
+void RunLoop(double seconds) {
+  QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer, QCoreApplication::instance(),
+                     [] { QCoreApplication::exit(0); });
+  QCoreApplication::exec();
+}
+
+EngineResult RunEngine(const Options& o, const Case& c) {
+  EngineResult r;
+  kx::test::ScratchDir dir;
+  const std::string link = dir / "line";
+  kx::test::KxsimProcess sim;
+  std::vector<std::string> args{"--link", link, "--timing"};
+  for (const std::string& a : ControllerArgs(c)) args.push_back(a);
+  if (!sim.Start(o.kxsim, args)) {
+    r.problem = "kxsim did not start";
+    return r;
+  }
+
+  kx::Session session;
+  session.params = kx::PortParams{1, c.baud, c.rtu ? 8 : 7, c.rtu ? 0 : 1, 1, c.rtu};
+  kx::serial::PortPaths paths{};
+  paths[1] = link;
+  kx::serial::QtComPort real(paths);
+  LineModel line{c.baud, 10, 0.002};
+  MeteredPort port(real, line);
+  kx::MonitorEngine engine(port, session);
+  engine.Reset();
+  for (int d = 0; d < c.devices; ++d) engine.SetAddress(d, static_cast<std::uint16_t>(d + 1));
+  for (int d = 0; d < c.devices; ++d) engine.ToggleConnect(d);
+
+  RunLoop(o.warmup);
+  for (int d = 0; d < c.devices; ++d) {
+    if (!engine.Device(d).connected) {
+      r.problem = "device " + std::to_string(d) + " dropped during warm-up: " + engine.StatusText();
+      return r;
+    }
+  }
+  std::uint32_t errors0 = 0;
+  for (int d = 0; d < c.devices; ++d) errors0 += engine.Device(d).errorCount;
+  const Meter m0 = port.meter();
+  const double cpu0 = CpuSeconds();
+  const Clock::time_point t0 = Clock::now();
+  RunLoop(o.seconds);
+  r.elapsed = Seconds(Clock::now() - t0);
+  r.cpu = CpuSeconds() - cpu0;
+  r.m = port.meter() - m0;
+  for (int d = 0; d < c.devices; ++d) r.errors += engine.Device(d).errorCount;
+  r.errors -= errors0;
+  r.errorText = engine.StatusText();
+  engine.Close();
+  r.ok = true;
+  return r;
+}
+
+struct MbpollResult {
+  bool ok = false;
+  std::string problem;
+  int polls = 0;
+  double elapsed = 0;
+  double limitSeconds = 0;  // line limit of one poll
+};
+
+// mbpoll reading the same block the engine's PV/SV poll reads (4 registers at
+// 0x4700) from one simulated KX2 in RTU. mbpoll waits its poll rate (at least
+// 10 ms) between polls; one run with a list of the same slave address N times
+// makes N polls back to back, which is the rate compared here.
+MbpollResult RunMbpoll(const Options& o, const Case& c) {
+  MbpollResult r;
+  kx::test::ScratchDir dir;
+  const std::string link = dir / "line";
+  kx::test::KxsimProcess sim;
+  if (!sim.Start(o.kxsim, {"--link", link, "--timing", "kx2@1:" + c.Format()})) {
+    r.problem = "kxsim did not start";
+    return r;
+  }
+  std::string slaves = "1";
+  for (int i = 1; i < o.mbpollPolls; ++i) slaves += ",1";
+  const std::string command = "mbpoll -m rtu -a " + slaves + " -0 -1 -t 4 -r 0x4700 -c 4 -b " +
+                              std::to_string(c.baud) + " -P none -d 8 -s 1 -o 1 " + link + " 2>&1";
+  const Clock::time_point t0 = Clock::now();
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) {
+    r.problem = "mbpoll did not start";
+    return r;
+  }
+  char buf[512];
+  int values = 0;
+  std::string lastLine;
+  while (fgets(buf, sizeof buf, p) != nullptr) {
+    if (std::strncmp(buf, "[18176]:", 8) == 0) ++values;  // first register, 0x4700
+    lastLine = buf;
+  }
+  const int status = pclose(p);
+  r.elapsed = Seconds(Clock::now() - t0);
+  r.polls = values;
+  const LineModel line{c.baud, 10, 0.002};
+  r.limitSeconds = line.WireSeconds(8 + 2 * 4 + 5) + line.turnaround;
+  if (status != 0 || values == 0) {
+    r.problem = "mbpoll failed (" + std::to_string(values) + " polls): " + lastLine;
+    return r;
+  }
+  r.ok = true;
+  return r;
+}
+
+// Process start-up and port opening of one mbpoll run, measured with a single
+// poll, so that it can be taken out of the rate.
+std::optional<double> MbpollStartup(const Options& o, const Case& c) {
+  Options one = o;
+  one.mbpollPolls = 1;
+  const MbpollResult r = RunMbpoll(one, c);
+  if (!r.ok) return std::nullopt;
+  return r.elapsed - r.limitSeconds;
+}
+
+// A plain termios client (no Qt, no engine) reading the same 4 registers at
+// 0x4700 back to back for `seconds`: what the pseudo-terminal and kxsim allow
+// any master, to tell their cost apart from the port component's and the
+// engine's.
+struct RawResult {
+  bool ok = false;
+  int exchanges = 0;
+  double elapsed = 0;
+  double limitSeconds = 0;  // line limit of one exchange
+};
+
+RawResult RunRaw(const Options& o, const Case& c) {
+  RawResult r;
+  kx::test::ScratchDir dir;
+  const std::string link = dir / "line";
+  kx::test::KxsimProcess sim;
+  if (!sim.Start(o.kxsim, {"--link", link, "--timing", "kx2@1:" + c.Format()})) return r;
+  kx::test::RawSerialClient client;
+  if (!client.Open(link, c.baud == 38400 ? B38400 : B9600)) return r;
+  const kx::Bytes pdu = kx::ReadRequestPdu(1, kx::kFnRead, 0x4700, 4);
+  const kx::Bytes frame = kx::BuildFrame(c.rtu ? kx::FrameForm::Rtu : kx::FrameForm::Ascii, pdu);
+  const std::size_t answer = c.rtu ? 13 : 27;
+  const LineModel line{c.baud, 10, 0.002};
+  r.limitSeconds = line.WireSeconds(frame.size() + answer) + line.turnaround;
+  const Clock::time_point t0 = Clock::now();
+  const Clock::time_point end = t0 + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
+  while (Clock::now() < end) {
+    if (!client.Write(frame)) return r;
+    if (client.Read(answer, std::chrono::milliseconds(500)).size() != answer) return r;
+    ++r.exchanges;
+  }
+  r.elapsed = Seconds(Clock::now() - t0);
+  r.ok = true;
+  return r;
+}
+
+bool ParseArgs(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto next = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+    const char* v = nullptr;
+    if (a == "--seconds" && (v = next())) o.seconds = std::atof(v);
+    else if (a == "--warmup" && (v = next())) o.warmup = std::atof(v);
+    else if (a == "--mbpoll-polls" && (v = next())) o.mbpollPolls = std::max(1, std::atoi(v));
+    else if (a == "--no-mbpoll") o.mbpoll = false;
+    else if (a == "--only" && (v = next())) o.only = v;
+    else if (a == "--kxsim" && (v = next())) o.kxsim = v;
+    else {
+      std::fprintf(stderr,
+                   "usage: monitor_bench [--seconds N] [--warmup S] [--mbpoll-polls N] [--no-mbpoll]\n"
+                   "                     [--only CASE] [--kxsim PATH]\n");
+      return false;
+    }
+  }
+  return o.seconds > 0 && o.warmup >= 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  Options o;
+  if (!ParseArgs(argc, argv, o)) return 2;
+
+  std::vector<Case> cases;
+  for (int devices : {1, 4})
+    for (int baud : {9600, 38400})
+      for (bool rtu : {false, true}) cases.push_back(Case{devices, baud, rtu});
+
+  std::printf("monitor engine over a pseudo-terminal, kxsim --timing (turnaround 2 ms), 10 bits per character\n");
+  std::printf("measured %.1f s per case after %.1f s warm-up\n\n", o.seconds, o.warmup);
+  std::printf("%-16s %9s %9s %7s %8s %7s %9s %9s %7s %7s %15s %15s\n", "case", "exch/s", "limit/s", "ratio",
+              "chars/ex", "errors", "excess", "gap", "events", "CPU", "raw/s", "mbpoll/s");
+  std::printf("%-16s %9s %9s %7s %8s %7s %9s %9s %7s %7s %15s %15s\n", "", "", "", "", "", "", "us/ex", "us/ex",
+              "/ex", "s/min", "(ratio)", "(ratio)");
+  int failures = 0;
+  for (const Case& c : cases) {
+    if (!o.only.empty() && c.Name().find(o.only) == std::string::npos) continue;
+    const EngineResult r = RunEngine(o, c);
+    if (!r.ok) {
+      std::printf("%-16s failed: %s\n", c.Name().c_str(), r.problem.c_str());
+      ++failures;
+      continue;
+    }
+    const Meter& m = r.m;
+    const double rate = static_cast<double>(m.requests) / r.elapsed;
+    const double limitRate = m.lineSeconds > 0 ? static_cast<double>(m.answered) / m.lineSeconds : 0;
+    const double perEx = m.answered > 0 ? 1e6 / static_cast<double>(m.answered) : 0;
+    std::string mb = "-";
+    std::string raw = "-";
+    if (c.devices == 1) {
+      const RawResult rr = RunRaw(o, c);
+      if (rr.ok) {
+        const double rawRate = rr.exchanges / rr.elapsed;
+        char text[64];
+        std::snprintf(text, sizeof text, "%.1f (%.3f)", rawRate, rawRate * rr.limitSeconds);
+        raw = text;
+      } else {
+        raw = "failed";
+      }
+    }
+    if (c.rtu && c.devices == 1 && o.mbpoll) {
+      const MbpollResult mr = RunMbpoll(o, c);
+      const std::optional<double> startup = MbpollStartup(o, c);
+      if (mr.ok && startup) {
+        const double pollRate = mr.polls / std::max(1e-6, mr.elapsed - *startup);
+        char text[64];
+        std::snprintf(text, sizeof text, "%.1f (%.3f)", pollRate, pollRate * mr.limitSeconds);
+        mb = text;
+      } else {
+        mb = "failed";
+        std::fprintf(stderr, "%s: %s\n", c.Name().c_str(), mr.problem.c_str());
+      }
+    }
+    std::printf("%-16s %9.1f %9.1f %7.3f %8.1f %7u %9.0f %9.0f %7.2f %7.2f %15s %15s\n", c.Name().c_str(), rate,
+                limitRate, limitRate > 0 ? rate / limitRate : 0,
+                m.requests > 0 ? static_cast<double>(m.charsOut + m.charsIn) / static_cast<double>(m.requests) : 0,
+                r.errors, (m.latencySeconds - m.lineSeconds) * perEx, m.gapSeconds * perEx,
+                m.answered > 0 ? static_cast<double>(m.dataEvents) / static_cast<double>(m.answered) : 0,
+                r.cpu / r.elapsed * 60, raw.c_str(), mb.c_str());
+    if (r.errors != 0) std::printf("%-16s last status: %s\n", "", r.errorText.c_str());
+    std::fflush(stdout);
+  }
+  std::printf(
+      "\nexch/s: requests per second; limit/s: answered exchanges the line could carry in the same time\n"
+      "(characters x 10 / baud + 2 ms turnaround each); excess: request-to-last-byte time above that limit\n"
+      "(port, pseudo-terminal, kxsim); gap: last answer byte to next request (engine, event loop);\n"
+      "events: data-available events per answer; CPU: this process's user+system time per minute polled;\n"
+      "raw: a plain termios client (no Qt) reading 4 registers at 0x4700 back to back, one KX2;\n"
+      "mbpoll: the same read in RTU by mbpoll, one run of N polls less its start-up (ratio to the\n"
+      "line limit of that read).\n");
+  return failures == 0 ? 0 : 1;
+}
