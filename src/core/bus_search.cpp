@@ -224,8 +224,10 @@ void BusSearch::Changed() const {
 
 bool BusSearch::Start(int comNumber, const SearchPresets& presetsIn) {
   if (view_.searching) return true;
+  // The lists are taken as they are (a chosen result row fills them without
+  // the close-up rules); only the RTU form always means 8 data bits.
   SearchPresets presets = presetsIn;
-  ApplyPresetRules(presets);
+  if (presets.protocol == kProtocolRtu) presets.length = kLength8;
 
   hits_.clear();
   probeCount_ = 0;

@@ -282,6 +282,17 @@ TEST_F(SearchEngine, AbortKeepsHitsAndIgnoresLateAnswers) {
   EXPECT_EQ(search.view().status, "Search abort,Found 1 items");
 }
 
+// A found row loads its settings into the lists without the close-up rules, so
+// 8 bits with odd parity and two stop bits can be fixed: START searches exactly
+// that format, not one the rules would have made of it.
+TEST_F(SearchEngine, StartsWithTheListsAsTheyAre) {
+  ASSERT_TRUE(search.Start(1, P(1, 1, kLength8, kParityOdd, kStop2, kProtocolAscii)));
+  EXPECT_EQ(search.Total(), 16);
+  EXPECT_EQ(search.Combination(), Combo(0, 0, 1, 1, 0));
+  EXPECT_EQ(port.stopBits, 2);
+  EXPECT_EQ(search.view().status, "COM01, 9600,8,O,2,ASCII");
+}
+
 TEST_F(SearchEngine, PortThatCannotOpenDoesNotStart) {
   port.failNextOpen = "Permission denied";
   EXPECT_FALSE(search.Start(3, P(1, 1, 1, 1, 1, 1)));
