@@ -5,8 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
+
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -160,13 +164,18 @@ int main(int argc, char** argv) {
       }
     }
 
-    int timeoutMs = -1;
+    // Wait exactly until the next answer is due: whole-millisecond poll()
+    // rounding would send every answer up to 1 ms late, which at 38400 bit/s
+    // is a tenth of an exchange.
+    timespec timeout{};
+    timespec* timeoutPtr = nullptr;
     if (const auto deadline = line.NextDeadline()) {
-      const auto wait = *deadline - Now();
-      // Round up so the deadline has passed on waking; poll's granularity is 1 ms.
-      timeoutMs = wait.count() <= 0 ? 0 : static_cast<int>((wait.count() + 999) / 1000);
+      const auto waitUs = std::max<std::int64_t>(0, std::chrono::duration_cast<std::chrono::microseconds>(*deadline - Now()).count());
+      timeout.tv_sec = static_cast<time_t>(waitUs / 1000000);
+      timeout.tv_nsec = static_cast<long>((waitUs % 1000000) * 1000);
+      timeoutPtr = &timeout;
     }
-    const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
+    const int ready = ::ppoll(fds.data(), fds.size(), timeoutPtr, nullptr);
     if (ready < 0 && errno != EINTR) {
       std::cerr << "kxsim: poll: " << std::strerror(errno) << "\n";
       return 1;
