@@ -307,7 +307,6 @@ void MonitorWindow::showEvent(QShowEvent* event) {
   closing_ = false;
   relayout();
   engine_->Reset();
-  programOnPanel_ = false;
   showCounters();
 }
 
@@ -348,7 +347,6 @@ void MonitorWindow::SelectionChanged(int oldDevice, int newDevice) {
   DeviceTile* t = tile(newDevice);
   t->setSelected(true);
   t->setRunLamp(RunLamp::Good);
-  programOnPanel_ = false;
   front_->layoutFor(engine_->Device(newDevice).model);
   // The picture's bars showed the previous device: they come back with the
   // new device's next PV/SV poll, and stay hidden for a KX3 whose security
@@ -384,7 +382,6 @@ void MonitorWindow::showPvSv(int device) {
   front_->setPv(Qs(look.pv), look.pvStatus);
   if (!programRunning) {
     front_->setSv(Qs(look.sv), 32);
-    programOnPanel_ = false;
   }
 }
 
@@ -413,7 +410,6 @@ void MonitorWindow::showProgram(int device) {
   const QString text = Qs(dev.programText);
   if (isSelected(device)) {
     front_->setSv(text, dev.rec.program.mode == kProgramTimeLeftMode ? 24 : 32);
-    programOnPanel_ = true;
   }
   tile(device)->setSv(text);
 }
@@ -460,7 +456,6 @@ void MonitorWindow::FrontPanelClear() {
   front_->clear();
   paraPl_->hide();
   drawIme_->hide();
-  programOnPanel_ = false;
 }
 
 void MonitorWindow::EngineRunning(bool running) {

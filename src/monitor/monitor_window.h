@@ -85,7 +85,6 @@ class MonitorWindow : public QMainWindow, private MonitorObserver {
   DesignScaler scaler_;
   bool stripVisible_ = false;
   bool paraShown_ = false;         // `ParaPL` was shown since the first connect
-  bool programOnPanel_ = false;    // `SVDisp` shows the program display text
   bool closing_ = false;
 
   QScrollArea* scroll_ = nullptr;
