@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFrame>
@@ -255,6 +256,16 @@ void MainWindow::changeEvent(QEvent* event) {
     // opened from here does not run inside the activation event.
     QMetaObject::invokeMethod(this, &MainWindow::FormActivate, Qt::QueuedConnection);
   }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  QMainWindow::closeEvent(event);
+  if (!event->isAccepted()) return;
+  // The other top-level windows (the monitor) close through their own close
+  // handling, which releases their ports; then the event loop ends.
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w != this && w->isVisible()) w->close();
+  QCoreApplication::quit();
 }
 
 void MainWindow::FormActivate() {

@@ -75,6 +75,9 @@ class MainWindow : public QMainWindow {
  protected:
   void showEvent(QShowEvent* event) override;
   void changeEvent(QEvent* event) override;
+  // Closing the main window (EXIT) ends the application, whatever other
+  // top-level windows (the monitor) are still open.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void BuildMenu();

@@ -415,6 +415,21 @@ class MainWindowTest : public QObject {
     QVERIFY(routing.Open(kx::MainPortRouting::Route::Tester));
   }
 
+  // EXIT ends the application even while the monitor, a window of its own,
+  // stays open beside the main window.
+  void exitEndsTheApplicationWithTheMonitorOpen() {
+    QWidget monitor;
+    monitor.setObjectName("PMonitor");
+    window_->SetMonitorWindow(&monitor);
+    window_->show();
+    window_->findChild<QAction*>("MONITOR1")->trigger();
+    QVERIFY(monitor.isVisible());
+
+    window_->findChild<QAction*>("EXIT1")->trigger();
+    QVERIFY(!window_->isVisible());
+    QVERIFY(!monitor.isVisible());  // closed with the main window, so nothing keeps the program running
+  }
+
   void errorInHandlerIsShownAndLoopGoesOn() {
     ThrowingObject thrower;
     QString text;
