@@ -272,12 +272,15 @@ void MainWindow::FormActivate() {
   if (inActivate_) return;
   inActivate_ = true;
   const std::int32_t wordInForce = session_.settingsWord;
-  if (ReadSettingsFile(session_) == SettingsReadResult::Missing) {
-    if (keepUnsavedWord_) {
-      session_.settingsWord = wordInForce;
-    } else {
-      RunSettingsWindow(false);
-    }
+  const SettingsReadResult read = ReadSettingsFile(session_);
+  if (keepUnsavedWord_) {
+    // The file (missing, or protected with an older word) could not take the
+    // last choice: that choice stays in force for the run. It is not the
+    // file's word, so the next OK tries to store it again.
+    session_.settingsWord = wordInForce;
+    session_.settingsFileRead = false;
+  } else if (read == SettingsReadResult::Missing) {
+    RunSettingsWindow(false);
   }
   DecodeSettingsWord(session_.settingsWord, session_.params);
   inActivate_ = false;

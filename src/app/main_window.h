@@ -112,8 +112,8 @@ class MainWindow : public QMainWindow {
 
   bool inActivate_ = false;
   // OK took a word that could not be written: it stays in force for the run
-  // instead of the default word, and the settings window does not reopen at
-  // every activation.
+  // instead of the default word or the protected file's older word, and the
+  // settings window does not reopen at every activation.
   bool keepUnsavedWord_ = false;
 };
 

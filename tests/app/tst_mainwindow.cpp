@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -22,6 +23,7 @@
 
 #include "app/kx_application.h"
 #include "app/main_window.h"
+#include "app/radio_group.h"
 #include "core/settings.h"
 #include "support/fake_port.h"
 #include "support/modal_watch.h"
@@ -310,6 +312,32 @@ class MainWindowTest : public QObject {
     QCOMPARE(session_->params.port, 2);
     QCOMPARE(session_->params.baud, 19200);
     QVERIFY(session_->params.rtu);
+  }
+
+  // A protected settings file cannot take a new choice: after "Data can not
+  // save !!!" the chosen word stays in force for the run; the next activation
+  // does not bring back the file's old word.
+  void unsavedChoiceOutlivesActivationWithProtectedFile() {
+    WriteSettings("548");  // COM2, 9600 7E1 ASCII
+    QFile::setPermissions(dir_.filePath("SETKX.$$$"), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    window_->show();
+    window_->activateWindow();
+    QTRY_VERIFY(session_->settingsFileRead);
+    QCOMPARE(session_->settingsWord, 548);
+
+    QString message;
+    OnNextModal([&message](QWidget* w) {
+      w->findChild<kx::app::RadioGroup*>("Baudrate")->button(3)->click();  // 19200
+      AcceptNextMessageBox(&message);
+      w->findChild<QPushButton*>("OKBt")->click();
+    });
+    window_->findChild<QAction*>("SET1")->trigger();
+    QCOMPARE(message, QString("Data can not save !!! Disc full or protected."));
+    window_->activateWindow();
+    QTRY_VERIFY(!session_->settingsFileRead);  // the word in force is not the file's
+    QCOMPARE(session_->settingsWord, 2 * 256 + 3 * 16 + 4);
+    QCOMPARE(session_->params.baud, 19200);
+    QFile::setPermissions(dir_.filePath("SETKX.$$$"), QFile::ReadOwner | QFile::WriteOwner);
   }
 
   // Timed notices are closed by Timer1 while the firmware window or the
