@@ -10,8 +10,10 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableWidget>
 
 #include "app/message_box.h"
@@ -27,6 +29,53 @@ constexpr std::array<int, 3> kColumnWidths{50, 56, 125};
 const QColor kSkyBlue(0x87, 0xCE, 0xEB);
 constexpr const char* kTitle1 = "Address            Baud Rate        Bit Length";
 constexpr const char* kTitle2 = "Parity                Stop Bit               Protocol";
+
+// A column-head label: its text is the three heads separated by runs of
+// blanks, as one caption. Blanks never line up with the lists below in a
+// proportional font, so each head is drawn over the left edge of its column's
+// control (a sibling of the label); the text itself stays as it is.
+class ColumnHeads : public QLabel {
+ public:
+  ColumnHeads(const QString& text, QWidget* parent) : QLabel(text, parent) {}
+  // `alternate` shares the first column's cell and is drawn under when the
+  // first control is hidden.
+  void setColumns(std::array<const QWidget*, 3> columns, const QWidget* alternate = nullptr) {
+    columns_ = columns;
+    alternate_ = alternate;
+    update();
+  }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    static const QRegularExpression kGap(" {2,}");
+    const QStringList heads = text().split(kGap, Qt::SkipEmptyParts);
+    if (heads.size() != 3 || !columns_[0] || !columns_[1] || !columns_[2]) {
+      QLabel::paintEvent(event);
+      return;
+    }
+    std::array<const QWidget*, 3> shown = columns_;
+    if (alternate_ && shown[0]->isHidden()) shown[0] = alternate_;
+    QPainter painter(this);
+    const QRect area = contentsRect();
+    for (int i = 0; i < 3; ++i) {
+      const int left = shown[static_cast<std::size_t>(i)]->x() - x();
+      const int right = i < 2 ? shown[static_cast<std::size_t>(i) + 1]->x() - x() : area.right();
+      const QRect cell(QPoint(std::max(left, area.left()), area.top()), QPoint(right, area.bottom()));
+      style()->drawItemText(&painter, cell, Qt::AlignLeft | Qt::AlignVCenter, palette(), isEnabled(),
+                            heads[i], foregroundRole());
+    }
+  }
+
+ private:
+  std::array<const QWidget*, 3> columns_{};
+  const QWidget* alternate_ = nullptr;
+};
+
+ColumnHeads* Heads(QWidget* parent, const char* name, const QString& text) {
+  auto* label = new ColumnHeads(text, parent);
+  label->setObjectName(name);
+  return label;
+}
 
 QLabel* Label(QWidget* parent, const char* name, const QString& text) {
   auto* label = new QLabel(text, parent);
@@ -94,13 +143,15 @@ void SearchPage::Build() {
   QFrame* page = link_.detectPanel;
   QFrame* after = link_.afterPanel;
 
-  ProtocolTitle1 = Label(page, "ProtocolTitle1", kTitle1);
+  auto* title1 = Heads(page, "ProtocolTitle1", kTitle1);
+  ProtocolTitle1 = title1;
   AddrPreSet = List(page, AddrPresetList());
   BeforeAddr = AddressField(page, "BeforeAddr");
   BeforeAddr->hide();
   BaudPreSet = List(page, BaudPresetList());
   LengthPreSet = List(page, LengthPresetList());
-  ProtocolTitle2 = Label(page, "ProtocolTitle2", kTitle2);
+  auto* title2 = Heads(page, "ProtocolTitle2", kTitle2);
+  ProtocolTitle2 = title2;
   ParityPreSet = List(page, ParityPresetList());
   StopPreSet = List(page, StopPresetList());
   ProtocolPreSet = List(page, ProtocolPresetList());
@@ -137,8 +188,8 @@ void SearchPage::Build() {
   // Controller mode panel, laid over the result table.
   AFTERLB = Label(after, "AFTERLB", "SET TO KX3");
   AFTERLB->setStyleSheet("color: #0000FF; font-weight: bold;");
-  auto* afterTitle1 = Label(after, "AfterTitle1", kTitle1);
-  auto* afterTitle2 = Label(after, "AfterTitle2", kTitle2);
+  auto* afterTitle1 = Heads(after, "AfterTitle1", kTitle1);
+  auto* afterTitle2 = Heads(after, "AfterTitle2", kTitle2);
   AfterAddr = AddressField(after, "AfterAddr");
   AfterBaud = List(after, AfterBaudList());
   AfterLength = List(after, AfterLengthList());
@@ -150,7 +201,14 @@ void SearchPage::Build() {
   SyncChk->setToolTip("Check here if you want following device have the same protocol and continue address");
   SyncChk->setStatusTip(SyncChk->toolTip());
 
+  title1->setColumns({AddrPreSet, BaudPreSet, LengthPreSet}, BeforeAddr);
+  title2->setColumns({ParityPreSet, StopPreSet, ProtocolPreSet});
+  afterTitle1->setColumns({AfterAddr, AfterBaud, AfterLength});
+  afterTitle2->setColumns({AfterParity, AfterStop, AfterProtocol});
+
+  // No margins of its own, so its three columns line up with the presets'.
   auto* afterGrid = new QGridLayout(after);
+  afterGrid->setContentsMargins(0, 0, 0, 0);
   afterGrid->addWidget(AFTERLB, 0, 0, 1, 3);
   afterGrid->addWidget(afterTitle1, 1, 0, 1, 3);
   afterGrid->addWidget(AfterAddr, 2, 0);
