@@ -128,8 +128,11 @@ void ProtocolChange::Prepare(std::int32_t word) {
     default: presets.parity = kUnknown; break;  // code 3 names no parity: the user picks one
   }
   presets.length = params.dataBits == 8 ? kLength8 : kLength7;
-  const auto format = PresetsFormat(presets);
-  after = format ? *format : LineFormat{};
+  // Each after list shows its preset; a preset at "UNKNOW" leaves its list at
+  // the first item.
+  const auto digit0 = [](int preset) { return preset == kUnknown ? 0 : preset - 1; };
+  after = LineFormat{digit0(presets.baud), digit0(presets.parity), digit0(presets.length), digit0(presets.stop),
+                     digit0(presets.protocol)};
   beforeAddress = 1;
   afterAddress = 1;
   step_ = 0;

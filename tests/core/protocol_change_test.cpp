@@ -119,6 +119,18 @@ TEST_F(ChangeEngine, PresetsFollowTheSettingsWord) {
   EXPECT_EQ(change.after, (LineFormat{1, 2, 1, 0, 1}));
 }
 
+// Parity code 3 names no parity: that preset reads "UNKNOW" (SET stays off until
+// the user picks one), and every other after list still shows its preset.
+TEST_F(ChangeEngine, ParityCodeThreeLeavesTheOtherListsAtTheWord) {
+  change.Prepare(446);  // COM1, 19200, parity code 3, 8 bits, 1 stop bit, RTU
+  EXPECT_EQ(change.presets.parity, kUnknown);
+  EXPECT_FALSE(change.SetAllowed());
+  EXPECT_EQ(change.after.baud, 1);
+  EXPECT_EQ(change.after.length, 1);
+  EXPECT_EQ(change.after.stop, 0);
+  EXPECT_EQ(change.after.form, 1);
+}
+
 TEST_F(ChangeEngine, AddressAndFormatWrittenUnderOldSettings) {
   change.afterAddress = 2;
   change.after = k19200_8E1_Rtu;
