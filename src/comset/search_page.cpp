@@ -267,6 +267,9 @@ void SearchPage::SizeColumns() {
     ResultTable->setColumnWidth(static_cast<int>(c), w);
     total += w;
   }
+  // Rows as high as a line of text, so more hits show without scrolling.
+  ResultTable->verticalHeader()->setMinimumSectionSize(fm.height() + 4);
+  ResultTable->verticalHeader()->setDefaultSectionSize(fm.height() + 6);
   ResultTable->setFixedWidth(total + 2 * ResultTable->frameWidth() +
                              ResultTable->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 2);
 }
