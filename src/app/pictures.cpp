@@ -273,11 +273,7 @@ QPixmap ControllerPicture(QSize size) {
     p.setPen(QColor(240, 240, 245));
     p.drawText(key, Qt::AlignCenter, keys[i]);
   }
-  QFont brand("Sans");
-  brand.setPixelSize(7);
-  brand.setBold(true);
-  p.setFont(brand);
-  p.setPen(QColor(170, 175, 185));
+  p.setPen(QColor(170, 175, 185));  // still the small bold font of the captions
   p.drawText(QRectF(18, 176, 158, 10), Qt::AlignRight, "KX SERIES");
   return pm;
 }

@@ -705,16 +705,7 @@ void MonitorEngine::OnPortTimer(std::uint16_t handle) {
     return;
   }
 
-  state_ = State::Idle;
-  graceGranted_ = false;
-  if (closeRequested_) {
-    FinishDeferredClose();
-    return;
-  }
-  if (inflight_.stale) {
-    NextRequest();
-    return;
-  }
+  if (SettleExchange()) return;
   if (inflight_.broadcast) {
     // Nobody answers a broadcast: the end of its wait acknowledges it.
     if (inflight_.unlockWrite) {
@@ -731,18 +722,22 @@ void MonitorEngine::OnPortTimer(std::uint16_t handle) {
   Finish(Result::TimeOut);
 }
 
-void MonitorEngine::AnswerComplete() {
+bool MonitorEngine::SettleExchange() {
   state_ = State::Idle;
   graceGranted_ = false;
   if (closeRequested_) {
     FinishDeferredClose();
-    return;
+    return true;
   }
   if (inflight_.stale) {
     NextRequest();
-    return;
+    return true;
   }
-  Dispatch();
+  return false;
+}
+
+void MonitorEngine::AnswerComplete() {
+  if (!SettleExchange()) Dispatch();
 }
 
 void MonitorEngine::Dispatch() {

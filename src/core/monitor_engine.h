@@ -323,6 +323,9 @@ class MonitorEngine {
   enum class Kind : std::uint8_t { Poll, Unlock, Write, Upload, RampUpload };
   void SendRequest(Kind kind, std::uint8_t function, std::uint16_t reg, std::uint16_t value,
                    int type, int device);
+  // Ends the wait of the exchange in flight. True when a deferred close or a
+  // stale request took over, so its answer or time-out is not to be used.
+  bool SettleExchange();
   void AnswerComplete();
   void Dispatch();
   void Account(Result result, std::uint8_t function, std::uint8_t exceptionCode);
