@@ -72,11 +72,7 @@ class MainWindowTest : public QObject {
     session_->portPath[2] = "/dev/ttyUSB0";
     session_->portPath[5] = "/dev/ttyUSB1";
     ports_.clear();
-    session_->makePort = [this] {
-      auto port = std::make_unique<FakePort>();
-      ports_.push_back(port.get());
-      return port;
-    };
+    session_->makePort = kx::test::FakePortFactory(ports_);
     window_ = std::make_unique<MainWindow>(*session_);
   }
 

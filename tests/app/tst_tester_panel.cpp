@@ -13,6 +13,7 @@
 #include "core/main_routing.h"
 #include "core/session.h"
 #include "support/fake_port.h"
+#include "support/widget_access.h"
 
 using kx::LineOwner;
 using kx::MainPortRouting;
@@ -42,20 +43,10 @@ class TstTesterPanel : public QObject {
     }
     template <class T>
     T* Get(const char* name) {
-      T* w = testpl.findChild<T*>(name);
-      if (!w) qFatal("missing control %s", name);
-      return w;
+      return kx::test::Child<T>(testpl, name);
     }
-    void Choose(int index) {
-      auto* box = Get<QComboBox>("SCmdBox");
-      box->setCurrentIndex(index);
-      emit box->activated(index);
-    }
-    void Type(const char* name, const QString& text) {
-      auto* edit = Get<QLineEdit>(name);
-      edit->clear();
-      QTest::keyClicks(edit, text);
-    }
+    void Choose(int index) { kx::test::Activate(*Get<QComboBox>("SCmdBox"), index); }
+    void Type(const char* name, const QString& text) { kx::test::Retype(*Get<QLineEdit>(name), text); }
   };
 
  private slots:

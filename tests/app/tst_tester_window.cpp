@@ -18,6 +18,7 @@
 #include "app/scaling.h"
 #include "support/fake_port.h"
 #include "support/modal_watch.h"
+#include "support/widget_access.h"
 
 using kx::LineOwner;
 using kx::app::MainWindow;
@@ -34,15 +35,9 @@ class TstTesterWindow : public QObject {
 
   template <class T>
   T* Get(const char* name) {
-    T* w = window_->findChild<T*>(name);
-    if (!w) qFatal("missing control %s", name);
-    return w;
+    return kx::test::Child<T>(*window_, name);
   }
-  void Type(const char* name, const QString& text) {
-    auto* edit = Get<QLineEdit>(name);
-    edit->clear();
-    QTest::keyClicks(edit, text);
-  }
+  void Type(const char* name, const QString& text) { kx::test::Retype(*Get<QLineEdit>(name), text); }
 
  private slots:
   void init() {
@@ -51,11 +46,7 @@ class TstTesterWindow : public QObject {
     session_->portPresent[1] = true;
     session_->params = kx::PortParams{1, 9600, 7, 1, 1, false};
     ports_.clear();
-    session_->makePort = [this] {
-      auto port = std::make_unique<FakePort>();
-      ports_.push_back(port.get());
-      return port;
-    };
+    session_->makePort = kx::test::FakePortFactory(ports_);
     window_ = std::make_unique<MainWindow>(*session_);
   }
 
@@ -88,9 +79,7 @@ class TstTesterWindow : public QObject {
     Type("SCOMAddr", "1");
     Type("SFunc", "4700");
     Type("SDataLen", "1");
-    auto* box = Get<QComboBox>("SCmdBox");
-    box->setCurrentIndex(0);
-    emit box->activated(0);
+    kx::test::Activate(*Get<QComboBox>("SCmdBox"), 0);
     QCOMPARE(Get<QLineEdit>("SendEdit")->text(), QString(":010347000001B4"));
 
     FakePort& port = *ports_.at(0);

@@ -17,6 +17,7 @@
 #include "core/main_routing.h"
 #include "core/session.h"
 #include "support/fake_port.h"
+#include "support/widget_access.h"
 
 using kx::LineFormat;
 using kx::LineOwner;
@@ -62,15 +63,9 @@ class TstSearchPage : public QObject {
     }
     template <class T>
     T* Get(const char* name) {
-      T* w = window.findChild<T*>(name);
-      if (!w) qFatal("missing control %s", name);
-      return w;
+      return kx::test::Child<T>(window, name);
     }
-    void Pick(const char* list, int index) {
-      auto* box = Get<QComboBox>(list);
-      box->setCurrentIndex(index);
-      emit box->activated(index);
-    }
+    void Pick(const char* list, int index) { kx::test::Activate(*Get<QComboBox>(list), index); }
     QString Cell(int row, int column) { return Get<QTableWidget>("ResultTable")->item(row, column)->text(); }
   };
 

@@ -18,6 +18,7 @@
 #include "comset/search_page.h"
 #include "comset/settings_window.h"
 #include "support/fake_port.h"
+#include "support/widget_access.h"
 
 using kx::comset::SettingsWindow;
 using kx::test::FakePort;
@@ -39,15 +40,9 @@ class TstSearchWindow : public QObject {
   }
   template <class T>
   T* Get(const char* name) {
-    T* w = window_->findChild<T*>(name);
-    if (!w) qFatal("missing control %s", name);
-    return w;
+    return kx::test::Child<T>(*window_, name);
   }
-  void Pick(const char* list, int index) {
-    auto* box = Get<QComboBox>(list);
-    box->setCurrentIndex(index);
-    emit box->activated(index);
-  }
+  void Pick(const char* list, int index) { kx::test::Activate(*Get<QComboBox>(list), index); }
 
  private slots:
   void init() {

@@ -15,6 +15,7 @@
 #include "core/tile_looks.h"
 #include "monitor/monitor_window.h"
 #include "monitor/fake_line.h"
+#include "support/widget_access.h"
 
 using kx::looks::Scale;
 using kx::monitor::Background;
@@ -67,9 +68,7 @@ class Fixture {
   }
   template <typename T = QWidget>
   T* w(const char* name) {
-    T* found = window->findChild<T*>(QString::fromLatin1(name));
-    if (!found) qFatal("no control %s", name);
-    return found;
+    return kx::test::Child<T>(*window, name);
   }
   QString text(const char* name) { return w<QLabel>(name)->text(); }
   void probe(const char* text) {

@@ -1,6 +1,7 @@
 #include "support/fake_port.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace kx::test {
 
@@ -130,6 +131,14 @@ void FakePort::Fail(const std::string& text) {
   rx_.clear();
   error_ = text;
   RaiseError(text);
+}
+
+PortFactory FakePortFactory(std::vector<FakePort*>& made) {
+  return [&made]() -> std::unique_ptr<ComPort> {
+    auto port = std::make_unique<FakePort>();
+    made.push_back(port.get());
+    return port;
+  };
 }
 
 }  // namespace kx::test

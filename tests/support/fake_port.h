@@ -12,6 +12,7 @@
 
 #include "core/codec.h"
 #include "core/comport.h"
+#include "core/session.h"
 
 namespace kx::test {
 
@@ -79,5 +80,9 @@ class FakePort : public ComPort {
   std::uint16_t nextHandle_ = 1;
   std::map<std::uint16_t, std::optional<std::int64_t>> triggers_;  // handle -> expiry tick
 };
+
+// A port factory for a session that makes FakePorts and lists each one in
+// `made`, in order of creation; `made` must outlive the factory.
+PortFactory FakePortFactory(std::vector<FakePort*>& made);
 
 }  // namespace kx::test
