@@ -17,14 +17,6 @@
 
 namespace {
 
-std::string ListenUrl(const std::string& output) {
-  const std::string key = "kxsim: line at rfc2217://";
-  const auto at = output.find(key);
-  if (at == std::string::npos) return {};
-  const auto end = output.find('\n', at);
-  return output.substr(at + 15, end - at - 15);
-}
-
 constexpr kx::LineFormat kOld{0, 1, 0, 0, 0};  // 9600 7E1 ASCII
 constexpr kx::LineFormat kNew{1, 1, 1, 0, 1};  // 19200 8E1 RTU
 
@@ -48,7 +40,7 @@ void TstProtocolE2e::movesAKx3ToNewAddressAndFormat() {
   kx::test::KxsimProcess sim;
   QVERIFY(sim.Start(KXSIM_PATH, {"--listen", "127.0.0.1:0", "--timing",
                                  sync ? "kx3@1:9600-7E1-ascii+2" : "kx3@1:9600-7E1-ascii"}));
-  const std::string url = ListenUrl(sim.output());
+  const std::string url = sim.ListenUrl();
   QVERIFY2(!url.empty(), sim.output().c_str());
 
   kx::Session session;

@@ -13,19 +13,6 @@
 #include "serial/port_map.h"
 #include "support/kxsim_process.h"
 
-namespace {
-
-// "rfc2217://127.0.0.1:PORT" from the simulator's ready line.
-std::string ListenUrl(const std::string& output) {
-  const std::string key = "kxsim: line at rfc2217://";
-  const auto at = output.find(key);
-  if (at == std::string::npos) return {};
-  const auto end = output.find('\n', at);
-  return output.substr(at + 15, end - at - 15);
-}
-
-}  // namespace
-
 class TstSearchE2e : public QObject {
   Q_OBJECT
  private slots:
@@ -36,7 +23,7 @@ void TstSearchE2e::findsTwoControllersUnderTheirOwnFormats() {
   kx::test::KxsimProcess sim;
   QVERIFY(sim.Start(KXSIM_PATH, {"--listen", "127.0.0.1:0", "--timing", "kx1@19:19200-7N2-ascii",
                                  "kx2@26:19200-8N2-rtu"}));
-  const std::string url = ListenUrl(sim.output());
+  const std::string url = sim.ListenUrl();
   QVERIFY2(!url.empty(), sim.output().c_str());
 
   kx::Session session;

@@ -9,6 +9,7 @@
 #include "kxsim/controller.h"
 #include "kxsim/line.h"
 #include "kxsim/options.h"
+#include "support/sim_line.h"
 
 namespace kxsim {
 namespace {
@@ -16,24 +17,15 @@ namespace {
 using namespace std::chrono_literals;
 using kx::Bytes;
 using kx::FrameForm;
+using test::Fmt;
 
-LineFormat Fmt(const char* text) { return *ParseLineFormat(text); }
-
-// A line whose PC settings the test sets; answers are collected a second after
-// each request, so RTU frames ended by silence are included.
-class LineTest : public ::testing::Test {
+// A line whose PC settings start as exact 9600 7E1 ASCII; tests change them.
+class LineTest : public test::SimLineTest {
  protected:
-  PcSettings pc = ExactSettings(Fmt("9600-7E1-ascii"));
-  Line line{[this] { return pc; }};
-  SimTime clock{0};
+  LineTest() { pc = ExactSettings(Fmt("9600-7E1-ascii")); }
 
   Controller& Add(Model model, int address, const char* format, ControllerOptions options = {}) {
     return line.Add(std::make_unique<Controller>(model, static_cast<std::uint8_t>(address), Fmt(format), options));
-  }
-  Bytes Send(const Bytes& frame) {
-    line.Receive(frame, clock);
-    clock += 1s;
-    return line.TakeDue(clock);
   }
   Bytes Ask(FrameForm form, const Bytes& pdu) { return Send(kx::BuildFrame(form, pdu)); }
 };

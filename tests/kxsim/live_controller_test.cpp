@@ -8,6 +8,7 @@
 
 #include "core/codec.h"
 #include "kxsim/controller.h"
+#include "support/sim_line.h"
 
 namespace kxsim {
 namespace {
@@ -15,7 +16,7 @@ namespace {
 using namespace std::chrono_literals;
 using kx::Bytes;
 
-LineFormat Fmt(const char* text) { return *ParseLineFormat(text); }
+using test::Fmt;
 
 // Talks to one controller directly (no line), RTU so answers are easy to read.
 class LiveTest : public ::testing::Test {

@@ -2,33 +2,24 @@
 // follower units synchronised by a write of 1 to 0x4722.
 #include <gtest/gtest.h>
 
-#include <chrono>
-
 #include "core/codec.h"
 #include "kxsim/controller.h"
 #include "kxsim/line.h"
+#include "support/sim_line.h"
 
 namespace kxsim {
 namespace {
 
-using namespace std::chrono_literals;
 using kx::Bytes;
 using kx::FrameForm;
-
-LineFormat Fmt(const char* text) { return *ParseLineFormat(text); }
+using test::Fmt;
 
 // Exact settings (as over a network line), so every format difference counts.
-class ProtocolChangeTest : public ::testing::Test {
+class ProtocolChangeTest : public test::SimLineTest {
  protected:
-  PcSettings pc;
-  Line line{[this] { return pc; }};
-  SimTime clock{0};
-
   Bytes Ask(const char* format, const Bytes& pdu) {
     pc = ExactSettings(Fmt(format));
-    line.Receive(kx::BuildFrame(Fmt(format).form, pdu), clock);
-    clock += 1s;
-    return line.TakeDue(clock);
+    return Send(kx::BuildFrame(Fmt(format).form, pdu));
   }
   bool Answers(const char* format, int address) {
     return !Ask(format, kx::ReadRequestPdu(static_cast<std::uint8_t>(address), 3, 0x4700, 1)).empty();

@@ -111,6 +111,15 @@ class KxsimProcess {
 
   const std::string& output() const { return output_; }
 
+  // "rfc2217://HOST:PORT" from the ready output of `--listen`; empty without it.
+  std::string ListenUrl() const {
+    const std::string prefix = "kxsim: line at ";
+    const auto at = output_.find(prefix + "rfc2217://");
+    if (at == std::string::npos) return {};
+    const auto from = at + prefix.size();
+    return output_.substr(from, output_.find('\n', at) - from);
+  }
+
  private:
   pid_t pid_ = -1;
   int stdout_ = -1;
