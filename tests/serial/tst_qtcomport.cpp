@@ -4,14 +4,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -19,84 +15,15 @@
 
 #include "serial/port_map.h"
 #include "serial/qt_com_port.h"
+#include "support/serial_line.h"
 
 using namespace kx;
 using namespace kx::serial;
 
 namespace {
 
-// A pseudo-terminal; the test keeps the master, the port opens the slave.
-class Pty {
- public:
-  Pty() {
-    int slave = -1;
-    char name[256] = {};
-    if (::openpty(&master_, &slave, name, nullptr, nullptr) == 0) {
-      ::close(slave);
-      slaveName_ = name;
-      ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-    }
-  }
-  ~Pty() { CloseMaster(); }
-  Pty(const Pty&) = delete;
-  Pty& operator=(const Pty&) = delete;
-
-  bool ok() const { return master_ >= 0; }
-  const std::string& slave() const { return slaveName_; }
-  void CloseMaster() {
-    if (master_ >= 0) ::close(master_);
-    master_ = -1;
-  }
-  void Send(const std::string& bytes) const { QCOMPARE_EQ(::write(master_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
-  // What the port sent, collected until `count` bytes came or a second passed.
-  std::string Receive(std::size_t count) const {
-    std::string got;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
-      QCoreApplication::processEvents();
-      pollfd p{master_, POLLIN, 0};
-      if (::poll(&p, 1, 5) > 0) {
-        char buf[256];
-        const ssize_t n = ::read(master_, buf, sizeof buf);
-        if (n > 0) got.append(buf, static_cast<std::size_t>(n));
-      }
-    }
-    return got;
-  }
-  termios Line() const {
-    termios t{};
-    ::tcgetattr(master_, &t);
-    return t;
-  }
-
- private:
-  int master_ = -1;
-  std::string slaveName_;
-};
-
-// Records every event a port raises; reads exactly the announced bytes.
-struct Recorder {
-  std::vector<PortEvent> events;
-  std::vector<std::string> errors;
-  std::string received;
-  std::vector<std::size_t> waitingAtEvent;
-
-  void Attach(ComPort& port) {
-    port.SetOnTrigger([this](ComPort& p, const PortEvent& e) {
-      events.push_back(e);
-      if (e.kind != kEventDataAvailable) return;
-      waitingAtEvent.push_back(p.CharsWaiting());
-      for (int i = 0; i < e.handle; ++i) received.push_back(static_cast<char>(p.GetChar()));
-    });
-    port.SetOnError([this](const std::string& text) { errors.push_back(text); });
-  }
-  std::vector<std::uint16_t> Timers() const {
-    std::vector<std::uint16_t> out;
-    for (const auto& e : events)
-      if (e.kind == kEventTimer) out.push_back(e.handle);
-    return out;
-  }
-};
+using Recorder = kx::test::PortRecorder;
+using kx::test::Pty;
 
 PortPaths OnePort(int com, const std::string& path) {
   PortPaths paths{};

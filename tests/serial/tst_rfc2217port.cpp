@@ -9,10 +9,8 @@
 #include <QTest>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -28,6 +26,7 @@
 #include "core/rfc2217.h"
 #include "serial/port_map.h"
 #include "serial/rfc2217_port.h"
+#include "support/serial_line.h"
 
 using namespace kx;
 using namespace kx::serial;
@@ -157,17 +156,7 @@ class ScriptedServer {
   Bytes outbox_;
 };
 
-struct Recorder {
-  std::string received;
-  std::vector<std::string> errors;
-  void Attach(ComPort& port) {
-    port.SetOnTrigger([this](ComPort& p, const PortEvent& e) {
-      if (e.kind != kEventDataAvailable) return;
-      for (int i = 0; i < e.handle; ++i) received.push_back(static_cast<char>(p.GetChar()));
-    });
-    port.SetOnError([this](const std::string& text) { errors.push_back(text); });
-  }
-};
+using Recorder = kx::test::PortRecorder;
 
 std::unique_ptr<ComPort> MakePort(int com, const std::string& url, Recorder& rec) {
   PortPaths paths{};
@@ -187,12 +176,7 @@ class Ser2net {
  public:
   bool Start() {
     const QString exe = QStandardPaths::findExecutable("ser2net");
-    if (exe.isEmpty() || !dir_.isValid()) return false;
-    int slave = -1;
-    char name[256] = {};
-    if (::openpty(&master_, &slave, name, nullptr, nullptr) != 0) return false;
-    ::close(slave);
-    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+    if (exe.isEmpty() || !dir_.isValid() || !pty_.ok()) return false;
     QTcpServer probe;  // a free port
     if (!probe.listen(QHostAddress::LocalHost)) return false;
     port_ = probe.serverPort();
@@ -205,7 +189,7 @@ class Ser2net {
                            "  enable: on\n"
                            "  connector: serialdev,%2,9600n81,local\n")
                 .arg(port_)
-                .arg(QString::fromLocal8Bit(name))
+                .arg(QString::fromStdString(pty_.slave()))
                 .toUtf8());
     f.close();
     process_.setProcessChannelMode(QProcess::MergedChannels);
@@ -224,10 +208,7 @@ class Ser2net {
     }
     return false;
   }
-  ~Ser2net() {
-    Stop();
-    if (master_ >= 0) ::close(master_);
-  }
+  ~Ser2net() { Stop(); }
   void Stop() {
     if (process_.state() == QProcess::NotRunning) return;
     process_.terminate();
@@ -237,31 +218,17 @@ class Ser2net {
   std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
   // The settings on the line match these.
   bool LineIs(speed_t speed, bool twoStop, bool odd) const {
-    termios t{};
-    ::tcgetattr(master_, &t);
+    const termios t = pty_.Line();
     return cfgetospeed(&t) == speed && bool(t.c_cflag & CSTOPB) == twoStop && bool(t.c_cflag & PARODD) == odd;
   }
-  void Send(const std::string& bytes) const { (void)!::write(master_, bytes.data(), bytes.size()); }
-  std::string Receive(std::size_t count) const {
-    std::string got;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
-      QCoreApplication::processEvents();
-      pollfd p{master_, POLLIN, 0};
-      if (::poll(&p, 1, 5) > 0) {
-        char buf[256];
-        const ssize_t n = ::read(master_, buf, sizeof buf);
-        if (n > 0) got.append(buf, static_cast<std::size_t>(n));
-      }
-    }
-    return got;
-  }
+  void Send(const std::string& bytes) const { pty_.Send(bytes); }
+  std::string Receive(std::size_t count) const { return pty_.Receive(count, std::chrono::seconds(2)); }
   QByteArray Output() { return process_.readAll(); }
 
  private:
   QTemporaryDir dir_;
   QProcess process_;
-  int master_ = -1;
+  kx::test::Pty pty_;
   quint16 port_ = 0;
 };
 
