@@ -45,7 +45,7 @@ void LinePort::Change(LineSetting what) {
 }
 
 std::string LinePort::MappedPath() const {
-  return comNumber_ < paths_.size() ? paths_[comNumber_] : std::string{};
+  return MappedPathOf(paths_, comNumber_);
 }
 
 std::string LinePort::LineName() const {

@@ -24,6 +24,11 @@ namespace kx::serial {
 // device node or symlink, or "rfc2217://host:port" for a network line.
 using PortPaths = std::array<std::string, Session::kPortSlots>;
 
+// The path mapped to a COM number; empty when none is (or the number is out of range).
+inline std::string MappedPathOf(const PortPaths& paths, std::uint16_t com) {
+  return com < paths.size() ? paths[com] : std::string{};
+}
+
 // Line settings as last made on a port.
 struct LineSettings {
   std::int32_t baud = 9600;

@@ -153,8 +153,7 @@ class MappedPort final : public ComPort {
   // The line for the selected COM number; replaced (only while closed) when
   // that number needs the other kind.
   LinePort& Line() {
-    const std::string path = com_ < paths_.size() ? paths_[com_] : std::string{};
-    const bool network = IsNetworkPath(path);
+    const bool network = IsNetworkPath(MappedPathOf(paths_, com_));
     if (!line_ || (!line_->Open() && network != network_)) {
       line_.reset(MakeLine(network));
       network_ = network;
