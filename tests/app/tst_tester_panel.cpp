@@ -10,26 +10,18 @@
 #include <QtTest>
 
 #include "app/tester_panel.h"
-#include "core/main_routing.h"
-#include "core/session.h"
-#include "support/fake_port.h"
+#include "support/fake_main_line.h"
 #include "support/widget_access.h"
 
 using kx::LineOwner;
-using kx::MainPortRouting;
 using kx::PortParams;
-using kx::Session;
 using kx::app::TesterPanel;
-using kx::test::FakePort;
 
 class TstTesterPanel : public QObject {
   Q_OBJECT
 
  private:
-  struct Fixture {
-    Session session;
-    FakePort port;
-    MainPortRouting routing{session, port};
+  struct Fixture : kx::test::FakeMainLine {
     QFrame testpl;
     bool toolBar = true;
     bool timer = false;

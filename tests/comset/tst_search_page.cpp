@@ -14,27 +14,19 @@
 #include <optional>
 
 #include "comset/search_page.h"
-#include "core/main_routing.h"
-#include "core/session.h"
-#include "support/fake_port.h"
+#include "support/fake_main_line.h"
 #include "support/widget_access.h"
 
 using kx::LineFormat;
 using kx::LineOwner;
-using kx::MainPortRouting;
 using kx::PortParams;
-using kx::Session;
 using kx::comset::SearchPage;
-using kx::test::FakePort;
 
 class TstSearchPage : public QObject {
   Q_OBJECT
 
  private:
-  struct Fixture {
-    Session session;
-    FakePort port;
-    MainPortRouting routing{session, port};
+  struct Fixture : kx::test::FakeMainLine {
     QDialog window;
     QFrame* detect = new QFrame(&window);
     QFrame* after = new QFrame(detect);
