@@ -37,9 +37,6 @@ class TesterPanel : public QObject {
   TesterPanel(QFrame* testpl, Session& session, MainPortRouting& routing, Hooks hooks);
   ~TesterPanel() override;
 
-  // The main window's Timer1 ticked: sends again while repeating.
-  void Timer1Tick() { tester_.TimerTick(); }
-
   Tester& tester() { return tester_; }
   QFrame* panel() const { return TESTPL; }
 

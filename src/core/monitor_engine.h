@@ -332,7 +332,6 @@ class MonitorEngine {
   void Finish(Result result, std::uint8_t function = 0, std::uint8_t exceptionCode = 0);
   void DecodeIdentify(std::uint8_t model);
   void DecodePage(std::span<const std::uint16_t> words);
-  void EndExchange();
   void Advance();
   void DecodeRead(std::span<const std::uint16_t> words);
   void DecodeUploadByte(std::uint8_t offset, std::uint8_t value);
@@ -349,7 +348,6 @@ class MonitorEngine {
   void SetLamp(int d, RunLamp lamp);
   void SetStatus(std::string text, StatusTone tone);
   void SetMenus(const MonitorMenus& menus);
-  void UpdateModelMenus(int d);
   void Notify(int d, unsigned changes);
   void FinishDeferredClose();
   int TimeoutFor(bool broadcast, bool write) const;
