@@ -90,6 +90,30 @@ void ApplyFormat(ComPort& port, const LineFormat& f) {
 
 // ---------------------------------------------------------------------------
 
+bool SetupLine::Open(int comNumber, const LineFormat& format) {
+  ComPort& port = routing_.Port();
+  port.SetComNumber(static_cast<std::uint16_t>(comNumber));
+  ApplyFormat(port, format);
+  session_.lineOwner = LineOwner::Setup;
+  if (!routing_.Open(MainPortRouting::Route::Setup, FormatParams(format, comNumber))) return false;
+  ApplyFormat(port, format);  // the port may have been open already, with other settings
+  return true;
+}
+
+void SetupLine::UseForm(const LineFormat& format) {
+  if (!savedRtu_) savedRtu_ = session_.params.rtu;
+  session_.params.rtu = FormatRtu(format);
+}
+
+void SetupLine::Free() {
+  if (savedRtu_) session_.params.rtu = *savedRtu_;
+  savedRtu_.reset();
+  if (routing_.Port().Open() || session_.lineOwner == LineOwner::Setup) session_.lineOwner = LineOwner::Free;
+  routing_.Close();
+}
+
+// ---------------------------------------------------------------------------
+
 const PresetList& AddrPresetList() {
   static const PresetList list{
       "AddrPreSet",
@@ -214,7 +238,7 @@ bool IsProbeHit(std::string_view text, int address, FrameForm form) {
 // ---------------------------------------------------------------------------
 
 BusSearch::BusSearch(Session& session, MainPortRouting& routing, Hooks hooks)
-    : session_(session), routing_(routing), hooks_(std::move(hooks)) {
+    : session_(session), routing_(routing), line_(session, routing), hooks_(std::move(hooks)) {
   view_.status = std::string(Text(Msg::PressStartToDetect));
 }
 
@@ -252,21 +276,15 @@ bool BusSearch::Start(int comNumber, const SearchPresets& presetsIn) {
   view_.status = CombinationLabel(comNumber_, visited_.front());
   probeAddress_ = range_.first;
 
-  ComPort& port = routing_.Port();
-  port.SetComNumber(static_cast<std::uint16_t>(comNumber_));
-  ApplyFormat(port, format);
-  session_.lineOwner = LineOwner::Setup;
-  if (!routing_.Open(MainPortRouting::Route::Setup, FormatParams(format, comNumber_))) {
-    FreeLine();
+  if (!line_.Open(comNumber_, format)) {
+    line_.Free();
     view_.status = std::string(Text(Msg::PressStartToDetect));
     view_.gaugeVisible = false;
     Changed();
-    if (hooks_.showError) hooks_.showError(port.ErrorText());
+    if (hooks_.showError) hooks_.showError(routing_.Port().ErrorText());
     return false;
   }
-  // The port may have been open already (with other settings).
-  ApplyFormat(port, format);
-  UseForm(format);
+  line_.UseForm(format);
   view_.searching = true;
   Changed();
   SendProbe();
@@ -313,7 +331,7 @@ void BusSearch::Step() {
     probeAddress_ = range_.first;
     const LineFormat format = CombinationFormat(Combination());
     ApplyFormat(routing_.Port(), format);
-    UseForm(format);
+    line_.UseForm(format);
     RewriteLabel(view_.status, Combination());
   }
   view_.gauge = probeCount_;
@@ -330,22 +348,8 @@ void BusSearch::Finish(bool completed) {
   } else {
     view_.status = std::string(Text(Msg::SearchAbortFound)) + count + std::string(Text(Msg::ItemsSuffix));
   }
-  FreeLine();
+  line_.Free();
   Changed();
-}
-
-void BusSearch::UseForm(const LineFormat& format) {
-  if (!savedRtu_) savedRtu_ = session_.params.rtu;
-  session_.params.rtu = FormatRtu(format);
-}
-
-void BusSearch::FreeLine() {
-  if (savedRtu_) session_.params.rtu = *savedRtu_;
-  savedRtu_.reset();
-  if (routing_.Port().Open() || session_.lineOwner == LineOwner::Setup) {
-    session_.lineOwner = LineOwner::Free;
-  }
-  routing_.Close();
 }
 
 void BusSearch::Abort() {
@@ -355,7 +359,7 @@ void BusSearch::Abort() {
 
 void BusSearch::Leave() {
   view_.searching = false;
-  FreeLine();
+  line_.Free();
   view_.status = std::string(Text(Msg::PressStartToDetect));
   view_.gaugeVisible = false;
   view_.timeLeft.clear();

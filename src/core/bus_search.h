@@ -144,6 +144,34 @@ Bytes ProbeFrame(int address, FrameForm form);
 bool IsProbeHit(std::string_view receiveText, int address, FrameForm form);
 
 // ---------------------------------------------------------------------------
+// The main port while the settings window's search or protocol change owns it.
+// The line runs on the owner's format, and the session's RTU flag (by which the
+// routing collects answers) follows that format until the line is freed, when
+// it gets back the value it had.
+class SetupLine {
+ public:
+  SetupLine(Session& session, MainPortRouting& routing) : session_(session), routing_(routing) {}
+  SetupLine(const SetupLine&) = delete;
+  SetupLine& operator=(const SetupLine&) = delete;
+
+  // Takes the line on `format` and COM `comNumber`: the owner becomes Setup,
+  // the port opens with the format, and a port that was open already takes it
+  // too. False when the port cannot be opened (the owner is still Setup; the
+  // port's ErrorText tells why).
+  bool Open(int comNumber, const LineFormat& format);
+  // The session's RTU flag follows `format`; the first call keeps its value.
+  void UseForm(const LineFormat& format);
+  // Gives the RTU flag back, frees the line when the port was open or the
+  // owner is Setup, and closes the port.
+  void Free();
+
+ private:
+  Session& session_;
+  MainPortRouting& routing_;
+  std::optional<bool> savedRtu_;
+};
+
+// ---------------------------------------------------------------------------
 // The search.
 class BusSearch {
  public:
@@ -204,12 +232,11 @@ class BusSearch {
   void SendProbe();
   void Step();
   void Finish(bool completed);
-  void UseForm(const LineFormat& format);
-  void FreeLine();
   void Changed() const;
 
   Session& session_;
   MainPortRouting& routing_;
+  SetupLine line_;
   Hooks hooks_;
   View view_;
   std::vector<Hit> hits_;
@@ -220,10 +247,6 @@ class BusSearch {
   int probeCount_ = 0;
   int total_ = 0;
   int comNumber_ = 0;
-  // The routing collects answers in the form of the session's RTU flag; while
-  // the search owns the line the flag follows the probed combination and is
-  // given back its stored value when the line is freed.
-  std::optional<bool> savedRtu_;
 };
 
 }  // namespace kx

@@ -105,7 +105,7 @@ bool EchoMatches(std::string_view receiveText, const Bytes& sent, FrameForm form
 // ---------------------------------------------------------------------------
 
 ProtocolChange::ProtocolChange(Session& session, MainPortRouting& routing, Hooks hooks)
-    : session_(session), routing_(routing), hooks_(std::move(hooks)),
+    : session_(session), routing_(routing), line_(session, routing), hooks_(std::move(hooks)),
       status_(Text(Msg::PressSetToChangeProtocol)) {}
 
 void ProtocolChange::Changed() const {
@@ -194,11 +194,7 @@ void ProtocolChange::SendCommand() {
   }
   sentForm_ = form;
 
-  ComPort& port = routing_.Port();
-  port.SetComNumber(static_cast<std::uint16_t>(comNumber_));
-  ApplyFormat(port, format);
-  session_.lineOwner = LineOwner::Setup;
-  if (!routing_.Open(MainPortRouting::Route::Setup, FormatParams(format, comNumber_))) {
+  if (!line_.Open(comNumber_, format)) {
     // Nothing was sent: the controller is as it was, and the page is usable again.
     state_ = step_ == 1 ? State::Ready : State::Failed;
     if (step_ == 1) step_ = 0;
@@ -206,12 +202,10 @@ void ProtocolChange::SendCommand() {
     status_ = std::string(Text(Msg::PressSetToChangeProtocol));
     FreeLine();
     Changed();
-    if (hooks_.showError) hooks_.showError(port.ErrorText());
+    if (hooks_.showError) hooks_.showError(routing_.Port().ErrorText());
     return;
   }
-  ApplyFormat(port, format);  // the port may have been open with other settings
-  if (!savedRtu_) savedRtu_ = session_.params.rtu;
-  session_.params.rtu = FormatRtu(format);
+  line_.UseForm(format);
   awaiting_ = true;
   routing_.Send(MainPortRouting::Route::Setup, sent_, kFirstWaitTicks);
 }
@@ -246,10 +240,7 @@ void ProtocolChange::Fail(std::string_view text) {
 
 void ProtocolChange::FreeLine() {
   awaiting_ = false;
-  if (savedRtu_) session_.params.rtu = *savedRtu_;
-  savedRtu_.reset();
-  if (routing_.Port().Open() || session_.lineOwner == LineOwner::Setup) session_.lineOwner = LineOwner::Free;
-  routing_.Close();
+  line_.Free();
 }
 
 void ProtocolChange::Leave() {

@@ -111,6 +111,7 @@ class ProtocolChange {
 
   Session& session_;
   MainPortRouting& routing_;
+  SetupLine line_;
   Hooks hooks_;
   State state_ = State::Ready;
   int step_ = 0;
@@ -121,7 +122,6 @@ class ProtocolChange {
   Bytes sent_;
   FrameForm sentForm_ = FrameForm::Ascii;
   bool awaiting_ = false;
-  std::optional<bool> savedRtu_;  // session RTU flag while the change owns the line
 };
 
 }  // namespace kx
