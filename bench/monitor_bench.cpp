@@ -25,7 +25,6 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -42,6 +41,7 @@
 #include "core/monitor_engine.h"
 #include "core/session.h"
 #include "serial/qt_com_port.h"
+#include "support/cpu_time.h"
 #include "support/kxsim_process.h"
 
 namespace {
@@ -50,12 +50,7 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  auto tv = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
-  return tv(u.ru_utime) + tv(u.ru_stime);
-}
+using kx::test::CpuSeconds;
 
 // What the line costs: characters x bits per character / baud, plus turnaround.
 struct LineModel {

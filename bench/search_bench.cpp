@@ -13,7 +13,6 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -28,6 +27,7 @@
 #include "core/main_routing.h"
 #include "core/session.h"
 #include "serial/port_map.h"
+#include "support/cpu_time.h"
 #include "support/kxsim_process.h"
 
 namespace {
@@ -36,12 +36,7 @@ using Clock = std::chrono::steady_clock;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  auto tv = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
-  return tv(u.ru_utime) + tv(u.ru_stime);
-}
+using kx::test::CpuSeconds;
 
 }  // namespace
 

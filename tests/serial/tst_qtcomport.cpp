@@ -4,7 +4,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 
 #include "serial/port_map.h"
 #include "serial/qt_com_port.h"
+#include "support/cpu_time.h"
 #include "support/serial_line.h"
 
 using namespace kx;
@@ -23,6 +23,7 @@ using namespace kx::serial;
 namespace {
 
 using Recorder = kx::test::PortRecorder;
+using kx::test::CpuSeconds;
 using kx::test::Pty;
 
 PortPaths OnePort(int com, const std::string& path) {
@@ -40,12 +41,6 @@ std::unique_ptr<ComPort> OpenPort(const PortPaths& paths, int com, Recorder& rec
   port->SetStopbits(1);
   port->SetParity(Parity::Even);
   return port;
-}
-
-double CpuSeconds() {
-  rusage u{};
-  ::getrusage(RUSAGE_SELF, &u);
-  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 }  // namespace
