@@ -43,6 +43,7 @@
 #include "serial/qt_com_port.h"
 #include "support/cpu_time.h"
 #include "support/kxsim_process.h"
+#include "support/port_paths.h"
 
 namespace {
 
@@ -231,9 +232,7 @@ EngineResult RunEngine(const Options& o, const Case& c) {
 
   kx::Session session;
   session.params = kx::PortParams{1, c.baud, c.rtu ? 8 : 7, c.rtu ? 0 : 1, 1, c.rtu};
-  kx::serial::PortPaths paths{};
-  paths[1] = link;
-  kx::serial::QtComPort real(paths);
+  kx::serial::QtComPort real(kx::test::OnePort(1, link));
   LineModel line{c.baud, 10, 0.002};
   MeteredPort port(real, line);
   kx::MonitorEngine engine(port, session);

@@ -29,6 +29,7 @@
 #include "serial/port_map.h"
 #include "support/cpu_time.h"
 #include "support/kxsim_process.h"
+#include "support/port_paths.h"
 
 namespace {
 
@@ -55,9 +56,7 @@ int main(int argc, char** argv) {
   }
 
   kx::Session session;
-  kx::serial::PortPaths paths{};
-  paths[1] = link;
-  kx::serial::ConfigurePorts(session, paths);
+  kx::serial::ConfigurePorts(session, kx::test::OnePort(1, link));
   session.mainRouteTester = false;
   std::unique_ptr<kx::ComPort> port = session.makePort();
   kx::MainPortRouting routing(session, *port);

@@ -12,6 +12,7 @@
 #include "monitor/monitor_window.h"
 #include "serial/port_map.h"
 #include "support/kxsim_process.h"
+#include "support/port_paths.h"
 
 class TstMonitorE2e : public QObject {
   Q_OBJECT
@@ -39,9 +40,7 @@ void TstMonitorE2e::pollsThreeModelsAndDropsASilencedOne() {
                                  "kx2@2" + format, "kx3@3" + format}));
 
   kx::Session session;
-  kx::serial::PortPaths paths{};
-  paths[1] = link;
-  kx::serial::ConfigurePorts(session, paths);
+  kx::serial::ConfigurePorts(session, kx::test::OnePort(1, link));
   session.params.port = 1;
   session.params.baud = 9600;
   session.params.dataBits = 8;

@@ -14,6 +14,7 @@
 #include "core/session.h"
 #include "serial/port_map.h"
 #include "support/kxsim_process.h"
+#include "support/port_paths.h"
 
 namespace {
 
@@ -44,9 +45,7 @@ void TstProtocolE2e::movesAKx3ToNewAddressAndFormat() {
   QVERIFY2(!url.empty(), sim.output().c_str());
 
   kx::Session session;
-  kx::serial::PortPaths paths{};
-  paths[1] = url;
-  kx::serial::ConfigurePorts(session, paths);
+  kx::serial::ConfigurePorts(session, kx::test::OnePort(1, url));
   session.mainRouteTester = false;
   session.settingsWord = 256 + 0x24;  // COM1, 9600, even, 7 bits, 1 stop bit, ASCII
   session.params = kx::PortParams{1, 9600, 7, 1, 1, false};

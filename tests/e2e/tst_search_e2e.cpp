@@ -12,6 +12,7 @@
 #include "core/session.h"
 #include "serial/port_map.h"
 #include "support/kxsim_process.h"
+#include "support/port_paths.h"
 
 class TstSearchE2e : public QObject {
   Q_OBJECT
@@ -27,9 +28,7 @@ void TstSearchE2e::findsTwoControllersUnderTheirOwnFormats() {
   QVERIFY2(!url.empty(), sim.output().c_str());
 
   kx::Session session;
-  kx::serial::PortPaths paths{};
-  paths[1] = url;
-  kx::serial::ConfigurePorts(session, paths);
+  kx::serial::ConfigurePorts(session, kx::test::OnePort(1, url));
   session.mainRouteTester = false;
   session.params = kx::PortParams{1, 9600, 7, 1, 1, false};
   std::unique_ptr<kx::ComPort> port = session.makePort();

@@ -13,6 +13,7 @@
 
 #include "core/codec.h"
 #include "serial/port_map.h"
+#include "support/port_paths.h"
 
 using namespace kx;
 using namespace kx::serial;
@@ -73,9 +74,7 @@ struct Ask {
 // One request from a port opened with the case's settings; the answer, or
 // empty on a time-out.
 Bytes Exchange(const std::string& path, const Ask& ask) {
-  PortPaths paths{};
-  paths[1] = path;
-  auto port = MakeMappedPort(paths);
+  auto port = MakeMappedPort(kx::test::OnePort(1, path));
   port->SetComNumber(1);
   port->SetBaud(ask.baud);
   port->SetDatabits(ask.dataBits);

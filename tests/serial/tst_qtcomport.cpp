@@ -15,6 +15,7 @@
 #include "serial/port_map.h"
 #include "serial/qt_com_port.h"
 #include "support/cpu_time.h"
+#include "support/port_paths.h"
 #include "support/serial_line.h"
 
 using namespace kx;
@@ -24,13 +25,8 @@ namespace {
 
 using Recorder = kx::test::PortRecorder;
 using kx::test::CpuSeconds;
+using kx::test::OnePort;
 using kx::test::Pty;
-
-PortPaths OnePort(int com, const std::string& path) {
-  PortPaths paths{};
-  paths[static_cast<std::size_t>(com)] = path;
-  return paths;
-}
 
 std::unique_ptr<ComPort> OpenPort(const PortPaths& paths, int com, Recorder& rec) {
   auto port = MakeMappedPort(paths);

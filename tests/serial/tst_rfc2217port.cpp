@@ -26,6 +26,7 @@
 #include "core/rfc2217.h"
 #include "serial/port_map.h"
 #include "serial/rfc2217_port.h"
+#include "support/port_paths.h"
 #include "support/serial_line.h"
 
 using namespace kx;
@@ -159,9 +160,7 @@ class ScriptedServer {
 using Recorder = kx::test::PortRecorder;
 
 std::unique_ptr<ComPort> MakePort(int com, const std::string& url, Recorder& rec) {
-  PortPaths paths{};
-  paths[static_cast<std::size_t>(com)] = url;
-  auto port = MakeMappedPort(paths);
+  auto port = MakeMappedPort(kx::test::OnePort(com, url));
   rec.Attach(*port);
   port->SetComNumber(static_cast<std::uint16_t>(com));
   return port;
