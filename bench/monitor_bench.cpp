@@ -37,9 +37,9 @@
 #include <string>
 #include <vector>
 
-#include "core/comport.h"
-#include "core/monitor_engine.h"
-#include "core/session.h"
+#include "core/line/comport.h"
+#include "core/monitor/monitor_engine.h"
+#include "core/line/session.h"
 #include "serial/qt_com_port.h"
 #include "support/cpu_time.h"
 #include "support/kxsim_process.h"

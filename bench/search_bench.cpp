@@ -22,10 +22,10 @@
 #include <string>
 #include <vector>
 
-#include "core/bus_search.h"
-#include "core/comport.h"
-#include "core/main_routing.h"
-#include "core/session.h"
+#include "core/comset/bus_search.h"
+#include "core/line/comport.h"
+#include "core/routing/main_routing.h"
+#include "core/line/session.h"
 #include "serial/port_map.h"
 #include "support/cpu_time.h"
 #include "support/kxsim_process.h"

@@ -4,8 +4,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "app/pictures.h"
-#include "app/scaling.h"
+#include "widgets/pictures.h"
+#include "widgets/scaling.h"
 
 namespace kx::app {
 

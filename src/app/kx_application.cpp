@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "app/message_box.h"
+#include "widgets/message_box.h"
 
 namespace kx::app {
 

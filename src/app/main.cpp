@@ -11,8 +11,8 @@
 
 #include "app/kx_application.h"
 #include "app/main_window.h"
-#include "app/message_box.h"
-#include "core/session.h"
+#include "widgets/message_box.h"
+#include "core/line/session.h"
 #include "monitor/monitor_window.h"
 #include "serial/port_map.h"
 

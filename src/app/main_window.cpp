@@ -21,14 +21,14 @@
 #include <stdexcept>
 
 #include "app/about_window.h"
-#include "app/message_box.h"
-#include "app/pictures.h"
-#include "app/qt_text.h"
-#include "app/scaling.h"
+#include "widgets/message_box.h"
+#include "widgets/pictures.h"
+#include "widgets/qt_text.h"
+#include "widgets/scaling.h"
 #include "app/tester_panel.h"
 #include "app/user_message_window.h"
 #include "comset/settings_window.h"
-#include "core/settings.h"
+#include "core/line/settings.h"
 #include "fwupdate/fwupdate_window.h"
 #include "recorder/recorder_window.h"
 

@@ -11,10 +11,10 @@
 
 #include <memory>
 
-#include "core/comport.h"
-#include "core/line_owner.h"
-#include "core/main_routing.h"
-#include "core/session.h"
+#include "core/line/comport.h"
+#include "core/line/line_owner.h"
+#include "core/routing/main_routing.h"
+#include "core/line/session.h"
 
 class QFileDialog;
 class QFrame;

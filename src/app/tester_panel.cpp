@@ -15,8 +15,8 @@
 #include <QValidator>
 #include <QVBoxLayout>
 
-#include "app/message_box.h"
-#include "app/qt_text.h"
+#include "widgets/message_box.h"
+#include "widgets/qt_text.h"
 
 namespace kx::app {
 

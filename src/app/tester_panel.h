@@ -10,9 +10,9 @@
 #include <array>
 #include <functional>
 
-#include "core/main_routing.h"
-#include "core/session.h"
-#include "core/tester.h"
+#include "core/routing/main_routing.h"
+#include "core/line/session.h"
+#include "core/tester/tester.h"
 
 class QComboBox;
 class QFrame;

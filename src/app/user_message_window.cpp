@@ -5,9 +5,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/qt_text.h"
-#include "app/scaling.h"
-#include "core/user_message.h"
+#include "widgets/qt_text.h"
+#include "widgets/scaling.h"
+#include "core/text/user_message.h"
 
 namespace kx::app {
 

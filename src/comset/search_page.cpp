@@ -16,8 +16,8 @@
 #include <QRegularExpression>
 #include <QTableWidget>
 
-#include "app/message_box.h"
-#include "app/qt_text.h"
+#include "widgets/message_box.h"
+#include "widgets/qt_text.h"
 
 namespace kx::comset {
 

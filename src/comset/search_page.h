@@ -10,10 +10,10 @@
 #include <array>
 #include <functional>
 
-#include "core/bus_search.h"
-#include "core/main_routing.h"
-#include "core/protocol_change.h"
-#include "core/session.h"
+#include "core/comset/bus_search.h"
+#include "core/routing/main_routing.h"
+#include "core/comset/protocol_change.h"
+#include "core/line/session.h"
 
 class QCheckBox;
 class QComboBox;

@@ -13,12 +13,12 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "app/message_box.h"
-#include "app/pictures.h"
-#include "app/qt_text.h"
-#include "app/radio_group.h"
+#include "widgets/message_box.h"
+#include "widgets/pictures.h"
+#include "widgets/qt_text.h"
+#include "widgets/radio_group.h"
 #include "comset/search_page.h"
-#include "core/pc_settings.h"
+#include "core/comset/pc_settings.h"
 
 namespace kx::comset {
 

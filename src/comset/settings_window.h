@@ -10,8 +10,8 @@
 
 #include <array>
 
-#include "core/main_routing.h"
-#include "core/session.h"
+#include "core/routing/main_routing.h"
+#include "core/line/session.h"
 
 class QFrame;
 class QLabel;

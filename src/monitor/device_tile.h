@@ -10,7 +10,7 @@
 
 #include <array>
 
-#include "core/tile_looks.h"
+#include "core/monitor/tile_looks.h"
 #include "monitor/monitor_widgets.h"
 
 namespace kx::monitor {

@@ -9,7 +9,7 @@
 #include <array>
 #include <cstdint>
 
-#include "core/tile_looks.h"
+#include "core/monitor/tile_looks.h"
 #include "monitor/monitor_widgets.h"
 
 namespace kx::monitor {

@@ -11,7 +11,7 @@
 
 #include <vector>
 
-#include "core/tile_looks.h"
+#include "core/monitor/tile_looks.h"
 
 namespace kx::monitor {
 

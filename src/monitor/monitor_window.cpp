@@ -1,5 +1,7 @@
 #include "monitor/monitor_window.h"
 
+#include "widgets/qt_text.h"
+
 #include <QActionGroup>
 #include <QCloseEvent>
 #include <QMenuBar>
@@ -10,9 +12,9 @@
 
 #include <stdexcept>
 
-#include "core/messages.h"
-#include "core/regmap.h"
-#include "core/tile_looks.h"
+#include "core/text/messages.h"
+#include "core/device/regmap.h"
+#include "core/monitor/tile_looks.h"
 
 namespace kx::monitor {
 
@@ -24,13 +26,9 @@ constexpr QRect kFrontRect{6, 6, FrontPanel::kDesignWidth, FrontPanel::kDesignHe
 constexpr QRect kParaRect{4, 262, 800, 300};
 constexpr int kProgramTimeLeftMode = 2;
 
-QString Qs(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 QString DeviceCaption(int device, bool active) {
-  QString caption = Qs(Text(Msg::DevicePrefix)) + QString::number(device + 1);
-  if (active) caption += Qs(Text(Msg::ActiveSuffix));
+  QString caption = app::ToQString(Text(Msg::DevicePrefix)) + QString::number(device + 1);
+  if (active) caption += app::ToQString(Text(Msg::ActiveSuffix));
   return caption;
 }
 
@@ -376,12 +374,12 @@ void MonitorWindow::showPvSv(int device) {
   const looks::PvSvLook look = looks::ComputePvSv(dev);
   DeviceTile* t = tile(device);
   const bool programRunning = dev.rec.programRunning != 0;
-  t->setPv(Qs(look.pv), look.tileFontPt);
-  if (!programRunning) t->setSv(Qs(look.sv));
+  t->setPv(app::ToQString(look.pv), look.tileFontPt);
+  if (!programRunning) t->setSv(app::ToQString(look.sv));
   if (!isSelected(device)) return;
-  front_->setPv(Qs(look.pv), look.pvStatus);
+  front_->setPv(app::ToQString(look.pv), look.pvStatus);
   if (!programRunning) {
-    front_->setSv(Qs(look.sv), 32);
+    front_->setSv(app::ToQString(look.sv), 32);
   }
 }
 
@@ -407,7 +405,7 @@ void MonitorWindow::showLeds(int device) {
 
 void MonitorWindow::showProgram(int device) {
   const MonitorDevice& dev = engine_->Device(device);
-  const QString text = Qs(dev.programText);
+  const QString text = app::ToQString(dev.programText);
   if (isSelected(device)) {
     front_->setSv(text, dev.rec.program.mode == kProgramTimeLeftMode ? 24 : 32);
   }
@@ -426,12 +424,12 @@ void MonitorWindow::showDiagnostics(int device) {
   if (!isSelected(device)) return;
   const DeviceRecord& rec = engine_->Device(device).rec;
   // Both readings are register words: a word above 0x7FFF is shown negative.
-  uv_->setText(Qs(ValueText(rec.voltage, 0)));
-  coldShow_->setText(Qs(ValueText(rec.coldJunction, 1)));
+  uv_->setText(app::ToQString(ValueText(rec.voltage, 0)));
+  coldShow_->setText(app::ToQString(ValueText(rec.coldJunction, 1)));
 }
 
 void MonitorWindow::StatusLine(std::string_view text, StatusTone tone) {
-  errMessage_->setText(Qs(text));
+  errMessage_->setText(app::ToQString(text));
   if (tone == StatusTone::Error) SetBackground(errMessage_, ToQColor(looks::kRed));
   if (tone == StatusTone::Cleared) SetBackground(errMessage_, ToQColor(looks::kGreen));
 }
@@ -439,7 +437,7 @@ void MonitorWindow::StatusLine(std::string_view text, StatusTone tone) {
 void MonitorWindow::ParametersRead(int type, const RegBlock&, std::span<const std::uint16_t>) {
   const int selected = engine_->SelectedDevice();
   if (type == reqtype::kPageFirst && selected < kMonitorDevices) {
-    fwVersion_->setText(Qs(FirmwareVersionText(engine_->Device(selected).rec.firmwareVersion)));
+    fwVersion_->setText(app::ToQString(FirmwareVersionText(engine_->Device(selected).rec.firmwareVersion)));
   }
 }
 
@@ -478,7 +476,7 @@ void MonitorWindow::MenusChanged(const MonitorMenus& menus) {
 
 void MonitorWindow::PortError(std::string_view text) {
   StatusLine(text, StatusTone::Error);
-  auto* box = new QMessageBox(QMessageBox::Critical, windowTitle(), Qs(text), QMessageBox::Ok, this);
+  auto* box = new QMessageBox(QMessageBox::Critical, windowTitle(), app::ToQString(text), QMessageBox::Ok, this);
   box->setObjectName(QStringLiteral("PortErrorBox"));
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();

@@ -16,8 +16,8 @@
 #include <array>
 #include <memory>
 
-#include "core/monitor_engine.h"
-#include "core/session.h"
+#include "core/monitor/monitor_engine.h"
+#include "core/line/session.h"
 #include "monitor/device_tile.h"
 #include "monitor/front_panel.h"
 #include "monitor/monitor_widgets.h"

@@ -3,8 +3,8 @@
 
 #include <QDialog>
 
-#include "core/main_routing.h"
-#include "core/session.h"
+#include "core/routing/main_routing.h"
+#include "core/line/session.h"
 
 namespace kx::recorder {
 

@@ -15,8 +15,8 @@
 #include <span>
 #include <string>
 
-#include "core/comport.h"
-#include "core/session.h"
+#include "core/line/comport.h"
+#include "core/line/session.h"
 
 namespace kx::serial {
 

@@ -22,8 +22,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/comport.h"
-#include "core/session.h"
+#include "core/line/comport.h"
+#include "core/line/session.h"
 #include "serial/line_port.h"
 
 namespace kx::serial {

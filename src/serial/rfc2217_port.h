@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/rfc2217.h"
+#include "core/line/rfc2217.h"
 #include "serial/line_port.h"
 
 namespace kx::serial {

@@ -23,8 +23,8 @@
 
 #include "app/kx_application.h"
 #include "app/main_window.h"
-#include "app/radio_group.h"
-#include "core/settings.h"
+#include "widgets/radio_group.h"
+#include "core/line/settings.h"
 #include "support/fake_port.h"
 #include "support/modal_watch.h"
 

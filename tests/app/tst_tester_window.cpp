@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "app/scaling.h"
+#include "widgets/scaling.h"
 #include "support/fake_port.h"
 #include "support/modal_watch.h"
 #include "support/widget_access.h"

@@ -14,7 +14,7 @@
 
 #include <memory>
 
-#include "app/radio_group.h"
+#include "widgets/radio_group.h"
 #include "comset/search_page.h"
 #include "comset/settings_window.h"
 #include "support/fake_port.h"

@@ -13,7 +13,7 @@
 
 #include <memory>
 
-#include "app/radio_group.h"
+#include "widgets/radio_group.h"
 #include "comset/settings_window.h"
 #include "support/fake_port.h"
 #include "support/modal_watch.h"

@@ -8,7 +8,7 @@
 
 #include <fstream>
 
-#include "core/regmap.h"
+#include "core/device/regmap.h"
 #include "monitor/monitor_window.h"
 #include "serial/port_map.h"
 #include "support/kxsim_process.h"

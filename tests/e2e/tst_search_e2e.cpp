@@ -7,9 +7,9 @@
 
 #include <memory>
 
-#include "core/bus_search.h"
-#include "core/main_routing.h"
-#include "core/session.h"
+#include "core/comset/bus_search.h"
+#include "core/routing/main_routing.h"
+#include "core/line/session.h"
 #include "serial/port_map.h"
 #include "support/kxsim_process.h"
 #include "support/port_paths.h"

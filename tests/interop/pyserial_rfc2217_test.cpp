@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "core/codec.h"
+#include "core/modbus/codec.h"
 #include "support/kxsim_process.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-#include "core/codec.h"
+#include "core/modbus/codec.h"
 #include "kxsim/control.h"
 #include "kxsim/controller.h"
 #include "kxsim/line.h"

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cmath>
 
-#include "core/codec.h"
+#include "core/modbus/codec.h"
 #include "kxsim/controller.h"
 #include "support/sim_line.h"
 

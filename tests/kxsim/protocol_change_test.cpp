@@ -2,7 +2,7 @@
 // follower units synchronised by a write of 1 to 0x4722.
 #include <gtest/gtest.h>
 
-#include "core/codec.h"
+#include "core/modbus/codec.h"
 #include "kxsim/controller.h"
 #include "kxsim/line.h"
 #include "support/sim_line.h"

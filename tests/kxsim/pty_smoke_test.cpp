@@ -7,7 +7,7 @@
 #include <fstream>
 #include <thread>
 
-#include "core/codec.h"
+#include "core/modbus/codec.h"
 #include "support/kxsim_process.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "core/rfc2217.h"
+#include "core/line/rfc2217.h"
 #include "kxsim/rfc2217_server.h"
 
 namespace kxsim {

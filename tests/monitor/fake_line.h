@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/codec.h"
+#include "core/modbus/codec.h"
 #include "support/fake_port.h"
 
 namespace kx::test {

@@ -11,8 +11,8 @@
 
 #include <memory>
 
-#include "core/messages.h"
-#include "core/tile_looks.h"
+#include "core/text/messages.h"
+#include "core/monitor/tile_looks.h"
 #include "monitor/monitor_window.h"
 #include "monitor/fake_line.h"
 #include "support/widget_access.h"

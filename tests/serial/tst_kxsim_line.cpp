@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/codec.h"
+#include "core/modbus/codec.h"
 #include "serial/port_map.h"
 #include "support/port_paths.h"
 

@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/rfc2217.h"
+#include "core/line/rfc2217.h"
 #include "serial/port_map.h"
 #include "serial/rfc2217_port.h"
 #include "support/port_paths.h"

@@ -3,8 +3,8 @@
 // Header-only.
 #pragma once
 
-#include "core/main_routing.h"
-#include "core/session.h"
+#include "core/routing/main_routing.h"
+#include "core/line/session.h"
 #include "support/fake_port.h"
 
 namespace kx::test {

@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "core/codec.h"
-#include "core/comport.h"
-#include "core/session.h"
+#include "core/modbus/codec.h"
+#include "core/line/comport.h"
+#include "core/line/session.h"
 
 namespace kx::test {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "core/comport.h"
+#include "core/line/comport.h"
 
 namespace kx::test {
 

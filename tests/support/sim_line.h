@@ -7,7 +7,7 @@
 
 #include <chrono>
 
-#include "core/codec.h"
+#include "core/modbus/codec.h"
 #include "kxsim/line.h"
 
 namespace kxsim::test {

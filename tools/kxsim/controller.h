@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/codec.h"
+#include "core/modbus/codec.h"
 #include "kxsim/line_format.h"
 #include "kxsim/register_map.h"
 #include "kxsim/sim_time.h"

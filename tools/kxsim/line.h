@@ -14,7 +14,7 @@
 #include <span>
 #include <vector>
 
-#include "core/codec.h"
+#include "core/modbus/codec.h"
 #include "kxsim/controller.h"
 #include "kxsim/line_format.h"
 #include "kxsim/sim_time.h"

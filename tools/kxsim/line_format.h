@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/codec.h"
+#include "core/modbus/codec.h"
 
 namespace kxsim {
 

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "core/codec.h"
+#include "core/modbus/codec.h"
 #include "kxsim/line_format.h"
 
 namespace kxsim {

@@ -11,8 +11,8 @@
 #include <string>
 #include <utility>
 
-#include "core/codec.h"
-#include "core/rfc2217.h"
+#include "core/modbus/codec.h"
+#include "core/line/rfc2217.h"
 #include "kxsim/line_format.h"
 
 namespace kxsim {

@@ -1,0 +1,252 @@
+// Bus search: probes every address of a range under every line setting the user
+// left open, and lists the controllers that answer with the settings they
+// answered under. Also the preset lists and line formats that the controller
+// protocol change (protocol_change.h) shares with it.
+//
+// The search runs on the main window's port through its routing: each probe is
+// one request on the setup route; the routing calls AnswerStep once per answer
+// or time-out, and the search then sends the next probe.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/modbus/codec.h"
+#include "core/line/comport.h"
+#include "core/routing/main_routing.h"
+#include "core/line/session.h"
+
+namespace kx {
+
+// ---------------------------------------------------------------------------
+// Line formats.
+//
+// One line format as five digits, each the index of its value in the preset
+// lists without their leading "UNKNOW" item:
+//   baud   0..4  9600, 19200, 38400, 4800, 2400 bit/s
+//   parity 0..2  odd, even, none
+//   length 0..1  7 bits, 8 bits
+//   stop   0..1  1, 2 stop bits
+//   form   0..1  ASCII, RTU
+struct LineFormat {
+  int baud = 0;
+  int parity = 0;
+  int length = 0;
+  int stop = 0;
+  int form = 0;
+
+  friend bool operator==(const LineFormat&, const LineFormat&) = default;
+};
+
+// The search numbers the 120 formats as baud + 5 parity + 15 length + 30 stop + 60 form.
+inline constexpr int kCombinationCount = 120;
+int CombinationNumber(const LineFormat& format);
+LineFormat CombinationFormat(int number);
+
+int FormatBaud(const LineFormat& format);        // bit/s
+Parity FormatParity(const LineFormat& format);
+int FormatDataBits(const LineFormat& format);    // 7 or 8
+int FormatStopBits(const LineFormat& format);    // 1 or 2
+inline bool FormatRtu(const LineFormat& format) { return format.form == 1; }
+FrameForm FormatForm(const LineFormat& format);
+// Codes of the port settings word (and of the controller's format byte):
+// baud 0 2400, 1 4800, 2 9600, 3 19200, 4 38400; parity 0 none, 1 even, 2 odd.
+int FormatBaudCode(const LineFormat& format);
+int FormatParityCode(const LineFormat& format);
+
+// Port parameters that put a port on `format` (port number `comNumber`).
+PortParams FormatParams(const LineFormat& format, int comNumber);
+// Applies the format's baud, data bits, parity and stop bits to a port (at once
+// when it is open).
+void ApplyFormat(ComPort& port, const LineFormat& format);
+
+// ---------------------------------------------------------------------------
+// Preset lists (item 0 is "UNKNOW"; item k > 0 is the format digit k - 1).
+struct PresetList {
+  std::string_view name;  // objectName of the list
+  std::vector<std::string_view> items;
+};
+const PresetList& AddrPresetList();
+const PresetList& BaudPresetList();
+const PresetList& LengthPresetList();
+const PresetList& ParityPresetList();
+const PresetList& StopPresetList();
+const PresetList& ProtocolPresetList();
+
+inline constexpr int kUnknown = 0;
+
+// Item index chosen in each preset list.
+struct SearchPresets {
+  int addr = kUnknown;  // 0 UNKNOW (1..247) or k: 16k-15 .. 16k (item 16 ends at 247)
+  int baud = kUnknown;
+  int length = kUnknown;
+  int parity = kUnknown;
+  int stop = kUnknown;
+  int protocol = kUnknown;
+
+  friend bool operator==(const SearchPresets&, const SearchPresets&) = default;
+};
+
+// Preset list indexes of the value items.
+inline constexpr int kLength7 = 1;
+inline constexpr int kLength8 = 2;
+inline constexpr int kParityOdd = 1;
+inline constexpr int kParityEven = 2;
+inline constexpr int kParityNone = 3;
+inline constexpr int kStop1 = 1;
+inline constexpr int kStop2 = 2;
+inline constexpr int kProtocolAscii = 1;
+inline constexpr int kProtocolRtu = 2;
+
+// The rules applied after any preset list closes: RTU forces "8 BITS"; 8 bits
+// with odd or even parity force one stop bit; 7 bits without parity force two.
+void ApplyPresetRules(SearchPresets& presets);
+
+// Presets that fix every field to `format` (the address range is kept).
+void SetPresetsToFormat(SearchPresets& presets, const LineFormat& format);
+// The format the presets fix, or nullopt when a field is "UNKNOW".
+std::optional<LineFormat> PresetsFormat(const SearchPresets& presets);
+
+// Address range of the address preset.
+struct AddressRange {
+  int first = 1;
+  int last = 247;
+  int Count() const { return last - first + 1; }
+};
+AddressRange PresetAddressRange(int addrPreset);
+
+// The formats a search with these presets visits, in increasing combination
+// number: every fixed field has its value and RTU occurs only with 8 data bits.
+std::vector<int> VisitedCombinations(const SearchPresets& presets);
+
+// Status-line label of a combination on a port: "COM01, 9600,7,O,1,ASCII".
+// The label made at the start writes the RTU form as "  RTU"; the label
+// rewritten on a change of combination writes it as "RTU  " (RewriteLabel).
+std::string CombinationLabel(int comNumber, int combination);
+void RewriteLabel(std::string& label, int combination);
+
+// Time-left line after `done` of `total` probes at 183 ms per probe.
+inline constexpr int kProbeEstimateMs = 183;
+std::string TimeLeftText(int total, int done);
+
+// The probe: read one register at 0x4701 from `address`.
+inline constexpr std::uint16_t kProbeRegister = 0x4701;
+Bytes ProbeFrame(int address, FrameForm form);
+
+// The hit rule: the receive text (ASCII: starting with ":"; RTU: the bytes as
+// hexadecimal pairs) answers the probe for `address` with function 03 and
+// byte count 2. The check digits are not examined.
+bool IsProbeHit(std::string_view receiveText, int address, FrameForm form);
+
+// ---------------------------------------------------------------------------
+// The main port while the settings window's search or protocol change owns it.
+// The line runs on the owner's format, and the session's RTU flag (by which the
+// routing collects answers) follows that format until the line is freed, when
+// it gets back the value it had.
+class SetupLine {
+ public:
+  SetupLine(Session& session, MainPortRouting& routing) : session_(session), routing_(routing) {}
+  SetupLine(const SetupLine&) = delete;
+  SetupLine& operator=(const SetupLine&) = delete;
+
+  // Takes the line on `format` and COM `comNumber`: the owner becomes Setup,
+  // the port opens with the format, and a port that was open already takes it
+  // too. False when the port cannot be opened (the owner is still Setup; the
+  // port's ErrorText tells why).
+  bool Open(int comNumber, const LineFormat& format);
+  // The session's RTU flag follows `format`; the first call keeps its value.
+  void UseForm(const LineFormat& format);
+  // Gives the RTU flag back, frees the line when the port was open or the
+  // owner is Setup, and closes the port.
+  void Free();
+
+ private:
+  Session& session_;
+  MainPortRouting& routing_;
+  std::optional<bool> savedRtu_;
+};
+
+// ---------------------------------------------------------------------------
+// The search.
+class BusSearch {
+ public:
+  static constexpr int kMaxHits = 29;       // rows of the result table
+  static constexpr int kProbeWaitTicks = 2; // first wait for each probe
+
+  struct Hit {
+    int address = 0;
+    int combination = 0;
+    std::string addressText;   // "1AH"
+    std::string protocolText;  // "19200,8,N,2,RTU  "
+  };
+
+  // What the search page shows; Changed() is called after every update.
+  struct View {
+    std::string status;      // `AutoDetectLb`
+    std::string timeLeft;    // `TimeStamp`
+    int gauge = 0;           // `DetectBar` position
+    int gaugeMax = 1;        // `DetectBar` maximum
+    bool gaugeVisible = false;
+    bool searching = false;  // `SetStartBt` reads "CANCEL" while set, else "START"
+  };
+
+  struct Hooks {
+    std::function<void()> changed;                        // view or hits changed
+    std::function<void(const std::string&)> showError;    // the port could not be opened
+  };
+
+  BusSearch(Session& session, MainPortRouting& routing, Hooks hooks);
+  BusSearch(const BusSearch&) = delete;
+  BusSearch& operator=(const BusSearch&) = delete;
+
+  // START: searches port `comNumber` with the presets. Returns false (and
+  // shows the port's reason) when the port cannot be opened; the line is then
+  // free again and no search runs.
+  bool Start(int comNumber, const SearchPresets& presets);
+  // CANCEL: ends the running search with "Search abort,Found n items".
+  void Abort();
+  // CLOSE or the window's Cancel: ends a running search quietly and frees the line.
+  void Leave();
+
+  // Called by the routing once per answer or time-out of a probe.
+  void AnswerStep(const std::string& receiveText);
+
+  // Combination under which the hit in result row `row` (1-based) answered;
+  // nullopt for an empty row or while a search runs.
+  std::optional<int> RowCombination(int row) const;
+
+  const View& view() const { return view_; }
+  const std::vector<Hit>& hits() const { return hits_; }
+  bool Searching() const { return view_.searching; }
+  int Total() const { return total_; }
+  int ProbeCount() const { return probeCount_; }
+  int ProbeAddress() const { return probeAddress_; }
+  int Combination() const { return visited_.empty() ? kCombinationCount : visited_[comboIndex_]; }
+
+ private:
+  void SendProbe();
+  void Step();
+  void Finish(bool completed);
+  void Changed() const;
+
+  Session& session_;
+  MainPortRouting& routing_;
+  SetupLine line_;
+  Hooks hooks_;
+  View view_;
+  std::vector<Hit> hits_;
+  std::vector<int> visited_;
+  std::size_t comboIndex_ = 0;
+  AddressRange range_;
+  int probeAddress_ = 0;
+  int probeCount_ = 0;
+  int total_ = 0;
+  int comNumber_ = 0;
+};
+
+}  // namespace kx

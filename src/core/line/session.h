@@ -1,0 +1,67 @@
+// State shared by the windows for the whole run: which COM ports exist, the port
+// settings word and what it decodes to, and which window holds the serial line.
+// One Session is created at start-up and passed to every window.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/line/comport.h"
+
+namespace kx {
+
+// Which window holds the serial line.
+enum class LineOwner : int { Free = 0, Tester = 1, Setup = 2, Monitor = 3, Recorder = 4, Firmware = 5 };
+
+// Line parameters derived from the port settings word.
+struct PortParams {
+  int port = 0;        // COM number
+  int baud = 2400;     // bit/s
+  int dataBits = 7;    // 7 or 8
+  int parityCode = 0;  // 0 none, 1 even, 2 odd (3: leave the port's parity as it is)
+  int stopBits = 1;    // 1 or 2
+  bool rtu = false;    // RTU form when set, ASCII when clear
+};
+
+// Factory for the port objects the windows own (real ports in the program,
+// fake ones in tests).
+using PortFactory = std::function<std::unique_ptr<ComPort>()>;
+
+struct Session {
+  static constexpr int kPortSlots = 13;  // COM0 .. COM12; 1..12 are offered
+
+  std::array<bool, kPortSlots> portPresent{};
+  std::array<std::string, kPortSlots> portPath{};  // device behind COMn, for display
+
+  std::int32_t settingsWord = 0;
+  bool settingsFileRead = false;
+  PortParams params;
+
+  LineOwner lineOwner = LineOwner::Free;
+
+  // Folder that holds the settings file ("." in the program, a temp dir in tests).
+  std::string workDir = ".";
+
+  PortFactory makePort;
+
+  // Main window routing flags.
+  // Set: ApdComPortMain events go to the single command tester; clear: to the
+  // communication settings window (while it is shown).
+  bool mainRouteTester = true;
+  // The communication settings window was opened for a controller protocol change.
+  bool controllerMode = false;
+  // Set while the firmware update window is open (routes ApdComPort1 to it).
+  bool firmwareWindowOpen = false;
+  // Name (without folder) of the file chosen in the last file dialog.
+  std::string lastFileName;
+  // Width of the main window when it was last shown (its scaling uses width ÷ 808).
+  int mainWindowWidth = 808;
+  // Shows the user message window for a code (0, 251, 252, 254, 255) modally and
+  // returns when it has closed. Set by the main window.
+  std::function<void(int code)> showUserMessage;
+};
+
+}  // namespace kx

@@ -1,0 +1,1118 @@
+#include "core/monitor/monitor_engine.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "core/exchange/answer.h"
+#include "core/text/messages.h"
+#include "core/line/settings.h"
+
+namespace kx {
+
+namespace {
+
+// Shown when a controller answers the identification but is none of the known
+// models: it has no status blocks to poll, so it is dropped.
+constexpr std::string_view kUnknownModelText = "Unknown model, device disconnected";
+
+// Writes of a ramp/soak program (registers 0x4767..0x47FF).
+constexpr int kRampWrites = 153;
+// Answers of one upload (parameter memory or ramp/soak step image).
+constexpr int kUploadBytes = 256;
+// Consecutive time-outs and exception answers tolerated.
+constexpr int kMaxTimeOuts = 3;
+constexpr int kMaxExceptions = 3;
+
+template <class... Fs>
+struct Overloaded : Fs... {
+  using Fs::operator()...;
+};
+template <class... Fs>
+Overloaded(Fs...) -> Overloaded<Fs...>;
+
+bool ValidDevice(int d) { return d >= 0 && d < kMonitorDevices; }
+
+}  // namespace
+
+MonitorEngine::MonitorEngine(ComPort& port, Session& session) : port_(port), session_(session) {
+  port_.SetOnTrigger([this](ComPort&, const PortEvent& e) {
+    if (e.kind == kEventDataAvailable)
+      handle(monitor_event::PortData{});
+    else if (e.kind == kEventTimer)
+      handle(monitor_event::PortTimer{e.handle});
+  });
+  port_.SetOnError([this](const std::string& text) { handle(monitor_event::PortFailed{text}); });
+  timeoutTicks_ = session_.params.rtu ? 2 : 18;
+}
+
+MonitorEngine::~MonitorEngine() {
+  port_.SetOnTrigger(nullptr);
+  port_.SetOnError(nullptr);
+  if (port_.Open() && session_.lineOwner == LineOwner::Monitor) session_.lineOwner = LineOwner::Free;
+}
+
+void MonitorEngine::SetObserver(MonitorObserver* observer) { observer_ = observer; }
+
+void MonitorEngine::SetTransferHooks(TransferHooks hooks) { hooks_ = std::move(hooks); }
+
+void MonitorEngine::handle(const MonitorEvent& event) {
+  std::visit(Overloaded{
+                 [this](const monitor_event::Reset&) { OnReset(); },
+                 [this](const monitor_event::ToggleConnect& e) { OnToggleConnect(e.device); },
+                 [this](const monitor_event::Select& e) { OnSelect(e.device); },
+                 [this](const monitor_event::ChangeAddress& e) { OnChangeAddress(e.device, e.address); },
+                 [this](const monitor_event::QueueWrite& e) { OnQueueWrite(e.reg, e.value, e.unlock); },
+                 [this](const monitor_event::Refresh&) { refresh_ = true; },
+                 [this](const monitor_event::FactoryMode& e) {
+                   factoryMode_ = e.on;
+                   if (e.on) {
+                     refresh_ = true;
+                   } else if (calibrationShown_) {
+                     calibrationShown_ = false;
+                     if (observer_) observer_->HideCalibration();
+                   }
+                 },
+                 [this](const monitor_event::CloseRequest&) { OnCloseRequest(); },
+                 [this](const monitor_event::Close&) { OnClose(); },
+                 [this](const monitor_event::ClearCounters& e) { OnClearCounters(e.device); },
+                 [this](const monitor_event::PortData&) { OnPortData(); },
+                 [this](const monitor_event::PortTimer& e) { OnPortTimer(e.handle); },
+                 [this](const monitor_event::PortFailed& e) { OnPortFailed(e.text); },
+             },
+             event);
+}
+
+const MonitorDevice& MonitorEngine::Device(int device) const {
+  return devices_.at(static_cast<std::size_t>(ValidDevice(device) ? device : 0));
+}
+
+std::uint16_t MonitorEngine::ParameterWord(std::uint16_t reg) const {
+  if (reg < 0x4700 || reg > 0x47FF) return 0;
+  return pageWords_[reg - 0x4700U];
+}
+
+std::string MonitorEngine::ProgramText(int device) const {
+  return ValidDevice(device) ? devices_[static_cast<std::size_t>(device)].programText : std::string();
+}
+
+void MonitorEngine::SetAddress(int device, std::uint16_t address) {
+  if (!ValidDevice(device)) return;
+  devices_[static_cast<std::size_t>(device)].address = std::clamp<std::uint16_t>(address, 1, 247);
+}
+
+void MonitorEngine::SetDecimalPoint(int device, int code) {
+  if (!ValidDevice(device)) return;
+  devices_[static_cast<std::size_t>(device)].decimalPoint = code;
+  refresh_ = true;
+  Notify(device, kChangePvSv);
+}
+
+// ---------------------------------------------------------------------------
+// Reset, connect, select, address change, queued write, close
+
+void MonitorEngine::OnReset() {
+  ClosePort();
+  state_ = State::Idle;
+  inflight_ = InFlight{};
+  rx_.clear();
+  graceGranted_ = false;
+  connectedCount_ = 0;
+  requestType_ = 0;
+  pollDevice_ = 0;
+  selected_ = 0;
+  reidentifySelected_ = false;
+  timeoutTicks_ = session_.params.rtu ? 2 : 18;
+  closeRequested_ = false;
+  refresh_ = true;
+
+  calibrationShown_ = false;
+  factoryMode_ = false;
+  unlockPending_ = false;
+  unlocked_ = false;
+  writePending_ = false;
+  levelWrite_ = false;
+  timeoutCount_ = 0;
+  readExceptions_ = 0;
+  writeExceptions_ = 0;
+  uploadRequested_ = uploadActive_ = false;
+  rampUploadRequested_ = rampUploadActive_ = false;
+  download_ = broadcast_ = rampDownload_ = false;
+  uploadCount_ = rampUploadCount_ = rampWriteCount_ = 0;
+  std::fill(buffer_.begin() + kUploadBytes, buffer_.end(), std::uint8_t{0});
+  result_ = Result::Good;
+
+  MonitorMenus menus = menus_;
+  menus.save = menus.saveAs = menus.download = menus.writeAll = menus.rampSoak = false;
+  SetMenus(menus);
+
+  for (int d = 0; d < kMonitorDevices; ++d) {
+    auto& dev = devices_[static_cast<std::size_t>(d)];
+    dev.identifyPending = false;
+    dev.connected = false;
+    dev.lastStatusByte = 0xFF;
+    dev.rec.comWrite = 0xFF;
+    dev.requestCount = 0;
+    dev.errorCount = 0;
+    dev.lamp = RunLamp::Off;
+    dev.programText.clear();
+    if (observer_) observer_->ConnectionChanged(d, false);
+  }
+  if (observer_) observer_->FrontPanelClear();
+}
+
+void MonitorEngine::OnToggleConnect(int d) {
+  if (!ValidDevice(d)) return;
+  auto& dev = devices_[static_cast<std::size_t>(d)];
+  if (dev.connected) {
+    Disconnect(d);
+    // With a request in flight its answer or time-out closes the port.
+    if (connectedCount_ == 0 && state_ == State::Idle) NextRequest();
+    return;
+  }
+  dev.connected = true;
+  ++connectedCount_;
+  dev.identifyPending = true;
+  dev.lamp = RunLamp::Good;
+  if (observer_) observer_->ConnectionChanged(d, true);
+  if (connectedCount_ != 1) return;
+
+  // The first device: it becomes the selected one and starts the engine.
+  const int old = selected_;
+  selected_ = d;
+  dev.lastStatusByte = 0xFF;
+  refresh_ = true;
+  ClearWriteState();
+  factoryMode_ = false;
+  if (observer_) observer_->SelectionChanged(old, d);
+
+  MonitorMenus menus = menus_;
+  menus.file = menus.parameter = menus.view = true;
+  menus.settingChecked = true;
+  menus.recordChecked = false;
+  SetMenus(menus);
+
+  pollDevice_ = d;
+  requestType_ = reqtype::kIdentify;
+  dev.identifyPending = false;
+  if (!OpenPort()) {
+    // The line cannot be used: leave the device disconnected instead of
+    // waiting for answers that cannot come.
+    Disconnect(d);
+    return;
+  }
+  if (observer_) observer_->EngineRunning(true);
+  if (state_ == State::Idle)
+    NextRequest();
+  else
+    inflight_.stale = true;  // the request still in flight belongs to the stopped cycle
+}
+
+void MonitorEngine::Disconnect(int d) {
+  if (!ValidDevice(d)) return;
+  auto& dev = devices_[static_cast<std::size_t>(d)];
+  if (!dev.connected) return;
+  dev.connected = false;
+  dev.rec.programRunning = 0;
+  dev.lamp = RunLamp::Off;
+  connectedCount_ = std::max(0, connectedCount_ - 1);
+  if (d == selected_) {
+    download_ = broadcast_ = false;
+    uploadRequested_ = uploadActive_ = false;
+    rampUploadRequested_ = rampUploadActive_ = false;
+    rampDownload_ = false;
+    if (dev.model == kModelKx3) reidentifySelected_ = true;
+  }
+  if (observer_) observer_->ConnectionChanged(d, false);
+  if (d == selected_) SelectNextAfter(d);
+  if (connectedCount_ == 0) {
+    MonitorMenus menus = menus_;
+    menus.file = menus.parameter = menus.view = false;
+    menus.settingChecked = menus.recordChecked = false;
+    SetMenus(menus);
+    if (observer_) observer_->EngineRunning(false);
+  }
+}
+
+void MonitorEngine::SelectNextAfter(int d) {
+  const int old = selected_;
+  int next = kNoDevice;
+  for (int k = 1; k < kMonitorDevices; ++k) {
+    const int c = (d + k) % kMonitorDevices;
+    if (devices_[static_cast<std::size_t>(c)].connected) {
+      next = c;
+      break;
+    }
+  }
+  ClearWriteState();
+  factoryMode_ = false;
+  if (calibrationShown_) {
+    calibrationShown_ = false;
+    if (observer_) observer_->HideCalibration();
+  }
+  selected_ = next;
+  if (next != kNoDevice) {
+    devices_[static_cast<std::size_t>(next)].lastStatusByte = 0xFF;
+    refresh_ = true;
+  }
+  if (observer_) observer_->SelectionChanged(old, next);
+}
+
+void MonitorEngine::OnSelect(int d) {
+  if (!ValidDevice(d) || d == selected_ || !devices_[static_cast<std::size_t>(d)].connected) return;
+  reidentifySelected_ = true;
+  devices_[static_cast<std::size_t>(d)].lastStatusByte = 0xFF;
+  const int old = selected_;
+  selected_ = d;
+  refresh_ = true;
+  factoryMode_ = false;
+  ClearWriteState();
+  StopTransfers();
+  if (calibrationShown_) {
+    calibrationShown_ = false;
+    if (observer_) observer_->HideCalibration();
+  }
+  if (observer_) observer_->SelectionChanged(old, d);
+}
+
+void MonitorEngine::OnChangeAddress(int d, std::uint16_t address) {
+  if (!ValidDevice(d)) return;
+  auto& dev = devices_[static_cast<std::size_t>(d)];
+  dev.address = std::clamp<std::uint16_t>(address, 1, 247);
+  if (!dev.connected) return;
+  dev.identifyPending = true;
+  if (d == selected_) {
+    ClearWriteState();
+    factoryMode_ = false;
+    if (calibrationShown_) {
+      calibrationShown_ = false;
+      if (observer_) observer_->HideCalibration();
+    }
+  }
+  Notify(d, kChangeAddress);
+}
+
+void MonitorEngine::OnQueueWrite(std::uint16_t reg, std::uint16_t value, bool unlock) {
+  writeRegister_ = reg;
+  writeValue_ = value;
+  writePending_ = true;
+  ++writeSeq_;
+  if (unlock) unlockPending_ = true;
+}
+
+void MonitorEngine::WriteEnded() {
+  if (inflight_.queuedWrite && inflight_.writeSeq != writeSeq_) return;  // a newer one waits
+  writePending_ = false;
+}
+
+void MonitorEngine::ClearWriteState() {
+  unlockPending_ = false;
+  unlocked_ = false;
+  writePending_ = false;
+}
+
+void MonitorEngine::StopTransfers() {
+  uploadRequested_ = uploadActive_ = false;
+  rampUploadRequested_ = rampUploadActive_ = false;
+  download_ = broadcast_ = false;
+  rampDownload_ = false;
+}
+
+bool MonitorEngine::RequestClose() {
+  if (state_ == State::Idle) return true;
+  closeRequested_ = true;
+  return false;
+}
+
+void MonitorEngine::OnCloseRequest() { RequestClose(); }
+
+void MonitorEngine::OnClose() {
+  closeRequested_ = false;
+  MonitorMenus menus = menus_;
+  menus.file = menus.parameter = menus.view = false;
+  menus.settingChecked = menus.recordChecked = false;
+  SetMenus(menus);
+  if (observer_) observer_->EngineRunning(false);
+  ClosePort();
+  state_ = State::Idle;
+  inflight_.stale = true;
+}
+
+void MonitorEngine::FinishDeferredClose() {
+  OnClose();
+  if (observer_) observer_->CloseWindow();
+}
+
+void MonitorEngine::OnClearCounters(int d) {
+  if (!ValidDevice(d)) return;
+  auto& dev = devices_[static_cast<std::size_t>(d)];
+  dev.requestCount = 0;
+  dev.errorCount = 0;
+  Notify(d, kChangeCounters);
+  const bool allClear = std::all_of(devices_.begin(), devices_.end(),
+                                    [](const MonitorDevice& x) { return x.errorCount == 0; });
+  if (allClear) SetStatus(std::string(Text(Msg::NoError)), StatusTone::Cleared);
+}
+
+void MonitorEngine::SetLevelWrite(bool on) { levelWrite_ = on; }
+
+// ---------------------------------------------------------------------------
+// Transfers
+
+void MonitorEngine::StartUpload() {
+  if (connectedCount_ == 0 || !ValidDevice(selected_)) return;
+  const auto model = devices_[static_cast<std::size_t>(selected_)].model;
+  uploadCount_ = 0;
+  uploadRegister_ = UploadRegister(model);
+  uploadRequested_ = true;
+  if (model == kModelKx1) unlockPending_ = true;
+  if (observer_) observer_->TransferProgress(Transfer::Upload, 0);
+}
+
+void MonitorEngine::StartRampUpload() {
+  if (connectedCount_ == 0 || !ValidDevice(selected_)) return;
+  uploadCount_ = 0;
+  rampUploadCount_ = 0;
+  uploadRegister_ = UploadRegister(devices_[static_cast<std::size_t>(selected_)].model);
+  uploadRequested_ = true;
+  rampUploadRequested_ = true;
+  if (observer_) observer_->TransferProgress(Transfer::RampUpload, 0);
+}
+
+void MonitorEngine::StartDownload(bool broadcast) {
+  if (connectedCount_ == 0) return;
+  download_ = true;
+  broadcast_ = broadcast;
+  if (observer_) observer_->TransferProgress(Transfer::Download, 0);
+}
+
+void MonitorEngine::EndDownload() {
+  if (!download_) return;
+  download_ = false;
+  broadcast_ = false;
+  refresh_ = true;
+  if (observer_) observer_->DownloadComplete();
+}
+
+void MonitorEngine::StartRampDownload() {
+  if (connectedCount_ == 0) return;
+  rampDownload_ = true;
+  rampWriteCount_ = 0;
+  if (observer_) observer_->TransferProgress(Transfer::RampDownload, 0);
+}
+
+void MonitorEngine::FillTrailer() {
+  const auto& dev = devices_[static_cast<std::size_t>(ValidDevice(selected_) ? selected_ : 0)];
+  buffer_[256] = dev.model;
+  buffer_[257] = static_cast<std::uint8_t>(dev.rec.firmwareVersion >> 8);
+  buffer_[258] = static_cast<std::uint8_t>(dev.rec.firmwareVersion & 0xFF);
+  buffer_[259] = static_cast<std::uint8_t>(buffer_[256] + buffer_[257] + buffer_[258]);
+}
+
+// ---------------------------------------------------------------------------
+// Port
+
+bool MonitorEngine::OpenPort() {
+  if (port_.Open()) return true;
+  session_.lineOwner = LineOwner::Monitor;
+  if (!OpenWithParams(port_, session_.params)) {
+    session_.lineOwner = LineOwner::Free;
+    if (observer_) observer_->PortError(port_.ErrorText());
+    return false;
+  }
+  triggers_ = {port_.AddTimerTrigger(), port_.AddTimerTrigger()};
+  for (auto t : triggers_) port_.SetTimerTrigger(t, timeoutTicks_, false);
+  return true;
+}
+
+void MonitorEngine::ClosePort() {
+  if (!port_.Open()) return;
+  session_.lineOwner = LineOwner::Free;
+  for (auto t : triggers_) port_.SetTimerTrigger(t, timeoutTicks_, false);
+  port_.SetOpen(false);
+}
+
+void MonitorEngine::OnPortFailed(const std::string& text) {
+  // The line is gone: nothing can be polled any more.
+  session_.lineOwner = LineOwner::Free;
+  state_ = State::Idle;
+  inflight_.stale = true;
+  rx_.clear();
+  if (observer_) observer_->PortError(text);
+  for (int d = 0; d < kMonitorDevices; ++d) Disconnect(d);
+  if (observer_) observer_->FrontPanelClear();
+  if (closeRequested_) FinishDeferredClose();
+}
+
+int MonitorEngine::TimeoutFor(bool broadcast, bool write) const {
+  if (session_.params.rtu) return session_.params.baud >= 9600 ? 2 : 3;
+  if (broadcast) return 5;
+  return write ? 50 : 18;
+}
+
+void MonitorEngine::SendRequest(Kind kind, std::uint8_t function, std::uint16_t reg,
+                                std::uint16_t value, int type, int device) {
+  InFlight f;
+  f.unlockWrite = kind == Kind::Unlock;
+  f.queuedWrite = kind == Kind::Write;
+  f.upload = kind == Kind::Upload;
+  f.rampUpload = kind == Kind::RampUpload;
+  f.tag = ++nextTag_;
+  f.writeSeq = writeSeq_;
+  f.type = type;
+  f.device = device;
+  f.broadcast = broadcast_;
+  f.address = broadcast_ ? 0 : static_cast<std::uint8_t>(devices_[static_cast<std::size_t>(device)].address);
+  f.function = function;
+  f.block = RegBlock{reg, value, function};
+  const Bytes pdu = function == kFnWrite ? WriteRegisterPdu(f.address, reg, value)
+                                         : ReadRequestPdu(f.address, function, reg, value);
+  const bool rtu = session_.params.rtu;
+  f.frame = BuildFrame(rtu ? FrameForm::Rtu : FrameForm::Ascii, pdu);
+  const bool read = function == kFnRead || function == kFnIdentify;
+  const bool write = function == kFnWrite || function == 0x68;
+  if (rtu)
+    f.expected = read ? RtuReadAnswerLength(value) : write ? kRtuWriteAnswerLength : 3;
+  else
+    f.expected = read ? AsciiReadAnswerLength(value) : write ? kAsciiWriteAnswerLength : 5;
+  timeoutTicks_ = TimeoutFor(f.broadcast, unlockPending_ || writePending_);
+
+  inflight_ = std::move(f);
+  rx_.clear();
+  rxExpected_ = inflight_.expected;
+  graceGranted_ = false;
+  port_.FlushInBuffer();  // bytes of an earlier, abandoned answer
+  const auto trigger = triggers_[inflight_.tag & 1U];
+  port_.SetTimerTrigger(triggers_[(inflight_.tag + 1U) & 1U], timeoutTicks_, false);
+  port_.SetTimerTrigger(trigger, timeoutTicks_, true);
+  port_.PutBlock(inflight_.frame);
+  state_ = State::Awaiting;
+
+  auto& dev = devices_[static_cast<std::size_t>(device)];
+  ++dev.requestCount;
+  Notify(device, kChangeCounters);
+}
+
+// ---------------------------------------------------------------------------
+// Choosing the next request
+
+int MonitorEngine::FirstConnected() const {
+  for (int d = 0; d < kMonitorDevices; ++d)
+    if (devices_[static_cast<std::size_t>(d)].connected) return d;
+  return kNoDevice;
+}
+
+void MonitorEngine::NextRequest() {
+  if (state_ != State::Idle) return;  // one request in flight at most
+  if (connectedCount_ == 0 || !ValidDevice(selected_)) {
+    if (observer_) observer_->FrontPanelClear();
+    ClosePort();
+    return;
+  }
+  if (!port_.Open()) return;
+
+  // Each pass either sends or moves the sequence on; a full cycle over every
+  // request type and device is far less than this bound.
+  for (int guard = 0; guard < 64 && connectedCount_ > 0 && ValidDevice(selected_); ++guard) {
+    const int sel = selected_;
+    const auto& selDev = devices_[static_cast<std::size_t>(sel)];
+
+    // 1. Transfers that supply writes.
+    if (download_) {
+      if (!writePending_ && !unlockPending_) {
+        if (hooks_.downloadNext)
+          hooks_.downloadNext();
+        else
+          EndDownload();
+        // A download step that queued nothing has nothing left to send.
+        if (download_ && !writePending_ && !unlockPending_) EndDownload();
+      }
+    } else if (rampDownload_ && !writePending_) {
+      if (hooks_.rampValue && rampWriteCount_ < kRampWrites) {
+        OnQueueWrite(static_cast<std::uint16_t>(kRampTableFirst + rampWriteCount_),
+                     hooks_.rampValue(rampWriteCount_), false);
+      } else {
+        rampDownload_ = false;
+      }
+    }
+
+    // 2. The unlock write, 3. the queued write.
+    if (unlockPending_) {
+      SendRequest(Kind::Unlock, kFnWrite, UnlockRegister(selDev.model), kUnlockValue, requestType_,
+                  sel);
+      return;
+    }
+    if (writePending_) {
+      unlocked_ = false;
+      SendRequest(Kind::Write, kFnWrite, writeRegister_, writeValue_, requestType_, sel);
+      return;
+    }
+    // 4., 5. Upload reads.
+    if (uploadRequested_ || uploadActive_) {
+      uploadActive_ = true;
+      uploadRequested_ = false;
+      SendRequest(Kind::Upload, kFnRead, uploadRegister_, 1, requestType_, sel);
+      return;
+    }
+    if (rampUploadRequested_ || rampUploadActive_) {
+      rampUploadActive_ = true;
+      rampUploadRequested_ = false;
+      SendRequest(Kind::RampUpload, kFnRead, kRampUploadRegister, 1, requestType_, sel);
+      return;
+    }
+
+    // 6. The request of the current type.
+    const bool status = requestType_ < reqtype::kPageFirst;
+    const int dev = status ? pollDevice_ : sel;
+    if (!ValidDevice(dev) || !devices_[static_cast<std::size_t>(dev)].connected) {
+      Advance();
+      continue;
+    }
+    const auto& target = devices_[static_cast<std::size_t>(dev)];
+    const auto block = RequestBlock(requestType_, status ? target.model : selDev.model,
+                                    status ? target.rec.security.mode : selDev.rec.security.mode);
+    if (!block) {
+      Advance();  // nothing to read for this model: move on
+      continue;
+    }
+    SendRequest(Kind::Poll, block->function, block->start, block->count, requestType_, dev);
+    return;
+  }
+}
+
+void MonitorEngine::Advance() {
+  if (connectedCount_ == 0) return;
+  auto connected = [this](int d) { return devices_[static_cast<std::size_t>(d)].connected; };
+  auto running = [this](int d) { return devices_[static_cast<std::size_t>(d)].rec.programRunning != 0; };
+  auto backToPolling = [this]() {
+    requestType_ = reqtype::kStatus2;
+    pollDevice_ = FirstConnected();
+    if (pollDevice_ == kNoDevice) {
+      connectedCount_ = 0;
+      pollDevice_ = 0;
+    }
+  };
+
+  if (reidentifySelected_ && ValidDevice(selected_)) {
+    reidentifySelected_ = false;
+    pollDevice_ = selected_;
+    devices_[static_cast<std::size_t>(selected_)].identifyPending = true;
+    requestType_ = reqtype::kIdentify;
+  } else if (requestType_ <= reqtype::kProgram) {
+    if (requestType_ == reqtype::kIdentify) {
+      requestType_ = reqtype::kModelDetail;
+    } else {
+      if (requestType_ == reqtype::kModelDetail) {
+        requestType_ = reqtype::kStatus2;
+        pollDevice_ = 0;
+      } else {
+        ++pollDevice_;
+      }
+      for (;;) {
+        while (pollDevice_ < kMonitorDevices &&
+               !(connected(pollDevice_) && (requestType_ != reqtype::kProgram || running(pollDevice_))))
+          ++pollDevice_;
+        if (pollDevice_ < kMonitorDevices) break;
+        ++requestType_;
+        pollDevice_ = 0;
+        if (requestType_ >= reqtype::kEndOfCycle) break;
+      }
+    }
+    if (requestType_ == reqtype::kEndOfCycle) {
+      const auto& sel = devices_[static_cast<std::size_t>(ValidDevice(selected_) ? selected_ : 0)];
+      if (sel.model == kModelKx3 && !Kx3FullPoll(sel.rec.security.mode)) {
+        refresh_ = false;
+        backToPolling();
+        if (observer_) observer_->PanelLayout();
+      } else if (refresh_ && ValidDevice(selected_)) {
+        pollDevice_ = selected_;
+        refresh_ = false;
+        requestType_ = reqtype::kPageFirst;
+        SetLamp(selected_, RunLamp::ReadingParameters);
+      } else {
+        backToPolling();
+      }
+    }
+  } else if (requestType_ == reqtype::kPageLast) {
+    if (factoryMode_) {
+      requestType_ = reqtype::kFactoryFirst;
+      if (!unlocked_) unlockPending_ = true;
+      SetLamp(selected_, RunLamp::ReadingFactory);
+    } else {
+      if (calibrationShown_) {
+        calibrationShown_ = false;
+        if (observer_) observer_->HideCalibration();
+      }
+      SetLamp(selected_, RunLamp::Good);
+      backToPolling();
+    }
+  } else if (requestType_ >= reqtype::kFactoryLast) {
+    SetLamp(selected_, RunLamp::Good);
+    backToPolling();
+  } else {
+    ++requestType_;
+  }
+
+  if (ValidDevice(pollDevice_)) {
+    auto& poll = devices_[static_cast<std::size_t>(pollDevice_)];
+    if (poll.identifyPending) {
+      requestType_ = reqtype::kIdentify;
+      poll.identifyPending = false;
+      if (pollDevice_ == selected_) refresh_ = true;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Receiving
+
+void MonitorEngine::OnPortData() {
+  Bytes chunk;
+  const std::size_t waiting = port_.CharsWaiting();
+  chunk.reserve(waiting);
+  for (std::size_t i = 0; i < waiting; ++i) chunk.push_back(port_.GetChar());
+  if (state_ == State::Idle || chunk.empty()) return;  // nothing asked: a late answer
+
+  timeoutCount_ = 0;
+  const auto trigger = triggers_[inflight_.tag & 1U];
+  port_.SetTimerTrigger(trigger, timeoutTicks_, false);
+  const bool rtu = session_.params.rtu;
+  for (std::uint8_t b : chunk) {
+    if (rx_.size() < kMonitorReceiveCapacity) rx_.push_back(b);
+    if (rtu && rx_.size() <= 3)
+      rxExpected_ = static_cast<std::size_t>(RtuExpectedLength(rx_, static_cast<int>(rxExpected_)));
+  }
+  const bool complete = rtu ? rx_.size() >= rxExpected_ : chunk.back() == '\n';
+  if (complete) {
+    AnswerComplete();
+    return;
+  }
+  port_.SetTimerTrigger(trigger, timeoutTicks_, true);
+}
+
+void MonitorEngine::OnPortTimer(std::uint16_t handle) {
+  if (state_ == State::Idle || handle != triggers_[inflight_.tag & 1U]) return;  // late time-out
+  port_.SetTimerTrigger(handle, timeoutTicks_, false);
+  const bool rtu = session_.params.rtu;
+  if (rtu && !rx_.empty()) {
+    if (rx_.size() < inflight_.expected && !graceGranted_) {
+      // A short answer gets one more wait; the next expiry ends it.
+      graceGranted_ = true;
+      state_ = State::Grace;
+      port_.SetTimerTrigger(handle, timeoutTicks_, true);
+      return;
+    }
+    AnswerComplete();
+    return;
+  }
+
+  if (SettleExchange()) return;
+  if (inflight_.broadcast) {
+    // Nobody answers a broadcast: the end of its wait acknowledges it.
+    if (inflight_.unlockWrite) {
+      unlockPending_ = false;
+      unlocked_ = true;
+    } else if (inflight_.queuedWrite) {
+      WriteEnded();
+      if (download_ && hooks_.downloadAcknowledged) hooks_.downloadAcknowledged();
+    }
+    NextRequest();
+    return;
+  }
+  rx_.clear();
+  Finish(Result::TimeOut);
+}
+
+bool MonitorEngine::SettleExchange() {
+  state_ = State::Idle;
+  graceGranted_ = false;
+  if (closeRequested_) {
+    FinishDeferredClose();
+    return true;
+  }
+  if (inflight_.stale) {
+    NextRequest();
+    return true;
+  }
+  return false;
+}
+
+void MonitorEngine::AnswerComplete() {
+  if (!SettleExchange()) Dispatch();
+}
+
+void MonitorEngine::Dispatch() {
+  const bool rtu = session_.params.rtu;
+  const FrameForm form = rtu ? FrameForm::Rtu : FrameForm::Ascii;
+  Bytes bytes;
+  if (rtu) {
+    bytes = rx_;
+  } else {
+    auto converted = AsciiAnswerBytes(rx_);
+    if (!converted) {
+      Finish(Result::Format);
+      return;
+    }
+    bytes = std::move(*converted);
+  }
+  // Address, function and the check field at least.
+  if (bytes.size() < 2 + CheckLength(form)) {
+    Finish(Result::Format);
+    return;
+  }
+  const std::uint8_t a = bytes[0];
+  const std::uint8_t f = bytes[1];
+  if (a != inflight_.address) {
+    Finish(Result::WrongAddress, f);
+    return;
+  }
+  if (!AnswerChecksumOk(form, bytes)) {
+    Finish(Result::Checksum, f);
+    return;
+  }
+  const std::size_t payloadEnd = bytes.size() - CheckLength(form);
+
+  if (f == kFnRead || f == kFnIdentify) {
+    // A read answer must answer a read and carry exactly the words asked for:
+    // a late answer to an earlier request of another length is not taken for
+    // this one.
+    if (inflight_.function != kFnRead && inflight_.function != kFnIdentify) {
+      Finish(Result::Exception, f);
+      return;
+    }
+    const std::size_t byteCount = bytes.size() > 2 ? bytes[2] : 0;
+    const std::size_t n = byteCount / 2;
+    if (3 + byteCount != payloadEnd || byteCount != 2U * inflight_.block.count) {
+      Finish(Result::Format, f);
+      return;
+    }
+    if (inflight_.upload || inflight_.rampUpload) {
+      // An upload stopped while its read was in flight takes no more bytes.
+      if ((inflight_.upload && uploadActive_) || (inflight_.rampUpload && rampUploadActive_))
+        DecodeUploadByte(bytes[3], bytes[4]);
+      Finish(Result::Good, f);
+      return;
+    }
+    std::vector<std::uint16_t> words(n);
+    for (std::size_t i = 0; i < n; ++i)
+      words[i] = static_cast<std::uint16_t>((bytes[3 + 2 * i] << 8) | bytes[4 + 2 * i]);
+    if (inflight_.type == reqtype::kIdentify) {
+      DecodeIdentify(IdentifyModel(f, words));
+    } else {
+      DecodeRead(words);
+      Advance();
+    }
+    Finish(Result::Good, f);
+    return;
+  }
+
+  if (f == kFnWrite || f == kFnWriteError) {
+    const auto& sel = devices_[static_cast<std::size_t>(ValidDevice(selected_) ? selected_ : 0)];
+    if (sel.model == kModelKx3 && levelWrite_) {
+      // The controller answers a key write in its own way: no echo check.
+      levelWrite_ = false;
+      WriteEnded();
+      reidentifySelected_ = true;
+      Advance();
+      refresh_ = true;
+      Finish(Result::Good, f);
+      return;
+    }
+    // The echo must equal the request (ASCII: the decoded bytes, LRC included).
+    Bytes sent;
+    if (rtu) {
+      sent = inflight_.frame;
+    } else if (auto s = AsciiAnswerBytes(inflight_.frame)) {
+      sent = std::move(*s);
+    }
+    if (inflight_.function != kFnWrite || bytes != sent) {
+      // The failed write is dropped; one queued after it (with its own
+      // unlock) still goes out.
+      const bool newer = inflight_.queuedWrite && writePending_ && inflight_.writeSeq != writeSeq_;
+      if (!newer) {
+        writePending_ = false;
+        unlockPending_ = false;
+      }
+      refresh_ = true;
+      Finish(Result::EchoMismatch, f);
+      return;
+    }
+    WriteAnswer();
+    Finish(Result::Good, f);
+    return;
+  }
+
+  if (inflight_.type == reqtype::kIdentify && inflight_.function == kFnIdentify &&
+      (f == kFnKx1Identify || f == kFnIdentifyError)) {
+    DecodeIdentify(kModelKx1);
+    Finish(Result::Good, f);
+    return;
+  }
+  Finish(Result::Exception, f, bytes.size() > 2 ? bytes[2] : 0);
+}
+
+void MonitorEngine::WriteAnswer() {
+  if (inflight_.unlockWrite) {
+    unlockPending_ = false;
+    unlocked_ = true;
+    return;
+  }
+  if (!inflight_.queuedWrite) return;
+  if (download_) {
+    WriteEnded();
+    if (hooks_.downloadAcknowledged) hooks_.downloadAcknowledged();
+    return;
+  }
+  if (rampDownload_) {
+    ++rampWriteCount_;
+    if (observer_) observer_->TransferProgress(Transfer::RampDownload, rampWriteCount_ * 1000 / kRampWrites);
+    if (rampWriteCount_ >= kRampWrites) {
+      rampDownload_ = false;
+      if (observer_) observer_->RampDownloadComplete();
+    }
+  } else {
+    refresh_ = true;
+  }
+  WriteEnded();
+}
+
+void MonitorEngine::DecodeUploadByte(std::uint8_t offset, std::uint8_t value) {
+  if (inflight_.upload) {
+    buffer_[offset] = value;
+    ++uploadCount_;
+    if (observer_) {
+      if (rampUploadRequested_)
+        observer_->TransferProgress(Transfer::RampUpload, uploadCount_ * 1000 / (2 * kUploadBytes));
+      else
+        observer_->TransferProgress(Transfer::Upload, uploadCount_ * 1000 / kUploadBytes);
+    }
+    if (uploadCount_ >= kUploadBytes) {
+      uploadActive_ = false;
+      FillTrailer();
+      MonitorMenus menus = menus_;
+      menus.saveAs = menus.download = menus.writeAll = true;
+      SetMenus(menus);
+      if (observer_) observer_->UploadComplete(rampUploadRequested_);
+    }
+    return;
+  }
+  rampSteps_[offset] = value;
+  ++rampUploadCount_;
+  if (observer_)
+    observer_->TransferProgress(Transfer::RampUpload,
+                                (rampUploadCount_ + kUploadBytes) * 1000 / (2 * kUploadBytes));
+  if (rampUploadCount_ >= kUploadBytes) {
+    rampUploadActive_ = false;
+    FillTrailer();
+    if (observer_) {
+      observer_->TransferProgress(Transfer::RampUpload, 1000);
+      observer_->RampUploadComplete();
+    }
+  }
+}
+
+void MonitorEngine::DecodeIdentify(std::uint8_t model) {
+  const int d = inflight_.device;
+  auto& dev = devices_[static_cast<std::size_t>(d)];
+  if (model == kModelUnknown) {
+    // No status blocks exist for it: polling it would wait for ever.
+    dev.model = model;
+    SetStatus(std::string(kUnknownModelText), StatusTone::Error);
+    Disconnect(d);
+    Advance();
+    return;
+  }
+  dev.model = model;
+  if (model == kModelKx3) dev.decimalPoint = 1;
+  Notify(d, kChangeIdentified);
+  Advance();
+}
+
+void MonitorEngine::DecodeRead(std::span<const std::uint16_t> words) {
+  const int type = inflight_.type;
+  if (type >= reqtype::kPageFirst) {
+    DecodePage(words);
+    return;
+  }
+  const int d = inflight_.device;
+  auto& dev = devices_[static_cast<std::size_t>(d)];
+  const bool selected = d == selected_;
+  const PollEffects fx = DecodePoll(type, dev.model, words, selected, dev.rec);
+  unsigned changes = kChangeRecord;
+  if (fx.refresh) refresh_ = true;
+  if (fx.decimalPointSet) dev.decimalPoint = fx.decimalPoint;
+  if (fx.securityRead) changes |= kChangeSecurity;
+  const bool kx3Restricted = dev.model == kModelKx3 && !Kx3FullPoll(dev.rec.security.mode);
+  switch (type) {
+    case reqtype::kModelDetail:
+      if (selected) {
+        MonitorMenus menus = menus_;
+        if (dev.model == kModelKx3) {
+          menus.upload = menus.rampSoak = Kx3UploadAllowed(dev.rec.security.mode);
+        } else {
+          menus.upload = true;
+          menus.rampSoak = false;
+        }
+        SetMenus(menus);
+      }
+      changes |= kChangePvSv;  // the decimal point may have changed
+      break;
+    case reqtype::kStatus2:
+      if (selected && dev.model == kModelKx2) {
+        MonitorMenus menus = menus_;
+        menus.rampSoak = dev.rec.comWrite == 1;
+        SetMenus(menus);
+      }
+      break;
+    case reqtype::kPvSv:
+    case reqtype::kPvSv5:
+      changes |= kChangePvSv;
+      if (!kx3Restricted) changes |= kChangeOutputs;
+      break;
+    case reqtype::kStatus4:
+    case reqtype::kStatus6:
+      if (fx.statusByteRead && dev.rec.statusByte != dev.lastStatusByte) {
+        dev.lastStatusByte = dev.rec.statusByte;
+        changes |= kChangeLeds;
+      }
+      if (type == reqtype::kStatus6 && selected && !kx3Restricted) changes |= kChangeDiagnostics;
+      break;
+    case reqtype::kProgram: {
+      const std::uint16_t sv = factoryMode_ ? dev.rec.patternSv : dev.rec.sv;
+      dev.programText = ProgramDisplayText(dev.rec.program, sv, dev.decimalPoint);
+      changes |= kChangeProgram;
+      break;
+    }
+    default:
+      break;
+  }
+  Notify(d, changes);
+  if (type == reqtype::kSecurity && selected && dev.model == kModelKx3 && observer_)
+    observer_->SecurityPoll(d);
+}
+
+void MonitorEngine::DecodePage(std::span<const std::uint16_t> words) {
+  const int type = inflight_.type;
+  const RegBlock block = inflight_.block;
+  // A page asked for before the selection changed belongs to the old device;
+  // the new one has its own pages read (its refresh request is set).
+  if (!ValidDevice(selected_) || inflight_.device != selected_) return;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::size_t reg = block.start + i;
+    if (reg >= 0x4700 && reg <= 0x47FF) pageWords_[reg - 0x4700] = words[i];
+  }
+  auto& dev = devices_[static_cast<std::size_t>(selected_)];
+  // Decimal point: KX1 input type (0x4710, page 11); KX2 unit and decimal
+  // point (0x4724, 0x4725, page 10); KX3 keeps its chosen code, rounded for a
+  // temperature unit.
+  if (type == 11 && dev.model == kModelKx1 && !words.empty()) {
+    dev.decimalPoint = Kx1DecimalPoint(words[0]);
+  } else if (type == 10 && words.size() >= 6) {
+    if (dev.model == kModelKx3) {
+      if (dev.decimalPoint == 0 && words[4] < 2) dev.decimalPoint = kDpRounded;
+    } else if (dev.model != kModelKx1) {
+      dev.decimalPoint = Kx2DecimalPoint(words[4], words[5]);
+    }
+  }
+  if (observer_) observer_->ParametersRead(type, block, words);
+  const bool kx1 = dev.model == kModelKx1;
+  if ((type == 20 && kx1) || (type == 21 && !kx1)) calibrationShown_ = true;
+  if (type == reqtype::kPageLast && observer_) observer_->PanelLayout();
+  // KX1 has a single factory page: the next advance ends them.
+  if (type == reqtype::kFactoryFirst && kx1) requestType_ = reqtype::kFactoryLast;
+}
+
+// ---------------------------------------------------------------------------
+// Error accounting
+
+void MonitorEngine::Finish(Result result, std::uint8_t function, std::uint8_t exceptionCode) {
+  Account(result, function, exceptionCode);
+  NextRequest();
+}
+
+void MonitorEngine::Account(Result result, std::uint8_t function, std::uint8_t exceptionCode) {
+  result_ = result;
+  const int d = inflight_.device;
+  if (!ValidDevice(d)) return;
+  auto& dev = devices_[static_cast<std::size_t>(d)];
+  if (result == Result::Good) {
+    timeoutCount_ = 0;
+    readExceptions_ = 0;
+    writeExceptions_ = 0;
+    // While the selected device's pages are read its lamp keeps telling so.
+    const bool readingPages = d == selected_ && requestType_ >= reqtype::kPageFirst;
+    if (dev.connected && !readingPages) SetLamp(d, RunLamp::Good);
+    return;
+  }
+
+  ++dev.errorCount;
+  for (int k = 0; k < kMonitorDevices; ++k) Notify(k, kChangeCounters);
+  const StatusTone tone = dev.connected ? StatusTone::Error : StatusTone::Neutral;
+  if (dev.connected) SetLamp(d, RunLamp::Failed);
+  switch (result) {
+    case Result::Format: SetStatus(std::string(Text(Msg::RcvFormatError)), tone); break;
+    case Result::Checksum: SetStatus(std::string(Text(Msg::ReceivedChecksumError)), tone); break;
+    case Result::WrongAddress: SetStatus(std::string(Text(Msg::AddressNotCorrect)), tone); break;
+    case Result::EchoMismatch: SetStatus(std::string(Text(Msg::WriteCompareFail)), tone); break;
+    case Result::Exception: {
+      const auto report = ExceptionReport(function, exceptionCode);
+      if (!report) {
+        SetStatus(std::string(Text(Msg::UnknownCommand)), tone);
+        break;
+      }
+      if (function == kFnWriteError || function == kFnWriteErrorAlt)
+        ++writeExceptions_;
+      else
+        ++readExceptions_;
+      SetStatus(*report, tone);
+      if (readExceptions_ > kMaxExceptions || writeExceptions_ > kMaxExceptions) {
+        const bool transfers = uploadRequested_ || uploadActive_ || rampUploadRequested_ ||
+                               rampUploadActive_ || download_ || rampDownload_;
+        unlockPending_ = false;
+        writePending_ = false;
+        StopTransfers();
+        if (d == selected_) refresh_ = true;
+        readExceptions_ = writeExceptions_ = 0;
+        Advance();
+        if (transfers && observer_) observer_->TransfersAborted();
+      }
+      break;
+    }
+    case Result::TimeOut:
+      SetStatus(std::string(Text(Msg::DataTimeOutError)), tone);
+      if (++timeoutCount_ > kMaxTimeOuts) {
+        timeoutCount_ = 0;
+        Disconnect(d);
+        Advance();
+      }
+      break;
+    case Result::Good: break;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Notifications
+
+void MonitorEngine::SetLamp(int d, RunLamp lamp) {
+  if (!ValidDevice(d)) return;
+  auto& dev = devices_[static_cast<std::size_t>(d)];
+  if (dev.lamp == lamp) return;
+  dev.lamp = lamp;
+  Notify(d, kChangeLamp);
+}
+
+void MonitorEngine::SetStatus(std::string text, StatusTone tone) {
+  statusText_ = std::move(text);
+  if (observer_) observer_->StatusLine(statusText_, tone);
+}
+
+void MonitorEngine::SetMenus(const MonitorMenus& menus) {
+  if (menus == menus_) return;
+  menus_ = menus;
+  if (observer_) observer_->MenusChanged(menus_);
+}
+
+void MonitorEngine::Notify(int d, unsigned changes) {
+  if (observer_ && changes != 0) observer_->DeviceUpdated(d, changes);
+}
+
+}  // namespace kx

@@ -1,0 +1,421 @@
+// The monitor's polling and command engine. It owns (by reference) the monitor's
+// serial port and drives up to four controllers over it, one request at a time
+// and without a pacing timer: every answer or time-out leads at once to the next
+// request. It identifies each controller, cycles the status polls over the
+// connected ones, reads the selected controller's parameter pages when asked,
+// sends the one queued register write first (after an unlock write where needed),
+// checks every answer, counts requests and failures per device and drops a
+// controller after four time-outs in a row. The transfer modes (upload, download,
+// broadcast download, ramp/soak upload and download) are carried here; what is
+// written and what the uploaded bytes mean comes through TransferHooks.
+//
+// No widgets: the monitor window observes it through MonitorObserver and calls
+// the operations below from its handlers. Everything runs on one thread.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "core/modbus/codec.h"
+#include "core/line/comport.h"
+#include "core/device/regmap.h"
+#include "core/line/session.h"
+
+namespace kx {
+
+inline constexpr int kMonitorDevices = 4;
+inline constexpr int kNoDevice = 255;
+
+// What a tile's run lamp tells.
+enum class RunLamp : std::uint8_t {
+  Off,                // not connected (grey)
+  Good,               // last exchange good (lime)
+  Failed,             // last exchange failed (red)
+  ReadingParameters,  // reading the parameter pages (yellow)
+  ReadingFactory,     // reading the factory pages (blue)
+};
+
+// One device tile's controller as the engine knows it.
+struct MonitorDevice {
+  std::uint16_t address = 1;  // 1..247
+  bool connected = false;
+  bool identifyPending = false;
+  std::uint8_t model = kModelUnknown;
+  int decimalPoint = 1;
+  DeviceRecord rec;
+  std::uint8_t lastStatusByte = 0xFF;  // last status byte shown; 0xFF forces a redraw
+  std::uint32_t requestCount = 0;
+  std::uint32_t errorCount = 0;
+  RunLamp lamp = RunLamp::Off;
+  std::string programText;  // last program display text (request type 8)
+};
+
+// Enabled/checked state of the monitor's menu items that the engine governs.
+struct MonitorMenus {
+  bool file = false;       // FILE1
+  bool parameter = false;  // PARAMETER1
+  bool view = false;       // VIEW1
+  bool upload = false;     // UPLOAD1
+  bool rampSoak = false;   // RampSoakprogram1
+  bool save = false;       // SAVE1
+  bool saveAs = false;     // SAVEAS1
+  bool download = false;   // DOWNLOAD1
+  bool writeAll = false;   // WRITEALL
+  bool settingChecked = false;  // SETTING1
+  bool recordChecked = false;   // RECORD1
+  friend bool operator==(const MonitorMenus&, const MonitorMenus&) = default;
+};
+
+// Which part of a device changed (bit set passed to DeviceUpdated).
+enum DeviceChange : unsigned {
+  kChangeIdentified = 1U << 0,   // model code set (front-panel layout when selected)
+  kChangePvSv = 1U << 1,         // PV/SV display (types 3, 5)
+  kChangeOutputs = 1U << 2,      // output bars and alarm lamps (types 3, 5; not KX3 below mode 4)
+  kChangeLeds = 1U << 3,         // status byte differs from the last shown: redraw LEDs
+  kChangeProgram = 1U << 4,      // program display text (type 8)
+  kChangeCounters = 1U << 5,     // request or error count
+  kChangeLamp = 1U << 6,         // run lamp colour
+  kChangeDiagnostics = 1U << 7,  // cold junction and voltage of the selected device (type 6)
+  kChangeRecord = 1U << 8,       // other values of the device record
+  kChangeSecurity = 1U << 9,     // KX3 security word (types 1, 7)
+  kChangeAddress = 1U << 10,
+};
+
+enum class StatusTone : std::uint8_t { Neutral, Error, Cleared };
+
+// Transfer progress kinds for MonitorObserver::TransferProgress.
+enum class Transfer : std::uint8_t { Upload, RampUpload, Download, RampDownload };
+
+// What the window is told. All methods have empty defaults.
+class MonitorObserver {
+ public:
+  virtual ~MonitorObserver() = default;
+  // A device was connected or disconnected (tile active look or tile reset).
+  virtual void ConnectionChanged(int /*device*/, bool /*connected*/) {}
+  // The selected device changed; kNoDevice when none is left. The front panel
+  // is laid out for the new device's model.
+  virtual void SelectionChanged(int /*oldDevice*/, int /*newDevice*/) {}
+  // Parts of a device changed (a DeviceChange bit set).
+  virtual void DeviceUpdated(int /*device*/, unsigned /*changes*/) {}
+  // Status line `ErrMessage`: Error turns it red, Cleared green.
+  virtual void StatusLine(std::string_view /*text*/, StatusTone /*tone*/) {}
+  // A parameter or factory page (request type 10..14, 20, 21) of the selected
+  // device was read; the words are also kept in ParameterWord().
+  virtual void ParametersRead(int /*type*/, const RegBlock& /*block*/,
+                              std::span<const std::uint16_t> /*words*/) {}
+  // Lay out the panels and apply the access rules; show `ParaPL` once (after
+  // page 14, or at the end of a cycle for a KX3 below security mode 4).
+  virtual void PanelLayout() {}
+  // Hide the calibration controls if shown.
+  virtual void HideCalibration() {}
+  // No device is connected any more: clear the front-panel picture.
+  virtual void FrontPanelClear() {}
+  // The engine started (first device connected) or stopped (last disconnected,
+  // window closed): trend timer, panel "never shown", trend view left.
+  virtual void EngineRunning(bool /*running*/) {}
+  virtual void MenusChanged(const MonitorMenus& /*menus*/) {}
+  // Status poll 7 of the selected KX3: the security level check runs here.
+  virtual void SecurityPoll(int /*device*/) {}
+  // Transfer progress on a 0..1000 bar.
+  virtual void TransferProgress(Transfer /*kind*/, int /*permille*/) {}
+  // The parameter upload finished (buffer trailer filled). `alsoRamp` is set
+  // when a ramp/soak read continues with the step image.
+  virtual void UploadComplete(bool /*alsoRamp*/) {}
+  virtual void RampUploadComplete() {}
+  virtual void RampDownloadComplete() {}
+  virtual void DownloadComplete() {}
+  // Transfers were stopped after repeated exception answers.
+  virtual void TransfersAborted() {}
+  // The port could not be opened, or the open line failed (system's text).
+  virtual void PortError(std::string_view /*text*/) {}
+  // A deferred close: the request in flight has ended, close the window now.
+  virtual void CloseWindow() {}
+};
+
+// Hooks through which the parameter files and the ramp/soak editor fill the
+// transfers. Unset hooks end the transfer that needs them.
+struct TransferHooks {
+  // Download mode: called before each request; queues the next write with
+  // MonitorEngine::QueueWrite (optionally with unlock), or ends the download
+  // with MonitorEngine::EndDownload.
+  std::function<void()> downloadNext;
+  // The write (not the unlock write) last queued by downloadNext was
+  // acknowledged: by its echo, or in broadcast mode by the end of its wait.
+  std::function<void()> downloadAcknowledged;
+  // Ramp/soak download: value of register 0x4767 + n (n = 0..152).
+  std::function<std::uint16_t(int n)> rampValue;
+};
+
+// The 260-byte parameter buffer: 256 bytes of parameter memory, then model
+// code, firmware major, firmware minor and their 8-bit sum.
+using ParameterBuffer = std::array<std::uint8_t, 260>;
+using RampStepImage = std::array<std::uint8_t, 256>;
+
+// Events the engine handles, one at a time (MonitorEngine::handle).
+namespace monitor_event {
+struct Reset {};                                              // window shown: initial state
+struct ToggleConnect { int device; };                         // RunBt0Click, Device01..Device31
+struct Select { int device; };                                // Adr0LbClick
+struct ChangeAddress { int device; std::uint16_t address; };  // ComAddr0Change
+struct QueueWrite { std::uint16_t reg; std::uint16_t value; bool unlock; };
+struct Refresh {};                                            // read the selected device's pages again
+struct FactoryMode { bool on; };
+struct CloseRequest {};                                       // Close2: now, or when the request in flight ends
+struct Close {};                                              // FormClose: port closed, engine stopped
+struct ClearCounters { int device; };                         // ClrBt0..ClrBt3
+struct PortData {};                                           // data available on the port
+struct PortTimer { std::uint16_t handle; };                   // a timer trigger of the port fired
+struct PortFailed { std::string text; };                      // the open line failed
+}  // namespace monitor_event
+
+using MonitorEvent =
+    std::variant<monitor_event::Reset, monitor_event::ToggleConnect, monitor_event::Select,
+                 monitor_event::ChangeAddress, monitor_event::QueueWrite, monitor_event::Refresh,
+                 monitor_event::FactoryMode, monitor_event::CloseRequest, monitor_event::Close,
+                 monitor_event::ClearCounters, monitor_event::PortData, monitor_event::PortTimer,
+                 monitor_event::PortFailed>;
+
+class MonitorEngine {
+ public:
+  // Idle: nothing in flight (no device connected, or the port is closed).
+  // Awaiting: a request is written and its answer or time-out is awaited.
+  // Grace: a short RTU answer was given one more wait.
+  enum class State : std::uint8_t { Idle, Awaiting, Grace };
+
+  // Result states of one exchange.
+  enum class Result : std::uint8_t {
+    Good = 0,
+    Format = 80,
+    Checksum = 81,
+    Exception = 82,
+    TimeOut = 83,
+    EchoMismatch = 84,
+    WrongAddress = 85,  // answer from another address: a failed exchange, polling goes on
+  };
+
+  // Installs its handlers on `port`; `session` gives the port parameters and
+  // holds the line owner.
+  MonitorEngine(ComPort& port, Session& session);
+  ~MonitorEngine();
+  MonitorEngine(const MonitorEngine&) = delete;
+  MonitorEngine& operator=(const MonitorEngine&) = delete;
+
+  void SetObserver(MonitorObserver* observer);  // not owned; nullptr for none
+  void SetTransferHooks(TransferHooks hooks);
+
+  void handle(const MonitorEvent& event);
+
+  // Convenience wrappers around handle().
+  void Reset() { handle(monitor_event::Reset{}); }
+  void ToggleConnect(int device) { handle(monitor_event::ToggleConnect{device}); }
+  void Select(int device) { handle(monitor_event::Select{device}); }
+  void ChangeAddress(int device, std::uint16_t address) {
+    handle(monitor_event::ChangeAddress{device, address});
+  }
+  // The one queued register write; a second call before it was sent replaces
+  // it. `unlock` sends the unlock write first (factory-protected registers).
+  void QueueWrite(std::uint16_t reg, std::uint16_t value, bool unlock = false) {
+    handle(monitor_event::QueueWrite{reg, value, unlock});
+  }
+  void RequestRefresh() { handle(monitor_event::Refresh{}); }
+  void SetFactoryMode(bool on) { handle(monitor_event::FactoryMode{on}); }
+  // True when the window may close at once (nothing awaited); otherwise the
+  // close happens through MonitorObserver::CloseWindow.
+  bool RequestClose();
+  void Close() { handle(monitor_event::Close{}); }
+  void ClearCounters(int device) { handle(monitor_event::ClearCounters{device}); }
+  // Sets a tile's address without re-identifying (for tiles not connected).
+  void SetAddress(int device, std::uint16_t address);
+  // KX3 `Pointer` list: the device's decimal-point code, then a refresh.
+  void SetDecimalPoint(int device, int code);
+
+  // ---- Transfers ----
+  // Parameter upload from the selected device (KX1: unlock write first).
+  void StartUpload();
+  // Ramp/soak read: the parameter image, then the step image.
+  void StartRampUpload();
+  // Download through TransferHooks::downloadNext; broadcast sends to address 0.
+  void StartDownload(bool broadcast);
+  // Ends the download (called by the download step when the sequence is done).
+  void EndDownload();
+  // Ramp/soak write of registers 0x4767..0x47FF through TransferHooks::rampValue.
+  void StartRampDownload();
+  // KX3 level write in progress: the next write answer is taken without an echo
+  // check and re-identifies the selected device.
+  void SetLevelWrite(bool on);
+
+  // ---- State ----
+  State state() const { return state_; }
+  const MonitorDevice& Device(int device) const;
+  int ConnectedCount() const { return connectedCount_; }
+  int SelectedDevice() const { return selected_; }
+  int PollDevice() const { return pollDevice_; }
+  int RequestType() const { return requestType_; }
+  bool FactoryModeOn() const { return factoryMode_; }
+  bool RefreshRequested() const { return refresh_; }
+  bool WritePending() const { return writePending_; }
+  bool UnlockPending() const { return unlockPending_; }
+  bool Uploading() const { return uploadRequested_ || uploadActive_; }
+  bool RampUploading() const { return rampUploadRequested_ || rampUploadActive_; }
+  bool Downloading() const { return download_; }
+  bool Broadcasting() const { return broadcast_; }
+  bool RampDownloading() const { return rampDownload_; }
+  bool LevelWrite() const { return levelWrite_; }
+  bool CloseRequested() const { return closeRequested_; }
+  int TimeOutTicks() const { return timeoutTicks_; }
+  int TimeOutCount() const { return timeoutCount_; }
+  Result LastResult() const { return result_; }
+  const std::string& StatusText() const { return statusText_; }
+  const MonitorMenus& Menus() const { return menus_; }
+  // The selected device's last read word of register reg (0x4700..0x47FF; 0 otherwise).
+  std::uint16_t ParameterWord(std::uint16_t reg) const;
+  ParameterBuffer& Buffer() { return buffer_; }
+  const ParameterBuffer& Buffer() const { return buffer_; }
+  const RampStepImage& RampSteps() const { return rampSteps_; }
+  int UploadCount() const { return uploadCount_; }
+  int RampUploadCount() const { return rampUploadCount_; }
+  int RampWriteCount() const { return rampWriteCount_; }
+  // Text the tile and front panel show in the SV field for request type 8.
+  std::string ProgramText(int device) const;
+
+ private:
+  // What was sent, kept so that its answer or time-out is judged by it and
+  // never by whatever the engine has moved on to since.
+  struct InFlight {
+    std::uint32_t tag = 0;
+    int type = 0;
+    int device = 0;           // device charged with the exchange
+    std::uint8_t address = 0;  // 0 in broadcast mode
+    std::uint8_t function = 0;
+    bool unlockWrite = false;  // the unlock write
+    bool queuedWrite = false;  // the queued write
+    bool upload = false;       // upload read (parameter or ramp/soak)
+    bool rampUpload = false;
+    bool broadcast = false;
+    bool stale = false;        // the engine restarted since: drop the answer
+    std::uint32_t writeSeq = 0;  // which queued write this is (queuedWrite)
+    std::size_t expected = 0;  // answer length computed from the request
+    RegBlock block;
+    Bytes frame;
+  };
+
+  void OnReset();
+  void OnToggleConnect(int d);
+  void OnSelect(int d);
+  void OnChangeAddress(int d, std::uint16_t address);
+  void OnQueueWrite(std::uint16_t reg, std::uint16_t value, bool unlock);
+  void OnCloseRequest();
+  void OnClose();
+  void OnClearCounters(int d);
+  void OnPortData();
+  void OnPortTimer(std::uint16_t handle);
+  void OnPortFailed(const std::string& text);
+
+  bool OpenPort();
+  void ClosePort();
+  void NextRequest();
+  enum class Kind : std::uint8_t { Poll, Unlock, Write, Upload, RampUpload };
+  void SendRequest(Kind kind, std::uint8_t function, std::uint16_t reg, std::uint16_t value,
+                   int type, int device);
+  // Ends the wait of the exchange in flight. True when a deferred close or a
+  // stale request took over, so its answer or time-out is not to be used.
+  bool SettleExchange();
+  void AnswerComplete();
+  void Dispatch();
+  void Account(Result result, std::uint8_t function, std::uint8_t exceptionCode);
+  void Finish(Result result, std::uint8_t function = 0, std::uint8_t exceptionCode = 0);
+  void DecodeIdentify(std::uint8_t model);
+  void DecodePage(std::span<const std::uint16_t> words);
+  void Advance();
+  void DecodeRead(std::span<const std::uint16_t> words);
+  void DecodeUploadByte(std::uint8_t offset, std::uint8_t value);
+  void WriteAnswer();
+  void Disconnect(int d);
+  void SelectNextAfter(int d);
+  void ClearWriteState();
+  // The queued write in flight has ended (echo, mismatch or broadcast wait):
+  // write pending is cleared unless a newer write was queued meanwhile.
+  void WriteEnded();
+  void FillTrailer();
+  void StopTransfers();
+  int FirstConnected() const;
+  void SetLamp(int d, RunLamp lamp);
+  void SetStatus(std::string text, StatusTone tone);
+  void SetMenus(const MonitorMenus& menus);
+  void Notify(int d, unsigned changes);
+  void FinishDeferredClose();
+  int TimeoutFor(bool broadcast, bool write) const;
+
+  ComPort& port_;
+  Session& session_;
+  MonitorObserver* observer_ = nullptr;
+  TransferHooks hooks_;
+
+  State state_ = State::Idle;
+  std::array<MonitorDevice, kMonitorDevices> devices_{};
+  int connectedCount_ = 0;
+  int selected_ = 0;
+  int pollDevice_ = 0;
+  int requestType_ = 0;
+  bool reidentifySelected_ = false;
+  bool refresh_ = true;
+  bool factoryMode_ = false;
+  bool calibrationShown_ = false;
+  bool closeRequested_ = false;
+  int timeoutTicks_ = 18;
+  int timeoutCount_ = 0;
+  int readExceptions_ = 0;
+  int writeExceptions_ = 0;
+  Result result_ = Result::Good;
+  std::string statusText_;
+
+  // Write request.
+  std::uint16_t writeRegister_ = 0;
+  std::uint16_t writeValue_ = 0;
+  bool writePending_ = false;
+  std::uint32_t writeSeq_ = 0;  // counts queued writes
+  bool unlockPending_ = false;
+  bool unlocked_ = false;
+  bool levelWrite_ = false;
+
+  // Transfers.
+  bool uploadRequested_ = false;
+  bool uploadActive_ = false;
+  int uploadCount_ = 0;
+  bool rampUploadRequested_ = false;
+  bool rampUploadActive_ = false;
+  int rampUploadCount_ = 0;
+  bool download_ = false;
+  bool broadcast_ = false;
+  bool rampDownload_ = false;
+  int rampWriteCount_ = 0;
+  std::uint16_t uploadRegister_ = 0;
+  ParameterBuffer buffer_{};
+  RampStepImage rampSteps_{};
+
+  // Parameter pages of the selected device (0x4700..0x47FF).
+  std::array<std::uint16_t, 0x100> pageWords_{};
+
+  MonitorMenus menus_;
+
+  // Port and the exchange in flight.
+  bool portOpen_ = false;
+  std::array<std::uint16_t, 2> triggers_{};  // alternate per request: a late time-out is told apart
+  std::uint32_t nextTag_ = 0;
+  InFlight inflight_;
+  Bytes rx_;                      // received bytes of the answer in flight (bounded)
+  std::size_t rxExpected_ = 0;    // RTU: length recomputed as the bytes arrive
+  bool graceGranted_ = false;
+};
+
+// Capacity of the receive buffer: bytes beyond it are dropped and the answer
+// then fails its checks.
+inline constexpr std::size_t kMonitorReceiveCapacity = 100;
+
+}  // namespace kx

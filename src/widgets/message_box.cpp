@@ -1,0 +1,20 @@
+#include "widgets/message_box.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace kx::app {
+
+void ShowMessage(QWidget* parent, const QString& text) {
+  QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok, parent);
+  box.setObjectName("MessageBox");
+  box.exec();
+}
+
+void ShowErrorBox(QWidget* parent, const QString& text) {
+  QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), text, QMessageBox::Ok, parent);
+  box.setObjectName("ErrorBox");
+  box.exec();
+}
+
+}  // namespace kx::app

@@ -1,0 +1,19 @@
+// Catalogue texts and core strings as QStrings for the widgets.
+#pragma once
+
+#include <QString>
+
+#include <string_view>
+
+#include "core/text/messages.h"
+
+namespace kx::app {
+
+inline QString ToQString(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The catalogue text of a message, exactly as listed.
+inline QString QText(Msg msg) { return ToQString(Text(msg)); }
+
+}  // namespace kx::app

@@ -1,0 +1,318 @@
+#include "core/comset/bus_search.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/routing/main_routing.h"
+#include "core/text/messages.h"
+#include "core/line/session.h"
+#include "support/fake_port.h"
+
+namespace kx {
+namespace {
+
+using test::FakePort;
+
+// Presets by item index: addr, baud, length, parity, stop, protocol.
+SearchPresets P(int addr, int baud, int length, int parity, int stop, int protocol) {
+  return SearchPresets{addr, baud, length, parity, stop, protocol};
+}
+
+int Combo(int baud, int parity, int length, int stop, int form) {
+  return CombinationNumber(LineFormat{baud, parity, length, stop, form});
+}
+
+// ---------------------------------------------------------------------------
+// Which combinations a search visits, and its total, per preset choice.
+
+struct SteppingCase {
+  const char* name;
+  SearchPresets presets;
+  int combinations;
+  int first;       // first combination visited (the starting one)
+  int last;        // last combination visited
+  int addresses;   // per combination
+  bool only7BitAscii = false;
+  bool only8Bit = false;
+};
+
+class SteppingTable : public ::testing::TestWithParam<SteppingCase> {};
+
+TEST_P(SteppingTable, VisitsCombinationsInOrderWithTheirTotal) {
+  const SteppingCase& c = GetParam();
+  SearchPresets presets = c.presets;
+  ApplyPresetRules(presets);
+  const std::vector<int> visited = VisitedCombinations(presets);
+  ASSERT_EQ(static_cast<int>(visited.size()), c.combinations);
+  EXPECT_EQ(visited.front(), c.first);
+  EXPECT_EQ(visited.back(), c.last);
+  EXPECT_TRUE(std::is_sorted(visited.begin(), visited.end()));
+  EXPECT_EQ(PresetAddressRange(presets.addr).Count(), c.addresses);
+  for (int n : visited) {
+    const LineFormat f = CombinationFormat(n);
+    EXPECT_FALSE(FormatRtu(f) && FormatDataBits(f) == 7) << n;  // RTU only with 8 data bits
+    if (c.only7BitAscii) {
+      EXPECT_TRUE(!FormatRtu(f) && FormatDataBits(f) == 7) << n;
+    }
+    if (c.only8Bit) {
+      EXPECT_EQ(FormatDataBits(f), 8) << n;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Presets, SteppingTable,
+    ::testing::Values(
+        SteppingCase{"NothingFixed", P(0, 0, 0, 0, 0, 0), 90, 0, Combo(4, 2, 1, 1, 1), 247},
+        SteppingCase{"EverythingFixedFirstRange", P(1, 1, 1, 1, 1, 1), 1, 0, 0, 16},
+        SteppingCase{"LastRangeEndsAt247", P(16, 2, 2, 3, 2, 2), 1, Combo(1, 2, 1, 1, 1), Combo(1, 2, 1, 1, 1),
+                     7},
+        SteppingCase{"RtuWithLengthUnknownUses8Bits", P(0, 0, 0, 0, 0, 2), 30, Combo(0, 0, 1, 0, 1),
+                     Combo(4, 2, 1, 1, 1), 247, false, true},
+        SteppingCase{"SevenBitsFormUnknownVisitsAsciiOnly", P(3, 0, 1, 0, 0, 0), 30, 0, Combo(4, 2, 0, 1, 0), 16,
+                     true},
+        SteppingCase{"EightBitsEvenForcesOneStopBit", P(0, 0, 2, 2, 0, 0), 10, Combo(0, 1, 1, 0, 0),
+                     Combo(4, 1, 1, 0, 1), 247, false, true},
+        SteppingCase{"SevenBitsNoneForcesTwoStopBits", P(0, 0, 1, 3, 0, 0), 5, Combo(0, 2, 0, 1, 0),
+                     Combo(4, 2, 0, 1, 0), 247, true},
+        SteppingCase{"BaudAndProtocolFixed", P(0, 2, 0, 0, 0, 1), 12, 1, Combo(1, 2, 1, 1, 0), 247}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(SearchPresetRules, RtuForces8BitsAndParityForcesStopBits) {
+  SearchPresets p = P(0, 0, kLength7, kParityOdd, kStop2, kProtocolRtu);
+  ApplyPresetRules(p);
+  EXPECT_EQ(p.length, kLength8);
+  EXPECT_EQ(p.stop, kStop1);
+  p = P(0, 0, kLength7, kParityNone, kStop1, kProtocolAscii);
+  ApplyPresetRules(p);
+  EXPECT_EQ(p.stop, kStop2);
+  p = P(0, 0, kLength8, kParityNone, kStop2, 0);
+  ApplyPresetRules(p);
+  EXPECT_EQ(p.stop, kStop2);
+}
+
+TEST(SearchLabels, StartLabelAndRewrites) {
+  EXPECT_EQ(CombinationLabel(1, 0), "COM01, 9600,7,O,1,ASCII");
+  EXPECT_EQ(CombinationLabel(12, Combo(1, 2, 1, 1, 1)), "COM12,19200,8,N,2,  RTU");
+  std::string label = CombinationLabel(3, 0);
+  RewriteLabel(label, Combo(1, 2, 1, 1, 1));
+  EXPECT_EQ(label, "COM03,19200,8,N,2,RTU  ");
+  RewriteLabel(label, Combo(4, 1, 0, 0, 0));
+  EXPECT_EQ(label, "COM03, 2400,7,E,1,ASCII");
+}
+
+TEST(SearchLabels, TimeLeft) {
+  EXPECT_EQ(TimeLeftText(16, 1), "Estimate time left : 2 sec");
+  EXPECT_EQ(TimeLeftText(247, 20), "Estimate time left : 41 sec");
+  EXPECT_EQ(TimeLeftText(22230, 0), "Estimate time left : 67  min,,48 sec");
+  EXPECT_EQ(TimeLeftText(16, 16), "Estimate time left : 0 sec");
+}
+
+TEST(SearchProbe, FramesAndHitRule) {
+  const Bytes ascii = ProbeFrame(1, FrameForm::Ascii);
+  EXPECT_EQ(std::string(ascii.begin(), ascii.end()), ":010347010001B3\r\n");
+  EXPECT_EQ(ProbeFrame(1, FrameForm::Rtu), (Bytes{0x01, 0x03, 0x47, 0x01, 0x00, 0x01, 0xC1, 0x7E}));
+
+  EXPECT_TRUE(IsProbeHit(":0103020000FA", 1, FrameForm::Ascii));
+  EXPECT_FALSE(IsProbeHit(":0103020000FA", 2, FrameForm::Ascii));
+  EXPECT_TRUE(IsProbeHit("1A03020000D136", 26, FrameForm::Rtu));
+  EXPECT_TRUE(IsProbeHit(":010302", 1, FrameForm::Ascii));       // check digits not examined
+  EXPECT_FALSE(IsProbeHit(":018302", 1, FrameForm::Ascii));       // exception answer
+  EXPECT_FALSE(IsProbeHit(":0103040000", 1, FrameForm::Ascii));   // byte count 4
+  EXPECT_FALSE(IsProbeHit(":01030", 1, FrameForm::Ascii));        // too short
+  EXPECT_FALSE(IsProbeHit("", 1, FrameForm::Rtu));
+  EXPECT_FALSE(IsProbeHit(":0103020000FA", 1, FrameForm::Rtu));   // ASCII text read as RTU
+}
+
+// ---------------------------------------------------------------------------
+// The search engine on a fake port, answers collected by the main routing.
+
+class SearchEngine : public ::testing::Test {
+ protected:
+  SearchEngine() {
+    session.mainRouteTester = false;
+    session.params = PortParams{1, 38400, 8, 0, 1, false};
+    routing.setup.answerStep = [this](const std::string& t) { search.AnswerStep(t); };
+  }
+
+  // Answers every probe that goes out for `address` under `combination`.
+  void RunAnswering(const std::vector<std::pair<int, int>>& controllers, int limit = 100000) {
+    std::size_t seen = 0;
+    for (int i = 0; i < limit && search.Searching(); ++i) {
+      if (port.written.size() > seen) {
+        seen = port.written.size();
+        bool answered = false;
+        for (auto [address, combination] : controllers) {
+          if (search.ProbeAddress() == address && search.Combination() == combination) {
+            Answer(address, CombinationFormat(combination));
+            answered = true;
+            break;
+          }
+        }
+        if (answered) continue;
+      }
+      port.Tick();
+    }
+  }
+
+  void Answer(int address, const LineFormat& f) {
+    const Bytes pdu{static_cast<std::uint8_t>(address), 0x03, 0x02, 0x00, 0x64};
+    port.Feed(BuildFrame(FormatForm(f), pdu));
+    if (FormatRtu(f)) port.Tick(2);  // an RTU answer ends by silence
+  }
+
+  Session session;
+  FakePort port;
+  MainPortRouting routing{session, port};
+  std::vector<std::string> errors;
+  BusSearch search{session, routing, BusSearch::Hooks{nullptr, [this](const std::string& e) { errors.push_back(e); }}};
+};
+
+TEST_F(SearchEngine, EverythingFixedFirstRangeFindsOneController) {
+  ASSERT_TRUE(search.Start(1, P(1, 1, 1, 2, 1, 1)));  // 9600 7 E 1 ASCII, 01H~10H
+  EXPECT_EQ(search.Total(), 16);
+  EXPECT_TRUE(search.Searching());
+  EXPECT_EQ(session.lineOwner, LineOwner::Setup);
+  EXPECT_EQ(port.comNumber, 1);
+  EXPECT_EQ(port.baud, 9600);
+  EXPECT_EQ(port.dataBits, 7);
+  EXPECT_EQ(port.parity, Parity::Even);
+  EXPECT_EQ(port.stopBits, 1);
+  EXPECT_EQ(search.view().status, "COM01, 9600,7,E,1,ASCII");
+  ASSERT_EQ(port.written.size(), 1U);
+  EXPECT_EQ(port.LastWrittenText(), ":010347010001B3\r\n");
+  EXPECT_EQ(port.Remaining(routing.SetupTimer()), 2);
+
+  port.Tick(2);  // address 1 silent
+  EXPECT_EQ(search.view().timeLeft, "Estimate time left : 2 sec");
+  EXPECT_EQ(search.view().gauge, 1);
+  EXPECT_EQ(port.LastWrittenText(), ":020347010001B2\r\n");
+
+  port.Feed(":0203020064");  // address 2 answers in two chunks
+  port.Feed("95\r\n");
+  EXPECT_EQ(port.written.size(), 3U);
+  port.RunTimers();
+
+  EXPECT_FALSE(search.Searching());
+  EXPECT_EQ(search.ProbeCount(), 16);
+  EXPECT_EQ(search.view().status, "Search Completed,Found 1 items");
+  EXPECT_EQ(search.view().gauge, search.view().gaugeMax);
+  ASSERT_EQ(search.hits().size(), 1U);
+  EXPECT_EQ(search.hits()[0].addressText, "02H");
+  EXPECT_EQ(search.hits()[0].protocolText, " 9600,7,E,1,ASCII");
+  EXPECT_FALSE(port.Open());
+  EXPECT_EQ(session.lineOwner, LineOwner::Free);
+  EXPECT_FALSE(session.params.rtu);  // the session's form is given back
+}
+
+TEST_F(SearchEngine, EachCombinationChangeReappliesLineSettingsAndRewritesStatus) {
+  // 9600, none, 2 stop bits, range F1H~F7H: 7-bit ASCII, 8-bit ASCII, 8-bit RTU.
+  ASSERT_TRUE(search.Start(2, P(16, 1, 0, 3, 2, 0)));
+  EXPECT_EQ(search.Total(), 21);
+  std::vector<std::tuple<int, int, std::string>> seen;  // data bits, written size, status
+  const int rtuCombo = Combo(0, 2, 1, 1, 1);
+  std::size_t lastWritten = 0;
+  while (search.Searching()) {
+    if (port.written.size() != lastWritten) {
+      lastWritten = port.written.size();
+      if (search.ProbeAddress() == 0xF1) seen.emplace_back(port.dataBits, 0, search.view().status);
+      if (search.ProbeAddress() == 0xF3 && search.Combination() == rtuCombo) {
+        EXPECT_EQ(port.written.back(), ProbeFrame(0xF3, FrameForm::Rtu));
+        Answer(0xF3, CombinationFormat(rtuCombo));
+        continue;
+      }
+    }
+    port.Tick();
+  }
+  ASSERT_EQ(seen.size(), 3U);
+  EXPECT_EQ(std::get<0>(seen[0]), 7);
+  EXPECT_EQ(std::get<2>(seen[0]), "COM02, 9600,7,N,2,ASCII");
+  EXPECT_EQ(std::get<0>(seen[1]), 8);
+  EXPECT_EQ(std::get<2>(seen[1]), "COM02, 9600,8,N,2,ASCII");
+  EXPECT_EQ(std::get<0>(seen[2]), 8);
+  EXPECT_EQ(std::get<2>(seen[2]), "COM02, 9600,8,N,2,RTU  ");
+  EXPECT_EQ(port.parity, Parity::None);
+  EXPECT_EQ(port.stopBits, 2);
+  ASSERT_EQ(search.hits().size(), 1U);
+  EXPECT_EQ(search.hits()[0].addressText, "F3H");
+  EXPECT_EQ(search.hits()[0].protocolText, " 9600,8,N,2,RTU  ");
+  EXPECT_EQ(search.RowCombination(1), rtuCombo);
+  EXPECT_EQ(search.RowCombination(2), std::nullopt);
+  EXPECT_EQ(search.view().status, "Search Completed,Found 1 items");
+}
+
+TEST_F(SearchEngine, SilentProbeCostsTwoTicks) {
+  ASSERT_TRUE(search.Start(1, P(1, 1, 1, 1, 1, 1)));
+  const auto start = port.now();
+  port.RunTimers();
+  EXPECT_EQ(port.now() - start, 2 * 16);
+  EXPECT_EQ(port.written.size(), 16U);
+}
+
+TEST_F(SearchEngine, ThirtiethHitEndsTheSearchWith29Listed) {
+  ASSERT_TRUE(search.Start(1, P(0, 1, 1, 1, 1, 1)));
+  std::size_t seen = 0;
+  while (search.Searching()) {
+    ASSERT_GT(port.written.size(), seen);
+    seen = port.written.size();
+    Answer(search.ProbeAddress(), CombinationFormat(0));
+  }
+  EXPECT_EQ(search.hits().size(), 29U);
+  EXPECT_EQ(port.written.size(), 30U);
+  EXPECT_EQ(search.hits().back().addressText, "1DH");
+  EXPECT_EQ(search.view().status, "Search Completed,Found 29 items");
+  EXPECT_FALSE(port.Open());
+  EXPECT_EQ(session.lineOwner, LineOwner::Free);
+}
+
+TEST_F(SearchEngine, AbortKeepsHitsAndIgnoresLateAnswers) {
+  ASSERT_TRUE(search.Start(1, P(0, 0, 0, 0, 0, 0)));
+  EXPECT_EQ(search.Total(), 247 * 90);
+  EXPECT_EQ(search.view().status, "COM01, 9600,7,O,1,ASCII");
+  Answer(1, CombinationFormat(0));
+  search.Abort();
+  EXPECT_FALSE(search.Searching());
+  EXPECT_EQ(search.view().status, "Search abort,Found 1 items");
+  EXPECT_FALSE(port.Open());
+  EXPECT_EQ(session.lineOwner, LineOwner::Free);
+  search.AnswerStep(":0203020064");  // a late call changes nothing
+  EXPECT_EQ(search.hits().size(), 1U);
+  EXPECT_EQ(search.view().status, "Search abort,Found 1 items");
+}
+
+// A found row loads its settings into the lists without the close-up rules, so
+// 8 bits with odd parity and two stop bits can be fixed: START searches exactly
+// that format, not one the rules would have made of it.
+TEST_F(SearchEngine, StartsWithTheListsAsTheyAre) {
+  ASSERT_TRUE(search.Start(1, P(1, 1, kLength8, kParityOdd, kStop2, kProtocolAscii)));
+  EXPECT_EQ(search.Total(), 16);
+  EXPECT_EQ(search.Combination(), Combo(0, 0, 1, 1, 0));
+  EXPECT_EQ(port.stopBits, 2);
+  EXPECT_EQ(search.view().status, "COM01, 9600,8,O,2,ASCII");
+}
+
+TEST_F(SearchEngine, PortThatCannotOpenDoesNotStart) {
+  port.failNextOpen = "Permission denied";
+  EXPECT_FALSE(search.Start(3, P(1, 1, 1, 1, 1, 1)));
+  EXPECT_FALSE(search.Searching());
+  ASSERT_EQ(errors.size(), 1U);
+  EXPECT_EQ(errors[0], "Permission denied");
+  EXPECT_EQ(session.lineOwner, LineOwner::Free);
+  EXPECT_TRUE(port.written.empty());
+  EXPECT_EQ(search.view().status, Text(Msg::PressStartToDetect));
+}
+
+TEST_F(SearchEngine, LeaveEndsTheSearchQuietly) {
+  ASSERT_TRUE(search.Start(1, P(1, 1, 1, 1, 1, 2)));
+  EXPECT_TRUE(session.params.rtu);
+  search.Leave();
+  EXPECT_FALSE(search.Searching());
+  EXPECT_FALSE(port.Open());
+  EXPECT_EQ(session.lineOwner, LineOwner::Free);
+  EXPECT_FALSE(session.params.rtu);
+}
+
+}  // namespace
+}  // namespace kx

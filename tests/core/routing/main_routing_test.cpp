@@ -1,0 +1,389 @@
+#include "core/routing/main_routing.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/modbus/codec.h"
+#include "support/fake_port.h"
+
+namespace kx {
+namespace {
+
+using test::FakePort;
+using Route = MainPortRouting::Route;
+
+Bytes B(std::initializer_list<int> values) {
+  Bytes out;
+  for (int v : values) out.push_back(static_cast<std::uint8_t>(v));
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// ApdComPortMain
+
+class MainPortTest : public ::testing::Test {
+ protected:
+  MainPortTest() : routing(session, port) {
+    session.params = PortParams{3, 9600, 7, 1, 1, false};
+    routing.tester.showReceived = [this](const std::string& t) { shown.push_back(t); };
+    routing.tester.portClosed = [this] { ++toolBarEnabled; };
+    routing.setup.answerStep = [this](const std::string& t) { answers.push_back(t); };
+  }
+
+  // What the tester does on Send: owns the line, opens, sends, waits 18 ticks.
+  void TesterSend(std::string_view frame = ":010347000002B3\r\n") {
+    session.lineOwner = LineOwner::Tester;
+    ASSERT_TRUE(routing.Open(Route::Tester));
+    routing.tester.awaitingAnswer = true;
+    Bytes block(frame.begin(), frame.end());
+    routing.Send(Route::Tester, block, MainPortRouting::kTesterTicks);
+  }
+
+  // What the settings window does for one probe.
+  void SetupSend(int firstWait = 2) {
+    session.mainRouteTester = false;
+    session.lineOwner = LineOwner::Setup;
+    ASSERT_TRUE(routing.Open(Route::Setup));
+    const Bytes probe = B({0x01, 0x03, 0x47, 0x01, 0x00, 0x01});
+    routing.Send(Route::Setup, probe, firstWait);
+  }
+
+  Session session;
+  FakePort port;
+  MainPortRouting routing;
+  std::vector<std::string> shown;
+  std::vector<std::string> answers;
+  int toolBarEnabled = 0;
+};
+
+TEST_F(MainPortTest, OpenUsesPortParametersAndAddsOwnTimerFirst) {
+  ASSERT_TRUE(routing.Open(Route::Setup));
+  EXPECT_EQ(port.comNumber, 3);
+  EXPECT_EQ(port.baud, 9600);
+  EXPECT_EQ(port.dataBits, 7);
+  EXPECT_EQ(port.stopBits, 1);
+  EXPECT_EQ(port.parity, Parity::Even);
+  EXPECT_EQ(port.TriggerCount(), 2U);
+  EXPECT_LT(routing.SetupTimer(), routing.TesterTimer());  // setup added first
+  routing.Close();
+
+  ASSERT_TRUE(routing.Open(Route::Tester));
+  EXPECT_NE(routing.TesterTimer(), routing.SetupTimer());
+  EXPECT_LT(routing.TesterTimer(), routing.SetupTimer());
+}
+
+TEST_F(MainPortTest, OpenFailureLeavesPortClosed) {
+  port.failNextOpen = "No such file or directory";
+  EXPECT_FALSE(routing.Open(Route::Tester));
+  EXPECT_FALSE(port.Open());
+  EXPECT_EQ(port.ErrorText(), "No such file or directory");
+}
+
+TEST_F(MainPortTest, TesterAsciiAnswerInTwoChunksCompletesOnLf) {
+  TesterSend();
+  EXPECT_EQ(port.Remaining(routing.TesterTimer()), 18);
+  port.Tick(5);
+  port.Feed(":0103020");
+  // The first chunk re-arms the timer: the wait now measures silence.
+  EXPECT_EQ(port.Remaining(routing.TesterTimer()), 18);
+  EXPECT_TRUE(port.Open());
+  port.Feed("06496\r\n");
+  EXPECT_FALSE(port.Armed(routing.TesterTimer()));
+  EXPECT_FALSE(routing.tester.awaitingAnswer);
+  EXPECT_FALSE(port.Open());
+  EXPECT_EQ(session.lineOwner, LineOwner::Free);
+  EXPECT_EQ(toolBarEnabled, 1);
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown.back(), ":010302006496");
+}
+
+TEST_F(MainPortTest, TesterTimeoutTexts) {
+  struct Case {
+    bool rtu;
+    Bytes received;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {false, {}, "Received Data Timeout !"},
+      {false, B({':', '0', '1'}), "Received Data Timeout !"},  // ASCII without LF
+      {true, {}, "Received Data Timeout !"},
+      {true, B({0x01, 0x10, 0x47}), "011047"},  // RTU ends by silence: bytes stay
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    shown.clear();
+    session.params.rtu = c.rtu;
+    TesterSend();
+    if (!c.received.empty()) port.Feed(c.received);
+    port.RunTimers();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.back(), c.expected);
+    EXPECT_FALSE(routing.tester.awaitingAnswer);
+    EXPECT_FALSE(port.Open());
+    EXPECT_EQ(session.lineOwner, LineOwner::Free);
+  }
+}
+
+TEST_F(MainPortTest, TesterRtuAnswerGrowsChunkByChunk) {
+  session.params.rtu = true;
+  TesterSend();
+  port.Feed(B({0x01, 0x03}));
+  port.Tick(10);
+  port.Feed(B({0x02, 0x00, 0x64}));
+  EXPECT_EQ(shown, (std::vector<std::string>{"0103", "0103020064"}));
+  EXPECT_EQ(port.Remaining(routing.TesterTimer()), 18);
+  EXPECT_TRUE(port.Open());
+  port.Tick(18);
+  EXPECT_EQ(shown.back(), "0103020064");
+  EXPECT_FALSE(port.Open());
+}
+
+TEST_F(MainPortTest, TesterRepeatKeepsPortAndLine) {
+  routing.tester.repeat = true;
+  TesterSend();
+  port.Feed(":010302006496\r\n");
+  EXPECT_TRUE(port.Open());
+  EXPECT_EQ(session.lineOwner, LineOwner::Tester);
+  EXPECT_EQ(toolBarEnabled, 0);
+  routing.Send(Route::Tester, Bytes{':'}, MainPortRouting::kTesterTicks);
+  port.RunTimers();
+  EXPECT_EQ(shown.back(), "Received Data Timeout !");
+  EXPECT_TRUE(port.Open());
+  EXPECT_EQ(session.lineOwner, LineOwner::Tester);
+}
+
+TEST_F(MainPortTest, SetupAsciiAnswerRunsAnswerStepOnce) {
+  SetupSend();
+  port.Feed(":01030200");
+  EXPECT_EQ(port.Remaining(routing.SetupTimer()), 2);  // re-arm 2 ticks
+  EXPECT_TRUE(answers.empty());
+  port.Feed("00FA\r\n");
+  ASSERT_EQ(answers.size(), 1U);
+  EXPECT_EQ(answers[0], ":0103020000FA");
+  EXPECT_FALSE(port.Armed(routing.SetupTimer()));
+  EXPECT_TRUE(shown.empty());  // nothing reaches the tester
+  EXPECT_TRUE(port.Open());    // the settings window closes its port itself
+}
+
+TEST_F(MainPortTest, SetupRtuEndsBySilenceAndTimeoutGivesEmptyText) {
+  session.params.rtu = true;
+  SetupSend(18);
+  port.Feed(B({0x01, 0x06, 0x47, 0x0B}));
+  port.Feed(B({0x02, 0x37, 0xAC, 0x0A}));
+  EXPECT_TRUE(answers.empty());
+  port.Tick(2);
+  ASSERT_EQ(answers.size(), 1U);
+  EXPECT_EQ(answers[0], "0106470B0237AC0A");
+
+  routing.Send(Route::Setup, B({0x02, 0x03}), 2);
+  port.RunTimers();
+  ASSERT_EQ(answers.size(), 2U);
+  EXPECT_EQ(answers[1], "");
+}
+
+TEST_F(MainPortTest, SetupLateBytesAreNotTakenForTheNextAnswer) {
+  SetupSend();
+  port.Feed(":0103020000FA\r\n");
+  ASSERT_EQ(answers.size(), 1U);
+  // A second, late answer (another controller, an echo) before the next probe.
+  port.Feed(":0203020000F9\r\n");
+  port.RunTimers();
+  EXPECT_EQ(answers.size(), 1U);
+  // The next probe starts from an empty receive text.
+  routing.Send(Route::Setup, B({0x02, 0x03}), 2);
+  port.RunTimers();
+  ASSERT_EQ(answers.size(), 2U);
+  EXPECT_EQ(answers[1], "");
+}
+
+// ---------------------------------------------------------------------------
+// ApdComPort1
+
+class SecondPortTest : public ::testing::Test {
+ protected:
+  SecondPortTest() : routing(session, port) {
+    routing.recorder.answer = [this] {
+      statuses.push_back(routing.answerStatus);
+      counts.push_back(routing.recorder.count);
+    };
+    routing.firmware.answer = [this] {
+      statuses.push_back(routing.answerStatus);
+      counts.push_back(routing.firmware.count);
+    };
+  }
+
+  void RecorderRequest(bool rtu) {
+    session.params.rtu = rtu;
+    ASSERT_TRUE(routing.Open(SecondPortRouting::Route::Recorder));
+    routing.ClearForRecorder();
+    routing.recorder.awaitingAnswer = true;
+    port.SetTimerTrigger(routing.RecorderTimer(), routing.recorder.ticks, true);
+  }
+
+  void FirmwareRequest(int stage) {
+    session.firmwareWindowOpen = true;
+    ASSERT_TRUE(routing.Open(SecondPortRouting::Route::Firmware));
+    routing.firmware.stage = stage;
+    routing.firmware.count = 0;
+    port.SetTimerTrigger(routing.FirmwareTimer(), routing.firmware.ticks, true);
+  }
+
+  Session session;
+  FakePort port;
+  SecondPortRouting routing;
+  std::vector<int> statuses;
+  std::vector<std::size_t> counts;
+};
+
+TEST_F(SecondPortTest, RecorderRtuReadCompletesAtByteCountPlusFive) {
+  RecorderRequest(true);
+  const Bytes answer = BuildRtuFrame(B({0x01, 0x03, 0x04, 0x00, 0x64, 0x00, 0xC8}));
+  port.FeedSplit(answer, {1, 2, 3, 6});
+  ASSERT_EQ(statuses, std::vector<int>{0});
+  EXPECT_EQ(counts[0], 9U);
+  EXPECT_EQ(routing.expectedRtuLength, 9);
+  EXPECT_FALSE(routing.recorder.awaitingAnswer);
+  EXPECT_FALSE(port.Armed(routing.RecorderTimer()));
+}
+
+TEST_F(SecondPortTest, RecorderRtuWriteEchoCompletesAtEight) {
+  RecorderRequest(true);
+  port.FeedByteByByte(BuildRtuFrame(B({0x01, 0x06, 0x47, 0x00, 0x00, 0x01})));
+  ASSERT_EQ(statuses, std::vector<int>{0});
+  EXPECT_EQ(counts[0], 8U);
+}
+
+TEST_F(SecondPortTest, RecorderRtuOtherFunctionEndsAtTimerWithStatusZero) {
+  RecorderRequest(true);
+  port.Feed(B({0x01, 0x10, 0x47, 0x00, 0x00, 0x02}));
+  EXPECT_TRUE(statuses.empty());
+  EXPECT_EQ(port.Remaining(routing.RecorderTimer()), 15);
+  port.RunTimers();
+  ASSERT_EQ(statuses, std::vector<int>{0});
+  EXPECT_EQ(counts[0], 6U);
+}
+
+TEST_F(SecondPortTest, RecorderTimeoutStatus) {
+  struct Case {
+    bool rtu;
+    std::string received;
+    int status;
+  };
+  for (const Case& c : std::vector<Case>{{false, "", 15}, {false, ":0103", 15}, {true, "", 15}}) {
+    statuses.clear();
+    RecorderRequest(c.rtu);
+    port.Feed(c.received);
+    port.RunTimers();
+    ASSERT_EQ(statuses, std::vector<int>{c.status});
+    EXPECT_FALSE(routing.recorder.awaitingAnswer);
+  }
+}
+
+TEST_F(SecondPortTest, RecorderAsciiCompletesOnLf) {
+  RecorderRequest(false);
+  port.Feed(":01030200");
+  EXPECT_EQ(port.Remaining(routing.RecorderTimer()), 15);
+  port.Feed("64\r\n");
+  ASSERT_EQ(statuses, std::vector<int>{0});
+  EXPECT_EQ(counts[0], 13U);
+  EXPECT_EQ(routing.buffer[12], 0x0A);
+}
+
+TEST_F(SecondPortTest, BufferIsNeverOverrun) {
+  // A long ASCII stream without LF: at most 100 bytes are stored and the answer ends.
+  RecorderRequest(false);
+  port.Feed(std::string(60, 'A'));
+  port.Feed(std::string(90, 'B'));
+  ASSERT_EQ(statuses, std::vector<int>{0});
+  EXPECT_EQ(counts[0], SecondPortRouting::kBufferSize);
+  EXPECT_EQ(routing.buffer[99], 'B');
+
+  statuses.clear();
+  counts.clear();
+  FirmwareRequest(1);
+  port.Feed(std::string(250, 'C'));
+  ASSERT_EQ(statuses, std::vector<int>{0});
+  EXPECT_EQ(counts[0], SecondPortRouting::kBufferSize);
+}
+
+TEST_F(SecondPortTest, FirmwareDropsNoiseBeforeLoaderFrame) {
+  struct Case {
+    Bytes received;
+    std::size_t completesAt;
+  };
+  const std::vector<Case> cases = {
+      {B({0xFF, 0x00, 0x01, 0x05, 0x00, 0x00, 0x00, 0xFA}), 6},
+      {B({0x7E, 0x01, 0x02, 0x00, 0x00, 0xFD}), 5},
+      {B({0x01, 0x07, 0x01, 0x02, 0x03, 0x04}), 6},
+  };
+  for (const Case& c : cases) {
+    statuses.clear();
+    counts.clear();
+    FirmwareRequest(3);
+    port.FeedByteByByte(c.received);
+    ASSERT_EQ(statuses, std::vector<int>{0});
+    EXPECT_EQ(counts[0], c.completesAt);
+    EXPECT_EQ(routing.buffer[0], 0x01);
+  }
+}
+
+TEST_F(SecondPortTest, FirmwareEarlyStagesEndOnLfOrRtuSilence) {
+  FirmwareRequest(0);
+  port.Feed(":0106");
+  EXPECT_TRUE(statuses.empty());
+  port.Feed("4700\r\n");
+  EXPECT_EQ(statuses, std::vector<int>{0});
+
+  statuses.clear();
+  session.params.rtu = true;
+  FirmwareRequest(1);
+  port.Feed(B({0x01, 0x06, 0x0A}));  // LF means nothing in RTU
+  EXPECT_TRUE(statuses.empty());
+  port.RunTimers();
+  EXPECT_EQ(statuses, std::vector<int>{0});
+
+  statuses.clear();
+  FirmwareRequest(3);
+  port.Feed(B({0x01, 0x05}));
+  port.RunTimers();  // incomplete loader frame: time-out even in RTU
+  EXPECT_EQ(statuses, std::vector<int>{15});
+}
+
+TEST_F(SecondPortTest, EraseTimeoutsExtendUpTo2160) {
+  std::vector<int> seen;
+  for (int i = 0; i < 4; ++i) {
+    FirmwareRequest(4);
+    port.RunTimers();
+    seen.push_back(routing.firmware.eraseExtension);
+  }
+  EXPECT_EQ(seen, (std::vector<int>{1080, 2160, 2160, 2160}));
+  EXPECT_EQ(statuses, (std::vector<int>{15, 15, 15, 15}));
+  // Other stages never extend it.
+  routing.firmware.eraseExtension = 0;
+  FirmwareRequest(5);
+  port.RunTimers();
+  EXPECT_EQ(routing.firmware.eraseExtension, 0);
+}
+
+TEST_F(SecondPortTest, EventsWithoutRouteChangeNothing) {
+  ASSERT_TRUE(routing.Open(SecondPortRouting::Route::Recorder));
+  port.SetTimerTrigger(routing.RecorderTimer(), 3, true);
+  port.Feed("stray\r\n");
+  port.RunTimers();
+  EXPECT_TRUE(statuses.empty());
+  EXPECT_EQ(routing.recorder.count, 0U);
+  EXPECT_EQ(port.CharsWaiting(), 0U);  // drained, not left for the next answer
+}
+
+TEST_F(SecondPortTest, RecorderRouteTakesPrecedenceOverFirmware) {
+  session.firmwareWindowOpen = true;
+  RecorderRequest(false);
+  port.Feed(":01\r\n");
+  EXPECT_EQ(routing.recorder.count, 5U);
+  EXPECT_EQ(routing.firmware.count, 0U);
+}
+
+}  // namespace
+}  // namespace kx
