@@ -5,79 +5,14 @@
 namespace kx {
 
 namespace {
-constexpr std::uint8_t kLf = 0x0A;
-constexpr std::uint8_t kCr = 0x0D;
 constexpr std::uint8_t kFunctionModelAnswer = 0x77;
 }  // namespace
 
-int RtuExpectedLength(std::span<const std::uint8_t> received, int current) {
-  switch (received.size()) {
-    case 1: return kRtuOpenLength;
-    case 2: return received[1] == 0x06 ? 8 : current;
-    case 3: return received[1] == 0x03 ? received[2] + 5 : current;
-    default: return current;
-  }
-}
-
-AnswerCollector::AnswerCollector(std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 1)) {
-  bytes_.reserve(capacity_);
-}
-
-void AnswerCollector::Start(FrameForm form, int knownRtuLength) {
-  form_ = form;
-  knownLength_ = knownRtuLength > 0;
-  expected_ = knownLength_ ? knownRtuLength : kRtuOpenLength;
-  overflowed_ = false;
-  state_ = CollectState::Waiting;
-  bytes_.clear();
-}
-
-CollectState AnswerCollector::Add(std::span<const std::uint8_t> chunk) {
-  if (state_ != CollectState::Waiting || chunk.empty()) return state_;
-  for (const std::uint8_t b : chunk) {
-    if (bytes_.size() >= capacity_) {
-      overflowed_ = true;  // the rest of the event is dropped and the answer ends
-      state_ = CollectState::Complete;
-      return state_;
-    }
-    bytes_.push_back(b);
-    if (form_ == FrameForm::Rtu) {
-      if (!knownLength_) expected_ = RtuExpectedLength(bytes_, expected_);
-      if (bytes_.size() >= static_cast<std::size_t>(expected_)) {
-        state_ = CollectState::Complete;
-        return state_;
-      }
-    }
-  }
-  if (form_ == FrameForm::Ascii && chunk.back() == kLf) state_ = CollectState::Complete;
-  return state_;
-}
-
-CollectState AnswerCollector::OnData(ComPort& port, std::uint16_t announced, std::uint16_t timer,
-                                     int rearmTicks) {
-  port.SetTimerTrigger(timer, 0, false);
-  std::vector<std::uint8_t> chunk;
-  chunk.reserve(announced);
-  for (std::uint16_t i = 0; i < announced; ++i) chunk.push_back(port.GetChar());
-  const bool wasWaiting = state_ == CollectState::Waiting;
-  Add(chunk);
-  // Only a running answer keeps its timer; a finished one stays disarmed.
-  if (wasWaiting && state_ == CollectState::Waiting) port.SetTimerTrigger(timer, rearmTicks, true);
-  return state_;
-}
-
-CollectState AnswerCollector::OnTimer() {
-  if (state_ != CollectState::Waiting) return state_;
-  state_ = form_ == FrameForm::Rtu && !bytes_.empty() ? CollectState::Complete
-                                                       : CollectState::TimedOut;
-  return state_;
-}
-
-std::string AnswerCollector::Text() const {
+std::string AnswerText(std::span<const std::uint8_t> received) {
   std::string text;
-  text.reserve(bytes_.size());
-  for (const std::uint8_t b : bytes_) {
-    if (b != kCr && b != kLf) text.push_back(static_cast<char>(b));
+  text.reserve(received.size());
+  for (const std::uint8_t b : received) {
+    if (b != '\r' && b != '\n') text.push_back(static_cast<char>(b));
   }
   return text;
 }

@@ -1,15 +1,6 @@
-// Collecting and checking the answer to one request, shared by every receiver
-// of a data-available event (tester, settings window, monitor, recorder,
-// firmware update).
-//
-// Collecting: on a data-available event the request's timer is disarmed, every
-// announced byte is read, and the answer is complete when (ASCII) the last byte
-// read in that event is LF, or (RTU) the expected length is reached. An
-// incomplete answer re-arms the timer, so the time-out measures the silence
-// since the last bytes. When the timer fires an RTU answer with at least one
-// byte is complete (ended by silence); otherwise the request has timed out.
-// The collector never stores more than its capacity: the rest of an over-long
-// answer is read from the port and dropped, and the answer ends there.
+// Checks of a received answer, shared by every receiver: form, LRC/CRC,
+// address, function (exception answers told apart) and echo. The exchange
+// (exchange.h) applies them to each complete answer whose request asks for it.
 #pragma once
 
 #include <cstddef>
@@ -19,71 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "core/exchange/frame_end.h"
 #include "core/modbus/codec.h"
-#include "core/line/comport.h"
 #include "core/text/messages.h"
 
 namespace kx {
-
-// Expected length while the RTU length is still open.
-inline constexpr int kRtuOpenLength = 250;
-
-// Expected RTU answer length once `received` holds the bytes so far: 250 after
-// the 1st byte; 8 after the 2nd when the function byte is 06; the byte count
-// (3rd byte) + 5 after the 3rd when the function byte is 03; otherwise `current`.
-int RtuExpectedLength(std::span<const std::uint8_t> received, int current);
-
-enum class CollectState {
-  Waiting,   // more bytes are expected; the timer runs
-  Complete,  // the answer ended (LF, expected length, silence or capacity)
-  TimedOut,  // the timer fired and there is no answer to hand over
-};
-
-class AnswerCollector {
- public:
-  static constexpr std::size_t kDefaultCapacity = 256;
-
-  explicit AnswerCollector(std::size_t capacity = kDefaultCapacity);
-
-  // Starts a new answer in the given form, dropping what was collected. A
-  // receiver that knows the RTU answer's length passes it; 0 applies the shared
-  // length rule (RtuExpectedLength).
-  void Start(FrameForm form, int knownRtuLength = 0);
-
-  // The bytes of one data-available event. Bytes that arrive after the answer
-  // ended are ignored. Returns the state after them.
-  CollectState Add(std::span<const std::uint8_t> chunk);
-
-  // One data-available event on `port`: disarms `timer`, reads exactly
-  // `announced` bytes, and re-arms `timer` with `rearmTicks` unless the answer
-  // is complete.
-  CollectState OnData(ComPort& port, std::uint16_t announced, std::uint16_t timer,
-                      int rearmTicks);
-
-  // The request's timer fired.
-  CollectState OnTimer();
-
-  CollectState State() const { return state_; }
-  FrameForm Form() const { return form_; }
-  std::span<const std::uint8_t> Received() const { return bytes_; }
-  std::size_t Size() const { return bytes_.size(); }
-  std::size_t Capacity() const { return capacity_; }
-  // True when bytes were dropped because the capacity was reached.
-  bool Overflowed() const { return overflowed_; }
-  int ExpectedRtuLength() const { return expected_; }
-  // The collected bytes as text, CR and LF left out (for receivers that show
-  // or keep the answer as text).
-  std::string Text() const;
-
- private:
-  std::size_t capacity_;
-  FrameForm form_ = FrameForm::Ascii;
-  bool knownLength_ = false;
-  int expected_ = kRtuOpenLength;
-  bool overflowed_ = false;
-  CollectState state_ = CollectState::Waiting;
-  std::vector<std::uint8_t> bytes_;
-};
 
 // ---------------------------------------------------------------------------
 // Answer checks. Each receiver applies the ones it needs in its own order;
@@ -98,6 +29,10 @@ enum class AnswerStatus {
   EchoMismatch,     // the answer to a write is not a copy of the request
   UnknownFunction,  // a function byte the receiver does not expect
 };
+
+// Received bytes as text with CR and LF left out (how receivers that show or
+// keep an ASCII answer as text see it).
+std::string AnswerText(std::span<const std::uint8_t> received);
 
 // Bytes of a collected ASCII answer (':' hex pairs LRC CR LF): (m - 3) / 2 pairs
 // for m characters, the LRC byte included. Nothing when it does not start with ':'.

@@ -1,0 +1,147 @@
+#include "core/exchange/exchange.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+namespace kx {
+
+int LineTiming::TransmitTicks(std::size_t bytes) const {
+  const long long bits = static_cast<long long>(bytes) * std::max(bitsPerChar, 1);
+  const long long perTick = static_cast<long long>(std::max(baud, 1)) * kTickMs;  // bits*1000 per tick
+  return static_cast<int>((bits * 1000 + perTick - 1) / perTick);
+}
+
+LineTiming TimingOf(const PortParams& params) {
+  const int parityBits = params.parityCode == 0 ? 0 : 1;
+  return LineTiming{params.baud, 1 + params.dataBits + parityBits + params.stopBits};
+}
+
+ExchangeRequest ExchangeRequest::For(FrameForm form, Bytes frame, int firstWaitTicks,
+                                     int rearmTicks, LineTiming timing) {
+  ExchangeRequest r;
+  r.frame = std::move(frame);
+  r.form = form;
+  r.end = DefaultFrameEnd(form);
+  r.firstWaitTicks = firstWaitTicks;
+  r.rearmTicks = rearmTicks;
+  r.timing = timing;
+  return r;
+}
+
+std::string Answer::Text() const { return AnswerText(raw); }
+
+int DeadlineTicks(const ExchangeRequest& r) {
+  if (r.deadlineTicks > 0) return r.deadlineTicks;
+  const int rearm = std::max(r.rearmTicks, 1);
+  const int grace = r.graceBelow > 0 ? rearm : 0;
+  return std::max(r.firstWaitTicks, 1) + r.timing.TransmitTicks(LongestAnswer(r.end, r.capacity)) +
+         rearm + grace + 1;
+}
+
+Exchange::Exchange(ComPort& port) : port_(port) {}
+
+void Exchange::Opened() {
+  pending_ = false;
+  for (int i = 0; i < 2; ++i) {
+    silence_[i] = port_.AddTimerTrigger();
+    deadline_[i] = port_.AddTimerTrigger();
+  }
+  opened_ = true;
+}
+
+void Exchange::Disarm() {
+  for (int i = 0; i < 2; ++i) {
+    port_.SetTimerTrigger(silence_[i], 0, false);
+    port_.SetTimerTrigger(deadline_[i], 0, false);
+  }
+}
+
+void Exchange::DrainInput() {
+  const std::size_t waiting = port_.CharsWaiting();
+  for (std::size_t i = 0; i < waiting; ++i) port_.GetChar();
+}
+
+std::uint32_t Exchange::Send(ExchangeRequest request) {
+  if (++tag_ == 0) ++tag_;
+  request_ = std::move(request);
+  if (request_.expect) request_.expect->form = request_.form;
+  collector_ = FrameCollector(request_.end, request_.capacity);
+  graceUsed_ = false;
+  deadlineTicks_ = DeadlineTicks(request_);
+  pending_ = true;
+  Disarm();
+  if (request_.flushInput) port_.FlushInBuffer();  // bytes of an earlier, abandoned answer
+  port_.SetTimerTrigger(SilenceTrigger(), request_.firstWaitTicks, true);
+  port_.SetTimerTrigger(DeadlineTrigger(), deadlineTicks_, true);
+  port_.PutBlock(request_.frame);
+  return tag_;
+}
+
+std::optional<Answer> Exchange::Handle(const PortEvent& event) {
+  if (event.kind == kEventDataAvailable) return OnData();
+  if (event.kind == kEventTimer) return OnTimer(event.handle);
+  return std::nullopt;
+}
+
+std::optional<Answer> Exchange::OnData() {
+  std::vector<std::uint8_t> chunk(port_.CharsWaiting());
+  for (auto& b : chunk) b = port_.GetChar();
+  if (!pending_ || chunk.empty()) return std::nullopt;  // nobody asked: dropped
+  port_.SetTimerTrigger(SilenceTrigger(), 0, false);
+  if (collector_.Add(chunk) == FrameCollector::State::Complete) return Finish(AnswerEnd::Complete);
+  port_.SetTimerTrigger(SilenceTrigger(), request_.rearmTicks, true);
+  return std::nullopt;
+}
+
+std::optional<Answer> Exchange::OnTimer(std::uint16_t handle) {
+  if (!pending_ || handle == 0) return std::nullopt;
+  if (handle == DeadlineTrigger()) return Finish(AnswerEnd::TimedOut, true);
+  if (handle != SilenceTrigger()) return std::nullopt;  // late expiry of an earlier request
+  const std::size_t got = collector_.Received().size();
+  if (got == 0 || !SilenceEnds(request_.end)) return Finish(AnswerEnd::TimedOut);
+  if (got < request_.graceBelow && !graceUsed_) {
+    // A short answer gets one more wait; the next expiry ends it.
+    graceUsed_ = true;
+    port_.SetTimerTrigger(SilenceTrigger(), request_.rearmTicks, true);
+    return std::nullopt;
+  }
+  return Finish(AnswerEnd::Complete);
+}
+
+Answer Exchange::Finish(AnswerEnd end, bool deadline) {
+  pending_ = false;
+  port_.SetTimerTrigger(SilenceTrigger(), 0, false);
+  port_.SetTimerTrigger(DeadlineTrigger(), 0, false);
+  Answer answer;
+  answer.tag = tag_;
+  answer.end = end;
+  answer.raw.assign(collector_.Received().begin(), collector_.Received().end());
+  answer.overflowed = collector_.Overflowed();
+  answer.deadlineReached = deadline;
+  if (end == AnswerEnd::Complete && request_.expect)
+    answer.check = CheckAnswer(*request_.expect, answer.raw);
+  return answer;
+}
+
+std::optional<Answer> Exchange::LineLost() {
+  opened_ = false;
+  if (!pending_) return std::nullopt;
+  pending_ = false;
+  Answer answer;
+  answer.tag = tag_;
+  answer.end = AnswerEnd::LineLost;
+  answer.raw.assign(collector_.Received().begin(), collector_.Received().end());
+  return answer;
+}
+
+void Exchange::Cancel() {
+  if (!pending_) return;
+  pending_ = false;
+  if (port_.Open()) {
+    port_.SetTimerTrigger(SilenceTrigger(), 0, false);
+    port_.SetTimerTrigger(DeadlineTrigger(), 0, false);
+  }
+}
+
+}  // namespace kx

@@ -1,0 +1,175 @@
+// One request and its answer on a port: the one piece of code through which
+// every engine and window talks to a controller.
+//
+// Use:
+//   Exchange exchange(port);              // one per port, living as long as it
+//   ... open the port ...
+//   exchange.Opened();                    // after every opening: adds its triggers
+//   ExchangeRequest r = ExchangeRequest::For(form, frame, firstWait, rearm, timing);
+//   r.expect = AnswerExpectation{...};    // optional: check the answer
+//   exchange.Send(std::move(r));          // flushes stale input, writes, arms
+//   port.SetOnTrigger([&](ComPort&, const PortEvent& e) {
+//     if (auto answer = exchange.Handle(e)) { ... the request ended ... }
+//   });
+//   port.SetOnError([&](const std::string&) {
+//     if (auto answer = exchange.LineLost()) { ... ended as AnswerEnd::LineLost ... }
+//   });
+//
+// Handle returns the finished answer instead of calling anyone back, so the
+// caller decides what runs next (and may Send the next request at once).
+//
+// Timing (ticks of 55 ms). After the write the silence trigger waits
+// `firstWaitTicks`; every received chunk that does not end the answer re-arms
+// it with `rearmTicks`, so it measures the silence since the last bytes. When
+// it fires:
+//   - no bytes received: the request timed out;
+//   - bytes received and the rule lets silence end the answer: complete,
+//     except that an answer shorter than `graceBelow` is given one more wait of
+//     `rearmTicks` first (the RTU grace wait);
+//   - otherwise: timed out (the partial bytes are in Answer::raw).
+// The two silence triggers alternate between requests (by tag), so a late
+// expiry of the previous request's trigger is never taken for the current one.
+//
+// Deadline: every request also has an overall deadline counted from the write,
+// never restarted by received bytes: the first wait, plus the time the longest
+// answer the frame-end rule accepts takes on the line at its speed, plus the
+// re-arm (and grace) wait, plus one tick. At the deadline the request ends as
+// TimedOut with `deadlineReached` set, so a stream of noise that keeps
+// restarting the silence wait cannot hold an exchange open. A request may set
+// `deadlineTicks` itself (a loader step that erases flash).
+//
+// Receive cap: the answer is stored up to `capacity` bytes; a full buffer ends
+// the answer (Complete, `overflowed` set), the rest of that chunk is dropped.
+// Bytes that arrive while no request is pending are read and dropped.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "core/exchange/answer.h"
+#include "core/exchange/frame_end.h"
+#include "core/line/comport.h"
+#include "core/line/session.h"
+#include "core/modbus/codec.h"
+
+namespace kx {
+
+// Speed of the line, for the deadline.
+struct LineTiming {
+  int baud = 9600;
+  int bitsPerChar = 11;  // start + data + parity + stop
+
+  // Ticks (rounded up) the line needs to carry `bytes` characters.
+  int TransmitTicks(std::size_t bytes) const;
+};
+// Timing of a line opened with these parameters (parity code 3 counts as one
+// parity bit: the port keeps a parity of its own).
+LineTiming TimingOf(const PortParams& params);
+
+struct ExchangeRequest {
+  Bytes frame;                      // written to the port in one block
+  FrameForm form = FrameForm::Ascii;
+  FrameEnd end = frame_end::Line{};
+  int firstWaitTicks = 18;
+  int rearmTicks = 18;
+  LineTiming timing;
+  std::size_t capacity = 256;       // bytes stored per answer
+  std::size_t graceBelow = 0;       // see Timing above; 0: no grace wait
+  int deadlineTicks = 0;            // 0: derived (see Deadline above)
+  bool flushInput = true;           // drop unread input before the write
+  // Checks applied to a complete answer (its form is set from `form`).
+  std::optional<AnswerExpectation> expect;
+
+  // A request with the frame form's default rule (Line or RtuShared).
+  static ExchangeRequest For(FrameForm form, Bytes frame, int firstWaitTicks, int rearmTicks,
+                             LineTiming timing);
+};
+
+enum class AnswerEnd {
+  Complete,  // the rule ended it (or silence, or a full buffer)
+  TimedOut,  // no answer, a partial one, or the deadline
+  LineLost,  // the port failed while the request was pending
+};
+
+// The one answer type: how the request ended, the bytes as received and, for
+// a complete answer of a request with `expect`, the result of the checks.
+struct Answer {
+  std::uint32_t tag = 0;
+  AnswerEnd end = AnswerEnd::TimedOut;
+  Bytes raw;                    // as received (ASCII text with CR LF, or RTU bytes)
+  bool overflowed = false;      // the receive buffer filled up
+  bool deadlineReached = false; // ended by the overall deadline
+  std::optional<AnswerCheck> check;
+
+  bool Complete() const { return end == AnswerEnd::Complete; }
+  // Complete and, when checked, every check passed.
+  bool Ok() const { return Complete() && (!check || check->status == AnswerStatus::Ok); }
+  // The received bytes as text, CR and LF left out.
+  std::string Text() const;
+};
+
+// Derived overall deadline of a request (see Deadline above).
+int DeadlineTicks(const ExchangeRequest& request);
+
+class Exchange {
+ public:
+  explicit Exchange(ComPort& port);
+  Exchange(const Exchange&) = delete;
+  Exchange& operator=(const Exchange&) = delete;
+
+  // After each opening of the port: adds the triggers of this opening (four:
+  // silence and deadline, twice, alternating by tag). A pending request is dropped.
+  void Opened();
+  bool Ready() const { return opened_; }
+
+  // Writes the request and arms its triggers; a request still pending is
+  // dropped without an answer. Returns the request's tag (never 0).
+  std::uint32_t Send(ExchangeRequest request);
+
+  // One port event. Returns the answer when this event ended the pending
+  // request; nothing otherwise (more bytes expected, a stale timer, or bytes
+  // nobody asked for, which are dropped).
+  std::optional<Answer> Handle(const PortEvent& event);
+
+  // The port failed: the pending request ends as LineLost; nothing when no
+  // request was pending. The triggers are gone with the port: Opened() again
+  // after reopening.
+  std::optional<Answer> LineLost();
+
+  // Drops the pending request without an answer (the caller closes or gives up).
+  void Cancel();
+
+  bool Pending() const { return pending_; }
+  std::uint32_t Tag() const { return tag_; }
+  // Bytes of the pending (or last) answer so far, for receivers that show them
+  // as they arrive.
+  std::span<const std::uint8_t> Received() const { return collector_.Received(); }
+
+  // Triggers of the pending request (for tests and diagnostics).
+  std::uint16_t SilenceTrigger() const { return silence_[tag_ & 1U]; }
+  std::uint16_t DeadlineTrigger() const { return deadline_[tag_ & 1U]; }
+  int CurrentDeadlineTicks() const { return deadlineTicks_; }
+
+ private:
+  std::optional<Answer> OnData();
+  std::optional<Answer> OnTimer(std::uint16_t handle);
+  Answer Finish(AnswerEnd end, bool deadline = false);
+  void Disarm();
+  void DrainInput();
+
+  ComPort& port_;
+  bool opened_ = false;
+  bool pending_ = false;
+  bool graceUsed_ = false;
+  std::uint32_t tag_ = 0;
+  std::uint16_t silence_[2] = {0, 0};
+  std::uint16_t deadline_[2] = {0, 0};
+  int deadlineTicks_ = 0;
+  ExchangeRequest request_;
+  FrameCollector collector_;
+};
+
+}  // namespace kx
