@@ -80,15 +80,12 @@ MonitorWindow::MonitorWindow(Session& session, QWidget* parent)
     auto* tile = new DeviceTile(client_, n, scaler_);
     tiles_[static_cast<std::size_t>(n)] = tile;
     scaler_.add(tile, {kTileX[n], kTileY[n], DeviceTile::kDesignWidth, DeviceTile::kDesignHeight});
-    connect(tile->runBt, &QPushButton::clicked, this, [this, n] { engine_->ToggleConnect(n); });
-    connect(tile->adrLb, &ClickLabel::clicked, this, [this, n] { engine_->Select(n); });
+    connect(tile->runBt, &QPushButton::clicked, this,
+            [this, n] { engine_->handle(monitor_event::ToggleConnect{n}); });
+    connect(tile->adrLb, &ClickLabel::clicked, this,
+            [this, n] { engine_->handle(monitor_event::Select{n}); });
     connect(tile->comAddr, &QSpinBox::valueChanged, this, [this, n](int value) {
-      const auto address = static_cast<std::uint16_t>(value);
-      if (engine_->Device(n).connected) {
-        engine_->ChangeAddress(n, address);
-      } else {
-        engine_->SetAddress(n, address);
-      }
+      engine_->handle(monitor_event::ChangeAddress{n, static_cast<std::uint16_t>(value)});
     });
   }
   buildParameterArea(client_);
@@ -103,7 +100,7 @@ MonitorWindow::~MonitorWindow() {
   // The engine is told before the widgets go, so no callback reaches a half-
   // destroyed window.
   engine_->SetObserver(nullptr);
-  engine_->Close();
+  engine_->handle(monitor_event::Close{});
 }
 
 void MonitorWindow::buildMenu() {
@@ -122,7 +119,8 @@ void MonitorWindow::buildMenu() {
     QAction* item = AddItem(device2_, deviceNames[static_cast<std::size_t>(n)], DeviceCaption(n, false));
     item->setData(n);
     deviceItems_[static_cast<std::size_t>(n)] = item;
-    connect(item, &QAction::triggered, this, [this, n] { engine_->ToggleConnect(n); });
+    connect(item, &QAction::triggered, this,
+            [this, n] { engine_->handle(monitor_event::ToggleConnect{n}); });
   }
 
   parameter1_ = AddMenu(bar, "PARAMETER1", QStringLiteral("PARAMETERS"));
@@ -147,10 +145,10 @@ void MonitorWindow::buildMenu() {
   close1_ = AddMenu(bar, "Close1", QStringLiteral("EXIT"));
   close2_ = AddItem(close1_, "Close2", QStringLiteral("OK"));
   cancel1_ = AddItem(close1_, "Cancel1", QStringLiteral("CANCEL"));
-  connect(close2_, &QAction::triggered, this, [this] {
-    // With an answer awaited the engine closes the window when it arrives.
-    if (engine_->RequestClose()) close();
-  });
+  // The engine closes the window (CloseWindow) at once, or when the answer
+  // awaited has arrived.
+  connect(close2_, &QAction::triggered, this,
+          [this] { engine_->handle(monitor_event::CloseRequest{}); });
 
   MenusChanged(engine_->Menus());
 }
@@ -173,7 +171,7 @@ void MonitorWindow::buildStrip(QWidget* client) {
     scaler_.add(clear, {x, 4, 16, 16}, 7);
     // Counters clear on mouse down.
     connect(clear, &QPushButton::pressed, this, [this, n] {
-      engine_->ClearCounters(n);
+      engine_->handle(monitor_event::ClearCounters{n});
       showCounters();
     });
     auto* exec = MakeLabel(debugPl_, QStringLiteral("ExecCnt%1").arg(n), QStringLiteral("0"),
@@ -304,7 +302,7 @@ void MonitorWindow::showEvent(QShowEvent* event) {
   if (isMaximized() && screen() != nullptr) setGeometry(screen()->availableGeometry());
   closing_ = false;
   relayout();
-  engine_->Reset();
+  engine_->handle(monitor_event::Reset{});
   showCounters();
 }
 
@@ -317,7 +315,7 @@ void MonitorWindow::closeEvent(QCloseEvent* event) {
   // Closing stops the engine and closes the port; a late answer of the request
   // in flight is ignored by the engine.
   closing_ = true;
-  engine_->Close();
+  engine_->handle(monitor_event::Close{});
   paraShown_ = false;
   QMainWindow::closeEvent(event);
 }

@@ -535,7 +535,7 @@ void TstMonitorWindow::closeWaitsForTheRequestInFlight() {
   f.line->Run(20);
   // A request is always in flight while a device is polled: "OK" under "EXIT"
   // closes the window only when its answer arrives.
-  QVERIFY(f.window->engine().state() == kx::MonitorEngine::State::Awaiting);
+  QVERIFY(f.window->engine().CurrentState() == kx::MonitorEngine::State::Awaiting);
   f.window->findChild<QAction*>("Close2")->trigger();
   QVERIFY(f.window->isVisible());
   QVERIFY(f.fake->Open());

@@ -15,10 +15,6 @@ namespace {
 // models: it has no status blocks to poll, so it is dropped.
 constexpr std::string_view kUnknownModelText = "Unknown model, device disconnected";
 
-// Writes of a ramp/soak program (registers 0x4767..0x47FF).
-constexpr int kRampWrites = 153;
-// Answers of one upload (parameter memory or ramp/soak step image).
-constexpr int kUploadBytes = 256;
 // Consecutive time-outs and exception answers tolerated.
 constexpr int kMaxTimeOuts = 3;
 constexpr int kMaxExceptions = 3;
@@ -53,9 +49,24 @@ MonitorEngine::~MonitorEngine() {
 
 void MonitorEngine::SetObserver(MonitorObserver* observer) { observer_ = observer; }
 
-void MonitorEngine::SetTransferHooks(TransferHooks hooks) { hooks_ = std::move(hooks); }
-
 void MonitorEngine::handle(const MonitorEvent& event) {
+  // An observer that hands in an event while one is handled (a panel queueing
+  // a write when its page was read) is served after it, never from inside.
+  if (handling_) {
+    waitingEvents_.push_back(event);
+    return;
+  }
+  handling_ = true;
+  Dispatch(event);
+  while (!waitingEvents_.empty()) {
+    const MonitorEvent next = std::move(waitingEvents_.front());
+    waitingEvents_.pop_front();
+    Dispatch(next);
+  }
+  handling_ = false;
+}
+
+void MonitorEngine::Dispatch(const MonitorEvent& event) {
   std::visit(Overloaded{
                  [this](const monitor_event::Reset&) { OnReset(); },
                  [this](const monitor_event::ToggleConnect& e) { OnToggleConnect(e.device); },
@@ -63,20 +74,15 @@ void MonitorEngine::handle(const MonitorEvent& event) {
                  [this](const monitor_event::ChangeAddress& e) { OnChangeAddress(e.device, e.address); },
                  [this](const monitor_event::QueueWrite& e) { OnQueueWrite(e.reg, e.value, e.unlock); },
                  [this](const monitor_event::Refresh&) { refresh_ = true; },
-                 [this](const monitor_event::FactoryMode& e) {
-                   factoryMode_ = e.on;
-                   if (e.on) {
-                     refresh_ = true;
-                   } else if (calibrationShown_) {
-                     calibrationShown_ = false;
-                     if (observer_) observer_->HideCalibration();
-                   }
-                 },
+                 [this](const monitor_event::FactoryMode& e) { OnFactoryMode(e.on); },
+                 [this](const monitor_event::LevelWrite& e) { levelWrite_ = e.on; },
+                 [this](const monitor_event::DecimalPoint& e) { OnDecimalPoint(e.device, e.code); },
+                 [this](const monitor_event::StartTransfer& e) { OnStartTransfer(e.transfer); },
                  [this](const monitor_event::CloseRequest&) { OnCloseRequest(); },
                  [this](const monitor_event::Close&) { OnClose(); },
                  [this](const monitor_event::ClearCounters& e) { OnClearCounters(e.device); },
                  [this](const monitor_event::PortData&) { OnPortData(); },
-                 [this](const monitor_event::PortTimer& e) { OnPortTimer(e.handle); },
+                 [this](const monitor_event::PortTimer& e) { OnPortTimer(e.trigger); },
                  [this](const monitor_event::PortFailed& e) { OnPortFailed(e.text); },
              },
              event);
@@ -95,16 +101,25 @@ std::string MonitorEngine::ProgramText(int device) const {
   return ValidDevice(device) ? devices_[static_cast<std::size_t>(device)].programText : std::string();
 }
 
-void MonitorEngine::SetAddress(int device, std::uint16_t address) {
-  if (!ValidDevice(device)) return;
-  devices_[static_cast<std::size_t>(device)].address = std::clamp<std::uint16_t>(address, 1, 247);
-}
-
-void MonitorEngine::SetDecimalPoint(int device, int code) {
+void MonitorEngine::OnDecimalPoint(int device, int code) {
   if (!ValidDevice(device)) return;
   devices_[static_cast<std::size_t>(device)].decimalPoint = code;
   refresh_ = true;
   Notify(device, kChangePvSv);
+}
+
+void MonitorEngine::OnFactoryMode(bool on) {
+  factoryMode_ = on;
+  if (on)
+    refresh_ = true;
+  else
+    HideCalibration();
+}
+
+void MonitorEngine::HideCalibration() {
+  if (!calibrationShown_) return;
+  calibrationShown_ = false;
+  if (observer_) observer_->HideCalibration();
 }
 
 // ---------------------------------------------------------------------------
@@ -134,11 +149,7 @@ void MonitorEngine::OnReset() {
   timeoutCount_ = 0;
   readExceptions_ = 0;
   writeExceptions_ = 0;
-  uploadRequested_ = uploadActive_ = false;
-  rampUploadRequested_ = rampUploadActive_ = false;
-  download_ = broadcast_ = rampDownload_ = false;
-  uploadCount_ = rampUploadCount_ = rampWriteCount_ = 0;
-  std::fill(buffer_.begin() + kUploadBytes, buffer_.end(), std::uint8_t{0});
+  EndTransfer(TransferEnd::Stopped);
   result_ = Result::Good;
 
   MonitorMenus menus = menus_;
@@ -216,10 +227,7 @@ void MonitorEngine::Disconnect(int d) {
   dev.lamp = RunLamp::Off;
   connectedCount_ = std::max(0, connectedCount_ - 1);
   if (d == selected_) {
-    download_ = broadcast_ = false;
-    uploadRequested_ = uploadActive_ = false;
-    rampUploadRequested_ = rampUploadActive_ = false;
-    rampDownload_ = false;
+    EndTransfer(TransferEnd::Stopped);
     if (dev.model == kModelKx3) reidentifySelected_ = true;
   }
   if (observer_) observer_->ConnectionChanged(d, false);
@@ -245,10 +253,7 @@ void MonitorEngine::SelectNextAfter(int d) {
   }
   ClearWriteState();
   factoryMode_ = false;
-  if (calibrationShown_) {
-    calibrationShown_ = false;
-    if (observer_) observer_->HideCalibration();
-  }
+  HideCalibration();
   selected_ = next;
   if (next != kNoDevice) {
     devices_[static_cast<std::size_t>(next)].lastStatusByte = 0xFF;
@@ -266,11 +271,8 @@ void MonitorEngine::OnSelect(int d) {
   refresh_ = true;
   factoryMode_ = false;
   ClearWriteState();
-  StopTransfers();
-  if (calibrationShown_) {
-    calibrationShown_ = false;
-    if (observer_) observer_->HideCalibration();
-  }
+  EndTransfer(TransferEnd::Stopped);
+  HideCalibration();
   if (observer_) observer_->SelectionChanged(old, d);
 }
 
@@ -283,10 +285,7 @@ void MonitorEngine::OnChangeAddress(int d, std::uint16_t address) {
   if (d == selected_) {
     ClearWriteState();
     factoryMode_ = false;
-    if (calibrationShown_) {
-      calibrationShown_ = false;
-      if (observer_) observer_->HideCalibration();
-    }
+    HideCalibration();
   }
   Notify(d, kChangeAddress);
 }
@@ -300,7 +299,7 @@ void MonitorEngine::OnQueueWrite(std::uint16_t reg, std::uint16_t value, bool un
 }
 
 void MonitorEngine::WriteEnded() {
-  if (inflight_.queuedWrite && inflight_.writeSeq != writeSeq_) return;  // a newer one waits
+  if (inflight_.purpose == Purpose::Write && inflight_.writeSeq != writeSeq_) return;  // a newer one waits
   writePending_ = false;
 }
 
@@ -310,20 +309,12 @@ void MonitorEngine::ClearWriteState() {
   writePending_ = false;
 }
 
-void MonitorEngine::StopTransfers() {
-  uploadRequested_ = uploadActive_ = false;
-  rampUploadRequested_ = rampUploadActive_ = false;
-  download_ = broadcast_ = false;
-  rampDownload_ = false;
+void MonitorEngine::OnCloseRequest() {
+  if (state_ == State::Idle)
+    FinishDeferredClose();
+  else
+    closeRequested_ = true;
 }
-
-bool MonitorEngine::RequestClose() {
-  if (state_ == State::Idle) return true;
-  closeRequested_ = true;
-  return false;
-}
-
-void MonitorEngine::OnCloseRequest() { RequestClose(); }
 
 void MonitorEngine::OnClose() {
   closeRequested_ = false;
@@ -353,59 +344,41 @@ void MonitorEngine::OnClearCounters(int d) {
   if (allClear) SetStatus(std::string(Text(Msg::NoError)), StatusTone::Cleared);
 }
 
-void MonitorEngine::SetLevelWrite(bool on) { levelWrite_ = on; }
-
 // ---------------------------------------------------------------------------
 // Transfers
 
-void MonitorEngine::StartUpload() {
-  if (connectedCount_ == 0 || !ValidDevice(selected_)) return;
-  const auto model = devices_[static_cast<std::size_t>(selected_)].model;
-  uploadCount_ = 0;
-  uploadRegister_ = UploadRegister(model);
-  uploadRequested_ = true;
-  if (model == kModelKx1) unlockPending_ = true;
-  if (observer_) observer_->TransferProgress(Transfer::Upload, 0);
+void MonitorEngine::OnStartTransfer(std::shared_ptr<Transfer> transfer) {
+  if (!transfer || connectedCount_ == 0 || !ValidDevice(selected_)) return;
+  EndTransfer(TransferEnd::Stopped);
+  transfer_ = std::move(transfer);
+  ++transferSeq_;
+  if (observer_) observer_->TransferProgress(*transfer_);
+  if (state_ == State::Idle) NextRequest();
 }
 
-void MonitorEngine::StartRampUpload() {
-  if (connectedCount_ == 0 || !ValidDevice(selected_)) return;
-  uploadCount_ = 0;
-  rampUploadCount_ = 0;
-  uploadRegister_ = UploadRegister(devices_[static_cast<std::size_t>(selected_)].model);
-  uploadRequested_ = true;
-  rampUploadRequested_ = true;
-  if (observer_) observer_->TransferProgress(Transfer::RampUpload, 0);
+void MonitorEngine::EndTransfer(TransferEnd end) {
+  if (!transfer_) return;
+  // Taken out first: the observer sees no transfer running any more.
+  const std::shared_ptr<Transfer> ended = std::move(transfer_);
+  transfer_.reset();
+  if (end == TransferEnd::Completed && ended->Kind() == TransferKind::Download) refresh_ = true;
+  if (observer_) observer_->TransferEnded(*ended, end);
 }
 
-void MonitorEngine::StartDownload(bool broadcast) {
-  if (connectedCount_ == 0) return;
-  download_ = true;
-  broadcast_ = broadcast;
-  if (observer_) observer_->TransferProgress(Transfer::Download, 0);
-}
-
-void MonitorEngine::EndDownload() {
-  if (!download_) return;
-  download_ = false;
-  broadcast_ = false;
-  refresh_ = true;
-  if (observer_) observer_->DownloadComplete();
-}
-
-void MonitorEngine::StartRampDownload() {
-  if (connectedCount_ == 0) return;
-  rampDownload_ = true;
-  rampWriteCount_ = 0;
-  if (observer_) observer_->TransferProgress(Transfer::RampDownload, 0);
-}
-
-void MonitorEngine::FillTrailer() {
-  const auto& dev = devices_[static_cast<std::size_t>(ValidDevice(selected_) ? selected_ : 0)];
-  buffer_[256] = dev.model;
-  buffer_[257] = static_cast<std::uint8_t>(dev.rec.firmwareVersion >> 8);
-  buffer_[258] = static_cast<std::uint8_t>(dev.rec.firmwareVersion & 0xFF);
-  buffer_[259] = static_cast<std::uint8_t>(buffer_[256] + buffer_[257] + buffer_[258]);
+void MonitorEngine::TransferAnswered(std::span<const std::uint16_t> words) {
+  // A transfer stopped while its request was in flight takes no more answers.
+  if (!transfer_ || inflight_.transferSeq != transferSeq_) return;
+  auto* upload = dynamic_cast<ImageUpload*>(transfer_.get());
+  const bool bufferBefore = upload != nullptr && upload->BufferComplete();
+  transfer_->AnswerTaken(words);
+  if (observer_) observer_->TransferProgress(*transfer_);
+  if (upload != nullptr && !bufferBefore && upload->BufferComplete()) {
+    MonitorMenus menus = menus_;
+    menus.saveAs = menus.download = menus.writeAll = true;
+    SetMenus(menus);
+    if (observer_) observer_->ParameterBufferUploaded(*upload);
+  }
+  if (transfer_->Done()) EndTransfer(TransferEnd::Completed);
 }
 
 // ---------------------------------------------------------------------------
@@ -449,19 +422,17 @@ int MonitorEngine::TimeoutFor(bool broadcast, bool write) const {
   return write ? 50 : 18;
 }
 
-void MonitorEngine::SendRequest(Kind kind, std::uint8_t function, std::uint16_t reg,
-                                std::uint16_t value, int type, int device) {
+void MonitorEngine::SendRequest(Purpose purpose, std::uint8_t function, std::uint16_t reg,
+                                std::uint16_t value, int type, int device, bool broadcast) {
   InFlight f;
-  f.unlockWrite = kind == Kind::Unlock;
-  f.queuedWrite = kind == Kind::Write;
-  f.upload = kind == Kind::Upload;
-  f.rampUpload = kind == Kind::RampUpload;
+  f.purpose = purpose;
   f.tag = ++nextTag_;
   f.writeSeq = writeSeq_;
+  f.transferSeq = transferSeq_;
   f.type = type;
   f.device = device;
-  f.broadcast = broadcast_;
-  f.address = broadcast_ ? 0 : static_cast<std::uint8_t>(devices_[static_cast<std::size_t>(device)].address);
+  f.broadcast = broadcast;
+  f.address = broadcast ? 0 : static_cast<std::uint8_t>(devices_[static_cast<std::size_t>(device)].address);
   f.function = function;
   f.block = RegBlock{reg, value, function};
   const Bytes pdu = function == kFnWrite ? WriteRegisterPdu(f.address, reg, value)
@@ -474,7 +445,7 @@ void MonitorEngine::SendRequest(Kind kind, std::uint8_t function, std::uint16_t 
     f.expected = read ? RtuReadAnswerLength(value) : write ? kRtuWriteAnswerLength : 3;
   else
     f.expected = read ? AsciiReadAnswerLength(value) : write ? kAsciiWriteAnswerLength : 5;
-  timeoutTicks_ = TimeoutFor(f.broadcast, unlockPending_ || writePending_);
+  timeoutTicks_ = TimeoutFor(f.broadcast, function == kFnWrite);
 
   inflight_ = std::move(f);
   rx_.clear();
@@ -516,50 +487,41 @@ void MonitorEngine::NextRequest() {
     const int sel = selected_;
     const auto& selDev = devices_[static_cast<std::size_t>(sel)];
 
-    // 1. Transfers that supply writes.
-    if (download_) {
-      if (!writePending_ && !unlockPending_) {
-        if (hooks_.downloadNext)
-          hooks_.downloadNext();
-        else
-          EndDownload();
-        // A download step that queued nothing has nothing left to send.
-        if (download_ && !writePending_ && !unlockPending_) EndDownload();
-      }
-    } else if (rampDownload_ && !writePending_) {
-      if (hooks_.rampValue && rampWriteCount_ < kRampWrites) {
-        OnQueueWrite(static_cast<std::uint16_t>(kRampTableFirst + rampWriteCount_),
-                     hooks_.rampValue(rampWriteCount_), false);
-      } else {
-        rampDownload_ = false;
-      }
-    }
-
-    // 2. The unlock write, 3. the queued write.
+    // 1. The unlock write, 2. the queued write.
     if (unlockPending_) {
-      SendRequest(Kind::Unlock, kFnWrite, UnlockRegister(selDev.model), kUnlockValue, requestType_,
+      SendRequest(Purpose::Unlock, kFnWrite, UnlockRegister(selDev.model), kUnlockValue, requestType_,
                   sel);
       return;
     }
     if (writePending_) {
       unlocked_ = false;
-      SendRequest(Kind::Write, kFnWrite, writeRegister_, writeValue_, requestType_, sel);
+      SendRequest(Purpose::Write, kFnWrite, writeRegister_, writeValue_, requestType_, sel);
       return;
     }
-    // 4., 5. Upload reads.
-    if (uploadRequested_ || uploadActive_) {
-      uploadActive_ = true;
-      uploadRequested_ = false;
-      SendRequest(Kind::Upload, kFnRead, uploadRegister_, 1, requestType_, sel);
-      return;
-    }
-    if (rampUploadRequested_ || rampUploadActive_) {
-      rampUploadActive_ = true;
-      rampUploadRequested_ = false;
-      SendRequest(Kind::RampUpload, kFnRead, kRampUploadRegister, 1, requestType_, sel);
-      return;
+    // 3. The running transfer.
+    if (transfer_) {
+      if (const auto req = transfer_->NextRequest()) {
+        using Action = TransferRequest::Action;
+        switch (req->action) {
+          case Action::Unlock:
+            SendRequest(Purpose::Transfer, kFnWrite, UnlockRegister(selDev.model), kUnlockValue,
+                        requestType_, sel, req->broadcast);
+            break;
+          case Action::Write:
+            SendRequest(Purpose::Transfer, kFnWrite, req->reg, req->value, requestType_, sel,
+                        req->broadcast);
+            break;
+          case Action::Read:
+            SendRequest(Purpose::Transfer, kFnRead, req->reg, req->value, requestType_, sel,
+                        req->broadcast);
+            break;
+        }
+        return;
+      }
+      EndTransfer(TransferEnd::Completed);  // nothing left to send
     }
 
+    // 4. The poll cycle.
     // 6. The request of the current type.
     const bool status = requestType_ < reqtype::kPageFirst;
     const int dev = status ? pollDevice_ : sel;
@@ -574,7 +536,7 @@ void MonitorEngine::NextRequest() {
       Advance();  // nothing to read for this model: move on
       continue;
     }
-    SendRequest(Kind::Poll, block->function, block->start, block->count, requestType_, dev);
+    SendRequest(Purpose::Poll, block->function, block->start, block->count, requestType_, dev);
     return;
   }
 }
@@ -708,13 +670,7 @@ void MonitorEngine::OnPortTimer(std::uint16_t handle) {
   if (SettleExchange()) return;
   if (inflight_.broadcast) {
     // Nobody answers a broadcast: the end of its wait acknowledges it.
-    if (inflight_.unlockWrite) {
-      unlockPending_ = false;
-      unlocked_ = true;
-    } else if (inflight_.queuedWrite) {
-      WriteEnded();
-      if (download_ && hooks_.downloadAcknowledged) hooks_.downloadAcknowledged();
-    }
+    TransferAnswered({});
     NextRequest();
     return;
   }
@@ -737,10 +693,10 @@ bool MonitorEngine::SettleExchange() {
 }
 
 void MonitorEngine::AnswerComplete() {
-  if (!SettleExchange()) Dispatch();
+  if (!SettleExchange()) CheckAnswer();
 }
 
-void MonitorEngine::Dispatch() {
+void MonitorEngine::CheckAnswer() {
   const bool rtu = session_.params.rtu;
   const FrameForm form = rtu ? FrameForm::Rtu : FrameForm::Ascii;
   Bytes bytes;
@@ -785,16 +741,14 @@ void MonitorEngine::Dispatch() {
       Finish(Result::Format, f);
       return;
     }
-    if (inflight_.upload || inflight_.rampUpload) {
-      // An upload stopped while its read was in flight takes no more bytes.
-      if ((inflight_.upload && uploadActive_) || (inflight_.rampUpload && rampUploadActive_))
-        DecodeUploadByte(bytes[3], bytes[4]);
-      Finish(Result::Good, f);
-      return;
-    }
     std::vector<std::uint16_t> words(n);
     for (std::size_t i = 0; i < n; ++i)
       words[i] = static_cast<std::uint16_t>((bytes[3 + 2 * i] << 8) | bytes[4 + 2 * i]);
+    if (inflight_.purpose == Purpose::Transfer) {
+      TransferAnswered(words);
+      Finish(Result::Good, f);
+      return;
+    }
     if (inflight_.type == reqtype::kIdentify) {
       DecodeIdentify(IdentifyModel(f, words));
     } else {
@@ -827,8 +781,10 @@ void MonitorEngine::Dispatch() {
     if (inflight_.function != kFnWrite || bytes != sent) {
       // The failed write is dropped; one queued after it (with its own
       // unlock) still goes out.
-      const bool newer = inflight_.queuedWrite && writePending_ && inflight_.writeSeq != writeSeq_;
-      if (!newer) {
+      // A transfer's write is sent again; the panels' queued write is not its.
+      const bool newer =
+          inflight_.purpose == Purpose::Write && writePending_ && inflight_.writeSeq != writeSeq_;
+      if (!newer && inflight_.purpose != Purpose::Transfer) {
         writePending_ = false;
         unlockPending_ = false;
       }
@@ -836,7 +792,7 @@ void MonitorEngine::Dispatch() {
       Finish(Result::EchoMismatch, f);
       return;
     }
-    WriteAnswer();
+    TakeWriteAnswer();
     Finish(Result::Good, f);
     return;
   }
@@ -850,63 +806,18 @@ void MonitorEngine::Dispatch() {
   Finish(Result::Exception, f, bytes.size() > 2 ? bytes[2] : 0);
 }
 
-void MonitorEngine::WriteAnswer() {
-  if (inflight_.unlockWrite) {
-    unlockPending_ = false;
-    unlocked_ = true;
-    return;
-  }
-  if (!inflight_.queuedWrite) return;
-  if (download_) {
-    WriteEnded();
-    if (hooks_.downloadAcknowledged) hooks_.downloadAcknowledged();
-    return;
-  }
-  if (rampDownload_) {
-    ++rampWriteCount_;
-    if (observer_) observer_->TransferProgress(Transfer::RampDownload, rampWriteCount_ * 1000 / kRampWrites);
-    if (rampWriteCount_ >= kRampWrites) {
-      rampDownload_ = false;
-      if (observer_) observer_->RampDownloadComplete();
-    }
-  } else {
-    refresh_ = true;
-  }
-  WriteEnded();
-}
-
-void MonitorEngine::DecodeUploadByte(std::uint8_t offset, std::uint8_t value) {
-  if (inflight_.upload) {
-    buffer_[offset] = value;
-    ++uploadCount_;
-    if (observer_) {
-      if (rampUploadRequested_)
-        observer_->TransferProgress(Transfer::RampUpload, uploadCount_ * 1000 / (2 * kUploadBytes));
-      else
-        observer_->TransferProgress(Transfer::Upload, uploadCount_ * 1000 / kUploadBytes);
-    }
-    if (uploadCount_ >= kUploadBytes) {
-      uploadActive_ = false;
-      FillTrailer();
-      MonitorMenus menus = menus_;
-      menus.saveAs = menus.download = menus.writeAll = true;
-      SetMenus(menus);
-      if (observer_) observer_->UploadComplete(rampUploadRequested_);
-    }
-    return;
-  }
-  rampSteps_[offset] = value;
-  ++rampUploadCount_;
-  if (observer_)
-    observer_->TransferProgress(Transfer::RampUpload,
-                                (rampUploadCount_ + kUploadBytes) * 1000 / (2 * kUploadBytes));
-  if (rampUploadCount_ >= kUploadBytes) {
-    rampUploadActive_ = false;
-    FillTrailer();
-    if (observer_) {
-      observer_->TransferProgress(Transfer::RampUpload, 1000);
-      observer_->RampUploadComplete();
-    }
+void MonitorEngine::TakeWriteAnswer() {
+  switch (inflight_.purpose) {
+    case Purpose::Unlock:
+      unlockPending_ = false;
+      unlocked_ = true;
+      break;
+    case Purpose::Write:
+      refresh_ = true;
+      WriteEnded();
+      break;
+    case Purpose::Transfer: TransferAnswered({}); break;
+    case Purpose::Poll: break;
   }
 }
 
@@ -1065,15 +976,12 @@ void MonitorEngine::Account(Result result, std::uint8_t function, std::uint8_t e
         ++readExceptions_;
       SetStatus(*report, tone);
       if (readExceptions_ > kMaxExceptions || writeExceptions_ > kMaxExceptions) {
-        const bool transfers = uploadRequested_ || uploadActive_ || rampUploadRequested_ ||
-                               rampUploadActive_ || download_ || rampDownload_;
         unlockPending_ = false;
         writePending_ = false;
-        StopTransfers();
         if (d == selected_) refresh_ = true;
         readExceptions_ = writeExceptions_ = 0;
         Advance();
-        if (transfers && observer_) observer_->TransfersAborted();
+        EndTransfer(TransferEnd::Aborted);
       }
       break;
     }

@@ -5,17 +5,19 @@
 // connected ones, reads the selected controller's parameter pages when asked,
 // sends the one queued register write first (after an unlock write where needed),
 // checks every answer, counts requests and failures per device and drops a
-// controller after four time-outs in a row. The transfer modes (upload, download,
-// broadcast download, ramp/soak upload and download) are carried here; what is
-// written and what the uploaded bytes mean comes through TransferHooks.
+// controller after four time-outs in a row. Transfers (upload, download,
+// broadcast download, ramp/soak upload and download) are objects behind the
+// Transfer interface (transfer.h), handed over with monitor_event::StartTransfer.
 //
-// No widgets: the monitor window observes it through MonitorObserver and calls
-// the operations below from its handlers. Everything runs on one thread.
+// No widgets: the monitor window observes it through MonitorObserver and hands
+// every event to handle(), the one way in. Everything runs on one thread; an
+// event handed in while another is handled (from an observer) waits for it.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <functional>
+#include <deque>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -26,6 +28,7 @@
 #include "core/line/comport.h"
 #include "core/device/regmap.h"
 #include "core/line/session.h"
+#include "core/monitor/transfer.h"
 
 namespace kx {
 
@@ -89,8 +92,12 @@ enum DeviceChange : unsigned {
 
 enum class StatusTone : std::uint8_t { Neutral, Error, Cleared };
 
-// Transfer progress kinds for MonitorObserver::TransferProgress.
-enum class Transfer : std::uint8_t { Upload, RampUpload, Download, RampDownload };
+// How a transfer ended.
+enum class TransferEnd : std::uint8_t {
+  Completed,
+  Aborted,  // stopped after repeated exception answers
+  Stopped,  // the selected device changed or was dropped, or the engine stopped
+};
 
 // What the window is told. All methods have empty defaults.
 class MonitorObserver {
@@ -122,62 +129,53 @@ class MonitorObserver {
   virtual void MenusChanged(const MonitorMenus& /*menus*/) {}
   // Status poll 7 of the selected KX3: the security level check runs here.
   virtual void SecurityPoll(int /*device*/) {}
-  // Transfer progress on a 0..1000 bar.
-  virtual void TransferProgress(Transfer /*kind*/, int /*permille*/) {}
-  // The parameter upload finished (buffer trailer filled). `alsoRamp` is set
-  // when a ramp/soak read continues with the step image.
-  virtual void UploadComplete(bool /*alsoRamp*/) {}
-  virtual void RampUploadComplete() {}
-  virtual void RampDownloadComplete() {}
-  virtual void DownloadComplete() {}
-  // Transfers were stopped after repeated exception answers.
-  virtual void TransfersAborted() {}
+  // A transfer took an answer; its Progress() tells the bar (0..1000).
+  virtual void TransferProgress(const Transfer& /*transfer*/) {}
+  // The parameter buffer of an upload is complete (trailer filled); for a
+  // ramp/soak read the step image follows.
+  virtual void ParameterBufferUploaded(const ImageUpload& /*upload*/) {}
+  // The transfer ended: completed, or stopped (see TransferEnd).
+  virtual void TransferEnded(const Transfer& /*transfer*/, TransferEnd /*end*/) {}
   // The port could not be opened, or the open line failed (system's text).
   virtual void PortError(std::string_view /*text*/) {}
   // A deferred close: the request in flight has ended, close the window now.
   virtual void CloseWindow() {}
 };
 
-// Hooks through which the parameter files and the ramp/soak editor fill the
-// transfers. Unset hooks end the transfer that needs them.
-struct TransferHooks {
-  // Download mode: called before each request; queues the next write with
-  // MonitorEngine::QueueWrite (optionally with unlock), or ends the download
-  // with MonitorEngine::EndDownload.
-  std::function<void()> downloadNext;
-  // The write (not the unlock write) last queued by downloadNext was
-  // acknowledged: by its echo, or in broadcast mode by the end of its wait.
-  std::function<void()> downloadAcknowledged;
-  // Ramp/soak download: value of register 0x4767 + n (n = 0..152).
-  std::function<std::uint16_t(int n)> rampValue;
-};
-
-// The 260-byte parameter buffer: 256 bytes of parameter memory, then model
-// code, firmware major, firmware minor and their 8-bit sum.
-using ParameterBuffer = std::array<std::uint8_t, 260>;
-using RampStepImage = std::array<std::uint8_t, 256>;
-
 // Events the engine handles, one at a time (MonitorEngine::handle).
 namespace monitor_event {
 struct Reset {};                                              // window shown: initial state
 struct ToggleConnect { int device; };                         // RunBt0Click, Device01..Device31
 struct Select { int device; };                                // Adr0LbClick
-struct ChangeAddress { int device; std::uint16_t address; };  // ComAddr0Change
-struct QueueWrite { std::uint16_t reg; std::uint16_t value; bool unlock; };
+// ComAddr0Change; for a connected device it is identified again.
+struct ChangeAddress { int device; std::uint16_t address; };
+// The one queued register write; another before it was sent replaces it.
+// `unlock` sends the unlock write first (factory-protected registers).
+struct QueueWrite { std::uint16_t reg; std::uint16_t value; bool unlock = false; };
 struct Refresh {};                                            // read the selected device's pages again
 struct FactoryMode { bool on; };
-struct CloseRequest {};                                       // Close2: now, or when the request in flight ends
+// KX3 level write: the next write answer is taken without an echo check and
+// identifies the selected device again.
+struct LevelWrite { bool on; };
+struct DecimalPoint { int device; int code; };                // KX3 `Pointer` list, then a refresh
+// Starts a transfer on the selected device (nothing without one); it replaces
+// a transfer still running.
+struct StartTransfer { std::shared_ptr<Transfer> transfer; };
+// Close2: the window closes now (MonitorObserver::CloseWindow), or when the
+// request in flight has ended.
+struct CloseRequest {};
 struct Close {};                                              // FormClose: port closed, engine stopped
 struct ClearCounters { int device; };                         // ClrBt0..ClrBt3
 struct PortData {};                                           // data available on the port
-struct PortTimer { std::uint16_t handle; };                   // a timer trigger of the port fired
+struct PortTimer { std::uint16_t trigger; };                  // a timer trigger of the port fired
 struct PortFailed { std::string text; };                      // the open line failed
 }  // namespace monitor_event
 
 using MonitorEvent =
     std::variant<monitor_event::Reset, monitor_event::ToggleConnect, monitor_event::Select,
                  monitor_event::ChangeAddress, monitor_event::QueueWrite, monitor_event::Refresh,
-                 monitor_event::FactoryMode, monitor_event::CloseRequest, monitor_event::Close,
+                 monitor_event::FactoryMode, monitor_event::LevelWrite, monitor_event::DecimalPoint,
+                 monitor_event::StartTransfer, monitor_event::CloseRequest, monitor_event::Close,
                  monitor_event::ClearCounters, monitor_event::PortData, monitor_event::PortTimer,
                  monitor_event::PortFailed>;
 
@@ -207,51 +205,12 @@ class MonitorEngine {
   MonitorEngine& operator=(const MonitorEngine&) = delete;
 
   void SetObserver(MonitorObserver* observer);  // not owned; nullptr for none
-  void SetTransferHooks(TransferHooks hooks);
 
+  // The one way in for events (the house rule for engines: one handle()).
   void handle(const MonitorEvent& event);
 
-  // Convenience wrappers around handle().
-  void Reset() { handle(monitor_event::Reset{}); }
-  void ToggleConnect(int device) { handle(monitor_event::ToggleConnect{device}); }
-  void Select(int device) { handle(monitor_event::Select{device}); }
-  void ChangeAddress(int device, std::uint16_t address) {
-    handle(monitor_event::ChangeAddress{device, address});
-  }
-  // The one queued register write; a second call before it was sent replaces
-  // it. `unlock` sends the unlock write first (factory-protected registers).
-  void QueueWrite(std::uint16_t reg, std::uint16_t value, bool unlock = false) {
-    handle(monitor_event::QueueWrite{reg, value, unlock});
-  }
-  void RequestRefresh() { handle(monitor_event::Refresh{}); }
-  void SetFactoryMode(bool on) { handle(monitor_event::FactoryMode{on}); }
-  // True when the window may close at once (nothing awaited); otherwise the
-  // close happens through MonitorObserver::CloseWindow.
-  bool RequestClose();
-  void Close() { handle(monitor_event::Close{}); }
-  void ClearCounters(int device) { handle(monitor_event::ClearCounters{device}); }
-  // Sets a tile's address without re-identifying (for tiles not connected).
-  void SetAddress(int device, std::uint16_t address);
-  // KX3 `Pointer` list: the device's decimal-point code, then a refresh.
-  void SetDecimalPoint(int device, int code);
-
-  // ---- Transfers ----
-  // Parameter upload from the selected device (KX1: unlock write first).
-  void StartUpload();
-  // Ramp/soak read: the parameter image, then the step image.
-  void StartRampUpload();
-  // Download through TransferHooks::downloadNext; broadcast sends to address 0.
-  void StartDownload(bool broadcast);
-  // Ends the download (called by the download step when the sequence is done).
-  void EndDownload();
-  // Ramp/soak write of registers 0x4767..0x47FF through TransferHooks::rampValue.
-  void StartRampDownload();
-  // KX3 level write in progress: the next write answer is taken without an echo
-  // check and re-identifies the selected device.
-  void SetLevelWrite(bool on);
-
   // ---- State ----
-  State state() const { return state_; }
+  State CurrentState() const { return state_; }
   const MonitorDevice& Device(int device) const;
   int ConnectedCount() const { return connectedCount_; }
   int SelectedDevice() const { return selected_; }
@@ -261,13 +220,10 @@ class MonitorEngine {
   bool RefreshRequested() const { return refresh_; }
   bool WritePending() const { return writePending_; }
   bool UnlockPending() const { return unlockPending_; }
-  bool Uploading() const { return uploadRequested_ || uploadActive_; }
-  bool RampUploading() const { return rampUploadRequested_ || rampUploadActive_; }
-  bool Downloading() const { return download_; }
-  bool Broadcasting() const { return broadcast_; }
-  bool RampDownloading() const { return rampDownload_; }
-  bool LevelWrite() const { return levelWrite_; }
+  bool LevelWriteOn() const { return levelWrite_; }
   bool CloseRequested() const { return closeRequested_; }
+  // The transfer running, or nullptr.
+  const Transfer* RunningTransfer() const { return transfer_.get(); }
   int TimeOutTicks() const { return timeoutTicks_; }
   int TimeOutCount() const { return timeoutCount_; }
   Result LastResult() const { return result_; }
@@ -275,87 +231,94 @@ class MonitorEngine {
   const MonitorMenus& Menus() const { return menus_; }
   // The selected device's last read word of register reg (0x4700..0x47FF; 0 otherwise).
   std::uint16_t ParameterWord(std::uint16_t reg) const;
-  ParameterBuffer& Buffer() { return buffer_; }
-  const ParameterBuffer& Buffer() const { return buffer_; }
-  const RampStepImage& RampSteps() const { return rampSteps_; }
-  int UploadCount() const { return uploadCount_; }
-  int RampUploadCount() const { return rampUploadCount_; }
-  int RampWriteCount() const { return rampWriteCount_; }
   // Text the tile and front panel show in the SV field for request type 8.
   std::string ProgramText(int device) const;
 
  private:
+  // What a request is for; decides what its answer does.
+  enum class Purpose : std::uint8_t {
+    Poll,      // the request of the poll cycle
+    Unlock,    // the unlock write before the queued write or the factory pages
+    Write,     // the queued write
+    Transfer,  // a request of the running transfer
+  };
+
   // What was sent, kept so that its answer or time-out is judged by it and
   // never by whatever the engine has moved on to since.
   struct InFlight {
     std::uint32_t tag = 0;
+    Purpose purpose = Purpose::Poll;
     int type = 0;
-    int device = 0;           // device charged with the exchange
+    int device = 0;            // device charged with the exchange
     std::uint8_t address = 0;  // 0 in broadcast mode
     std::uint8_t function = 0;
-    bool unlockWrite = false;  // the unlock write
-    bool queuedWrite = false;  // the queued write
-    bool upload = false;       // upload read (parameter or ramp/soak)
-    bool rampUpload = false;
     bool broadcast = false;
-    bool stale = false;        // the engine restarted since: drop the answer
-    std::uint32_t writeSeq = 0;  // which queued write this is (queuedWrite)
-    std::size_t expected = 0;  // answer length computed from the request
+    bool stale = false;            // the engine restarted since: drop the answer
+    std::uint32_t writeSeq = 0;    // which queued write this is (Purpose::Write)
+    std::uint32_t transferSeq = 0; // which transfer asked (Purpose::Transfer)
+    std::size_t expected = 0;      // answer length computed from the request
     RegBlock block;
     Bytes frame;
   };
 
+  void Dispatch(const MonitorEvent& event);
   void OnReset();
   void OnToggleConnect(int d);
   void OnSelect(int d);
   void OnChangeAddress(int d, std::uint16_t address);
   void OnQueueWrite(std::uint16_t reg, std::uint16_t value, bool unlock);
+  void OnFactoryMode(bool on);
+  void OnDecimalPoint(int d, int code);
+  void OnStartTransfer(std::shared_ptr<Transfer> transfer);
   void OnCloseRequest();
   void OnClose();
   void OnClearCounters(int d);
   void OnPortData();
-  void OnPortTimer(std::uint16_t handle);
+  void OnPortTimer(std::uint16_t trigger);
   void OnPortFailed(const std::string& text);
 
   bool OpenPort();
   void ClosePort();
   void NextRequest();
-  enum class Kind : std::uint8_t { Poll, Unlock, Write, Upload, RampUpload };
-  void SendRequest(Kind kind, std::uint8_t function, std::uint16_t reg, std::uint16_t value,
-                   int type, int device);
+  void SendRequest(Purpose purpose, std::uint8_t function, std::uint16_t reg, std::uint16_t value,
+                   int type, int device, bool broadcast = false);
   // Ends the wait of the exchange in flight. True when a deferred close or a
   // stale request took over, so its answer or time-out is not to be used.
   bool SettleExchange();
   void AnswerComplete();
-  void Dispatch();
+  void CheckAnswer();
   void Account(Result result, std::uint8_t function, std::uint8_t exceptionCode);
   void Finish(Result result, std::uint8_t function = 0, std::uint8_t exceptionCode = 0);
   void DecodeIdentify(std::uint8_t model);
   void DecodePage(std::span<const std::uint16_t> words);
   void Advance();
   void DecodeRead(std::span<const std::uint16_t> words);
-  void DecodeUploadByte(std::uint8_t offset, std::uint8_t value);
-  void WriteAnswer();
+  void TakeWriteAnswer();
+  // Hands a good answer to the transfer that asked for it (if it still runs).
+  void TransferAnswered(std::span<const std::uint16_t> words);
+  void EndTransfer(TransferEnd end);
   void Disconnect(int d);
   void SelectNextAfter(int d);
   void ClearWriteState();
   // The queued write in flight has ended (echo, mismatch or broadcast wait):
   // write pending is cleared unless a newer write was queued meanwhile.
   void WriteEnded();
-  void FillTrailer();
-  void StopTransfers();
   int FirstConnected() const;
   void SetLamp(int d, RunLamp lamp);
   void SetStatus(std::string text, StatusTone tone);
   void SetMenus(const MonitorMenus& menus);
   void Notify(int d, unsigned changes);
+  void HideCalibration();
   void FinishDeferredClose();
   int TimeoutFor(bool broadcast, bool write) const;
 
   ComPort& port_;
   Session& session_;
   MonitorObserver* observer_ = nullptr;
-  TransferHooks hooks_;
+
+  // Events handed in while one is handled wait here (see handle()).
+  bool handling_ = false;
+  std::deque<MonitorEvent> waitingEvents_;
 
   State state_ = State::Idle;
   std::array<MonitorDevice, kMonitorDevices> devices_{};
@@ -384,20 +347,10 @@ class MonitorEngine {
   bool unlocked_ = false;
   bool levelWrite_ = false;
 
-  // Transfers.
-  bool uploadRequested_ = false;
-  bool uploadActive_ = false;
-  int uploadCount_ = 0;
-  bool rampUploadRequested_ = false;
-  bool rampUploadActive_ = false;
-  int rampUploadCount_ = 0;
-  bool download_ = false;
-  bool broadcast_ = false;
-  bool rampDownload_ = false;
-  int rampWriteCount_ = 0;
-  std::uint16_t uploadRegister_ = 0;
-  ParameterBuffer buffer_{};
-  RampStepImage rampSteps_{};
+  // The running transfer and a count of the transfers started, so that an
+  // answer is handed only to the transfer that asked for it.
+  std::shared_ptr<Transfer> transfer_;
+  std::uint32_t transferSeq_ = 0;
 
   // Parameter pages of the selected device (0x4700..0x47FF).
   std::array<std::uint16_t, 0x100> pageWords_{};
@@ -405,7 +358,6 @@ class MonitorEngine {
   MonitorMenus menus_;
 
   // Port and the exchange in flight.
-  bool portOpen_ = false;
   std::array<std::uint16_t, 2> triggers_{};  // alternate per request: a late time-out is told apart
   std::uint32_t nextTag_ = 0;
   InFlight inflight_;

@@ -112,7 +112,7 @@ class MonitorEngineTest : public ::testing::TestWithParam<Config> {
     session.params.port = 3;
     session.params.dataBits = 8;
     engine.SetObserver(&observer);
-    engine.Reset();
+    engine.handle(monitor_event::Reset{});
   }
 
   bool Rtu() const { return session.params.rtu; }
@@ -183,6 +183,8 @@ class MonitorEngineTest : public ::testing::TestWithParam<Config> {
     std::vector<std::pair<int, bool>> connections;
     std::vector<int> pages;
     int aborted = 0;
+    std::vector<TransferEnd> ended;
+    std::vector<int> progress;
     int closed = 0;
     int layouts = 0;
     void StatusLine(std::string_view text, StatusTone) override { status.emplace_back(text); }
@@ -190,10 +192,23 @@ class MonitorEngineTest : public ::testing::TestWithParam<Config> {
     void ParametersRead(int type, const RegBlock&, std::span<const std::uint16_t>) override {
       pages.push_back(type);
     }
-    void TransfersAborted() override { ++aborted; }
+    void TransferEnded(const Transfer&, TransferEnd end) override {
+      ended.push_back(end);
+      if (end == TransferEnd::Aborted) ++aborted;
+    }
+    void TransferProgress(const Transfer& t) override { progress.push_back(t.Progress()); }
     void CloseWindow() override { ++closed; }
     void PanelLayout() override { ++layouts; }
   };
+
+  // Starts an upload of the selected device's parameter memory.
+  std::shared_ptr<ImageUpload> StartUpload(bool withRamp = false) {
+    const auto& dev = engine.Device(engine.SelectedDevice());
+    auto upload = std::make_shared<ImageUpload>(dev.model, dev.rec.firmwareVersion, withRamp);
+    engine.handle(monitor_event::StartTransfer{upload});
+    return upload;
+  }
+  bool Transferring() const { return engine.RunningTransfer() != nullptr; }
 
   Session session;
   FakePort port;
@@ -233,7 +248,7 @@ std::vector<Req> Cat(std::vector<Req> a, const std::vector<Req>& b) {
 
 TEST_P(MonitorEngineTest, OneDeviceSequenceAndCounts) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ToggleConnect{0});
   EXPECT_EQ(session.lineOwner, LineOwner::Monitor);
   EXPECT_EQ(port.TriggerCount(), 2U);
   const auto seen = Run(20);
@@ -253,9 +268,9 @@ TEST_P(MonitorEngineTest, OneDeviceSequenceAndCounts) {
 TEST_P(MonitorEngineTest, TwoDevicesWithOneSelectedAndRefresh) {
   bus.controllers[1] = Quiet(kModelKx2);
   bus.controllers[5] = Quiet(kModelKx2);
-  engine.ChangeAddress(2, 5);
-  engine.ToggleConnect(2);  // the first device becomes the selected one
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ChangeAddress{2, 5});
+  engine.handle(monitor_event::ToggleConnect{2});  // the first device becomes the selected one
+  engine.handle(monitor_event::ToggleConnect{0});
   ASSERT_EQ(engine.SelectedDevice(), 2);
   // Let both identify and the first page read pass, then start at a new cycle.
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x4701 && r.value == 7; }));
@@ -271,7 +286,7 @@ TEST_P(MonitorEngineTest, TwoDevicesWithOneSelectedAndRefresh) {
   EXPECT_EQ(Run(2), (std::vector<Req>{cycle[0], cycle[1]}));  // no refresh: a new cycle
 
   // A refresh reads the selected device's pages at the end of the cycle.
-  engine.RequestRefresh();
+  engine.handle(monitor_event::Refresh{});
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x4751 && r.address == 5; }));
   Run(1);
   EXPECT_EQ(engine.Device(2).lamp, RunLamp::ReadingParameters);
@@ -282,11 +297,11 @@ TEST_P(MonitorEngineTest, TwoDevicesWithOneSelectedAndRefresh) {
 TEST_P(MonitorEngineTest, NewlyConnectedDeviceIsIdentifiedBeforeJoiningTheCycle) {
   bus.controllers[1] = Quiet(kModelKx2);
   bus.controllers[2] = Quiet(kModelKx1);
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
   Run(1);
-  engine.ChangeAddress(1, 2);
-  engine.ToggleConnect(1);
+  engine.handle(monitor_event::ChangeAddress{1, 2});
+  engine.handle(monitor_event::ToggleConnect{1});
   // The cycle goes on with device 0 until it reaches device 1's slot.
   const auto seen = Run(6);
   EXPECT_EQ(seen, (std::vector<Req>{Rd(1, 0x4700, 4), Id(2), Rd(2, 0x470F, 2), Rd(1, 0x4717, 4),
@@ -296,11 +311,11 @@ TEST_P(MonitorEngineTest, NewlyConnectedDeviceIsIdentifiedBeforeJoiningTheCycle)
 
 TEST_P(MonitorEngineTest, QueuedWriteGoesFirstAndRefreshesAfterItsEcho) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ToggleConnect{0});
   // With the first page read over, write while type 3 is in flight.
   ASSERT_TRUE(SecondCycle(0x4717));
   Run(1);
-  engine.QueueWrite(0x4701, 0xFFF1);
+  engine.handle(monitor_event::QueueWrite{0x4701, 0xFFF1});
   const auto seen = Run(9);
   // The type-3 request in flight, then the write, then type 4 (not advanced past),
   // the rest of the cycle and the parameter pages.
@@ -316,12 +331,12 @@ TEST_P(MonitorEngineTest, QueuedWriteGoesFirstAndRefreshesAfterItsEcho) {
 // queued write: the echo of the previous one must not discard it.
 TEST_P(MonitorEngineTest, WriteQueuedWhileAnotherIsInFlightIsSentAfterIt) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
-  engine.QueueWrite(0x4701, 300);
+  engine.handle(monitor_event::QueueWrite{0x4701, 300});
   Run(1);
   ASSERT_EQ(Last(), Wr(1, 0x4701, 300));
-  engine.QueueWrite(0x4702, 400);
+  engine.handle(monitor_event::QueueWrite{0x4702, 400});
   Run(1);
   EXPECT_EQ(Last(), Wr(1, 0x4702, 400));
   Run(1);
@@ -329,11 +344,11 @@ TEST_P(MonitorEngineTest, WriteQueuedWhileAnotherIsInFlightIsSentAfterIt) {
   EXPECT_EQ(bus.controllers[1].regs[0x4702], 400);
 
   // The same when the first write's echo is wrong: only that write is dropped.
-  engine.QueueWrite(0x4703, 5);
+  engine.handle(monitor_event::QueueWrite{0x4703, 5});
   Run(1);
   ASSERT_EQ(Last(), Wr(1, 0x4703, 5));
   bus.controllers[1].echoValue = 6;
-  engine.QueueWrite(0x4704, 7);
+  engine.handle(monitor_event::QueueWrite{0x4704, 7});
   Run(1);
   bus.controllers[1].echoValue.reset();
   EXPECT_EQ(engine.StatusText(), "Writing data compare fail !!!");
@@ -346,8 +361,8 @@ TEST_P(MonitorEngineTest, FactoryPagesKx2AndKx1) {
     Init(Rtu());
     bus.controllers.clear();
     bus.controllers[1] = Quiet(model);
-    engine.ToggleConnect(0);
-    engine.SetFactoryMode(true);
+    engine.handle(monitor_event::ToggleConnect{0});
+    engine.handle(monitor_event::FactoryMode{true});
     ASSERT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x4701 && r.value == 7; }));
     const auto seen = Run(model == kModelKx2 ? 5 : 4);
     if (model == kModelKx2) {
@@ -358,7 +373,7 @@ TEST_P(MonitorEngineTest, FactoryPagesKx2AndKx1) {
                                         Rd(1, 0x4728, 4)}));
     }
     EXPECT_EQ(observer.pages.back(), model == kModelKx2 ? 21 : 20);
-    engine.ToggleConnect(0);
+    engine.handle(monitor_event::ToggleConnect{0});
     Run(1);
     EXPECT_FALSE(port.Open());
   }
@@ -367,9 +382,9 @@ TEST_P(MonitorEngineTest, FactoryPagesKx2AndKx1) {
 TEST_P(MonitorEngineTest, FourTimeOutsInARowDropTheDeviceAndAReceivedCharacterResetsTheCount) {
   bus.controllers[1] = Quiet(kModelKx2);
   bus.controllers[2] = Quiet(kModelKx2);
-  engine.ToggleConnect(0);
-  engine.ChangeAddress(1, 2);
-  engine.ToggleConnect(1);
+  engine.handle(monitor_event::ToggleConnect{0});
+  engine.handle(monitor_event::ChangeAddress{1, 2});
+  engine.handle(monitor_event::ToggleConnect{1});
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.address == 2 && r.reg == 0x4700; }));
   bus.controllers[2].silent = true;
   const Req silentReq = Last();
@@ -404,17 +419,17 @@ TEST_P(MonitorEngineTest, FourTimeOutsInARowDropTheDeviceAndAReceivedCharacterRe
 
 TEST_P(MonitorEngineTest, ExceptionAnswersAbortAnUploadAfterMoreThanThree) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x4717; }));
-  engine.StartUpload();
+  StartUpload();
   Run(1);
   EXPECT_EQ(Last(), Rd(1, 0x474C, 1));
   bus.controllers[1].exception = 2;
   Run(3);
-  EXPECT_TRUE(engine.Uploading());
+  EXPECT_TRUE(Transferring());
   EXPECT_EQ(engine.StatusText(), " Read error : illegal address  !!!");
   Run(1);
-  EXPECT_FALSE(engine.Uploading());
+  EXPECT_FALSE(Transferring());
   EXPECT_EQ(observer.aborted, 1);
   EXPECT_EQ(engine.Device(0).errorCount, 4U);
   EXPECT_TRUE(engine.Device(0).connected);
@@ -426,9 +441,9 @@ TEST_P(MonitorEngineTest, UploadFillsTheBufferAndItsTrailer) {
   auto c = Quiet(kModelKx2);
   c.regs[0x472A] = 0x0105;  // firmware version
   bus.controllers[1] = c;
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
-  engine.StartUpload();
+  const auto upload = StartUpload();
   Run(1);  // the poll in flight
   for (int i = 0; i < 256; ++i) {
     ASSERT_EQ(Last(), Rd(1, 0x474C, 1));
@@ -436,15 +451,51 @@ TEST_P(MonitorEngineTest, UploadFillsTheBufferAndItsTrailer) {
     bus.controllers[1].regs[0x474C] = static_cast<std::uint16_t>((255 - i) << 8 | (i ^ 0x5A));
     Step();
   }
-  EXPECT_FALSE(engine.Uploading());
-  EXPECT_EQ(engine.Buffer()[255], 0x5A);
-  EXPECT_EQ(engine.Buffer()[0], 255 ^ 0x5A);
-  EXPECT_EQ(engine.Buffer()[256], 0x42);
-  EXPECT_EQ(engine.Buffer()[257], 0x01);
-  EXPECT_EQ(engine.Buffer()[258], 0x05);
-  EXPECT_EQ(engine.Buffer()[259], 0x48);
+  EXPECT_FALSE(Transferring());
+  EXPECT_EQ(observer.ended, (std::vector<TransferEnd>{TransferEnd::Completed}));
+  EXPECT_EQ(observer.progress.back(), 1000);
+  EXPECT_EQ(upload->Buffer()[255], 0x5A);
+  EXPECT_EQ(upload->Buffer()[0], 255 ^ 0x5A);
+  EXPECT_EQ(upload->Buffer()[256], 0x42);
+  EXPECT_EQ(upload->Buffer()[257], 0x01);
+  EXPECT_EQ(upload->Buffer()[258], 0x05);
+  EXPECT_EQ(upload->Buffer()[259], 0x48);
   EXPECT_TRUE(engine.Menus().download);
   EXPECT_NE(Last().reg, 0x474C);
+}
+
+// A ramp/soak read: the parameter buffer through the upload register (complete
+// half-way, with its trailer), then the step image through 0x474D.
+TEST_P(MonitorEngineTest, RampUploadFillsTheBufferThenTheStepImage) {
+  bus.controllers[1] = Quiet(kModelKx2);
+  engine.handle(monitor_event::ToggleConnect{0});
+  ASSERT_TRUE(SecondCycle(0x4717));
+  struct : Observer {
+    int buffersUploaded = 0;
+    void ParameterBufferUploaded(const ImageUpload& u) override {
+      buffersUploaded += u.BufferComplete() ? 1 : 0;
+    }
+  } watcher;
+  engine.SetObserver(&watcher);
+  const auto upload = StartUpload(true);
+  Run(1);  // the poll in flight
+  for (int i = 0; i < 512; ++i) {
+    ASSERT_EQ(Last(), Rd(1, i < 256 ? 0x474C : 0x474D, 1)) << i;
+    bus.controllers[1].regs[Last().reg] = static_cast<std::uint16_t>((i & 0xFF) << 8 | (i >> 8) + 7);
+    Step();
+    if (i == 255) {
+      EXPECT_EQ(watcher.buffersUploaded, 1);
+      EXPECT_EQ(watcher.progress.back(), 500);
+      EXPECT_TRUE(engine.Menus().download);
+    }
+  }
+  EXPECT_FALSE(Transferring());
+  EXPECT_EQ(watcher.progress.back(), 1000);
+  EXPECT_EQ(watcher.ended, (std::vector<TransferEnd>{TransferEnd::Completed}));
+  EXPECT_EQ(upload->Buffer()[3], 7);
+  EXPECT_EQ(upload->Buffer()[256], kModelKx2);
+  EXPECT_EQ(upload->Steps()[3], 8);
+  EXPECT_EQ(Last(), Rd(1, 0x4700, 4));  // polling goes on where it stopped
 }
 
 // Selecting another device stops an upload; the answer still in flight then
@@ -454,25 +505,26 @@ TEST_P(MonitorEngineTest, UploadAnswerAfterTheUploadStoppedIsNotStored) {
   c.regs[0x474C] = 0x0733;  // offset 7, byte 0x33
   bus.controllers[1] = c;
   bus.controllers[5] = Quiet(kModelKx2);
-  engine.ChangeAddress(2, 5);
-  engine.ToggleConnect(0);
-  engine.ToggleConnect(2);
+  engine.handle(monitor_event::ChangeAddress{2, 5});
+  engine.handle(monitor_event::ToggleConnect{0});
+  engine.handle(monitor_event::ToggleConnect{2});
   ASSERT_TRUE(SecondCycle(0x4717));
-  engine.StartUpload();
+  const auto upload = StartUpload();
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x474C; }));
-  engine.Select(2);
-  EXPECT_FALSE(engine.Uploading());
+  engine.handle(monitor_event::Select{2});
+  EXPECT_FALSE(Transferring());
+  EXPECT_EQ(observer.ended, (std::vector<TransferEnd>{TransferEnd::Stopped}));
   Step();
-  EXPECT_EQ(engine.UploadCount(), 0);
-  EXPECT_EQ(engine.Buffer()[7], 0);
+  EXPECT_EQ(upload->BufferCount(), 0);
+  EXPECT_EQ(upload->Buffer()[7], 0);
   EXPECT_NE(Last().reg, 0x474C);
 }
 
 TEST_P(MonitorEngineTest, EchoMismatchDropsTheWriteAndRereadsThePages) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
-  engine.QueueWrite(0x4701, 300);
+  engine.handle(monitor_event::QueueWrite{0x4701, 300});
   bus.controllers[1].echoValue = 299;
   Run(2);
   EXPECT_EQ(engine.StatusText(), "Writing data compare fail !!!");
@@ -483,9 +535,9 @@ TEST_P(MonitorEngineTest, EchoMismatchDropsTheWriteAndRereadsThePages) {
 
 TEST_P(MonitorEngineTest, UnlockWriteGoesBeforeAFactoryProtectedWrite) {
   bus.controllers[1] = Quiet(kModelKx1);
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x4728; }));
-  engine.QueueWrite(0x4714, 15, true);
+  engine.handle(monitor_event::QueueWrite{0x4714, 15, true});
   Run(1);
   EXPECT_EQ(Last(), Wr(1, 0x471B, 0x4F1D));
   EXPECT_EQ(ArmedWait(), Rtu() ? 2 : 50);
@@ -500,25 +552,14 @@ TEST_P(MonitorEngineTest, UnlockWriteGoesBeforeAFactoryProtectedWrite) {
 
 TEST_P(MonitorEngineTest, BroadcastDownloadSendsToAddressZeroPacedByItsWait) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
-  int index = 0;
-  int acks = 0;
-  TransferHooks hooks;
-  hooks.downloadNext = [&] {
-    if (index >= 3) {
-      engine.EndDownload();
-      return;
-    }
-    engine.QueueWrite(static_cast<std::uint16_t>(0x4701 + index), static_cast<std::uint16_t>(100 + index),
-                      index == 1);
-  };
-  hooks.downloadAcknowledged = [&] {
-    ++index;
-    ++acks;
-  };
-  engine.SetTransferHooks(hooks);
-  engine.StartDownload(true);
+  // The second step is factory-protected, the third skipped.
+  auto download = std::make_shared<WriteSequence>(
+      TransferKind::Download,
+      std::vector<WriteStep>{{0x4701, 100}, {0x4702, 101, true}, {0x4709, 9, false, true}, {0x4703, 102}},
+      true);
+  engine.handle(monitor_event::StartTransfer{download});
   Run(1);  // the poll in flight
   std::vector<Req> writes;
   for (int i = 0; i < 4; ++i) {
@@ -531,15 +572,17 @@ TEST_P(MonitorEngineTest, BroadcastDownloadSendsToAddressZeroPacedByItsWait) {
   }
   EXPECT_EQ(writes, (std::vector<Req>{Wr(0, 0x4701, 100), Wr(0, 0x472A, 0x4F1D), Wr(0, 0x4702, 101),
                                       Wr(0, 0x4703, 102)}));
-  EXPECT_EQ(acks, 3);
-  EXPECT_FALSE(engine.Downloading());
+  EXPECT_EQ(download->StepsDone(), 4U);
+  EXPECT_EQ(observer.progress, (std::vector<int>{0, 250, 250, 750, 1000}));
+  EXPECT_FALSE(Transferring());
+  EXPECT_TRUE(engine.RefreshRequested());
   EXPECT_EQ(Last().address, 1);  // polling again, at the controller's own address
   EXPECT_EQ(engine.Device(0).errorCount, 0U);
 }
 
 TEST_P(MonitorEngineTest, AnswerFromAnotherAddressFailsThatExchangeAndPollingGoesOn) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x4700; }));
   const Req req = Last();
   auto pdu = ReadAnswerPdu(7, kFnRead, {1, 2, 3, 4});
@@ -560,7 +603,7 @@ TEST_P(MonitorEngineTest, ReadAnswerWithOtherWordCountIsRejected) {
   c.regs[0x4700] = 250;
   c.regs[0x4701] = 300;
   bus.controllers[1] = c;
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x4700; }));
   const Req req = Last();
   const std::uint16_t pv = engine.Device(0).rec.pv;
@@ -588,13 +631,13 @@ TEST_P(MonitorEngineTest, PageOfThePreviouslySelectedDeviceIsNotTakenForTheNewOn
   d2.regs[0x4726] = 1;
   bus.controllers[1] = d0;
   bus.controllers[5] = d2;
-  engine.ChangeAddress(2, 5);
-  engine.ToggleConnect(2);
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ChangeAddress{2, 5});
+  engine.handle(monitor_event::ToggleConnect{2});
+  engine.handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.address == 5 && r.reg == 0x4720; }));
   ASSERT_EQ(engine.Device(0).decimalPoint, kDpRounded);
   const auto pages = observer.pages.size();
-  engine.Select(0);
+  engine.handle(monitor_event::Select{0});
   Step();  // page 10 of device 2 arrives
   EXPECT_EQ(observer.pages.size(), pages);
   EXPECT_EQ(engine.Device(0).decimalPoint, kDpRounded);
@@ -609,7 +652,7 @@ TEST_P(MonitorEngineTest, PageOfThePreviouslySelectedDeviceIsNotTakenForTheNewOn
 TEST_P(MonitorEngineTest, UnknownModelIsDisconnectedWithAMessage) {
   auto c = Quiet(kModelUnknown);
   bus.controllers[1] = c;
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ToggleConnect{0});
   Run(1);
   EXPECT_FALSE(engine.Device(0).connected);
   EXPECT_EQ(engine.StatusText(), "Unknown model, device disconnected");
@@ -621,27 +664,28 @@ TEST_P(MonitorEngineTest, Kx1AnsweringWith77IsIdentified) {
   auto c = Quiet(kModelKx1);
   c.kx1AnswersWith77 = true;
   bus.controllers[1] = c;
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ToggleConnect{0});
   EXPECT_EQ(Run(3), (std::vector<Req>{Id(1), Rd(1, 0x470F, 2), Rd(1, 0x4728, 4)}));
   EXPECT_EQ(engine.Device(0).model, kModelKx1);
 }
 
 TEST_P(MonitorEngineTest, RampSoakWriteSendsTheWholeTableCountingEchoes) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
-  TransferHooks hooks;
-  hooks.rampValue = [](int n) { return static_cast<std::uint16_t>(n == 25 ? 0xFFF1 : n); };
-  engine.SetTransferHooks(hooks);
-  engine.StartRampDownload();
+  std::vector<std::uint16_t> values(153);
+  for (int n = 0; n < 153; ++n) values[static_cast<std::size_t>(n)] = static_cast<std::uint16_t>(n == 25 ? 0xFFF1 : n);
+  auto ramp = std::make_shared<WriteSequence>(TransferKind::RampDownload, RampWriteSteps(values));
+  engine.handle(monitor_event::StartTransfer{ramp});
   Run(1);
   bus.controllers[1].echoValue = 7;  // the first write's echo is wrong: not counted, sent again
   Run(1);
   bus.controllers[1].echoValue.reset();
-  EXPECT_EQ(engine.RampWriteCount(), 0);
+  EXPECT_EQ(ramp->StepsDone(), 0U);
   std::vector<Req> writes = Run(153);
-  EXPECT_FALSE(engine.RampDownloading());
-  EXPECT_EQ(engine.RampWriteCount(), 153);
+  EXPECT_FALSE(Transferring());
+  EXPECT_EQ(ramp->StepsDone(), 153U);
+  EXPECT_EQ(ramp->Progress(), 1000);
   ASSERT_EQ(writes.size(), 153U);
   for (int n = 0; n < 153; ++n) EXPECT_EQ(writes[static_cast<std::size_t>(n)].reg, 0x4767 + n);
   EXPECT_EQ(writes[25], Wr(1, 0x4780, 0xFFF1));
@@ -652,7 +696,7 @@ TEST_P(MonitorEngineTest, Kx3BelowSecurityMode4IsPolledShortAndNeverReadsPages) 
   auto c = Quiet(kModelKx3);
   c.regs[0x4751] = 0x11;  // mode 2: PV and SV only
   bus.controllers[1] = c;
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ToggleConnect{0});
   const auto seen = Run(10);
   EXPECT_EQ(seen, (std::vector<Req>{Id(1), Rd(1, 0x4751, 1), Rd(1, 0x4728, 1), Rd(1, 0x4700, 2),
                                     Rd(1, 0x4728, 1), Rd(1, 0x4700, 2), Rd(1, 0x4728, 1),
@@ -664,21 +708,21 @@ TEST_P(MonitorEngineTest, Kx3BelowSecurityMode4IsPolledShortAndNeverReadsPages) 
 
 TEST_P(MonitorEngineTest, DisconnectingTheSelectedDeviceSelectsTheNextInCyclicOrder) {
   for (std::uint8_t a : {1, 2, 4}) bus.controllers[a] = Quiet(kModelKx2);
-  engine.ChangeAddress(1, 2);
-  engine.ChangeAddress(3, 4);
-  engine.ToggleConnect(1);
-  engine.ToggleConnect(3);
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ChangeAddress{1, 2});
+  engine.handle(monitor_event::ChangeAddress{3, 4});
+  engine.handle(monitor_event::ToggleConnect{1});
+  engine.handle(monitor_event::ToggleConnect{3});
+  engine.handle(monitor_event::ToggleConnect{0});
   Run(4);
   EXPECT_EQ(engine.SelectedDevice(), 1);
-  engine.ToggleConnect(1);
+  engine.handle(monitor_event::ToggleConnect{1});
   EXPECT_EQ(engine.SelectedDevice(), 3);
   Run(4);
-  engine.ToggleConnect(3);
+  engine.handle(monitor_event::ToggleConnect{3});
   EXPECT_EQ(engine.SelectedDevice(), 0);
   Run(1);  // the request in flight to device 3
   for (const auto& r : Run(8)) EXPECT_EQ(r.address, 1);
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ToggleConnect{0});
   EXPECT_EQ(engine.SelectedDevice(), kNoDevice);
   EXPECT_TRUE(port.Open());  // until the request in flight ends
   Run(1);
@@ -688,9 +732,11 @@ TEST_P(MonitorEngineTest, DisconnectingTheSelectedDeviceSelectsTheNextInCyclicOr
 
 TEST_P(MonitorEngineTest, CloseWaitsForTheRequestInFlight) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ToggleConnect{0});
   Run(3);
-  EXPECT_FALSE(engine.RequestClose());
+  engine.handle(monitor_event::CloseRequest{});
+  EXPECT_TRUE(engine.CloseRequested());
+  EXPECT_EQ(observer.closed, 0);
   const auto before = port.written.size();
   Step();
   EXPECT_EQ(observer.closed, 1);
@@ -702,11 +748,11 @@ TEST_P(MonitorEngineTest, CloseWaitsForTheRequestInFlight) {
 TEST_P(MonitorEngineTest, AnswerOfAStoppedCycleIsNotTakenForTheNextRequest) {
   bus.controllers[1] = Quiet(kModelKx2);
   bus.controllers[2] = Quiet(kModelKx1);
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ToggleConnect{0});
   const Req old = Last();
-  engine.ToggleConnect(0);  // last device gone while its identification is in flight
-  engine.ChangeAddress(1, 2);
-  engine.ToggleConnect(1);  // engine restarts
+  engine.handle(monitor_event::ToggleConnect{0});  // last device gone while its identification is in flight
+  engine.handle(monitor_event::ChangeAddress{1, 2});
+  engine.handle(monitor_event::ToggleConnect{1});  // engine restarts
   const auto before = port.written.size();
   Deliver(BuildFrame(Rtu() ? FrameForm::Rtu : FrameForm::Ascii, *bus.AnswerPdu(old)));
   if (Rtu()) port.Tick(2);  // an identification answer ends by silence
@@ -722,7 +768,7 @@ TEST_P(MonitorEngineTest, AnswerOfAStoppedCycleIsNotTakenForTheNextRequest) {
   for (std::uint16_t h = 1; h <= 2; ++h)
     if (!port.Armed(h)) engine.handle(monitor_event::PortTimer{h});
   EXPECT_EQ(port.written.size(), n);
-  EXPECT_EQ(engine.state(), MonitorEngine::State::Awaiting);
+  EXPECT_EQ(engine.CurrentState(), MonitorEngine::State::Awaiting);
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, MonitorEngineTest,
@@ -751,7 +797,7 @@ class MonitorEngineRtuTest : public MonitorEngineTest {};
 
 TEST_P(MonitorEngineRtuTest, ReadAnswersEndEarlyOthersByTheSilence) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ToggleConnect{0});
   // Identification (function 0x67): no early length, ended by 2 ticks of silence.
   port.Feed(BuildRtuFrame(*bus.AnswerPdu(Last())));
   EXPECT_EQ(port.written.size(), 1U);
@@ -769,7 +815,7 @@ TEST_P(MonitorEngineRtuTest, ReadAnswersEndEarlyOthersByTheSilence) {
   port.Feed(BuildRtuFrame(Bytes{1, kFnReadError, 3}));
   port.Tick(2);
   EXPECT_EQ(port.written.size(), 3U);
-  EXPECT_EQ(engine.state(), MonitorEngine::State::Grace);
+  EXPECT_EQ(engine.CurrentState(), MonitorEngine::State::Grace);
   port.Tick(2);
   ASSERT_EQ(port.written.size(), 4U);
   EXPECT_EQ(engine.StatusText(), " Read error : illegal data     !!!");
@@ -778,16 +824,16 @@ TEST_P(MonitorEngineRtuTest, ReadAnswersEndEarlyOthersByTheSilence) {
 
 TEST_P(MonitorEngineRtuTest, ShortAnswerGetsOneExtraWaitAndNeverStalls) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ToggleConnect{0});
   Run(2);
   const Req req = Last();
   const Bytes answer = BuildRtuFrame(*bus.AnswerPdu(req));
   // The rest arrives during the extra wait: dispatched as a good answer.
   port.Feed(std::span(answer).first(4));
   port.Tick(2);
-  EXPECT_EQ(engine.state(), MonitorEngine::State::Grace);
+  EXPECT_EQ(engine.CurrentState(), MonitorEngine::State::Grace);
   port.Feed(std::span(answer).subspan(4));
-  EXPECT_EQ(engine.state(), MonitorEngine::State::Awaiting);
+  EXPECT_EQ(engine.CurrentState(), MonitorEngine::State::Awaiting);
   EXPECT_NE(Last(), req);
   EXPECT_EQ(engine.Device(0).errorCount, 0U);
   // Nothing more arrives: after the extra wait the truncated answer fails its
@@ -799,13 +845,13 @@ TEST_P(MonitorEngineRtuTest, ShortAnswerGetsOneExtraWaitAndNeverStalls) {
   EXPECT_EQ(engine.StatusText(), "Received checksum error !!!");
   EXPECT_EQ(engine.Device(0).errorCount, 1U);
   EXPECT_EQ(Last(), next);
-  EXPECT_EQ(engine.state(), MonitorEngine::State::Awaiting);
+  EXPECT_EQ(engine.CurrentState(), MonitorEngine::State::Awaiting);
 }
 
 TEST_P(MonitorEngineRtuTest, TimeOutTicksFollowTheBaudRate) {
   Init(true, 4800);
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.ToggleConnect(0);
+  engine.handle(monitor_event::ToggleConnect{0});
   EXPECT_EQ(ArmedWait(), 3);
   port.Tick(3);
   EXPECT_EQ(engine.StatusText(), "Received data time out error");
