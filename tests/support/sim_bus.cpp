@@ -1,0 +1,104 @@
+#include "support/sim_bus.h"
+
+#include <algorithm>
+#include <chrono>
+#include <stdexcept>
+#include <string>
+
+#include "kxsim/options.h"
+
+namespace kx::test {
+
+namespace {
+
+constexpr kxsim::SimTime kTick = std::chrono::milliseconds(kTickMs);
+
+}  // namespace
+
+SimBus::SimBus(FakePort& port) : port_(port), line_([this] { return PortSettings(); }) {
+  line_.SetTiming(true);
+  line_.SetTurnaround(std::chrono::milliseconds(2));
+  now_ = port_.now() * kTick;
+  sent_ = port_.written.size();
+  closes_ = port_.closeCount;
+}
+
+kxsim::PcSettings SimBus::PortSettings() const {
+  kxsim::PcSettings pc;
+  pc.baud = port_.baud;
+  pc.dataBits = port_.dataBits;
+  pc.stopBits = port_.stopBits;
+  pc.parity = !port_.parity                     ? kxsim::ParityKind::None
+              : *port_.parity == Parity::Odd    ? kxsim::ParityKind::Odd
+              : *port_.parity == Parity::Even   ? kxsim::ParityKind::Even
+                                                : kxsim::ParityKind::None;
+  return pc;
+}
+
+kxsim::Controller& SimBus::Add(std::string_view spec) {
+  // The command-line parser wants a line; the link is never opened.
+  const kxsim::ParseResult parsed = kxsim::ParseCommandLine({"--link", "-", std::string(spec)});
+  if (!parsed.options || parsed.options->controllers.size() != 1) {
+    throw std::invalid_argument("bad controller " + std::string(spec) + ": " + parsed.error);
+  }
+  const kxsim::ControllerArg& arg = parsed.options->controllers.front();
+  return line_.Add(std::make_unique<kxsim::Controller>(arg.model, arg.address, arg.format, arg.options));
+}
+
+kxsim::Controller& SimBus::Controller(int address) {
+  for (kxsim::Controller* c : line_.Controllers()) {
+    if (c->address() == address) return *c;
+  }
+  throw std::out_of_range("no controller at " + std::to_string(address));
+}
+
+void SimBus::TakeWrites() {
+  if (port_.closeCount != closes_) {
+    closes_ = port_.closeCount;
+    line_.Reset();
+  }
+  if (port_.written.size() < sent_) sent_ = 0;  // the test cleared the record
+  for (; sent_ < port_.written.size(); ++sent_) {
+    ++requests_;
+    line_.Receive(port_.written[sent_], now_);
+  }
+}
+
+void SimBus::Pump() {
+  for (;;) {
+    TakeWrites();
+    const auto due = line_.NextDeadline();
+    if (!due || *due > now_) return;
+    const kx::Bytes out = line_.TakeDue(now_);
+    if (out.empty()) continue;  // an RTU frame ended by silence; its answer comes later
+    answered_.insert(answered_.end(), out.begin(), out.end());
+    port_.Feed(out);
+  }
+}
+
+void SimBus::Tick(int n) {
+  for (int i = 0; i < n; ++i) {
+    const kxsim::SimTime boundary = (port_.now() + 1) * kTick;
+    Pump();
+    // Answers due inside this tick arrive at their own instant.
+    for (auto due = line_.NextDeadline(); due && *due <= boundary; due = line_.NextDeadline()) {
+      now_ = std::max(now_, *due);
+      Pump();
+    }
+    now_ = boundary;
+    port_.Tick();
+    Pump();
+  }
+}
+
+bool SimBus::RunUntil(const std::function<bool()>& done, int limit) {
+  for (int i = 0; i < limit; ++i) {
+    Pump();
+    if (done()) return true;
+    Tick();
+  }
+  Pump();
+  return done();
+}
+
+}  // namespace kx::test
