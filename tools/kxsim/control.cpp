@@ -31,6 +31,12 @@ std::string RunControlCommand(Line& line, std::string_view command) {
   in >> verb;
   if (verb.empty()) return {};
   in >> which;
+  if (verb == "line-noise") {
+    const auto noise = ParseNoiseSetting(which);
+    if (!noise) return "line-noise needs lf, nolf or off, optionally with :RATE";
+    line.noise().Set(*noise);
+    return {};
+  }
   const std::vector<Controller*> targets = Targets(line, which);
   if (targets.empty()) return "no controller at '" + which + "': " + std::string(command);
   std::string arg1;

@@ -1,5 +1,5 @@
 // Commands of the control channel, one per line, that change a running line:
-// silence, answer, fault, sensor-break, set, program (see kxsim --help).
+// silence, answer, fault, sensor-break, set, program, line-noise (see kxsim --help).
 #pragma once
 
 #include <string>

@@ -1,5 +1,7 @@
 #include "kxsim/controller.h"
 
+#include "kxsim/faults.h"
+
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -28,6 +30,7 @@ constexpr FaultNameEntry kFaultNames[] = {
     {Fault::None, "none"},           {Fault::NoAnswer, "noanswer"},
     {Fault::Noise, "noise"},         {Fault::BadCheck, "badcheck"},
     {Fault::Exception, "exception"}, {Fault::WrongAddress, "wrongaddr"},
+    {Fault::Garbage, "garbage"},
 };
 
 // Bytes put in front of an answer by the noise fault. No ':' and no LF, so an
@@ -289,6 +292,7 @@ kx::Bytes Controller::Frame(kx::Bytes pdu) const {
     }
   }
   if (options_.fault == Fault::Noise) frame.insert(frame.begin(), std::begin(kNoise), std::end(kNoise));
+  if (options_.fault == Fault::Garbage) return GarbledAnswer(format_.form, frame);
   return frame;
 }
 

@@ -26,6 +26,7 @@ enum class Fault {
   BadCheck,      // answer with a wrong LRC or CRC
   Exception,     // every request answered with an exception (code in exceptionCode)
   WrongAddress,  // answer carries another address
+  Garbage,       // answer replaced by bytes of its length that form no valid frame
 };
 
 std::optional<Fault> ParseFault(std::string_view name);

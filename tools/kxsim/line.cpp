@@ -112,6 +112,7 @@ std::optional<SimTime> Line::NextDeadline() const {
     const SimTime due = pending_.front().due;
     next = next ? std::min(*next, due) : due;
   }
+  if (const auto noise = noise_.NextDue()) next = next ? std::min(*next, *noise) : *noise;
   return next;
 }
 
@@ -126,6 +127,7 @@ kx::Bytes Line::TakeDue(SimTime now) {
     out.insert(out.end(), bytes.begin(), bytes.end());
     pending_.pop_front();
   }
+  noise_.Take(now, out);
   return out;
 }
 

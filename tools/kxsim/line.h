@@ -16,6 +16,7 @@
 
 #include "core/modbus/codec.h"
 #include "kxsim/controller.h"
+#include "kxsim/faults.h"
 #include "kxsim/line_format.h"
 #include "kxsim/sim_time.h"
 
@@ -38,6 +39,8 @@ class Line {
   // answers leave after the turnaround alone.
   void SetTiming(bool enabled) { timing_ = enabled; }
   void SetTurnaround(SimTime turnaround) { turnaround_ = turnaround; }
+  // Continuous noise towards the PC, mixed into what TakeDue returns.
+  LineNoise& noise() { return noise_; }
 
   // Bytes from the PC, received at `now`.
   void Receive(std::span<const std::uint8_t> bytes, SimTime now);
@@ -75,6 +78,7 @@ class Line {
   SimTime rtuLast_{0};
   SimTime rtuSilence_{0};
   std::deque<Pending> pending_;
+  LineNoise noise_;
 };
 
 }  // namespace kxsim

@@ -126,6 +126,7 @@ int main(int argc, char** argv) {
   kxsim::Line line([&] { return networkActive ? server->Settings() : pty->Settings(); });
   line.SetTiming(opts.timing);
   line.SetTurnaround(std::chrono::milliseconds(opts.turnaroundMs.value_or(opts.timing ? 2 : 0)));
+  if (opts.lineNoise) line.noise().Set(*opts.lineNoise);
   for (const kxsim::ControllerArg& arg : opts.controllers) {
     line.Add(std::make_unique<kxsim::Controller>(arg.model, arg.address, arg.format, arg.options));
   }

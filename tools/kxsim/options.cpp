@@ -67,7 +67,13 @@ Options:
                         before the answer), badcheck (wrong LRC/CRC),
                         exception[:CODE] (every request answered with exception
                         CODE, hexadecimal, default 04), wrongaddr (answer from
-                        the next address)
+                        the next address), garbage (an answer as long as the
+                        real one that is no valid frame)
+  --line-noise KIND[:RATE]
+                        continuous noise towards the PC, RATE bytes per second
+                        (default 200, at most 10000) in a chunk every 10 ms:
+                        lf (random bytes with CR LF every 6 to 21 bytes), nolf
+                        (random bytes, never an LF) or off
   --silence-after N     every controller stops answering after N answers
   --fw VERSION          firmware version, e.g. 1.05 or 0x0105 (defaults: kx1
                         3.20, kx2 1.05, kx3 1.10)
@@ -87,6 +93,7 @@ Options:
                                                  no connect); 0 ends it
                           set ADDR REG VALUE     set a register (no rules)
                           program ADDR on|off    start or stop the program
+                          line-noise KIND[:RATE] line noise on (lf, nolf) or off
                         Unknown commands are reported on stderr and ignored.
   --help                this text
 )";
@@ -268,6 +275,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       opts.turnaroundMs = static_cast<int>(*ms);
     } else if (arg == "--fault") {
       if (!value(v) || !ApplyControllerOption("fault=" + v, defaults)) return fail("--fault needs a KIND");
+    } else if (arg == "--line-noise") {
+      if (!value(v) || !(opts.lineNoise = ParseNoiseSetting(v))) {
+        return fail("--line-noise needs lf, nolf or off, optionally with :RATE (1 to 10000)");
+      }
     } else if (arg == "--silence-after") {
       if (!value(v) || !ApplyControllerOption("silence-after=" + v, defaults)) {
         return fail("--silence-after needs a number");

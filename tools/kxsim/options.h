@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kxsim/controller.h"
+#include "kxsim/faults.h"
 #include "kxsim/line_format.h"
 #include "kxsim/register_map.h"
 
@@ -25,6 +26,7 @@ struct SimOptions {
   std::string control;   // --control FIFO
   bool timing = false;
   std::optional<int> turnaroundMs;
+  std::optional<NoiseSetting> lineNoise;  // --line-noise
   bool help = false;
   std::vector<ControllerArg> controllers;
 };
