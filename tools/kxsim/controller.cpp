@@ -454,9 +454,19 @@ void Controller::RestoreDefaults() {
 }
 
 std::uint8_t Controller::MemoryByte(std::uint8_t offset) const {
-  if (model_ == Model::Kx1 && offset == 10) {
-    // Control bits with the remote-write enable in bit 0.
-    return static_cast<std::uint8_t>((Get(0x470F) & 0xFE) | (Get(0x471A) & 0x01));
+  // Control or status bits whose bit 0 is the remote-write enable, kept in a
+  // register of its own: the download writes that register from this bit.
+  struct ComWriteBit {
+    Model model;
+    std::uint8_t offset;
+    std::uint16_t bits;
+    std::uint16_t comWrite;
+  };
+  static constexpr ComWriteBit kComWriteBits[] = {{Model::Kx1, 10, 0x470F, 0x471A}, {Model::Kx2, 12, 0x4717, 0x4726}};
+  for (const ComWriteBit& c : kComWriteBits) {
+    if (c.model == model_ && c.offset == offset) {
+      return static_cast<std::uint8_t>((LiveValue(c.bits, Get(c.bits)) & 0xFE) | (Get(c.comWrite) & 0x01));
+    }
   }
   for (const MemoryField& f : MemoryMap(model_)) {
     if (f.offset == offset) return static_cast<std::uint8_t>(f.word ? Get(f.reg) >> 8 : Get(f.reg) & 0xFF);

@@ -98,7 +98,9 @@ constexpr RegisterDef kKx2[] = {
     {0x471A, 0, A::ReadWrite},      // heat/cool
     {0x471B, 20, A::ReadWrite},     // control period 1
     {0x471C, 20, A::ReadWrite},     // control period 2
-    {0x471D, 0, A::Factory},        // PV offset
+    // PV offset: the panel unlocks before writing it, but the parameter
+    // download writes it plainly, so a plain write is taken as well.
+    {0x471D, 0, A::ReadWrite},      // PV offset
     {0x471E, 0, A::ReadWrite},      // lock status
     {0x471F, 0, A::ReadWrite},      // system alarm
     {0x4720, 1, A::ReadWrite},      // alarm 1 mode
@@ -142,6 +144,7 @@ constexpr RegisterDef kKx2[] = {
 constexpr RegisterDef kKx3Patch[] = {
     {0x4717, 0x0001, A::ReadWrite},  // kept for the parameter download
     {0x471A, 0, A::ReadWrite},       // output 1 function
+    {0x471D, 0, A::Factory},         // PV offset (the download leaves it alone)
     {0x471E, 0, A::WriteOnly},       // lock status
     {0x471F, 0, A::ReadWrite},       // output 2 function
     {0x4722, 0, A::Sync},            // automatic synchronisation of followers
