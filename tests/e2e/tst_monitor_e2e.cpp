@@ -1,6 +1,7 @@
 // The monitor window against three simulated controllers (KX1, KX2, KX3) on a
-// pseudo-terminal, in ASCII and in RTU: it identifies them, shows their PV, and
-// drops the one the simulator silences while it keeps polling the others.
+// pseudo-terminal and on kxsim's RFC 2217 line, in ASCII and in RTU: it
+// identifies them, shows their PV, and drops the one the simulator silences
+// while it keeps polling the others.
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
@@ -23,28 +24,36 @@ class TstMonitorE2e : public QObject {
 
 void TstMonitorE2e::pollsThreeModelsAndDropsASilencedOne_data() {
   QTest::addColumn<bool>("rtu");
-  QTest::newRow("ascii") << false;
-  QTest::newRow("rtu") << true;
+  QTest::addColumn<bool>("network");
+  QTest::newRow("ascii") << false << false;
+  QTest::newRow("rtu") << true << false;
+  // Over RFC 2217 every setting travels exactly, so the line runs 7E1 in ASCII.
+  QTest::newRow("ascii over rfc2217") << false << true;
+  QTest::newRow("rtu over rfc2217") << true << true;
 }
 
 void TstMonitorE2e::pollsThreeModelsAndDropsASilencedOne() {
   QFETCH(bool, rtu);
+  QFETCH(bool, network);
   kx::test::ScratchDir dir;
   const std::string link = dir / "line";
   const std::string fifo = dir / "control";
   // A pseudo-terminal always carries 8 data bits without parity, so the line
-  // runs 8N1 at 9600.
-  const std::string format = rtu ? ":9600-8N1-rtu" : ":9600-8N1-ascii";
+  // runs 8N1 at 9600 there.
+  const bool sevenEven = network && !rtu;
+  const std::string format = rtu ? ":9600-8N1-rtu" : sevenEven ? ":9600-7E1-ascii" : ":9600-8N1-ascii";
   kx::test::KxsimProcess sim;
-  QVERIFY(sim.Start(KXSIM_PATH, {"--link", link, "--control", fifo, "kx1@1" + format,
-                                 "kx2@2" + format, "kx3@3" + format}));
+  QVERIFY(sim.Start(KXSIM_PATH, {network ? "--listen" : "--link", network ? "127.0.0.1:0" : link, "--control",
+                                 fifo, "kx1@1" + format, "kx2@2" + format, "kx3@3" + format}));
+  const std::string path = network ? sim.ListenUrl() : link;
+  QVERIFY2(!path.empty(), sim.output().c_str());
 
   kx::Session session;
-  kx::serial::ConfigurePorts(session, kx::test::OnePort(1, link));
+  kx::serial::ConfigurePorts(session, kx::test::OnePort(1, path));
   session.params.port = 1;
   session.params.baud = 9600;
-  session.params.dataBits = 8;
-  session.params.parityCode = 0;
+  session.params.dataBits = sevenEven ? 7 : 8;
+  session.params.parityCode = sevenEven ? 1 : 0;
   session.params.stopBits = 1;
   session.params.rtu = rtu;
 

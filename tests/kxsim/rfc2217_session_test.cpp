@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <string>
 
 #include "core/line/rfc2217.h"
+#include "kxsim/line.h"
 #include "kxsim/rfc2217_server.h"
 
 namespace kxsim {
@@ -66,6 +69,44 @@ TEST(Rfc2217Session, AppliesSettingsInStreamOrderAndAnswersEachCommand) {
       rfc::ComPortReply(rfc::Command::SetParity, static_cast<std::uint32_t>(rfc::ParityCode::Mark)),
   });
   EXPECT_EQ(replies, expected);
+}
+
+TEST(Rfc2217Session, PurgesTakeEffectWhereTheyComeInTheStream) {
+  Rfc2217Session session;
+  std::vector<std::string> events;
+  const auto onData = [&](std::span<const std::uint8_t> data) {
+    events.push_back("data " + std::string(data.begin(), data.end()));
+  };
+  const auto onPurge = [&](rfc::PurgeCode code) { events.push_back("purge " + std::to_string(int(code))); };
+  auto purge = [](rfc::PurgeCode code) {
+    return rfc::ComPortRequest(rfc::Command::PurgeData, static_cast<std::uint32_t>(code));
+  };
+  // The client's flush before a request and the request itself, in one segment.
+  session.Receive(Cat({purge(rfc::PurgeCode::Receive), Bytes{'a', 'b'}, purge(rfc::PurgeCode::Transmit),
+                       Bytes{'c'}, purge(rfc::PurgeCode::Both), rfc::ComPortRequest(rfc::Command::PurgeData, 7)}),
+                  onData, onPurge);
+  EXPECT_EQ(events, (std::vector<std::string>{"purge 1", "data ab", "purge 2", "data c", "purge 3"}));
+}
+
+// On the line behind the session: a receive purge drops only the answers due,
+// a transmit purge only what has not made a frame yet.
+TEST(Rfc2217Session, LinePurgeDropsAnswersOrPartialFrames) {
+  const LineFormat format = *ParseLineFormat("9600-8N1-ascii");
+  Line line([&] { return ExactSettings(format); });
+  line.Add(std::make_unique<Controller>(Model::Kx2, 1, format));
+  const Bytes request = kx::BuildFrame(kx::FrameForm::Ascii, kx::ReadRequestPdu(1, 3, 0x4701, 1));
+  using std::chrono::seconds;
+  line.Receive(request, seconds(0));
+  line.Purge(true, false);
+  EXPECT_TRUE(line.TakeDue(seconds(1)).empty());
+  line.Receive(std::span(request).first(5), seconds(2));
+  line.Purge(true, false);
+  line.Receive(std::span(request).subspan(5), seconds(2));
+  EXPECT_FALSE(line.TakeDue(seconds(3)).empty()) << "a receive purge keeps the request being sent";
+  line.Receive(std::span(request).first(5), seconds(4));
+  line.Purge(false, true);
+  line.Receive(std::span(request).subspan(5), seconds(4));
+  EXPECT_TRUE(line.TakeDue(seconds(5)).empty());
 }
 
 }  // namespace

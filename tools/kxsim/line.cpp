@@ -131,11 +131,15 @@ kx::Bytes Line::TakeDue(SimTime now) {
   return out;
 }
 
-void Line::Reset() {
-  ascii_.clear();
-  inAscii_ = false;
-  rtu_.clear();
-  pending_.clear();
+void Line::Reset() { Purge(true, true); }
+
+void Line::Purge(bool answers, bool partial) {
+  if (partial) {
+    ascii_.clear();
+    inAscii_ = false;
+    rtu_.clear();
+  }
+  if (answers) pending_.clear();
 }
 
 bool Line::Dispatch(kx::FrameForm form, std::span<const std::uint8_t> frame, SimTime now) {

@@ -51,6 +51,9 @@ class Line {
   kx::Bytes TakeDue(SimTime now);
   // Drops partial frames and pending answers (the PC closed the line).
   void Reset();
+  // Drops what is pending for the PC (answers) and/or what the PC sent that
+  // has not made a frame yet (partial frames).
+  void Purge(bool answers, bool partial);
 
   // Silence that ends an RTU frame at a baud rate: 3.5 characters of 11 bits,
   // at least 2 ms (a pty delivers a frame in one piece, but not always).

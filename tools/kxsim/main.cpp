@@ -203,11 +203,16 @@ int main(int argc, char** argv) {
       } else {
         if (fds[serverIndex].revents & POLLOUT) server->Flush();
         if (fds[serverIndex].revents & (POLLIN | POLLHUP | POLLERR)) {
-          const bool open = server->Read([&](std::span<const std::uint8_t> data) {
-            networkActive = true;
-            line.Receive(data, Now());
-          });
-          if (server->TakePurge()) line.Reset();
+          const bool open = server->Read(
+              [&](std::span<const std::uint8_t> data) {
+                networkActive = true;
+                line.Receive(data, Now());
+              },
+              [&](kx::rfc2217::PurgeCode code) {
+                // In stream order: a purge ahead of a request never drops it.
+                using kx::rfc2217::PurgeCode;
+                line.Purge(code != PurgeCode::Transmit, code != PurgeCode::Receive);
+              });
           if (!open) line.Reset();
         }
       }

@@ -29,7 +29,8 @@ Rfc2217Session::Rfc2217Session()
 
 kx::Bytes Rfc2217Session::Start() { return negotiator_.Start(); }
 
-kx::Bytes Rfc2217Session::Receive(std::span<const std::uint8_t> bytes, const DataHandler& onData) {
+kx::Bytes Rfc2217Session::Receive(std::span<const std::uint8_t> bytes, const DataHandler& onData,
+                                  const PurgeHandler& onPurge) {
   std::vector<rfc::Item> items;
   decoder_.Feed(bytes, items);
   kx::Bytes reply;
@@ -46,7 +47,7 @@ kx::Bytes Rfc2217Session::Receive(std::span<const std::uint8_t> bytes, const Dat
       case rfc::Item::Kind::Subnegotiation:
         if (item.option == rfc::kOptComPort) {
           if (const auto msg = rfc::ParseComPort(item.bytes); msg && !msg->fromServer) {
-            const kx::Bytes answer = ComPort(*msg);
+            const kx::Bytes answer = ComPort(*msg, onPurge);
             reply.insert(reply.end(), answer.begin(), answer.end());
           }
         }
@@ -56,7 +57,7 @@ kx::Bytes Rfc2217Session::Receive(std::span<const std::uint8_t> bytes, const Dat
   return reply;
 }
 
-kx::Bytes Rfc2217Session::ComPort(const rfc::ComPortMessage& msg) {
+kx::Bytes Rfc2217Session::ComPort(const rfc::ComPortMessage& msg, const PurgeHandler& onPurge) {
   using rfc::Command;
   std::uint32_t value = msg.value;
   switch (msg.command) {
@@ -85,7 +86,7 @@ kx::Bytes Rfc2217Session::ComPort(const rfc::ComPortMessage& msg) {
       else if (value == 10) value = 11;
       break;
     case Command::PurgeData:
-      purge_ = value == 1 || value == 3;
+      if (value >= 1 && value <= 3 && onPurge) onPurge(static_cast<rfc::PurgeCode>(value));
       break;
     case Command::Signature:
       return rfc::ComPortReply(Command::Signature, 0);
@@ -171,12 +172,13 @@ void Rfc2217Server::Drop() {
   out_.clear();
 }
 
-bool Rfc2217Server::Read(const Rfc2217Session::DataHandler& onData) {
+bool Rfc2217Server::Read(const Rfc2217Session::DataHandler& onData,
+                         const Rfc2217Session::PurgeHandler& onPurge) {
   std::uint8_t buf[1024];
   for (;;) {
     const ssize_t n = ::read(client_, buf, sizeof buf);
     if (n > 0) {
-      Send(session_->Receive(std::span(buf, static_cast<std::size_t>(n)), onData));
+      Send(session_->Receive(std::span(buf, static_cast<std::size_t>(n)), onData, onPurge));
       continue;
     }
     if (n < 0 && errno == EINTR) continue;

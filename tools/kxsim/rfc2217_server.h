@@ -22,30 +22,32 @@ namespace kxsim {
 class Rfc2217Session {
  public:
   using DataHandler = std::function<void(std::span<const std::uint8_t>)>;
+  // PURGE-DATA: Receive drops what the line has for the client, Transmit what
+  // the client sent and the line has not taken yet, Both both.
+  using PurgeHandler = std::function<void(kx::rfc2217::PurgeCode)>;
 
   Rfc2217Session();
   // The server's opening negotiation.
   kx::Bytes Start();
-  // Handles bytes from the client: settings are applied and data handed to
-  // `onData` in the order they arrived. Returns the bytes to send back.
-  kx::Bytes Receive(std::span<const std::uint8_t> bytes, const DataHandler& onData);
+  // Handles bytes from the client: settings, data (to `onData`) and purges (to
+  // `onPurge`) take effect in the order they arrived, also within one segment.
+  // Returns the bytes to send back.
+  kx::Bytes Receive(std::span<const std::uint8_t> bytes, const DataHandler& onData,
+                    const PurgeHandler& onPurge = {});
   // Data for the client, escaped for Telnet.
   static kx::Bytes Escape(std::span<const std::uint8_t> data) { return kx::rfc2217::Escape(data); }
 
   // The settings in force (9600 8N1 until the client sets them).
   const PcSettings& settings() const { return settings_; }
-  // The client asked to purge received data.
-  bool TakePurge() { return std::exchange(purge_, false); }
 
  private:
-  kx::Bytes ComPort(const kx::rfc2217::ComPortMessage& msg);
+  kx::Bytes ComPort(const kx::rfc2217::ComPortMessage& msg, const PurgeHandler& onPurge);
 
   kx::rfc2217::Decoder decoder_;
   kx::rfc2217::Negotiator negotiator_;
   PcSettings settings_;
   std::uint8_t parityCode_ = 1;  // as the option counts: 1 none, 2 odd, 3 even, 4 mark, 5 space
   std::uint8_t stopCode_ = 1;
-  bool purge_ = false;
 };
 
 class Rfc2217Server {
@@ -63,12 +65,11 @@ class Rfc2217Server {
 
   void Accept();
   // Reads what the client sent; false when the client has gone (closed here).
-  bool Read(const Rfc2217Session::DataHandler& onData);
+  bool Read(const Rfc2217Session::DataHandler& onData, const Rfc2217Session::PurgeHandler& onPurge);
   void Write(std::span<const std::uint8_t> data);
   bool Flush();
   bool HasOutput() const { return !out_.empty(); }
   PcSettings Settings() const;
-  bool TakePurge() { return session_ && session_->TakePurge(); }
 
  private:
   Rfc2217Server() = default;
