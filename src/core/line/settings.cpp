@@ -1,10 +1,13 @@
 #include "core/line/settings.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <cerrno>
 #include <fstream>
 #include <limits>
 #include <optional>
@@ -23,29 +26,55 @@ std::filesystem::path SettingsPath(const Session& session) {
 bool IsSpace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool IsDigit(int c) { return c >= '0' && c <= '9'; }
 
-// One decimal integer as scanf("%d") takes it: white space, an optional sign,
-// digits. Nothing when there are no digits or the value does not fit 32 bits.
-std::optional<std::int32_t> ReadInteger(std::istream& in) {
-  int c = in.get();
-  while (c != EOF && IsSpace(c)) c = in.get();
-  bool negative = false;
-  if (c == '-' || c == '+') {
-    negative = c == '-';
-    c = in.get();
+// The whole content of a regular file of at most kMaxSettingsFileBytes, or
+// nothing. Opened without blocking, so a FIFO or a device of that name cannot
+// hang the start; the type is checked on the open file, not on the name.
+std::optional<std::string> ReadSmallRegularFile(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return std::nullopt;
+  std::optional<std::string> content;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
+      static_cast<std::size_t>(st.st_size) <= kMaxSettingsFileBytes) {
+    // Read one byte more than allowed: a file that grew since fstat is refused too.
+    std::string buf(kMaxSettingsFileBytes + 1, '\0');
+    std::size_t got = 0;
+    bool failed = false;
+    while (got < buf.size()) {
+      const ssize_t n = ::read(fd, buf.data() + got, buf.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) failed = true;
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    if (!failed && got <= kMaxSettingsFileBytes) content = buf.substr(0, got);
   }
-  if (!IsDigit(c)) return std::nullopt;
+  ::close(fd);
+  return content;
+}
+
+}  // namespace
+
+std::optional<std::int32_t> ParseSettingsNumber(std::string_view text) {
+  std::size_t i = 0;
+  auto at = [&](std::size_t k) { return k < text.size() ? static_cast<unsigned char>(text[k]) : -1; };
+  while (i < text.size() && IsSpace(at(i))) ++i;
+  bool negative = false;
+  if (at(i) == '-' || at(i) == '+') {
+    negative = at(i) == '-';
+    ++i;
+  }
+  if (!IsDigit(at(i))) return std::nullopt;
   constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
   std::int64_t value = 0;
-  for (; c != EOF && IsDigit(c); c = in.get()) {
-    value = value * 10 + (c - '0');
+  for (; IsDigit(at(i)); ++i) {
+    value = value * 10 + (at(i) - '0');
     if (value > kLimit) return std::nullopt;
   }
   if (negative) value = -value;
   if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
   return static_cast<std::int32_t>(value);
 }
-
-}  // namespace
 
 int BaudForCode(int code) {
   return code >= 0 && code < static_cast<int>(kBaudRates.size())
@@ -91,19 +120,12 @@ std::int32_t DefaultSettingsWord(const std::array<bool, Session::kPortSlots>& pr
 }
 
 SettingsReadResult ReadSettingsFile(Session& session) {
-  const auto path = SettingsPath(session);
-  std::error_code ec;
-  std::ifstream in;
-  // A folder of that name opens on Linux but cannot be read: treat it as missing.
-  if (!std::filesystem::is_directory(path, ec)) in.open(path);
   SettingsReadResult result = SettingsReadResult::Missing;
-  if (in.is_open()) {
-    const std::optional<std::int32_t> word = ReadInteger(in);
-    if (!in.bad()) {
-      result = SettingsReadResult::Read;
-      session.settingsFileRead = true;
-      if (word) session.settingsWord = *word;
-    }
+  const std::optional<std::string> content = ReadSmallRegularFile(SettingsPath(session));
+  if (const auto word = content ? ParseSettingsNumber(*content) : std::nullopt) {
+    result = SettingsReadResult::Read;
+    session.settingsFileRead = true;
+    session.settingsWord = *word;
   }
   if (result == SettingsReadResult::Missing) {
     session.settingsWord = DefaultSettingsWord(session.portPresent);

@@ -10,7 +10,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,16 +54,25 @@ void DecodeSettingsWord(std::int32_t word, PortParams& p);
 std::int32_t DefaultSettingsWord(const std::array<bool, Session::kPortSlots>& present);
 
 enum class SettingsReadResult {
-  Read,     // the file was read (its number, if any, is now the word)
-  Missing,  // no readable file: default word set; the caller opens the settings window
+  Read,     // the file was read and its number is now the word
+  Missing,  // no usable file: default word set; the caller opens the settings window
 };
 
-// Reads workDir/"SETKX.$$$" into session.settingsWord: one decimal integer,
-// leading white space skipped; a file without a number (or with one that does
-// not fit 32 bits) leaves the word as it was. Sets settingsFileRead when the
-// file was read; when it is missing or unreadable sets the default word and
-// clears the flag. Always decodes the word into session.params afterwards
-// (call DecodeSettingsWord again once the settings window has closed).
+// Largest settings file read; ours holds one number of at most 11 characters.
+inline constexpr std::size_t kMaxSettingsFileBytes = 4096;
+
+// The number at the start of a settings file's text as scanf("%d") takes it:
+// white space, an optional sign, digits, anything after them ignored. Nothing
+// when there are no digits or the value does not fit 32 bits.
+std::optional<std::int32_t> ParseSettingsNumber(std::string_view text);
+
+// Reads workDir/"SETKX.$$$" into session.settingsWord and sets
+// settingsFileRead. Only a regular file (a link to one included) of at most
+// kMaxSettingsFileBytes that starts with a number counts: anything else (no
+// file, a folder, a FIFO or device, a larger file, no number, a number beyond
+// 32 bits, a read error) counts as missing: the default word is set and the
+// flag cleared. Always decodes the word into session.params afterwards (call
+// DecodeSettingsWord again once the settings window has closed).
 SettingsReadResult ReadSettingsFile(Session& session);
 
 // Stores session.settingsWord in workDir/"SETKX.$$$" as printf "%d" text with no

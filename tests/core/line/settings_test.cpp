@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <sstream>
 #include <optional>
@@ -118,18 +122,21 @@ class SettingsFile : public ::testing::Test {
   Session session_;
 };
 
-TEST_F(SettingsFile, ReadsOneDecimalNumberOrKeepsTheWord) {
+TEST_F(SettingsFile, ReadsTheLeadingDecimalNumber) {
   struct Case {
     std::string content;
     std::int32_t expected;
   };
   const Case cases[] = {
-      {"820", 820},         {"  690\r\n", 690},  {"\n\t292", 292},  {"804xyz", 804},
-      {"", 555},            {"abc", 555},        {" - 5", 555},     {"99999999999", 555},
+      {"820", 820},
+      {"  690\r\n", 690},
+      {"\n\t292", 292},
+      {"804xyz", 804},
       {"-2147483648", -2147483647 - 1},
+      {"548" + std::string(kMaxSettingsFileBytes - 3, ' '), 548},  // the largest file read
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.content);
+    SCOPED_TRACE(c.content.substr(0, 20));
     Put(c.content);
     session_.settingsWord = 555;
     session_.settingsFileRead = false;
@@ -137,6 +144,60 @@ TEST_F(SettingsFile, ReadsOneDecimalNumberOrKeepsTheWord) {
     EXPECT_TRUE(session_.settingsFileRead);
     EXPECT_EQ(session_.settingsWord, c.expected);
   }
+}
+
+// A file that holds no usable number counts as missing: the default word (not
+// COM0) and the settings window, as when there is no file.
+TEST_F(SettingsFile, FileWithoutAUsableNumberCountsAsMissing) {
+  session_.portPresent[2] = true;
+  const std::string binary("\x00\xff\x13\x80\x01", 5);
+  const std::string cases[] = {
+      "", "abc", " - 5", "99999999999", "\r\n", binary, "820" + std::string(kMaxSettingsFileBytes - 2, ' '),
+  };
+  for (const auto& content : cases) {
+    SCOPED_TRACE(content.substr(0, 20));
+    Put(content);
+    session_.settingsWord = 690;
+    session_.settingsFileRead = true;
+    EXPECT_EQ(ReadSettingsFile(session_), SettingsReadResult::Missing);
+    EXPECT_FALSE(session_.settingsFileRead);
+    EXPECT_EQ(session_.settingsWord, 2 * 256 + kDefaultLineBits);
+    EXPECT_EQ(session_.params.port, 2);
+  }
+}
+
+TEST_F(SettingsFile, HugeFileIsNotReadAndCountsAsMissing) {
+  Put("820");
+  fs::resize_file(File(), std::uintmax_t{1} << 32);  // sparse: 4 GiB of zeros after the number
+  EXPECT_EQ(ReadSettingsFile(session_), SettingsReadResult::Missing);
+  EXPECT_FALSE(session_.settingsFileRead);
+}
+
+TEST_F(SettingsFile, FifoOrLinkToOneCountsAsMissingWithoutBlocking) {
+  ASSERT_EQ(::mkfifo((dir_ / "pipe").c_str(), 0600), 0);
+  for (const bool viaLink : {false, true}) {
+    SCOPED_TRACE(viaLink);
+    fs::remove(File());
+    if (viaLink) {
+      fs::create_symlink(dir_ / "pipe", File());
+    } else {
+      ASSERT_EQ(::mkfifo(File().c_str(), 0600), 0);
+    }
+    auto read = std::async(std::launch::async, [this] { return ReadSettingsFile(session_); });
+    if (read.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+      // Unblock the reader so the test can end, then fail.
+      const int fd = ::open(File().c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) ::close(fd);
+      FAIL() << "reading a FIFO blocked";
+    }
+    EXPECT_EQ(read.get(), SettingsReadResult::Missing);
+  }
+  // A link to a regular file is read.
+  fs::remove(File());
+  std::ofstream(dir_ / "real") << "690";
+  fs::create_symlink(dir_ / "real", File());
+  EXPECT_EQ(ReadSettingsFile(session_), SettingsReadResult::Read);
+  EXPECT_EQ(session_.settingsWord, 690);
 }
 
 TEST_F(SettingsFile, ReadingDecodesIntoTheSessionParameters) {
