@@ -1,0 +1,77 @@
+#include "core/recorder/csv_export.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+namespace kx::recorder {
+
+std::string CsvHeading(const RecordHeader& header) {
+  std::string row = "Time";
+  for (int i = 0; i < kSlots; ++i) {
+    const int address = header.addresses[static_cast<std::size_t>(i)];
+    if (address == 0) continue;
+    row += ",Device " + std::to_string(i + 1) + " (address " + std::to_string(address) + ")";
+  }
+  return row;
+}
+
+std::string CsvRow(const RecordHeader& header, const Record& record) {
+  char time[16];
+  std::snprintf(time, sizeof time, "%02u:%02u:%02u", unsigned{record.time.hour},
+                unsigned{record.time.minute}, unsigned{record.time.second});
+  std::string row = time;
+  for (std::size_t i = 0; i < kSlots; ++i) {
+    if (header.addresses[i] == 0) continue;
+    row += ',';
+    if (record.values[i] != kErrorMarker) row += TenthsText(record.values[i]);
+  }
+  return row;
+}
+
+CsvExportResult ExportCsv(const std::string& recordPath, const std::string& csvPath) {
+  CsvExportResult result;
+  RecordFile file;
+  if (!file.Open(recordPath)) {
+    result.error = "Cannot read " + recordPath;
+    return result;
+  }
+  const std::string temp = csvPath + ".part";
+  std::error_code ec;
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    if (!out) {
+      result.error = "Cannot create " + temp;
+      return result;
+    }
+    out << CsvHeading(file.Header()) << "\r\n";
+    for (std::uint64_t k = 0; k < file.Count(); ++k) {
+      if (!file.Ensure(k)) {
+        out.close();
+        std::filesystem::remove(temp, ec);
+        result.error = "Cannot read " + recordPath;
+        return result;
+      }
+      out << CsvRow(file.Header(), file.At(k)) << "\r\n";
+      ++result.rows;
+    }
+    out.close();
+    if (out.fail()) {
+      std::filesystem::remove(temp, ec);
+      result.error = "Cannot write " + temp;
+      result.rows = 0;
+      return result;
+    }
+  }
+  std::filesystem::rename(temp, csvPath, ec);
+  if (ec) {
+    std::filesystem::remove(temp, ec);
+    result.error = "Cannot replace " + csvPath;
+    result.rows = 0;
+    return result;
+  }
+  result.ok = true;
+  return result;
+}
+
+}  // namespace kx::recorder

@@ -1,0 +1,257 @@
+// Replay: the play state machine, 20 ms ticks, the end of a file, the error
+// marker, windows of 4096 records and jumps from LoopCnt and the track bar.
+#include "core/recorder/replay.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "fake_timer.h"
+#include "recording_surface.h"
+
+namespace kx::recorder {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Observer : ReplayObserver {
+  void ControlsChanged(const ReplayControls& c) override { controls = c; }
+  void LoopCntText(std::string_view t) override { loopCnt = t; }
+  void TrackBarPosition(long p) override { trackBar = p; }
+  void ReplayEnded(bool failed) override {
+    ++ended;
+    readFailed = failed;
+  }
+  ReplayControls controls;
+  std::string loopCnt;
+  long trackBar = -1;
+  int ended = 0;
+  bool readFailed = false;
+};
+
+class ReplayTest : public ::testing::Test {
+ protected:
+  ReplayTest() : chart(slots), engine(slots, chart, timer) {
+    chart.SetGeometry(ChartGeometry::ForWidth(808));
+    chart.SetSurface(&surface);
+    engine.SetObserver(&observer);
+    path = (fs::temp_directory_path() /
+            ("kx_replay_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".rec"))
+               .string();
+  }
+  ~ReplayTest() override { fs::remove(path); }
+
+  // n records; slot 1 (address 1) holds 200 + k % 50, slot 3 (address 3)
+  // holds 100 until `markerFrom`, the error marker from there on.
+  void Load(long n, long markerFrom = -1) {
+    RecordHeader header;
+    header.addresses[0] = 1;
+    header.addresses[2] = 3;
+    header.sampleTime = 0;
+    RecordWriter writer;
+    ASSERT_TRUE(writer.Create(path, header));
+    for (long k = 0; k < n; ++k) {
+      Record r;
+      r.values[0] = 200 + static_cast<int>(k % 50);
+      r.values[2] = markerFrom >= 0 && k >= markerFrom ? kErrorMarker : 100;
+      r.time = {1, static_cast<std::uint8_t>(k / 60 % 60), static_cast<std::uint8_t>(k % 60), 0};
+      ASSERT_TRUE(writer.Append(EncodeRecord(r)));
+    }
+    writer.Close();
+    RecordFile file;
+    ASSERT_TRUE(file.Open(path));
+    engine.Load(std::move(file));
+  }
+  void Ticks(int n) {
+    for (int i = 0; i < n && timer.running; ++i) engine.handle(replay_event::Tick{});
+  }
+
+  Slots slots{};
+  RecordingSurface surface;
+  Chart chart;
+  FakeTimer timer;
+  Observer observer;
+  ReplayEngine engine;
+  std::string path;
+};
+
+TEST_F(ReplayTest, PlayPauseStopControlsAndTicks) {
+  Load(10);
+  EXPECT_EQ(slots[0].address, 1);
+  EXPECT_EQ(slots[2].boxAddress, 3);
+  EXPECT_EQ(observer.loopCnt, " 0000000");
+  EXPECT_FALSE(chart.DrawFlag());
+
+  engine.handle(replay_event::Play{});
+  EXPECT_EQ(engine.state(), ReplayEngine::State::Playing);
+  EXPECT_EQ(observer.controls, (ReplayControls{false, false, false, false, true, true}));
+  EXPECT_TRUE(timer.running);
+  EXPECT_EQ(timer.interval, 20);
+  Ticks(3);
+  EXPECT_EQ(engine.Position(), 3);
+  EXPECT_EQ(observer.loopCnt, " 0000003");
+  EXPECT_EQ(observer.trackBar, 3);
+  EXPECT_EQ(surface.valueBoxes[0], "20.2");
+
+  engine.handle(replay_event::Pause{});
+  EXPECT_FALSE(timer.running);
+  EXPECT_TRUE(engine.Replaying());
+  EXPECT_EQ(observer.controls, (ReplayControls{true, false, true, true, false, true}));
+
+  engine.handle(replay_event::Play{});
+  Ticks(2);
+  EXPECT_EQ(engine.Position(), 5);
+
+  engine.handle(replay_event::Stop{});
+  EXPECT_EQ(engine.state(), ReplayEngine::State::Stopped);
+  EXPECT_FALSE(engine.Replaying());
+  EXPECT_FALSE(timer.running);
+  EXPECT_EQ(engine.Position(), 0);
+  EXPECT_EQ(observer.loopCnt, " 0000000");
+  EXPECT_EQ(observer.trackBar, 0);
+  EXPECT_EQ(observer.controls, ReplayControls{});
+}
+
+TEST_F(ReplayTest, LastRecordEndsReplayKeepingTheEndPositionShown) {
+  Load(4);
+  engine.handle(replay_event::Play{});
+  Ticks(100);
+  EXPECT_EQ(observer.ended, 1);
+  EXPECT_FALSE(observer.readFailed);
+  EXPECT_FALSE(timer.running);
+  EXPECT_EQ(engine.state(), ReplayEngine::State::Stopped);
+  EXPECT_EQ(engine.Position(), 0);
+  EXPECT_EQ(observer.loopCnt, " 0000004");
+  EXPECT_EQ(observer.trackBar, 4);
+  EXPECT_FALSE(chart.DrawFlag());
+  EXPECT_EQ(observer.controls, ReplayControls{});
+}
+
+TEST_F(ReplayTest, HeaderOnlyFileEndsAtFirstTickWithoutDrawing) {
+  Load(0);
+  engine.handle(replay_event::Play{});
+  ASSERT_TRUE(timer.running);
+  const int fills = surface.fills;
+  Ticks(1);
+  EXPECT_EQ(observer.ended, 1);
+  EXPECT_FALSE(observer.readFailed);
+  EXPECT_EQ(surface.fills, fills);
+}
+
+TEST_F(ReplayTest, ErrorMarkerEndsTraceUntilNextPlay) {
+  Load(60, 40);
+  engine.handle(replay_event::Play{});
+  Ticks(40);
+  EXPECT_EQ(surface.valueBoxes[2], "10.0");
+  EXPECT_EQ(slots[2].address, 3);
+  Ticks(1);
+  EXPECT_EQ(surface.valueBoxes[2], "Err");
+  EXPECT_EQ(slots[2].address, 0);
+  EXPECT_EQ(slots[2].dropPoint, 40);
+  Ticks(100);
+  EXPECT_EQ(observer.ended, 1);
+  EXPECT_EQ(slots[2].address, 3);
+  EXPECT_EQ(slots[2].dropPoint, -1);
+}
+
+TEST_F(ReplayTest, WindowsOf4096AndJumpsOutsideReload) {
+  Load(5000);
+  EXPECT_EQ(engine.File().Count(), 5000u);
+  EXPECT_EQ(engine.File().WindowEnd(), 4096u);
+  // Jump to 4095 by Enter: within the first window.
+  engine.handle(replay_event::LoopCntKey{true, " 0004095"});
+  EXPECT_EQ(engine.Position(), 4095);
+  EXPECT_EQ(engine.File().WindowStart(), 0u);
+  engine.handle(replay_event::Play{});
+  Ticks(1);
+  EXPECT_EQ(engine.File().WindowStart(), 0u);
+  Ticks(1);  // record 4096 lies past the window: reloaded there
+  EXPECT_EQ(engine.File().WindowStart(), 4096u);
+  EXPECT_EQ(engine.Position(), 4097);
+  engine.handle(replay_event::Pause{});
+  engine.handle(replay_event::LoopCntKey{true, "100"});
+  EXPECT_EQ(engine.File().WindowStart(), 0u);
+  EXPECT_EQ(engine.Position(), 100);
+}
+
+TEST_F(ReplayTest, TypedPositionWaitsTwoSecondsThenShowsRecordsBefore) {
+  Load(300);
+  engine.handle(replay_event::Play{});
+  Ticks(5);
+  engine.handle(replay_event::Pause{});
+  engine.handle(replay_event::LoopCntKey{false, "12"});
+  EXPECT_TRUE(engine.JumpPending());
+  EXPECT_EQ(timer.interval, 2000);
+  const int starts = timer.starts;
+  engine.handle(replay_event::LoopCntKey{false, "123"});  // each key restarts the wait
+  EXPECT_EQ(timer.starts, starts + 1);
+  Ticks(1);
+  EXPECT_FALSE(engine.JumpPending());
+  EXPECT_FALSE(timer.running);
+  EXPECT_EQ(engine.Position(), 123);
+  EXPECT_EQ(observer.loopCnt, " 0000123");
+  EXPECT_EQ(surface.Traces().size(), 2u * 123u);  // samples 0..122 of two slots
+  EXPECT_EQ(surface.valueBoxes[0], TenthsText(200 + 122 % 50));
+  engine.handle(replay_event::Play{});
+  Ticks(1);
+  EXPECT_EQ(surface.valueBoxes[0], TenthsText(200 + 123 % 50));
+  EXPECT_EQ(engine.Position(), 124);
+}
+
+TEST_F(ReplayTest, JumpsThatGoNowhere) {
+  Load(50);
+  engine.handle(replay_event::LoopCntKey{true, "20"});
+  ASSERT_EQ(engine.Position(), 20);
+  const int fills = surface.fills;
+  // Larger than the record count: position 0, nothing redrawn.
+  engine.handle(replay_event::LoopCntKey{true, "51"});
+  EXPECT_EQ(engine.Position(), 0);
+  EXPECT_EQ(observer.loopCnt, " 0000000");
+  EXPECT_EQ(surface.fills, fills);
+  // Not a whole number: ignored.
+  engine.handle(replay_event::LoopCntKey{true, "20"});
+  engine.handle(replay_event::LoopCntKey{true, "2x"});
+  EXPECT_EQ(engine.Position(), 20);
+  // No jumps while playing.
+  engine.handle(replay_event::Play{});
+  engine.handle(replay_event::LoopCntKey{true, "5"});
+  engine.handle(replay_event::TrackBarMoved{5});
+  EXPECT_FALSE(engine.JumpPending());
+  EXPECT_EQ(engine.Position(), 20);
+}
+
+TEST_F(ReplayTest, TrackBarSchedulesAJumpThatPlayApplies) {
+  Load(200);
+  engine.handle(replay_event::TrackBarMoved{150});
+  EXPECT_EQ(observer.loopCnt, " 0000150");
+  EXPECT_TRUE(engine.JumpPending());
+  EXPECT_EQ(timer.interval, 1000);
+  // Play before the delay ran out starts from the chosen position.
+  engine.handle(replay_event::Play{});
+  EXPECT_FALSE(engine.JumpPending());
+  EXPECT_EQ(timer.interval, 20);
+  Ticks(1);
+  EXPECT_EQ(engine.Position(), 151);
+  // Stop drops a jump scheduled while paused.
+  engine.handle(replay_event::Pause{});
+  engine.handle(replay_event::TrackBarMoved{10});
+  engine.handle(replay_event::Stop{});
+  EXPECT_FALSE(engine.JumpPending());
+  engine.handle(replay_event::TrackBarMoved{30});
+  Ticks(1);
+  EXPECT_EQ(engine.Position(), 30);
+}
+
+TEST_F(ReplayTest, FileGoneMidReplayEndsWithReadFailure) {
+  Load(5000);
+  engine.handle(replay_event::LoopCntKey{true, "4090"});
+  fs::remove(path);
+  engine.handle(replay_event::Play{});
+  Ticks(20);
+  EXPECT_EQ(observer.ended, 1);
+  EXPECT_TRUE(observer.readFailed);
+  EXPECT_FALSE(timer.running);
+}
+
+}  // namespace
+}  // namespace kx::recorder
