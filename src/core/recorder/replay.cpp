@@ -26,7 +26,7 @@ void ReplayEngine::Load(RecordFile file) {
     slot.dropPoint = -1;
   }
   position_ = 0;
-  ShowPosition(0);
+  ShowReset();
   chart_.SetDrawFlag(false);
   chart_.Clear();
 }
@@ -78,7 +78,7 @@ void ReplayEngine::OnStop() {
   jumpPending_ = false;
   SetControls({});
   position_ = 0;
-  ShowPosition(0);
+  ShowReset();
   replaying_ = false;
 }
 
@@ -201,6 +201,14 @@ void ReplayEngine::ShowPosition(long position) {
   if (observer_) {
     observer_->LoopCntText(loopText_);
     observer_->TrackBarPosition(position);
+  }
+}
+
+void ReplayEngine::ShowReset() {
+  loopText_ = kCounterResetText;
+  if (observer_) {
+    observer_->LoopCntText(loopText_);
+    observer_->TrackBarPosition(0);
   }
 }
 

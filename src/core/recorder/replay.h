@@ -88,6 +88,7 @@ class ReplayEngine {
   void End(bool readFailed);
   void ApplyJump();
   void ShowPosition(long position);
+  void ShowReset();
   void SetControls(const ReplayControls& controls);
 
   Slots& slots_;
@@ -99,7 +100,7 @@ class ReplayEngine {
   bool replaying_ = false;
   bool jumpPending_ = false;
   long position_ = 0;
-  std::string loopText_ = CounterText(0);
+  std::string loopText_ = kCounterResetText;
   ReplayControls controls_;
 };
 

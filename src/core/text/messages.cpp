@@ -117,6 +117,10 @@ constexpr std::array<Entry, kMsgCount> kCatalogue{{
     {Msg::EndOfAcquireData, "End of acquire data"},
     {Msg::ReceivedDataMismatch, " Received data does not match"},
     {Msg::InputUnstable, " Input unstable or Device fail"},
+    {Msg::RecordFileError, "Record file error : "},
+    {Msg::NothingToExport, "No recording data to export"},
+    {Msg::CsvExportDone, "CSV export done : "},
+    {Msg::CsvExportFailed, "CSV export failed : "},
 
     {Msg::StepMax, "Step Max."},
     {Msg::PatternPrefix, "Pattern "},
@@ -150,6 +154,7 @@ constexpr std::array<Entry, kMsgCount> kCatalogue{{
     {Msg::FilterRecord, "KX record files (*.rec)|*.REC"},
     {Msg::FilterRampSoak, "KX ramp soak table files (*.r$s)|*.R$S"},
     {Msg::FilterFirmware, "Ostra controller firmware files (*.oc)|*.OC"},
+    {Msg::FilterCsv, "CSV files (*.csv)|*.CSV"},
 }};
 
 constexpr bool InEnumOrder() {

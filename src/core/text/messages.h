@@ -119,6 +119,10 @@ enum class Msg : std::uint8_t {
   EndOfAcquireData,
   ReceivedDataMismatch,  // " Received data does not match"
   InputUnstable,         // " Input unstable or Device fail"
+  RecordFileError,       // "Record file error : " (followed by the reason)
+  NothingToExport,       // "No recording data to export"
+  CsvExportDone,         // "CSV export done : " (followed by the file name)
+  CsvExportFailed,       // "CSV export failed : " (followed by the reason)
 
   // Ramp/soak editor.
   StepMax,
@@ -155,6 +159,7 @@ enum class Msg : std::uint8_t {
   FilterRecord,      // *.rec
   FilterRampSoak,    // *.r$s
   FilterFirmware,    // *.oc
+  FilterCsv,         // *.csv (recorder export)
 
   Count_  // number of entries; not a text
 };

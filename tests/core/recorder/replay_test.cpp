@@ -79,7 +79,7 @@ TEST_F(ReplayTest, PlayPauseStopControlsAndTicks) {
   Load(10);
   EXPECT_EQ(slots[0].address, 1);
   EXPECT_EQ(slots[2].boxAddress, 3);
-  EXPECT_EQ(observer.loopCnt, " 0000000");
+  EXPECT_EQ(observer.loopCnt, " 00000000");
   EXPECT_FALSE(chart.DrawFlag());
 
   engine.handle(replay_event::Play{});
@@ -107,7 +107,7 @@ TEST_F(ReplayTest, PlayPauseStopControlsAndTicks) {
   EXPECT_FALSE(engine.Replaying());
   EXPECT_FALSE(timer.running);
   EXPECT_EQ(engine.Position(), 0);
-  EXPECT_EQ(observer.loopCnt, " 0000000");
+  EXPECT_EQ(observer.loopCnt, " 00000000");
   EXPECT_EQ(observer.trackBar, 0);
   EXPECT_EQ(observer.controls, ReplayControls{});
 }
