@@ -1,0 +1,351 @@
+// Acquisition over a fake port and its 55 ms tick clock: the request, the
+// answer checks in both forms (delivered whole, byte by byte and split), the
+// failure count, dropping, the record written per cycle and the automatic stop.
+#include "core/recorder/acquisition.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+
+#include "fake_timer.h"
+#include "recording_surface.h"
+#include "support/fake_port.h"
+
+namespace kx::recorder {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FakePort;
+
+enum class Delivery { Whole, ByteByByte, Split };
+
+struct Observer : AcquisitionObserver {
+  void Started() override { ++started; }
+  void Stopped(bool automatic) override {
+    ++stopped;
+    automaticStop = automatic;
+  }
+  void StatusText(std::string_view t) override { texts.emplace_back(t); }
+  void SlotDropped(int slot) override { dropped.push_back(slot); }
+  void CounterChanged(long c) override { counter = c; }
+  void RecordWriteFailed(std::string_view e) override { writeError = e; }
+  int started = 0;
+  int stopped = 0;
+  bool automaticStop = false;
+  std::vector<std::string> texts;
+  std::vector<int> dropped;
+  long counter = -1;
+  std::string writeError;
+};
+
+// What a controller answers to a read of 0x4700.
+struct Reply {
+  std::optional<std::uint16_t> value = std::nullopt;  // nothing: silent
+  std::optional<std::uint8_t> exception = std::nullopt;
+  std::optional<std::uint8_t> fromAddress = std::nullopt;  // answer with another address
+  bool corrupt = false;  // one data bit flipped on the line
+};
+
+class AcquisitionTest : public ::testing::TestWithParam<std::tuple<bool, Delivery>> {
+ protected:
+  AcquisitionTest()
+      : chart(slots),
+        acquisition(port, session, slots, chart, timer, [this] { return now; }) {
+    session.params.rtu = Rtu();
+    session.params.baud = 9600;
+    session.params.port = 2;
+    chart.SetGeometry(ChartGeometry::ForWidth(808));
+    chart.SetSurface(&surface);
+    acquisition.SetObserver(&observer);
+    port.SetOnTrigger([this](ComPort&, const PortEvent& e) { acquisition.handle(acquisition_event::Port{e}); });
+    path = (fs::temp_directory_path() / ("kx_acq_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".rec")).string();
+  }
+  ~AcquisitionTest() override { fs::remove(path); }
+
+  bool Rtu() const { return std::get<0>(GetParam()); }
+  FrameForm Form() const { return Rtu() ? FrameForm::Rtu : FrameForm::Ascii; }
+
+  void Address(int slot, int address) { slots[static_cast<std::size_t>(slot)].boxAddress = static_cast<std::uint8_t>(address); }
+
+  void Start(int sampleTime = 1) {
+    RecordHeader header;
+    for (std::size_t i = 0; i < kSlots; ++i) header.addresses[i] = slots[i].boxAddress;
+    ASSERT_TRUE(writer.Create(path, header));
+    acquisition.handle(acquisition_event::Start{sampleTime, &writer});
+  }
+
+  // The address the last request went to (checked for its exact frame).
+  int LastRequestAddress() {
+    const Bytes& frame = port.written.back();
+    if (Rtu()) {
+      EXPECT_EQ(frame, ProcessValueRequest(FrameForm::Rtu, frame[0]));
+      return frame[0];
+    }
+    const int address = HexPairValue(static_cast<char>(frame[1]), static_cast<char>(frame[2]));
+    EXPECT_EQ(frame, ProcessValueRequest(FrameForm::Ascii, static_cast<std::uint8_t>(address)));
+    EXPECT_EQ(frame.size(), 17u);
+    return address;
+  }
+
+  void Deliver(const Bytes& bytes) {
+    switch (std::get<1>(GetParam())) {
+      case Delivery::Whole: port.Feed(bytes); break;
+      case Delivery::ByteByByte: port.FeedByteByByte(bytes); break;
+      case Delivery::Split: port.FeedSplit(bytes, {1, bytes.size() / 2}); break;
+    }
+  }
+
+  // Answers the outstanding request as the bus does, or lets it time out.
+  void Answer() {
+    ASSERT_EQ(acquisition.state(), Acquisition::State::Awaiting);
+    const int address = LastRequestAddress();
+    const Reply reply = bus.count(address) ? bus[address] : Reply{};
+    const auto from = reply.fromAddress.value_or(static_cast<std::uint8_t>(address));
+    if (reply.exception) {
+      Deliver(BuildFrame(Form(), Bytes{from, 0x83, *reply.exception}));
+    } else if (reply.value) {
+      const std::uint16_t v = *reply.value;
+      Bytes frame = BuildFrame(Form(), Bytes{from, 0x03, 4, static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v), 0, 0});
+      if (reply.corrupt) frame[Rtu() ? 4 : 8] ^= Rtu() ? 0x01 : 0x03;  // '0' <-> '3' keeps ASCII a digit
+      Deliver(frame);
+    }
+    // Answers whose length the rule does not know end when the line falls
+    // silent; no answer at all times out.
+    if (acquisition.state() == Acquisition::State::Awaiting) port.RunTimers(100);
+  }
+  // One timer tick of the window, then answers until the cycle ends or a request fails.
+  void TickAndAnswer() {
+    acquisition.handle(acquisition_event::Tick{});
+    AnswerAll();
+  }
+  void AnswerAll() {
+    while (acquisition.state() == Acquisition::State::Awaiting) Answer();
+  }
+  std::vector<Record> Records() {
+    RecordFile file;
+    EXPECT_TRUE(file.Open(path));
+    std::vector<Record> out;
+    for (std::uint64_t k = 0; k < file.Count(); ++k) {
+      EXPECT_TRUE(file.Ensure(k));
+      out.push_back(file.At(k));
+    }
+    return out;
+  }
+
+  Session session;
+  FakePort port;
+  Slots slots{};
+  RecordingSurface surface;
+  Chart chart;
+  FakeTimer timer;
+  Observer observer;
+  SampleTime now{10, 20, 30, 44};
+  Acquisition acquisition;
+  RecordWriter writer;
+  std::string path;
+  std::map<int, Reply> bus;
+};
+
+TEST_P(AcquisitionTest, OnlySlotSevenIsAskedAndOthersRecordZeros) {
+  Address(6, 7);
+  bus[7] = {250};
+  Start();
+  EXPECT_TRUE(port.Open());
+  EXPECT_EQ(session.lineOwner, LineOwner::Recorder);
+  EXPECT_EQ(observer.started, 1);
+  EXPECT_TRUE(timer.running);
+  EXPECT_EQ(timer.interval, 1000);
+  AnswerAll();
+  for (int i = 0; i < 2; ++i) TickAndAnswer();
+  EXPECT_EQ(port.written.size(), 3u);
+  EXPECT_EQ(observer.counter, 3);
+  EXPECT_EQ(chart.Value(6, 2), 250);
+  const auto records = Records();
+  ASSERT_EQ(records.size(), 3u);
+  for (const Record& r : records) {
+    for (int i = 0; i < kSlots; ++i) EXPECT_EQ(r.values[static_cast<std::size_t>(i)], i == 6 ? 250 : 0);
+    EXPECT_EQ(r.time, now);
+  }
+  acquisition.handle(acquisition_event::Stop{});
+  EXPECT_FALSE(port.Open());
+  EXPECT_EQ(session.lineOwner, LineOwner::Free);
+  EXPECT_FALSE(timer.running);
+  EXPECT_FALSE(writer.IsOpen());
+  EXPECT_FALSE(observer.automaticStop);
+}
+
+TEST_P(AcquisitionTest, SilentSlotDroppedAfterThreeTimeOutsWithMarkerFromThenOn) {
+  Address(0, 1);
+  Address(1, 2);
+  bus[1] = {0xFFCE};  // -5.0
+  Start();
+  AnswerAll();  // slot 1 good, slot 2 times out: the cycle waits
+  EXPECT_EQ(observer.texts.back(), "DEVICE  2Received data time out error");
+  EXPECT_EQ(observer.counter, -1);
+  TickAndAnswer();  // slot 2 again: second time-out
+  EXPECT_TRUE(observer.dropped.empty());
+  TickAndAnswer();  // third: dropped, the cycle completes
+  EXPECT_EQ(observer.dropped, std::vector<int>{1});
+  EXPECT_EQ(slots[1].address, 0);
+  EXPECT_EQ(slots[1].dropPoint, 0);
+  EXPECT_EQ(observer.counter, 1);
+  for (int i = 0; i < 3; ++i) TickAndAnswer();
+  EXPECT_EQ(observer.counter, 4);
+  const auto records = Records();
+  ASSERT_EQ(records.size(), 4u);
+  for (const Record& r : records) {
+    EXPECT_EQ(r.values[0], -50);
+    EXPECT_EQ(r.values[1], kErrorMarker);
+  }
+  EXPECT_TRUE(acquisition.Acquiring());
+}
+
+TEST_P(AcquisitionTest, AllSilentStopsByItselfAfterOneMoreRecord) {
+  Address(0, 1);
+  Address(3, 4);
+  Start();
+  AnswerAll();
+  for (int i = 0; i < 5 && acquisition.Acquiring(); ++i) TickAndAnswer();
+  EXPECT_FALSE(acquisition.Acquiring());
+  EXPECT_EQ(observer.stopped, 1);
+  EXPECT_TRUE(observer.automaticStop);
+  EXPECT_EQ(observer.dropped, (std::vector<int>{0, 3}));
+  EXPECT_FALSE(port.Open());
+  EXPECT_EQ(session.lineOwner, LineOwner::Free);
+  EXPECT_FALSE(timer.running);
+  const auto records = Records();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].values[0], kErrorMarker);
+  EXPECT_EQ(records[0].values[3], kErrorMarker);
+  // A new Start begins a fresh run.
+  Start();
+  EXPECT_TRUE(acquisition.Acquiring());
+  EXPECT_EQ(slots[0].dropPoint, -1);
+  EXPECT_EQ(slots[0].address, 1);
+}
+
+TEST_P(AcquisitionTest, FailuresAreReportedPerStatusAndNotStored) {
+  struct Case {
+    const char* name;
+    Reply reply;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"exception code 2", {std::nullopt, 2}, "DEVICE  1illegal address  !!!"},
+      {"exception code 14", {std::nullopt, 14}, "DEVICE  1illegal ASCII    !!!"},
+      {"exception code 9", {std::nullopt, 9}, "DEVICE  1Unknow Error     !!!"},
+      {"input fault", {0x8012}, "DEVICE  1 Input unstable or Device fail"},
+      {"another address", {250, std::nullopt, 9}, "DEVICE  1 Received data does not match"},
+      {"checksum", {250, std::nullopt, std::nullopt, true}, "DEVICE  1Received checksum error !!!"},
+  };
+  for (const Case& c : cases) {
+    Address(0, 1);
+    bus[1] = c.reply;
+    Start();
+    AnswerAll();
+    EXPECT_EQ(observer.texts.back(), c.text) << c.name;
+    EXPECT_EQ(observer.counter, -1) << c.name;
+    EXPECT_EQ(chart.Value(0, 0), 0) << c.name;
+    EXPECT_EQ(slots[0].failures, 1) << c.name;
+    acquisition.handle(acquisition_event::Stop{});
+  }
+}
+
+TEST_P(AcquisitionTest, GoodAnswerResetsTheFailureCount) {
+  Address(0, 1);
+  bus[1] = {};
+  Start();
+  AnswerAll();
+  TickAndAnswer();
+  EXPECT_EQ(slots[0].failures, 2);
+  bus[1] = {100};
+  TickAndAnswer();
+  EXPECT_EQ(slots[0].failures, 0);
+  bus[1] = {};
+  TickAndAnswer();
+  TickAndAnswer();
+  EXPECT_TRUE(observer.dropped.empty());
+  EXPECT_EQ(observer.counter, 1);
+}
+
+TEST_P(AcquisitionTest, AddressTwoHundredAndNegativeValues) {
+  Address(0, 200);
+  bus[200] = {0xFFCE};
+  Start();
+  EXPECT_EQ(LastRequestAddress(), 200);
+  if (!Rtu()) {
+    EXPECT_EQ(port.LastWrittenText().substr(0, 3), ":C8");
+  }
+  AnswerAll();
+  EXPECT_EQ(observer.counter, 1);
+  EXPECT_EQ(chart.Value(0, 0), -50);
+  EXPECT_EQ(surface.valueBoxes[0], "");  // sample 0 draws the frame only
+  TickAndAnswer();
+  EXPECT_EQ(surface.valueBoxes[0], "-5.0");
+}
+
+TEST_P(AcquisitionTest, TicksWhileAnAnswerIsOutstandingAreSkipped) {
+  Address(0, 1);
+  bus[1] = {100};
+  Start(0);
+  EXPECT_EQ(timer.interval, 500);
+  for (int i = 0; i < 5; ++i) acquisition.handle(acquisition_event::Tick{});
+  EXPECT_EQ(port.written.size(), 1u);
+  AnswerAll();
+  EXPECT_EQ(observer.counter, 1);
+}
+
+TEST_P(AcquisitionTest, AnswerTimeOutFollowsFormAndBaud) {
+  Address(0, 1);
+  Start();
+  EXPECT_EQ(acquisition.AnswerTicks(), Rtu() ? 2 : 15);
+  acquisition.handle(acquisition_event::Stop{});
+  session.params.baud = 4800;
+  Start();
+  EXPECT_EQ(acquisition.AnswerTicks(), Rtu() ? 3 : 15);
+}
+
+TEST_P(AcquisitionTest, NothingAddressedStartsNothing) {
+  acquisition.handle(acquisition_event::Start{1, nullptr});
+  EXPECT_FALSE(acquisition.Acquiring());
+  EXPECT_EQ(observer.stopped, 1);
+  EXPECT_FALSE(port.Open());
+  EXPECT_TRUE(port.written.empty());
+}
+
+TEST_P(AcquisitionTest, PortThatWillNotOpenIsReported) {
+  Address(0, 1);
+  port.failNextOpen = "busy";
+  struct : Observer {
+    void PortError(std::string_view t) override { error = t; }
+    std::string error;
+  } o;
+  acquisition.SetObserver(&o);
+  acquisition.handle(acquisition_event::Start{1, nullptr});
+  EXPECT_EQ(o.error, "busy");
+  EXPECT_FALSE(acquisition.Acquiring());
+  EXPECT_EQ(session.lineOwner, LineOwner::Free);
+}
+
+std::string Name(const ::testing::TestParamInfo<std::tuple<bool, Delivery>>& info) {
+  static const char* kDelivery[] = {"Whole", "ByteByByte", "Split"};
+  return std::string(std::get<0>(info.param) ? "Rtu" : "Ascii") + kDelivery[static_cast<int>(std::get<1>(info.param))];
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, AcquisitionTest,
+                         ::testing::Combine(::testing::Bool(),
+                                            ::testing::Values(Delivery::Whole, Delivery::ByteByByte, Delivery::Split)),
+                         Name);
+
+TEST(AcquisitionTexts, StatusMessages) {
+  EXPECT_EQ(FailureText(9, kStatusChecksum), "DEVICE  10Received checksum error !!!");
+  EXPECT_EQ(StatusMessage(kStatusTimeOut), "Received data time out error");
+  EXPECT_EQ(StatusMessage(kStatusUnknown), "Unknow Error     !!!");
+  EXPECT_EQ(SampleIntervalMs(0), 500);
+  EXPECT_EQ(SampleIntervalMs(99), 99000);
+}
+
+}  // namespace
+}  // namespace kx::recorder
