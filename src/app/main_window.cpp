@@ -98,7 +98,18 @@ MainWindow::MainWindow(Session& session, QWidget* parent) : QMainWindow(parent),
     mainRouting_->LineLost();
     ReportLineLost(reason);
   });
+  // While the recorder holds the line its engine takes the second port's events.
+  ApdComPort1->SetOnTrigger([this](ComPort&, const PortEvent& event) {
+    if (recorder_ != nullptr && session_.lineOwner == LineOwner::Recorder)
+      recorder_->PortEvent(event);
+    else
+      secondRouting_->Handle(event);
+  });
   ApdComPort1->SetOnError([this](const std::string& reason) {
+    if (recorder_ != nullptr && session_.lineOwner == LineOwner::Recorder) {
+      recorder_->LineLost(reason);  // the recorder stops and reports it
+      return;
+    }
     secondRouting_->LineLost();
     ReportLineLost(reason);
   });
@@ -328,8 +339,10 @@ void MainWindow::MONITOR1Click() {
 
 void MainWindow::ToolButton3Click() {
   if (!LineAllows(MainAction::Recorder)) return;
-  recorder::RecorderWindow window(session_, *secondRouting_, this);
+  recorder::RecorderWindow window(session_, *ApdComPort1, this);
+  recorder_ = &window;
   window.exec();
+  recorder_ = nullptr;
 }
 
 void MainWindow::ToolButton4Click() {

@@ -24,6 +24,10 @@ class QTimer;
 class QToolBar;
 class QToolButton;
 
+namespace kx::recorder {
+class RecorderWindow;
+}
+
 namespace kx::app {
 
 inline constexpr const char* kMainCaption = "OSTRA CONTROLLER COMMUNICATION PROGRAM (V1.00)";
@@ -108,6 +112,7 @@ class MainWindow : public QMainWindow {
   QFileDialog* SaveDialog1 = nullptr;
 
   QPointer<QWidget> monitor_;
+  recorder::RecorderWindow* recorder_ = nullptr;  // while the recorder window is open
   QPointer<UserMessageWindow> userMessage_;
 
   bool inActivate_ = false;

@@ -1,23 +1,763 @@
 #include "recorder/recorder_window.h"
 
+#include <unistd.h>
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStyle>
+#include <QTime>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <atomic>
+#include <filesystem>
+
+#include "core/recorder/csv_export.h"
+#include "widgets/file_dialogs.h"
+#include "widgets/qt_text.h"
+#include "widgets/scaling.h"
+
 namespace kx::recorder {
 
-RecorderWindow::RecorderWindow(Session& session, SecondPortRouting& port, QWidget* parent)
+using app::QText;
+using app::ToQString;
+
+namespace {
+
+constexpr int kDesignWidth = 808;
+
+QColor ToQColor(Rgb rgb) { return QColor::fromRgb(static_cast<QRgb>(rgb)); }
+
+QString ColourName(Rgb rgb) { return ToQColor(rgb).name(); }
+
+struct NamedColour {
+  const char* name;
+};
+constexpr NamedColour kBackgroundNames[kBackgroundColours] = {
+    {"Black"}, {"Maroon"}, {"Green"},   {"Olive"},   {"Navy"}, {"Purple"}, {"Teal"},  {"Gray"},
+    {"Silver"}, {"Red"},   {"Lime"},    {"Yellow"},  {"Blue"}, {"Fuchsia"}, {"Aqua"}, {"White"}};
+
+constexpr const char* kBoxWhite = "#FFFFFF";
+constexpr const char* kBoxSilver = "#C0C0C0";
+constexpr const char* kBoxRed = "#FF0000";
+
+// A panel with a caption on its left, holding further controls.
+QFrame* CaptionPanel(const char* name, const QString& caption, QWidget* parent, QHBoxLayout** row) {
+  auto* panel = new QFrame(parent);
+  panel->setObjectName(name);
+  panel->setFrameShape(QFrame::StyledPanel);
+  *row = new QHBoxLayout(panel);
+  (*row)->setContentsMargins(4, 2, 4, 2);
+  auto* label = new QLabel(caption, panel);
+  (*row)->addWidget(label);
+  return panel;
+}
+
+std::string ScratchPath() {
+  static std::atomic<int> serial{0};
+  const auto name = "kxrec-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".rec";
+  std::error_code ec;
+  const auto dir = std::filesystem::temp_directory_path(ec);
+  return ((ec ? std::filesystem::path(".") : dir) / name).string();
+}
+
+QString WithSuffix(QString path, const char* suffix) {
+  if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty()) path += QString(".") + suffix;
+  return path;
+}
+
+}  // namespace
+
+// The paint box RecdIme: the chart canvas kept in a pixmap, so drawing one
+// column and scrolling by one pixel never repaints the rest.
+class ChartView : public QWidget {
+ public:
+  explicit ChartView(QWidget* parent) : QWidget(parent) {
+    setObjectName("RecdIme");
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    setMinimumSize(200, 100);
+  }
+  void SetCanvasSize(int w, int h, int fontPixels) {
+    canvas_ = QPixmap(std::max(w, 1), std::max(h, 1));
+    canvas_.fill(Qt::white);
+    font_ = font();
+    font_.setPixelSize(std::max(fontPixels, 8));
+    update();
+  }
+  const QPixmap& Canvas() const { return canvas_; }
+  void Fill(const QColor& c) {
+    canvas_.fill(c);
+    update();
+  }
+  void DrawLine(int x1, int y1, int x2, int y2, const QColor& c, int width, bool dotted) {
+    QPainter p(&canvas_);
+    p.setPen(QPen(c, width, dotted ? Qt::DotLine : Qt::SolidLine, Qt::FlatCap));
+    p.drawLine(x1, y1, x2, y2);
+    update();
+  }
+  void DrawText(int x, int y, const QString& text, const QColor& c) {
+    QPainter p(&canvas_);
+    p.setFont(font_);
+    p.setPen(c);
+    p.drawText(QRect(x, y, 400, QFontMetrics(font_).height()), Qt::AlignLeft | Qt::AlignTop, text);
+    update();
+  }
+  void Scroll(int left, int top, int right, int bottom) {
+    canvas_.scroll(-1, 0, QRect(left, top, right - left, bottom - top));
+    update();
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.drawPixmap(0, 0, canvas_);
+  }
+
+ private:
+  QPixmap canvas_;
+  QFont font_;
+};
+
+RecorderWindow::RecorderWindow(Session& session, ComPort& port, QWidget* parent)
     : QDialog(parent), session_(session), port_(port) {
   setObjectName("PRecord");
   setWindowTitle("Ostra KX Series Recorder Program");
   setModal(true);
-  resize(808, 560);
+  resize(kDesignWidth, 600);
+  setWindowState(Qt::WindowMaximized);
+
+  dialogs_.saveRecordPath = [this] { return app::ChooseFile(this, app::FileDialogKind::Save, Msg::FilterRecord); };
+  dialogs_.openRecordPath = [this] { return app::ChooseFile(this, app::FileDialogKind::Open, Msg::FilterRecord); };
+  dialogs_.saveCsvPath = [this] { return app::ChooseFile(this, app::FileDialogKind::Save, Msg::FilterCsv); };
+  dialogs_.confirm = [this](const QString& text) {
+    return QMessageBox::question(this, QString(), text, QMessageBox::Ok | QMessageBox::Cancel) ==
+           QMessageBox::Ok;
+  };
+  dialogs_.message = [this](const QString& text, const QString& caption, bool okCancel) {
+    QMessageBox box(QMessageBox::NoIcon, caption, text,
+                    okCancel ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok, this);
+    box.exec();
+  };
+  clock_ = [] {
+    const QTime now = QTime::currentTime();
+    return kx::recorder::SampleTime{static_cast<std::uint8_t>(now.hour()), static_cast<std::uint8_t>(now.minute()),
+                      static_cast<std::uint8_t>(now.second()), static_cast<std::uint8_t>(now.msec() & 0xFF)};
+  };
+
+  RecorderTimer& timer = *this;
+  chart_ = std::make_unique<Chart>(slots_);
+  chart_->SetSurface(this);
+  acquisition_ = std::make_unique<Acquisition>(port_, session_, slots_, *chart_, timer,
+                                               [this] { return clock_(); });
+  acquisition_->SetObserver(this);
+  replay_ = std::make_unique<ReplayEngine>(slots_, *chart_, timer);
+  replay_->SetObserver(this);
+  scratchPath_ = ScratchPath();
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName("Timer1");
+  Timer1->setTimerType(Qt::PreciseTimer);
+  connect(Timer1, &QTimer::timeout, this, &RecorderWindow::Timer1Timer);
+
+  BuildControls();
+  for (int i = 0; i < kSlots; ++i) {
+    slots_[static_cast<std::size_t>(i)].boxAddress = static_cast<std::uint8_t>(ComAddr[static_cast<std::size_t>(i)]->value());
+    slots_[static_cast<std::size_t>(i)].display = true;
+  }
 }
 
 RecorderWindow::~RecorderWindow() {
-  // Closing the window releases the second port if the recorder still holds it.
-  port_.recorder.awaitingAnswer = false;
-  port_.recorder.answer = nullptr;
-  if (port_.Port().Open() && session_.lineOwner == LineOwner::Recorder) {
-    session_.lineOwner = LineOwner::Free;
-    port_.Close();
+  acquisition_->handle(acquisition_event::Close{});
+  writer_.Close();
+  std::error_code ec;
+  std::filesystem::remove(scratchPath_, ec);
+}
+
+void RecorderWindow::BuildControls() {
+  auto* root = new QVBoxLayout(this);
+  root->setContentsMargins(4, 4, 4, 4);
+  root->setSpacing(3);
+
+  // Tool bar and the acquisition controls.
+  auto* top = new QHBoxLayout();
+  auto toolButton = [this, top](QToolButton*& button, const char* name, const QString& text,
+                                QStyle::StandardPixmap icon, const QString& hint, bool checkable) {
+    button = new QToolButton(this);
+    button->setObjectName(name);
+    button->setText(text);
+    button->setIcon(style()->standardIcon(icon));
+    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    button->setToolTip(hint);
+    button->setCheckable(checkable);
+    top->addWidget(button);
+  };
+  toolButton(SaveBt, "SaveBt", "Save", QStyle::SP_DialogSaveButton, "Save recording data", true);
+  toolButton(RePlayBt, "RePlayBt", "Replay", QStyle::SP_MediaPlay, "Replay recording data", true);
+  toolButton(CsvBt, "CsvBt", "Export CSV", QStyle::SP_FileDialogDetailedView,
+             "Export the loaded or the current recording to a CSV file", false);
+  toolButton(ExitBt3, "ExitBt3", "Exit", QStyle::SP_DialogCloseButton, "Exit this window", false);
+  connect(SaveBt, &QToolButton::clicked, this, &RecorderWindow::SaveBtClick);
+  connect(RePlayBt, &QToolButton::clicked, this, &RecorderWindow::RePlayBtClick);
+  connect(CsvBt, &QToolButton::clicked, this, &RecorderWindow::CsvBtClick);
+  connect(ExitBt3, &QToolButton::clicked, this, &QDialog::close);
+  top->addSpacing(12);
+
+  ExecCntLb = new QLabel("Counter", this);
+  ExecCntLb->setObjectName("ExecCntLb");
+  top->addWidget(ExecCntLb);
+  LoopCnt = new QLineEdit(kCounterResetText, this);
+  LoopCnt->setObjectName("LoopCnt");
+  QFont bold = LoopCnt->font();
+  bold.setBold(true);
+  LoopCnt->setFont(bold);
+  LoopCnt->setMaxLength(9);
+  LoopCnt->setFixedWidth(LoopCnt->fontMetrics().horizontalAdvance(" 000000000") + 12);
+  LoopCnt->setEnabled(false);
+  LoopCnt->installEventFilter(this);
+  top->addWidget(LoopCnt);
+
+  QHBoxLayout* row = nullptr;
+  PSampleTime = CaptionPanel("PSampleTime", "Sampling time", this, &row);
+  SampleTime = new QSpinBox(PSampleTime);
+  SampleTime->setObjectName("SampleTime");
+  SampleTime->setRange(0, 99);
+  SampleTime->setValue(1);
+  row->addWidget(SampleTime);
+  SampleEdit = new QLineEdit("0.5", SampleTime);
+  SampleEdit->setObjectName("SampleEdit");
+  SampleEdit->setReadOnly(true);
+  SampleEdit->setFrame(false);
+  SampleEdit->hide();
+  SampleTime->installEventFilter(this);
+  SecPl = new QLabel("seconds", PSampleTime);
+  SecPl->setObjectName("SecPl");
+  row->addWidget(SecPl);
+  connect(SampleTime, &QSpinBox::valueChanged, this, &RecorderWindow::SampleTimeChange);
+  top->addWidget(PSampleTime);
+
+  BackGndP = new QFrame(this);
+  BackGndP->setObjectName("BackGndP");
+  auto* startRow = new QHBoxLayout(BackGndP);
+  startRow->setContentsMargins(6, 3, 6, 3);
+  StartBt = new QPushButton("Start", BackGndP);
+  StartBt->setObjectName("StartBt");
+  StartBt->setToolTip(QText(Msg::StartGettingData));
+  startRow->addWidget(StartBt);
+  connect(StartBt, &QPushButton::clicked, this, &RecorderWindow::StartBtClick);
+  top->addWidget(BackGndP);
+  top->addStretch(1);
+  root->addLayout(top);
+
+  // Display controls and the play panel.
+  auto* second = new QHBoxLayout();
+  DisplayPL = CaptionPanel("DisplayPL", "Display", this, &row);
+  DisplayMd = new QComboBox(DisplayPL);
+  DisplayMd->setObjectName("DisplayMd");
+  DisplayMd->addItems({"Auto", "Fix"});
+  row->addWidget(DisplayMd);
+  connect(DisplayMd, &QComboBox::activated, this, &RecorderWindow::DisplayMdChange);
+  second->addWidget(DisplayPL);
+
+  auto scaleField = [this, second](QFrame*& panel, QLineEdit*& edit, const char* panelName,
+                                   const char* editName, const QString& caption, const char* text) {
+    QHBoxLayout* r = nullptr;
+    panel = CaptionPanel(panelName, caption, this, &r);
+    edit = new QLineEdit(text, panel);
+    edit->setObjectName(editName);
+    edit->setMaxLength(6);
+    edit->setFixedWidth(edit->fontMetrics().horizontalAdvance("0000000") + 10);
+    edit->setEnabled(false);
+    r->addWidget(edit);
+    second->addWidget(panel);
+    connect(edit, &QLineEdit::textChanged, this,
+            [this] { chart_->SetFixTexts(MaxScale->text().toStdString(), MinScale->text().toStdString()); });
+  };
+  scaleField(MaxPL, MaxScale, "MaxPL", "MaxScale", "Max. scale", "100");
+  scaleField(MinPL, MinScale, "MinPL", "MinScale", "Min. scale", "0");
+
+  BGColorPL = CaptionPanel("BGColorPL", "Background", this, &row);
+  BGColor = new QComboBox(BGColorPL);
+  BGColor->setObjectName("BGColor");
+  for (int i = 0; i < kBackgroundColours; ++i) {
+    QPixmap swatch(14, 14);
+    swatch.fill(ToQColor(BackgroundColour(i)));
+    BGColor->addItem(QIcon(swatch), kBackgroundNames[i].name);
   }
+  BGColor->setCurrentIndex(kBackgroundColours - 1);
+  chart_->SetBackground(kBackgroundColours - 1);
+  row->addWidget(BGColor);
+  connect(BGColor, &QComboBox::activated, this, &RecorderWindow::BGColorChange);
+  second->addWidget(BGColorPL);
+
+  PlayPL = new QFrame(this);
+  PlayPL->setObjectName("PlayPL");
+  PlayPL->setFrameShape(QFrame::StyledPanel);
+  auto* playRow = new QHBoxLayout(PlayPL);
+  playRow->setContentsMargins(4, 2, 4, 2);
+  auto playButton = [this, playRow](QPushButton*& b, const char* name, const QString& text,
+                                    QStyle::StandardPixmap icon) {
+    b = new QPushButton(style()->standardIcon(icon), text, PlayPL);
+    b->setObjectName(name);
+    playRow->addWidget(b);
+  };
+  playButton(PlayBt, "PlayBt", "Play", QStyle::SP_MediaPlay);
+  playButton(PauseBt, "PauseBt", "Pause", QStyle::SP_MediaPause);
+  playButton(StopBt, "StopBt", "Stop", QStyle::SP_MediaStop);
+  PauseBt->setEnabled(false);
+  StopBt->setEnabled(false);
+  connect(PlayBt, &QPushButton::clicked, this, [this] { replay_->handle(replay_event::Play{}); });
+  connect(PauseBt, &QPushButton::clicked, this, [this] { replay_->handle(replay_event::Pause{}); });
+  connect(StopBt, &QPushButton::clicked, this, [this] { replay_->handle(replay_event::Stop{}); });
+  TrackBar = new QSlider(Qt::Horizontal, PlayPL);
+  TrackBar->setObjectName("TrackBar");
+  TrackBar->setTickPosition(QSlider::NoTicks);
+  TrackBar->setRange(0, 0);
+  TrackBar->setMinimumWidth(160);
+  playRow->addWidget(TrackBar, 1);
+  connect(TrackBar, &QSlider::valueChanged, this, &RecorderWindow::TrackBarChange);
+  PlayPL->hide();
+  second->addWidget(PlayPL, 1);
+  second->addStretch(0);
+  root->addLayout(second);
+
+  // The chart.
+  RecdIme = new ChartView(this);
+  root->addWidget(RecdIme, 1);
+
+  // Device names, address boxes and value boxes.
+  auto* names = new QGridLayout();
+  names->setSpacing(3);
+  for (int i = 0; i < kSlots; ++i) {
+    auto* name = new QLabel(QString("Device %1").arg(i + 1), this);
+    name->setObjectName(QString("DevicePL%1").arg(i));
+    name->setAlignment(Qt::AlignCenter);
+    name->setAutoFillBackground(true);
+    name->setStyleSheet(QString("QLabel { color: white; background: %1; padding: 2px; }")
+                            .arg(ColourName(SlotColour(i))));
+    name->setCursor(Qt::PointingHandCursor);
+    name->setToolTip("Show or hide this device's trace");
+    name->installEventFilter(this);
+    DevicePL[static_cast<std::size_t>(i)] = name;
+    names->addWidget(name, 0, i);
+  }
+  root->addLayout(names);
+  ComAddrPL = new QFrame(this);
+  ComAddrPL->setObjectName("ComAddrPL");
+  auto* boxes = new QGridLayout(ComAddrPL);
+  boxes->setContentsMargins(0, 0, 0, 0);
+  boxes->setSpacing(3);
+  for (int i = 0; i < kSlots; ++i) {
+    const auto si = static_cast<std::size_t>(i);
+    auto* address = new QSpinBox(ComAddrPL);
+    address->setObjectName(QString("ComAddr%1").arg(i));
+    address->setRange(0, 247);
+    address->setValue(i == 0 ? 1 : 0);
+    ComAddr[si] = address;
+    connect(address, &QSpinBox::valueChanged, this,
+            [this, si](int v) { slots_[si].boxAddress = static_cast<std::uint8_t>(v); });
+    boxes->addWidget(address, 0, i);
+    auto* value = new QLineEdit("0", ComAddrPL);
+    value->setObjectName(QString("PV%1").arg(i));
+    value->setReadOnly(true);
+    value->setAlignment(Qt::AlignRight);
+    PV[si] = value;
+    boxes->addWidget(value, 1, i);
+    SetBoxColour(i, kBoxWhite);
+  }
+  if (auto* edit = ComAddr[1]->findChild<QLineEdit*>()) edit->installEventFilter(this);
+  root->addWidget(ComAddrPL);
+
+  // Status line: failure texts, and the time of the newest drawn sample.
+  auto* status = new QHBoxLayout();
+  ErrMess = new QLabel("No error", this);
+  ErrMess->setObjectName("ErrMess");
+  ErrMess->setStyleSheet("QLabel { color: red; }");
+  status->addWidget(ErrMess, 1);
+  SampleTimeLb = new QLabel(this);
+  SampleTimeLb->setObjectName("SampleTimeLb");
+  SampleTimeLb->setToolTip("Time of the newest sample drawn");
+  status->addWidget(SampleTimeLb);
+  root->addLayout(status);
+
+  SetIdleLook();
+  StartBt->setText("Start");
+}
+
+void RecorderWindow::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (chartLaidOut_) return;
+  StopTimer();
+  QTimer::singleShot(0, this, [this] {
+    if (!chartLaidOut_) LayoutChart();
+  });
+}
+
+void RecorderWindow::LayoutChart() {
+  chartLaidOut_ = true;
+  app::ScaleWindow(this, width(), kDesignWidth);
+  if (layout()) layout()->activate();
+  // The chart takes its geometry from the window width; on a screen too low
+  // for it the width it is laid out for is reduced until it fits in height.
+  int w = width();
+  const int fitHeight = RecdIme->height() * kDesignWidth / 365;
+  const int fitWidth = RecdIme->width() * kDesignWidth / 795;
+  w = std::max(120, std::min({w, fitHeight, fitWidth}));
+  const ChartGeometry g = ChartGeometry::ForWidth(w);
+  chart_->SetGeometry(g);
+  RecdIme->SetCanvasSize(g.width, g.height, 11 * w / kDesignWidth);
+  for (Slot& s : slots_) s.display = true;
+  chart_->Clear();
+}
+
+void RecorderWindow::closeEvent(QCloseEvent* event) {
+  acquisition_->handle(acquisition_event::Close{});
+  writer_.Close();
+  StopTimer();
+  QDialog::closeEvent(event);
+}
+
+bool RecorderWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonPress) {
+    for (int i = 0; i < kSlots; ++i) {
+      if (watched == DevicePL[static_cast<std::size_t>(i)]) {
+        DevicePL0Click(i);
+        return true;
+      }
+    }
+    if (watched == ComAddr[1]->findChild<QLineEdit*>()) DevicePL0Click(1);
+  } else if (event->type() == QEvent::KeyRelease && watched == LoopCnt) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    LoopCntKeyUp(key == Qt::Key_Return || key == Qt::Key_Enter);
+  } else if (event->type() == QEvent::Resize && watched == SampleTime) {
+    // "0.5" covers the number, not the arrows.
+    const int arrows = SampleTime->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
+    SampleEdit->setGeometry(2, 2, std::max(10, SampleTime->width() - arrows - 4), SampleTime->height() - 4);
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+// ---- Acquisition controls ---------------------------------------------------
+
+void RecorderWindow::SetIdleLook() {
+  BackGndP->setStyleSheet("QFrame#BackGndP { background: #00FF00; }");
+  StartBt->setText(QText(Msg::Start));
+  StartBt->setToolTip(QText(Msg::StartGettingData));
+  SaveBt->setEnabled(!inReplay_);
+  RePlayBt->setEnabled(true);
+  SampleTime->setEnabled(!inReplay_);
+  ComAddrPL->setEnabled(true);
+  DisplayMd->setEnabled(true);
+  const bool fix = DisplayMd->currentIndex() == 1;
+  MaxScale->setEnabled(fix);
+  MinScale->setEnabled(fix);
+}
+
+void RecorderWindow::SetBoxColour(int slot, const char* colour) {
+  ComAddr[static_cast<std::size_t>(slot)]->setStyleSheet(QString("QSpinBox { background: %1; }").arg(colour));
+}
+
+void RecorderWindow::StartBtClick() {
+  if (acquisition_->Acquiring()) {
+    acquisition_->handle(acquisition_event::Stop{});
+    return;
+  }
+  ErrMess->clear();
+  if (!Acquisition::AnyAddressed(slots_)) {
+    SetIdleLook();
+    return;
+  }
+  if (!CreateRunFile()) return;
+  acquisition_->handle(acquisition_event::Start{SampleTime->value(), writer_.IsOpen() ? &writer_ : nullptr});
+}
+
+bool RecorderWindow::CreateRunFile() {
+  RecordHeader header;
+  for (std::size_t i = 0; i < kSlots; ++i) header.addresses[i] = slots_[i].boxAddress;
+  header.sampleTime = static_cast<std::uint8_t>(SampleTime->value());
+  if (saveMode_) {
+    const QString name = QFileInfo(QString::fromStdString(savePath_)).fileName();
+    if (fileCreated_ && !dialogs_.confirm(QText(Msg::OverWriteFilePrefix) + name)) {
+      saveMode_ = false;
+      SaveBt->setChecked(false);
+      SetIdleLook();
+      return false;
+    }
+    if (!writer_.Create(savePath_, header)) {
+      const QString text = QText(Msg::RecordFileError) + ToQString(writer_.Error());
+      ErrMess->setText(text);
+      dialogs_.message(text, QString(), false);
+      saveMode_ = false;
+      SaveBt->setChecked(false);
+      SetIdleLook();
+      return false;
+    }
+    fileCreated_ = true;
+    runPath_ = savePath_;
+    return true;
+  }
+  // Not saving: the run still goes to a scratch file, so it can be exported.
+  runPath_ = writer_.Create(scratchPath_, header) ? scratchPath_ : std::string();
+  return true;
+}
+
+void RecorderWindow::SampleTimeChange() { SampleEdit->setVisible(SampleTime->value() == 0); }
+
+void RecorderWindow::Timer1Timer() {
+  if (acquisition_->Acquiring())
+    acquisition_->handle(acquisition_event::Tick{});
+  else
+    replay_->handle(replay_event::Tick{});
+}
+
+void RecorderWindow::PortEvent(const kx::PortEvent& event) {
+  acquisition_->handle(acquisition_event::Port{event});
+}
+
+void RecorderWindow::LineLost(const std::string& text) {
+  acquisition_->handle(acquisition_event::LineLost{text});
+}
+
+void RecorderWindow::Started() {
+  BackGndP->setStyleSheet("QFrame#BackGndP { background: #FF0000; }");
+  StartBt->setText(QText(Msg::Stop));
+  StartBt->setToolTip(QText(Msg::EndOfAcquireData));
+  for (int i = 0; i < kSlots; ++i) SetBoxColour(i, slots_[static_cast<std::size_t>(i)].display ? kBoxWhite : kBoxSilver);
+  MaxScale->setEnabled(false);
+  MinScale->setEnabled(false);
+  DisplayMd->setEnabled(false);
+  SaveBt->setEnabled(false);
+  RePlayBt->setEnabled(false);
+  LoopCnt->setText(kCounterResetText);
+  SampleTime->setEnabled(false);
+  ComAddrPL->setEnabled(false);
+}
+
+void RecorderWindow::Stopped(bool) {
+  writer_.Close();
+  SetIdleLook();
+}
+
+void RecorderWindow::StatusText(std::string_view text) { ErrMess->setText(ToQString(text)); }
+
+void RecorderWindow::SlotDropped(int slot) { SetBoxColour(slot, kBoxRed); }
+
+void RecorderWindow::CounterChanged(long counter) { LoopCnt->setText(ToQString(CounterText(counter))); }
+
+void RecorderWindow::RecordWriteFailed(std::string_view error) {
+  const QString text = QText(Msg::RecordFileError) + ToQString(error);
+  ErrMess->setText(text);
+  dialogs_.message(text, QString(), false);
+}
+
+void RecorderWindow::PortError(std::string_view text) {
+  ErrMess->setText(ToQString(text));
+  dialogs_.message(ToQString(text), QString(), false);
+}
+
+// ---- Record file and replay -------------------------------------------------
+
+void RecorderWindow::SaveBtClick() {
+  if (saveMode_ || !SaveBt->isChecked()) {
+    saveMode_ = false;
+    SaveBt->setChecked(false);
+    return;
+  }
+  const QString path = WithSuffix(dialogs_.saveRecordPath(), "rec");
+  if (path.isEmpty()) {
+    SaveBt->setChecked(false);
+    return;
+  }
+  const QString name = app::FileNameOnly(path);
+  session_.lastFileName = name.toStdString();
+  if (QFileInfo::exists(path) && !dialogs_.confirm(QText(Msg::OverWriteFilePrefix) + name)) {
+    SaveBt->setChecked(false);
+    return;
+  }
+  savePath_ = path.toStdString();
+  saveMode_ = true;
+  fileCreated_ = false;
+  SaveBt->setChecked(true);
+}
+
+void RecorderWindow::SetInReplay(bool inReplay) {
+  inReplay_ = inReplay;
+  RePlayBt->setChecked(inReplay);
+  PlayPL->setVisible(inReplay);
+  BackGndP->setVisible(!inReplay);
+  SaveBt->setEnabled(!inReplay);
+  if (!inReplay) SampleTime->setEnabled(true);
+}
+
+void RecorderWindow::RePlayBtClick() {
+  if (!RePlayBt->isChecked()) {
+    SetInReplay(false);
+    return;
+  }
+  writer_.Close();
+  saveMode_ = false;
+  SaveBt->setChecked(false);
+  for (QLineEdit* pv : PV) pv->clear();
+  const QString path = dialogs_.openRecordPath();
+  if (path.isEmpty()) {
+    SetInReplay(false);
+    return;
+  }
+  session_.lastFileName = QFileInfo(path).fileName().toStdString();
+  RecordFile file;
+  if (!file.Open(path.toStdString())) {
+    dialogs_.message(QText(Msg::FileOperationError), QText(Msg::FileErrorCaption), true);
+    SetInReplay(false);
+    return;
+  }
+  const RecordHeader header = file.Header();
+  const auto count = file.Count();
+  replay_->Load(std::move(file));
+  {
+    const QSignalBlocker block(TrackBar);
+    TrackBar->setRange(0, static_cast<int>(std::min<std::uint64_t>(count, INT32_MAX)));
+    TrackBar->setValue(0);
+  }
+  LoopCnt->setEnabled(true);
+  for (int i = 0; i < kSlots; ++i) {
+    ComAddr[static_cast<std::size_t>(i)]->setValue(header.addresses[static_cast<std::size_t>(i)]);
+    SetBoxColour(i, kBoxWhite);
+  }
+  SampleTime->setValue(std::min<int>(header.sampleTime, 99));
+  SampleTime->setEnabled(false);
+  SampleEdit->setVisible(header.sampleTime == 0);
+  SetInReplay(true);
+  SampleTime->setEnabled(false);
+}
+
+void RecorderWindow::TrackBarChange(int position) { replay_->handle(replay_event::TrackBarMoved{position}); }
+
+void RecorderWindow::LoopCntKeyUp(bool enter) {
+  if (!inReplay_) return;
+  replay_->handle(replay_event::LoopCntKey{enter, LoopCnt->text().toStdString()});
+}
+
+void RecorderWindow::ControlsChanged(const ReplayControls& c) {
+  TrackBar->setEnabled(c.trackBar);
+  RePlayBt->setEnabled(c.rePlayBt);
+  LoopCnt->setEnabled(c.loopCnt);
+  PlayBt->setEnabled(c.play);
+  PauseBt->setEnabled(c.pause);
+  StopBt->setEnabled(c.stop);
+}
+
+void RecorderWindow::LoopCntText(std::string_view text) { LoopCnt->setText(ToQString(text)); }
+
+void RecorderWindow::TrackBarPosition(long position) {
+  const QSignalBlocker block(TrackBar);
+  TrackBar->setValue(static_cast<int>(position));
+}
+
+void RecorderWindow::ReplayEnded(bool readFailed) {
+  if (readFailed) dialogs_.message(QText(Msg::FileOperationError), QText(Msg::FileErrorCaption), true);
+}
+
+void RecorderWindow::CsvBtClick() {
+  std::string source;
+  if (inReplay_ && replay_->File().IsOpen())
+    source = replay_->File().Path();
+  else if (!runPath_.empty() && std::filesystem::exists(runPath_))
+    source = runPath_;
+  if (source.empty()) {
+    dialogs_.message(QText(Msg::NothingToExport), QString(), false);
+    return;
+  }
+  const QString target = WithSuffix(dialogs_.saveCsvPath(), "csv");
+  if (target.isEmpty()) return;
+  const CsvExportResult result = ExportCsv(source, target.toStdString());
+  if (result.ok)
+    dialogs_.message(QText(Msg::CsvExportDone) + QFileInfo(target).fileName(), QString(), false);
+  else
+    dialogs_.message(QText(Msg::CsvExportFailed) + ToQString(result.error), QString(), false);
+}
+
+// ---- Display controls ---------------------------------------------------------
+
+void RecorderWindow::FullRedraw() {
+  const long newest = inReplay_ ? replay_->Position() - 1 : acquisition_->Counter() - 1;
+  chart_->FullRedraw(newest);
+}
+
+void RecorderWindow::DevicePL0Click(int slot) {
+  for (Slot& s : slots_)
+    if (s.dropPoint == -1) s.address = s.boxAddress;
+  Slot& clicked = slots_[static_cast<std::size_t>(slot)];
+  if (clicked.address == 0) return;
+  clicked.display = !clicked.display;
+  SetBoxColour(slot, clicked.display ? kBoxWhite : kBoxSilver);
+  const bool draw = chart_->DecideDrawFlag();
+  if (acquisition_->Acquiring()) {
+    if (draw)
+      FullRedraw();
+    else
+      chart_->Clear();
+  } else if (replay_->Replaying()) {
+    replay_->handle(replay_event::Redraw{});
+  }
+}
+
+void RecorderWindow::DisplayMdChange() {
+  const bool fix = DisplayMd->currentIndex() == 1;
+  chart_->SetAutoMode(!fix);
+  MaxScale->setEnabled(fix);
+  MinScale->setEnabled(fix);
+}
+
+void RecorderWindow::BGColorChange() {
+  chart_->SetBackground(BGColor->currentIndex());
+  if (chart_->DrawFlag())
+    FullRedraw();
+  else
+    chart_->Clear();
+}
+
+// ---- Timer and chart surface ---------------------------------------------------
+
+void RecorderWindow::StartTimer(int intervalMs) { Timer1->start(intervalMs); }
+
+void RecorderWindow::StopTimer() { Timer1->stop(); }
+
+void RecorderWindow::FillCanvas(Rgb colour) { RecdIme->Fill(ToQColor(colour)); }
+
+void RecorderWindow::Line(int x1, int y1, int x2, int y2, Rgb colour, int width, bool dotted) {
+  RecdIme->DrawLine(x1, y1, x2, y2, ToQColor(colour), width, dotted);
+}
+
+void RecorderWindow::Text(int x, int y, std::string_view text, Rgb colour) {
+  RecdIme->DrawText(x, y, ToQString(text), ToQColor(colour));
+}
+
+void RecorderWindow::ScrollLeft(int left, int top, int right, int bottom) { RecdIme->Scroll(left, top, right, bottom); }
+
+void RecorderWindow::ValueBox(int slot, std::string_view text) { PV[static_cast<std::size_t>(slot)]->setText(ToQString(text)); }
+
+void RecorderWindow::SampleTimeText(std::string_view text) { SampleTimeLb->setText(ToQString(text)); }
+
+void RecorderWindow::ScaleFields(int max, int min) {
+  MaxScale->setText(QString::number(max));
+  MinScale->setText(QString::number(min));
+}
+
+void RecorderWindow::FellBackToAuto() {
+  const QSignalBlocker block(DisplayMd);
+  DisplayMd->setCurrentIndex(0);
 }
 
 }  // namespace kx::recorder

@@ -1,23 +1,183 @@
-// The data recorder window (shown modally from RECODER).
+// The data recorder window PRecord (shown modally from RECODER): up to ten
+// controllers sampled on the second port, their newest values, a scrolling
+// chart, saving to a record file, replay of a record file and export to CSV.
+// The logic lives in core/recorder (acquisition, chart, replay, record file);
+// this window binds it to its named controls.
 #pragma once
 
 #include <QDialog>
+#include <QPixmap>
 
-#include "core/routing/main_routing.h"
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/line/comport.h"
 #include "core/line/session.h"
+#include "core/recorder/acquisition.h"
+#include "core/recorder/chart.h"
+#include "core/recorder/record_file.h"
+#include "core/recorder/replay.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+class QTimer;
+class QToolButton;
+class QWidget;
+class QFrame;
 
 namespace kx::recorder {
 
-class RecorderWindow : public QDialog {
+class ChartView;
+
+// File choices and questions, replaceable in tests. Empty path: cancelled.
+struct RecorderDialogs {
+  std::function<QString()> saveRecordPath;      // save dialog, record filter
+  std::function<QString()> openRecordPath;      // open dialog, record filter
+  std::function<QString()> saveCsvPath;         // save dialog, CSV filter
+  std::function<bool(const QString& text)> confirm;  // OK/Cancel question
+  // Message box with a caption (empty: the application's); OK, or OK and Cancel.
+  std::function<void(const QString& text, const QString& caption, bool okCancel)> message;
+};
+
+class RecorderWindow : public QDialog,
+                       private AcquisitionObserver,
+                       private ReplayObserver,
+                       private RecorderTimer,
+                       private ChartSurface {
   Q_OBJECT
 
  public:
-  RecorderWindow(Session& session, SecondPortRouting& port, QWidget* parent = nullptr);
+  RecorderWindow(Session& session, ComPort& port, QWidget* parent = nullptr);
   ~RecorderWindow() override;
 
+  // The main window hands the second port's events here while the recorder holds the line.
+  void PortEvent(const kx::PortEvent& event);
+  void LineLost(const std::string& text);
+
+  RecorderDialogs& Dialogs() { return dialogs_; }
+  // The clock that stamps each completed cycle (local time by default).
+  void SetClock(Acquisition::Clock clock) { clock_ = std::move(clock); }
+
+  // For tests and screenshots.
+  const Acquisition& Acquirer() const { return *acquisition_; }
+  const ReplayEngine& Replayer() const { return *replay_; }
+  const Chart& ChartModel() const { return *chart_; }
+  const Slots& SlotTable() const { return slots_; }
+  // Computes the chart geometry now (normally done once after showing).
+  void LayoutChart();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
+  void BuildControls();
+  // Handlers named after the controls they serve.
+  void SaveBtClick();
+  void RePlayBtClick();
+  void CsvBtClick();
+  void StartBtClick();
+  void SampleTimeChange();
+  void DevicePL0Click(int slot);
+  void DisplayMdChange();
+  void BGColorChange();
+  void Timer1Timer();
+  void TrackBarChange(int position);
+  void LoopCntKeyUp(bool enter);
+
+  void SetIdleLook();
+  void SetBoxColour(int slot, const char* colour);
+  void SetInReplay(bool inReplay);
+  void FullRedraw();
+  void ShowStatus(const QString& text);
+  void ShowError(const QString& text);
+  bool CreateRunFile();
+
+  // AcquisitionObserver
+  void Started() override;
+  void Stopped(bool automatic) override;
+  void StatusText(std::string_view text) override;
+  void SlotDropped(int slot) override;
+  void CounterChanged(long counter) override;
+  void RecordWriteFailed(std::string_view error) override;
+  void PortError(std::string_view text) override;
+  // ReplayObserver
+  void ControlsChanged(const ReplayControls& controls) override;
+  void LoopCntText(std::string_view text) override;
+  void TrackBarPosition(long position) override;
+  void ReplayEnded(bool readFailed) override;
+  // RecorderTimer
+  void StartTimer(int intervalMs) override;
+  void StopTimer() override;
+  // ChartSurface
+  void FillCanvas(Rgb colour) override;
+  void Line(int x1, int y1, int x2, int y2, Rgb colour, int width, bool dotted) override;
+  void Text(int x, int y, std::string_view text, Rgb colour) override;
+  void ScrollLeft(int left, int top, int right, int bottom) override;
+  void ValueBox(int slot, std::string_view text) override;
+  void SampleTimeText(std::string_view text) override;
+  void ScaleFields(int max, int min) override;
+  void FellBackToAuto() override;
+
   Session& session_;
-  SecondPortRouting& port_;
+  ComPort& port_;
+  RecorderDialogs dialogs_;
+  Acquisition::Clock clock_;
+  Slots slots_{};
+  std::unique_ptr<Chart> chart_;
+  std::unique_ptr<Acquisition> acquisition_;
+  std::unique_ptr<ReplayEngine> replay_;
+  RecordWriter writer_;
+
+  bool saveMode_ = false;
+  bool fileCreated_ = false;
+  std::string savePath_;
+  std::string scratchPath_;   // the run's records when not saving (for the CSV export)
+  std::string runPath_;       // file holding the current or last run
+  bool inReplay_ = false;
+  bool chartLaidOut_ = false;
+
+  // Controls, named as the objectNames they carry.
+  QToolButton* SaveBt = nullptr;
+  QToolButton* RePlayBt = nullptr;
+  QToolButton* CsvBt = nullptr;
+  QToolButton* ExitBt3 = nullptr;
+  QLabel* ExecCntLb = nullptr;
+  QLineEdit* LoopCnt = nullptr;
+  QFrame* PSampleTime = nullptr;
+  QSpinBox* SampleTime = nullptr;
+  QLineEdit* SampleEdit = nullptr;
+  QLabel* SecPl = nullptr;
+  QFrame* BackGndP = nullptr;
+  QPushButton* StartBt = nullptr;
+  QFrame* DisplayPL = nullptr;
+  QComboBox* DisplayMd = nullptr;
+  QFrame* MaxPL = nullptr;
+  QLineEdit* MaxScale = nullptr;
+  QFrame* MinPL = nullptr;
+  QLineEdit* MinScale = nullptr;
+  QFrame* BGColorPL = nullptr;
+  QComboBox* BGColor = nullptr;
+  QFrame* PlayPL = nullptr;
+  QPushButton* PlayBt = nullptr;
+  QPushButton* PauseBt = nullptr;
+  QPushButton* StopBt = nullptr;
+  QSlider* TrackBar = nullptr;
+  ChartView* RecdIme = nullptr;
+  std::array<QLabel*, kSlots> DevicePL{};
+  QFrame* ComAddrPL = nullptr;
+  std::array<QSpinBox*, kSlots> ComAddr{};
+  std::array<QLineEdit*, kSlots> PV{};
+  QLabel* ErrMess = nullptr;
+  QLabel* SampleTimeLb = nullptr;
+  QTimer* Timer1 = nullptr;
 };
 
 }  // namespace kx::recorder

@@ -1,0 +1,300 @@
+// The recorder window offscreen, controls found by objectName, the second
+// port a fake: recording, save mode, replay, the File Error box, toggles and
+// the CSV export.
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <fstream>
+
+#include "core/modbus/codec.h"
+#include "core/recorder/record_file.h"
+#include "recorder/recorder_window.h"
+#include "support/fake_port.h"
+#include "support/widget_access.h"
+#include "widgets/file_dialogs.h"
+
+using namespace kx;
+using namespace kx::recorder;
+using kx::test::Child;
+
+class TestRecorderWindow : public QObject {
+  Q_OBJECT
+
+ private:
+  struct Fixture {
+    Fixture() : window(session, port) {
+      session.params.baud = 9600;
+      session.params.rtu = false;
+      port.SetOnTrigger([this](ComPort&, const PortEvent& e) { window.PortEvent(e); });
+      window.Dialogs().confirm = [this](const QString& text) {
+        questions << text;
+        return confirmAnswer;
+      };
+      window.Dialogs().message = [this](const QString& text, const QString& caption, bool okCancel) {
+        messages << caption + "|" + text + (okCancel ? "|OkCancel" : "");
+      };
+      window.SetClock([] { return SampleTime{8, 9, 10, 0}; });
+      window.resize(808, 640);
+      window.show();
+      window.LayoutChart();
+    }
+    template <class T>
+    T* C(const char* name) {
+      return Child<T>(window, name);
+    }
+    // Answers the outstanding request with value v (ASCII).
+    void Answer(std::uint16_t v) {
+      const Bytes& req = port.written.back();
+      const auto address = static_cast<std::uint8_t>(HexPairValue(static_cast<char>(req[1]), static_cast<char>(req[2])));
+      port.Feed(BuildFrame(FrameForm::Ascii, Bytes{address, 3, 4, static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v), 0, 0}));
+    }
+    void Tick() { QMetaObject::invokeMethod(C<QTimer>("Timer1"), "timeout"); }
+
+    Session session;
+    kx::test::FakePort port;
+    RecorderWindow window;
+    QStringList questions;
+    QStringList messages;
+    bool confirmAnswer = true;
+  };
+
+  QString Temp(const QString& name) { return dir_.filePath(name); }
+  QTemporaryDir dir_;
+
+ private slots:
+  void cleanup() { app::SetFileChooser(nullptr); }
+
+  void controlsAtOpening() {
+    Fixture f;
+    QCOMPARE(f.window.windowTitle(), QString("Ostra KX Series Recorder Program"));
+    QCOMPARE(f.window.objectName(), QString("PRecord"));
+    QCOMPARE(f.C<QToolButton>("SaveBt")->toolTip(), QString("Save recording data"));
+    QVERIFY(f.C<QToolButton>("SaveBt")->isCheckable());
+    QVERIFY(f.C<QToolButton>("RePlayBt")->isCheckable());
+    QCOMPARE(f.C<QToolButton>("ExitBt3")->toolTip(), QString("Exit this window"));
+    QCOMPARE(f.C<QLabel>("ExecCntLb")->text(), QString("Counter"));
+    QCOMPARE(f.C<QLineEdit>("LoopCnt")->text(), QString(" 00000000"));
+    QVERIFY(!f.C<QLineEdit>("LoopCnt")->isEnabled());
+    QVERIFY(f.C<QLineEdit>("LoopCnt")->font().bold());
+    QCOMPARE(f.C<QSpinBox>("SampleTime")->value(), 1);
+    QCOMPARE(f.C<QSpinBox>("SampleTime")->maximum(), 99);
+    QCOMPARE(f.C<QLabel>("SecPl")->text(), QString("seconds"));
+    QVERIFY(!f.C<QLineEdit>("SampleEdit")->isVisible());
+    f.C<QSpinBox>("SampleTime")->setValue(0);
+    QVERIFY(f.C<QLineEdit>("SampleEdit")->isVisible());
+    QCOMPARE(f.C<QLineEdit>("SampleEdit")->text(), QString("0.5"));
+    QCOMPARE(f.C<QPushButton>("StartBt")->text(), QString("Start"));
+    QCOMPARE(f.C<QPushButton>("StartBt")->toolTip(), QString("Start to getting data"));
+    QVERIFY(f.C<QFrame>("BackGndP")->styleSheet().contains("#00FF00"));
+    for (int i = 0; i < kSlots; ++i) {
+      QCOMPARE(f.C<QLabel>(qPrintable(QString("DevicePL%1").arg(i)))->text(), QString("Device %1").arg(i + 1));
+      auto* box = f.C<QSpinBox>(qPrintable(QString("ComAddr%1").arg(i)));
+      QCOMPARE(box->value(), i == 0 ? 1 : 0);
+      QCOMPARE(box->maximum(), 247);
+      QCOMPARE(f.C<QLineEdit>(qPrintable(QString("PV%1").arg(i)))->text(), QString("0"));
+      QVERIFY(f.C<QLineEdit>(qPrintable(QString("PV%1").arg(i)))->isReadOnly());
+    }
+    QVERIFY(f.C<QLabel>("DevicePL1")->styleSheet().contains("#000080"));  // navy
+    QCOMPARE(f.C<QComboBox>("DisplayMd")->currentText(), QString("Auto"));
+    QCOMPARE(f.C<QLineEdit>("MaxScale")->text(), QString("100"));
+    QCOMPARE(f.C<QLineEdit>("MinScale")->text(), QString("0"));
+    QVERIFY(!f.C<QLineEdit>("MaxScale")->isEnabled());
+    QCOMPARE(f.C<QComboBox>("BGColor")->count(), 16);
+    QCOMPARE(f.C<QComboBox>("BGColor")->currentText(), QString("White"));
+    QVERIFY(!f.C<QFrame>("PlayPL")->isVisible());
+    QVERIFY(!f.C<QPushButton>("PauseBt")->isEnabled());
+    QVERIFY(!f.C<QPushButton>("StopBt")->isEnabled());
+    QCOMPARE(f.C<QLabel>("ErrMess")->text(), QString("No error"));
+    QVERIFY(f.C<QLabel>("ErrMess")->isVisible());
+    f.C<QComboBox>("DisplayMd")->setCurrentIndex(1);
+    emit f.C<QComboBox>("DisplayMd")->activated(1);
+    QVERIFY(f.C<QLineEdit>("MaxScale")->isEnabled());
+    QCOMPARE(f.window.ChartModel().Geometry().columns, 720);
+  }
+
+  void startWithNoAddressChangesOnlyTheCaption() {
+    Fixture f;
+    f.C<QSpinBox>("ComAddr0")->setValue(0);
+    f.C<QPushButton>("StartBt")->click();
+    QCOMPARE(f.C<QPushButton>("StartBt")->text(), QString("START"));
+    QVERIFY(!f.port.Open());
+    QVERIFY(f.port.written.empty());
+  }
+
+  void recordingShowsValuesAndStops() {
+    Fixture f;
+    f.C<QSpinBox>("ComAddr2")->setValue(3);
+    f.C<QPushButton>("StartBt")->click();
+    QVERIFY(f.port.Open());
+    QCOMPARE(f.session.lineOwner, LineOwner::Recorder);
+    QCOMPARE(f.C<QPushButton>("StartBt")->text(), QString("Stop"));
+    QCOMPARE(f.C<QPushButton>("StartBt")->toolTip(), QString("End of acquire data"));
+    QVERIFY(f.C<QFrame>("BackGndP")->styleSheet().contains("#FF0000"));
+    QVERIFY(!f.C<QFrame>("ComAddrPL")->isEnabled());
+    QVERIFY(!f.C<QToolButton>("SaveBt")->isEnabled());
+    QVERIFY(!f.C<QToolButton>("RePlayBt")->isEnabled());
+    QVERIFY(!f.C<QComboBox>("DisplayMd")->isEnabled());
+    QVERIFY(f.C<QTimer>("Timer1")->isActive());
+    QCOMPARE(f.C<QTimer>("Timer1")->interval(), 1000);
+    f.Answer(253);
+    f.Answer(0xFFCE);
+    QCOMPARE(f.C<QLineEdit>("LoopCnt")->text(), QString(" 0000001"));
+    f.Tick();
+    f.Answer(254);
+    f.Answer(0xFFCE);
+    QCOMPARE(f.C<QLineEdit>("LoopCnt")->text(), QString(" 0000002"));
+    QCOMPARE(f.C<QLineEdit>("PV0")->text(), QString("25.4"));
+    QCOMPARE(f.C<QLineEdit>("PV2")->text(), QString("-5.0"));
+    QCOMPARE(f.C<QLabel>("SampleTimeLb")->text(), QString("8:9:10"));
+    f.C<QPushButton>("StartBt")->click();
+    QCOMPARE(f.C<QPushButton>("StartBt")->text(), QString("START"));
+    QVERIFY(!f.port.Open());
+    QCOMPARE(f.session.lineOwner, LineOwner::Free);
+    QVERIFY(f.C<QFrame>("ComAddrPL")->isEnabled());
+    QVERIFY(f.C<QToolButton>("SaveBt")->isEnabled());
+  }
+
+  void droppedSlotTurnsRedAndFailureIsShown() {
+    Fixture f;
+    f.C<QSpinBox>("ComAddr1")->setValue(2);
+    f.C<QPushButton>("StartBt")->click();
+    f.Answer(100);
+    f.port.RunTimers(100);  // slot 2 silent
+    QCOMPARE(f.C<QLabel>("ErrMess")->text(), QString("DEVICE  2Received data time out error"));
+    for (int i = 0; i < 2; ++i) {
+      f.Tick();
+      f.port.RunTimers(100);
+    }
+    QVERIFY(f.C<QSpinBox>("ComAddr1")->styleSheet().contains("#FF0000"));
+    QCOMPARE(f.C<QLineEdit>("LoopCnt")->text(), QString(" 0000001"));
+  }
+
+  void saveModeAsksBeforeOverwritingAndReplayLoadsTheRun() {
+    const QString path = Temp("run.rec");
+    app::SetFileChooser([&](app::FileDialogKind, const QString&) { return path; });
+    {
+      Fixture f;
+      f.C<QToolButton>("SaveBt")->click();
+      QVERIFY(f.C<QToolButton>("SaveBt")->isChecked());
+      QVERIFY(f.questions.isEmpty());  // the file does not exist yet
+      f.C<QPushButton>("StartBt")->click();
+      for (int k = 0; k < 3; ++k) {
+        if (k > 0) f.Tick();
+        f.Answer(static_cast<std::uint16_t>(200 + k));
+      }
+      f.C<QPushButton>("StartBt")->click();
+      RecordFile file;
+      QVERIFY(file.Open(path.toStdString()));
+      QCOMPARE(file.Count(), 3u);
+      QCOMPARE(file.Header().addresses[0], 1);
+      QCOMPARE(file.At(2).values[0], 202);
+      // Second Start in the same save mode asks; Cancel leaves the recorder idle.
+      f.confirmAnswer = false;
+      f.C<QPushButton>("StartBt")->click();
+      QCOMPARE(f.questions, QStringList{"Over write file : run.rec"});
+      QVERIFY(!f.port.Open());
+      QVERIFY(!f.C<QToolButton>("SaveBt")->isChecked());
+      QCOMPARE(f.C<QPushButton>("StartBt")->text(), QString("START"));
+
+      // Replay the file.
+      f.C<QToolButton>("RePlayBt")->click();
+      QVERIFY(f.C<QToolButton>("RePlayBt")->isChecked());
+      QVERIFY(f.C<QFrame>("PlayPL")->isVisible());
+      QVERIFY(!f.C<QFrame>("BackGndP")->isVisible());
+      QVERIFY(!f.C<QToolButton>("SaveBt")->isEnabled());
+      QCOMPARE(f.C<QSlider>("TrackBar")->maximum(), 3);
+      QVERIFY(f.C<QLineEdit>("LoopCnt")->isEnabled());
+      QCOMPARE(f.C<QLineEdit>("PV0")->text(), QString());
+      f.C<QPushButton>("PlayBt")->click();
+      QVERIFY(f.C<QPushButton>("PauseBt")->isEnabled());
+      QCOMPARE(f.C<QTimer>("Timer1")->interval(), 20);
+      for (int i = 0; i < 3; ++i) f.Tick();
+      QCOMPARE(f.C<QLineEdit>("PV0")->text(), QString("20.2"));
+      QCOMPARE(f.C<QLineEdit>("LoopCnt")->text(), QString(" 0000003"));
+      QVERIFY(!f.C<QTimer>("Timer1")->isActive());
+      QVERIFY(f.C<QPushButton>("PlayBt")->isEnabled());
+      // Leaving replay hides the play panel.
+      f.C<QToolButton>("RePlayBt")->click();
+      QVERIFY(!f.C<QFrame>("PlayPL")->isVisible());
+      QVERIFY(f.C<QFrame>("BackGndP")->isVisible());
+      QVERIFY(f.C<QSpinBox>("SampleTime")->isEnabled());
+    }
+  }
+
+  void shortFileGivesFileErrorBox() {
+    const QString path = Temp("short.rec");
+    { std::ofstream(path.toStdString(), std::ios::binary) << "12345"; }
+    app::SetFileChooser([&](app::FileDialogKind, const QString&) { return path; });
+    Fixture f;
+    f.C<QToolButton>("RePlayBt")->click();
+    QCOMPARE(f.messages, QStringList{"File Error|Can't perform one of the following file operations: Open, Seek, Read|OkCancel"});
+    QVERIFY(!f.C<QToolButton>("RePlayBt")->isChecked());
+    QVERIFY(!f.C<QFrame>("PlayPL")->isVisible());
+  }
+
+  void typedPositionJumpsOnEnter() {
+    const QString path = Temp("jump.rec");
+    {
+      RecordHeader header;
+      header.addresses[0] = 1;
+      header.sampleTime = 0;
+      RecordWriter w;
+      QVERIFY(w.Create(path.toStdString(), header));
+      for (int k = 0; k < 200; ++k) {
+        Record r;
+        r.values[0] = k;
+        QVERIFY(w.Append(EncodeRecord(r)));
+      }
+    }
+    app::SetFileChooser([&](app::FileDialogKind, const QString&) { return path; });
+    Fixture f;
+    f.C<QToolButton>("RePlayBt")->click();
+    QCOMPARE(f.C<QSpinBox>("SampleTime")->value(), 0);
+    QVERIFY(f.C<QLineEdit>("SampleEdit")->isVisible());
+    auto* loop = f.C<QLineEdit>("LoopCnt");
+    loop->setFocus();
+    kx::test::Retype(*loop, "123");
+    QVERIFY(f.C<QTimer>("Timer1")->isActive());
+    QCOMPARE(f.C<QTimer>("Timer1")->interval(), 2000);
+    QTest::keyClick(loop, Qt::Key_Return);
+    QCOMPARE(f.window.Replayer().Position(), 123);
+    QCOMPARE(f.C<QSlider>("TrackBar")->value(), 123);
+    QCOMPARE(f.C<QLineEdit>("PV0")->text(), QString("12.2"));
+    // Toggling a trace while paused redraws at the shown position.
+    f.C<QPushButton>("PlayBt")->click();
+    f.C<QPushButton>("PauseBt")->click();
+    QTest::mouseClick(f.C<QLabel>("DevicePL0"), Qt::LeftButton);
+    QVERIFY(f.C<QSpinBox>("ComAddr0")->styleSheet().contains("#C0C0C0"));
+    QVERIFY(!f.window.SlotTable()[0].display);
+  }
+
+  void csvExportOfTheRecordingSoFar() {
+    const QString csv = Temp("out.csv");
+    app::SetFileChooser([&](app::FileDialogKind, const QString&) { return csv; });
+    Fixture f;
+    f.C<QToolButton>("CsvBt")->click();
+    QCOMPARE(f.messages, QStringList{"|No recording data to export"});
+    f.C<QPushButton>("StartBt")->click();
+    f.Answer(215);
+    f.C<QToolButton>("CsvBt")->click();  // while recording
+    QCOMPARE(f.messages.last(), QString("|CSV export done : out.csv"));
+    std::ifstream in(csv.toStdString());
+    std::string heading, row;
+    std::getline(in, heading);
+    std::getline(in, row);
+    QCOMPARE(QString::fromStdString(heading), QString("Time,Device 1 (address 1)\r"));
+    QCOMPARE(QString::fromStdString(row), QString("08:09:10,21.5\r"));
+  }
+};
+
+QTEST_MAIN(TestRecorderWindow)
+#include "tst_recorder_window.moc"
