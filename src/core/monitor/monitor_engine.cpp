@@ -30,7 +30,8 @@ bool ValidDevice(int d) { return d >= 0 && d < kMonitorDevices; }
 
 }  // namespace
 
-MonitorEngine::MonitorEngine(ComPort& port, Session& session) : port_(port), session_(session) {
+MonitorEngine::MonitorEngine(ComPort& port, Session& session)
+    : port_(port), session_(session), exchange_(port) {
   port_.SetOnTrigger([this](ComPort&, const PortEvent& e) {
     if (e.kind == kEventDataAvailable)
       handle(monitor_event::PortData{});
@@ -81,8 +82,12 @@ void MonitorEngine::Dispatch(const MonitorEvent& event) {
                  [this](const monitor_event::CloseRequest&) { OnCloseRequest(); },
                  [this](const monitor_event::Close&) { OnClose(); },
                  [this](const monitor_event::ClearCounters& e) { OnClearCounters(e.device); },
-                 [this](const monitor_event::PortData&) { OnPortData(); },
-                 [this](const monitor_event::PortTimer& e) { OnPortTimer(e.trigger); },
+                 [this](const monitor_event::PortData&) {
+                   OnPortEvent(PortEvent{kEventDataAvailable, 0, 0});
+                 },
+                 [this](const monitor_event::PortTimer& e) {
+                   OnPortEvent(PortEvent{kEventTimer, e.trigger, 0});
+                 },
                  [this](const monitor_event::PortFailed& e) { OnPortFailed(e.text); },
              },
              event);
@@ -129,8 +134,6 @@ void MonitorEngine::OnReset() {
   ClosePort();
   state_ = State::Idle;
   inflight_ = InFlight{};
-  rx_.clear();
-  graceGranted_ = false;
   connectedCount_ = 0;
   requestType_ = 0;
   pollDevice_ = 0;
@@ -392,24 +395,23 @@ bool MonitorEngine::OpenPort() {
     if (observer_) observer_->PortError(port_.ErrorText());
     return false;
   }
-  triggers_ = {port_.AddTimerTrigger(), port_.AddTimerTrigger()};
-  for (auto t : triggers_) port_.SetTimerTrigger(t, timeoutTicks_, false);
+  exchange_.Opened();
   return true;
 }
 
 void MonitorEngine::ClosePort() {
   if (!port_.Open()) return;
   session_.lineOwner = LineOwner::Free;
-  for (auto t : triggers_) port_.SetTimerTrigger(t, timeoutTicks_, false);
+  exchange_.Cancel();
   port_.SetOpen(false);
 }
 
 void MonitorEngine::OnPortFailed(const std::string& text) {
   // The line is gone: nothing can be polled any more.
   session_.lineOwner = LineOwner::Free;
+  exchange_.LineLost();
   state_ = State::Idle;
   inflight_.stale = true;
-  rx_.clear();
   if (observer_) observer_->PortError(text);
   for (int d = 0; d < kMonitorDevices; ++d) Disconnect(d);
   if (observer_) observer_->FrontPanelClear();
@@ -426,7 +428,6 @@ void MonitorEngine::SendRequest(Purpose purpose, std::uint8_t function, std::uin
                                 std::uint16_t value, int type, int device, bool broadcast) {
   InFlight f;
   f.purpose = purpose;
-  f.tag = ++nextTag_;
   f.writeSeq = writeSeq_;
   f.transferSeq = transferSeq_;
   f.type = type;
@@ -447,16 +448,29 @@ void MonitorEngine::SendRequest(Purpose purpose, std::uint8_t function, std::uin
     f.expected = read ? AsciiReadAnswerLength(value) : write ? kAsciiWriteAnswerLength : 5;
   timeoutTicks_ = TimeoutFor(f.broadcast, function == kFnWrite);
 
+  const FrameForm form = rtu ? FrameForm::Rtu : FrameForm::Ascii;
+  ExchangeRequest request =
+      ExchangeRequest::For(form, f.frame, timeoutTicks_, timeoutTicks_, TimingOf(session_.params));
+  request.capacity = kMonitorReceiveCapacity;
+  if (f.broadcast) {
+    // Nobody answers: whatever the line does, the end of the wait acknowledges it.
+    request.end = frame_end::Silence{};
+  } else {
+    // A short RTU answer gets one more wait before it is taken.
+    if (rtu) request.graceBelow = f.expected;
+    AnswerExpectation expect;
+    expect.address = f.address;
+    if (write)
+      expect.functions = {kFnWrite, kFnWriteError};  // the echo is compared below
+    else if (type == reqtype::kIdentify && purpose == Purpose::Poll)
+      expect.functions = {kFnRead, kFnIdentify, kFnKx1Identify, kFnIdentifyError};
+    else
+      expect.functions = {kFnRead, kFnIdentify};
+    request.expect = std::move(expect);
+  }
   inflight_ = std::move(f);
-  rx_.clear();
-  rxExpected_ = inflight_.expected;
-  graceGranted_ = false;
-  port_.FlushInBuffer();  // bytes of an earlier, abandoned answer
-  const auto trigger = triggers_[inflight_.tag & 1U];
-  port_.SetTimerTrigger(triggers_[(inflight_.tag + 1U) & 1U], timeoutTicks_, false);
-  port_.SetTimerTrigger(trigger, timeoutTicks_, true);
-  port_.PutBlock(inflight_.frame);
   state_ = State::Awaiting;
+  inflight_.tag = exchange_.Send(std::move(request));
 
   auto& dev = devices_[static_cast<std::size_t>(device)];
   ++dev.requestCount;
@@ -627,60 +641,26 @@ void MonitorEngine::Advance() {
 // ---------------------------------------------------------------------------
 // Receiving
 
-void MonitorEngine::OnPortData() {
-  Bytes chunk;
-  const std::size_t waiting = port_.CharsWaiting();
-  chunk.reserve(waiting);
-  for (std::size_t i = 0; i < waiting; ++i) chunk.push_back(port_.GetChar());
-  if (state_ == State::Idle || chunk.empty()) return;  // nothing asked: a late answer
-
-  timeoutCount_ = 0;
-  const auto trigger = triggers_[inflight_.tag & 1U];
-  port_.SetTimerTrigger(trigger, timeoutTicks_, false);
-  const bool rtu = session_.params.rtu;
-  for (std::uint8_t b : chunk) {
-    if (rx_.size() < kMonitorReceiveCapacity) rx_.push_back(b);
-    if (rtu && rx_.size() <= 3)
-      rxExpected_ = static_cast<std::size_t>(RtuExpectedLength(rx_, static_cast<int>(rxExpected_)));
-  }
-  const bool complete = rtu ? rx_.size() >= rxExpected_ : chunk.back() == '\n';
-  if (complete) {
-    AnswerComplete();
-    return;
-  }
-  port_.SetTimerTrigger(trigger, timeoutTicks_, true);
-}
-
-void MonitorEngine::OnPortTimer(std::uint16_t handle) {
-  if (state_ == State::Idle || handle != triggers_[inflight_.tag & 1U]) return;  // late time-out
-  port_.SetTimerTrigger(handle, timeoutTicks_, false);
-  const bool rtu = session_.params.rtu;
-  if (rtu && !rx_.empty()) {
-    if (rx_.size() < inflight_.expected && !graceGranted_) {
-      // A short answer gets one more wait; the next expiry ends it.
-      graceGranted_ = true;
-      state_ = State::Grace;
-      port_.SetTimerTrigger(handle, timeoutTicks_, true);
-      return;
-    }
-    AnswerComplete();
-    return;
-  }
-
+void MonitorEngine::OnPortEvent(const PortEvent& event) {
+  const std::optional<Answer> answer = exchange_.Handle(event);
+  if (!answer || state_ == State::Idle || answer->tag != inflight_.tag) return;
+  // Any received character shows the line alive.
+  if (!answer->raw.empty()) timeoutCount_ = 0;
   if (SettleExchange()) return;
   if (inflight_.broadcast) {
-    // Nobody answers a broadcast: the end of its wait acknowledges it.
     TransferAnswered({});
     NextRequest();
     return;
   }
-  rx_.clear();
-  Finish(Result::TimeOut);
+  if (!answer->Complete() || !answer->check) {
+    Finish(Result::TimeOut);
+    return;
+  }
+  TakeAnswer(*answer->check);
 }
 
 bool MonitorEngine::SettleExchange() {
   state_ = State::Idle;
-  graceGranted_ = false;
   if (closeRequested_) {
     FinishDeferredClose();
     return true;
@@ -692,39 +672,20 @@ bool MonitorEngine::SettleExchange() {
   return false;
 }
 
-void MonitorEngine::AnswerComplete() {
-  if (!SettleExchange()) CheckAnswer();
-}
-
-void MonitorEngine::CheckAnswer() {
+void MonitorEngine::TakeAnswer(const AnswerCheck& check) {
+  const std::uint8_t f = check.function;
+  switch (check.status) {
+    case AnswerStatus::Ok: break;
+    case AnswerStatus::FormatError: Finish(Result::Format, f); return;
+    case AnswerStatus::WrongAddress: Finish(Result::WrongAddress, f); return;
+    case AnswerStatus::ChecksumError: Finish(Result::Checksum, f); return;
+    case AnswerStatus::Exception:
+    case AnswerStatus::UnknownFunction:
+    case AnswerStatus::EchoMismatch: Finish(Result::Exception, f, check.exceptionCode); return;
+  }
   const bool rtu = session_.params.rtu;
   const FrameForm form = rtu ? FrameForm::Rtu : FrameForm::Ascii;
-  Bytes bytes;
-  if (rtu) {
-    bytes = rx_;
-  } else {
-    auto converted = AsciiAnswerBytes(rx_);
-    if (!converted) {
-      Finish(Result::Format);
-      return;
-    }
-    bytes = std::move(*converted);
-  }
-  // Address, function and the check field at least.
-  if (bytes.size() < 2 + CheckLength(form)) {
-    Finish(Result::Format);
-    return;
-  }
-  const std::uint8_t a = bytes[0];
-  const std::uint8_t f = bytes[1];
-  if (a != inflight_.address) {
-    Finish(Result::WrongAddress, f);
-    return;
-  }
-  if (!AnswerChecksumOk(form, bytes)) {
-    Finish(Result::Checksum, f);
-    return;
-  }
+  const Bytes& bytes = check.bytes;
   const std::size_t payloadEnd = bytes.size() - CheckLength(form);
 
   if (f == kFnRead || f == kFnIdentify) {

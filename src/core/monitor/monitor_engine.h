@@ -24,6 +24,7 @@
 #include <variant>
 #include <vector>
 
+#include "core/exchange/exchange.h"
 #include "core/modbus/codec.h"
 #include "core/line/comport.h"
 #include "core/device/regmap.h"
@@ -183,8 +184,7 @@ class MonitorEngine {
  public:
   // Idle: nothing in flight (no device connected, or the port is closed).
   // Awaiting: a request is written and its answer or time-out is awaited.
-  // Grace: a short RTU answer was given one more wait.
-  enum class State : std::uint8_t { Idle, Awaiting, Grace };
+  enum class State : std::uint8_t { Idle, Awaiting };
 
   // Result states of one exchange.
   enum class Result : std::uint8_t {
@@ -273,8 +273,7 @@ class MonitorEngine {
   void OnCloseRequest();
   void OnClose();
   void OnClearCounters(int d);
-  void OnPortData();
-  void OnPortTimer(std::uint16_t trigger);
+  void OnPortEvent(const PortEvent& event);
   void OnPortFailed(const std::string& text);
 
   bool OpenPort();
@@ -285,8 +284,8 @@ class MonitorEngine {
   // Ends the wait of the exchange in flight. True when a deferred close or a
   // stale request took over, so its answer or time-out is not to be used.
   bool SettleExchange();
-  void AnswerComplete();
-  void CheckAnswer();
+  // A complete answer, checked by the exchange.
+  void TakeAnswer(const AnswerCheck& check);
   void Account(Result result, std::uint8_t function, std::uint8_t exceptionCode);
   void Finish(Result result, std::uint8_t function = 0, std::uint8_t exceptionCode = 0);
   void DecodeIdentify(std::uint8_t model);
@@ -358,12 +357,8 @@ class MonitorEngine {
   MonitorMenus menus_;
 
   // Port and the exchange in flight.
-  std::array<std::uint16_t, 2> triggers_{};  // alternate per request: a late time-out is told apart
-  std::uint32_t nextTag_ = 0;
+  Exchange exchange_;
   InFlight inflight_;
-  Bytes rx_;                      // received bytes of the answer in flight (bounded)
-  std::size_t rxExpected_ = 0;    // RTU: length recomputed as the bytes arrive
-  bool graceGranted_ = false;
 };
 
 // Capacity of the receive buffer: bytes beyond it are dropped and the answer
