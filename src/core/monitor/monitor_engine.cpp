@@ -26,7 +26,6 @@ struct Overloaded : Fs... {
 template <class... Fs>
 Overloaded(Fs...) -> Overloaded<Fs...>;
 
-bool ValidDevice(int d) { return d >= 0 && d < kMonitorDevices; }
 
 }  // namespace
 
@@ -59,10 +58,12 @@ void MonitorEngine::handle(const MonitorEvent& event) {
   }
   handling_ = true;
   Dispatch(event);
+  UpdateMenus();
   while (!waitingEvents_.empty()) {
     const MonitorEvent next = std::move(waitingEvents_.front());
     waitingEvents_.pop_front();
     Dispatch(next);
+    UpdateMenus();
   }
   handling_ = false;
 }
@@ -79,6 +80,10 @@ void MonitorEngine::Dispatch(const MonitorEvent& event) {
                  [this](const monitor_event::LevelWrite& e) { levelWrite_ = e.on; },
                  [this](const monitor_event::DecimalPoint& e) { OnDecimalPoint(e.device, e.code); },
                  [this](const monitor_event::StartTransfer& e) { OnStartTransfer(e.transfer); },
+                 [this](const monitor_event::BufferState& e) {
+                   bufferValid_ = e.valid;
+                   fileChosen_ = e.fileChosen;
+                 },
                  [this](const monitor_event::CloseRequest&) { OnCloseRequest(); },
                  [this](const monitor_event::Close&) { OnClose(); },
                  [this](const monitor_event::ClearCounters& e) { OnClearCounters(e.device); },
@@ -135,8 +140,7 @@ void MonitorEngine::OnReset() {
   state_ = State::Idle;
   inflight_ = InFlight{};
   connectedCount_ = 0;
-  requestType_ = 0;
-  pollDevice_ = 0;
+  poll_ = PollPosition{};
   selected_ = 0;
   reidentifySelected_ = false;
   timeoutTicks_ = session_.params.rtu ? 2 : 18;
@@ -155,9 +159,7 @@ void MonitorEngine::OnReset() {
   EndTransfer(TransferEnd::Stopped);
   result_ = Result::Good;
 
-  MonitorMenus menus = menus_;
-  menus.save = menus.saveAs = menus.download = menus.writeAll = menus.rampSoak = false;
-  SetMenus(menus);
+  bufferValid_ = fileChosen_ = false;
 
   for (int d = 0; d < kMonitorDevices; ++d) {
     auto& dev = devices_[static_cast<std::size_t>(d)];
@@ -168,6 +170,7 @@ void MonitorEngine::OnReset() {
     dev.requestCount = 0;
     dev.errorCount = 0;
     dev.lamp = RunLamp::Off;
+    dev.detailRead = false;
     dev.programText.clear();
     if (observer_) observer_->ConnectionChanged(d, false);
   }
@@ -186,6 +189,7 @@ void MonitorEngine::OnToggleConnect(int d) {
   dev.connected = true;
   ++connectedCount_;
   dev.identifyPending = true;
+  dev.detailRead = false;
   dev.lamp = RunLamp::Good;
   if (observer_) observer_->ConnectionChanged(d, true);
   if (connectedCount_ != 1) return;
@@ -199,14 +203,7 @@ void MonitorEngine::OnToggleConnect(int d) {
   factoryMode_ = false;
   if (observer_) observer_->SelectionChanged(old, d);
 
-  MonitorMenus menus = menus_;
-  menus.file = menus.parameter = menus.view = true;
-  menus.settingChecked = true;
-  menus.recordChecked = false;
-  SetMenus(menus);
-
-  pollDevice_ = d;
-  requestType_ = reqtype::kIdentify;
+  poll_ = PollPosition{RequestType::Identify, d};
   dev.identifyPending = false;
   if (!OpenPort()) {
     // The line cannot be used: leave the device disconnected instead of
@@ -235,13 +232,7 @@ void MonitorEngine::Disconnect(int d) {
   }
   if (observer_) observer_->ConnectionChanged(d, false);
   if (d == selected_) SelectNextAfter(d);
-  if (connectedCount_ == 0) {
-    MonitorMenus menus = menus_;
-    menus.file = menus.parameter = menus.view = false;
-    menus.settingChecked = menus.recordChecked = false;
-    SetMenus(menus);
-    if (observer_) observer_->EngineRunning(false);
-  }
+  if (connectedCount_ == 0 && observer_) observer_->EngineRunning(false);
 }
 
 void MonitorEngine::SelectNextAfter(int d) {
@@ -285,6 +276,7 @@ void MonitorEngine::OnChangeAddress(int d, std::uint16_t address) {
   dev.address = std::clamp<std::uint16_t>(address, 1, 247);
   if (!dev.connected) return;
   dev.identifyPending = true;
+  dev.detailRead = false;
   if (d == selected_) {
     ClearWriteState();
     factoryMode_ = false;
@@ -321,10 +313,6 @@ void MonitorEngine::OnCloseRequest() {
 
 void MonitorEngine::OnClose() {
   closeRequested_ = false;
-  MonitorMenus menus = menus_;
-  menus.file = menus.parameter = menus.view = false;
-  menus.settingChecked = menus.recordChecked = false;
-  SetMenus(menus);
   if (observer_) observer_->EngineRunning(false);
   ClosePort();
   state_ = State::Idle;
@@ -376,9 +364,7 @@ void MonitorEngine::TransferAnswered(std::span<const std::uint16_t> words) {
   transfer_->AnswerTaken(words);
   if (observer_) observer_->TransferProgress(*transfer_);
   if (upload != nullptr && !bufferBefore && upload->BufferComplete()) {
-    MonitorMenus menus = menus_;
-    menus.saveAs = menus.download = menus.writeAll = true;
-    SetMenus(menus);
+    bufferValid_ = true;
     if (observer_) observer_->ParameterBufferUploaded(*upload);
   }
   if (transfer_->Done()) EndTransfer(TransferEnd::Completed);
@@ -425,7 +411,7 @@ int MonitorEngine::TimeoutFor(bool broadcast, bool write) const {
 }
 
 void MonitorEngine::SendRequest(Purpose purpose, std::uint8_t function, std::uint16_t reg,
-                                std::uint16_t value, int type, int device, bool broadcast) {
+                                std::uint16_t value, RequestType type, int device, bool broadcast) {
   InFlight f;
   f.purpose = purpose;
   f.writeSeq = writeSeq_;
@@ -462,7 +448,7 @@ void MonitorEngine::SendRequest(Purpose purpose, std::uint8_t function, std::uin
     expect.address = f.address;
     if (write)
       expect.functions = {kFnWrite, kFnWriteError};  // the echo is compared below
-    else if (type == reqtype::kIdentify && purpose == Purpose::Poll)
+    else if (type == RequestType::Identify && purpose == Purpose::Poll)
       expect.functions = {kFnRead, kFnIdentify, kFnKx1Identify, kFnIdentifyError};
     else
       expect.functions = {kFnRead, kFnIdentify};
@@ -503,13 +489,13 @@ void MonitorEngine::NextRequest() {
 
     // 1. The unlock write, 2. the queued write.
     if (unlockPending_) {
-      SendRequest(Purpose::Unlock, kFnWrite, UnlockRegister(selDev.model), kUnlockValue, requestType_,
+      SendRequest(Purpose::Unlock, kFnWrite, UnlockRegister(selDev.model), kUnlockValue, poll_.type,
                   sel);
       return;
     }
     if (writePending_) {
       unlocked_ = false;
-      SendRequest(Purpose::Write, kFnWrite, writeRegister_, writeValue_, requestType_, sel);
+      SendRequest(Purpose::Write, kFnWrite, writeRegister_, writeValue_, poll_.type, sel);
       return;
     }
     // 3. The running transfer.
@@ -519,14 +505,14 @@ void MonitorEngine::NextRequest() {
         switch (req->action) {
           case Action::Unlock:
             SendRequest(Purpose::Transfer, kFnWrite, UnlockRegister(selDev.model), kUnlockValue,
-                        requestType_, sel, req->broadcast);
+                        poll_.type, sel, req->broadcast);
             break;
           case Action::Write:
-            SendRequest(Purpose::Transfer, kFnWrite, req->reg, req->value, requestType_, sel,
+            SendRequest(Purpose::Transfer, kFnWrite, req->reg, req->value, poll_.type, sel,
                         req->broadcast);
             break;
           case Action::Read:
-            SendRequest(Purpose::Transfer, kFnRead, req->reg, req->value, requestType_, sel,
+            SendRequest(Purpose::Transfer, kFnRead, req->reg, req->value, poll_.type, sel,
                         req->broadcast);
             break;
         }
@@ -537,105 +523,56 @@ void MonitorEngine::NextRequest() {
 
     // 4. The poll cycle.
     // 6. The request of the current type.
-    const bool status = requestType_ < reqtype::kPageFirst;
-    const int dev = status ? pollDevice_ : sel;
+    const bool status = IsStatusPoll(poll_.type);
+    const int dev = status ? poll_.device : sel;
     if (!ValidDevice(dev) || !devices_[static_cast<std::size_t>(dev)].connected) {
       Advance();
       continue;
     }
     const auto& target = devices_[static_cast<std::size_t>(dev)];
-    const auto block = RequestBlock(requestType_, status ? target.model : selDev.model,
+    const auto block = RequestBlock(TypeNumber(poll_.type), status ? target.model : selDev.model,
                                     status ? target.rec.security.mode : selDev.rec.security.mode);
     if (!block) {
       Advance();  // nothing to read for this model: move on
       continue;
     }
-    SendRequest(Purpose::Poll, block->function, block->start, block->count, requestType_, dev);
+    SendRequest(Purpose::Poll, block->function, block->start, block->count, poll_.type, dev);
     return;
   }
 }
 
 void MonitorEngine::Advance() {
   if (connectedCount_ == 0) return;
-  auto connected = [this](int d) { return devices_[static_cast<std::size_t>(d)].connected; };
-  auto running = [this](int d) { return devices_[static_cast<std::size_t>(d)].rec.programRunning != 0; };
-  auto backToPolling = [this]() {
-    requestType_ = reqtype::kStatus2;
-    pollDevice_ = FirstConnected();
-    if (pollDevice_ == kNoDevice) {
-      connectedCount_ = 0;
-      pollDevice_ = 0;
-    }
-  };
-
-  if (reidentifySelected_ && ValidDevice(selected_)) {
-    reidentifySelected_ = false;
-    pollDevice_ = selected_;
-    devices_[static_cast<std::size_t>(selected_)].identifyPending = true;
-    requestType_ = reqtype::kIdentify;
-  } else if (requestType_ <= reqtype::kProgram) {
-    if (requestType_ == reqtype::kIdentify) {
-      requestType_ = reqtype::kModelDetail;
-    } else {
-      if (requestType_ == reqtype::kModelDetail) {
-        requestType_ = reqtype::kStatus2;
-        pollDevice_ = 0;
-      } else {
-        ++pollDevice_;
-      }
-      for (;;) {
-        while (pollDevice_ < kMonitorDevices &&
-               !(connected(pollDevice_) && (requestType_ != reqtype::kProgram || running(pollDevice_))))
-          ++pollDevice_;
-        if (pollDevice_ < kMonitorDevices) break;
-        ++requestType_;
-        pollDevice_ = 0;
-        if (requestType_ >= reqtype::kEndOfCycle) break;
-      }
-    }
-    if (requestType_ == reqtype::kEndOfCycle) {
-      const auto& sel = devices_[static_cast<std::size_t>(ValidDevice(selected_) ? selected_ : 0)];
-      if (sel.model == kModelKx3 && !Kx3FullPoll(sel.rec.security.mode)) {
-        refresh_ = false;
-        backToPolling();
-        if (observer_) observer_->PanelLayout();
-      } else if (refresh_ && ValidDevice(selected_)) {
-        pollDevice_ = selected_;
-        refresh_ = false;
-        requestType_ = reqtype::kPageFirst;
-        SetLamp(selected_, RunLamp::ReadingParameters);
-      } else {
-        backToPolling();
-      }
-    }
-  } else if (requestType_ == reqtype::kPageLast) {
-    if (factoryMode_) {
-      requestType_ = reqtype::kFactoryFirst;
-      if (!unlocked_) unlockPending_ = true;
-      SetLamp(selected_, RunLamp::ReadingFactory);
-    } else {
-      if (calibrationShown_) {
-        calibrationShown_ = false;
-        if (observer_) observer_->HideCalibration();
-      }
-      SetLamp(selected_, RunLamp::Good);
-      backToPolling();
-    }
-  } else if (requestType_ >= reqtype::kFactoryLast) {
-    SetLamp(selected_, RunLamp::Good);
-    backToPolling();
-  } else {
-    ++requestType_;
+  PollFacts facts;
+  for (int d = 0; d < kMonitorDevices; ++d) {
+    const auto& dev = devices_[static_cast<std::size_t>(d)];
+    facts.devices[static_cast<std::size_t>(d)] = {dev.connected, dev.rec.programRunning != 0,
+                                                  dev.identifyPending};
   }
+  facts.selected = selected_;
+  const auto& sel = devices_[static_cast<std::size_t>(ValidDevice(selected_) ? selected_ : 0)];
+  facts.selectedRestricted = sel.model == kModelKx3 && !Kx3FullPoll(sel.rec.security.mode);
+  facts.reidentifySelected = reidentifySelected_;
+  facts.refresh = refresh_;
+  facts.factoryMode = factoryMode_;
+  facts.unlocked = unlocked_;
 
-  if (ValidDevice(pollDevice_)) {
-    auto& poll = devices_[static_cast<std::size_t>(pollDevice_)];
-    if (poll.identifyPending) {
-      requestType_ = reqtype::kIdentify;
-      poll.identifyPending = false;
-      if (pollDevice_ == selected_) refresh_ = true;
-    }
+  const PollStep step = AdvancePoll(poll_, facts);
+  poll_ = step.next;
+  refresh_ = step.refresh;
+  if (step.reidentifyTaken) reidentifySelected_ = false;
+  if (ValidDevice(step.identifyTaken))
+    devices_[static_cast<std::size_t>(step.identifyTaken)].identifyPending = false;
+  if (step.unlock) unlockPending_ = true;
+  if (step.noDeviceLeft) connectedCount_ = 0;
+  if (step.pagesEnded) HideCalibration();
+  switch (step.lamp) {
+    case PagesLamp::Keep: break;
+    case PagesLamp::ReadingParameters: SetLamp(selected_, RunLamp::ReadingParameters); break;
+    case PagesLamp::ReadingFactory: SetLamp(selected_, RunLamp::ReadingFactory); break;
+    case PagesLamp::Good: SetLamp(selected_, RunLamp::Good); break;
   }
+  if (step.panelLayout && observer_) observer_->PanelLayout();
 }
 
 // ---------------------------------------------------------------------------
@@ -710,7 +647,7 @@ void MonitorEngine::TakeAnswer(const AnswerCheck& check) {
       Finish(Result::Good, f);
       return;
     }
-    if (inflight_.type == reqtype::kIdentify) {
+    if (inflight_.type == RequestType::Identify) {
       DecodeIdentify(IdentifyModel(f, words));
     } else {
       DecodeRead(words);
@@ -758,7 +695,7 @@ void MonitorEngine::TakeAnswer(const AnswerCheck& check) {
     return;
   }
 
-  if (inflight_.type == reqtype::kIdentify && inflight_.function == kFnIdentify &&
+  if (inflight_.type == RequestType::Identify && inflight_.function == kFnIdentify &&
       (f == kFnKx1Identify || f == kFnIdentifyError)) {
     DecodeIdentify(kModelKx1);
     Finish(Result::Good, f);
@@ -800,55 +737,39 @@ void MonitorEngine::DecodeIdentify(std::uint8_t model) {
 }
 
 void MonitorEngine::DecodeRead(std::span<const std::uint16_t> words) {
-  const int type = inflight_.type;
-  if (type >= reqtype::kPageFirst) {
+  const RequestType type = inflight_.type;
+  if (!IsStatusPoll(type)) {
     DecodePage(words);
     return;
   }
   const int d = inflight_.device;
   auto& dev = devices_[static_cast<std::size_t>(d)];
   const bool selected = d == selected_;
-  const PollEffects fx = DecodePoll(type, dev.model, words, selected, dev.rec);
+  const PollEffects fx = DecodePoll(TypeNumber(type), dev.model, words, selected, dev.rec);
   unsigned changes = kChangeRecord;
   if (fx.refresh) refresh_ = true;
   if (fx.decimalPointSet) dev.decimalPoint = fx.decimalPoint;
   if (fx.securityRead) changes |= kChangeSecurity;
   const bool kx3Restricted = dev.model == kModelKx3 && !Kx3FullPoll(dev.rec.security.mode);
   switch (type) {
-    case reqtype::kModelDetail:
-      if (selected) {
-        MonitorMenus menus = menus_;
-        if (dev.model == kModelKx3) {
-          menus.upload = menus.rampSoak = Kx3UploadAllowed(dev.rec.security.mode);
-        } else {
-          menus.upload = true;
-          menus.rampSoak = false;
-        }
-        SetMenus(menus);
-      }
+    case RequestType::ModelDetail:
+      dev.detailRead = true;
       changes |= kChangePvSv;  // the decimal point may have changed
       break;
-    case reqtype::kStatus2:
-      if (selected && dev.model == kModelKx2) {
-        MonitorMenus menus = menus_;
-        menus.rampSoak = dev.rec.comWrite == 1;
-        SetMenus(menus);
-      }
-      break;
-    case reqtype::kPvSv:
-    case reqtype::kPvSv5:
+    case RequestType::PvSv:
+    case RequestType::PvSv5:
       changes |= kChangePvSv;
       if (!kx3Restricted) changes |= kChangeOutputs;
       break;
-    case reqtype::kStatus4:
-    case reqtype::kStatus6:
+    case RequestType::Status4:
+    case RequestType::Status6:
       if (fx.statusByteRead && dev.rec.statusByte != dev.lastStatusByte) {
         dev.lastStatusByte = dev.rec.statusByte;
         changes |= kChangeLeds;
       }
-      if (type == reqtype::kStatus6 && selected && !kx3Restricted) changes |= kChangeDiagnostics;
+      if (type == RequestType::Status6 && selected && !kx3Restricted) changes |= kChangeDiagnostics;
       break;
-    case reqtype::kProgram: {
+    case RequestType::Program: {
       const std::uint16_t sv = factoryMode_ ? dev.rec.patternSv : dev.rec.sv;
       dev.programText = ProgramDisplayText(dev.rec.program, sv, dev.decimalPoint);
       changes |= kChangeProgram;
@@ -858,12 +779,12 @@ void MonitorEngine::DecodeRead(std::span<const std::uint16_t> words) {
       break;
   }
   Notify(d, changes);
-  if (type == reqtype::kSecurity && selected && dev.model == kModelKx3 && observer_)
+  if (type == RequestType::Security && selected && dev.model == kModelKx3 && observer_)
     observer_->SecurityPoll(d);
 }
 
 void MonitorEngine::DecodePage(std::span<const std::uint16_t> words) {
-  const int type = inflight_.type;
+  const int type = TypeNumber(inflight_.type);
   const RegBlock block = inflight_.block;
   // A page asked for before the selection changed belongs to the old device;
   // the new one has its own pages read (its refresh request is set).
@@ -888,9 +809,9 @@ void MonitorEngine::DecodePage(std::span<const std::uint16_t> words) {
   if (observer_) observer_->ParametersRead(type, block, words);
   const bool kx1 = dev.model == kModelKx1;
   if ((type == 20 && kx1) || (type == 21 && !kx1)) calibrationShown_ = true;
-  if (type == reqtype::kPageLast && observer_) observer_->PanelLayout();
+  if (inflight_.type == RequestType::PageLast && observer_) observer_->PanelLayout();
   // KX1 has a single factory page: the next advance ends them.
-  if (type == reqtype::kFactoryFirst && kx1) requestType_ = reqtype::kFactoryLast;
+  if (inflight_.type == RequestType::FactoryFirst && kx1) poll_.type = RequestType::FactoryLast;
 }
 
 // ---------------------------------------------------------------------------
@@ -911,7 +832,7 @@ void MonitorEngine::Account(Result result, std::uint8_t function, std::uint8_t e
     readExceptions_ = 0;
     writeExceptions_ = 0;
     // While the selected device's pages are read its lamp keeps telling so.
-    const bool readingPages = d == selected_ && requestType_ >= reqtype::kPageFirst;
+    const bool readingPages = d == selected_ && !IsStatusPoll(poll_.type);
     if (dev.connected && !readingPages) SetLamp(d, RunLamp::Good);
     return;
   }
@@ -974,7 +895,19 @@ void MonitorEngine::SetStatus(std::string text, StatusTone tone) {
   if (observer_) observer_->StatusLine(statusText_, tone);
 }
 
-void MonitorEngine::SetMenus(const MonitorMenus& menus) {
+void MonitorEngine::UpdateMenus() {
+  MenuFacts facts;
+  facts.running = connectedCount_ > 0 && port_.Open();
+  if (ValidDevice(selected_)) {
+    const auto& sel = devices_[static_cast<std::size_t>(selected_)];
+    facts.selectedDetailRead = sel.connected && sel.detailRead;
+    facts.selectedModel = sel.model;
+    facts.selectedSecurityMode = sel.rec.security.mode;
+    facts.selectedComWrite = sel.rec.comWrite;
+  }
+  facts.bufferValid = bufferValid_;
+  facts.fileChosen = fileChosen_;
+  const MonitorMenus menus = MenusFor(facts);
   if (menus == menus_) return;
   menus_ = menus;
   if (observer_) observer_->MenusChanged(menus_);

@@ -29,12 +29,12 @@
 #include "core/line/comport.h"
 #include "core/device/regmap.h"
 #include "core/line/session.h"
+#include "core/monitor/monitor_menus.h"
+#include "core/monitor/poll_cycle.h"
 #include "core/monitor/transfer.h"
 
 namespace kx {
 
-inline constexpr int kMonitorDevices = 4;
-inline constexpr int kNoDevice = 255;
 
 // What a tile's run lamp tells.
 enum class RunLamp : std::uint8_t {
@@ -57,23 +57,8 @@ struct MonitorDevice {
   std::uint32_t requestCount = 0;
   std::uint32_t errorCount = 0;
   RunLamp lamp = RunLamp::Off;
+  bool detailRead = false;  // the model detail (request type 1) was read since it was connected
   std::string programText;  // last program display text (request type 8)
-};
-
-// Enabled/checked state of the monitor's menu items that the engine governs.
-struct MonitorMenus {
-  bool file = false;       // FILE1
-  bool parameter = false;  // PARAMETER1
-  bool view = false;       // VIEW1
-  bool upload = false;     // UPLOAD1
-  bool rampSoak = false;   // RampSoakprogram1
-  bool save = false;       // SAVE1
-  bool saveAs = false;     // SAVEAS1
-  bool download = false;   // DOWNLOAD1
-  bool writeAll = false;   // WRITEALL
-  bool settingChecked = false;  // SETTING1
-  bool recordChecked = false;   // RECORD1
-  friend bool operator==(const MonitorMenus&, const MonitorMenus&) = default;
 };
 
 // Which part of a device changed (bit set passed to DeviceUpdated).
@@ -162,6 +147,10 @@ struct DecimalPoint { int device; int code; };                // KX3 `Pointer` l
 // Starts a transfer on the selected device (nothing without one); it replaces
 // a transfer still running.
 struct StartTransfer { std::shared_ptr<Transfer> transfer; };
+// The parameter buffer became valid or not (a file opened, a failed open) and
+// whether SAVE AS has succeeded since the engine started: the file and write
+// menu items follow. A completed upload makes the buffer valid by itself.
+struct BufferState { bool valid; bool fileChosen; };
 // Close2: the window closes now (MonitorObserver::CloseWindow), or when the
 // request in flight has ended.
 struct CloseRequest {};
@@ -176,7 +165,7 @@ using MonitorEvent =
     std::variant<monitor_event::Reset, monitor_event::ToggleConnect, monitor_event::Select,
                  monitor_event::ChangeAddress, monitor_event::QueueWrite, monitor_event::Refresh,
                  monitor_event::FactoryMode, monitor_event::LevelWrite, monitor_event::DecimalPoint,
-                 monitor_event::StartTransfer, monitor_event::CloseRequest, monitor_event::Close,
+                 monitor_event::StartTransfer, monitor_event::BufferState, monitor_event::CloseRequest, monitor_event::Close,
                  monitor_event::ClearCounters, monitor_event::PortData, monitor_event::PortTimer,
                  monitor_event::PortFailed>;
 
@@ -214,8 +203,7 @@ class MonitorEngine {
   const MonitorDevice& Device(int device) const;
   int ConnectedCount() const { return connectedCount_; }
   int SelectedDevice() const { return selected_; }
-  int PollDevice() const { return pollDevice_; }
-  int RequestType() const { return requestType_; }
+  PollPosition Poll() const { return poll_; }
   bool FactoryModeOn() const { return factoryMode_; }
   bool RefreshRequested() const { return refresh_; }
   bool WritePending() const { return writePending_; }
@@ -248,7 +236,7 @@ class MonitorEngine {
   struct InFlight {
     std::uint32_t tag = 0;
     Purpose purpose = Purpose::Poll;
-    int type = 0;
+    RequestType type = RequestType::Identify;
     int device = 0;            // device charged with the exchange
     std::uint8_t address = 0;  // 0 in broadcast mode
     std::uint8_t function = 0;
@@ -280,7 +268,7 @@ class MonitorEngine {
   void ClosePort();
   void NextRequest();
   void SendRequest(Purpose purpose, std::uint8_t function, std::uint16_t reg, std::uint16_t value,
-                   int type, int device, bool broadcast = false);
+                   RequestType type, int device, bool broadcast = false);
   // Ends the wait of the exchange in flight. True when a deferred close or a
   // stale request took over, so its answer or time-out is not to be used.
   bool SettleExchange();
@@ -305,7 +293,8 @@ class MonitorEngine {
   int FirstConnected() const;
   void SetLamp(int d, RunLamp lamp);
   void SetStatus(std::string text, StatusTone tone);
-  void SetMenus(const MonitorMenus& menus);
+  // Recomputes the menus from the engine's state; tells the window when they changed.
+  void UpdateMenus();
   void Notify(int d, unsigned changes);
   void HideCalibration();
   void FinishDeferredClose();
@@ -323,8 +312,7 @@ class MonitorEngine {
   std::array<MonitorDevice, kMonitorDevices> devices_{};
   int connectedCount_ = 0;
   int selected_ = 0;
-  int pollDevice_ = 0;
-  int requestType_ = 0;
+  PollPosition poll_;
   bool reidentifySelected_ = false;
   bool refresh_ = true;
   bool factoryMode_ = false;
@@ -336,6 +324,10 @@ class MonitorEngine {
   int writeExceptions_ = 0;
   Result result_ = Result::Good;
   std::string statusText_;
+
+  // What the file and write menu items follow.
+  bool bufferValid_ = false;
+  bool fileChosen_ = false;
 
   // Write request.
   std::uint16_t writeRegister_ = 0;
