@@ -1,0 +1,422 @@
+#include "kxctl/command_line.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <functional>
+#include <utility>
+
+namespace kxctl {
+namespace {
+
+constexpr std::string_view kGlobalSynopsis =
+    "kxctl [--port COMn|PATH|rfc2217://HOST:PORT] [--line BAUD-<7|8><N|E|O><1|2>-<ascii|rtu>] [--json] COMMAND ...";
+
+struct CommandInfo {
+  std::string_view name;
+  std::string_view synopsis;  // after the command name
+  std::string_view summary;
+  bool available;
+};
+
+// Every command, in the order the usage lists them. A command whose core part
+// is not in this build is listed with a note and refused.
+constexpr std::array kCommands = {
+    CommandInfo{"scan", "[--address A|A-B] [--line FORMAT ...|--all-formats] [--fast]",
+                "search the line for controllers", true},
+    CommandInfo{"info", "ADDR", "model, firmware version, PV, SV", true},
+    CommandInfo{"read", "ADDR REG [COUNT]", "holding registers (REG decimal or 0x hex)", true},
+    CommandInfo{"write", "ADDR REG VALUE", "one register, echo checked", true},
+    CommandInfo{"backup", "ADDR FILE.par", "upload the parameter memory into a parameter file", false},
+    CommandInfo{"restore", "ADDR|--all FILE.par",
+                "download a parameter file to one controller, or by broadcast to all", false},
+    CommandInfo{"record", "ADDR[,ADDR...] --every SECONDS --out FILE.rec|FILE.csv [--count N]",
+                "sample the PV of up to ten controllers into a record file or CSV", false},
+    CommandInfo{"flash", "ADDR FILE.oc", "firmware update (KX2/KX3)", false},
+};
+
+const CommandInfo* FindCommand(std::string_view name) {
+  for (const CommandInfo& c : kCommands)
+    if (c.name == name) return &c;
+  return nullptr;
+}
+
+constexpr std::string_view kHelpTail = R"(
+Talks Modbus ASCII or RTU to KX1, KX2 and KX3 controllers on one serial line,
+with the same frames, waits and checks as the kxcomm program.
+
+Options (before or after the command):
+  --port P      COMn (mapped as kxcomm maps it, KXCOMM_PORTS included), a
+                device path such as /dev/ttyUSB0, or rfc2217://HOST:PORT
+  --line F      line format BAUD-<7|8><N|E|O><1|2>-<ascii|rtu>, e.g. 9600-7E1-ascii
+                (BAUD 2400, 4800, 9600, 19200 or 38400; RTU needs 8 data bits)
+  --json        one JSON document on stdout instead of a table
+  --help        this text
+  Without --port and --line: the port and line stored in SETKX.$$$ in the
+  working directory, else COM1 at 9600-7E1-ascii.
+
+Numbers: decimal, or hexadecimal after 0x. ADDR is 1 to 247.
+
+scan:   probes each address (default 1-247) at the line's format, at each
+        --line FORMAT given, or at every format (--all-formats, 90 of them);
+        for each controller found reads its model and firmware version. The
+        port gets its format back at the end. --fast waits for a silent
+        address only as long as the request and the longest answer take on
+        the wire plus the controllers' turnaround and a margin, instead of
+        the 110 ms the kxcomm bus search waits.
+write:  VALUE is -32768..65535 or 0x0000..0xFFFF. A register the controller
+        protects gets the unlock write first, as in kxcomm's monitor.
+record: --every 0.5 or 1..99 seconds; the file is a kxcomm record file (.rec)
+        or CSV (.csv); runs --count cycles, or until Ctrl-C.
+
+Exit status: 0 success, 1 no valid answer or a failed step (message on
+stderr), 2 usage error. Progress goes to stderr when it is a terminal.
+Ctrl-C stops cleanly: the port is closed and no half-written file is left.
+)";
+
+// ---------------------------------------------------------------------------
+
+struct Cursor {
+  const std::vector<std::string>& args;
+  std::size_t at = 0;
+
+  bool Done() const { return at >= args.size(); }
+  const std::string& Peek() const { return args[at]; }
+  std::string Take() { return args[at++]; }
+};
+
+bool IsOption(std::string_view token) { return token.size() > 1 && token[0] == '-'; }
+
+// "--name=value" -> {"--name", "value"}; other tokens unchanged.
+std::pair<std::string, std::optional<std::string>> SplitOption(const std::string& token) {
+  if (token.rfind("--", 0) == 0) {
+    const auto eq = token.find('=');
+    if (eq != std::string::npos) return {token.substr(0, eq), token.substr(eq + 1)};
+  }
+  return {token, std::nullopt};
+}
+
+class UsageError {
+ public:
+  explicit UsageError(std::string text) : text_(std::move(text)) {}
+  const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
+std::string OptionValue(Cursor& c, const std::string& name, std::optional<std::string>& inlineValue) {
+  if (inlineValue) return *std::exchange(inlineValue, std::nullopt);
+  if (c.Done()) throw UsageError(name + " needs a value");
+  return c.Take();
+}
+
+LineFormat ParseFormatArg(std::string_view text) {
+  const auto format = kxsim::ParseLineFormat(text);
+  if (!format) throw UsageError("bad line format \"" + std::string(text) + "\" (expected e.g. 9600-7E1-ascii)");
+  if (format->form == kx::FrameForm::Rtu && format->dataBits != 8)
+    throw UsageError("line format \"" + std::string(text) + "\": RTU needs 8 data bits");
+  return *format;
+}
+
+long NumberIn(std::string_view text, long low, long high, std::string_view what) {
+  const auto n = ParseNumber(text);
+  if (!n || *n < low || *n > high)
+    throw UsageError(std::string(what) + " \"" + std::string(text) + "\" is not a number from " +
+                     std::to_string(low) + " to " + std::to_string(high));
+  return *n;
+}
+
+int Address(std::string_view text) {
+  return static_cast<int>(NumberIn(text, kFirstAddress, kLastAddress, "address"));
+}
+
+// Takes one global option if `name` is one; false otherwise.
+bool TakeGlobal(Cursor& c, const std::string& name, std::optional<std::string>& value, GlobalOptions& g,
+                bool lineIsGlobal) {
+  if (name == "--json") {
+    if (value) throw UsageError("--json takes no value");
+    g.json = true;
+    return true;
+  }
+  if (name == "--port") {
+    g.port = OptionValue(c, name, value);
+    if (g.port->empty()) throw UsageError("--port needs a value");
+    return true;
+  }
+  if (name == "--line" && lineIsGlobal) {
+    g.line = ParseFormatArg(OptionValue(c, name, value));
+    return true;
+  }
+  return false;
+}
+
+// The rest of the command line after the command word: the command's own
+// options (handled by `option`, which returns false for names it does not
+// know), global options, and positional arguments (returned).
+std::vector<std::string> SplitRest(Cursor& c, GlobalOptions& g, bool lineIsGlobal, bool& help,
+                                   const std::function<bool(const std::string&, std::optional<std::string>&)>& option) {
+  std::vector<std::string> positional;
+  while (!c.Done()) {
+    const std::string token = c.Take();
+    if (!IsOption(token) || (token.size() > 1 && (std::isdigit(static_cast<unsigned char>(token[1])) != 0))) {
+      positional.push_back(token);  // negative numbers are values, not options
+      continue;
+    }
+    auto [name, value] = SplitOption(token);
+    if (name == "--help" || name == "-h") {
+      help = true;
+      continue;
+    }
+    if (TakeGlobal(c, name, value, g, lineIsGlobal) || option(name, value)) {
+      if (value) throw UsageError(name + " takes no value");
+      continue;
+    }
+    throw UsageError("unknown option " + name);
+  }
+  return positional;
+}
+
+void ExpectPositional(const std::vector<std::string>& p, std::size_t min, std::size_t max) {
+  if (p.size() < min) throw UsageError("missing arguments");
+  if (p.size() > max) throw UsageError("unexpected argument \"" + p[max] + "\"");
+}
+
+bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
+  if (text.size() < suffix.size()) return false;
+  return std::equal(suffix.begin(), suffix.end(), text.end() - static_cast<std::ptrdiff_t>(suffix.size()),
+                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+}
+
+// --- the commands ----------------------------------------------------------
+
+ScanArgs ParseScan(Cursor& c, GlobalOptions& g, bool& help) {
+  ScanArgs s;
+  bool lineGiven = false;
+  const auto positional = SplitRest(c, g, false, help, [&](const std::string& name, std::optional<std::string>& value) {
+    if (name == "--address") {
+      const std::string range = OptionValue(c, name, value);
+      const auto dash = range.find('-');
+      if (dash == std::string::npos) {
+        s.first = s.last = Address(range);
+      } else {
+        s.first = Address(std::string_view(range).substr(0, dash));
+        s.last = Address(std::string_view(range).substr(dash + 1));
+        if (s.first > s.last) throw UsageError("address range \"" + range + "\" runs backwards");
+      }
+      return true;
+    }
+    if (name == "--line") {
+      lineGiven = true;
+      s.formats.push_back(ParseFormatArg(OptionValue(c, name, value)));
+      while (!c.Done() && !IsOption(c.Peek())) s.formats.push_back(ParseFormatArg(c.Take()));
+      return true;
+    }
+    if (name == "--all-formats") return s.allFormats = true;
+    if (name == "--fast") return s.fast = true;
+    return false;
+  });
+  ExpectPositional(positional, 0, 0);
+  if (lineGiven && s.allFormats) throw UsageError("--line and --all-formats exclude each other");
+  // The same format twice would only probe it twice.
+  std::vector<LineFormat> unique;
+  for (const LineFormat& f : s.formats)
+    if (std::find(unique.begin(), unique.end(), f) == unique.end()) unique.push_back(f);
+  s.formats = std::move(unique);
+  return s;
+}
+
+std::uint16_t Register(std::string_view text) {
+  return static_cast<std::uint16_t>(NumberIn(text, 0, 0xFFFF, "register"));
+}
+
+CommandArgs ParseSimple(std::string_view command, Cursor& c, GlobalOptions& g, bool& help) {
+  bool all = false;
+  const auto positional = SplitRest(c, g, true, help, [&](const std::string& name, std::optional<std::string>&) {
+    if (command == "restore" && name == "--all") return all = true;
+    return false;
+  });
+  if (help) return InfoArgs{};
+  if (command == "info") {
+    ExpectPositional(positional, 1, 1);
+    return InfoArgs{Address(positional[0])};
+  }
+  if (command == "read") {
+    ExpectPositional(positional, 2, 3);
+    ReadArgs r{Address(positional[0]), Register(positional[1]), 1};
+    if (positional.size() == 3) r.count = static_cast<int>(NumberIn(positional[2], 1, kMaxReadCount, "count"));
+    if (r.reg + r.count - 1 > 0xFFFF) throw UsageError("the registers run past 0xFFFF");
+    return r;
+  }
+  if (command == "write") {
+    ExpectPositional(positional, 3, 3);
+    const long value = positional[2].rfind("-", 0) == 0 ? NumberIn(positional[2], -32768, -1, "value")
+                                                        : NumberIn(positional[2], 0, 0xFFFF, "value");
+    return WriteArgs{Address(positional[0]), Register(positional[1]), static_cast<std::uint16_t>(value & 0xFFFF)};
+  }
+  if (command == "backup") {
+    ExpectPositional(positional, 2, 2);
+    return BackupArgs{Address(positional[0]), positional[1]};
+  }
+  if (command == "restore") {
+    if (all) {
+      ExpectPositional(positional, 1, 1);
+      return RestoreArgs{0, positional[0]};
+    }
+    ExpectPositional(positional, 2, 2);
+    return RestoreArgs{Address(positional[0]), positional[1]};
+  }
+  // flash
+  ExpectPositional(positional, 2, 2);
+  return FlashArgs{Address(positional[0]), positional[1]};
+}
+
+RecordArgs ParseRecord(Cursor& c, GlobalOptions& g, bool& help) {
+  RecordArgs r;
+  std::optional<std::string> every;
+  const auto positional = SplitRest(c, g, true, help, [&](const std::string& name, std::optional<std::string>& value) {
+    if (name == "--every") {
+      every = OptionValue(c, name, value);
+      return true;
+    }
+    if (name == "--out") {
+      r.out = OptionValue(c, name, value);
+      return true;
+    }
+    if (name == "--count") {
+      r.count = static_cast<int>(NumberIn(OptionValue(c, name, value), 1, 100000000, "count"));
+      return true;
+    }
+    return false;
+  });
+  if (help) return r;
+  ExpectPositional(positional, 1, 1);
+  std::string_view list = positional[0];
+  while (true) {
+    const auto comma = list.find(',');
+    const int address = Address(list.substr(0, comma));
+    if (std::find(r.addresses.begin(), r.addresses.end(), address) != r.addresses.end())
+      throw UsageError("address " + std::to_string(address) + " is given twice");
+    r.addresses.push_back(address);
+    if (comma == std::string_view::npos) break;
+    list.remove_prefix(comma + 1);
+  }
+  if (r.addresses.size() > static_cast<std::size_t>(kMaxRecordAddresses))
+    throw UsageError("at most " + std::to_string(kMaxRecordAddresses) + " controllers can be recorded");
+  if (!every) throw UsageError("--every SECONDS is needed");
+  if (*every == "0.5" || *every == ".5") {
+    r.sampleSetting = 0;
+  } else {
+    r.sampleSetting = static_cast<int>(NumberIn(*every, 1, 99, "--every"));
+  }
+  if (r.out.empty()) throw UsageError("--out FILE is needed");
+  if (EndsWithNoCase(r.out, ".rec")) {
+    r.kind = RecordFileKind::Record;
+  } else if (EndsWithNoCase(r.out, ".csv")) {
+    r.kind = RecordFileKind::Csv;
+  } else {
+    throw UsageError("--out must name a .rec or a .csv file");
+  }
+  return r;
+}
+
+}  // namespace
+
+std::optional<long> ParseNumber(std::string_view text) {
+  bool negative = false;
+  if (!text.empty() && text[0] == '-') {
+    negative = true;
+    text.remove_prefix(1);
+  }
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text.remove_prefix(2);
+  }
+  if (text.empty() || text.size() > 9 || text[0] == '-') return std::nullopt;
+  long value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  return negative ? -value : value;
+}
+
+bool CommandAvailable(std::string_view command) {
+  const CommandInfo* info = FindCommand(command);
+  return info != nullptr && info->available;
+}
+
+std::string_view CommandName(const CommandArgs& args) {
+  static constexpr std::array<std::string_view, 8> kNames = {"scan", "info", "read", "write",
+                                                            "backup", "restore", "record", "flash"};
+  return kNames[args.index()];
+}
+
+std::string UsageText() {
+  std::string text = "Usage: " + std::string(kGlobalSynopsis) + "\n";
+  for (const CommandInfo& c : kCommands) {
+    std::string line = "  " + std::string(c.name) + " " + std::string(c.synopsis);
+    if (line.size() < 33) {
+      line.resize(33, ' ');
+    } else {
+      line += "\n" + std::string(33, ' ');
+    }
+    text += line + std::string(c.summary) + (c.available ? "" : " (not in this build)") + "\n";
+  }
+  return text + std::string(kHelpTail);
+}
+
+std::string UsageLine(std::string_view command) {
+  std::string text = "Usage: " + std::string(kGlobalSynopsis) + "\n";
+  if (const CommandInfo* c = FindCommand(command)) {
+    text += "  " + std::string(c->name) + " " + std::string(c->synopsis) + "\n";
+  }
+  return text + "(kxctl --help lists every command and option)\n";
+}
+
+ParseResult ParseCommandLine(const std::vector<std::string>& args) {
+  ParseResult result;
+  Cursor c{args};
+  GlobalOptions g;
+  try {
+    while (!c.Done() && IsOption(c.Peek())) {
+      auto [name, value] = SplitOption(c.Take());
+      if (name == "--help" || name == "-h") {
+        result.help = true;
+        return result;
+      }
+      if (name == "--version") {
+        result.version = true;
+        return result;
+      }
+      if (!TakeGlobal(c, name, value, g, true)) throw UsageError("unknown option " + name);
+    }
+    if (c.Done()) throw UsageError("no command given");
+    const std::string command = c.Take();
+    const CommandInfo* info = FindCommand(command);
+    if (info == nullptr) throw UsageError("unknown command \"" + command + "\"");
+    result.command = command;
+    if (!info->available) throw UsageError(command + " is not in this build");
+
+    bool help = false;
+    CommandArgs parsed;
+    if (command == "scan") {
+      parsed = ParseScan(c, g, help);
+    } else if (command == "record") {
+      parsed = ParseRecord(c, g, help);
+    } else {
+      parsed = ParseSimple(command, c, g, help);
+    }
+    if (help) {
+      result.help = true;
+      return result;
+    }
+    result.invocation = Invocation{g, std::move(parsed)};
+  } catch (const UsageError& e) {
+    result.error = e.text();
+    result.invocation.reset();
+  }
+  return result;
+}
+
+}  // namespace kxctl

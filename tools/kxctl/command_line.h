@@ -1,0 +1,117 @@
+// The kxctl command line: global options, the commands and their arguments,
+// and the usage texts. Parsing only; nothing here touches a port or a file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "kxsim/line_format.h"
+
+namespace kxctl {
+
+using kxsim::LineFormat;
+
+// Options that apply to every command.
+struct GlobalOptions {
+  std::optional<std::string> port;   // --port COMn | PATH | rfc2217://HOST:PORT
+  std::optional<LineFormat> line;    // --line FORMAT
+  bool json = false;                 // --json
+};
+
+inline constexpr int kFirstAddress = 1;
+inline constexpr int kLastAddress = 247;
+
+struct ScanArgs {
+  int first = kFirstAddress;
+  int last = kLastAddress;
+  std::vector<LineFormat> formats;  // --line FORMAT ...; empty: the line's own format
+  bool allFormats = false;          // --all-formats
+  bool fast = false;                // --fast
+};
+
+struct InfoArgs {
+  int address = 0;
+};
+
+struct ReadArgs {
+  int address = 0;
+  std::uint16_t reg = 0;
+  int count = 1;
+};
+
+struct WriteArgs {
+  int address = 0;
+  std::uint16_t reg = 0;
+  std::uint16_t value = 0;
+};
+
+struct BackupArgs {
+  int address = 0;
+  std::string file;
+};
+
+struct RestoreArgs {
+  int address = 0;  // 0 with --all: every controller by broadcast
+  std::string file;
+};
+
+enum class RecordFileKind { Record, Csv };
+
+struct RecordArgs {
+  std::vector<int> addresses;    // 1 to 10 controllers, in slot order
+  int sampleSetting = 1;         // the recorder's sampling time: 1..99 s, 0 for 0.5 s
+  std::string out;
+  RecordFileKind kind = RecordFileKind::Record;
+  std::optional<int> count;      // cycles; none: until interrupted
+};
+
+struct FlashArgs {
+  int address = 0;
+  std::string file;
+};
+
+using CommandArgs = std::variant<ScanArgs, InfoArgs, ReadArgs, WriteArgs, BackupArgs, RestoreArgs,
+                                 RecordArgs, FlashArgs>;
+
+// Most registers one read may ask for: the longest answer (ASCII, 11 + 4 n
+// characters) must fit the answer buffer of 256 bytes.
+inline constexpr int kMaxReadCount = 61;
+// Controllers one recording samples (the recorder's ten slots).
+inline constexpr int kMaxRecordAddresses = 10;
+
+struct Invocation {
+  GlobalOptions global;
+  CommandArgs args;
+};
+
+struct ParseResult {
+  std::optional<Invocation> invocation;
+  bool help = false;     // --help: print UsageText() and succeed
+  bool version = false;  // --version
+  std::string error;     // a usage error: what was wrong
+  std::string command;   // the command the error belongs to, when known
+};
+
+ParseResult ParseCommandLine(const std::vector<std::string>& args);
+
+// Name of the command an argument set belongs to ("scan", "read", ...).
+std::string_view CommandName(const CommandArgs& args);
+
+// The full help text.
+std::string UsageText();
+// The usage line(s) printed with a usage error: the command's own line when
+// the command is known, else the general one.
+std::string UsageLine(std::string_view command);
+
+// Commands the build leaves out (their core part is not there) are listed in
+// the usage with a note and refused as a usage error.
+bool CommandAvailable(std::string_view command);
+
+// Number arguments: decimal, or hexadecimal after "0x"/"0X".
+std::optional<long> ParseNumber(std::string_view text);
+
+}  // namespace kxctl
