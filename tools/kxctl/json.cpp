@@ -74,6 +74,12 @@ void Json::Write(std::string& out, int indent) const {
   out += std::string(static_cast<std::size_t>(indent), ' ') + (object ? "}" : "]");
 }
 
+std::string Json::Text() const {
+  std::string out;
+  Write(out, 0);
+  return out;
+}
+
 std::string Json::Dump() const {
   std::string out;
   Write(out, 0);

@@ -28,6 +28,8 @@ class Json {
 
   // Two-space indented text ending with a line feed.
   std::string Dump() const;
+  // The value as it is written inside a document (no line feed after it).
+  std::string Text() const;
 
  private:
   enum class Kind { Null, Literal, String, Array, Object };

@@ -1,20 +1,156 @@
-// kxctl: the KX controllers from the command line.
+// kxctl: the KX controllers from the command line. Parses the command line,
+// opens the chosen port through the program's port map, runs the command's job
+// in a Qt event loop (the port's events arrive there, as in the windows), and
+// prints the result as a table or as JSON.
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
 #include <iostream>
+#include <memory>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "kxctl/command_line.h"
+#include "kxctl/commands.h"
+#include "kxctl/line.h"
+#include "kxctl/line_choice.h"
+#include "kxctl/timed_port.h"
+#include "serial/port_map.h"
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+extern "C" void OnSignal(int) {
+  const char c = 1;
+  [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
+}
+
+// The progress line on stderr, redrawn in place at most ten times a second,
+// only when stderr is a terminal.
+class ProgressLine {
+ public:
+  ProgressLine() : tty_(::isatty(STDERR_FILENO) == 1) {}
+  void Show(const std::string& text) {
+    if (!tty_ || text.empty()) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (shown_ && now - last_ < std::chrono::milliseconds(100)) return;
+    last_ = now;
+    shown_ = true;
+    std::fprintf(stderr, "\r%s\033[K", text.c_str());
+    std::fflush(stderr);
+  }
+  void Clear() {
+    if (!shown_) return;
+    std::fprintf(stderr, "\r\033[K");
+    std::fflush(stderr);
+    shown_ = false;
+  }
+
+ private:
+  bool tty_;
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point last_;
+};
+
+int Run(int argc, char** argv, const kxctl::Invocation& invocation) {
+  QCoreApplication app(argc, argv);
+
+  const auto chosen = kxctl::ChooseLine(invocation.global, std::filesystem::current_path().string(),
+                                        kx::serial::ActivePortPaths());
+  if (const auto* error = std::get_if<std::string>(&chosen)) {
+    std::cerr << "kxctl: " << *error << "\n";
+    return kxctl::kExitFailed;
+  }
+  const kxctl::LineChoice& choice = std::get<kxctl::LineChoice>(chosen);
+
+  kxctl::TimedPort port(kx::serial::MakeMappedPort(choice.paths));
+  kxctl::Line line(port, [&port](int ms) { port.SetTickMs(ms); });
+  std::string error;
+  if (!line.Open(choice, error)) {
+    std::cerr << "kxctl: " << choice.portName << ": " << error << "\n";
+    return kxctl::kExitFailed;
+  }
+
+  std::unique_ptr<kxctl::Job> job = kxctl::MakeJob(invocation.args, line);
+  ProgressLine progress;
+  auto afterStep = [&] {
+    if (job->Done()) {
+      app.quit();
+    } else {
+      progress.Show(job->Progress());
+    }
+  };
+  port.SetOnTrigger([&](kx::ComPort&, const kx::PortEvent& event) {
+    job->Handle(event);
+    afterStep();
+  });
+  port.SetOnError([&](const std::string& text) {
+    job->LineLost(choice.portName + ": " + text);
+    afterStep();
+  });
+
+  // Ctrl-C and SIGTERM end the job between two events.
+  QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
+  QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&] {
+    char c;
+    while (::read(g_signalPipe[0], &c, 1) > 0) {
+    }
+    job->Interrupt();
+    afterStep();
+  });
+
+  QTimer::singleShot(0, [&] {
+    job->Start();
+    afterStep();
+  });
+  app.exec();
+  progress.Clear();
+  line.Close();
+
+  const kxctl::Outcome outcome = job->Result();
+  if (invocation.global.json) {
+    if (outcome.json) std::cout << outcome.json->Dump();
+  } else {
+    std::cout << outcome.table;
+  }
+  std::cout.flush();
+  if (outcome.status != kxctl::kExitOk && !outcome.error.empty()) std::cerr << "kxctl: " << outcome.error << "\n";
+  return outcome.status;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   const kxctl::ParseResult parsed = kxctl::ParseCommandLine(args);
   if (parsed.help) {
     std::cout << kxctl::UsageText();
-    return 0;
+    return kxctl::kExitOk;
+  }
+  if (parsed.version) {
+    std::cout << "kxctl 1.0.0\n";
+    return kxctl::kExitOk;
   }
   if (!parsed.invocation) {
     std::cerr << "kxctl: " << parsed.error << "\n" << kxctl::UsageLine(parsed.command);
-    return 2;
+    return kxctl::kExitUsage;
   }
-  return 0;
+
+  if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return kxctl::kExitFailed;
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+  return Run(argc, argv, *parsed.invocation);
 }

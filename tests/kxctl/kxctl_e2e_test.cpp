@@ -1,0 +1,244 @@
+// kxctl end to end: the program itself against kxsim, over a pseudo-terminal
+// (--link) and over RFC 2217 (--listen).
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+
+#include "kxctl_run.h"
+#include "support/kxsim_process.h"
+
+namespace kx::test {
+namespace {
+
+// kxsim with the given controllers on a pseudo-terminal or an RFC 2217 server.
+class KxsimLine {
+ public:
+  enum class Kind { Pty, Rfc2217 };
+
+  KxsimLine(Kind kind, std::vector<std::string> controllers) {
+    std::vector<std::string> args;
+    if (kind == Kind::Pty) {
+      port_ = dir_ / "line";
+      args = {"--link", port_};
+    } else {
+      args = {"--listen", "127.0.0.1:0"};
+    }
+    args.insert(args.end(), controllers.begin(), controllers.end());
+    ok_ = sim_.Start(KXSIM_PATH, args);
+    if (kind == Kind::Rfc2217) port_ = sim_.ListenUrl();
+  }
+  bool ok() const { return ok_ && !port_.empty(); }
+  const std::string& port() const { return port_; }
+  const ScratchDir& dir() const { return dir_; }
+
+ private:
+  ScratchDir dir_;
+  KxsimProcess sim_;
+  std::string port_;
+  bool ok_ = false;
+};
+
+using Kind = KxsimLine::Kind;
+
+std::vector<std::string> With(std::vector<std::string> head, const std::vector<std::string>& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
+class KxctlOverBothLines : public ::testing::TestWithParam<Kind> {};
+
+// Three models at three formats the pseudo-terminal can tell apart (baud rate,
+// form, stop bits); the scan names each at its own format, with model and
+// firmware, and the fast scan finds the same.
+TEST_P(KxctlOverBothLines, ScanFindsControllersAtTheirFormats) {
+  KxsimLine sim(GetParam(), {"kx1@3:9600-7E1-ascii", "kx2@5:19200-8N2-rtu", "kx3@2:38400-8O1-rtu"});
+  ASSERT_TRUE(sim.ok());
+  const std::string expected = R"([
+  {
+    "address": 3,
+    "line": "9600-7E1-ascii",
+    "model": "KX1",
+    "firmware": "3.20"
+  },
+  {
+    "address": 5,
+    "line": "19200-8N2-rtu",
+    "model": "KX2",
+    "firmware": "1.05"
+  },
+  {
+    "address": 2,
+    "line": "38400-8O1-rtu",
+    "model": "KX3",
+    "firmware": "1.10"
+  }
+]
+)";
+  for (const char* fast : {"", "--fast"}) {
+    SCOPED_TRACE(fast);
+    std::vector<std::string> args = {"--port", sim.port(), "--json", "scan", "--address", "1-6", "--line",
+                                     "9600-7E1-ascii", "19200-8N2-rtu", "38400-8O1-rtu"};
+    if (*fast) args.push_back(fast);
+    const KxctlResult r = KxctlRun{}(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, expected);
+  }
+}
+
+TEST_P(KxctlOverBothLines, WriteIsEchoCheckedAndReadsBack) {
+  KxsimLine sim(GetParam(), {"kx2@7:9600-8N1-rtu", "kx1@8:9600-8N1-rtu"});
+  ASSERT_TRUE(sim.ok());
+  const std::vector<std::string> line = {"--port", sim.port(), "--line", "9600-8N1-rtu"};
+  KxctlResult r = KxctlRun{}(With(line, {"write", "7", "0x4701", "1234"}));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "address 7: 0x4701 := 1234 (0x04D2), echo checked\n");
+
+  r = KxctlRun{}(With(line, {"--json", "read", "7", "0x4701", "2"}));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(std::regex_match(r.out, std::regex(R"(\{\n  "address": 7,\n  "register": 18177,\n  "values": \[\n    1234,\n    \d+\n  \]\n\}\n)")))
+      << r.out;
+
+  // A register the KX1 protects (PV offset): the unlock write goes first.
+  r = KxctlRun{}(With(line, {"--json", "write", "8", "0x4714", "-5"}));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "{\n  \"address\": 8,\n  \"register\": 18196,\n  \"value\": 65531,\n  \"unlocked\": true\n}\n");
+  r = KxctlRun{}(With(line, {"read", "8", "0x4714"}));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "REGISTER  VALUE  HEX     SIGNED\n0x4714    65531  0xFFFB  -5\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, KxctlOverBothLines, ::testing::Values(Kind::Pty, Kind::Rfc2217),
+                         [](const auto& p) { return p.param == Kind::Pty ? "Pty" : "Rfc2217"; });
+
+// Over RFC 2217 every setting arrives, so formats that differ only in data
+// bits and parity are told apart.
+TEST(Kxctl, ScanOverRfc2217TellsDataBitsAndParityApart) {
+  KxsimLine sim(Kind::Rfc2217, {"kx1@1:9600-7E1-ascii", "kx2@2:9600-8N1-ascii"});
+  ASSERT_TRUE(sim.ok());
+  const KxctlResult r = KxctlRun{}({"--port", sim.port(), "scan", "--fast", "--address", "1-2", "--line",
+                                    "9600-7E1-ascii", "9600-8N1-ascii"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "ADDRESS  LINE            MODEL  FIRMWARE\n"
+            "1        9600-7E1-ascii  KX1    3.20\n"
+            "2        9600-8N1-ascii  KX2    1.05\n");
+}
+
+TEST(Kxctl, InfoOfEachModel) {
+  KxsimLine sim(Kind::Pty, {"kx1@1:9600-7E1-ascii", "kx2@2:9600-7E1-ascii", "kx3@3:9600-7E1-ascii"});
+  ASSERT_TRUE(sim.ok());
+  struct Case {
+    const char* address;
+    const char* model;
+    const char* firmware;
+  };
+  for (const Case& c : {Case{"1", "KX1", "3.20"}, Case{"2", "KX2", "1.05"}, Case{"3", "KX3", "1.10"}}) {
+    SCOPED_TRACE(c.model);
+    const KxctlResult r = KxctlRun{}({"--port", sim.port(), "--json", "info", c.address});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string head = std::string("\\{\n  \"address\": ") + c.address + ",\n  \"model\": \"" + c.model +
+                             "\",\n  \"firmware\": \"" + c.firmware + "\",\n";
+    EXPECT_TRUE(std::regex_match(
+        r.out, std::regex(head + R"re(  "pv": -?\d+(\.\d+)?,\n  "sv": -?\d+(\.\d+)?,\n  "unit": "(C|F|EU)"\n\}\n)re")))
+        << r.out;
+  }
+}
+
+// No answer: status 1 and the program's time-out message.
+TEST(Kxctl, SilentLineFailsWithTheTimeOutMessage) {
+  KxsimLine sim(Kind::Pty, {"kx1@1:9600-7E1-ascii"});
+  ASSERT_TRUE(sim.ok());
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{"read", "9", "0x4700"}, std::vector<std::string>{"info", "9"},
+        std::vector<std::string>{"write", "9", "0x4701", "1"}}) {
+    SCOPED_TRACE(command[0]);
+    const KxctlResult r = KxctlRun{}(With({"--port", sim.port(), "--json"}, command));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "kxctl: address 9: Received data time out error\n");
+  }
+  const KxctlResult r = KxctlRun{}({"--port", sim.port(), "--json", "scan", "--fast", "--address", "5-6"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "[]\n");
+  EXPECT_EQ(r.err, "kxctl: Search Completed,Found 0 items\n");
+}
+
+TEST(Kxctl, ExceptionAnswerIsReportedWithTheProgramsText) {
+  KxsimLine sim(Kind::Pty, {"kx2@1:9600-7E1-ascii"});
+  ASSERT_TRUE(sim.ok());
+  const KxctlResult r = KxctlRun{}({"--port", sim.port(), "read", "1", "0x0100"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "kxctl: address 1:  Read error : illegal address  !!!\n");
+}
+
+// Usage errors: status 2, the error and the usage line of the command.
+TEST(Kxctl, UsageErrors) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* error;
+  };
+  const Case cases[] = {
+      {{}, "kxctl: no command given\nUsage: kxctl [--port"},
+      {{"read", "1"}, "kxctl: missing arguments\nUsage: kxctl [--port"},
+      {{"scan", "--address", "300"}, "kxctl: address \"300\" is not a number from 1 to 247\n"},
+      {{"--line", "9600-7E1", "info", "1"}, "kxctl: bad line format \"9600-7E1\""},
+  };
+  for (const Case& c : cases) {
+    const KxctlResult r = KxctlRun{}(c.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
+  }
+  const KxctlResult r = KxctlRun{}({"read", "1"});
+  EXPECT_NE(r.err.find("\n  read ADDR REG [COUNT]\n"), std::string::npos) << r.err;
+  const KxctlResult help = KxctlRun{}({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: kxctl ", 0), 0u);
+}
+
+// Without --port and --line: the settings file of the working directory,
+// its COM number mapped through KXCOMM_PORTS; a COM port not present fails.
+TEST(Kxctl, PortAndLineFromTheSettingsFile) {
+  KxsimLine sim(Kind::Pty, {"kx2@4:19200-8N2-rtu"});
+  ASSERT_TRUE(sim.ok());
+  {
+    std::ofstream settings(sim.dir() / "SETKX.$$$");
+    settings << 3 * 256 + 128 + 3 * 16 + 2 + 1;  // COM3, 19200, no parity, 8 bits, 2 stop bits, RTU
+  }
+  KxctlRun run;
+  run.workDir = sim.dir().path();
+  run.env = {{"KXCOMM_PORTS", "COM3=" + sim.port()}};
+  KxctlResult r = run({"read", "4", "0x4701"});
+  EXPECT_EQ(r.status, 0) << r.err;
+
+  run.env = {{"KXCOMM_PORTS", "COM1=" + sim.port()}};
+  r = run({"read", "4", "0x4701"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "kxctl: COM Port 3 not exist !\n");
+
+  // --port COMn with the file's line.
+  r = run({"--port", "com1", "read", "4", "0x4701"});
+  EXPECT_EQ(r.status, 0) << r.err;
+}
+
+TEST(Kxctl, InterruptedScanEndsCleanly) {
+  KxsimLine sim(Kind::Pty, {"kx1@1:9600-7E1-ascii"});
+  ASSERT_TRUE(sim.ok());
+  KxctlRun run;
+  run.workDir = sim.dir().path();  // no settings file there: the default line, 9600-7E1-ascii
+  run.interruptAfter = std::chrono::milliseconds(1500);
+  run.limit = std::chrono::milliseconds(10000);
+  const auto start = std::chrono::steady_clock::now();
+  const KxctlResult r = run({"--port", sim.port(), "--json", "scan"});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "kxctl: interrupted\n");
+  // What was found before the interrupt is still reported.
+  EXPECT_NE(r.out.find("\"address\": 1,"), std::string::npos) << r.out;
+  // The port is free again.
+  EXPECT_EQ(KxctlRun{}({"--port", sim.port(), "read", "1", "0x4701"}).status, 0);
+}
+
+}  // namespace
+}  // namespace kx::test

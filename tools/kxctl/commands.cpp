@@ -1,0 +1,156 @@
+#include "kxctl/commands.h"
+
+#include "core/device/regmap.h"
+#include "core/modbus/codec.h"
+#include "kxctl/device_facts.h"
+#include "kxctl/requests.h"
+#include "kxctl/scan_job.h"
+#include "kxctl/text_table.h"
+
+namespace kxctl {
+namespace {
+
+std::string AddressContext(int address) { return "address " + std::to_string(address); }
+
+// ---------------------------------------------------------------------------
+
+class ReadJob final : public StepJob {
+ public:
+  ReadJob(Line& line, ReadArgs args) : StepJob(line), args_(args) {
+    Then(ReadRequest(line.Format(), line.Timing(), args.address, args.reg, static_cast<std::uint16_t>(args.count)),
+         AddressContext(args.address), [this](const kx::Answer& a) {
+           values_ = AnswerWords(a, line_.Form());
+           if (values_.size() != static_cast<std::size_t>(args_.count))
+             Fail(AddressContext(args_.address) + ": " + std::string(kx::Text(kx::Msg::ReceivedChecksumError)));
+         });
+  }
+
+  Outcome Result() const override {
+    Outcome o{status_, error_, std::nullopt, {}};
+    if (status_ != kExitOk) return o;
+    Json doc = Json::Object();
+    doc.Set("address", Json::Int(args_.address));
+    doc.Set("register", Json::Int(args_.reg));
+    Json& values = doc.Set("values", Json::Array());
+    std::vector<std::vector<std::string>> rows{{"REGISTER", "VALUE", "HEX", "SIGNED"}};
+    for (std::size_t i = 0; i < values_.size(); ++i) {
+      const std::uint16_t v = values_[i];
+      values.Push(Json::Int(v));
+      rows.push_back({Hex4(static_cast<std::uint16_t>(args_.reg + i)), std::to_string(v), Hex4(v),
+                      std::to_string(v > 0x7FFF ? static_cast<int>(v) - 0x10000 : v)});
+    }
+    o.json = std::move(doc);
+    o.table = Table(rows);
+    return o;
+  }
+
+ private:
+  ReadArgs args_;
+  std::vector<std::uint16_t> values_;
+};
+
+// ---------------------------------------------------------------------------
+
+// Identifies the controller, sends the unlock write first when the register is
+// one the model protects (as the monitor does), then the write; each echo is
+// compared with its request.
+class WriteJob final : public StepJob {
+ public:
+  WriteJob(Line& line, WriteArgs args) : StepJob(line), args_(args) {
+    LearnDevice(line, args.address, FactsDepth::Model, facts_,
+                [this](kx::ExchangeRequest r, std::function<void(const kx::Answer&)> h) { ThenAny(std::move(r), std::move(h)); },
+                [this](const kx::Answer* failed) {
+                  if (failed != nullptr) {
+                    Fail(AddressContext(args_.address) + ": " + FailureText(*failed));
+                    return;
+                  }
+                  QueueWrites();
+                });
+  }
+
+  Outcome Result() const override {
+    Outcome o{status_, error_, std::nullopt, {}};
+    if (status_ != kExitOk) return o;
+    Json doc = Json::Object();
+    doc.Set("address", Json::Int(args_.address));
+    doc.Set("register", Json::Int(args_.reg));
+    doc.Set("value", Json::Int(args_.value));
+    doc.Set("unlocked", Json::Bool(unlocked_));
+    o.json = std::move(doc);
+    o.table = "address " + std::to_string(args_.address) + ": " + Hex4(args_.reg) + " := " +
+              std::to_string(args_.value) + " (" + Hex4(args_.value) + ")" + (unlocked_ ? ", after the unlock write" : "") +
+              ", echo checked\n";
+    return o;
+  }
+
+ private:
+  void QueueWrites() {
+    const std::string context = AddressContext(args_.address);
+    if (kx::FactoryProtected(facts_.model, args_.reg)) {
+      unlocked_ = true;
+      Then(WriteRequest(line_.Format(), line_.Timing(), args_.address, kx::UnlockRegister(facts_.model), kx::kUnlockValue),
+           context + " (unlock write)", [](const kx::Answer&) {});
+    }
+    Then(WriteRequest(line_.Format(), line_.Timing(), args_.address, args_.reg, args_.value), context,
+         [](const kx::Answer&) {});
+  }
+
+  WriteArgs args_;
+  DeviceFacts facts_;
+  bool unlocked_ = false;
+};
+
+// ---------------------------------------------------------------------------
+
+class InfoJob final : public StepJob {
+ public:
+  InfoJob(Line& line, InfoArgs args) : StepJob(line), args_(args) {
+    LearnDevice(line, args.address, FactsDepth::Values, facts_,
+                [this](kx::ExchangeRequest r, std::function<void(const kx::Answer&)> h) { ThenAny(std::move(r), std::move(h)); },
+                [this](const kx::Answer* failed) {
+                  if (failed != nullptr) Fail(AddressContext(args_.address) + ": " + FailureText(*failed));
+                  else if (facts_.model == kx::kModelUnknown)
+                    Fail(AddressContext(args_.address) + ": the identification names no known model");
+                });
+  }
+
+  Outcome Result() const override {
+    Outcome o{status_, error_, std::nullopt, {}};
+    if (status_ != kExitOk) return o;
+    const kx::DeviceRecord& r = facts_.rec;
+    const std::uint16_t pvStatus = kx::PvStatus(facts_.model, r.pv, r.pvStatusCode);
+    Json doc = Json::Object();
+    doc.Set("address", Json::Int(args_.address));
+    doc.Set("model", Json::String(std::string(kx::ModelName(facts_.model))));
+    doc.Set("firmware", facts_.firmwareRead ? Json::String(FirmwareText(r.firmwareVersion)) : Json::Null());
+    doc.Set("pv", pvStatus != 0 ? Json::Null() : EngineeringJson(r.pv, facts_.decimalPoint));
+    doc.Set("sv", EngineeringJson(r.sv, facts_.decimalPoint));
+    doc.Set("unit", Json::String(std::string(kx::UnitText(r.statusByte))));
+    if (pvStatus != 0) doc.Set("pv_status", Json::String(std::string(kx::PvStatusText(pvStatus))));
+    const std::string pvText = pvStatus != 0 ? std::string(kx::PvStatusText(pvStatus)) : EngineeringText(r.pv, facts_.decimalPoint);
+    o.table = Table({{"address", std::to_string(args_.address)},
+                     {"model", std::string(kx::ModelName(facts_.model))},
+                     {"firmware", facts_.firmwareRead ? FirmwareText(r.firmwareVersion) : "-"},
+                     {"pv", pvText},
+                     {"sv", EngineeringText(r.sv, facts_.decimalPoint)},
+                     {"unit", std::string(kx::UnitText(r.statusByte))}});
+    o.json = std::move(doc);
+    return o;
+  }
+
+ private:
+  InfoArgs args_;
+  DeviceFacts facts_;
+};
+
+}  // namespace
+
+std::unique_ptr<Job> MakeJob(const CommandArgs& args, Line& line) {
+  if (const auto* a = std::get_if<ReadArgs>(&args)) return std::make_unique<ReadJob>(line, *a);
+  if (const auto* a = std::get_if<WriteArgs>(&args)) return std::make_unique<WriteJob>(line, *a);
+  if (const auto* a = std::get_if<InfoArgs>(&args)) return std::make_unique<InfoJob>(line, *a);
+  if (const auto* a = std::get_if<ScanArgs>(&args)) return std::make_unique<ScanJob>(line, *a);
+  return nullptr;
+}
+
+}  // namespace kxctl
