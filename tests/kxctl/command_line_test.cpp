@@ -49,6 +49,13 @@ TEST(CommandLine, CommandArguments) {
   ASSERT_TRUE(r.invocation) << r.error;
   EXPECT_EQ(std::get<WriteArgs>(r.invocation->args).value, 0xFFFF);
 
+  r = Parse("restore --all f.par");
+  ASSERT_TRUE(r.invocation) << r.error;
+  EXPECT_EQ(std::get<RestoreArgs>(r.invocation->args).address, 0);
+  r = Parse("restore 5 f.par --force");
+  ASSERT_TRUE(r.invocation) << r.error;
+  EXPECT_TRUE(std::get<RestoreArgs>(r.invocation->args).force);
+
   r = Parse("info 247");
   ASSERT_TRUE(r.invocation) << r.error;
   EXPECT_EQ(std::get<InfoArgs>(r.invocation->args).address, 247);
@@ -130,6 +137,9 @@ TEST(CommandLine, UsageErrors) {
       {"scan --line", "--line needs a value", "scan"},
       {"scan --line 9600-7E1-ascii --all-formats", "exclude each other", "scan"},
       {"scan --fast=1", "--fast takes no value", "scan"},
+      {"restore --all 3 f.par", "unexpected argument \"f.par\"", "restore"},
+      {"restore --all --force f.par", "--force is for one controller", "restore"},
+      {"backup 1 --all f.par", "unknown option --all", "backup"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);

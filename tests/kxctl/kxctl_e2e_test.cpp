@@ -2,7 +2,10 @@
 // (--link) and over RFC 2217 (--listen).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
 
 #include "kxctl_run.h"
@@ -238,6 +241,110 @@ TEST(Kxctl, InterruptedScanEndsCleanly) {
   EXPECT_NE(r.out.find("\"address\": 1,"), std::string::npos) << r.out;
   // The port is free again.
   EXPECT_EQ(KxctlRun{}({"--port", sim.port(), "read", "1", "0x4701"}).status, 0);
+}
+
+}  // namespace
+}  // namespace kx::test
+
+namespace kx::test {
+namespace {
+
+std::vector<std::uint8_t> FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// backup writes the 260-byte parameter file: the controller's memory and the
+// trailer of model, firmware version and check byte.
+TEST(Kxctl, BackupWritesTheParameterFile) {
+  KxsimLine sim(Kind::Pty, {"kx1@1:9600-7E1-ascii", "kx2@2:9600-7E1-ascii", "kx3@3:9600-7E1-ascii"});
+  ASSERT_TRUE(sim.ok());
+  struct Case {
+    const char* address;
+    std::vector<std::uint8_t> trailer;
+  };
+  for (const Case& c : {Case{"1", {0x41, 0x03, 0x20, 0x64}}, Case{"2", {0x42, 0x01, 0x05, 0x48}},
+                        Case{"3", {0x43, 0x01, 0x10, 0x54}}}) {
+    SCOPED_TRACE(c.address);
+    const std::string file = sim.dir() / (std::string("kx") + c.address + ".par");
+    const KxctlResult r = KxctlRun{}({"--port", sim.port(), "backup", c.address, file});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto bytes = FileBytes(file);
+    ASSERT_EQ(bytes.size(), 260u);
+    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 256, bytes.end()), c.trailer);
+    EXPECT_NE(r.out.find(" save parameters to file done: " + file), std::string::npos) << r.out;
+  }
+}
+
+// backup from one controller, restore onto another of the same model: a
+// backup of the second then holds the same parameters, the changed SV among them.
+TEST(Kxctl, BackupThenRestoreOntoAnotherController) {
+  KxsimLine sim(Kind::Pty, {"kx1@1:9600-7E1-ascii", "kx1@11:9600-7E1-ascii", "kx2@2:9600-7E1-ascii",
+                            "kx2@12:9600-7E1-ascii", "kx3@3:9600-7E1-ascii", "kx3@13:9600-7E1-ascii"});
+  ASSERT_TRUE(sim.ok());
+  const std::vector<std::string> port = {"--port", sim.port()};
+  for (const std::string from : {"1", "2", "3"}) {
+    SCOPED_TRACE(from);
+    const std::string to = "1" + from;
+    const std::string a = sim.dir() / ("a" + from + ".par");
+    const std::string b = sim.dir() / ("b" + from + ".par");
+    ASSERT_EQ(KxctlRun{}(With(port, {"write", from, "0x4701", "777"})).status, 0);
+    ASSERT_EQ(KxctlRun{}(With(port, {"backup", from, a})).status, 0);
+    const KxctlResult r = KxctlRun{}(With(port, {"--json", "restore", to, a}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"address\": " + to + ",\n  \"model\": \"KX" + from + "\""), std::string::npos) << r.out;
+    ASSERT_EQ(KxctlRun{}(With(port, {"backup", to, b})).status, 0);
+    EXPECT_EQ(FileBytes(a), FileBytes(b));
+    EXPECT_EQ(KxctlRun{}(With(port, {"read", to, "0x4701"})).out, "REGISTER  VALUE  HEX     SIGNED\n0x4701    777    0x0309  777\n");
+  }
+}
+
+// A file of another model is refused unless --force; a broken file is refused
+// with the program's message; --all writes every controller by broadcast.
+TEST(Kxctl, RestoreRefusals) {
+  KxsimLine sim(Kind::Pty, {"kx2@1:9600-7E1-ascii", "kx3@3:9600-7E1-ascii", "kx3@4:9600-7E1-ascii"});
+  ASSERT_TRUE(sim.ok());
+  const std::vector<std::string> port = {"--port", sim.port()};
+  const std::string kx2 = sim.dir() / "kx2.par";
+  ASSERT_EQ(KxctlRun{}(With(port, {"backup", "1", kx2})).status, 0);
+
+  KxctlResult r = KxctlRun{}(With(port, {"restore", "3", kx2}));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "kxctl: address 3: the file holds KX2 V1.05 parameters, the controller is a KX3 (--force writes them all the same)\n");
+
+  const std::string broken = sim.dir() / "broken.par";
+  {
+    auto bytes = FileBytes(kx2);
+    bytes.pop_back();
+    std::ofstream(broken, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  r = KxctlRun{}(With(port, {"restore", "1", broken}));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "kxctl: " + broken + ": File data length or content error !\n");
+
+  // Broadcast: each of the 27 writes waits its 5 ticks, nobody answers.
+  const std::string kx3 = sim.dir() / "kx3.par";
+  ASSERT_EQ(KxctlRun{}(With(port, {"write", "3", "0x4701", "555"})).status, 0);
+  ASSERT_EQ(KxctlRun{}(With(port, {"backup", "3", kx3})).status, 0);
+  r = KxctlRun{}(With(port, {"restore", "--all", kx3}));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "all controllers (broadcast): KX3 V1.10 parameters written from " + kx3 + "\n");
+  EXPECT_EQ(KxctlRun{}(With(port, {"read", "4", "0x4701"})).out, "REGISTER  VALUE  HEX     SIGNED\n0x4701    555    0x022B  555\n");
+}
+
+// Ctrl-C during the upload: no file, not even half of one.
+TEST(Kxctl, InterruptedBackupLeavesNoFile) {
+  KxsimLine sim(Kind::Pty, {"--timing", "kx2@2:9600-7E1-ascii"});
+  ASSERT_TRUE(sim.ok());
+  KxctlRun run;
+  run.interruptAfter = std::chrono::milliseconds(1500);
+  const std::string file = sim.dir() / "kx2.par";
+  const KxctlResult r = run({"--port", sim.port(), "backup", "2", file});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "kxctl: interrupted\n");
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(sim.dir().path())) left.push_back(entry.path().filename());
+  EXPECT_EQ(std::count_if(left.begin(), left.end(), [](const std::string& n) { return n.find(".par") != std::string::npos; }), 0);
 }
 
 }  // namespace

@@ -28,9 +28,9 @@ constexpr std::array kCommands = {
     CommandInfo{"info", "ADDR", "model, firmware version, PV, SV", true},
     CommandInfo{"read", "ADDR REG [COUNT]", "holding registers (REG decimal or 0x hex)", true},
     CommandInfo{"write", "ADDR REG VALUE", "one register, echo checked", true},
-    CommandInfo{"backup", "ADDR FILE.par", "upload the parameter memory into a parameter file", false},
-    CommandInfo{"restore", "ADDR|--all FILE.par",
-                "download a parameter file to one controller, or by broadcast to all", false},
+    CommandInfo{"backup", "ADDR FILE.par", "upload the parameter memory into a parameter file", true},
+    CommandInfo{"restore", "ADDR|--all FILE.par [--force]",
+                "download a parameter file to one controller, or by broadcast to all", true},
     CommandInfo{"record", "ADDR[,ADDR...] --every SECONDS --out FILE.rec|FILE.csv [--count N]",
                 "sample the PV of up to ten controllers into a record file or CSV", false},
     CommandInfo{"flash", "ADDR FILE.oc", "firmware update (KX2/KX3)", false},
@@ -67,6 +67,9 @@ scan:   probes each address (default 1-247) at the line's format, at each
         the 110 ms the kxcomm bus search waits.
 write:  VALUE is -32768..65535 or 0x0000..0xFFFF. A register the controller
         protects gets the unlock write first, as in kxcomm's monitor.
+restore: writes the sequence of the controller's model; a file of another
+        model is refused unless --force. With --all the writes go to address 0
+        (nobody answers; each waits its time) in the sequence of the file's model.
 record: --every 0.5 or 1..99 seconds; the file is a kxcomm record file (.rec)
         or CSV (.csv); runs --count cycles, or until Ctrl-C.
 
@@ -233,8 +236,10 @@ std::uint16_t Register(std::string_view text) {
 
 CommandArgs ParseSimple(std::string_view command, Cursor& c, GlobalOptions& g, bool& help) {
   bool all = false;
+  bool force = false;
   const auto positional = SplitRest(c, g, true, help, [&](const std::string& name, std::optional<std::string>&) {
     if (command == "restore" && name == "--all") return all = true;
+    if (command == "restore" && name == "--force") return force = true;
     return false;
   });
   if (help) return InfoArgs{};
@@ -261,11 +266,12 @@ CommandArgs ParseSimple(std::string_view command, Cursor& c, GlobalOptions& g, b
   }
   if (command == "restore") {
     if (all) {
+      if (force) throw UsageError("--force is for one controller; --all writes the file's own model");
       ExpectPositional(positional, 1, 1);
-      return RestoreArgs{0, positional[0]};
+      return RestoreArgs{0, positional[0], false};
     }
     ExpectPositional(positional, 2, 2);
-    return RestoreArgs{Address(positional[0]), positional[1]};
+    return RestoreArgs{Address(positional[0]), positional[1], force};
   }
   // flash
   ExpectPositional(positional, 2, 2);

@@ -57,6 +57,7 @@ struct BackupArgs {
 struct RestoreArgs {
   int address = 0;  // 0 with --all: every controller by broadcast
   std::string file;
+  bool force = false;  // --force: write a file of another model all the same
 };
 
 enum class RecordFileKind { Record, Csv };

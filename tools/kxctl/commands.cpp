@@ -6,6 +6,8 @@
 #include "kxctl/requests.h"
 #include "kxctl/scan_job.h"
 #include "kxctl/text_table.h"
+#include "kxctl/restore_job.h"
+#include "kxctl/transfer_job.h"
 
 namespace kxctl {
 namespace {
@@ -150,6 +152,8 @@ std::unique_ptr<Job> MakeJob(const CommandArgs& args, Line& line) {
   if (const auto* a = std::get_if<WriteArgs>(&args)) return std::make_unique<WriteJob>(line, *a);
   if (const auto* a = std::get_if<InfoArgs>(&args)) return std::make_unique<InfoJob>(line, *a);
   if (const auto* a = std::get_if<ScanArgs>(&args)) return std::make_unique<ScanJob>(line, *a);
+  if (const auto* a = std::get_if<BackupArgs>(&args)) return std::make_unique<BackupJob>(line, *a);
+  if (const auto* a = std::get_if<RestoreArgs>(&args)) return std::make_unique<RestoreJob>(line, *a);
   return nullptr;
 }
 

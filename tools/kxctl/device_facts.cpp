@@ -75,6 +75,17 @@ struct Learner : std::enable_shared_from_this<Learner> {
       Poll(kx::reqtype::kStatus4, [self] { self->Finish(); });
       return;
     }
+    if (depth == FactsDepth::Transfer) {
+      // A KX2 keeps its com-write flag in the block of status poll 2; the
+      // others in that of status poll 4, with the firmware version.
+      auto status4 = [self] { self->Poll(kx::reqtype::kStatus4, [self] { self->Finish(); }); };
+      if (facts.model == kx::kModelKx2) {
+        Poll(kx::reqtype::kStatus2, status4);
+      } else {
+        status4();
+      }
+      return;
+    }
     // KX1 keeps its PV status code in the block of status poll 2.
     const int statusType = facts.model == kx::kModelKx1 ? kx::reqtype::kStatus2 : -1;
     auto values = [self] {

@@ -28,6 +28,7 @@ struct DeviceFacts {
 enum class FactsDepth {
   Model,     // identification only
   Firmware,  // and the firmware version
+  Transfer,  // the firmware version and the com-write flag (for backup and restore)
   Values,    // and PV, SV (with their status) and the unit
 };
 

@@ -1,0 +1,124 @@
+#include "kxctl/transfer_job.h"
+
+#include "core/device/regmap.h"
+#include "core/params/parameter_buffer.h"
+#include "core/text/messages.h"
+#include "kxctl/requests.h"
+
+namespace kxctl {
+
+TransferJob::TransferJob(Line& line, int address, std::string what)
+    : StepJob(line), address_(address), what_(std::move(what)) {}
+
+void TransferJob::Run(std::shared_ptr<kx::Transfer> transfer, std::uint8_t model) {
+  transfer_ = std::move(transfer);
+  model_ = model;
+  QueueNext();
+}
+
+void TransferJob::QueueNext() {
+  const auto request = transfer_->NextRequest();
+  if (!request) {
+    TransferDone();
+    return;
+  }
+  const int address = request->broadcast ? 0 : address_;
+  kx::ExchangeRequest r;
+  switch (request->action) {
+    case kx::TransferRequest::Action::Read:
+      r = ReadRequest(line_.Format(), line_.Timing(), address, request->reg, request->value);
+      break;
+    case kx::TransferRequest::Action::Write:
+      r = WriteRequest(line_.Format(), line_.Timing(), address, request->reg, request->value);
+      break;
+    case kx::TransferRequest::Action::Unlock:
+      r = WriteRequest(line_.Format(), line_.Timing(), address, kx::UnlockRegister(model_), kx::kUnlockValue);
+      break;
+  }
+  if (request->broadcast && line_.Form() == kx::FrameForm::Ascii) r.firstWaitTicks = r.rearmTicks = kBroadcastWaitTicks;
+  ThenAny(std::move(r), [this, req = *request](const kx::Answer& a) { OnAnswer(req, a); });
+}
+
+void TransferJob::OnAnswer(const kx::TransferRequest& request, const kx::Answer& answer) {
+  // A broadcast write is never answered: the end of its wait acknowledges it.
+  const bool acknowledged = request.broadcast ? answer.end == kx::AnswerEnd::TimedOut : answer.Ok();
+  if (acknowledged) {
+    failuresInARow_ = 0;
+    transfer_->AnswerTaken(AnswerWords(answer, line_.Form()));
+    QueueNext();
+    return;
+  }
+  const std::string context = "address " + std::to_string(request.broadcast ? 0 : address_) + ": ";
+  if (answer.end == kx::AnswerEnd::LineLost) {
+    Fail(context + FailureText(answer));
+    return;
+  }
+  if (answer.check && answer.check->status == kx::AnswerStatus::Exception && ++exceptions_ > kExceptionLimit) {
+    Fail(context + FailureText(answer));
+    return;
+  }
+  if (++failuresInARow_ >= kFailuresInARow) {
+    Fail(context + FailureText(answer));
+    return;
+  }
+  QueueNext();  // the same request again
+}
+
+std::string TransferJob::Progress() const {
+  if (!transfer_) return {};
+  return what_ + " address " + std::to_string(address_) + ": " + std::to_string(transfer_->Progress() / 10) + "%";
+}
+
+// ---------------------------------------------------------------------------
+
+BackupJob::BackupJob(Line& line, BackupArgs args) : TransferJob(line, args.address, "backup"), args_(std::move(args)) {
+  LearnDevice(line, args_.address, FactsDepth::Transfer, facts_,
+              [this](kx::ExchangeRequest r, std::function<void(const kx::Answer&)> h) { ThenAny(std::move(r), std::move(h)); },
+              [this](const kx::Answer* failed) {
+                const std::string context = "address " + std::to_string(args_.address) + ": ";
+                if (failed != nullptr) {
+                  Fail(context + FailureText(*failed));
+                  return;
+                }
+                if (facts_.model == kx::kModelUnknown) {
+                  Fail(context + "the identification names no known model");
+                  return;
+                }
+                // The monitor's conditions for UPLOAD.
+                if (facts_.model == kx::kModelKx1 && facts_.rec.comWrite != 1) {
+                  Fail(context + std::string(kx::Text(kx::Msg::EnableComWriteFirst)));
+                  return;
+                }
+                if (facts_.model == kx::kModelKx3 && !kx::Kx3UploadAllowed(facts_.rec.security.mode)) {
+                  Fail(context + "the controller's security mode does not allow reading its parameters");
+                  return;
+                }
+                Run(std::make_shared<kx::ImageUpload>(facts_.model, facts_.rec.firmwareVersion, false), facts_.model);
+              });
+}
+
+void BackupJob::TransferDone() {
+  // The file is written whole through a renamed temporary file: an interrupt
+  // or a failure never leaves half of one.
+  const auto& buffer = static_cast<const kx::ImageUpload&>(*transfer_).Buffer();
+  if (!kx::SaveParameterFile(args_.file, buffer)) {
+    Fail(std::string(kx::Text(kx::Msg::FailToSaveFile)) + ": " + args_.file);
+    return;
+  }
+  done_ = kx::ModelVersionText(buffer);
+}
+
+Outcome BackupJob::Result() const {
+  Outcome o{status_, error_, std::nullopt, {}};
+  if (status_ != kExitOk) return o;
+  Json doc = Json::Object();
+  doc.Set("address", Json::Int(args_.address));
+  doc.Set("model", Json::String(std::string(kx::ModelName(facts_.model))));
+  doc.Set("firmware", Json::String(FirmwareText(facts_.rec.firmwareVersion)));
+  doc.Set("file", Json::String(args_.file));
+  o.json = std::move(doc);
+  o.table = done_ + std::string(kx::Text(kx::Msg::SaveParametersDone)) + ": " + args_.file + "\n";
+  return o;
+}
+
+}  // namespace kxctl

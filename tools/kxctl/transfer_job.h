@@ -1,0 +1,63 @@
+// backup and restore: the monitor's transfers (kx::Transfer) run on the line.
+// Each request the transfer asks for is sent through the exchange with the
+// monitor's waits; a good answer is handed back, a failed one is sent again.
+// As in the monitor, four failures in a row, or more than three exception
+// answers in all, end the transfer. Broadcast writes go to address 0 and are
+// acknowledged by the end of their wait.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "core/monitor/transfer.h"
+#include "kxctl/command_line.h"
+#include "kxctl/device_facts.h"
+#include "kxctl/job.h"
+
+namespace kxctl {
+
+// Ticks a broadcast write waits in ASCII (nobody answers it); RTU waits as for any write.
+inline constexpr int kBroadcastWaitTicks = 5;
+inline constexpr int kFailuresInARow = 4;
+inline constexpr int kExceptionLimit = 3;
+
+// Runs a transfer after the controller has been learned (the transfer is made
+// from what was learned). Subclasses make the transfer and finish the result.
+class TransferJob : public StepJob {
+ public:
+  TransferJob(Line& line, int address, std::string what);
+
+  std::string Progress() const override;
+
+ protected:
+  // Starts the transfer (called from a step's handler).
+  void Run(std::shared_ptr<kx::Transfer> transfer, std::uint8_t model);
+  virtual void TransferDone() = 0;
+
+  int address_;
+  std::string what_;
+  std::shared_ptr<kx::Transfer> transfer_;
+
+ private:
+  void QueueNext();
+  void OnAnswer(const kx::TransferRequest& request, const kx::Answer& answer);
+
+  std::uint8_t model_ = kx::kModelUnknown;
+  int failuresInARow_ = 0;
+  int exceptions_ = 0;
+};
+
+class BackupJob final : public TransferJob {
+ public:
+  BackupJob(Line& line, BackupArgs args);
+  Outcome Result() const override;
+
+ private:
+  void TransferDone() override;
+
+  BackupArgs args_;
+  DeviceFacts facts_;
+  std::string done_;
+};
+
+}  // namespace kxctl
