@@ -8,6 +8,8 @@
 #include <iterator>
 #include <regex>
 
+#include "core/recorder/csv_export.h"
+#include "core/recorder/record_file.h"
 #include "kxctl_run.h"
 #include "support/kxsim_process.h"
 
@@ -345,6 +347,72 @@ TEST(Kxctl, InterruptedBackupLeavesNoFile) {
   std::vector<std::string> left;
   for (const auto& entry : std::filesystem::directory_iterator(sim.dir().path())) left.push_back(entry.path().filename());
   EXPECT_EQ(std::count_if(left.begin(), left.end(), [](const std::string& n) { return n.find(".par") != std::string::npos; }), 0);
+}
+
+// record writes the recorder's record file: the header names the slots and
+// the sampling time, and each cycle appends one whole 25-byte record.
+TEST(Kxctl, RecordWritesTheRecordFileAndCsv) {
+  KxsimLine sim(Kind::Rfc2217, {"kx1@1:9600-8N1-rtu", "kx2@5:9600-8N1-rtu"});
+  ASSERT_TRUE(sim.ok());
+  const std::vector<std::string> port = {"--port", sim.port(), "--line", "9600-8N1-rtu"};
+  const std::string rec = sim.dir() / "run.rec";
+  KxctlResult r = KxctlRun{}(With(port, {"--json", "record", "1,5", "--every", "0.5", "--out", rec, "--count", "3"}));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "{\n  \"file\": \"" + rec + "\",\n  \"addresses\": [\n    1,\n    5\n  ],\n  \"cycles\": 3,\n  \"dropped\": []\n}\n");
+  recorder::RecordFile file;
+  ASSERT_TRUE(file.Open(rec));
+  EXPECT_EQ(FileBytes(rec).size(), 12u + 3 * 25u);
+  EXPECT_EQ(file.Header().addresses[0], 1);
+  EXPECT_EQ(file.Header().addresses[1], 5);
+  EXPECT_EQ(file.Header().addresses[2], 0);
+  EXPECT_EQ(file.Header().sampleTime, 0);  // half a second
+  ASSERT_EQ(file.Count(), 3u);
+  for (std::uint64_t k = 0; k < 3; ++k) {
+    EXPECT_GT(file.At(k).values[0], 100);  // PV in tenths, about 25.0
+    EXPECT_GT(file.At(k).values[1], 100);
+    EXPECT_EQ(file.At(k).values[2], 0);
+  }
+
+  // CSV: the recorder's export of the same kind of run.
+  const std::string csv = sim.dir() / "run.csv";
+  r = KxctlRun{}(With(port, {"record", "5,1", "--every", "1", "--out", csv, "--count", "2"}));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "2 cycles recorded into " + csv + "\n");
+  std::ifstream in(csv);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line.substr(0, line.find('\r')));  // CR LF lines
+  recorder::RecordHeader header;
+  header.addresses = {5, 1, 0, 0, 0, 0, 0, 0, 0, 0};
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], recorder::CsvHeading(header));
+  // Nothing but the CSV is left behind.
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(sim.dir().path())) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"run.csv", "run.rec"}));
+}
+
+// A controller that never answers is dropped after three failures; with no
+// controller left the recording stops with status 1 and the recorder's text.
+// Ctrl-C ends a recording without --count normally.
+TEST(Kxctl, RecordStopsWhenEveryControllerFailedAndOnCtrlC) {
+  KxsimLine sim(Kind::Pty, {"kx2@5:9600-8N1-rtu"});
+  ASSERT_TRUE(sim.ok());
+  const std::vector<std::string> port = {"--port", sim.port(), "--line", "9600-8N1-rtu"};
+  const std::string rec = sim.dir() / "silent.rec";
+  KxctlResult r = KxctlRun{}(With(port, {"record", "9", "--every", "0.5", "--out", rec, "--count", "5"}));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("kxctl: DEVICE  1Received data time out error\n"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "1 cycle recorded into " + rec + "; dropped after failures: 9\n");
+
+  KxctlRun run;
+  run.interruptAfter = std::chrono::milliseconds(1800);
+  const std::string ctrlc = sim.dir() / "ctrlc.rec";
+  r = run(With(port, {"record", "5", "--every", "0.5", "--out", ctrlc}));
+  EXPECT_EQ(r.status, 0) << r.err;
+  const auto size = FileBytes(ctrlc).size();
+  EXPECT_GE(size, 12u + 2 * 25u);
+  EXPECT_EQ((size - 12) % 25, 0u);
 }
 
 }  // namespace

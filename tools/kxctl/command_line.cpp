@@ -32,7 +32,7 @@ constexpr std::array kCommands = {
     CommandInfo{"restore", "ADDR|--all FILE.par [--force]",
                 "download a parameter file to one controller, or by broadcast to all", true},
     CommandInfo{"record", "ADDR[,ADDR...] --every SECONDS --out FILE.rec|FILE.csv [--count N]",
-                "sample the PV of up to ten controllers into a record file or CSV", false},
+                "sample the PV of up to ten controllers into a record file or CSV", true},
     CommandInfo{"flash", "ADDR FILE.oc", "firmware update (KX2/KX3)", false},
 };
 

@@ -6,6 +6,7 @@
 #include "kxctl/requests.h"
 #include "kxctl/scan_job.h"
 #include "kxctl/text_table.h"
+#include "kxctl/record_job.h"
 #include "kxctl/restore_job.h"
 #include "kxctl/transfer_job.h"
 
@@ -147,13 +148,16 @@ class InfoJob final : public StepJob {
 
 }  // namespace
 
-std::unique_ptr<Job> MakeJob(const CommandArgs& args, Line& line) {
+std::unique_ptr<Job> MakeJob(const CommandArgs& args, const JobContext& context) {
+  Line& line = context.line;
   if (const auto* a = std::get_if<ReadArgs>(&args)) return std::make_unique<ReadJob>(line, *a);
   if (const auto* a = std::get_if<WriteArgs>(&args)) return std::make_unique<WriteJob>(line, *a);
   if (const auto* a = std::get_if<InfoArgs>(&args)) return std::make_unique<InfoJob>(line, *a);
   if (const auto* a = std::get_if<ScanArgs>(&args)) return std::make_unique<ScanJob>(line, *a);
   if (const auto* a = std::get_if<BackupArgs>(&args)) return std::make_unique<BackupJob>(line, *a);
   if (const auto* a = std::get_if<RestoreArgs>(&args)) return std::make_unique<RestoreJob>(line, *a);
+  if (const auto* a = std::get_if<RecordArgs>(&args))
+    return std::make_unique<RecordJob>(line, context.port, context.params, context.timer, *a);
   return nullptr;
 }
 

@@ -39,10 +39,15 @@ class Job {
   virtual void LineLost(const std::string& text) = 0;
   // Ctrl-C or SIGTERM: no further request; the job ends now.
   virtual void Interrupt() = 0;
+  // The job's repeating timer (JobContext::timer) fired.
+  virtual void TimerFired() {}
   virtual bool Done() const = 0;
   virtual Outcome Result() const = 0;
   // One line telling how far long work is; empty for short commands.
   virtual std::string Progress() const { return {}; }
+  // The next message for stderr that does not end the job (a failed sample);
+  // empty when there is none.
+  virtual std::string TakeNote() { return {}; }
 };
 
 // A job that is a queue of exchanges on the line, each with what to do with

@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -62,6 +63,20 @@ class ProgressLine {
   std::chrono::steady_clock::time_point last_;
 };
 
+// The jobs' repeating timer (the recorder's sampling), on a Qt timer.
+class JobTimer final : public kx::recorder::RecorderTimer {
+ public:
+  explicit JobTimer(std::function<void()> fired) {
+    timer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer_, &QTimer::timeout, std::move(fired));
+  }
+  void StartTimer(int intervalMs) override { timer_.start(intervalMs); }
+  void StopTimer() override { timer_.stop(); }
+
+ private:
+  QTimer timer_;
+};
+
 int Run(int argc, char** argv, const kxctl::Invocation& invocation) {
   QCoreApplication app(argc, argv);
 
@@ -81,15 +96,25 @@ int Run(int argc, char** argv, const kxctl::Invocation& invocation) {
     return kxctl::kExitFailed;
   }
 
-  std::unique_ptr<kxctl::Job> job = kxctl::MakeJob(invocation.args, line);
+  std::unique_ptr<kxctl::Job> job;
   ProgressLine progress;
-  auto afterStep = [&] {
+  std::function<void()> afterStep = [&] {
+    for (std::string note = job->TakeNote(); !note.empty(); note = job->TakeNote()) {
+      progress.Clear();
+      std::cerr << "kxctl: " << note << "\n";
+    }
     if (job->Done()) {
       app.quit();
     } else {
       progress.Show(job->Progress());
     }
   };
+  JobTimer timer([&] {
+    job->TimerFired();
+    afterStep();
+  });
+  job = kxctl::MakeJob(invocation.args,
+                       kxctl::JobContext{line, port, kxctl::ParamsOfFormat(choice.format, choice.com), timer});
   port.SetOnTrigger([&](kx::ComPort&, const kx::PortEvent& event) {
     job->Handle(event);
     afterStep();

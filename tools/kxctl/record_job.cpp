@@ -1,0 +1,163 @@
+#include "kxctl/record_job.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+
+#include "core/recorder/csv_export.h"
+
+namespace kxctl {
+namespace {
+
+namespace ev = kx::recorder::acquisition_event;
+
+kx::recorder::SampleTime LocalTime() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t t = std::chrono::system_clock::to_time_t(now);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  return {static_cast<std::uint8_t>(tm.tm_hour), static_cast<std::uint8_t>(tm.tm_min),
+          static_cast<std::uint8_t>(tm.tm_sec), static_cast<std::uint8_t>(ms & 0xFF)};
+}
+
+}  // namespace
+
+RecordJob::RecordJob(Line& line, kx::ComPort& port, const kx::PortParams& params, kx::recorder::RecorderTimer& timer,
+                     RecordArgs args)
+    : line_(line), args_(std::move(args)), chart_(slots_) {
+  session_.params = params;
+  for (std::size_t i = 0; i < args_.addresses.size(); ++i)
+    slots_[i].boxAddress = static_cast<std::uint8_t>(args_.addresses[i]);
+  acquisition_ = std::make_unique<kx::recorder::Acquisition>(port, session_, slots_, chart_, timer, LocalTime);
+  acquisition_->SetObserver(this);
+  recordPath_ = args_.kind == RecordFileKind::Record ? args_.out : args_.out + ".kxctl-" + std::to_string(::getpid()) + ".rec";
+}
+
+RecordJob::~RecordJob() {
+  if (args_.kind == RecordFileKind::Csv) ::unlink(recordPath_.c_str());
+}
+
+void RecordJob::Start() {
+  // The recorder opens the port itself, with the line's parameters.
+  line_.Close();
+  kx::recorder::RecordHeader header;
+  for (std::size_t i = 0; i < kx::recorder::kSlots; ++i) header.addresses[i] = slots_[i].boxAddress;
+  header.sampleTime = static_cast<std::uint8_t>(args_.sampleSetting);
+  if (!writer_.Create(recordPath_, header)) {
+    status_ = kExitFailed;
+    error_ = args_.out + ": " + writer_.Error();
+    done_ = true;
+    return;
+  }
+  Feed(ev::Start{args_.sampleSetting, &writer_});
+}
+
+void RecordJob::Feed(const kx::recorder::AcquisitionEvent& event) {
+  acquisition_->handle(event);
+  // Stopping is asked for from the observer's calls, and done after them.
+  if (stopWanted_ && acquisition_->Acquiring()) {
+    stopWanted_ = false;
+    acquisition_->handle(ev::Stop{});
+  }
+}
+
+void RecordJob::Handle(const kx::PortEvent& event) {
+  if (!done_) Feed(ev::Port{event});
+}
+
+void RecordJob::TimerFired() {
+  if (!done_) Feed(ev::Tick{});
+}
+
+void RecordJob::LineLost(const std::string& text) {
+  if (done_) return;
+  Feed(ev::LineLost{text});
+  if (!done_) PortError(text);
+}
+
+void RecordJob::Interrupt() {
+  // Ctrl-C is the normal end of a recording without --count.
+  if (done_) return;
+  if (acquisition_->Acquiring()) {
+    Feed(ev::Stop{});
+  } else {
+    Finish();
+  }
+}
+
+void RecordJob::Stopped(bool automatic) {
+  automaticStop_ = automatic;
+  Finish();
+}
+
+void RecordJob::Finish() {
+  if (done_) return;
+  done_ = true;
+  writer_.Close();
+  if (automaticStop_ && status_ == kExitOk) {
+    status_ = kExitFailed;
+    error_ = notes_.empty() ? "every controller failed" : notes_.back();
+  }
+  if (args_.kind == RecordFileKind::Csv) {
+    const kx::recorder::CsvExportResult exported = kx::recorder::ExportCsv(recordPath_, args_.out);
+    ::unlink(recordPath_.c_str());
+    if (!exported.ok && status_ == kExitOk) {
+      status_ = kExitFailed;
+      error_ = args_.out + ": " + exported.error;
+    }
+  }
+}
+
+void RecordJob::StatusText(std::string_view text) { notes_.emplace_back(text); }
+
+void RecordJob::CounterChanged(long counter) {
+  cycles_ = counter;
+  if (args_.count && counter >= *args_.count) stopWanted_ = true;
+}
+
+void RecordJob::RecordWriteFailed(std::string_view error) {
+  status_ = kExitFailed;
+  error_ = args_.out + ": " + std::string(error);
+  stopWanted_ = true;
+}
+
+void RecordJob::PortError(std::string_view text) {
+  status_ = kExitFailed;
+  error_ = std::string(text);
+  if (!acquisition_->Acquiring()) Finish();
+}
+
+std::string RecordJob::TakeNote() {
+  if (notesShown_ >= notes_.size()) return {};
+  return notes_[notesShown_++];
+}
+
+void RecordJob::SlotDropped(int slot) { dropped_.push_back(args_.addresses[static_cast<std::size_t>(slot)]); }
+
+std::string RecordJob::Progress() const {
+  return "record " + args_.out + ": " + std::to_string(cycles_) + (args_.count ? "/" + std::to_string(*args_.count) : "") +
+         " cycles";
+}
+
+Outcome RecordJob::Result() const {
+  Outcome o{status_, error_, std::nullopt, {}};
+  Json doc = Json::Object();
+  doc.Set("file", Json::String(args_.out));
+  Json& addresses = doc.Set("addresses", Json::Array());
+  for (const int a : args_.addresses) addresses.Push(Json::Int(a));
+  doc.Set("cycles", Json::Int(cycles_));
+  Json& dropped = doc.Set("dropped", Json::Array());
+  std::string droppedText;
+  for (const int a : dropped_) {
+    dropped.Push(Json::Int(a));
+    droppedText += " " + std::to_string(a);
+  }
+  o.json = std::move(doc);
+  o.table = std::to_string(cycles_) + (cycles_ == 1 ? " cycle" : " cycles") + " recorded into " + args_.out +
+            (droppedText.empty() ? "" : "; dropped after failures:" + droppedText) + "\n";
+  return o;
+}
+
+}  // namespace kxctl
