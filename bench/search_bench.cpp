@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
   const auto error = [](const std::string& e) { std::fprintf(stderr, "search_bench: %s\n", e.c_str()); };
   kx::BusSearch search(session, routing, kx::BusSearch::Hooks{changed, error});
   searchPtr = &search;
-  routing.setup.answerStep = [&](const std::string& text) { search.AnswerStep(text); };
+  routing.setup.answerStep = [&](const kx::Answer& answer) { search.AnswerStep(answer); };
 
   kx::SearchPresets presets;  // all addresses; 9600 8N1 ASCII
   presets.baud = 1;

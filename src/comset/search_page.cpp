@@ -278,7 +278,7 @@ void SearchPage::SizeColumns() {
 // PC mode: the search.
 
 void SearchPage::AutoDetectBtClick() {
-  routing_.setup.answerStep = [this](const std::string& text) { search_.AnswerStep(text); };
+  routing_.setup.answerStep = [this](const Answer& answer) { search_.AnswerStep(answer); };
   link_.status->setText(app::QText(Msg::PressStartToDetect));
   link_.status->show();
   link_.gauge->hide();
@@ -401,7 +401,7 @@ void SearchPage::CancelWindow() {
 // Controller mode: the protocol change.
 
 void SearchPage::ShowControllerMode() {
-  routing_.setup.answerStep = [this](const std::string& text) { change_.AnswerStep(text); };
+  routing_.setup.answerStep = [this](const Answer& answer) { change_.AnswerStep(answer); };
   beforeAccepted_ = 1;
   afterAccepted_ = 1;
   BeforeAddr->setText("1");

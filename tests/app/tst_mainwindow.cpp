@@ -410,7 +410,7 @@ class MainWindowTest : public QObject {
     tester.repeat = true;
     window_->Timer1Timer();
     QCOMPARE(sends, 0);  // port closed: nothing is sent
-    QVERIFY(window_->mainPortRouting().Open(kx::MainPortRouting::Route::Tester));
+    QVERIFY(window_->mainPortRouting().Open());
     window_->Timer1Timer();
     window_->Timer1Timer();
     QCOMPARE(sends, 2);
@@ -421,7 +421,7 @@ class MainWindowTest : public QObject {
 
   void lostLineShowsOneErrorAndFreesTheLine() {
     auto& routing = window_->mainPortRouting();
-    QVERIFY(routing.Open(kx::MainPortRouting::Route::Tester));
+    QVERIFY(routing.Open());
     session_->lineOwner = LineOwner::Tester;
     routing.tester.awaitingAnswer = true;
     window_->SetToolBarEnabled(false);
@@ -436,7 +436,7 @@ class MainWindowTest : public QObject {
     QVERIFY(!routing.tester.awaitingAnswer);
     QVERIFY(window_->findChild<QToolBar*>("ToolBar1")->isEnabled());
     // The program goes on: the port opens again.
-    QVERIFY(routing.Open(kx::MainPortRouting::Route::Tester));
+    QVERIFY(routing.Open());
   }
 
   // EXIT ends the application even while the monitor, a window of its own,

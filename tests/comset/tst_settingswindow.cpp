@@ -214,7 +214,7 @@ class SettingsWindowTest : public QObject {
     session_->settingsWord = 292;
     Show();
     session_->lineOwner = kx::LineOwner::Setup;
-    QVERIFY(routing_->Open(kx::MainPortRouting::Route::Setup));
+    QVERIFY(routing_->Open());
     Group("Baudrate")->button(4)->click();
     QTest::mouseClick(Button("CancelBt"), Qt::LeftButton);
     QCOMPARE(window_->result(), int(QDialog::Rejected));

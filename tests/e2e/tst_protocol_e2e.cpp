@@ -57,7 +57,7 @@ void TstProtocolE2e::movesAKx3ToNewAddressAndFormat() {
   kx::ProtocolChange change(session, routing,
                             kx::ProtocolChange::Hooks{nullptr, [&](int code) { notices.push_back(code); },
                                                       [&](const std::string& e) { errors.push_back(e); }});
-  routing.setup.answerStep = [&](const std::string& text) { change.AnswerStep(text); };
+  routing.setup.answerStep = [&](const kx::Answer& answer) { change.AnswerStep(answer); };
   change.Prepare(session.settingsWord);
   QCOMPARE(kx::PresetsFormat(change.presets), std::optional(kOld));
   change.afterAddress = 2;
@@ -77,7 +77,7 @@ void TstProtocolE2e::movesAKx3ToNewAddressAndFormat() {
 
   // Probes over addresses 1 to 16 under the new and under the old settings.
   kx::BusSearch search(session, routing, kx::BusSearch::Hooks{});
-  routing.setup.answerStep = [&](const std::string& text) { search.AnswerStep(text); };
+  routing.setup.answerStep = [&](const kx::Answer& answer) { search.AnswerStep(answer); };
   kx::SearchPresets presets;
   presets.addr = 1;
   kx::SetPresetsToFormat(presets, kNew);

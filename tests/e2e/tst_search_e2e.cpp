@@ -36,7 +36,7 @@ void TstSearchE2e::findsTwoControllersUnderTheirOwnFormats() {
   std::vector<std::string> errors;
   kx::BusSearch search(session, routing,
                        kx::BusSearch::Hooks{nullptr, [&](const std::string& e) { errors.push_back(e); }});
-  routing.setup.answerStep = [&](const std::string& text) { search.AnswerStep(text); };
+  routing.setup.answerStep = [&](const kx::Answer& answer) { search.AnswerStep(answer); };
 
   // Range 11H~20H at 19200 bit/s, no parity, 2 stop bits; data length and form
   // open: 7-bit ASCII, 8-bit ASCII and 8-bit RTU, 16 addresses each.

@@ -32,12 +32,10 @@ constexpr std::size_t kLabelStopPos = 16;
 constexpr std::size_t kLabelFormPos = 18;
 constexpr std::size_t kLabelFormWidth = 5;
 
-// Hexadecimal pair at 1-based position `pos` of an answer text: ASCII texts
-// start with ":" at position 0, RTU texts start at position 1.
-std::string_view PairAt(std::string_view text, std::size_t pos, FrameForm form) {
-  const std::size_t index = form == FrameForm::Ascii ? pos : pos - 1;
-  if (index + 2 > text.size()) return {};
-  return text.substr(index, 2);
+// Hexadecimal pair at position `pos` of an ASCII answer text (":" at 0).
+std::string_view PairAt(std::string_view text, std::size_t pos) {
+  if (pos + 2 > text.size()) return {};
+  return text.substr(pos, 2);
 }
 
 }  // namespace
@@ -92,22 +90,21 @@ void ApplyFormat(ComPort& port, const LineFormat& f) {
 
 bool SetupLine::Open(int comNumber, const LineFormat& format) {
   ComPort& port = routing_.Port();
+  comNumber_ = comNumber;
   port.SetComNumber(static_cast<std::uint16_t>(comNumber));
   ApplyFormat(port, format);
   session_.lineOwner = LineOwner::Setup;
-  if (!routing_.Open(MainPortRouting::Route::Setup, FormatParams(format, comNumber))) return false;
-  ApplyFormat(port, format);  // the port may have been open already, with other settings
+  if (!routing_.Open(FormatParams(format, comNumber))) return false;
+  UseFormat(format);  // the port may have been open already, with other settings
   return true;
 }
 
-void SetupLine::UseForm(const LineFormat& format) {
-  if (!savedRtu_) savedRtu_ = session_.params.rtu;
-  session_.params.rtu = FormatRtu(format);
+void SetupLine::UseFormat(const LineFormat& format) {
+  ApplyFormat(routing_.Port(), format);
+  routing_.UseLine(FormatParams(format, comNumber_));
 }
 
 void SetupLine::Free() {
-  if (savedRtu_) session_.params.rtu = *savedRtu_;
-  savedRtu_.reset();
   if (routing_.Port().Open() || session_.lineOwner == LineOwner::Setup) session_.lineOwner = LineOwner::Free;
   routing_.Close();
 }
@@ -230,9 +227,11 @@ Bytes ProbeFrame(int address, FrameForm form) {
   return BuildFrame(form, ReadRequestPdu(static_cast<std::uint8_t>(address), 0x03, kProbeRegister, 1));
 }
 
-bool IsProbeHit(std::string_view text, int address, FrameForm form) {
-  return PairAt(text, 1, form) == HexByte(address) && PairAt(text, 3, form) == "03" &&
-         PairAt(text, 5, form) == "02";
+bool IsProbeHit(std::span<const std::uint8_t> received, int address, FrameForm form) {
+  if (form == FrameForm::Rtu)
+    return received.size() >= 3 && received[0] == address && received[1] == 0x03 && received[2] == 0x02;
+  const std::string text = AnswerText(received);
+  return PairAt(text, 1) == HexByte(address) && PairAt(text, 3) == "03" && PairAt(text, 5) == "02";
 }
 
 // ---------------------------------------------------------------------------
@@ -284,7 +283,6 @@ bool BusSearch::Start(int comNumber, const SearchPresets& presetsIn) {
     if (hooks_.showError) hooks_.showError(routing_.Port().ErrorText());
     return false;
   }
-  line_.UseForm(format);
   view_.searching = true;
   Changed();
   SendProbe();
@@ -294,13 +292,13 @@ bool BusSearch::Start(int comNumber, const SearchPresets& presetsIn) {
 void BusSearch::SendProbe() {
   const LineFormat format = CombinationFormat(Combination());
   const Bytes frame = ProbeFrame(probeAddress_, FormatForm(format));
-  routing_.Send(MainPortRouting::Route::Setup, frame, kProbeWaitTicks);
+  routing_.Send(MainPortRouting::Route::Setup, FormatForm(format), frame, kProbeWaitTicks);
 }
 
-void BusSearch::AnswerStep(const std::string& receiveText) {
+void BusSearch::AnswerStep(const Answer& answer) {
   if (!view_.searching) return;
   const FrameForm form = FormatForm(CombinationFormat(Combination()));
-  if (!receiveText.empty() && IsProbeHit(receiveText, probeAddress_, form)) {
+  if (IsProbeHit(answer.raw, probeAddress_, form)) {
     if (static_cast<int>(hits_.size()) >= kMaxHits) {
       // The table holds 29 hits: a 30th ends the search with those listed.
       Finish(true);
@@ -330,8 +328,7 @@ void BusSearch::Step() {
     }
     probeAddress_ = range_.first;
     const LineFormat format = CombinationFormat(Combination());
-    ApplyFormat(routing_.Port(), format);
-    line_.UseForm(format);
+    line_.UseFormat(format);
     RewriteLabel(view_.status, Combination());
   }
   view_.gauge = probeCount_;

@@ -4,8 +4,9 @@
 // protocol change (protocol_change.h) shares with it.
 //
 // The search runs on the main window's port through its routing: each probe is
-// one request on the setup route; the routing calls AnswerStep once per answer
-// or time-out, and the search then sends the next probe.
+// one request on the setup route, sent in the form being searched; the routing
+// calls AnswerStep once per answer or time-out, and the search then sends the
+// next probe.
 #pragma once
 
 #include <array>
@@ -16,6 +17,9 @@
 #include <string_view>
 #include <vector>
 
+#include <span>
+
+#include "core/exchange/exchange.h"
 #include "core/modbus/codec.h"
 #include "core/line/comport.h"
 #include "core/routing/main_routing.h"
@@ -138,16 +142,14 @@ std::string TimeLeftText(int total, int done);
 inline constexpr std::uint16_t kProbeRegister = 0x4701;
 Bytes ProbeFrame(int address, FrameForm form);
 
-// The hit rule: the receive text (ASCII: starting with ":"; RTU: the bytes as
-// hexadecimal pairs) answers the probe for `address` with function 03 and
-// byte count 2. The check digits are not examined.
-bool IsProbeHit(std::string_view receiveText, int address, FrameForm form);
+// The hit rule: the bytes received (ASCII: the text, CR and LF left out, whose
+// pairs after the first character are read; RTU: the bytes) answer the probe
+// for `address` with function 03 and byte count 2. The check is not examined.
+bool IsProbeHit(std::span<const std::uint8_t> received, int address, FrameForm form);
 
 // ---------------------------------------------------------------------------
-// The main port while the settings window's search or protocol change owns it.
-// The line runs on the owner's format, and the session's RTU flag (by which the
-// routing collects answers) follows that format until the line is freed, when
-// it gets back the value it had.
+// The main port while the settings window's search or protocol change owns it,
+// running on the owner's format (each request carries that format's frame form).
 class SetupLine {
  public:
   SetupLine(Session& session, MainPortRouting& routing) : session_(session), routing_(routing) {}
@@ -159,16 +161,16 @@ class SetupLine {
   // too. False when the port cannot be opened (the owner is still Setup; the
   // port's ErrorText tells why).
   bool Open(int comNumber, const LineFormat& format);
-  // The session's RTU flag follows `format`; the first call keeps its value.
-  void UseForm(const LineFormat& format);
-  // Gives the RTU flag back, frees the line when the port was open or the
-  // owner is Setup, and closes the port.
+  // The open line changes to `format`.
+  void UseFormat(const LineFormat& format);
+  // Frees the line when the port was open or the owner is Setup, and closes
+  // the port.
   void Free();
 
  private:
   Session& session_;
   MainPortRouting& routing_;
-  std::optional<bool> savedRtu_;
+  int comNumber_ = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -214,7 +216,7 @@ class BusSearch {
   void Leave();
 
   // Called by the routing once per answer or time-out of a probe.
-  void AnswerStep(const std::string& receiveText);
+  void AnswerStep(const Answer& answer);
 
   // Combination under which the hit in result row `row` (1-based) answered;
   // nullopt for an empty row or while a search runs.

@@ -1,5 +1,6 @@
 #include "core/comset/protocol_change.h"
 
+#include <algorithm>
 #include <array>
 
 #include "core/text/messages.h"
@@ -88,18 +89,15 @@ Bytes ProtocolStepFrame(int address, std::uint16_t reg, std::uint16_t value, Fra
   return BuildFrame(form, WriteRegisterPdu(static_cast<std::uint8_t>(address), reg, value));
 }
 
-bool EchoMatches(std::string_view receiveText, const Bytes& sent, FrameForm form) {
+bool EchoMatches(std::span<const std::uint8_t> received, const Bytes& sent, FrameForm form) {
   if (form == FrameForm::Ascii) {
     constexpr std::size_t kEchoChars = 15;  // ":", six bytes, LRC
     if (sent.size() < kEchoChars) return false;
-    return receiveText == std::string_view(reinterpret_cast<const char*>(sent.data()), kEchoChars);
+    return AnswerText(received) == std::string_view(reinterpret_cast<const char*>(sent.data()), kEchoChars);
   }
   constexpr std::size_t kEchoBytes = 8;
-  if (sent.size() < kEchoBytes || receiveText.size() < 2 * kEchoBytes) return false;
-  for (std::size_t i = 0; i < kEchoBytes; ++i) {
-    if (receiveText.substr(2 * i, 2) != HexByte(sent[i])) return false;
-  }
-  return true;
+  if (sent.size() < kEchoBytes || received.size() < kEchoBytes) return false;
+  return std::equal(sent.begin(), sent.begin() + kEchoBytes, received.begin());
 }
 
 // ---------------------------------------------------------------------------
@@ -205,19 +203,19 @@ void ProtocolChange::SendCommand() {
     if (hooks_.showError) hooks_.showError(routing_.Port().ErrorText());
     return;
   }
-  line_.UseForm(format);
   awaiting_ = true;
-  routing_.Send(MainPortRouting::Route::Setup, sent_, kFirstWaitTicks);
+  routing_.Send(MainPortRouting::Route::Setup, form, sent_, kFirstWaitTicks);
 }
 
-void ProtocolChange::AnswerStep(const std::string& receiveText) {
+void ProtocolChange::AnswerStep(const Answer& answer) {
   if (!awaiting_) return;
   awaiting_ = false;
-  if (receiveText.empty()) {
+  // Nothing received, or bytes that never made an answer by the deadline.
+  if (answer.raw.empty() || answer.deadlineReached) {
     Fail(Text(Msg::ChangeTimeoutError));
     return;
   }
-  if (!EchoMatches(receiveText, sent_, sentForm_)) {
+  if (!EchoMatches(answer.raw, sent_, sentForm_)) {
     Fail(Text(Msg::ChangeDataError));
     return;
   }

@@ -2,11 +2,12 @@
 // (register 0x470B) under its present settings, and optionally tells it to pass
 // the same format with consecutive addresses on to the units behind it
 // (register 0x4722 = 1). Runs on the main window's port through its routing,
-// one request at a time; the routing calls AnswerStep once per answer or
-// time-out.
+// one request at a time in the form of the present settings; the routing calls
+// AnswerStep once per answer or time-out.
 #pragma once
 
 #include <functional>
+#include <span>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,10 +50,10 @@ AddressEdit EditAddressField(std::string_view text, int lastAccepted);
 // Frame of a step's command: function 06 to `address` writing `value` to `reg`.
 Bytes ProtocolStepFrame(int address, std::uint16_t reg, std::uint16_t value, FrameForm form);
 
-// The echo check: ASCII, the receive text (CR LF not collected) equals the
-// first 15 characters of the frame sent; RTU, the first 16 hexadecimal digits
-// received equal the 8 bytes sent.
-bool EchoMatches(std::string_view receiveText, const Bytes& sent, FrameForm form);
+// The echo check: ASCII, the text received (CR and LF left out) equals the
+// first 15 characters of the frame sent; RTU, the first 8 bytes received
+// equal the 8 bytes sent.
+bool EchoMatches(std::span<const std::uint8_t> received, const Bytes& sent, FrameForm form);
 
 class ProtocolChange {
  public:
@@ -91,7 +92,7 @@ class ProtocolChange {
   // SET: runs the change on port `comNumber`.
   void Set(int comNumber);
   // Called by the routing once per answer or time-out.
-  void AnswerStep(const std::string& receiveText);
+  void AnswerStep(const Answer& answer);
   // CLOSE: frees the line if the change left the port open.
   void Leave();
 

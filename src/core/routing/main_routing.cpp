@@ -1,5 +1,8 @@
 #include "core/routing/main_routing.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "core/exchange/answer.h"
 #include "core/modbus/codec.h"
 #include "core/text/messages.h"
@@ -16,30 +19,28 @@ constexpr std::uint8_t kCr = 0x0D;
 
 // ---------------------------------------------------------------------------
 
-MainPortRouting::MainPortRouting(Session& session, ComPort& port) : session_(session), port_(port) {
+MainPortRouting::MainPortRouting(Session& session, ComPort& port)
+    : session_(session), port_(port), exchange_(port), timing_(TimingOf(session.params)) {
   port_.SetOnTrigger([this](ComPort&, const PortEvent& event) { Handle(event); });
 }
 
-bool MainPortRouting::Open(Route owner) { return Open(owner, session_.params); }
+bool MainPortRouting::Open() { return Open(session_.params); }
 
-bool MainPortRouting::Open(Route owner, const PortParams& params) {
+bool MainPortRouting::Open(const PortParams& params) {
   if (port_.Open()) return true;
   if (!OpenWithParams(port_, params)) return false;
-  const std::uint16_t first = port_.AddTimerTrigger();
-  const std::uint16_t second = port_.AddTimerTrigger();
-  testerTimer_ = owner == Route::Tester ? first : second;
-  setupTimer_ = owner == Route::Tester ? second : first;
-  setupPending_ = false;
+  UseLine(params);
+  exchange_.Opened();
   return true;
 }
 
 void MainPortRouting::Close() {
-  setupPending_ = false;
+  exchange_.Cancel();
   port_.SetOpen(false);
 }
 
 void MainPortRouting::LineLost() {
-  setupPending_ = false;
+  exchange_.LineLost();
   tester.awaitingAnswer = false;
   tester.repeat = false;
   if (session_.lineOwner == LineOwner::Tester || session_.lineOwner == LineOwner::Setup)
@@ -49,92 +50,61 @@ void MainPortRouting::LineLost() {
   if (setup.lineLost) setup.lineLost();
 }
 
-void MainPortRouting::Send(Route route, std::span<const std::uint8_t> block, int firstWaitTicks) {
-  receiveText_.clear();
-  if (route == Route::Setup) setupPending_ = true;
-  port_.PutBlock(block);
-  port_.SetTimerTrigger(TimerOf(route), firstWaitTicks, true);
+void MainPortRouting::Send(Route route, FrameForm form, std::span<const std::uint8_t> block,
+                           int firstWaitTicks) {
+  const bool toTester = route == Route::Tester;
+  ExchangeRequest request;
+  request.frame.assign(block.begin(), block.end());
+  request.form = form;
+  request.end = form == FrameForm::Ascii ? FrameEnd{frame_end::Line{}} : FrameEnd{frame_end::Silence{}};
+  request.firstWaitTicks = firstWaitTicks;
+  request.rearmTicks = toTester ? kTesterTicks : kSetupRearmTicks;
+  request.timing = timing_;
+  request.capacity = kReceiveCapacity;
+  request.flushInput = false;
+  sentRoute_ = route;
+  sentForm_ = form;
+  shownFrom_ = 0;
+  exchange_.Send(std::move(request));
+}
+
+std::string MainPortRouting::ReceiveText() const {
+  const auto received = exchange_.Received().subspan(std::min(shownFrom_, exchange_.Received().size()));
+  if (sentForm_ == FrameForm::Ascii) return AnswerText(received);
+  std::string text;
+  text.reserve(2 * received.size());
+  for (const std::uint8_t b : received) text += HexByte(b);
+  return text;
 }
 
 void MainPortRouting::Handle(const PortEvent& event) {
-  if (event.kind == kEventDataAvailable)
-    HandleData(event.data);
-  else if (event.kind == kEventTimer)
-    HandleTimer(event.handle);
-}
-
-void MainPortRouting::HandleData(std::uint16_t announced) {
-  const Route route = CurrentRoute();
-  if (route == Route::Setup && !setupPending_) {
-    for (std::uint16_t i = 0; i < announced; ++i) port_.GetChar();  // nothing asked for: drop
+  const bool wasPending = exchange_.Pending();
+  std::optional<Answer> answer = exchange_.Handle(event);
+  if (!answer) {
+    // Bytes of an answer still being collected show as they come in.
+    if (wasPending && event.kind == kEventDataAvailable && sentRoute_ == Route::Tester &&
+        tester.showReceived)
+      tester.showReceived(ReceiveText());
     return;
   }
-  const std::uint16_t timer = TimerOf(route);
-  port_.SetTimerTrigger(timer, 0, false);
-
-  const bool rtu = session_.params.rtu;
-  std::uint8_t last = 0;
-  for (std::uint16_t i = 0; i < announced; ++i) {
-    last = port_.GetChar();
-    if (rtu)
-      receiveText_ += HexByte(last);
-    else if (last != kLf && last != kCr)
-      receiveText_ += static_cast<char>(last);
-  }
-
-  const int rearm = route == Route::Tester ? kTesterTicks : kSetupRearmTicks;
-  if (!rtu && announced > 0 && last == kLf) {
-    if (route == Route::Tester) {
-      FinishTester();
-      if (tester.showReceived) tester.showReceived(receiveText_);
-    } else {
-      FinishSetup();
-    }
-    return;
-  }
-  port_.SetTimerTrigger(timer, rearm, true);
-  if (route == Route::Tester && tester.showReceived) tester.showReceived(receiveText_);
-}
-
-void MainPortRouting::HandleTimer(std::uint16_t handle) {
-  if (handle == 0) return;
-  if (handle == testerTimer_) {
-    port_.SetTimerTrigger(testerTimer_, 0, false);
+  if (sentRoute_ == Route::Tester) {
+    TesterAnswer(*answer);
+  } else {
     tester.awaitingAnswer = false;
-    if (tester.showReceived) {
-      if (!session_.params.rtu || receiveText_.empty())
-        tester.showReceived(std::string(Text(Msg::ReceivedDataTimeout)));
-      else
-        tester.showReceived(receiveText_);
-    }
-    if (!tester.repeat) {
-      Close();
-      if (tester.portClosed) tester.portClosed();
-      session_.lineOwner = LineOwner::Free;
-    }
-  } else if (handle == setupTimer_) {
-    port_.SetTimerTrigger(setupTimer_, 0, false);
-    if (!setupPending_) return;  // late time-out of an answer already handled
-    setupPending_ = false;
-    if (setup.answerStep) setup.answerStep(receiveText_);
+    if (setup.answerStep) setup.answerStep(*answer);
   }
 }
 
-void MainPortRouting::FinishTester() {
+void MainPortRouting::TesterAnswer(const Answer& answer) {
   tester.awaitingAnswer = false;
-  port_.SetTimerTrigger(testerTimer_, 0, false);
+  // A complete answer shows as received; a time-out shows its text.
+  const std::string shown = answer.Complete() ? ReceiveText() : std::string(Text(Msg::ReceivedDataTimeout));
   if (!tester.repeat) {
     Close();
     if (tester.portClosed) tester.portClosed();
     session_.lineOwner = LineOwner::Free;
   }
-}
-
-void MainPortRouting::FinishSetup() {
-  tester.awaitingAnswer = false;
-  port_.SetTimerTrigger(setupTimer_, 0, false);
-  setupPending_ = false;
-  if (setup.answerStep) setup.answerStep(receiveText_);
+  if (tester.showReceived) tester.showReceived(shown);
 }
 
 // ---------------------------------------------------------------------------

@@ -1,8 +1,8 @@
 // Routing of the main window's two serial ports.
 //
 // ApdComPortMain serves the single command tester and the communication
-// settings window; which of the two gets its events is the session's
-// main-port route flag. ApdComPort1 serves the recorder (while it awaits an
+// settings window; an answer goes to the one that sent the request.
+// ApdComPort1 serves the recorder (while it awaits an
 // answer) and the firmware update (while its window is open). Each router
 // collects the received bytes by the rules of its route, keeps the timer
 // triggers of the current opening, and hands a finished answer (complete or
@@ -18,6 +18,7 @@
 #include <span>
 #include <string>
 
+#include "core/exchange/exchange.h"
 #include "core/line/comport.h"
 #include "core/line/session.h"
 
@@ -25,12 +26,20 @@ namespace kx {
 
 // ---------------------------------------------------------------------------
 // ApdComPortMain: single command tester and communication settings window.
+//
+// Every request goes through one Exchange (core/exchange/exchange.h) with the
+// frame form it was sent in; answers go back to the route that sent the
+// request. In both forms a received chunk re-arms the wait; an ASCII answer
+// ends with a chunk ending in LF, an RTU answer only when the line falls
+// silent. Answers are stored up to kReceiveCapacity bytes, and every request
+// ends by its overall deadline at the latest.
 class MainPortRouting {
  public:
   enum class Route { Tester, Setup };
 
   static constexpr int kTesterTicks = 18;      // first wait and re-arm of the tester
   static constexpr int kSetupRearmTicks = 2;   // re-arm of the settings window after each chunk
+  static constexpr std::size_t kReceiveCapacity = 256;
 
   // What the routing shares with the single command tester.
   struct TesterSide {
@@ -49,9 +58,9 @@ class MainPortRouting {
 
   // What the routing shares with the communication settings window.
   struct SetupSide {
-    // The window's answer step, once per answer or time-out. It reads the
-    // receive text; an empty text means nothing was received.
-    std::function<void(const std::string& receiveText)> answerStep;
+    // The window's answer step, once per request: the answer ended complete
+    // or timed out (Answer::raw holds what was received, maybe nothing).
+    std::function<void(const Answer& answer)> answerStep;
     // The line failed while open: the request in flight will not be answered.
     std::function<void()> lineLost;
   };
@@ -61,52 +70,50 @@ class MainPortRouting {
   MainPortRouting& operator=(const MainPortRouting&) = delete;
 
   // Opens the port with the session's port parameters (or the given ones)
-  // unless it is open, and then adds the two timer triggers of this opening:
-  // the owner's route first, the other route second. Returns false when the
-  // port cannot be opened.
-  bool Open(Route owner);
-  bool Open(Route owner, const PortParams& params);
-  // Closes the port; pending answers are dropped with it.
+  // unless it is open, and readies the exchange for this opening. Returns
+  // false when the port cannot be opened.
+  bool Open();
+  bool Open(const PortParams& params);
+  // Closes the port; a pending answer is dropped with it.
   void Close();
+  // The line now runs with these parameters (sizes the answers' deadlines).
+  void UseLine(const PortParams& params) { timing_ = TimingOf(params); }
 
   // The port failed while open and has closed itself (adapter pulled, line
   // gone). Ends what was pending on it, frees the line when the tester or the
   // settings window held it, and tells both sides.
   void LineLost();
 
-  // Starts one request on a route: receive text := empty, writes the block,
-  // arms the route's timer for `firstWaitTicks`.
-  void Send(Route route, std::span<const std::uint8_t> block, int firstWaitTicks);
+  // Starts one request on a route in the given frame form: writes the block
+  // and waits `firstWaitTicks` for the answer.
+  void Send(Route route, FrameForm form, std::span<const std::uint8_t> block, int firstWaitTicks);
 
   // ApdComPortMainTrigger: one event of the port.
   void Handle(const PortEvent& event);
 
-  const std::string& ReceiveText() const { return receiveText_; }
-  void ClearReceiveText() { receiveText_.clear(); }
-  std::uint16_t TesterTimer() const { return testerTimer_; }
-  std::uint16_t SetupTimer() const { return setupTimer_; }
+  // What the current (or last) request received so far, as the tester shows
+  // it: ASCII characters without CR and LF, RTU bytes as hexadecimal pairs.
+  std::string ReceiveText() const;
+  // Clear Result: what was received so far is no longer shown.
+  void ClearReceiveText() { shownFrom_ = exchange_.Received().size(); }
   ComPort& Port() { return port_; }
+  const Exchange& exchange() const { return exchange_; }
   Route CurrentRoute() const { return session_.mainRouteTester ? Route::Tester : Route::Setup; }
 
   TesterSide tester;
   SetupSide setup;
 
  private:
-  void HandleData(std::uint16_t announced);
-  void HandleTimer(std::uint16_t handle);
+  void TesterAnswer(const Answer& answer);
   void FinishTester();
-  void FinishSetup();
-  std::uint16_t TimerOf(Route route) const { return route == Route::Tester ? testerTimer_ : setupTimer_; }
 
   Session& session_;
   ComPort& port_;
-  std::string receiveText_;
-  std::uint16_t testerTimer_ = 0;
-  std::uint16_t setupTimer_ = 0;
-  // A settings-window request is in flight. Its answer step runs once; bytes or
-  // a time-out that come after it (late echoes, noise) are dropped so they
-  // cannot be taken for the answer to the next request.
-  bool setupPending_ = false;
+  Exchange exchange_;
+  LineTiming timing_;
+  Route sentRoute_ = Route::Tester;
+  FrameForm sentForm_ = FrameForm::Ascii;
+  std::size_t shownFrom_ = 0;  // received bytes before this were cleared from view
 };
 
 // ---------------------------------------------------------------------------

@@ -185,7 +185,7 @@ bool Tester::OpenForTester() {
   session_.lineOwner = LineOwner::Tester;
   if (routing_.Port().Open()) return true;
   if (hooks_.setToolBarEnabled) hooks_.setToolBarEnabled(false);
-  if (!routing_.Open(MainPortRouting::Route::Tester)) {
+  if (!routing_.Open()) {
     // The line stays held and the tool bar disabled until Close.
     if (hooks_.showError) hooks_.showError(routing_.Port().ErrorText());
     return false;
@@ -198,7 +198,8 @@ bool Tester::Transmit() {
   if (!block) return false;
   if (routing_.tester.showReceived) routing_.tester.showReceived(std::string());
   routing_.tester.awaitingAnswer = true;
-  routing_.Send(MainPortRouting::Route::Tester, *block, MainPortRouting::kTesterTicks);
+  routing_.Send(MainPortRouting::Route::Tester, session_.params.rtu ? FrameForm::Rtu : FrameForm::Ascii,
+                *block, MainPortRouting::kTesterTicks);
   return true;
 }
 

@@ -115,15 +115,19 @@ TEST(SearchProbe, FramesAndHitRule) {
   EXPECT_EQ(std::string(ascii.begin(), ascii.end()), ":010347010001B3\r\n");
   EXPECT_EQ(ProbeFrame(1, FrameForm::Rtu), (Bytes{0x01, 0x03, 0x47, 0x01, 0x00, 0x01, 0xC1, 0x7E}));
 
-  EXPECT_TRUE(IsProbeHit(":0103020000FA", 1, FrameForm::Ascii));
-  EXPECT_FALSE(IsProbeHit(":0103020000FA", 2, FrameForm::Ascii));
-  EXPECT_TRUE(IsProbeHit("1A03020000D136", 26, FrameForm::Rtu));
-  EXPECT_TRUE(IsProbeHit(":010302", 1, FrameForm::Ascii));       // check digits not examined
-  EXPECT_FALSE(IsProbeHit(":018302", 1, FrameForm::Ascii));       // exception answer
-  EXPECT_FALSE(IsProbeHit(":0103040000", 1, FrameForm::Ascii));   // byte count 4
-  EXPECT_FALSE(IsProbeHit(":01030", 1, FrameForm::Ascii));        // too short
-  EXPECT_FALSE(IsProbeHit("", 1, FrameForm::Rtu));
-  EXPECT_FALSE(IsProbeHit(":0103020000FA", 1, FrameForm::Rtu));   // ASCII text read as RTU
+  const auto text = [](std::string_view t) { return Bytes(t.begin(), t.end()); };
+  EXPECT_TRUE(IsProbeHit(text(":0103020000FA\r\n"), 1, FrameForm::Ascii));
+  EXPECT_FALSE(IsProbeHit(text(":0103020000FA"), 2, FrameForm::Ascii));
+  EXPECT_TRUE(IsProbeHit(Bytes{0x1A, 0x03, 0x02, 0x00, 0x00, 0xD1, 0x36}, 26, FrameForm::Rtu));
+  EXPECT_TRUE(IsProbeHit(text(":010302"), 1, FrameForm::Ascii));       // check digits not examined
+  EXPECT_TRUE(IsProbeHit(Bytes{0x01, 0x03, 0x02}, 1, FrameForm::Rtu));
+  EXPECT_FALSE(IsProbeHit(text(":018302"), 1, FrameForm::Ascii));       // exception answer
+  EXPECT_FALSE(IsProbeHit(Bytes{0x01, 0x83, 0x02}, 1, FrameForm::Rtu));
+  EXPECT_FALSE(IsProbeHit(text(":0103040000"), 1, FrameForm::Ascii));   // byte count 4
+  EXPECT_FALSE(IsProbeHit(text(":01030"), 1, FrameForm::Ascii));        // too short
+  EXPECT_FALSE(IsProbeHit(Bytes{0x01, 0x03}, 1, FrameForm::Rtu));
+  EXPECT_FALSE(IsProbeHit(Bytes{}, 1, FrameForm::Rtu));
+  EXPECT_FALSE(IsProbeHit(text(":0103020000FA"), 1, FrameForm::Rtu));   // ASCII text read as RTU
 }
 
 // ---------------------------------------------------------------------------
@@ -134,7 +138,7 @@ class SearchEngine : public ::testing::Test {
   SearchEngine() {
     session.mainRouteTester = false;
     session.params = PortParams{1, 38400, 8, 0, 1, false};
-    routing.setup.answerStep = [this](const std::string& t) { search.AnswerStep(t); };
+    routing.setup.answerStep = [this](const Answer& a) { search.AnswerStep(a); };
   }
 
   // Answers every probe that goes out for `address` under `combination`.
@@ -146,7 +150,7 @@ class SearchEngine : public ::testing::Test {
         bool answered = false;
         for (auto [address, combination] : controllers) {
           if (search.ProbeAddress() == address && search.Combination() == combination) {
-            Answer(address, CombinationFormat(combination));
+            AnswerProbe(address, CombinationFormat(combination));
             answered = true;
             break;
           }
@@ -157,7 +161,7 @@ class SearchEngine : public ::testing::Test {
     }
   }
 
-  void Answer(int address, const LineFormat& f) {
+  void AnswerProbe(int address, const LineFormat& f) {
     const Bytes pdu{static_cast<std::uint8_t>(address), 0x03, 0x02, 0x00, 0x64};
     port.Feed(BuildFrame(FormatForm(f), pdu));
     if (FormatRtu(f)) port.Tick(2);  // an RTU answer ends by silence
@@ -183,7 +187,7 @@ TEST_F(SearchEngine, EverythingFixedFirstRangeFindsOneController) {
   EXPECT_EQ(search.view().status, "COM01, 9600,7,E,1,ASCII");
   ASSERT_EQ(port.written.size(), 1U);
   EXPECT_EQ(port.LastWrittenText(), ":010347010001B3\r\n");
-  EXPECT_EQ(port.Remaining(routing.SetupTimer()), 2);
+  EXPECT_EQ(port.Remaining(routing.exchange().SilenceTrigger()), 2);
 
   port.Tick(2);  // address 1 silent
   EXPECT_EQ(search.view().timeLeft, "Estimate time left : 2 sec");
@@ -204,7 +208,7 @@ TEST_F(SearchEngine, EverythingFixedFirstRangeFindsOneController) {
   EXPECT_EQ(search.hits()[0].protocolText, " 9600,7,E,1,ASCII");
   EXPECT_FALSE(port.Open());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
-  EXPECT_FALSE(session.params.rtu);  // the session's form is given back
+  EXPECT_FALSE(session.params.rtu);  // the session's form is never touched
 }
 
 TEST_F(SearchEngine, EachCombinationChangeReappliesLineSettingsAndRewritesStatus) {
@@ -220,7 +224,7 @@ TEST_F(SearchEngine, EachCombinationChangeReappliesLineSettingsAndRewritesStatus
       if (search.ProbeAddress() == 0xF1) seen.emplace_back(port.dataBits, 0, search.view().status);
       if (search.ProbeAddress() == 0xF3 && search.Combination() == rtuCombo) {
         EXPECT_EQ(port.written.back(), ProbeFrame(0xF3, FrameForm::Rtu));
-        Answer(0xF3, CombinationFormat(rtuCombo));
+        AnswerProbe(0xF3, CombinationFormat(rtuCombo));
         continue;
       }
     }
@@ -251,13 +255,32 @@ TEST_F(SearchEngine, SilentProbeCostsTwoTicks) {
   EXPECT_EQ(port.written.size(), 16U);
 }
 
+// Noise on the line (a byte every tick, with and without line feeds) never
+// lets the line fall silent: every probe ends at its deadline and the search
+// goes through the whole range.
+TEST_F(SearchEngine, ContinuousNoiseStillEndsEveryProbe) {
+  for (const std::string_view noise : {"x", "\n"}) {
+    ASSERT_TRUE(search.Start(1, P(1, 1, 1, 1, 1, 1)));
+    int ticks = 0;
+    while (search.Searching() && ticks < 10000) {
+      port.Feed(noise);
+      port.Tick();
+      ++ticks;
+    }
+    EXPECT_FALSE(search.Searching());
+    EXPECT_EQ(search.ProbeCount(), 16);
+    EXPECT_TRUE(search.hits().empty());
+    EXPECT_EQ(session.lineOwner, LineOwner::Free);
+  }
+}
+
 TEST_F(SearchEngine, ThirtiethHitEndsTheSearchWith29Listed) {
   ASSERT_TRUE(search.Start(1, P(0, 1, 1, 1, 1, 1)));
   std::size_t seen = 0;
   while (search.Searching()) {
     ASSERT_GT(port.written.size(), seen);
     seen = port.written.size();
-    Answer(search.ProbeAddress(), CombinationFormat(0));
+    AnswerProbe(search.ProbeAddress(), CombinationFormat(0));
   }
   EXPECT_EQ(search.hits().size(), 29U);
   EXPECT_EQ(port.written.size(), 30U);
@@ -271,13 +294,16 @@ TEST_F(SearchEngine, AbortKeepsHitsAndIgnoresLateAnswers) {
   ASSERT_TRUE(search.Start(1, P(0, 0, 0, 0, 0, 0)));
   EXPECT_EQ(search.Total(), 247 * 90);
   EXPECT_EQ(search.view().status, "COM01, 9600,7,O,1,ASCII");
-  Answer(1, CombinationFormat(0));
+  AnswerProbe(1, CombinationFormat(0));
   search.Abort();
   EXPECT_FALSE(search.Searching());
   EXPECT_EQ(search.view().status, "Search abort,Found 1 items");
   EXPECT_FALSE(port.Open());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
-  search.AnswerStep(":0203020064");  // a late call changes nothing
+  Answer late;
+  late.end = AnswerEnd::Complete;
+  late.raw = BuildFrame(FrameForm::Ascii, Bytes{0x02, 0x03, 0x02, 0x00, 0x64});
+  search.AnswerStep(late);  // a late call changes nothing
   EXPECT_EQ(search.hits().size(), 1U);
   EXPECT_EQ(search.view().status, "Search abort,Found 1 items");
 }
@@ -306,7 +332,8 @@ TEST_F(SearchEngine, PortThatCannotOpenDoesNotStart) {
 
 TEST_F(SearchEngine, LeaveEndsTheSearchQuietly) {
   ASSERT_TRUE(search.Start(1, P(1, 1, 1, 1, 1, 2)));
-  EXPECT_TRUE(session.params.rtu);
+  EXPECT_EQ(port.written.back(), ProbeFrame(1, FrameForm::Rtu));  // the probe carries its form
+  EXPECT_FALSE(session.params.rtu);
   search.Leave();
   EXPECT_FALSE(search.Searching());
   EXPECT_FALSE(port.Open());

@@ -36,14 +36,20 @@ TEST(ProtocolChangeFrames, FormatByteAndStepFrames) {
 
 TEST(ProtocolChangeFrames, EchoCheck) {
   const Bytes ascii = ProtocolStepFrame(1, kAutoSyncRegister, 1, FrameForm::Ascii);
-  EXPECT_TRUE(EchoMatches(":0106472200018F", ascii, FrameForm::Ascii));
-  EXPECT_FALSE(EchoMatches(":0106472200018", ascii, FrameForm::Ascii));
-  EXPECT_FALSE(EchoMatches(":0186020077", ascii, FrameForm::Ascii));
+  const auto text = [](std::string_view t) { return Bytes(t.begin(), t.end()); };
+  EXPECT_TRUE(EchoMatches(text(":0106472200018F\r\n"), ascii, FrameForm::Ascii));
+  EXPECT_TRUE(EchoMatches(text(":0106472200018F"), ascii, FrameForm::Ascii));
+  EXPECT_FALSE(EchoMatches(text(":0106472200018"), ascii, FrameForm::Ascii));
+  EXPECT_FALSE(EchoMatches(text(":0186020077"), ascii, FrameForm::Ascii));
   const Bytes rtu = ProtocolStepFrame(1, kAutoSyncRegister, 1, FrameForm::Rtu);
-  EXPECT_TRUE(EchoMatches("010647220001FCB4", rtu, FrameForm::Rtu));
-  EXPECT_TRUE(EchoMatches("010647220001FCB400", rtu, FrameForm::Rtu));  // first 16 digits count
-  EXPECT_FALSE(EchoMatches("010647220001FCB5", rtu, FrameForm::Rtu));
-  EXPECT_FALSE(EchoMatches("0106472200", rtu, FrameForm::Rtu));
+  EXPECT_TRUE(EchoMatches(rtu, rtu, FrameForm::Rtu));
+  Bytes longer = rtu;
+  longer.push_back(0x00);
+  EXPECT_TRUE(EchoMatches(longer, rtu, FrameForm::Rtu));  // the first 8 bytes count
+  Bytes other = rtu;
+  other.back() ^= 0x01;
+  EXPECT_FALSE(EchoMatches(other, rtu, FrameForm::Rtu));
+  EXPECT_FALSE(EchoMatches(std::span(rtu).first(5), rtu, FrameForm::Rtu));
 }
 
 TEST(ProtocolChangeFields, AddressFieldRules) {
@@ -86,7 +92,7 @@ class ChangeEngine : public ::testing::Test {
     session.mainRouteTester = false;
     session.settingsWord = 292;  // COM1, 9600, even, 7 bits, 1 stop bit, ASCII
     session.params = PortParams{1, 9600, 7, 1, 1, false};
-    routing.setup.answerStep = [this](const std::string& t) { change.AnswerStep(t); };
+    routing.setup.answerStep = [this](const Answer& a) { change.AnswerStep(a); };
     change.Prepare(session.settingsWord);
   }
 
@@ -145,7 +151,7 @@ TEST_F(ChangeEngine, AddressAndFormatWrittenUnderOldSettings) {
   EXPECT_EQ(port.dataBits, 7);
   EXPECT_EQ(port.parity, Parity::Even);
   EXPECT_EQ(port.stopBits, 1);
-  EXPECT_EQ(port.Remaining(routing.SetupTimer()), 18);
+  EXPECT_EQ(port.Remaining(routing.exchange().SilenceTrigger()), 18);
 
   FeedEcho();
   EXPECT_EQ(change.status(), "SET KX3 Protocol Success");
@@ -183,7 +189,7 @@ TEST_F(ChangeEngine, SyncRunsSecondStepUnderTheNewSettings) {
   EXPECT_EQ(port.baud, 19200);
   EXPECT_EQ(port.dataBits, 8);
   EXPECT_EQ(port.parity, Parity::Even);
-  EXPECT_TRUE(session.params.rtu);  // the routing collects the echo as RTU
+  EXPECT_FALSE(session.params.rtu);  // the RTU form travels with the request
 
   FeedEcho();
   EXPECT_TRUE(change.syncDone());
@@ -213,15 +219,22 @@ TEST_F(ChangeEngine, FailuresReportAndFreeTheLine) {
     const char* name;
     std::string answer;  // empty: no answer at all
     std::string status;
+    bool noise = false;  // a byte every tick: the line never falls silent
   };
   for (const Case& c : {Case{"timeout", "", "Timeout error,Fail to changed"},
                         Case{"exception", ":0186020077\r\n", "Data error,Fail to changed"},
-                        Case{"other address", ":0206470B0237" "6D\r\n", "Data error,Fail to changed"}}) {
+                        Case{"other address", ":0206470B0237" "6D\r\n", "Data error,Fail to changed"},
+                        Case{"continuous noise", "", "Timeout error,Fail to changed", true}}) {
     change.Prepare(292);
     change.afterAddress = 2;
     change.after = k19200_8E1_Rtu;
     change.Set(1);
-    if (c.answer.empty()) {
+    if (c.noise) {
+      for (int i = 0; i < 1000 && change.state() == ProtocolChange::State::WritingAddress; ++i) {
+        port.Feed("\x7F");
+        port.Tick();
+      }
+    } else if (c.answer.empty()) {
       port.Tick(17);
       EXPECT_EQ(change.state(), ProtocolChange::State::WritingAddress) << c.name;
       port.Tick(1);

@@ -29,26 +29,31 @@ class MainPortTest : public ::testing::Test {
     session.params = PortParams{3, 9600, 7, 1, 1, false};
     routing.tester.showReceived = [this](const std::string& t) { shown.push_back(t); };
     routing.tester.portClosed = [this] { ++toolBarEnabled; };
-    routing.setup.answerStep = [this](const std::string& t) { answers.push_back(t); };
+    // The answer as the settings window used to see it: ASCII text, RTU hex pairs.
+    routing.setup.answerStep = [this](const Answer&) { answers.push_back(routing.ReceiveText()); };
   }
+
+  FrameForm Form() const { return session.params.rtu ? FrameForm::Rtu : FrameForm::Ascii; }
 
   // What the tester does on Send: owns the line, opens, sends, waits 18 ticks.
   void TesterSend(std::string_view frame = ":010347000002B3\r\n") {
     session.lineOwner = LineOwner::Tester;
-    ASSERT_TRUE(routing.Open(Route::Tester));
+    ASSERT_TRUE(routing.Open());
     routing.tester.awaitingAnswer = true;
     Bytes block(frame.begin(), frame.end());
-    routing.Send(Route::Tester, block, MainPortRouting::kTesterTicks);
+    routing.Send(Route::Tester, Form(), block, MainPortRouting::kTesterTicks);
   }
 
   // What the settings window does for one probe.
   void SetupSend(int firstWait = 2) {
     session.mainRouteTester = false;
     session.lineOwner = LineOwner::Setup;
-    ASSERT_TRUE(routing.Open(Route::Setup));
+    ASSERT_TRUE(routing.Open());
     const Bytes probe = B({0x01, 0x03, 0x47, 0x01, 0x00, 0x01});
-    routing.Send(Route::Setup, probe, firstWait);
+    routing.Send(Route::Setup, Form(), probe, firstWait);
   }
+
+  std::uint16_t Wait() const { return routing.exchange().SilenceTrigger(); }
 
   Session session;
   FakePort port;
@@ -58,39 +63,34 @@ class MainPortTest : public ::testing::Test {
   int toolBarEnabled = 0;
 };
 
-TEST_F(MainPortTest, OpenUsesPortParametersAndAddsOwnTimerFirst) {
-  ASSERT_TRUE(routing.Open(Route::Setup));
+TEST_F(MainPortTest, OpenUsesPortParametersAndReadiesTheExchange) {
+  ASSERT_TRUE(routing.Open());
   EXPECT_EQ(port.comNumber, 3);
   EXPECT_EQ(port.baud, 9600);
   EXPECT_EQ(port.dataBits, 7);
   EXPECT_EQ(port.stopBits, 1);
   EXPECT_EQ(port.parity, Parity::Even);
-  EXPECT_EQ(port.TriggerCount(), 2U);
-  EXPECT_LT(routing.SetupTimer(), routing.TesterTimer());  // setup added first
-  routing.Close();
-
-  ASSERT_TRUE(routing.Open(Route::Tester));
-  EXPECT_NE(routing.TesterTimer(), routing.SetupTimer());
-  EXPECT_LT(routing.TesterTimer(), routing.SetupTimer());
+  EXPECT_TRUE(routing.exchange().Ready());
+  EXPECT_GT(port.TriggerCount(), 0U);
 }
 
 TEST_F(MainPortTest, OpenFailureLeavesPortClosed) {
   port.failNextOpen = "No such file or directory";
-  EXPECT_FALSE(routing.Open(Route::Tester));
+  EXPECT_FALSE(routing.Open());
   EXPECT_FALSE(port.Open());
   EXPECT_EQ(port.ErrorText(), "No such file or directory");
 }
 
 TEST_F(MainPortTest, TesterAsciiAnswerInTwoChunksCompletesOnLf) {
   TesterSend();
-  EXPECT_EQ(port.Remaining(routing.TesterTimer()), 18);
+  EXPECT_EQ(port.Remaining(Wait()), 18);
   port.Tick(5);
   port.Feed(":0103020");
   // The first chunk re-arms the timer: the wait now measures silence.
-  EXPECT_EQ(port.Remaining(routing.TesterTimer()), 18);
+  EXPECT_EQ(port.Remaining(Wait()), 18);
   EXPECT_TRUE(port.Open());
   port.Feed("06496\r\n");
-  EXPECT_FALSE(port.Armed(routing.TesterTimer()));
+  EXPECT_FALSE(port.Armed(Wait()));
   EXPECT_FALSE(routing.tester.awaitingAnswer);
   EXPECT_FALSE(port.Open());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
@@ -133,7 +133,7 @@ TEST_F(MainPortTest, TesterRtuAnswerGrowsChunkByChunk) {
   port.Tick(10);
   port.Feed(B({0x02, 0x00, 0x64}));
   EXPECT_EQ(shown, (std::vector<std::string>{"0103", "0103020064"}));
-  EXPECT_EQ(port.Remaining(routing.TesterTimer()), 18);
+  EXPECT_EQ(port.Remaining(Wait()), 18);
   EXPECT_TRUE(port.Open());
   port.Tick(18);
   EXPECT_EQ(shown.back(), "0103020064");
@@ -147,22 +147,53 @@ TEST_F(MainPortTest, TesterRepeatKeepsPortAndLine) {
   EXPECT_TRUE(port.Open());
   EXPECT_EQ(session.lineOwner, LineOwner::Tester);
   EXPECT_EQ(toolBarEnabled, 0);
-  routing.Send(Route::Tester, Bytes{':'}, MainPortRouting::kTesterTicks);
+  routing.Send(Route::Tester, FrameForm::Ascii, Bytes{':'}, MainPortRouting::kTesterTicks);
   port.RunTimers();
   EXPECT_EQ(shown.back(), "Received Data Timeout !");
   EXPECT_TRUE(port.Open());
   EXPECT_EQ(session.lineOwner, LineOwner::Tester);
 }
 
+// A line that never falls silent (with or without line feeds inside the
+// chunks) still ends the tester's request at its deadline, as a time-out.
+TEST_F(MainPortTest, ContinuousNoiseEndsTheTesterRequestAtItsDeadline) {
+  for (const bool rtu : {false, true}) {
+    SCOPED_TRACE(rtu ? "RTU" : "ASCII");
+    session.params.rtu = rtu;
+    TesterSend();
+    const int deadline = routing.exchange().CurrentDeadlineTicks();
+    int ticks = 0;
+    while (routing.tester.awaitingAnswer && ticks < 1000) {
+      port.Feed("x\ny");
+      port.Tick();
+      ++ticks;
+    }
+    EXPECT_EQ(ticks, deadline);
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.back(), "Received Data Timeout !");
+    EXPECT_FALSE(port.Open());
+    EXPECT_EQ(session.lineOwner, LineOwner::Free);
+  }
+}
+
+TEST_F(MainPortTest, TesterReceivedTextIsCapped) {
+  TesterSend();
+  port.Feed(std::string(5000, 'A'));
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown.back().size(), MainPortRouting::kReceiveCapacity);
+  EXPECT_FALSE(routing.tester.awaitingAnswer);  // a full buffer ends the answer
+  EXPECT_FALSE(port.Open());
+}
+
 TEST_F(MainPortTest, SetupAsciiAnswerRunsAnswerStepOnce) {
   SetupSend();
   port.Feed(":01030200");
-  EXPECT_EQ(port.Remaining(routing.SetupTimer()), 2);  // re-arm 2 ticks
+  EXPECT_EQ(port.Remaining(Wait()), 2);  // re-arm 2 ticks
   EXPECT_TRUE(answers.empty());
   port.Feed("00FA\r\n");
   ASSERT_EQ(answers.size(), 1U);
   EXPECT_EQ(answers[0], ":0103020000FA");
-  EXPECT_FALSE(port.Armed(routing.SetupTimer()));
+  EXPECT_FALSE(port.Armed(Wait()));
   EXPECT_TRUE(shown.empty());  // nothing reaches the tester
   EXPECT_TRUE(port.Open());    // the settings window closes its port itself
 }
@@ -177,7 +208,7 @@ TEST_F(MainPortTest, SetupRtuEndsBySilenceAndTimeoutGivesEmptyText) {
   ASSERT_EQ(answers.size(), 1U);
   EXPECT_EQ(answers[0], "0106470B0237AC0A");
 
-  routing.Send(Route::Setup, B({0x02, 0x03}), 2);
+  routing.Send(Route::Setup, Form(), B({0x02, 0x03}), 2);
   port.RunTimers();
   ASSERT_EQ(answers.size(), 2U);
   EXPECT_EQ(answers[1], "");
@@ -192,7 +223,7 @@ TEST_F(MainPortTest, SetupLateBytesAreNotTakenForTheNextAnswer) {
   port.RunTimers();
   EXPECT_EQ(answers.size(), 1U);
   // The next probe starts from an empty receive text.
-  routing.Send(Route::Setup, B({0x02, 0x03}), 2);
+  routing.Send(Route::Setup, Form(), B({0x02, 0x03}), 2);
   port.RunTimers();
   ASSERT_EQ(answers.size(), 2U);
   EXPECT_EQ(answers[1], "");
