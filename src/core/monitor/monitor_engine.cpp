@@ -1,6 +1,7 @@
 #include "core/monitor/monitor_engine.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "core/exchange/answer.h"
@@ -15,8 +16,10 @@ namespace {
 // models: it has no status blocks to poll, so it is dropped.
 constexpr std::string_view kUnknownModelText = "Unknown model, device disconnected";
 
-// Consecutive time-outs and exception answers tolerated.
-constexpr int kMaxTimeOuts = 3;
+// Failed exchanges in a row that drop a controller (time-outs, bad frames,
+// bad checks, wrong addresses, wrong echoes, refused status polls).
+constexpr int kFailuresToDrop = 4;
+// Exception answers in a row tolerated before the transfers are given up.
 constexpr int kMaxExceptions = 3;
 
 template <class... Fs>
@@ -153,7 +156,6 @@ void MonitorEngine::OnReset() {
   unlocked_ = false;
   writePending_ = false;
   levelWrite_ = false;
-  timeoutCount_ = 0;
   readExceptions_ = 0;
   writeExceptions_ = 0;
   EndTransfer(TransferEnd::Stopped);
@@ -171,6 +173,7 @@ void MonitorEngine::OnReset() {
     dev.errorCount = 0;
     dev.lamp = RunLamp::Off;
     dev.detailRead = false;
+    dev.failuresInRow = 0;
     dev.programText.clear();
     if (observer_) observer_->ConnectionChanged(d, false);
   }
@@ -190,6 +193,7 @@ void MonitorEngine::OnToggleConnect(int d) {
   ++connectedCount_;
   dev.identifyPending = true;
   dev.detailRead = false;
+  dev.failuresInRow = 0;
   dev.lamp = RunLamp::Good;
   if (observer_) observer_->ConnectionChanged(d, true);
   if (connectedCount_ != 1) return;
@@ -581,8 +585,6 @@ void MonitorEngine::Advance() {
 void MonitorEngine::OnPortEvent(const PortEvent& event) {
   const std::optional<Answer> answer = exchange_.Handle(event);
   if (!answer || state_ == State::Idle || answer->tag != inflight_.tag) return;
-  // Any received character shows the line alive.
-  if (!answer->raw.empty()) timeoutCount_ = 0;
   if (SettleExchange()) return;
   if (inflight_.broadcast) {
     TransferAnswered({});
@@ -828,7 +830,7 @@ void MonitorEngine::Account(Result result, std::uint8_t function, std::uint8_t e
   if (!ValidDevice(d)) return;
   auto& dev = devices_[static_cast<std::size_t>(d)];
   if (result == Result::Good) {
-    timeoutCount_ = 0;
+    dev.failuresInRow = 0;
     readExceptions_ = 0;
     writeExceptions_ = 0;
     // While the selected device's pages are read its lamp keeps telling so.
@@ -841,41 +843,47 @@ void MonitorEngine::Account(Result result, std::uint8_t function, std::uint8_t e
   for (int k = 0; k < kMonitorDevices; ++k) Notify(k, kChangeCounters);
   const StatusTone tone = dev.connected ? StatusTone::Error : StatusTone::Neutral;
   if (dev.connected) SetLamp(d, RunLamp::Failed);
+  std::optional<std::string> exceptionText;
+  if (result == Result::Exception) exceptionText = ExceptionReport(function, exceptionCode);
   switch (result) {
     case Result::Format: SetStatus(std::string(Text(Msg::RcvFormatError)), tone); break;
     case Result::Checksum: SetStatus(std::string(Text(Msg::ReceivedChecksumError)), tone); break;
     case Result::WrongAddress: SetStatus(std::string(Text(Msg::AddressNotCorrect)), tone); break;
     case Result::EchoMismatch: SetStatus(std::string(Text(Msg::WriteCompareFail)), tone); break;
-    case Result::Exception: {
-      const auto report = ExceptionReport(function, exceptionCode);
-      if (!report) {
-        SetStatus(std::string(Text(Msg::UnknownCommand)), tone);
-        break;
-      }
-      if (function == kFnWriteError || function == kFnWriteErrorAlt)
-        ++writeExceptions_;
-      else
-        ++readExceptions_;
-      SetStatus(*report, tone);
-      if (readExceptions_ > kMaxExceptions || writeExceptions_ > kMaxExceptions) {
-        unlockPending_ = false;
-        writePending_ = false;
-        if (d == selected_) refresh_ = true;
-        readExceptions_ = writeExceptions_ = 0;
-        Advance();
-        EndTransfer(TransferEnd::Aborted);
-      }
-      break;
-    }
-    case Result::TimeOut:
-      SetStatus(std::string(Text(Msg::DataTimeOutError)), tone);
-      if (++timeoutCount_ > kMaxTimeOuts) {
-        timeoutCount_ = 0;
-        Disconnect(d);
-        Advance();
-      }
+    case Result::TimeOut: SetStatus(std::string(Text(Msg::DataTimeOutError)), tone); break;
+    case Result::Exception:
+      SetStatus(exceptionText ? *exceptionText : std::string(Text(Msg::UnknownCommand)), tone);
       break;
     case Result::Good: break;
+  }
+
+  // Only a failed status poll moves the poll cycle on: a failed write or
+  // transfer request leaves it where it was, pending identifications included.
+  const bool poll = inflight_.purpose == Purpose::Poll;
+  // An exception answer shows the controller alive; only refusing its status
+  // polls counts towards dropping it.
+  if (!exceptionText || poll)
+    ++dev.failuresInRow;
+  else
+    dev.failuresInRow = 0;
+  if (dev.connected && dev.failuresInRow >= kFailuresToDrop) {
+    // Dropped with the message of its last failure, as a silent one is.
+    Disconnect(d);
+    if (poll) Advance();
+    return;
+  }
+  if (!exceptionText) return;
+  if (function == kFnWriteError || function == kFnWriteErrorAlt)
+    ++writeExceptions_;
+  else
+    ++readExceptions_;
+  if (readExceptions_ > kMaxExceptions || writeExceptions_ > kMaxExceptions) {
+    unlockPending_ = false;
+    writePending_ = false;
+    if (d == selected_) refresh_ = true;
+    readExceptions_ = writeExceptions_ = 0;
+    if (poll) Advance();
+    EndTransfer(TransferEnd::Aborted);
   }
 }
 

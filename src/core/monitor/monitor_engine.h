@@ -1,17 +1,27 @@
 // The monitor's polling and command engine. It owns (by reference) the monitor's
 // serial port and drives up to four controllers over it, one request at a time
 // and without a pacing timer: every answer or time-out leads at once to the next
-// request. It identifies each controller, cycles the status polls over the
-// connected ones, reads the selected controller's parameter pages when asked,
-// sends the one queued register write first (after an unlock write where needed),
-// checks every answer, counts requests and failures per device and drops a
-// controller after four time-outs in a row. Transfers (upload, download,
+// request. Each request goes through the exchange layer (core/exchange), which
+// collects and checks its answer.
+//
+// Per request, the first that applies: the unlock write, the queued register
+// write, the running transfer's request, the poll cycle's request (poll_cycle.h).
+// It identifies each controller, cycles the status polls over the connected
+// ones, reads the selected controller's parameter pages when asked, counts
+// requests and failures per device, and drops a controller that fails four
+// exchanges in a row (time-out, bad frame, bad check, wrong address, wrong
+// echo, or an exception answer to a status poll), showing its last failure. A
+// failed exchange is sent again until then. Transfers (upload, download,
 // broadcast download, ramp/soak upload and download) are objects behind the
 // Transfer interface (transfer.h), handed over with monitor_event::StartTransfer.
+// The menu items it governs follow from its state (monitor_menus.h).
 //
 // No widgets: the monitor window observes it through MonitorObserver and hands
 // every event to handle(), the one way in. Everything runs on one thread; an
 // event handed in while another is handled (from an observer) waits for it.
+//
+// Names: functions UpperCamelCase, except handle(), the one entry point every
+// engine of this code base has; members end in an underscore.
 #pragma once
 
 #include <array>
@@ -58,6 +68,7 @@ struct MonitorDevice {
   std::uint32_t errorCount = 0;
   RunLamp lamp = RunLamp::Off;
   bool detailRead = false;  // the model detail (request type 1) was read since it was connected
+  int failuresInRow = 0;    // failed exchanges since its last good answer; four drop it
   std::string programText;  // last program display text (request type 8)
 };
 
@@ -213,7 +224,6 @@ class MonitorEngine {
   // The transfer running, or nullptr.
   const Transfer* RunningTransfer() const { return transfer_.get(); }
   int TimeOutTicks() const { return timeoutTicks_; }
-  int TimeOutCount() const { return timeoutCount_; }
   Result LastResult() const { return result_; }
   const std::string& StatusText() const { return statusText_; }
   const MonitorMenus& Menus() const { return menus_; }
@@ -319,7 +329,6 @@ class MonitorEngine {
   bool calibrationShown_ = false;
   bool closeRequested_ = false;
   int timeoutTicks_ = 18;
-  int timeoutCount_ = 0;
   int readExceptions_ = 0;
   int writeExceptions_ = 0;
   Result result_ = Result::Good;

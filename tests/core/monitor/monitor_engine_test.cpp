@@ -379,7 +379,7 @@ TEST_P(MonitorEngineTest, FactoryPagesKx2AndKx1) {
   }
 }
 
-TEST_P(MonitorEngineTest, FourTimeOutsInARowDropTheDeviceAndAReceivedCharacterResetsTheCount) {
+TEST_P(MonitorEngineTest, FourFailedExchangesInARowDropTheDeviceAndOnlyAGoodAnswerClearsTheCount) {
   bus.controllers[1] = Quiet(kModelKx2);
   bus.controllers[2] = Quiet(kModelKx2);
   engine.handle(monitor_event::ToggleConnect{0});
@@ -390,21 +390,23 @@ TEST_P(MonitorEngineTest, FourTimeOutsInARowDropTheDeviceAndAReceivedCharacterRe
   const Req silentReq = Last();
   Run(3);  // three time-outs, each repeating the request
   EXPECT_EQ(Last(), silentReq);
-  EXPECT_EQ(engine.TimeOutCount(), 3);
-  // One stray character resets the count. In ASCII the exchange then times
-  // out (count 1); in RTU the lone byte is an answer that fails its check.
+  EXPECT_EQ(engine.Device(1).failuresInRow, 3);
+  // A good answer clears the count.
+  bus.controllers[2].silent = false;
+  Run(1);
+  EXPECT_EQ(engine.Device(1).failuresInRow, 0);
+  ASSERT_TRUE(RunUntil([](const Req& r) { return r.address == 2; }));
+  bus.controllers[2].silent = true;
+  Run(3);
+  EXPECT_TRUE(engine.Device(1).connected);
+  // A stray character does not: the fourth failed exchange in a row drops the
+  // device with its message (ASCII: a time-out; RTU: the lone byte fails its check).
   port.Feed(Bytes{Rtu() ? std::uint8_t{0x02} : std::uint8_t{':'}});
   WaitForNextRequest();
-  EXPECT_EQ(engine.TimeOutCount(), Rtu() ? 0 : 1);
-  EXPECT_EQ(engine.Device(1).errorCount, 4U);
-  Run(Rtu() ? 3 : 2);
-  EXPECT_TRUE(engine.Device(1).connected);
-  EXPECT_EQ(Last(), silentReq);
-  Run(1);
   EXPECT_FALSE(engine.Device(1).connected);
   EXPECT_EQ(engine.ConnectedCount(), 1);
-  EXPECT_EQ(engine.StatusText(), "Received data time out error");
-  EXPECT_EQ(engine.Device(1).errorCount, Rtu() ? 8U : 7U);
+  EXPECT_EQ(engine.StatusText(), Rtu() ? "Received checksum error !!!" : "Received data time out error");
+  EXPECT_EQ(engine.Device(1).errorCount, 7U);
   // Polling goes on with the remaining device only.
   for (const auto& r : Run(12)) EXPECT_EQ(r.address, 1);
 
@@ -414,6 +416,28 @@ TEST_P(MonitorEngineTest, FourTimeOutsInARowDropTheDeviceAndAReceivedCharacterRe
   EXPECT_EQ(engine.ConnectedCount(), 0);
   EXPECT_FALSE(port.Open());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
+}
+
+// The upload's requests take the place of the polls: when four of them time
+// out the selected device is dropped, and the poll cycle, which stood at
+// another device's pending identification, goes on from there.
+TEST_P(MonitorEngineTest, UploadEndedByTimeOutsLeavesAPendingIdentificationInPlace) {
+  bus.controllers[1] = Quiet(kModelKx2);
+  bus.controllers[2] = Quiet(kModelKx2);
+  engine.handle(monitor_event::ToggleConnect{0});
+  ASSERT_TRUE(SecondCycle(0x4717));
+  engine.handle(monitor_event::ChangeAddress{1, 2});
+  engine.handle(monitor_event::ToggleConnect{1});
+  StartUpload();
+  Step();  // the type-2 poll in flight: the cycle moves to device 1's identification
+  ASSERT_EQ(Last(), Rd(1, 0x474C, 1));
+  bus.controllers[1].silent = true;
+  Run(4);
+  EXPECT_FALSE(engine.Device(0).connected);
+  EXPECT_FALSE(Transferring());
+  EXPECT_EQ(Last(), Id(2));
+  Run(2);
+  EXPECT_EQ(engine.Device(1).model, kModelKx2);
 }
 
 TEST_P(MonitorEngineTest, ExceptionAnswersAbortAnUploadAfterMoreThanThree) {
