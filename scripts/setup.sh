@@ -3,7 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PKGS="g++ cmake make ccache qt6-base-dev qt6-serialport-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
-      xvfb xauth python3-pymodbus python3-serial python3-serial-asyncio mbpoll socat ser2net imagemagick xdotool"
+      xvfb xauth python3-pymodbus python3-serial python3-serial-asyncio mbpoll socat ser2net imagemagick xdotool
+      clang"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -41,7 +41,8 @@ TEST(Rfc2217Session, AppliesSettingsInStreamOrderAndAnswersEachCommand) {
       rfc::ComPortRequest(rfc::Command::SetParity, static_cast<std::uint32_t>(rfc::ParityCode::Odd)),
       rfc::ComPortRequest(rfc::Command::SetStopsize, static_cast<std::uint32_t>(rfc::StopCode::Two)),
       rfc::Escape(Bytes{0xFF, 0x02}),
-      rfc::ComPortRequest(rfc::Command::SetBaudrate, 0),  // a query
+      rfc::ComPortRequest(rfc::Command::SetBaudrate, 0),           // a query
+      rfc::ComPortRequest(rfc::Command::SetBaudrate, 0xDB002580),  // no UART's rate: refused
       rfc::ComPortRequest(rfc::Command::SetParity, static_cast<std::uint32_t>(rfc::ParityCode::Mark)),
       Bytes{0x03},
   });
@@ -65,6 +66,7 @@ TEST(Rfc2217Session, AppliesSettingsInStreamOrderAndAnswersEachCommand) {
       rfc::ComPortReply(rfc::Command::SetDatasize, 7),
       rfc::ComPortReply(rfc::Command::SetParity, static_cast<std::uint32_t>(rfc::ParityCode::Odd)),
       rfc::ComPortReply(rfc::Command::SetStopsize, static_cast<std::uint32_t>(rfc::StopCode::Two)),
+      rfc::ComPortReply(rfc::Command::SetBaudrate, 19200),
       rfc::ComPortReply(rfc::Command::SetBaudrate, 19200),
       rfc::ComPortReply(rfc::Command::SetParity, static_cast<std::uint32_t>(rfc::ParityCode::Mark)),
   });

@@ -20,6 +20,8 @@ namespace {
 
 PcSettings DefaultSettings() { return PcSettings{9600, 8, ParityKind::None, false, 1, false}; }
 
+constexpr std::uint32_t kMaxBaud = 4'000'000;
+
 }  // namespace
 
 Rfc2217Session::Rfc2217Session()
@@ -62,7 +64,8 @@ kx::Bytes Rfc2217Session::ComPort(const rfc::ComPortMessage& msg, const PurgeHan
   std::uint32_t value = msg.value;
   switch (msg.command) {
     case Command::SetBaudrate:
-      if (value != 0) settings_.baud = static_cast<int>(value);
+      // 0 asks for the rate in force; a rate beyond any UART's is refused the same way.
+      if (value != 0 && value <= kMaxBaud) settings_.baud = static_cast<int>(value);
       value = static_cast<std::uint32_t>(settings_.baud);
       break;
     case Command::SetDatasize:
