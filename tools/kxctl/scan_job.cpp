@@ -25,15 +25,6 @@ kx::ExchangeRequest NormalProbe(const Line& line, int address) {
                                   kx::MainPortRouting::kSetupRearmTicks, line.Timing());
 }
 
-// The receive text the search's hit rule reads: the ASCII answer as text, an
-// RTU answer as hexadecimal pairs.
-std::string ReceiveText(const kx::Answer& answer, kx::FrameForm form) {
-  if (form == kx::FrameForm::Ascii) return answer.Text();
-  std::string text;
-  for (const std::uint8_t b : answer.raw) text += kx::HexByte(b);
-  return text;
-}
-
 }  // namespace
 
 int FastProbeWaitMs(const LineFormat& format) {
@@ -82,7 +73,7 @@ void ScanJob::QueueProbe() {
 
 void ScanJob::OnProbe(const kx::Answer& answer) {
   ++probes_;
-  if (!answer.Complete() || !kx::IsProbeHit(ReceiveText(answer, line_.Form()), address_, line_.Form())) {
+  if (!answer.Complete() || !kx::IsProbeHit(answer.raw, address_, line_.Form())) {
     Advance();
     return;
   }
