@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Tester tester(line.session, line.routing, {[](bool) {}, [](bool) {}, [](const std::string&) {}, [] {}});
   line.routing.tester.send = [&] { tester.SendClick(); };
   BusSearch search(line.session, line.routing, {[] {}, [](const std::string&) {}});
-  line.routing.setup.answerStep = [&](const std::string& text) { search.AnswerStep(text); };
+  line.routing.setup.answerStep = [&](const Answer& answer) { search.AnswerStep(answer); };
 
   for (int steps = 0; steps < 400 && !in.empty(); ++steps) {
     switch (in.Byte() % 12) {
