@@ -35,11 +35,11 @@ kxsim::PcSettings SimBus::PortSettings() const {
   return pc;
 }
 
-kxsim::Controller& SimBus::Add(std::string_view spec) {
+kxsim::Controller& SimBus::Add(std::string_view controllerText) {
   // The command-line parser wants a line; the link is never opened.
-  const kxsim::ParseResult parsed = kxsim::ParseCommandLine({"--link", "-", std::string(spec)});
+  const kxsim::ParseResult parsed = kxsim::ParseCommandLine({"--link", "-", std::string(controllerText)});
   if (!parsed.options || parsed.options->controllers.size() != 1) {
-    throw std::invalid_argument("bad controller " + std::string(spec) + ": " + parsed.error);
+    throw std::invalid_argument("bad controller " + std::string(controllerText) + ": " + parsed.error);
   }
   const kxsim::ControllerArg& arg = parsed.options->controllers.front();
   return line_.Add(std::make_unique<kxsim::Controller>(arg.model, arg.address, arg.format, arg.options));

@@ -42,7 +42,7 @@ class SimBus {
   // Adds a controller described as on kxsim's command line
   // ("kx3@1:9600-7E1-ascii+2,fault=badcheck"); throws std::invalid_argument
   // on a malformed text.
-  kxsim::Controller& Add(std::string_view spec);
+  kxsim::Controller& Add(std::string_view controllerText);
   // The controller at `address` (first match, followers included); throws when none.
   kxsim::Controller& Controller(int address);
 
