@@ -142,9 +142,9 @@ class MonitorObserver {
 // Events the engine handles, one at a time (MonitorEngine::handle).
 namespace monitor_event {
 struct Reset {};                                              // window shown: initial state
-struct ToggleConnect { int device; };                         // RunBt0Click, Device01..Device31
-struct Select { int device; };                                // Adr0LbClick
-// ComAddr0Change; for a connected device it is identified again.
+struct ToggleConnect { int device; };  // connect button RunBt0..RunBt3, menu items Device01..Device31
+struct Select { int device; };         // address label Adr0Lb..Adr3Lb
+// Address spin box ComAddr0..ComAddr3; a connected device is identified again.
 struct ChangeAddress { int device; std::uint16_t address; };
 // The one queued register write; another before it was sent replaces it.
 // `unlock` sends the unlock write first (factory-protected registers).
@@ -165,7 +165,7 @@ struct BufferState { bool valid; bool fileChosen; };
 // Close2: the window closes now (MonitorObserver::CloseWindow), or when the
 // request in flight has ended.
 struct CloseRequest {};
-struct Close {};                                              // FormClose: port closed, engine stopped
+struct Close {};  // the window closes: port closed, engine stopped
 struct ClearCounters { int device; };                         // ClrBt0..ClrBt3
 struct PortData {};                                           // data available on the port
 struct PortTimer { std::uint16_t trigger; };                  // a timer trigger of the port fired
