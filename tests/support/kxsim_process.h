@@ -110,6 +110,7 @@ class KxsimProcess {
   }
 
   const std::string& output() const { return output_; }
+  pid_t pid() const { return pid_; }
 
   // "rfc2217://HOST:PORT" from the ready output of `--listen`; empty without it.
   std::string ListenUrl() const {
