@@ -335,7 +335,7 @@ void RecorderWindow::BuildControls() {
 
   // The chart.
   RecdIme = new ChartView(this);
-  root->addWidget(RecdIme, 1);
+  root->addWidget(RecdIme, 1, Qt::AlignLeft);
 
   // Device names, address boxes and value boxes.
   auto* names = new QGridLayout();
@@ -379,6 +379,7 @@ void RecorderWindow::BuildControls() {
   }
   if (auto* edit = ComAddr[1]->findChild<QLineEdit*>()) edit->installEventFilter(this);
   root->addWidget(ComAddrPL);
+  root->addStretch(1);
 
   // Status line: failure texts, and the time of the newest drawn sample.
   auto* status = new QHBoxLayout();
@@ -413,11 +414,14 @@ void RecorderWindow::LayoutChart() {
   // for it the width it is laid out for is reduced until it fits in height.
   int w = width();
   const int fitHeight = RecdIme->height() * kDesignWidth / 365;
-  const int fitWidth = RecdIme->width() * kDesignWidth / 795;
+  const int fitWidth = contentsRect().width() * kDesignWidth / 795;
   w = std::max(120, std::min({w, fitHeight, fitWidth}));
   const ChartGeometry g = ChartGeometry::ForWidth(w);
   chart_->SetGeometry(g);
   RecdIme->SetCanvasSize(g.width, g.height, 11 * w / kDesignWidth);
+  // The device rows follow the chart directly; spare height stays at the bottom.
+  RecdIme->setFixedSize(g.width, g.height);
+  LoopCnt->setFixedWidth(LoopCnt->fontMetrics().horizontalAdvance(" 000000000") + 16);
   for (Slot& s : slots_) s.display = true;
   chart_->Clear();
 }
