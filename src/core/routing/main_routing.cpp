@@ -128,35 +128,22 @@ bool SecondPortRouting::Open(Route owner, const PortParams& params) {
 void SecondPortRouting::Close() { port_.SetOpen(false); }
 
 void SecondPortRouting::LineLost() {
-  recorder.awaitingAnswer = false;
-  if (session_.lineOwner == LineOwner::Recorder || session_.lineOwner == LineOwner::Firmware)
-    session_.lineOwner = LineOwner::Free;
-  if (recorder.lineLost) recorder.lineLost();
+  if (session_.lineOwner == LineOwner::Firmware) session_.lineOwner = LineOwner::Free;
   if (firmware.lineLost) firmware.lineLost();
 }
 
-void SecondPortRouting::ClearForRecorder() {
-  buffer.fill(0);
-  recorder.count = 0;
-}
-
 void SecondPortRouting::Handle(const PortEvent& event) {
-  const bool recorderRoute = recorder.awaitingAnswer;
-  const bool firmwareRoute = !recorderRoute && session_.firmwareWindowOpen;
+  // The recorder's engine takes this port's events itself while it holds the line.
+  const bool firmwareRoute = session_.firmwareWindowOpen;
   if (event.kind == kEventDataAvailable) {
-    if (recorderRoute)
-      RecorderData(event.data);
-    else if (firmwareRoute)
+    if (firmwareRoute)
       FirmwareData(event.data);
     else
       Drain(event.data);  // nobody waits: drop, so the bytes cannot join a later answer
     return;
   }
   if (event.kind != kEventTimer || event.handle == 0) return;
-  if (recorderRoute && event.handle == recorderTimer_) {
-    port_.SetTimerTrigger(recorderTimer_, 0, false);
-    RecorderDone(session_.params.rtu && recorder.count != 0 ? kStatusComplete : kStatusTimeout);
-  } else if (firmwareRoute && event.handle == firmwareTimer_) {
+  if (firmwareRoute && event.handle == firmwareTimer_) {
     port_.SetTimerTrigger(firmwareTimer_, 0, false);
     if (session_.params.rtu && firmware.count != 0 && firmware.stage < 3) {
       FirmwareDone(kStatusComplete);
@@ -170,30 +157,6 @@ void SecondPortRouting::Handle(const PortEvent& event) {
 
 void SecondPortRouting::Drain(std::uint16_t announced) {
   for (std::uint16_t i = 0; i < announced; ++i) port_.GetChar();
-}
-
-void SecondPortRouting::RecorderData(std::uint16_t announced) {
-  port_.SetTimerTrigger(recorderTimer_, 0, false);
-  const bool rtu = session_.params.rtu;
-  std::uint8_t last = 0;
-  bool overflow = false;
-  for (std::uint16_t i = 0; i < announced; ++i) {
-    last = port_.GetChar();
-    if (recorder.count >= kBufferSize) {
-      overflow = true;  // the buffer is full: the byte is dropped and the answer ends
-      continue;
-    }
-    buffer[recorder.count++] = last;
-    if (rtu) expectedRtuLength = RtuExpectedLength(std::span(buffer).first(recorder.count), expectedRtuLength);
-  }
-  const bool complete =
-      announced > 0 &&
-      (rtu ? recorder.count == static_cast<std::size_t>(expectedRtuLength) : last == kLf);
-  if (complete || overflow) {
-    RecorderDone(kStatusComplete);
-  } else {
-    port_.SetTimerTrigger(recorderTimer_, recorder.ticks, true);
-  }
 }
 
 void SecondPortRouting::FirmwareData(std::uint16_t announced) {
@@ -225,12 +188,6 @@ void SecondPortRouting::FirmwareData(std::uint16_t announced) {
   } else {
     port_.SetTimerTrigger(firmwareTimer_, firmware.ticks, true);
   }
-}
-
-void SecondPortRouting::RecorderDone(int status) {
-  recorder.awaitingAnswer = false;
-  answerStatus = status;
-  if (recorder.answer) recorder.answer();
 }
 
 void SecondPortRouting::FirmwareDone(int status) {

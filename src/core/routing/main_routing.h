@@ -2,8 +2,9 @@
 //
 // ApdComPortMain serves the single command tester and the communication
 // settings window; an answer goes to the one that sent the request.
-// ApdComPort1 serves the recorder (while it awaits an
-// answer) and the firmware update (while its window is open). Each router
+// ApdComPort1 serves the recorder and the firmware update; the recorder's
+// engine takes the port's events itself while it holds the line, and this
+// router serves the firmware update. Each router
 // collects the received bytes by the rules of its route, keeps the timer
 // triggers of the current opening, and hands a finished answer (complete or
 // timed out) to the window that asked through the callbacks below.
@@ -117,7 +118,8 @@ class MainPortRouting {
 };
 
 // ---------------------------------------------------------------------------
-// ApdComPort1: recorder and firmware update.
+// ApdComPort1: the firmware update (the recorder has its own engine). An
+// opening still adds the recorder's and the firmware's triggers.
 class SecondPortRouting {
  public:
   enum class Route { Recorder, Firmware };
@@ -127,14 +129,6 @@ class SecondPortRouting {
   static constexpr int kStatusTimeout = 15;
   static constexpr int kEraseExtensionStep = 1080;
   static constexpr int kEraseExtensionMax = 2160;
-
-  struct RecorderSide {
-    bool awaitingAnswer = false;  // the recorder's route is taken while set
-    int ticks = 15;               // first wait and re-arm, set before each request
-    std::size_t count = 0;        // bytes stored for the current answer
-    std::function<void()> answer; // the recorder's answer handler
-    std::function<void()> lineLost;  // the line failed while open
-  };
 
   struct FirmwareSide {
     int ticks = 18;               // first wait and re-arm, set before each frame
@@ -155,13 +149,9 @@ class SecondPortRouting {
   bool Open(Route owner, const PortParams& params);
   void Close();
 
-  // The port failed while open and has closed itself. Ends the recorder's
-  // wait, frees the line when the recorder or the firmware update held it,
-  // and tells both sides.
+  // The port failed while open and has closed itself. Frees the line when the
+  // firmware update held it and tells it.
   void LineLost();
-
-  // Clears the buffer (all 100 bytes) and the recorder count before a request.
-  void ClearForRecorder();
 
   // ApdComPort1Trigger: one event of the port.
   void Handle(const PortEvent& event);
@@ -173,13 +163,10 @@ class SecondPortRouting {
   std::array<std::uint8_t, kBufferSize> buffer{};
   int answerStatus = kStatusComplete;
   int expectedRtuLength = 250;  // 250: length still open
-  RecorderSide recorder;
   FirmwareSide firmware;
 
  private:
-  void RecorderData(std::uint16_t announced);
   void FirmwareData(std::uint16_t announced);
-  void RecorderDone(int status);
   void FirmwareDone(int status);
   void Drain(std::uint16_t announced);
 

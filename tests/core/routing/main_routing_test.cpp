@@ -235,22 +235,10 @@ TEST_F(MainPortTest, SetupLateBytesAreNotTakenForTheNextAnswer) {
 class SecondPortTest : public ::testing::Test {
  protected:
   SecondPortTest() : routing(session, port) {
-    routing.recorder.answer = [this] {
-      statuses.push_back(routing.answerStatus);
-      counts.push_back(routing.recorder.count);
-    };
     routing.firmware.answer = [this] {
       statuses.push_back(routing.answerStatus);
       counts.push_back(routing.firmware.count);
     };
-  }
-
-  void RecorderRequest(bool rtu) {
-    session.params.rtu = rtu;
-    ASSERT_TRUE(routing.Open(SecondPortRouting::Route::Recorder));
-    routing.ClearForRecorder();
-    routing.recorder.awaitingAnswer = true;
-    port.SetTimerTrigger(routing.RecorderTimer(), routing.recorder.ticks, true);
   }
 
   void FirmwareRequest(int stage) {
@@ -268,71 +256,8 @@ class SecondPortTest : public ::testing::Test {
   std::vector<std::size_t> counts;
 };
 
-TEST_F(SecondPortTest, RecorderRtuReadCompletesAtByteCountPlusFive) {
-  RecorderRequest(true);
-  const Bytes answer = BuildRtuFrame(B({0x01, 0x03, 0x04, 0x00, 0x64, 0x00, 0xC8}));
-  port.FeedSplit(answer, {1, 2, 3, 6});
-  ASSERT_EQ(statuses, std::vector<int>{0});
-  EXPECT_EQ(counts[0], 9U);
-  EXPECT_EQ(routing.expectedRtuLength, 9);
-  EXPECT_FALSE(routing.recorder.awaitingAnswer);
-  EXPECT_FALSE(port.Armed(routing.RecorderTimer()));
-}
-
-TEST_F(SecondPortTest, RecorderRtuWriteEchoCompletesAtEight) {
-  RecorderRequest(true);
-  port.FeedByteByByte(BuildRtuFrame(B({0x01, 0x06, 0x47, 0x00, 0x00, 0x01})));
-  ASSERT_EQ(statuses, std::vector<int>{0});
-  EXPECT_EQ(counts[0], 8U);
-}
-
-TEST_F(SecondPortTest, RecorderRtuOtherFunctionEndsAtTimerWithStatusZero) {
-  RecorderRequest(true);
-  port.Feed(B({0x01, 0x10, 0x47, 0x00, 0x00, 0x02}));
-  EXPECT_TRUE(statuses.empty());
-  EXPECT_EQ(port.Remaining(routing.RecorderTimer()), 15);
-  port.RunTimers();
-  ASSERT_EQ(statuses, std::vector<int>{0});
-  EXPECT_EQ(counts[0], 6U);
-}
-
-TEST_F(SecondPortTest, RecorderTimeoutStatus) {
-  struct Case {
-    bool rtu;
-    std::string received;
-    int status;
-  };
-  for (const Case& c : std::vector<Case>{{false, "", 15}, {false, ":0103", 15}, {true, "", 15}}) {
-    statuses.clear();
-    RecorderRequest(c.rtu);
-    port.Feed(c.received);
-    port.RunTimers();
-    ASSERT_EQ(statuses, std::vector<int>{c.status});
-    EXPECT_FALSE(routing.recorder.awaitingAnswer);
-  }
-}
-
-TEST_F(SecondPortTest, RecorderAsciiCompletesOnLf) {
-  RecorderRequest(false);
-  port.Feed(":01030200");
-  EXPECT_EQ(port.Remaining(routing.RecorderTimer()), 15);
-  port.Feed("64\r\n");
-  ASSERT_EQ(statuses, std::vector<int>{0});
-  EXPECT_EQ(counts[0], 13U);
-  EXPECT_EQ(routing.buffer[12], 0x0A);
-}
-
 TEST_F(SecondPortTest, BufferIsNeverOverrun) {
-  // A long ASCII stream without LF: at most 100 bytes are stored and the answer ends.
-  RecorderRequest(false);
-  port.Feed(std::string(60, 'A'));
-  port.Feed(std::string(90, 'B'));
-  ASSERT_EQ(statuses, std::vector<int>{0});
-  EXPECT_EQ(counts[0], SecondPortRouting::kBufferSize);
-  EXPECT_EQ(routing.buffer[99], 'B');
-
-  statuses.clear();
-  counts.clear();
+  // A long stream without LF: at most 100 bytes are stored and the answer ends.
   FirmwareRequest(1);
   port.Feed(std::string(250, 'C'));
   ASSERT_EQ(statuses, std::vector<int>{0});
@@ -404,16 +329,7 @@ TEST_F(SecondPortTest, EventsWithoutRouteChangeNothing) {
   port.Feed("stray\r\n");
   port.RunTimers();
   EXPECT_TRUE(statuses.empty());
-  EXPECT_EQ(routing.recorder.count, 0U);
   EXPECT_EQ(port.CharsWaiting(), 0U);  // drained, not left for the next answer
-}
-
-TEST_F(SecondPortTest, RecorderRouteTakesPrecedenceOverFirmware) {
-  session.firmwareWindowOpen = true;
-  RecorderRequest(false);
-  port.Feed(":01\r\n");
-  EXPECT_EQ(routing.recorder.count, 5U);
-  EXPECT_EQ(routing.firmware.count, 0U);
 }
 
 }  // namespace
