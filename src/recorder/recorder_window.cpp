@@ -379,7 +379,6 @@ void RecorderWindow::BuildControls() {
   }
   if (auto* edit = ComAddr[1]->findChild<QLineEdit*>()) edit->installEventFilter(this);
   root->addWidget(ComAddrPL);
-  root->addStretch(1);
 
   // Status line: failure texts, and the time of the newest drawn sample.
   auto* status = new QHBoxLayout();
@@ -418,9 +417,10 @@ void RecorderWindow::LayoutChart() {
   w = std::max(120, std::min({w, fitHeight, fitWidth}));
   const ChartGeometry g = ChartGeometry::ForWidth(w);
   chart_->SetGeometry(g);
-  RecdIme->SetCanvasSize(g.width, g.height, 11 * w / kDesignWidth);
+  RecdIme->SetCanvasSize(g.width, g.height, 8 * w / kDesignWidth);
   // The device rows follow the chart directly; spare height stays at the bottom.
   RecdIme->setFixedSize(g.width, g.height);
+  if (auto* root = qobject_cast<QVBoxLayout*>(layout())) root->insertStretch(root->indexOf(ComAddrPL) + 1, 1);
   LoopCnt->setFixedWidth(LoopCnt->fontMetrics().horizontalAdvance(" 000000000") + 16);
   for (Slot& s : slots_) s.display = true;
   chart_->Clear();
@@ -614,6 +614,7 @@ void RecorderWindow::RePlayBtClick() {
   saveMode_ = false;
   SaveBt->setChecked(false);
   for (QLineEdit* pv : PV) pv->clear();
+  ErrMess->clear();  // failures of an earlier run do not belong to the file
   const QString path = dialogs_.openRecordPath();
   if (path.isEmpty()) {
     SetInReplay(false);
