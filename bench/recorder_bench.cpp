@@ -87,13 +87,13 @@ void Replay(long records) {
     }
   }
   const long rssBefore = PeakRssKb();
-  Slots slots{};
-  Chart chart(slots);
+  Slots table{};
+  Chart chart(table);
   CountingSurface surface;
   chart.SetGeometry(ChartGeometry::ForWidth(1920));
   chart.SetSurface(&surface);
   NullTimer timer;
-  ReplayEngine engine(slots, chart, timer);
+  ReplayEngine engine(table, chart, timer);
   RecordFile file;
   if (!file.Open(path)) {
     std::printf("replay: cannot open %s\n", path.c_str());
@@ -137,14 +137,14 @@ void Acquire(int seconds) {
   serial::ConfigurePorts(session, kx::test::OnePort(1, link));
   session.params = PortParams{1, 9600, 8, 0, 1, false};
   auto port = session.makePort();
-  Slots slots{};
-  for (int i = 0; i < kSlots; ++i) slots[static_cast<std::size_t>(i)].boxAddress = static_cast<std::uint8_t>(i + 1);
-  Chart chart(slots);
+  Slots table{};
+  for (int i = 0; i < kSlots; ++i) table[static_cast<std::size_t>(i)].boxAddress = static_cast<std::uint8_t>(i + 1);
+  Chart chart(table);
   CountingSurface surface;
   chart.SetGeometry(ChartGeometry::ForWidth(1280));
   chart.SetSurface(&surface);
   QtTimer timer;
-  Acquisition acquisition(*port, session, slots, chart, timer, [] { return SampleTime{}; });
+  Acquisition acquisition(*port, session, table, chart, timer, [] { return SampleTime{}; });
   FailureCount failures;
   acquisition.SetObserver(&failures);
   port->SetOnTrigger([&](ComPort&, const PortEvent& e) { acquisition.handle(acquisition_event::Port{e}); });
