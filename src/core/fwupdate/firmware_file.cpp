@@ -1,0 +1,119 @@
+#include "core/fwupdate/firmware_file.h"
+
+#include <fstream>
+#include <new>
+
+#include "core/text/messages.h"
+
+namespace kx {
+
+namespace {
+
+// A record takes at most 35 bytes, and bytes after the last record are
+// ignored: no file needs more than this many bytes read.
+constexpr std::size_t kMaxUsefulFileSize = kFirmwareHeaderSize + kMaxFirmwareRecords * (kMaxRecordDataBytes + 4);
+
+std::uint16_t Word(std::uint8_t high, std::uint8_t low) { return static_cast<std::uint16_t>(high << 8 | low); }
+
+}  // namespace
+
+std::string FirmwareVersionText(std::uint8_t major, std::uint8_t minorHigh, std::uint8_t minorLow) {
+  return "V" + std::to_string(major) + "." + HexByte((minorHigh & 0x0F) << 4 | (minorLow & 0x0F));
+}
+
+FirmwareLoad CheckFirmware(std::span<const std::uint8_t> file) {
+  FirmwareLoad load;
+  if (file.size() < kFirmwareHeaderSize) return load;  // FileError
+  load.headerRead = true;
+
+  FirmwareImage image;
+  const std::size_t count = Word(file[0], file[1]);
+  image.checksum = Word(file[2], file[3]);
+  image.major = file[5];
+  image.minorHigh = file[6];
+  image.minorLow = file[7];
+  load.versionText = FirmwareVersionText(image.major, image.minorHigh, image.minorLow);
+
+  bool valid = true;
+  switch (file[4]) {
+    case kFirmwareModelKx2:
+      image.model = FirmwareModel::Kx2;
+      load.modelText = "KX2";
+      break;
+    case kFirmwareModelKx3:
+      image.model = FirmwareModel::Kx3;
+      load.modelText = "KX3";
+      load.kx3 = true;
+      break;
+    default:
+      load.modelText = std::string(Text(Msg::UnknownModel));
+      valid = false;
+      break;
+  }
+  // No records, or more than the update can hold: nothing sensible to flash.
+  if (count == 0 || count > kMaxFirmwareRecords) valid = false;
+
+  std::uint16_t sum = 0;
+  std::size_t at = kFirmwareHeaderSize;
+  if (valid) image.records.reserve(count);
+  for (std::size_t r = 0; valid && r < count; ++r) {
+    if (at >= file.size() || file[at] > kMaxRecordDataBytes) {
+      valid = false;
+      break;
+    }
+    const std::size_t size = file[at] + std::size_t{4};
+    if (size > file.size() - at) {
+      valid = false;
+      break;
+    }
+    const std::span<const std::uint8_t> record = file.subspan(at, size);
+    std::uint8_t recordSum = 0;
+    for (std::uint8_t b : record) recordSum = static_cast<std::uint8_t>(recordSum + b);
+    if (recordSum != 0) {
+      valid = false;
+      break;
+    }
+    for (std::size_t i = 3; i + 1 < size; ++i) sum = static_cast<std::uint16_t>(sum + record[i]);
+    image.records.emplace_back(record.begin(), record.end());
+    at += size;
+  }
+
+  if (!valid) {
+    load.result = FirmwareCheck::ContentError;
+    return load;
+  }
+  if (sum != image.checksum) {
+    load.result = FirmwareCheck::ChecksumIncorrect;
+    return load;
+  }
+  load.result = FirmwareCheck::Ok;
+  load.checksumText = HexByte(file[2]) + " " + HexByte(file[3]);
+  load.image = std::move(image);
+  return load;
+}
+
+FirmwareLoad LoadFirmwareFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  if (size < 0 || !in) return {};
+  if (static_cast<std::size_t>(size) < kFirmwareHeaderSize) return {};
+  in.seekg(0, std::ios::beg);
+  Bytes bytes;
+  try {
+    bytes.resize(std::min(static_cast<std::size_t>(size), kMaxUsefulFileSize));
+  } catch (const std::bad_alloc&) {
+    FirmwareLoad load;
+    load.result = FirmwareCheck::BufferError;
+    return load;
+  }
+  if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
+    FirmwareLoad load;
+    load.result = FirmwareCheck::BufferError;
+    return load;
+  }
+  return CheckFirmware(bytes);
+}
+
+}  // namespace kx
