@@ -65,6 +65,10 @@ Controller::Controller(Model model, std::uint8_t address, const LineFormat& form
   pv_ = static_cast<std::int16_t>(Get(kRegPv));
   noiseState_ = 0x9E3779B9U * (address + 1U);
   if (options_.programRunning) StartProgram();
+  if (model != Model::Kx1 && options_.loader.enabled) {
+    loader_ = std::make_unique<Loader>(options_.loader.fault);
+    inLoader_ = model == Model::Kx2;  // a KX3 enters it by the flash-enable write
+  }
   for (int i = 1; model == Model::Kx3 && i <= options_.followers; ++i) {
     ControllerOptions followerOptions;
     followerOptions.firmware = options_.firmware;
@@ -124,6 +128,7 @@ std::optional<kx::Bytes> Controller::Handle(std::span<const std::uint8_t> pdu, S
   if (pdu.size() < 2) return std::nullopt;
   const bool broadcast = pdu[0] == 0;
   if (!broadcast && pdu[0] != address_) return std::nullopt;
+  if (inLoader_ || (restartingUntil_ && now < *restartingUntil_)) return std::nullopt;
   Advance(now);
   if (options_.silenceAfter && answered_ >= *options_.silenceAfter) return std::nullopt;
   if (options_.fault == Fault::NoAnswer) return std::nullopt;
@@ -136,6 +141,7 @@ std::optional<kx::Bytes> Controller::Handle(std::span<const std::uint8_t> pdu, S
     const Slot* slot = write ? Find(Word(pdu[2], pdu[3])) : nullptr;
     if (options_.fault == Fault::None && slot != nullptr && slot->def.access != Access::CommFormat) Answer(pdu);
     ApplyPendingChange();
+    enterLoader_ = false;  // every unit restarting at once is no update
     return std::nullopt;
   }
   kx::Bytes answer = options_.fault == Fault::Exception ? Exception(pdu[1], options_.exceptionCode)
@@ -143,7 +149,28 @@ std::optional<kx::Bytes> Controller::Handle(std::span<const std::uint8_t> pdu, S
   ++answered_;
   kx::Bytes frame = Frame(std::move(answer));
   ApplyPendingChange();
+  if (std::exchange(enterLoader_, false)) {
+    loader_ = std::make_unique<Loader>(options_.loader.fault);
+    inLoader_ = true;
+    restartingUntil_ = now + kRestartPause;
+  }
   return frame;
+}
+
+bool Controller::ListensAsLoader(SimTime now) const {
+  return inLoader_ && (!restartingUntil_ || now >= *restartingUntil_);
+}
+
+std::optional<Loader::Reply> Controller::HandleLoaderFrame(std::span<const std::uint8_t> frame, SimTime now) {
+  if (!ListensAsLoader(now)) return std::nullopt;
+  auto reply = loader_->Handle(frame);
+  if (reply && loader_->verified()) {
+    // The new program runs after a restart; the re-power a KX2 asks for is spared.
+    inLoader_ = false;
+    if (const auto version = loader_->ProgramVersion()) Set(0x472A, *version);
+    restartingUntil_ = now + reply->delay + kRestartPause;
+  }
+  return reply;
 }
 
 kx::Bytes Controller::Answer(std::span<const std::uint8_t> pdu) {
@@ -234,6 +261,11 @@ kx::Bytes Controller::WriteRegister(std::span<const std::uint8_t> pdu, std::uint
   if (slot == nullptr) return Exception(0x06, kExIllegalAddress);
   // The unlock covers the one write that follows it, whatever that write is.
   const bool unlocked = std::exchange(unlocked_, false);
+  if (model_ == Model::Kx3 && loader_ && reg == kFlashEnableRegister && value == kFlashEnableValue) {
+    if (!unlocked) return Exception(0x06, kExIllegalCommand);
+    enterLoader_ = true;  // after the echo has been built
+    return kx::Bytes(pdu.begin(), pdu.end());
+  }
   switch (slot->def.access) {
     case Access::ReadOnly:
     case Access::Reserved:

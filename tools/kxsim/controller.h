@@ -13,6 +13,7 @@
 
 #include "core/modbus/codec.h"
 #include "kxsim/line_format.h"
+#include "kxsim/loader.h"
 #include "kxsim/register_map.h"
 #include "kxsim/sim_time.h"
 
@@ -51,7 +52,13 @@ struct ControllerOptions {
   int followers = 0;                       // KX3 units behind this one (automatic synchronisation)
   std::optional<std::uint16_t> output1Function;  // KX3 0x471A
   std::optional<std::uint16_t> output2Function;  // KX3 0x471F
+  LoaderOptions loader;                          // flash loader (firmware update)
 };
+
+// The KX3's flash-enable write: after the unlock write, this value to this
+// register restarts the controller into its loader.
+inline constexpr std::uint16_t kFlashEnableRegister = 0x474F;
+inline constexpr std::uint16_t kFlashEnableValue = 0xA3C6;
 
 class Controller {
  public:
@@ -96,6 +103,15 @@ class Controller {
   int programPattern() const { return pattern_; }
   int programStep() const { return step_; }
   bool programRunning() const { return options_.programRunning; }
+
+  // Flash loader. Listening: the controller is in its loader and has finished
+  // restarting into it at `now`. A loader frame is handled only then; after a
+  // good verify the controller restarts into the new program and reports its
+  // version. While in the loader or restarting it hears no Modbus request.
+  bool ListensAsLoader(SimTime now) const;
+  std::optional<Loader::Reply> HandleLoaderFrame(std::span<const std::uint8_t> frame, SimTime now);
+  // The loader of the last update (kept after it ends), or nothing.
+  const Loader* loader() const { return loader_.get(); }
 
   // Follower units configured behind this one (KX3 automatic synchronisation).
   std::span<const std::unique_ptr<Controller>> followers() const { return followers_; }
@@ -156,6 +172,10 @@ class Controller {
   std::optional<std::pair<std::uint8_t, LineFormat>> pendingChange_;
   bool pendingSync_ = false;
   std::vector<std::unique_ptr<Controller>> followers_;
+  std::unique_ptr<Loader> loader_;
+  bool inLoader_ = false;
+  bool enterLoader_ = false;                // the flash-enable write was echoed
+  std::optional<SimTime> restartingUntil_;  // deaf until then
 };
 
 }  // namespace kxsim

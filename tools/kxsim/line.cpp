@@ -74,6 +74,31 @@ void Line::Receive(std::span<const std::uint8_t> bytes, SimTime now) {
   rtuSilence_ = RtuSilence(settings_().baud);
   for (std::uint8_t b : bytes) ScanAscii(b, now);
   TryRtuByLength(now);
+  ScanLoader(bytes, now);
+}
+
+void Line::ScanLoader(std::span<const std::uint8_t> bytes, SimTime now) {
+  std::vector<Controller*> loaders;
+  for (Controller* c : Controllers())
+    if (c->ListensAsLoader(now)) loaders.push_back(c);
+  if (loaders.empty() || !Understands(kLoaderFormat, settings_())) {
+    loaderFramer_.Reset();
+    return;
+  }
+  for (const kx::Bytes& frame : loaderFramer_.Feed(bytes)) {
+    for (Controller* c : loaders) {
+      auto reply = c->HandleLoaderFrame(frame, now);
+      if (!reply) continue;
+      SimTime due = now + turnaround_ + reply->delay;
+      if (timing_) due += WireTime(frame.size() + reply->bytes.size(), kLoaderFormat);
+      Schedule(due, std::move(reply->bytes));
+    }
+  }
+}
+
+void Line::Schedule(SimTime due, kx::Bytes bytes) {
+  if (!pending_.empty()) due = std::max(due, pending_.back().due);
+  pending_.push_back({due, std::move(bytes)});
 }
 
 void Line::ScanAscii(std::uint8_t byte, SimTime now) {
@@ -138,6 +163,7 @@ void Line::Purge(bool answers, bool partial) {
     ascii_.clear();
     inAscii_ = false;
     rtu_.clear();
+    loaderFramer_.Reset();
   }
   if (answers) pending_.clear();
 }
@@ -175,8 +201,7 @@ bool Line::Dispatch(kx::FrameForm form, std::span<const std::uint8_t> frame, Sim
     if (!answer || answer->empty()) continue;
     SimTime due = now + turnaround_;
     if (timing_) due += WireTime(frame.size() + answer->size(), format);
-    if (!pending_.empty()) due = std::max(due, pending_.back().due);
-    pending_.push_back({due, std::move(*answer)});
+    Schedule(due, std::move(*answer));
   }
   return true;
 }

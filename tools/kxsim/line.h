@@ -69,6 +69,9 @@ class Line {
   void TryRtuByLength(SimTime now);
   // Returns false when the frame is not well formed (or fails its check).
   bool Dispatch(kx::FrameForm form, std::span<const std::uint8_t> frame, SimTime now);
+  // Loader frames go to the controllers listening as a loader at 38400 8N1.
+  void ScanLoader(std::span<const std::uint8_t> bytes, SimTime now);
+  void Schedule(SimTime due, kx::Bytes bytes);
 
   SettingsSource settings_;
   std::vector<std::unique_ptr<Controller>> controllers_;
@@ -82,6 +85,7 @@ class Line {
   SimTime rtuSilence_{0};
   std::deque<Pending> pending_;
   LineNoise noise_;
+  LoaderFramer loaderFramer_;
 };
 
 }  // namespace kxsim

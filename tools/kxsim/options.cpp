@@ -26,6 +26,7 @@ Controllers:
   OPTION    per-controller settings that override the global ones:
             fault=KIND, silence-after=N, fw=VERSION, security=WORD, program,
             id=77|e7|67, out1=N, out2=N (kx3 output 1/2 function, 0x471A/0x471F)
+            loader, loader-fault=KIND (kx2/kx3 flash loader, see below)
   Example:  kxsim --link /tmp/kxline kx1@3:9600-7E1-ascii kx3@1:9600-7E1-ascii+2
 
 A controller answers only when the PC's line settings match its format, the
@@ -52,6 +53,19 @@ the status byte follow PV, SV and the alarm limits. Parameter writes are read
 back; the upload registers (0x472F kx1, 0x474C, 0x474D) hand out the parameter
 memory and the ramp/soak steps one byte per read (offset * 256 + byte). kx3: a write of 0x470B (address * 256 + format byte) is echoed under
 the old settings, then the controller answers only under the new ones.
+
+Flash loader (option "loader"): a kx2 starts in its loader; a kx3 enters it
+when it gets the unlock write and then 0xA3C6 written to 0x474F (both echoed),
+hears nothing for a 1 s restart and then listens as a loader. The loader runs
+at 38400 8N1 with frames 01, command, length, data, sum (sum of the bytes
+before it): 05 option bytes (answer E5 C7), 03 erase (200 ms), 07, 01 write
+(N, address high, address low, N bytes), 06 verify (checksum low, high; status
+FF unless the bytes written since the erase sum to it). After a good verify the
+controller restarts (1 s) into the new program and reports as its firmware
+version the word stored at program address 0x0100 (major, minor digits).
+loader-fault=KIND: erase-silent (no answer to the erase), badsum (wrong sum
+byte on every answer), write-fail (every write refused), verify-fail (status FF),
+noise (bytes without 0x01 before every answer).
 
 Options:
   --link PATH           symlink to create for the line's pseudo-terminal
@@ -111,6 +125,17 @@ bool ApplyControllerOption(std::string_view option, ControllerOptions& o) {
   const std::string_view value = eq == std::string_view::npos ? std::string_view{} : option.substr(eq + 1);
   if (key == "program" && eq == std::string_view::npos) {
     o.programRunning = true;
+    return true;
+  }
+  if (key == "loader" && eq == std::string_view::npos) {
+    o.loader.enabled = true;
+    return true;
+  }
+  if (key == "loader-fault") {
+    const auto fault = ParseLoaderFault(value);
+    if (!fault) return false;
+    o.loader.enabled = true;
+    o.loader.fault = *fault;
     return true;
   }
   if (key == "fault") {
