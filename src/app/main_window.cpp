@@ -353,10 +353,20 @@ void MainWindow::ToolButton4Click() {
 
 void MainWindow::FWUPDATE1Click() {
   if (!LineAllows(MainAction::FirmwareUpdate)) return;
+  const auto chooseFile = [this]() -> QString {
+    const QString filter = QText(Msg::FilterFirmware);
+    OpenDialog1->setNameFilter(filter.left(filter.indexOf('|')));
+    if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty()) return {};
+    return OpenDialog1->selectedFiles().first();
+  };
   session_.firmwareWindowOpen = true;
   {
-    fwupdate::FwUpdateWindow window(session_, *secondRouting_, this);
+    fwupdate::FwUpdateWindow window(session_, *ApdComPort1, firmwareMemory_, chooseFile, this);
+    SecondPortRouting::FirmwareSide& route = secondRouting_->firmware;
+    route.event = [&window](const PortEvent& event) { window.OnPortEvent(event); };
+    route.lineLost = [&window] { window.OnLineLost(); };
     window.exec();
+    route = {};
   }
   session_.firmwareWindowOpen = false;
 }

@@ -11,6 +11,7 @@
 
 #include <memory>
 
+#include "core/fwupdate/flash_update.h"
 #include "core/line/comport.h"
 #include "core/line/line_owner.h"
 #include "core/routing/main_routing.h"
@@ -110,6 +111,9 @@ class MainWindow : public QMainWindow {
   QTimer* Timer1 = nullptr;
   QFileDialog* OpenDialog1 = nullptr;
   QFileDialog* SaveDialog1 = nullptr;
+
+  // Kept for the run: what firmware updates learn (the erase extension).
+  FlashUpdateMemory firmwareMemory_;
 
   QPointer<QWidget> monitor_;
   recorder::RecorderWindow* recorder_ = nullptr;  // while the recorder window is open

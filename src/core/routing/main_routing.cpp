@@ -136,63 +136,19 @@ void SecondPortRouting::Handle(const PortEvent& event) {
   // The recorder's engine takes this port's events itself while it holds the line.
   const bool firmwareRoute = session_.firmwareWindowOpen;
   if (event.kind == kEventDataAvailable) {
-    if (firmwareRoute)
-      FirmwareData(event.data);
+    if (firmwareRoute && firmware.event)
+      firmware.event(event);
     else
       Drain(event.data);  // nobody waits: drop, so the bytes cannot join a later answer
     return;
   }
-  if (event.kind != kEventTimer || event.handle == 0) return;
-  if (firmwareRoute && event.handle == firmwareTimer_) {
-    port_.SetTimerTrigger(firmwareTimer_, 0, false);
-    if (session_.params.rtu && firmware.count != 0 && firmware.stage < 3) {
-      FirmwareDone(kStatusComplete);
-    } else {
-      if (firmware.stage == 4 && firmware.eraseExtension < kEraseExtensionMax)
-        firmware.eraseExtension += kEraseExtensionStep;
-      FirmwareDone(kStatusTimeout);
-    }
+  if (firmwareRoute && event.kind == kEventTimer && firmware.event) {
+    firmware.event(event);
   }
 }
 
 void SecondPortRouting::Drain(std::uint16_t announced) {
   for (std::uint16_t i = 0; i < announced; ++i) port_.GetChar();
-}
-
-void SecondPortRouting::FirmwareData(std::uint16_t announced) {
-  port_.SetTimerTrigger(firmwareTimer_, 0, false);
-  std::uint8_t last = 0;
-  bool overflow = false;
-  for (std::uint16_t i = 0; i < announced; ++i) {
-    last = port_.GetChar();
-    if (firmware.count >= kBufferSize) {
-      overflow = true;
-      continue;
-    }
-    buffer[firmware.count] = last;
-    // From stage 3 on the loader frame starts with 0x01: bytes before it are
-    // overwritten by the next one.
-    if (firmware.stage < 3 || firmware.count != 0 || last == 0x01) ++firmware.count;
-  }
-  bool complete = false;
-  if (announced > 0) {
-    if (firmware.stage < 3) {
-      complete = !session_.params.rtu && last == kLf;
-    } else {
-      const std::size_t need = (buffer[1] == 0x05 || buffer[1] == 0x07) ? 6 : 5;
-      complete = firmware.count >= need;
-    }
-  }
-  if (complete || overflow) {
-    FirmwareDone(kStatusComplete);
-  } else {
-    port_.SetTimerTrigger(firmwareTimer_, firmware.ticks, true);
-  }
-}
-
-void SecondPortRouting::FirmwareDone(int status) {
-  answerStatus = status;
-  if (firmware.answer) firmware.answer();
 }
 
 }  // namespace kx

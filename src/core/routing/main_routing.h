@@ -124,18 +124,10 @@ class SecondPortRouting {
  public:
   enum class Route { Recorder, Firmware };
 
-  static constexpr std::size_t kBufferSize = 100;
-  static constexpr int kStatusComplete = 0;
-  static constexpr int kStatusTimeout = 15;
-  static constexpr int kEraseExtensionStep = 1080;
-  static constexpr int kEraseExtensionMax = 2160;
-
+  // While the firmware update window is open its update engine takes the
+  // port's events as they come: it collects and judges the loader's answers.
   struct FirmwareSide {
-    int ticks = 18;               // first wait and re-arm, set before each frame
-    std::size_t count = 0;        // bytes stored for the current answer
-    int stage = 0;                // update stage
-    int eraseExtension = 0;       // extra erase ticks; grows on erase time-outs, kept for the run
-    std::function<void()> answer; // the firmware update's answer handler
+    std::function<void(const PortEvent&)> event;
     std::function<void()> lineLost;  // the line failed while open
   };
 
@@ -160,14 +152,9 @@ class SecondPortRouting {
   std::uint16_t FirmwareTimer() const { return firmwareTimer_; }
   ComPort& Port() { return port_; }
 
-  std::array<std::uint8_t, kBufferSize> buffer{};
-  int answerStatus = kStatusComplete;
-  int expectedRtuLength = 250;  // 250: length still open
   FirmwareSide firmware;
 
  private:
-  void FirmwareData(std::uint16_t announced);
-  void FirmwareDone(int status);
   void Drain(std::uint16_t announced);
 
   Session& session_;

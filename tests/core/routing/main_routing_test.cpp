@@ -235,92 +235,23 @@ TEST_F(MainPortTest, SetupLateBytesAreNotTakenForTheNextAnswer) {
 class SecondPortTest : public ::testing::Test {
  protected:
   SecondPortTest() : routing(session, port) {
-    routing.firmware.answer = [this] {
-      statuses.push_back(routing.answerStatus);
-      counts.push_back(routing.firmware.count);
-    };
-  }
-
-  void FirmwareRequest(int stage) {
-    session.firmwareWindowOpen = true;
-    ASSERT_TRUE(routing.Open(SecondPortRouting::Route::Firmware));
-    routing.firmware.stage = stage;
-    routing.firmware.count = 0;
-    port.SetTimerTrigger(routing.FirmwareTimer(), routing.firmware.ticks, true);
+    routing.firmware.event = [this](const PortEvent& e) { firmwareEvents.push_back(e.kind); };
   }
 
   Session session;
   FakePort port;
   SecondPortRouting routing;
-  std::vector<int> statuses;
-  std::vector<std::size_t> counts;
+  std::vector<std::uint16_t> firmwareEvents;
 };
 
-TEST_F(SecondPortTest, BufferIsNeverOverrun) {
-  // A long stream without LF: at most 100 bytes are stored and the answer ends.
-  FirmwareRequest(1);
-  port.Feed(std::string(250, 'C'));
-  ASSERT_EQ(statuses, std::vector<int>{0});
-  EXPECT_EQ(counts[0], SecondPortRouting::kBufferSize);
-}
-
-TEST_F(SecondPortTest, FirmwareDropsNoiseBeforeLoaderFrame) {
-  struct Case {
-    Bytes received;
-    std::size_t completesAt;
-  };
-  const std::vector<Case> cases = {
-      {B({0xFF, 0x00, 0x01, 0x05, 0x00, 0x00, 0x00, 0xFA}), 6},
-      {B({0x7E, 0x01, 0x02, 0x00, 0x00, 0xFD}), 5},
-      {B({0x01, 0x07, 0x01, 0x02, 0x03, 0x04}), 6},
-  };
-  for (const Case& c : cases) {
-    statuses.clear();
-    counts.clear();
-    FirmwareRequest(3);
-    port.FeedByteByByte(c.received);
-    ASSERT_EQ(statuses, std::vector<int>{0});
-    EXPECT_EQ(counts[0], c.completesAt);
-    EXPECT_EQ(routing.buffer[0], 0x01);
-  }
-}
-
-TEST_F(SecondPortTest, FirmwareEarlyStagesEndOnLfOrRtuSilence) {
-  FirmwareRequest(0);
-  port.Feed(":0106");
-  EXPECT_TRUE(statuses.empty());
-  port.Feed("4700\r\n");
-  EXPECT_EQ(statuses, std::vector<int>{0});
-
-  statuses.clear();
-  session.params.rtu = true;
-  FirmwareRequest(1);
-  port.Feed(B({0x01, 0x06, 0x0A}));  // LF means nothing in RTU
-  EXPECT_TRUE(statuses.empty());
-  port.RunTimers();
-  EXPECT_EQ(statuses, std::vector<int>{0});
-
-  statuses.clear();
-  FirmwareRequest(3);
+TEST_F(SecondPortTest, FirmwareWindowTakesTheEventsAsTheyCome) {
+  session.firmwareWindowOpen = true;
+  ASSERT_TRUE(port.SetOpen(true));
+  const std::uint16_t timer = port.AddTimerTrigger();
+  port.SetTimerTrigger(timer, 2, true);
   port.Feed(B({0x01, 0x05}));
-  port.RunTimers();  // incomplete loader frame: time-out even in RTU
-  EXPECT_EQ(statuses, std::vector<int>{15});
-}
-
-TEST_F(SecondPortTest, EraseTimeoutsExtendUpTo2160) {
-  std::vector<int> seen;
-  for (int i = 0; i < 4; ++i) {
-    FirmwareRequest(4);
-    port.RunTimers();
-    seen.push_back(routing.firmware.eraseExtension);
-  }
-  EXPECT_EQ(seen, (std::vector<int>{1080, 2160, 2160, 2160}));
-  EXPECT_EQ(statuses, (std::vector<int>{15, 15, 15, 15}));
-  // Other stages never extend it.
-  routing.firmware.eraseExtension = 0;
-  FirmwareRequest(5);
   port.RunTimers();
-  EXPECT_EQ(routing.firmware.eraseExtension, 0);
+  EXPECT_EQ(firmwareEvents, (std::vector<std::uint16_t>{kEventDataAvailable, kEventTimer}));
 }
 
 TEST_F(SecondPortTest, EventsWithoutRouteChangeNothing) {
@@ -328,7 +259,7 @@ TEST_F(SecondPortTest, EventsWithoutRouteChangeNothing) {
   port.SetTimerTrigger(routing.RecorderTimer(), 3, true);
   port.Feed("stray\r\n");
   port.RunTimers();
-  EXPECT_TRUE(statuses.empty());
+  EXPECT_TRUE(firmwareEvents.empty());
   EXPECT_EQ(port.CharsWaiting(), 0U);  // drained, not left for the next answer
 }
 

@@ -1,0 +1,144 @@
+// The flash update: replaces a KX2's or KX3's program with a loaded firmware
+// image through the controller's loader, one frame and one answer at a time.
+//
+// KX3: the unlock write and the flash-enable write (Modbus, at the stored line
+// settings and in the form they select), then a wait while the controller
+// restarts into its loader (a notice the window shows), then the loader steps
+// at 38400 8N1. KX2: straight to the loader steps at 38400 8N1. Loader steps:
+// read the option bytes, erase, command 7, one write per record, verify.
+// The first failure ends the run; done and failed close the port and free the
+// line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+
+#include "core/fwupdate/firmware_file.h"
+#include "core/line/comport.h"
+#include "core/line/session.h"
+#include "core/modbus/codec.h"
+#include "core/text/messages.h"
+
+namespace kx {
+
+// What an update learns that outlives its window: after each erase time-out
+// the next erase waits longer, until the program ends.
+struct FlashUpdateMemory {
+  int eraseExtension = 0;  // ticks: 0, 1080, 2160
+};
+
+enum class StatusColour { White, Lime, Yellow, Red };
+
+// Stage numbers: 0 unlock, 1 flash enable, 2 loader wait, 3 option bytes,
+// 4 erase, 5 command 7, 6 + r write record r, then verify (records + 6).
+inline constexpr int kStageLoaderWait = 2;
+inline constexpr int kStageOptions = 3;
+inline constexpr int kStageErase = 4;
+inline constexpr int kStageCommand7 = 5;
+inline constexpr int kStageFirstRecord = 6;
+
+// User message codes of the update's notices.
+inline constexpr int kNoticeLoaderWait = 0;
+inline constexpr int kNoticeKx3Done = 254;
+inline constexpr int kNoticeKx2Done = 255;
+
+class FlashUpdate {
+ public:
+  enum class State {
+    Idle,            // nothing started, or stopped
+    Unlocking,       // KX3 unlock write sent
+    EnablingFlash,   // KX3 flash-enable write sent
+    LoaderWait,      // KX3 restarting into its loader; the notice is up
+    ReadingOptions,
+    Erasing,
+    Command7,
+    Writing,
+    Verifying,
+    Done,
+    Failed,
+  };
+
+  struct View {
+    std::string status;  // `ErrMess`
+    StatusColour colour = StatusColour::White;
+    int progress = 0;          // `ProgressBar`, 0..100
+    bool portMissing = false;  // the port failed to open at the start: UPDATE stays off
+  };
+
+  struct NoticeClosed {};
+  struct Stop {};       // the window closes
+  struct LineLost {};   // the port failed while open and closed itself
+  using Event = std::variant<PortEvent, NoticeClosed, Stop, LineLost>;
+
+  FlashUpdate(Session& session, ComPort& port, FlashUpdateMemory& memory);
+  FlashUpdate(const FlashUpdate&) = delete;
+  FlashUpdate& operator=(const FlashUpdate&) = delete;
+  ~FlashUpdate();
+
+  // Called after every step that changed the view, the state or the notices.
+  void SetOnChange(std::function<void()> onChange) { onChange_ = std::move(onChange); }
+
+  // UPDATE: takes the line and sends the first frame. False when the port
+  // cannot be opened (the view says so) or an update is running.
+  bool Start(const FirmwareImage& image, int address);
+
+  // The port's events while the update window is open, a closed notice, the
+  // window closing, or the line failing.
+  void Handle(const Event& event);
+
+  // Notices the window shows modally once the current step has returned, one
+  // at a time; after a loader-wait notice it reports NoticeClosed.
+  bool NoticePending() const { return notice_.has_value(); }
+  std::optional<int> TakeNotice() { return std::exchange(notice_, std::nullopt); }
+
+  State state() const { return state_; }
+  int stage() const { return stage_; }
+  const View& view() const { return view_; }
+  // The update holds the line: OPEN FILE and UPDATE are off.
+  bool Busy() const;
+  // The last frame written.
+  const Bytes& lastFrame() const { return sent_; }
+  std::uint16_t timer() const { return timer_; }
+
+ private:
+  void OnPort(const PortEvent& event);
+  void OnData(std::uint16_t announced);
+  void OnTimer();
+  void Answer(bool complete);
+  void SendStage();
+  void Advance(int next);
+  void Finish(bool done);
+  void Fail(Msg text);
+  void Release();
+  void SetStatus(Msg text, StatusColour colour);
+  int TicksOfStage() const;
+  int VerifyStage() const;
+  bool ModbusStage() const { return stage_ < kStageOptions; }
+  void Changed();
+
+  Session& session_;
+  ComPort& port_;
+  FlashUpdateMemory& memory_;
+  std::function<void()> onChange_;
+
+  State state_ = State::Idle;
+  int stage_ = 0;
+  View view_;
+  std::optional<int> notice_;
+
+  std::optional<FirmwareImage> image_;
+  int address_ = 1;
+  FrameForm form_ = FrameForm::Ascii;  // form of the two Modbus writes
+  bool holdsLine_ = false;
+  std::uint16_t timer_ = 0;
+  bool awaiting_ = false;  // a frame is out and its answer not finished
+  Bytes sent_;
+  Bytes received_;  // the current answer (loader answers from their 0x01 on)
+};
+
+}  // namespace kx

@@ -1,0 +1,66 @@
+#include "core/fwupdate/loader_protocol.h"
+
+#include <algorithm>
+#include <array>
+
+namespace kx {
+
+namespace {
+
+std::uint8_t Sum(std::span<const std::uint8_t> bytes) {
+  std::uint8_t sum = 0;
+  for (std::uint8_t b : bytes) sum = static_cast<std::uint8_t>(sum + b);
+  return sum;
+}
+
+}  // namespace
+
+Bytes LoaderFrame(std::uint8_t command, std::span<const std::uint8_t> data) {
+  const std::size_t n = std::min<std::size_t>(data.size(), 255);
+  Bytes frame;
+  frame.reserve(n + 4);
+  frame.push_back(kLoaderStart);
+  frame.push_back(command);
+  frame.push_back(static_cast<std::uint8_t>(n));
+  for (std::size_t i = 0; i < n; ++i) frame.push_back(data[i]);
+  frame.push_back(Sum(frame));
+  return frame;
+}
+
+Bytes OptionReadFrame() { return LoaderFrame(kLoaderReadOptions, {}); }
+
+Bytes EraseFrame() {
+  constexpr std::array<std::uint8_t, 1> kSectors{0x01};
+  return LoaderFrame(kLoaderErase, kSectors);
+}
+
+Bytes Command7Frame() { return LoaderFrame(kLoaderCommand7, {}); }
+
+Bytes WriteRecordFrame(std::span<const std::uint8_t> record) {
+  if (record.empty()) return LoaderFrame(kLoaderWrite, {});
+  const std::size_t n = std::min<std::size_t>(record[0] + std::size_t{3}, record.size());
+  return LoaderFrame(kLoaderWrite, record.first(n));
+}
+
+Bytes VerifyFrame(std::uint16_t checksum) {
+  const std::array<std::uint8_t, 2> data{static_cast<std::uint8_t>(checksum & 0xFF),
+                                         static_cast<std::uint8_t>(checksum >> 8)};
+  return LoaderFrame(kLoaderVerify, data);
+}
+
+std::size_t LoaderAnswerLength(std::span<const std::uint8_t> stored) {
+  if (stored.size() >= 2 && (stored[1] == kLoaderReadOptions || stored[1] == kLoaderCommand7)) return 6;
+  return 5;
+}
+
+bool LoaderSumOk(std::span<const std::uint8_t> answer) {
+  return !answer.empty() && Sum(answer.first(answer.size() - 1)) == answer.back();
+}
+
+int LoaderProgress(int stage, std::size_t records) {
+  if (records == 0) return 100;
+  const long long position = static_cast<long long>(stage) * 100 / static_cast<long long>(records) + 6;
+  return static_cast<int>(std::min<long long>(position, 100));
+}
+
+}  // namespace kx
