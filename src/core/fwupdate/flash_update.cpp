@@ -7,7 +7,6 @@ namespace kx {
 
 namespace {
 
-constexpr std::uint8_t kLf = 0x0A;
 // Longest answer kept: a Modbus write echo in ASCII is 17 characters, a loader
 // answer 6 bytes. Anything beyond is read from the port and dropped.
 constexpr std::size_t kAnswerCapacity = 64;
@@ -35,7 +34,7 @@ void ApplyParams(ComPort& port, const PortParams& p) {
 }  // namespace
 
 FlashUpdate::FlashUpdate(Session& session, ComPort& port, FlashUpdateMemory& memory)
-    : session_(session), port_(port), memory_(memory) {}
+    : session_(session), port_(port), memory_(memory), exchange_(port) {}
 
 FlashUpdate::~FlashUpdate() {
   onChange_ = nullptr;
@@ -79,8 +78,8 @@ bool FlashUpdate::Start(const FirmwareImage& image, int address) {
   }
   session_.lineOwner = LineOwner::Firmware;
   holdsLine_ = true;
-  timer_ = port_.AddTimerTrigger();
-  port_.SetTimerTrigger(timer_, 0, false);
+  timing_ = TimingOf(params);
+  exchange_.Opened();
   stage_ = 0;
   state_ = State::Unlocking;
   SendStage();
@@ -108,7 +107,9 @@ void FlashUpdate::SendStage() {
   if (stage_ == kStageLoaderWait) {
     // The controller restarts into its loader meanwhile: the notice is up for
     // three seconds, then the loader steps follow at its speed.
-    ApplyParams(port_, LoaderParams(session_.params.port));
+    const PortParams loader = LoaderParams(session_.params.port);
+    ApplyParams(port_, loader);
+    timing_ = TimingOf(loader);
     state_ = State::LoaderWait;
     notice_ = kNoticeLoaderWait;
     return;
@@ -141,15 +142,22 @@ void FlashUpdate::SendStage() {
     sent_ = VerifyFrame(image_->checksum);
     SetStatus(Msg::VerifyMemoryChecksum, StatusColour::Lime);
   }
-  received_.clear();
-  awaiting_ = true;
-  port_.SetTimerTrigger(timer_, TicksOfStage(), true);
-  port_.PutBlock(sent_);
+  ExchangeRequest request;
+  request.frame = sent_;
+  request.form = ModbusStage() ? form_ : FrameForm::Rtu;
+  // The echo of a write ends at LF (ASCII) or at its 8 bytes or silence (RTU).
+  request.end = ModbusStage() ? DefaultFrameEnd(form_) : LoaderAnswerRule();
+  request.firstWaitTicks = TicksOfStage();
+  request.rearmTicks = TicksOfStage();
+  request.timing = timing_;
+  request.capacity = kAnswerCapacity;
+  exchange_.Send(std::move(request));
 }
 
 void FlashUpdate::Handle(const Event& event) {
   if (const auto* port = std::get_if<PortEvent>(&event)) {
-    OnPort(*port);
+    if (!holdsLine_) return;
+    if (const std::optional<Answer> answer = exchange_.Handle(*port)) OnAnswer(*answer);
   } else if (std::holds_alternative<NoticeClosed>(event)) {
     if (state_ != State::LoaderWait) return;
     stage_ = kStageOptions;
@@ -161,7 +169,7 @@ void FlashUpdate::Handle(const Event& event) {
     if (Busy()) state_ = State::Idle;
   } else if (std::holds_alternative<LineLost>(event)) {
     if (!holdsLine_) return;
-    awaiting_ = false;
+    exchange_.LineLost();
     holdsLine_ = false;
     if (session_.lineOwner == LineOwner::Firmware) session_.lineOwner = LineOwner::Free;
     notice_.reset();
@@ -172,59 +180,11 @@ void FlashUpdate::Handle(const Event& event) {
   }
 }
 
-void FlashUpdate::OnPort(const PortEvent& event) {
-  if (event.kind == kEventDataAvailable) {
-    OnData(event.data);
-  } else if (event.kind == kEventTimer && event.handle != 0 && event.handle == timer_) {
-    OnTimer();
-  }
-}
-
-void FlashUpdate::OnData(std::uint16_t announced) {
-  if (!awaiting_) {
-    for (std::uint16_t i = 0; i < announced; ++i) port_.GetChar();  // nothing asked for: dropped
-    return;
-  }
-  port_.SetTimerTrigger(timer_, 0, false);
-  bool complete = false;
-  for (std::uint16_t i = 0; i < announced; ++i) {
-    const std::uint8_t b = port_.GetChar();
-    if (complete || received_.size() >= kAnswerCapacity) continue;
-    if (ModbusStage()) {
-      received_.push_back(b);
-      // ASCII ends at LF; an RTU echo of a single write is 8 bytes.
-      complete = form_ == FrameForm::Ascii ? b == kLf : received_.size() >= kRtuWriteAnswerLength;
-    } else {
-      // A loader answer starts with 0x01: bytes before it are noise.
-      if (received_.empty() && b != kLoaderStart) continue;
-      received_.push_back(b);
-      complete = received_.size() >= LoaderAnswerLength(received_);
-    }
-  }
-  if (complete || received_.size() >= kAnswerCapacity) {
-    Answer(true);
-  } else {
-    port_.SetTimerTrigger(timer_, TicksOfStage(), true);
-  }
-}
-
-void FlashUpdate::OnTimer() {
-  if (!awaiting_) return;
-  port_.SetTimerTrigger(timer_, 0, false);
-  // An RTU echo shorter than expected ends by silence; the echo check judges it.
-  if (ModbusStage() && form_ == FrameForm::Rtu && !received_.empty()) {
-    Answer(true);
-    return;
-  }
-  if (stage_ == kStageErase && memory_.eraseExtension < kEraseExtensionMax)
-    memory_.eraseExtension += kEraseExtensionStep;
-  Answer(false);
-}
-
-void FlashUpdate::Answer(bool complete) {
-  awaiting_ = false;
+void FlashUpdate::OnAnswer(const Answer& answer) {
   const bool kx3 = image_->model == FirmwareModel::Kx3;
-  if (!complete) {
+  if (!answer.Complete()) {
+    if (stage_ == kStageErase && memory_.eraseExtension < kEraseExtensionMax)
+      memory_.eraseExtension += kEraseExtensionStep;
     // A KX3 that does not echo may be restarting into its loader already.
     if (kx3 && ModbusStage()) {
       stage_ = kStageLoaderWait;
@@ -235,8 +195,9 @@ void FlashUpdate::Answer(bool complete) {
     Fail(Msg::DataTimeOutError);
     return;
   }
+  const Bytes& received = answer.raw;
   if (ModbusStage()) {
-    if (received_ != sent_) {
+    if (received != sent_) {
       Fail(Msg::EnableFlashFail);
       return;
     }
@@ -245,14 +206,14 @@ void FlashUpdate::Answer(bool complete) {
     Changed();
     return;
   }
-  if (!LoaderSumOk(received_)) {
+  if (!LoaderSumOk(received)) {
     Fail(Msg::RxChecksumError);
     return;
   }
-  const std::uint8_t status = received_.size() > 3 ? received_[3] : 0;
+  const std::uint8_t status = received.size() > 3 ? received[3] : 0;
   const bool statusOk = (status & 0xF0) == 0;
   if (stage_ == kStageOptions) {
-    if (received_.size() < 5 || received_[3] != kOptionByte1 || received_[4] != kOptionByte2) {
+    if (received.size() < 5 || received[3] != kOptionByte1 || received[4] != kOptionByte2) {
       Fail(Msg::OptionByteIncorrect);
       return;
     }
@@ -299,10 +260,9 @@ void FlashUpdate::Finish(bool done) {
 }
 
 void FlashUpdate::Release() {
-  awaiting_ = false;
+  exchange_.Cancel();
   holdsLine_ = false;
   port_.SetOpen(false);
-  timer_ = 0;
   if (session_.lineOwner == LineOwner::Firmware) session_.lineOwner = LineOwner::Free;
 }
 

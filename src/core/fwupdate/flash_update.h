@@ -18,6 +18,7 @@
 #include <utility>
 #include <variant>
 
+#include "core/exchange/exchange.h"
 #include "core/fwupdate/firmware_file.h"
 #include "core/line/comport.h"
 #include "core/line/session.h"
@@ -103,13 +104,10 @@ class FlashUpdate {
   bool Busy() const;
   // The last frame written.
   const Bytes& lastFrame() const { return sent_; }
-  std::uint16_t timer() const { return timer_; }
+  const Exchange& exchange() const { return exchange_; }
 
  private:
-  void OnPort(const PortEvent& event);
-  void OnData(std::uint16_t announced);
-  void OnTimer();
-  void Answer(bool complete);
+  void OnAnswer(const Answer& answer);
   void SendStage();
   void Advance(int next);
   void Finish(bool done);
@@ -135,10 +133,9 @@ class FlashUpdate {
   int address_ = 1;
   FrameForm form_ = FrameForm::Ascii;  // form of the two Modbus writes
   bool holdsLine_ = false;
-  std::uint16_t timer_ = 0;
-  bool awaiting_ = false;  // a frame is out and its answer not finished
+  LineTiming timing_;
+  Exchange exchange_;
   Bytes sent_;
-  Bytes received_;  // the current answer (loader answers from their 0x01 on)
 };
 
 }  // namespace kx

@@ -57,6 +57,17 @@ bool LoaderSumOk(std::span<const std::uint8_t> answer) {
   return !answer.empty() && Sum(answer.first(answer.size() - 1)) == answer.back();
 }
 
+FrameEnd LoaderAnswerRule() {
+  frame_end::Custom rule;
+  rule.decide = [](std::span<const std::uint8_t> soFar) {
+    if (soFar.front() != kLoaderStart) return FrameProgress::Restart;
+    return soFar.size() >= LoaderAnswerLength(soFar) ? FrameProgress::Complete : FrameProgress::More;
+  };
+  rule.silenceEnds = false;
+  rule.longest = 6;
+  return rule;
+}
+
 int LoaderProgress(int stage, std::size_t records) {
   if (records == 0) return 100;
   const long long position = static_cast<long long>(stage) * 100 / static_cast<long long>(records) + 6;

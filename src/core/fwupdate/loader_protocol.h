@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <span>
 
+#include "core/exchange/frame_end.h"
 #include "core/modbus/codec.h"
 
 namespace kx {
@@ -61,6 +62,10 @@ Bytes VerifyFrame(std::uint16_t checksum);
 std::size_t LoaderAnswerLength(std::span<const std::uint8_t> stored);
 // The last byte is the sum of all before it, modulo 256.
 bool LoaderSumOk(std::span<const std::uint8_t> answer);
+
+// Frame-end rule of a loader answer: bytes before its 0x01 are noise and
+// dropped; it is complete at LoaderAnswerLength bytes; silence never ends it.
+FrameEnd LoaderAnswerRule();
 
 // Progress bar position once the update has reached `stage` (3 options read,
 // 4 erase, 5 command 7, 6 + r write record r) of a file with `records` records:

@@ -120,7 +120,7 @@ TEST_F(FlashUpdateTest, Kx3AsksForItsLoaderAtTheStoredSettingsThenSwitches) {
   EXPECT_EQ(port.dataBits, 7);
   EXPECT_EQ(port.parity, Parity::Even);
   EXPECT_EQ(AsText(port.written.back()), ":0106472A4F1D1C\r\n");
-  EXPECT_EQ(port.Remaining(update.timer()), kEnableWriteTicks);
+  EXPECT_EQ(port.Remaining(update.exchange().SilenceTrigger()), kEnableWriteTicks);
   EXPECT_EQ(update.view().status, "");
   port.FeedSplit(port.written.back(), {7});
   EXPECT_EQ(AsText(port.written.back()), ":0106474FA3C6FA\r\n");
@@ -204,7 +204,7 @@ TEST_F(FlashUpdateTest, EraseTimeOutsGrowFor59_118_And178Seconds) {
     ASSERT_EQ(update.state(), State::Erasing);
     EXPECT_EQ(update.view().status, "Erase Sector 1/2");
     EXPECT_EQ(update.view().colour, StatusColour::Yellow);
-    EXPECT_EQ(port.Remaining(update.timer()), wait);
+    EXPECT_EQ(port.Remaining(update.exchange().SilenceTrigger()), wait);
     port.Tick(wait);
     EXPECT_EQ(update.state(), State::Failed);
     EXPECT_EQ(update.view().status, "Received data time out error");
