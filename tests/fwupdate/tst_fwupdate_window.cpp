@@ -1,0 +1,252 @@
+// The firmware update window on the offscreen platform: its named controls,
+// OPEN FILE with good and bad files, and UPDATE against a fake port: status
+// texts and colours, progress, buttons, notices, and closing mid-update.
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fstream>
+#include <memory>
+
+#include "core/fwupdate/loader_protocol.h"
+#include "core/line/settings.h"
+#include "fwupdate/fwupdate_window.h"
+#include "kxsim/firmware_gen.h"
+#include "support/fake_port.h"
+#include "support/modal_watch.h"
+#include "support/widget_access.h"
+
+using kx::fwupdate::FwUpdateWindow;
+using kx::test::Child;
+using kx::test::FakePort;
+
+class FwUpdateWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir dir_;
+  std::unique_ptr<kx::Session> session_;
+  std::unique_ptr<FakePort> port_;
+  kx::FlashUpdateMemory memory_;
+  std::unique_ptr<FwUpdateWindow> window_;
+  QString nextFile_;
+  std::vector<int> notices_;
+
+  QString WriteFile(const QString& name, const kx::Bytes& bytes) {
+    const QString path = dir_.filePath(name);
+    std::ofstream(path.toStdString(), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return path;
+  }
+  kx::Bytes Firmware(std::uint8_t model, std::size_t records = 4, std::uint16_t version = 0x0120) {
+    kxsim::FirmwareSpec spec;
+    spec.modelCode = model;
+    spec.records = records;
+    spec.version = version;
+    spec.dataBytes = 8;
+    return kxsim::MakeFirmwareFile(spec);
+  }
+  void Open(const QString& path) {
+    nextFile_ = path;
+    Child<QPushButton>(*window_, "OpenBt")->click();
+  }
+  QString Text(const char* name) {
+    if (auto* label = window_->findChild<QLabel*>(name)) return label->text();
+    return Child<QLineEdit>(*window_, name)->text();
+  }
+  bool Enabled(const char* name) { return Child<QPushButton>(*window_, name)->isEnabled(); }
+  int Progress() { return Child<QProgressBar>(*window_, "ProgressBar")->value(); }
+  QString StatusStyle() { return Child<QLabel>(*window_, "ErrMess")->styleSheet(); }
+  // Answers the loader's last frame correctly.
+  void AnswerLoader() {
+    const kx::Bytes& frame = port_->written.back();
+    kx::Bytes data{0x00};
+    if (frame[1] == kx::kLoaderReadOptions) data = {0xE5, 0xC7};
+    if (frame[1] == kx::kLoaderCommand7) data = {0x00, 0x00};
+    port_->Feed(kx::LoaderFrame(frame[1], data));
+  }
+
+ private slots:
+  void init() {
+    session_ = std::make_unique<kx::Session>();
+    session_->settingsWord = 2 * 256 + 0x24;  // COM2, 9600 7E1 ASCII
+    kx::DecodeSettingsWord(session_->settingsWord, session_->params);
+    notices_.clear();
+    session_->showUserMessage = [this](int code) { notices_.push_back(code); };
+    port_ = std::make_unique<FakePort>();
+    window_ = std::make_unique<FwUpdateWindow>(*session_, *port_, memory_, [this] { return nextFile_; });
+    port_->SetOnTrigger([this](kx::ComPort&, const kx::PortEvent& e) { window_->OnPortEvent(e); });
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+  }
+  void cleanup() {
+    kx::test::CancelModalWatches();
+    window_.reset();
+  }
+
+  void controlsAtStart() {
+    QCOMPARE(window_->windowTitle(), QString("KX2/KX3 Update Program"));
+    QCOMPARE(window_->objectName(), QString("FWUpdate"));
+    QCOMPARE(Child<QPushButton>(*window_, "OpenBt")->text(), QString("OPEN FILE"));
+    QCOMPARE(Child<QPushButton>(*window_, "UpDateBt")->text(), QString("UPDATE"));
+    QCOMPARE(Child<QPushButton>(*window_, "CloseBt")->text(), QString("CLOSE"));
+    QCOMPARE(Text("ModelLb"), QString("MODEL NAME"));
+    QCOMPARE(Text("CheckLb"), QString("CHECKSUM"));
+    QCOMPARE(Text("FWLb"), QString("F/W VERSION"));
+    QCOMPARE(Text("AddrLb"), QString("ADDRESS"));
+    QVERIFY(!Enabled("UpDateBt"));
+    for (const char* field : {"ModelN", "ChecksumN", "FWVER"}) QVERIFY(Child<QLineEdit>(*window_, field)->isReadOnly());
+    auto* addr = Child<QSpinBox>(*window_, "Addr1");
+    QVERIFY(!addr->isVisible());
+    QVERIFY(!Child<QLabel>(*window_, "AddrLb")->isVisible());
+    QCOMPARE(addr->minimum(), 1);
+    QCOMPARE(addr->maximum(), 247);
+    QCOMPARE(addr->value(), 1);
+    auto* bar = Child<QProgressBar>(*window_, "ProgressBar");
+    QCOMPARE(bar->maximum(), 100);
+    QCOMPARE(bar->value(), 0);
+  }
+
+  void openFileShowsTheFileAndABadOneDisablesUpdate() {
+    const QString good = WriteFile("kx3.oc", Firmware(12));
+    Open(good);
+    QCOMPARE(Text("FileName"), good);
+    QCOMPARE(Text("ModelN"), QString("KX3"));
+    QCOMPARE(Text("FWVER"), QString("V1.20"));
+    const kx::Bytes bytes = Firmware(12);
+    const QString checksum = QString("%1 %2").arg(bytes[2], 2, 16, QChar('0')).arg(bytes[3], 2, 16, QChar('0')).toUpper();
+    QCOMPARE(Text("ChecksumN"), checksum);
+    QVERIFY(Child<QSpinBox>(*window_, "Addr1")->isVisible());
+    QVERIFY(Enabled("UpDateBt"));
+    QVERIFY(window_->image().has_value());
+
+    // A damaged KX2 file after it: nothing of the good one is left to flash.
+    kx::Bytes damaged = Firmware(11, 4, 0x0305);
+    damaged[12] ^= 0x10;
+    Open(WriteFile("bad.oc", damaged));
+    QCOMPARE(Text("FileName"), QString("File data length or content error !"));
+    QCOMPARE(Text("ModelN"), QString("KX2"));
+    QCOMPARE(Text("FWVER"), QString("V3.05"));
+    QCOMPARE(Text("ChecksumN"), checksum);  // only a good file rewrites it
+    QVERIFY(!Child<QSpinBox>(*window_, "Addr1")->isVisible());
+    QVERIFY(!Enabled("UpDateBt"));
+    QVERIFY(!window_->image().has_value());
+
+    kx::Bytes wrongSum = Firmware(11);
+    wrongSum[3] ^= 0x01;
+    Open(WriteFile("sum.oc", wrongSum));
+    QCOMPARE(Text("FileName"), QString("Program checksum incorrect !"));
+    QVERIFY(!Enabled("UpDateBt"));
+
+    kx::Bytes unknown = Firmware(11);
+    unknown[4] = 7;
+    Open(WriteFile("unknown.oc", unknown));
+    QCOMPARE(Text("ModelN"), QString("UnKnow"));
+    QCOMPARE(Text("FileName"), QString("File data length or content error !"));
+
+    // Cancel in the dialog changes nothing.
+    Open(good);
+    Open(QString());
+    QVERIFY(Enabled("UpDateBt"));
+  }
+
+  void aFileThatCannotBeReadShowsTheFileErrorBox() {
+    Open(WriteFile("kx2.oc", Firmware(11)));
+    QVERIFY(Enabled("UpDateBt"));
+    QString text;
+    QString caption;
+    kx::test::AcceptNextMessageBox(&text, &caption);
+    Open(WriteFile("short.oc", kx::Bytes(6, 0)));
+    QCOMPARE(text, QString("Can't perform one of the following file operations: Open, Seek, Read"));
+    QCOMPARE(caption, QString("File Error"));
+    QVERIFY(!Enabled("UpDateBt"));
+  }
+
+  void updateOfAKx2ShowsEachStepAndFinishes() {
+    Open(WriteFile("kx2.oc", Firmware(11, 20)));
+    Child<QPushButton>(*window_, "UpDateBt")->click();
+    QCOMPARE(session_->lineOwner, kx::LineOwner::Firmware);
+    QCOMPARE(port_->baud, 38400);
+    QCOMPARE(Text("ErrMess"), QString("Reading option byte"));
+    QVERIFY(StatusStyle().contains("#00FF00"));
+    QVERIFY(!Enabled("UpDateBt"));
+    QVERIFY(!Enabled("OpenBt"));
+    AnswerLoader();
+    QCOMPARE(Text("ErrMess"), QString("Erase Sector 1/2"));
+    QVERIFY(StatusStyle().contains("#FFFF00"));
+    QCOMPARE(Progress(), 4 * 100 / 20 + 6);
+    AnswerLoader();
+    AnswerLoader();
+    QCOMPARE(Text("ErrMess"), QString("Write Data to ROM ..."));
+    QCOMPARE(Progress(), 6 * 100 / 20 + 6);
+    for (int i = 0; i < 20; ++i) AnswerLoader();
+    QCOMPARE(Text("ErrMess"), QString("Verify Memory Checksum"));
+    AnswerLoader();
+    QCOMPARE(Text("ErrMess"), QString("Program update successed"));
+    QVERIFY(StatusStyle().contains("#00FF00"));
+    QCOMPARE(Progress(), 100);
+    QVERIFY(Enabled("UpDateBt"));
+    QVERIFY(Enabled("OpenBt"));
+    QVERIFY(!port_->Open());
+    QCOMPARE(session_->lineOwner, kx::LineOwner::Free);
+    QTRY_COMPARE(notices_, std::vector<int>{255});
+  }
+
+  void failureShowsItsTextInRedAndTheLoaderWaitShowsItsNotice() {
+    Open(WriteFile("kx3.oc", Firmware(12, 2)));
+    Child<QSpinBox>(*window_, "Addr1")->setValue(7);
+    Child<QPushButton>(*window_, "UpDateBt")->click();
+    QCOMPARE(QString::fromLatin1(reinterpret_cast<const char*>(port_->written.back().data()), 7), QString(":070647"));
+    port_->Tick(kx::kEnableWriteTicks);
+    // The notice is shown once the step has returned; then the loader is asked.
+    QTRY_COMPARE(notices_, std::vector<int>{0});
+    QCOMPARE(port_->written.back(), kx::OptionReadFrame());
+    port_->Feed(kx::LoaderFrame(kx::kLoaderReadOptions, kx::Bytes{0x12, 0x34}));
+    QCOMPARE(Text("ErrMess"), QString("Option byte incorrect"));
+    QVERIFY(StatusStyle().contains("#FF0000"));
+    QCOMPARE(Progress(), 100);
+    QVERIFY(Enabled("UpDateBt"));
+    QCOMPARE(session_->lineOwner, kx::LineOwner::Free);
+  }
+
+  void aPortThatDoesNotOpenKeepsUpdateOff() {
+    Open(WriteFile("kx2.oc", Firmware(11)));
+    port_->failNextOpen = "gone";
+    Child<QPushButton>(*window_, "UpDateBt")->click();
+    QCOMPARE(Text("ErrMess"), QString("COM Port 2 not exist !"));
+    QVERIFY(!Enabled("UpDateBt"));
+    QVERIFY(Enabled("OpenBt"));
+    QCOMPARE(session_->lineOwner, kx::LineOwner::Free);
+  }
+
+  void closingMidUpdateStopsItAndFreesTheLine() {
+    Open(WriteFile("kx2.oc", Firmware(11, 20)));
+    Child<QPushButton>(*window_, "UpDateBt")->click();
+    AnswerLoader();
+    AnswerLoader();
+    QVERIFY(port_->Open());
+    Child<QPushButton>(*window_, "CloseBt")->click();
+    QVERIFY(!window_->isVisible());
+    QVERIFY(!port_->Open());
+    QCOMPARE(session_->lineOwner, kx::LineOwner::Free);
+    const std::size_t sent = port_->written.size();
+    port_->RunTimers();
+    QCOMPARE(port_->written.size(), sent);
+  }
+
+  void scalesWithItsWidth() {
+    const int base = Child<QPushButton>(*window_, "OpenBt")->font().pointSize();
+    window_->hide();
+    window_->resize(900, 520);
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QCOMPARE(Child<QPushButton>(*window_, "OpenBt")->font().pointSize(), base * 900 / 450);
+  }
+};
+
+QTEST_MAIN(FwUpdateWindowTest)
+#include "tst_fwupdate_window.moc"
