@@ -96,6 +96,13 @@ int main(int argc, char** argv) {
     std::cout << kxsim::UsageText();
     return 0;
   }
+  if (!opts.firmwarePath.empty()) {
+    if (!kxsim::WriteFirmwareFile(opts.firmwarePath, opts.firmware)) {
+      std::cerr << "kxsim: cannot write " << opts.firmwarePath << "\n";
+      return 1;
+    }
+    return 0;
+  }
   if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
   struct sigaction sa {};
   sa.sa_handler = OnSignal;

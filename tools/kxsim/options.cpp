@@ -109,6 +109,11 @@ Options:
                           program ADDR on|off    start or stop the program
                           line-noise KIND[:RATE] line noise on (lf, nolf) or off
                         Unknown commands are reported on stderr and ignored.
+  --make-firmware PATH MODEL VERSION RECORDS
+                        write a firmware file of made-up program bytes for a
+                        simulated kx2 or kx3 (RECORDS 1 to 1900, 31 bytes each
+                        from 0x1000 on, the first record holding VERSION at
+                        0x0100) and end; e.g. --make-firmware kx3.oc kx3 1.20 200
   --help                this text
 )";
 
@@ -314,13 +319,29 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       if (!value(v) || !ApplyControllerOption("security=" + v, defaults)) return fail("--security needs a WORD");
     } else if (arg == "--kx1-id") {
       if (!value(v) || !ApplyControllerOption("id=" + v, defaults)) return fail("--kx1-id needs 77, e7 or 67");
+    } else if (arg == "--make-firmware") {
+      std::string model;
+      std::string version;
+      std::string records;
+      if (!value(opts.firmwarePath) || !value(model) || !value(version) || !value(records)) {
+        return fail("--make-firmware needs PATH MODEL VERSION RECORDS");
+      }
+      const auto parsedModel = ParseModel(model);
+      const auto parsedVersion = ParseVersion(version);
+      const auto count = ParseUnsigned(records);
+      if (!parsedModel || *parsedModel == Model::Kx1 || !parsedVersion || !count || *count < 1 || *count > 1900) {
+        return fail("--make-firmware needs kx2 or kx3, a VERSION such as 1.20 and 1 to 1900 RECORDS");
+      }
+      opts.firmware.modelCode = *parsedModel == Model::Kx2 ? 11 : 12;
+      opts.firmware.version = *parsedVersion;
+      opts.firmware.records = *count;
     } else if (arg.starts_with("-")) {
       return fail("unknown option " + arg);
     } else {
       controllerArgs.push_back(arg);
     }
   }
-  if (opts.help) {
+  if (opts.help || !opts.firmwarePath.empty()) {
     result.options = std::move(opts);
     return result;
   }

@@ -8,6 +8,7 @@
 
 #include "kxsim/controller.h"
 #include "kxsim/faults.h"
+#include "kxsim/firmware_gen.h"
 #include "kxsim/line_format.h"
 #include "kxsim/register_map.h"
 
@@ -29,6 +30,9 @@ struct SimOptions {
   std::optional<NoiseSetting> lineNoise;  // --line-noise
   bool help = false;
   std::vector<ControllerArg> controllers;
+  // --make-firmware PATH MODEL VERSION RECORDS: write a test firmware file and end.
+  std::string firmwarePath;
+  FirmwareSpec firmware;
 };
 
 struct ParseResult {
