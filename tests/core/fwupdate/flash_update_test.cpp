@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -298,6 +299,52 @@ TEST_F(FlashUpdateTest, StoppingDuringTheLoaderWaitDropsTheNotice) {
   update.Handle(FlashUpdate::NoticeClosed{});
   EXPECT_EQ(port.written.size(), 1u);
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+// Random bytes in random chunks as the loader's answers: the update never
+// reads past what it stored, never hangs, and ends as done or failed.
+TEST(FlashUpdateRandomAnswers, EndsWithinItsTimeOutsWhateverComes) {
+  std::mt19937 random(1210);
+  for (int round = 0; round < 300; ++round) {
+    Session session;
+    session.params.port = 1;
+    FakePort port;
+    FlashUpdateMemory memory;
+    FlashUpdate update(session, port, memory);
+    port.SetOnTrigger([&](ComPort&, const PortEvent& e) { update.Handle(e); });
+    FirmwareImage image;
+    image.model = round % 2 == 0 ? FirmwareModel::Kx2 : FirmwareModel::Kx3;
+    image.records.assign(3, Bytes{1, 0, 0, 0x55, 0xAA});
+    ASSERT_TRUE(update.Start(image, 1));
+    for (int step = 0; step < 200 && update.Busy(); ++step) {
+      if (update.state() == FlashUpdate::State::LoaderWait) {
+        update.TakeNotice();
+        update.Handle(FlashUpdate::NoticeClosed{});
+        continue;
+      }
+      Bytes chunk(random() % 9);
+      for (auto& b : chunk) b = static_cast<std::uint8_t>(random() % 4 == 0 ? 0x01 : random());
+      if (random() % 3 == 0 && chunk.size() > 1) chunk[1] = static_cast<std::uint8_t>(port.written.back().at(1));
+      if (chunk.empty())
+        port.Tick(200);
+      else
+        port.Feed(chunk);
+    }
+    // Silence from here on: every step ends by its time-out.
+    for (int i = 0; i < 10 && update.Busy(); ++i) {
+      if (update.TakeNotice()) update.Handle(FlashUpdate::NoticeClosed{});
+      port.RunTimers(5000);
+    }
+    EXPECT_FALSE(update.Busy());
+    EXPECT_FALSE(port.Open());
+    EXPECT_EQ(session.lineOwner, LineOwner::Free);
+  }
 }
 
 }  // namespace
