@@ -247,6 +247,7 @@ void FwUpdateWindow::ShowUpdate() {
   ProgressBar->setValue(view.progress);
   const bool busy = update_->Busy();
   OpenBt->setEnabled(!busy);
+  Addr1->setEnabled(!busy);
   UpDateBt->setEnabled(!busy && image_.has_value() && !view.portMissing);
   // A notice is shown once the engine's own step has returned.
   if (update_->NoticePending()) QMetaObject::invokeMethod(this, &FwUpdateWindow::HandleNotices, Qt::QueuedConnection);

@@ -1,5 +1,6 @@
 #include "core/fwupdate/firmware_file.h"
 
+#include <filesystem>
 #include <fstream>
 #include <new>
 
@@ -93,6 +94,10 @@ FirmwareLoad CheckFirmware(std::span<const std::uint8_t> file) {
 }
 
 FirmwareLoad LoadFirmwareFile(const std::string& path) {
+  // Only a regular file (or a link to one): a folder, a FIFO or a device could
+  // not be sized, or would block the window while it is read.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return {};
   std::ifstream in(path, std::ios::binary);
   if (!in) return {};
   in.seekg(0, std::ios::end);

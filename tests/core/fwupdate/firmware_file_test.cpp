@@ -1,6 +1,7 @@
 #include "core/fwupdate/firmware_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -163,6 +164,9 @@ TEST(FirmwareFile, ReadsFromDiscAndRefusesShortOrMissingFiles) {
   EXPECT_EQ(shortFile.result, FirmwareCheck::FileError);
   EXPECT_FALSE(shortFile.headerRead);
   EXPECT_EQ(LoadFirmwareFile(dir / "missing.oc").result, FirmwareCheck::FileError);
+  EXPECT_EQ(LoadFirmwareFile(dir.path()).result, FirmwareCheck::FileError);
+  ASSERT_EQ(mkfifo((dir / "fifo.oc").c_str(), 0600), 0);
+  EXPECT_EQ(LoadFirmwareFile(dir / "fifo.oc").result, FirmwareCheck::FileError);  // not opened: no hang
 }
 
 // Random bytes, and random damage to a good file, never read past the input
