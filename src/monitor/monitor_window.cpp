@@ -1,4 +1,5 @@
 #include "monitor/monitor_window.h"
+#include "monitor/parameter_files.h"
 
 #include "widgets/qt_text.h"
 
@@ -150,6 +151,8 @@ void MonitorWindow::buildMenu() {
   connect(close2_, &QAction::triggered, this,
           [this] { engine_->handle(monitor_event::CloseRequest{}); });
 
+  files_ = new ParameterFiles(this, *engine_,
+                              {open1_, save1_, saveAs1_, upload1_, download1_, writeAll_, rampSoak_});
   MenusChanged(engine_->Menus());
 }
 
@@ -303,6 +306,7 @@ void MonitorWindow::showEvent(QShowEvent* event) {
   closing_ = false;
   relayout();
   engine_->handle(monitor_event::Reset{});
+  files_->engineReset();
   showCounters();
 }
 
@@ -470,6 +474,14 @@ void MonitorWindow::MenusChanged(const MonitorMenus& menus) {
   writeAll_->setEnabled(menus.writeAll);
   setting1_->setChecked(menus.settingChecked);
   record1_->setChecked(menus.recordChecked);
+}
+
+void MonitorWindow::TransferProgress(const Transfer& transfer) { files_->transferProgress(transfer); }
+
+void MonitorWindow::ParameterBufferUploaded(const ImageUpload& upload) { files_->bufferUploaded(upload); }
+
+void MonitorWindow::TransferEnded(const Transfer& transfer, TransferEnd end) {
+  files_->transferEnded(transfer, end);
 }
 
 void MonitorWindow::PortError(std::string_view text) {

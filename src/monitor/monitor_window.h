@@ -24,6 +24,8 @@
 
 namespace kx::monitor {
 
+class ParameterFiles;
+
 class MonitorWindow : public QMainWindow, private MonitorObserver {
   Q_OBJECT
  public:
@@ -62,6 +64,10 @@ class MonitorWindow : public QMainWindow, private MonitorObserver {
   void FrontPanelClear() override;
   void EngineRunning(bool running) override;
   void MenusChanged(const MonitorMenus& menus) override;
+  // Transfers belong to the parameter files and the ramp/soak editor.
+  void TransferProgress(const Transfer& transfer) override;
+  void ParameterBufferUploaded(const ImageUpload& upload) override;
+  void TransferEnded(const Transfer& transfer, TransferEnd end) override;
   void PortError(std::string_view text) override;
   void CloseWindow() override;
 
@@ -126,6 +132,9 @@ class MonitorWindow : public QMainWindow, private MonitorObserver {
   QMenu* close1_ = nullptr;
   QAction* close2_ = nullptr;
   QAction* cancel1_ = nullptr;
+
+  // FILE and PARAMETERS commands on the parameter buffer, the ramp/soak editor.
+  ParameterFiles* files_ = nullptr;
 };
 
 }  // namespace kx::monitor

@@ -66,7 +66,7 @@ TEST_P(ParameterMemoryTest, UploadedImageDownloadsTheSameRegisters) {
 
   const auto steps = kx::DownloadSequence(m.code, image, *source->Register(m.unlock));
   auto target = Make(m.model);
-  for (const kx::DownloadStep& s : steps) {
+  for (const kx::WriteStep& s : steps) {
     if (s.skip) continue;
     if (s.reg != m.upload) {
       EXPECT_EQ(s.value, *source->Register(s.reg)) << std::hex << s.reg;
@@ -78,14 +78,14 @@ TEST_P(ParameterMemoryTest, UploadedImageDownloadsTheSameRegisters) {
     const Bytes write = kx::WriteRegisterPdu(1, s.reg, s.value);
     EXPECT_EQ(Call(*target, write), kx::BuildRtuFrame(write)) << std::hex << s.reg;
   }
-  for (const kx::DownloadStep& s : steps) {
+  for (const kx::WriteStep& s : steps) {
     if (!s.skip && s.reg != m.upload) {
       EXPECT_EQ(*target->Register(s.reg), *source->Register(s.reg)) << std::hex << s.reg;
     }
   }
   // Memory bytes written back through the upload register read back as written.
   const kx::ParameterBuffer again = Upload(*target, m.upload);
-  for (const kx::DownloadStep& s : steps) {
+  for (const kx::WriteStep& s : steps) {
     if (s.reg == m.upload) {
       EXPECT_EQ(again[s.value >> 8], s.value & 0xFF);
     }

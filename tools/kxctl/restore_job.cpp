@@ -6,16 +6,6 @@
 #include "kxctl/requests.h"
 
 namespace kxctl {
-namespace {
-
-std::vector<kx::WriteStep> WriteSteps(const std::vector<kx::DownloadStep>& steps) {
-  std::vector<kx::WriteStep> out;
-  out.reserve(steps.size());
-  for (const kx::DownloadStep& s : steps) out.push_back(kx::WriteStep{s.reg, s.value, s.unlock, s.skip});
-  return out;
-}
-
-}  // namespace
 
 RestoreJob::RestoreJob(Line& line, RestoreArgs args)
     : TransferJob(line, args.address, "restore"), args_(std::move(args)) {
@@ -58,13 +48,13 @@ RestoreJob::RestoreJob(Line& line, RestoreArgs args)
               });
 }
 
-void RestoreJob::Download(const std::vector<kx::DownloadStep>& steps, bool broadcast) {
+void RestoreJob::Download(std::vector<kx::WriteStep> steps, bool broadcast) {
   if (steps.empty()) {
     Fail("no download sequence for the model " + kx::ModelVersionText(buffer_));
     return;
   }
   writes_ = steps.size();
-  Run(std::make_shared<kx::WriteSequence>(kx::TransferKind::Download, WriteSteps(steps), broadcast), model_);
+  Run(std::make_shared<kx::WriteSequence>(kx::TransferKind::Download, std::move(steps), broadcast), model_);
 }
 
 void RestoreJob::TransferDone() {}

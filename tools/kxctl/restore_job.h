@@ -17,7 +17,7 @@ class RestoreJob final : public TransferJob {
   Outcome Result() const override;
 
  private:
-  void Download(const std::vector<kx::DownloadStep>& steps, bool broadcast);
+  void Download(std::vector<kx::WriteStep> steps, bool broadcast);
   void TransferDone() override;
 
   RestoreArgs args_;

@@ -101,7 +101,7 @@ class Builder {
       Add(std::span<const Row>(&row, 1));
     }
   }
-  std::vector<DownloadStep> Take() { return std::move(steps_); }
+  std::vector<WriteStep> Take() { return std::move(steps_); }
 
  private:
   std::uint16_t Byte(unsigned o) const { return b_[o]; }
@@ -136,12 +136,12 @@ class Builder {
 
   const ParameterBuffer& b_;
   std::uint16_t version_;
-  std::vector<DownloadStep> steps_;
+  std::vector<WriteStep> steps_;
 };
 
 }  // namespace
 
-std::vector<DownloadStep> DownloadSequence(std::uint8_t model, const ParameterBuffer& buffer,
+std::vector<WriteStep> DownloadSequence(std::uint8_t model, const ParameterBuffer& buffer,
                                            std::uint16_t controllerVersion) {
   Builder builder(buffer, controllerVersion);
   switch (model) {
@@ -160,20 +160,6 @@ std::vector<DownloadStep> DownloadSequence(std::uint8_t model, const ParameterBu
       break;
   }
   return builder.Take();
-}
-
-const DownloadStep* DownloadRun::Next() {
-  while (index_ < steps_.size() && steps_[index_].skip) ++index_;
-  return index_ < steps_.size() ? &steps_[index_] : nullptr;
-}
-
-void DownloadRun::Acknowledged() {
-  if (index_ < steps_.size()) ++index_;
-}
-
-int DownloadRun::Progress() const {
-  if (steps_.empty()) return 1000;
-  return static_cast<int>(index_ * 1000 / steps_.size());
 }
 
 }  // namespace kx

@@ -79,11 +79,4 @@ MessageAndCaption LoadMessage(ParLoad result) {
   return {Msg::FileLengthOrContentError, Msg::FileErrorCaption};
 }
 
-bool ImageAssembler::Take(std::uint16_t answer) {
-  if (Complete()) return true;
-  image_[answer >> 8] = static_cast<std::uint8_t>(answer & 0xFF);
-  ++count_;
-  return Complete();
-}
-
 }  // namespace kx

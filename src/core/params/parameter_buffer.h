@@ -60,22 +60,4 @@ struct MessageAndCaption {
 };
 MessageAndCaption LoadMessage(ParLoad result);
 
-// Assembles a 256-byte image from upload answers, one byte per answer: the
-// answer word's high byte is the offset, its low byte the byte. The count, not
-// the offsets, ends the upload; offsets are taken as the controller sends them.
-class ImageAssembler {
- public:
-  static constexpr int kBytes = 256;
-  explicit ImageAssembler(std::span<std::uint8_t, kParameterImageBytes> image) : image_(image) {}
-  void Restart() { count_ = 0; }
-  // Stores one answer; true when it completed the image.
-  bool Take(std::uint16_t answer);
-  int Count() const { return count_; }
-  bool Complete() const { return count_ >= kBytes; }
-
- private:
-  std::span<std::uint8_t, kParameterImageBytes> image_;
-  int count_ = 0;
-};
-
 }  // namespace kx

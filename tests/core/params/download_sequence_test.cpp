@@ -20,7 +20,7 @@ constexpr std::uint16_t W(int o) { return static_cast<std::uint16_t>((o << 8) | 
 
 TEST(DownloadSequenceTest, Kx1WritesTwentyOneRegistersFromTheirBytes) {
   const ParameterBuffer b = Numbered(kModelKx1, 0x0320);
-  const std::vector<DownloadStep> expected = {
+  const std::vector<WriteStep> expected = {
       {0x470F, (10 & 0x0F) | 1}, {0x4710, 12}, {0x4711, 13}, {0x4712, 28}, {0x4713, 30}, {0x470E, 29},
       {0x4715, 14}, {0x4716, 15},
       {0x4701, W(0)}, {0x4702, W(2)}, {0x4703, W(4)}, {0x4704, W(6)}, {0x4705, W(8)}, {0x4706, W(16)},
@@ -52,27 +52,27 @@ TEST(DownloadSequenceTest, Kx2MakesThirtyNinePlainAndSixtyUnlockedMemoryWrites) 
   b[10] = 0x12;  // word 10 = 0x120B
   const auto steps = DownloadSequence(kModelKx2, b, 0x0105);
   ASSERT_EQ(steps.size(), 99U);
-  EXPECT_EQ(std::count_if(steps.begin(), steps.end(), [](const DownloadStep& s) { return s.unlock; }), 60);
-  EXPECT_TRUE(std::none_of(steps.begin(), steps.end(), [](const DownloadStep& s) { return s.skip; }));
+  EXPECT_EQ(std::count_if(steps.begin(), steps.end(), [](const WriteStep& s) { return s.unlock; }), 60);
+  EXPECT_TRUE(std::none_of(steps.begin(), steps.end(), [](const WriteStep& s) { return s.skip; }));
 
-  EXPECT_EQ(steps[0], (DownloadStep{0x4717, (12 & 0x7F) | 1}));
+  EXPECT_EQ(steps[0], (WriteStep{0x4717, (12 & 0x7F) | 1}));
   const int bytes[] = {14, 15, 19, 48, 49, 50, 13, 51, 16, 17, 18};
-  for (int i = 0; i < 11; ++i) EXPECT_EQ(steps[1 + i], (DownloadStep{static_cast<std::uint16_t>(0x4718 + i), static_cast<std::uint16_t>(bytes[i])}));
-  EXPECT_EQ(steps[12], (DownloadStep{0x4701, W(24)}));
+  for (int i = 0; i < 11; ++i) EXPECT_EQ(steps[1 + i], (WriteStep{static_cast<std::uint16_t>(0x4718 + i), static_cast<std::uint16_t>(bytes[i])}));
+  EXPECT_EQ(steps[12], (WriteStep{0x4701, W(24)}));
   const int words[] = {0, 2, 4, 6, 8, 10, 26, 28, 30, 32, 34, 40, 42, 36, 38};
   for (int i = 0; i < 15; ++i) EXPECT_EQ(steps[15 + i].reg, 0x4706 + i);
   for (int i = 0; i < 15; ++i) {
     const std::uint16_t expected = words[i] == 10 ? 0x120B : W(words[i]);
     EXPECT_EQ(steps[15 + i].value, expected) << i;
   }
-  EXPECT_EQ(steps[30], (DownloadStep{0x1017, 52}));  // input type (byte 14) is 14: byte 52
+  EXPECT_EQ(steps[30], (WriteStep{0x1017, 52}));  // input type (byte 14) is 14: byte 52
   const int extended[] = {100, 104, 106, 108, 179, 110, 112};
-  for (int i = 0; i < 7; ++i) EXPECT_EQ(steps[31 + i], (DownloadStep{static_cast<std::uint16_t>(0x1018 + i), W(extended[i])}));
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(steps[31 + i], (WriteStep{static_cast<std::uint16_t>(0x1018 + i), W(extended[i])}));
   for (int i = 0; i < 60; ++i) {
     const int o = i < 20 ? 124 + i : 180 + (i - 20);
-    EXPECT_EQ(steps[38 + i], (DownloadStep{0x474C, static_cast<std::uint16_t>((o << 8) | o), true})) << o;
+    EXPECT_EQ(steps[38 + i], (WriteStep{0x474C, static_cast<std::uint16_t>((o << 8) | o), true})) << o;
   }
-  EXPECT_EQ(steps[98], (DownloadStep{0x4726, 0}));
+  EXPECT_EQ(steps[98], (WriteStep{0x4726, 0}));
 }
 
 TEST(DownloadSequenceTest, Kx2RangeLimitsAndInputFlagFollowTheirBits) {
@@ -95,9 +95,9 @@ TEST(DownloadSequenceTest, Kx2RangeLimitsAndInputFlagFollowTheirBits) {
     b[20] = static_cast<std::uint8_t>(c.high >> 8), b[21] = static_cast<std::uint8_t>(c.high);
     b[22] = static_cast<std::uint8_t>(c.low >> 8), b[23] = static_cast<std::uint8_t>(c.low);
     const auto steps = DownloadSequence(kModelKx2, b, 0x0105);
-    EXPECT_EQ(steps[13], (DownloadStep{0x4704, c.wantHigh}));
-    EXPECT_EQ(steps[14], (DownloadStep{0x4705, c.wantLow}));
-    EXPECT_EQ(steps[30], (DownloadStep{0x1017, c.want1017}));
+    EXPECT_EQ(steps[13], (WriteStep{0x4704, c.wantHigh}));
+    EXPECT_EQ(steps[14], (WriteStep{0x4705, c.wantLow}));
+    EXPECT_EQ(steps[30], (WriteStep{0x1017, c.want1017}));
   }
 }
 
@@ -106,35 +106,46 @@ TEST(DownloadSequenceTest, Kx3OutputsOnlyInControlModeTwoAndSkipsCountAsDone) {
   b[15] = 2;
   auto steps = DownloadSequence(kModelKx3, b, 0x0110);
   ASSERT_EQ(steps.size(), 27U);
-  EXPECT_EQ(steps[5], (DownloadStep{0x471C, 49}));
-  EXPECT_EQ(steps[6], (DownloadStep{0x471F, 55}));
-  EXPECT_EQ(steps[25], (DownloadStep{0x4702, W(100)}));
-  EXPECT_EQ(steps[26], (DownloadStep{0x4703, W(102)}));
+  EXPECT_EQ(steps[5], (WriteStep{0x471C, 49}));
+  EXPECT_EQ(steps[6], (WriteStep{0x471F, 55}));
+  EXPECT_EQ(steps[25], (WriteStep{0x4702, W(100)}));
+  EXPECT_EQ(steps[26], (WriteStep{0x4703, W(102)}));
   // 0x470B (the KX3's address and format) is never written.
-  EXPECT_TRUE(std::none_of(steps.begin(), steps.end(), [](const DownloadStep& s) { return s.reg == 0x470B; }));
+  EXPECT_TRUE(std::none_of(steps.begin(), steps.end(), [](const WriteStep& s) { return s.reg == 0x470B; }));
 
+  // Control mode 1: both output writes are skipped and the run still ends at 1000.
   b[15] = 1;
-  DownloadRun run(DownloadSequence(kModelKx3, b, 0x0110));
+  WriteSequence run(TransferKind::Download, DownloadSequence(kModelKx3, b, 0x0110));
   int sent = 0;
-  while (const DownloadStep* step = run.Next()) {
-    EXPECT_FALSE(step->skip);
+  while (const auto request = run.NextRequest()) {
+    EXPECT_EQ(request->action, TransferRequest::Action::Write);
     ++sent;
-    run.Acknowledged();
+    run.AnswerTaken({});
   }
   EXPECT_EQ(sent, 25);
   EXPECT_TRUE(run.Done());
   EXPECT_EQ(run.Progress(), 1000);
 }
 
-TEST(DownloadSequenceTest, RunProgressCountsAcknowledgedStepsOnly) {
-  DownloadRun run(DownloadSequence(kModelKx1, Numbered(kModelKx1, 0x0100), 0x0100));
-  ASSERT_NE(run.Next(), nullptr);
-  run.Next();  // asking again without an acknowledgement sends the same step
-  EXPECT_EQ(run.Index(), 0U);
-  for (int i = 0; i < 19; ++i) run.Acknowledged();
-  EXPECT_EQ(run.Progress(), 19 * 1000 / 21);
-  EXPECT_EQ(run.Next()->reg, 0x471A);  // 0x4731 skipped on a version 1 controller
-  EXPECT_EQ(run.Index(), 20U);
+TEST(DownloadSequenceTest, Kx2MemoryWritesGoOutEachAfterItsOwnUnlock) {
+  WriteSequence run(TransferKind::Download, DownloadSequence(kModelKx2, Numbered(kModelKx2, 0x0105), 0x0105));
+  int unlocks = 0;
+  int writes = 0;
+  bool lastWasUnlock = false;
+  while (const auto request = run.NextRequest()) {
+    if (request->action == TransferRequest::Action::Unlock) {
+      ++unlocks;
+      EXPECT_FALSE(lastWasUnlock);
+      lastWasUnlock = true;
+    } else {
+      ++writes;
+      EXPECT_EQ(lastWasUnlock, request->reg == 0x474C) << std::hex << request->reg;
+      lastWasUnlock = false;
+    }
+    run.AnswerTaken({});
+  }
+  EXPECT_EQ(writes, 99);
+  EXPECT_EQ(unlocks, 60);
   EXPECT_TRUE(DownloadSequence(kModelUnknown, Numbered(kModelKx2, 0), 0).empty());
 }
 

@@ -8,6 +8,7 @@
 
 #include "core/device/regmap.h"
 #include "core/files/whole_file.h"
+#include "core/monitor/transfer.h"
 #include "core/params/parameter_buffer.h"
 
 namespace kx {
@@ -138,22 +139,21 @@ TEST(ModelVersionTextTest, NamesEveryModelAndNeverPrintsPunctuation) {
   }
 }
 
-TEST(ImageAssemblerTest, StoresEachByteAtItsOffsetAndEndsOnTheCount) {
-  ParameterBuffer b{};
-  ImageAssembler image(std::span<std::uint8_t, 256>(b.data(), 256));
-  std::vector<int> order(256);
-  for (int i = 0; i < 256; ++i) order[static_cast<std::size_t>(i)] = (i * 37 + 11) % 256;  // a permutation
+// The upload that fills the buffer: answers in any order of offsets, the count ends it.
+TEST(ParameterUploadTest, AssemblesTheImageFromOutOfOrderOffsetsAndFillsTheTrailer) {
+  ImageUpload upload(kModelKx2, 0x0105, false);
+  ASSERT_TRUE(upload.NextRequest().has_value());
+  EXPECT_EQ(upload.NextRequest()->reg, 0x474C);
   for (int i = 0; i < 256; ++i) {
-    const int o = order[static_cast<std::size_t>(i)];
-    EXPECT_EQ(image.Take(static_cast<std::uint16_t>((o << 8) | (o ^ 0xA5))), i == 255);
+    const int o = (i * 37 + 11) % 256;  // every offset once, out of order
+    const std::uint16_t word = static_cast<std::uint16_t>((o << 8) | (o ^ 0xA5));
+    upload.AnswerTaken(std::span<const std::uint16_t>(&word, 1));
   }
-  EXPECT_TRUE(image.Complete());
+  EXPECT_TRUE(upload.Done());
+  const ParameterBuffer& b = upload.Buffer();
   for (int o = 0; o < 256; ++o) EXPECT_EQ(b[static_cast<std::size_t>(o)], o ^ 0xA5);
-  EXPECT_EQ(b[256], 0);  // the trailer is not touched
-  // Repeated offsets still count: the count ends the upload.
-  image.Restart();
-  for (int i = 0; i < 256; ++i) image.Take(0x0001);
-  EXPECT_TRUE(image.Complete());
+  EXPECT_TRUE(TrailerValid(b));
+  EXPECT_EQ(ModelVersionText(b), "KX2 V1.05");
 }
 
 }  // namespace

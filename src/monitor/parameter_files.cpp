@@ -1,0 +1,280 @@
+#include "monitor/parameter_files.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <algorithm>
+#include <vector>
+
+#include "core/device/regmap.h"
+#include "core/params/download_sequence.h"
+#include "core/ramp/program_table.h"
+#include "ramp/ramp_soak_window.h"
+#include "widgets/file_dialogs.h"
+#include "widgets/qt_text.h"
+
+namespace kx::monitor {
+
+namespace {
+
+// Message box with the given buttons; returns the button pressed.
+QMessageBox::StandardButton Ask(QWidget* parent, const QString& caption, const QString& text,
+                                QMessageBox::StandardButtons buttons) {
+  QMessageBox box(QMessageBox::NoIcon, caption, text, buttons, parent);
+  box.setObjectName(QStringLiteral("ParameterFilesBox"));
+  return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+QString StandardCaption() { return QApplication::applicationName(); }
+
+}  // namespace
+
+ParameterFiles::ParameterFiles(QMainWindow* window, MonitorEngine& engine, Actions actions)
+    : QObject(window), window_(window), engine_(engine), actions_(actions) {
+  setObjectName(QStringLiteral("ParameterFiles"));
+  QStatusBar* bar = window_->statusBar();
+  bar->setObjectName(QStringLiteral("ProgressLine"));
+  bar->setSizeGripEnabled(false);
+  progressLb_ = new QLabel(QStringLiteral(" Loading Now"), bar);
+  progressLb_->setObjectName(QStringLiteral("ProgressLb"));
+  progressLb_->setMinimumWidth(260);
+  progressBar_ = new QProgressBar(bar);
+  progressBar_->setObjectName(QStringLiteral("ProgressBar"));
+  progressBar_->setRange(0, 1000);
+  progressBar_->setTextVisible(false);
+  bar->addWidget(progressLb_);
+  bar->addWidget(progressBar_, 1);
+  bar->hide();
+
+  ramp_ = new ramp::RampSoakWindow(window_);
+  connect(ramp_, &ramp::RampSoakWindow::readRequested, this, &ParameterFiles::rampRead);
+  connect(ramp_, &ramp::RampSoakWindow::writeRequested, this, &ParameterFiles::rampWrite);
+
+  connect(actions_.open, &QAction::triggered, this, &ParameterFiles::open);
+  connect(actions_.save, &QAction::triggered, this, &ParameterFiles::save);
+  connect(actions_.saveAs, &QAction::triggered, this, &ParameterFiles::saveAs);
+  connect(actions_.upload, &QAction::triggered, this, &ParameterFiles::upload);
+  connect(actions_.download, &QAction::triggered, this, [this] { download(false); });
+  connect(actions_.writeAll, &QAction::triggered, this, [this] { download(true); });
+  connect(actions_.rampSoak, &QAction::triggered, this, [this] {
+    ramp_->show();
+    ramp_->raise();
+    ramp_->activateWindow();
+  });
+}
+
+ParameterFiles::~ParameterFiles() = default;
+
+void ParameterFiles::engineReset() {
+  std::fill(buffer_.begin() + kTrailerModel, buffer_.end(), std::uint8_t{0});
+  valid_ = false;
+  fileChosen_ = false;
+  upload_.reset();
+  download_.reset();
+  rampRead_.reset();
+  rampWrite_.reset();
+  hideProgress();
+}
+
+void ParameterFiles::updateMenus() {
+  // The engine keeps the menu items; it is told what the buffer allows.
+  engine_.handle(monitor_event::BufferState{valid_, fileChosen_});
+}
+
+void ParameterFiles::showProgress(const QString& caption) {
+  progressLb_->setText(caption);
+  progressBar_->setValue(0);
+  window_->statusBar()->show();
+}
+
+void ParameterFiles::hideProgress() {
+  progressLb_->setText(QStringLiteral(" Loading Now"));
+  window_->statusBar()->hide();
+}
+
+void ParameterFiles::tellLater(const QString& text, const QString& caption) {
+  // Not from within the engine's report: a modal box there would hold the
+  // engine's next request until it is closed.
+  QTimer::singleShot(0, this, [this, text, caption] { Ask(window_, caption, text, QMessageBox::Ok); });
+}
+
+bool ParameterFiles::start(std::shared_ptr<Transfer> transfer) {
+  engine_.handle(monitor_event::StartTransfer{transfer});
+  return engine_.RunningTransfer() == transfer.get();
+}
+
+// ---- FILE ----
+
+void ParameterFiles::open() {
+  const QString path = app::ChooseFile(window_, app::FileDialogKind::Open, Msg::FilterParameters);
+  if (path.isEmpty()) return;
+  const ParLoad result = LoadParameterFile(path.toStdString(), buffer_);
+  const MessageAndCaption message = LoadMessage(result);
+  if (result == ParLoad::Loaded) {
+    valid_ = true;
+    updateMenus();
+    Ask(window_, app::QText(message.caption),
+        app::ToQString(ModelVersionText(buffer_)) + app::QText(message.text), QMessageBox::Ok);
+    return;
+  }
+  if (result == ParLoad::BadCheck) {
+    // The buffer was cleared: nothing is left to save or write.
+    valid_ = false;
+    updateMenus();
+  }
+  Ask(window_, app::QText(message.caption), app::QText(message.text), QMessageBox::Ok);
+}
+
+bool ParameterFiles::writeFile(const QString& path) {
+  if (SaveParameterFile(path.toStdString(), buffer_)) return true;
+  Ask(window_, StandardCaption(), app::QText(Msg::FailToSaveFile), QMessageBox::Ok);
+  return false;
+}
+
+void ParameterFiles::tellSaved() {
+  Ask(window_, app::QText(Msg::Done),
+      app::ToQString(ModelVersionText(buffer_)) + app::QText(Msg::SaveParametersDone), QMessageBox::Ok);
+}
+
+void ParameterFiles::saveAs() {
+  if (!valid_) return;
+  const QString path = app::ChooseFile(window_, app::FileDialogKind::Save, Msg::FilterParameters);
+  if (path.isEmpty()) return;
+  if (QFileInfo::exists(path) &&
+      Ask(window_, StandardCaption(), app::QText(Msg::OverWriteFilePrefix) + app::FileNameOnly(path),
+          QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok) {
+    return;
+  }
+  if (!writeFile(path)) return;
+  rememberedFile_ = path;
+  fileChosen_ = true;
+  updateMenus();
+  tellSaved();
+}
+
+void ParameterFiles::save() {
+  if (!fileChosen_ || !valid_) return;
+  if (writeFile(rememberedFile_)) tellSaved();
+}
+
+// ---- PARAMETERS ----
+
+void ParameterFiles::upload() {
+  if (engine_.ConnectedCount() == 0) return;
+  const int selected = engine_.SelectedDevice();
+  if (selected < 0 || selected >= kMonitorDevices) return;
+  const MonitorDevice& dev = engine_.Device(selected);
+  if (dev.model == kModelKx1 && dev.rec.comWrite != 1) {
+    Ask(window_, StandardCaption(), app::QText(Msg::EnableComWriteFirst), QMessageBox::Ok);
+    return;
+  }
+  upload_ = std::make_shared<ImageUpload>(dev.model, dev.rec.firmwareVersion, false);
+  showProgress(actions_.upload->text());
+  if (!start(upload_)) {
+    upload_.reset();
+    hideProgress();
+  }
+}
+
+void ParameterFiles::download(bool broadcast) {
+  if (engine_.ConnectedCount() == 0 || !valid_) return;
+  const int selected = engine_.SelectedDevice();
+  if (selected < 0 || selected >= kMonitorDevices) return;
+  const MonitorDevice& dev = engine_.Device(selected);
+  if (dev.model != kModelKx3 && dev.rec.comWrite != 1) {
+    Ask(window_, StandardCaption(), app::QText(Msg::EnableComWriteFirst), QMessageBox::Ok);
+    return;
+  }
+  const QString caption = app::QText(Msg::ModelNameConfirm);
+  if (broadcast) {
+    if (Ask(window_, caption, app::QText(Msg::SetAllDevicesConfirm), QMessageBox::Yes | QMessageBox::No) !=
+        QMessageBox::Yes) {
+      return;
+    }
+  } else if (buffer_[kTrailerModel] != dev.model &&
+             Ask(window_, caption, app::QText(Msg::DifferentModelConfirm), QMessageBox::Yes | QMessageBox::No) !=
+                 QMessageBox::Yes) {
+    return;
+  }
+  // The answer above may have come after the controller went away.
+  if (engine_.ConnectedCount() == 0) return;
+  const MonitorDevice& now = engine_.Device(engine_.SelectedDevice());
+  auto steps = DownloadSequence(now.model, buffer_, now.rec.firmwareVersion);
+  download_ = std::make_shared<WriteSequence>(TransferKind::Download, std::move(steps), broadcast);
+  showProgress((broadcast ? actions_.writeAll : actions_.download)->text());
+  if (!start(download_)) {
+    download_.reset();
+    hideProgress();
+  }
+}
+
+void ParameterFiles::rampRead() {
+  const int selected = engine_.SelectedDevice();
+  if (engine_.ConnectedCount() > 0 && selected >= 0 && selected < kMonitorDevices) {
+    const MonitorDevice& dev = engine_.Device(selected);
+    rampRead_ = std::make_shared<ImageUpload>(dev.model, dev.rec.firmwareVersion, true);
+    if (start(rampRead_)) return;
+  }
+  rampRead_.reset();
+  ramp_->transferStopped();
+}
+
+void ParameterFiles::rampWrite() {
+  if (engine_.ConnectedCount() > 0 && ramp_->filled()) {
+    std::vector<std::uint16_t> values;
+    for (int n = 0; n < kRampWrites; ++n) values.push_back(RampWriteValue(ramp_->table(), n));
+    rampWrite_ = std::make_shared<WriteSequence>(TransferKind::RampDownload, RampWriteSteps(values));
+    if (start(rampWrite_)) return;
+  }
+  rampWrite_.reset();
+  ramp_->transferStopped();
+}
+
+// ---- Engine reports ----
+
+void ParameterFiles::transferProgress(const Transfer& transfer) {
+  if (&transfer == upload_.get() || &transfer == download_.get()) {
+    progressBar_->setValue(transfer.Progress());
+  } else if (&transfer == rampRead_.get() || &transfer == rampWrite_.get()) {
+    ramp_->transferProgress(transfer.Progress());
+  }
+}
+
+void ParameterFiles::bufferUploaded(const ImageUpload& upload) {
+  if (&upload != upload_.get() && &upload != rampRead_.get()) return;
+  buffer_ = upload.Buffer();
+  valid_ = true;
+  updateMenus();
+  if (&upload == upload_.get()) {
+    hideProgress();
+    tellLater(app::ToQString(ModelVersionText(buffer_)) + app::QText(Msg::ParametersUploaded),
+              app::QText(Msg::UploadDone));
+  }
+}
+
+void ParameterFiles::transferEnded(const Transfer& transfer, TransferEnd end) {
+  const bool completed = end == TransferEnd::Completed;
+  if (&transfer == upload_.get() || &transfer == download_.get()) {
+    // An abandoned transfer leaves no progress line standing.
+    hideProgress();
+    if (&transfer == upload_.get()) upload_.reset();
+    else download_.reset();
+  } else if (&transfer == rampRead_.get()) {
+    if (completed) {
+      ramp_->readFinished(TableFromController(std::span<const std::uint8_t, 256>(rampRead_->Buffer().data(), 256),
+                                              rampRead_->Steps()));
+    } else {
+      ramp_->transferStopped();
+    }
+    rampRead_.reset();
+  } else if (&transfer == rampWrite_.get()) {
+    if (completed) ramp_->writeFinished();
+    else ramp_->transferStopped();
+    rampWrite_.reset();
+  }
+}
+
+}  // namespace kx::monitor

@@ -1,0 +1,96 @@
+// The monitor's parameter buffer and what the FILE and PARAMETERS menus do
+// with it: OPEN, SAVE and SAVE AS of "*.par" files, UPLOAD from the selected
+// controller, WRITE TO SELECTED DEVICE and WRITE TO ALL CONNECTED DEVICE (by
+// broadcast), with their confirmations, message boxes and the progress line
+// (`ProgressLb`, `ProgressBar`). It also owns the ramp/soak editor opened by
+// RAMP SOAK PROGRAM and carries its Read Setting and Write through the
+// engine. The monitor window hands it the engine's transfer reports.
+#pragma once
+
+#include <QAction>
+#include <QLabel>
+#include <QMainWindow>
+#include <QObject>
+#include <QPointer>
+#include <QProgressBar>
+#include <QString>
+
+#include <memory>
+
+#include "core/monitor/monitor_engine.h"
+#include "core/params/parameter_buffer.h"
+
+namespace kx::ramp {
+class RampSoakWindow;
+}
+
+namespace kx::monitor {
+
+class ParameterFiles : public QObject {
+  Q_OBJECT
+ public:
+  struct Actions {
+    QAction* open;
+    QAction* save;
+    QAction* saveAs;
+    QAction* upload;
+    QAction* download;
+    QAction* writeAll;
+    QAction* rampSoak;
+  };
+
+  // The progress line lies in the window's status bar, shown only while an
+  // upload or a download runs.
+  ParameterFiles(QMainWindow* window, MonitorEngine& engine, Actions actions);
+  ~ParameterFiles() override;
+
+  // The engine started afresh (window shown): the buffer is no longer valid,
+  // its trailer is cleared and SAVE waits for a new SAVE AS (the engine's
+  // menu items know that already).
+  void engineReset();
+
+  // Transfer reports of the engine.
+  void transferProgress(const Transfer& transfer);
+  void bufferUploaded(const ImageUpload& upload);
+  void transferEnded(const Transfer& transfer, TransferEnd end);
+
+  const ParameterBuffer& buffer() const { return buffer_; }
+  bool bufferValid() const { return valid_; }
+  ramp::RampSoakWindow* rampWindow() const { return ramp_; }
+
+ private:
+  void open();
+  void save();
+  void saveAs();
+  void upload();
+  void download(bool broadcast);
+  void rampRead();
+  void rampWrite();
+  // Writes the buffer; tells "Fail to save file" when it could not.
+  bool writeFile(const QString& path);
+  void tellSaved();
+  void showProgress(const QString& caption);
+  void hideProgress();
+  // Tells the engine what the buffer allows; the menu items follow.
+  void updateMenus();
+  // Message boxes shown after the engine's report has been handled.
+  void tellLater(const QString& text, const QString& caption);
+  bool start(std::shared_ptr<Transfer> transfer);
+
+  QMainWindow* window_;
+  MonitorEngine& engine_;
+  Actions actions_;
+  ParameterBuffer buffer_{};
+  bool valid_ = false;
+  bool fileChosen_ = false;
+  QString rememberedFile_;
+  std::shared_ptr<ImageUpload> upload_;
+  std::shared_ptr<Transfer> download_;
+  std::shared_ptr<ImageUpload> rampRead_;
+  std::shared_ptr<Transfer> rampWrite_;
+  QLabel* progressLb_ = nullptr;
+  QProgressBar* progressBar_ = nullptr;
+  ramp::RampSoakWindow* ramp_ = nullptr;
+};
+
+}  // namespace kx::monitor

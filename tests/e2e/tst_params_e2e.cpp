@@ -1,0 +1,222 @@
+// Parameter backups and the ramp/soak program against simulated controllers on
+// a pseudo-terminal, through the monitor's menus as a user works them: upload
+// a KX2, save the buffer, change the controller, open the file and write it
+// back; write a KX1 buffer to two KX1s by broadcast; read a ramp/soak program,
+// change it and write it back.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QtTest>
+
+#include <fstream>
+#include <memory>
+
+#include "core/device/regmap.h"
+#include "core/ramp/program_table.h"
+#include "monitor/monitor_window.h"
+#include "ramp/ramp_soak_window.h"
+#include "serial/port_map.h"
+#include "support/kxsim_process.h"
+#include "support/modal_watch.h"
+#include "support/port_paths.h"
+#include "widgets/file_dialogs.h"
+
+namespace {
+
+struct BoxSeen {
+  QString text;
+  QString caption;
+  bool seen = false;
+};
+
+// Presses `button` on the next message box within `timeoutMs`.
+std::shared_ptr<BoxSeen> AnswerNextBox(QMessageBox::StandardButton button, int timeoutMs = 60000) {
+  auto seen = std::make_shared<BoxSeen>();
+  kx::test::WatchFor(
+      []() -> QWidget* {
+        for (QWidget* w : QApplication::topLevelWidgets())
+          if (qobject_cast<QMessageBox*>(w) != nullptr && w->isVisible()) return w;
+        return nullptr;
+      },
+      [button, seen](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        seen->text = box->text();
+        seen->caption = box->windowTitle();
+        seen->seen = true;
+        box->button(button)->click();
+      },
+      timeoutMs);
+  return seen;
+}
+
+// The monitor on a simulated line with the given controllers connected to tiles 0, 1, ...
+class Bench {
+ public:
+  Bench(bool rtu, const std::vector<std::string>& controllers, const std::vector<int>& addresses) {
+    const std::string format = rtu ? ":38400-8N1-rtu" : ":38400-8N1-ascii";
+    std::vector<std::string> args = {"--link", dir / "line", "--control", dir / "control"};
+    for (const std::string& c : controllers) args.push_back(c + format);
+    started = sim.Start(KXSIM_PATH, args);
+    kx::serial::ConfigurePorts(session, kx::test::OnePort(1, dir / "line"));
+    session.params = {1, 38400, 8, 0, 1, rtu};
+    window = std::make_unique<kx::monitor::MonitorWindow>(session);
+    window->resize(1280, 900);
+    window->show();
+    for (std::size_t n = 0; n < addresses.size(); ++n) {
+      control<QSpinBox>("ComAddr%1", static_cast<int>(n))->setValue(addresses[n]);
+      control<QPushButton>("RunBt%1", static_cast<int>(n))->click();
+    }
+  }
+  template <class T>
+  T* control(const char* base, int n) {
+    return window->findChild<T*>(QString::fromLatin1(base).arg(n));
+  }
+  QAction* action(const char* name) { return window->findChild<QAction*>(QString::fromLatin1(name)); }
+  const kx::MonitorEngine& engine() { return window->engine(); }
+  void command(const std::string& text) {
+    std::ofstream fifo(dir / "control");
+    fifo << text << "\n";
+  }
+  // A controller's set value as its status polls read it.
+  bool svIs(std::uint16_t value, int device = 0) { return engine().Device(device).rec.sv == value; }
+  // The selected controller's status polls and parameter pages were read once.
+  bool ready() {
+    const kx::DeviceRecord& rec = engine().Device(engine().SelectedDevice()).rec;
+    return action("UPLOAD1")->isEnabled() && rec.firmwareVersion != 0 && rec.comWrite != 0xFF &&
+           engine().ParameterWord(0x4701) == 300;
+  }
+
+  kx::test::ScratchDir dir;
+  kx::test::KxsimProcess sim;
+  bool started = false;
+  kx::Session session;
+  std::unique_ptr<kx::monitor::MonitorWindow> window;
+};
+
+}  // namespace
+
+class TstParamsE2e : public QObject {
+  Q_OBJECT
+ private slots:
+  void cleanup() {
+    kx::test::CancelModalWatches();
+    kx::app::SetFileChooser({});
+  }
+
+  void uploadSaveChangeAndWriteBackAKx2() {
+    Bench b(true, {"kx2@1"}, {1});
+    QVERIFY(b.started);
+    QTRY_VERIFY_WITH_TIMEOUT(b.ready(), 10000);
+    QVERIFY(!b.action("SAVEAS1")->isEnabled());
+
+    auto done = AnswerNextBox(QMessageBox::Ok);
+    b.action("UPLOAD1")->trigger();
+    QVERIFY(b.window->statusBar()->isVisible());
+    QCOMPARE(b.window->findChild<QLabel*>("ProgressLb")->text(), QStringLiteral("UPLOAD"));
+    QTRY_VERIFY_WITH_TIMEOUT(done->seen, 60000);
+    QCOMPARE(done->text, QStringLiteral("KX2 V1.05 parameters successful upload into buffer"));
+    QCOMPARE(done->caption, QStringLiteral("Upload Done"));
+    QVERIFY(!b.window->statusBar()->isVisible());
+    QVERIFY(b.action("SAVEAS1")->isEnabled());
+    QVERIFY(!b.action("SAVE1")->isEnabled());
+
+    const QString file = QString::fromStdString(b.dir / "kx2.par");
+    kx::app::SetFileChooser([file](kx::app::FileDialogKind, const QString&) { return file; });
+    auto saved = AnswerNextBox(QMessageBox::Ok);
+    b.action("SAVEAS1")->trigger();
+    QVERIFY(saved->seen);
+    QCOMPARE(saved->text, QStringLiteral("KX2 V1.05 save parameters to file done"));
+    QCOMPARE(QFileInfo(file).size(), 260);
+    QVERIFY(b.action("SAVE1")->isEnabled());
+
+    // The controller's set value changes (the monitor reads it); the file still holds 30.0.
+    b.command("set 1 0x4701 555");
+    QTRY_VERIFY_WITH_TIMEOUT(b.svIs(555), 10000);
+    auto loaded = AnswerNextBox(QMessageBox::Ok);
+    b.action("OPEN1")->trigger();
+    QCOMPARE(loaded->text, QStringLiteral("KX2 V1.05 parameters successful load"));
+
+    b.action("DOWNLOAD1")->trigger();  // same model: no question
+    QCOMPARE(b.window->findChild<QLabel*>("ProgressLb")->text(), QStringLiteral("WRITE TO SELECTED DEVICE"));
+    QTRY_VERIFY_WITH_TIMEOUT(b.engine().RunningTransfer() == nullptr, 60000);
+    QVERIFY(!b.window->statusBar()->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(b.svIs(300), 10000);
+  }
+
+  void writeToAllConnectedByBroadcast() {
+    Bench b(false, {"kx1@1", "kx1@2"}, {1, 2});
+    QVERIFY(b.started);
+    QTRY_VERIFY_WITH_TIMEOUT(b.ready(), 10000);
+    auto done = AnswerNextBox(QMessageBox::Ok);
+    b.action("UPLOAD1")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(done->seen, 60000);
+    QCOMPARE(done->text, QStringLiteral("KX1 V3.20 parameters successful upload into buffer"));
+
+    b.command("set 1 0x4701 111");
+    b.command("set 2 0x4701 222");
+    QTRY_VERIFY_WITH_TIMEOUT(b.svIs(111, 0) && b.svIs(222, 1), 10000);
+    // Declining the question writes nothing.
+    auto no = AnswerNextBox(QMessageBox::No);
+    b.action("WRITEALL")->trigger();
+    QCOMPARE(no->text, QStringLiteral("All device connected to the communication will be set, do you really want to process ?"));
+    QCOMPARE(no->caption, QStringLiteral("Model Name Confirm"));
+    QVERIFY(b.engine().RunningTransfer() == nullptr);
+
+    auto yes = AnswerNextBox(QMessageBox::Yes);
+    b.action("WRITEALL")->trigger();
+    QVERIFY(yes->seen);
+    QVERIFY(b.engine().RunningTransfer() != nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(b.engine().RunningTransfer() == nullptr, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(b.svIs(300, 0) && b.svIs(300, 1), 10000);
+  }
+
+  void readAndWriteARampSoakProgram() {
+    Bench b(true, {"kx2@1"}, {1});
+    QVERIFY(b.started);
+    // A program on the controller: pattern 0 with two steps, -1.5 for 01:30 then 100.0 for 00:45.
+    b.command("set 1 0x4768 1");
+    b.command("set 1 0x4770 3");
+    b.command("set 1 0x4780 0xFFF1");
+    b.command("set 1 0x4781 90");
+    b.command("set 1 0x4782 1000");
+    b.command("set 1 0x4783 45");
+    QTRY_VERIFY_WITH_TIMEOUT(b.action("RampSoakprogram1")->isEnabled(), 10000);
+    b.action("RampSoakprogram1")->trigger();
+    auto* ramp = b.window->findChild<kx::ramp::RampSoakWindow*>("RampSoak");
+    QVERIFY(ramp != nullptr && ramp->isVisible());
+    ramp->findChild<QPushButton*>("ReadSBt")->click();
+    QVERIFY(ramp->findChild<QLabel*>("UpLoadLabelP")->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(ramp->filled() && !ramp->findChild<QLabel*>("UpLoadLabelP")->isVisible(), 60000);
+    auto* grid = ramp->findChild<QTableWidget*>("ProgTable");
+    QCOMPARE(grid->item(2, 1)->text(), QStringLiteral("-1.5"));
+    QCOMPARE(grid->item(3, 1)->text(), QStringLiteral("01:30"));
+    QCOMPARE(grid->item(4, 1)->text(), QStringLiteral("100.0"));
+    QCOMPARE(grid->item(18, 1)->text(), QStringLiteral("3"));
+    QCOMPARE(grid->item(19, 1)->text(), QStringLiteral("Prog End"));
+    // The read refreshed the monitor's buffer too.
+    QVERIFY(b.action("SAVEAS1")->isEnabled());
+
+    kx::ProgramTable changed = ramp->table();
+    changed.setValue[1] = 1234;
+    changed.time[9] = 900;
+    changed.link[0] = 1;
+    changed.start = 2;
+    ramp->setTable(changed);
+    ramp->findChild<QPushButton*>("WrBt")->click();
+    QVERIFY(!ramp->findChild<QPushButton*>("WrBt")->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(ramp->findChild<QPushButton*>("WrBt")->isEnabled(), 60000);
+
+    // Reading it back gives the program written.
+    ramp->setTable(kx::ProgramTable{});
+    ramp->findChild<QPushButton*>("ReadSBt")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!ramp->findChild<QLabel*>("UpLoadLabelP")->isVisible(), 60000);
+    QCOMPARE(ramp->table(), changed);
+  }
+};
+
+QTEST_MAIN(TstParamsE2e)
+#include "tst_params_e2e.moc"

@@ -1,0 +1,225 @@
+// The monitor's FILE and PARAMETERS commands on the parameter buffer, on the
+// offscreen platform with a fake line: OPEN, SAVE AS and SAVE with their
+// messages and refusals, the items they enable, and the checks before a write
+// to a controller (remote writing enabled, the model question).
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <fstream>
+#include <memory>
+#include <vector>
+
+#include "core/device/regmap.h"
+#include "core/params/parameter_buffer.h"
+#include "monitor/fake_line.h"
+#include "monitor/monitor_window.h"
+#include "monitor/parameter_files.h"
+#include "support/modal_watch.h"
+#include "support/widget_access.h"
+#include "widgets/file_dialogs.h"
+
+using kx::monitor::MonitorWindow;
+using kx::monitor::ParameterFiles;
+using kx::test::FakeLine;
+using kx::test::FakePort;
+
+namespace {
+
+struct BoxSeen {
+  QString text;
+  QString caption;
+  bool seen = false;
+};
+
+std::shared_ptr<BoxSeen> AnswerNextBox(QMessageBox::StandardButton button) {
+  auto seen = std::make_shared<BoxSeen>();
+  kx::test::WatchFor(
+      []() -> QWidget* {
+        for (QWidget* w : QApplication::topLevelWidgets())
+          if (qobject_cast<QMessageBox*>(w) != nullptr && w->isVisible()) return w;
+        return nullptr;
+      },
+      [button, seen](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        seen->text = box->text();
+        seen->caption = box->windowTitle();
+        seen->seen = true;
+        box->button(button)->click();
+      });
+  return seen;
+}
+
+void WriteBytes(const QString& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream(path.toStdString(), std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::uint8_t> Kx1File() {
+  std::vector<std::uint8_t> bytes(260, 0x11);
+  bytes[256] = 0x41, bytes[257] = 0x03, bytes[258] = 0x20, bytes[259] = 0x64;
+  return bytes;
+}
+
+class Fixture {
+ public:
+  Fixture() {
+    session.makePort = [this]() -> std::unique_ptr<kx::ComPort> {
+      auto port = std::make_unique<FakePort>();
+      fake = port.get();
+      return port;
+    };
+    window = std::make_unique<MonitorWindow>(session);
+    line = std::make_unique<FakeLine>(*fake);
+    window->resize(1280, 900);
+    window->show();
+    kx::app::SetFileChooser([this](kx::app::FileDialogKind, const QString&) { return chosen; });
+  }
+  ~Fixture() {
+    kx::test::CancelModalWatches();
+    kx::app::SetFileChooser({});
+  }
+  QAction* action(const char* name) { return window->findChild<QAction*>(QString::fromLatin1(name)); }
+  // Triggers a command answering its message box; returns what the box said.
+  std::shared_ptr<BoxSeen> run(const char* name, QMessageBox::StandardButton button = QMessageBox::Ok) {
+    auto seen = AnswerNextBox(button);
+    action(name)->trigger();
+    return seen;
+  }
+  bool enabled(std::initializer_list<const char*> names, bool on) {
+    for (const char* n : names)
+      if (action(n)->isEnabled() != on) return false;
+    return true;
+  }
+
+  QTemporaryDir dir;
+  QString chosen;
+  kx::Session session;
+  FakePort* fake = nullptr;
+  std::unique_ptr<MonitorWindow> window;
+  std::unique_ptr<FakeLine> line;
+};
+
+}  // namespace
+
+class TstParameterFiles : public QObject {
+  Q_OBJECT
+ private slots:
+  void openSaveAndTheirRefusals();
+  void writesNeedRemoteWritingAndAskAboutAnotherModel();
+};
+
+void TstParameterFiles::openSaveAndTheirRefusals() {
+  Fixture f;
+  const auto* files = f.window->findChild<ParameterFiles*>("ParameterFiles");
+  QVERIFY(files != nullptr);
+  QVERIFY(f.enabled({"SAVE1", "SAVEAS1", "DOWNLOAD1", "WRITEALL"}, false));
+
+  f.chosen = f.dir.filePath("kx1.par");
+  WriteBytes(f.chosen, Kx1File());
+  auto box = f.run("OPEN1");
+  QCOMPARE(box->text, QStringLiteral("KX1 V3.20 parameters successful load"));
+  QCOMPARE(box->caption, QStringLiteral("Done"));
+  QVERIFY(f.enabled({"SAVEAS1", "DOWNLOAD1", "WRITEALL"}, true));
+  QVERIFY(!f.action("SAVE1")->isEnabled());  // greyed until SAVE AS has been used
+
+  // Another length: refused, the buffer and the items stay.
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+  };
+  const Case wrongLength[] = {{"short.par", std::vector<std::uint8_t>(259, 0)},
+                              {"long.par", std::vector<std::uint8_t>(261, 0)}};
+  for (const Case& c : wrongLength) {
+    f.chosen = f.dir.filePath(c.name);
+    WriteBytes(f.chosen, c.bytes);
+    box = f.run("OPEN1");
+    QCOMPARE(box->text, QStringLiteral("File data length or content error !"));
+    QCOMPARE(box->caption, QStringLiteral("File Error"));
+    QCOMPARE(files->buffer()[0], 0x11);
+    QVERIFY(f.enabled({"SAVEAS1", "DOWNLOAD1", "WRITEALL"}, true));
+  }
+  f.chosen = f.dir.filePath("none.par");
+  box = f.run("OPEN1");
+  QCOMPARE(box->text, QStringLiteral("Can't perform one of the following file operations: Open, Seek, Read"));
+  QCOMPARE(box->caption, QStringLiteral("File Error"));
+
+  // SAVE AS a new file, then SAVE; over an existing file SAVE AS asks first.
+  f.chosen = f.dir.filePath("copy.par");
+  box = f.run("SAVEAS1");
+  QCOMPARE(box->text, QStringLiteral("KX1 V3.20 save parameters to file done"));
+  QCOMPARE(box->caption, QStringLiteral("Done"));
+  QVERIFY(f.action("SAVE1")->isEnabled());
+  QFile copy(f.chosen);
+  QVERIFY(copy.open(QIODevice::ReadOnly));
+  const QByteArray saved = copy.readAll();
+  QCOMPARE(saved, QByteArray(reinterpret_cast<const char*>(Kx1File().data()), 260));
+  f.chosen = f.dir.filePath("short.par");
+  box = f.run("SAVEAS1", QMessageBox::Cancel);
+  QCOMPARE(box->text, QStringLiteral("Over write file : short.par"));
+  QCOMPARE(QFileInfo(f.chosen).size(), 259);
+  box = f.run("SAVE1");
+  QCOMPARE(box->text, QStringLiteral("KX1 V3.20 save parameters to file done"));
+
+  // A wrong check byte clears the buffer and takes the items away.
+  std::vector<std::uint8_t> bad = Kx1File();
+  bad[259] = 0x65;
+  f.chosen = f.dir.filePath("bad.par");
+  WriteBytes(f.chosen, bad);
+  box = f.run("OPEN1");
+  QCOMPARE(box->text, QStringLiteral("File data length or content error !"));
+  QVERIFY(f.enabled({"SAVE1", "SAVEAS1", "DOWNLOAD1", "WRITEALL"}, false));
+  QCOMPARE(files->buffer(), kx::ParameterBuffer{});
+
+  // A save that cannot be written says so and leaves no file behind.
+  f.chosen = f.dir.filePath("kx1.par");
+  f.run("OPEN1");
+  f.chosen = f.dir.filePath("no/such/folder/x.par");
+  box = f.run("SAVEAS1");
+  QCOMPARE(box->text, QStringLiteral("Fail to save file"));
+  QVERIFY(!QFileInfo::exists(f.chosen));
+}
+
+void TstParameterFiles::writesNeedRemoteWritingAndAskAboutAnotherModel() {
+  Fixture f;
+  kx::test::FakeController kx2;
+  kx2.modelIndex = 1;
+  kx2.regs = {{0x4700, 250}, {0x4701, 300}, {0x4724, 1}, {0x4725, 1}, {0x4717, 0x00}, {0x472A, 0x0105}};
+  f.line->controllers[1] = kx2;
+  f.window->findChild<QSpinBox*>("ComAddr0")->setValue(1);
+  f.window->findChild<QPushButton*>("RunBt0")->click();
+  f.line->Run(40);
+  QCOMPARE(f.window->engine().Device(0).model, kx::kModelKx2);
+
+  f.chosen = f.dir.filePath("kx1.par");
+  WriteBytes(f.chosen, Kx1File());
+  f.run("OPEN1");
+  auto box = f.run("DOWNLOAD1");
+  QCOMPARE(box->text, QStringLiteral("Please enable COM write function first"));
+  QVERIFY(f.window->engine().RunningTransfer() == nullptr);
+
+  f.line->controllers[1].regs[0x4717] = 0x01;
+  f.line->Run(20);
+  box = f.run("DOWNLOAD1", QMessageBox::No);
+  QCOMPARE(box->text, QStringLiteral("It is different model between buffer and download device, do you really want to process ?"));
+  QCOMPARE(box->caption, QStringLiteral("Model Name Confirm"));
+  QVERIFY(f.window->engine().RunningTransfer() == nullptr);
+  QVERIFY(!f.window->statusBar()->isVisible());
+
+  box = f.run("DOWNLOAD1", QMessageBox::Yes);
+  QVERIFY(box->seen);
+  const kx::Transfer* running = f.window->engine().RunningTransfer();
+  QVERIFY(running != nullptr);
+  // The selected controller's sequence (KX2) is written, whatever the buffer's model.
+  QCOMPARE(dynamic_cast<const kx::WriteSequence*>(running)->Steps().size(), std::size_t{99});
+  QVERIFY(f.window->statusBar()->isVisible());
+  QCOMPARE(f.window->findChild<QLabel*>("ProgressLb")->text(), QStringLiteral("WRITE TO SELECTED DEVICE"));
+}
+
+QTEST_MAIN(TstParameterFiles)
+#include "tst_parameter_files.moc"
