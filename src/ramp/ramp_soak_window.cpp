@@ -104,9 +104,13 @@ void RampSoakWindow::buildGrid() {
   progTable_->verticalHeader()->setMinimumSectionSize(kRowHeight);
   progTable_->verticalHeader()->setDefaultSectionSize(kRowHeight);
   for (int c = 0; c < kColumns; ++c) progTable_->setColumnWidth(c, kColumnWidths[c]);
+  // Small type and no cell padding, so "Pattern 7", "Execute Time 7" and
+  // "Prog End" fit the narrow columns whole.
   QFont font = progTable_->font();
-  font.setPointSize(8);
+  font.setPointSize(7);
   progTable_->setFont(font);
+  progTable_->setStyleSheet(QStringLiteral("QTableWidget::item { padding: 0px 1px; }"));
+  progTable_->setTextElideMode(Qt::ElideNone);
   for (int r = 0; r < kRows; ++r) {
     for (int c = 0; c < kColumns; ++c) {
       auto* item = new QTableWidgetItem;
