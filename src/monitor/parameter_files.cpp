@@ -95,10 +95,13 @@ void ParameterFiles::hideProgress() {
   window_->statusBar()->hide();
 }
 
-void ParameterFiles::tellLater(const QString& text, const QString& caption) {
+void ParameterFiles::tellLater(const QString& text, const QString& caption, QWidget* parent) {
   // Not from within the engine's report: a modal box there would hold the
   // engine's next request until it is closed.
-  QTimer::singleShot(0, this, [this, text, caption] { Ask(window_, caption, text, QMessageBox::Ok); });
+  QPointer<QWidget> over = parent != nullptr ? parent : window_;
+  QTimer::singleShot(0, this, [over, text, caption] {
+    if (over) Ask(over, caption, text, QMessageBox::Ok);
+  });
 }
 
 bool ParameterFiles::start(std::shared_ptr<Transfer> transfer) {
@@ -257,6 +260,14 @@ void ParameterFiles::bufferUploaded(const ImageUpload& upload) {
 
 void ParameterFiles::transferEnded(const Transfer& transfer, TransferEnd end) {
   const bool completed = end == TransferEnd::Completed;
+  const bool ours = &transfer == upload_.get() || &transfer == download_.get() ||
+                    &transfer == rampRead_.get() || &transfer == rampWrite_.get();
+  if (ours && end == TransferEnd::Aborted) {
+    // Given up after repeated exception answers (a controller refusing its
+    // writes, say): the status line may be hidden, so the reason is told.
+    const bool ramp = &transfer == rampRead_.get() || &transfer == rampWrite_.get();
+    tellLater(app::ToQString(engine_.StatusText()), StandardCaption(), ramp ? static_cast<QWidget*>(ramp_) : window_);
+  }
   if (&transfer == upload_.get() || &transfer == download_.get()) {
     // An abandoned transfer leaves no progress line standing.
     hideProgress();

@@ -74,7 +74,7 @@ class ParameterFiles : public QObject {
   // Tells the engine what the buffer allows; the menu items follow.
   void updateMenus();
   // Message boxes shown after the engine's report has been handled.
-  void tellLater(const QString& text, const QString& caption);
+  void tellLater(const QString& text, const QString& caption, QWidget* parent = nullptr);
   bool start(std::shared_ptr<Transfer> transfer);
 
   QMainWindow* window_;

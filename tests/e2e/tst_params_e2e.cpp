@@ -1,8 +1,9 @@
 // Parameter backups and the ramp/soak program against simulated controllers on
 // a pseudo-terminal, through the monitor's menus as a user works them: upload
 // a KX2, save the buffer, change the controller, open the file and write it
-// back; write a KX1 buffer to two KX1s by broadcast; read a ramp/soak program,
-// change it and write it back.
+// back; write a KX1 buffer to two KX1s by broadcast; a download to a
+// controller refusing writes; read a ramp/soak program, change it and write it
+// back.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
@@ -172,6 +173,30 @@ class TstParamsE2e : public QObject {
     QVERIFY(b.engine().RunningTransfer() != nullptr);
     QTRY_VERIFY_WITH_TIMEOUT(b.engine().RunningTransfer() == nullptr, 60000);
     QTRY_VERIFY_WITH_TIMEOUT(b.svIs(300, 0) && b.svIs(300, 1), 10000);
+  }
+
+  // A controller that refuses remote writes: the download is given up after
+  // repeated refusals and the reason is told, instead of resending for ever.
+  void refusedWritesEndTheDownloadWithTheirMessage() {
+    Bench b(false, {"kx3@1"}, {1});
+    QVERIFY(b.started);
+    // A KX3 has no com-write flag: its parameter pages read are enough.
+    QTRY_VERIFY_WITH_TIMEOUT(b.action("UPLOAD1")->isEnabled() && b.engine().ParameterWord(0x4701) == 300, 10000);
+    auto done = AnswerNextBox(QMessageBox::Ok);
+    b.action("UPLOAD1")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(done->seen, 60000);
+
+    b.command("comwrite 1 off");
+    b.command("set 1 0x4701 555");  // taken after the switch: seen, the switch is in effect
+    QTRY_VERIFY_WITH_TIMEOUT(b.svIs(555), 10000);
+    auto refused = AnswerNextBox(QMessageBox::Ok);
+    b.action("DOWNLOAD1")->trigger();  // KX3: no com-write flag to check first
+    QTRY_VERIFY_WITH_TIMEOUT(refused->seen, 30000);
+    QCOMPARE(refused->text, QStringLiteral("Write error : illegal command  !!!"));
+    QVERIFY(b.engine().RunningTransfer() == nullptr);
+    QVERIFY(!b.window->statusBar()->isVisible());
+    QVERIFY(b.engine().Device(0).connected);
+    QVERIFY(b.svIs(555));
   }
 
   void readAndWriteARampSoakProgram() {

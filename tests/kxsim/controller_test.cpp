@@ -250,7 +250,18 @@ TEST_F(LineTest, SilenceAfterAndTheControlChannel) {
   EXPECT_EQ(RunControlCommand(line, "set 2 0x4701 123"), "");
   EXPECT_EQ(line.Controllers()[1]->Register(0x4701), 123);
 
-  for (const char* bad : {"silence 9", "fault 1 smoke", "set 1 0x9999 1", "program 1 maybe", "dance 1"}) {
+  // Remote writing off: writes refused with exception 04, the KX1 flag reads 0.
+  EXPECT_EQ(RunControlCommand(line, "comwrite 2 off"), "");
+  EXPECT_EQ(Ask(FrameForm::Ascii, kx::WriteRegisterPdu(2, 0x4701, 5)),
+            kx::BuildFrame(FrameForm::Ascii, Bytes{2, 0x86, 0x04}));
+  EXPECT_EQ(line.Controllers()[1]->Register(0x471A), 0);
+  EXPECT_EQ(RunControlCommand(line, "comwrite 2 on"), "");
+  EXPECT_EQ(Ask(FrameForm::Ascii, kx::WriteRegisterPdu(2, 0x4701, 5)),
+            kx::BuildFrame(FrameForm::Ascii, kx::WriteRegisterPdu(2, 0x4701, 5)));
+  EXPECT_EQ(line.Controllers()[1]->Register(0x471A), 1);
+
+  for (const char* bad : {"silence 9", "fault 1 smoke", "set 1 0x9999 1", "program 1 maybe", "dance 1",
+                          "comwrite 1 maybe"}) {
     EXPECT_NE(RunControlCommand(line, bad), "") << bad;
   }
   ControlReader reader;

@@ -72,6 +72,9 @@ std::string RunControlCommand(Line& line, std::string_view command) {
   } else if (verb == "program") {
     if (arg1 != "on" && arg1 != "off") return "program needs on or off";
     for (Controller* c : targets) c->SetProgramRunning(arg1 == "on");
+  } else if (verb == "comwrite") {
+    if (arg1 != "on" && arg1 != "off") return "comwrite needs on or off";
+    for (Controller* c : targets) c->SetComWrite(arg1 == "on");
   } else {
     return "unknown command '" + verb + "'";
   }

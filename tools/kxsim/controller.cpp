@@ -65,6 +65,7 @@ Controller::Controller(Model model, std::uint8_t address, const LineFormat& form
   pv_ = static_cast<std::int16_t>(Get(kRegPv));
   noiseState_ = 0x9E3779B9U * (address + 1U);
   if (options_.programRunning) StartProgram();
+  if (options_.comWriteOff) SetComWrite(false);
   if (model != Model::Kx1 && options_.loader.enabled) {
     loader_ = std::make_unique<Loader>(options_.loader.fault);
     inLoader_ = model == Model::Kx2;  // a KX3 enters it by the flash-enable write
@@ -112,6 +113,16 @@ void Controller::SetProgramRunning(bool running) {
     StartProgram();
   }
   options_.programRunning = running && model_ != Model::Kx1;
+}
+
+void Controller::SetComWrite(bool on) {
+  options_.comWriteOff = !on;
+  const std::uint16_t bit = on ? 1 : 0;
+  const std::uint16_t flag = model_ == Model::Kx1 ? 0x471A : 0x4726;
+  const std::uint16_t bits = model_ == Model::Kx1 ? 0x470F : 0x4717;
+  if (model_ == Model::Kx3) return;  // no com-write flag: it only refuses
+  Set(flag, bit);
+  Set(bits, static_cast<std::uint16_t>((Get(bits) & 0xFFFE) | bit));
 }
 
 void Controller::SetFault(Fault fault, std::uint8_t exceptionCode) {
@@ -257,6 +268,7 @@ kx::Bytes Controller::Identify(std::uint16_t start, std::uint16_t count) {
 
 kx::Bytes Controller::WriteRegister(std::span<const std::uint8_t> pdu, std::uint16_t reg,
                                     std::uint16_t value) {
+  if (options_.comWriteOff) return Exception(0x06, kExIllegalCommand);
   Slot* slot = Find(reg);
   if (slot == nullptr) return Exception(0x06, kExIllegalAddress);
   // The unlock covers the one write that follows it, whatever that write is.

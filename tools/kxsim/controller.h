@@ -52,6 +52,7 @@ struct ControllerOptions {
   int followers = 0;                       // KX3 units behind this one (automatic synchronisation)
   std::optional<std::uint16_t> output1Function;  // KX3 0x471A
   std::optional<std::uint16_t> output2Function;  // KX3 0x471F
+  bool comWriteOff = false;                // remote writing off: every write refused
   LoaderOptions loader;                          // flash loader (firmware update)
 };
 
@@ -99,6 +100,11 @@ class Controller {
   void SetPvStatus(std::uint8_t code) { pvStatus_ = code; }
   std::uint8_t pvStatus() const { return pvStatus_; }
   void SetProgramRunning(bool running);
+  // Remote writing switched at the front panel: off, every register write is
+  // answered with exception 04 and the com-write flag (KX1 0x471A, KX2 0x4726
+  // and bit 0 of its status bits) reads 0; on, writes are taken and it reads 1.
+  void SetComWrite(bool on);
+  bool comWrite() const { return !options_.comWriteOff; }
   // Program position: pattern, step and seconds left in the step.
   int programPattern() const { return pattern_; }
   int programStep() const { return step_; }

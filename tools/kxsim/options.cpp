@@ -26,7 +26,9 @@ Controllers:
   OPTION    per-controller settings that override the global ones:
             fault=KIND, silence-after=N, fw=VERSION, security=WORD, program,
             id=77|e7|67, out1=N, out2=N (kx3 output 1/2 function, 0x471A/0x471F)
-            loader, loader-fault=KIND (kx2/kx3 flash loader, see below)
+            loader, loader-fault=KIND (kx2/kx3 flash loader, see below),
+            comwrite=off (remote writing off: every write answered with
+            exception 04; kx1/kx2 report their com-write flag as 0)
   Example:  kxsim --link /tmp/kxline kx1@3:9600-7E1-ascii kx3@1:9600-7E1-ascii+2
 
 A controller answers only when the PC's line settings match its format, the
@@ -107,6 +109,7 @@ Options:
                                                  no connect); 0 ends it
                           set ADDR REG VALUE     set a register (no rules)
                           program ADDR on|off    start or stop the program
+                          comwrite ADDR on|off   remote writing on or off
                           line-noise KIND[:RATE] line noise on (lf, nolf) or off
                         Unknown commands are reported on stderr and ignored.
   --make-firmware PATH MODEL VERSION RECORDS
@@ -128,6 +131,10 @@ bool ApplyControllerOption(std::string_view option, ControllerOptions& o) {
   const auto eq = option.find('=');
   const std::string_view key = option.substr(0, eq);
   const std::string_view value = eq == std::string_view::npos ? std::string_view{} : option.substr(eq + 1);
+  if (key == "comwrite" && (value == "on" || value == "off")) {
+    o.comWriteOff = value == "off";
+    return true;
+  }
   if (key == "program" && eq == std::string_view::npos) {
     o.programRunning = true;
     return true;

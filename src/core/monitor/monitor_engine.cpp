@@ -671,6 +671,13 @@ void MonitorEngine::TakeAnswer(const AnswerCheck& check) {
       Finish(Result::Good, f);
       return;
     }
+    // A transfer's write refused with an exception would be sent again for
+    // ever as a wrong echo: it counts as an exception answer, so repeated
+    // refusals end the transfer with their message.
+    if (f == kFnWriteError && inflight_.purpose == Purpose::Transfer) {
+      Finish(Result::Exception, f, bytes.size() > 2 ? bytes[2] : 0);
+      return;
+    }
     // The echo must equal the request (ASCII: the decoded bytes, LRC included).
     Bytes sent;
     if (rtu) {

@@ -43,10 +43,12 @@ ImageUpload::ImageUpload(std::uint8_t model, std::uint16_t firmwareVersion, bool
     : model_(model),
       firmwareVersion_(firmwareVersion),
       withRampSteps_(withRampSteps),
+      versionPending_(firmwareVersion == 0),
       unlockPending_(model == kModelKx1) {}
 
 std::optional<TransferRequest> ImageUpload::NextRequest() const {
   if (Done()) return std::nullopt;
+  if (versionPending_) return TransferRequest{TransferRequest::Action::Read, UnlockRegister(model_), 1, false};
   if (unlockPending_) return TransferRequest{TransferRequest::Action::Unlock, 0, 0, false};
   const std::uint16_t reg = BufferComplete() ? kRampUploadRegister : UploadRegister(model_);
   return TransferRequest{TransferRequest::Action::Read, reg, 1, false};
@@ -54,6 +56,11 @@ std::optional<TransferRequest> ImageUpload::NextRequest() const {
 
 void ImageUpload::AnswerTaken(std::span<const std::uint16_t> words) {
   if (Done()) return;
+  if (versionPending_) {
+    if (!words.empty()) firmwareVersion_ = words[0];
+    versionPending_ = false;
+    return;
+  }
   if (unlockPending_) {
     unlockPending_ = false;
     return;

@@ -106,7 +106,10 @@ inline constexpr int kImageBytes = 256;
 // register (each answer: high byte the offset, low byte the byte) into the
 // parameter buffer and fills its trailer; with `withRampSteps` it goes on with
 // the ramp/soak step image through register 0x474D. A KX1 gets its unlock
-// write first. The count of answers, not their offsets, ends each part.
+// write first. The count of answers, not their offsets, ends each part. A
+// firmware version not read yet (0: the upload may start before the status
+// poll that carries it) is read first from the model's version register, so
+// the trailer names the version the controller has.
 class ImageUpload final : public Transfer {
  public:
   // `model` and `firmwareVersion` of the selected controller: the upload
@@ -124,6 +127,7 @@ class ImageUpload final : public Transfer {
   bool Done() const override;
 
   bool WithRampSteps() const { return withRampSteps_; }
+  std::uint16_t FirmwareVersion() const { return firmwareVersion_; }
   // The parameter buffer is complete (trailer filled).
   bool BufferComplete() const { return bufferCount_ >= kImageBytes; }
   int BufferCount() const { return bufferCount_; }
@@ -135,6 +139,7 @@ class ImageUpload final : public Transfer {
   std::uint8_t model_;
   std::uint16_t firmwareVersion_;
   bool withRampSteps_;
+  bool versionPending_;
   bool unlockPending_;
   int bufferCount_ = 0;
   int stepCount_ = 0;

@@ -224,6 +224,7 @@ FakeController Quiet(std::uint8_t model) {
   c.model = model;
   c.regs[0x4729] = 1;  // KX2/KX3 status flags word
   c.regs[0x471D] = 1;  // KX1 status flags word
+  c.regs[0x472A] = 0x0105;  // KX2/KX3 firmware version, read by status poll 4
   return c;
 }
 
@@ -443,7 +444,7 @@ TEST_P(MonitorEngineTest, UploadEndedByTimeOutsLeavesAPendingIdentificationInPla
 TEST_P(MonitorEngineTest, ExceptionAnswersAbortAnUploadAfterMoreThanThree) {
   bus.controllers[1] = Quiet(kModelKx2);
   engine.handle(monitor_event::ToggleConnect{0});
-  ASSERT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x4717; }));
+  ASSERT_TRUE(SecondCycle(0x4717));
   StartUpload();
   Run(1);
   EXPECT_EQ(Last(), Rd(1, 0x474C, 1));
@@ -461,9 +462,7 @@ TEST_P(MonitorEngineTest, ExceptionAnswersAbortAnUploadAfterMoreThanThree) {
 }
 
 TEST_P(MonitorEngineTest, UploadFillsTheBufferAndItsTrailer) {
-  auto c = Quiet(kModelKx2);
-  c.regs[0x472A] = 0x0105;  // firmware version
-  bus.controllers[1] = c;
+  bus.controllers[1] = Quiet(kModelKx2);
   engine.handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
   const auto upload = StartUpload();
