@@ -33,7 +33,7 @@ constexpr std::array kCommands = {
                 "download a parameter file to one controller, or by broadcast to all", true},
     CommandInfo{"record", "ADDR[,ADDR...] --every SECONDS --out FILE.rec|FILE.csv [--count N]",
                 "sample the PV of up to ten controllers into a record file or CSV", true},
-    CommandInfo{"flash", "ADDR FILE.oc", "firmware update (KX2/KX3)", false},
+    CommandInfo{"flash", "ADDR FILE.oc", "firmware update (KX2/KX3) from a firmware file", true},
 };
 
 const CommandInfo* FindCommand(std::string_view name) {
@@ -72,6 +72,12 @@ restore: writes the sequence of the controller's model; a file of another
         (nobody answers; each waits its time) in the sequence of the file's model.
 record: --every 0.5 or 1..99 seconds; the file is a kxcomm record file (.rec)
         or CSV (.csv); runs --count cycles, or until Ctrl-C.
+flash:  checks FILE.oc as kxcomm's F/W UPDATE does and writes it through the
+        controller's loader. KX3 (model in the file): the unlock and
+        flash-enable writes go to ADDR at the line's format, then after a 3 s
+        wait the loader steps at 38400-8N1; KX2: its loader is addressed
+        directly at 38400-8N1 (ADDR is not used). A failed step ends the run
+        with kxcomm's text; Ctrl-C stops it (the controller stays in its loader).
 
 Exit status: 0 success, 1 no valid answer or a failed step (message on
 stderr), 2 usage error. Progress goes to stderr when it is a terminal.

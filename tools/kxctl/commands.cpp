@@ -3,6 +3,7 @@
 #include "core/device/regmap.h"
 #include "core/modbus/codec.h"
 #include "kxctl/device_facts.h"
+#include "kxctl/flash_job.h"
 #include "kxctl/requests.h"
 #include "kxctl/scan_job.h"
 #include "kxctl/text_table.h"
@@ -158,6 +159,8 @@ std::unique_ptr<Job> MakeJob(const CommandArgs& args, const JobContext& context)
   if (const auto* a = std::get_if<RestoreArgs>(&args)) return std::make_unique<RestoreJob>(line, *a);
   if (const auto* a = std::get_if<RecordArgs>(&args))
     return std::make_unique<RecordJob>(line, context.port, context.params, context.timer, *a);
+  if (const auto* a = std::get_if<FlashArgs>(&args))
+    return std::make_unique<FlashJob>(line, context.port, context.params, context.timer, *a);
   return nullptr;
 }
 

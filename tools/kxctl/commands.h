@@ -1,4 +1,4 @@
-// The jobs of the commands: read, write, info, scan.
+// The jobs of the commands.
 #pragma once
 
 #include <memory>
