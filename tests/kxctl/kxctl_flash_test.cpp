@@ -110,7 +110,7 @@ TEST(KxctlFlash, FailuresEndWithStatusOneAndTheirText) {
   FlashLine line("kx2@1:9600-8N1-rtu,loader", 11, 0x0150);
   ASSERT_TRUE(line.ok());
   KxctlRun interrupted;
-  interrupted.interruptAfter = std::chrono::milliseconds(700);
+  interrupted.interruptAfter = std::chrono::milliseconds(1000);
   r = interrupted({"--port", line.link(), "flash", "1", line.file()});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "kxctl: interrupted\n");
