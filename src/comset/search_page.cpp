@@ -128,6 +128,9 @@ SearchPage::~SearchPage() {
   closing_ = true;
   if (search_.Searching()) search_.Leave();
   change_.Leave();
+  // The main port's events must not reach a page that is gone.
+  routing_.setup.answerStep = nullptr;
+  routing_.setup.lineLost = nullptr;
 }
 
 QComboBox* SearchPage::List(QWidget* parent, const PresetList& list) {
@@ -279,6 +282,7 @@ void SearchPage::SizeColumns() {
 
 void SearchPage::AutoDetectBtClick() {
   routing_.setup.answerStep = [this](const Answer& answer) { search_.AnswerStep(answer); };
+  routing_.setup.lineLost = [this] { search_.LineLost(); };
   link_.status->setText(app::QText(Msg::PressStartToDetect));
   link_.status->show();
   link_.gauge->hide();
@@ -402,6 +406,7 @@ void SearchPage::CancelWindow() {
 
 void SearchPage::ShowControllerMode() {
   routing_.setup.answerStep = [this](const Answer& answer) { change_.AnswerStep(answer); };
+  routing_.setup.lineLost = [this] { change_.LineLost(); };
   beforeAccepted_ = 1;
   afterAccepted_ = 1;
   BeforeAddr->setText("1");

@@ -118,6 +118,7 @@ SettingsWindow::SettingsWindow(Session& session, MainPortRouting& mainPort, Mode
 SettingsWindow::~SettingsWindow() {
   // The main port's answers must not reach a window that is gone.
   mainPort_.setup.answerStep = nullptr;
+  mainPort_.setup.lineLost = nullptr;
 }
 
 QWidget* SettingsWindow::BuildPcPage() {

@@ -178,6 +178,34 @@ class TstTesterPanel : public QObject {
     QVERIFY(f.Get<QPushButton>("SendBt")->isEnabled());
     QCOMPARE(f.session.lineOwner, LineOwner::Free);
   }
+
+  // The adapter is pulled while repeating: the buttons go back to idle at
+  // once, and Send then sends a single request, no new repeat.
+  void lostLineReturnsTheButtonsToIdle() {
+    Fixture f;
+    f.Type("SCOMAddr", "1");
+    f.Type("SFunc", "4700");
+    f.Type("SDataLen", "2");
+    f.Choose(0);
+    QTest::mouseClick(f.Get<QPushButton>("RSendBt"), Qt::LeftButton);
+    QCOMPARE(f.Get<QPushButton>("RSendBt")->text(), QString("Stop"));
+    QVERIFY(!f.toolBar);
+
+    f.port.Fail("ttyUSB0 was disconnected");
+    QCOMPARE(f.Get<QPushButton>("RSendBt")->text(), QString("Repeat"));
+    QVERIFY(f.Get<QPushButton>("SendBt")->isEnabled());
+    QVERIFY(!f.timer);
+    QVERIFY(f.toolBar);
+    QCOMPARE(f.session.lineOwner, LineOwner::Free);
+
+    QTest::mouseClick(f.Get<QPushButton>("SendBt"), Qt::LeftButton);
+    QCOMPARE(f.port.written.size(), std::size_t{2});
+    QCOMPARE(f.Get<QPushButton>("RSendBt")->text(), QString("Repeat"));
+    QVERIFY(!f.timer);
+    f.port.Tick(18);
+    QCOMPARE(f.Get<QLineEdit>("RcvEdit")->text(), QString("Received Data Timeout !"));
+    QVERIFY(!f.port.Open());
+  }
 };
 
 QTEST_MAIN(TstTesterPanel)

@@ -301,7 +301,7 @@ void BusSearch::AnswerStep(const Answer& answer) {
   if (IsProbeHit(answer.raw, probeAddress_, form)) {
     if (static_cast<int>(hits_.size()) >= kMaxHits) {
       // The table holds 29 hits: a 30th ends the search with those listed.
-      Finish(true);
+      Finish(End::Completed);
       return;
     }
     Hit hit;
@@ -323,7 +323,7 @@ void BusSearch::Step() {
     ++comboIndex_;
     if (comboIndex_ >= visited_.size()) {
       comboIndex_ = visited_.size();
-      Finish(true);
+      Finish(End::Completed);
       return;
     }
     probeAddress_ = range_.first;
@@ -336,22 +336,26 @@ void BusSearch::Step() {
   SendProbe();
 }
 
-void BusSearch::Finish(bool completed) {
+void BusSearch::Finish(End end) {
   view_.searching = false;
   const std::string count = std::to_string(hits_.size());
-  if (completed) {
-    view_.gauge = view_.gaugeMax;
-    view_.status = std::string(Text(Msg::SearchCompletedFound)) + count + std::string(Text(Msg::ItemsSuffix));
-  } else {
-    view_.status = std::string(Text(Msg::SearchAbortFound)) + count + std::string(Text(Msg::ItemsSuffix));
-  }
+  Msg head = Msg::SearchCompletedFound;
+  if (end == End::Completed) view_.gauge = view_.gaugeMax;
+  if (end == End::Aborted) head = Msg::SearchAbortFound;
+  if (end == End::LineLost) head = Msg::SearchLineLostFound;
+  view_.status = std::string(Text(head)) + count + std::string(Text(Msg::ItemsSuffix));
   line_.Free();
   Changed();
 }
 
 void BusSearch::Abort() {
   if (!view_.searching) return;
-  Finish(false);
+  Finish(End::Aborted);
+}
+
+void BusSearch::LineLost() {
+  if (!view_.searching) return;
+  Finish(End::LineLost);
 }
 
 void BusSearch::Leave() {

@@ -217,6 +217,9 @@ class BusSearch {
 
   // Called by the routing once per answer or time-out of a probe.
   void AnswerStep(const Answer& answer);
+  // The line failed while searching: the search ends with "Line lost,Found n
+  // items" and START can run it again.
+  void LineLost();
 
   // Combination under which the hit in result row `row` (1-based) answered;
   // nullopt for an empty row or while a search runs.
@@ -233,7 +236,8 @@ class BusSearch {
  private:
   void SendProbe();
   void Step();
-  void Finish(bool completed);
+  enum class End { Completed, Aborted, LineLost };
+  void Finish(End end);
   void Changed() const;
 
   Session& session_;

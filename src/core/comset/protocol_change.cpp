@@ -228,6 +228,12 @@ void ProtocolChange::AnswerStep(const Answer& answer) {
   RunSteps(false);
 }
 
+void ProtocolChange::LineLost() {
+  if (!awaiting_) return;
+  awaiting_ = false;
+  Fail(Text(Msg::ChangeTimeoutError));
+}
+
 void ProtocolChange::Fail(std::string_view text) {
   state_ = State::Failed;
   pageEnabled_ = true;

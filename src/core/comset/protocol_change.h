@@ -93,6 +93,9 @@ class ProtocolChange {
   void Set(int comNumber);
   // Called by the routing once per answer or time-out.
   void AnswerStep(const Answer& answer);
+  // The line failed while a step awaited its echo: the step fails as one
+  // that timed out (nothing more will come).
+  void LineLost();
   // CLOSE: frees the line if the change left the port open.
   void Leave();
 

@@ -22,6 +22,8 @@ constexpr std::uint8_t kCr = 0x0D;
 MainPortRouting::MainPortRouting(Session& session, ComPort& port)
     : session_(session), port_(port), exchange_(port), timing_(TimingOf(session.params)) {
   port_.SetOnTrigger([this](ComPort&, const PortEvent& event) { Handle(event); });
+  // The owner may replace this to report the failure as well; it must still call LineLost.
+  port_.SetOnError([this](const std::string&) { LineLost(); });
 }
 
 bool MainPortRouting::Open() { return Open(session_.params); }

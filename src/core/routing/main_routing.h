@@ -53,7 +53,8 @@ class MainPortRouting {
     std::function<void()> portClosed;
     // The tester's send; the main window's Timer1 calls it while repeating.
     std::function<void()> send;
-    // The line failed while open; the repeat flag has been cleared.
+    // The line failed while open; the repeat flag has been cleared (the
+    // tester stops its repeat timer and shows its idle buttons).
     std::function<void()> lineLost;
   };
 
@@ -82,7 +83,8 @@ class MainPortRouting {
 
   // The port failed while open and has closed itself (adapter pulled, line
   // gone). Ends what was pending on it, frees the line when the tester or the
-  // settings window held it, and tells both sides.
+  // settings window held it, and tells both sides. The routing takes the
+  // port's error event for this when it is made.
   void LineLost();
 
   // Starts one request on a route in the given frame form: writes the block

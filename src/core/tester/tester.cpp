@@ -142,7 +142,11 @@ std::optional<Bytes> TesterBlock(std::string_view sendText, bool rtu) {
 // ---------------------------------------------------------------------------
 
 Tester::Tester(Session& session, MainPortRouting& routing, Hooks hooks)
-    : session_(session), routing_(routing), hooks_(std::move(hooks)) {}
+    : session_(session), routing_(routing), hooks_(std::move(hooks)) {
+  routing_.tester.lineLost = [this] { LineLost(); };
+}
+
+Tester::~Tester() { routing_.tester.lineLost = nullptr; }
 
 void Tester::Changed() const {
   if (hooks_.changed) hooks_.changed();
@@ -236,6 +240,14 @@ void Tester::RepeatClick() {
 void Tester::TimerTick() {
   if (!Repeating() || !routing_.Port().Open()) return;
   Transmit();  // a text made too long while repeating is skipped
+}
+
+void Tester::LineLost() {
+  routing_.tester.repeat = false;
+  routing_.tester.awaitingAnswer = false;
+  if (hooks_.setRepeatTimer) hooks_.setRepeatTimer(false);
+  if (hooks_.setToolBarEnabled) hooks_.setToolBarEnabled(true);
+  Changed();
 }
 
 void Tester::ClearClick() {

@@ -85,7 +85,9 @@ class Tester {
     std::function<void()> changed;                        // SEND, LRC, captions or buttons changed
   };
 
+  // Takes the routing's lost-line call of the tester side until destroyed.
   Tester(Session& session, MainPortRouting& routing, Hooks hooks);
+  ~Tester();
   Tester(const Tester&) = delete;
   Tester& operator=(const Tester&) = delete;
 
@@ -102,6 +104,9 @@ class Tester {
   void CloseClick();   // "Close"
   // One tick of the main window's Timer1: sends again while repeating.
   void TimerTick();
+  // The line failed while open (the routing has dropped the answer and the
+  // repeat): the repeat timer stops and the buttons return to idle.
+  void LineLost();
 
   bool Repeating() const { return routing_.tester.repeat; }
   bool AwaitingAnswer() const { return routing_.tester.awaitingAnswer; }

@@ -47,6 +47,7 @@ constexpr std::array<Entry, kMsgCount> kCatalogue{{
     {Msg::SecondsSuffix, " sec"},
     {Msg::SearchCompletedFound, "Search Completed,Found "},
     {Msg::SearchAbortFound, "Search abort,Found "},
+    {Msg::SearchLineLostFound, "Line lost,Found "},
     {Msg::ItemsSuffix, " items"},
     {Msg::ChangeDataError, "Data error,Fail to changed"},
     {Msg::ChangeTimeoutError, "Timeout error,Fail to changed"},

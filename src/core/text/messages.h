@@ -47,6 +47,7 @@ enum class Msg : std::uint8_t {
   SecondsSuffix,          // " sec"
   SearchCompletedFound,   // "Search Completed,Found "
   SearchAbortFound,       // "Search abort,Found "
+  SearchLineLostFound,    // "Line lost,Found " (the port failed during a search)
   ItemsSuffix,            // " items"
   ChangeDataError,        // "Data error,Fail to changed"
   ChangeTimeoutError,     // "Timeout error,Fail to changed"

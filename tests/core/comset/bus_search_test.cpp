@@ -139,6 +139,7 @@ class SearchEngine : public ::testing::Test {
     session.mainRouteTester = false;
     session.params = PortParams{1, 38400, 8, 0, 1, false};
     routing.setup.answerStep = [this](const Answer& a) { search.AnswerStep(a); };
+    routing.setup.lineLost = [this] { search.LineLost(); };
   }
 
   // Answers every probe that goes out for `address` under `combination`.
@@ -328,6 +329,28 @@ TEST_F(SearchEngine, PortThatCannotOpenDoesNotStart) {
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
   EXPECT_TRUE(port.written.empty());
   EXPECT_EQ(search.view().status, Text(Msg::PressStartToDetect));
+}
+
+// The adapter is pulled mid-search: the port reports the failure and closes.
+// The search ends at once with what it found, nothing more goes out, and
+// START runs a new search on the next opening.
+TEST_F(SearchEngine, LostLineEndsTheSearchAndStartRunsAgain) {
+  ASSERT_TRUE(search.Start(1, P(1, 1, 1, 1, 1, 1)));
+  AnswerProbe(1, CombinationFormat(search.Combination()));
+  port.Tick(2);
+  ASSERT_EQ(port.written.size(), 3U);
+  port.Fail("ttyUSB0 was disconnected");
+  EXPECT_FALSE(search.Searching());
+  EXPECT_EQ(search.view().status, "Line lost,Found 1 items");
+  EXPECT_EQ(session.lineOwner, LineOwner::Free);
+  EXPECT_EQ(port.RunTimers(), 0);
+  EXPECT_EQ(port.written.size(), 3U);
+
+  ASSERT_TRUE(search.Start(1, P(1, 1, 1, 1, 1, 1)));
+  EXPECT_TRUE(search.Searching());
+  EXPECT_EQ(port.written.size(), 4U);
+  RunAnswering({});
+  EXPECT_EQ(search.view().status, "Search Completed,Found 0 items");
 }
 
 TEST_F(SearchEngine, LeaveEndsTheSearchQuietly) {

@@ -93,6 +93,7 @@ class ChangeEngine : public ::testing::Test {
     session.settingsWord = 292;  // COM1, 9600, even, 7 bits, 1 stop bit, ASCII
     session.params = PortParams{1, 9600, 7, 1, 1, false};
     routing.setup.answerStep = [this](const Answer& a) { change.AnswerStep(a); };
+    routing.setup.lineLost = [this] { change.LineLost(); };
     change.Prepare(session.settingsWord);
   }
 
@@ -262,6 +263,36 @@ TEST_F(ChangeEngine, FailureInSecondStepLeavesPresetsAtTheNewSettings) {
   EXPECT_EQ(change.beforeAddress, 2);
   EXPECT_EQ(PresetsFormat(change.presets), k19200_8E1_Rtu);
   EXPECT_FALSE(port.Open());
+}
+
+// The port fails while a step awaits its echo (first step, or the sync step
+// after the controller took its new settings): the step fails as a time-out,
+// the page is usable again and SET runs anew.
+TEST_F(ChangeEngine, LostLineFailsTheStepAwaited) {
+  for (const bool inSync : {false, true}) {
+    change.Prepare(292);
+    change.afterAddress = 2;
+    change.after = k19200_8E1_Rtu;
+    change.syncChecked = inSync;
+    change.Set(1);
+    if (inSync) {
+      FeedEcho();
+      ASSERT_EQ(change.state(), ProtocolChange::State::Synchronising);
+    }
+    port.Fail("ttyUSB0 was disconnected");
+    EXPECT_EQ(change.state(), ProtocolChange::State::Failed) << inSync;
+    EXPECT_EQ(change.status(), "Timeout error,Fail to changed") << inSync;
+    EXPECT_TRUE(change.pageEnabled()) << inSync;
+    EXPECT_EQ(session.lineOwner, LineOwner::Free) << inSync;
+    EXPECT_EQ(change.beforeAddress, inSync ? 2 : 1) << inSync;
+    EXPECT_EQ(port.RunTimers(), 0) << inSync;
+
+    const std::size_t sent = port.written.size();
+    change.Set(1);  // SET again: the next opening carries the step
+    EXPECT_EQ(port.written.size(), sent + 1) << inSync;
+    port.Tick(18);
+    EXPECT_EQ(change.status(), "Timeout error,Fail to changed") << inSync;
+  }
 }
 
 TEST_F(ChangeEngine, PortThatCannotOpenLeavesThePageUsable) {

@@ -275,6 +275,32 @@ TEST_F(TesterEngine, CloseWhileAwaitingLetsTheNextSendGoOut) {
   EXPECT_EQ(port.written.size(), 2U);
 }
 
+// The adapter is pulled while repeating: the repeat and its timer stop, the
+// buttons return to idle and the line is free; Send then sends once (the
+// repeat does not come back) on a fresh opening.
+TEST_F(TesterEngine, LostLineStopsTheRepeatAndFreesTheLine) {
+  tester.RepeatClick();
+  ASSERT_TRUE(tester.Repeating());
+  port.Fail("ttyUSB0 was disconnected");
+  EXPECT_FALSE(tester.Repeating());
+  EXPECT_FALSE(tester.AwaitingAnswer());
+  EXPECT_FALSE(timerOn);
+  EXPECT_TRUE(tester.SendEnabled());
+  EXPECT_EQ(tester.RepeatCaption(), "Repeat");
+  EXPECT_TRUE(toolBarEnabled);
+  EXPECT_EQ(session.lineOwner, LineOwner::Free);
+  tester.TimerTick();  // a Timer1 tick already queued sends nothing
+  EXPECT_EQ(port.written.size(), 1U);
+
+  tester.SendClick();
+  EXPECT_EQ(port.written.size(), 2U);
+  EXPECT_FALSE(tester.Repeating());
+  port.Tick(18);
+  EXPECT_EQ(received, Text(Msg::ReceivedDataTimeout));
+  EXPECT_FALSE(port.Open());
+  EXPECT_EQ(session.lineOwner, LineOwner::Free);
+}
+
 TEST_F(TesterEngine, PortThatCannotOpenKeepsTheLineUntilClose) {
   port.failNextOpen = "No such file or directory";
   tester.SendClick();
