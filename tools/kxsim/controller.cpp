@@ -104,6 +104,13 @@ bool Controller::SetRegister(std::uint16_t reg, std::uint16_t value) {
   Slot* slot = Find(reg);
   if (slot == nullptr) return false;
   slot->value = value;
+  // KX2 shows its com-write flag in two registers; both say the same.
+  if (model_ == Model::Kx2 && (reg == kKx2StatusBits || reg == ComWriteRegister(model_))) {
+    Slot* flag = Find(ComWriteRegister(model_));
+    Slot* bits = Find(kKx2StatusBits);
+    if (reg == kKx2StatusBits) flag->value = value & 1;
+    else bits->value = static_cast<std::uint16_t>((bits->value & ~1U) | (value & 1U));
+  }
   return true;
 }
 
@@ -278,6 +285,10 @@ kx::Bytes Controller::WriteRegister(std::span<const std::uint8_t> pdu, std::uint
     enterLoader_ = true;  // after the echo has been built
     return kx::Bytes(pdu.begin(), pdu.end());
   }
+  // Com-write flag off (KX1, KX2) or a KX3 security mode that keeps the register.
+  if (const auto refused = WriteRefusal(model_, reg, [this](std::uint16_t r) { return Get(r); })) {
+    return Exception(0x06, *refused);
+  }
   switch (slot->def.access) {
     case Access::ReadOnly:
     case Access::Reserved:
@@ -315,7 +326,10 @@ kx::Bytes Controller::WriteRegister(std::span<const std::uint8_t> pdu, std::uint
       break;
     case Access::ReadWrite:
     case Access::WriteOnly:
-      slot->value = value;
+      SetRegister(reg, value);
+      if (model_ == Model::Kx3 && reg >= kKx3LevelFirst && reg < kKx3KeyChangeFirst + 3) {
+        Set(kKx3SecurityWord, Kx3SecurityAfterWrite(kx3Keys_, Get(kKx3SecurityWord), reg, value));
+      }
       break;
   }
   return kx::Bytes(pdu.begin(), pdu.end());
@@ -419,15 +433,23 @@ void Controller::UpdateOutputs() {
   const auto level = [](double diff) { return static_cast<int>(std::clamp(diff * 1000.0 / kBand, 0.0, 1000.0)); };
   bool out1 = false;
   bool out2 = false;
+  // Control mode and output configuration decide which output heats or cools.
+  const OutputConfig config = OutputConfigOf(model_, [this](std::uint16_t r) { return Get(r); });
+  const int heat = level(target - pv_);
+  const int cool = level(pv_ - target);
   if (model_ == Model::Kx1) {
-    const int percent = running ? level(target - pv_) / 10 : 0;
+    constexpr std::uint16_t kManualOutput = 0x472A;
+    const int percent = config.manual ? Get(kManualOutput)
+                        : running     ? OutputLevel(config.out1, heat, cool, config.onOff) / 10
+                                      : 0;
     Set(p.output1, static_cast<std::uint16_t>(percent));
     out1 = percent > 0;
   } else {
-    // Running: the outputs are the controller's own; stopped, they keep what was written.
-    if (running) {
-      Set(p.output1, static_cast<std::uint16_t>(level(target - pv_)));
-      Set(p.output2, static_cast<std::uint16_t>(level(pv_ - target)));
+    // Running: the outputs are the controller's own; stopped or in manual
+    // mode, they keep what was written.
+    if (running && !config.manual) {
+      Set(p.output1, static_cast<std::uint16_t>(OutputLevel(config.out1, heat, cool, config.onOff)));
+      Set(p.output2, static_cast<std::uint16_t>(OutputLevel(config.out2, heat, cool, config.onOff)));
     }
     out1 = measuring && Get(p.output1) > 0;
     out2 = measuring && Get(p.output2) > 0;

@@ -14,6 +14,7 @@
 #include "core/modbus/codec.h"
 #include "kxsim/line_format.h"
 #include "kxsim/loader.h"
+#include "kxsim/panel_registers.h"
 #include "kxsim/register_map.h"
 #include "kxsim/sim_time.h"
 
@@ -182,6 +183,7 @@ class Controller {
   bool inLoader_ = false;
   bool enterLoader_ = false;                // the flash-enable write was echoed
   std::optional<SimTime> restartingUntil_;  // deaf until then
+  std::array<std::uint16_t, 3> kx3Keys_ = kDefaultKx3Keys;
 };
 
 }  // namespace kxsim

@@ -94,7 +94,9 @@ Options:
   --fw VERSION          firmware version, e.g. 1.05 or 0x0105 (defaults: kx1
                         3.20, kx2 1.05, kx3 1.10)
   --security WORD       kx3 security word (register 0x4751, default 0x40: all
-                        unlocked); decimal or 0x hexadecimal
+                        unlocked); decimal or 0x hexadecimal. Keys set by its
+                        bits 0-2 are 1111, 2222 and 3333 (hexadecimal) until
+                        changed through 0x106E-0x1070
   --program-running     kx2/kx3 run their ramp/soak program (0x4767-0x47FF; a step
                         of time 0 lasts 10 minutes; a program that ends starts
                         over): 0x472B is 1 and 0x4762-0x4766 count down

@@ -146,7 +146,7 @@ constexpr RegisterDef kKx3Patch[] = {
     {0x471A, 0, A::ReadWrite},       // output 1 function
     {0x471D, 0, A::Factory},         // PV offset (the download leaves it alone)
     {0x471E, 0, A::WriteOnly},       // lock status
-    {0x471F, 0, A::ReadWrite},       // output 2 function
+    {0x471F, 1, A::ReadWrite},       // output 2 function: cools
     {0x4722, 0, A::Sync},            // automatic synchronisation of followers
     {0x4725, 0, A::Reserved},        // no decimal-point register
     {0x4726, 1, A::ReadOnly},        // com-write flag
