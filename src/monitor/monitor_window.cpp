@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QShowEvent>
+#include <QTimer>
 
 #include <stdexcept>
 
@@ -142,6 +143,8 @@ void MonitorWindow::buildMenu() {
     item->setCheckable(true);
     viewGroup->addAction(item);
   }
+  connect(setting1_, &QAction::triggered, this, &MonitorWindow::showSettings);
+  connect(record1_, &QAction::triggered, this, &MonitorWindow::showTrend);
 
   close1_ = AddMenu(bar, "Close1", QStringLiteral("EXIT"));
   close2_ = AddItem(close1_, "Close2", QStringLiteral("OK"));
@@ -214,51 +217,74 @@ void MonitorWindow::buildStrip(QWidget* client) {
 }
 
 void MonitorWindow::buildParameterArea(QWidget* client) {
-  paraPl_ = new QWidget(client);
-  paraPl_->setObjectName(QStringLiteral("ParaPL"));
-  SetBackground(paraPl_, QColor(0xF4, 0xF4, 0xF4));
+  panel_ = new ParameterPanel(client, scaler_, *engine_);
+  paraPl_ = panel_;
   scaler_.add(paraPl_, kParaRect);
-
-  // Password area: the firmware version lies over the password label and field.
-  passLb_ = new ClickLabel(paraPl_, QStringLiteral("PassLb"), QStringLiteral("Password"));
-  passLb_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  scaler_.add(passLb_, {600, 6, 76, 20}, 8);
-  passEdit_ = new QLineEdit(paraPl_);
-  passEdit_->setObjectName(QStringLiteral("PassEdit"));
-  passEdit_->setEchoMode(QLineEdit::Password);
-  scaler_.add(passEdit_, {680, 6, 110, 20}, 8);
-  fwVersion_ = new ClickLabel(paraPl_, QStringLiteral("FWVersion"), QStringLiteral("Firmware Version"));
-  fwVersion_->setCursor(Qt::ArrowCursor);
-  fwVersion_->setAlignment(Qt::AlignCenter);
-  fwVersion_->setFrameShape(QFrame::Panel);
-  fwVersion_->setFrameShadow(QFrame::Raised);
-  SetBackground(fwVersion_, QColor(0xE0, 0xE0, 0xE0));
-  scaler_.add(fwVersion_, {600, 4, 192, 24}, 8);
-  fwVersion_->raise();
-
-  connect(fwVersion_, &ClickLabel::doubleClicked, this, [this] {
-    fwVersion_->lower();
-    passEdit_->setFocus();
-  });
-  connect(passLb_, &ClickLabel::clicked, this, [this] { fwVersion_->raise(); });
-  connect(passEdit_, &QLineEdit::returnPressed, this, &MonitorWindow::passwordEntered);
+  connect(panel_, &ParameterPanel::diagnostics, this, &MonitorWindow::setDiagnosticsVisible);
+  connect(panel_, &ParameterPanel::statusText, this,
+          [this](const QString& text) { StatusLine(text.toStdString(), StatusTone::Error); });
   paraPl_->hide();
 
-  drawIme_ = new QWidget(client);
-  drawIme_->setObjectName(QStringLiteral("DrawIme"));
+  trendView_ = new TrendView(client);
+  drawIme_ = trendView_;
   scaler_.add(drawIme_, kParaRect);
   drawIme_->hide();
+
+  timer1_ = new QTimer(this);
+  timer1_->setObjectName(QStringLiteral("Timer1"));
+  timer1_->setInterval(1000);
+  connect(timer1_, &QTimer::timeout, this, &MonitorWindow::sampleTrend);
 }
 
-void MonitorWindow::passwordEntered() {
-  const QString text = passEdit_->text();
-  if (text == QStringLiteral("probe on")) {
-    setDiagnosticsVisible(true);
-  } else if (text == QStringLiteral("probe off")) {
-    setDiagnosticsVisible(false);
+void MonitorWindow::showTrend() {
+  paraPl_->hide();
+  drawIme_->show();
+  drawIme_->raise();
+  setting1_->setChecked(false);
+  record1_->setChecked(true);
+  if (!trendShown_) {
+    trendShown_ = true;
+    drawTrendFully();
   }
-  // The factory access code and its counterpart belong to the parameter panels.
-  fwVersion_->raise();
+}
+
+void MonitorWindow::showSettings() {
+  // `SecurityPL` sits in the panel and comes back with it (for a KX3).
+  paraPl_->show();
+  paraPl_->raise();
+  drawIme_->hide();
+  setting1_->setChecked(true);
+  record1_->setChecked(false);
+  trendShown_ = false;
+}
+
+void MonitorWindow::drawTrendFully() {
+  const int selected = engine_->SelectedDevice();
+  trendView_->drawFull(trend_.Full(selected), trend_.geometry());
+}
+
+void MonitorWindow::sampleTrend() {
+  std::array<bool, kMonitorDevices> connected{};
+  std::array<std::uint16_t, kMonitorDevices> pv{};
+  for (int n = 0; n < kMonitorDevices; ++n) {
+    const MonitorDevice& dev = engine_->Device(n);
+    connected[static_cast<std::size_t>(n)] = dev.connected;
+    pv[static_cast<std::size_t>(n)] = dev.rec.pv;
+  }
+  const trend::TickDrawing d = trend_.Tick(connected, pv, engine_->SelectedDevice(), trendShown_);
+  switch (d.kind) {
+    case trend::TickDrawing::Kind::StopTimer:
+      timer1_->stop();
+      break;
+    case trend::TickDrawing::Kind::Full:
+      trendView_->drawFull(d.full, trend_.geometry());
+      break;
+    case trend::TickDrawing::Kind::Incremental:
+      trendView_->drawIncremental(d.incremental, trend_.geometry());
+      break;
+    case trend::TickDrawing::Kind::None:
+      break;
+  }
 }
 
 void MonitorWindow::setDiagnosticsVisible(bool visible) {
@@ -295,6 +321,11 @@ void MonitorWindow::placeClient(int width) {
   const int designHeight = kDesignHeight + (stripVisible_ ? kStripHeight : 0);
   client_->resize(width, looks::Scale(designHeight, width));
   scaler_.apply(width);
+  const trend::Geometry g = trend::Geometry::AtWidth(width);
+  if (!(g == trend_.geometry())) {
+    trend_.SetGeometry(g);
+    if (trendShown_) drawTrendFully();
+  }
 }
 
 void MonitorWindow::showEvent(QShowEvent* event) {
@@ -330,6 +361,7 @@ void MonitorWindow::ConnectionChanged(int device, bool connected) {
   DeviceTile* t = tile(device);
   if (connected) {
     t->setActive(true);
+    trend_.ResetDevice(device);
   } else {
     t->reset();
   }
@@ -343,6 +375,7 @@ void MonitorWindow::SelectionChanged(int oldDevice, int newDevice) {
     tile(oldDevice)->setSelected(false);
     if (engine_->Device(oldDevice).connected) tile(oldDevice)->setRunLamp(RunLamp::Good);
   }
+  trend_.ForceFull();
   if (newDevice < 0 || newDevice >= kMonitorDevices) return;
   DeviceTile* t = tile(newDevice);
   t->setSelected(true);
@@ -369,6 +402,8 @@ void MonitorWindow::DeviceUpdated(int device, unsigned changes) {
   if ((changes & kChangeCounters) != 0) showCounters();
   if ((changes & kChangeLamp) != 0) tile(device)->setRunLamp(engine_->Device(device).lamp);
   if ((changes & kChangeDiagnostics) != 0) showDiagnostics(device);
+  if ((changes & kChangeSecurity) != 0) panel_->securityChanged(device);
+  if ((changes & kChangeAddress) != 0 && engine_->Device(device).connected) trend_.ResetDevice(device);
 }
 
 void MonitorWindow::showPvSv(int device) {
@@ -382,6 +417,7 @@ void MonitorWindow::showPvSv(int device) {
   front_->setPv(app::ToQString(look.pv), look.pvStatus);
   if (!programRunning) {
     front_->setSv(app::ToQString(look.sv), 32);
+    if (!panel_->svFieldShown()) panel_->showProgramList(false, 0);
   }
 }
 
@@ -410,6 +446,7 @@ void MonitorWindow::showProgram(int device) {
   const QString text = app::ToQString(dev.programText);
   if (isSelected(device)) {
     front_->setSv(text, dev.rec.program.mode == kProgramTimeLeftMode ? 24 : 32);
+    if (panel_->svFieldShown()) panel_->showProgramList(true, dev.rec.program.mode);
   }
   tile(device)->setSv(text);
 }
@@ -436,21 +473,23 @@ void MonitorWindow::StatusLine(std::string_view text, StatusTone tone) {
   if (tone == StatusTone::Cleared) SetBackground(errMessage_, ToQColor(looks::kGreen));
 }
 
-void MonitorWindow::ParametersRead(int type, const RegBlock&, std::span<const std::uint16_t>) {
-  const int selected = engine_->SelectedDevice();
-  if (type == reqtype::kPageFirst && selected < kMonitorDevices) {
-    fwVersion_->setText(app::ToQString(FirmwareVersionText(engine_->Device(selected).rec.firmwareVersion)));
-  }
+void MonitorWindow::ParametersRead(int type, const RegBlock& block, std::span<const std::uint16_t> words) {
+  panel_->pageRead(type, block, words);
 }
 
 void MonitorWindow::PanelLayout() {
+  panel_->layoutPanel();
   // The panel appears once after the first complete parameter read, unless the
   // trend view holds its place.
-  if (!paraShown_ && !drawIme_->isVisible()) {
+  if (!paraShown_ && !trendShown_) {
     paraPl_->show();
     paraShown_ = true;
   }
 }
+
+void MonitorWindow::HideCalibration() { panel_->hideCalibration(); }
+
+void MonitorWindow::SecurityPoll(int device) { panel_->securityPoll(device); }
 
 void MonitorWindow::FrontPanelClear() {
   front_->clear();
@@ -459,7 +498,15 @@ void MonitorWindow::FrontPanelClear() {
 }
 
 void MonitorWindow::EngineRunning(bool running) {
-  if (!running) paraShown_ = false;
+  if (running) {
+    timer1_->start();
+    return;
+  }
+  timer1_->stop();
+  paraShown_ = false;
+  // The trend view is left.
+  trendShown_ = false;
+  drawIme_->hide();
 }
 
 void MonitorWindow::MenusChanged(const MonitorMenus& menus) {
@@ -472,8 +519,9 @@ void MonitorWindow::MenusChanged(const MonitorMenus& menus) {
   saveAs1_->setEnabled(menus.saveAs);
   download1_->setEnabled(menus.download);
   writeAll_->setEnabled(menus.writeAll);
-  setting1_->setChecked(menus.settingChecked);
-  record1_->setChecked(menus.recordChecked);
+  // While the trend is shown the view items say so.
+  setting1_->setChecked(menus.settingChecked && !trendShown_);
+  record1_->setChecked(menus.view && trendShown_);
 }
 
 void MonitorWindow::TransferProgress(const Transfer& transfer) { files_->transferProgress(transfer); }

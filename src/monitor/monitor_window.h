@@ -21,6 +21,11 @@
 #include "monitor/device_tile.h"
 #include "monitor/front_panel.h"
 #include "monitor/monitor_widgets.h"
+#include "monitor/parameter_panel.h"
+#include "monitor/trend_view.h"
+#include "core/monitor/trend.h"
+
+class QTimer;
 
 namespace kx::monitor {
 
@@ -39,6 +44,15 @@ class MonitorWindow : public QMainWindow, private MonitorObserver {
   ComPort& port() { return *port_; }
   DeviceTile* tile(int n) { return tiles_.at(static_cast<std::size_t>(n)); }
   FrontPanel* frontPanel() { return front_; }
+  ParameterPanel* parameterPanel() { return panel_; }
+  TrendView* trendView() { return trendView_; }
+  const trend::Trend& trend() const { return trend_; }
+  bool trendShown() const { return trendShown_; }
+  // VIEW > PV RECORD and VIEW > SETTING.
+  void showTrend();
+  void showSettings();
+  // One tick of `Timer1`: sample every connected device and draw.
+  void sampleTrend();
 
   // "probe on" / "probe off": shows or hides the diagnostics strip and status line.
   void setDiagnosticsVisible(bool visible);
@@ -61,6 +75,8 @@ class MonitorWindow : public QMainWindow, private MonitorObserver {
   void ParametersRead(int type, const RegBlock& block,
                       std::span<const std::uint16_t> words) override;
   void PanelLayout() override;
+  void HideCalibration() override;
+  void SecurityPoll(int device) override;
   void FrontPanelClear() override;
   void EngineRunning(bool running) override;
   void MenusChanged(const MonitorMenus& menus) override;
@@ -82,7 +98,7 @@ class MonitorWindow : public QMainWindow, private MonitorObserver {
   void showProgram(int device);
   void showCounters();
   void showDiagnostics(int device);
-  void passwordEntered();
+  void drawTrendFully();
   bool isSelected(int device) const { return engine_->SelectedDevice() == device; }
 
   Session& session_;
@@ -107,12 +123,14 @@ class MonitorWindow : public QMainWindow, private MonitorObserver {
   QLabel* uv_ = nullptr;
   QLabel* errMessage_ = nullptr;
 
-  // Parameter panel area (its controls come with the panels).
+  // Parameter panel and trend area, which share the lower half.
+  ParameterPanel* panel_ = nullptr;
   QWidget* paraPl_ = nullptr;
+  TrendView* trendView_ = nullptr;
   QWidget* drawIme_ = nullptr;
-  ClickLabel* fwVersion_ = nullptr;
-  ClickLabel* passLb_ = nullptr;
-  QLineEdit* passEdit_ = nullptr;
+  QTimer* timer1_ = nullptr;
+  trend::Trend trend_;
+  bool trendShown_ = false;
 
   // Menu.
   QMenu* file1_ = nullptr;

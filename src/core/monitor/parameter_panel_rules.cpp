@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <stdexcept>
+#include <utility>
 
 #include "core/text/messages.h"
 #include "core/text/text.h"
@@ -208,8 +209,7 @@ constexpr std::size_t kCalibrationKx1Count = 14;
 
 // Controls that are not fields, lists or captioned labels.
 constexpr std::string_view kOtherControls[] = {"ClearBt1", "ClearBt2", "FWVersion", "PassEdit",
-                                               "SLevel",   "Pass1",    "Pass2",     "Pass3",
-                                               "ProgressLb", "ProgressBar"};
+                                               "SLevel",   "Pass1",    "Pass2",     "Pass3"};
 
 // Layout rows.
 constexpr std::string_view kAlarm1Row[] = {"ALM1MLb", "ALM1Mode", "UP1LLb", "UpLimit1", "DN1LLb", "DnLimit1"};
@@ -422,8 +422,6 @@ PanelModel::PanelModel() {
   at("SLevel").text = "Security Level";
   at("SecurityPL").visible = false;
   at("ProgDisp").visible = false;
-  at("ProgressLb").visible = false;
-  at("ProgressBar").visible = false;
   at("InputA").visible = false;
   SetVisible(kKx3Only, false);
   SetVisible(kCalibrationAll, false);
@@ -484,9 +482,13 @@ void PanelModel::FillPage(int type, const RegBlock& block, std::span<const std::
       item = 0;
     } else if (l.name == "LockStatus") {
       item = kx3 ? Kx3LockStatusItem(in.rec.security.mode) : v / 10 + v % 10;
-    } else if (l.name == "ComWrite" || l.name == "AT" || l.name == "ProgDisp") {
-      continue;  // from the device record, below
+    } else if (l.name == "ProgDisp") {
+      continue;  // set by the program display
     }
+    if (l.name == "HeatCool") pageValues_.heatCool = v;
+    if (l.name == "Out1Sel") pageValues_.out1Function = v;
+    if (l.name == "Out2Sel") pageValues_.out2Function = v;
+    if (l.name == "ComWrite") pageValues_.comWrite = v;
     at(l.name).item = ItemOrNone(l.name, item);
     at(l.name).text.clear();
     if (l.name == "CtrlSet") {
@@ -504,11 +506,11 @@ void PanelModel::FillPage(int type, const RegBlock& block, std::span<const std::
 
   switch (type) {
     case reqtype::kPageFirst:
-      at("AT").item = ItemOrNone("AT", in.rec.autoTuning);
+      // The KX1 auto-tuning register lies on no page: the status polls read it.
+      if (in.model == kModelKx1) at("AT").item = ItemOrNone("AT", in.rec.autoTuning);
       at("FWVersion").text = FirmwareVersionText(in.rec.firmwareVersion);
       break;
     case 12:
-      at("ComWrite").item = ItemOrNone("ComWrite", in.rec.comWrite);
       if (kx3) at("LockStatus").item = Kx3LockStatusItem(in.rec.security.mode);
       break;
     case reqtype::kPageLast:
@@ -543,7 +545,12 @@ void PanelModel::Layout(const PanelInput& in) {
   const bool kx1 = model == kModelKx1;
   const bool kx3 = model == kModelKx3;
   const bool kx2 = !kx1 && !kx3;  // unknown models are laid out like a KX2
-  const DeviceRecord& rec = in.rec;
+  DeviceRecord rec = in.rec;
+  const PageValues page = std::exchange(pageValues_, {});
+  if (page.heatCool) rec.heatCool = *page.heatCool;
+  if (page.out1Function) rec.out1Function = *page.out1Function;
+  if (page.out2Function) rec.out2Function = *page.out2Function;
+  if (page.comWrite) rec.comWrite = *page.comWrite;
   const bool out1Output = rec.out1Function < 2;
   const bool out2Output = rec.out2Function < 2;
   const bool twoOutputs = kx2 && rec.heatCool >= 2 && rec.heatCool <= 3;
@@ -616,5 +623,7 @@ void PanelModel::ShowSecurity(const Kx3Security& s, bool levelWrite) {
 }
 
 void PanelModel::SetSecurityVisible(bool visible) { at("SecurityPL").visible = visible; }
+
+void PanelModel::SetShown(std::string_view name, bool visible) { at(name).visible = visible; }
 
 }  // namespace kx::panel

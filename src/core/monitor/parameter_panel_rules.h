@@ -207,6 +207,9 @@ class PanelModel {
   // The security group after the password field: shown for a KX3 unless it
   // holds the factory code.
   void SetSecurityVisible(bool visible);
+  // Shows or hides one control (the `SV` field and `ProgDisp` trade places
+  // while a program runs).
+  void SetShown(std::string_view name, bool visible);
   // The groups sharing the place of the control-mode boxes: the one in front.
   std::string_view modeBox() const { return modeBox_; }
   // Menu items set with the layout.
@@ -221,6 +224,13 @@ class PanelModel {
   void ShowNotAvailable();
 
   std::map<std::string, ControlLook, std::less<>> looks_;
+  // Values the layout and access rules follow, as the pages just read hold
+  // them: fresher than the device record, whose status polls may have been
+  // read before a write changed them. Used by the next layout only.
+  struct PageValues {
+    std::optional<std::uint16_t> heatCool, out1Function, out2Function, comWrite;
+  };
+  PageValues pageValues_;
   std::string modeBox_ = "PIDBox";
   int controlMode_ = 0;
   bool calibrationShown_ = false;

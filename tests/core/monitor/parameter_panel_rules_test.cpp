@@ -142,7 +142,8 @@ TEST(PanelFill, Kx2PagesFillFieldsAndLists) {
   in.rec.runStop = 4;
   Fill(m, in,
        {{0x4701, 0xFF9C}, {0x4711, 125}, {0x4712, 15}, {0x470D, 0}, {0x470C, 47}, {0x4723, 4},
-        {0x471E, 11}, {0x4719, 0}, {0x4718, 30}, {0x471A, 2}, {0x4724, 1}, {0x471B, 20}},
+        {0x471E, 11}, {0x4719, 0}, {0x4718, 30}, {0x471A, 2}, {0x4724, 1}, {0x471B, 20},
+        {0x4726, 1}, {0x4727, 1}},
        true);
   EXPECT_EQ(m.look("SV").text, "- 10.0");
   EXPECT_EQ(m.look("Coeff").text, "1.25");

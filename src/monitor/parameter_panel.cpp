@@ -1,0 +1,546 @@
+#include "monitor/parameter_panel.h"
+
+#include <QGroupBox>
+#include <algorithm>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "core/text/messages.h"
+#include "monitor/password_dialog.h"
+#include "widgets/qt_text.h"
+#include "widgets/radio_group.h"
+
+namespace kx::monitor {
+
+namespace {
+
+constexpr int kFontPt = 8;
+constexpr int kSmallFontPt = 7;
+constexpr int kFieldChars = 5;
+const QColor kYellow(0xFF, 0xFF, 0x00);
+const QColor kPanelGrey(0xF4, 0xF4, 0xF4);
+
+// Where a control sits: its group ("" for the panel itself) and its design
+// rectangle within that parent, at the monitor's design width of 808.
+struct Place {
+  std::string_view name;
+  std::string_view parent;
+  QRect rect;
+};
+
+// Row helpers for the group boxes: label and control side by side.
+constexpr int RowY(int row, int first = 18, int pitch = 24) { return first + row * pitch; }
+
+constexpr Place kPlaces[] = {
+    // Groups.
+    {"CtrlBox", "", {4, 2, 168, 166}},
+    {"TempBox", "", {176, 2, 144, 166}},
+    {"PIDBox", "", {324, 2, 152, 214}},
+    {"OnOffBox", "", {324, 2, 152, 214}},
+    {"ManuBox", "", {324, 2, 152, 214}},
+    {"AlmBox", "", {480, 30, 316, 158}},
+    {"AdjustBox", "", {4, 220, 472, 78}},
+    {"SecurityPL", "", {480, 192, 316, 106}},
+
+    // Control.
+    {"CtrlSetLb", "CtrlBox", {6, RowY(0), 70, 20}},
+    {"CtrlSet", "CtrlBox", {78, RowY(0), 86, 20}},
+    {"RunStopLb", "CtrlBox", {6, RowY(1), 70, 20}},
+    {"RunStop", "CtrlBox", {78, RowY(1), 86, 20}},
+    {"HCLb", "CtrlBox", {6, RowY(2), 70, 20}},
+    {"HeatCool", "CtrlBox", {78, RowY(2), 86, 20}},
+    {"Out1Sel", "CtrlBox", {78, RowY(2), 86, 20}},
+    {"LockLb", "CtrlBox", {6, RowY(3), 70, 20}},
+    {"LockStatus", "CtrlBox", {78, RowY(3), 86, 20}},
+    {"OutType1LB", "CtrlBox", {6, RowY(4), 70, 20}},
+    {"OutputType1", "CtrlBox", {78, RowY(4), 86, 20}},
+    {"OutType2LB", "CtrlBox", {6, RowY(5), 70, 20}},
+    {"OutputType2", "CtrlBox", {78, RowY(5), 86, 20}},
+
+    // Panel level: com write (or output 2's function), auto-tuning, SV, progress.
+    {"ComWLb", "", {10, 172, 66, 20}},
+    {"ComWrite", "", {82, 172, 90, 20}},
+    {"Out2Sel", "", {82, 172, 90, 20}},
+    {"ATLb", "", {10, 196, 66, 20}},
+    {"AT", "", {82, 196, 90, 20}},
+    {"SV", "", {176 + 64, 2 + RowY(2), 74, 20}},
+    {"ProgressLb", "", {178, 174, 140, 18}},
+    {"ProgressBar", "", {178, 196, 140, 16}},
+
+    // Input.
+    {"InputLb", "TempBox", {6, RowY(0), 56, 20}},
+    {"InputA", "TempBox", {64, RowY(0), 74, 20}},
+    {"InputB", "TempBox", {64, RowY(0), 74, 20}},
+    {"UnitLb", "TempBox", {6, RowY(1), 56, 20}},
+    {"Unit", "TempBox", {64, RowY(1), 74, 20}},
+    {"ProgDispLb", "TempBox", {6, RowY(2), 56, 20}},
+    {"ProgDisp", "TempBox", {64, RowY(2), 74, 20}},
+    {"RangeHiLb", "TempBox", {6, RowY(3), 56, 20}},
+    {"RangeHi", "TempBox", {64, RowY(3), 74, 20}},
+    {"RangeLoLb", "TempBox", {6, RowY(4), 56, 20}},
+    {"RangeLo", "TempBox", {64, RowY(4), 74, 20}},
+    {"PointerLb", "TempBox", {6, RowY(5), 56, 20}},
+    {"Pointer", "TempBox", {64, RowY(5), 74, 20}},
+
+    // PID.
+    {"PbLb", "PIDBox", {6, RowY(0), 78, 20}},
+    {"Pb", "PIDBox", {88, RowY(0), 58, 20}},
+    {"TiLb", "PIDBox", {6, RowY(1), 78, 20}},
+    {"Ti", "PIDBox", {88, RowY(1), 58, 20}},
+    {"TdLb", "PIDBox", {6, RowY(2), 78, 20}},
+    {"Td", "PIDBox", {88, RowY(2), 58, 20}},
+    {"PERIOD1Lb", "PIDBox", {6, RowY(3), 78, 20}},
+    {"HCPeriodPID1", "PIDBox", {88, RowY(3), 58, 20}},
+    {"PERIOD2Lb", "PIDBox", {6, RowY(4), 78, 20}},
+    {"HCPeriodPID2", "PIDBox", {88, RowY(4), 58, 20}},
+    {"IOffsetLb", "PIDBox", {6, RowY(5), 78, 20}},
+    {"IOffset", "PIDBox", {88, RowY(5), 58, 20}},
+    {"PDOffsetLb", "PIDBox", {6, RowY(5), 78, 20}},
+    {"PDOffset", "PIDBox", {88, RowY(5), 58, 20}},
+    {"CoeffLb", "PIDBox", {6, RowY(6), 78, 20}},
+    {"Coeff", "PIDBox", {88, RowY(6), 58, 20}},
+    {"DeadLb1", "PIDBox", {6, RowY(7), 78, 20}},
+    {"DeadBand1", "PIDBox", {88, RowY(7), 58, 20}},
+
+    // ON-OFF.
+    {"Hyst1Lb", "OnOffBox", {6, RowY(0), 78, 20}},
+    {"Hyst1", "OnOffBox", {88, RowY(0), 58, 20}},
+    {"Hyst2Lb", "OnOffBox", {6, RowY(1), 78, 20}},
+    {"Hyst2", "OnOffBox", {88, RowY(1), 58, 20}},
+    {"DeadLb2", "OnOffBox", {6, RowY(2), 78, 20}},
+    {"DeadBand2", "OnOffBox", {88, RowY(2), 58, 20}},
+
+    // Manual.
+    {"OUTQ1Lb", "ManuBox", {6, RowY(0), 78, 20}},
+    {"OUTQ1", "ManuBox", {88, RowY(0), 58, 20}},
+    {"CPeriod1Lb", "ManuBox", {6, RowY(1), 78, 20}},
+    {"HCPeriod1", "ManuBox", {88, RowY(1), 58, 20}},
+    {"CurrHiLb", "ManuBox", {6, RowY(2), 78, 20}},
+    {"CurrHi", "ManuBox", {88, RowY(2), 58, 20}},
+    {"CurrLoLb", "ManuBox", {6, RowY(3), 78, 20}},
+    {"CurrLo", "ManuBox", {88, RowY(3), 58, 20}},
+    {"CPeriod2Lb", "ManuBox", {6, RowY(4), 78, 20}},
+    {"HCPeriod2", "ManuBox", {88, RowY(4), 58, 20}},
+    {"OUTQ2Lb", "ManuBox", {6, RowY(5), 78, 20}},
+    {"OUTQ2", "ManuBox", {88, RowY(5), 58, 20}},
+
+    // Alarm: per alarm a mode row and an up/down row.
+    {"ALM1MLb", "AlmBox", {6, RowY(0, 16, 20), 76, 18}},
+    {"ALM1Mode", "AlmBox", {84, RowY(0, 16, 20), 150, 18}},
+    {"UP1LLb", "AlmBox", {84, RowY(1, 16, 20), 22, 18}},
+    {"UpLimit1", "AlmBox", {106, RowY(1, 16, 20), 50, 18}},
+    {"DN1LLb", "AlmBox", {160, RowY(1, 16, 20), 32, 18}},
+    {"DnLimit1", "AlmBox", {194, RowY(1, 16, 20), 50, 18}},
+    {"ALM2MLb", "AlmBox", {6, RowY(2, 16, 20), 76, 18}},
+    {"ALM2Mode", "AlmBox", {84, RowY(2, 16, 20), 150, 18}},
+    {"UP2LLb", "AlmBox", {84, RowY(3, 16, 20), 22, 18}},
+    {"UpLimit2", "AlmBox", {106, RowY(3, 16, 20), 50, 18}},
+    {"DN2LLb", "AlmBox", {160, RowY(3, 16, 20), 32, 18}},
+    {"DnLimit2", "AlmBox", {194, RowY(3, 16, 20), 50, 18}},
+    {"ALM3MLb", "AlmBox", {6, RowY(4, 16, 20), 76, 18}},
+    {"ALM3Mode", "AlmBox", {84, RowY(4, 16, 20), 150, 18}},
+    {"UP3LLb", "AlmBox", {84, RowY(5, 16, 20), 22, 18}},
+    {"UpLimit3", "AlmBox", {106, RowY(5, 16, 20), 50, 18}},
+    {"DN3LLb", "AlmBox", {160, RowY(5, 16, 20), 32, 18}},
+    {"DnLimit3", "AlmBox", {194, RowY(5, 16, 20), 50, 18}},
+    {"SAlmLb", "AlmBox", {6, RowY(6, 16, 20), 76, 18}},
+    {"SALMode", "AlmBox", {84, RowY(6, 16, 20), 150, 18}},
+
+    // PV tuning: three columns of label and field, the buttons on the right.
+    {"PVTuneLb", "AdjustBox", {4, 16, 66, 18}},
+    {"PVTune", "AdjustBox", {70, 16, 40, 18}},
+    {"RTDOfsLb", "AdjustBox", {4, 36, 66, 18}},
+    {"RTDOfs", "AdjustBox", {70, 36, 40, 18}},
+    {"RTDGainLb", "AdjustBox", {4, 56, 66, 18}},
+    {"RTDGain", "AdjustBox", {70, 56, 40, 18}},
+    {"TCOfsLb", "AdjustBox", {114, 16, 66, 18}},
+    {"TCOfs", "AdjustBox", {180, 16, 40, 18}},
+    {"TCGainLb", "AdjustBox", {114, 36, 66, 18}},
+    {"TCGain", "AdjustBox", {180, 36, 40, 18}},
+    {"ColdJLb", "AdjustBox", {114, 56, 66, 18}},
+    {"ColdJ", "AdjustBox", {180, 56, 40, 18}},
+    {"mVOfsLb", "AdjustBox", {224, 16, 66, 18}},
+    {"mVOfs", "AdjustBox", {290, 16, 40, 18}},
+    {"mVGainLb", "AdjustBox", {224, 36, 66, 18}},
+    {"mVGain", "AdjustBox", {290, 36, 40, 18}},
+    {"ClearBt1", "AdjustBox", {336, 14, 132, 26}},
+    {"ClearBt2", "AdjustBox", {336, 44, 132, 26}},
+
+    // Security.
+    {"Pass1Lb", "SecurityPL", {6, RowY(0, 18, 26), 70, 20}},
+    {"Pass1", "SecurityPL", {78, RowY(0, 18, 26), 78, 20}},
+    {"Pass2Lb", "SecurityPL", {6, RowY(1, 18, 26), 70, 20}},
+    {"Pass2", "SecurityPL", {78, RowY(1, 18, 26), 78, 20}},
+    {"Pass3Lb", "SecurityPL", {6, RowY(2, 18, 26), 70, 20}},
+    {"Pass3", "SecurityPL", {78, RowY(2, 18, 26), 78, 20}},
+    {"SLevel", "SecurityPL", {162, 6, 148, 96}},
+
+    // Password area: the firmware version lies over the password label and field.
+    {"PassLb", "", {600, 6, 76, 20}},
+    {"PassEdit", "", {680, 6, 110, 20}},
+    {"FWVersion", "", {600, 4, 192, 24}},
+};
+
+const Place* FindPlace(std::string_view name) {
+  for (const Place& p : kPlaces)
+    if (p.name == name) return &p;
+  return nullptr;
+}
+
+QString Q(std::string_view text) { return app::ToQString(text); }
+
+}  // namespace
+
+void DropList::showPopup() {
+  emit droppedDown();
+  QComboBox::showPopup();
+}
+
+void DropList::hidePopup() {
+  QComboBox::hidePopup();
+  emit closedUp();
+}
+
+ParameterPanel::ParameterPanel(QWidget* parent, DesignScaler& scaler, MonitorEngine& engine)
+    : QWidget(parent), scaler_(scaler), engine_(engine) {
+  setObjectName(QStringLiteral("ParaPL"));
+  SetBackground(this, kPanelGrey);
+  dialog_ = new PasswordDialog(this);
+  connect(dialog_, &PasswordDialog::keyEntered, this, &ParameterPanel::keyEntered);
+  connect(dialog_, &PasswordDialog::dismissed, this, [this] { engine_.SetLevelWrite(false); });
+  build();
+  apply();
+}
+
+QWidget* ParameterPanel::parentFor(std::string_view group) {
+  if (group.empty()) return this;
+  return controls_.at(std::string(group));
+}
+
+QWidget* ParameterPanel::control(std::string_view name) const {
+  auto it = controls_.find(name);
+  return it == controls_.end() ? nullptr : it->second;
+}
+
+void ParameterPanel::build() {
+  const auto place = [this](QWidget* w, std::string_view name, int fontPt = kFontPt) {
+    w->setObjectName(Q(name));
+    controls_.emplace(std::string(name), w);
+    if (const Place* p = FindPlace(name)) scaler_.add(w, p->rect, fontPt);
+  };
+
+  for (const panel::GroupDef& g : panel::Groups()) {
+    QWidget* parent = this;
+    auto* box = new QGroupBox(Q(g.caption), parent);
+    place(box, g.name);
+  }
+
+  for (const panel::CaptionDef& c : panel::Captions()) {
+    const Place* p = FindPlace(c.label);
+    if (p == nullptr) continue;
+    QLabel* label = nullptr;
+    if (c.label == "PassLb") {
+      auto* click = new ClickLabel(parentFor(p->parent), Q(c.label), Q(c.caption));
+      connect(click, &ClickLabel::clicked, this, [this] { fwVersion_->raise(); });
+      label = click;
+    } else {
+      label = new QLabel(Q(c.caption), parentFor(p->parent));
+    }
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    place(label, c.label);
+  }
+  // The calibration labels are shown in yellow.
+  for (std::string_view name : panel::CalibrationControls(kModelKx2)) {
+    if (auto* label = qobject_cast<QLabel*>(control(name))) {
+      label->setAutoFillBackground(true);
+      SetBackground(label, kYellow);
+    }
+  }
+
+  for (const panel::EditFieldDef& f : panel::EditFields()) {
+    const Place* p = FindPlace(f.name);
+    auto* edit = new QLineEdit(QStringLiteral("0"), parentFor(p->parent));
+    edit->setMaxLength(kFieldChars);
+    edit->setAlignment(Qt::AlignRight);
+    place(edit, f.name);
+    const std::string name(f.name);
+    connect(edit, &QLineEdit::returnPressed, this, [this, name] { fieldEntered(name); });
+  }
+  for (std::string_view name : panel::CalibrationControls(kModelKx2)) {
+    if (auto* edit = qobject_cast<QLineEdit*>(control(name))) edit->setStyleSheet(QStringLiteral("background: #FFFF00;"));
+  }
+
+  for (const panel::ListDef& l : panel::Lists()) {
+    const Place* p = FindPlace(l.name);
+    auto* list = new DropList(parentFor(p->parent));
+    for (std::string_view item : panel::ListItems(l.name)) list->addItem(Q(item));
+    list->setCurrentIndex(-1);
+    place(list, l.name);
+    const std::string name(l.name);
+    connect(list, &QComboBox::activated, this, [this, name](int item) { listChosen(name, item); });
+  }
+  for (const char* name : {"OutputType1", "OutputType2"}) {
+    control(name)->setStyleSheet(QStringLiteral("QComboBox { background: #FFFF00; }"));
+  }
+
+  // KX3 key lists.
+  for (int n = 0; n < 3; ++n) {
+    const std::string name = "Pass" + std::to_string(n + 1);
+    auto* list = new DropList(controls_.at("SecurityPL"));
+    for (std::string_view item : panel::ListItems(name)) list->addItem(Q(item));
+    place(list, name);
+    connect(list, &DropList::droppedDown, this, &ParameterPanel::keyListDropped);
+    connect(list, &DropList::closedUp, this, [this, n] { keyListClosed(n); });
+  }
+  QStringList levels;
+  for (std::string_view item : panel::ListItems("SLevel")) levels << Q(item);
+  sLevel_ = new app::RadioGroup(QStringLiteral("SLevel"), QStringLiteral("Security Level"), levels,
+                                controls_.at("SecurityPL"));
+  place(sLevel_, "SLevel", kSmallFontPt);
+
+  // Restore and clear.
+  for (int which = 1; which <= 2; ++which) {
+    const std::string name = "ClearBt" + std::to_string(which);
+    auto* button = new QPushButton(which == 1 ? QStringLiteral("Restore Default Setting")
+                                              : QStringLiteral("Clear PV Adjust Value "),
+                                   controls_.at("AdjustBox"));
+    place(button, name, kSmallFontPt);
+    connect(button, &QPushButton::clicked, this, [this, which] { clearClicked(which); });
+  }
+
+  // Progress of the transfers (driven by the parameter files and the ramp/soak editor).
+  auto* progressLb = new QLabel(QStringLiteral(" Loading Now"), this);
+  place(progressLb, "ProgressLb");
+  progressLb->hide();
+  auto* progressBar = new QProgressBar(this);
+  progressBar->setRange(0, 1000);
+  progressBar->setTextVisible(false);
+  place(progressBar, "ProgressBar");
+  progressBar->hide();
+
+  // Password area.
+  passEdit_ = new QLineEdit(this);
+  passEdit_->setEchoMode(QLineEdit::Password);
+  place(passEdit_, "PassEdit");
+  connect(passEdit_, &QLineEdit::returnPressed, this, &ParameterPanel::passwordEntered);
+  fwVersion_ = new ClickLabel(this, QStringLiteral("FWVersion"), QStringLiteral("Firmware Version"));
+  fwVersion_->setCursor(Qt::ArrowCursor);
+  fwVersion_->setAlignment(Qt::AlignCenter);
+  fwVersion_->setFrameShape(QFrame::Panel);
+  fwVersion_->setFrameShadow(QFrame::Raised);
+  SetBackground(fwVersion_, QColor(0xE0, 0xE0, 0xE0));
+  place(fwVersion_, "FWVersion");
+  fwVersion_->raise();
+  connect(fwVersion_, &ClickLabel::doubleClicked, this, [this] {
+    fwVersion_->lower();
+    passEdit_->setFocus();
+  });
+}
+
+void ParameterPanel::apply() {
+  applying_ = true;
+  for (const auto& [name, look] : model_.looks()) {
+    QWidget* w = control(name);
+    if (w == nullptr) continue;
+    w->setVisible(look.visible);
+    w->setEnabled(look.enabled);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+      // Five characters are typed; a longer value shown ("- 10.0") is not cut.
+      if (name != "PassEdit" && edit->text() != Q(look.text)) {
+        edit->setMaxLength(std::max(kFieldChars, static_cast<int>(look.text.size())));
+        edit->setText(Q(look.text));
+      }
+    } else if (auto* list = qobject_cast<QComboBox*>(w)) {
+      list->setCurrentIndex(look.item);
+      // A list without an item may say why ("N/A").
+      list->setPlaceholderText(Q(look.text));
+    } else if (auto* group = qobject_cast<app::RadioGroup*>(w)) {
+      group->setItemIndex(look.item);
+    } else if (auto* box = qobject_cast<QGroupBox*>(w)) {
+      box->setTitle(Q(look.text));
+    } else if (auto* label = qobject_cast<QLabel*>(w)) {
+      if (!look.text.empty()) label->setText(Q(look.text));
+    }
+  }
+  // The mode box for the control mode in front.
+  if (QWidget* front = control(model_.modeBox())) front->raise();
+  applying_ = false;
+}
+
+panel::PanelInput ParameterPanel::input() const {
+  panel::PanelInput in;
+  const int d = engine_.SelectedDevice();
+  if (d >= 0 && d < kMonitorDevices) {
+    const MonitorDevice& dev = engine_.Device(d);
+    in.model = dev.model;
+    in.decimalPoint = dev.decimalPoint;
+    in.rec = dev.rec;
+  }
+  in.factoryCodeTyped = passEdit_->text().toStdString() == panel::kFactoryCode;
+  return in;
+}
+
+panel::DeviceContext ParameterPanel::context() const {
+  const panel::PanelInput in = input();
+  return {in.model, in.decimalPoint, panel::WritesAllowed(in.model, in.rec)};
+}
+
+void ParameterPanel::pageRead(int type, const RegBlock& block, std::span<const std::uint16_t> words) {
+  model_.FillPage(type, block, words, input());
+  apply();
+}
+
+void ParameterPanel::layoutPanel() {
+  const panel::PanelInput in = input();
+  model_.Layout(in);
+  if (in.model == kModelKx3) model_.ShowSecurity(in.rec.security, engine_.LevelWrite());
+  rememberedKeys_ = {model_.look("Pass1").item, model_.look("Pass2").item, model_.look("Pass3").item};
+  apply();
+  ++layoutCount_;
+}
+
+void ParameterPanel::hideCalibration() {
+  model_.ShowCalibration(input().model, false);
+  apply();
+}
+
+void ParameterPanel::securityChanged(int device) {
+  if (device != engine_.SelectedDevice()) return;
+  // At status poll 7 the level check runs first (securityPoll) and refreshes
+  // the display after it, so the level the user picked is checked.
+  if (engine_.RequestType() == reqtype::kSecurity && engine_.PollDevice() == device) return;
+  refreshSecurity(device);
+}
+
+void ParameterPanel::refreshSecurity(int device) {
+  const MonitorDevice& dev = engine_.Device(device);
+  if (dev.model != kModelKx3) return;
+  const bool levelWrite = engine_.LevelWrite();
+  model_.ShowSecurity(dev.rec.security, levelWrite);
+  if (!levelWrite) {
+    rememberedKeys_ = {model_.look("Pass1").item, model_.look("Pass2").item, model_.look("Pass3").item};
+  }
+  apply();
+}
+
+void ParameterPanel::securityPoll(int device) {
+  const MonitorDevice& dev = engine_.Device(device);
+  const panel::LevelCheck check = panel::CheckSecurityLevel(sLevel_->itemIndex(), dev.rec.security, dev.requestCount);
+  switch (check.kind) {
+    case panel::LevelCheck::Kind::AskKey:
+      dialogRegister_ = check.reg;
+      if (!dialog_->isVisible()) dialog_->ask();
+      break;
+    case panel::LevelCheck::Kind::LockWrite:
+      engine_.QueueWrite(check.reg, check.value);
+      engine_.SetLevelWrite(true);
+      break;
+    case panel::LevelCheck::Kind::None:
+      break;
+  }
+  refreshSecurity(device);
+}
+
+void ParameterPanel::keyListDropped() { engine_.SetLevelWrite(true); }
+
+void ParameterPanel::keyListClosed(int n) {
+  auto* list = qobject_cast<QComboBox*>(control("Pass" + std::to_string(n + 1)));
+  const auto index = static_cast<std::size_t>(n);
+  if (list->currentIndex() != rememberedKeys_[index]) {
+    rememberedKeys_[index] = list->currentIndex();
+    dialogRegister_ = static_cast<std::uint16_t>(kKx3KeyChangeFirst + n);
+    dialog_->ask();
+  } else {
+    engine_.SetLevelWrite(false);
+  }
+}
+
+void ParameterPanel::keyEntered(std::uint16_t key) {
+  if (dialogRegister_ == 0) return;
+  engine_.QueueWrite(dialogRegister_, key);
+  engine_.SetLevelWrite(true);
+}
+
+void ParameterPanel::showProgramList(bool shown, int mode) {
+  if (shown) model_.SetItem("ProgDisp", mode);
+  model_.SetShown("SV", !shown);
+  model_.SetShown("ProgDisp", shown);
+  apply();
+}
+
+bool ParameterPanel::svFieldShown() const { return model_.look("SV").visible; }
+
+void ParameterPanel::act(const panel::PanelAction& action) {
+  using K = panel::PanelAction::Kind;
+  switch (action.kind) {
+    case K::Write:
+      engine_.QueueWrite(action.reg, action.value, action.unlock);
+      break;
+    case K::Refresh:
+      engine_.RequestRefresh();
+      break;
+    case K::Refused:
+      emit statusText(Q(Text(Msg::IllegalOnWrongModel)));
+      break;
+    case K::SetDecimalPoint:
+      engine_.SetDecimalPoint(engine_.SelectedDevice(), action.value);
+      break;
+    case K::None:
+      break;
+  }
+}
+
+void ParameterPanel::fieldEntered(const std::string& name) {
+  auto* edit = qobject_cast<QLineEdit*>(control(name));
+  model_.SetText(name, edit->text().toStdString());
+  act(panel::EnterField(name, edit->text().toStdString(), context()));
+}
+
+void ParameterPanel::listChosen(const std::string& name, int item) {
+  if (applying_) return;
+  model_.SetItem(name, item);  // shown until the next read
+  act(panel::ChooseItem(name, item, context()));
+}
+
+void ParameterPanel::clearClicked(int which) {
+  const Msg question = which == 1 ? Msg::ConfirmRestoreDefault : Msg::ConfirmClearFactory;
+  auto* box = new QMessageBox(QMessageBox::Question, window()->windowTitle(), Q(Text(question)),
+                              QMessageBox::Ok | QMessageBox::Cancel, this);
+  box->setObjectName(QStringLiteral("ClearConfirm"));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  connect(box, &QMessageBox::finished, this, [this, which](int result) {
+    if (result == QMessageBox::Ok) act(panel::ClearButton(which, context()));
+  });
+  box->open();
+}
+
+void ParameterPanel::passwordEntered() {
+  const std::string text = passEdit_->text().toStdString();
+  const panel::PanelInput in = input();
+  switch (panel::ParsePassword(text)) {
+    case panel::PasswordCommand::Factory:
+      if (in.model == kModelKx3 || in.rec.comWrite == 1) {
+        engine_.SetFactoryMode(true);
+        model_.SetSecurityVisible(false);
+      }
+      break;
+    case panel::PasswordCommand::ProbeOn:
+      emit diagnostics(true);
+      break;
+    case panel::PasswordCommand::ProbeOff:
+      emit diagnostics(false);
+      break;
+    case panel::PasswordCommand::Other:
+      engine_.SetFactoryMode(false);
+      model_.ShowCalibration(in.model, false);
+      // The security group belongs to a KX3 only.
+      model_.SetSecurityVisible(in.model == kModelKx3);
+      break;
+  }
+  apply();
+  fwVersion_->raise();
+}
+
+}  // namespace kx::monitor

@@ -1,0 +1,91 @@
+#include "monitor/trend_view.h"
+
+#include <QPainter>
+
+namespace kx::monitor {
+
+namespace {
+
+const QColor kSilver(0xC0, 0xC0, 0xC0);
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+QPoint P(const trend::Point& p) { return {p.x, p.y}; }
+
+}  // namespace
+
+TrendView::TrendView(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("DrawIme"));
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void TrendView::ensurePicture(const trend::Geometry& g) {
+  const QSize size(std::max(1, g.width), std::max(1, g.height));
+  if (picture_.size() != size) {
+    picture_ = QImage(size, QImage::Format_RGB32);
+    picture_.fill(Qt::black);
+  }
+}
+
+QFont TrendView::labelFont(const trend::Geometry& g) const {
+  QFont f = font();
+  // 9 pixels at the design width, scaled like the chart.
+  f.setPixelSize(std::max(6, g.height * 9 / 250));
+  return f;
+}
+
+void TrendView::drawFull(const trend::FullDrawing& d, const trend::Geometry& g) {
+  ensurePicture(g);
+  picture_.fill(Qt::black);
+  QPainter p(&picture_);
+  p.setFont(labelFont(g));
+  p.setPen(Qt::white);
+  p.drawRect(0, 0, g.width - 1, g.height - 1);
+  p.drawLine(g.left - 15, g.bottom, g.right + 10, g.bottom);
+  p.drawLine(g.left, g.top, g.left, g.bottom + 15);
+  for (const trend::GridLine& line : d.grid) {
+    p.setPen(kSilver);
+    p.drawLine(g.left, line.y, g.right + 5, line.y);
+    p.setPen(Qt::white);
+    p.drawText(QPoint(g.left - 32, line.y - 4 + p.fontMetrics().ascent() / 2), Q(line.label));
+  }
+  p.setPen(Qt::white);
+  for (const trend::Segment& s : d.curve) p.drawLine(P(s.from), P(s.to));
+  for (const trend::Marker& m : d.markers) {
+    p.setPen(QPen(Qt::white, 1, Qt::DotLine));
+    p.drawLine(m.x, m.yTop, m.x, m.yBottom);
+    if (!m.label.empty()) {
+      p.setPen(Qt::white);
+      p.drawText(QPoint(m.labelAt.x, m.labelAt.y + p.fontMetrics().ascent()), Q(m.label));
+    }
+  }
+  update();
+}
+
+void TrendView::drawIncremental(const trend::IncrementalDrawing& d, const trend::Geometry& g) {
+  ensurePicture(g);
+  QPainter p(&picture_);
+  if (d.scroll) {
+    const QRect from(QPoint(g.left + 2, g.top), QPoint(g.right + 4, g.bottom));
+    const QImage strip = picture_.copy(from);
+    p.drawImage(QPoint(g.left + 1, g.top), strip);
+  }
+  p.setPen(Qt::white);
+  p.drawLine(P(d.segment.from), P(d.segment.to));
+  if (d.marker) {
+    p.setFont(labelFont(g));
+    p.setPen(QPen(Qt::white, 1, Qt::DotLine));
+    p.drawLine(d.marker->x, d.marker->yTop, d.marker->x, d.marker->yBottom);
+    p.setPen(Qt::white);
+    p.drawText(QPoint(d.marker->labelAt.x, d.marker->labelAt.y + p.fontMetrics().ascent()), Q(d.marker->label));
+  }
+  update();
+}
+
+void TrendView::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), Qt::black);
+  p.drawImage(QPoint(0, 0), picture_);
+}
+
+}  // namespace kx::monitor
