@@ -209,7 +209,7 @@ ParameterPanel::ParameterPanel(QWidget* parent, DesignScaler& scaler, MonitorEng
   SetBackground(this, kPanelGrey);
   dialog_ = new PasswordDialog(this);
   connect(dialog_, &PasswordDialog::keyEntered, this, &ParameterPanel::keyEntered);
-  connect(dialog_, &PasswordDialog::dismissed, this, [this] { engine_.SetLevelWrite(false); });
+  connect(dialog_, &PasswordDialog::dismissed, this, [this] { engine_.handle(monitor_event::LevelWrite{false}); });
   build();
   apply();
 }
@@ -395,7 +395,7 @@ void ParameterPanel::pageRead(int type, const RegBlock& block, std::span<const s
 void ParameterPanel::layoutPanel() {
   const panel::PanelInput in = input();
   model_.Layout(in);
-  if (in.model == kModelKx3) model_.ShowSecurity(in.rec.security, engine_.LevelWrite());
+  if (in.model == kModelKx3) model_.ShowSecurity(in.rec.security, engine_.LevelWriteOn());
   rememberedKeys_ = {model_.look("Pass1").item, model_.look("Pass2").item, model_.look("Pass3").item};
   apply();
   ++layoutCount_;
@@ -417,7 +417,7 @@ void ParameterPanel::securityChanged(int device) {
 void ParameterPanel::refreshSecurity(int device) {
   const MonitorDevice& dev = engine_.Device(device);
   if (dev.model != kModelKx3) return;
-  const bool levelWrite = engine_.LevelWrite();
+  const bool levelWrite = engine_.LevelWriteOn();
   model_.ShowSecurity(dev.rec.security, levelWrite);
   if (!levelWrite) {
     rememberedKeys_ = {model_.look("Pass1").item, model_.look("Pass2").item, model_.look("Pass3").item};
@@ -434,8 +434,8 @@ void ParameterPanel::securityPoll(int device) {
       if (!dialog_->isVisible()) dialog_->ask();
       break;
     case panel::LevelCheck::Kind::LockWrite:
-      engine_.QueueWrite(check.reg, check.value);
-      engine_.SetLevelWrite(true);
+      engine_.handle(monitor_event::QueueWrite{check.reg, check.value});
+      engine_.handle(monitor_event::LevelWrite{true});
       break;
     case panel::LevelCheck::Kind::None:
       break;
@@ -443,7 +443,7 @@ void ParameterPanel::securityPoll(int device) {
   refreshSecurity(device);
 }
 
-void ParameterPanel::keyListDropped() { engine_.SetLevelWrite(true); }
+void ParameterPanel::keyListDropped() { engine_.handle(monitor_event::LevelWrite{true}); }
 
 void ParameterPanel::keyListClosed(int n) {
   auto* list = qobject_cast<QComboBox*>(control("Pass" + std::to_string(n + 1)));
@@ -453,14 +453,14 @@ void ParameterPanel::keyListClosed(int n) {
     dialogRegister_ = static_cast<std::uint16_t>(kKx3KeyChangeFirst + n);
     dialog_->ask();
   } else {
-    engine_.SetLevelWrite(false);
+    engine_.handle(monitor_event::LevelWrite{false});
   }
 }
 
 void ParameterPanel::keyEntered(std::uint16_t key) {
   if (dialogRegister_ == 0) return;
-  engine_.QueueWrite(dialogRegister_, key);
-  engine_.SetLevelWrite(true);
+  engine_.handle(monitor_event::QueueWrite{dialogRegister_, key});
+  engine_.handle(monitor_event::LevelWrite{true});
 }
 
 void ParameterPanel::showProgramList(bool shown, int mode) {
@@ -476,16 +476,16 @@ void ParameterPanel::act(const panel::PanelAction& action) {
   using K = panel::PanelAction::Kind;
   switch (action.kind) {
     case K::Write:
-      engine_.QueueWrite(action.reg, action.value, action.unlock);
+      engine_.handle(monitor_event::QueueWrite{action.reg, action.value, action.unlock});
       break;
     case K::Refresh:
-      engine_.RequestRefresh();
+      engine_.handle(monitor_event::Refresh{});
       break;
     case K::Refused:
       emit statusText(Q(Text(Msg::IllegalOnWrongModel)));
       break;
     case K::SetDecimalPoint:
-      engine_.SetDecimalPoint(engine_.SelectedDevice(), action.value);
+      engine_.handle(monitor_event::DecimalPoint{engine_.SelectedDevice(), action.value});
       break;
     case K::None:
       break;
@@ -522,7 +522,7 @@ void ParameterPanel::passwordEntered() {
   switch (panel::ParsePassword(text)) {
     case panel::PasswordCommand::Factory:
       if (in.model == kModelKx3 || in.rec.comWrite == 1) {
-        engine_.SetFactoryMode(true);
+        engine_.handle(monitor_event::FactoryMode{true});
         model_.SetSecurityVisible(false);
       }
       break;
@@ -533,7 +533,7 @@ void ParameterPanel::passwordEntered() {
       emit diagnostics(false);
       break;
     case panel::PasswordCommand::Other:
-      engine_.SetFactoryMode(false);
+      engine_.handle(monitor_event::FactoryMode{false});
       model_.ShowCalibration(in.model, false);
       // The security group belongs to a KX3 only.
       model_.SetSecurityVisible(in.model == kModelKx3);

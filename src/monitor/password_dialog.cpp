@@ -1,6 +1,6 @@
 #include "monitor/password_dialog.h"
 
-#include <QCloseEvent>
+#include <QHideEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -95,12 +95,10 @@ void PasswordDialog::textChanged(const QString& text) {
   passBt_->setEnabled(passEdit1_->text().size() == 4);
 }
 
-void PasswordDialog::reject() { close(); }  // Escape closes like the close box
-
-void PasswordDialog::closeEvent(QCloseEvent* event) {
-  const bool wasShown = isVisible();
-  QDialog::closeEvent(event);
-  if (!wasShown) return;
+void PasswordDialog::hideEvent(QHideEvent* event) {
+  QDialog::hideEvent(event);
+  // Every way of closing (Enter, OK, Cancel, the close box, Escape) hides it.
+  if (event->spontaneous()) return;
   if (const auto key = panel::KeyValue(passEdit1_->text().toStdString())) {
     emit keyEntered(*key);
   } else {

@@ -30,8 +30,7 @@ class PasswordDialog : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
-  void reject() override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   void textChanged(const QString& text);

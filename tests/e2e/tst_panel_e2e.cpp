@@ -317,7 +317,7 @@ void TstPanelE2e::run(const Step& s) {
   }
   // One more complete read, so the panel shows a layout made after it.
   const int layouts = panel()->layoutCount();
-  window_->engine().RequestRefresh();
+  window_->engine().handle(kx::monitor_event::Refresh{});
   QTRY_VERIFY_WITH_TIMEOUT(!engine.RefreshRequested() && engine.RequestType() < kx::reqtype::kPageFirst &&
                                panel()->layoutCount() > layouts,
                            kWait);
@@ -420,7 +420,7 @@ void TstPanelE2e::kx3SecurityLevelAndKeys() {
   // Switching key 2 off: the dialog takes the key, the controller clears it.
   auto* pass2 = qobject_cast<kx::monitor::DropList*>(w<QComboBox>("Pass2"));
   emit pass2->droppedDown();
-  QVERIFY(engine.LevelWrite());
+  QVERIFY(engine.LevelWriteOn());
   pass2->setCurrentIndex(0);
   emit pass2->closedUp();
   QTRY_VERIFY_WITH_TIMEOUT(dialog->isVisible(), kWait);
