@@ -410,7 +410,7 @@ void ParameterPanel::securityChanged(int device) {
   if (device != engine_.SelectedDevice()) return;
   // At status poll 7 the level check runs first (securityPoll) and refreshes
   // the display after it, so the level the user picked is checked.
-  if (engine_.RequestType() == reqtype::kSecurity && engine_.PollDevice() == device) return;
+  if (engine_.Poll().type == RequestType::Security && engine_.Poll().device == device) return;
   refreshSecurity(device);
 }
 

@@ -318,7 +318,7 @@ void TstPanelE2e::run(const Step& s) {
   // One more complete read, so the panel shows a layout made after it.
   const int layouts = panel()->layoutCount();
   window_->engine().handle(kx::monitor_event::Refresh{});
-  QTRY_VERIFY_WITH_TIMEOUT(!engine.RefreshRequested() && engine.RequestType() < kx::reqtype::kPageFirst &&
+  QTRY_VERIFY_WITH_TIMEOUT(!engine.RefreshRequested() && kx::IsStatusPoll(engine.Poll().type) &&
                                panel()->layoutCount() > layouts,
                            kWait);
   if (s.kind == Step::Field && s.shown != nullptr) {
