@@ -101,6 +101,7 @@ MonitorWindow::MonitorWindow(Session& session, QWidget* parent)
 MonitorWindow::~MonitorWindow() {
   // The engine is told before the widgets go, so no callback reaches a half-
   // destroyed window.
+  panel_->detach();
   engine_->SetObserver(nullptr);
   engine_->handle(monitor_event::Close{});
 }

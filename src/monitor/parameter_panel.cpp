@@ -194,13 +194,18 @@ QString Q(std::string_view text) { return app::ToQString(text); }
 }  // namespace
 
 void DropList::showPopup() {
+  popupOpen_ = true;
   emit droppedDown();
   QComboBox::showPopup();
 }
 
+// The combo box also calls this when it is disabled or hidden (and so while
+// the window is torn down); only a list the user dropped down closes up.
 void DropList::hidePopup() {
+  const bool wasOpen = popupOpen_;
+  popupOpen_ = false;
   QComboBox::hidePopup();
-  emit closedUp();
+  if (wasOpen) emit closedUp();
 }
 
 ParameterPanel::ParameterPanel(QWidget* parent, DesignScaler& scaler, MonitorEngine& engine)
@@ -212,6 +217,13 @@ ParameterPanel::ParameterPanel(QWidget* parent, DesignScaler& scaler, MonitorEng
   connect(dialog_, &PasswordDialog::dismissed, this, [this] { engine_.handle(monitor_event::LevelWrite{false}); });
   build();
   apply();
+}
+
+void ParameterPanel::detach() {
+  for (const auto& entry : controls_) QObject::disconnect(entry.second, nullptr, this, nullptr);
+  QObject::disconnect(passEdit_, nullptr, this, nullptr);
+  QObject::disconnect(fwVersion_, nullptr, this, nullptr);
+  QObject::disconnect(dialog_, nullptr, this, nullptr);
 }
 
 QWidget* ParameterPanel::parentFor(std::string_view group) {

@@ -37,12 +37,19 @@ class DropList : public QComboBox {
  signals:
   void droppedDown();
   void closedUp();
+
+ private:
+  bool popupOpen_ = false;
 };
 
 class ParameterPanel : public QWidget {
   Q_OBJECT
  public:
   ParameterPanel(QWidget* parent, DesignScaler& scaler, MonitorEngine& engine);
+  // Stops the controls from reaching the engine: called by the window before
+  // the engine goes, since the controls still send signals while they are
+  // hidden and destroyed afterwards.
+  void detach();
 
   // ---- From the engine (through the monitor window) ----
   void pageRead(int type, const RegBlock& block, std::span<const std::uint16_t> words);
