@@ -26,6 +26,8 @@ constexpr int kTileX[kMonitorDevices] = {274, 274, 540, 540};
 constexpr int kTileY[kMonitorDevices] = {6, 132, 6, 132};
 constexpr QRect kFrontRect{6, 6, FrontPanel::kDesignWidth, FrontPanel::kDesignHeight};
 constexpr QRect kParaRect{4, 262, 800, 300};
+// The trend's paint box, the size the chart geometry is drawn for.
+constexpr QRect kDrawRect{4, 262, 785, 250};
 constexpr int kProgramTimeLeftMode = 2;
 
 QString DeviceCaption(int device, bool active) {
@@ -228,7 +230,7 @@ void MonitorWindow::buildParameterArea(QWidget* client) {
 
   trendView_ = new TrendView(client);
   drawIme_ = trendView_;
-  scaler_.add(drawIme_, kParaRect);
+  scaler_.add(drawIme_, kDrawRect);
   drawIme_->hide();
 
   timer1_ = new QTimer(this);
@@ -305,7 +307,7 @@ void MonitorWindow::relayout() {
                  {kTileX[n], kTileY[n] + offset, DeviceTile::kDesignWidth, DeviceTile::kDesignHeight});
   }
   scaler_.move(paraPl_, kParaRect.translated(0, offset));
-  scaler_.move(drawIme_, kParaRect.translated(0, offset));
+  scaler_.move(drawIme_, kDrawRect.translated(0, offset));
 
   // Controls scale by width / 808; a window too low for the scaled content
   // scrolls vertically, and the scroll bar's width is then not part of the scale.

@@ -109,6 +109,7 @@ class TstParameterPanel : public QObject {
   void kx3BelowModeFourShowsNotAvailable();
   void passwordFieldCommands();
   void passwordDialogRules();
+  void keyListsAnswerOnlyTheUser();
   void viewSwitchesBetweenPanelAndTrend();
 };
 
@@ -276,10 +277,34 @@ void TstParameterPanel::passwordDialogRules() {
   QCOMPARE(dismissed.count(), 2);
 }
 
+void TstParameterPanel::keyListsAnswerOnlyTheUser() {
+  Fixture f(Kx3(0x47));  // keys 1..3, unlocked
+  f.line->Run(40);
+  auto* dialog = f.window->parameterPanel()->passwordDialog();
+  auto* pass1 = f.w<QComboBox>("Pass1");
+  QCOMPARE(pass1->currentText(), QStringLiteral("Enable"));
+  // The list changed and disabled by the program is no user's close-up.
+  pass1->setCurrentIndex(0);
+  f.w("SecurityPL")->setEnabled(false);
+  QVERIFY(!dialog->isVisible());
+  QVERIFY(!f.window->engine().LevelWriteOn());
+  f.w("SecurityPL")->setEnabled(true);
+  // Dropped down and closed up by the user on another item: the key is asked.
+  pass1->showPopup();
+  QVERIFY(f.window->engine().LevelWriteOn());
+  pass1->hidePopup();
+  QVERIFY(dialog->isVisible());
+  // The window goes with a list still dropped down and the dialog open.
+  f.w<QComboBox>("Pass2")->showPopup();
+}
+
 void TstParameterPanel::viewSwitchesBetweenPanelAndTrend() {
   Fixture f(Kx2());
   f.window->findChild<QAction*>(QStringLiteral("RECORD1"))->trigger();
   QVERIFY(f.w("DrawIme")->isVisible());
+  // The paint box is 785 x 250 at the design width of 808.
+  const int width = f.window->scaleWidth();
+  QCOMPARE(f.w("DrawIme")->size(), QSize(785 * width / 808, 250 * width / 808));
   QVERIFY(!f.w("ParaPL")->isVisible());
   for (int i = 0; i < 5; ++i) f.window->sampleTrend();
   QVERIFY(f.window->trend().ring(0).HasSample());
