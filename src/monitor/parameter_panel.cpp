@@ -3,7 +3,6 @@
 #include <QGroupBox>
 #include <algorithm>
 #include <QMessageBox>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -59,15 +58,13 @@ constexpr Place kPlaces[] = {
     {"OutType2LB", "CtrlBox", {6, RowY(5), 70, 20}},
     {"OutputType2", "CtrlBox", {78, RowY(5), 86, 20}},
 
-    // Panel level: com write (or output 2's function), auto-tuning, SV, progress.
+    // Panel level: com write (or output 2's function), auto-tuning, SV.
     {"ComWLb", "", {10, 172, 66, 20}},
     {"ComWrite", "", {82, 172, 90, 20}},
     {"Out2Sel", "", {82, 172, 90, 20}},
     {"ATLb", "", {10, 196, 66, 20}},
     {"AT", "", {82, 196, 90, 20}},
     {"SV", "", {176 + 64, 2 + RowY(2), 74, 20}},
-    {"ProgressLb", "", {178, 174, 140, 18}},
-    {"ProgressBar", "", {178, 196, 140, 16}},
 
     // Input.
     {"InputLb", "TempBox", {6, RowY(0), 56, 20}},
@@ -321,16 +318,6 @@ void ParameterPanel::build() {
     place(button, name, kSmallFontPt);
     connect(button, &QPushButton::clicked, this, [this, which] { clearClicked(which); });
   }
-
-  // Progress of the transfers (driven by the parameter files and the ramp/soak editor).
-  auto* progressLb = new QLabel(QStringLiteral(" Loading Now"), this);
-  place(progressLb, "ProgressLb");
-  progressLb->hide();
-  auto* progressBar = new QProgressBar(this);
-  progressBar->setRange(0, 1000);
-  progressBar->setTextVisible(false);
-  place(progressBar, "ProgressBar");
-  progressBar->hide();
 
   // Password area.
   passEdit_ = new QLineEdit(this);

@@ -116,7 +116,7 @@ class TstParameterPanel : public QObject {
 void TstParameterPanel::controlsCaptionsAndItems() {
   Fixture f(Kx2());
   for (const char* name : {"CtrlBox", "TempBox", "PIDBox", "OnOffBox", "ManuBox", "AlmBox", "AdjustBox", "SecurityPL",
-                           "FWVersion", "PassLb", "PassEdit", "ProgressLb", "ProgressBar", "SLevel", "Pass1",
+                           "FWVersion", "PassLb", "PassEdit", "SLevel", "Pass1",
                            "Pass2", "Pass3", "ClearBt1", "ClearBt2", "ComWLb", "ALM1MLb", "UP1LLb", "DN1LLb",
                            "SAlmLb", "PointerLb", "CPeriod1Lb", "PERIOD1Lb", "OUTQ1Lb", "Hyst1Lb", "DeadLb1",
                            "CoeffLb", "OutType1LB", "OutType2LB", "RTDOfsLb", "mVGainLb", "Timer1"}) {
