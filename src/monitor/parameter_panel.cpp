@@ -398,6 +398,7 @@ void ParameterPanel::layoutPanel() {
   rememberedKeys_ = {model_.look("Pass1").item, model_.look("Pass2").item, model_.look("Pass3").item};
   apply();
   ++layoutCount_;
+  emit laidOut();
 }
 
 void ParameterPanel::hideCalibration() {

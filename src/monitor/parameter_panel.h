@@ -69,6 +69,7 @@ class ParameterPanel : public QWidget {
   int layoutCount() const { return layoutCount_; }
 
  signals:
+  void laidOut();                        // a complete read has been applied
   void statusText(const QString& text);  // "illegal function on wrong modle"
   void diagnostics(bool shown);          // "probe on" / "probe off"
 
