@@ -249,7 +249,7 @@ void SettingsWindow::OKBtClick() {
 void SettingsWindow::CancelBtClick() {
   page_->CancelWindow();  // a search in progress ends with the line
   if (mainPort_.Port().Open()) {
-    session_.lineOwner = LineOwner::Free;
+    mainPort_.ReleaseLine();
     mainPort_.Close();
   }
   reject();

@@ -371,7 +371,7 @@ class MainWindowTest : public QObject {
       buttonShown = ok->isVisible();
       timerActive = timer1->isActive();
       timerInterval = timer1->interval();
-      window_->Timer1Timer();  // one tick of Timer1
+      window_->Timer1Tick();  // one tick of Timer1
       stillShowingAfterTick = w->isVisible();
       if (stillShowingAfterTick) ok->click();
     });
@@ -395,7 +395,7 @@ class MainWindowTest : public QObject {
   void timer1LeavesNoticeOpenWithoutFlags() {
     bool stillShowing = false;
     OnNextModal([&](QWidget* w) {
-      window_->Timer1Timer();
+      window_->Timer1Tick();
       stillShowing = w->isVisible();
       qobject_cast<QDialog*>(w)->accept();
     });
@@ -408,21 +408,21 @@ class MainWindowTest : public QObject {
     auto& tester = window_->mainPortRouting().tester;
     tester.send = [&sends] { ++sends; };
     tester.repeat = true;
-    window_->Timer1Timer();
+    window_->Timer1Tick();
     QCOMPARE(sends, 0);  // port closed: nothing is sent
     QVERIFY(window_->mainPortRouting().Open());
-    window_->Timer1Timer();
-    window_->Timer1Timer();
+    window_->Timer1Tick();
+    window_->Timer1Tick();
     QCOMPARE(sends, 2);
     tester.repeat = false;
-    window_->Timer1Timer();
+    window_->Timer1Tick();
     QCOMPARE(sends, 2);
   }
 
   void lostLineShowsOneErrorAndFreesTheLine() {
     auto& routing = window_->mainPortRouting();
     QVERIFY(routing.Open());
-    session_->lineOwner = LineOwner::Tester;
+    routing.HoldLine(LineOwner::Tester);
     routing.tester.awaitingAnswer = true;
     window_->SetToolBarEnabled(false);
     QString text;

@@ -213,7 +213,7 @@ class SettingsWindowTest : public QObject {
     Present({1});
     session_->settingsWord = 292;
     Show();
-    session_->lineOwner = kx::LineOwner::Setup;
+    routing_->HoldLine(kx::LineOwner::Setup);
     QVERIFY(routing_->Open());
     Group("Baudrate")->button(4)->click();
     QTest::mouseClick(Button("CancelBt"), Qt::LeftButton);

@@ -93,7 +93,7 @@ bool SetupLine::Open(int comNumber, const LineFormat& format) {
   comNumber_ = comNumber;
   port.SetComNumber(static_cast<std::uint16_t>(comNumber));
   ApplyFormat(port, format);
-  session_.lineOwner = LineOwner::Setup;
+  routing_.HoldLine(LineOwner::Setup);
   if (!routing_.Open(FormatParams(format, comNumber))) return false;
   UseFormat(format);  // the port may have been open already, with other settings
   return true;
@@ -105,7 +105,7 @@ void SetupLine::UseFormat(const LineFormat& format) {
 }
 
 void SetupLine::Free() {
-  if (routing_.Port().Open() || session_.lineOwner == LineOwner::Setup) session_.lineOwner = LineOwner::Free;
+  routing_.ReleaseLine();
   routing_.Close();
 }
 

@@ -76,7 +76,7 @@ bool FlashUpdate::Start(const FirmwareImage& image, int address) {
     Changed();
     return false;
   }
-  session_.lineOwner = LineOwner::Firmware;
+  lease_ = session_.TakeLine(LineOwner::Firmware);
   holdsLine_ = true;
   timing_ = TimingOf(params);
   exchange_.Opened();
@@ -171,7 +171,7 @@ void FlashUpdate::Handle(const Event& event) {
     if (!holdsLine_) return;
     exchange_.LineLost();
     holdsLine_ = false;
-    if (session_.lineOwner == LineOwner::Firmware) session_.lineOwner = LineOwner::Free;
+    lease_.Release();
     notice_.reset();
     state_ = State::Failed;
     view_.colour = StatusColour::Red;
@@ -263,7 +263,7 @@ void FlashUpdate::Release() {
   exchange_.Cancel();
   holdsLine_ = false;
   port_.SetOpen(false);
-  if (session_.lineOwner == LineOwner::Firmware) session_.lineOwner = LineOwner::Free;
+  lease_.Release();
 }
 
 }  // namespace kx

@@ -120,6 +120,7 @@ class FlashUpdate {
   void Changed();
 
   Session& session_;
+  LineLease lease_;  // the line, held while this holds the port
   ComPort& port_;
   FlashUpdateMemory& memory_;
   std::function<void()> onChange_;

@@ -47,7 +47,6 @@ MonitorEngine::MonitorEngine(ComPort& port, Session& session)
 MonitorEngine::~MonitorEngine() {
   port_.SetOnTrigger(nullptr);
   port_.SetOnError(nullptr);
-  if (port_.Open() && session_.lineOwner == LineOwner::Monitor) session_.lineOwner = LineOwner::Free;
 }
 
 void MonitorEngine::SetObserver(MonitorObserver* observer) { observer_ = observer; }
@@ -379,9 +378,9 @@ void MonitorEngine::TransferAnswered(std::span<const std::uint16_t> words) {
 
 bool MonitorEngine::OpenPort() {
   if (port_.Open()) return true;
-  session_.lineOwner = LineOwner::Monitor;
+  lease_ = session_.TakeLine(LineOwner::Monitor);
   if (!OpenWithParams(port_, session_.params)) {
-    session_.lineOwner = LineOwner::Free;
+    lease_.Release();
     if (observer_) observer_->PortError(port_.ErrorText());
     return false;
   }
@@ -391,14 +390,14 @@ bool MonitorEngine::OpenPort() {
 
 void MonitorEngine::ClosePort() {
   if (!port_.Open()) return;
-  session_.lineOwner = LineOwner::Free;
+  lease_.Release();
   exchange_.Cancel();
   port_.SetOpen(false);
 }
 
 void MonitorEngine::OnPortFailed(const std::string& text) {
   // The line is gone: nothing can be polled any more.
-  session_.lineOwner = LineOwner::Free;
+  lease_.Release();
   exchange_.LineLost();
   state_ = State::Idle;
   inflight_.stale = true;

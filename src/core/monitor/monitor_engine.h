@@ -312,6 +312,7 @@ class MonitorEngine {
 
   ComPort& port_;
   Session& session_;
+  LineLease lease_;  // the line, held while this holds the port
   MonitorObserver* observer_ = nullptr;
 
   // Events handed in while one is handled wait here (see handle()).

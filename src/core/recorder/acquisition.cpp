@@ -126,7 +126,7 @@ void Acquisition::OnStart(int sampleTime, RecordWriter* writer) {
       }
       return;
     }
-    session_.lineOwner = LineOwner::Recorder;
+    lease_ = session_.TakeLine(LineOwner::Recorder);
     exchange_.Opened();
   }
   state_ = State::Ready;
@@ -157,7 +157,7 @@ void Acquisition::OnStop(bool automatic) {
 void Acquisition::ClosePort() {
   if (port_.Open()) {
     port_.SetOpen(false);
-    session_.lineOwner = LineOwner::Free;
+    lease_.Release();
   }
 }
 

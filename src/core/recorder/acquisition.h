@@ -125,6 +125,7 @@ class Acquisition {
 
   ComPort& port_;
   Session& session_;
+  LineLease lease_;  // the line, held while this holds the port
   Slots& slots_;
   Chart& chart_;
   RecorderTimer& timer_;

@@ -45,8 +45,7 @@ void MainPortRouting::LineLost() {
   exchange_.LineLost();
   tester.awaitingAnswer = false;
   tester.repeat = false;
-  if (session_.lineOwner == LineOwner::Tester || session_.lineOwner == LineOwner::Setup)
-    session_.lineOwner = LineOwner::Free;
+  lease_.Release();
   if (tester.portClosed) tester.portClosed();
   if (tester.lineLost) tester.lineLost();
   if (setup.lineLost) setup.lineLost();
@@ -104,7 +103,7 @@ void MainPortRouting::TesterAnswer(const Answer& answer) {
   if (!tester.repeat) {
     Close();
     if (tester.portClosed) tester.portClosed();
-    session_.lineOwner = LineOwner::Free;
+    lease_.Release();
   }
   if (tester.showReceived) tester.showReceived(shown);
 }
@@ -130,7 +129,7 @@ bool SecondPortRouting::Open(Route owner, const PortParams& params) {
 void SecondPortRouting::Close() { port_.SetOpen(false); }
 
 void SecondPortRouting::LineLost() {
-  if (session_.lineOwner == LineOwner::Firmware) session_.lineOwner = LineOwner::Free;
+  // The firmware update frees the line it holds when told.
   if (firmware.lineLost) firmware.lineLost();
 }
 

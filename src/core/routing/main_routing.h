@@ -81,6 +81,10 @@ class MainPortRouting {
   // The line now runs with these parameters (sizes the answers' deadlines).
   void UseLine(const PortParams& params) { timing_ = TimingOf(params); }
 
+  // The tester and the settings window hold the line through the routing.
+  void HoldLine(LineOwner owner) { lease_ = session_.TakeLine(owner); }
+  void ReleaseLine() { lease_.Release(); }
+
   // The port failed while open and has closed itself (adapter pulled, line
   // gone). Ends what was pending on it, frees the line when the tester or the
   // settings window held it, and tells both sides. The routing takes the
@@ -112,6 +116,7 @@ class MainPortRouting {
 
   Session& session_;
   ComPort& port_;
+  LineLease lease_;
   Exchange exchange_;
   LineTiming timing_;
   Route sentRoute_ = Route::Tester;

@@ -186,7 +186,7 @@ bool Tester::TextAcceptable() {
 }
 
 bool Tester::OpenForTester() {
-  session_.lineOwner = LineOwner::Tester;
+  routing_.HoldLine(LineOwner::Tester);
   if (routing_.Port().Open()) return true;
   if (hooks_.setToolBarEnabled) hooks_.setToolBarEnabled(false);
   if (!routing_.Open()) {
@@ -220,7 +220,7 @@ void Tester::RepeatClick() {
     routing_.tester.repeat = false;
     if (hooks_.setRepeatTimer) hooks_.setRepeatTimer(false);
     if (!AwaitingAnswer() && routing_.Port().Open()) {
-      session_.lineOwner = LineOwner::Free;
+      routing_.ReleaseLine();
       routing_.Close();
     }
     if (hooks_.setToolBarEnabled) hooks_.setToolBarEnabled(true);
@@ -263,7 +263,7 @@ void Tester::CloseClick() {
   routing_.tester.awaitingAnswer = false;
   if (routing_.Port().Open()) routing_.Close();
   if (hooks_.setToolBarEnabled) hooks_.setToolBarEnabled(true);
-  if (session_.lineOwner == LineOwner::Tester) session_.lineOwner = LineOwner::Free;
+  if (session_.lineOwner == LineOwner::Tester) routing_.ReleaseLine();
   Changed();
 }
 

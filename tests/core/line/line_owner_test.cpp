@@ -4,6 +4,7 @@
 
 #include <array>
 #include <set>
+#include <utility>
 
 namespace kx {
 namespace {
@@ -32,6 +33,32 @@ TEST(LineOwnerTest, AllowedOwnersPerAction) {
           << "action " << static_cast<int>(c.action) << " owner " << static_cast<int>(owner);
     }
   }
+}
+
+// A lease frees the line once, and never after the line was handed on.
+TEST(LineLeaseTest, FreesOnlyWhileItHoldsTheLine) {
+  Session session;
+  {
+    LineLease monitor = session.TakeLine(LineOwner::Monitor);
+    EXPECT_EQ(session.lineOwner, LineOwner::Monitor);
+    EXPECT_TRUE(monitor.Held());
+  }  // destroyed: freed
+  EXPECT_EQ(session.lineOwner, LineOwner::Free);
+
+  LineLease first = session.TakeLine(LineOwner::Tester);
+  LineLease second = session.TakeLine(LineOwner::Tester);  // taken again by the same window
+  EXPECT_FALSE(first.Held());
+  first.Release();  // the older lease frees nothing
+  EXPECT_EQ(session.lineOwner, LineOwner::Tester);
+  LineLease moved = std::move(second);
+  second.Release();  // moved from: empty
+  EXPECT_EQ(session.lineOwner, LineOwner::Tester);
+  moved = session.TakeLine(LineOwner::Recorder);  // assigning releases nothing it no longer holds
+  EXPECT_EQ(session.lineOwner, LineOwner::Recorder);
+  moved.Release();
+  EXPECT_EQ(session.lineOwner, LineOwner::Free);
+  moved.Release();
+  EXPECT_EQ(session.lineOwner, LineOwner::Free);
 }
 
 }  // namespace

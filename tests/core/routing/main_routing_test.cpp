@@ -37,7 +37,7 @@ class MainPortTest : public ::testing::Test {
 
   // What the tester does on Send: owns the line, opens, sends, waits 18 ticks.
   void TesterSend(std::string_view frame = ":010347000002B3\r\n") {
-    session.lineOwner = LineOwner::Tester;
+    routing.HoldLine(LineOwner::Tester);
     ASSERT_TRUE(routing.Open());
     routing.tester.awaitingAnswer = true;
     Bytes block(frame.begin(), frame.end());
@@ -47,7 +47,7 @@ class MainPortTest : public ::testing::Test {
   // What the settings window does for one probe.
   void SetupSend(int firstWait = 2) {
     session.mainRouteTester = false;
-    session.lineOwner = LineOwner::Setup;
+    routing.HoldLine(LineOwner::Setup);
     ASSERT_TRUE(routing.Open());
     const Bytes probe = B({0x01, 0x03, 0x47, 0x01, 0x00, 0x01});
     routing.Send(Route::Setup, Form(), probe, firstWait);
