@@ -82,10 +82,7 @@ void TstMonitorE2e::pollsThreeModelsAndDropsASilencedOne() {
   QCOMPARE(session.lineOwner, kx::LineOwner::Monitor);
 
   // Silence the KX2: four time-outs in a row drop it, the others go on.
-  {
-    std::ofstream command(fifo);
-    command << "silence 2\n";
-  }
+  QVERIFY(sim.Control("silence 2"));
   QTRY_VERIFY_WITH_TIMEOUT(!engine.Device(1).connected, 10000);
   QCOMPARE(qobject_cast<QPushButton*>(control("RunBt%1", 1))->text(), QStringLiteral("Connect"));
   QCOMPARE(qobject_cast<QLabel*>(control("PV%1", 1))->text(), QStringLiteral("0"));

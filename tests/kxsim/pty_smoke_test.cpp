@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <fstream>
-#include <thread>
 
 #include "core/modbus/codec.h"
 #include "support/kxsim_process.h"
@@ -41,8 +39,8 @@ TEST(KxsimPty, AnswersOverThePtyOnlyAtItsSettingsAndCleansUp) {
     EXPECT_EQ(client.Read(7, 2s), kx::BuildFrame(FrameForm::Rtu, Bytes{26, 3, 2, 0x01, 0x2C}));
 
     // The control channel silences a controller at run time.
-    std::ofstream(fifo) << "silence 26\n";
-    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(sim.Control("silence 26"));
+    EXPECT_FALSE(sim.Control("louder 26"));  // refused, and acknowledged as such
     ASSERT_TRUE(client.Write(rtuRead));
     EXPECT_TRUE(client.Read(1, 200ms).empty());
 

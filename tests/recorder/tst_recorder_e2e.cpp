@@ -66,7 +66,7 @@ void TstRecorderE2e::recordDropAndReplay() {
   QVERIFY(sim.Start(KXSIM_PATH, {"--link", link, "--control", fifo, "--timing", "kx1@1:9600-8N1-ascii",
                                  "kx2@2:9600-8N1-ascii", "kx3@3:9600-8N1-ascii"}));
   // The KX2 runs towards its set value, so its PV climbs while the others stay.
-  { std::ofstream(fifo) << "set 2 0x4723 1\n"; }
+  QVERIFY(sim.Control("set 2 0x4723 1"));
   QTest::qWait(200);
   const std::map<int, int> before = ReadPvs(link);
   QCOMPARE(before.size(), 3u);
@@ -101,7 +101,7 @@ void TstRecorderE2e::recordDropAndReplay() {
     // Pictures want a longer run: enough samples for time lines and labels.
     const long run = qEnvironmentVariableIsEmpty("KX_SCREENSHOT_DIR") ? 6 : 150;
     QTRY_VERIFY_WITH_TIMEOUT(window.Acquirer().Counter() >= run, 15000 + 600 * run);
-    { std::ofstream(fifo) << "silence 2\n"; }
+    QVERIFY(sim.Control("silence 2"));
     QTRY_VERIFY_WITH_TIMEOUT(window.SlotTable()[1].dropPoint >= 0, 15000);
     const long dropped = window.SlotTable()[1].dropPoint;
     QTRY_VERIFY_WITH_TIMEOUT(window.Acquirer().Counter() >= dropped + 4, 15000);
@@ -112,7 +112,7 @@ void TstRecorderE2e::recordDropAndReplay() {
     QVERIFY(!port->Open());
     const long cycles = window.Acquirer().Counter();
     QCOMPARE(loopCnt->text(), QString::fromStdString(CounterText(cycles)));
-    { std::ofstream(fifo) << "answer 2\n"; }
+    QVERIFY(sim.Control("answer 2"));
     QTest::qWait(100);
     const std::map<int, int> after = ReadPvs(link);
     QCOMPARE(after.size(), 3u);

@@ -51,6 +51,9 @@ class KxsimProcess {
   // within `timeout`. Its stderr goes to the test's stderr.
   bool Start(const std::string& program, const std::vector<std::string>& args,
              std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
+    for (std::size_t i = 0; i + 1 < args.size(); ++i) {
+      if (args[i] == "--control") control_ = args[i + 1];
+    }
     int out[2];
     if (pipe(out) != 0) return false;
     pid_ = fork();
@@ -109,6 +112,38 @@ class KxsimProcess {
     return result;
   }
 
+  // Writes one command to the control pipe (started with --control) and waits
+  // until kxsim acknowledges it: true when it was carried out.
+  bool Control(const std::string& command,
+               std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
+    if (control_.empty() || stdout_ < 0) return false;
+    const int fd = open(control_.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const std::string line = command + "\n";
+    const bool written = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    close(fd);
+    if (!written) return false;
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      const auto eol = acks_.find('\n');
+      if (eol != std::string::npos) {
+        const std::string ack = acks_.substr(0, eol);
+        acks_.erase(0, eol + 1);
+        if (ack == "kxsim: control: done " + command) return true;
+        if (ack == "kxsim: control: failed " + command) return false;
+        continue;  // an acknowledgement of an earlier command nobody waited for
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      pollfd p{stdout_, POLLIN, 0};
+      if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+      char buf[256];
+      const ssize_t n = read(stdout_, buf, sizeof buf);
+      if (n <= 0) return false;
+      acks_.append(buf, static_cast<std::size_t>(n));
+    }
+  }
+
   const std::string& output() const { return output_; }
   pid_t pid() const { return pid_; }
 
@@ -125,6 +160,8 @@ class KxsimProcess {
   pid_t pid_ = -1;
   int stdout_ = -1;
   std::string output_;
+  std::string control_;  // the control pipe's path, when started with one
+  std::string acks_;     // read from stdout after the ready line
 };
 
 // A serial client on plain termios: opens the line raw with the given baud

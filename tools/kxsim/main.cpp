@@ -201,6 +201,8 @@ int main(int argc, char** argv) {
       for (const std::string& command : controlReader.Feed(control->Read())) {
         const std::string problem = kxsim::RunControlCommand(line, command);
         if (!problem.empty()) std::cerr << "kxsim: control: " << problem << "\n";
+        // The acknowledgement lets a driving script go on without guessing a delay.
+        std::cout << "kxsim: control: " << (problem.empty() ? "done " : "failed ") << command << std::endl;
       }
     }
     if (server && fds[serverIndex].revents != 0) {

@@ -113,7 +113,10 @@ Options:
                           program ADDR on|off    start or stop the program
                           comwrite ADDR on|off   remote writing on or off
                           line-noise KIND[:RATE] line noise on (lf, nolf) or off
-                        Unknown commands are reported on stderr and ignored.
+                        Each command is acknowledged on stdout, once carried
+                        out, by "kxsim: control: done COMMAND"; a command that
+                        cannot be carried out is reported on stderr and
+                        acknowledged by "kxsim: control: failed COMMAND".
   --make-firmware PATH MODEL VERSION RECORDS
                         write a firmware file of made-up program bytes for a
                         simulated kx2 or kx3 (RECORDS 1 to 1900, 31 bytes each
