@@ -1,7 +1,6 @@
 #include "serial/line_port.h"
 
 #include <QTimer>
-#include <QTimerEvent>
 
 #include <algorithm>
 #include <climits>
@@ -9,11 +8,13 @@
 
 namespace kx::serial {
 
-LinePort::LinePort(PortPaths paths, QObject* parent) : QObject(parent), paths_(std::move(paths)) {}
+LinePort::LinePort(PortPaths paths, QObject* parent)
+    : QObject(parent),
+      paths_(std::move(paths)),
+      triggers_([this](std::uint16_t handle) { RaiseTrigger(PortEvent{kEventTimer, handle, 0}); }) {}
 
 // Derived transports close their own devices in their destructors; here only
-// the timers are left to stop (QObject kills them as well, but explicitly is
-// clearer).
+// the timers are left to stop.
 LinePort::~LinePort() { DropTriggers(); }
 
 void LinePort::SetComNumber(std::uint16_t number) { comNumber_ = number; }
@@ -62,7 +63,7 @@ bool LinePort::SetOpen(bool open) {
     return true;
   }
   error_.clear();
-  rx_.clear();
+  rx_.Clear();
   if (MappedPath().empty()) {
     error_ = "Cannot open COM" + std::to_string(comNumber_) + ": no serial device is mapped to this port.";
     return false;
@@ -80,7 +81,7 @@ bool LinePort::SetOpen(bool open) {
 void LinePort::CloseNow() {
   open_ = false;
   DropTriggers();
-  rx_.clear();
+  rx_.Clear();
   CloseLine();
 }
 
@@ -88,7 +89,7 @@ void LinePort::LineLost(const std::string& text) {
   if (!open_) return;  // already closed: one report per failure
   open_ = false;
   DropTriggers();
-  rx_.clear();
+  rx_.Clear();
   error_ = text;
   // The transport may be inside its device's own signal here; the device is
   // closed and the failure reported on the next turn of the event loop. A
@@ -104,61 +105,27 @@ void LinePort::PutBlock(std::span<const std::uint8_t> data) {
   WriteLine(data);
 }
 
-std::uint8_t LinePort::GetChar() {
-  if (rx_.empty()) return 0;
-  const std::uint8_t b = rx_.front();
-  rx_.pop_front();
-  return b;
-}
-
 void LinePort::FlushInBuffer() {
-  rx_.clear();
+  rx_.Clear();
   if (open_) PurgeLine();
 }
 
 void LinePort::Received(std::span<const std::uint8_t> data) {
   if (!open_ || data.empty()) return;
-  const std::size_t room = kReceiveLimit - std::min(rx_.size(), kReceiveLimit);
-  const std::size_t take = std::min(room, data.size());
-  if (take == 0) return;
-  rx_.insert(rx_.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(take));
-  const auto waiting = static_cast<std::uint16_t>(rx_.size());
+  if (rx_.Append(data) == 0) return;  // full: what arrives beyond the limit is dropped
+  const auto waiting = static_cast<std::uint16_t>(rx_.Size());
   RaiseTrigger(PortEvent{kEventDataAvailable, waiting, waiting});
 }
 
-std::uint16_t LinePort::AddTimerTrigger() {
-  // Handles are never 0 and never one of a live trigger.
-  while (nextHandle_ == 0 || triggers_.count(nextHandle_) != 0) ++nextHandle_;
-  const std::uint16_t handle = nextHandle_++;
-  triggers_[handle] = 0;
-  return handle;
-}
+std::uint16_t LinePort::AddTimerTrigger() { return triggers_.Add(); }
 
 void LinePort::SetTimerTrigger(std::uint16_t handle, std::int32_t ticks, bool activate) {
-  auto it = triggers_.find(handle);
-  if (it == triggers_.end()) return;
-  if (it->second != 0) {
-    killTimer(it->second);
-    it->second = 0;
-  }
-  if (!activate) return;
-  const std::int64_t ms = std::int64_t{std::max<std::int32_t>(ticks, 1)} * kTickMs;
-  it->second = startTimer(static_cast<int>(std::min<std::int64_t>(ms, INT_MAX)), Qt::PreciseTimer);
+  if (activate)
+    triggers_.Arm(handle, ticks);
+  else
+    triggers_.Disarm(handle);
 }
 
-void LinePort::timerEvent(QTimerEvent* event) {
-  const int id = event->timerId();
-  killTimer(id);  // every trigger fires once
-  const auto it = std::find_if(triggers_.begin(), triggers_.end(), [id](const auto& t) { return t.second == id; });
-  if (it == triggers_.end()) return;  // stale: the trigger was disarmed, re-armed or dropped
-  it->second = 0;
-  RaiseTrigger(PortEvent{kEventTimer, it->first, 0});
-}
-
-void LinePort::DropTriggers() {
-  for (auto& [handle, id] : triggers_)
-    if (id != 0) killTimer(id);
-  triggers_.clear();
-}
+void LinePort::DropTriggers() { triggers_.Clear(); }
 
 }  // namespace kx::serial

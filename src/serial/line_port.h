@@ -16,7 +16,9 @@
 #include <string>
 
 #include "core/line/comport.h"
+#include "core/line/port_core.h"
 #include "core/line/session.h"
+#include "serial/trigger_clock.h"
 
 namespace kx::serial {
 
@@ -47,7 +49,7 @@ class LinePort : public QObject, public ComPort {
   // Bytes kept while nobody reads them; what arrives beyond is dropped, so a
   // stalled reader cannot make the buffer grow without end. It also keeps the
   // announced count within the 16 bits of an event.
-  static constexpr std::size_t kReceiveLimit = 0xFFFF;
+  static constexpr std::size_t kReceiveLimit = ReceiveBuffer::kLimit;
 
   explicit LinePort(PortPaths paths, QObject* parent = nullptr);
   ~LinePort() override;
@@ -63,8 +65,9 @@ class LinePort : public QObject, public ComPort {
   std::string ErrorText() const override { return error_; }
 
   void PutBlock(std::span<const std::uint8_t> data) override;
-  std::uint8_t GetChar() override;
-  std::size_t CharsWaiting() const override { return rx_.size(); }
+  std::uint8_t GetChar() override { return rx_.Take(); }
+  std::size_t Read(std::span<std::uint8_t> out) override { return rx_.Read(out); }
+  std::size_t CharsWaiting() const override { return rx_.Size(); }
   void FlushInBuffer() override;
 
   std::uint16_t AddTimerTrigger() override;
@@ -96,8 +99,6 @@ class LinePort : public QObject, public ComPort {
   // from the event loop (never from inside the caller's own operation).
   void LineLost(const std::string& text);
 
-  void timerEvent(QTimerEvent* event) override;
-
  private:
   void Change(LineSetting what);
   void DropTriggers();
@@ -108,13 +109,8 @@ class LinePort : public QObject, public ComPort {
   LineSettings settings_;
   bool open_ = false;
   std::string error_;
-  std::deque<std::uint8_t> rx_;
-
-  // Live triggers: handle -> id of the running Qt timer (0 while disarmed).
-  // A disarmed or re-armed trigger's old timer is killed, and a timer event
-  // whose id no trigger holds is ignored, so a late expiry never fires.
-  std::map<std::uint16_t, int> triggers_;
-  std::uint16_t nextHandle_ = 1;
+  ReceiveBuffer rx_;
+  TriggerClock triggers_;
 };
 
 }  // namespace kx::serial

@@ -140,6 +140,7 @@ class MappedPort final : public ComPort {
     if (line_) line_->PutBlock(data);
   }
   std::uint8_t GetChar() override { return line_ ? line_->GetChar() : 0; }
+  std::size_t Read(std::span<std::uint8_t> out) override { return line_ ? line_->Read(out) : 0; }
   std::size_t CharsWaiting() const override { return line_ ? line_->CharsWaiting() : 0; }
   void FlushInBuffer() override {
     if (line_) line_->FlushInBuffer();

@@ -19,8 +19,8 @@ bool FakePort::SetOpen(bool open) {
   }
   open_ = false;
   ++closeCount;
-  triggers_.clear();
-  rx_.clear();
+  triggers_.Clear();
+  rx_.Clear();
   return true;
 }
 
@@ -28,33 +28,19 @@ void FakePort::PutBlock(std::span<const std::uint8_t> data) {
   written.emplace_back(data.begin(), data.end());
 }
 
-std::uint8_t FakePort::GetChar() {
-  if (rx_.empty()) return 0;
-  const std::uint8_t b = rx_.front();
-  rx_.pop_front();
-  return b;
-}
-
-std::uint16_t FakePort::AddTimerTrigger() {
-  while (triggers_.count(nextHandle_) != 0 || nextHandle_ == 0) ++nextHandle_;
-  const std::uint16_t h = nextHandle_++;
-  triggers_[h] = std::nullopt;
-  return h;
-}
+std::uint16_t FakePort::AddTimerTrigger() { return triggers_.Add(); }
 
 void FakePort::SetTimerTrigger(std::uint16_t handle, std::int32_t ticks, bool activate) {
-  auto it = triggers_.find(handle);
-  if (it == triggers_.end()) return;
   if (activate)
-    it->second = now_ + std::max<std::int32_t>(ticks, 1);
+    triggers_.Arm(handle, ticks, now_);
   else
-    it->second = std::nullopt;
+    triggers_.Disarm(handle);
 }
 
 void FakePort::Feed(std::span<const std::uint8_t> bytes) {
   if (!open_ || bytes.empty()) return;
-  rx_.insert(rx_.end(), bytes.begin(), bytes.end());
-  const auto n = static_cast<std::uint16_t>(rx_.size());
+  if (rx_.Append(bytes) == 0) return;
+  const auto n = static_cast<std::uint16_t>(rx_.Size());
   RaiseTrigger(PortEvent{kEventDataAvailable, n, n});
 }
 
@@ -82,41 +68,25 @@ void FakePort::Tick(int n) {
     ++now_;
     // Fire every trigger due now; a handler may re-arm or add triggers, so
     // look the due ones up again after each firing.
-    for (;;) {
-      std::optional<std::uint16_t> due;
-      std::int64_t best = 0;
-      for (const auto& [h, expiry] : triggers_) {
-        if (expiry && *expiry <= now_ && (!due || *expiry < best)) {
-          due = h;
-          best = *expiry;
-        }
-      }
-      if (!due) break;
-      triggers_[*due] = std::nullopt;
-      RaiseTrigger(PortEvent{kEventTimer, *due, 0});
-    }
+    while (const auto due = triggers_.TakeDue(now_)) RaiseTrigger(PortEvent{kEventTimer, *due, 0});
   }
 }
 
 int FakePort::RunTimers(int limit) {
   int ticks = 0;
-  while (ticks < limit &&
-         std::any_of(triggers_.begin(), triggers_.end(), [](const auto& t) { return t.second.has_value(); })) {
+  while (ticks < limit && triggers_.NextExpiry()) {
     Tick();
     ++ticks;
   }
   return ticks;
 }
 
-bool FakePort::Armed(std::uint16_t handle) const {
-  auto it = triggers_.find(handle);
-  return it != triggers_.end() && it->second.has_value();
-}
+bool FakePort::Armed(std::uint16_t handle) const { return triggers_.Armed(handle); }
 
 std::optional<std::int64_t> FakePort::Remaining(std::uint16_t handle) const {
-  auto it = triggers_.find(handle);
-  if (it == triggers_.end() || !it->second) return std::nullopt;
-  return *it->second - now_;
+  const auto expiry = triggers_.ExpiryOf(handle);
+  if (!expiry) return std::nullopt;
+  return *expiry - now_;
 }
 
 std::string FakePort::LastWrittenText() const {
@@ -127,8 +97,8 @@ std::string FakePort::LastWrittenText() const {
 void FakePort::Fail(const std::string& text) {
   if (!open_) return;
   open_ = false;
-  triggers_.clear();
-  rx_.clear();
+  triggers_.Clear();
+  rx_.Clear();
   error_ = text;
   RaiseError(text);
 }

@@ -12,6 +12,7 @@
 
 #include "core/modbus/codec.h"
 #include "core/line/comport.h"
+#include "core/line/port_core.h"
 #include "core/line/session.h"
 
 namespace kx::test {
@@ -42,9 +43,10 @@ class FakePort : public ComPort {
   bool Open() const override { return open_; }
   std::string ErrorText() const override { return error_; }
   void PutBlock(std::span<const std::uint8_t> data) override;
-  std::uint8_t GetChar() override;
-  std::size_t CharsWaiting() const override { return rx_.size(); }
-  void FlushInBuffer() override { rx_.clear(); }
+  std::uint8_t GetChar() override { return rx_.Take(); }
+  std::size_t Read(std::span<std::uint8_t> out) override { return rx_.Read(out); }
+  std::size_t CharsWaiting() const override { return rx_.Size(); }
+  void FlushInBuffer() override { rx_.Clear(); }
   std::uint16_t AddTimerTrigger() override;
   void SetTimerTrigger(std::uint16_t handle, std::int32_t ticks, bool activate) override;
 
@@ -66,7 +68,7 @@ class FakePort : public ComPort {
   bool Armed(std::uint16_t handle) const;
   // Ticks until the trigger fires, or nullopt when it is not armed.
   std::optional<std::int64_t> Remaining(std::uint16_t handle) const;
-  std::size_t TriggerCount() const { return triggers_.size(); }
+  std::size_t TriggerCount() const { return triggers_.Size(); }
   // Last block written, as text (handy for ASCII frames).
   std::string LastWrittenText() const;
   // Simulates a line failure: closes the port and raises the error once.
@@ -75,10 +77,9 @@ class FakePort : public ComPort {
  private:
   bool open_ = false;
   std::string error_;
-  std::deque<std::uint8_t> rx_;
+  ReceiveBuffer rx_;
   std::int64_t now_ = 0;
-  std::uint16_t nextHandle_ = 1;
-  std::map<std::uint16_t, std::optional<std::int64_t>> triggers_;  // handle -> expiry tick
+  TriggerTable triggers_;  // expiries in ticks
 };
 
 // A port factory for a session that makes FakePorts and lists each one in

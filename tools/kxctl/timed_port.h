@@ -8,10 +8,10 @@
 #include <QObject>
 
 #include <cstdint>
-#include <map>
 #include <memory>
 
 #include "core/line/comport.h"
+#include "serial/trigger_clock.h"
 
 namespace kxctl {
 
@@ -21,8 +21,8 @@ class TimedPort final : public QObject, public kx::ComPort {
   ~TimedPort() override;
 
   // Length of one tick for triggers armed from now on (default kx::kTickMs).
-  void SetTickMs(int ms) { tickMs_ = ms; }
-  int TickMs() const { return tickMs_; }
+  void SetTickMs(int ms) { triggers_.SetTickMs(ms); }
+  int TickMs() const { return triggers_.TickMs(); }
 
   void SetComNumber(std::uint16_t number) override { inner_->SetComNumber(number); }
   void SetBaud(std::int32_t baud) override { inner_->SetBaud(baud); }
@@ -34,23 +34,15 @@ class TimedPort final : public QObject, public kx::ComPort {
   std::string ErrorText() const override { return inner_->ErrorText(); }
   void PutBlock(std::span<const std::uint8_t> data) override { inner_->PutBlock(data); }
   std::uint8_t GetChar() override { return inner_->GetChar(); }
+  std::size_t Read(std::span<std::uint8_t> out) override { return inner_->Read(out); }
   std::size_t CharsWaiting() const override { return inner_->CharsWaiting(); }
   void FlushInBuffer() override { inner_->FlushInBuffer(); }
   std::uint16_t AddTimerTrigger() override;
   void SetTimerTrigger(std::uint16_t handle, std::int32_t ticks, bool activate) override;
 
- protected:
-  void timerEvent(QTimerEvent* event) override;
-
  private:
-  void DropTriggers();
-
   std::unique_ptr<kx::ComPort> inner_;
-  int tickMs_ = kx::kTickMs;
-  // Live triggers: handle -> id of the running Qt timer (0 while disarmed). A
-  // timer event whose id no trigger holds is stale and ignored.
-  std::map<std::uint16_t, int> triggers_;
-  std::uint16_t nextHandle_ = 1;
+  kx::serial::TriggerClock triggers_;
 };
 
 }  // namespace kxctl

@@ -56,6 +56,12 @@ class ComPort {
   virtual void PutBlock(std::span<const std::uint8_t> data) = 0;
   // Removes and returns the oldest received byte (0 when nothing is waiting).
   virtual std::uint8_t GetChar() = 0;
+  // Moves up to out.size() of the oldest received bytes into `out`; returns how many.
+  virtual std::size_t Read(std::span<std::uint8_t> out) {
+    std::size_t n = 0;
+    while (n < out.size() && CharsWaiting() > 0) out[n++] = GetChar();
+    return n;
+  }
   virtual std::size_t CharsWaiting() const = 0;
   // Drops whatever was received and not yet read.
   virtual void FlushInBuffer() = 0;
@@ -65,6 +71,8 @@ class ComPort {
   virtual std::uint16_t AddTimerTrigger() = 0;
   // activate true: (re)arm to fire once after `ticks`; false: disarm.
   virtual void SetTimerTrigger(std::uint16_t handle, std::int32_t ticks, bool activate) = 0;
+  void Arm(std::uint16_t handle, std::int32_t ticks) { SetTimerTrigger(handle, ticks, true); }
+  void Disarm(std::uint16_t handle) { SetTimerTrigger(handle, 0, false); }
 
   // Data-available and timer events, delivered one at a time in the UI thread.
   void SetOnTrigger(TriggerHandler handler) { onTrigger_ = std::move(handler); }
