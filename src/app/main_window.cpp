@@ -49,15 +49,15 @@ struct ToolEntry {
 
 // Tool bar buttons in order, with their hints and handlers.
 const std::array<ToolEntry, 8> kToolBar{{
-    {"ToolButton1", "Set communication protocol of PC", ToolIcon::SetPc, &MainWindow::PROTOCOL1Click, false},
-    {"ToolButton11", "KX3 communication protocol setting", ToolIcon::SetKx3, &MainWindow::KX3SET1Click, true},
-    {"ToolButton2", "Monitor program", ToolIcon::Monitor, &MainWindow::MONITOR1Click, false},
-    {"ToolButton3", "Recorder program", ToolIcon::Recorder, &MainWindow::ToolButton3Click, false},
-    {"ToolButton4", "Single command", ToolIcon::Tester, &MainWindow::ToolButton4Click, false},
-    {"ToolButton10", "KX2/3 firmware update program", ToolIcon::FirmwareUpdate, &MainWindow::FWUPDATE1Click,
+    {"ToolButton1", "Set communication protocol of PC", ToolIcon::SetPc, &MainWindow::OpenPcSettings, false},
+    {"ToolButton11", "KX3 communication protocol setting", ToolIcon::SetKx3, &MainWindow::OpenControllerSettings, true},
+    {"ToolButton2", "Monitor program", ToolIcon::Monitor, &MainWindow::OpenMonitor, false},
+    {"ToolButton3", "Recorder program", ToolIcon::Recorder, &MainWindow::OpenRecorder, false},
+    {"ToolButton4", "Single command", ToolIcon::Tester, &MainWindow::OpenTester, false},
+    {"ToolButton10", "KX2/3 firmware update program", ToolIcon::FirmwareUpdate, &MainWindow::OpenFirmwareUpdate,
      true},
-    {"ToolButton5", "Exit this program", ToolIcon::Exit, &MainWindow::EXIT1Click, true},
-    {"ToolButton6", "About this program", ToolIcon::About, &MainWindow::ABOUT1Click, false},
+    {"ToolButton5", "Exit this program", ToolIcon::Exit, &MainWindow::ExitProgram, true},
+    {"ToolButton6", "About this program", ToolIcon::About, &MainWindow::ShowAbout, false},
 }};
 
 struct MenuEntry {
@@ -67,15 +67,15 @@ struct MenuEntry {
 };
 
 const std::array<MenuEntry, 2> kProtocolMenu{{
-    {"SET1", "SET PC", &MainWindow::PROTOCOL1Click},
-    {"KX3SET1", "SET KX3", &MainWindow::KX3SET1Click},
+    {"SET1", "SET PC", &MainWindow::OpenPcSettings},
+    {"KX3SET1", "SET KX3", &MainWindow::OpenControllerSettings},
 }};
 
 const std::array<MenuEntry, 4> kProgramMenu{{
-    {"MONITOR1", "MONITOR", &MainWindow::MONITOR1Click},
-    {"RECODER1", "RECODER", &MainWindow::ToolButton3Click},
-    {"TESTER1", "TESTER", &MainWindow::ToolButton4Click},
-    {"FWUPDATE1", "F/W UPDATE", &MainWindow::FWUPDATE1Click},
+    {"MONITOR1", "MONITOR", &MainWindow::OpenMonitor},
+    {"RECODER1", "RECODER", &MainWindow::OpenRecorder},
+    {"TESTER1", "TESTER", &MainWindow::OpenTester},
+    {"FWUPDATE1", "F/W UPDATE", &MainWindow::OpenFirmwareUpdate},
 }};
 
 }  // namespace
@@ -118,7 +118,7 @@ MainWindow::MainWindow(Session& session, QWidget* parent) : QMainWindow(parent),
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
   Timer1->setInterval(kTimer1IntervalMs);
-  connect(Timer1, &QTimer::timeout, this, &MainWindow::Timer1Timer);
+  connect(Timer1, &QTimer::timeout, this, &MainWindow::Timer1Tick);
 
   OpenDialog1 = new QFileDialog(this);
   OpenDialog1->setObjectName("OpenDialog1");
@@ -171,10 +171,10 @@ void MainWindow::BuildMenu() {
 
   QAction* exitItem = MainMenu1->addAction("EXIT");
   exitItem->setObjectName("EXIT1");
-  connect(exitItem, &QAction::triggered, this, &MainWindow::EXIT1Click);
+  connect(exitItem, &QAction::triggered, this, &MainWindow::ExitProgram);
   QAction* aboutItem = MainMenu1->addAction("ABOUT");
   aboutItem->setObjectName("ABOUT1");
-  connect(aboutItem, &QAction::triggered, this, &MainWindow::ABOUT1Click);
+  connect(aboutItem, &QAction::triggered, this, &MainWindow::ShowAbout);
 }
 
 void MainWindow::BuildToolBar() {
@@ -319,17 +319,17 @@ void MainWindow::RunSettingsWindow(bool controllerMode) {
   session_.mainRouteTester = true;
 }
 
-void MainWindow::PROTOCOL1Click() {
+void MainWindow::OpenPcSettings() {
   if (!LineAllows(MainAction::SetPc)) return;
   RunSettingsWindow(false);
 }
 
-void MainWindow::KX3SET1Click() {
+void MainWindow::OpenControllerSettings() {
   if (!LineAllows(MainAction::SetKx3)) return;
   RunSettingsWindow(true);
 }
 
-void MainWindow::MONITOR1Click() {
+void MainWindow::OpenMonitor() {
   if (!LineAllows(MainAction::Monitor)) return;
   if (monitor_ == nullptr) return;
   monitor_->showMaximized();
@@ -337,7 +337,7 @@ void MainWindow::MONITOR1Click() {
   monitor_->activateWindow();
 }
 
-void MainWindow::ToolButton3Click() {
+void MainWindow::OpenRecorder() {
   if (!LineAllows(MainAction::Recorder)) return;
   recorder::RecorderWindow window(session_, *ApdComPort1, this);
   recorder_ = &window;
@@ -345,13 +345,13 @@ void MainWindow::ToolButton3Click() {
   recorder_ = nullptr;
 }
 
-void MainWindow::ToolButton4Click() {
+void MainWindow::OpenTester() {
   if (!LineAllows(MainAction::Tester)) return;
   TESTPL->show();
   SetToolBarEnabled(false);
 }
 
-void MainWindow::FWUPDATE1Click() {
+void MainWindow::OpenFirmwareUpdate() {
   if (!LineAllows(MainAction::FirmwareUpdate)) return;
   const auto chooseFile = [this]() -> QString {
     const QString filter = QText(Msg::FilterFirmware);
@@ -371,16 +371,16 @@ void MainWindow::FWUPDATE1Click() {
   session_.firmwareWindowOpen = false;
 }
 
-void MainWindow::EXIT1Click() { close(); }
+void MainWindow::ExitProgram() { close(); }
 
-void MainWindow::ABOUT1Click() {
+void MainWindow::ShowAbout() {
   AboutWindow about(this);
   about.exec();
 }
 
 // --- Timer1 and the user message window ------------------------------------------
 
-void MainWindow::Timer1Timer() {
+void MainWindow::Timer1Tick() {
   // A notice that waits for OK is left to the user, even when the tester's
   // Repeat keeps Timer1 ticking.
   UserMessageWindow* notice = userMessage_.data();

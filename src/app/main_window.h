@@ -67,15 +67,19 @@ class MainWindow : public QMainWindow {
   bool userMessageShowing() const;
 
  public slots:
-  void PROTOCOL1Click();   // SET PC
-  void KX3SET1Click();     // SET KX3
-  void MONITOR1Click();    // MONITOR
-  void ToolButton3Click(); // RECODER
-  void ToolButton4Click(); // TESTER
-  void FWUPDATE1Click();   // F/W UPDATE
-  void EXIT1Click();       // EXIT
-  void ABOUT1Click();      // ABOUT
-  void Timer1Timer();
+  // The menu and tool-bar actions (SET PC, SET KX3, MONITOR, RECODER, TESTER,
+  // F/W UPDATE, EXIT, ABOUT).
+  void OpenPcSettings();
+  void OpenControllerSettings();
+  void OpenMonitor();
+  void OpenRecorder();
+  void OpenTester();
+  void OpenFirmwareUpdate();
+  void ExitProgram();
+  void ShowAbout();
+  // Timer1: closes a timed notice while the firmware update or a protocol
+  // change runs, and sends again while the tester repeats.
+  void Timer1Tick();
 
  protected:
   void showEvent(QShowEvent* event) override;

@@ -43,7 +43,7 @@ UserMessageWindow::UserMessageWindow(int code, QTimer& timer1, QWidget* parent)
   bf.setBold(true);
   Button1->setFont(bf);
   Button1->setStyleSheet("color: #800080;");
-  connect(Button1, &QPushButton::clicked, this, &UserMessageWindow::Button1Click);
+  connect(Button1, &QPushButton::clicked, this, &UserMessageWindow::OkClick);
 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(PWRLB1);
@@ -83,6 +83,6 @@ bool UserMessageWindow::timed() const {
   return notice && notice->closeAfterMs > 0;
 }
 
-void UserMessageWindow::Button1Click() { accept(); }
+void UserMessageWindow::OkClick() { accept(); }
 
 }  // namespace kx::app

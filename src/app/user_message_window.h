@@ -27,7 +27,7 @@ class UserMessageWindow : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private slots:
-  void Button1Click();
+  void OkClick();  // Button1
 
  private:
   void FormShow();

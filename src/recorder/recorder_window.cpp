@@ -170,7 +170,7 @@ RecorderWindow::RecorderWindow(Session& session, ComPort& port, QWidget* parent)
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
   Timer1->setTimerType(Qt::PreciseTimer);
-  connect(Timer1, &QTimer::timeout, this, &RecorderWindow::Timer1Timer);
+  connect(Timer1, &QTimer::timeout, this, &RecorderWindow::SampleTick);
 
   BuildControls();
   for (int i = 0; i < kSlots; ++i) {
@@ -519,7 +519,7 @@ bool RecorderWindow::CreateRunFile() {
 
 void RecorderWindow::SampleTimeChange() { SampleEdit->setVisible(SampleTime->value() == 0); }
 
-void RecorderWindow::Timer1Timer() {
+void RecorderWindow::SampleTick() {
   if (acquisition_->Acquiring())
     acquisition_->handle(acquisition_event::Tick{});
   else

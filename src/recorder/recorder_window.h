@@ -88,7 +88,7 @@ class RecorderWindow : public QDialog,
   void DevicePL0Click(int slot);
   void DisplayMdChange();
   void BGColorChange();
-  void Timer1Timer();
+  void SampleTick();  // Timer1: one sampling period
   void TrackBarChange(int position);
   void LoopCntKeyUp(bool enter);
 

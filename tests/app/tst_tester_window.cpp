@@ -71,7 +71,7 @@ class TstTesterWindow : public QObject {
   }
 
   void repeatThroughTimer1AndClose() {
-    window_->ToolButton4Click();  // TESTER
+    window_->OpenTester();  // TESTER
     auto* panel = Get<QFrame>("TESTPL");
     QVERIFY(panel->isVisibleTo(window_.get()));
     QVERIFY(!Get<QToolBar>("ToolBar1")->isEnabled());
@@ -90,13 +90,13 @@ class TstTesterWindow : public QObject {
     QVERIFY(timer1->isActive());
     QCOMPARE(timer1->interval(), 1500);
 
-    window_->Timer1Timer();  // a tick sends again, answered or not
+    window_->Timer1Tick();  // a tick sends again, answered or not
     QCOMPARE(port.written.size(), std::size_t{2});
 
     // Another window's action is refused while Repeat holds the line.
     QString refusal;
     kx::test::AcceptNextMessageBox(&refusal);
-    window_->PROTOCOL1Click();
+    window_->OpenPcSettings();
     QCOMPARE(refusal, QString("COM Port In Use !!!"));
     QCOMPARE(session_->lineOwner, LineOwner::Tester);
 
