@@ -13,7 +13,6 @@
 #include <QSpinBox>
 #include <QtTest>
 
-#include <fstream>
 #include <memory>
 
 #include "core/comset/bus_search.h"
@@ -55,11 +54,6 @@ struct Monitor {
   kx::monitor::MonitorWindow window;
 };
 
-void Command(const std::string& fifo, const std::string& line) {
-  std::ofstream command(fifo);
-  command << line << "\n";
-}
-
 }  // namespace
 
 class TstFaultyLineE2e : public QObject {
@@ -96,7 +90,7 @@ void TstFaultyLineE2e::monitorDropsTheFaultyControllerOnly() {
                                engine.Device(2).model == kx::kModelKx3,
                            10000);
 
-  Command(fifo, "fault 2 " + fault.toStdString());
+  QVERIFY(sim.Control("fault 2 " + fault.toStdString()));
   QTRY_VERIFY_WITH_TIMEOUT(!engine.Device(1).connected, 15000);
   const QString shown = QString::fromStdString(engine.StatusText());
   if (!status.isEmpty()) {

@@ -13,7 +13,6 @@
 #include <QStatusBar>
 #include <QtTest>
 
-#include <fstream>
 #include <memory>
 
 #include "core/device/regmap.h"
@@ -78,10 +77,7 @@ class Bench {
   }
   QAction* action(const char* name) { return window->findChild<QAction*>(QString::fromLatin1(name)); }
   const kx::MonitorEngine& engine() { return window->engine(); }
-  void command(const std::string& text) {
-    std::ofstream fifo(dir / "control");
-    fifo << text << "\n";
-  }
+  void command(const std::string& text) { QVERIFY(sim.Control(text)); }
   // A controller's set value as its status polls read it.
   bool svIs(std::uint16_t value, int device = 0) { return engine().Device(device).rec.sv == value; }
   // The selected controller's status polls and parameter pages were read once.
