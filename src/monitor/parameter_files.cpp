@@ -41,6 +41,7 @@ ParameterFiles::ParameterFiles(QMainWindow* window, MonitorEngine& engine, Actio
   progressLb_ = new QLabel(QStringLiteral(" Loading Now"), bar);
   progressLb_->setObjectName(QStringLiteral("ProgressLb"));
   progressLb_->setMinimumWidth(260);
+  progressLb_->setContentsMargins(6, 0, 6, 0);
   progressBar_ = new QProgressBar(bar);
   progressBar_->setObjectName(QStringLiteral("ProgressBar"));
   progressBar_->setRange(0, 1000);

@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QShowEvent>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
 
@@ -60,6 +61,30 @@ QMessageBox::StandardButton Ask(QWidget* parent, const char* name, const QString
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
+// Draws a grid cell's text on one line with a one-pixel margin: the style's
+// own text margins and word wrap would cut "Pattern 0" to "Pattern" in the
+// 46- and 47-pixel pattern columns.
+class TightCellDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    const bool selected = (opt.state & QStyle::State_Selected) != 0;
+    painter->save();
+    if (selected)
+      painter->fillRect(opt.rect, opt.palette.highlight());
+    else if (opt.backgroundBrush.style() != Qt::NoBrush)
+      painter->fillRect(opt.rect, opt.backgroundBrush);
+    painter->setFont(opt.font);
+    painter->setPen(selected ? opt.palette.color(QPalette::HighlightedText) : opt.palette.color(QPalette::Text));
+    const Qt::Alignment align = opt.displayAlignment & Qt::AlignHorizontal_Mask;
+    painter->drawText(opt.rect.adjusted(2, 0, -2, 0), (align != 0 ? align : Qt::AlignLeft) | Qt::AlignVCenter | Qt::TextSingleLine,
+                      opt.text);
+    painter->restore();
+  }
+};
+
 }  // namespace
 
 RampSoakWindow::RampSoakWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint) {
@@ -104,13 +129,13 @@ void RampSoakWindow::buildGrid() {
   progTable_->verticalHeader()->setMinimumSectionSize(kRowHeight);
   progTable_->verticalHeader()->setDefaultSectionSize(kRowHeight);
   for (int c = 0; c < kColumns; ++c) progTable_->setColumnWidth(c, kColumnWidths[c]);
-  // Small type and no cell padding, so "Pattern 7", "Execute Time 7" and
-  // "Prog End" fit the narrow columns whole.
+  // Small type drawn with narrow margins, so "Pattern 7", "Execute Time 7"
+  // and "Prog End" fit the narrow columns whole.
   QFont font = progTable_->font();
   font.setPointSize(7);
   progTable_->setFont(font);
-  progTable_->setStyleSheet(QStringLiteral("QTableWidget::item { padding: 0px 1px; }"));
-  progTable_->setTextElideMode(Qt::ElideNone);
+  progTable_->setWordWrap(false);
+  progTable_->setItemDelegate(new TightCellDelegate(progTable_));
   for (int r = 0; r < kRows; ++r) {
     for (int c = 0; c < kColumns; ++c) {
       auto* item = new QTableWidgetItem;

@@ -95,6 +95,28 @@ class TestRampSoakWindow : public QObject {
     QCOMPARE(Child<QPushButton>(w, "SaveFBt")->text(), QStringLiteral("Save to ..."));
   }
 
+  // Every heading and the widest values fit their columns whole: the grid
+  // draws its text on one line with two pixels either side.
+  void gridTextsFitTheirColumns() {
+    RampSoakWindow& w = *window;
+    ProgramTable t = TwoSteps();
+    t.setValue[8] = -10000;  // the lowest value taken: "-1000.0"
+    t.time[8] = 900;
+    w.setTable(t);
+    auto* grid = Child<QTableWidget>(w, "ProgTable");
+    const QFontMetrics metrics(grid->font());
+    for (int r = 0; r < grid->rowCount(); ++r) {
+      for (int c = 0; c < grid->columnCount(); ++c) {
+        const QString text = grid->item(r, c)->text();
+        QVERIFY2(metrics.horizontalAdvance(text) + 4 <= grid->columnWidth(c),
+                 qPrintable(QStringLiteral("%1 at %2,%3").arg(text).arg(r).arg(c)));
+      }
+    }
+    QCOMPARE(Cell(w, 2, 2), QStringLiteral("-1000.0"));
+    QCOMPARE(Cell(w, 19, 1), QStringLiteral("Prog End"));
+    QVERIFY(!grid->wordWrap());
+  }
+
   void fileRoundTripAndRefusals() {
     QTemporaryDir dir;
     const QString path = dir.filePath("prog.r$s");
