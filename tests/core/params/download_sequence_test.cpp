@@ -105,11 +105,16 @@ TEST(DownloadSequenceTest, Kx3OutputsOnlyInControlModeTwoAndSkipsCountAsDone) {
   ParameterBuffer b = Numbered(kModelKx3, 0x0110);
   b[15] = 2;
   auto steps = DownloadSequence(kModelKx3, b, 0x0110);
-  ASSERT_EQ(steps.size(), 27U);
-  EXPECT_EQ(steps[5], (WriteStep{0x471C, 49}));
-  EXPECT_EQ(steps[6], (WriteStep{0x471F, 55}));
-  EXPECT_EQ(steps[25], (WriteStep{0x4702, W(100)}));
-  EXPECT_EQ(steps[26], (WriteStep{0x4703, W(102)}));
+  const std::vector<WriteStep> expected = {
+      {0x4717, (12 & 0x7F) | 1}, {0x4718, 14}, {0x4719, 2}, {0x471A, 54}, {0x471B, 48}, {0x471C, 49},
+      {0x471F, 55}, {0x4720, 16}, {0x4721, 17},
+      {0x4701, W(24)},
+      {0x4704, W(20)}, {0x4705, W(22)}, {0x4706, W(0)}, {0x4707, W(2)}, {0x4708, W(4)}, {0x4709, W(6)},
+      {0x470C, W(26)}, {0x470D, W(28)}, {0x470E, W(30)}, {0x470F, W(32)}, {0x4710, W(34)},
+      {0x4711, W(40)}, {0x4712, W(42)}, {0x4713, W(36)}, {0x4714, W(38)},
+      {0x4702, W(100)}, {0x4703, W(102)},  // control mode (byte 15) 2: the outputs
+  };
+  EXPECT_EQ(steps, expected);
   // 0x470B (the KX3's address and format) is never written.
   EXPECT_TRUE(std::none_of(steps.begin(), steps.end(), [](const WriteStep& s) { return s.reg == 0x470B; }));
 
