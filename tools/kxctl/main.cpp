@@ -143,6 +143,9 @@ int Run(int argc, char** argv, const kxctl::Invocation& invocation) {
   line.Close();
 
   const kxctl::Outcome outcome = job->Result();
+  // The job refers to the timer (a flash job stops it when it goes): it goes
+  // first, while the timer, made after it, still exists.
+  job.reset();
   if (invocation.global.json) {
     if (outcome.json) std::cout << outcome.json->Dump();
   } else {
