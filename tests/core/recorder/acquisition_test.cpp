@@ -9,6 +9,8 @@
 #include <map>
 #include <optional>
 
+#include <unistd.h>
+
 #include "fake_timer.h"
 #include "recording_surface.h"
 #include "support/fake_port.h"
@@ -60,7 +62,11 @@ class AcquisitionTest : public ::testing::TestWithParam<std::tuple<bool, Deliver
     chart.SetSurface(&surface);
     acquisition.SetObserver(&observer);
     port.SetOnTrigger([this](ComPort&, const PortEvent& e) { acquisition.handle(acquisition_event::Port{e}); });
-    path = (fs::temp_directory_path() / ("kx_acq_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".rec")).string();
+    // Test programs run side by side and may place this object at the same
+    // address: the process id keeps their files apart.
+    path = (fs::temp_directory_path() / ("kx_acq_" + std::to_string(::getpid()) + "_" +
+                                         std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".rec"))
+               .string();
   }
   ~AcquisitionTest() override { fs::remove(path); }
 
