@@ -21,6 +21,11 @@ const std::string& ScratchPath(const char* suffix) {
   static const std::string base = "/tmp/kx-record-fuzz-" + std::to_string(getpid());
   static std::string rec = base + ".rec";
   static std::string csv = base + ".csv";
+  static const bool cleanup = std::atexit([] {
+    std::remove(rec.c_str());
+    std::remove(csv.c_str());
+  }) == 0;
+  (void)cleanup;
   return suffix[0] == 'r' ? rec : csv;
 }
 
