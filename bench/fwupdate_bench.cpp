@@ -62,10 +62,10 @@ int main(int argc, char** argv) {
     else if (std::strcmp(argv[i], "--kxsim") == 0) kxsim = argv[i + 1];
   }
 
-  kxsim::FirmwareSpec spec;
-  spec.modelCode = 11;
-  spec.records = records + 1;  // the version record and `records` program records
-  const kx::FirmwareLoad load = kx::CheckFirmware(kxsim::MakeFirmwareFile(spec));
+  kxsim::FirmwareRecipe recipe;
+  recipe.modelCode = 11;
+  recipe.records = records + 1;  // the version record and `records` program records
+  const kx::FirmwareLoad load = kx::CheckFirmware(kxsim::MakeFirmwareFile(recipe));
   if (!load.image) {
     std::fprintf(stderr, "generated file does not load\n");
     return 1;

@@ -75,11 +75,11 @@ void TstFwUpdateE2e::flashesASimulatedController() {
   kx::test::ScratchDir dir;
   const std::string link = dir / "line";
   const std::string file = dir / "update.oc";
-  kxsim::FirmwareSpec spec;
-  spec.modelCode = static_cast<std::uint8_t>(modelCode);
-  spec.version = 0x0234;
-  spec.records = 120;
-  QVERIFY(kxsim::WriteFirmwareFile(file, spec));
+  kxsim::FirmwareRecipe recipe;
+  recipe.modelCode = static_cast<std::uint8_t>(modelCode);
+  recipe.version = 0x0234;
+  recipe.records = 120;
+  QVERIFY(kxsim::WriteFirmwareFile(file, recipe));
 
   kx::test::KxsimProcess sim;
   QVERIFY(sim.Start(KXSIM_PATH, {"--link", link, "--timing", controller.toStdString()}));
@@ -119,7 +119,7 @@ void TstFwUpdateE2e::flashesASimulatedController() {
   const auto version =
       ReadVersion(link, address, rtu ? kx::FrameForm::Rtu : kx::FrameForm::Ascii, std::chrono::milliseconds(5000));
   QVERIFY(version.has_value());
-  QCOMPARE(*version, spec.version);
+  QCOMPARE(*version, recipe.version);
 }
 
 QTEST_MAIN(TstFwUpdateE2e)

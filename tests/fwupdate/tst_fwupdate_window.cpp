@@ -43,12 +43,12 @@ class FwUpdateWindowTest : public QObject {
     return path;
   }
   kx::Bytes Firmware(std::uint8_t model, std::size_t records = 4, std::uint16_t version = 0x0120) {
-    kxsim::FirmwareSpec spec;
-    spec.modelCode = model;
-    spec.records = records;
-    spec.version = version;
-    spec.dataBytes = 8;
-    return kxsim::MakeFirmwareFile(spec);
+    kxsim::FirmwareRecipe recipe;
+    recipe.modelCode = model;
+    recipe.records = records;
+    recipe.version = version;
+    recipe.dataBytes = 8;
+    return kxsim::MakeFirmwareFile(recipe);
   }
   void Open(const QString& path) {
     nextFile_ = path;

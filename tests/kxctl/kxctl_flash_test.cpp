@@ -17,11 +17,11 @@ class FlashLine {
   FlashLine(const std::string& controller, std::uint8_t modelCode, std::uint16_t version) {
     link_ = dir_ / "line";
     file_ = dir_ / "update.oc";
-    kxsim::FirmwareSpec spec;
-    spec.modelCode = modelCode;
-    spec.version = version;
-    spec.records = 150;
-    ok_ = kxsim::WriteFirmwareFile(file_, spec) && sim_.Start(KXSIM_PATH, {"--link", link_, "--timing", controller});
+    kxsim::FirmwareRecipe recipe;
+    recipe.modelCode = modelCode;
+    recipe.version = version;
+    recipe.records = 150;
+    ok_ = kxsim::WriteFirmwareFile(file_, recipe) && sim_.Start(KXSIM_PATH, {"--link", link_, "--timing", controller});
   }
   bool ok() const { return ok_; }
   const std::string& link() const { return link_; }

@@ -62,11 +62,11 @@ class LoaderTest : public test::SimLineTest {
 };
 
 kx::FirmwareImage Image(std::uint8_t model, std::uint16_t version, std::size_t records) {
-  FirmwareSpec spec;
-  spec.modelCode = model;
-  spec.version = version;
-  spec.records = records;
-  return *kx::CheckFirmware(MakeFirmwareFile(spec)).image;
+  FirmwareRecipe recipe;
+  recipe.modelCode = model;
+  recipe.version = version;
+  recipe.records = records;
+  return *kx::CheckFirmware(MakeFirmwareFile(recipe)).image;
 }
 
 TEST_F(LoaderTest, Kx3EntersTheLoaderAfterItsWritesAndARestart) {

@@ -23,15 +23,15 @@ void AddRecord(kx::Bytes& file, std::uint16_t address, const kx::Bytes& data, st
 
 }  // namespace
 
-kx::Bytes MakeFirmwareFile(const FirmwareSpec& spec) {
-  const std::size_t records = std::max<std::size_t>(spec.records, 1);
-  const std::size_t perRecord = std::clamp<std::size_t>(spec.dataBytes, 1, 31);
+kx::Bytes MakeFirmwareFile(const FirmwareRecipe& recipe) {
+  const std::size_t records = std::max<std::size_t>(recipe.records, 1);
+  const std::size_t perRecord = std::clamp<std::size_t>(recipe.dataBytes, 1, 31);
   kx::Bytes file(10, 0);
   std::uint16_t sum = 0;
   AddRecord(file, kProgramVersionAddress,
-            {static_cast<std::uint8_t>(spec.version >> 8), static_cast<std::uint8_t>(spec.version & 0xFF)}, sum);
-  std::uint32_t state = spec.seed * 2654435761U + 1;
-  auto address = spec.startAddress;
+            {static_cast<std::uint8_t>(recipe.version >> 8), static_cast<std::uint8_t>(recipe.version & 0xFF)}, sum);
+  std::uint32_t state = recipe.seed * 2654435761U + 1;
+  auto address = recipe.startAddress;
   for (std::size_t r = 1; r < records; ++r) {
     kx::Bytes data(perRecord);
     for (auto& b : data) {
@@ -45,15 +45,15 @@ kx::Bytes MakeFirmwareFile(const FirmwareSpec& spec) {
   file[1] = static_cast<std::uint8_t>(records & 0xFF);
   file[2] = static_cast<std::uint8_t>(sum >> 8);
   file[3] = static_cast<std::uint8_t>(sum & 0xFF);
-  file[4] = spec.modelCode;
-  file[5] = static_cast<std::uint8_t>(spec.version >> 8);
-  file[6] = static_cast<std::uint8_t>((spec.version >> 4) & 0x0F);
-  file[7] = static_cast<std::uint8_t>(spec.version & 0x0F);
+  file[4] = recipe.modelCode;
+  file[5] = static_cast<std::uint8_t>(recipe.version >> 8);
+  file[6] = static_cast<std::uint8_t>((recipe.version >> 4) & 0x0F);
+  file[7] = static_cast<std::uint8_t>(recipe.version & 0x0F);
   return file;
 }
 
-bool WriteFirmwareFile(const std::string& path, const FirmwareSpec& spec) {
-  const kx::Bytes bytes = MakeFirmwareFile(spec);
+bool WriteFirmwareFile(const std::string& path, const FirmwareRecipe& recipe) {
+  const kx::Bytes bytes = MakeFirmwareFile(recipe);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out.flush());

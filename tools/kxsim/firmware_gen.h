@@ -12,7 +12,7 @@
 
 namespace kxsim {
 
-struct FirmwareSpec {
+struct FirmwareRecipe {
   std::uint8_t modelCode = 12;        // 11 KX2, 12 KX3
   std::uint16_t version = 0x0120;     // major × 256 + minor digits
   std::size_t records = 100;          // the version record included; at least 1
@@ -22,9 +22,9 @@ struct FirmwareSpec {
 };
 
 // The whole file. Program records must fit below 0x10000.
-kx::Bytes MakeFirmwareFile(const FirmwareSpec& spec);
+kx::Bytes MakeFirmwareFile(const FirmwareRecipe& recipe);
 
 // Writes the file; false when it cannot be written.
-bool WriteFirmwareFile(const std::string& path, const FirmwareSpec& spec);
+bool WriteFirmwareFile(const std::string& path, const FirmwareRecipe& recipe);
 
 }  // namespace kxsim

@@ -32,7 +32,7 @@ struct SimOptions {
   std::vector<ControllerArg> controllers;
   // --make-firmware PATH MODEL VERSION RECORDS: write a test firmware file and end.
   std::string firmwarePath;
-  FirmwareSpec firmware;
+  FirmwareRecipe firmware;
 };
 
 struct ParseResult {
