@@ -236,10 +236,10 @@ EngineResult RunEngine(const Options& o, const Case& c) {
   LineModel line{c.baud, 10, 0.002};
   MeteredPort port(real, line);
   kx::MonitorEngine engine(port, session);
-  engine.handle(kx::monitor_event::Reset{});
+  engine.Handle(kx::monitor_event::Reset{});
   for (int d = 0; d < c.devices; ++d)
-    engine.handle(kx::monitor_event::ChangeAddress{d, static_cast<std::uint16_t>(d + 1)});
-  for (int d = 0; d < c.devices; ++d) engine.handle(kx::monitor_event::ToggleConnect{d});
+    engine.Handle(kx::monitor_event::ChangeAddress{d, static_cast<std::uint16_t>(d + 1)});
+  for (int d = 0; d < c.devices; ++d) engine.Handle(kx::monitor_event::ToggleConnect{d});
 
   RunLoop(o.warmup);
   for (int d = 0; d < c.devices; ++d) {
@@ -260,7 +260,7 @@ EngineResult RunEngine(const Options& o, const Case& c) {
   for (int d = 0; d < c.devices; ++d) r.errors += engine.Device(d).errorCount;
   r.errors -= errors0;
   r.errorText = engine.StatusText();
-  engine.handle(kx::monitor_event::Close{});
+  engine.Handle(kx::monitor_event::Close{});
   r.ok = true;
   return r;
 }

@@ -178,17 +178,17 @@ class Bench {
     engine_->SetObserver(&ends_);
   }
   ~Bench() {
-    if (engine_) engine_->handle(kx::monitor_event::Close{});
+    if (engine_) engine_->Handle(kx::monitor_event::Close{});
   }
 
   // Connects every controller; true once the selected one's status polls and
   // parameter pages were read.
   bool Connect() {
     if (!started_) return Fail("kxsim did not start");
-    engine_->handle(kx::monitor_event::Reset{});
+    engine_->Handle(kx::monitor_event::Reset{});
     for (int d = 0; d < controllers_; ++d) {
-      engine_->handle(kx::monitor_event::ChangeAddress{d, static_cast<std::uint16_t>(d + 1)});
-      engine_->handle(kx::monitor_event::ToggleConnect{d});
+      engine_->Handle(kx::monitor_event::ChangeAddress{d, static_cast<std::uint16_t>(d + 1)});
+      engine_->Handle(kx::monitor_event::ToggleConnect{d});
     }
     const bool ready = RunUntil(
         [&] {
@@ -205,7 +205,7 @@ class Bench {
     ends_.ended = false;
     const std::size_t first = port_->frames.size();
     const double cpu0 = kx::test::CpuSeconds();
-    engine_->handle(kx::monitor_event::StartTransfer{transfer});
+    engine_->Handle(kx::monitor_event::StartTransfer{transfer});
     if (!RunUntil([&] { return ends_.ended; }, 300)) return Fail(name + ": did not end");
     row.cpu = kx::test::CpuSeconds() - cpu0;
     if (ends_.end != kx::TransferEnd::Completed) return Fail(name + ": ended early: " + engine_->StatusText());

@@ -100,12 +100,12 @@ void Replay(long records) {
     return;
   }
   engine.Load(std::move(file));
-  engine.handle(replay_event::Play{});
+  engine.Handle(replay_event::Play{});
   std::vector<double> us;
   us.reserve(static_cast<std::size_t>(records));
   while (timer.running) {
     const auto t0 = std::chrono::steady_clock::now();
-    engine.handle(replay_event::Tick{});
+    engine.Handle(replay_event::Tick{});
     us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
   }
   std::vector<double> sorted = us;
@@ -113,7 +113,7 @@ void Replay(long records) {
   double sum = 0;
   for (double v : us) sum += v;
   const auto jump0 = std::chrono::steady_clock::now();
-  engine.handle(replay_event::LoopCntKey{true, std::to_string(records)});
+  engine.Handle(replay_event::LoopCntKey{true, std::to_string(records)});
   const double jumpMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - jump0).count();
   std::printf("replay: %ld records, %zu ticks; per tick mean %.1f us, p99 %.1f us, max %.1f us (schedule 20000 us)\n",
               records, us.size(), sum / static_cast<double>(us.size()), sorted[sorted.size() * 99 / 100],
@@ -147,17 +147,17 @@ void Acquire(int seconds) {
   Acquisition acquisition(*port, session, table, chart, timer, [] { return SampleTime{}; });
   FailureCount failures;
   acquisition.SetObserver(&failures);
-  port->SetOnTrigger([&](ComPort&, const PortEvent& e) { acquisition.handle(acquisition_event::Port{e}); });
+  port->SetOnTrigger([&](ComPort&, const PortEvent& e) { acquisition.Handle(acquisition_event::Port{e}); });
   long ticks = 0;
   long skipped = 0;
   QObject::connect(&timer.timer, &QTimer::timeout, [&] {
     ++ticks;
     if (acquisition.state() == Acquisition::State::Awaiting) ++skipped;
-    acquisition.handle(acquisition_event::Tick{});
+    acquisition.Handle(acquisition_event::Tick{});
   });
-  acquisition.handle(acquisition_event::Start{0, nullptr});
+  acquisition.Handle(acquisition_event::Start{0, nullptr});
   QTimer::singleShot(seconds * 1000, [&] {
-    acquisition.handle(acquisition_event::Stop{});
+    acquisition.Handle(acquisition_event::Stop{});
     QCoreApplication::quit();
   });
   QCoreApplication::exec();

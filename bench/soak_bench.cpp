@@ -224,10 +224,10 @@ int main(int argc, char** argv) {
   Watcher watcher;
   engine.SetObserver(&watcher);
   watcher.expectDisconnect = true;  // the tiles' reset is no drop
-  engine.handle(kx::monitor_event::Reset{});
+  engine.Handle(kx::monitor_event::Reset{});
   for (int d = 0; d < kDevices; ++d) {
-    engine.handle(kx::monitor_event::ChangeAddress{d, static_cast<std::uint16_t>(d + 1)});
-    engine.handle(kx::monitor_event::ToggleConnect{d});
+    engine.Handle(kx::monitor_event::ChangeAddress{d, static_cast<std::uint16_t>(d + 1)});
+    engine.Handle(kx::monitor_event::ToggleConnect{d});
   }
   watcher.expectDisconnect = false;
 
@@ -248,11 +248,11 @@ int main(int argc, char** argv) {
   RecorderWatcher recorderWatcher;
   acquisition.SetObserver(&recorderWatcher);
   recorderPort.SetOnTrigger(
-      [&](kx::ComPort&, const kx::PortEvent& e) { acquisition.handle(kx::recorder::acquisition_event::Port{e}); });
+      [&](kx::ComPort&, const kx::PortEvent& e) { acquisition.Handle(kx::recorder::acquisition_event::Port{e}); });
   recorderPort.SetOnError(
-      [&](const std::string& text) { acquisition.handle(kx::recorder::acquisition_event::LineLost{text}); });
+      [&](const std::string& text) { acquisition.Handle(kx::recorder::acquisition_event::LineLost{text}); });
   QObject::connect(&recorderTimer.timer, &QTimer::timeout,
-                   [&] { acquisition.handle(kx::recorder::acquisition_event::Tick{}); });
+                   [&] { acquisition.Handle(kx::recorder::acquisition_event::Tick{}); });
   const std::string recordPath = dir / "soak.rec";
   kx::recorder::RecordWriter writer;
   long recordedCycles = 0;  // cycles of earlier runs (a restart resets the counter)
@@ -262,7 +262,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < kRecorded; ++i) header.addresses[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i + 1);
     header.sampleTime = 0;
     const bool file = writer.Create(recordPath, header);
-    acquisition.handle(kx::recorder::acquisition_event::Start{0, file ? &writer : nullptr});
+    acquisition.Handle(kx::recorder::acquisition_event::Start{0, file ? &writer : nullptr});
   };
   auto recorderCycles = [&] { return recordedCycles + acquisition.Counter(); };
   auto droppedSlots = [&] {
@@ -352,7 +352,7 @@ int main(int argc, char** argv) {
   auto restartRecorderIfDropped = [&] {
     if (acquisition.Acquiring() && droppedSlots() == 0) return;
     recordedCycles += acquisition.Counter();
-    acquisition.handle(kx::recorder::acquisition_event::Stop{});
+    acquisition.Handle(kx::recorder::acquisition_event::Stop{});
     startRecorder();
     ++restarts;
   };
@@ -365,7 +365,7 @@ int main(int argc, char** argv) {
     for (int d = 0; d < kDevices; ++d) {
       const auto& dev = engine.Device(d);
       if (!dev.connected) {
-        engine.handle(kx::monitor_event::ToggleConnect{d});
+        engine.Handle(kx::monitor_event::ToggleConnect{d});
       } else if (watcher.dropped[static_cast<std::size_t>(d)] && dev.model != kx::kModelUnknown &&
                  !dev.identifyPending) {
         watcher.dropped[static_cast<std::size_t>(d)] = false;
@@ -411,8 +411,8 @@ int main(int argc, char** argv) {
   getrusage(RUSAGE_SELF, &u);
   const long allCycles = recorderCycles();
   watcher.expectDisconnect = true;
-  engine.handle(kx::monitor_event::Close{});
-  acquisition.handle(kx::recorder::acquisition_event::Stop{});
+  engine.Handle(kx::monitor_event::Close{});
+  acquisition.Handle(kx::recorder::acquisition_event::Stop{});
 
   std::printf("\ntotal: %llu exchanges (%.1f/s), %llu failed, %d drops, %d recoveries in %.1f min\n",
               static_cast<unsigned long long>(all.requests), static_cast<double>(all.requests) / elapsed,

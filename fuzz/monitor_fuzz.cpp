@@ -23,20 +23,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bus.Add("kx2@2" + format);
   bus.Add("kx3@3" + format);
   MonitorEngine engine(port, session);
-  engine.handle(ev::Reset{});
+  engine.Handle(ev::Reset{});
 
   for (int steps = 0; steps < 400 && !in.empty(); ++steps) {
     const int device = in.Byte() % 5;  // 4 is out of range on purpose
     switch (in.Byte() % 16) {
-      case 0: case 1: engine.handle(ev::ToggleConnect{device}); break;
-      case 2: engine.handle(ev::Select{device}); break;
-      case 3: engine.handle(ev::ChangeAddress{device, in.Word()}); break;
-      case 4: engine.handle(ev::QueueWrite{in.Word(), in.Word(), in.Bool()}); break;
-      case 5: engine.handle(ev::Refresh{}); break;
-      case 6: engine.handle(ev::FactoryMode{in.Bool()}); break;
-      case 7: engine.handle(ev::LevelWrite{in.Bool()}); break;
-      case 8: engine.handle(ev::DecimalPoint{device, in.Byte() % 6}); break;
-      case 9: engine.handle(ev::ClearCounters{device}); break;
+      case 0: case 1: engine.Handle(ev::ToggleConnect{device}); break;
+      case 2: engine.Handle(ev::Select{device}); break;
+      case 3: engine.Handle(ev::ChangeAddress{device, in.Word()}); break;
+      case 4: engine.Handle(ev::QueueWrite{in.Word(), in.Word(), in.Bool()}); break;
+      case 5: engine.Handle(ev::Refresh{}); break;
+      case 6: engine.Handle(ev::FactoryMode{in.Bool()}); break;
+      case 7: engine.Handle(ev::LevelWrite{in.Bool()}); break;
+      case 8: engine.Handle(ev::DecimalPoint{device, in.Byte() % 6}); break;
+      case 9: engine.Handle(ev::ClearCounters{device}); break;
       case 10: port.Feed(in.Chunk()); break;
       case 11: {
         const auto kind = static_cast<kxsim::Fault>(in.Byte() % 7);
@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       }
       case 12: port.Fail("line lost"); break;
-      case 13: engine.handle(in.Bool() ? MonitorEvent{ev::CloseRequest{}} : MonitorEvent{ev::Close{}}); break;
+      case 13: engine.Handle(in.Bool() ? MonitorEvent{ev::CloseRequest{}} : MonitorEvent{ev::Close{}}); break;
       default: bus.Tick(1 + in.Byte() % 40); break;
     }
     for (int d = 0; d < kMonitorDevices; ++d) {

@@ -85,11 +85,11 @@ MonitorWindow::MonitorWindow(Session& session, QWidget* parent)
     tiles_[static_cast<std::size_t>(n)] = tile;
     scaler_.add(tile, {kTileX[n], kTileY[n], DeviceTile::kDesignWidth, DeviceTile::kDesignHeight});
     connect(tile->runBt, &QPushButton::clicked, this,
-            [this, n] { engine_->handle(monitor_event::ToggleConnect{n}); });
+            [this, n] { engine_->Handle(monitor_event::ToggleConnect{n}); });
     connect(tile->adrLb, &ClickLabel::clicked, this,
-            [this, n] { engine_->handle(monitor_event::Select{n}); });
+            [this, n] { engine_->Handle(monitor_event::Select{n}); });
     connect(tile->comAddr, &QSpinBox::valueChanged, this, [this, n](int value) {
-      engine_->handle(monitor_event::ChangeAddress{n, static_cast<std::uint16_t>(value)});
+      engine_->Handle(monitor_event::ChangeAddress{n, static_cast<std::uint16_t>(value)});
     });
   }
   buildParameterArea(client_);
@@ -105,7 +105,7 @@ MonitorWindow::~MonitorWindow() {
   // destroyed window.
   panel_->detach();
   engine_->SetObserver(nullptr);
-  engine_->handle(monitor_event::Close{});
+  engine_->Handle(monitor_event::Close{});
 }
 
 void MonitorWindow::buildMenu() {
@@ -125,7 +125,7 @@ void MonitorWindow::buildMenu() {
     item->setData(n);
     deviceItems_[static_cast<std::size_t>(n)] = item;
     connect(item, &QAction::triggered, this,
-            [this, n] { engine_->handle(monitor_event::ToggleConnect{n}); });
+            [this, n] { engine_->Handle(monitor_event::ToggleConnect{n}); });
   }
 
   parameter1_ = AddMenu(bar, "PARAMETER1", QStringLiteral("PARAMETERS"));
@@ -155,7 +155,7 @@ void MonitorWindow::buildMenu() {
   // The engine closes the window (CloseWindow) at once, or when the answer
   // awaited has arrived.
   connect(close2_, &QAction::triggered, this,
-          [this] { engine_->handle(monitor_event::CloseRequest{}); });
+          [this] { engine_->Handle(monitor_event::CloseRequest{}); });
 
   files_ = new ParameterFiles(this, *engine_,
                               {open1_, save1_, saveAs1_, upload1_, download1_, writeAll_, rampSoak_});
@@ -180,7 +180,7 @@ void MonitorWindow::buildStrip(QWidget* client) {
     scaler_.add(clear, {x, 4, 16, 16}, 7);
     // Counters clear on mouse down.
     connect(clear, &QPushButton::pressed, this, [this, n] {
-      engine_->handle(monitor_event::ClearCounters{n});
+      engine_->Handle(monitor_event::ClearCounters{n});
       showCounters();
     });
     auto* exec = MakeLabel(debugPl_, QStringLiteral("ExecCnt%1").arg(n), QStringLiteral("0"),
@@ -339,7 +339,7 @@ void MonitorWindow::showEvent(QShowEvent* event) {
   if (isMaximized() && screen() != nullptr) setGeometry(screen()->availableGeometry());
   closing_ = false;
   relayout();
-  engine_->handle(monitor_event::Reset{});
+  engine_->Handle(monitor_event::Reset{});
   files_->engineReset();
   showCounters();
 }
@@ -353,7 +353,7 @@ void MonitorWindow::closeEvent(QCloseEvent* event) {
   // Closing stops the engine and closes the port; a late answer of the request
   // in flight is ignored by the engine.
   closing_ = true;
-  engine_->handle(monitor_event::Close{});
+  engine_->Handle(monitor_event::Close{});
   paraShown_ = false;
   QMainWindow::closeEvent(event);
 }

@@ -82,7 +82,7 @@ void ParameterFiles::engineReset() {
 
 void ParameterFiles::updateMenus() {
   // The engine keeps the menu items; it is told what the buffer allows.
-  engine_.handle(monitor_event::BufferState{valid_, fileChosen_});
+  engine_.Handle(monitor_event::BufferState{valid_, fileChosen_});
 }
 
 void ParameterFiles::showProgress(const QString& caption) {
@@ -106,7 +106,7 @@ void ParameterFiles::tellLater(const QString& text, const QString& caption, QWid
 }
 
 bool ParameterFiles::start(std::shared_ptr<Transfer> transfer) {
-  engine_.handle(monitor_event::StartTransfer{transfer});
+  engine_.Handle(monitor_event::StartTransfer{transfer});
   return engine_.RunningTransfer() == transfer.get();
 }
 

@@ -211,7 +211,7 @@ ParameterPanel::ParameterPanel(QWidget* parent, DesignScaler& scaler, MonitorEng
   SetBackground(this, kPanelGrey);
   dialog_ = new PasswordDialog(this);
   connect(dialog_, &PasswordDialog::keyEntered, this, &ParameterPanel::keyEntered);
-  connect(dialog_, &PasswordDialog::dismissed, this, [this] { engine_.handle(monitor_event::LevelWrite{false}); });
+  connect(dialog_, &PasswordDialog::dismissed, this, [this] { engine_.Handle(monitor_event::LevelWrite{false}); });
   build();
   apply();
 }
@@ -434,8 +434,8 @@ void ParameterPanel::securityPoll(int device) {
       if (!dialog_->isVisible()) dialog_->ask();
       break;
     case panel::LevelCheck::Kind::LockWrite:
-      engine_.handle(monitor_event::QueueWrite{check.reg, check.value});
-      engine_.handle(monitor_event::LevelWrite{true});
+      engine_.Handle(monitor_event::QueueWrite{check.reg, check.value});
+      engine_.Handle(monitor_event::LevelWrite{true});
       break;
     case panel::LevelCheck::Kind::None:
       break;
@@ -443,7 +443,7 @@ void ParameterPanel::securityPoll(int device) {
   refreshSecurity(device);
 }
 
-void ParameterPanel::keyListDropped() { engine_.handle(monitor_event::LevelWrite{true}); }
+void ParameterPanel::keyListDropped() { engine_.Handle(monitor_event::LevelWrite{true}); }
 
 void ParameterPanel::keyListClosed(int n) {
   auto* list = qobject_cast<QComboBox*>(control("Pass" + std::to_string(n + 1)));
@@ -453,14 +453,14 @@ void ParameterPanel::keyListClosed(int n) {
     dialogRegister_ = static_cast<std::uint16_t>(kKx3KeyChangeFirst + n);
     dialog_->ask();
   } else {
-    engine_.handle(monitor_event::LevelWrite{false});
+    engine_.Handle(monitor_event::LevelWrite{false});
   }
 }
 
 void ParameterPanel::keyEntered(std::uint16_t key) {
   if (dialogRegister_ == 0) return;
-  engine_.handle(monitor_event::QueueWrite{dialogRegister_, key});
-  engine_.handle(monitor_event::LevelWrite{true});
+  engine_.Handle(monitor_event::QueueWrite{dialogRegister_, key});
+  engine_.Handle(monitor_event::LevelWrite{true});
 }
 
 void ParameterPanel::showProgramList(bool shown, int mode) {
@@ -476,16 +476,16 @@ void ParameterPanel::act(const panel::PanelAction& action) {
   using K = panel::PanelAction::Kind;
   switch (action.kind) {
     case K::Write:
-      engine_.handle(monitor_event::QueueWrite{action.reg, action.value, action.unlock});
+      engine_.Handle(monitor_event::QueueWrite{action.reg, action.value, action.unlock});
       break;
     case K::Refresh:
-      engine_.handle(monitor_event::Refresh{});
+      engine_.Handle(monitor_event::Refresh{});
       break;
     case K::Refused:
       emit statusText(Q(Text(Msg::IllegalOnWrongModel)));
       break;
     case K::SetDecimalPoint:
-      engine_.handle(monitor_event::DecimalPoint{engine_.SelectedDevice(), action.value});
+      engine_.Handle(monitor_event::DecimalPoint{engine_.SelectedDevice(), action.value});
       break;
     case K::None:
       break;
@@ -522,7 +522,7 @@ void ParameterPanel::passwordEntered() {
   switch (panel::ParsePassword(text)) {
     case panel::PasswordCommand::Factory:
       if (in.model == kModelKx3 || in.rec.comWrite == 1) {
-        engine_.handle(monitor_event::FactoryMode{true});
+        engine_.Handle(monitor_event::FactoryMode{true});
         model_.SetSecurityVisible(false);
       }
       break;
@@ -533,7 +533,7 @@ void ParameterPanel::passwordEntered() {
       emit diagnostics(false);
       break;
     case panel::PasswordCommand::Other:
-      engine_.handle(monitor_event::FactoryMode{false});
+      engine_.Handle(monitor_event::FactoryMode{false});
       model_.ShowCalibration(in.model, false);
       // The security group belongs to a KX3 only.
       model_.SetSecurityVisible(in.model == kModelKx3);

@@ -180,7 +180,7 @@ RecorderWindow::RecorderWindow(Session& session, ComPort& port, QWidget* parent)
 }
 
 RecorderWindow::~RecorderWindow() {
-  acquisition_->handle(acquisition_event::Close{});
+  acquisition_->Handle(acquisition_event::Close{});
   writer_.Close();
   std::error_code ec;
   std::filesystem::remove(scratchPath_, ec);
@@ -318,9 +318,9 @@ void RecorderWindow::BuildControls() {
   playButton(StopBt, "StopBt", "Stop", QStyle::SP_MediaStop);
   PauseBt->setEnabled(false);
   StopBt->setEnabled(false);
-  connect(PlayBt, &QPushButton::clicked, this, [this] { replay_->handle(replay_event::Play{}); });
-  connect(PauseBt, &QPushButton::clicked, this, [this] { replay_->handle(replay_event::Pause{}); });
-  connect(StopBt, &QPushButton::clicked, this, [this] { replay_->handle(replay_event::Stop{}); });
+  connect(PlayBt, &QPushButton::clicked, this, [this] { replay_->Handle(replay_event::Play{}); });
+  connect(PauseBt, &QPushButton::clicked, this, [this] { replay_->Handle(replay_event::Pause{}); });
+  connect(StopBt, &QPushButton::clicked, this, [this] { replay_->Handle(replay_event::Stop{}); });
   TrackBar = new QSlider(Qt::Horizontal, PlayPL);
   TrackBar->setObjectName("TrackBar");
   TrackBar->setTickPosition(QSlider::NoTicks);
@@ -427,7 +427,7 @@ void RecorderWindow::LayoutChart() {
 }
 
 void RecorderWindow::closeEvent(QCloseEvent* event) {
-  acquisition_->handle(acquisition_event::Close{});
+  acquisition_->Handle(acquisition_event::Close{});
   writer_.Close();
   StopTimer();
   QDialog::closeEvent(event);
@@ -475,7 +475,7 @@ void RecorderWindow::SetBoxColour(int slot, const char* colour) {
 
 void RecorderWindow::StartBtClick() {
   if (acquisition_->Acquiring()) {
-    acquisition_->handle(acquisition_event::Stop{});
+    acquisition_->Handle(acquisition_event::Stop{});
     return;
   }
   ErrMess->clear();
@@ -484,7 +484,7 @@ void RecorderWindow::StartBtClick() {
     return;
   }
   if (!CreateRunFile()) return;
-  acquisition_->handle(acquisition_event::Start{SampleTime->value(), writer_.IsOpen() ? &writer_ : nullptr});
+  acquisition_->Handle(acquisition_event::Start{SampleTime->value(), writer_.IsOpen() ? &writer_ : nullptr});
 }
 
 bool RecorderWindow::CreateRunFile() {
@@ -521,17 +521,17 @@ void RecorderWindow::SampleTimeChange() { SampleEdit->setVisible(SampleTime->val
 
 void RecorderWindow::SampleTick() {
   if (acquisition_->Acquiring())
-    acquisition_->handle(acquisition_event::Tick{});
+    acquisition_->Handle(acquisition_event::Tick{});
   else
-    replay_->handle(replay_event::Tick{});
+    replay_->Handle(replay_event::Tick{});
 }
 
 void RecorderWindow::PortEvent(const kx::PortEvent& event) {
-  acquisition_->handle(acquisition_event::Port{event});
+  acquisition_->Handle(acquisition_event::Port{event});
 }
 
 void RecorderWindow::LineLost(const std::string& text) {
-  acquisition_->handle(acquisition_event::LineLost{text});
+  acquisition_->Handle(acquisition_event::LineLost{text});
 }
 
 void RecorderWindow::Started() {
@@ -647,11 +647,11 @@ void RecorderWindow::RePlayBtClick() {
   SampleTime->setEnabled(false);
 }
 
-void RecorderWindow::TrackBarChange(int position) { replay_->handle(replay_event::TrackBarMoved{position}); }
+void RecorderWindow::TrackBarChange(int position) { replay_->Handle(replay_event::TrackBarMoved{position}); }
 
 void RecorderWindow::LoopCntKeyUp(bool enter) {
   if (!inReplay_) return;
-  replay_->handle(replay_event::LoopCntKey{enter, LoopCnt->text().toStdString()});
+  replay_->Handle(replay_event::LoopCntKey{enter, LoopCnt->text().toStdString()});
 }
 
 void RecorderWindow::ControlsChanged(const ReplayControls& c) {
@@ -714,7 +714,7 @@ void RecorderWindow::DevicePL0Click(int slot) {
     else
       chart_->Clear();
   } else if (replay_->Replaying()) {
-    replay_->handle(replay_event::Redraw{});
+    replay_->Handle(replay_event::Redraw{});
   }
 }
 

@@ -317,7 +317,7 @@ void TstPanelE2e::run(const Step& s) {
   }
   // One more complete read, so the panel shows a layout made after it.
   const int layouts = panel()->layoutCount();
-  window_->engine().handle(kx::monitor_event::Refresh{});
+  window_->engine().Handle(kx::monitor_event::Refresh{});
   QTRY_VERIFY_WITH_TIMEOUT(!engine.RefreshRequested() && kx::IsStatusPoll(engine.Poll().type) &&
                                panel()->layoutCount() > layouts,
                            kWait);

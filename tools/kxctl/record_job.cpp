@@ -55,11 +55,11 @@ void RecordJob::Start() {
 }
 
 void RecordJob::Feed(const kx::recorder::AcquisitionEvent& event) {
-  acquisition_->handle(event);
+  acquisition_->Handle(event);
   // Stopping is asked for from the observer's calls, and done after them.
   if (stopWanted_ && acquisition_->Acquiring()) {
     stopWanted_ = false;
-    acquisition_->handle(ev::Stop{});
+    acquisition_->Handle(ev::Stop{});
   }
 }
 

@@ -36,11 +36,11 @@ MonitorEngine::MonitorEngine(ComPort& port, Session& session)
     : port_(port), session_(session), exchange_(port) {
   port_.SetOnTrigger([this](ComPort&, const PortEvent& e) {
     if (e.kind == kEventDataAvailable)
-      handle(monitor_event::PortData{});
+      Handle(monitor_event::PortData{});
     else if (e.kind == kEventTimer)
-      handle(monitor_event::PortTimer{e.handle});
+      Handle(monitor_event::PortTimer{e.handle});
   });
-  port_.SetOnError([this](const std::string& text) { handle(monitor_event::PortFailed{text}); });
+  port_.SetOnError([this](const std::string& text) { Handle(monitor_event::PortFailed{text}); });
   timeoutTicks_ = session_.params.rtu ? 2 : 18;
 }
 
@@ -51,7 +51,7 @@ MonitorEngine::~MonitorEngine() {
 
 void MonitorEngine::SetObserver(MonitorObserver* observer) { observer_ = observer; }
 
-void MonitorEngine::handle(const MonitorEvent& event) {
+void MonitorEngine::Handle(const MonitorEvent& event) {
   // An observer that hands in an event while one is handled (a panel queueing
   // a write when its page was read) is served after it, never from inside.
   if (handling_) {

@@ -17,11 +17,8 @@
 // The menu items it governs follow from its state (monitor_menus.h).
 //
 // No widgets: the monitor window observes it through MonitorObserver and hands
-// every event to handle(), the one way in. Everything runs on one thread; an
+// every event to Handle(), the one way in. Everything runs on one thread; an
 // event handed in while another is handled (from an observer) waits for it.
-//
-// Names: functions UpperCamelCase, except handle(), the one entry point every
-// engine of this code base has; members end in an underscore.
 #pragma once
 
 #include <array>
@@ -206,8 +203,8 @@ class MonitorEngine {
 
   void SetObserver(MonitorObserver* observer);  // not owned; nullptr for none
 
-  // The one way in for events (the house rule for engines: one handle()).
-  void handle(const MonitorEvent& event);
+  // The one way in for events (the house rule for engines: one Handle()).
+  void Handle(const MonitorEvent& event);
 
   // ---- State ----
   State CurrentState() const { return state_; }
@@ -315,7 +312,7 @@ class MonitorEngine {
   LineLease lease_;  // the line, held while this holds the port
   MonitorObserver* observer_ = nullptr;
 
-  // Events handed in while one is handled wait here (see handle()).
+  // Events handed in while one is handled wait here (see Handle()).
   bool handling_ = false;
   std::deque<MonitorEvent> waitingEvents_;
 

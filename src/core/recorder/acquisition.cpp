@@ -84,7 +84,7 @@ int Acquisition::AnswerTicks() const {
   return session_.params.baud >= 9600 ? kRtuFastAnswerTicks : kRtuSlowAnswerTicks;
 }
 
-void Acquisition::handle(const AcquisitionEvent& event) {
+void Acquisition::Handle(const AcquisitionEvent& event) {
   std::visit(Overloaded{
                  [this](const acquisition_event::Start& e) { OnStart(e.sampleTime, e.writer); },
                  [this](const acquisition_event::Stop&) { OnStop(false); },

@@ -97,7 +97,7 @@ class Acquisition {
 
   void SetObserver(AcquisitionObserver* observer) { observer_ = observer; }
 
-  void handle(const AcquisitionEvent& event);
+  void Handle(const AcquisitionEvent& event);
 
   State state() const { return state_; }
   bool Acquiring() const { return state_ != State::Idle; }

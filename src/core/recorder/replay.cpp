@@ -31,7 +31,7 @@ void ReplayEngine::Load(RecordFile file) {
   chart_.Clear();
 }
 
-void ReplayEngine::handle(const ReplayEvent& event) {
+void ReplayEngine::Handle(const ReplayEvent& event) {
   std::visit(Overloaded{
                  [this](const replay_event::Play&) { OnPlay(); },
                  [this](const replay_event::Pause&) { OnPause(); },

@@ -66,7 +66,7 @@ class ReplayEngine {
   // its draw flag cleared. The play state stays as it was.
   void Load(RecordFile file);
 
-  void handle(const ReplayEvent& event);
+  void Handle(const ReplayEvent& event);
 
   State state() const { return state_; }
   bool Replaying() const { return replaying_; }

@@ -112,7 +112,7 @@ class MonitorEngineTest : public ::testing::TestWithParam<Config> {
     session.params.port = 3;
     session.params.dataBits = 8;
     engine.SetObserver(&observer);
-    engine.handle(monitor_event::Reset{});
+    engine.Handle(monitor_event::Reset{});
   }
 
   bool Rtu() const { return session.params.rtu; }
@@ -205,7 +205,7 @@ class MonitorEngineTest : public ::testing::TestWithParam<Config> {
   std::shared_ptr<ImageUpload> StartUpload(bool withRamp = false) {
     const auto& dev = engine.Device(engine.SelectedDevice());
     auto upload = std::make_shared<ImageUpload>(dev.model, dev.rec.firmwareVersion, withRamp);
-    engine.handle(monitor_event::StartTransfer{upload});
+    engine.Handle(monitor_event::StartTransfer{upload});
     return upload;
   }
   bool Transferring() const { return engine.RunningTransfer() != nullptr; }
@@ -249,7 +249,7 @@ std::vector<Req> Cat(std::vector<Req> a, const std::vector<Req>& b) {
 
 TEST_P(MonitorEngineTest, OneDeviceSequenceAndCounts) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   EXPECT_EQ(session.lineOwner, LineOwner::Monitor);
   EXPECT_EQ(port.TriggerCount(), 4U);  // the exchange's silence and deadline triggers, twice
   const auto seen = Run(20);
@@ -269,9 +269,9 @@ TEST_P(MonitorEngineTest, OneDeviceSequenceAndCounts) {
 TEST_P(MonitorEngineTest, TwoDevicesWithOneSelectedAndRefresh) {
   bus.controllers[1] = Quiet(kModelKx2);
   bus.controllers[5] = Quiet(kModelKx2);
-  engine.handle(monitor_event::ChangeAddress{2, 5});
-  engine.handle(monitor_event::ToggleConnect{2});  // the first device becomes the selected one
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ChangeAddress{2, 5});
+  engine.Handle(monitor_event::ToggleConnect{2});  // the first device becomes the selected one
+  engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_EQ(engine.SelectedDevice(), 2);
   // Let both identify and the first page read pass, then start at a new cycle.
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x4701 && r.value == 7; }));
@@ -287,7 +287,7 @@ TEST_P(MonitorEngineTest, TwoDevicesWithOneSelectedAndRefresh) {
   EXPECT_EQ(Run(2), (std::vector<Req>{cycle[0], cycle[1]}));  // no refresh: a new cycle
 
   // A refresh reads the selected device's pages at the end of the cycle.
-  engine.handle(monitor_event::Refresh{});
+  engine.Handle(monitor_event::Refresh{});
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x4751 && r.address == 5; }));
   Run(1);
   EXPECT_EQ(engine.Device(2).lamp, RunLamp::ReadingParameters);
@@ -298,11 +298,11 @@ TEST_P(MonitorEngineTest, TwoDevicesWithOneSelectedAndRefresh) {
 TEST_P(MonitorEngineTest, NewlyConnectedDeviceIsIdentifiedBeforeJoiningTheCycle) {
   bus.controllers[1] = Quiet(kModelKx2);
   bus.controllers[2] = Quiet(kModelKx1);
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
   Run(1);
-  engine.handle(monitor_event::ChangeAddress{1, 2});
-  engine.handle(monitor_event::ToggleConnect{1});
+  engine.Handle(monitor_event::ChangeAddress{1, 2});
+  engine.Handle(monitor_event::ToggleConnect{1});
   // The cycle goes on with device 0 until it reaches device 1's slot.
   const auto seen = Run(6);
   EXPECT_EQ(seen, (std::vector<Req>{Rd(1, 0x4700, 4), Id(2), Rd(2, 0x470F, 2), Rd(1, 0x4717, 4),
@@ -312,11 +312,11 @@ TEST_P(MonitorEngineTest, NewlyConnectedDeviceIsIdentifiedBeforeJoiningTheCycle)
 
 TEST_P(MonitorEngineTest, QueuedWriteGoesFirstAndRefreshesAfterItsEcho) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   // With the first page read over, write while type 3 is in flight.
   ASSERT_TRUE(SecondCycle(0x4717));
   Run(1);
-  engine.handle(monitor_event::QueueWrite{0x4701, 0xFFF1});
+  engine.Handle(monitor_event::QueueWrite{0x4701, 0xFFF1});
   const auto seen = Run(9);
   // The type-3 request in flight, then the write, then type 4 (not advanced past),
   // the rest of the cycle and the parameter pages.
@@ -332,12 +332,12 @@ TEST_P(MonitorEngineTest, QueuedWriteGoesFirstAndRefreshesAfterItsEcho) {
 // queued write: the echo of the previous one must not discard it.
 TEST_P(MonitorEngineTest, WriteQueuedWhileAnotherIsInFlightIsSentAfterIt) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
-  engine.handle(monitor_event::QueueWrite{0x4701, 300});
+  engine.Handle(monitor_event::QueueWrite{0x4701, 300});
   Run(1);
   ASSERT_EQ(Last(), Wr(1, 0x4701, 300));
-  engine.handle(monitor_event::QueueWrite{0x4702, 400});
+  engine.Handle(monitor_event::QueueWrite{0x4702, 400});
   Run(1);
   EXPECT_EQ(Last(), Wr(1, 0x4702, 400));
   Run(1);
@@ -345,11 +345,11 @@ TEST_P(MonitorEngineTest, WriteQueuedWhileAnotherIsInFlightIsSentAfterIt) {
   EXPECT_EQ(bus.controllers[1].regs[0x4702], 400);
 
   // The same when the first write's echo is wrong: only that write is dropped.
-  engine.handle(monitor_event::QueueWrite{0x4703, 5});
+  engine.Handle(monitor_event::QueueWrite{0x4703, 5});
   Run(1);
   ASSERT_EQ(Last(), Wr(1, 0x4703, 5));
   bus.controllers[1].echoValue = 6;
-  engine.handle(monitor_event::QueueWrite{0x4704, 7});
+  engine.Handle(monitor_event::QueueWrite{0x4704, 7});
   Run(1);
   bus.controllers[1].echoValue.reset();
   EXPECT_EQ(engine.StatusText(), "Writing data compare fail !!!");
@@ -362,8 +362,8 @@ TEST_P(MonitorEngineTest, FactoryPagesKx2AndKx1) {
     Init(Rtu());
     bus.controllers.clear();
     bus.controllers[1] = Quiet(model);
-    engine.handle(monitor_event::ToggleConnect{0});
-    engine.handle(monitor_event::FactoryMode{true});
+    engine.Handle(monitor_event::ToggleConnect{0});
+    engine.Handle(monitor_event::FactoryMode{true});
     ASSERT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x4701 && r.value == 7; }));
     const auto seen = Run(model == kModelKx2 ? 5 : 4);
     if (model == kModelKx2) {
@@ -374,7 +374,7 @@ TEST_P(MonitorEngineTest, FactoryPagesKx2AndKx1) {
                                         Rd(1, 0x4728, 4)}));
     }
     EXPECT_EQ(observer.pages.back(), model == kModelKx2 ? 21 : 20);
-    engine.handle(monitor_event::ToggleConnect{0});
+    engine.Handle(monitor_event::ToggleConnect{0});
     Run(1);
     EXPECT_FALSE(port.Open());
   }
@@ -383,9 +383,9 @@ TEST_P(MonitorEngineTest, FactoryPagesKx2AndKx1) {
 TEST_P(MonitorEngineTest, FourFailedExchangesInARowDropTheDeviceAndOnlyAGoodAnswerClearsTheCount) {
   bus.controllers[1] = Quiet(kModelKx2);
   bus.controllers[2] = Quiet(kModelKx2);
-  engine.handle(monitor_event::ToggleConnect{0});
-  engine.handle(monitor_event::ChangeAddress{1, 2});
-  engine.handle(monitor_event::ToggleConnect{1});
+  engine.Handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ChangeAddress{1, 2});
+  engine.Handle(monitor_event::ToggleConnect{1});
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.address == 2 && r.reg == 0x4700; }));
   bus.controllers[2].silent = true;
   const Req silentReq = Last();
@@ -425,10 +425,10 @@ TEST_P(MonitorEngineTest, FourFailedExchangesInARowDropTheDeviceAndOnlyAGoodAnsw
 TEST_P(MonitorEngineTest, UploadEndedByTimeOutsLeavesAPendingIdentificationInPlace) {
   bus.controllers[1] = Quiet(kModelKx2);
   bus.controllers[2] = Quiet(kModelKx2);
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
-  engine.handle(monitor_event::ChangeAddress{1, 2});
-  engine.handle(monitor_event::ToggleConnect{1});
+  engine.Handle(monitor_event::ChangeAddress{1, 2});
+  engine.Handle(monitor_event::ToggleConnect{1});
   StartUpload();
   Step();  // the type-2 poll in flight: the cycle moves to device 1's identification
   ASSERT_EQ(Last(), Rd(1, 0x474C, 1));
@@ -443,7 +443,7 @@ TEST_P(MonitorEngineTest, UploadEndedByTimeOutsLeavesAPendingIdentificationInPla
 
 TEST_P(MonitorEngineTest, ExceptionAnswersAbortAnUploadAfterMoreThanThree) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
   StartUpload();
   Run(1);
@@ -463,7 +463,7 @@ TEST_P(MonitorEngineTest, ExceptionAnswersAbortAnUploadAfterMoreThanThree) {
 
 TEST_P(MonitorEngineTest, UploadFillsTheBufferAndItsTrailer) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
   const auto upload = StartUpload();
   Run(1);  // the poll in flight
@@ -490,7 +490,7 @@ TEST_P(MonitorEngineTest, UploadFillsTheBufferAndItsTrailer) {
 // half-way, with its trailer), then the step image through 0x474D.
 TEST_P(MonitorEngineTest, RampUploadFillsTheBufferThenTheStepImage) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
   struct : Observer {
     int buffersUploaded = 0;
@@ -527,13 +527,13 @@ TEST_P(MonitorEngineTest, UploadAnswerAfterTheUploadStoppedIsNotStored) {
   c.regs[0x474C] = 0x0733;  // offset 7, byte 0x33
   bus.controllers[1] = c;
   bus.controllers[5] = Quiet(kModelKx2);
-  engine.handle(monitor_event::ChangeAddress{2, 5});
-  engine.handle(monitor_event::ToggleConnect{0});
-  engine.handle(monitor_event::ToggleConnect{2});
+  engine.Handle(monitor_event::ChangeAddress{2, 5});
+  engine.Handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{2});
   ASSERT_TRUE(SecondCycle(0x4717));
   const auto upload = StartUpload();
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x474C; }));
-  engine.handle(monitor_event::Select{2});
+  engine.Handle(monitor_event::Select{2});
   EXPECT_FALSE(Transferring());
   EXPECT_EQ(observer.ended, (std::vector<TransferEnd>{TransferEnd::Stopped}));
   Step();
@@ -544,9 +544,9 @@ TEST_P(MonitorEngineTest, UploadAnswerAfterTheUploadStoppedIsNotStored) {
 
 TEST_P(MonitorEngineTest, EchoMismatchDropsTheWriteAndRereadsThePages) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
-  engine.handle(monitor_event::QueueWrite{0x4701, 300});
+  engine.Handle(monitor_event::QueueWrite{0x4701, 300});
   bus.controllers[1].echoValue = 299;
   Run(2);
   EXPECT_EQ(engine.StatusText(), "Writing data compare fail !!!");
@@ -557,9 +557,9 @@ TEST_P(MonitorEngineTest, EchoMismatchDropsTheWriteAndRereadsThePages) {
 
 TEST_P(MonitorEngineTest, UnlockWriteGoesBeforeAFactoryProtectedWrite) {
   bus.controllers[1] = Quiet(kModelKx1);
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x4728; }));
-  engine.handle(monitor_event::QueueWrite{0x4714, 15, true});
+  engine.Handle(monitor_event::QueueWrite{0x4714, 15, true});
   Run(1);
   EXPECT_EQ(Last(), Wr(1, 0x471B, 0x4F1D));
   EXPECT_EQ(ArmedWait(), Rtu() ? 2 : 50);
@@ -574,14 +574,14 @@ TEST_P(MonitorEngineTest, UnlockWriteGoesBeforeAFactoryProtectedWrite) {
 
 TEST_P(MonitorEngineTest, BroadcastDownloadSendsToAddressZeroPacedByItsWait) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
   // The second step is factory-protected, the third skipped.
   auto download = std::make_shared<WriteSequence>(
       TransferKind::Download,
       std::vector<WriteStep>{{0x4701, 100}, {0x4702, 101, true}, {0x4709, 9, false, true}, {0x4703, 102}},
       true);
-  engine.handle(monitor_event::StartTransfer{download});
+  engine.Handle(monitor_event::StartTransfer{download});
   Run(1);  // the poll in flight
   std::vector<Req> writes;
   for (int i = 0; i < 4; ++i) {
@@ -604,7 +604,7 @@ TEST_P(MonitorEngineTest, BroadcastDownloadSendsToAddressZeroPacedByItsWait) {
 
 TEST_P(MonitorEngineTest, AnswerFromAnotherAddressFailsThatExchangeAndPollingGoesOn) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x4700; }));
   const Req req = Last();
   auto pdu = ReadAnswerPdu(7, kFnRead, {1, 2, 3, 4});
@@ -625,7 +625,7 @@ TEST_P(MonitorEngineTest, ReadAnswerWithOtherWordCountIsRejected) {
   c.regs[0x4700] = 250;
   c.regs[0x4701] = 300;
   bus.controllers[1] = c;
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x4700; }));
   const Req req = Last();
   const std::uint16_t pv = engine.Device(0).rec.pv;
@@ -653,13 +653,13 @@ TEST_P(MonitorEngineTest, PageOfThePreviouslySelectedDeviceIsNotTakenForTheNewOn
   d2.regs[0x4726] = 1;
   bus.controllers[1] = d0;
   bus.controllers[5] = d2;
-  engine.handle(monitor_event::ChangeAddress{2, 5});
-  engine.handle(monitor_event::ToggleConnect{2});
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ChangeAddress{2, 5});
+  engine.Handle(monitor_event::ToggleConnect{2});
+  engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.address == 5 && r.reg == 0x4720; }));
   ASSERT_EQ(engine.Device(0).decimalPoint, kDpRounded);
   const auto pages = observer.pages.size();
-  engine.handle(monitor_event::Select{0});
+  engine.Handle(monitor_event::Select{0});
   Step();  // page 10 of device 2 arrives
   EXPECT_EQ(observer.pages.size(), pages);
   EXPECT_EQ(engine.Device(0).decimalPoint, kDpRounded);
@@ -674,7 +674,7 @@ TEST_P(MonitorEngineTest, PageOfThePreviouslySelectedDeviceIsNotTakenForTheNewOn
 TEST_P(MonitorEngineTest, UnknownModelIsDisconnectedWithAMessage) {
   auto c = Quiet(kModelUnknown);
   bus.controllers[1] = c;
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   Run(1);
   EXPECT_FALSE(engine.Device(0).connected);
   EXPECT_EQ(engine.StatusText(), "Unknown model, device disconnected");
@@ -686,19 +686,19 @@ TEST_P(MonitorEngineTest, Kx1AnsweringWith77IsIdentified) {
   auto c = Quiet(kModelKx1);
   c.kx1AnswersWith77 = true;
   bus.controllers[1] = c;
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   EXPECT_EQ(Run(3), (std::vector<Req>{Id(1), Rd(1, 0x470F, 2), Rd(1, 0x4728, 4)}));
   EXPECT_EQ(engine.Device(0).model, kModelKx1);
 }
 
 TEST_P(MonitorEngineTest, RampSoakWriteSendsTheWholeTableCountingEchoes) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
   std::vector<std::uint16_t> values(153);
   for (int n = 0; n < 153; ++n) values[static_cast<std::size_t>(n)] = static_cast<std::uint16_t>(n == 25 ? 0xFFF1 : n);
   auto ramp = std::make_shared<WriteSequence>(TransferKind::RampDownload, RampWriteSteps(values));
-  engine.handle(monitor_event::StartTransfer{ramp});
+  engine.Handle(monitor_event::StartTransfer{ramp});
   Run(1);
   bus.controllers[1].echoValue = 7;  // the first write's echo is wrong: not counted, sent again
   Run(1);
@@ -718,7 +718,7 @@ TEST_P(MonitorEngineTest, Kx3BelowSecurityMode4IsPolledShortAndNeverReadsPages) 
   auto c = Quiet(kModelKx3);
   c.regs[0x4751] = 0x11;  // mode 2: PV and SV only
   bus.controllers[1] = c;
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   const auto seen = Run(10);
   EXPECT_EQ(seen, (std::vector<Req>{Id(1), Rd(1, 0x4751, 1), Rd(1, 0x4728, 1), Rd(1, 0x4700, 2),
                                     Rd(1, 0x4728, 1), Rd(1, 0x4700, 2), Rd(1, 0x4728, 1),
@@ -730,21 +730,21 @@ TEST_P(MonitorEngineTest, Kx3BelowSecurityMode4IsPolledShortAndNeverReadsPages) 
 
 TEST_P(MonitorEngineTest, DisconnectingTheSelectedDeviceSelectsTheNextInCyclicOrder) {
   for (std::uint8_t a : {1, 2, 4}) bus.controllers[a] = Quiet(kModelKx2);
-  engine.handle(monitor_event::ChangeAddress{1, 2});
-  engine.handle(monitor_event::ChangeAddress{3, 4});
-  engine.handle(monitor_event::ToggleConnect{1});
-  engine.handle(monitor_event::ToggleConnect{3});
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ChangeAddress{1, 2});
+  engine.Handle(monitor_event::ChangeAddress{3, 4});
+  engine.Handle(monitor_event::ToggleConnect{1});
+  engine.Handle(monitor_event::ToggleConnect{3});
+  engine.Handle(monitor_event::ToggleConnect{0});
   Run(4);
   EXPECT_EQ(engine.SelectedDevice(), 1);
-  engine.handle(monitor_event::ToggleConnect{1});
+  engine.Handle(monitor_event::ToggleConnect{1});
   EXPECT_EQ(engine.SelectedDevice(), 3);
   Run(4);
-  engine.handle(monitor_event::ToggleConnect{3});
+  engine.Handle(monitor_event::ToggleConnect{3});
   EXPECT_EQ(engine.SelectedDevice(), 0);
   Run(1);  // the request in flight to device 3
   for (const auto& r : Run(8)) EXPECT_EQ(r.address, 1);
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   EXPECT_EQ(engine.SelectedDevice(), kNoDevice);
   EXPECT_TRUE(port.Open());  // until the request in flight ends
   Run(1);
@@ -754,9 +754,9 @@ TEST_P(MonitorEngineTest, DisconnectingTheSelectedDeviceSelectsTheNextInCyclicOr
 
 TEST_P(MonitorEngineTest, CloseWaitsForTheRequestInFlight) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   Run(3);
-  engine.handle(monitor_event::CloseRequest{});
+  engine.Handle(monitor_event::CloseRequest{});
   EXPECT_TRUE(engine.CloseRequested());
   EXPECT_EQ(observer.closed, 0);
   const auto before = port.written.size();
@@ -770,11 +770,11 @@ TEST_P(MonitorEngineTest, CloseWaitsForTheRequestInFlight) {
 TEST_P(MonitorEngineTest, AnswerOfAStoppedCycleIsNotTakenForTheNextRequest) {
   bus.controllers[1] = Quiet(kModelKx2);
   bus.controllers[2] = Quiet(kModelKx1);
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   const Req old = Last();
-  engine.handle(monitor_event::ToggleConnect{0});  // last device gone while its identification is in flight
-  engine.handle(monitor_event::ChangeAddress{1, 2});
-  engine.handle(monitor_event::ToggleConnect{1});  // engine restarts
+  engine.Handle(monitor_event::ToggleConnect{0});  // last device gone while its identification is in flight
+  engine.Handle(monitor_event::ChangeAddress{1, 2});
+  engine.Handle(monitor_event::ToggleConnect{1});  // engine restarts
   const auto before = port.written.size();
   Deliver(BuildFrame(Rtu() ? FrameForm::Rtu : FrameForm::Ascii, *bus.AnswerPdu(old)));
   if (Rtu()) port.Tick(2);  // an identification answer ends by silence
@@ -788,7 +788,7 @@ TEST_P(MonitorEngineTest, AnswerOfAStoppedCycleIsNotTakenForTheNextRequest) {
   // A time-out reported for a trigger other than the request's is ignored.
   const auto n = port.written.size();
   for (std::uint16_t h = 1; h <= 2; ++h)
-    if (!port.Armed(h)) engine.handle(monitor_event::PortTimer{h});
+    if (!port.Armed(h)) engine.Handle(monitor_event::PortTimer{h});
   EXPECT_EQ(port.written.size(), n);
   EXPECT_EQ(engine.CurrentState(), MonitorEngine::State::Awaiting);
 }
@@ -819,7 +819,7 @@ class MonitorEngineRtuTest : public MonitorEngineTest {};
 
 TEST_P(MonitorEngineRtuTest, ReadAnswersEndEarlyOthersByTheSilence) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   // Identification (function 0x67): no early length, ended by 2 ticks of silence.
   port.Feed(BuildRtuFrame(*bus.AnswerPdu(Last())));
   EXPECT_EQ(port.written.size(), 1U);
@@ -846,7 +846,7 @@ TEST_P(MonitorEngineRtuTest, ReadAnswersEndEarlyOthersByTheSilence) {
 
 TEST_P(MonitorEngineRtuTest, ShortAnswerGetsOneExtraWaitAndNeverStalls) {
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   Run(2);
   const Req req = Last();
   const Bytes answer = BuildRtuFrame(*bus.AnswerPdu(req));
@@ -874,7 +874,7 @@ TEST_P(MonitorEngineRtuTest, ShortAnswerGetsOneExtraWaitAndNeverStalls) {
 TEST_P(MonitorEngineRtuTest, TimeOutTicksFollowTheBaudRate) {
   Init(true, 4800);
   bus.controllers[1] = Quiet(kModelKx2);
-  engine.handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{0});
   EXPECT_EQ(ArmedWait(), 3);
   port.Tick(3);
   EXPECT_EQ(engine.StatusText(), "Received data time out error");

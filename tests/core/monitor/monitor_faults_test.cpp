@@ -44,11 +44,11 @@ TEST(MonitorFaults, FaultyControllerIsDroppedAndTheOthersKeepPolling) {
       test::FakePort port;
       test::SimBus bus(port);
       MonitorEngine engine(port, session);
-      engine.handle(monitor_event::Reset{});
+      engine.Handle(monitor_event::Reset{});
       for (int d = 0; d < 3; ++d) {
         bus.Add("kx2@" + std::to_string(d + 1) + ":" + form.format);
-        engine.handle(monitor_event::ChangeAddress{d, static_cast<std::uint16_t>(d + 1)});
-        engine.handle(monitor_event::ToggleConnect{d});
+        engine.Handle(monitor_event::ChangeAddress{d, static_cast<std::uint16_t>(d + 1)});
+        engine.Handle(monitor_event::ToggleConnect{d});
       }
       ASSERT_TRUE(bus.RunUntil([&] { return engine.Device(1).detailRead; }, 200));
 

@@ -21,7 +21,7 @@ class MonitorOnSimBus : public ::testing::TestWithParam<LineCase> {
  protected:
   void SetUp() override {
     session.params = GetParam().params;
-    engine.handle(monitor_event::Reset{});
+    engine.Handle(monitor_event::Reset{});
   }
   std::string At(int address) const {
     return "@" + std::to_string(address) + ":" + GetParam().format;
@@ -38,8 +38,8 @@ TEST_P(MonitorOnSimBus, IdentifiesAndPollsEveryController) {
   bus.Add("kx1" + At(2));
   bus.Add("kx3" + At(3));
   for (int d = 0; d < 3; ++d) {
-    engine.handle(monitor_event::ChangeAddress{d, static_cast<std::uint16_t>(d + 1)});
-    engine.handle(monitor_event::ToggleConnect{d});
+    engine.Handle(monitor_event::ChangeAddress{d, static_cast<std::uint16_t>(d + 1)});
+    engine.Handle(monitor_event::ToggleConnect{d});
   }
   bus.Tick(20 * 18);  // 20 s
   const std::uint8_t models[] = {kModelKx2, kModelKx1, kModelKx3};
@@ -59,9 +59,9 @@ TEST_P(MonitorOnSimBus, IdentifiesAndPollsEveryController) {
 TEST_P(MonitorOnSimBus, SilentControllerIsDroppedWhileTheOtherKeepsPolling) {
   bus.Add("kx2" + At(1));
   bus.Add("kx2" + At(2));
-  engine.handle(monitor_event::ChangeAddress{1, 2});
-  engine.handle(monitor_event::ToggleConnect{0});
-  engine.handle(monitor_event::ToggleConnect{1});
+  engine.Handle(monitor_event::ChangeAddress{1, 2});
+  engine.Handle(monitor_event::ToggleConnect{0});
+  engine.Handle(monitor_event::ToggleConnect{1});
   ASSERT_TRUE(bus.RunUntil([&] { return engine.Device(1).model == kModelKx2; }, 100));
   bus.Controller(2).SilenceNow();
   ASSERT_TRUE(bus.RunUntil([&] { return !engine.Device(1).connected; }, 18 * 30));

@@ -33,13 +33,13 @@ class TransferOnSimBus : public ::testing::TestWithParam<LineCase> {
   void SetUp() override {
     session.params = GetParam().params;
     engine.SetObserver(&ends);
-    engine.handle(monitor_event::Reset{});
+    engine.Handle(monitor_event::Reset{});
   }
   // Adds `model` at address 1 with kxsim options, connects tile 0 and waits
   // until it is identified and its model detail read (UPLOAD enabled).
   kxsim::Controller& Connect(const std::string& model, const std::string& options = {}) {
     kxsim::Controller& c = bus.Add(model + "@1:" + GetParam().format + options);
-    engine.handle(monitor_event::ToggleConnect{0});
+    engine.Handle(monitor_event::ToggleConnect{0});
     EXPECT_TRUE(bus.RunUntil([&] { return engine.Menus().upload; }, 200));
     return c;
   }
@@ -52,7 +52,7 @@ class TransferOnSimBus : public ::testing::TestWithParam<LineCase> {
     std::vector<WriteStep> steps;
     for (std::uint16_t n = 0; n < 40; ++n) steps.push_back({0x4701, static_cast<std::uint16_t>(400 + n)});
     auto download = std::make_shared<WriteSequence>(TransferKind::Download, std::move(steps));
-    engine.handle(monitor_event::StartTransfer{download});
+    engine.Handle(monitor_event::StartTransfer{download});
     std::size_t doneAtSwitch = 0;
     if (switchOff) {
       ASSERT_TRUE(bus.RunUntil([&] { return download->StepsDone() >= 1; }, 100));
@@ -76,7 +76,7 @@ class TransferOnSimBus : public ::testing::TestWithParam<LineCase> {
   // firmware version: the trailer still names the controller's version.
   void ExpectUploadNamesTheVersion(std::uint8_t model, const std::string& text) {
     auto upload = std::make_shared<ImageUpload>(model, 0, false);
-    engine.handle(monitor_event::StartTransfer{upload});
+    engine.Handle(monitor_event::StartTransfer{upload});
     ASSERT_TRUE(bus.RunUntil([&] { return engine.RunningTransfer() == nullptr; }, 2000));
     EXPECT_EQ(ends.ended, (std::vector<TransferEnd>{TransferEnd::Completed}));
     EXPECT_EQ(ModelVersionText(upload->Buffer()), text);

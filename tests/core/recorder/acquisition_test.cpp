@@ -61,7 +61,7 @@ class AcquisitionTest : public ::testing::TestWithParam<std::tuple<bool, Deliver
     chart.SetGeometry(ChartGeometry::ForWidth(808));
     chart.SetSurface(&surface);
     acquisition.SetObserver(&observer);
-    port.SetOnTrigger([this](ComPort&, const PortEvent& e) { acquisition.handle(acquisition_event::Port{e}); });
+    port.SetOnTrigger([this](ComPort&, const PortEvent& e) { acquisition.Handle(acquisition_event::Port{e}); });
     // Test programs run side by side and may place this object at the same
     // address: the process id keeps their files apart.
     path = (fs::temp_directory_path() / ("kx_acq_" + std::to_string(::getpid()) + "_" +
@@ -79,7 +79,7 @@ class AcquisitionTest : public ::testing::TestWithParam<std::tuple<bool, Deliver
     RecordHeader header;
     for (std::size_t i = 0; i < kSlots; ++i) header.addresses[i] = slots[i].boxAddress;
     ASSERT_TRUE(writer.Create(path, header));
-    acquisition.handle(acquisition_event::Start{sampleTime, &writer});
+    acquisition.Handle(acquisition_event::Start{sampleTime, &writer});
   }
 
   // The address the last request went to (checked for its exact frame).
@@ -123,7 +123,7 @@ class AcquisitionTest : public ::testing::TestWithParam<std::tuple<bool, Deliver
   }
   // One timer tick of the window, then answers until the cycle ends or a request fails.
   void TickAndAnswer() {
-    acquisition.handle(acquisition_event::Tick{});
+    acquisition.Handle(acquisition_event::Tick{});
     AnswerAll();
   }
   void AnswerAll() {
@@ -174,7 +174,7 @@ TEST_P(AcquisitionTest, OnlySlotSevenIsAskedAndOthersRecordZeros) {
     for (int i = 0; i < kSlots; ++i) EXPECT_EQ(r.values[static_cast<std::size_t>(i)], i == 6 ? 250 : 0);
     EXPECT_EQ(r.time, now);
   }
-  acquisition.handle(acquisition_event::Stop{});
+  acquisition.Handle(acquisition_event::Stop{});
   EXPECT_FALSE(port.Open());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
   EXPECT_FALSE(timer.running);
@@ -255,7 +255,7 @@ TEST_P(AcquisitionTest, FailuresAreReportedPerStatusAndNotStored) {
     EXPECT_EQ(observer.counter, -1) << c.name;
     EXPECT_EQ(chart.Value(0, 0), 0) << c.name;
     EXPECT_EQ(slots[0].failures, 1) << c.name;
-    acquisition.handle(acquisition_event::Stop{});
+    acquisition.Handle(acquisition_event::Stop{});
   }
 }
 
@@ -297,7 +297,7 @@ TEST_P(AcquisitionTest, TicksWhileAnAnswerIsOutstandingAreSkipped) {
   bus[1] = {100};
   Start(0);
   EXPECT_EQ(timer.interval, 500);
-  for (int i = 0; i < 5; ++i) acquisition.handle(acquisition_event::Tick{});
+  for (int i = 0; i < 5; ++i) acquisition.Handle(acquisition_event::Tick{});
   EXPECT_EQ(port.written.size(), 1u);
   AnswerAll();
   EXPECT_EQ(observer.counter, 1);
@@ -307,14 +307,14 @@ TEST_P(AcquisitionTest, AnswerTimeOutFollowsFormAndBaud) {
   Address(0, 1);
   Start();
   EXPECT_EQ(acquisition.AnswerTicks(), Rtu() ? 2 : 15);
-  acquisition.handle(acquisition_event::Stop{});
+  acquisition.Handle(acquisition_event::Stop{});
   session.params.baud = 4800;
   Start();
   EXPECT_EQ(acquisition.AnswerTicks(), Rtu() ? 3 : 15);
 }
 
 TEST_P(AcquisitionTest, NothingAddressedStartsNothing) {
-  acquisition.handle(acquisition_event::Start{1, nullptr});
+  acquisition.Handle(acquisition_event::Start{1, nullptr});
   EXPECT_FALSE(acquisition.Acquiring());
   EXPECT_EQ(observer.stopped, 1);
   EXPECT_FALSE(port.Open());
@@ -329,7 +329,7 @@ TEST_P(AcquisitionTest, PortThatWillNotOpenIsReported) {
     std::string error;
   } o;
   acquisition.SetObserver(&o);
-  acquisition.handle(acquisition_event::Start{1, nullptr});
+  acquisition.Handle(acquisition_event::Start{1, nullptr});
   EXPECT_EQ(o.error, "busy");
   EXPECT_FALSE(acquisition.Acquiring());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);

@@ -63,7 +63,7 @@ class ReplayTest : public ::testing::Test {
     engine.Load(std::move(file));
   }
   void Ticks(int n) {
-    for (int i = 0; i < n && timer.running; ++i) engine.handle(replay_event::Tick{});
+    for (int i = 0; i < n && timer.running; ++i) engine.Handle(replay_event::Tick{});
   }
 
   Slots slots{};
@@ -82,7 +82,7 @@ TEST_F(ReplayTest, PlayPauseStopControlsAndTicks) {
   EXPECT_EQ(observer.loopCnt, " 00000000");
   EXPECT_FALSE(chart.DrawFlag());
 
-  engine.handle(replay_event::Play{});
+  engine.Handle(replay_event::Play{});
   EXPECT_EQ(engine.state(), ReplayEngine::State::Playing);
   EXPECT_EQ(observer.controls, (ReplayControls{false, false, false, false, true, true}));
   EXPECT_TRUE(timer.running);
@@ -93,16 +93,16 @@ TEST_F(ReplayTest, PlayPauseStopControlsAndTicks) {
   EXPECT_EQ(observer.trackBar, 3);
   EXPECT_EQ(surface.valueBoxes[0], "20.2");
 
-  engine.handle(replay_event::Pause{});
+  engine.Handle(replay_event::Pause{});
   EXPECT_FALSE(timer.running);
   EXPECT_TRUE(engine.Replaying());
   EXPECT_EQ(observer.controls, (ReplayControls{true, false, true, true, false, true}));
 
-  engine.handle(replay_event::Play{});
+  engine.Handle(replay_event::Play{});
   Ticks(2);
   EXPECT_EQ(engine.Position(), 5);
 
-  engine.handle(replay_event::Stop{});
+  engine.Handle(replay_event::Stop{});
   EXPECT_EQ(engine.state(), ReplayEngine::State::Stopped);
   EXPECT_FALSE(engine.Replaying());
   EXPECT_FALSE(timer.running);
@@ -114,7 +114,7 @@ TEST_F(ReplayTest, PlayPauseStopControlsAndTicks) {
 
 TEST_F(ReplayTest, LastRecordEndsReplayKeepingTheEndPositionShown) {
   Load(4);
-  engine.handle(replay_event::Play{});
+  engine.Handle(replay_event::Play{});
   Ticks(100);
   EXPECT_EQ(observer.ended, 1);
   EXPECT_FALSE(observer.readFailed);
@@ -129,7 +129,7 @@ TEST_F(ReplayTest, LastRecordEndsReplayKeepingTheEndPositionShown) {
 
 TEST_F(ReplayTest, HeaderOnlyFileEndsAtFirstTickWithoutDrawing) {
   Load(0);
-  engine.handle(replay_event::Play{});
+  engine.Handle(replay_event::Play{});
   ASSERT_TRUE(timer.running);
   const int fills = surface.fills;
   Ticks(1);
@@ -140,7 +140,7 @@ TEST_F(ReplayTest, HeaderOnlyFileEndsAtFirstTickWithoutDrawing) {
 
 TEST_F(ReplayTest, ErrorMarkerEndsTraceUntilNextPlay) {
   Load(60, 40);
-  engine.handle(replay_event::Play{});
+  engine.Handle(replay_event::Play{});
   Ticks(40);
   EXPECT_EQ(surface.valueBoxes[2], "10.0");
   EXPECT_EQ(slots[2].address, 3);
@@ -159,31 +159,31 @@ TEST_F(ReplayTest, WindowsOf4096AndJumpsOutsideReload) {
   EXPECT_EQ(engine.File().Count(), 5000u);
   EXPECT_EQ(engine.File().WindowEnd(), 4096u);
   // Jump to 4095 by Enter: within the first window.
-  engine.handle(replay_event::LoopCntKey{true, " 0004095"});
+  engine.Handle(replay_event::LoopCntKey{true, " 0004095"});
   EXPECT_EQ(engine.Position(), 4095);
   EXPECT_EQ(engine.File().WindowStart(), 0u);
-  engine.handle(replay_event::Play{});
+  engine.Handle(replay_event::Play{});
   Ticks(1);
   EXPECT_EQ(engine.File().WindowStart(), 0u);
   Ticks(1);  // record 4096 lies past the window: reloaded there
   EXPECT_EQ(engine.File().WindowStart(), 4096u);
   EXPECT_EQ(engine.Position(), 4097);
-  engine.handle(replay_event::Pause{});
-  engine.handle(replay_event::LoopCntKey{true, "100"});
+  engine.Handle(replay_event::Pause{});
+  engine.Handle(replay_event::LoopCntKey{true, "100"});
   EXPECT_EQ(engine.File().WindowStart(), 0u);
   EXPECT_EQ(engine.Position(), 100);
 }
 
 TEST_F(ReplayTest, TypedPositionWaitsTwoSecondsThenShowsRecordsBefore) {
   Load(300);
-  engine.handle(replay_event::Play{});
+  engine.Handle(replay_event::Play{});
   Ticks(5);
-  engine.handle(replay_event::Pause{});
-  engine.handle(replay_event::LoopCntKey{false, "12"});
+  engine.Handle(replay_event::Pause{});
+  engine.Handle(replay_event::LoopCntKey{false, "12"});
   EXPECT_TRUE(engine.JumpPending());
   EXPECT_EQ(timer.interval, 2000);
   const int starts = timer.starts;
-  engine.handle(replay_event::LoopCntKey{false, "123"});  // each key restarts the wait
+  engine.Handle(replay_event::LoopCntKey{false, "123"});  // each key restarts the wait
   EXPECT_EQ(timer.starts, starts + 1);
   Ticks(1);
   EXPECT_FALSE(engine.JumpPending());
@@ -192,7 +192,7 @@ TEST_F(ReplayTest, TypedPositionWaitsTwoSecondsThenShowsRecordsBefore) {
   EXPECT_EQ(observer.loopCnt, " 0000123");
   EXPECT_EQ(surface.Traces().size(), 2u * 123u);  // samples 0..122 of two slots
   EXPECT_EQ(surface.valueBoxes[0], TenthsText(200 + 122 % 50));
-  engine.handle(replay_event::Play{});
+  engine.Handle(replay_event::Play{});
   Ticks(1);
   EXPECT_EQ(surface.valueBoxes[0], TenthsText(200 + 123 % 50));
   EXPECT_EQ(engine.Position(), 124);
@@ -200,53 +200,53 @@ TEST_F(ReplayTest, TypedPositionWaitsTwoSecondsThenShowsRecordsBefore) {
 
 TEST_F(ReplayTest, JumpsThatGoNowhere) {
   Load(50);
-  engine.handle(replay_event::LoopCntKey{true, "20"});
+  engine.Handle(replay_event::LoopCntKey{true, "20"});
   ASSERT_EQ(engine.Position(), 20);
   const int fills = surface.fills;
   // Larger than the record count: position 0, nothing redrawn.
-  engine.handle(replay_event::LoopCntKey{true, "51"});
+  engine.Handle(replay_event::LoopCntKey{true, "51"});
   EXPECT_EQ(engine.Position(), 0);
   EXPECT_EQ(observer.loopCnt, " 0000000");
   EXPECT_EQ(surface.fills, fills);
   // Not a whole number: ignored.
-  engine.handle(replay_event::LoopCntKey{true, "20"});
-  engine.handle(replay_event::LoopCntKey{true, "2x"});
+  engine.Handle(replay_event::LoopCntKey{true, "20"});
+  engine.Handle(replay_event::LoopCntKey{true, "2x"});
   EXPECT_EQ(engine.Position(), 20);
   // No jumps while playing.
-  engine.handle(replay_event::Play{});
-  engine.handle(replay_event::LoopCntKey{true, "5"});
-  engine.handle(replay_event::TrackBarMoved{5});
+  engine.Handle(replay_event::Play{});
+  engine.Handle(replay_event::LoopCntKey{true, "5"});
+  engine.Handle(replay_event::TrackBarMoved{5});
   EXPECT_FALSE(engine.JumpPending());
   EXPECT_EQ(engine.Position(), 20);
 }
 
 TEST_F(ReplayTest, TrackBarSchedulesAJumpThatPlayApplies) {
   Load(200);
-  engine.handle(replay_event::TrackBarMoved{150});
+  engine.Handle(replay_event::TrackBarMoved{150});
   EXPECT_EQ(observer.loopCnt, " 0000150");
   EXPECT_TRUE(engine.JumpPending());
   EXPECT_EQ(timer.interval, 1000);
   // Play before the delay ran out starts from the chosen position.
-  engine.handle(replay_event::Play{});
+  engine.Handle(replay_event::Play{});
   EXPECT_FALSE(engine.JumpPending());
   EXPECT_EQ(timer.interval, 20);
   Ticks(1);
   EXPECT_EQ(engine.Position(), 151);
   // Stop drops a jump scheduled while paused.
-  engine.handle(replay_event::Pause{});
-  engine.handle(replay_event::TrackBarMoved{10});
-  engine.handle(replay_event::Stop{});
+  engine.Handle(replay_event::Pause{});
+  engine.Handle(replay_event::TrackBarMoved{10});
+  engine.Handle(replay_event::Stop{});
   EXPECT_FALSE(engine.JumpPending());
-  engine.handle(replay_event::TrackBarMoved{30});
+  engine.Handle(replay_event::TrackBarMoved{30});
   Ticks(1);
   EXPECT_EQ(engine.Position(), 30);
 }
 
 TEST_F(ReplayTest, FileGoneMidReplayEndsWithReadFailure) {
   Load(5000);
-  engine.handle(replay_event::LoopCntKey{true, "4090"});
+  engine.Handle(replay_event::LoopCntKey{true, "4090"});
   fs::remove(path);
-  engine.handle(replay_event::Play{});
+  engine.Handle(replay_event::Play{});
   Ticks(20);
   EXPECT_EQ(observer.ended, 1);
   EXPECT_TRUE(observer.readFailed);
