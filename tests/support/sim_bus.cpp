@@ -53,6 +53,8 @@ kxsim::Controller& SimBus::Controller(int address) {
 }
 
 void SimBus::TakeWrites() {
+  // The test may have ticked the port by itself: the bus clock catches up.
+  now_ = std::max(now_, port_.now() * kTick);
   if (port_.closeCount != closes_) {
     closes_ = port_.closeCount;
     line_.Reset();
@@ -64,6 +66,14 @@ void SimBus::TakeWrites() {
   }
 }
 
+void SimBus::Feed(std::span<const std::uint8_t> bytes) {
+  switch (delivery_) {
+    case Delivery::Whole: port_.Feed(bytes); break;
+    case Delivery::ByteByByte: port_.FeedByteByByte(bytes); break;
+    case Delivery::Split: port_.FeedSplit(bytes, {bytes.size() / 2}); break;
+  }
+}
+
 void SimBus::Pump() {
   for (;;) {
     TakeWrites();
@@ -72,31 +82,52 @@ void SimBus::Pump() {
     const kx::Bytes out = line_.TakeDue(now_);
     if (out.empty()) continue;  // an RTU frame ended by silence; its answer comes later
     answered_.insert(answered_.end(), out.begin(), out.end());
-    port_.Feed(out);
+    Feed(out);
+  }
+}
+
+bool SimBus::Run(int n, const std::function<bool()>& stop) {
+  for (int i = 0; i < n; ++i) {
+    const kxsim::SimTime boundary = (port_.now() + 1) * kTick;
+    // Answers due inside this tick arrive at their own instant.
+    for (;;) {
+      TakeWrites();
+      const auto due = line_.NextDeadline();
+      if (!due || *due > boundary) break;
+      now_ = std::max(now_, *due);
+      const kx::Bytes out = line_.TakeDue(now_);
+      if (out.empty()) continue;  // an RTU frame ended by silence; its answer comes later
+      answered_.insert(answered_.end(), out.begin(), out.end());
+      Feed(out);
+      if (stop && stop()) return true;
+    }
+    now_ = std::max(now_, boundary);
+    port_.Tick();
+    if (stop && stop()) return true;
+  }
+  return false;
+}
+
+kx::Bytes SimBus::TakeNextAnswer() {
+  for (;;) {
+    TakeWrites();
+    const auto due = line_.NextDeadline();
+    if (!due) return {};
+    now_ = std::max(now_, *due);
+    kx::Bytes out = line_.TakeDue(now_);
+    if (out.empty()) continue;
+    answered_.insert(answered_.end(), out.begin(), out.end());
+    return out;
   }
 }
 
 void SimBus::Tick(int n) {
-  for (int i = 0; i < n; ++i) {
-    const kxsim::SimTime boundary = (port_.now() + 1) * kTick;
-    Pump();
-    // Answers due inside this tick arrive at their own instant.
-    for (auto due = line_.NextDeadline(); due && *due <= boundary; due = line_.NextDeadline()) {
-      now_ = std::max(now_, *due);
-      Pump();
-    }
-    now_ = boundary;
-    port_.Tick();
-    Pump();
-  }
+  Run(n, nullptr);
+  Pump();
 }
 
 bool SimBus::RunUntil(const std::function<bool()>& done, int limit) {
-  for (int i = 0; i < limit; ++i) {
-    Pump();
-    if (done()) return true;
-    Tick();
-  }
+  if (done() || Run(limit, done)) return true;
   Pump();
   return done();
 }

@@ -10,7 +10,7 @@
 //   engine.ToggleConnect(0);              // the code writes a request ...
 //   bus.Tick(40);                         // ... 40 ticks pass: requests reach the line,
 //                                         // answers come back as data-available events
-//   bus.RunUntil([&] { return ...; }, 200);
+//   bus.RunUntil([&] { return ...; }, 200);   // stops as soon as it holds
 //   bus.Controller(2).SetFault(kxsim::Fault::None);   // change a controller on the fly
 //
 // Time: the bus clock is kxsim's microsecond clock with port.now() x 55 ms at
@@ -22,11 +22,20 @@
 // The line sees the port's own settings exactly (baud, data bits, parity, stop
 // bits; as over RFC 2217). Closing the port drops what the line held. Line
 // timing with a 2 ms turnaround is on (as `kxsim --timing`); line() changes it.
-// Feeding by hand (port.Feed) and ticking the port directly still work; bytes
-// written meanwhile go to the line at the next bus step.
+// Answers reach the port whole, one byte per data-available event, or in two
+// chunks (SetDelivery), so engines meet every way a port hands bytes over.
+// Feeding by hand (port.Feed, or Feed here to use the delivery) and ticking
+// the port directly still work; bytes written meanwhile go to the line at the
+// next bus step.
+//
+// RunUntil checks its condition after every answer delivered and every tick,
+// and returns before the line has seen what the code wrote in reaction: so a
+// test that stops when a request was written can still change the controller
+// (a fault, a register) before it answers that request.
 #pragma once
 
 #include <functional>
+#include <span>
 #include <string_view>
 
 #include "kxsim/line.h"
@@ -36,7 +45,13 @@ namespace kx::test {
 
 class SimBus {
  public:
+  enum class Delivery { Whole, ByteByByte, Split };
+
   explicit SimBus(FakePort& port);
+
+  void SetDelivery(Delivery delivery) { delivery_ = delivery; }
+  // Hands bytes to the port the way the delivery says.
+  void Feed(std::span<const std::uint8_t> bytes);
 
   kxsim::Line& line() { return line_; }
   // Adds a controller described as on kxsim's command line
@@ -55,9 +70,14 @@ class SimBus {
   void Pump();
   // Moves the clock on by n ticks of 55 ms.
   void Tick(int n = 1);
-  // Ticks until `done` holds (checked before every tick); false when `limit`
-  // ticks passed first.
+  // Runs until `done` holds (checked at the start, after every answer delivered
+  // and after every tick); false when `limit` ticks passed first.
   bool RunUntil(const std::function<bool()>& done, int limit = 1000);
+
+  // Runs the line (not the port's clock) until it has an answer and returns
+  // it instead of feeding it, for a test that hands it over in its own pieces
+  // and times; empty when nothing is coming.
+  kx::Bytes TakeNextAnswer();
 
   // Every byte the line sent to the port so far, and the number of requests
   // (blocks written) handed to the line.
@@ -67,6 +87,9 @@ class SimBus {
  private:
   kxsim::PcSettings PortSettings() const;
   void TakeWrites();
+  // Runs n ticks; returns true as soon as `stop` (when given) holds after a
+  // delivery or a tick.
+  bool Run(int n, const std::function<bool()>& stop);
 
   FakePort& port_;
   kxsim::Line line_;
@@ -75,6 +98,7 @@ class SimBus {
   int closes_ = 0;        // port_.closeCount last seen
   std::size_t requests_ = 0;
   kx::Bytes answered_;
+  Delivery delivery_ = Delivery::Whole;
 };
 
 }  // namespace kx::test

@@ -1,5 +1,5 @@
-// The monitor engine driven through a FakePort and its fake tick clock, with a
-// small bus of fake controllers that answer what the engine writes.
+// The monitor engine driven through a FakePort and its fake tick clock, with
+// kxsim's controllers answering on the simulated bus.
 #include "core/monitor/monitor_engine.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/fake_port.h"
+#include "support/sim_bus.h"
 
 namespace kx {
 namespace {
@@ -44,16 +45,6 @@ Req ParseRequest(const Bytes& frame, bool rtu) {
           static_cast<std::uint16_t>(b[4] << 8 | b[5])};
 }
 
-// What one fake controller does.
-struct FakeController {
-  std::uint8_t model = kModelKx2;
-  std::map<std::uint16_t, std::uint16_t> regs;
-  bool silent = false;
-  std::optional<std::uint8_t> exception;   // answer every request with this exception code
-  std::optional<std::uint16_t> echoValue;  // answer writes with this value instead
-  bool kx1AnswersWith77 = false;
-};
-
 Bytes ReadAnswerPdu(std::uint8_t address, std::uint8_t function, const std::vector<std::uint16_t>& words) {
   Bytes pdu{address, function, static_cast<std::uint8_t>(2 * words.size())};
   for (auto w : words) {
@@ -63,39 +54,7 @@ Bytes ReadAnswerPdu(std::uint8_t address, std::uint8_t function, const std::vect
   return pdu;
 }
 
-class Bus {
- public:
-  std::map<std::uint8_t, FakeController> controllers;
-
-  // The answer to `req`, or nothing when nobody answers.
-  std::optional<Bytes> AnswerPdu(const Req& req) {
-    auto it = controllers.find(req.address);
-    if (it == controllers.end() || it->second.silent) return std::nullopt;
-    auto& c = it->second;
-    if (c.exception)
-      return Bytes{req.address, static_cast<std::uint8_t>(req.function | 0x80), *c.exception};
-    if (req.function == kFnIdentify) {
-      if (c.model == kModelKx1 && c.kx1AnswersWith77)
-        return ReadAnswerPdu(req.address, kFnKx1Identify, {0, 0, 0});
-      const std::uint16_t first = c.model == kModelUnknown ? 9 : 2;
-      const std::uint16_t index = c.model == kModelUnknown ? 0 : c.model - kModelKx1;
-      return ReadAnswerPdu(req.address, kFnIdentify, {first, index, 0});
-    }
-    if (req.function == kFnRead) {
-      std::vector<std::uint16_t> words;
-      for (std::uint16_t i = 0; i < req.value; ++i) words.push_back(c.regs[static_cast<std::uint16_t>(req.reg + i)]);
-      return ReadAnswerPdu(req.address, kFnRead, words);
-    }
-    if (req.function == kFnWrite) {
-      const std::uint16_t v = c.echoValue.value_or(req.value);
-      c.regs[req.reg] = req.value;
-      return WriteRegisterPdu(req.address, req.reg, v);
-    }
-    return std::nullopt;
-  }
-};
-
-enum class Delivery { Whole, ByteByByte, Split };
+using Delivery = test::SimBus::Delivery;
 
 struct Config {
   bool rtu = false;
@@ -104,37 +63,54 @@ struct Config {
 
 class MonitorEngineTest : public ::testing::TestWithParam<Config> {
  protected:
-  void SetUp() override { Init(GetParam().rtu); }
+  void SetUp() override {
+    bus.SetDelivery(GetParam().delivery);
+    Init(GetParam().rtu);
+  }
 
+  // ASCII at 7E1, RTU at 8N1: the formats the controllers are set to.
   void Init(bool rtu, int baud = 9600) {
-    session.params.rtu = rtu;
-    session.params.baud = baud;
-    session.params.port = 3;
-    session.params.dataBits = 8;
+    session.params = PortParams{3, baud, rtu ? 8 : 7, rtu ? 0 : 1, 1, rtu};
     engine.SetObserver(&observer);
     engine.Handle(monitor_event::Reset{});
   }
 
   bool Rtu() const { return session.params.rtu; }
+  FrameForm Form() const { return Rtu() ? FrameForm::Rtu : FrameForm::Ascii; }
+
+  // A kxsim controller ("kx2", "kx1", "kx3") at `address` in the line's
+  // format, with kxsim's controller options (",id=67").
+  kxsim::Controller& Add(const std::string& model, int address, const std::string& options = {}) {
+    const std::string format = std::to_string(session.params.baud) + (Rtu() ? "-8N1-rtu" : "-7E1-ascii");
+    return bus.Add(model + "@" + std::to_string(address) + ":" + format + options);
+  }
+  kxsim::Controller& Controller(int address) { return bus.Controller(address); }
 
   Req Last() const { return ParseRequest(port.written.back(), Rtu()); }
 
-  void Deliver(const Bytes& frame) {
-    switch (GetParam().delivery) {
-      case Delivery::Whole: port.Feed(frame); break;
-      case Delivery::ByteByByte: port.FeedByteByByte(frame); break;
-      case Delivery::Split: port.FeedSplit(frame, {1, frame.size() / 2}); break;
-    }
-  }
-
-  // Answers the last request from the bus (or lets it time out); RTU answers
-  // the engine cannot measure are ended by the silence after them.
+  // Lets the bus run until the engine writes its next request (the answer to
+  // the one in flight, or its time-out); the controllers have not seen the new
+  // request yet, so a test can still change them before it is answered.
   void Step() {
     const std::size_t before = port.written.size();
-    const Req req = Last();
-    const auto pdu = bus.AnswerPdu(req);
-    if (pdu) Deliver(BuildFrame(Rtu() ? FrameForm::Rtu : FrameForm::Ascii, *pdu));
-    for (int i = 0; i < 200 && port.written.size() == before && port.Open(); ++i) port.Tick();
+    bus.RunUntil([&] { return port.written.size() != before || !port.Open(); }, 200);
+  }
+
+  // Answers the request in flight by hand with `pdu` (an answer no controller
+  // gives): its controller stays silent on it, then the bus runs on.
+  void StepAnsweredByHand(const Bytes& pdu) {
+    kxsim::Controller& c = Controller(Last().address);
+    const kxsim::Fault fault = c.fault();
+    c.SetFault(kxsim::Fault::NoAnswer);
+    bus.Pump();
+    c.SetFault(fault);
+    const std::size_t before = port.written.size();
+    bus.Feed(BuildFrame(Form(), pdu));
+    if (port.written.size() == before) Step();
+  }
+  // A write's echo carrying `value` instead of the value written.
+  void StepWithWrongEcho(std::uint16_t value) {
+    StepAnsweredByHand(WriteRegisterPdu(Last().address, Last().reg, value));
   }
 
   // Ticks left on the engine's armed trigger (-1 when none is armed).
@@ -142,11 +118,6 @@ class MonitorEngineTest : public ::testing::TestWithParam<Config> {
     for (std::uint16_t h = 1; h < 16; ++h)
       if (auto r = port.Remaining(h)) return *r;
     return -1;
-  }
-
-  void WaitForNextRequest() {
-    const std::size_t before = port.written.size();
-    for (int i = 0; i < 200 && port.written.size() == before && port.Open(); ++i) port.Tick();
   }
 
   // Runs n exchanges and returns the requests sent in them (the first is the
@@ -214,19 +185,8 @@ class MonitorEngineTest : public ::testing::TestWithParam<Config> {
   FakePort port;
   MonitorEngine engine{port, session};
   Observer observer;
-  Bus bus;
+  test::SimBus bus{port};
 };
-
-// Controllers whose status flags word keeps bit 0 set, so that only the engine's
-// own rules ask for parameter reads.
-FakeController Quiet(std::uint8_t model) {
-  FakeController c;
-  c.model = model;
-  c.regs[0x4729] = 1;  // KX2/KX3 status flags word
-  c.regs[0x471D] = 1;  // KX1 status flags word
-  c.regs[0x472A] = 0x0105;  // KX2/KX3 firmware version, read by status poll 4
-  return c;
-}
 
 Req Id(std::uint8_t a) { return {a, kFnIdentify, 0x0012, 3}; }
 Req Rd(std::uint8_t a, std::uint16_t reg, std::uint16_t n) { return {a, kFnRead, reg, n}; }
@@ -248,7 +208,7 @@ std::vector<Req> Cat(std::vector<Req> a, const std::vector<Req>& b) {
 // ---------------------------------------------------------------------------
 
 TEST_P(MonitorEngineTest, OneDeviceSequenceAndCounts) {
-  bus.controllers[1] = Quiet(kModelKx2);
+  Add("kx2", 1);
   engine.Handle(monitor_event::ToggleConnect{0});
   EXPECT_EQ(session.lineOwner, LineOwner::Monitor);
   EXPECT_EQ(port.TriggerCount(), 4U);  // the exchange's silence and deadline triggers, twice
@@ -267,8 +227,8 @@ TEST_P(MonitorEngineTest, OneDeviceSequenceAndCounts) {
 }
 
 TEST_P(MonitorEngineTest, TwoDevicesWithOneSelectedAndRefresh) {
-  bus.controllers[1] = Quiet(kModelKx2);
-  bus.controllers[5] = Quiet(kModelKx2);
+  Add("kx2", 1);
+  Add("kx2", 5);
   engine.Handle(monitor_event::ChangeAddress{2, 5});
   engine.Handle(monitor_event::ToggleConnect{2});  // the first device becomes the selected one
   engine.Handle(monitor_event::ToggleConnect{0});
@@ -296,8 +256,8 @@ TEST_P(MonitorEngineTest, TwoDevicesWithOneSelectedAndRefresh) {
 }
 
 TEST_P(MonitorEngineTest, NewlyConnectedDeviceIsIdentifiedBeforeJoiningTheCycle) {
-  bus.controllers[1] = Quiet(kModelKx2);
-  bus.controllers[2] = Quiet(kModelKx1);
+  Add("kx2", 1);
+  Add("kx1", 2);
   engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
   Run(1);
@@ -311,7 +271,7 @@ TEST_P(MonitorEngineTest, NewlyConnectedDeviceIsIdentifiedBeforeJoiningTheCycle)
 }
 
 TEST_P(MonitorEngineTest, QueuedWriteGoesFirstAndRefreshesAfterItsEcho) {
-  bus.controllers[1] = Quiet(kModelKx2);
+  Add("kx2", 1);
   engine.Handle(monitor_event::ToggleConnect{0});
   // With the first page read over, write while type 3 is in flight.
   ASSERT_TRUE(SecondCycle(0x4717));
@@ -324,14 +284,14 @@ TEST_P(MonitorEngineTest, QueuedWriteGoesFirstAndRefreshesAfterItsEcho) {
   EXPECT_EQ(seen[1], Wr(1, 0x4701, 0xFFF1));
   EXPECT_EQ(seen[2], Rd(1, 0x4728, 8));
   EXPECT_EQ(seen[6], Rd(1, 0x4720, 8));
-  EXPECT_EQ(bus.controllers[1].regs[0x4701], 0xFFF1);
+  EXPECT_EQ(Controller(1).Register(0x4701), 0xFFF1);
   EXPECT_FALSE(engine.WritePending());
 }
 
 // A value entered while the previous write is still on the line is the next
 // queued write: the echo of the previous one must not discard it.
 TEST_P(MonitorEngineTest, WriteQueuedWhileAnotherIsInFlightIsSentAfterIt) {
-  bus.controllers[1] = Quiet(kModelKx2);
+  Add("kx2", 1);
   engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
   engine.Handle(monitor_event::QueueWrite{0x4701, 300});
@@ -342,16 +302,14 @@ TEST_P(MonitorEngineTest, WriteQueuedWhileAnotherIsInFlightIsSentAfterIt) {
   EXPECT_EQ(Last(), Wr(1, 0x4702, 400));
   Run(1);
   EXPECT_FALSE(engine.WritePending());
-  EXPECT_EQ(bus.controllers[1].regs[0x4702], 400);
+  EXPECT_EQ(Controller(1).Register(0x4702), 400);
 
   // The same when the first write's echo is wrong: only that write is dropped.
   engine.Handle(monitor_event::QueueWrite{0x4703, 5});
   Run(1);
   ASSERT_EQ(Last(), Wr(1, 0x4703, 5));
-  bus.controllers[1].echoValue = 6;
   engine.Handle(monitor_event::QueueWrite{0x4704, 7});
-  Run(1);
-  bus.controllers[1].echoValue.reset();
+  StepWithWrongEcho(6);
   EXPECT_EQ(engine.StatusText(), "Writing data compare fail !!!");
   EXPECT_EQ(Last(), Wr(1, 0x4704, 7));
 }
@@ -359,19 +317,21 @@ TEST_P(MonitorEngineTest, WriteQueuedWhileAnotherIsInFlightIsSentAfterIt) {
 TEST_P(MonitorEngineTest, FactoryPagesKx2AndKx1) {
   for (std::uint8_t model : {kModelKx2, kModelKx1}) {
     SCOPED_TRACE(int{model});
+    // A controller of its own for each model.
+    const std::uint8_t a = model == kModelKx2 ? 1 : 2;
     Init(Rtu());
-    bus.controllers.clear();
-    bus.controllers[1] = Quiet(model);
+    Add(model == kModelKx2 ? "kx2" : "kx1", a);
+    engine.Handle(monitor_event::ChangeAddress{0, a});
     engine.Handle(monitor_event::ToggleConnect{0});
     engine.Handle(monitor_event::FactoryMode{true});
     ASSERT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x4701 && r.value == 7; }));
     const auto seen = Run(model == kModelKx2 ? 5 : 4);
     if (model == kModelKx2) {
-      EXPECT_EQ(seen, (std::vector<Req>{Rd(1, 0x4701, 7), Wr(1, 0x472A, 0x4F1D), Rd(1, 0x4730, 7),
-                                        Rd(1, 0x4737, 2), Rd(1, 0x4717, 4)}));
+      EXPECT_EQ(seen, (std::vector<Req>{Rd(a, 0x4701, 7), Wr(a, 0x472A, 0x4F1D), Rd(a, 0x4730, 7),
+                                        Rd(a, 0x4737, 2), Rd(a, 0x4717, 4)}));
     } else {
-      EXPECT_EQ(seen, (std::vector<Req>{Rd(1, 0x4701, 7), Wr(1, 0x471B, 0x4F1D), Rd(1, 0x4720, 8),
-                                        Rd(1, 0x4728, 4)}));
+      EXPECT_EQ(seen, (std::vector<Req>{Rd(a, 0x4701, 7), Wr(a, 0x471B, 0x4F1D), Rd(a, 0x4720, 8),
+                                        Rd(a, 0x4728, 4)}));
     }
     EXPECT_EQ(observer.pages.back(), model == kModelKx2 ? 21 : 20);
     engine.Handle(monitor_event::ToggleConnect{0});
@@ -381,29 +341,29 @@ TEST_P(MonitorEngineTest, FactoryPagesKx2AndKx1) {
 }
 
 TEST_P(MonitorEngineTest, FourFailedExchangesInARowDropTheDeviceAndOnlyAGoodAnswerClearsTheCount) {
-  bus.controllers[1] = Quiet(kModelKx2);
-  bus.controllers[2] = Quiet(kModelKx2);
+  Add("kx2", 1);
+  Add("kx2", 2);
   engine.Handle(monitor_event::ToggleConnect{0});
   engine.Handle(monitor_event::ChangeAddress{1, 2});
   engine.Handle(monitor_event::ToggleConnect{1});
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.address == 2 && r.reg == 0x4700; }));
-  bus.controllers[2].silent = true;
+  Controller(2).SetFault(kxsim::Fault::NoAnswer);
   const Req silentReq = Last();
   Run(3);  // three time-outs, each repeating the request
   EXPECT_EQ(Last(), silentReq);
   EXPECT_EQ(engine.Device(1).failuresInRow, 3);
   // A good answer clears the count.
-  bus.controllers[2].silent = false;
+  Controller(2).SetFault(kxsim::Fault::None);
   Run(1);
   EXPECT_EQ(engine.Device(1).failuresInRow, 0);
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.address == 2; }));
-  bus.controllers[2].silent = true;
+  Controller(2).SetFault(kxsim::Fault::NoAnswer);
   Run(3);
   EXPECT_TRUE(engine.Device(1).connected);
   // A stray character does not: the fourth failed exchange in a row drops the
   // device with its message (ASCII: a time-out; RTU: the lone byte fails its check).
   port.Feed(Bytes{Rtu() ? std::uint8_t{0x02} : std::uint8_t{':'}});
-  WaitForNextRequest();
+  Step();
   EXPECT_FALSE(engine.Device(1).connected);
   EXPECT_EQ(engine.ConnectedCount(), 1);
   EXPECT_EQ(engine.StatusText(), Rtu() ? "Received checksum error !!!" : "Received data time out error");
@@ -412,7 +372,7 @@ TEST_P(MonitorEngineTest, FourFailedExchangesInARowDropTheDeviceAndOnlyAGoodAnsw
   for (const auto& r : Run(12)) EXPECT_EQ(r.address, 1);
 
   // The last device dropped closes the port and frees the line.
-  bus.controllers[1].silent = true;
+  Controller(1).SetFault(kxsim::Fault::NoAnswer);
   Run(8);
   EXPECT_EQ(engine.ConnectedCount(), 0);
   EXPECT_FALSE(port.Open());
@@ -423,8 +383,8 @@ TEST_P(MonitorEngineTest, FourFailedExchangesInARowDropTheDeviceAndOnlyAGoodAnsw
 // out the selected device is dropped, and the poll cycle, which stood at
 // another device's pending identification, goes on from there.
 TEST_P(MonitorEngineTest, UploadEndedByTimeOutsLeavesAPendingIdentificationInPlace) {
-  bus.controllers[1] = Quiet(kModelKx2);
-  bus.controllers[2] = Quiet(kModelKx2);
+  Add("kx2", 1);
+  Add("kx2", 2);
   engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
   engine.Handle(monitor_event::ChangeAddress{1, 2});
@@ -432,7 +392,7 @@ TEST_P(MonitorEngineTest, UploadEndedByTimeOutsLeavesAPendingIdentificationInPla
   StartUpload();
   Step();  // the type-2 poll in flight: the cycle moves to device 1's identification
   ASSERT_EQ(Last(), Rd(1, 0x474C, 1));
-  bus.controllers[1].silent = true;
+  Controller(1).SetFault(kxsim::Fault::NoAnswer);
   Run(4);
   EXPECT_FALSE(engine.Device(0).connected);
   EXPECT_FALSE(Transferring());
@@ -442,13 +402,13 @@ TEST_P(MonitorEngineTest, UploadEndedByTimeOutsLeavesAPendingIdentificationInPla
 }
 
 TEST_P(MonitorEngineTest, ExceptionAnswersAbortAnUploadAfterMoreThanThree) {
-  bus.controllers[1] = Quiet(kModelKx2);
+  Add("kx2", 1);
   engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
   StartUpload();
   Run(1);
   EXPECT_EQ(Last(), Rd(1, 0x474C, 1));
-  bus.controllers[1].exception = 2;
+  Controller(1).SetFault(kxsim::Fault::Exception, kxsim::kExIllegalAddress);
   Run(3);
   EXPECT_TRUE(Transferring());
   EXPECT_EQ(engine.StatusText(), " Read error : illegal address  !!!");
@@ -457,27 +417,29 @@ TEST_P(MonitorEngineTest, ExceptionAnswersAbortAnUploadAfterMoreThanThree) {
   EXPECT_EQ(observer.aborted, 1);
   EXPECT_EQ(engine.Device(0).errorCount, 4U);
   EXPECT_TRUE(engine.Device(0).connected);
-  bus.controllers[1].exception.reset();
+  Controller(1).SetFault(kxsim::Fault::None);
   EXPECT_NE(Last().reg, 0x474C);  // back to polling
 }
 
 TEST_P(MonitorEngineTest, UploadFillsTheBufferAndItsTrailer) {
-  bus.controllers[1] = Quiet(kModelKx2);
+  Add("kx2", 1);
   engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
+  // Memory bytes 0 and 1 hold alarm 1 high, byte 255 the last pattern's link.
+  Controller(1).SetRegister(0x4706, 0x1234);
+  Controller(1).SetRegister(0x477F, 0x5A);
   const auto upload = StartUpload();
   Run(1);  // the poll in flight
   for (int i = 0; i < 256; ++i) {
     ASSERT_EQ(Last(), Rd(1, 0x474C, 1));
-    // Offset in the high byte, the memory byte in the low byte.
-    bus.controllers[1].regs[0x474C] = static_cast<std::uint16_t>((255 - i) << 8 | (i ^ 0x5A));
     Step();
   }
   EXPECT_FALSE(Transferring());
   EXPECT_EQ(observer.ended, (std::vector<TransferEnd>{TransferEnd::Completed}));
   EXPECT_EQ(observer.progress.back(), 1000);
   EXPECT_EQ(upload->Buffer()[255], 0x5A);
-  EXPECT_EQ(upload->Buffer()[0], 255 ^ 0x5A);
+  EXPECT_EQ(upload->Buffer()[0], 0x12);
+  EXPECT_EQ(upload->Buffer()[1], 0x34);
   EXPECT_EQ(upload->Buffer()[256], 0x42);
   EXPECT_EQ(upload->Buffer()[257], 0x01);
   EXPECT_EQ(upload->Buffer()[258], 0x05);
@@ -489,7 +451,7 @@ TEST_P(MonitorEngineTest, UploadFillsTheBufferAndItsTrailer) {
 // A ramp/soak read: the parameter buffer through the upload register (complete
 // half-way, with its trailer), then the step image through 0x474D.
 TEST_P(MonitorEngineTest, RampUploadFillsTheBufferThenTheStepImage) {
-  bus.controllers[1] = Quiet(kModelKx2);
+  Add("kx2", 1);
   engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
   struct : Observer {
@@ -499,11 +461,13 @@ TEST_P(MonitorEngineTest, RampUploadFillsTheBufferThenTheStepImage) {
     }
   } watcher;
   engine.SetObserver(&watcher);
+  // Memory byte 3: alarm 1 low; step image byte 3: the first step's time.
+  Controller(1).SetRegister(0x4707, 7);
+  Controller(1).SetRegister(0x4781, 8);
   const auto upload = StartUpload(true);
   Run(1);  // the poll in flight
   for (int i = 0; i < 512; ++i) {
     ASSERT_EQ(Last(), Rd(1, i < 256 ? 0x474C : 0x474D, 1)) << i;
-    bus.controllers[1].regs[Last().reg] = static_cast<std::uint16_t>((i & 0xFF) << 8 | (i >> 8) + 7);
     Step();
     if (i == 255) {
       EXPECT_EQ(watcher.buffersUploaded, 1);
@@ -523,10 +487,8 @@ TEST_P(MonitorEngineTest, RampUploadFillsTheBufferThenTheStepImage) {
 // Selecting another device stops an upload; the answer still in flight then
 // belongs to no upload and must not be counted into the buffer.
 TEST_P(MonitorEngineTest, UploadAnswerAfterTheUploadStoppedIsNotStored) {
-  auto c = Quiet(kModelKx2);
-  c.regs[0x474C] = 0x0733;  // offset 7, byte 0x33
-  bus.controllers[1] = c;
-  bus.controllers[5] = Quiet(kModelKx2);
+  Add("kx2", 1).SetRegister(0x4706, 0x3344);  // memory bytes 0 and 1
+  Add("kx2", 5);
   engine.Handle(monitor_event::ChangeAddress{2, 5});
   engine.Handle(monitor_event::ToggleConnect{0});
   engine.Handle(monitor_event::ToggleConnect{2});
@@ -538,17 +500,17 @@ TEST_P(MonitorEngineTest, UploadAnswerAfterTheUploadStoppedIsNotStored) {
   EXPECT_EQ(observer.ended, (std::vector<TransferEnd>{TransferEnd::Stopped}));
   Step();
   EXPECT_EQ(upload->BufferCount(), 0);
-  EXPECT_EQ(upload->Buffer()[7], 0);
+  EXPECT_EQ(upload->Buffer()[0], 0);
   EXPECT_NE(Last().reg, 0x474C);
 }
 
 TEST_P(MonitorEngineTest, EchoMismatchDropsTheWriteAndRereadsThePages) {
-  bus.controllers[1] = Quiet(kModelKx2);
+  Add("kx2", 1);
   engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
   engine.Handle(monitor_event::QueueWrite{0x4701, 300});
-  bus.controllers[1].echoValue = 299;
-  Run(2);
+  Run(1);
+  StepWithWrongEcho(299);
   EXPECT_EQ(engine.StatusText(), "Writing data compare fail !!!");
   EXPECT_EQ(engine.Device(0).errorCount, 1U);
   EXPECT_FALSE(engine.WritePending());
@@ -556,7 +518,7 @@ TEST_P(MonitorEngineTest, EchoMismatchDropsTheWriteAndRereadsThePages) {
 }
 
 TEST_P(MonitorEngineTest, UnlockWriteGoesBeforeAFactoryProtectedWrite) {
-  bus.controllers[1] = Quiet(kModelKx1);
+  Add("kx1", 1);
   engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x4728; }));
   engine.Handle(monitor_event::QueueWrite{0x4714, 15, true});
@@ -569,11 +531,11 @@ TEST_P(MonitorEngineTest, UnlockWriteGoesBeforeAFactoryProtectedWrite) {
   Run(1);
   EXPECT_EQ(Last().function, kFnRead);
   EXPECT_EQ(ArmedWait(), Rtu() ? 2 : 18);
-  EXPECT_EQ(bus.controllers[1].regs[0x4714], 15);
+  EXPECT_EQ(Controller(1).Register(0x4714), 15);
 }
 
 TEST_P(MonitorEngineTest, BroadcastDownloadSendsToAddressZeroPacedByItsWait) {
-  bus.controllers[1] = Quiet(kModelKx2);
+  Add("kx2", 1);
   engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
   // The second step is factory-protected, the third skipped.
@@ -603,15 +565,18 @@ TEST_P(MonitorEngineTest, BroadcastDownloadSendsToAddressZeroPacedByItsWait) {
 }
 
 TEST_P(MonitorEngineTest, AnswerFromAnotherAddressFailsThatExchangeAndPollingGoesOn) {
-  bus.controllers[1] = Quiet(kModelKx2);
+  Add("kx2", 1);
   engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x4700; }));
   const Req req = Last();
-  auto pdu = ReadAnswerPdu(7, kFnRead, {1, 2, 3, 4});
-  Deliver(BuildFrame(Rtu() ? FrameForm::Rtu : FrameForm::Ascii, pdu));
+  const std::int64_t asked = port.now();
+  Controller(1).SetFault(kxsim::Fault::WrongAddress);  // answers as address 2
+  Step();
   EXPECT_EQ(engine.StatusText(), "Address not correct");
   EXPECT_EQ(engine.Device(0).errorCount, 1U);
-  EXPECT_EQ(Last(), req);  // asked again at once
+  EXPECT_EQ(Last(), req);  // asked again as soon as the answer is in, no time-out
+  EXPECT_LE(port.now() - asked, 1);
+  Controller(1).SetFault(kxsim::Fault::None);
   Run(3);
   EXPECT_TRUE(engine.Device(0).connected);
   EXPECT_EQ(engine.Device(0).errorCount, 1U);
@@ -621,10 +586,7 @@ TEST_P(MonitorEngineTest, AnswerFromAnotherAddressFailsThatExchangeAndPollingGoe
 // status poll while PV and SV are asked for) must not be taken for this one:
 // an answer is accepted only with exactly the words asked for.
 TEST_P(MonitorEngineTest, ReadAnswerWithOtherWordCountIsRejected) {
-  auto c = Quiet(kModelKx2);
-  c.regs[0x4700] = 250;
-  c.regs[0x4701] = 300;
-  bus.controllers[1] = c;
+  Add("kx2", 1);
   engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x4700; }));
   const Req req = Last();
@@ -632,27 +594,26 @@ TEST_P(MonitorEngineTest, ReadAnswerWithOtherWordCountIsRejected) {
   for (const std::vector<std::uint16_t>& words :
        {std::vector<std::uint16_t>{0x40, 1, 0x0105, 0, 0, 0, 253, 12},
         std::vector<std::uint16_t>{0x40, 1}}) {
-    Deliver(BuildFrame(Rtu() ? FrameForm::Rtu : FrameForm::Ascii, ReadAnswerPdu(1, kFnRead, words)));
+    StepAnsweredByHand(ReadAnswerPdu(1, kFnRead, words));
     EXPECT_EQ(engine.Device(0).rec.pv, pv);
     EXPECT_EQ(engine.StatusText(), "Rcv format error !!!");
     EXPECT_EQ(Last(), req);  // asked again
   }
   EXPECT_EQ(engine.Device(0).errorCount, 2U);
   Step();
-  EXPECT_EQ(engine.Device(0).rec.pv, 250);
+  EXPECT_EQ(engine.Device(0).rec.pv, *Controller(1).Register(0x4700));
 }
 
 // A parameter page still in flight when another device is selected belongs to
 // the old device: it must fill neither the panels nor the new device's
 // decimal point.
 TEST_P(MonitorEngineTest, PageOfThePreviouslySelectedDeviceIsNotTakenForTheNewOne) {
-  auto d0 = Quiet(kModelKx2);  // unit 0, decimal point 0: rounded tenths
-  auto d2 = Quiet(kModelKx2);
-  d2.regs[0x4724] = 2;
-  d2.regs[0x4725] = 2;  // hundredths
-  d2.regs[0x4726] = 1;
-  bus.controllers[1] = d0;
-  bus.controllers[5] = d2;
+  kxsim::Controller& d0 = Add("kx2", 1);  // unit 0, decimal point 0: rounded tenths
+  d0.SetRegister(0x4724, 0);
+  d0.SetRegister(0x4725, 0);
+  kxsim::Controller& d2 = Add("kx2", 5);
+  d2.SetRegister(0x4724, 2);
+  d2.SetRegister(0x4725, 2);  // hundredths
   engine.Handle(monitor_event::ChangeAddress{2, 5});
   engine.Handle(monitor_event::ToggleConnect{2});
   engine.Handle(monitor_event::ToggleConnect{0});
@@ -668,31 +629,42 @@ TEST_P(MonitorEngineTest, PageOfThePreviouslySelectedDeviceIsNotTakenForTheNewOn
   ASSERT_TRUE(RunUntil([](const Req& r) { return r.address == 1 && r.reg == 0x4720; }));
   Step();
   EXPECT_EQ(observer.pages.back(), 10);
-  EXPECT_EQ(engine.ParameterWord(0x4726), 0);
+  EXPECT_EQ(engine.ParameterWord(0x4724), 0);
 }
 
 TEST_P(MonitorEngineTest, UnknownModelIsDisconnectedWithAMessage) {
-  auto c = Quiet(kModelUnknown);
-  bus.controllers[1] = c;
+  // No kxsim model answers so: the identification is answered by hand.
   engine.Handle(monitor_event::ToggleConnect{0});
-  Run(1);
+  bus.Feed(BuildFrame(Form(), ReadAnswerPdu(1, kFnIdentify, {9, 0, 0})));
+  if (port.Open()) Step();  // RTU: an identification answer ends by silence
   EXPECT_FALSE(engine.Device(0).connected);
   EXPECT_EQ(engine.StatusText(), "Unknown model, device disconnected");
   EXPECT_FALSE(port.Open());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
 }
 
-TEST_P(MonitorEngineTest, Kx1AnsweringWith77IsIdentified) {
-  auto c = Quiet(kModelKx1);
-  c.kx1AnswersWith77 = true;
-  bus.controllers[1] = c;
-  engine.Handle(monitor_event::ToggleConnect{0});
-  EXPECT_EQ(Run(3), (std::vector<Req>{Id(1), Rd(1, 0x470F, 2), Rd(1, 0x4728, 4)}));
-  EXPECT_EQ(engine.Device(0).model, kModelKx1);
+// A KX1 answers the identification with function 0x77, an exception 0xE7 or
+// plainly 0x67, by its firmware: each is a KX1.
+TEST_P(MonitorEngineTest, Kx1IsIdentifiedByEachOfItsAnswers) {
+  const std::uint8_t addresses[] = {1, 2, 3};
+  const char* options[] = {",id=77", ",id=e7", ",id=67"};
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(options[i]);
+    const std::uint8_t a = addresses[i];
+    Init(Rtu());
+    Add("kx1", a, options[i]);
+    engine.Handle(monitor_event::ChangeAddress{0, a});
+    engine.Handle(monitor_event::ToggleConnect{0});
+    EXPECT_EQ(Run(3), (std::vector<Req>{Id(a), Rd(a, 0x470F, 2), Rd(a, 0x4728, 4)}));
+    EXPECT_EQ(engine.Device(0).model, kModelKx1);
+    EXPECT_EQ(engine.Device(0).errorCount, 0U);
+    engine.Handle(monitor_event::ToggleConnect{0});
+    Run(1);
+  }
 }
 
 TEST_P(MonitorEngineTest, RampSoakWriteSendsTheWholeTableCountingEchoes) {
-  bus.controllers[1] = Quiet(kModelKx2);
+  Add("kx2", 1);
   engine.Handle(monitor_event::ToggleConnect{0});
   ASSERT_TRUE(SecondCycle(0x4717));
   std::vector<std::uint16_t> values(153);
@@ -700,9 +672,7 @@ TEST_P(MonitorEngineTest, RampSoakWriteSendsTheWholeTableCountingEchoes) {
   auto ramp = std::make_shared<WriteSequence>(TransferKind::RampDownload, RampWriteSteps(values));
   engine.Handle(monitor_event::StartTransfer{ramp});
   Run(1);
-  bus.controllers[1].echoValue = 7;  // the first write's echo is wrong: not counted, sent again
-  Run(1);
-  bus.controllers[1].echoValue.reset();
+  StepWithWrongEcho(7);  // the first write's echo is wrong: not counted, sent again
   EXPECT_EQ(ramp->StepsDone(), 0U);
   std::vector<Req> writes = Run(153);
   EXPECT_FALSE(Transferring());
@@ -715,9 +685,7 @@ TEST_P(MonitorEngineTest, RampSoakWriteSendsTheWholeTableCountingEchoes) {
 }
 
 TEST_P(MonitorEngineTest, Kx3BelowSecurityMode4IsPolledShortAndNeverReadsPages) {
-  auto c = Quiet(kModelKx3);
-  c.regs[0x4751] = 0x11;  // mode 2: PV and SV only
-  bus.controllers[1] = c;
+  Add("kx3", 1).SetRegister(0x4751, 0x11);  // mode 2: PV and SV only
   engine.Handle(monitor_event::ToggleConnect{0});
   const auto seen = Run(10);
   EXPECT_EQ(seen, (std::vector<Req>{Id(1), Rd(1, 0x4751, 1), Rd(1, 0x4728, 1), Rd(1, 0x4700, 2),
@@ -729,7 +697,7 @@ TEST_P(MonitorEngineTest, Kx3BelowSecurityMode4IsPolledShortAndNeverReadsPages) 
 }
 
 TEST_P(MonitorEngineTest, DisconnectingTheSelectedDeviceSelectsTheNextInCyclicOrder) {
-  for (std::uint8_t a : {1, 2, 4}) bus.controllers[a] = Quiet(kModelKx2);
+  for (std::uint8_t a : {1, 2, 4}) Add("kx2", a);
   engine.Handle(monitor_event::ChangeAddress{1, 2});
   engine.Handle(monitor_event::ChangeAddress{3, 4});
   engine.Handle(monitor_event::ToggleConnect{1});
@@ -753,7 +721,7 @@ TEST_P(MonitorEngineTest, DisconnectingTheSelectedDeviceSelectsTheNextInCyclicOr
 }
 
 TEST_P(MonitorEngineTest, CloseWaitsForTheRequestInFlight) {
-  bus.controllers[1] = Quiet(kModelKx2);
+  Add("kx2", 1);
   engine.Handle(monitor_event::ToggleConnect{0});
   Run(3);
   engine.Handle(monitor_event::CloseRequest{});
@@ -768,16 +736,14 @@ TEST_P(MonitorEngineTest, CloseWaitsForTheRequestInFlight) {
 }
 
 TEST_P(MonitorEngineTest, AnswerOfAStoppedCycleIsNotTakenForTheNextRequest) {
-  bus.controllers[1] = Quiet(kModelKx2);
-  bus.controllers[2] = Quiet(kModelKx1);
+  Add("kx2", 1);
+  Add("kx1", 2);
   engine.Handle(monitor_event::ToggleConnect{0});
-  const Req old = Last();
   engine.Handle(monitor_event::ToggleConnect{0});  // last device gone while its identification is in flight
   engine.Handle(monitor_event::ChangeAddress{1, 2});
   engine.Handle(monitor_event::ToggleConnect{1});  // engine restarts
   const auto before = port.written.size();
-  Deliver(BuildFrame(Rtu() ? FrameForm::Rtu : FrameForm::Ascii, *bus.AnswerPdu(old)));
-  if (Rtu()) port.Tick(2);  // an identification answer ends by silence
+  Step();  // the old identification is answered (RTU: ended by silence)
   EXPECT_EQ(port.written.size(), before + 1);
   EXPECT_EQ(Last(), Id(2));
   EXPECT_EQ(engine.Device(1).model, kModelUnknown);
@@ -814,14 +780,22 @@ INSTANTIATE_TEST_SUITE_P(Forms, MonitorEngineTest,
 namespace kx {
 namespace {
 
-// RTU answer endings measured on the tick clock.
-class MonitorEngineRtuTest : public MonitorEngineTest {};
+// RTU answer endings measured on the tick clock: the controller's answers are
+// handed to the port at chosen ticks.
+class MonitorEngineRtuTest : public MonitorEngineTest {
+ protected:
+  // Runs the bus until the next answer has reached the port.
+  void DeliverNextAnswer() {
+    const std::size_t before = bus.answered().size();
+    bus.RunUntil([&] { return bus.answered().size() != before; }, 200);
+  }
+};
 
 TEST_P(MonitorEngineRtuTest, ReadAnswersEndEarlyOthersByTheSilence) {
-  bus.controllers[1] = Quiet(kModelKx2);
+  Add("kx2", 1);
   engine.Handle(monitor_event::ToggleConnect{0});
   // Identification (function 0x67): no early length, ended by 2 ticks of silence.
-  port.Feed(BuildRtuFrame(*bus.AnswerPdu(Last())));
+  DeliverNextAnswer();
   EXPECT_EQ(port.written.size(), 1U);
   port.Tick();
   EXPECT_EQ(port.written.size(), 1U);
@@ -829,12 +803,13 @@ TEST_P(MonitorEngineRtuTest, ReadAnswersEndEarlyOthersByTheSilence) {
   ASSERT_EQ(port.written.size(), 2U);
   EXPECT_EQ(engine.Device(0).model, kModelKx2);
   // Function 3: complete at byte count + 5, the next request goes out at once.
-  port.Feed(BuildRtuFrame(*bus.AnswerPdu(Last())));
+  DeliverNextAnswer();
   EXPECT_EQ(port.written.size(), 3U);
   // An exception answer (5 bytes) is short of the 13 bytes asked for: one
   // more wait, then it is dispatched.
   const Req req = Last();
-  port.Feed(BuildRtuFrame(Bytes{1, kFnReadError, 3}));
+  Controller(1).SetFault(kxsim::Fault::Exception, kxsim::kExIllegalData);
+  DeliverNextAnswer();
   port.Tick(2);
   EXPECT_EQ(port.written.size(), 3U);  // the extra wait
   EXPECT_EQ(engine.CurrentState(), MonitorEngine::State::Awaiting);
@@ -845,11 +820,11 @@ TEST_P(MonitorEngineRtuTest, ReadAnswersEndEarlyOthersByTheSilence) {
 }
 
 TEST_P(MonitorEngineRtuTest, ShortAnswerGetsOneExtraWaitAndNeverStalls) {
-  bus.controllers[1] = Quiet(kModelKx2);
+  Add("kx2", 1);
   engine.Handle(monitor_event::ToggleConnect{0});
   Run(2);
   const Req req = Last();
-  const Bytes answer = BuildRtuFrame(*bus.AnswerPdu(req));
+  const Bytes answer = bus.TakeNextAnswer();
   // The rest arrives during the extra wait: dispatched as a good answer.
   port.Feed(std::span(answer).first(4));
   port.Tick(2);
@@ -862,7 +837,7 @@ TEST_P(MonitorEngineRtuTest, ShortAnswerGetsOneExtraWaitAndNeverStalls) {
   // Nothing more arrives: after the extra wait the truncated answer fails its
   // check and the engine goes on.
   const Req next = Last();
-  const Bytes answer2 = BuildRtuFrame(*bus.AnswerPdu(next));
+  const Bytes answer2 = bus.TakeNextAnswer();
   port.Feed(std::span(answer2).first(4));
   port.Tick(4);
   EXPECT_EQ(engine.StatusText(), "Received checksum error !!!");
@@ -872,8 +847,7 @@ TEST_P(MonitorEngineRtuTest, ShortAnswerGetsOneExtraWaitAndNeverStalls) {
 }
 
 TEST_P(MonitorEngineRtuTest, TimeOutTicksFollowTheBaudRate) {
-  Init(true, 4800);
-  bus.controllers[1] = Quiet(kModelKx2);
+  Init(true, 4800);  // no controller answers
   engine.Handle(monitor_event::ToggleConnect{0});
   EXPECT_EQ(ArmedWait(), 3);
   port.Tick(3);
