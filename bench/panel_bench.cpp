@@ -176,7 +176,7 @@ double Sum(const std::vector<double>& v) {
 bool WaitForLayout(kx::monitor::ParameterPanel& panel, const std::function<bool()>& done) {
   QEventLoop loop;
   bool ok = false;
-  const auto c = QObject::connect(&panel, &kx::monitor::ParameterPanel::laidOut, &loop, [&] {
+  const auto c = QObject::connect(&panel, &kx::monitor::ParameterPanel::LaidOut, &loop, [&] {
     if (done()) {
       ok = true;
       loop.quit();
@@ -250,7 +250,7 @@ CaseResult RunCase(const Case& c, int rounds, const std::string& kxsim) {
     for (int d : {1, 2, 3, 0}) {
       // Select: the address label is clicked.
       const Clock::time_point t0 = Clock::now();
-      emit window.tile(d)->adrLb->clicked();
+      emit window.tile(d)->adrLb->Clicked();
       if (!WaitForLayout(panel, [&] { return engine.SelectedDevice() == d; })) {
         r.problem = "no panel after selecting device " + std::to_string(d + 1);
         return r;

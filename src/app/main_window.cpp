@@ -385,7 +385,7 @@ void MainWindow::Timer1Tick() {
   // Repeat keeps Timer1 ticking.
   UserMessageWindow* notice = userMessage_.data();
   if ((session_.firmwareWindowOpen || session_.controllerMode) && notice != nullptr && notice->isVisible() &&
-      notice->timed()) {
+      notice->Timed()) {
     Timer1->stop();
     notice->close();
   }
@@ -400,7 +400,7 @@ void MainWindow::ShowUserMessage(int code) {
   userMessage_ = nullptr;
 }
 
-bool MainWindow::userMessageShowing() const {
+bool MainWindow::UserMessageShowing() const {
   const UserMessageWindow* window = userMessage_.data();
   return window != nullptr && window->isVisible();
 }

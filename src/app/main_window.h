@@ -64,7 +64,7 @@ class MainWindow : public QMainWindow {
   // Shows the user message window for a code modally and returns when it has
   // closed (timed codes are closed by Timer1).
   void ShowUserMessage(int code);
-  bool userMessageShowing() const;
+  bool UserMessageShowing() const;
 
  public slots:
   // The menu and tool-bar actions (SET PC, SET KX3, MONITOR, RECODER, TESTER,

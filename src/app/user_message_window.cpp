@@ -78,7 +78,7 @@ void UserMessageWindow::FormShow() {
   }
 }
 
-bool UserMessageWindow::timed() const {
+bool UserMessageWindow::Timed() const {
   const std::optional<UserMessage> notice = FindUserMessage(code_);
   return notice && notice->closeAfterMs > 0;
 }

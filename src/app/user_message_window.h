@@ -21,7 +21,7 @@ class UserMessageWindow : public QDialog {
 
   int code() const { return code_; }
   // The notice closes by Timer1 (false: it waits for OK).
-  bool timed() const;
+  bool Timed() const;
 
  protected:
   void showEvent(QShowEvent* event) override;

@@ -97,11 +97,11 @@ SettingsWindow::SettingsWindow(Session& session, MainPortRouting& mainPort, Mode
   link.timeLeft = TimeStamp;
   link.currentPort = [this] { return currentPort_; };
   link.takeSettings = [this](const LineFormat& f) {  // SET: the found row's settings
-    Baudrate->setItemIndex(FormatBaudCode(f));
-    Parity->setItemIndex(FormatParityCode(f));
-    DataLen->setItemIndex(f.length);
-    StopBit->setItemIndex(f.stop);
-    Format->setItemIndex(f.form);
+    Baudrate->SetItemIndex(FormatBaudCode(f));
+    Parity->SetItemIndex(FormatParityCode(f));
+    DataLen->SetItemIndex(f.length);
+    StopBit->SetItemIndex(f.stop);
+    Format->SetItemIndex(f.form);
   };
   link.showSearchPage = [this](bool shown) { pcPage_->setVisible(!shown); };
   link.closeWindow = [this] { reject(); };
@@ -146,8 +146,8 @@ QWidget* SettingsWindow::BuildPcPage() {
   DataLen = new app::RadioGroup("DataLen", "Data Length", {"7 Bits", "8 Bits"}, page);
   StopBit = new app::RadioGroup("StopBit", "Stop Bit", {"1 Bit", "2 Bits"}, page);
   Format = new app::RadioGroup("Format", "Format", {"ASCII", "RTU"}, page);
-  for (app::RadioGroup* g : {Baudrate, Parity, DataLen, StopBit, Format}) g->setItemIndex(0);
-  connect(Format, &app::RadioGroup::changed, this, &SettingsWindow::FormatClick);
+  for (app::RadioGroup* g : {Baudrate, Parity, DataLen, StopBit, Format}) g->SetItemIndex(0);
+  connect(Format, &app::RadioGroup::Changed, this, &SettingsWindow::FormatClick);
 
   auto* grid = new QGridLayout(page);
   grid->setContentsMargins(0, 0, 0, 0);
@@ -194,11 +194,11 @@ void SettingsWindow::FormShow() {
 
 void SettingsWindow::ShowPcPage() {
   const PcSettingsPage page = PcSettingsFromWord(session_.settingsWord, session_.portPresent);
-  Format->setItemIndex(page.items.rtu);  // runs FormatClick
-  StopBit->setItemIndex(page.items.stopBits2);
-  Baudrate->setItemIndex(page.items.baudCode);
-  Parity->setItemIndex(page.items.parityCode);
-  DataLen->setItemIndex(page.items.dataBits8);
+  Format->SetItemIndex(page.items.rtu);  // runs FormatClick
+  StopBit->SetItemIndex(page.items.stopBits2);
+  Baudrate->SetItemIndex(page.items.baudCode);
+  Parity->SetItemIndex(page.items.parityCode);
+  DataLen->SetItemIndex(page.items.dataBits8);
   DataLen->setEnabled(page.dataLenEnabled);
 
   currentPort_ = page.currentPort;
@@ -223,8 +223,8 @@ void SettingsWindow::ShowPcPage() {
 void SettingsWindow::COM1Click(int port) { currentPort_ = port; }
 
 void SettingsWindow::FormatClick() {
-  if (Format->itemIndex() == 1) {
-    DataLen->setItemIndex(1);
+  if (Format->ItemIndex() == 1) {
+    DataLen->SetItemIndex(1);
     DataLen->setEnabled(false);
   } else {
     DataLen->setEnabled(true);
@@ -234,11 +234,11 @@ void SettingsWindow::FormatClick() {
 void SettingsWindow::OKBtClick() {
   SettingsFields chosen;
   chosen.port = currentPort_;
-  chosen.baudCode = Baudrate->itemIndex();
-  chosen.parityCode = Parity->itemIndex();
-  chosen.dataBits8 = DataLen->itemIndex();
-  chosen.stopBits2 = StopBit->itemIndex();
-  chosen.rtu = Format->itemIndex();
+  chosen.baudCode = Baudrate->ItemIndex();
+  chosen.parityCode = Parity->ItemIndex();
+  chosen.dataBits8 = DataLen->ItemIndex();
+  chosen.stopBits2 = StopBit->ItemIndex();
+  chosen.rtu = Format->ItemIndex();
   if (StorePcSettings(session_, chosen) == StoreOutcome::WriteFailed) {
     saveFailed_ = true;
     app::ShowMessage(this, app::QText(Msg::DataCannotSave));

@@ -24,14 +24,14 @@ DeviceTile::DeviceTile(QWidget* parent, int index, DesignScaler& scaler)
   const QColor black = ToQColor(looks::kBlack);
 
   selPanel = new RoundFrame(this, Named("SelPanel%1", index), silver, 2, QColor());
-  scaler.add(selPanel, {0, 0, kDesignWidth, kDesignHeight});
+  scaler.Add(selPanel, {0, 0, kDesignWidth, kDesignHeight});
 
   adrLb = new ClickLabel(this, Named("Adr%1Lb", index), QStringLiteral("Address"));
   adrLb->setAlignment(Qt::AlignCenter);
   SetBackground(adrLb, grey);
   SetTextColour(adrLb, white);
   Tag(adrLb, index);
-  scaler.add(adrLb, {8, 8, 60, 22}, 8);
+  scaler.Add(adrLb, {8, 8, 60, 22}, 8);
 
   comAddr = new QSpinBox(this);
   comAddr->setObjectName(Named("ComAddr%1", index));
@@ -39,35 +39,35 @@ DeviceTile::DeviceTile(QWidget* parent, int index, DesignScaler& scaler)
   comAddr->setValue(1);
   SetBackground(comAddr, moneyGreen);
   Tag(comAddr, index);
-  scaler.add(comAddr, {72, 8, 54, 22}, 9);
+  scaler.Add(comAddr, {72, 8, 54, 22}, 9);
 
   runBt = new QPushButton(QStringLiteral("Connect"), this);
   runBt->setObjectName(Named("RunBt%1", index));
   Tag(runBt, index);
-  scaler.add(runBt, {132, 7, 74, 24}, 9);
+  scaler.Add(runBt, {132, 7, 74, 24}, 9);
 
   statusBg = new RoundFrame(this, Named("StatusBG%1", index), ToQColor(looks::kNavy), 1,
                             ToQColor(looks::kNavy));
-  scaler.add(statusBg, {222, 4, 32, 30});
+  scaler.Add(statusBg, {222, 4, 32, 30});
   runLed = new Lamp(statusBg, Named("RunLED%1", index), grey);
-  scaler.add(runLed, {7, 6, 18, 18});
+  scaler.Add(runLed, {7, 6, 18, 18});
 
   pvPl = MakeLabel(this, Named("PVPL%1", index), QStringLiteral(" PV"), teal, white,
                    Qt::AlignLeft | Qt::AlignTop);
-  scaler.add(pvPl, {8, 36, 126, 42}, 8);
+  scaler.Add(pvPl, {8, 36, 126, 42}, 8);
   pv = MakeLabel(pvPl, Named("PV%1", index), QStringLiteral("0"), black, ToQColor(looks::kRed),
                  Qt::AlignRight | Qt::AlignVCenter);
-  scaler.add(pv, {24, 5, 80, 32}, kPvNumberPt);
+  scaler.Add(pv, {24, 5, 80, 32}, kPvNumberPt);
   degLb = MakeLabel(pvPl, Named("DegLb%1", index), QStringLiteral("C"), QColor(),
                     ToQColor(looks::kYellow), Qt::AlignCenter);
-  scaler.add(degLb, {105, 5, 20, 16}, 8);
+  scaler.Add(degLb, {105, 5, 20, 16}, 8);
 
   svPl = MakeLabel(this, Named("SVPL%1", index), QStringLiteral(" SV"), moneyGreen, black,
                    Qt::AlignLeft | Qt::AlignTop);
-  scaler.add(svPl, {138, 36, 118, 42}, 8);
+  scaler.Add(svPl, {138, 36, 118, 42}, 8);
   sv = MakeLabel(svPl, Named("SV%1", index), QStringLiteral("0"), black, ToQColor(looks::kLime),
                  Qt::AlignRight | Qt::AlignVCenter);
-  scaler.add(sv, {24, 5, 88, 32}, 10);
+  scaler.Add(sv, {24, 5, 88, 32}, 10);
 
   const std::array<const char*, 2> outLabelNames{"O1Lb%1", "O2Lb%1"};
   const std::array<const char*, 2> outBarNames{"OUT1%1", "OUT2%1"};
@@ -76,86 +76,86 @@ DeviceTile::DeviceTile(QWidget* parent, int index, DesignScaler& scaler)
   for (int i = 0; i < 2; ++i) {
     outLb[i] = MakeLabel(this, Named(outLabelNames[i], index), QStringLiteral("Out%1").arg(i + 1),
                          ToQColor(labelColours[i]), white);
-    scaler.add(outLb[i], {8, 84 + 20 * i, 38, 16}, 8);
+    scaler.Add(outLb[i], {8, 84 + 20 * i, 38, 16}, 8);
     outBar[i] = new LevelBar(this, Named(outBarNames[i], index), ToQColor(barColours[i]));
-    scaler.add(outBar[i], {50, 84 + 20 * i, 84, 16});
+    scaler.Add(outBar[i], {50, 84 + 20 * i, 84, 16});
   }
 
   alarmPl = MakeLabel(this, Named("AlarmPl%1", index), QString(), cream, QColor());
-  scaler.add(alarmPl, {138, 82, 118, 38});
+  scaler.Add(alarmPl, {138, 82, 118, 38});
   for (int i = 0; i < 3; ++i) {
     almLed[i] = new Lamp(alarmPl, QStringLiteral("ALM%1LED%2").arg(i + 1).arg(index), silver);
-    scaler.add(almLed[i], {13 + 39 * i, 3, 14, 14});
+    scaler.Add(almLed[i], {13 + 39 * i, 3, 14, 14});
     almLb[i] = MakeLabel(alarmPl, QStringLiteral("ALM%1LB%2").arg(i + 1).arg(index),
                          QStringLiteral("Alarm %1").arg(i + 1), QColor(), ToQColor(looks::kRed));
-    scaler.add(almLb[i], {1 + 39 * i, 19, 38, 16}, 7);
+    scaler.Add(almLb[i], {1 + 39 * i, 19, 38, 16}, 7);
   }
 
   statusPl = MakeLabel(this, Named("StatusPl%1", index), QString(), cream, QColor());
-  scaler.add(statusPl, {138, 82, 118, 38});
+  scaler.Add(statusPl, {138, 82, 118, 38});
   for (int i = 0; i < 2; ++i) {
     eventLed[i] = new Lamp(statusPl, QStringLiteral("EV%1LED%2").arg(i + 1).arg(index), silver);
-    scaler.add(eventLed[i], {8 + 22 * i, 12, 14, 14});
+    scaler.Add(eventLed[i], {8 + 22 * i, 12, 14, 14});
   }
   currentLb = MakeLabel(statusPl, Named("CTLb%1", index), QStringLiteral("CT = 0A"), QColor(),
                         QColor());
-  scaler.add(currentLb, {52, 10, 62, 18}, 8);
+  scaler.Add(currentLb, {52, 10, 62, 18}, 8);
 
-  reset();
+  Reset();
 }
 
-void DeviceTile::reset() {
-  setActive(false);
+void DeviceTile::Reset() {
+  SetActive(false);
   // Back to the initial look: the number font in the PV field, and the alarm
   // lamps 1 and 2 that a KX3 may have hidden shown again like on any idle tile.
-  setPv(QStringLiteral("0"), kPvNumberPt);
+  SetPv(QStringLiteral("0"), kPvNumberPt);
   sv->setText(QStringLiteral("0"));
   for (int i = 0; i < 2; ++i) {
     outLb[i]->hide();
     outBar[i]->hide();
-    outBar[i]->setValue(0);
+    outBar[i]->SetValue(0);
   }
   statusPl->hide();
   for (int i = 0; i < 3; ++i) {
     almLed[i]->setVisible(i < 2);
     almLb[i]->setVisible(i < 2);
   }
-  for (Lamp* lamp : almLed) lamp->setColour(ToQColor(looks::kSilver));
-  for (Lamp* lamp : eventLed) lamp->setColour(ToQColor(looks::kSilver));
+  for (Lamp* lamp : almLed) lamp->SetColour(ToQColor(looks::kSilver));
+  for (Lamp* lamp : eventLed) lamp->SetColour(ToQColor(looks::kSilver));
   currentLb->setText(QStringLiteral("CT = 0A"));
-  selPanel->setPenColour(ToQColor(looks::kSilver));
+  selPanel->SetPenColour(ToQColor(looks::kSilver));
 }
 
-void DeviceTile::setActive(bool active) {
-  setRunLamp(active ? kx::RunLamp::Good : kx::RunLamp::Off);
+void DeviceTile::SetActive(bool active) {
+  SetRunLamp(active ? kx::RunLamp::Good : kx::RunLamp::Off);
   SetBackground(adrLb, ToQColor(active ? looks::kSkyBlue : looks::kGrey));
   SetTextColour(adrLb, ToQColor(active ? looks::kBlack : looks::kWhite));
   runBt->setText(active ? QStringLiteral("Cancel") : QStringLiteral("Connect"));
 }
 
-void DeviceTile::setSelected(bool selected) {
-  selPanel->setPenColour(ToQColor(selected ? looks::kYellow : looks::kSilver));
+void DeviceTile::SetSelected(bool selected) {
+  selPanel->SetPenColour(ToQColor(selected ? looks::kYellow : looks::kSilver));
 }
 
-void DeviceTile::setRunLamp(kx::RunLamp lamp) {
-  runLed->setColour(ToQColor(looks::RunLampColour(lamp)));
+void DeviceTile::SetRunLamp(kx::RunLamp lamp) {
+  runLed->SetColour(ToQColor(looks::RunLampColour(lamp)));
 }
 
-void DeviceTile::setPv(const QString& text, int fontPt) {
-  scaler_.setFont(pv, fontPt);
+void DeviceTile::SetPv(const QString& text, int fontPt) {
+  scaler_.SetFont(pv, fontPt);
   pv->setText(text);
 }
 
-void DeviceTile::setSv(const QString& text) { sv->setText(text); }
+void DeviceTile::SetSv(const QString& text) { sv->setText(text); }
 
-void DeviceTile::setOutputs(const looks::OutputsLook& look) {
+void DeviceTile::SetOutputs(const looks::OutputsLook& look) {
   for (int i = 0; i < 2; ++i) {
     const looks::OutputLook& out = look.out[i];
     outLb[i]->setVisible(out.visible);
     outBar[i]->setVisible(out.visible);
     SetBackground(outLb[i], ToQColor(out.label));
-    outBar[i]->setColour(ToQColor(out.bar));
-    outBar[i]->setValue(out.value);
+    outBar[i]->SetColour(ToQColor(out.bar));
+    outBar[i]->SetValue(out.value);
   }
   for (int i = 0; i < 3; ++i) {
     almLed[i]->setVisible(look.alarmVisible[i]);
@@ -163,8 +163,8 @@ void DeviceTile::setOutputs(const looks::OutputsLook& look) {
   }
 }
 
-void DeviceTile::setLeds(const looks::LedLook& look) {
-  for (int i = 0; i < 3; ++i) almLed[i]->setColour(ToQColor(look.tileAlarm[i]));
+void DeviceTile::SetLeds(const looks::LedLook& look) {
+  for (int i = 0; i < 3; ++i) almLed[i]->SetColour(ToQColor(look.tileAlarm[i]));
   degLb->setText(QString::fromStdString(look.unit));
 }
 

@@ -28,16 +28,16 @@ class DeviceTile : public QWidget {
 
   // Inactive look, "0" in PV (number font) and SV, outputs hidden at 0, alarms 1
   // and 2 shown and alarm 3 hidden, lamps silver, status panel hidden, frame silver.
-  void reset();
+  void Reset();
   // Connected: lime lamp, sky-blue address label, "Cancel"; else grey and "Connect".
-  void setActive(bool active);
-  void setSelected(bool selected);
-  void setRunLamp(kx::RunLamp lamp);
+  void SetActive(bool active);
+  void SetSelected(bool selected);
+  void SetRunLamp(kx::RunLamp lamp);
   // PV text with its font size (8 for a status text, 10 for a number; scaled).
-  void setPv(const QString& text, int fontPt);
-  void setSv(const QString& text);
-  void setOutputs(const looks::OutputsLook& look);
-  void setLeds(const looks::LedLook& look);
+  void SetPv(const QString& text, int fontPt);
+  void SetSv(const QString& text);
+  void SetOutputs(const looks::OutputsLook& look);
+  void SetLeds(const looks::LedLook& look);
 
   // Controls (owned by the Qt parent chain).
   RoundFrame* selPanel = nullptr;

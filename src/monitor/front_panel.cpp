@@ -112,15 +112,15 @@ FrontPanel::FrontPanel(QWidget* parent, DesignScaler& scaler) : QWidget(parent),
   imeA1 = new FrontPicture(this, QStringLiteral("ImeA1"), true);
   imeB1 = new FrontPicture(this, QStringLiteral("ImeB1"), false);
   for (FrontPicture* picture : {imeA1, imeB1}) {
-    scaler.add(picture, {0, 0, kDesignWidth, kPictureHeight});
+    scaler.Add(picture, {0, 0, kDesignWidth, kPictureHeight});
   }
 
   pvDisp = MakeLabel(this, QStringLiteral("PVDisp"), QString(), black, ToQColor(looks::kRed),
                      Qt::AlignRight | Qt::AlignVCenter);
-  scaler.add(pvDisp, kPvRect, kDisplayFontPt);
+  scaler.Add(pvDisp, kPvRect, kDisplayFontPt);
   svDisp = MakeLabel(this, QStringLiteral("SVDisp"), QString(), black, ToQColor(looks::kGreen),
                      Qt::AlignRight | Qt::AlignVCenter);
-  scaler.add(svDisp, kSvRect, kDisplayFontPt);
+  scaler.Add(svDisp, kSvRect, kDisplayFontPt);
   for (QLabel* display : {pvDisp, svDisp}) {
     QFont font = display->font();
     font.setBold(true);
@@ -135,8 +135,8 @@ FrontPanel::FrontPanel(QWidget* parent, DesignScaler& scaler) : QWidget(parent),
   }
   degC = new Lamp(this, QStringLiteral("DegC"), grey);
   degF = new Lamp(this, QStringLiteral("DegF"), grey);
-  scaler.add(degC, {kUnitLampX, kDegCY, kUnitLampSize, kUnitLampSize});
-  scaler.add(degF, {kUnitLampX, kDegFY, kUnitLampSize, kUnitLampSize});
+  scaler.Add(degC, {kUnitLampX, kDegCY, kUnitLampSize, kUnitLampSize});
+  scaler.Add(degF, {kUnitLampX, kDegFY, kUnitLampSize, kUnitLampSize});
 
   const std::array<const char*, 2> labelNames{"O1Lb", "O2Lb"};
   const std::array<const char*, 2> barNames{"Out1Qty", "Out2Qty"};
@@ -145,34 +145,34 @@ FrontPanel::FrontPanel(QWidget* parent, DesignScaler& scaler) : QWidget(parent),
   for (int i = 0; i < 2; ++i) {
     outLb[i] = MakeLabel(this, QString::fromLatin1(labelNames[i]), QStringLiteral("Out%1").arg(i + 1),
                          ToQColor(labelColours[i]), ToQColor(looks::kWhite));
-    scaler.add(outLb[i], {0, 204 + 22 * i, 40, 18}, 8);
+    scaler.Add(outLb[i], {0, 204 + 22 * i, 40, 18}, 8);
     outQty[i] = new LevelBar(this, QString::fromLatin1(barNames[i]), ToQColor(barColours[i]));
-    scaler.add(outQty[i], {44, 204 + 22 * i, kDesignWidth - 44, 18});
+    scaler.Add(outQty[i], {44, 204 + 22 * i, kDesignWidth - 44, 18});
   }
 
   // Design positions are those of the KX1 front.
   const LampRow row = RowFor(true);
-  placeLamp(atLed, row.at);
-  placeLamp(o1Led, row.out1);
-  placeLamp(o2Led, row.out2);
-  placeLamp(almLed[0], row.alarm1);
-  placeLamp(almLed[1], row.alarm2);
-  placeLamp(almLed[2], row.alarm3);
-  layoutFor(kx::kModelKx1);
-  clear();
+  PlaceLamp(atLed, row.at);
+  PlaceLamp(o1Led, row.out1);
+  PlaceLamp(o2Led, row.out2);
+  PlaceLamp(almLed[0], row.alarm1);
+  PlaceLamp(almLed[1], row.alarm2);
+  PlaceLamp(almLed[2], row.alarm3);
+  LayoutFor(kx::kModelKx1);
+  Clear();
 }
 
-void FrontPanel::placeLamp(Lamp* lamp, int x) {
+void FrontPanel::PlaceLamp(Lamp* lamp, int x) {
   const QRect rect{x, kLampY, kLampSize, kLampSize};
-  if (scaler_.design(lamp).isNull()) {
-    scaler_.add(lamp, rect);
+  if (scaler_.Design(lamp).isNull()) {
+    scaler_.Add(lamp, rect);
   } else {
-    scaler_.move(lamp, rect);
-    if (scaler_.width() > 0) scaler_.applyTo(lamp, scaler_.width());
+    scaler_.Move(lamp, rect);
+    if (scaler_.width() > 0) scaler_.ApplyTo(lamp, scaler_.width());
   }
 }
 
-void FrontPanel::layoutFor(std::uint8_t modelCode) {
+void FrontPanel::LayoutFor(std::uint8_t modelCode) {
   kx1Front_ = modelCode == kx::kModelKx1;
   (kx1Front_ ? imeA1 : imeB1)->raise();
   // The displays and lamps stay above whichever picture is in front.
@@ -182,58 +182,58 @@ void FrontPanel::layoutFor(std::uint8_t modelCode) {
     widget->raise();
   }
   const LampRow row = RowFor(kx1Front_);
-  placeLamp(atLed, row.at);
-  placeLamp(o1Led, row.out1);
-  placeLamp(almLed[1], row.alarm2);
+  PlaceLamp(atLed, row.at);
+  PlaceLamp(o1Led, row.out1);
+  PlaceLamp(almLed[1], row.alarm2);
   o2Led->setVisible(!kx1Front_);
   almLed[2]->setVisible(!kx1Front_);
 }
 
-void FrontPanel::clear() {
+void FrontPanel::Clear() {
   pvDisp->clear();
   svDisp->clear();
   for (Lamp* lamp : {atLed, o1Led, o2Led, almLed[0], almLed[1], almLed[2], degC, degF}) {
-    lamp->setColour(ToQColor(looks::kGrey));
+    lamp->SetColour(ToQColor(looks::kGrey));
   }
-  hideOutputs();
+  HideOutputs();
 }
 
-void FrontPanel::hideOutputs() {
+void FrontPanel::HideOutputs() {
   for (int i = 0; i < 2; ++i) {
     outLb[i]->hide();
     outQty[i]->hide();
   }
 }
 
-void FrontPanel::setPv(const QString& text, bool status) {
-  scaler_.setFont(pvDisp, status ? 14 : kDisplayFontPt);
+void FrontPanel::SetPv(const QString& text, bool status) {
+  scaler_.SetFont(pvDisp, status ? 14 : kDisplayFontPt);
   pvDisp->setAlignment(status ? Qt::AlignCenter : (Qt::AlignRight | Qt::AlignVCenter));
   pvDisp->setText(text);
 }
 
-void FrontPanel::setSv(const QString& text, int fontPt) {
-  scaler_.setFont(svDisp, fontPt);
+void FrontPanel::SetSv(const QString& text, int fontPt) {
+  scaler_.SetFont(svDisp, fontPt);
   svDisp->setText(text);
 }
 
-void FrontPanel::setOutputs(const looks::OutputsLook& look) {
+void FrontPanel::SetOutputs(const looks::OutputsLook& look) {
   for (int i = 0; i < 2; ++i) {
     const looks::OutputLook& out = look.out[i];
     outLb[i]->setVisible(out.visible);
     outQty[i]->setVisible(out.visible);
     SetBackground(outLb[i], ToQColor(out.label));
-    outQty[i]->setColour(ToQColor(out.bar));
-    outQty[i]->setValue(out.value);
+    outQty[i]->SetColour(ToQColor(out.bar));
+    outQty[i]->SetValue(out.value);
   }
 }
 
-void FrontPanel::setLeds(const looks::LedLook& look) {
-  atLed->setColour(ToQColor(look.at));
-  o1Led->setColour(ToQColor(look.out1));
-  o2Led->setColour(ToQColor(look.out2));
-  for (int i = 0; i < 3; ++i) almLed[i]->setColour(ToQColor(look.alarm[i]));
-  degC->setColour(ToQColor(look.degC));
-  degF->setColour(ToQColor(look.degF));
+void FrontPanel::SetLeds(const looks::LedLook& look) {
+  atLed->SetColour(ToQColor(look.at));
+  o1Led->SetColour(ToQColor(look.out1));
+  o2Led->SetColour(ToQColor(look.out2));
+  for (int i = 0; i < 3; ++i) almLed[i]->SetColour(ToQColor(look.alarm[i]));
+  degC->SetColour(ToQColor(look.degC));
+  degF->SetColour(ToQColor(look.degF));
 }
 
 }  // namespace kx::monitor

@@ -50,15 +50,15 @@ class FrontPanel : public QWidget {
   FrontPanel(QWidget* parent, DesignScaler& scaler);
 
   // Brings the model's picture to the front and places and shows the lamps.
-  void layoutFor(std::uint8_t modelCode);
+  void LayoutFor(std::uint8_t modelCode);
   // Empty displays, grey lamps, output labels and bars hidden.
-  void clear();
+  void Clear();
   // Output labels and bars hidden until the selected device's outputs are read.
-  void hideOutputs();
-  void setPv(const QString& text, bool status);
-  void setSv(const QString& text, int fontPt);
-  void setOutputs(const looks::OutputsLook& look);
-  void setLeds(const looks::LedLook& look);
+  void HideOutputs();
+  void SetPv(const QString& text, bool status);
+  void SetSv(const QString& text, int fontPt);
+  void SetOutputs(const looks::OutputsLook& look);
+  void SetLeds(const looks::LedLook& look);
   bool kx1InFront() const { return kx1Front_; }
 
   FrontPicture* imeA1 = nullptr;  // KX1
@@ -75,7 +75,7 @@ class FrontPanel : public QWidget {
   std::array<LevelBar*, 2> outQty{};
 
  private:
-  void placeLamp(Lamp* lamp, int x);
+  void PlaceLamp(Lamp* lamp, int x);
   DesignScaler& scaler_;
   bool kx1Front_ = true;
 };

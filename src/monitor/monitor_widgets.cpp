@@ -33,7 +33,7 @@ Lamp::Lamp(QWidget* parent, const QString& name, QColor colour) : QWidget(parent
   setObjectName(name);
 }
 
-void Lamp::setColour(QColor colour) {
+void Lamp::SetColour(QColor colour) {
   if (colour == colour_) return;
   colour_ = colour;
   update();
@@ -58,14 +58,14 @@ LevelBar::LevelBar(QWidget* parent, const QString& name, QColor colour)
   setObjectName(name);
 }
 
-void LevelBar::setValue(int value) {
+void LevelBar::SetValue(int value) {
   value = std::clamp(value, 0, looks::kBarMax);
   if (value == value_) return;
   value_ = value;
   update();
 }
 
-void LevelBar::setColour(QColor colour) {
+void LevelBar::SetColour(QColor colour) {
   if (colour == colour_) return;
   colour_ = colour;
   update();
@@ -86,7 +86,7 @@ RoundFrame::RoundFrame(QWidget* parent, const QString& name, QColor pen, int pen
   setObjectName(name);
 }
 
-void RoundFrame::setPenColour(QColor colour) {
+void RoundFrame::SetPenColour(QColor colour) {
   if (colour == pen_) return;
   pen_ = colour;
   update();
@@ -109,12 +109,12 @@ ClickLabel::ClickLabel(QWidget* parent, const QString& name, const QString& text
 }
 
 void ClickLabel::mousePressEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton) emit clicked();
+  if (event->button() == Qt::LeftButton) emit Clicked();
   QLabel::mousePressEvent(event);
 }
 
 void ClickLabel::mouseDoubleClickEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton) emit doubleClicked();
+  if (event->button() == Qt::LeftButton) emit DoubleClicked();
   QLabel::mouseDoubleClickEvent(event);
 }
 
@@ -128,8 +128,8 @@ QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, QCo
   return label;
 }
 
-void DesignScaler::add(QWidget* widget, QRect design, int fontPt) {
-  if (Entry* entry = find(widget)) {
+void DesignScaler::Add(QWidget* widget, QRect design, int fontPt) {
+  if (Entry* entry = Find(widget)) {
     entry->rect = design;
     entry->fontPt = fontPt;
     return;
@@ -137,30 +137,30 @@ void DesignScaler::add(QWidget* widget, QRect design, int fontPt) {
   entries_.push_back({widget, design, fontPt});
 }
 
-void DesignScaler::move(QWidget* widget, QRect design) {
-  if (Entry* entry = find(widget)) entry->rect = design;
+void DesignScaler::Move(QWidget* widget, QRect design) {
+  if (Entry* entry = Find(widget)) entry->rect = design;
 }
 
-void DesignScaler::setFont(QWidget* widget, int fontPt) {
-  Entry* entry = find(widget);
+void DesignScaler::SetFont(QWidget* widget, int fontPt) {
+  Entry* entry = Find(widget);
   if (!entry || entry->fontPt == fontPt) return;
   entry->fontPt = fontPt;
-  if (width_ > 0) applyTo(widget, width_);
+  if (width_ > 0) ApplyTo(widget, width_);
 }
 
-QRect DesignScaler::design(const QWidget* widget) const {
+QRect DesignScaler::Design(const QWidget* widget) const {
   const Entry* entry = find(widget);
   return entry ? entry->rect : QRect();
 }
 
-void DesignScaler::apply(int width) {
+void DesignScaler::Apply(int width) {
   width_ = width;
   for (const Entry& entry : entries_) {
-    if (entry.widget) applyTo(entry.widget, width);
+    if (entry.widget) ApplyTo(entry.widget, width);
   }
 }
 
-void DesignScaler::applyTo(QWidget* widget, int width) const {
+void DesignScaler::ApplyTo(QWidget* widget, int width) const {
   const Entry* entry = find(widget);
   if (!entry || !entry->widget) return;
   using looks::Scale;
@@ -174,7 +174,7 @@ void DesignScaler::applyTo(QWidget* widget, int width) const {
   }
 }
 
-DesignScaler::Entry* DesignScaler::find(const QWidget* widget) {
+DesignScaler::Entry* DesignScaler::Find(const QWidget* widget) {
   auto it = std::find_if(entries_.begin(), entries_.end(),
                          [widget](const Entry& e) { return e.widget == widget; });
   return it == entries_.end() ? nullptr : &*it;

@@ -29,7 +29,7 @@ class Lamp : public QWidget {
   Q_OBJECT
  public:
   explicit Lamp(QWidget* parent, const QString& name, QColor colour);
-  void setColour(QColor colour);
+  void SetColour(QColor colour);
   QColor colour() const { return colour_; }
 
  protected:
@@ -44,10 +44,10 @@ class LevelBar : public QWidget {
   Q_OBJECT
  public:
   explicit LevelBar(QWidget* parent, const QString& name, QColor colour);
-  void setValue(int value);
+  void SetValue(int value);
   int value() const { return value_; }
   int maximum() const { return looks::kBarMax; }
-  void setColour(QColor colour);
+  void SetColour(QColor colour);
   QColor colour() const { return colour_; }
 
  protected:
@@ -63,7 +63,7 @@ class RoundFrame : public QWidget {
   Q_OBJECT
  public:
   RoundFrame(QWidget* parent, const QString& name, QColor pen, int penWidth, QColor fill);
-  void setPenColour(QColor colour);
+  void SetPenColour(QColor colour);
   QColor penColour() const { return pen_; }
   int penWidth() const { return penWidth_; }
   QColor fillColour() const { return fill_; }
@@ -84,8 +84,8 @@ class ClickLabel : public QLabel {
   ClickLabel(QWidget* parent, const QString& name, const QString& text);
 
  signals:
-  void clicked();
-  void doubleClicked();
+  void Clicked();
+  void DoubleClicked();
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
@@ -102,17 +102,17 @@ QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, QCo
 class DesignScaler {
  public:
   // fontPt 0 keeps the widget's font size as it is.
-  void add(QWidget* widget, QRect design, int fontPt = 0);
+  void Add(QWidget* widget, QRect design, int fontPt = 0);
   // Changes the design geometry of a control already added (the front-panel
   // lamps move between the two models).
-  void move(QWidget* widget, QRect design);
+  void Move(QWidget* widget, QRect design);
   // Changes the design font size of a control (the PV field switches sizes) and
   // applies it at once at the width last applied.
-  void setFont(QWidget* widget, int fontPt);
+  void SetFont(QWidget* widget, int fontPt);
   int width() const { return width_; }
-  QRect design(const QWidget* widget) const;
-  void apply(int width);
-  void applyTo(QWidget* widget, int width) const;
+  QRect Design(const QWidget* widget) const;
+  void Apply(int width);
+  void ApplyTo(QWidget* widget, int width) const;
 
  private:
   struct Entry {
@@ -120,7 +120,7 @@ class DesignScaler {
     QRect rect;
     int fontPt = 0;
   };
-  Entry* find(const QWidget* widget);
+  Entry* Find(const QWidget* widget);
   const Entry* find(const QWidget* widget) const;
   std::vector<Entry> entries_;
   int width_ = 0;

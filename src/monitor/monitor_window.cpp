@@ -79,22 +79,22 @@ MonitorWindow::MonitorWindow(Session& session, QWidget* parent)
   setCentralWidget(scroll_);
 
   front_ = new FrontPanel(client_, scaler_);
-  scaler_.add(front_, kFrontRect);
+  scaler_.Add(front_, kFrontRect);
   for (int n = 0; n < kMonitorDevices; ++n) {
     auto* tile = new DeviceTile(client_, n, scaler_);
     tiles_[static_cast<std::size_t>(n)] = tile;
-    scaler_.add(tile, {kTileX[n], kTileY[n], DeviceTile::kDesignWidth, DeviceTile::kDesignHeight});
+    scaler_.Add(tile, {kTileX[n], kTileY[n], DeviceTile::kDesignWidth, DeviceTile::kDesignHeight});
     connect(tile->runBt, &QPushButton::clicked, this,
             [this, n] { engine_->Handle(monitor_event::ToggleConnect{n}); });
-    connect(tile->adrLb, &ClickLabel::clicked, this,
+    connect(tile->adrLb, &ClickLabel::Clicked, this,
             [this, n] { engine_->Handle(monitor_event::Select{n}); });
     connect(tile->comAddr, &QSpinBox::valueChanged, this, [this, n](int value) {
       engine_->Handle(monitor_event::ChangeAddress{n, static_cast<std::uint16_t>(value)});
     });
   }
-  buildParameterArea(client_);
-  buildStrip(client_);
-  buildMenu();
+  BuildParameterArea(client_);
+  BuildStrip(client_);
+  BuildMenu();
 
   engine_->SetObserver(this);
   resize(1024, 720);
@@ -103,12 +103,12 @@ MonitorWindow::MonitorWindow(Session& session, QWidget* parent)
 MonitorWindow::~MonitorWindow() {
   // The engine is told before the widgets go, so no callback reaches a half-
   // destroyed window.
-  panel_->detach();
+  panel_->Detach();
   engine_->SetObserver(nullptr);
   engine_->Handle(monitor_event::Close{});
 }
 
-void MonitorWindow::buildMenu() {
+void MonitorWindow::BuildMenu() {
   QMenuBar* bar = menuBar();
   bar->setObjectName(QStringLiteral("MainMenu"));
 
@@ -146,8 +146,8 @@ void MonitorWindow::buildMenu() {
     item->setCheckable(true);
     viewGroup->addAction(item);
   }
-  connect(setting1_, &QAction::triggered, this, &MonitorWindow::showSettings);
-  connect(record1_, &QAction::triggered, this, &MonitorWindow::showTrend);
+  connect(setting1_, &QAction::triggered, this, &MonitorWindow::ShowSettings);
+  connect(record1_, &QAction::triggered, this, &MonitorWindow::ShowTrend);
 
   close1_ = AddMenu(bar, "Close1", QStringLiteral("EXIT"));
   close2_ = AddItem(close1_, "Close2", QStringLiteral("OK"));
@@ -162,11 +162,11 @@ void MonitorWindow::buildMenu() {
   MenusChanged(engine_->Menus());
 }
 
-void MonitorWindow::buildStrip(QWidget* client) {
+void MonitorWindow::BuildStrip(QWidget* client) {
   debugPl_ = new QWidget(client);
   debugPl_->setObjectName(QStringLiteral("DebugPL"));
   SetBackground(debugPl_, QColor(0xE8, 0xE8, 0xE8));
-  scaler_.add(debugPl_, {0, 0, looks::kDesignWidth, 24});
+  scaler_.Add(debugPl_, {0, 0, looks::kDesignWidth, 24});
   const QColor black = ToQColor(looks::kBlack);
   for (int n = 0; n < kMonitorDevices; ++n) {
     const int x = 4 + 108 * n;
@@ -177,69 +177,69 @@ void MonitorWindow::buildStrip(QWidget* client) {
     clear->setStyleSheet(QStringLiteral(
         "QPushButton { border: 1px solid #606060; border-radius: 8px; background: #D0D0D0; }"
         "QPushButton:pressed { background: #A0A0A0; }"));
-    scaler_.add(clear, {x, 4, 16, 16}, 7);
+    scaler_.Add(clear, {x, 4, 16, 16}, 7);
     // Counters clear on mouse down.
     connect(clear, &QPushButton::pressed, this, [this, n] {
       engine_->Handle(monitor_event::ClearCounters{n});
-      showCounters();
+      ShowCounters();
     });
     auto* exec = MakeLabel(debugPl_, QStringLiteral("ExecCnt%1").arg(n), QStringLiteral("0"),
                            Qt::white, black, Qt::AlignRight | Qt::AlignVCenter);
     exec->setToolTip(QStringLiteral("Requests sent to device %1").arg(n + 1));
     exec->setFrameShape(QFrame::Panel);
     exec->setFrameShadow(QFrame::Sunken);
-    scaler_.add(exec, {x + 20, 3, 42, 18}, 8);
+    scaler_.Add(exec, {x + 20, 3, 42, 18}, 8);
     auto* err = MakeLabel(debugPl_, QStringLiteral("ErrCnt%1").arg(n), QStringLiteral("0"),
                           Qt::white, ToQColor(looks::kRed), Qt::AlignRight | Qt::AlignVCenter);
     err->setToolTip(QStringLiteral("Failed exchanges of device %1").arg(n + 1));
     err->setFrameShape(QFrame::Panel);
     err->setFrameShadow(QFrame::Sunken);
-    scaler_.add(err, {x + 64, 3, 38, 18}, 8);
+    scaler_.Add(err, {x + 64, 3, 38, 18}, 8);
     clrBt_[static_cast<std::size_t>(n)] = clear;
     execCnt_[static_cast<std::size_t>(n)] = exec;
     errCnt_[static_cast<std::size_t>(n)] = err;
   }
   auto* coldLb = MakeLabel(debugPl_, QStringLiteral("ColdLb"), QStringLiteral("Cold Junction"),
                            QColor(), black, Qt::AlignRight | Qt::AlignVCenter);
-  scaler_.add(coldLb, {440, 3, 84, 18}, 8);
+  scaler_.Add(coldLb, {440, 3, 84, 18}, 8);
   coldShow_ = MakeLabel(debugPl_, QStringLiteral("ColdShow"), QString(), black,
                         ToQColor(looks::kLime), Qt::AlignRight | Qt::AlignVCenter);
-  scaler_.add(coldShow_, {528, 3, 58, 18}, 8);
+  scaler_.Add(coldShow_, {528, 3, 58, 18}, 8);
   auto* uvLb = MakeLabel(debugPl_, QStringLiteral("UVLb"), QStringLiteral("Voltage"), QColor(),
                          black, Qt::AlignRight | Qt::AlignVCenter);
-  scaler_.add(uvLb, {592, 3, 52, 18}, 8);
+  scaler_.Add(uvLb, {592, 3, 52, 18}, 8);
   uv_ = MakeLabel(debugPl_, QStringLiteral("UV"), QString(), black, ToQColor(looks::kLime),
                   Qt::AlignRight | Qt::AlignVCenter);
-  scaler_.add(uv_, {648, 3, 58, 18}, 8);
+  scaler_.Add(uv_, {648, 3, 58, 18}, 8);
 
   errMessage_ = MakeLabel(client, QStringLiteral("ErrMessage"), QStringLiteral("NO Error !!!"),
                           ToQColor(looks::kTeal), Qt::white, Qt::AlignLeft | Qt::AlignVCenter);
-  scaler_.add(errMessage_, {4, 25, 520, 18}, 8);
+  scaler_.Add(errMessage_, {4, 25, 520, 18}, 8);
   debugPl_->hide();
   errMessage_->hide();
 }
 
-void MonitorWindow::buildParameterArea(QWidget* client) {
+void MonitorWindow::BuildParameterArea(QWidget* client) {
   panel_ = new ParameterPanel(client, scaler_, *engine_);
   paraPl_ = panel_;
-  scaler_.add(paraPl_, kParaRect);
-  connect(panel_, &ParameterPanel::diagnostics, this, &MonitorWindow::setDiagnosticsVisible);
-  connect(panel_, &ParameterPanel::statusText, this,
+  scaler_.Add(paraPl_, kParaRect);
+  connect(panel_, &ParameterPanel::Diagnostics, this, &MonitorWindow::SetDiagnosticsVisible);
+  connect(panel_, &ParameterPanel::StatusText, this,
           [this](const QString& text) { StatusLine(text.toStdString(), StatusTone::Error); });
   paraPl_->hide();
 
   trendView_ = new TrendView(client);
   drawIme_ = trendView_;
-  scaler_.add(drawIme_, kDrawRect);
+  scaler_.Add(drawIme_, kDrawRect);
   drawIme_->hide();
 
   timer1_ = new QTimer(this);
   timer1_->setObjectName(QStringLiteral("Timer1"));
   timer1_->setInterval(1000);
-  connect(timer1_, &QTimer::timeout, this, &MonitorWindow::sampleTrend);
+  connect(timer1_, &QTimer::timeout, this, &MonitorWindow::SampleTrend);
 }
 
-void MonitorWindow::showTrend() {
+void MonitorWindow::ShowTrend() {
   paraPl_->hide();
   drawIme_->show();
   drawIme_->raise();
@@ -247,11 +247,11 @@ void MonitorWindow::showTrend() {
   record1_->setChecked(true);
   if (!trendShown_) {
     trendShown_ = true;
-    drawTrendFully();
+    DrawTrendFully();
   }
 }
 
-void MonitorWindow::showSettings() {
+void MonitorWindow::ShowSettings() {
   // `SecurityPL` sits in the panel and comes back with it (for a KX3).
   paraPl_->show();
   paraPl_->raise();
@@ -261,12 +261,12 @@ void MonitorWindow::showSettings() {
   trendShown_ = false;
 }
 
-void MonitorWindow::drawTrendFully() {
+void MonitorWindow::DrawTrendFully() {
   const int selected = engine_->SelectedDevice();
-  trendView_->drawFull(trend_.Full(selected), trend_.geometry());
+  trendView_->DrawFull(trend_.Full(selected), trend_.geometry());
 }
 
-void MonitorWindow::sampleTrend() {
+void MonitorWindow::SampleTrend() {
   std::array<bool, kMonitorDevices> connected{};
   std::array<std::uint16_t, kMonitorDevices> pv{};
   for (int n = 0; n < kMonitorDevices; ++n) {
@@ -280,34 +280,34 @@ void MonitorWindow::sampleTrend() {
       timer1_->stop();
       break;
     case trend::TickDrawing::Kind::Full:
-      trendView_->drawFull(d.full, trend_.geometry());
+      trendView_->DrawFull(d.full, trend_.geometry());
       break;
     case trend::TickDrawing::Kind::Incremental:
-      trendView_->drawIncremental(d.incremental, trend_.geometry());
+      trendView_->DrawIncremental(d.incremental, trend_.geometry());
       break;
     case trend::TickDrawing::Kind::None:
       break;
   }
 }
 
-void MonitorWindow::setDiagnosticsVisible(bool visible) {
+void MonitorWindow::SetDiagnosticsVisible(bool visible) {
   if (visible == stripVisible_) return;
   stripVisible_ = visible;
   debugPl_->setVisible(visible);
   errMessage_->setVisible(visible);
-  relayout();
+  Relayout();
 }
 
-void MonitorWindow::relayout() {
+void MonitorWindow::Relayout() {
   // The strip takes its band at the top; everything else moves below it.
   const int offset = stripVisible_ ? kStripHeight : 0;
-  scaler_.move(front_, kFrontRect.translated(0, offset));
+  scaler_.Move(front_, kFrontRect.translated(0, offset));
   for (int n = 0; n < kMonitorDevices; ++n) {
-    scaler_.move(tiles_[static_cast<std::size_t>(n)],
+    scaler_.Move(tiles_[static_cast<std::size_t>(n)],
                  {kTileX[n], kTileY[n] + offset, DeviceTile::kDesignWidth, DeviceTile::kDesignHeight});
   }
-  scaler_.move(paraPl_, kParaRect.translated(0, offset));
-  scaler_.move(drawIme_, kDrawRect.translated(0, offset));
+  scaler_.Move(paraPl_, kParaRect.translated(0, offset));
+  scaler_.Move(drawIme_, kDrawRect.translated(0, offset));
 
   // Controls scale by width / 808; a window too low for the scaled content
   // scrolls vertically, and the scroll bar's width is then not part of the scale.
@@ -317,17 +317,17 @@ void MonitorWindow::relayout() {
   if (needBar) width -= scroll_->verticalScrollBar()->sizeHint().width();
   scroll_->setVerticalScrollBarPolicy(needBar ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
   if (width <= 0) return;
-  placeClient(width);
+  PlaceClient(width);
 }
 
-void MonitorWindow::placeClient(int width) {
+void MonitorWindow::PlaceClient(int width) {
   const int designHeight = kDesignHeight + (stripVisible_ ? kStripHeight : 0);
   client_->resize(width, looks::Scale(designHeight, width));
-  scaler_.apply(width);
+  scaler_.Apply(width);
   const trend::Geometry g = trend::Geometry::AtWidth(width);
   if (!(g == trend_.geometry())) {
     trend_.SetGeometry(g);
-    if (trendShown_) drawTrendFully();
+    if (trendShown_) DrawTrendFully();
   }
 }
 
@@ -338,15 +338,15 @@ void MonitorWindow::showEvent(QShowEvent* event) {
   // so the geometry follows the screen as well.
   if (isMaximized() && screen() != nullptr) setGeometry(screen()->availableGeometry());
   closing_ = false;
-  relayout();
+  Relayout();
   engine_->Handle(monitor_event::Reset{});
-  files_->engineReset();
-  showCounters();
+  files_->EngineReset();
+  ShowCounters();
 }
 
 void MonitorWindow::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
-  relayout();
+  Relayout();
 }
 
 void MonitorWindow::closeEvent(QCloseEvent* event) {
@@ -363,31 +363,31 @@ void MonitorWindow::closeEvent(QCloseEvent* event) {
 void MonitorWindow::ConnectionChanged(int device, bool connected) {
   DeviceTile* t = tile(device);
   if (connected) {
-    t->setActive(true);
+    t->SetActive(true);
     trend_.ResetDevice(device);
   } else {
-    t->reset();
+    t->Reset();
   }
-  t->setSelected(connected && isSelected(device));
+  t->SetSelected(connected && IsSelected(device));
   deviceItems_[static_cast<std::size_t>(device)]->setText(DeviceCaption(device, connected));
 }
 
 void MonitorWindow::SelectionChanged(int oldDevice, int newDevice) {
   // Both frames are redrawn, and with them the run lamps of connected tiles.
   if (oldDevice >= 0 && oldDevice < kMonitorDevices && oldDevice != newDevice) {
-    tile(oldDevice)->setSelected(false);
-    if (engine_->Device(oldDevice).connected) tile(oldDevice)->setRunLamp(RunLamp::Good);
+    tile(oldDevice)->SetSelected(false);
+    if (engine_->Device(oldDevice).connected) tile(oldDevice)->SetRunLamp(RunLamp::Good);
   }
   trend_.ForceFull();
   if (newDevice < 0 || newDevice >= kMonitorDevices) return;
   DeviceTile* t = tile(newDevice);
-  t->setSelected(true);
-  t->setRunLamp(RunLamp::Good);
-  front_->layoutFor(engine_->Device(newDevice).model);
+  t->SetSelected(true);
+  t->SetRunLamp(RunLamp::Good);
+  front_->LayoutFor(engine_->Device(newDevice).model);
   // The picture's bars showed the previous device: they come back with the
   // new device's next PV/SV poll, and stay hidden for a KX3 whose security
   // mode keeps its outputs from being read.
-  front_->hideOutputs();
+  front_->HideOutputs();
   // Likewise the diagnostics readings, which come with its next status poll 6.
   uv_->clear();
   coldShow_->clear();
@@ -395,36 +395,36 @@ void MonitorWindow::SelectionChanged(int oldDevice, int newDevice) {
 
 void MonitorWindow::DeviceUpdated(int device, unsigned changes) {
   if (device < 0 || device >= kMonitorDevices) return;
-  if ((changes & kChangeIdentified) != 0 && isSelected(device)) {
-    front_->layoutFor(engine_->Device(device).model);
+  if ((changes & kChangeIdentified) != 0 && IsSelected(device)) {
+    front_->LayoutFor(engine_->Device(device).model);
   }
-  if ((changes & kChangeOutputs) != 0) showOutputs(device);
-  if ((changes & kChangePvSv) != 0) showPvSv(device);
-  if ((changes & kChangeLeds) != 0) showLeds(device);
-  if ((changes & kChangeProgram) != 0) showProgram(device);
-  if ((changes & kChangeCounters) != 0) showCounters();
-  if ((changes & kChangeLamp) != 0) tile(device)->setRunLamp(engine_->Device(device).lamp);
-  if ((changes & kChangeDiagnostics) != 0) showDiagnostics(device);
-  if ((changes & kChangeSecurity) != 0) panel_->securityChanged(device);
+  if ((changes & kChangeOutputs) != 0) ShowOutputs(device);
+  if ((changes & kChangePvSv) != 0) ShowPvSv(device);
+  if ((changes & kChangeLeds) != 0) ShowLeds(device);
+  if ((changes & kChangeProgram) != 0) ShowProgram(device);
+  if ((changes & kChangeCounters) != 0) ShowCounters();
+  if ((changes & kChangeLamp) != 0) tile(device)->SetRunLamp(engine_->Device(device).lamp);
+  if ((changes & kChangeDiagnostics) != 0) ShowDiagnostics(device);
+  if ((changes & kChangeSecurity) != 0) panel_->SecurityChanged(device);
   if ((changes & kChangeAddress) != 0 && engine_->Device(device).connected) trend_.ResetDevice(device);
 }
 
-void MonitorWindow::showPvSv(int device) {
+void MonitorWindow::ShowPvSv(int device) {
   const MonitorDevice& dev = engine_->Device(device);
   const looks::PvSvLook look = looks::ComputePvSv(dev);
   DeviceTile* t = tile(device);
   const bool programRunning = dev.rec.programRunning != 0;
-  t->setPv(app::ToQString(look.pv), look.tileFontPt);
-  if (!programRunning) t->setSv(app::ToQString(look.sv));
-  if (!isSelected(device)) return;
-  front_->setPv(app::ToQString(look.pv), look.pvStatus);
+  t->SetPv(app::ToQString(look.pv), look.tileFontPt);
+  if (!programRunning) t->SetSv(app::ToQString(look.sv));
+  if (!IsSelected(device)) return;
+  front_->SetPv(app::ToQString(look.pv), look.pvStatus);
   if (!programRunning) {
-    front_->setSv(app::ToQString(look.sv), 32);
-    if (!panel_->svFieldShown()) panel_->showProgramList(false, 0);
+    front_->SetSv(app::ToQString(look.sv), 32);
+    if (!panel_->SvFieldShown()) panel_->ShowProgramList(false, 0);
   }
 }
 
-void MonitorWindow::showOutputs(int device) {
+void MonitorWindow::ShowOutputs(int device) {
   const MonitorDevice& dev = engine_->Device(device);
   looks::OutputsInput in;
   in.model = dev.model;
@@ -434,27 +434,27 @@ void MonitorWindow::showOutputs(int device) {
   in.out1 = dev.rec.out1;
   in.out2 = dev.rec.out2;
   const looks::OutputsLook look = looks::ComputeOutputs(in);
-  tile(device)->setOutputs(look);
-  if (isSelected(device)) front_->setOutputs(look);
+  tile(device)->SetOutputs(look);
+  if (IsSelected(device)) front_->SetOutputs(look);
 }
 
-void MonitorWindow::showLeds(int device) {
+void MonitorWindow::ShowLeds(int device) {
   const looks::LedLook look = looks::ComputeLeds(engine_->Device(device).rec.statusByte);
-  tile(device)->setLeds(look);
-  if (isSelected(device)) front_->setLeds(look);
+  tile(device)->SetLeds(look);
+  if (IsSelected(device)) front_->SetLeds(look);
 }
 
-void MonitorWindow::showProgram(int device) {
+void MonitorWindow::ShowProgram(int device) {
   const MonitorDevice& dev = engine_->Device(device);
   const QString text = app::ToQString(dev.programText);
-  if (isSelected(device)) {
-    front_->setSv(text, dev.rec.program.mode == kProgramTimeLeftMode ? 24 : 32);
-    if (panel_->svFieldShown()) panel_->showProgramList(true, dev.rec.program.mode);
+  if (IsSelected(device)) {
+    front_->SetSv(text, dev.rec.program.mode == kProgramTimeLeftMode ? 24 : 32);
+    if (panel_->SvFieldShown()) panel_->ShowProgramList(true, dev.rec.program.mode);
   }
-  tile(device)->setSv(text);
+  tile(device)->SetSv(text);
 }
 
-void MonitorWindow::showCounters() {
+void MonitorWindow::ShowCounters() {
   for (int n = 0; n < kMonitorDevices; ++n) {
     const MonitorDevice& dev = engine_->Device(n);
     execCnt_[static_cast<std::size_t>(n)]->setText(QString::number(dev.requestCount));
@@ -462,8 +462,8 @@ void MonitorWindow::showCounters() {
   }
 }
 
-void MonitorWindow::showDiagnostics(int device) {
-  if (!isSelected(device)) return;
+void MonitorWindow::ShowDiagnostics(int device) {
+  if (!IsSelected(device)) return;
   const DeviceRecord& rec = engine_->Device(device).rec;
   // Both readings are register words: a word above 0x7FFF is shown negative.
   uv_->setText(app::ToQString(ValueText(rec.voltage, 0)));
@@ -477,11 +477,11 @@ void MonitorWindow::StatusLine(std::string_view text, StatusTone tone) {
 }
 
 void MonitorWindow::ParametersRead(int type, const RegBlock& block, std::span<const std::uint16_t> words) {
-  panel_->pageRead(type, block, words);
+  panel_->PageRead(type, block, words);
 }
 
 void MonitorWindow::PanelLayout() {
-  panel_->layoutPanel();
+  panel_->LayoutPanel();
   // The panel appears once after the first complete parameter read, unless the
   // trend view holds its place.
   if (!paraShown_ && !trendShown_) {
@@ -490,12 +490,12 @@ void MonitorWindow::PanelLayout() {
   }
 }
 
-void MonitorWindow::HideCalibration() { panel_->hideCalibration(); }
+void MonitorWindow::HideCalibration() { panel_->HideCalibration(); }
 
-void MonitorWindow::SecurityPoll(int device) { panel_->securityPoll(device); }
+void MonitorWindow::SecurityPoll(int device) { panel_->SecurityPoll(device); }
 
 void MonitorWindow::FrontPanelClear() {
-  front_->clear();
+  front_->Clear();
   paraPl_->hide();
   drawIme_->hide();
 }
@@ -527,12 +527,12 @@ void MonitorWindow::MenusChanged(const MonitorMenus& menus) {
   record1_->setChecked(menus.view && trendShown_);
 }
 
-void MonitorWindow::TransferProgress(const Transfer& transfer) { files_->transferProgress(transfer); }
+void MonitorWindow::TransferProgress(const Transfer& transfer) { files_->TransferProgress(transfer); }
 
-void MonitorWindow::ParameterBufferUploaded(const ImageUpload& upload) { files_->bufferUploaded(upload); }
+void MonitorWindow::ParameterBufferUploaded(const ImageUpload& upload) { files_->BufferUploaded(upload); }
 
 void MonitorWindow::TransferEnded(const Transfer& transfer, TransferEnd end) {
-  files_->transferEnded(transfer, end);
+  files_->TransferEnded(transfer, end);
 }
 
 void MonitorWindow::PortError(std::string_view text) {

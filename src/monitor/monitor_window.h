@@ -49,13 +49,13 @@ class MonitorWindow : public QMainWindow, private MonitorObserver {
   const trend::Trend& trend() const { return trend_; }
   bool trendShown() const { return trendShown_; }
   // VIEW > PV RECORD and VIEW > SETTING.
-  void showTrend();
-  void showSettings();
+  void ShowTrend();
+  void ShowSettings();
   // One tick of `Timer1`: sample every connected device and draw.
-  void sampleTrend();
+  void SampleTrend();
 
   // "probe on" / "probe off": shows or hides the diagnostics strip and status line.
-  void setDiagnosticsVisible(bool visible);
+  void SetDiagnosticsVisible(bool visible);
   bool diagnosticsVisible() const { return stripVisible_; }
   // Width the controls are scaled for (the window width, less a vertical
   // scroll bar when the content is taller than the window).
@@ -87,19 +87,19 @@ class MonitorWindow : public QMainWindow, private MonitorObserver {
   void PortError(std::string_view text) override;
   void CloseWindow() override;
 
-  void buildMenu();
-  void buildStrip(QWidget* client);
-  void buildParameterArea(QWidget* client);
-  void relayout();
-  void placeClient(int width);
-  void showPvSv(int device);
-  void showOutputs(int device);
-  void showLeds(int device);
-  void showProgram(int device);
-  void showCounters();
-  void showDiagnostics(int device);
-  void drawTrendFully();
-  bool isSelected(int device) const { return engine_->SelectedDevice() == device; }
+  void BuildMenu();
+  void BuildStrip(QWidget* client);
+  void BuildParameterArea(QWidget* client);
+  void Relayout();
+  void PlaceClient(int width);
+  void ShowPvSv(int device);
+  void ShowOutputs(int device);
+  void ShowLeds(int device);
+  void ShowProgram(int device);
+  void ShowCounters();
+  void ShowDiagnostics(int device);
+  void DrawTrendFully();
+  bool IsSelected(int device) const { return engine_->SelectedDevice() == device; }
 
   Session& session_;
   std::unique_ptr<ComPort> port_;

@@ -51,15 +51,15 @@ ParameterFiles::ParameterFiles(QMainWindow* window, MonitorEngine& engine, Actio
   bar->hide();
 
   ramp_ = new ramp::RampSoakWindow(window_);
-  connect(ramp_, &ramp::RampSoakWindow::readRequested, this, &ParameterFiles::rampRead);
-  connect(ramp_, &ramp::RampSoakWindow::writeRequested, this, &ParameterFiles::rampWrite);
+  connect(ramp_, &ramp::RampSoakWindow::ReadRequested, this, &ParameterFiles::RampRead);
+  connect(ramp_, &ramp::RampSoakWindow::WriteRequested, this, &ParameterFiles::RampWrite);
 
-  connect(actions_.open, &QAction::triggered, this, &ParameterFiles::open);
-  connect(actions_.save, &QAction::triggered, this, &ParameterFiles::save);
-  connect(actions_.saveAs, &QAction::triggered, this, &ParameterFiles::saveAs);
-  connect(actions_.upload, &QAction::triggered, this, &ParameterFiles::upload);
-  connect(actions_.download, &QAction::triggered, this, [this] { download(false); });
-  connect(actions_.writeAll, &QAction::triggered, this, [this] { download(true); });
+  connect(actions_.open, &QAction::triggered, this, &ParameterFiles::Open);
+  connect(actions_.save, &QAction::triggered, this, &ParameterFiles::Save);
+  connect(actions_.saveAs, &QAction::triggered, this, &ParameterFiles::SaveAs);
+  connect(actions_.upload, &QAction::triggered, this, &ParameterFiles::Upload);
+  connect(actions_.download, &QAction::triggered, this, [this] { Download(false); });
+  connect(actions_.writeAll, &QAction::triggered, this, [this] { Download(true); });
   connect(actions_.rampSoak, &QAction::triggered, this, [this] {
     ramp_->show();
     ramp_->raise();
@@ -69,7 +69,7 @@ ParameterFiles::ParameterFiles(QMainWindow* window, MonitorEngine& engine, Actio
 
 ParameterFiles::~ParameterFiles() = default;
 
-void ParameterFiles::engineReset() {
+void ParameterFiles::EngineReset() {
   std::fill(buffer_.begin() + kTrailerModel, buffer_.end(), std::uint8_t{0});
   valid_ = false;
   fileChosen_ = false;
@@ -77,26 +77,26 @@ void ParameterFiles::engineReset() {
   download_.reset();
   rampRead_.reset();
   rampWrite_.reset();
-  hideProgress();
+  HideProgress();
 }
 
-void ParameterFiles::updateMenus() {
+void ParameterFiles::UpdateMenus() {
   // The engine keeps the menu items; it is told what the buffer allows.
   engine_.Handle(monitor_event::BufferState{valid_, fileChosen_});
 }
 
-void ParameterFiles::showProgress(const QString& caption) {
+void ParameterFiles::ShowProgress(const QString& caption) {
   progressLb_->setText(caption);
   progressBar_->setValue(0);
   window_->statusBar()->show();
 }
 
-void ParameterFiles::hideProgress() {
+void ParameterFiles::HideProgress() {
   progressLb_->setText(QStringLiteral(" Loading Now"));
   window_->statusBar()->hide();
 }
 
-void ParameterFiles::tellLater(const QString& text, const QString& caption, QWidget* parent) {
+void ParameterFiles::TellLater(const QString& text, const QString& caption, QWidget* parent) {
   // Not from within the engine's report: a modal box there would hold the
   // engine's next request until it is closed.
   QPointer<QWidget> over = parent != nullptr ? parent : window_;
@@ -105,21 +105,21 @@ void ParameterFiles::tellLater(const QString& text, const QString& caption, QWid
   });
 }
 
-bool ParameterFiles::start(std::shared_ptr<Transfer> transfer) {
+bool ParameterFiles::Start(std::shared_ptr<Transfer> transfer) {
   engine_.Handle(monitor_event::StartTransfer{transfer});
   return engine_.RunningTransfer() == transfer.get();
 }
 
 // ---- FILE ----
 
-void ParameterFiles::open() {
+void ParameterFiles::Open() {
   const QString path = app::ChooseFile(window_, app::FileDialogKind::Open, Msg::FilterParameters);
   if (path.isEmpty()) return;
   const ParLoad result = LoadParameterFile(path.toStdString(), buffer_);
   const MessageAndCaption message = LoadMessage(result);
   if (result == ParLoad::Loaded) {
     valid_ = true;
-    updateMenus();
+    UpdateMenus();
     Ask(window_, app::QText(message.caption),
         app::ToQString(ModelVersionText(buffer_)) + app::QText(message.text), QMessageBox::Ok);
     return;
@@ -127,23 +127,23 @@ void ParameterFiles::open() {
   if (result == ParLoad::BadCheck) {
     // The buffer was cleared: nothing is left to save or write.
     valid_ = false;
-    updateMenus();
+    UpdateMenus();
   }
   Ask(window_, app::QText(message.caption), app::QText(message.text), QMessageBox::Ok);
 }
 
-bool ParameterFiles::writeFile(const QString& path) {
+bool ParameterFiles::WriteFile(const QString& path) {
   if (SaveParameterFile(path.toStdString(), buffer_)) return true;
   Ask(window_, StandardCaption(), app::QText(Msg::FailToSaveFile), QMessageBox::Ok);
   return false;
 }
 
-void ParameterFiles::tellSaved() {
+void ParameterFiles::TellSaved() {
   Ask(window_, app::QText(Msg::Done),
       app::ToQString(ModelVersionText(buffer_)) + app::QText(Msg::SaveParametersDone), QMessageBox::Ok);
 }
 
-void ParameterFiles::saveAs() {
+void ParameterFiles::SaveAs() {
   if (!valid_) return;
   const QString path = app::ChooseFile(window_, app::FileDialogKind::Save, Msg::FilterParameters);
   if (path.isEmpty()) return;
@@ -152,21 +152,21 @@ void ParameterFiles::saveAs() {
           QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok) {
     return;
   }
-  if (!writeFile(path)) return;
+  if (!WriteFile(path)) return;
   rememberedFile_ = path;
   fileChosen_ = true;
-  updateMenus();
-  tellSaved();
+  UpdateMenus();
+  TellSaved();
 }
 
-void ParameterFiles::save() {
+void ParameterFiles::Save() {
   if (!fileChosen_ || !valid_) return;
-  if (writeFile(rememberedFile_)) tellSaved();
+  if (WriteFile(rememberedFile_)) TellSaved();
 }
 
 // ---- PARAMETERS ----
 
-void ParameterFiles::upload() {
+void ParameterFiles::Upload() {
   if (engine_.ConnectedCount() == 0) return;
   const int selected = engine_.SelectedDevice();
   if (selected < 0 || selected >= kMonitorDevices) return;
@@ -176,14 +176,14 @@ void ParameterFiles::upload() {
     return;
   }
   upload_ = std::make_shared<ImageUpload>(dev.model, dev.rec.firmwareVersion, false);
-  showProgress(actions_.upload->text());
-  if (!start(upload_)) {
+  ShowProgress(actions_.upload->text());
+  if (!Start(upload_)) {
     upload_.reset();
-    hideProgress();
+    HideProgress();
   }
 }
 
-void ParameterFiles::download(bool broadcast) {
+void ParameterFiles::Download(bool broadcast) {
   if (engine_.ConnectedCount() == 0 || !valid_) return;
   const int selected = engine_.SelectedDevice();
   if (selected < 0 || selected >= kMonitorDevices) return;
@@ -208,58 +208,58 @@ void ParameterFiles::download(bool broadcast) {
   const MonitorDevice& now = engine_.Device(engine_.SelectedDevice());
   auto steps = DownloadSequence(now.model, buffer_, now.rec.firmwareVersion);
   download_ = std::make_shared<WriteSequence>(TransferKind::Download, std::move(steps), broadcast);
-  showProgress((broadcast ? actions_.writeAll : actions_.download)->text());
-  if (!start(download_)) {
+  ShowProgress((broadcast ? actions_.writeAll : actions_.download)->text());
+  if (!Start(download_)) {
     download_.reset();
-    hideProgress();
+    HideProgress();
   }
 }
 
-void ParameterFiles::rampRead() {
+void ParameterFiles::RampRead() {
   const int selected = engine_.SelectedDevice();
   if (engine_.ConnectedCount() > 0 && selected >= 0 && selected < kMonitorDevices) {
     const MonitorDevice& dev = engine_.Device(selected);
     rampRead_ = std::make_shared<ImageUpload>(dev.model, dev.rec.firmwareVersion, true);
-    if (start(rampRead_)) return;
+    if (Start(rampRead_)) return;
   }
   rampRead_.reset();
-  ramp_->transferStopped();
+  ramp_->TransferStopped();
 }
 
-void ParameterFiles::rampWrite() {
+void ParameterFiles::RampWrite() {
   if (engine_.ConnectedCount() > 0 && ramp_->filled()) {
     std::vector<std::uint16_t> values;
     for (int n = 0; n < kRampWrites; ++n) values.push_back(RampWriteValue(ramp_->table(), n));
     rampWrite_ = std::make_shared<WriteSequence>(TransferKind::RampDownload, RampWriteSteps(values));
-    if (start(rampWrite_)) return;
+    if (Start(rampWrite_)) return;
   }
   rampWrite_.reset();
-  ramp_->transferStopped();
+  ramp_->TransferStopped();
 }
 
 // ---- Engine reports ----
 
-void ParameterFiles::transferProgress(const Transfer& transfer) {
+void ParameterFiles::TransferProgress(const Transfer& transfer) {
   if (&transfer == upload_.get() || &transfer == download_.get()) {
     progressBar_->setValue(transfer.Progress());
   } else if (&transfer == rampRead_.get() || &transfer == rampWrite_.get()) {
-    ramp_->transferProgress(transfer.Progress());
+    ramp_->TransferProgress(transfer.Progress());
   }
 }
 
-void ParameterFiles::bufferUploaded(const ImageUpload& upload) {
+void ParameterFiles::BufferUploaded(const ImageUpload& upload) {
   if (&upload != upload_.get() && &upload != rampRead_.get()) return;
   buffer_ = upload.Buffer();
   valid_ = true;
-  updateMenus();
+  UpdateMenus();
   if (&upload == upload_.get()) {
-    hideProgress();
-    tellLater(app::ToQString(ModelVersionText(buffer_)) + app::QText(Msg::ParametersUploaded),
+    HideProgress();
+    TellLater(app::ToQString(ModelVersionText(buffer_)) + app::QText(Msg::ParametersUploaded),
               app::QText(Msg::UploadDone));
   }
 }
 
-void ParameterFiles::transferEnded(const Transfer& transfer, TransferEnd end) {
+void ParameterFiles::TransferEnded(const Transfer& transfer, TransferEnd end) {
   const bool completed = end == TransferEnd::Completed;
   const bool ours = &transfer == upload_.get() || &transfer == download_.get() ||
                     &transfer == rampRead_.get() || &transfer == rampWrite_.get();
@@ -267,24 +267,24 @@ void ParameterFiles::transferEnded(const Transfer& transfer, TransferEnd end) {
     // Given up after repeated exception answers (a controller refusing its
     // writes, say): the status line may be hidden, so the reason is told.
     const bool ramp = &transfer == rampRead_.get() || &transfer == rampWrite_.get();
-    tellLater(app::ToQString(engine_.StatusText()), StandardCaption(), ramp ? static_cast<QWidget*>(ramp_) : window_);
+    TellLater(app::ToQString(engine_.StatusText()), StandardCaption(), ramp ? static_cast<QWidget*>(ramp_) : window_);
   }
   if (&transfer == upload_.get() || &transfer == download_.get()) {
     // An abandoned transfer leaves no progress line standing.
-    hideProgress();
+    HideProgress();
     if (&transfer == upload_.get()) upload_.reset();
     else download_.reset();
   } else if (&transfer == rampRead_.get()) {
     if (completed) {
-      ramp_->readFinished(TableFromController(std::span<const std::uint8_t, 256>(rampRead_->Buffer().data(), 256),
+      ramp_->ReadFinished(TableFromController(std::span<const std::uint8_t, 256>(rampRead_->Buffer().data(), 256),
                                               rampRead_->Steps()));
     } else {
-      ramp_->transferStopped();
+      ramp_->TransferStopped();
     }
     rampRead_.reset();
   } else if (&transfer == rampWrite_.get()) {
-    if (completed) ramp_->writeFinished();
-    else ramp_->transferStopped();
+    if (completed) ramp_->WriteFinished();
+    else ramp_->TransferStopped();
     rampWrite_.reset();
   }
 }

@@ -47,35 +47,35 @@ class ParameterFiles : public QObject {
   // The engine started afresh (window shown): the buffer is no longer valid,
   // its trailer is cleared and SAVE waits for a new SAVE AS (the engine's
   // menu items know that already).
-  void engineReset();
+  void EngineReset();
 
   // Transfer reports of the engine.
-  void transferProgress(const Transfer& transfer);
-  void bufferUploaded(const ImageUpload& upload);
-  void transferEnded(const Transfer& transfer, TransferEnd end);
+  void TransferProgress(const Transfer& transfer);
+  void BufferUploaded(const ImageUpload& upload);
+  void TransferEnded(const Transfer& transfer, TransferEnd end);
 
   const ParameterBuffer& buffer() const { return buffer_; }
   bool bufferValid() const { return valid_; }
   ramp::RampSoakWindow* rampWindow() const { return ramp_; }
 
  private:
-  void open();
-  void save();
-  void saveAs();
-  void upload();
-  void download(bool broadcast);
-  void rampRead();
-  void rampWrite();
+  void Open();
+  void Save();
+  void SaveAs();
+  void Upload();
+  void Download(bool broadcast);
+  void RampRead();
+  void RampWrite();
   // Writes the buffer; tells "Fail to save file" when it could not.
-  bool writeFile(const QString& path);
-  void tellSaved();
-  void showProgress(const QString& caption);
-  void hideProgress();
+  bool WriteFile(const QString& path);
+  void TellSaved();
+  void ShowProgress(const QString& caption);
+  void HideProgress();
   // Tells the engine what the buffer allows; the menu items follow.
-  void updateMenus();
+  void UpdateMenus();
   // Message boxes shown after the engine's report has been handled.
-  void tellLater(const QString& text, const QString& caption, QWidget* parent = nullptr);
-  bool start(std::shared_ptr<Transfer> transfer);
+  void TellLater(const QString& text, const QString& caption, QWidget* parent = nullptr);
+  bool Start(std::shared_ptr<Transfer> transfer);
 
   QMainWindow* window_;
   MonitorEngine& engine_;

@@ -192,7 +192,7 @@ QString Q(std::string_view text) { return app::ToQString(text); }
 
 void DropList::showPopup() {
   popupOpen_ = true;
-  emit droppedDown();
+  emit DroppedDown();
   QComboBox::showPopup();
 }
 
@@ -202,7 +202,7 @@ void DropList::hidePopup() {
   const bool wasOpen = popupOpen_;
   popupOpen_ = false;
   QComboBox::hidePopup();
-  if (wasOpen) emit closedUp();
+  if (wasOpen) emit ClosedUp();
 }
 
 ParameterPanel::ParameterPanel(QWidget* parent, DesignScaler& scaler, MonitorEngine& engine)
@@ -210,34 +210,34 @@ ParameterPanel::ParameterPanel(QWidget* parent, DesignScaler& scaler, MonitorEng
   setObjectName(QStringLiteral("ParaPL"));
   SetBackground(this, kPanelGrey);
   dialog_ = new PasswordDialog(this);
-  connect(dialog_, &PasswordDialog::keyEntered, this, &ParameterPanel::keyEntered);
-  connect(dialog_, &PasswordDialog::dismissed, this, [this] { engine_.Handle(monitor_event::LevelWrite{false}); });
-  build();
-  apply();
+  connect(dialog_, &PasswordDialog::KeyEntered, this, &ParameterPanel::KeyEntered);
+  connect(dialog_, &PasswordDialog::Dismissed, this, [this] { engine_.Handle(monitor_event::LevelWrite{false}); });
+  Build();
+  Apply();
 }
 
-void ParameterPanel::detach() {
+void ParameterPanel::Detach() {
   for (const auto& entry : controls_) QObject::disconnect(entry.second, nullptr, this, nullptr);
   QObject::disconnect(passEdit_, nullptr, this, nullptr);
   QObject::disconnect(fwVersion_, nullptr, this, nullptr);
   QObject::disconnect(dialog_, nullptr, this, nullptr);
 }
 
-QWidget* ParameterPanel::parentFor(std::string_view group) {
+QWidget* ParameterPanel::ParentFor(std::string_view group) {
   if (group.empty()) return this;
   return controls_.at(std::string(group));
 }
 
-QWidget* ParameterPanel::control(std::string_view name) const {
+QWidget* ParameterPanel::Control(std::string_view name) const {
   auto it = controls_.find(name);
   return it == controls_.end() ? nullptr : it->second;
 }
 
-void ParameterPanel::build() {
+void ParameterPanel::Build() {
   const auto place = [this](QWidget* w, std::string_view name, int fontPt = kFontPt) {
     w->setObjectName(Q(name));
     controls_.emplace(std::string(name), w);
-    if (const Place* p = FindPlace(name)) scaler_.add(w, p->rect, fontPt);
+    if (const Place* p = FindPlace(name)) scaler_.Add(w, p->rect, fontPt);
   };
 
   for (const panel::GroupDef& g : panel::Groups()) {
@@ -251,18 +251,18 @@ void ParameterPanel::build() {
     if (p == nullptr) continue;
     QLabel* label = nullptr;
     if (c.label == "PassLb") {
-      auto* click = new ClickLabel(parentFor(p->parent), Q(c.label), Q(c.caption));
-      connect(click, &ClickLabel::clicked, this, [this] { fwVersion_->raise(); });
+      auto* click = new ClickLabel(ParentFor(p->parent), Q(c.label), Q(c.caption));
+      connect(click, &ClickLabel::Clicked, this, [this] { fwVersion_->raise(); });
       label = click;
     } else {
-      label = new QLabel(Q(c.caption), parentFor(p->parent));
+      label = new QLabel(Q(c.caption), ParentFor(p->parent));
     }
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     place(label, c.label);
   }
   // The calibration labels are shown in yellow.
   for (std::string_view name : panel::CalibrationControls(kModelKx2)) {
-    if (auto* label = qobject_cast<QLabel*>(control(name))) {
+    if (auto* label = qobject_cast<QLabel*>(Control(name))) {
       label->setAutoFillBackground(true);
       SetBackground(label, kYellow);
     }
@@ -270,28 +270,28 @@ void ParameterPanel::build() {
 
   for (const panel::EditFieldDef& f : panel::EditFields()) {
     const Place* p = FindPlace(f.name);
-    auto* edit = new QLineEdit(QStringLiteral("0"), parentFor(p->parent));
+    auto* edit = new QLineEdit(QStringLiteral("0"), ParentFor(p->parent));
     edit->setMaxLength(kFieldChars);
     edit->setAlignment(Qt::AlignRight);
     place(edit, f.name);
     const std::string name(f.name);
-    connect(edit, &QLineEdit::returnPressed, this, [this, name] { fieldEntered(name); });
+    connect(edit, &QLineEdit::returnPressed, this, [this, name] { FieldEntered(name); });
   }
   for (std::string_view name : panel::CalibrationControls(kModelKx2)) {
-    if (auto* edit = qobject_cast<QLineEdit*>(control(name))) edit->setStyleSheet(QStringLiteral("background: #FFFF00;"));
+    if (auto* edit = qobject_cast<QLineEdit*>(Control(name))) edit->setStyleSheet(QStringLiteral("background: #FFFF00;"));
   }
 
   for (const panel::ListDef& l : panel::Lists()) {
     const Place* p = FindPlace(l.name);
-    auto* list = new DropList(parentFor(p->parent));
+    auto* list = new DropList(ParentFor(p->parent));
     for (std::string_view item : panel::ListItems(l.name)) list->addItem(Q(item));
     list->setCurrentIndex(-1);
     place(list, l.name);
     const std::string name(l.name);
-    connect(list, &QComboBox::activated, this, [this, name](int item) { listChosen(name, item); });
+    connect(list, &QComboBox::activated, this, [this, name](int item) { ListChosen(name, item); });
   }
   for (const char* name : {"OutputType1", "OutputType2"}) {
-    control(name)->setStyleSheet(QStringLiteral("QComboBox { background: #FFFF00; }"));
+    Control(name)->setStyleSheet(QStringLiteral("QComboBox { background: #FFFF00; }"));
   }
 
   // KX3 key lists.
@@ -300,8 +300,8 @@ void ParameterPanel::build() {
     auto* list = new DropList(controls_.at("SecurityPL"));
     for (std::string_view item : panel::ListItems(name)) list->addItem(Q(item));
     place(list, name);
-    connect(list, &DropList::droppedDown, this, &ParameterPanel::keyListDropped);
-    connect(list, &DropList::closedUp, this, [this, n] { keyListClosed(n); });
+    connect(list, &DropList::DroppedDown, this, &ParameterPanel::KeyListDropped);
+    connect(list, &DropList::ClosedUp, this, [this, n] { KeyListClosed(n); });
   }
   QStringList levels;
   for (std::string_view item : panel::ListItems("SLevel")) levels << Q(item);
@@ -316,14 +316,14 @@ void ParameterPanel::build() {
                                               : QStringLiteral("Clear PV Adjust Value "),
                                    controls_.at("AdjustBox"));
     place(button, name, kSmallFontPt);
-    connect(button, &QPushButton::clicked, this, [this, which] { clearClicked(which); });
+    connect(button, &QPushButton::clicked, this, [this, which] { ClearClicked(which); });
   }
 
   // Password area.
   passEdit_ = new QLineEdit(this);
   passEdit_->setEchoMode(QLineEdit::Password);
   place(passEdit_, "PassEdit");
-  connect(passEdit_, &QLineEdit::returnPressed, this, &ParameterPanel::passwordEntered);
+  connect(passEdit_, &QLineEdit::returnPressed, this, &ParameterPanel::PasswordEntered);
   fwVersion_ = new ClickLabel(this, QStringLiteral("FWVersion"), QStringLiteral("Firmware Version"));
   fwVersion_->setCursor(Qt::ArrowCursor);
   fwVersion_->setAlignment(Qt::AlignCenter);
@@ -332,16 +332,16 @@ void ParameterPanel::build() {
   SetBackground(fwVersion_, QColor(0xE0, 0xE0, 0xE0));
   place(fwVersion_, "FWVersion");
   fwVersion_->raise();
-  connect(fwVersion_, &ClickLabel::doubleClicked, this, [this] {
+  connect(fwVersion_, &ClickLabel::DoubleClicked, this, [this] {
     fwVersion_->lower();
     passEdit_->setFocus();
   });
 }
 
-void ParameterPanel::apply() {
+void ParameterPanel::Apply() {
   applying_ = true;
   for (const auto& [name, look] : model_.looks()) {
-    QWidget* w = control(name);
+    QWidget* w = Control(name);
     if (w == nullptr) continue;
     w->setVisible(look.visible);
     w->setEnabled(look.enabled);
@@ -356,7 +356,7 @@ void ParameterPanel::apply() {
       // A list without an item may say why ("N/A").
       list->setPlaceholderText(Q(look.text));
     } else if (auto* group = qobject_cast<app::RadioGroup*>(w)) {
-      group->setItemIndex(look.item);
+      group->SetItemIndex(look.item);
     } else if (auto* box = qobject_cast<QGroupBox*>(w)) {
       box->setTitle(Q(look.text));
     } else if (auto* label = qobject_cast<QLabel*>(w)) {
@@ -364,11 +364,11 @@ void ParameterPanel::apply() {
     }
   }
   // The mode box for the control mode in front.
-  if (QWidget* front = control(model_.modeBox())) front->raise();
+  if (QWidget* front = Control(model_.modeBox())) front->raise();
   applying_ = false;
 }
 
-panel::PanelInput ParameterPanel::input() const {
+panel::PanelInput ParameterPanel::Input() const {
   panel::PanelInput in;
   const int d = engine_.SelectedDevice();
   if (d >= 0 && d < kMonitorDevices) {
@@ -381,57 +381,57 @@ panel::PanelInput ParameterPanel::input() const {
   return in;
 }
 
-panel::DeviceContext ParameterPanel::context() const {
-  const panel::PanelInput in = input();
+panel::DeviceContext ParameterPanel::Context() const {
+  const panel::PanelInput in = Input();
   return {in.model, in.decimalPoint, panel::WritesAllowed(in.model, in.rec)};
 }
 
-void ParameterPanel::pageRead(int type, const RegBlock& block, std::span<const std::uint16_t> words) {
-  model_.FillPage(type, block, words, input());
-  apply();
+void ParameterPanel::PageRead(int type, const RegBlock& block, std::span<const std::uint16_t> words) {
+  model_.FillPage(type, block, words, Input());
+  Apply();
 }
 
-void ParameterPanel::layoutPanel() {
-  const panel::PanelInput in = input();
+void ParameterPanel::LayoutPanel() {
+  const panel::PanelInput in = Input();
   model_.Layout(in);
   if (in.model == kModelKx3) model_.ShowSecurity(in.rec.security, engine_.LevelWriteOn());
-  rememberedKeys_ = {model_.look("Pass1").item, model_.look("Pass2").item, model_.look("Pass3").item};
-  apply();
+  rememberedKeys_ = {model_.Look("Pass1").item, model_.Look("Pass2").item, model_.Look("Pass3").item};
+  Apply();
   ++layoutCount_;
-  emit laidOut();
+  emit LaidOut();
 }
 
-void ParameterPanel::hideCalibration() {
-  model_.ShowCalibration(input().model, false);
-  apply();
+void ParameterPanel::HideCalibration() {
+  model_.ShowCalibration(Input().model, false);
+  Apply();
 }
 
-void ParameterPanel::securityChanged(int device) {
+void ParameterPanel::SecurityChanged(int device) {
   if (device != engine_.SelectedDevice()) return;
-  // At status poll 7 the level check runs first (securityPoll) and refreshes
+  // At status poll 7 the level check runs first (SecurityPoll) and refreshes
   // the display after it, so the level the user picked is checked.
   if (engine_.Poll().type == RequestType::Security && engine_.Poll().device == device) return;
-  refreshSecurity(device);
+  RefreshSecurity(device);
 }
 
-void ParameterPanel::refreshSecurity(int device) {
+void ParameterPanel::RefreshSecurity(int device) {
   const MonitorDevice& dev = engine_.Device(device);
   if (dev.model != kModelKx3) return;
   const bool levelWrite = engine_.LevelWriteOn();
   model_.ShowSecurity(dev.rec.security, levelWrite);
   if (!levelWrite) {
-    rememberedKeys_ = {model_.look("Pass1").item, model_.look("Pass2").item, model_.look("Pass3").item};
+    rememberedKeys_ = {model_.Look("Pass1").item, model_.Look("Pass2").item, model_.Look("Pass3").item};
   }
-  apply();
+  Apply();
 }
 
-void ParameterPanel::securityPoll(int device) {
+void ParameterPanel::SecurityPoll(int device) {
   const MonitorDevice& dev = engine_.Device(device);
-  const panel::LevelCheck check = panel::CheckSecurityLevel(sLevel_->itemIndex(), dev.rec.security, dev.requestCount);
+  const panel::LevelCheck check = panel::CheckSecurityLevel(sLevel_->ItemIndex(), dev.rec.security, dev.requestCount);
   switch (check.kind) {
     case panel::LevelCheck::Kind::AskKey:
       dialogRegister_ = check.reg;
-      if (!dialog_->isVisible()) dialog_->ask();
+      if (!dialog_->isVisible()) dialog_->Ask();
       break;
     case panel::LevelCheck::Kind::LockWrite:
       engine_.Handle(monitor_event::QueueWrite{check.reg, check.value});
@@ -440,39 +440,39 @@ void ParameterPanel::securityPoll(int device) {
     case panel::LevelCheck::Kind::None:
       break;
   }
-  refreshSecurity(device);
+  RefreshSecurity(device);
 }
 
-void ParameterPanel::keyListDropped() { engine_.Handle(monitor_event::LevelWrite{true}); }
+void ParameterPanel::KeyListDropped() { engine_.Handle(monitor_event::LevelWrite{true}); }
 
-void ParameterPanel::keyListClosed(int n) {
-  auto* list = qobject_cast<QComboBox*>(control("Pass" + std::to_string(n + 1)));
+void ParameterPanel::KeyListClosed(int n) {
+  auto* list = qobject_cast<QComboBox*>(Control("Pass" + std::to_string(n + 1)));
   const auto index = static_cast<std::size_t>(n);
   if (list->currentIndex() != rememberedKeys_[index]) {
     rememberedKeys_[index] = list->currentIndex();
     dialogRegister_ = static_cast<std::uint16_t>(kKx3KeyChangeFirst + n);
-    dialog_->ask();
+    dialog_->Ask();
   } else {
     engine_.Handle(monitor_event::LevelWrite{false});
   }
 }
 
-void ParameterPanel::keyEntered(std::uint16_t key) {
+void ParameterPanel::KeyEntered(std::uint16_t key) {
   if (dialogRegister_ == 0) return;
   engine_.Handle(monitor_event::QueueWrite{dialogRegister_, key});
   engine_.Handle(monitor_event::LevelWrite{true});
 }
 
-void ParameterPanel::showProgramList(bool shown, int mode) {
+void ParameterPanel::ShowProgramList(bool shown, int mode) {
   if (shown) model_.SetItem("ProgDisp", mode);
   model_.SetShown("SV", !shown);
   model_.SetShown("ProgDisp", shown);
-  apply();
+  Apply();
 }
 
-bool ParameterPanel::svFieldShown() const { return model_.look("SV").visible; }
+bool ParameterPanel::SvFieldShown() const { return model_.Look("SV").visible; }
 
-void ParameterPanel::act(const panel::PanelAction& action) {
+void ParameterPanel::Act(const panel::PanelAction& action) {
   using K = panel::PanelAction::Kind;
   switch (action.kind) {
     case K::Write:
@@ -482,7 +482,7 @@ void ParameterPanel::act(const panel::PanelAction& action) {
       engine_.Handle(monitor_event::Refresh{});
       break;
     case K::Refused:
-      emit statusText(Q(Text(Msg::IllegalOnWrongModel)));
+      emit StatusText(Q(Text(Msg::IllegalOnWrongModel)));
       break;
     case K::SetDecimalPoint:
       engine_.Handle(monitor_event::DecimalPoint{engine_.SelectedDevice(), action.value});
@@ -492,33 +492,33 @@ void ParameterPanel::act(const panel::PanelAction& action) {
   }
 }
 
-void ParameterPanel::fieldEntered(const std::string& name) {
-  auto* edit = qobject_cast<QLineEdit*>(control(name));
+void ParameterPanel::FieldEntered(const std::string& name) {
+  auto* edit = qobject_cast<QLineEdit*>(Control(name));
   model_.SetText(name, edit->text().toStdString());
-  act(panel::EnterField(name, edit->text().toStdString(), context()));
+  Act(panel::EnterField(name, edit->text().toStdString(), Context()));
 }
 
-void ParameterPanel::listChosen(const std::string& name, int item) {
+void ParameterPanel::ListChosen(const std::string& name, int item) {
   if (applying_) return;
   model_.SetItem(name, item);  // shown until the next read
-  act(panel::ChooseItem(name, item, context()));
+  Act(panel::ChooseItem(name, item, Context()));
 }
 
-void ParameterPanel::clearClicked(int which) {
+void ParameterPanel::ClearClicked(int which) {
   const Msg question = which == 1 ? Msg::ConfirmRestoreDefault : Msg::ConfirmClearFactory;
   auto* box = new QMessageBox(QMessageBox::Question, window()->windowTitle(), Q(Text(question)),
                               QMessageBox::Ok | QMessageBox::Cancel, this);
   box->setObjectName(QStringLiteral("ClearConfirm"));
   box->setAttribute(Qt::WA_DeleteOnClose);
   connect(box, &QMessageBox::finished, this, [this, which](int result) {
-    if (result == QMessageBox::Ok) act(panel::ClearButton(which, context()));
+    if (result == QMessageBox::Ok) Act(panel::ClearButton(which, Context()));
   });
   box->open();
 }
 
-void ParameterPanel::passwordEntered() {
+void ParameterPanel::PasswordEntered() {
   const std::string text = passEdit_->text().toStdString();
-  const panel::PanelInput in = input();
+  const panel::PanelInput in = Input();
   switch (panel::ParsePassword(text)) {
     case panel::PasswordCommand::Factory:
       if (in.model == kModelKx3 || in.rec.comWrite == 1) {
@@ -527,10 +527,10 @@ void ParameterPanel::passwordEntered() {
       }
       break;
     case panel::PasswordCommand::ProbeOn:
-      emit diagnostics(true);
+      emit Diagnostics(true);
       break;
     case panel::PasswordCommand::ProbeOff:
-      emit diagnostics(false);
+      emit Diagnostics(false);
       break;
     case panel::PasswordCommand::Other:
       engine_.Handle(monitor_event::FactoryMode{false});
@@ -539,7 +539,7 @@ void ParameterPanel::passwordEntered() {
       model_.SetSecurityVisible(in.model == kModelKx3);
       break;
   }
-  apply();
+  Apply();
   fwVersion_->raise();
 }
 

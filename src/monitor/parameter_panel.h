@@ -35,8 +35,8 @@ class DropList : public QComboBox {
   void showPopup() override;
   void hidePopup() override;
  signals:
-  void droppedDown();
-  void closedUp();
+  void DroppedDown();
+  void ClosedUp();
 
  private:
   bool popupOpen_ = false;
@@ -49,45 +49,45 @@ class ParameterPanel : public QWidget {
   // Stops the controls from reaching the engine: called by the window before
   // the engine goes, since the controls still send signals while they are
   // hidden and destroyed afterwards.
-  void detach();
+  void Detach();
 
   // ---- From the engine (through the monitor window) ----
-  void pageRead(int type, const RegBlock& block, std::span<const std::uint16_t> words);
-  void layoutPanel();
-  void hideCalibration();
-  void securityPoll(int device);
-  void securityChanged(int device);
+  void PageRead(int type, const RegBlock& block, std::span<const std::uint16_t> words);
+  void LayoutPanel();
+  void HideCalibration();
+  void SecurityPoll(int device);
+  void SecurityChanged(int device);
   // Program display of the selected device: `ProgDisp` on item `mode` in
   // place of the `SV` field, or the `SV` field back.
-  void showProgramList(bool shown, int mode);
-  bool svFieldShown() const;
+  void ShowProgramList(bool shown, int mode);
+  bool SvFieldShown() const;
 
   PasswordDialog* passwordDialog() const { return dialog_; }
   const panel::PanelModel& model() const { return model_; }
-  QWidget* control(std::string_view name) const;
+  QWidget* Control(std::string_view name) const;
   // Layouts applied so far (each complete parameter read ends with one).
   int layoutCount() const { return layoutCount_; }
 
  signals:
-  void laidOut();                        // a complete read has been applied
-  void statusText(const QString& text);  // "illegal function on wrong modle"
-  void diagnostics(bool shown);          // "probe on" / "probe off"
+  void LaidOut();                        // a complete read has been applied
+  void StatusText(const QString& text);  // "illegal function on wrong modle"
+  void Diagnostics(bool shown);          // "probe on" / "probe off"
 
  private:
-  void build();
-  QWidget* parentFor(std::string_view group);
-  void apply();
-  void act(const panel::PanelAction& action);
-  panel::PanelInput input() const;
-  panel::DeviceContext context() const;
-  void fieldEntered(const std::string& name);
-  void listChosen(const std::string& name, int item);
-  void clearClicked(int which);
-  void passwordEntered();
-  void refreshSecurity(int device);
-  void keyListDropped();
-  void keyListClosed(int n);
-  void keyEntered(std::uint16_t key);
+  void Build();
+  QWidget* ParentFor(std::string_view group);
+  void Apply();
+  void Act(const panel::PanelAction& action);
+  panel::PanelInput Input() const;
+  panel::DeviceContext Context() const;
+  void FieldEntered(const std::string& name);
+  void ListChosen(const std::string& name, int item);
+  void ClearClicked(int which);
+  void PasswordEntered();
+  void RefreshSecurity(int device);
+  void KeyListDropped();
+  void KeyListClosed(int n);
+  void KeyEntered(std::uint16_t key);
 
   DesignScaler& scaler_;
   MonitorEngine& engine_;

@@ -58,7 +58,7 @@ PasswordDialog::PasswordDialog(QWidget* parent) : QDialog(parent) {
   layout->addWidget(passEdit1_);
   layout->addLayout(buttons);
 
-  connect(passEdit1_, &QLineEdit::textChanged, this, &PasswordDialog::textChanged);
+  connect(passEdit1_, &QLineEdit::textChanged, this, &PasswordDialog::TextChanged);
   connect(passEdit1_, &QLineEdit::returnPressed, this, &QWidget::close);
   connect(passBt_, &QPushButton::clicked, this, &QWidget::close);
   connect(cancelBt_, &QPushButton::clicked, this, [this] {
@@ -67,7 +67,7 @@ PasswordDialog::PasswordDialog(QWidget* parent) : QDialog(parent) {
   });
 }
 
-void PasswordDialog::ask() {
+void PasswordDialog::Ask() {
   if (QWidget* p = parentWidget()) {
     adjustSize();
     const QPoint centre = p->mapToGlobal(p->rect().center());
@@ -83,7 +83,7 @@ void PasswordDialog::showEvent(QShowEvent* event) {
   passEdit1_->setFocus();
 }
 
-void PasswordDialog::textChanged(const QString& text) {
+void PasswordDialog::TextChanged(const QString& text) {
   if (filtering_) return;
   // Letters in upper case; a character that is no hexadecimal digit empties the field.
   const QString filtered = QString::fromStdString(panel::FilterKeyText(text.toStdString()));
@@ -100,9 +100,9 @@ void PasswordDialog::hideEvent(QHideEvent* event) {
   // Every way of closing (Enter, OK, Cancel, the close box, Escape) hides it.
   if (event->spontaneous()) return;
   if (const auto key = panel::KeyValue(passEdit1_->text().toStdString())) {
-    emit keyEntered(*key);
+    emit KeyEntered(*key);
   } else {
-    emit dismissed();
+    emit Dismissed();
   }
 }
 

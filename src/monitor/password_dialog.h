@@ -19,21 +19,21 @@ class PasswordDialog : public QDialog {
   explicit PasswordDialog(QWidget* parent = nullptr);
 
   // Shows the dialog centred over its parent with the focus in the field.
-  void ask();
+  void Ask();
   QLineEdit* field() const { return passEdit1_; }
 
  signals:
   // The dialog closed with four digits: the key entry.
-  void keyEntered(std::uint16_t key);
+  void KeyEntered(std::uint16_t key);
   // It closed without a complete entry.
-  void dismissed();
+  void Dismissed();
 
  protected:
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
 
  private:
-  void textChanged(const QString& text);
+  void TextChanged(const QString& text);
 
   QLineEdit* passEdit1_ = nullptr;
   QPushButton* passBt_ = nullptr;

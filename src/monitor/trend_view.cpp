@@ -19,7 +19,7 @@ TrendView::TrendView(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void TrendView::ensurePicture(const trend::Geometry& g) {
+void TrendView::EnsurePicture(const trend::Geometry& g) {
   const QSize size(std::max(1, g.width), std::max(1, g.height));
   if (picture_.size() != size) {
     picture_ = QImage(size, QImage::Format_RGB32);
@@ -27,18 +27,18 @@ void TrendView::ensurePicture(const trend::Geometry& g) {
   }
 }
 
-QFont TrendView::labelFont(const trend::Geometry& g) const {
+QFont TrendView::LabelFont(const trend::Geometry& g) const {
   QFont f = font();
   // 9 pixels at the design width, scaled like the chart.
   f.setPixelSize(std::max(6, g.height * 9 / 250));
   return f;
 }
 
-void TrendView::drawFull(const trend::FullDrawing& d, const trend::Geometry& g) {
-  ensurePicture(g);
+void TrendView::DrawFull(const trend::FullDrawing& d, const trend::Geometry& g) {
+  EnsurePicture(g);
   picture_.fill(Qt::black);
   QPainter p(&picture_);
-  p.setFont(labelFont(g));
+  p.setFont(LabelFont(g));
   p.setPen(Qt::white);
   p.drawRect(0, 0, g.width - 1, g.height - 1);
   p.drawLine(g.left - 15, g.bottom, g.right + 10, g.bottom);
@@ -62,8 +62,8 @@ void TrendView::drawFull(const trend::FullDrawing& d, const trend::Geometry& g) 
   update();
 }
 
-void TrendView::drawIncremental(const trend::IncrementalDrawing& d, const trend::Geometry& g) {
-  ensurePicture(g);
+void TrendView::DrawIncremental(const trend::IncrementalDrawing& d, const trend::Geometry& g) {
+  EnsurePicture(g);
   QPainter p(&picture_);
   if (d.scroll) {
     const QRect from(QPoint(g.left + 2, g.top), QPoint(g.right + 4, g.bottom));
@@ -73,7 +73,7 @@ void TrendView::drawIncremental(const trend::IncrementalDrawing& d, const trend:
   p.setPen(Qt::white);
   p.drawLine(P(d.segment.from), P(d.segment.to));
   if (d.marker) {
-    p.setFont(labelFont(g));
+    p.setFont(LabelFont(g));
     p.setPen(QPen(Qt::white, 1, Qt::DotLine));
     p.drawLine(d.marker->x, d.marker->yTop, d.marker->x, d.marker->yBottom);
     p.setPen(Qt::white);

@@ -15,16 +15,16 @@ class TrendView : public QWidget {
  public:
   explicit TrendView(QWidget* parent);
 
-  void drawFull(const trend::FullDrawing& drawing, const trend::Geometry& g);
-  void drawIncremental(const trend::IncrementalDrawing& drawing, const trend::Geometry& g);
+  void DrawFull(const trend::FullDrawing& drawing, const trend::Geometry& g);
+  void DrawIncremental(const trend::IncrementalDrawing& drawing, const trend::Geometry& g);
   const QImage& picture() const { return picture_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  void ensurePicture(const trend::Geometry& g);
-  QFont labelFont(const trend::Geometry& g) const;
+  void EnsurePicture(const trend::Geometry& g);
+  QFont LabelFont(const trend::Geometry& g) const;
 
   QImage picture_;
 };

@@ -91,9 +91,9 @@ RampSoakWindow::RampSoakWindow(QWidget* parent) : QWidget(parent, Qt::Window | Q
   setObjectName(QStringLiteral("RampSoak"));
   setWindowTitle(QStringLiteral("Ramp Soak programer"));
   setFixedSize(kDesignWidth, kDesignHeight);
-  buildGrid();
-  buildButtons();
-  buildEditPage();
+  BuildGrid();
+  BuildButtons();
+  BuildEditPage();
 
   progCurve_ = new QLabel(this);
   progCurve_->setObjectName(QStringLiteral("ProgCurve"));
@@ -113,10 +113,10 @@ RampSoakWindow::RampSoakWindow(QWidget* parent) : QWidget(parent, Qt::Window | Q
   upLoadBar_->setGeometry(kCurveRect.x(), kCurveRect.y() + 32, 260, 18);
   upLoadBar_->hide();
 
-  writeHeadings();
+  WriteHeadings();
 }
 
-void RampSoakWindow::buildGrid() {
+void RampSoakWindow::BuildGrid() {
   progTable_ = new QTableWidget(kRows, kColumns, this);
   progTable_->setObjectName(QStringLiteral("ProgTable"));
   progTable_->setGeometry(kGridRect);
@@ -150,11 +150,11 @@ void RampSoakWindow::buildGrid() {
     }
   }
   connect(progTable_, &QTableWidget::currentCellChanged, this,
-          [this](int row, int column, int, int) { cellSelected(row, column); });
-  connect(progTable_, &QTableWidget::cellClicked, this, &RampSoakWindow::cellSelected);
+          [this](int row, int column, int, int) { CellSelected(row, column); });
+  connect(progTable_, &QTableWidget::cellClicked, this, &RampSoakWindow::CellSelected);
 }
 
-void RampSoakWindow::buildButtons() {
+void RampSoakWindow::BuildButtons() {
   startPlb_ = new QLabel(QStringLiteral("Start Pattern"), this);
   startPlb_->setObjectName(QStringLiteral("StartPLB"));
   startPlb_->setAlignment(Qt::AlignCenter);
@@ -168,7 +168,7 @@ void RampSoakWindow::buildButtons() {
   progStart_->setEnabled(false);
   connect(progStart_, &QComboBox::activated, this, [this](int index) {
     table_.start = static_cast<std::uint8_t>(index);
-    drawCurve();
+    DrawCurve();
   });
 
   readSBt_ = Button(this, "ReadSBt", QStringLiteral("Read Setting"), {4, 70, 98, 28});
@@ -181,18 +181,18 @@ void RampSoakWindow::buildButtons() {
   wrBt_->setEnabled(false);
   editPBt_->setEnabled(false);
 
-  connect(readSBt_, &QPushButton::clicked, this, &RampSoakWindow::startRead);
-  connect(readFBt_, &QPushButton::clicked, this, &RampSoakWindow::readFile);
-  connect(saveFBt_, &QPushButton::clicked, this, &RampSoakWindow::saveFile);
-  connect(wrBt_, &QPushButton::clicked, this, &RampSoakWindow::startWrite);
+  connect(readSBt_, &QPushButton::clicked, this, &RampSoakWindow::StartRead);
+  connect(readFBt_, &QPushButton::clicked, this, &RampSoakWindow::ReadFile);
+  connect(saveFBt_, &QPushButton::clicked, this, &RampSoakWindow::SaveFile);
+  connect(wrBt_, &QPushButton::clicked, this, &RampSoakWindow::StartWrite);
   connect(editPBt_, &QPushButton::clicked, this, [this] {
     editBox_->show();
-    loadEditor();
+    LoadEditor();
   });
   connect(retBt_, &QPushButton::clicked, this, &QWidget::close);
 }
 
-void RampSoakWindow::buildEditPage() {
+void RampSoakWindow::BuildEditPage() {
   editBox_ = new QGroupBox(QStringLiteral("Edit Page"), this);
   editBox_->setObjectName(QStringLiteral("EditBox"));
   editBox_->setGeometry(kEditRect);
@@ -213,7 +213,7 @@ void RampSoakWindow::buildEditPage() {
   spEdit_ = new QLineEdit(editBox_);
   spEdit_->setObjectName(QStringLiteral("SPEdit"));
   spEdit_->setGeometry(editorRect);
-  connect(spEdit_, &QLineEdit::returnPressed, this, &RampSoakWindow::store);
+  connect(spEdit_, &QLineEdit::returnPressed, this, &RampSoakWindow::Store);
 
   stepLink_ = new QComboBox(editBox_);
   stepLink_->setObjectName(QStringLiteral("StepLink"));
@@ -224,7 +224,7 @@ void RampSoakWindow::buildEditPage() {
   timeHour_->setObjectName(QStringLiteral("TimeHour"));
   for (int h = 0; h <= kLongestHour; ++h) timeHour_->addItem(QString::number(h));
   timeHour_->setGeometry(editorRect);
-  connect(timeHour_, &QComboBox::currentIndexChanged, this, &RampSoakWindow::hourChanged);
+  connect(timeHour_, &QComboBox::currentIndexChanged, this, &RampSoakWindow::HourChanged);
 
   timeMinLb_ = new QLabel(QStringLiteral("Minute"), editBox_);
   timeMinLb_->setObjectName(QStringLiteral("TimeMinLb"));
@@ -237,18 +237,18 @@ void RampSoakWindow::buildEditPage() {
   timeMin_->setRange(0, 59);
   timeMin_->setGeometry(8, 110, 140, 24);
   connect(timeMin_, &QSpinBox::valueChanged, this, [this] {
-    if (!loading_ && !timeMin_->text().isEmpty()) store();
+    if (!loading_ && !timeMin_->text().isEmpty()) Store();
   });
 
   pokBt_ = Button(editBox_, "POKBt", QStringLiteral("Enter"), {8, 152, 140, 30});
-  connect(pokBt_, &QPushButton::clicked, this, &RampSoakWindow::store);
+  connect(pokBt_, &QPushButton::clicked, this, &RampSoakWindow::Store);
   editBox_->hide();
 }
 
 void RampSoakWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (event->spontaneous()) return;
-  writeHeadings();
+  WriteHeadings();
   editBox_->hide();
 }
 
@@ -260,7 +260,7 @@ RampSoakWindow::CellKind RampSoakWindow::KindOf(int row) {
   return CellKind::None;
 }
 
-void RampSoakWindow::writeHeadings() {
+void RampSoakWindow::WriteHeadings() {
   for (int p = 0; p < kPatterns; ++p) {
     progTable_->item(0, p + 1)->setText(app::QText(Msg::PatternPrefix) + QString::number(p));
   }
@@ -273,7 +273,7 @@ void RampSoakWindow::writeHeadings() {
   progTable_->item(kRowLink, 0)->setText(app::QText(Msg::LinkPattern));
 }
 
-void RampSoakWindow::displayCell(int row, int column) {
+void RampSoakWindow::DisplayCell(int row, int column) {
   const auto p = static_cast<std::size_t>(PatternOf(column));
   QString text;
   switch (KindOf(row)) {
@@ -291,15 +291,15 @@ void RampSoakWindow::displayCell(int row, int column) {
   progTable_->item(row, column)->setText(text);
 }
 
-void RampSoakWindow::displayTable() {
+void RampSoakWindow::DisplayTable() {
   for (int r = 1; r < kRows; ++r) {
-    for (int c = 1; c < kColumns; ++c) displayCell(r, c);
+    for (int c = 1; c < kColumns; ++c) DisplayCell(r, c);
   }
   progStart_->setCurrentIndex(std::min<int>(table_.start, kPatterns - 1));
-  drawCurve();
+  DrawCurve();
 }
 
-void RampSoakWindow::drawCurve() {
+void RampSoakWindow::DrawCurve() {
   QPixmap picture(kCurveWidth, kCurveHeight);
   picture.fill(Qt::white);
   QPainter painter(&picture);
@@ -319,24 +319,24 @@ void RampSoakWindow::drawCurve() {
   if (curve.drawn) progCurve_->show();
 }
 
-void RampSoakWindow::setTable(const ProgramTable& table) {
+void RampSoakWindow::SetTable(const ProgramTable& table) {
   table_ = table;
   filled_ = true;
-  displayTable();
+  DisplayTable();
   for (QWidget* w : std::initializer_list<QWidget*>{progStart_, readSBt_, readFBt_, saveFBt_, editPBt_, wrBt_}) {
     w->setEnabled(true);
   }
-  if (editBox_->isVisible()) loadEditor();
+  if (editBox_->isVisible()) LoadEditor();
 }
 
-void RampSoakWindow::cellSelected(int row, int column) {
+void RampSoakWindow::CellSelected(int row, int column) {
   if (row < 1 || column < 1) return;
   targetRow_ = row;
   targetColumn_ = column;
-  loadEditor();
+  LoadEditor();
 }
 
-void RampSoakWindow::loadEditor() {
+void RampSoakWindow::LoadEditor() {
   const CellKind kind = KindOf(targetRow_);
   const auto p = static_cast<std::size_t>(PatternOf(targetColumn_));
   loading_ = true;
@@ -384,16 +384,16 @@ void RampSoakWindow::loadEditor() {
   if (editBox_->isVisible() && focus != nullptr) focus->setFocus();
 }
 
-void RampSoakWindow::hourChanged(int index) {
+void RampSoakWindow::HourChanged(int index) {
   if (loading_) return;
   loading_ = true;
   if (index == kLongestHour) timeMin_->setValue(0);
   timeMin_->setEnabled(index != kLongestHour);
   loading_ = false;
-  if (!timeHour_->currentText().isEmpty()) store();
+  if (!timeHour_->currentText().isEmpty()) Store();
 }
 
-void RampSoakWindow::store() {
+void RampSoakWindow::Store() {
   const auto p = static_cast<std::size_t>(PatternOf(targetColumn_));
   switch (KindOf(targetRow_)) {
     case CellKind::MaxStep: table_.maxStep[p] = static_cast<std::uint8_t>(maxStep_->currentIndex()); break;
@@ -412,11 +412,11 @@ void RampSoakWindow::store() {
     }
     case CellKind::None: return;
   }
-  displayCell(targetRow_, targetColumn_);
-  drawCurve();
+  DisplayCell(targetRow_, targetColumn_);
+  DrawCurve();
 }
 
-void RampSoakWindow::setBusy(bool busy, const QString& label) {
+void RampSoakWindow::SetBusy(bool busy, const QString& label) {
   for (QWidget* w : std::initializer_list<QWidget*>{progStart_, readSBt_, saveFBt_, readFBt_, wrBt_}) {
     w->setEnabled(!busy);
   }
@@ -431,26 +431,26 @@ void RampSoakWindow::setBusy(bool busy, const QString& label) {
   }
 }
 
-void RampSoakWindow::startRead() {
-  setBusy(true, app::QText(Msg::ReadingNow));
-  emit readRequested();
+void RampSoakWindow::StartRead() {
+  SetBusy(true, app::QText(Msg::ReadingNow));
+  emit ReadRequested();
 }
 
-void RampSoakWindow::startWrite() {
-  setBusy(true, app::QText(Msg::WritingNow));
-  emit writeRequested();
+void RampSoakWindow::StartWrite() {
+  SetBusy(true, app::QText(Msg::WritingNow));
+  emit WriteRequested();
 }
 
-void RampSoakWindow::transferProgress(int permille) { upLoadBar_->setValue(std::clamp(permille, 0, 1000)); }
+void RampSoakWindow::TransferProgress(int permille) { upLoadBar_->setValue(std::clamp(permille, 0, 1000)); }
 
-void RampSoakWindow::readFinished(const ProgramTable& table) {
+void RampSoakWindow::ReadFinished(const ProgramTable& table) {
   upLoadBar_->setValue(1000);
-  setBusy(false, QString());
-  setTable(table);
+  SetBusy(false, QString());
+  SetTable(table);
 }
 
-void RampSoakWindow::writeFinished() {
-  setBusy(false, QString());
+void RampSoakWindow::WriteFinished() {
+  SetBusy(false, QString());
   // Buttons of a table never filled (a write cannot start without one) stay as they are.
   if (!filled_) {
     saveFBt_->setEnabled(false);
@@ -460,8 +460,8 @@ void RampSoakWindow::writeFinished() {
   }
 }
 
-void RampSoakWindow::transferStopped() {
-  setBusy(false, QString());
+void RampSoakWindow::TransferStopped() {
+  SetBusy(false, QString());
   if (!filled_) {
     saveFBt_->setEnabled(false);
     wrBt_->setEnabled(false);
@@ -470,13 +470,13 @@ void RampSoakWindow::transferStopped() {
   }
 }
 
-void RampSoakWindow::readFile() {
+void RampSoakWindow::ReadFile() {
   const QString path = app::ChooseFile(this, app::FileDialogKind::Open, Msg::FilterRampSoak);
   if (path.isEmpty()) return;
   ProgramTable loaded = table_;
   switch (LoadRampFile(path.toStdString(), loaded)) {
     case RampLoad::Loaded:
-      setTable(loaded);
+      SetTable(loaded);
       break;
     case RampLoad::OpenFailed:
       Ask(this, "FileErrorBox", app::QText(Msg::FileErrorCaption), app::QText(Msg::FileOperationError),
@@ -489,7 +489,7 @@ void RampSoakWindow::readFile() {
   }
 }
 
-void RampSoakWindow::saveFile() {
+void RampSoakWindow::SaveFile() {
   const QString path = app::ChooseFile(this, app::FileDialogKind::Save, Msg::FilterRampSoak);
   if (path.isEmpty()) return;
   if (QFileInfo::exists(path) &&

@@ -2,8 +2,8 @@
 // 8 steps), the Edit Page with one editor per kind of cell, the start pattern,
 // the preview curve `ProgCurve`, "*.r$s" files, and the buttons that read the
 // program from the monitor's selected controller and write it back. The
-// transfers themselves are carried out by whoever listens to readRequested()
-// and writeRequested() (the monitor); it reports back through the transfer
+// transfers themselves are carried out by whoever listens to ReadRequested()
+// and WriteRequested() (the monitor); it reports back through the transfer
 // methods below.
 #pragma once
 
@@ -33,21 +33,21 @@ class RampSoakWindow : public QWidget {
   bool filled() const { return filled_; }
   // Takes a program (read from a controller or a file): displayed, the file,
   // edit and write controls enabled, the curve redrawn.
-  void setTable(const ProgramTable& table);
+  void SetTable(const ProgramTable& table);
 
   // ---- Transfers, reported by the monitor ----
-  void transferProgress(int permille);
+  void TransferProgress(int permille);
   // Read Setting has read the whole program.
-  void readFinished(const ProgramTable& table);
+  void ReadFinished(const ProgramTable& table);
   // Write has sent all 153 registers.
-  void writeFinished();
+  void WriteFinished();
   // A transfer stopped part-way (controller dropped or refusing): the controls
   // come back, the table keeps what it had.
-  void transferStopped();
+  void TransferStopped();
 
  signals:
-  void readRequested();
-  void writeRequested();
+  void ReadRequested();
+  void WriteRequested();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -56,22 +56,22 @@ class RampSoakWindow : public QWidget {
   enum class CellKind { None, MaxStep, SetValue, Time, LoopCount, Link };
   static CellKind KindOf(int row);
 
-  void buildGrid();
-  void buildButtons();
-  void buildEditPage();
-  void writeHeadings();
-  void displayTable();
-  void displayCell(int row, int column);
-  void drawCurve();
-  void cellSelected(int row, int column);
-  void loadEditor();
-  void store();
-  void hourChanged(int index);
-  void setBusy(bool busy, const QString& label);
-  void readFile();
-  void saveFile();
-  void startRead();
-  void startWrite();
+  void BuildGrid();
+  void BuildButtons();
+  void BuildEditPage();
+  void WriteHeadings();
+  void DisplayTable();
+  void DisplayCell(int row, int column);
+  void DrawCurve();
+  void CellSelected(int row, int column);
+  void LoadEditor();
+  void Store();
+  void HourChanged(int index);
+  void SetBusy(bool busy, const QString& label);
+  void ReadFile();
+  void SaveFile();
+  void StartRead();
+  void StartWrite();
 
   ProgramTable table_;
   bool filled_ = false;

@@ -19,15 +19,15 @@ RadioGroup::RadioGroup(const QString& objectName, const QString& caption, const 
     group_->addButton(b, i);
     layout->addWidget(b, i / cols, i % cols);
   }
-  connect(group_, &QButtonGroup::idClicked, this, &RadioGroup::clicked);
+  connect(group_, &QButtonGroup::idClicked, this, &RadioGroup::Clicked);
   connect(group_, &QButtonGroup::idToggled, this, [this](int id, bool on) {
-    if (on) emit changed(id);
+    if (on) emit Changed(id);
   });
 }
 
-int RadioGroup::itemIndex() const { return group_->checkedId(); }
+int RadioGroup::ItemIndex() const { return group_->checkedId(); }
 
-void RadioGroup::setItemIndex(int index) {
+void RadioGroup::SetItemIndex(int index) {
   if (QAbstractButton* b = group_->button(index)) {
     b->setChecked(true);
     return;
@@ -37,8 +37,8 @@ void RadioGroup::setItemIndex(int index) {
   group_->setExclusive(true);
 }
 
-int RadioGroup::count() const { return static_cast<int>(group_->buttons().size()); }
+int RadioGroup::Count() const { return static_cast<int>(group_->buttons().size()); }
 
-QRadioButton* RadioGroup::button(int index) const { return qobject_cast<QRadioButton*>(group_->button(index)); }
+QRadioButton* RadioGroup::Button(int index) const { return qobject_cast<QRadioButton*>(group_->button(index)); }
 
 }  // namespace kx::app

@@ -18,16 +18,16 @@ class RadioGroup : public QGroupBox {
              QWidget* parent = nullptr, int columns = 1);
 
   // Index of the checked item, -1 when none is checked.
-  int itemIndex() const;
+  int ItemIndex() const;
   // Checks item `index` (nothing checked for an index out of range). Emits
   // `changed` but not `clicked`.
-  void setItemIndex(int index);
-  int count() const;
-  QRadioButton* button(int index) const;
+  void SetItemIndex(int index);
+  int Count() const;
+  QRadioButton* Button(int index) const;
 
  signals:
-  void clicked(int index);  // the user picked an item
-  void changed(int index);  // the checked item changed, by the user or by code
+  void Clicked(int index);  // the user picked an item
+  void Changed(int index);  // the checked item changed, by the user or by code
 
  private:
   QButtonGroup* group_;

@@ -323,7 +323,7 @@ class MainWindowTest : public QObject {
 
     QString message;
     OnNextModal([&message](QWidget* w) {
-      w->findChild<kx::app::RadioGroup*>("Baudrate")->button(3)->click();  // 19200
+      w->findChild<kx::app::RadioGroup*>("Baudrate")->Button(3)->click();  // 19200
       AcceptNextMessageBox(&message);
       w->findChild<QPushButton*>("OKBt")->click();
     });
@@ -378,7 +378,7 @@ class MainWindowTest : public QObject {
     window_->ShowUserMessage(code);
     QCOMPARE(l1, line1);
     QCOMPARE(l2, line2);
-    QVERIFY(!window_->userMessageShowing());
+    QVERIFY(!window_->UserMessageShowing());
     if (interval > 0) {
       QVERIFY(!buttonShown);
       QVERIFY(timerActive);

@@ -95,7 +95,7 @@ class TstSearchWindow : public QObject {
     emit table->cellClicked(1, 2);
     QVERIFY(Get<QPushButton>("SETBt")->isEnabled());
     QTest::mouseClick(Get<QPushButton>("SETBt"), Qt::LeftButton);
-    auto group = [this](const char* name) { return Get<kx::app::RadioGroup>(name)->itemIndex(); };
+    auto group = [this](const char* name) { return Get<kx::app::RadioGroup>(name)->ItemIndex(); };
     QCOMPARE(group("Baudrate"), 3);  // 19200bps
     QCOMPARE(group("Parity"), 0);    // None
     QCOMPARE(group("DataLen"), 1);   // 8 Bits

@@ -101,9 +101,9 @@ class SettingsWindowTest : public QObject {
       QVERIFY2(g != nullptr, e.name);
       QCOMPARE(g->title(), QString(e.caption));
       QStringList items;
-      for (int i = 0; i < g->count(); ++i) items << g->button(i)->text();
+      for (int i = 0; i < g->Count(); ++i) items << g->Button(i)->text();
       QCOMPARE(items, e.items);
-      QCOMPARE(g->itemIndex(), 0);  // word 256: every field 0
+      QCOMPARE(g->ItemIndex(), 0);  // word 256: every field 0
     }
     QVERIFY(window_->findChild<QFrame*>("BKGPL") != nullptr);
     QCOMPARE(Button("AutoDetectBt")->text(), QString("Auto Detect"));
@@ -126,11 +126,11 @@ class SettingsWindowTest : public QObject {
     QCOMPARE(window_->currentPort(), 1);
     for (int n = 1; n <= 12; ++n) QCOMPARE(Com(n)->isEnabled(), n == 1 || n == 3);
     QCOMPARE(Com(3)->toolTip(), QString("/dev/ttyUSB3"));
-    QCOMPARE(Group("Baudrate")->itemIndex(), 3);
-    QCOMPARE(Group("Parity")->itemIndex(), 1);
-    QCOMPARE(Group("DataLen")->itemIndex(), 1);
-    QCOMPARE(Group("StopBit")->itemIndex(), 1);
-    QCOMPARE(Group("Format")->itemIndex(), 0);
+    QCOMPARE(Group("Baudrate")->ItemIndex(), 3);
+    QCOMPARE(Group("Parity")->ItemIndex(), 1);
+    QCOMPARE(Group("DataLen")->ItemIndex(), 1);
+    QCOMPARE(Group("StopBit")->ItemIndex(), 1);
+    QCOMPARE(Group("Format")->ItemIndex(), 0);
   }
 
   void noPortExists() {
@@ -150,18 +150,18 @@ class SettingsWindowTest : public QObject {
     Present({1});
     session_->settingsWord = 256;  // 7 bits, ASCII
     Show();
-    Group("Format")->button(1)->click();
-    QCOMPARE(Group("DataLen")->itemIndex(), 1);
+    Group("Format")->Button(1)->click();
+    QCOMPARE(Group("DataLen")->ItemIndex(), 1);
     QVERIFY(!Group("DataLen")->isEnabled());
-    Group("Format")->button(0)->click();
+    Group("Format")->Button(0)->click();
     QVERIFY(Group("DataLen")->isEnabled());
-    QCOMPARE(Group("DataLen")->itemIndex(), 1);
+    QCOMPARE(Group("DataLen")->ItemIndex(), 1);
 
     // A stored RTU word shows 8 bits, disabled.
     window_.reset();
     session_->settingsWord = 256 + 128;
     Show();
-    QCOMPARE(Group("DataLen")->itemIndex(), 1);
+    QCOMPARE(Group("DataLen")->ItemIndex(), 1);
     QVERIFY(!Group("DataLen")->isEnabled());
   }
 
@@ -171,9 +171,9 @@ class SettingsWindowTest : public QObject {
     session_->settingsFileRead = true;
     Show();
     Com(3)->click();
-    Group("Baudrate")->button(3)->click();
-    Group("Parity")->button(1)->click();
-    Group("DataLen")->button(0)->click();
+    Group("Baudrate")->Button(3)->click();
+    Group("Parity")->Button(1)->click();
+    Group("DataLen")->Button(0)->click();
     QTest::mouseClick(Button("OKBt"), Qt::LeftButton);
     QCOMPARE(window_->result(), int(QDialog::Accepted));
     QCOMPARE(session_->settingsWord, 820);
@@ -201,7 +201,7 @@ class SettingsWindowTest : public QObject {
     Show();
     QString text;
     AcceptNextMessageBox(&text);
-    Group("Format")->button(1)->click();
+    Group("Format")->Button(1)->click();
     QTest::mouseClick(Button("OKBt"), Qt::LeftButton);
     QCOMPARE(text, QString("Data can not save !!! Disc full or protected."));
     QCOMPARE(window_->result(), int(QDialog::Accepted));
@@ -215,7 +215,7 @@ class SettingsWindowTest : public QObject {
     Show();
     routing_->HoldLine(kx::LineOwner::Setup);
     QVERIFY(routing_->Open());
-    Group("Baudrate")->button(4)->click();
+    Group("Baudrate")->Button(4)->click();
     QTest::mouseClick(Button("CancelBt"), Qt::LeftButton);
     QCOMPARE(window_->result(), int(QDialog::Rejected));
     QVERIFY(!port_->Open());

@@ -394,22 +394,22 @@ void TstPanelE2e::kx3SecurityLevelAndKeys() {
   auto* level = w<kx::app::RadioGroup>("SLevel");
   QVERIFY(w("SecurityPL")->isVisible());
   QVERIFY(level->isEnabled());
-  QCOMPARE(level->itemIndex(), 0);
+  QCOMPARE(level->ItemIndex(), 0);
   QCOMPARE(w<QComboBox>("Pass2")->currentText(), QStringLiteral("Enable"));
   const kx::MonitorEngine& engine = window_->engine();
 
   // "All Lock": any value that is not the key locks the controller.
-  level->button(3)->click();
+  level->Button(3)->click();
   QTRY_VERIFY_WITH_TIMEOUT(engine.Device(3).rec.security.mode == 1, kWait);
   QTRY_COMPARE_WITH_TIMEOUT(w<QLineEdit>("Pb")->text(), QStringLiteral("N/A"), kWait);
-  QTRY_COMPARE_WITH_TIMEOUT(level->itemIndex(), 3, kWait);
+  QTRY_COMPARE_WITH_TIMEOUT(level->ItemIndex(), 3, kWait);
   QVERIFY(!w("SV")->isEnabled());
   QCOMPARE(w<QComboBox>("LockStatus")->currentIndex(), 1);
   shot(QStringLiteral("kx3-locked"));
 
   // "Unlock All" asks for the level-1 key.
   auto* dialog = panel()->passwordDialog();
-  level->button(0)->click();
+  level->Button(0)->click();
   QTRY_VERIFY_WITH_TIMEOUT(dialog->isVisible(), kWait);
   QTest::keyClicks(dialog->field(), QStringLiteral("1111"));
   dialog->findChild<QPushButton*>(QStringLiteral("PassBt"))->click();
@@ -419,10 +419,10 @@ void TstPanelE2e::kx3SecurityLevelAndKeys() {
 
   // Switching key 2 off: the dialog takes the key, the controller clears it.
   auto* pass2 = qobject_cast<kx::monitor::DropList*>(w<QComboBox>("Pass2"));
-  emit pass2->droppedDown();
+  emit pass2->DroppedDown();
   QVERIFY(engine.LevelWriteOn());
   pass2->setCurrentIndex(0);
-  emit pass2->closedUp();
+  emit pass2->ClosedUp();
   QTRY_VERIFY_WITH_TIMEOUT(dialog->isVisible(), kWait);
   QTest::keyClicks(dialog->field(), QStringLiteral("2222"));
   QTest::keyClick(dialog->field(), Qt::Key_Return);
@@ -447,7 +447,7 @@ void TstPanelE2e::trendDrawsTheSelectedPv() {
   const bool pictures = qEnvironmentVariableIsSet("KX_SCREENSHOT_DIR");
   for (int i = 0; i < (pictures ? 240 : 150); ++i) {
     if (pictures) QTest::qWait(40);
-    window_->sampleTrend();
+    window_->SampleTrend();
   }
   QVERIFY(window_->trend().ring(1).HasSample());
   QCOMPARE(window_->trend().shownDevice(), 1);

@@ -226,13 +226,13 @@ class TstParamsE2e : public QObject {
     changed.time[9] = 900;
     changed.link[0] = 1;
     changed.start = 2;
-    ramp->setTable(changed);
+    ramp->SetTable(changed);
     ramp->findChild<QPushButton*>("WrBt")->click();
     QVERIFY(!ramp->findChild<QPushButton*>("WrBt")->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(ramp->findChild<QPushButton*>("WrBt")->isEnabled(), 60000);
 
     // Reading it back gives the program written.
-    ramp->setTable(kx::ProgramTable{});
+    ramp->SetTable(kx::ProgramTable{});
     ramp->findChild<QPushButton*>("ReadSBt")->click();
     QTRY_VERIFY_WITH_TIMEOUT(!ramp->findChild<QLabel*>("UpLoadLabelP")->isVisible(), 60000);
     QCOMPARE(ramp->table(), changed);

@@ -190,22 +190,22 @@ void TstMonitorWindow::namedControlsAndInitialLook() {
 void TstMonitorWindow::tileLooksPerState() {
   Fixture f;
   DeviceTile* tile = f.window->tile(2);
-  tile->setActive(true);
+  tile->SetActive(true);
   QCOMPARE(tile->runBt->text(), QStringLiteral("Cancel"));
   QCOMPARE(tile->runLed->colour(), C(kx::looks::kLime));
   QCOMPARE(Background(tile->adrLb), C(kx::looks::kSkyBlue));
-  tile->setSelected(true);
+  tile->SetSelected(true);
   QCOMPARE(tile->selPanel->penColour(), C(kx::looks::kYellow));
   QCOMPARE(tile->selPanel->penWidth(), 2);
   for (auto [lamp, colour] : {std::pair{kx::RunLamp::Failed, kx::looks::kRed},
                               std::pair{kx::RunLamp::ReadingParameters, kx::looks::kYellow},
                               std::pair{kx::RunLamp::ReadingFactory, kx::looks::kBlue}}) {
-    tile->setRunLamp(lamp);
+    tile->SetRunLamp(lamp);
     QCOMPARE(tile->runLed->colour(), C(colour));
   }
 
   // A KX2 in cool mode: output 1 blue/sky blue, alarm 3 shown.
-  tile->setOutputs(kx::looks::ComputeOutputs({kx::kModelKx2, 1, 0, 0, 330, 0}));
+  tile->SetOutputs(kx::looks::ComputeOutputs({kx::kModelKx2, 1, 0, 0, 330, 0}));
   QVERIFY(tile->outLb[0]->isVisibleTo(f.window.get()));
   QVERIFY(!tile->outLb[1]->isVisibleTo(f.window.get()));
   QCOMPARE(Background(tile->outLb[0]), C(kx::looks::kBlue));
@@ -213,20 +213,20 @@ void TstMonitorWindow::tileLooksPerState() {
   QCOMPARE(tile->outBar[0]->value(), 330);
   QVERIFY(tile->almLed[2]->isVisibleTo(f.window.get()));
   QVERIFY(tile->almLb[2]->isVisibleTo(f.window.get()));
-  tile->setLeds(kx::looks::ComputeLeds(0x01 | 0x08));
+  tile->SetLeds(kx::looks::ComputeLeds(0x01 | 0x08));
   QCOMPARE(tile->almLed[2]->colour(), C(kx::looks::kRed));
   QCOMPARE(tile->almLed[0]->colour(), C(kx::looks::kSilver));
   QCOMPARE(tile->degLb->text(), QStringLiteral("F"));
-  tile->setPv(QStringLiteral("No connect"), 8);
-  tile->setSv(QStringLiteral("12.5"));
+  tile->SetPv(QStringLiteral("No connect"), 8);
+  tile->SetSv(QStringLiteral("12.5"));
   const int pvPt = tile->pv->font().pointSize();
   // A KX3 whose outputs both heat or cool hides alarm lamps 1 and 2.
-  tile->setOutputs(kx::looks::ComputeOutputs({kx::kModelKx3, 0, 0, 1, 100, 200}));
+  tile->SetOutputs(kx::looks::ComputeOutputs({kx::kModelKx3, 0, 0, 1, 100, 200}));
   QVERIFY(tile->almLed[0]->isHidden());
   QVERIFY(tile->almLb[1]->isHidden());
 
   // Disconnected, the tile looks as it did at first, like every idle tile.
-  tile->reset();
+  tile->Reset();
   QVERIFY(tile->pv->font().pointSize() > pvPt);
   QCOMPARE(tile->pv->font().pointSize(), f.window->tile(3)->pv->font().pointSize());
   for (int i = 0; i < 2; ++i) {
@@ -323,7 +323,7 @@ void TstMonitorWindow::frontPanelLayoutPerModel() {
   f.w<QSpinBox>("ComAddr1")->setValue(2);
   f.w<QPushButton>("RunBt1")->click();
   f.line->Run(30);
-  f.w<kx::monitor::ClickLabel>("Adr1Lb")->clicked();
+  f.w<kx::monitor::ClickLabel>("Adr1Lb")->Clicked();
   f.line->Run(40);
   QCOMPARE(f.window->engine().SelectedDevice(), 1);
   QCOMPARE(f.w<RoundFrame>("SelPanel1")->penColour(), C(kx::looks::kYellow));
@@ -391,7 +391,7 @@ void TstMonitorWindow::pictureOutputsBelongToTheSelectedDevice() {
   f.w<QSpinBox>("ComAddr1")->setValue(2);
   f.w<QPushButton>("RunBt1")->click();
   f.line->Run(30);
-  f.w<kx::monitor::ClickLabel>("Adr1Lb")->clicked();
+  f.w<kx::monitor::ClickLabel>("Adr1Lb")->Clicked();
   f.line->Run(40);
   QCOMPARE(f.window->engine().SelectedDevice(), 1);
   QCOMPARE(f.window->engine().Device(1).model, kx::kModelKx3);
@@ -406,7 +406,7 @@ void TstMonitorWindow::pictureOutputsBelongToTheSelectedDevice() {
   QCOMPARE(f.text("ColdShow"), QString());
 
   // Selected again, the KX2 brings its bars back with its next poll.
-  f.w<kx::monitor::ClickLabel>("Adr0Lb")->clicked();
+  f.w<kx::monitor::ClickLabel>("Adr0Lb")->Clicked();
   f.line->Run(40);
   QVERIFY(f.w("Out1Qty")->isVisible());
   QCOMPARE(f.w<LevelBar>("Out2Qty")->value(), 120);

@@ -241,14 +241,14 @@ void TstParameterPanel::passwordFieldCommands() {
 
 void TstParameterPanel::passwordDialogRules() {
   PasswordDialog dialog;
-  QSignalSpy keys(&dialog, &PasswordDialog::keyEntered);
-  QSignalSpy dismissed(&dialog, &PasswordDialog::dismissed);
+  QSignalSpy keys(&dialog, &PasswordDialog::KeyEntered);
+  QSignalSpy dismissed(&dialog, &PasswordDialog::Dismissed);
   auto* field = dialog.findChild<QLineEdit*>(QStringLiteral("PassEdit1"));
   auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("PassBt"));
   QCOMPARE(dialog.windowTitle(), QStringLiteral("Password Dialog"));
   QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("Label1"))->text(), QStringLiteral("Enter 4 digits of password "));
   QCOMPARE(field->echoMode(), QLineEdit::Password);
-  dialog.ask();
+  dialog.Ask();
   QVERIFY(!ok->isEnabled());
   QTest::keyClicks(field, QStringLiteral("1a2"));
   QCOMPARE(field->text(), QStringLiteral("1A2"));
@@ -262,7 +262,7 @@ void TstParameterPanel::passwordDialogRules() {
   QCOMPARE(keys.count(), 0);
   QCOMPARE(dismissed.count(), 1);
   // Four digits in lower case: the upper-case key, first pair high.
-  dialog.ask();
+  dialog.Ask();
   field->clear();
   QTest::keyClicks(field, QStringLiteral("beef"));
   QVERIFY(ok->isEnabled());
@@ -270,7 +270,7 @@ void TstParameterPanel::passwordDialogRules() {
   QCOMPARE(keys.count(), 1);
   QCOMPARE(keys.at(0).at(0).value<std::uint16_t>(), std::uint16_t{0xBEEF});
   // Cancel clears the field and writes nothing.
-  dialog.ask();
+  dialog.Ask();
   dialog.findChild<QPushButton*>(QStringLiteral("CancelBt"))->click();
   QCOMPARE(field->text(), QString());
   QCOMPARE(keys.count(), 1);
@@ -306,7 +306,7 @@ void TstParameterPanel::viewSwitchesBetweenPanelAndTrend() {
   const int width = f.window->scaleWidth();
   QCOMPARE(f.w("DrawIme")->size(), QSize(785 * width / 808, 250 * width / 808));
   QVERIFY(!f.w("ParaPL")->isVisible());
-  for (int i = 0; i < 5; ++i) f.window->sampleTrend();
+  for (int i = 0; i < 5; ++i) f.window->SampleTrend();
   QVERIFY(f.window->trend().ring(0).HasSample());
   f.window->findChild<QAction*>(QStringLiteral("SETTING1"))->trigger();
   QVERIFY(f.w("ParaPL")->isVisible());

@@ -102,7 +102,7 @@ class TestRampSoakWindow : public QObject {
     ProgramTable t = TwoSteps();
     t.setValue[8] = -10000;  // the lowest value taken: "-1000.0"
     t.time[8] = 900;
-    w.setTable(t);
+    w.SetTable(t);
     auto* grid = Child<QTableWidget>(w, "ProgTable");
     const QFontMetrics metrics(grid->font());
     for (int r = 0; r < grid->rowCount(); ++r) {
@@ -169,7 +169,7 @@ class TestRampSoakWindow : public QObject {
 
   void editPageStoresByTheRules() {
     RampSoakWindow& w = *window;
-    w.setTable(TwoSteps());
+    w.SetTable(TwoSteps());
     auto* grid = Child<QTableWidget>(w, "ProgTable");
     auto* sp = Child<QLineEdit>(w, "SPEdit");
     auto* label = Child<QLabel>(w, "StepLinkLb");
@@ -236,8 +236,8 @@ class TestRampSoakWindow : public QObject {
 
   void transfersDisableTheControlsUntilTheyEnd() {
     RampSoakWindow& w = *window;
-    QSignalSpy reads(&w, &RampSoakWindow::readRequested);
-    QSignalSpy writes(&w, &RampSoakWindow::writeRequested);
+    QSignalSpy reads(&w, &RampSoakWindow::ReadRequested);
+    QSignalSpy writes(&w, &RampSoakWindow::WriteRequested);
     auto* label = Child<QLabel>(w, "UpLoadLabelP");
     auto* bar = Child<QProgressBar>(w, "UpLoadBarP");
     QVERIFY(!label->isVisible());
@@ -246,9 +246,9 @@ class TestRampSoakWindow : public QObject {
     QVERIFY(label->isVisible() && bar->isVisible());
     QCOMPARE(label->text(), QStringLiteral("Reading Now"));
     for (const char* name : {"ProgStart", "ReadSBt", "SaveFBt", "ReadFBt", "WrBt"}) QVERIFY2(!Child<QWidget>(w, name)->isEnabled(), name);
-    w.transferProgress(500);
+    w.TransferProgress(500);
     QCOMPARE(bar->value(), 500);
-    w.readFinished(TwoSteps());
+    w.ReadFinished(TwoSteps());
     QVERIFY(!label->isVisible() && !bar->isVisible());
     QCOMPARE(Cell(w, 4, 1), QStringLiteral("-1.5"));
     for (const char* name : {"ProgStart", "ReadSBt", "SaveFBt", "ReadFBt", "WrBt", "EditPBt"}) QVERIFY2(Child<QWidget>(w, name)->isEnabled(), name);
@@ -257,11 +257,11 @@ class TestRampSoakWindow : public QObject {
     QCOMPARE(writes.count(), 1);
     QCOMPARE(label->text(), QStringLiteral("Writing Now"));
     QVERIFY(!Child<QWidget>(w, "WrBt")->isEnabled());
-    w.transferStopped();
+    w.TransferStopped();
     QVERIFY(Child<QWidget>(w, "WrBt")->isEnabled());
     QVERIFY(!bar->isVisible());
     Child<QPushButton>(w, "WrBt")->click();
-    w.writeFinished();
+    w.WriteFinished();
     QVERIFY(Child<QWidget>(w, "ReadSBt")->isEnabled());
     QVERIFY(!label->isVisible());
   }
@@ -273,7 +273,7 @@ class TestRampSoakWindow : public QObject {
     t.maxStep[0] = 1;
     t.setValue[0] = 1000, t.time[0] = 60;
     t.setValue[1] = 500, t.time[1] = 30;
-    w.setTable(t);
+    w.SetTable(t);
     const QImage image = Child<QLabel>(w, "ProgCurve")->pixmap().toImage();
     QCOMPARE(image.size(), QSize(560, 95));
     QCOMPARE(image.pixelColor(150, 2), QColor(0x00, 0x80, 0x00));   // first step, green
@@ -281,7 +281,7 @@ class TestRampSoakWindow : public QObject {
     QCOMPARE(image.pixelColor(150, 60), QColor(Qt::white));
 
     ProgramTable zero;
-    w.setTable(zero);
+    w.SetTable(zero);
     const QImage blank = Child<QLabel>(w, "ProgCurve")->pixmap().toImage();
     QCOMPARE(blank.pixelColor(150, 2), QColor(Qt::white));
   }

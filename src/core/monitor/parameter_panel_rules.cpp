@@ -410,50 +410,50 @@ std::optional<std::uint16_t> KeyValue(std::string_view text) {
 // ---------------------------------------------------------------------------
 
 PanelModel::PanelModel() {
-  for (const GroupDef& g : kGroups) at(g.name).text = std::string(g.caption);
-  for (const EditFieldDef& f : kFields) at(f.name).text = "0";
-  for (const ListDef& l : kLists) at(l.name);
-  for (const CaptionDef& c : kCaptions) at(c.label).text = std::string(c.caption);
-  for (std::string_view n : kOtherControls) at(n);
-  at("FWVersion").text = "Firmware Version";
-  at("Unit").item = 1;
-  at("Pointer").item = 1;
-  at("SLevel").item = 0;
-  at("SLevel").text = "Security Level";
-  at("SecurityPL").visible = false;
-  at("ProgDisp").visible = false;
-  at("InputA").visible = false;
+  for (const GroupDef& g : kGroups) At(g.name).text = std::string(g.caption);
+  for (const EditFieldDef& f : kFields) At(f.name).text = "0";
+  for (const ListDef& l : kLists) At(l.name);
+  for (const CaptionDef& c : kCaptions) At(c.label).text = std::string(c.caption);
+  for (std::string_view n : kOtherControls) At(n);
+  At("FWVersion").text = "Firmware Version";
+  At("Unit").item = 1;
+  At("Pointer").item = 1;
+  At("SLevel").item = 0;
+  At("SLevel").text = "Security Level";
+  At("SecurityPL").visible = false;
+  At("ProgDisp").visible = false;
+  At("InputA").visible = false;
   SetVisible(kKx3Only, false);
   SetVisible(kCalibrationAll, false);
   ControlModeLayout(0);
 }
 
-ControlLook& PanelModel::at(std::string_view name) {
+ControlLook& PanelModel::At(std::string_view name) {
   auto it = looks_.find(name);
   if (it == looks_.end()) it = looks_.emplace(std::string(name), ControlLook{}).first;
   return it->second;
 }
 
-const ControlLook& PanelModel::look(std::string_view name) const {
+const ControlLook& PanelModel::Look(std::string_view name) const {
   auto it = looks_.find(name);
   if (it == looks_.end()) throw std::out_of_range("no panel control " + std::string(name));
   return it->second;
 }
 
 void PanelModel::SetVisible(std::span<const std::string_view> names, bool visible) {
-  for (std::string_view n : names) at(n).visible = visible;
+  for (std::string_view n : names) At(n).visible = visible;
 }
 
-void PanelModel::SetItem(std::string_view list, int item) { at(list).item = ItemOrNone(list, item); }
+void PanelModel::SetItem(std::string_view list, int item) { At(list).item = ItemOrNone(list, item); }
 
-void PanelModel::SetText(std::string_view field, std::string text) { at(field).text = std::move(text); }
+void PanelModel::SetText(std::string_view field, std::string text) { At(field).text = std::move(text); }
 
 void PanelModel::ControlModeLayout(int mode) {
   modeBox_ = mode == 1 ? "OnOffBox" : mode == kModeManual ? "ManuBox" : "PIDBox";
-  for (std::string_view box : kModeBoxes) at(box).visible = box == modeBox_;
+  for (std::string_view box : kModeBoxes) At(box).visible = box == modeBox_;
   // Ramp soak keeps the auto-tuning control as it was.
   if (mode == 0 || mode == 1 || mode == kModeManual) {
-    at("AT").visible = at("ATLb").visible = mode == 0;
+    At("AT").visible = At("ATLb").visible = mode == 0;
   }
 }
 
@@ -470,7 +470,7 @@ void PanelModel::FillPage(int type, const RegBlock& block, std::span<const std::
     if (f.fromRecord || !InBlock(block, r.reg)) continue;
     const std::uint16_t w = word(r.reg);
     const std::int32_t value = r.times10 ? static_cast<std::int16_t>(w) * 10 : w;
-    at(f.name).text = ValueText(value, r.code == kCodeDp ? in.decimalPoint : r.code);
+    At(f.name).text = ValueText(value, r.code == kCodeDp ? in.decimalPoint : r.code);
   }
 
   for (const ListDef& l : kLists) {
@@ -489,8 +489,8 @@ void PanelModel::FillPage(int type, const RegBlock& block, std::span<const std::
     if (l.name == "Out1Sel") pageValues_.out1Function = v;
     if (l.name == "Out2Sel") pageValues_.out2Function = v;
     if (l.name == "ComWrite") pageValues_.comWrite = v;
-    at(l.name).item = ItemOrNone(l.name, item);
-    at(l.name).text.clear();
+    At(l.name).item = ItemOrNone(l.name, item);
+    At(l.name).text.clear();
     if (l.name == "CtrlSet") {
       controlMode_ = v;
       ControlModeLayout(v);
@@ -500,26 +500,26 @@ void PanelModel::FillPage(int type, const RegBlock& block, std::span<const std::
   // Ti decides whether the PD offset or the integral offset is in front.
   if (const FieldReg& ti = FieldRegOf(*FindField("Ti"), in.model); InBlock(block, ti.reg)) {
     const bool pd = word(ti.reg) == 0;
-    at("PDOffset").visible = at("PDOffsetLb").visible = pd;
-    at("IOffset").visible = at("IOffsetLb").visible = !pd;
+    At("PDOffset").visible = At("PDOffsetLb").visible = pd;
+    At("IOffset").visible = At("IOffsetLb").visible = !pd;
   }
 
   switch (type) {
     case reqtype::kPageFirst:
       // The KX1 auto-tuning register lies on no page: the status polls read it.
-      if (in.model == kModelKx1) at("AT").item = ItemOrNone("AT", in.rec.autoTuning);
-      at("FWVersion").text = FirmwareVersionText(in.rec.firmwareVersion);
+      if (in.model == kModelKx1) At("AT").item = ItemOrNone("AT", in.rec.autoTuning);
+      At("FWVersion").text = FirmwareVersionText(in.rec.firmwareVersion);
       break;
     case 12:
-      if (kx3) at("LockStatus").item = Kx3LockStatusItem(in.rec.security.mode);
+      if (kx3) At("LockStatus").item = Kx3LockStatusItem(in.rec.security.mode);
       break;
     case reqtype::kPageLast:
       if (controlMode_ == kModeManual) {
         if (in.model == kModelKx1) {
-          at("OUTQ1").text = ValueText(in.rec.out1, kDpRounded);
+          At("OUTQ1").text = ValueText(in.rec.out1, kDpRounded);
         } else {
-          at("OUTQ1").text = ValueText(in.rec.out1, 1);
-          at("OUTQ2").text = ValueText(in.rec.out2, 1);
+          At("OUTQ1").text = ValueText(in.rec.out1, 1);
+          At("OUTQ2").text = ValueText(in.rec.out2, 1);
         }
       }
       break;
@@ -563,13 +563,13 @@ void PanelModel::Layout(const PanelInput& in) {
   SetVisible(kOutput1, !kx3 || out1Output);
   SetVisible(kOutput2, twoOutputs || (kx3 && out2Output));
   SetVisible(kDeadBand, twoOutputs || (kx3 && out1Output && out2Output && rec.out1Function != rec.out2Function));
-  at("SecurityPL").visible = kx3 && !in.factoryCodeTyped;
+  At("SecurityPL").visible = kx3 && !in.factoryCodeTyped;
   SetVisible(kKx12Only, !kx3);
   SetVisible(kKx3Only, kx3);
-  at("HCLb").text = Text(kx3 ? Msg::Out1 : Msg::HeatCool);
-  at("ComWLb").text = Text(kx3 ? Msg::Out2 : Msg::ComWrite);
-  at("InputA").visible = kx1;
-  at("InputB").visible = !kx1;
+  At("HCLb").text = Text(kx3 ? Msg::Out1 : Msg::HeatCool);
+  At("ComWLb").text = Text(kx3 ? Msg::Out2 : Msg::ComWrite);
+  At("InputA").visible = kx1;
+  At("InputB").visible = !kx1;
 
   rampSoakMenu_ = !kx1;
   uploadMenu_ = true;
@@ -580,50 +580,50 @@ void PanelModel::Layout(const PanelInput& in) {
   if (kx3) {
     editable_ = Kx3Editable(rec.security.mode);
     if (kx3Full) {
-      at("AT").enabled = at("SV").enabled = true;
+      At("AT").enabled = At("SV").enabled = true;
       // Tenths shown rounded are the point code "None" chosen with a temperature unit.
-      at("Pointer").item = ItemOrNone("Pointer", in.decimalPoint == kDpRounded ? 0 : in.decimalPoint);
+      At("Pointer").item = ItemOrNone("Pointer", in.decimalPoint == kDpRounded ? 0 : in.decimalPoint);
     } else {
-      at("AT").enabled = false;
+      At("AT").enabled = false;
       const bool pvSv = rec.security.mode == 2;
-      at("SV").enabled = pvSv;
-      at("LockStatus").item = pvSv ? kLockNotSvItem : 1;
+      At("SV").enabled = pvSv;
+      At("LockStatus").item = pvSv ? kLockNotSvItem : 1;
       ShowNotAvailable();
     }
   } else {
     editable_ = rec.comWrite == 1;
-    at("AT").enabled = at("SV").enabled = editable_;
+    At("AT").enabled = At("SV").enabled = editable_;
   }
-  for (std::string_view g : kAccessGroups) at(g).enabled = editable_;
+  for (std::string_view g : kAccessGroups) At(g).enabled = editable_;
   // Output 2's list sits in the place of the com-write list, outside the
   // control group, and follows the group's access.
-  at("Out2Sel").enabled = editable_;
+  At("Out2Sel").enabled = editable_;
 }
 
 void PanelModel::ShowNotAvailable() {
   const std::string na(Text(Msg::NotAvailable));
   for (std::string_view n : kNotAvailableTexts) {
-    ControlLook& c = at(n);
+    ControlLook& c = At(n);
     c.text = na;
     c.item = -1;
   }
-  for (std::string_view n : kNotAvailableLists) at(n).item = -1;
-  at("RangeHi").text.clear();
-  at("RangeLo").text.clear();
+  for (std::string_view n : kNotAvailableLists) At(n).item = -1;
+  At("RangeHi").text.clear();
+  At("RangeLo").text.clear();
 }
 
 void PanelModel::ShowSecurity(const Kx3Security& s, bool levelWrite) {
   const SecurityView v = SecurityDisplay(s);
-  at("SLevel").enabled = v.levelEnabled;
+  At("SLevel").enabled = v.levelEnabled;
   if (levelWrite) return;
-  at("SLevel").item = v.levelItem;
-  at("Pass1").item = v.keyItems[0];
-  at("Pass2").item = v.keyItems[1];
-  at("Pass3").item = v.keyItems[2];
+  At("SLevel").item = v.levelItem;
+  At("Pass1").item = v.keyItems[0];
+  At("Pass2").item = v.keyItems[1];
+  At("Pass3").item = v.keyItems[2];
 }
 
-void PanelModel::SetSecurityVisible(bool visible) { at("SecurityPL").visible = visible; }
+void PanelModel::SetSecurityVisible(bool visible) { At("SecurityPL").visible = visible; }
 
-void PanelModel::SetShown(std::string_view name, bool visible) { at(name).visible = visible; }
+void PanelModel::SetShown(std::string_view name, bool visible) { At(name).visible = visible; }
 
 }  // namespace kx::panel

@@ -187,7 +187,7 @@ class PanelModel {
   PanelModel();
 
   // Every control the rules touch, by name: groups, fields, lists, labels.
-  const ControlLook& look(std::string_view name) const;
+  const ControlLook& Look(std::string_view name) const;
   const std::map<std::string, ControlLook, std::less<>>& looks() const { return looks_; }
 
   // A parameter or factory page (request type 10..14, 20, 21) was read.
@@ -218,7 +218,7 @@ class PanelModel {
   bool editable() const { return editable_; }
 
  private:
-  ControlLook& at(std::string_view name);
+  ControlLook& At(std::string_view name);
   void SetVisible(std::span<const std::string_view> names, bool visible);
   void ControlModeLayout(int mode);
   void ShowNotAvailable();

@@ -145,24 +145,24 @@ TEST(PanelFill, Kx2PagesFillFieldsAndLists) {
         {0x471E, 11}, {0x4719, 0}, {0x4718, 30}, {0x471A, 2}, {0x4724, 1}, {0x471B, 20},
         {0x4726, 1}, {0x4727, 1}},
        true);
-  EXPECT_EQ(m.look("SV").text, "- 10.0");
-  EXPECT_EQ(m.look("Coeff").text, "1.25");
-  EXPECT_EQ(m.look("DeadBand1").text, "1.5");
-  EXPECT_EQ(m.look("DeadBand2").text, "1.5");
-  EXPECT_EQ(m.look("Pb").text, "4.7");
-  EXPECT_EQ(m.look("HCPeriod1").text, "20");
-  EXPECT_EQ(m.look("HCPeriodPID1").text, "20");
-  EXPECT_EQ(m.look("RunStop").item, 0) << "run/stop value 4 shows Stop";
-  EXPECT_EQ(m.look("LockStatus").item, 2) << "11 reads back as Not SV";
-  EXPECT_EQ(m.look("InputB").item, -1) << "a value without an item shows no item";
-  EXPECT_EQ(m.look("AT").item, 1);
-  EXPECT_EQ(m.look("ComWrite").item, 1);
-  EXPECT_EQ(m.look("FWVersion").text, "F/W Version 1.05");
-  EXPECT_TRUE(m.look("PDOffset").visible) << "Ti = 0 brings PD offset in front";
-  EXPECT_FALSE(m.look("IOffset").visible);
+  EXPECT_EQ(m.Look("SV").text, "- 10.0");
+  EXPECT_EQ(m.Look("Coeff").text, "1.25");
+  EXPECT_EQ(m.Look("DeadBand1").text, "1.5");
+  EXPECT_EQ(m.Look("DeadBand2").text, "1.5");
+  EXPECT_EQ(m.Look("Pb").text, "4.7");
+  EXPECT_EQ(m.Look("HCPeriod1").text, "20");
+  EXPECT_EQ(m.Look("HCPeriodPID1").text, "20");
+  EXPECT_EQ(m.Look("RunStop").item, 0) << "run/stop value 4 shows Stop";
+  EXPECT_EQ(m.Look("LockStatus").item, 2) << "11 reads back as Not SV";
+  EXPECT_EQ(m.Look("InputB").item, -1) << "a value without an item shows no item";
+  EXPECT_EQ(m.Look("AT").item, 1);
+  EXPECT_EQ(m.Look("ComWrite").item, 1);
+  EXPECT_EQ(m.Look("FWVersion").text, "F/W Version 1.05");
+  EXPECT_TRUE(m.Look("PDOffset").visible) << "Ti = 0 brings PD offset in front";
+  EXPECT_FALSE(m.Look("IOffset").visible);
   EXPECT_EQ(m.modeBox(), "PIDBox");
   EXPECT_TRUE(m.calibrationShown());
-  EXPECT_TRUE(m.look("mVGain").visible);
+  EXPECT_TRUE(m.Look("mVGain").visible);
 }
 
 TEST(PanelFill, Kx1ScalesAndManualOutputs) {
@@ -173,16 +173,16 @@ TEST(PanelFill, Kx1ScalesAndManualOutputs) {
   in.rec.comWrite = 1;
   in.rec.out1 = 550;  // whole percent x 10
   Fill(m, in, {{0x4701, 235}, {0x470E, 3}, {0x4713, 0xFFFF}, {0x4711, 2}, {0x4709, 12}}, true);
-  EXPECT_EQ(m.look("SV").text, "24");
-  EXPECT_EQ(m.look("IOffset").text, "3.0");
-  EXPECT_EQ(m.look("PDOffset").text, "- 1.0");
+  EXPECT_EQ(m.Look("SV").text, "24");
+  EXPECT_EQ(m.Look("IOffset").text, "3.0");
+  EXPECT_EQ(m.Look("PDOffset").text, "- 1.0");
   EXPECT_EQ(m.modeBox(), "ManuBox");
-  EXPECT_FALSE(m.look("AT").visible);
-  EXPECT_EQ(m.look("OUTQ1").text, "55");
-  EXPECT_TRUE(m.look("IOffset").visible);
-  EXPECT_TRUE(m.look("ClearBt1").visible) << "KX1 shows calibration after page 20";
-  EXPECT_FALSE(m.look("mVGain").visible);
-  EXPECT_FALSE(m.look("OutputType2").visible);
+  EXPECT_FALSE(m.Look("AT").visible);
+  EXPECT_EQ(m.Look("OUTQ1").text, "55");
+  EXPECT_TRUE(m.Look("IOffset").visible);
+  EXPECT_TRUE(m.Look("ClearBt1").visible) << "KX1 shows calibration after page 20";
+  EXPECT_FALSE(m.Look("mVGain").visible);
+  EXPECT_FALSE(m.Look("OutputType2").visible);
 }
 
 // ---- Layout and access ----
@@ -217,22 +217,22 @@ TEST(PanelLayout, VisibilityByModelAndOutputs) {
     in.rec.out1Function = c.out1Function;
     in.rec.out2Function = c.out2Function;
     m.Layout(in);
-    EXPECT_EQ(m.look("UpLimit1").visible, c.alarm1);
-    EXPECT_EQ(m.look("ALM2MLb").visible, c.alarm2);
-    EXPECT_EQ(m.look("DnLimit3").visible, c.alarm3);
-    EXPECT_EQ(m.look("SALMode").visible, c.systemAlarm);
-    EXPECT_EQ(m.look("Pointer").visible, c.pointer);
-    EXPECT_EQ(m.look("HCPeriodPID1").visible, c.out1);
-    EXPECT_EQ(m.look("OUTQ2").visible, c.out2);
-    EXPECT_EQ(m.look("Coeff").visible, c.deadBand);
-    EXPECT_EQ(m.look("HeatCool").visible, c.heatCoolList);
-    EXPECT_EQ(m.look("ComWrite").visible, c.heatCoolList);
-    EXPECT_EQ(m.look("Out1Sel").visible, c.out1Sel);
-    EXPECT_EQ(m.look("Out2Sel").visible, c.out1Sel);
-    EXPECT_EQ(m.look("HCLb").text, c.out1Sel ? "Out1" : "Heat/Cool");
-    EXPECT_EQ(m.look("ComWLb").text, c.out1Sel ? "Out2" : "Com.Write");
-    EXPECT_EQ(m.look("SecurityPL").visible, c.model == kModelKx3);
-    EXPECT_EQ(m.look("InputA").visible, c.model == kModelKx1);
+    EXPECT_EQ(m.Look("UpLimit1").visible, c.alarm1);
+    EXPECT_EQ(m.Look("ALM2MLb").visible, c.alarm2);
+    EXPECT_EQ(m.Look("DnLimit3").visible, c.alarm3);
+    EXPECT_EQ(m.Look("SALMode").visible, c.systemAlarm);
+    EXPECT_EQ(m.Look("Pointer").visible, c.pointer);
+    EXPECT_EQ(m.Look("HCPeriodPID1").visible, c.out1);
+    EXPECT_EQ(m.Look("OUTQ2").visible, c.out2);
+    EXPECT_EQ(m.Look("Coeff").visible, c.deadBand);
+    EXPECT_EQ(m.Look("HeatCool").visible, c.heatCoolList);
+    EXPECT_EQ(m.Look("ComWrite").visible, c.heatCoolList);
+    EXPECT_EQ(m.Look("Out1Sel").visible, c.out1Sel);
+    EXPECT_EQ(m.Look("Out2Sel").visible, c.out1Sel);
+    EXPECT_EQ(m.Look("HCLb").text, c.out1Sel ? "Out1" : "Heat/Cool");
+    EXPECT_EQ(m.Look("ComWLb").text, c.out1Sel ? "Out2" : "Com.Write");
+    EXPECT_EQ(m.Look("SecurityPL").visible, c.model == kModelKx3);
+    EXPECT_EQ(m.Look("InputA").visible, c.model == kModelKx1);
   }
 }
 
@@ -266,20 +266,20 @@ TEST(PanelAccess, EditableByComWriteOrSecurityMode) {
     m.Layout(in);
     EXPECT_EQ(m.editable(), c.editable);
     for (const char* group : {"CtrlBox", "TempBox", "PIDBox", "AlmBox", "AdjustBox"}) {
-      EXPECT_EQ(m.look(group).enabled, c.editable) << group;
+      EXPECT_EQ(m.Look(group).enabled, c.editable) << group;
     }
-    EXPECT_EQ(m.look("SV").enabled, c.sv);
-    EXPECT_EQ(m.look("AT").enabled, c.at);
+    EXPECT_EQ(m.Look("SV").enabled, c.sv);
+    EXPECT_EQ(m.Look("AT").enabled, c.at);
     if (c.lockItem != -2) {
-      EXPECT_EQ(m.look("LockStatus").item, c.lockItem);
+      EXPECT_EQ(m.Look("LockStatus").item, c.lockItem);
     }
-    EXPECT_EQ(m.look("Pb").text == "N/A", c.notAvailable);
-    EXPECT_EQ(m.look("ALM1Mode").text == "N/A", c.notAvailable);
+    EXPECT_EQ(m.Look("Pb").text == "N/A", c.notAvailable);
+    EXPECT_EQ(m.Look("ALM1Mode").text == "N/A", c.notAvailable);
     if (c.notAvailable) {
-      EXPECT_EQ(m.look("CtrlSet").item, -1);
-      EXPECT_EQ(m.look("Unit").item, -1);
-      EXPECT_EQ(m.look("RangeHi").text, "");
-      EXPECT_EQ(m.look("SV").text, "0") << "SV keeps its value";
+      EXPECT_EQ(m.Look("CtrlSet").item, -1);
+      EXPECT_EQ(m.Look("Unit").item, -1);
+      EXPECT_EQ(m.Look("RangeHi").text, "");
+      EXPECT_EQ(m.Look("SV").text, "0") << "SV keeps its value";
     }
     EXPECT_EQ(m.rampSoakMenu(), c.rampMenu);
     EXPECT_EQ(m.uploadMenu(), c.uploadMenu);
@@ -293,10 +293,10 @@ TEST(PanelAccess, Kx3PointerShowsTheChosenPointCode) {
   in.rec.security = {0, 8};
   in.decimalPoint = 2;
   m.Layout(in);
-  EXPECT_EQ(m.look("Pointer").item, 2);
+  EXPECT_EQ(m.Look("Pointer").item, 2);
   in.decimalPoint = 255;  // "None" with a temperature unit
   m.Layout(in);
-  EXPECT_EQ(m.look("Pointer").item, 0);
+  EXPECT_EQ(m.Look("Pointer").item, 0);
 }
 
 TEST(PanelAccess, FactoryCodeHidesTheSecurityGroup) {
@@ -306,7 +306,7 @@ TEST(PanelAccess, FactoryCodeHidesTheSecurityGroup) {
   in.rec.security = {0, 8};
   in.factoryCodeTyped = true;
   m.Layout(in);
-  EXPECT_FALSE(m.look("SecurityPL").visible);
+  EXPECT_FALSE(m.Look("SecurityPL").visible);
 }
 
 // ---- KX3 security ----
@@ -314,19 +314,19 @@ TEST(PanelAccess, FactoryCodeHidesTheSecurityGroup) {
 TEST(Kx3Security, DisplayFollowsTheSecurityWord) {
   PanelModel m;
   m.ShowSecurity(DecodeKx3Security(0x27), false);  // keys 1..3, mode 4
-  EXPECT_TRUE(m.look("SLevel").enabled);
-  EXPECT_EQ(m.look("SLevel").item, 1);
-  EXPECT_EQ(m.look("Pass1").item, 1);
-  EXPECT_EQ(m.look("Pass3").item, 1);
+  EXPECT_TRUE(m.Look("SLevel").enabled);
+  EXPECT_EQ(m.Look("SLevel").item, 1);
+  EXPECT_EQ(m.Look("Pass1").item, 1);
+  EXPECT_EQ(m.Look("Pass3").item, 1);
   m.ShowSecurity(DecodeKx3Security(0x0A), true);  // level write in progress: lists kept
-  EXPECT_EQ(m.look("SLevel").item, 1);
-  EXPECT_EQ(m.look("Pass2").item, 1);
+  EXPECT_EQ(m.Look("SLevel").item, 1);
+  EXPECT_EQ(m.Look("Pass2").item, 1);
   m.ShowSecurity(DecodeKx3Security(0x42), false);  // key 2 only, mode 8
-  EXPECT_EQ(m.look("SLevel").item, 0);
-  EXPECT_EQ(m.look("Pass1").item, 0);
-  EXPECT_EQ(m.look("Pass2").item, 1);
+  EXPECT_EQ(m.Look("SLevel").item, 0);
+  EXPECT_EQ(m.Look("Pass1").item, 0);
+  EXPECT_EQ(m.Look("Pass2").item, 1);
   m.ShowSecurity(DecodeKx3Security(0x40), false);
-  EXPECT_FALSE(m.look("SLevel").enabled);
+  EXPECT_FALSE(m.Look("SLevel").enabled);
 }
 
 TEST(Kx3Security, LevelCheck) {
@@ -367,10 +367,10 @@ TEST(PanelTables, EveryListAndCaptionIsComplete) {
   EXPECT_EQ(ListItems("InputB").size(), 18U);
   EXPECT_EQ(ListItems("ALM1Mode").size(), 14U);
   PanelModel m;
-  for (const CaptionDef& c : Captions()) EXPECT_NO_THROW(m.look(c.control)) << c.label;
-  EXPECT_EQ(m.look("Unit").item, 1);
-  EXPECT_EQ(m.look("Pointer").item, 1);
-  EXPECT_EQ(m.look("Ti").text, "0");
+  for (const CaptionDef& c : Captions()) EXPECT_NO_THROW(m.Look(c.control)) << c.label;
+  EXPECT_EQ(m.Look("Unit").item, 1);
+  EXPECT_EQ(m.Look("Pointer").item, 1);
+  EXPECT_EQ(m.Look("Ti").text, "0");
 }
 
 }  // namespace
