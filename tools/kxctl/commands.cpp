@@ -3,6 +3,7 @@
 #include "core/device/regmap.h"
 #include "core/modbus/codec.h"
 #include "kxctl/device_facts.h"
+#include "kxctl/device_job.h"
 #include "kxctl/flash_job.h"
 #include "kxctl/requests.h"
 #include "kxctl/scan_job.h"
@@ -14,13 +15,9 @@
 namespace kxctl {
 namespace {
 
-std::string AddressContext(int address) { return "address " + std::to_string(address); }
-
-// ---------------------------------------------------------------------------
-
-class ReadJob final : public StepJob {
+class ReadJob final : public DeviceJob {
  public:
-  ReadJob(Line& line, ReadArgs args) : StepJob(line), args_(args) {
+  ReadJob(Line& line, ReadArgs args) : DeviceJob(line, args.address), args_(args) {
     Then(ReadRequest(line.Format(), line.Timing(), args.address, args.reg, static_cast<std::uint16_t>(args.count)),
          AddressContext(args.address), [this](const kx::Answer& a) {
            values_ = AnswerWords(a, line_.Form());
@@ -29,11 +26,8 @@ class ReadJob final : public StepJob {
          });
   }
 
-  Outcome Result() const override {
-    Outcome o{status_, error_, std::nullopt, {}};
-    if (status_ != kExitOk) return o;
-    Json doc = Json::Object();
-    doc.Set("address", Json::Int(args_.address));
+ private:
+  void Report(Json& doc, std::string& table) const override {
     doc.Set("register", Json::Int(args_.reg));
     Json& values = doc.Set("values", Json::Array());
     std::vector<std::vector<std::string>> rows{{"REGISTER", "VALUE", "HEX", "SIGNED"}};
@@ -43,12 +37,9 @@ class ReadJob final : public StepJob {
       rows.push_back({Hex4(static_cast<std::uint16_t>(args_.reg + i)), std::to_string(v), Hex4(v),
                       std::to_string(v > 0x7FFF ? static_cast<int>(v) - 0x10000 : v)});
     }
-    o.json = std::move(doc);
-    o.table = Table(rows);
-    return o;
+    table = Table(rows);
   }
 
- private:
   ReadArgs args_;
   std::vector<std::uint16_t> values_;
 };
@@ -58,36 +49,21 @@ class ReadJob final : public StepJob {
 // Identifies the controller, sends the unlock write first when the register is
 // one the model protects (as the monitor does), then the write; each echo is
 // compared with its request.
-class WriteJob final : public StepJob {
+class WriteJob final : public DeviceJob {
  public:
-  WriteJob(Line& line, WriteArgs args) : StepJob(line), args_(args) {
-    LearnDevice(line, args.address, FactsDepth::Model, facts_,
-                [this](kx::ExchangeRequest r, std::function<void(const kx::Answer&)> h) { ThenAny(std::move(r), std::move(h)); },
-                [this](const kx::Answer* failed) {
-                  if (failed != nullptr) {
-                    Fail(AddressContext(args_.address) + ": " + FailureText(*failed));
-                    return;
-                  }
-                  QueueWrites();
-                });
-  }
-
-  Outcome Result() const override {
-    Outcome o{status_, error_, std::nullopt, {}};
-    if (status_ != kExitOk) return o;
-    Json doc = Json::Object();
-    doc.Set("address", Json::Int(args_.address));
-    doc.Set("register", Json::Int(args_.reg));
-    doc.Set("value", Json::Int(args_.value));
-    doc.Set("unlocked", Json::Bool(unlocked_));
-    o.json = std::move(doc);
-    o.table = "address " + std::to_string(args_.address) + ": " + Hex4(args_.reg) + " := " +
-              std::to_string(args_.value) + " (" + Hex4(args_.value) + ")" + (unlocked_ ? ", after the unlock write" : "") +
-              ", echo checked\n";
-    return o;
+  WriteJob(Line& line, WriteArgs args) : DeviceJob(line, args.address), args_(args) {
+    Learn(FactsDepth::Model, UnknownModel::Accepted, [this] { QueueWrites(); });
   }
 
  private:
+  void Report(Json& doc, std::string& table) const override {
+    doc.Set("register", Json::Int(args_.reg));
+    doc.Set("value", Json::Int(args_.value));
+    doc.Set("unlocked", Json::Bool(unlocked_));
+    table = AddressContext(args_.address) + ": " + Hex4(args_.reg) + " := " + std::to_string(args_.value) + " (" +
+            Hex4(args_.value) + ")" + (unlocked_ ? ", after the unlock write" : "") + ", echo checked\n";
+  }
+
   void QueueWrites() {
     const std::string context = AddressContext(args_.address);
     if (kx::FactoryProtected(facts_.model, args_.reg)) {
@@ -100,31 +76,21 @@ class WriteJob final : public StepJob {
   }
 
   WriteArgs args_;
-  DeviceFacts facts_;
   bool unlocked_ = false;
 };
 
 // ---------------------------------------------------------------------------
 
-class InfoJob final : public StepJob {
+class InfoJob final : public DeviceJob {
  public:
-  InfoJob(Line& line, InfoArgs args) : StepJob(line), args_(args) {
-    LearnDevice(line, args.address, FactsDepth::Values, facts_,
-                [this](kx::ExchangeRequest r, std::function<void(const kx::Answer&)> h) { ThenAny(std::move(r), std::move(h)); },
-                [this](const kx::Answer* failed) {
-                  if (failed != nullptr) Fail(AddressContext(args_.address) + ": " + FailureText(*failed));
-                  else if (facts_.model == kx::kModelUnknown)
-                    Fail(AddressContext(args_.address) + ": the identification names no known model");
-                });
+  InfoJob(Line& line, InfoArgs args) : DeviceJob(line, args.address), args_(args) {
+    Learn(FactsDepth::Values, UnknownModel::Fails, [] {});
   }
 
-  Outcome Result() const override {
-    Outcome o{status_, error_, std::nullopt, {}};
-    if (status_ != kExitOk) return o;
+ private:
+  void Report(Json& doc, std::string& table) const override {
     const kx::DeviceRecord& r = facts_.rec;
     const std::uint16_t pvStatus = kx::PvStatus(facts_.model, r.pv, r.pvStatusCode);
-    Json doc = Json::Object();
-    doc.Set("address", Json::Int(args_.address));
     doc.Set("model", Json::String(std::string(kx::ModelName(facts_.model))));
     doc.Set("firmware", facts_.firmwareRead ? Json::String(FirmwareText(r.firmwareVersion)) : Json::Null());
     doc.Set("pv", pvStatus != 0 ? Json::Null() : EngineeringJson(r.pv, facts_.decimalPoint));
@@ -132,19 +98,15 @@ class InfoJob final : public StepJob {
     doc.Set("unit", Json::String(std::string(kx::UnitText(r.statusByte))));
     if (pvStatus != 0) doc.Set("pv_status", Json::String(std::string(kx::PvStatusText(pvStatus))));
     const std::string pvText = pvStatus != 0 ? std::string(kx::PvStatusText(pvStatus)) : EngineeringText(r.pv, facts_.decimalPoint);
-    o.table = Table({{"address", std::to_string(args_.address)},
-                     {"model", std::string(kx::ModelName(facts_.model))},
-                     {"firmware", facts_.firmwareRead ? FirmwareText(r.firmwareVersion) : "-"},
-                     {"pv", pvText},
-                     {"sv", EngineeringText(r.sv, facts_.decimalPoint)},
-                     {"unit", std::string(kx::UnitText(r.statusByte))}});
-    o.json = std::move(doc);
-    return o;
+    table = Table({{"address", std::to_string(args_.address)},
+                   {"model", std::string(kx::ModelName(facts_.model))},
+                   {"firmware", facts_.firmwareRead ? FirmwareText(r.firmwareVersion) : "-"},
+                   {"pv", pvText},
+                   {"sv", EngineeringText(r.sv, facts_.decimalPoint)},
+                   {"unit", std::string(kx::UnitText(r.statusByte))}});
   }
 
- private:
   InfoArgs args_;
-  DeviceFacts facts_;
 };
 
 }  // namespace
@@ -157,10 +119,8 @@ std::unique_ptr<Job> MakeJob(const CommandArgs& args, const JobContext& context)
   if (const auto* a = std::get_if<ScanArgs>(&args)) return std::make_unique<ScanJob>(line, *a);
   if (const auto* a = std::get_if<BackupArgs>(&args)) return std::make_unique<BackupJob>(line, *a);
   if (const auto* a = std::get_if<RestoreArgs>(&args)) return std::make_unique<RestoreJob>(line, *a);
-  if (const auto* a = std::get_if<RecordArgs>(&args))
-    return std::make_unique<RecordJob>(line, context.port, context.params, context.timer, *a);
-  if (const auto* a = std::get_if<FlashArgs>(&args))
-    return std::make_unique<FlashJob>(line, context.port, context.params, context.timer, *a);
+  if (const auto* a = std::get_if<RecordArgs>(&args)) return std::make_unique<RecordJob>(context, *a);
+  if (const auto* a = std::get_if<FlashArgs>(&args)) return std::make_unique<FlashJob>(context, *a);
   return nullptr;
 }
 

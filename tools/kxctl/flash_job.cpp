@@ -29,10 +29,8 @@ std::string NoticeText(int code) {
 
 }  // namespace
 
-FlashJob::FlashJob(Line& line, kx::ComPort& port, const kx::PortParams& params, kx::recorder::RecorderTimer& timer,
-                   FlashArgs args)
-    : line_(line), timer_(timer), args_(std::move(args)), update_(session_, port, memory_) {
-  session_.params = params;
+FlashJob::FlashJob(const JobContext& context, FlashArgs args)
+    : PortJob(context), timer_(context.timer), args_(std::move(args)), update_(session_, context.port, memory_) {
   load_ = kx::LoadFirmwareFile(args_.file);
   if (load_.result != kx::FirmwareCheck::Ok) Fail(args_.file + ": " + LoadError(load_.result));
 }
@@ -43,7 +41,7 @@ void FlashJob::Start() {
   if (done_) return;
   // The update opens the port itself: at the line's format for a KX3's two
   // writes, at the loader's 38400 8N1 for a KX2.
-  line_.Close();
+  ReleaseLine();
   if (!update_.Start(*load_.image, args_.address)) {
     Fail(update_.view().status.empty() ? "the port did not open" : update_.view().status);
     return;

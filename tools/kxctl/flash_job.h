@@ -9,18 +9,15 @@
 
 #include "core/fwupdate/firmware_file.h"
 #include "core/fwupdate/flash_update.h"
-#include "core/line/session.h"
-#include "core/recorder/recorder_types.h"
 #include "kxctl/command_line.h"
 #include "kxctl/job.h"
 
 namespace kxctl {
 
-class FlashJob final : public Job {
+// The context's timer paces the loader wait (the notice's 3 s).
+class FlashJob final : public PortJob {
  public:
-  // `timer` paces the loader wait (the notice's 3 s); `params` is the line.
-  FlashJob(Line& line, kx::ComPort& port, const kx::PortParams& params, kx::recorder::RecorderTimer& timer,
-           FlashArgs args);
+  FlashJob(const JobContext& context, FlashArgs args);
   ~FlashJob() override;
 
   void Start() override;
@@ -28,7 +25,6 @@ class FlashJob final : public Job {
   void LineLost(const std::string& text) override;
   void Interrupt() override;
   void TimerFired() override;
-  bool Done() const override { return done_; }
   Outcome Result() const override;
   std::string Progress() const override;
 
@@ -36,19 +32,14 @@ class FlashJob final : public Job {
   void Fail(std::string message);
   void AfterStep();
 
-  Line& line_;
   kx::recorder::RecorderTimer& timer_;
   FlashArgs args_;
-  kx::Session session_;
   kx::FlashUpdateMemory memory_;
   kx::FlashUpdate update_;
   kx::FirmwareLoad load_;
   std::optional<int> doneNotice_;  // the notice of a finished update
   bool waiting_ = false;           // the loader wait runs on the timer
   int waitLeftMs_ = 0;
-  bool done_ = false;
-  int status_ = kExitOk;
-  std::string error_;
 };
 
 }  // namespace kxctl

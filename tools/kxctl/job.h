@@ -10,6 +10,8 @@
 
 #include "core/exchange/exchange.h"
 #include "core/line/comport.h"
+#include "core/line/session.h"
+#include "core/recorder/recorder_types.h"
 #include "kxctl/json.h"
 #include "kxctl/line.h"
 
@@ -48,6 +50,32 @@ class Job {
   // The next message for stderr that does not end the job (a failed sample);
   // empty when there is none.
   virtual std::string TakeNote() { return {}; }
+};
+
+// What a job may use besides the line.
+struct JobContext {
+  Line& line;
+  kx::ComPort& port;                    // the port the line is on
+  kx::PortParams params;                // the line's parameters
+  kx::recorder::RecorderTimer& timer;   // a repeating timer that calls Job::TimerFired
+};
+
+// A job whose core engine opens the port itself with the line's parameters:
+// the line lets go of the port when the job starts (ReleaseLine), and the job
+// keeps its own end and status.
+class PortJob : public Job {
+ public:
+  bool Done() const override { return done_; }
+
+ protected:
+  explicit PortJob(const JobContext& context) : line_(context.line) { session_.params = context.params; }
+  void ReleaseLine() { line_.Close(); }
+
+  Line& line_;
+  kx::Session session_;
+  bool done_ = false;
+  int status_ = kExitOk;
+  std::string error_;
 };
 
 // A job that is a queue of exchanges on the line, each with what to do with

@@ -24,13 +24,12 @@ kx::recorder::SampleTime LocalTime() {
 
 }  // namespace
 
-RecordJob::RecordJob(Line& line, kx::ComPort& port, const kx::PortParams& params, kx::recorder::RecorderTimer& timer,
-                     RecordArgs args)
-    : line_(line), args_(std::move(args)), chart_(slots_) {
-  session_.params = params;
+RecordJob::RecordJob(const JobContext& context, RecordArgs args)
+    : PortJob(context), args_(std::move(args)), chart_(slots_) {
   for (std::size_t i = 0; i < args_.addresses.size(); ++i)
     slots_[i].boxAddress = static_cast<std::uint8_t>(args_.addresses[i]);
-  acquisition_ = std::make_unique<kx::recorder::Acquisition>(port, session_, slots_, chart_, timer, LocalTime);
+  acquisition_ = std::make_unique<kx::recorder::Acquisition>(context.port, session_, slots_, chart_, context.timer,
+                                                             LocalTime);
   acquisition_->SetObserver(this);
   recordPath_ = args_.kind == RecordFileKind::Record ? args_.out : args_.out + ".kxctl-" + std::to_string(::getpid()) + ".rec";
 }
@@ -41,7 +40,7 @@ RecordJob::~RecordJob() {
 
 void RecordJob::Start() {
   // The recorder opens the port itself, with the line's parameters.
-  line_.Close();
+  ReleaseLine();
   kx::recorder::RecordHeader header;
   for (std::size_t i = 0; i < kx::recorder::kSlots; ++i) header.addresses[i] = slots_[i].boxAddress;
   header.sampleTime = static_cast<std::uint8_t>(args_.sampleSetting);

@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "core/line/session.h"
 #include "core/recorder/acquisition.h"
 #include "core/recorder/chart.h"
 #include "core/recorder/record_file.h"
@@ -20,11 +19,10 @@
 
 namespace kxctl {
 
-class RecordJob final : public Job, private kx::recorder::AcquisitionObserver {
+// The context's timer paces the sampling.
+class RecordJob final : public PortJob, private kx::recorder::AcquisitionObserver {
  public:
-  // `timer` paces the sampling and reports to TimerFired(); `params` is the line.
-  RecordJob(Line& line, kx::ComPort& port, const kx::PortParams& params, kx::recorder::RecorderTimer& timer,
-            RecordArgs args);
+  RecordJob(const JobContext& context, RecordArgs args);
   ~RecordJob() override;
 
   void Start() override;
@@ -32,7 +30,6 @@ class RecordJob final : public Job, private kx::recorder::AcquisitionObserver {
   void LineLost(const std::string& text) override;
   void Interrupt() override;
   void TimerFired() override;
-  bool Done() const override { return done_; }
   Outcome Result() const override;
   std::string Progress() const override;
   std::string TakeNote() override;
@@ -49,9 +46,7 @@ class RecordJob final : public Job, private kx::recorder::AcquisitionObserver {
   void Feed(const kx::recorder::AcquisitionEvent& event);
   void Finish();
 
-  Line& line_;
   RecordArgs args_;
-  kx::Session session_;
   kx::recorder::Slots slots_{};
   kx::recorder::Chart chart_;
   kx::recorder::RecordWriter writer_;
@@ -59,10 +54,7 @@ class RecordJob final : public Job, private kx::recorder::AcquisitionObserver {
   std::string recordPath_;  // the record file written (a temporary one for CSV)
   bool stopWanted_ = false;
   bool automaticStop_ = false;
-  bool done_ = false;
   long cycles_ = 0;
-  int status_ = kExitOk;
-  std::string error_;
   std::vector<std::string> notes_;  // failure texts, for stderr
   std::size_t notesShown_ = 0;
   std::vector<int> dropped_;

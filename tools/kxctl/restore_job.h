@@ -14,15 +14,14 @@ namespace kxctl {
 class RestoreJob final : public TransferJob {
  public:
   RestoreJob(Line& line, RestoreArgs args);
-  Outcome Result() const override;
 
  private:
   void Download(std::vector<kx::WriteStep> steps, bool broadcast);
   void TransferDone() override;
+  void Report(Json& doc, std::string& table) const override;
 
   RestoreArgs args_;
   kx::ParameterBuffer buffer_{};
-  DeviceFacts facts_;
   std::uint8_t model_ = kx::kModelUnknown;
   std::size_t writes_ = 0;
 };

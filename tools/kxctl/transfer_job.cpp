@@ -8,7 +8,7 @@
 namespace kxctl {
 
 TransferJob::TransferJob(Line& line, int address, std::string what)
-    : StepJob(line), address_(address), what_(std::move(what)) {}
+    : DeviceJob(line, address), what_(std::move(what)) {}
 
 void TransferJob::Run(std::shared_ptr<kx::Transfer> transfer, std::uint8_t model) {
   transfer_ = std::move(transfer);
@@ -48,7 +48,7 @@ void TransferJob::OnAnswer(const kx::TransferRequest& request, const kx::Answer&
     QueueNext();
     return;
   }
-  const std::string context = "address " + std::to_string(request.broadcast ? 0 : address_) + ": ";
+  const std::string context = AddressContext(request.broadcast ? 0 : address_) + ": ";
   if (answer.end == kx::AnswerEnd::LineLost) {
     Fail(context + FailureText(answer));
     return;
@@ -72,29 +72,19 @@ std::string TransferJob::Progress() const {
 // ---------------------------------------------------------------------------
 
 BackupJob::BackupJob(Line& line, BackupArgs args) : TransferJob(line, args.address, "backup"), args_(std::move(args)) {
-  LearnDevice(line, args_.address, FactsDepth::Transfer, facts_,
-              [this](kx::ExchangeRequest r, std::function<void(const kx::Answer&)> h) { ThenAny(std::move(r), std::move(h)); },
-              [this](const kx::Answer* failed) {
-                const std::string context = "address " + std::to_string(args_.address) + ": ";
-                if (failed != nullptr) {
-                  Fail(context + FailureText(*failed));
-                  return;
-                }
-                if (facts_.model == kx::kModelUnknown) {
-                  Fail(context + "the identification names no known model");
-                  return;
-                }
-                // The monitor's conditions for UPLOAD.
-                if (facts_.model == kx::kModelKx1 && facts_.rec.comWrite != 1) {
-                  Fail(context + std::string(kx::Text(kx::Msg::EnableComWriteFirst)));
-                  return;
-                }
-                if (facts_.model == kx::kModelKx3 && !kx::Kx3UploadAllowed(facts_.rec.security.mode)) {
-                  Fail(context + "the controller's security mode does not allow reading its parameters");
-                  return;
-                }
-                Run(std::make_shared<kx::ImageUpload>(facts_.model, facts_.rec.firmwareVersion, false), facts_.model);
-              });
+  Learn(FactsDepth::Transfer, UnknownModel::Fails, [this] {
+    const std::string context = AddressContext(address_) + ": ";
+    // The monitor's conditions for UPLOAD.
+    if (facts_.model == kx::kModelKx1 && facts_.rec.comWrite != 1) {
+      Fail(context + std::string(kx::Text(kx::Msg::EnableComWriteFirst)));
+      return;
+    }
+    if (facts_.model == kx::kModelKx3 && !kx::Kx3UploadAllowed(facts_.rec.security.mode)) {
+      Fail(context + "the controller's security mode does not allow reading its parameters");
+      return;
+    }
+    Run(std::make_shared<kx::ImageUpload>(facts_.model, facts_.rec.firmwareVersion, false), facts_.model);
+  });
 }
 
 void BackupJob::TransferDone() {
@@ -108,17 +98,11 @@ void BackupJob::TransferDone() {
   done_ = kx::ModelVersionText(buffer);
 }
 
-Outcome BackupJob::Result() const {
-  Outcome o{status_, error_, std::nullopt, {}};
-  if (status_ != kExitOk) return o;
-  Json doc = Json::Object();
-  doc.Set("address", Json::Int(args_.address));
+void BackupJob::Report(Json& doc, std::string& table) const {
   doc.Set("model", Json::String(std::string(kx::ModelName(facts_.model))));
   doc.Set("firmware", Json::String(FirmwareText(facts_.rec.firmwareVersion)));
   doc.Set("file", Json::String(args_.file));
-  o.json = std::move(doc);
-  o.table = done_ + std::string(kx::Text(kx::Msg::SaveParametersDone)) + ": " + args_.file + "\n";
-  return o;
+  table = done_ + std::string(kx::Text(kx::Msg::SaveParametersDone)) + ": " + args_.file + "\n";
 }
 
 }  // namespace kxctl

@@ -11,8 +11,7 @@
 
 #include "core/monitor/transfer.h"
 #include "kxctl/command_line.h"
-#include "kxctl/device_facts.h"
-#include "kxctl/job.h"
+#include "kxctl/device_job.h"
 
 namespace kxctl {
 
@@ -23,7 +22,7 @@ inline constexpr int kExceptionLimit = 3;
 
 // Runs a transfer after the controller has been learned (the transfer is made
 // from what was learned). Subclasses make the transfer and finish the result.
-class TransferJob : public StepJob {
+class TransferJob : public DeviceJob {
  public:
   TransferJob(Line& line, int address, std::string what);
 
@@ -34,7 +33,6 @@ class TransferJob : public StepJob {
   void Run(std::shared_ptr<kx::Transfer> transfer, std::uint8_t model);
   virtual void TransferDone() = 0;
 
-  int address_;
   std::string what_;
   std::shared_ptr<kx::Transfer> transfer_;
 
@@ -50,13 +48,12 @@ class TransferJob : public StepJob {
 class BackupJob final : public TransferJob {
  public:
   BackupJob(Line& line, BackupArgs args);
-  Outcome Result() const override;
 
  private:
   void TransferDone() override;
+  void Report(Json& doc, std::string& table) const override;
 
   BackupArgs args_;
-  DeviceFacts facts_;
   std::string done_;
 };
 
