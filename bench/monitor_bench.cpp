@@ -44,6 +44,7 @@
 #include "support/cpu_time.h"
 #include "support/kxsim_process.h"
 #include "support/port_paths.h"
+#include "tap_port.h"
 
 namespace {
 
@@ -95,29 +96,20 @@ struct Meter {
 // A ComPort in front of the real one that times every exchange. An exchange
 // is closed when the next request is written: its request size, the bytes that
 // came back and the moments of both are then known.
-class MeteredPort final : public kx::ComPort {
+class MeteredPort final : public kx::bench::TapPort {
  public:
-  MeteredPort(kx::ComPort& inner, LineModel line) : inner_(inner), line_(line) {
-    inner_.SetOnTrigger([this](kx::ComPort&, const kx::PortEvent& e) {
-      if (e.kind == kx::kEventDataAvailable) {
-        lastRx_ = Clock::now();
-        ++meter_.dataEvents;
-      }
-      RaiseTrigger(e);
-    });
-    inner_.SetOnError([this](const std::string& text) { RaiseError(text); });
+  MeteredPort(kx::ComPort& inner, LineModel line) : TapPort(inner), line_(line) {}
+
+  const Meter& meter() const { return meter_; }
+
+ private:
+  void Raised(const kx::PortEvent& e) override {
+    if (e.kind == kx::kEventDataAvailable) {
+      lastRx_ = Clock::now();
+      ++meter_.dataEvents;
+    }
   }
-
-  void SetComNumber(std::uint16_t n) override { inner_.SetComNumber(n); }
-  void SetBaud(std::int32_t b) override { inner_.SetBaud(b); }
-  void SetDatabits(int b) override { inner_.SetDatabits(b); }
-  void SetStopbits(int b) override { inner_.SetStopbits(b); }
-  void SetParity(kx::Parity p) override { inner_.SetParity(p); }
-  bool SetOpen(bool open) override { return inner_.SetOpen(open); }
-  bool Open() const override { return inner_.Open(); }
-  std::string ErrorText() const override { return inner_.ErrorText(); }
-
-  void PutBlock(std::span<const std::uint8_t> data) override {
+  void Written(std::span<const std::uint8_t> data) override {
     const Clock::time_point now = Clock::now();
     CloseExchange(now);
     ++meter_.requests;
@@ -126,25 +118,12 @@ class MeteredPort final : public kx::ComPort {
     sentChars_ = data.size();
     rxChars_ = 0;
     inFlight_ = true;
-    inner_.PutBlock(data);
   }
-  std::uint8_t GetChar() override {
-    if (inner_.CharsWaiting() > 0) {
-      ++meter_.charsIn;
-      ++rxChars_;
-    }
-    return inner_.GetChar();
-  }
-  std::size_t CharsWaiting() const override { return inner_.CharsWaiting(); }
-  void FlushInBuffer() override { inner_.FlushInBuffer(); }
-  std::uint16_t AddTimerTrigger() override { return inner_.AddTimerTrigger(); }
-  void SetTimerTrigger(std::uint16_t h, std::int32_t ticks, bool activate) override {
-    inner_.SetTimerTrigger(h, ticks, activate);
+  void ByteRead() override {
+    ++meter_.charsIn;
+    ++rxChars_;
   }
 
-  const Meter& meter() const { return meter_; }
-
- private:
   void CloseExchange(Clock::time_point now) {
     if (!inFlight_) return;
     inFlight_ = false;
@@ -159,7 +138,6 @@ class MeteredPort final : public kx::ComPort {
     meter_.maxExcess = std::max(meter_.maxExcess, latency - limit);
   }
 
-  kx::ComPort& inner_;
   LineModel line_;
   Meter meter_;
   bool inFlight_ = false;
@@ -265,31 +243,40 @@ EngineResult RunEngine(const Options& o, const Case& c) {
   return r;
 }
 
-struct MbpollResult {
+// Reads of the same block back to back by a client other than the engine.
+struct RateResult {
   bool ok = false;
   std::string problem;
-  int polls = 0;
+  int exchanges = 0;
   double elapsed = 0;
-  double limitSeconds = 0;  // line limit of one poll
+  double limitSeconds = 0;  // line limit of one exchange
+};
+
+// kxsim serving one KX2 at address 1 in the case's format on a fresh line.
+struct OneKx2 {
+  kx::test::ScratchDir dir;
+  const std::string link = dir / "line";
+  kx::test::KxsimProcess sim;
+  bool Start(const Options& o, const Case& c) {
+    return sim.Start(o.kxsim, {"--link", link, "--timing", "kx2@1:" + c.Format()});
+  }
 };
 
 // mbpoll reading the same block the engine's PV/SV poll reads (4 registers at
 // 0x4700) from one simulated KX2 in RTU. mbpoll waits its poll rate (at least
 // 10 ms) between polls; one run with a list of the same slave address N times
 // makes N polls back to back, which is the rate compared here.
-MbpollResult RunMbpoll(const Options& o, const Case& c) {
-  MbpollResult r;
-  kx::test::ScratchDir dir;
-  const std::string link = dir / "line";
-  kx::test::KxsimProcess sim;
-  if (!sim.Start(o.kxsim, {"--link", link, "--timing", "kx2@1:" + c.Format()})) {
+RateResult RunMbpoll(const Options& o, const Case& c) {
+  RateResult r;
+  OneKx2 line;
+  if (!line.Start(o, c)) {
     r.problem = "kxsim did not start";
     return r;
   }
   std::string slaves = "1";
   for (int i = 1; i < o.mbpollPolls; ++i) slaves += ",1";
   const std::string command = "mbpoll -m rtu -a " + slaves + " -0 -1 -t 4 -r 0x4700 -c 4 -b " +
-                              std::to_string(c.baud) + " -P none -d 8 -s 1 -o 1 " + link + " 2>&1";
+                              std::to_string(c.baud) + " -P none -d 8 -s 1 -o 1 " + line.link + " 2>&1";
   const Clock::time_point t0 = Clock::now();
   FILE* p = popen(command.c_str(), "r");
   if (p == nullptr) {
@@ -305,9 +292,9 @@ MbpollResult RunMbpoll(const Options& o, const Case& c) {
   }
   const int status = pclose(p);
   r.elapsed = Seconds(Clock::now() - t0);
-  r.polls = values;
-  const LineModel line{c.baud, 10, 0.002};
-  r.limitSeconds = line.WireSeconds(8 + 2 * 4 + 5) + line.turnaround;
+  r.exchanges = values;
+  const LineModel model{c.baud, 10, 0.002};
+  r.limitSeconds = model.WireSeconds(8 + 2 * 4 + 5) + model.turnaround;
   if (status != 0 || values == 0) {
     r.problem = "mbpoll failed (" + std::to_string(values) + " polls): " + lastLine;
     return r;
@@ -321,7 +308,7 @@ MbpollResult RunMbpoll(const Options& o, const Case& c) {
 std::optional<double> MbpollStartup(const Options& o, const Case& c) {
   Options one = o;
   one.mbpollPolls = 1;
-  const MbpollResult r = RunMbpoll(one, c);
+  const RateResult r = RunMbpoll(one, c);
   if (!r.ok) return std::nullopt;
   return r.elapsed - r.limitSeconds;
 }
@@ -330,26 +317,17 @@ std::optional<double> MbpollStartup(const Options& o, const Case& c) {
 // 0x4700 back to back for `seconds`: what the pseudo-terminal and kxsim allow
 // any master, to tell their cost apart from the port component's and the
 // engine's.
-struct RawResult {
-  bool ok = false;
-  int exchanges = 0;
-  double elapsed = 0;
-  double limitSeconds = 0;  // line limit of one exchange
-};
-
-RawResult RunRaw(const Options& o, const Case& c) {
-  RawResult r;
-  kx::test::ScratchDir dir;
-  const std::string link = dir / "line";
-  kx::test::KxsimProcess sim;
-  if (!sim.Start(o.kxsim, {"--link", link, "--timing", "kx2@1:" + c.Format()})) return r;
+RateResult RunRaw(const Options& o, const Case& c) {
+  RateResult r;
+  OneKx2 line;
+  if (!line.Start(o, c)) return r;
   kx::test::RawSerialClient client;
-  if (!client.Open(link, c.baud == 38400 ? B38400 : B9600)) return r;
+  if (!client.Open(line.link, c.baud == 38400 ? B38400 : B9600)) return r;
   const kx::Bytes pdu = kx::ReadRequestPdu(1, kx::kFnRead, 0x4700, 4);
   const kx::Bytes frame = kx::BuildFrame(c.rtu ? kx::FrameForm::Rtu : kx::FrameForm::Ascii, pdu);
   const std::size_t answer = c.rtu ? 13 : 27;
-  const LineModel line{c.baud, 10, 0.002};
-  r.limitSeconds = line.WireSeconds(frame.size() + answer) + line.turnaround;
+  const LineModel model{c.baud, 10, 0.002};
+  r.limitSeconds = model.WireSeconds(frame.size() + answer) + model.turnaround;
   const Clock::time_point t0 = Clock::now();
   const Clock::time_point end = t0 + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
   while (Clock::now() < end) {
@@ -417,7 +395,7 @@ int main(int argc, char** argv) {
     std::string mb = "-";
     std::string raw = "-";
     if (c.devices == 1) {
-      const RawResult rr = RunRaw(o, c);
+      const RateResult rr = RunRaw(o, c);
       if (rr.ok) {
         const double rawRate = rr.exchanges / rr.elapsed;
         char text[64];
@@ -428,10 +406,10 @@ int main(int argc, char** argv) {
       }
     }
     if (c.rtu && c.devices == 1 && o.mbpoll) {
-      const MbpollResult mr = RunMbpoll(o, c);
+      const RateResult mr = RunMbpoll(o, c);
       const std::optional<double> startup = MbpollStartup(o, c);
       if (mr.ok && startup) {
-        const double pollRate = mr.polls / std::max(1e-6, mr.elapsed - *startup);
+        const double pollRate = mr.exchanges / std::max(1e-6, mr.elapsed - *startup);
         char text[64];
         std::snprintf(text, sizeof text, "%.1f (%.3f)", pollRate, pollRate * mr.limitSeconds);
         mb = text;

@@ -41,6 +41,7 @@
 #include "serial/port_map.h"
 #include "support/kxsim_process.h"
 #include "support/port_paths.h"
+#include "tap_port.h"
 
 namespace {
 
@@ -61,41 +62,20 @@ struct Exchange {
 };
 
 // The real port with a log of every request and the bytes read after it.
-class LoggedPort final : public kx::ComPort {
+class LoggedPort final : public kx::bench::TapPort {
  public:
-  LoggedPort(std::unique_ptr<kx::ComPort> inner, std::vector<Exchange>& log)
-      : inner_(std::move(inner)), log_(log) {
-    inner_->SetOnTrigger([this](kx::ComPort&, const kx::PortEvent& e) { RaiseTrigger(e); });
-    inner_->SetOnError([this](const std::string& text) { RaiseError(text); });
-  }
-  void SetComNumber(std::uint16_t n) override { inner_->SetComNumber(n); }
-  void SetBaud(std::int32_t b) override { inner_->SetBaud(b); }
-  void SetDatabits(int b) override { inner_->SetDatabits(b); }
-  void SetStopbits(int b) override { inner_->SetStopbits(b); }
-  void SetParity(kx::Parity p) override { inner_->SetParity(p); }
-  bool SetOpen(bool open) override { return inner_->SetOpen(open); }
-  bool Open() const override { return inner_->Open(); }
-  std::string ErrorText() const override { return inner_->ErrorText(); }
-  void PutBlock(std::span<const std::uint8_t> data) override {
-    log_.push_back({Clock::now(), data.size(), 0, {}, std::vector<std::uint8_t>(data.begin(), data.end())});
-    inner_->PutBlock(data);
-  }
-  std::uint8_t GetChar() override {
-    if (inner_->CharsWaiting() > 0 && !log_.empty()) {
-      ++log_.back().in;
-      log_.back().lastIn = Clock::now();
-    }
-    return inner_->GetChar();
-  }
-  std::size_t CharsWaiting() const override { return inner_->CharsWaiting(); }
-  void FlushInBuffer() override { inner_->FlushInBuffer(); }
-  std::uint16_t AddTimerTrigger() override { return inner_->AddTimerTrigger(); }
-  void SetTimerTrigger(std::uint16_t h, std::int32_t ticks, bool activate) override {
-    inner_->SetTimerTrigger(h, ticks, activate);
-  }
+  LoggedPort(std::unique_ptr<kx::ComPort> inner, std::vector<Exchange>& log) : TapPort(std::move(inner)), log_(log) {}
 
  private:
-  std::unique_ptr<kx::ComPort> inner_;
+  void Written(std::span<const std::uint8_t> data) override {
+    log_.push_back({Clock::now(), data.size(), 0, {}, std::vector<std::uint8_t>(data.begin(), data.end())});
+  }
+  void ByteRead() override {
+    if (log_.empty()) return;
+    ++log_.back().in;
+    log_.back().lastIn = Clock::now();
+  }
+
   std::vector<Exchange>& log_;
 };
 

@@ -48,6 +48,7 @@
 #include "support/cpu_time.h"
 #include "support/kxsim_process.h"
 #include "support/port_paths.h"
+#include "tap_port.h"
 
 namespace {
 
@@ -71,31 +72,9 @@ struct Line {
 };
 
 // The real port with the moment and bytes of every frame written.
-class RecordingPort final : public kx::ComPort {
+class RecordingPort final : public kx::bench::TapPort {
  public:
-  explicit RecordingPort(kx::ComPort& inner) : inner_(inner) {
-    inner_.SetOnTrigger([this](kx::ComPort&, const kx::PortEvent& e) { RaiseTrigger(e); });
-    inner_.SetOnError([this](const std::string& text) { RaiseError(text); });
-  }
-  void SetComNumber(std::uint16_t n) override { inner_.SetComNumber(n); }
-  void SetBaud(std::int32_t b) override { inner_.SetBaud(b); }
-  void SetDatabits(int b) override { inner_.SetDatabits(b); }
-  void SetStopbits(int b) override { inner_.SetStopbits(b); }
-  void SetParity(kx::Parity p) override { inner_.SetParity(p); }
-  bool SetOpen(bool open) override { return inner_.SetOpen(open); }
-  bool Open() const override { return inner_.Open(); }
-  std::string ErrorText() const override { return inner_.ErrorText(); }
-  void PutBlock(std::span<const std::uint8_t> data) override {
-    frames.push_back({Clock::now(), kx::Bytes(data.begin(), data.end())});
-    inner_.PutBlock(data);
-  }
-  std::uint8_t GetChar() override { return inner_.GetChar(); }
-  std::size_t CharsWaiting() const override { return inner_.CharsWaiting(); }
-  void FlushInBuffer() override { inner_.FlushInBuffer(); }
-  std::uint16_t AddTimerTrigger() override { return inner_.AddTimerTrigger(); }
-  void SetTimerTrigger(std::uint16_t h, std::int32_t ticks, bool activate) override {
-    inner_.SetTimerTrigger(h, ticks, activate);
-  }
+  explicit RecordingPort(kx::ComPort& inner) : TapPort(inner) {}
 
   struct Frame {
     Clock::time_point at;
@@ -104,7 +83,9 @@ class RecordingPort final : public kx::ComPort {
   std::vector<Frame> frames;
 
  private:
-  kx::ComPort& inner_;
+  void Written(std::span<const std::uint8_t> data) override {
+    frames.push_back({Clock::now(), kx::Bytes(data.begin(), data.end())});
+  }
 };
 
 struct Ends final : kx::MonitorObserver {
