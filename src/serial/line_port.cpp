@@ -112,9 +112,7 @@ void LinePort::FlushInBuffer() {
 
 void LinePort::Received(std::span<const std::uint8_t> data) {
   if (!open_ || data.empty()) return;
-  if (rx_.Append(data) == 0) return;  // full: what arrives beyond the limit is dropped
-  const auto waiting = static_cast<std::uint16_t>(rx_.Size());
-  RaiseTrigger(PortEvent{kEventDataAvailable, waiting, waiting});
+  Arrived(data);  // full: what arrives beyond the limit is dropped
 }
 
 std::uint16_t LinePort::AddTimerTrigger() { return triggers_.Add(); }

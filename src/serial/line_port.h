@@ -42,7 +42,7 @@ struct LineSettings {
 // Which line setting changed.
 enum class LineSetting { Baud, DataBits, StopBits, Parity };
 
-class LinePort : public QObject, public ComPort {
+class LinePort : public QObject, public BufferedPort {
   Q_OBJECT
 
  public:
@@ -65,9 +65,6 @@ class LinePort : public QObject, public ComPort {
   std::string ErrorText() const override { return error_; }
 
   void PutBlock(std::span<const std::uint8_t> data) override;
-  std::uint8_t GetChar() override { return rx_.Take(); }
-  std::size_t Read(std::span<std::uint8_t> out) override { return rx_.Read(out); }
-  std::size_t CharsWaiting() const override { return rx_.Size(); }
   void FlushInBuffer() override;
 
   std::uint16_t AddTimerTrigger() override;
@@ -109,7 +106,6 @@ class LinePort : public QObject, public ComPort {
   LineSettings settings_;
   bool open_ = false;
   std::string error_;
-  ReceiveBuffer rx_;
   TriggerClock triggers_;
 };
 

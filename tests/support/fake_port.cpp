@@ -39,9 +39,7 @@ void FakePort::SetTimerTrigger(std::uint16_t handle, std::int32_t ticks, bool ac
 
 void FakePort::Feed(std::span<const std::uint8_t> bytes) {
   if (!open_ || bytes.empty()) return;
-  if (rx_.Append(bytes) == 0) return;
-  const auto n = static_cast<std::uint16_t>(rx_.Size());
-  RaiseTrigger(PortEvent{kEventDataAvailable, n, n});
+  Arrived(bytes);
 }
 
 void FakePort::Feed(std::string_view text) {

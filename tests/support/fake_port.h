@@ -17,7 +17,7 @@
 
 namespace kx::test {
 
-class FakePort : public ComPort {
+class FakePort : public BufferedPort {
  public:
   // Settings as last made (applied or not).
   std::uint16_t comNumber = 0;
@@ -43,9 +43,6 @@ class FakePort : public ComPort {
   bool Open() const override { return open_; }
   std::string ErrorText() const override { return error_; }
   void PutBlock(std::span<const std::uint8_t> data) override;
-  std::uint8_t GetChar() override { return rx_.Take(); }
-  std::size_t Read(std::span<std::uint8_t> out) override { return rx_.Read(out); }
-  std::size_t CharsWaiting() const override { return rx_.Size(); }
   void FlushInBuffer() override { rx_.Clear(); }
   std::uint16_t AddTimerTrigger() override;
   void SetTimerTrigger(std::uint16_t handle, std::int32_t ticks, bool activate) override;
@@ -77,7 +74,6 @@ class FakePort : public ComPort {
  private:
   bool open_ = false;
   std::string error_;
-  ReceiveBuffer rx_;
   std::int64_t now_ = 0;
   TriggerTable triggers_;  // expiries in ticks
 };

@@ -1,5 +1,6 @@
 // What every port implementation shares, free of any clock or event loop: the
-// timer triggers with their expiries, and the capped receive buffer. The real
+// timer triggers with their expiries, the capped receive buffer, and the port
+// side of receiving (reading from the buffer, announcing what arrived). The real
 // ports run them on milliseconds of a steady clock, the test port on ticks, so
 // the trigger rules (fire once, re-arm replaces, earliest first, a dropped
 // trigger never fires) are one piece of code tested on ticks.
@@ -11,6 +12,8 @@
 #include <map>
 #include <optional>
 #include <span>
+
+#include "core/line/comport.h"
 
 namespace kx {
 
@@ -57,6 +60,26 @@ class ReceiveBuffer {
 
  private:
   std::deque<std::uint8_t> bytes_;
+};
+
+// A port whose received bytes wait in a ReceiveBuffer until they are read.
+class BufferedPort : public ComPort {
+ public:
+  std::uint8_t GetChar() override { return rx_.Take(); }
+  std::size_t Read(std::span<std::uint8_t> out) override { return rx_.Read(out); }
+  std::size_t CharsWaiting() const override { return rx_.Size(); }
+
+ protected:
+  // Bytes arrived on the open port: what fits is buffered and the count now
+  // waiting announced in one data-available event; when nothing fits (the
+  // buffer is full) nothing is announced.
+  void Arrived(std::span<const std::uint8_t> data) {
+    if (rx_.Append(data) == 0) return;
+    const auto waiting = static_cast<std::uint16_t>(rx_.Size());
+    RaiseTrigger(PortEvent{kEventDataAvailable, waiting, waiting});
+  }
+
+  ReceiveBuffer rx_;
 };
 
 }  // namespace kx
