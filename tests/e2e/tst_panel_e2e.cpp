@@ -215,6 +215,7 @@ class TstPanelE2e : public QObject {
   kx::monitor::ParameterPanel* panel() { return window_->parameterPanel(); }
   void connectAll();
   void select(int device);
+  void openPanel(int device);
   void run(const Step& s);
   void shot(const QString& name);
 
@@ -264,6 +265,13 @@ void TstPanelE2e::select(int device) {
   // Pages of the previous device still under way are dropped: the next
   // layout is the new device's.
   QTRY_VERIFY_WITH_TIMEOUT(panel()->layoutCount() > before, kWait);
+}
+
+// Connects the four controllers and shows `device`'s panel.
+void TstPanelE2e::openPanel(int device) {
+  connectAll();
+  QVERIFY(!QTest::currentTestFailed());
+  select(device);
 }
 
 void TstPanelE2e::run(const Step& s) {
@@ -345,9 +353,8 @@ void TstPanelE2e::everyFieldOfEachModelReadsAndWrites_data() {
 
 void TstPanelE2e::everyFieldOfEachModelReadsAndWrites() {
   QFETCH(int, device);
-  connectAll();
+  openPanel(device);
   QVERIFY(!QTest::currentTestFailed());
-  select(device);
   const std::vector<Step>* steps[] = {&kKx1Steps, &kKx2Steps, &kKx3Steps};
   const char* names[] = {"kx1", "kx2", "kx3"};
   shot(QStringLiteral("panel-%1").arg(names[device]));
@@ -362,9 +369,8 @@ void TstPanelE2e::everyFieldOfEachModelReadsAndWrites() {
 }
 
 void TstPanelE2e::comWriteOffRefusesEntries() {
-  connectAll();
+  openPanel(1);
   QVERIFY(!QTest::currentTestFailed());
-  select(1);
   run(L("ComWrite", 0, 0, 0));
   QTRY_VERIFY_WITH_TIMEOUT(window_->engine().Device(1).rec.comWrite == 0 && !w("PIDBox")->isEnabled(), kWait);
   QVERIFY(!w("PIDBox")->isEnabled());
@@ -388,9 +394,8 @@ void TstPanelE2e::comWriteOffRefusesEntries() {
 }
 
 void TstPanelE2e::kx3SecurityLevelAndKeys() {
-  connectAll();
+  openPanel(3);
   QVERIFY(!QTest::currentTestFailed());
-  select(3);
   auto* level = w<kx::app::RadioGroup>("SLevel");
   QVERIFY(w("SecurityPL")->isVisible());
   QVERIFY(level->isEnabled());
@@ -433,9 +438,8 @@ void TstPanelE2e::kx3SecurityLevelAndKeys() {
 }
 
 void TstPanelE2e::trendDrawsTheSelectedPv() {
-  connectAll();
+  openPanel(1);
   QVERIFY(!QTest::currentTestFailed());
-  select(1);
   run(F("SV", "80", 0x4701, 800, "80.0"));
   window_->findChild<QAction*>(QStringLiteral("RECORD1"))->trigger();
   QVERIFY(window_->trendShown());

@@ -52,6 +52,23 @@ QString Cell(RampSoakWindow& w, int row, int column) {
   return Child<QTableWidget>(w, "ProgTable")->item(row, column)->text();
 }
 
+// The text each listed cell of the grid must show.
+struct CellText {
+  int row;
+  int column;
+  const char* text;
+};
+
+void ExpectCells(RampSoakWindow& w, std::initializer_list<CellText> cells) {
+  for (const CellText& c : cells) {
+    QVERIFY2(Cell(w, c.row, c.column) == QString::fromUtf8(c.text),
+             qPrintable(QStringLiteral("cell %1,%2 shows \"%3\", not \"%4\"")
+                            .arg(c.row)
+                            .arg(c.column)
+                            .arg(Cell(w, c.row, c.column), QString::fromUtf8(c.text))));
+  }
+}
+
 }  // namespace
 
 class TestRampSoakWindow : public QObject {
@@ -80,14 +97,14 @@ class TestRampSoakWindow : public QObject {
     QCOMPARE(grid->rowCount(), 20);
     QCOMPARE(grid->columnWidth(0), 80);
     QCOMPARE(grid->columnWidth(2), 46);
-    QCOMPARE(Cell(w, 0, 1), QStringLiteral("Pattern 0"));
-    QCOMPARE(Cell(w, 0, 8), QStringLiteral("Pattern 7"));
-    QCOMPARE(Cell(w, 1, 0), QStringLiteral("Step Max."));
-    QCOMPARE(Cell(w, 2, 0), QStringLiteral("Set Value 0"));
-    QCOMPARE(Cell(w, 17, 0), QStringLiteral("Execute Time 7"));
-    QCOMPARE(Cell(w, 18, 0), QStringLiteral("Loop Count"));
-    QCOMPARE(Cell(w, 19, 0), QStringLiteral("Link Pattern"));
-    QCOMPARE(Cell(w, 2, 1), QString());
+    ExpectCells(w, {{0, 1, "Pattern 0"},
+                    {0, 8, "Pattern 7"},
+                    {1, 0, "Step Max."},
+                    {2, 0, "Set Value 0"},
+                    {17, 0, "Execute Time 7"},
+                    {18, 0, "Loop Count"},
+                    {19, 0, "Link Pattern"},
+                    {2, 1, ""}});
     for (const char* name : {"ProgStart", "SaveFBt", "WrBt", "EditPBt"}) QVERIFY2(!Child<QWidget>(w, name)->isEnabled(), name);
     for (const char* name : {"ReadSBt", "ReadFBt", "RetBt"}) QVERIFY2(Child<QWidget>(w, name)->isEnabled(), name);
     QVERIFY(!Child<QWidget>(w, "EditBox")->isVisible());
@@ -125,13 +142,13 @@ class TestRampSoakWindow : public QObject {
     RampSoakWindow& w = *window;
     Child<QPushButton>(w, "ReadFBt")->click();
     QCOMPARE(lastFilter, QStringLiteral("KX ramp soak table files (*.r$s *.R$S)"));
-    QCOMPARE(Cell(w, 1, 1), QStringLiteral("1"));
-    QCOMPARE(Cell(w, 2, 1), QStringLiteral("100.0"));
-    QCOMPARE(Cell(w, 4, 1), QStringLiteral("-1.5"));
-    QCOMPARE(Cell(w, 5, 1), QStringLiteral("01:30"));
-    QCOMPARE(Cell(w, 7, 1), QStringLiteral("00:00"));
-    QCOMPARE(Cell(w, 18, 1), QStringLiteral("2"));
-    QCOMPARE(Cell(w, 19, 1), QStringLiteral("Prog End"));
+    ExpectCells(w, {{1, 1, "1"},
+                    {2, 1, "100.0"},
+                    {4, 1, "-1.5"},
+                    {5, 1, "01:30"},
+                    {7, 1, "00:00"},
+                    {18, 1, "2"},
+                    {19, 1, "Prog End"}});
     for (const char* name : {"ProgStart", "SaveFBt", "WrBt", "EditPBt"}) QVERIFY2(Child<QWidget>(w, name)->isEnabled(), name);
     QVERIFY(Child<QWidget>(w, "ProgCurve")->isVisible());
 

@@ -130,12 +130,23 @@ void Fill(PanelModel& m, const PanelInput& in, const std::map<std::uint16_t, std
   m.Layout(in);
 }
 
+// A controller of `model` whose communication writes are on.
+PanelInput Writable(std::uint8_t model, int decimalPoint) {
+  PanelInput in;
+  in.model = model;
+  in.decimalPoint = decimalPoint;
+  in.rec.comWrite = 1;
+  return in;
+}
+
+// The text each listed field shows.
+void ExpectTexts(const PanelModel& m, std::initializer_list<std::pair<const char*, const char*>> texts) {
+  for (const auto& [field, text] : texts) EXPECT_EQ(m.Look(field).text, text) << field;
+}
+
 TEST(PanelFill, Kx2PagesFillFieldsAndLists) {
   PanelModel m;
-  PanelInput in;
-  in.model = kModelKx2;
-  in.decimalPoint = 1;
-  in.rec.comWrite = 1;
+  PanelInput in = Writable(kModelKx2, 1);
   in.rec.autoTuning = 1;
   in.rec.firmwareVersion = 0x0105;
   in.rec.heatCool = 2;
@@ -145,13 +156,13 @@ TEST(PanelFill, Kx2PagesFillFieldsAndLists) {
         {0x471E, 11}, {0x4719, 0}, {0x4718, 30}, {0x471A, 2}, {0x4724, 1}, {0x471B, 20},
         {0x4726, 1}, {0x4727, 1}},
        true);
-  EXPECT_EQ(m.Look("SV").text, "- 10.0");
-  EXPECT_EQ(m.Look("Coeff").text, "1.25");
-  EXPECT_EQ(m.Look("DeadBand1").text, "1.5");
-  EXPECT_EQ(m.Look("DeadBand2").text, "1.5");
-  EXPECT_EQ(m.Look("Pb").text, "4.7");
-  EXPECT_EQ(m.Look("HCPeriod1").text, "20");
-  EXPECT_EQ(m.Look("HCPeriodPID1").text, "20");
+  ExpectTexts(m, {{"SV", "- 10.0"},
+                  {"Coeff", "1.25"},
+                  {"DeadBand1", "1.5"},
+                  {"DeadBand2", "1.5"},
+                  {"Pb", "4.7"},
+                  {"HCPeriod1", "20"},
+                  {"HCPeriodPID1", "20"}});
   EXPECT_EQ(m.Look("RunStop").item, 0) << "run/stop value 4 shows Stop";
   EXPECT_EQ(m.Look("LockStatus").item, 2) << "11 reads back as Not SV";
   EXPECT_EQ(m.Look("InputB").item, -1) << "a value without an item shows no item";
@@ -167,15 +178,10 @@ TEST(PanelFill, Kx2PagesFillFieldsAndLists) {
 
 TEST(PanelFill, Kx1ScalesAndManualOutputs) {
   PanelModel m;
-  PanelInput in;
-  in.model = kModelKx1;
-  in.decimalPoint = 255;
-  in.rec.comWrite = 1;
+  PanelInput in = Writable(kModelKx1, 255);
   in.rec.out1 = 550;  // whole percent x 10
   Fill(m, in, {{0x4701, 235}, {0x470E, 3}, {0x4713, 0xFFFF}, {0x4711, 2}, {0x4709, 12}}, true);
-  EXPECT_EQ(m.Look("SV").text, "24");
-  EXPECT_EQ(m.Look("IOffset").text, "3.0");
-  EXPECT_EQ(m.Look("PDOffset").text, "- 1.0");
+  ExpectTexts(m, {{"SV", "24"}, {"IOffset", "3.0"}, {"PDOffset", "- 1.0"}});
   EXPECT_EQ(m.modeBox(), "ManuBox");
   EXPECT_FALSE(m.Look("AT").visible);
   EXPECT_EQ(m.Look("OUTQ1").text, "55");

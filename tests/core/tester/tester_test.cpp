@@ -26,6 +26,13 @@ TesterFields Fields(std::string address, std::optional<TesterCommand> cmd, std::
   return f;
 }
 
+// A USER DEFINE request with its user command code.
+TesterFields UserFields(std::string userCmd, std::vector<std::string> words) {
+  TesterFields f = Fields("1", TesterCommand::UserDefine, "4700", "", std::move(words));
+  f.userCmd = std::move(userCmd);
+  return f;
+}
+
 struct ComposeCase {
   const char* name;
   TesterFields fields;
@@ -75,19 +82,9 @@ INSTANTIATE_TEST_SUITE_P(
                     Fields("1", TesterCommand::WriteMultiWords, "4710", "9", {"1"}), false, Kind::Composed,
                     ":011047100009100001" + std::string(28, '0') + "7E", "7E"},
         ComposeCase{"UserDefineStopsAtFirstEmptyWord",
-                    [] {
-                      auto f = Fields("1", TesterCommand::UserDefine, "4700", "", {"12", "", "34"});
-                      f.userCmd = "41";
-                      return f;
-                    }(),
-                    false, Kind::Composed, ":01414700001265", "65"},
+                    UserFields("41", {"12", "", "34"}), false, Kind::Composed, ":01414700001265", "65"},
         ComposeCase{"UserDefineAllEightWords",
-                    [] {
-                      auto f = Fields("1", TesterCommand::UserDefine, "4700", "", kEight);
-                      f.userCmd = "41";
-                      return f;
-                    }(),
-                    false, Kind::Composed, ":01414700" + EightWords() + "53", "53"},
+                    UserFields("41", kEight), false, Kind::Composed, ":01414700" + EightWords() + "53", "53"},
         // Preconditions: nothing changes.
         ComposeCase{"NoCommandChosen", Fields("1", std::nullopt, "4700", "2"), false, Kind::Unchanged, "", ""},
         ComposeCase{"NoAddress", Fields("", TesterCommand::ReadRegister, "4700", "2"), false, Kind::Unchanged, "",
@@ -105,12 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
         ComposeCase{"FuncAddrLowerCase", Fields("1", TesterCommand::ReadRegister, "47a0", "2"), true,
                     Kind::Invalid, "", ""},
         ComposeCase{"UserCodeNotHex",
-                    [] {
-                      auto f = Fields("1", TesterCommand::UserDefine, "4700", "", {"12"});
-                      f.userCmd = "X1";
-                      return f;
-                    }(),
-                    false, Kind::Invalid, "", ""},
+                    UserFields("X1", {"12"}), false, Kind::Invalid, "", ""},
         ComposeCase{"MultiWordsCountNotDecimal",
                     Fields("1", TesterCommand::WriteMultiWords, "4710", "A", {"1"}), false, Kind::BadCount, "",
                     ""}),
