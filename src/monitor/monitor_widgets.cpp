@@ -29,15 +29,24 @@ void SetTextColour(QWidget* widget, QColor colour) {
 QColor Background(const QWidget* widget) { return widget->palette().color(QPalette::Window); }
 QColor TextColour(const QWidget* widget) { return widget->palette().color(QPalette::WindowText); }
 
-Lamp::Lamp(QWidget* parent, const QString& name, QColor colour) : QWidget(parent), colour_(colour) {
+namespace {
+
+// Stores a new look of `widget` and repaints it; an unchanged look costs no repaint.
+template <typename T>
+void Change(QWidget* widget, T& held, const T& value) {
+  if (value == held) return;
+  held = value;
+  widget->update();
+}
+
+}  // namespace
+
+OneColourWidget::OneColourWidget(QWidget* parent, const QString& name, QColor colour)
+    : QWidget(parent), colour_(colour) {
   setObjectName(name);
 }
 
-void Lamp::SetColour(QColor colour) {
-  if (colour == colour_) return;
-  colour_ = colour;
-  update();
-}
+void OneColourWidget::SetColour(QColor colour) { Change(this, colour_, colour); }
 
 void Lamp::paintEvent(QPaintEvent*) {
   QPainter painter(this);
@@ -53,23 +62,7 @@ void Lamp::paintEvent(QPaintEvent*) {
   painter.drawEllipse(circle.adjusted(side / 5, side / 6, -side / 2, -side / 2));
 }
 
-LevelBar::LevelBar(QWidget* parent, const QString& name, QColor colour)
-    : QWidget(parent), colour_(colour) {
-  setObjectName(name);
-}
-
-void LevelBar::SetValue(int value) {
-  value = std::clamp(value, 0, looks::kBarMax);
-  if (value == value_) return;
-  value_ = value;
-  update();
-}
-
-void LevelBar::SetColour(QColor colour) {
-  if (colour == colour_) return;
-  colour_ = colour;
-  update();
-}
+void LevelBar::SetValue(int value) { Change(this, value_, std::clamp(value, 0, looks::kBarMax)); }
 
 void LevelBar::paintEvent(QPaintEvent*) {
   QPainter painter(this);
@@ -86,11 +79,7 @@ RoundFrame::RoundFrame(QWidget* parent, const QString& name, QColor pen, int pen
   setObjectName(name);
 }
 
-void RoundFrame::SetPenColour(QColor colour) {
-  if (colour == pen_) return;
-  pen_ = colour;
-  update();
-}
+void RoundFrame::SetPenColour(QColor colour) { Change(this, pen_, colour); }
 
 void RoundFrame::paintEvent(QPaintEvent*) {
   QPainter painter(this);

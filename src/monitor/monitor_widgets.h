@@ -24,37 +24,41 @@ void SetTextColour(QWidget* widget, QColor colour);
 QColor Background(const QWidget* widget);
 QColor TextColour(const QWidget* widget);
 
-// A round lamp filled with one colour.
-class Lamp : public QWidget {
+// A drawn control in one colour that can change; a change repaints it.
+class OneColourWidget : public QWidget {
   Q_OBJECT
  public:
-  explicit Lamp(QWidget* parent, const QString& name, QColor colour);
+  OneColourWidget(QWidget* parent, const QString& name, QColor colour);
   void SetColour(QColor colour);
   QColor colour() const { return colour_; }
 
  protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
   QColor colour_;
 };
 
-// A horizontal level bar, 0..1000, in one colour.
-class LevelBar : public QWidget {
+// A round lamp filled with one colour.
+class Lamp : public OneColourWidget {
   Q_OBJECT
  public:
-  explicit LevelBar(QWidget* parent, const QString& name, QColor colour);
+  using OneColourWidget::OneColourWidget;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
+// A horizontal level bar, 0..1000, in one colour.
+class LevelBar : public OneColourWidget {
+  Q_OBJECT
+ public:
+  using OneColourWidget::OneColourWidget;
   void SetValue(int value);
   int value() const { return value_; }
   int maximum() const { return looks::kBarMax; }
-  void SetColour(QColor colour);
-  QColor colour() const { return colour_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  QColor colour_;
   int value_ = 0;
 };
 
