@@ -251,64 +251,34 @@ void Print(const Row& r) {
               r.elapsed / r.limit, r.cpu);
 }
 
-// Upload, then download of the uploaded buffer to the one controller.
-bool RunSingle(const Options& o, const Line& line) {
-  const bool upload = Wanted(o, line.Name() + " upload");
-  const bool download = Wanted(o, line.Name() + " download");
+// Upload from the first controller, then download of the uploaded buffer: to
+// that one controller, or (`broadcast`) by broadcast to four.
+bool RunTransfers(const Options& o, const Line& line, bool broadcast) {
+  const std::string downloadName = broadcast ? "broadcast x4" : "download";
+  const bool upload = !broadcast && Wanted(o, line.Name() + " upload");
+  const bool download = Wanted(o, line.Name() + " " + downloadName);
   if (!upload && !download) return true;
-  Bench b(o, line, 1);
+  Bench b(o, line, broadcast ? 4 : 1);
   if (!b.Connect()) {
-    std::fprintf(stderr, "%s: %s\n", line.Name().c_str(), b.problem().c_str());
+    std::fprintf(stderr, "%s%s: %s\n", line.Name().c_str(), broadcast ? " broadcast" : "", b.problem().c_str());
     return false;
   }
+  const auto failed = [&b] {
+    std::fprintf(stderr, "%s\n", b.problem().c_str());
+    return false;
+  };
   const kx::MonitorDevice& dev = b.engine().Device(0);
   auto up = std::make_shared<kx::ImageUpload>(dev.model, dev.rec.firmwareVersion, false);
   Row row;
-  if (!b.Run("upload", up, row)) {
-    std::fprintf(stderr, "%s\n", b.problem().c_str());
-    return false;
-  }
+  if (!b.Run("upload", up, row)) return failed();
   if (upload) Print(row);
   if (!download) return true;
   const kx::ParameterBuffer buffer = up->Buffer();
   const std::uint16_t sv = static_cast<std::uint16_t>(buffer[24] << 8 | buffer[25]);  // KX2 SV: word 24
-  if (!b.ChangeSetValues()) {
-    std::fprintf(stderr, "%s\n", b.problem().c_str());
-    return false;
-  }
+  if (!b.ChangeSetValues()) return failed();
   auto down = std::make_shared<kx::WriteSequence>(
-      kx::TransferKind::Download, kx::DownloadSequence(dev.model, buffer, dev.rec.firmwareVersion));
-  if (!b.Run("download", down, row) || !b.ExpectSetValues(sv)) {
-    std::fprintf(stderr, "%s\n", b.problem().c_str());
-    return false;
-  }
-  Print(row);
-  return true;
-}
-
-// The uploaded buffer of one KX2 written to four by broadcast.
-bool RunBroadcast(const Options& o, const Line& line) {
-  if (!Wanted(o, line.Name() + " broadcast x4")) return true;
-  Bench b(o, line, 4);
-  if (!b.Connect()) {
-    std::fprintf(stderr, "%s broadcast: %s\n", line.Name().c_str(), b.problem().c_str());
-    return false;
-  }
-  const kx::MonitorDevice& dev = b.engine().Device(0);
-  auto up = std::make_shared<kx::ImageUpload>(dev.model, dev.rec.firmwareVersion, false);
-  Row row;
-  if (!b.Run("upload", up, row) || !b.ChangeSetValues()) {
-    std::fprintf(stderr, "%s\n", b.problem().c_str());
-    return false;
-  }
-  const kx::ParameterBuffer buffer = up->Buffer();
-  const std::uint16_t sv = static_cast<std::uint16_t>(buffer[24] << 8 | buffer[25]);
-  auto down = std::make_shared<kx::WriteSequence>(
-      kx::TransferKind::Download, kx::DownloadSequence(dev.model, buffer, dev.rec.firmwareVersion), true);
-  if (!b.Run("broadcast x4", down, row) || !b.ExpectSetValues(sv)) {
-    std::fprintf(stderr, "%s\n", b.problem().c_str());
-    return false;
-  }
+      kx::TransferKind::Download, kx::DownloadSequence(dev.model, buffer, dev.rec.firmwareVersion), broadcast);
+  if (!b.Run(downloadName, down, row) || !b.ExpectSetValues(sv)) return failed();
   Print(row);
   return true;
 }
@@ -327,8 +297,8 @@ int main(int argc, char** argv) {
   std::printf("%-26s %6s  %9s  %12s  %5s  %5s\n", "case", "frames", "elapsed s", "line limit s", "ratio", "cpu s");
   bool ok = true;
   for (int run = 0; run < o.runs; ++run) {
-    for (const Line& line : lines) ok = RunSingle(o, line) && ok;
-    for (const Line& line : lines) ok = RunBroadcast(o, line) && ok;
+    for (bool broadcast : {false, true})
+      for (const Line& line : lines) ok = RunTransfers(o, line, broadcast) && ok;
   }
   return ok ? 0 : 1;
 }
