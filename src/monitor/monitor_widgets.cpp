@@ -4,32 +4,20 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <initializer_list>
 
 namespace kx::monitor {
 
 QColor ToQColor(looks::Rgb rgb) { return QColor(rgb.r, rgb.g, rgb.b); }
 
-void SetBackground(QWidget* widget, QColor colour) {
-  QPalette palette = widget->palette();
-  palette.setColor(QPalette::Window, colour);
-  palette.setColor(QPalette::Base, colour);
-  palette.setColor(QPalette::Button, colour);
-  widget->setPalette(palette);
-  widget->setAutoFillBackground(true);
-}
-
-void SetTextColour(QWidget* widget, QColor colour) {
-  QPalette palette = widget->palette();
-  palette.setColor(QPalette::WindowText, colour);
-  palette.setColor(QPalette::Text, colour);
-  palette.setColor(QPalette::ButtonText, colour);
-  widget->setPalette(palette);
-}
-
-QColor Background(const QWidget* widget) { return widget->palette().color(QPalette::Window); }
-QColor TextColour(const QWidget* widget) { return widget->palette().color(QPalette::WindowText); }
-
 namespace {
+
+// One colour in each of `roles` of the widget's palette.
+void SetRoles(QWidget* widget, std::initializer_list<QPalette::ColorRole> roles, QColor colour) {
+  QPalette palette = widget->palette();
+  for (const QPalette::ColorRole role : roles) palette.setColor(role, colour);
+  widget->setPalette(palette);
+}
 
 // Stores a new look of `widget` and repaints it; an unchanged look costs no repaint.
 template <typename T>
@@ -40,6 +28,18 @@ void Change(QWidget* widget, T& held, const T& value) {
 }
 
 }  // namespace
+
+void SetBackground(QWidget* widget, QColor colour) {
+  SetRoles(widget, {QPalette::Window, QPalette::Base, QPalette::Button}, colour);
+  widget->setAutoFillBackground(true);
+}
+
+void SetTextColour(QWidget* widget, QColor colour) {
+  SetRoles(widget, {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}, colour);
+}
+
+QColor Background(const QWidget* widget) { return widget->palette().color(QPalette::Window); }
+QColor TextColour(const QWidget* widget) { return widget->palette().color(QPalette::WindowText); }
 
 OneColourWidget::OneColourWidget(QWidget* parent, const QString& name, QColor colour)
     : QWidget(parent), colour_(colour) {
