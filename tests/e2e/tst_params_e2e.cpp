@@ -27,30 +27,10 @@
 
 namespace {
 
-struct BoxSeen {
-  QString text;
-  QString caption;
-  bool seen = false;
-};
-
-// Presses `button` on the next message box within `timeoutMs`.
-std::shared_ptr<BoxSeen> AnswerNextBox(QMessageBox::StandardButton button, int timeoutMs = 60000) {
-  auto seen = std::make_shared<BoxSeen>();
-  kx::test::WatchFor(
-      []() -> QWidget* {
-        for (QWidget* w : QApplication::topLevelWidgets())
-          if (qobject_cast<QMessageBox*>(w) != nullptr && w->isVisible()) return w;
-        return nullptr;
-      },
-      [button, seen](QWidget* w) {
-        auto* box = qobject_cast<QMessageBox*>(w);
-        seen->text = box->text();
-        seen->caption = box->windowTitle();
-        seen->seen = true;
-        box->button(button)->click();
-      },
-      timeoutMs);
-  return seen;
+// Presses `button` on the next message box; it comes after line work, so
+// within a minute.
+std::shared_ptr<kx::test::BoxSeen> AnswerNextBox(QMessageBox::StandardButton button) {
+  return kx::test::AnswerNextMessageBox(button, 60000);
 }
 
 // The monitor on a simulated line with the given controllers connected to tiles 0, 1, ...

@@ -94,6 +94,29 @@ TEST_F(LiveTest, StoppedControllerCoolsDownAndSensorBreakSilencesOutputsAndAlarm
   EXPECT_NE(Read(0x4700, 2s) & 0xFF00, 0x8000);
 }
 
+TEST_F(LiveTest, HeldProcessKeepsWhatWasSetAndGoesOnFromItWhenReleased) {
+  Make(Model::Kx2);
+  c->HoldProcess(true);
+  c->SetRegister(0x4700, 1234);
+  c->SetRegister(0x4702, 450);
+  c->SetRegister(0x4728, 0x14);
+  c->SetProgramRunning(true);
+  c->SetRegister(0x4763, 309);
+  for (SimTime t : {SimTime(0s), SimTime(1s), SimTime(600s)}) {
+    EXPECT_EQ(Read(0x4700, t), 1234);
+    EXPECT_EQ(Read(0x4702, t), 450);
+    EXPECT_EQ(Read(0x4728, t), 0x14);
+    EXPECT_EQ(Read(0x4763, t), 309);
+  }
+  // Released: PV moves on from 123.4 towards SV 30.0 (a 30 s lag), the program counts down.
+  c->HoldProcess(false);
+  const std::uint16_t pv = Read(0x4700, 630s);
+  EXPECT_LT(pv, 1234);
+  EXPECT_GT(pv, 300 + (1234 - 300) / 3 - 2);
+  const std::uint16_t left = Read(0x4763, 630s);
+  EXPECT_EQ(Read(0x4763, 640s), left - 10);
+}
+
 TEST_F(LiveTest, RunningProgramCountsDownThroughItsSteps) {
   Make(Model::Kx3);
   // Pattern 0: steps 0 and 1 (max step 1), step 0 at 80.0 for 2 minutes, step 1 at 60.0 for 1 minute.

@@ -1,7 +1,7 @@
 // The monitor window on the offscreen platform: its named controls and menu,
 // tile looks per state, the front-panel layout per model, connect and
-// disconnect through a fake port answered by a fake line of controllers, the
-// diagnostics strip and the scaling by width / 808.
+// disconnect through a fake port answered by kxsim's controllers on the
+// simulated bus, the diagnostics strip and the scaling by width / 808.
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -14,8 +14,7 @@
 #include "core/text/messages.h"
 #include "core/monitor/tile_looks.h"
 #include "monitor/monitor_window.h"
-#include "monitor/fake_line.h"
-#include "support/widget_access.h"
+#include "support/monitor_bench.h"
 
 using kx::looks::Scale;
 using kx::monitor::Background;
@@ -26,62 +25,33 @@ using kx::monitor::LevelBar;
 using kx::monitor::MonitorWindow;
 using kx::monitor::RoundFrame;
 using kx::monitor::ToQColor;
-using kx::test::FakeController;
-using kx::test::FakeLine;
-using kx::test::FakePort;
+using Fixture = kx::test::MonitorBench;
 
 namespace {
 
 QColor C(kx::looks::Rgb rgb) { return ToQColor(rgb); }
 
 // A KX2 at decimal point 1 with both outputs in use and alarm 1 and degrees C lit.
-FakeController Kx2() {
-  FakeController c;
-  c.modelIndex = 1;
-  c.regs = {{0x4700, 1234}, {0x4701, 1500}, {0x4702, 450}, {0x4703, 120}, {0x4724, 1},
-            {0x4725, 1},    {0x4717, 0x01}, {0x471A, 2},   {0x4728, 0x14}, {0x472A, 0x0105},
-            {0x472E, 253},  {0x472F, 24}};
+kxsim::Controller& AddKx2(Fixture& f, int address) {
+  kxsim::Controller& c = f.Add("kx2@" + std::to_string(address));
+  Fixture::Set(c, {{0x4700, 1234}, {0x4701, 1500}, {0x4702, 450}, {0x4703, 120}, {0x4724, 1},
+                   {0x4725, 1},    {0x4717, 0x01}, {0x471A, 2},   {0x4728, 0x14}, {0x472A, 0x0105},
+                   {0x472E, 253},  {0x472F, 24}});
   return c;
 }
 
-FakeController Kx1() {
-  FakeController c;
-  c.modelIndex = 0;
+kxsim::Controller& AddKx1(Fixture& f, int address) {
+  kxsim::Controller& c = f.Add("kx1@" + std::to_string(address));
   // Input type 1 (tenths); status byte 0x18 in the KX1 layout: C and alarm 2.
-  c.regs = {{0x4700, 250}, {0x4701, 300}, {0x4710, 1}, {0x471C, 0x18}, {0x471E, 40},
-            {0x471A, 1}};
+  Fixture::Set(c, {{0x4700, 250}, {0x4701, 300}, {0x4710, 1}, {0x471C, 0x18}, {0x471E, 40}, {0x471A, 1}});
   return c;
 }
 
-class Fixture {
- public:
-  Fixture() {
-    session.makePort = [this]() -> std::unique_ptr<kx::ComPort> {
-      auto port = std::make_unique<FakePort>();
-      fake = port.get();
-      return port;
-    };
-    window = std::make_unique<MonitorWindow>(session);
-    line = std::make_unique<FakeLine>(*fake);
-    window->resize(1280, 900);
-    window->show();
-  }
-  template <typename T = QWidget>
-  T* w(const char* name) {
-    return kx::test::Child<T>(*window, name);
-  }
-  QString text(const char* name) { return w<QLabel>(name)->text(); }
-  void probe(const char* text) {
-    auto* edit = w<QLineEdit>("PassEdit");
-    edit->setText(QString::fromLatin1(text));
-    emit edit->returnPressed();
-  }
-
-  kx::Session session;
-  FakePort* fake = nullptr;
-  std::unique_ptr<MonitorWindow> window;
-  std::unique_ptr<FakeLine> line;
-};
+void Probe(Fixture& f, const char* text) {
+  auto* edit = f.w<QLineEdit>("PassEdit");
+  edit->setText(QString::fromLatin1(text));
+  emit edit->returnPressed();
+}
 
 // Index among the siblings: a later one is drawn in front.
 int Z(QWidget* widget) { return widget->parentWidget()->children().indexOf(widget); }
@@ -250,14 +220,14 @@ void TstMonitorWindow::tileLooksPerState() {
 
 void TstMonitorWindow::connectKx2ShowsItsValues() {
   Fixture f;
-  f.line->controllers[7] = Kx2();
+  AddKx2(f, 7);
   f.w<QSpinBox>("ComAddr0")->setValue(7);
   f.w<QPushButton>("RunBt0")->click();
   QVERIFY(f.fake->Open());
   QCOMPARE(f.session.lineOwner, kx::LineOwner::Monitor);
   // The first request identifies the controller at the tile's address.
   QVERIFY(f.fake->LastWrittenText().rfind(":0767", 0) == 0);
-  f.line->Run(40);
+  f.Run(40);
 
   QCOMPARE(f.w<QPushButton>("RunBt0")->text(), QStringLiteral("Cancel"));
   QCOMPARE(Background(f.w("Adr0Lb")), C(kx::looks::kSkyBlue));
@@ -296,12 +266,12 @@ void TstMonitorWindow::connectKx2ShowsItsValues() {
 
 void TstMonitorWindow::frontPanelLayoutPerModel() {
   Fixture f;
-  f.line->controllers[1] = Kx1();
-  f.line->controllers[2] = Kx2();
+  AddKx1(f, 1);
+  AddKx2(f, 2);
   FrontPanel* front = f.window->frontPanel();
   const int width = f.window->scaleWidth();
   f.w<QPushButton>("RunBt0")->click();
-  f.line->Run(30);
+  f.Run(30);
 
   // KX1: its picture in front, two lamps fewer, lamps at their design places.
   QVERIFY(front->kx1InFront());
@@ -322,9 +292,9 @@ void TstMonitorWindow::frontPanelLayoutPerModel() {
   // Select a KX2 on tile 1: the other picture, six lamps, three of them moved left.
   f.w<QSpinBox>("ComAddr1")->setValue(2);
   f.w<QPushButton>("RunBt1")->click();
-  f.line->Run(30);
+  f.Run(30);
   f.w<kx::monitor::ClickLabel>("Adr1Lb")->Clicked();
-  f.line->Run(40);
+  f.Run(40);
   QCOMPARE(f.window->engine().SelectedDevice(), 1);
   QCOMPARE(f.w<RoundFrame>("SelPanel1")->penColour(), C(kx::looks::kYellow));
   QCOMPARE(f.w<RoundFrame>("SelPanel0")->penColour(), C(kx::looks::kSilver));
@@ -342,15 +312,14 @@ void TstMonitorWindow::frontPanelLayoutPerModel() {
 
 void TstMonitorWindow::overRangeAndRunningProgram() {
   Fixture f;
-  FakeController kx2 = Kx2();
-  kx2.regs[0x4700] = 0x8005;  // over range
-  kx2.regs[0x472B] = 1;       // a program runs
-  kx2.regs[0x4762] = 2;       // showing the time left
-  kx2.regs[0x4763] = 309;     // 5 min 9 s
-  kx2.regs[0x4764] = 65;      // 65 minutes: 1 hour
-  f.line->controllers[1] = kx2;
+  kxsim::Controller& kx2 = AddKx2(f, 1);
+  kx2.SetPvStatus(5);           // over range
+  kx2.SetProgramRunning(true);  // a program runs
+  Fixture::Set(kx2, {{0x4762, 2},     // showing the time left
+                     {0x4763, 309},   // 5 min 9 s
+                     {0x4764, 65}});  // 65 minutes: 1 hour
   f.w<QPushButton>("RunBt0")->click();
-  f.line->Run(60);
+  f.Run(60);
 
   QCOMPARE(f.text("PV0"), QStringLiteral("Over range"));
   QCOMPARE(f.text("PVDisp"), QStringLiteral("Over range"));
@@ -364,9 +333,10 @@ void TstMonitorWindow::overRangeAndRunningProgram() {
   QCOMPARE(f.w<QLabel>("SVDisp")->font().pointSize(), Scale(24, f.window->scaleWidth()));
 
   // The program ends: the SV comes back in the full display size.
-  f.line->controllers[1].regs[0x472B] = 0;
-  f.line->controllers[1].regs[0x4700] = 1000;
-  f.line->Run(40);
+  kx2.SetProgramRunning(false);
+  kx2.SetPvStatus(0);
+  kx2.SetRegister(0x4700, 1000);
+  f.Run(40);
   QCOMPARE(f.text("SV0"), QStringLiteral("150.0"));
   QCOMPARE(f.text("SVDisp"), QStringLiteral("150.0"));
   QCOMPARE(f.text("PVDisp"), QStringLiteral("100.0"));
@@ -376,23 +346,20 @@ void TstMonitorWindow::overRangeAndRunningProgram() {
 
 void TstMonitorWindow::pictureOutputsBelongToTheSelectedDevice() {
   Fixture f;
-  f.line->controllers[1] = Kx2();
+  AddKx2(f, 1);
   // A KX3 locked to PV and SV only: its outputs are never read.
-  FakeController kx3;
-  kx3.modelIndex = 2;
-  kx3.regs = {{0x4700, 250}, {0x4701, 300}, {0x4751, 2 << 3}};
-  f.line->controllers[2] = kx3;
+  Fixture::Set(f.Add("kx3@2"), {{0x4700, 250}, {0x4701, 300}, {0x4751, 2 << 3}});
   f.w<QPushButton>("RunBt0")->click();
-  f.line->Run(40);
+  f.Run(40);
   QVERIFY(f.w("Out1Qty")->isVisible());
   QVERIFY(f.w("Out2Qty")->isVisible());
   QCOMPARE(f.text("UV"), QStringLiteral("24"));
 
   f.w<QSpinBox>("ComAddr1")->setValue(2);
   f.w<QPushButton>("RunBt1")->click();
-  f.line->Run(30);
+  f.Run(30);
   f.w<kx::monitor::ClickLabel>("Adr1Lb")->Clicked();
-  f.line->Run(40);
+  f.Run(40);
   QCOMPARE(f.window->engine().SelectedDevice(), 1);
   QCOMPARE(f.window->engine().Device(1).model, kx::kModelKx3);
   QCOMPARE(f.text("PVDisp"), QStringLiteral("25.0"));
@@ -407,7 +374,7 @@ void TstMonitorWindow::pictureOutputsBelongToTheSelectedDevice() {
 
   // Selected again, the KX2 brings its bars back with its next poll.
   f.w<kx::monitor::ClickLabel>("Adr0Lb")->Clicked();
-  f.line->Run(40);
+  f.Run(40);
   QVERIFY(f.w("Out1Qty")->isVisible());
   QCOMPARE(f.w<LevelBar>("Out2Qty")->value(), 120);
   QCOMPARE(f.text("UV"), QStringLiteral("24"));
@@ -415,17 +382,17 @@ void TstMonitorWindow::pictureOutputsBelongToTheSelectedDevice() {
 
 void TstMonitorWindow::silentDeviceIsDroppedAndLastDisconnectStops() {
   Fixture f;
-  f.probe("probe on");
-  f.line->controllers[1] = Kx1();
-  f.line->controllers[2] = Kx2();
+  Probe(f, "probe on");
+  AddKx1(f, 1);
+  kxsim::Controller& kx2 = AddKx2(f, 2);
   f.w<QSpinBox>("ComAddr1")->setValue(2);
   f.w<QPushButton>("RunBt0")->click();
   f.w<QPushButton>("RunBt1")->click();
-  f.line->Run(50);
+  f.Run(50);
   QCOMPARE(f.window->engine().ConnectedCount(), 2);
 
-  f.line->controllers[2].silent = true;
-  for (int i = 0; i < 40 && f.window->engine().Device(1).connected; ++i) f.line->Run(1);
+  kx2.SetFault(kxsim::Fault::NoAnswer);
+  for (int i = 0; i < 40 && f.window->engine().Device(1).connected; ++i) f.Run(1);
   QVERIFY(!f.window->engine().Device(1).connected);
   QCOMPARE(f.w<QPushButton>("RunBt1")->text(), QStringLiteral("Connect"));
   QCOMPARE(f.text("PV1"), QStringLiteral("0"));
@@ -435,7 +402,7 @@ void TstMonitorWindow::silentDeviceIsDroppedAndLastDisconnectStops() {
   QCOMPARE(Background(f.w("ErrMessage")), C(kx::looks::kRed));
   // Polling of the other device goes on.
   const std::size_t before = f.fake->written.size();
-  f.line->Run(5);
+  f.Run(5);
   QVERIFY(f.fake->written.size() > before);
   QCOMPARE(f.w<QPushButton>("RunBt0")->text(), QStringLiteral("Cancel"));
 
@@ -444,7 +411,7 @@ void TstMonitorWindow::silentDeviceIsDroppedAndLastDisconnectStops() {
   f.w<QPushButton>("RunBt0")->click();
   QCOMPARE(f.w<QPushButton>("RunBt0")->text(), QStringLiteral("Connect"));
   QVERIFY(!f.w<QMenu>("FILE1")->menuAction()->isEnabled());
-  f.line->Run(3);
+  f.Run(3);
   QVERIFY(!f.fake->Open());
   QCOMPARE(f.session.lineOwner, kx::LineOwner::Free);
   QCOMPARE(f.text("PVDisp"), QString());
@@ -455,31 +422,29 @@ void TstMonitorWindow::silentDeviceIsDroppedAndLastDisconnectStops() {
 void TstMonitorWindow::diagnosticsStripCountersAndClear() {
   Fixture f;
   const int tileY = f.window->tile(0)->y();
-  f.probe("probe on");
+  Probe(f, "probe on");
   QVERIFY(f.w("DebugPL")->isVisible());
   QVERIFY(f.w("ErrMessage")->isVisible());
   QVERIFY(f.window->tile(0)->y() > tileY);  // the strip takes the top band
   QVERIFY(f.w("DebugPL")->geometry().bottom() < f.window->tile(0)->y());
   QVERIFY(f.w("ErrMessage")->geometry().bottom() < f.window->tile(0)->y());
 
-  f.line->controllers[1] = Kx2();
-  f.line->controllers[2] = Kx2();
-  f.line->controllers[2].silent = true;
+  kxsim::Controller& kx2 = AddKx2(f, 1);
+  AddKx2(f, 2).SetFault(kxsim::Fault::NoAnswer);
   f.w<QSpinBox>("ComAddr1")->setValue(2);
   f.w<QPushButton>("RunBt0")->click();
-  f.line->Run(30);
+  f.Run(30);
   QCOMPARE(f.text("UV"), QStringLiteral("24"));
   QCOMPARE(f.text("ColdShow"), QStringLiteral("25.3"));
   // Readings are register words: above 0x7FFF they are negative.
-  f.line->controllers[1].regs[0x472F] = 0xFFF6;
-  f.line->controllers[1].regs[0x472E] = 0xFFEC;
-  f.line->Run(12);
+  Fixture::Set(kx2, {{0x472F, 0xFFF6}, {0x472E, 0xFFEC}});
+  f.Run(12);
   QCOMPARE(f.text("UV"), QStringLiteral("- 10"));
   QCOMPARE(f.text("ColdShow"), QStringLiteral("- 2.0"));
   f.w<QPushButton>("RunBt1")->click();
   const kx::MonitorEngine& engine = f.window->engine();
   // Device 1 collects a time-out and stays connected for now.
-  for (int i = 0; i < 40 && engine.Device(1).errorCount == 0; ++i) f.line->Run(1);
+  for (int i = 0; i < 40 && engine.Device(1).errorCount == 0; ++i) f.Run(1);
   QVERIFY(engine.Device(1).connected);
   QVERIFY(engine.Device(1).errorCount > 0);
   QCOMPARE(f.text("ErrCnt1"), QString::number(engine.Device(1).errorCount));
@@ -503,11 +468,11 @@ void TstMonitorWindow::diagnosticsStripCountersAndClear() {
   QCOMPARE(Background(f.w("ErrMessage")), C(kx::looks::kGreen));
   QTest::mouseRelease(f.w("ClrBt1"), Qt::LeftButton);
 
-  f.probe("probe off");
+  Probe(f, "probe off");
   QVERIFY(f.w("DebugPL")->isHidden());
   QVERIFY(f.w("ErrMessage")->isHidden());
   QCOMPARE(f.window->tile(0)->y(), tileY);
-  f.probe("something else");
+  Probe(f, "something else");
   QVERIFY(f.w("DebugPL")->isHidden());
 }
 
@@ -530,16 +495,16 @@ void TstMonitorWindow::scalesByWidth() {
 
 void TstMonitorWindow::closeWaitsForTheRequestInFlight() {
   Fixture f;
-  f.line->controllers[1] = Kx2();
+  AddKx2(f, 1);
   f.w<QPushButton>("RunBt0")->click();
-  f.line->Run(20);
+  f.Run(20);
   // A request is always in flight while a device is polled: "OK" under "EXIT"
   // closes the window only when its answer arrives.
   QVERIFY(f.window->engine().CurrentState() == kx::MonitorEngine::State::Awaiting);
   f.window->findChild<QAction*>("Close2")->trigger();
   QVERIFY(f.window->isVisible());
   QVERIFY(f.fake->Open());
-  f.line->AnswerOne();
+  f.Run(1);  // the answer arrives
   QTRY_VERIFY(!f.window->isVisible());
   QVERIFY(!f.fake->Open());
   QCOMPARE(f.session.lineOwner, kx::LineOwner::Free);
@@ -552,7 +517,7 @@ void TstMonitorWindow::closeWaitsForTheRequestInFlight() {
   QCOMPARE(f.text("PV0"), QStringLiteral("0"));
   QCOMPARE(f.w<QPushButton>("RunBt0")->text(), QStringLiteral("Connect"));
   f.w<QPushButton>("RunBt0")->click();
-  f.line->Run(30);
+  f.Run(30);
   QCOMPARE(f.text("PV0"), QStringLiteral("123.4"));
   QCOMPARE(f.session.lineOwner, kx::LineOwner::Monitor);
 }

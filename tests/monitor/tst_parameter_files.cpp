@@ -1,5 +1,5 @@
 // The monitor's FILE and PARAMETERS commands on the parameter buffer, on the
-// offscreen platform with a fake line: OPEN, SAVE AS and SAVE with their
+// offscreen platform with kxsim's controllers on the simulated bus: OPEN, SAVE AS and SAVE with their
 // messages and refusals, the items they enable, and the checks before a write
 // to a controller (remote writing enabled, the model question).
 #include <QAbstractButton>
@@ -17,43 +17,17 @@
 
 #include "core/device/regmap.h"
 #include "core/params/parameter_buffer.h"
-#include "monitor/fake_line.h"
 #include "monitor/monitor_window.h"
 #include "monitor/parameter_files.h"
 #include "support/modal_watch.h"
-#include "support/widget_access.h"
+#include "support/monitor_bench.h"
 #include "widgets/file_dialogs.h"
 
 using kx::monitor::MonitorWindow;
 using kx::monitor::ParameterFiles;
-using kx::test::FakeLine;
-using kx::test::FakePort;
+using kx::test::BoxSeen;
 
 namespace {
-
-struct BoxSeen {
-  QString text;
-  QString caption;
-  bool seen = false;
-};
-
-std::shared_ptr<BoxSeen> AnswerNextBox(QMessageBox::StandardButton button) {
-  auto seen = std::make_shared<BoxSeen>();
-  kx::test::WatchFor(
-      []() -> QWidget* {
-        for (QWidget* w : QApplication::topLevelWidgets())
-          if (qobject_cast<QMessageBox*>(w) != nullptr && w->isVisible()) return w;
-        return nullptr;
-      },
-      [button, seen](QWidget* w) {
-        auto* box = qobject_cast<QMessageBox*>(w);
-        seen->text = box->text();
-        seen->caption = box->windowTitle();
-        seen->seen = true;
-        box->button(button)->click();
-      });
-  return seen;
-}
 
 void WriteBytes(const QString& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream(path.toStdString(), std::ios::binary)
@@ -66,28 +40,19 @@ std::vector<std::uint8_t> Kx1File() {
   return bytes;
 }
 
-class Fixture {
+// The monitor with its file chooser answering `chosen`, in a temporary folder.
+class Fixture : public kx::test::MonitorBench {
  public:
   Fixture() {
-    session.makePort = [this]() -> std::unique_ptr<kx::ComPort> {
-      auto port = std::make_unique<FakePort>();
-      fake = port.get();
-      return port;
-    };
-    window = std::make_unique<MonitorWindow>(session);
-    line = std::make_unique<FakeLine>(*fake);
-    window->resize(1280, 900);
-    window->show();
     kx::app::SetFileChooser([this](kx::app::FileDialogKind, const QString&) { return chosen; });
   }
   ~Fixture() {
     kx::test::CancelModalWatches();
     kx::app::SetFileChooser({});
   }
-  QAction* action(const char* name) { return window->findChild<QAction*>(QString::fromLatin1(name)); }
   // Triggers a command answering its message box; returns what the box said.
   std::shared_ptr<BoxSeen> run(const char* name, QMessageBox::StandardButton button = QMessageBox::Ok) {
-    auto seen = AnswerNextBox(button);
+    auto seen = kx::test::AnswerNextMessageBox(button);
     action(name)->trigger();
     return seen;
   }
@@ -99,10 +64,6 @@ class Fixture {
 
   QTemporaryDir dir;
   QString chosen;
-  kx::Session session;
-  FakePort* fake = nullptr;
-  std::unique_ptr<MonitorWindow> window;
-  std::unique_ptr<FakeLine> line;
 };
 
 }  // namespace
@@ -187,13 +148,12 @@ void TstParameterFiles::openSaveAndTheirRefusals() {
 
 void TstParameterFiles::writesNeedRemoteWritingAndAskAboutAnotherModel() {
   Fixture f;
-  kx::test::FakeController kx2;
-  kx2.modelIndex = 1;
-  kx2.regs = {{0x4700, 250}, {0x4701, 300}, {0x4724, 1}, {0x4725, 1}, {0x4717, 0x00}, {0x472A, 0x0105}};
-  f.line->controllers[1] = kx2;
+  kxsim::Controller& kx2 = f.Add("kx2@1");
+  Fixture::Set(kx2, {{0x4700, 250}, {0x4701, 300}, {0x4724, 1}, {0x4725, 1}, {0x472A, 0x0105}});
+  kx2.SetComWrite(false);
   f.window->findChild<QSpinBox*>("ComAddr0")->setValue(1);
   f.window->findChild<QPushButton*>("RunBt0")->click();
-  f.line->Run(40);
+  f.Run(40);
   QCOMPARE(f.window->engine().Device(0).model, kx::kModelKx2);
 
   f.chosen = f.dir.filePath("kx1.par");
@@ -203,8 +163,8 @@ void TstParameterFiles::writesNeedRemoteWritingAndAskAboutAnotherModel() {
   QCOMPARE(box->text, QStringLiteral("Please enable COM write function first"));
   QVERIFY(f.window->engine().RunningTransfer() == nullptr);
 
-  f.line->controllers[1].regs[0x4717] = 0x01;
-  f.line->Run(20);
+  kx2.SetComWrite(true);
+  f.Run(20);
   box = f.run("DOWNLOAD1", QMessageBox::No);
   QCOMPARE(box->text, QStringLiteral("It is different model between buffer and download device, do you really want to process ?"));
   QCOMPARE(box->caption, QStringLiteral("Model Name Confirm"));

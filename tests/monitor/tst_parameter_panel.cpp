@@ -1,5 +1,5 @@
-// The parameter panel and the password dialog on the offscreen platform, over a
-// fake line: controls by name with their captions and items, the panel filled
+// The parameter panel and the password dialog on the offscreen platform, over
+// kxsim's controllers on the simulated bus: controls by name with their captions and items, the panel filled
 // from a KX2's pages, the writes an entry and a list queue (with the unlock for
 // a factory-protected field), the KX3 "N/A" state, the password field commands,
 // and the dialog's typing and closing rules.
@@ -10,38 +10,37 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 #include "core/modbus/codec.h"
-#include "monitor/fake_line.h"
 #include "monitor/monitor_window.h"
 #include "monitor/parameter_panel.h"
 #include "monitor/password_dialog.h"
-#include "support/widget_access.h"
+#include "support/monitor_bench.h"
 
 using kx::monitor::MonitorWindow;
 using kx::monitor::PasswordDialog;
-using kx::test::FakeController;
-using kx::test::FakeLine;
-using kx::test::FakePort;
+using kx::test::MonitorBench;
 
 namespace {
 
-FakeController Kx2() {
-  FakeController c;
-  c.modelIndex = 1;
-  c.regs = {{0x4700, 250}, {0x4701, 0xFFF1}, {0x4704, 4000}, {0x470C, 47}, {0x470D, 0},
-            {0x4711, 125}, {0x4712, 15}, {0x4717, 0x01}, {0x471A, 2}, {0x471E, 11},
-            {0x4720, 3},   {0x4723, 1}, {0x4724, 1}, {0x4725, 1}, {0x4726, 1},
-            {0x4729, 1},   {0x472A, 0x0105}};
-  return c;
+// Puts the controller the monitor connects to at address 1.
+using Setup = std::function<void(MonitorBench&)>;
+
+Setup Kx2() {
+  return [](MonitorBench& f) {
+    MonitorBench::Set(f.Add("kx2@1"), {{0x4700, 250}, {0x4701, 0xFFF1}, {0x4704, 4000}, {0x470C, 47}, {0x470D, 0},
+                          {0x4711, 125}, {0x4712, 15},     {0x4717, 0x01}, {0x471A, 2},  {0x471E, 11},
+                          {0x4720, 3},   {0x4723, 1},      {0x4724, 1},    {0x4725, 1},  {0x4726, 1},
+                          {0x4729, 1},   {0x472A, 0x0105}});
+  };
 }
 
-FakeController Kx3(std::uint16_t security) {
-  FakeController c;
-  c.modelIndex = 2;
-  c.regs = {{0x4700, 250}, {0x4701, 300}, {0x4751, security}, {0x472A, 0x0110}, {0x4729, 1}};
-  return c;
+Setup Kx3(std::uint16_t security) {
+  return [security](MonitorBench& f) {
+    MonitorBench::Set(f.Add("kx3@1"), {{0x4700, 250}, {0x4701, 300}, {0x4751, security}, {0x472A, 0x0110}});
+  };
 }
 
 // A decoded request the engine wrote: function, register, value.
@@ -51,25 +50,13 @@ struct Request {
   std::uint16_t value;
 };
 
-class Fixture {
+// The monitor connected to one controller at address 1.
+class Fixture : public MonitorBench {
  public:
-  explicit Fixture(FakeController controller) {
-    session.makePort = [this]() -> std::unique_ptr<kx::ComPort> {
-      auto port = std::make_unique<FakePort>();
-      fake = port.get();
-      return port;
-    };
-    window = std::make_unique<MonitorWindow>(session);
-    line = std::make_unique<FakeLine>(*fake);
-    line->controllers[1] = std::move(controller);
-    window->resize(1280, 900);
-    window->show();
+  explicit Fixture(const Setup& setup) {
+    setup(*this);
     w<QPushButton>("RunBt0")->click();
-    line->Run(60);
-  }
-  template <typename T = QWidget>
-  T* w(const char* name) {
-    return kx::test::Child<T>(*window, name);
+    Run(60);
   }
   // Requests written since `from` (ASCII frames).
   std::vector<Request> Writes(std::size_t from) const {
@@ -91,11 +78,6 @@ class Fixture {
     kx::test::Retype(*edit, QString::fromLatin1(text));
     QTest::keyClick(edit, Qt::Key_Return);
   }
-
-  kx::Session session;
-  FakePort* fake = nullptr;
-  std::unique_ptr<MonitorWindow> window;
-  std::unique_ptr<FakeLine> line;
 };
 
 }  // namespace
@@ -162,7 +144,7 @@ void TstParameterPanel::entriesAndListsQueueWrites() {
   Fixture f(Kx2());
   std::size_t mark = f.fake->written.size();
   f.enter("SV", "-1.5");
-  f.line->Run(3);
+  f.Run(3);
   auto writes = f.Writes(mark);
   QVERIFY(!writes.empty());
   QCOMPARE(writes[0].reg, std::uint16_t{0x4701});
@@ -171,7 +153,7 @@ void TstParameterPanel::entriesAndListsQueueWrites() {
   // Factory-protected: the unlock write first.
   mark = f.fake->written.size();
   f.enter("PVTune", "1.2");
-  f.line->Run(4);
+  f.Run(4);
   writes = f.Writes(mark);
   QVERIFY(writes.size() >= 2);
   QCOMPARE(writes[0].reg, std::uint16_t{0x472A});
@@ -182,7 +164,7 @@ void TstParameterPanel::entriesAndListsQueueWrites() {
   // "Not SV" writes 11.
   mark = f.fake->written.size();
   kx::test::Activate(*f.w<QComboBox>("LockStatus"), 2);
-  f.line->Run(3);
+  f.Run(3);
   writes = f.Writes(mark);
   QVERIFY(!writes.empty());
   QCOMPARE(writes[0].reg, std::uint16_t{0x471E});
@@ -191,7 +173,7 @@ void TstParameterPanel::entriesAndListsQueueWrites() {
   // Not a number: nothing written.
   mark = f.fake->written.size();
   f.enter("Pb", "abc");
-  f.line->Run(40);
+  f.Run(40);
   QVERIFY(f.Writes(mark).empty());
   // Read again from the controller.
   QCOMPARE(f.w<QLineEdit>("Pb")->text(), QStringLiteral("4.7"));
@@ -199,7 +181,7 @@ void TstParameterPanel::entriesAndListsQueueWrites() {
 
 void TstParameterPanel::kx3BelowModeFourShowsNotAvailable() {
   Fixture f(Kx3(0x17));  // keys 1..3, security mode 2 (PV and SV)
-  f.line->Run(40);
+  f.Run(40);
   QVERIFY(f.w("ParaPL")->isVisible());
   QCOMPARE(f.w<QLineEdit>("Pb")->text(), QStringLiteral("N/A"));
   QCOMPARE(f.w<QLineEdit>("RangeHi")->text(), QString());
@@ -229,7 +211,7 @@ void TstParameterPanel::passwordFieldCommands() {
   QVERIFY(!f.window->diagnosticsVisible());
   type("QZW");
   QVERIFY(f.window->engine().FactoryModeOn());
-  f.line->Run(60);
+  f.Run(60);
   QVERIFY(f.w("RTDOfs")->isVisible());
   QVERIFY(f.w("mVGain")->isVisible());
   QVERIFY(f.w("OutputType2")->isVisible());
@@ -279,7 +261,7 @@ void TstParameterPanel::passwordDialogRules() {
 
 void TstParameterPanel::keyListsAnswerOnlyTheUser() {
   Fixture f(Kx3(0x47));  // keys 1..3, unlocked
-  f.line->Run(40);
+  f.Run(40);
   auto* dialog = f.window->parameterPanel()->passwordDialog();
   auto* pass1 = f.w<QComboBox>("Pass1");
   QCOMPARE(pass1->currentText(), QStringLiteral("Enable"));

@@ -2,6 +2,7 @@
 // shows up while the test is blocked in its exec(). Header-only, Qt Widgets.
 #pragma once
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -45,20 +46,44 @@ inline void OnNextModal(std::function<void(QWidget*)> action, QWidget* except = 
       std::move(action), timeoutMs);
 }
 
+// The message box showing now, if any.
+inline QWidget* VisibleMessageBox() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (qobject_cast<QMessageBox*>(w) != nullptr && w->isVisible()) return w;
+  return nullptr;
+}
+
 // Accepts the next message box that shows and stores its text (and caption).
 inline void AcceptNextMessageBox(QString* text, QString* caption = nullptr) {
+  WatchFor(VisibleMessageBox, [text, caption](QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    if (text != nullptr) *text = box->text();
+    if (caption != nullptr) *caption = box->windowTitle();
+    box->accept();
+  });
+}
+
+// What a message box said, once it was answered.
+struct BoxSeen {
+  QString text;
+  QString caption;
+  bool seen = false;
+};
+
+// Presses `button` on the next message box that shows within `timeoutMs`.
+inline std::shared_ptr<BoxSeen> AnswerNextMessageBox(QMessageBox::StandardButton button, int timeoutMs = 5000) {
+  auto seen = std::make_shared<BoxSeen>();
   WatchFor(
-      []() -> QWidget* {
-        for (QWidget* w : QApplication::topLevelWidgets())
-          if (qobject_cast<QMessageBox*>(w) != nullptr && w->isVisible()) return w;
-        return nullptr;
-      },
-      [text, caption](QWidget* w) {
+      VisibleMessageBox,
+      [button, seen](QWidget* w) {
         auto* box = qobject_cast<QMessageBox*>(w);
-        if (text != nullptr) *text = box->text();
-        if (caption != nullptr) *caption = box->windowTitle();
-        box->accept();
-      });
+        seen->text = box->text();
+        seen->caption = box->windowTitle();
+        seen->seen = true;
+        box->button(button)->click();
+      },
+      timeoutMs);
+  return seen;
 }
 
 // Drops every watch still waiting (call when a test ends, so a watch that

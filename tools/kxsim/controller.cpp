@@ -393,7 +393,17 @@ int Signed(std::uint16_t v) { return static_cast<std::int16_t>(v); }
 
 }  // namespace
 
+void Controller::HoldProcess(bool hold) {
+  if (processHeld_ && !hold) pv_ = static_cast<std::int16_t>(Get(kRegPv));
+  processHeld_ = hold;
+}
+
 void Controller::Advance(SimTime now) {
+  if (processHeld_) {
+    started_ = true;
+    last_ = std::max(last_, now);
+    return;
+  }
   if (!started_) {
     started_ = true;
     last_ = now;

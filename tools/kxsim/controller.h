@@ -85,6 +85,12 @@ class Controller {
   // first call only starts the clock. Handle calls it before each answer.
   void Advance(SimTime now);
   static constexpr double kLagSeconds = 30.0;
+  // Holds the simulated process still: PV, outputs, the status byte and a
+  // running program's clock keep the values they have or are given
+  // (SetRegister) until released; released, PV goes on from its register.
+  // For tests that check shown values exactly.
+  void HoldProcess(bool hold);
+  bool processHeld() const { return processHeld_; }
   static constexpr double kAmbient = 250.0;  // PV of a stopped controller, register units
 
   // Register access for tests and the control channel (no protection rules).
@@ -165,6 +171,7 @@ class Controller {
   std::uint8_t pvStatus_ = 0;
   // Simulated process.
   bool started_ = false;
+  bool processHeld_ = false;
   SimTime last_{0};
   double pv_ = 0.0;
   std::uint32_t noiseState_ = 1;
