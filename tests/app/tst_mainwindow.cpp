@@ -27,11 +27,11 @@
 #include "core/line/settings.h"
 #include "support/fake_port.h"
 #include "support/modal_watch.h"
+#include "support/window_bench.h"
 
 using kx::LineOwner;
 using kx::app::MainWindow;
 using kx::test::AcceptNextMessageBox;
-using kx::test::FakePort;
 using kx::test::OnNextModal;
 
 namespace {
@@ -47,15 +47,10 @@ class ThrowingObject : public QObject {
 
 }  // namespace
 
-class MainWindowTest : public QObject {
+class MainWindowTest : public QObject, protected kx::test::WindowBench<MainWindow> {
   Q_OBJECT
 
  private:
-  QTemporaryDir dir_;
-  std::unique_ptr<kx::Session> session_;
-  std::vector<FakePort*> ports_;  // in order of creation: ApdComPortMain, ApdComPort1
-  std::unique_ptr<MainWindow> window_;
-
   void WriteSettings(const char* text) {
     QFile f(dir_.filePath("SETKX.$$$"));
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -65,22 +60,15 @@ class MainWindowTest : public QObject {
  private slots:
   void init() {
     QFile::remove(dir_.filePath("SETKX.$$$"));
-    session_ = std::make_unique<kx::Session>();
-    session_->workDir = dir_.path().toStdString();
+    Start();
     session_->portPresent[2] = true;
     session_->portPresent[5] = true;
     session_->portPath[2] = "/dev/ttyUSB0";
     session_->portPath[5] = "/dev/ttyUSB1";
-    ports_.clear();
-    session_->makePort = kx::test::FakePortFactory(ports_);
     window_ = std::make_unique<MainWindow>(*session_);
   }
 
-  void cleanup() {
-    kx::test::CancelModalWatches();
-    window_.reset();
-    session_.reset();
-  }
+  void cleanup() { Stop(); }
 
   void captionsAndNames() {
     QCOMPARE(window_->objectName(), QString("MainForm"));

@@ -19,42 +19,27 @@
 #include "support/fake_port.h"
 #include "support/modal_watch.h"
 #include "support/widget_access.h"
+#include "support/window_bench.h"
 
 using kx::LineOwner;
 using kx::app::MainWindow;
 using kx::test::FakePort;
 
-class TstTesterWindow : public QObject {
+class TstTesterWindow : public QObject, protected kx::test::WindowBench<MainWindow> {
   Q_OBJECT
 
  private:
-  QTemporaryDir dir_;
-  std::unique_ptr<kx::Session> session_;
-  std::vector<FakePort*> ports_;  // ApdComPortMain, ApdComPort1
-  std::unique_ptr<MainWindow> window_;
-
-  template <class T>
-  T* Get(const char* name) {
-    return kx::test::Child<T>(*window_, name);
-  }
   void Type(const char* name, const QString& text) { kx::test::Retype(*Get<QLineEdit>(name), text); }
 
  private slots:
   void init() {
-    session_ = std::make_unique<kx::Session>();
-    session_->workDir = dir_.path().toStdString();
+    Start();
     session_->portPresent[1] = true;
     session_->params = kx::PortParams{1, 9600, 7, 1, 1, false};
-    ports_.clear();
-    session_->makePort = kx::test::FakePortFactory(ports_);
     window_ = std::make_unique<MainWindow>(*session_);
   }
 
-  void cleanup() {
-    kx::test::CancelModalWatches();
-    window_.reset();
-    session_.reset();
-  }
+  void cleanup() { Stop(); }
 
   void panelFontsScaleOnceWithTheWindow() {
     // Fields nested three levels below the central widget take the window's

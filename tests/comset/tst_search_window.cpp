@@ -19,50 +19,32 @@
 #include "comset/settings_window.h"
 #include "support/fake_port.h"
 #include "support/widget_access.h"
+#include "support/window_bench.h"
 
 using kx::comset::SettingsWindow;
-using kx::test::FakePort;
 
-class TstSearchWindow : public QObject {
+class TstSearchWindow : public QObject, protected kx::test::WindowBench<SettingsWindow> {
   Q_OBJECT
 
  private:
-  QTemporaryDir dir_;
-  std::unique_ptr<kx::Session> session_;
-  std::unique_ptr<FakePort> port_;
-  std::unique_ptr<kx::MainPortRouting> routing_;
-  std::unique_ptr<SettingsWindow> window_;
-
   void Show(SettingsWindow::Mode mode) {
     window_ = std::make_unique<SettingsWindow>(*session_, *routing_, mode);
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-  }
-  template <class T>
-  T* Get(const char* name) {
-    return kx::test::Child<T>(*window_, name);
+    ShowWindow();
   }
   void Pick(const char* list, int index) { kx::test::Activate(*Get<QComboBox>(list), index); }
 
  private slots:
   void init() {
-    session_ = std::make_unique<kx::Session>();
-    session_->workDir = dir_.path().toStdString();
+    Start();
     session_->portPresent[1] = true;
     session_->portPresent[2] = true;
     session_->settingsWord = 2 * 256 + 0x24;  // COM2, 9600, even, 7 bits, 1 stop bit, ASCII
     session_->params = kx::PortParams{2, 9600, 7, 1, 1, false};
     session_->mainRouteTester = false;
-    port_ = std::make_unique<FakePort>();
-    routing_ = std::make_unique<kx::MainPortRouting>(*session_, *port_);
+    Route();
   }
 
-  void cleanup() {
-    window_.reset();
-    routing_.reset();
-    port_.reset();
-    session_.reset();
-  }
+  void cleanup() { Stop(); }
 
   void searchPageOverTheSettingsAndSetTakesARow() {
     Show(SettingsWindow::Mode::Pc);

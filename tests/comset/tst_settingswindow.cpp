@@ -17,21 +17,15 @@
 #include "comset/settings_window.h"
 #include "support/fake_port.h"
 #include "support/modal_watch.h"
+#include "support/window_bench.h"
 
 using kx::comset::SettingsWindow;
 using kx::test::AcceptNextMessageBox;
-using kx::test::FakePort;
 
-class SettingsWindowTest : public QObject {
+class SettingsWindowTest : public QObject, protected kx::test::WindowBench<SettingsWindow> {
   Q_OBJECT
 
  private:
-  QTemporaryDir dir_;
-  std::unique_ptr<kx::Session> session_;
-  std::unique_ptr<FakePort> port_;
-  std::unique_ptr<kx::MainPortRouting> routing_;
-  std::unique_ptr<SettingsWindow> window_;
-
   void Present(std::initializer_list<int> ports) {
     session_->portPresent = {};
     for (int n : ports) {
@@ -43,8 +37,7 @@ class SettingsWindowTest : public QObject {
   // Shows a fresh window for the session as it is now.
   void Show() {
     window_ = std::make_unique<SettingsWindow>(*session_, *routing_, SettingsWindow::Mode::Pc);
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    ShowWindow();
   }
 
   kx::app::RadioGroup* Group(const char* name) { return window_->findChild<kx::app::RadioGroup*>(name); }
@@ -59,19 +52,11 @@ class SettingsWindowTest : public QObject {
  private slots:
   void init() {
     QFile::remove(dir_.filePath("SETKX.$$$"));
-    session_ = std::make_unique<kx::Session>();
-    session_->workDir = dir_.path().toStdString();
-    port_ = std::make_unique<FakePort>();
-    routing_ = std::make_unique<kx::MainPortRouting>(*session_, *port_);
+    Start();
+    Route();
   }
 
-  void cleanup() {
-    kx::test::CancelModalWatches();
-    window_.reset();
-    routing_.reset();
-    port_.reset();
-    session_.reset();
-  }
+  void cleanup() { Stop(); }
 
   void controls() {
     Present({1});

@@ -19,20 +19,17 @@
 #include "support/fake_port.h"
 #include "support/modal_watch.h"
 #include "support/widget_access.h"
+#include "support/window_bench.h"
 
 using kx::fwupdate::FwUpdateWindow;
 using kx::test::Child;
 using kx::test::FakePort;
 
-class FwUpdateWindowTest : public QObject {
+class FwUpdateWindowTest : public QObject, protected kx::test::WindowBench<FwUpdateWindow> {
   Q_OBJECT
 
  private:
-  QTemporaryDir dir_;
-  std::unique_ptr<kx::Session> session_;
-  std::unique_ptr<FakePort> port_;
   kx::FlashUpdateMemory memory_;
-  std::unique_ptr<FwUpdateWindow> window_;
   QString nextFile_;
   std::vector<int> notices_;
 
@@ -72,7 +69,7 @@ class FwUpdateWindowTest : public QObject {
 
  private slots:
   void init() {
-    session_ = std::make_unique<kx::Session>();
+    Start();
     session_->settingsWord = 2 * 256 + 0x24;  // COM2, 9600 7E1 ASCII
     kx::DecodeSettingsWord(session_->settingsWord, session_->params);
     notices_.clear();
@@ -80,13 +77,9 @@ class FwUpdateWindowTest : public QObject {
     port_ = std::make_unique<FakePort>();
     window_ = std::make_unique<FwUpdateWindow>(*session_, *port_, memory_, [this] { return nextFile_; });
     port_->SetOnTrigger([this](kx::ComPort&, const kx::PortEvent& e) { window_->OnPortEvent(e); });
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    ShowWindow();
   }
-  void cleanup() {
-    kx::test::CancelModalWatches();
-    window_.reset();
-  }
+  void cleanup() { Stop(); }
 
   void controlsAtStart() {
     QCOMPARE(window_->windowTitle(), QString("KX2/KX3 Update Program"));
@@ -242,8 +235,7 @@ class FwUpdateWindowTest : public QObject {
     const int base = Child<QPushButton>(*window_, "OpenBt")->font().pointSize();
     window_->hide();
     window_->resize(900, 520);
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    ShowWindow();
     QCOMPARE(Child<QPushButton>(*window_, "OpenBt")->font().pointSize(), base * 900 / 450);
   }
 };

@@ -221,8 +221,7 @@ void TstMonitorWindow::tileLooksPerState() {
 void TstMonitorWindow::connectKx2ShowsItsValues() {
   Fixture f;
   AddKx2(f, 7);
-  f.w<QSpinBox>("ComAddr0")->setValue(7);
-  f.w<QPushButton>("RunBt0")->click();
+  f.Connect(0, 7);
   QVERIFY(f.fake->Open());
   QCOMPARE(f.session.lineOwner, kx::LineOwner::Monitor);
   // The first request identifies the controller at the tile's address.
@@ -290,10 +289,9 @@ void TstMonitorWindow::frontPanelLayoutPerModel() {
   QVERIFY(!front->outQty[1]->isVisible());
 
   // Select a KX2 on tile 1: the other picture, six lamps, three of them moved left.
-  f.w<QSpinBox>("ComAddr1")->setValue(2);
-  f.w<QPushButton>("RunBt1")->click();
+  f.Connect(1, 2);
   f.Run(30);
-  f.w<kx::monitor::ClickLabel>("Adr1Lb")->Clicked();
+  f.Select(1);
   f.Run(40);
   QCOMPARE(f.window->engine().SelectedDevice(), 1);
   QCOMPARE(f.w<RoundFrame>("SelPanel1")->penColour(), C(kx::looks::kYellow));
@@ -355,10 +353,9 @@ void TstMonitorWindow::pictureOutputsBelongToTheSelectedDevice() {
   QVERIFY(f.w("Out2Qty")->isVisible());
   QCOMPARE(f.text("UV"), QStringLiteral("24"));
 
-  f.w<QSpinBox>("ComAddr1")->setValue(2);
-  f.w<QPushButton>("RunBt1")->click();
+  f.Connect(1, 2);
   f.Run(30);
-  f.w<kx::monitor::ClickLabel>("Adr1Lb")->Clicked();
+  f.Select(1);
   f.Run(40);
   QCOMPARE(f.window->engine().SelectedDevice(), 1);
   QCOMPARE(f.window->engine().Device(1).model, kx::kModelKx3);
@@ -373,7 +370,7 @@ void TstMonitorWindow::pictureOutputsBelongToTheSelectedDevice() {
   QCOMPARE(f.text("ColdShow"), QString());
 
   // Selected again, the KX2 brings its bars back with its next poll.
-  f.w<kx::monitor::ClickLabel>("Adr0Lb")->Clicked();
+  f.Select(0);
   f.Run(40);
   QVERIFY(f.w("Out1Qty")->isVisible());
   QCOMPARE(f.w<LevelBar>("Out2Qty")->value(), 120);

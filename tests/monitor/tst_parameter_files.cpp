@@ -151,8 +151,7 @@ void TstParameterFiles::writesNeedRemoteWritingAndAskAboutAnotherModel() {
   kxsim::Controller& kx2 = f.Add("kx2@1");
   Fixture::Set(kx2, {{0x4700, 250}, {0x4701, 300}, {0x4724, 1}, {0x4725, 1}, {0x472A, 0x0105}});
   kx2.SetComWrite(false);
-  f.window->findChild<QSpinBox*>("ComAddr0")->setValue(1);
-  f.window->findChild<QPushButton*>("RunBt0")->click();
+  f.Connect(0, 1);
   f.Run(40);
   QCOMPARE(f.window->engine().Device(0).model, kx::kModelKx2);
 

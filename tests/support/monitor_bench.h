@@ -6,6 +6,8 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QString>
 
 #include <cstdint>
@@ -56,6 +58,18 @@ class MonitorBench {
     bus->RunUntil([&] { return fake->written.size() >= target || !fake->Open(); }, 200 * n);
   }
 
+  // Connects tile `tile` to the controller at `address`, as its Connect button does.
+  void Connect(int tile, int address) {
+    w<QSpinBox>(QStringLiteral("ComAddr%1").arg(tile))->setValue(address);
+    w<QPushButton>(QStringLiteral("RunBt%1").arg(tile))->click();
+  }
+  // Selects tile `tile` with a click on its address label.
+  void Select(int tile) { w<monitor::ClickLabel>(QStringLiteral("Adr%1Lb").arg(tile))->Clicked(); }
+
+  template <typename T = QWidget>
+  T* w(const QString& name) {
+    return Child<T>(*window, name.toLatin1().constData());
+  }
   template <typename T = QWidget>
   T* w(const char* name) {
     return Child<T>(*window, name);
