@@ -14,8 +14,9 @@
 //   bus.Controller(2).SetFault(kxsim::Fault::None);   // change a controller on the fly
 //
 // Time: the bus clock is kxsim's microsecond clock with port.now() x 55 ms at
-// every whole tick. What the code writes (FakePort::written) enters
-// Line::Receive at the instant it was written; an answer is fed to the port at
+// every whole tick (it catches up when the test ticked the port by itself).
+// What the code writes (FakePort::written) enters Line::Receive at the
+// instant it was written; an answer is fed to the port at
 // the instant the line has it due, inside the tick, and the port's timers fire
 // at the tick's end. So with line timing an exchange takes its real time on the
 // wire, and several exchanges fit in one tick at high baud rates.
