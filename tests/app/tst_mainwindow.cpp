@@ -27,7 +27,7 @@
 #include "core/line/settings.h"
 #include "support/fake_port.h"
 #include "support/modal_watch.h"
-#include "support/window_bench.h"
+#include "support/window_fixture.h"
 
 using kx::LineOwner;
 using kx::app::MainWindow;
@@ -47,7 +47,7 @@ class ThrowingObject : public QObject {
 
 }  // namespace
 
-class MainWindowTest : public QObject, protected kx::test::WindowBench<MainWindow> {
+class MainWindowTest : public QObject, protected kx::test::WindowFixture<MainWindow> {
   Q_OBJECT
 
  private:

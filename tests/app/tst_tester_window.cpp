@@ -19,13 +19,13 @@
 #include "support/fake_port.h"
 #include "support/modal_watch.h"
 #include "support/widget_access.h"
-#include "support/window_bench.h"
+#include "support/window_fixture.h"
 
 using kx::LineOwner;
 using kx::app::MainWindow;
 using kx::test::FakePort;
 
-class TstTesterWindow : public QObject, protected kx::test::WindowBench<MainWindow> {
+class TstTesterWindow : public QObject, protected kx::test::WindowFixture<MainWindow> {
   Q_OBJECT
 
  private:

@@ -19,11 +19,11 @@
 #include "comset/settings_window.h"
 #include "support/fake_port.h"
 #include "support/widget_access.h"
-#include "support/window_bench.h"
+#include "support/window_fixture.h"
 
 using kx::comset::SettingsWindow;
 
-class TstSearchWindow : public QObject, protected kx::test::WindowBench<SettingsWindow> {
+class TstSearchWindow : public QObject, protected kx::test::WindowFixture<SettingsWindow> {
   Q_OBJECT
 
  private:

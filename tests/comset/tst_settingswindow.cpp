@@ -17,12 +17,12 @@
 #include "comset/settings_window.h"
 #include "support/fake_port.h"
 #include "support/modal_watch.h"
-#include "support/window_bench.h"
+#include "support/window_fixture.h"
 
 using kx::comset::SettingsWindow;
 using kx::test::AcceptNextMessageBox;
 
-class SettingsWindowTest : public QObject, protected kx::test::WindowBench<SettingsWindow> {
+class SettingsWindowTest : public QObject, protected kx::test::WindowFixture<SettingsWindow> {
   Q_OBJECT
 
  private:

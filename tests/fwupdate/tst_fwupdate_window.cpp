@@ -19,13 +19,13 @@
 #include "support/fake_port.h"
 #include "support/modal_watch.h"
 #include "support/widget_access.h"
-#include "support/window_bench.h"
+#include "support/window_fixture.h"
 
 using kx::fwupdate::FwUpdateWindow;
 using kx::test::Child;
 using kx::test::FakePort;
 
-class FwUpdateWindowTest : public QObject, protected kx::test::WindowBench<FwUpdateWindow> {
+class FwUpdateWindowTest : public QObject, protected kx::test::WindowFixture<FwUpdateWindow> {
   Q_OBJECT
 
  private:

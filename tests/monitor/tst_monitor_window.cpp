@@ -14,7 +14,7 @@
 #include "core/text/messages.h"
 #include "core/monitor/tile_looks.h"
 #include "monitor/monitor_window.h"
-#include "support/monitor_bench.h"
+#include "support/monitor_fixture.h"
 
 using kx::looks::Scale;
 using kx::monitor::Background;
@@ -25,7 +25,7 @@ using kx::monitor::LevelBar;
 using kx::monitor::MonitorWindow;
 using kx::monitor::RoundFrame;
 using kx::monitor::ToQColor;
-using Fixture = kx::test::MonitorBench;
+using Fixture = kx::test::MonitorFixture;
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "monitor/monitor_window.h"
 #include "monitor/parameter_files.h"
 #include "support/modal_watch.h"
-#include "support/monitor_bench.h"
+#include "support/monitor_fixture.h"
 #include "widgets/file_dialogs.h"
 
 using kx::monitor::MonitorWindow;
@@ -41,7 +41,7 @@ std::vector<std::uint8_t> Kx1File() {
 }
 
 // The monitor with its file chooser answering `chosen`, in a temporary folder.
-class Fixture : public kx::test::MonitorBench {
+class Fixture : public kx::test::MonitorFixture {
  public:
   Fixture() {
     kx::app::SetFileChooser([this](kx::app::FileDialogKind, const QString&) { return chosen; });

@@ -17,20 +17,20 @@
 #include "monitor/monitor_window.h"
 #include "monitor/parameter_panel.h"
 #include "monitor/password_dialog.h"
-#include "support/monitor_bench.h"
+#include "support/monitor_fixture.h"
 
 using kx::monitor::MonitorWindow;
 using kx::monitor::PasswordDialog;
-using kx::test::MonitorBench;
+using kx::test::MonitorFixture;
 
 namespace {
 
 // Puts the controller the monitor connects to at address 1.
-using Setup = std::function<void(MonitorBench&)>;
+using Setup = std::function<void(MonitorFixture&)>;
 
 Setup Kx2() {
-  return [](MonitorBench& f) {
-    MonitorBench::Set(f.Add("kx2@1"), {{0x4700, 250}, {0x4701, 0xFFF1}, {0x4704, 4000}, {0x470C, 47}, {0x470D, 0},
+  return [](MonitorFixture& f) {
+    MonitorFixture::Set(f.Add("kx2@1"), {{0x4700, 250}, {0x4701, 0xFFF1}, {0x4704, 4000}, {0x470C, 47}, {0x470D, 0},
                           {0x4711, 125}, {0x4712, 15},     {0x4717, 0x01}, {0x471A, 2},  {0x471E, 11},
                           {0x4720, 3},   {0x4723, 1},      {0x4724, 1},    {0x4725, 1},  {0x4726, 1},
                           {0x4729, 1},   {0x472A, 0x0105}});
@@ -38,8 +38,8 @@ Setup Kx2() {
 }
 
 Setup Kx3(std::uint16_t security) {
-  return [security](MonitorBench& f) {
-    MonitorBench::Set(f.Add("kx3@1"), {{0x4700, 250}, {0x4701, 300}, {0x4751, security}, {0x472A, 0x0110}});
+  return [security](MonitorFixture& f) {
+    MonitorFixture::Set(f.Add("kx3@1"), {{0x4700, 250}, {0x4701, 300}, {0x4751, security}, {0x472A, 0x0110}});
   };
 }
 
@@ -51,7 +51,7 @@ struct Request {
 };
 
 // The monitor connected to one controller at address 1.
-class Fixture : public MonitorBench {
+class Fixture : public MonitorFixture {
  public:
   explicit Fixture(const Setup& setup) {
     setup(*this);

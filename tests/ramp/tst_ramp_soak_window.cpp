@@ -69,6 +69,11 @@ void ExpectCells(RampSoakWindow& w, std::initializer_list<CellText> cells) {
   }
 }
 
+// Each named control is enabled (or, with `enabled` false, disabled).
+void ExpectEnabled(RampSoakWindow& w, std::initializer_list<const char*> names, bool enabled) {
+  for (const char* name : names) QVERIFY2(Child<QWidget>(w, name)->isEnabled() == enabled, name);
+}
+
 }  // namespace
 
 class TestRampSoakWindow : public QObject {
@@ -105,8 +110,8 @@ class TestRampSoakWindow : public QObject {
                     {18, 0, "Loop Count"},
                     {19, 0, "Link Pattern"},
                     {2, 1, ""}});
-    for (const char* name : {"ProgStart", "SaveFBt", "WrBt", "EditPBt"}) QVERIFY2(!Child<QWidget>(w, name)->isEnabled(), name);
-    for (const char* name : {"ReadSBt", "ReadFBt", "RetBt"}) QVERIFY2(Child<QWidget>(w, name)->isEnabled(), name);
+    ExpectEnabled(w, {"ProgStart", "SaveFBt", "WrBt", "EditPBt"}, false);
+    ExpectEnabled(w, {"ReadSBt", "ReadFBt", "RetBt"}, true);
     QVERIFY(!Child<QWidget>(w, "EditBox")->isVisible());
     QVERIFY(!Child<QWidget>(w, "ProgCurve")->isVisible());
     QCOMPARE(Child<QPushButton>(w, "SaveFBt")->text(), QStringLiteral("Save to ..."));
@@ -149,7 +154,7 @@ class TestRampSoakWindow : public QObject {
                     {7, 1, "00:00"},
                     {18, 1, "2"},
                     {19, 1, "Prog End"}});
-    for (const char* name : {"ProgStart", "SaveFBt", "WrBt", "EditPBt"}) QVERIFY2(Child<QWidget>(w, name)->isEnabled(), name);
+    ExpectEnabled(w, {"ProgStart", "SaveFBt", "WrBt", "EditPBt"}, true);
     QVERIFY(Child<QWidget>(w, "ProgCurve")->isVisible());
 
     // Signature 0x35 in place of 0x34: refused, the table stays.
@@ -262,13 +267,13 @@ class TestRampSoakWindow : public QObject {
     QCOMPARE(reads.count(), 1);
     QVERIFY(label->isVisible() && bar->isVisible());
     QCOMPARE(label->text(), QStringLiteral("Reading Now"));
-    for (const char* name : {"ProgStart", "ReadSBt", "SaveFBt", "ReadFBt", "WrBt"}) QVERIFY2(!Child<QWidget>(w, name)->isEnabled(), name);
+    ExpectEnabled(w, {"ProgStart", "ReadSBt", "SaveFBt", "ReadFBt", "WrBt"}, false);
     w.TransferProgress(500);
     QCOMPARE(bar->value(), 500);
     w.ReadFinished(TwoSteps());
     QVERIFY(!label->isVisible() && !bar->isVisible());
     QCOMPARE(Cell(w, 4, 1), QStringLiteral("-1.5"));
-    for (const char* name : {"ProgStart", "ReadSBt", "SaveFBt", "ReadFBt", "WrBt", "EditPBt"}) QVERIFY2(Child<QWidget>(w, name)->isEnabled(), name);
+    ExpectEnabled(w, {"ProgStart", "ReadSBt", "SaveFBt", "ReadFBt", "WrBt", "EditPBt"}, true);
 
     Child<QPushButton>(w, "WrBt")->click();
     QCOMPARE(writes.count(), 1);

@@ -85,13 +85,13 @@ class Controller {
   // first call only starts the clock. Handle calls it before each answer.
   void Advance(SimTime now);
   static constexpr double kLagSeconds = 30.0;
+  static constexpr double kAmbient = 250.0;  // PV of a stopped controller, register units
   // Holds the simulated process still: PV, outputs, the status byte and a
   // running program's clock keep the values they have or are given
   // (SetRegister) until released; released, PV goes on from its register.
   // For tests that check shown values exactly.
   void HoldProcess(bool hold);
   bool processHeld() const { return processHeld_; }
-  static constexpr double kAmbient = 250.0;  // PV of a stopped controller, register units
 
   // Register access for tests and the control channel (no protection rules).
   std::optional<std::uint16_t> Register(std::uint16_t reg) const;

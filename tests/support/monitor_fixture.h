@@ -23,9 +23,9 @@
 
 namespace kx::test {
 
-class MonitorBench {
+class MonitorFixture {
  public:
-  MonitorBench() {
+  MonitorFixture() {
     session.params = PortParams{1, 9600, 7, 1, 1, false};
     session.makePort = [this]() -> std::unique_ptr<ComPort> {
       auto port = std::make_unique<FakePort>();

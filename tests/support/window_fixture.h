@@ -20,7 +20,7 @@
 namespace kx::test {
 
 template <class Window>
-class WindowBench {
+class WindowFixture {
  protected:
   // A fresh session in the folder; what the last test left goes first.
   void Start() {
