@@ -104,7 +104,7 @@ class MeteredPort final : public kx::bench::TapPort {
 
  private:
   void Raised(const kx::PortEvent& e) override {
-    if (e.kind == kx::kEventDataAvailable) {
+    if (std::holds_alternative<kx::port_event::DataAvailable>(e)) {
       lastRx_ = Clock::now();
       ++meter_.dataEvents;
     }
@@ -119,9 +119,9 @@ class MeteredPort final : public kx::bench::TapPort {
     rxChars_ = 0;
     inFlight_ = true;
   }
-  void ByteRead() override {
-    ++meter_.charsIn;
-    ++rxChars_;
+  void BytesRead(std::size_t count) override {
+    meter_.charsIn += count;
+    rxChars_ += count;
   }
 
   void CloseExchange(Clock::time_point now) {

@@ -70,9 +70,9 @@ class LoggedPort final : public kx::bench::TapPort {
   void Written(std::span<const std::uint8_t> data) override {
     log_.push_back({Clock::now(), data.size(), 0, {}, std::vector<std::uint8_t>(data.begin(), data.end())});
   }
-  void ByteRead() override {
+  void BytesRead(std::size_t count) override {
     if (log_.empty()) return;
-    ++log_.back().in;
+    log_.back().in += count;
     log_.back().lastIn = Clock::now();
   }
 

@@ -1,5 +1,5 @@
 // A ComPort in front of the real one for the benchmarks: everything passes
-// through, and a bench sees each request written, each byte read and each
+// through, and a bench sees each request written, the bytes read and each
 // event raised through the hooks it overrides.
 #pragma once
 
@@ -31,29 +31,30 @@ class TapPort : public ComPort {
   void SetDatabits(int b) final { inner_.SetDatabits(b); }
   void SetStopbits(int b) final { inner_.SetStopbits(b); }
   void SetParity(Parity p) final { inner_.SetParity(p); }
-  bool SetOpen(bool open) final { return inner_.SetOpen(open); }
-  bool Open() const final { return inner_.Open(); }
+  bool Open() final { return inner_.Open(); }
+  void Close() final { inner_.Close(); }
+  bool IsOpen() const final { return inner_.IsOpen(); }
   std::string ErrorText() const final { return inner_.ErrorText(); }
   void PutBlock(std::span<const std::uint8_t> data) final {
     Written(data);
     inner_.PutBlock(data);
   }
-  std::uint8_t GetChar() final {
-    if (inner_.CharsWaiting() > 0) ByteRead();
-    return inner_.GetChar();
+  std::size_t Read(std::span<std::uint8_t> out) final {
+    const std::size_t n = inner_.Read(out);
+    if (n > 0) BytesRead(n);
+    return n;
   }
   std::size_t CharsWaiting() const final { return inner_.CharsWaiting(); }
   void FlushInBuffer() final { inner_.FlushInBuffer(); }
   std::uint16_t AddTimerTrigger() final { return inner_.AddTimerTrigger(); }
-  void SetTimerTrigger(std::uint16_t h, std::int32_t ticks, bool activate) final {
-    inner_.SetTimerTrigger(h, ticks, activate);
-  }
+  void Arm(std::uint16_t h, std::int32_t ticks) final { inner_.Arm(h, ticks); }
+  void Disarm(std::uint16_t h) final { inner_.Disarm(h); }
 
  protected:
   // A request about to be written.
   virtual void Written(std::span<const std::uint8_t> /*data*/) {}
-  // A received byte about to be taken.
-  virtual void ByteRead() {}
+  // Received bytes just taken.
+  virtual void BytesRead(std::size_t /*count*/) {}
   // An event of the real port about to be passed on.
   virtual void Raised(const PortEvent& /*event*/) {}
 

@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   port.SetOnError([&](const std::string&) {
     if (auto a = exchange.LineLost()) last = std::move(a);
   });
-  port.SetOpen(true);
+  port.Open();
   exchange.Opened();
 
   for (int steps = 0; steps < 2000 && !in.empty(); ++steps) {
@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (in.Bool()) r.expect = AnswerExpectation{form, in.Byte(), {in.Byte()}, {}};
         capacity = r.capacity;
         deadline = DeadlineTicks(r);
-        if (port.Open()) {
+        if (port.IsOpen()) {
           exchange.Send(std::move(r));
           sentAt = port.now();
         }
@@ -72,8 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       case 4:
         if (in.Byte() < 16) {
           port.Fail("line lost");
-        } else if (!port.Open()) {
-          port.SetOpen(true);
+        } else if (!port.IsOpen()) {
+          port.Open();
           exchange.Opened();
         }
         break;
@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (last && last->raw.size() > capacity) std::abort();
     // However the bytes keep coming, a request ends by its deadline.
-    if (exchange.Pending() && port.Open() && port.now() - sentAt > deadline + 1) std::abort();
+    if (exchange.Pending() && port.IsOpen() && port.now() - sentAt > deadline + 1) std::abort();
     last.reset();
   }
   return 0;

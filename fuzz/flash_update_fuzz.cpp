@@ -75,9 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       sentAt = port.now();
     }
     if (update.Busy()) {
-      if (session.lineOwner != LineOwner::Firmware || !port.Open()) std::abort();
+      if (session.lineOwner != LineOwner::Firmware || !port.IsOpen()) std::abort();
       if (update.state() != FlashUpdate::State::LoaderWait && port.now() - sentAt > kLongestStep) std::abort();
-    } else if (session.lineOwner == LineOwner::Firmware || port.Open()) {
+    } else if (session.lineOwner == LineOwner::Firmware || port.IsOpen()) {
       std::abort();
     }
   };

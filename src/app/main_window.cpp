@@ -147,8 +147,8 @@ MainWindow::~MainWindow() {
   ApdComPortMain->SetOnError(nullptr);
   ApdComPort1->SetOnTrigger(nullptr);
   ApdComPort1->SetOnError(nullptr);
-  ApdComPortMain->SetOpen(false);
-  ApdComPort1->SetOpen(false);
+  ApdComPortMain->Close();
+  ApdComPort1->Close();
 }
 
 void MainWindow::BuildMenu() {
@@ -390,7 +390,7 @@ void MainWindow::Timer1Tick() {
     notice->close();
   }
   MainPortRouting::TesterSide& tester = mainRouting_->tester;
-  if (tester.repeat && ApdComPortMain->Open() && tester.send) tester.send();
+  if (tester.repeat && ApdComPortMain->IsOpen() && tester.send) tester.send();
 }
 
 void MainWindow::ShowUserMessage(int code) {

@@ -11,7 +11,7 @@ namespace kx::serial {
 LinePort::LinePort(PortPaths paths, QObject* parent)
     : QObject(parent),
       paths_(std::move(paths)),
-      triggers_([this](std::uint16_t handle) { RaiseTrigger(PortEvent{kEventTimer, handle, 0}); }) {}
+      triggers_([this](std::uint16_t handle) { RaiseTrigger(port_event::TimerExpired{handle}); }) {}
 
 // Derived transports close their own devices in their destructors; here only
 // the timers are left to stop.
@@ -56,12 +56,8 @@ std::string LinePort::LineName() const {
   return name;
 }
 
-bool LinePort::SetOpen(bool open) {
-  if (open == open_) return true;
-  if (!open) {
-    CloseNow();
-    return true;
-  }
+bool LinePort::Open() {
+  if (open_) return true;
   error_.clear();
   rx_.Clear();
   if (MappedPath().empty()) {
@@ -78,7 +74,8 @@ bool LinePort::SetOpen(bool open) {
   return true;
 }
 
-void LinePort::CloseNow() {
+void LinePort::Close() {
+  if (!open_) return;
   open_ = false;
   DropTriggers();
   rx_.Clear();
@@ -116,13 +113,6 @@ void LinePort::Received(std::span<const std::uint8_t> data) {
 }
 
 std::uint16_t LinePort::AddTimerTrigger() { return triggers_.Add(); }
-
-void LinePort::SetTimerTrigger(std::uint16_t handle, std::int32_t ticks, bool activate) {
-  if (activate)
-    triggers_.Arm(handle, ticks);
-  else
-    triggers_.Disarm(handle);
-}
 
 void LinePort::DropTriggers() { triggers_.Clear(); }
 

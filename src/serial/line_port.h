@@ -60,15 +60,17 @@ class LinePort : public QObject, public BufferedPort {
   void SetStopbits(int bits) override;
   void SetParity(Parity parity) override;
 
-  bool SetOpen(bool open) override;
-  bool Open() const override { return open_; }
+  bool Open() override;
+  void Close() override;
+  bool IsOpen() const override { return open_; }
   std::string ErrorText() const override { return error_; }
 
   void PutBlock(std::span<const std::uint8_t> data) override;
   void FlushInBuffer() override;
 
   std::uint16_t AddTimerTrigger() override;
-  void SetTimerTrigger(std::uint16_t handle, std::int32_t ticks, bool activate) override;
+  void Arm(std::uint16_t handle, std::int32_t ticks) override { triggers_.Arm(handle, ticks); }
+  void Disarm(std::uint16_t handle) override { triggers_.Disarm(handle); }
 
   std::uint16_t ComNumber() const { return comNumber_; }
   const LineSettings& Settings() const { return settings_; }
@@ -99,7 +101,6 @@ class LinePort : public QObject, public BufferedPort {
  private:
   void Change(LineSetting what);
   void DropTriggers();
-  void CloseNow();
 
   PortPaths paths_;
   std::uint16_t comNumber_ = 0;

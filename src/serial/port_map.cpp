@@ -100,7 +100,7 @@ class MappedPort final : public ComPort {
     if (line_) {
       line_->SetOnTrigger(nullptr);
       line_->SetOnError(nullptr);
-      line_->SetOpen(false);
+      line_->Close();
     }
   }
 
@@ -122,32 +122,36 @@ class MappedPort final : public ComPort {
     if (line_) line_->SetParity(parity);
   }
 
-  bool SetOpen(bool open) override {
-    if (!open) return !line_ || line_->SetOpen(false);
-    if (Open()) return true;
+  bool Open() override {
+    if (IsOpen()) return true;
     LinePort& line = Line();
     line.SetComNumber(com_);
     line.SetBaud(settings_.baud);
     line.SetDatabits(settings_.dataBits);
     line.SetStopbits(settings_.stopBits);
     line.SetParity(settings_.parity);
-    return line.SetOpen(true);
+    return line.Open();
   }
-  bool Open() const override { return line_ && line_->Open(); }
+  void Close() override {
+    if (line_) line_->Close();
+  }
+  bool IsOpen() const override { return line_ && line_->IsOpen(); }
   std::string ErrorText() const override { return line_ ? line_->ErrorText() : std::string{}; }
 
   void PutBlock(std::span<const std::uint8_t> data) override {
     if (line_) line_->PutBlock(data);
   }
-  std::uint8_t GetChar() override { return line_ ? line_->GetChar() : 0; }
   std::size_t Read(std::span<std::uint8_t> out) override { return line_ ? line_->Read(out) : 0; }
   std::size_t CharsWaiting() const override { return line_ ? line_->CharsWaiting() : 0; }
   void FlushInBuffer() override {
     if (line_) line_->FlushInBuffer();
   }
   std::uint16_t AddTimerTrigger() override { return Line().AddTimerTrigger(); }
-  void SetTimerTrigger(std::uint16_t handle, std::int32_t ticks, bool activate) override {
-    if (line_) line_->SetTimerTrigger(handle, ticks, activate);
+  void Arm(std::uint16_t handle, std::int32_t ticks) override {
+    if (line_) line_->Arm(handle, ticks);
+  }
+  void Disarm(std::uint16_t handle) override {
+    if (line_) line_->Disarm(handle);
   }
 
  private:
@@ -155,7 +159,7 @@ class MappedPort final : public ComPort {
   // that number needs the other kind.
   LinePort& Line() {
     const bool network = IsNetworkPath(MappedPathOf(paths_, com_));
-    if (!line_ || (!line_->Open() && network != network_)) {
+    if (!line_ || (!line_->IsOpen() && network != network_)) {
       line_.reset(MakeLine(network));
       network_ = network;
       line_->SetOnTrigger([this](ComPort&, const PortEvent& event) { RaiseTrigger(event); });

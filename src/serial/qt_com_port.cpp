@@ -173,7 +173,7 @@ void QtComPort::OnReadyRead() {
 }
 
 void QtComPort::OnError(QSerialPort::SerialPortError code) {
-  if (calling_ || !Open()) return;
+  if (calling_ || !IsOpen()) return;
   switch (code) {
     case QSerialPort::NoError:
     case QSerialPort::TimeoutError:

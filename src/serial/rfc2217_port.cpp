@@ -184,7 +184,7 @@ void Rfc2217Port::OnReadyRead() {
 }
 
 void Rfc2217Port::OnConnectionLost() {
-  if (!Open()) return;
+  if (!IsOpen()) return;
   LineLost(LineName() + " was disconnected: the network connection to the device server was lost (" +
            socket_.errorString().toStdString() + ").");
 }

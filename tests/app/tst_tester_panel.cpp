@@ -179,11 +179,11 @@ class TstTesterPanel : public QObject {
     QVERIFY(f.timer);
     f.port.Tick(18);
     QCOMPARE(f.Get<QLineEdit>("RcvEdit")->text(), QString("Received Data Timeout !"));
-    QVERIFY(f.port.Open());
+    QVERIFY(f.port.IsOpen());
 
     QTest::mouseClick(f.Get<QPushButton>("SExitBt"), Qt::LeftButton);
     QVERIFY(!f.testpl.isVisible());
-    QVERIFY(!f.port.Open());
+    QVERIFY(!f.port.IsOpen());
     f.ExpectIdle();
   }
 
@@ -206,7 +206,7 @@ class TstTesterPanel : public QObject {
     QVERIFY(!f.timer);
     f.port.Tick(18);
     QCOMPARE(f.Get<QLineEdit>("RcvEdit")->text(), QString("Received Data Timeout !"));
-    QVERIFY(!f.port.Open());
+    QVERIFY(!f.port.IsOpen());
   }
 };
 

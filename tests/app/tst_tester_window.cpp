@@ -88,11 +88,11 @@ class TstTesterWindow : public QObject, protected kx::test::WindowFixture<MainWi
     Get<QPushButton>("RSendBt")->click();  // Stop
     QVERIFY(!timer1->isActive());
     QVERIFY(Get<QToolBar>("ToolBar1")->isEnabled());
-    QVERIFY(port.Open());  // the awaited answer still comes
+    QVERIFY(port.IsOpen());  // the awaited answer still comes
     port.Feed(":0103020064");
     port.Feed("96\r\n");
     QCOMPARE(Get<QLineEdit>("RcvEdit")->text(), QString(":010302006496"));
-    QVERIFY(!port.Open());
+    QVERIFY(!port.IsOpen());
     QCOMPARE(session_->lineOwner, LineOwner::Free);
 
     Get<QPushButton>("SExitBt")->click();

@@ -95,10 +95,10 @@ class TstSearchWindow : public QObject, protected kx::test::WindowFixture<Settin
     Show(SettingsWindow::Mode::Pc);
     QTest::mouseClick(Get<QPushButton>("AutoDetectBt"), Qt::LeftButton);
     QTest::mouseClick(Get<QPushButton>("SetStartBt"), Qt::LeftButton);
-    QVERIFY(port_->Open());
+    QVERIFY(port_->IsOpen());
     QCOMPARE(Get<QPushButton>("SetStartBt")->text(), QString("CANCEL"));
     window_.reset();  // OK or Escape while searching
-    QVERIFY(!port_->Open());
+    QVERIFY(!port_->IsOpen());
     QCOMPARE(session_->lineOwner, kx::LineOwner::Free);
     port_->Tick(5);  // nothing is left armed to reach the gone window
   }
@@ -109,7 +109,7 @@ class TstSearchWindow : public QObject, protected kx::test::WindowFixture<Settin
     QTest::mouseClick(Get<QPushButton>("SetStartBt"), Qt::LeftButton);
     QTest::mouseClick(Get<QPushButton>("CancelBt"), Qt::LeftButton);
     QVERIFY(!window_->searchPage()->search().Searching());
-    QVERIFY(!port_->Open());
+    QVERIFY(!port_->IsOpen());
     QCOMPARE(session_->lineOwner, kx::LineOwner::Free);
   }
 

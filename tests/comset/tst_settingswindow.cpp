@@ -203,7 +203,7 @@ class SettingsWindowTest : public QObject, protected kx::test::WindowFixture<Set
     Group("Baudrate")->Button(4)->click();
     QTest::mouseClick(Button("CancelBt"), Qt::LeftButton);
     QCOMPARE(window_->result(), int(QDialog::Rejected));
-    QVERIFY(!port_->Open());
+    QVERIFY(!port_->IsOpen());
     QCOMPARE(session_->lineOwner, kx::LineOwner::Free);
     QCOMPARE(session_->settingsWord, 292);
     QVERIFY(!QFile::exists(dir_.filePath("SETKX.$$$")));

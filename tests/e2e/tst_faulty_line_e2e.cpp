@@ -135,7 +135,7 @@ void TstFaultyLineE2e::noiseEndsEachRequestByItsDeadline() {
     QVERIFY(tester.AwaitingAnswer());
     QTRY_VERIFY_WITH_TIMEOUT(!tester.AwaitingAnswer(), 10000);
     QCOMPARE(QString::fromStdString(received), QString::fromLatin1(kx::Text(kx::Msg::ReceivedDataTimeout).data()));
-    QVERIFY(!port->Open());
+    QVERIFY(!port->IsOpen());
     QCOMPARE(session.lineOwner, kx::LineOwner::Free);
   }
   {  // Bus search: each probe ends and the next one goes out; CANCEL then ends it.
@@ -150,14 +150,14 @@ void TstFaultyLineE2e::noiseEndsEachRequestByItsDeadline() {
     search.Abort();
     QVERIFY(QString::fromStdString(search.view().status).startsWith("Search abort,Found "));
     QCOMPARE(session.lineOwner, kx::LineOwner::Free);
-    QVERIFY(!port->Open());
+    QVERIFY(!port->IsOpen());
   }
   {  // Monitor: time-outs drop the tile and the line is freed.
     Monitor monitor(session, {9});
     QTRY_VERIFY_WITH_TIMEOUT(!monitor.engine().Device(0).connected, 20000);
     QCOMPARE(QString::fromStdString(monitor.engine().StatusText()), QStringLiteral("Received data time out error"));
     QTRY_COMPARE_WITH_TIMEOUT(session.lineOwner, kx::LineOwner::Free, 5000);
-    QVERIFY(!monitor.window.port().Open());
+    QVERIFY(!monitor.window.port().IsOpen());
   }
 }
 

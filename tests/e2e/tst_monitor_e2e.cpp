@@ -96,7 +96,7 @@ void TstMonitorE2e::pollsThreeModelsAndDropsASilencedOne() {
   qobject_cast<QPushButton*>(control("RunBt%1", 0))->click();
   qobject_cast<QPushButton*>(control("RunBt%1", 2))->click();
   QTRY_COMPARE_WITH_TIMEOUT(session.lineOwner, kx::LineOwner::Free, 5000);
-  QVERIFY(!window.port().Open());
+  QVERIFY(!window.port().IsOpen());
 }
 
 QTEST_MAIN(TstMonitorE2e)

@@ -72,7 +72,7 @@ void TstProtocolE2e::movesAKx3ToNewAddressAndFormat() {
   QCOMPARE(notices, sync ? (std::vector<int>{252, 251}) : std::vector<int>{});
   QCOMPARE(change.beforeAddress, 2);
   QCOMPARE(kx::PresetsFormat(change.presets), std::optional(kNew));
-  QVERIFY(!port->Open());
+  QVERIFY(!port->IsOpen());
   QCOMPARE(session.lineOwner, kx::LineOwner::Free);
 
   // Probes over addresses 1 to 16 under the new and under the old settings.

@@ -58,7 +58,7 @@ void TstSearchE2e::findsTwoControllersUnderTheirOwnFormats() {
   QCOMPARE(hits[0].protocolText, std::string("19200,7,N,2,ASCII"));
   QCOMPARE(hits[1].addressText, std::string("1AH"));
   QCOMPARE(hits[1].protocolText, std::string("19200,8,N,2,RTU  "));
-  QVERIFY(!port->Open());
+  QVERIFY(!port->IsOpen());
   QCOMPARE(session.lineOwner, kx::LineOwner::Free);
 }
 

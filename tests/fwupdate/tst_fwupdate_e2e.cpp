@@ -112,7 +112,7 @@ void TstFwUpdateE2e::flashesASimulatedController() {
   QCOMPARE(QString::fromStdString(window.update().view().status), QString("Program update successed"));
   QCOMPARE(window.update().view().progress, 100);
   QTRY_COMPARE(notices, modelCode == 12 ? (std::vector<int>{0, 254}) : (std::vector<int>{255}));
-  QVERIFY(!port->Open());
+  QVERIFY(!port->IsOpen());
   QCOMPARE(session.lineOwner, kx::LineOwner::Free);
 
   // After its restart the controller runs the flashed program, which carries the new version.

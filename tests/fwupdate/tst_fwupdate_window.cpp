@@ -184,7 +184,7 @@ class FwUpdateWindowTest : public QObject, protected kx::test::WindowFixture<FwU
     QCOMPARE(Progress(), 100);
     QVERIFY(Enabled("UpDateBt"));
     QVERIFY(Enabled("OpenBt"));
-    QVERIFY(!port_->Open());
+    QVERIFY(!port_->IsOpen());
     QCOMPARE(session_->lineOwner, kx::LineOwner::Free);
     QTRY_COMPARE(notices_, std::vector<int>{255});
   }
@@ -221,10 +221,10 @@ class FwUpdateWindowTest : public QObject, protected kx::test::WindowFixture<FwU
     Child<QPushButton>(*window_, "UpDateBt")->click();
     AnswerLoader();
     AnswerLoader();
-    QVERIFY(port_->Open());
+    QVERIFY(port_->IsOpen());
     Child<QPushButton>(*window_, "CloseBt")->click();
     QVERIFY(!window_->isVisible());
-    QVERIFY(!port_->Open());
+    QVERIFY(!port_->IsOpen());
     QCOMPARE(session_->lineOwner, kx::LineOwner::Free);
     const std::size_t sent = port_->written.size();
     port_->RunTimers();

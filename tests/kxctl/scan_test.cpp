@@ -52,7 +52,7 @@ TEST(KxctlLine, ClosingGivesTheOpeningFormatBack) {
   EXPECT_EQ(port.baud, 19200);
   EXPECT_EQ(port.stopBits, 2);
   line.Close();
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(port.baud, 9600);
   EXPECT_EQ(port.dataBits, 7);
   EXPECT_EQ(port.parity, kx::Parity::Even);

@@ -17,7 +17,7 @@ void OpenAt9600Even(FakePort& port) {
   port.SetDatabits(7);
   port.SetParity(Parity::Even);
   port.SetStopbits(1);
-  port.SetOpen(true);
+  port.Open();
 }
 
 Bytes ReadRequest(std::uint16_t reg) { return BuildFrame(FrameForm::Ascii, ReadRequestPdu(1, 3, reg, 1)); }

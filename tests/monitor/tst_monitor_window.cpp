@@ -222,7 +222,7 @@ void TstMonitorWindow::connectKx2ShowsItsValues() {
   Fixture f;
   AddKx2(f, 7);
   f.Connect(0, 7);
-  QVERIFY(f.fake->Open());
+  QVERIFY(f.fake->IsOpen());
   QCOMPARE(f.session.lineOwner, kx::LineOwner::Monitor);
   // The first request identifies the controller at the tile's address.
   QVERIFY(f.fake->LastWrittenText().rfind(":0767", 0) == 0);
@@ -409,7 +409,7 @@ void TstMonitorWindow::silentDeviceIsDroppedAndLastDisconnectStops() {
   QCOMPARE(f.w<QPushButton>("RunBt0")->text(), QStringLiteral("Connect"));
   QVERIFY(!f.w<QMenu>("FILE1")->menuAction()->isEnabled());
   f.Run(3);
-  QVERIFY(!f.fake->Open());
+  QVERIFY(!f.fake->IsOpen());
   QCOMPARE(f.session.lineOwner, kx::LineOwner::Free);
   QCOMPARE(f.text("PVDisp"), QString());
   QCOMPARE(f.w<Lamp>("DegC")->colour(), C(kx::looks::kGrey));
@@ -500,10 +500,10 @@ void TstMonitorWindow::closeWaitsForTheRequestInFlight() {
   QVERIFY(f.window->engine().CurrentState() == kx::MonitorEngine::State::Awaiting);
   f.window->findChild<QAction*>("Close2")->trigger();
   QVERIFY(f.window->isVisible());
-  QVERIFY(f.fake->Open());
+  QVERIFY(f.fake->IsOpen());
   f.Run(1);  // the answer arrives
   QTRY_VERIFY(!f.window->isVisible());
-  QVERIFY(!f.fake->Open());
+  QVERIFY(!f.fake->IsOpen());
   QCOMPARE(f.session.lineOwner, kx::LineOwner::Free);
   QVERIFY(!f.w<QMenu>("FILE1")->menuAction()->isEnabled());
   // "CANCEL" does nothing.

@@ -109,7 +109,7 @@ void TstRecorderE2e::recordDropAndReplay() {
     Shot(window, "recorder-recording");
     window.findChild<QPushButton*>("StartBt")->click();
     QCOMPARE(session.lineOwner, LineOwner::Free);
-    QVERIFY(!port->Open());
+    QVERIFY(!port->IsOpen());
     const long cycles = window.Acquirer().Counter();
     QCOMPARE(loopCnt->text(), QString::fromStdString(CounterText(cycles)));
     QVERIFY(sim.Control("answer 2"));

@@ -126,7 +126,7 @@ class TestRecorderWindow : public QObject {
     f.C<QSpinBox>("ComAddr0")->setValue(0);
     f.C<QPushButton>("StartBt")->click();
     QCOMPARE(f.C<QPushButton>("StartBt")->text(), QString("START"));
-    QVERIFY(!f.port.Open());
+    QVERIFY(!f.port.IsOpen());
     QVERIFY(f.port.written.empty());
   }
 
@@ -134,7 +134,7 @@ class TestRecorderWindow : public QObject {
     Fixture f;
     f.C<QSpinBox>("ComAddr2")->setValue(3);
     f.C<QPushButton>("StartBt")->click();
-    QVERIFY(f.port.Open());
+    QVERIFY(f.port.IsOpen());
     QCOMPARE(f.session.lineOwner, LineOwner::Recorder);
     QCOMPARE(f.C<QPushButton>("StartBt")->text(), QString("Stop"));
     QCOMPARE(f.C<QPushButton>("StartBt")->toolTip(), QString("End of acquire data"));
@@ -157,7 +157,7 @@ class TestRecorderWindow : public QObject {
     QCOMPARE(f.C<QLabel>("SampleTimeLb")->text(), QString("8:9:10"));
     f.C<QPushButton>("StartBt")->click();
     QCOMPARE(f.C<QPushButton>("StartBt")->text(), QString("START"));
-    QVERIFY(!f.port.Open());
+    QVERIFY(!f.port.IsOpen());
     QCOMPARE(f.session.lineOwner, LineOwner::Free);
     QVERIFY(f.C<QFrame>("ComAddrPL")->isEnabled());
     QVERIFY(f.C<QToolButton>("SaveBt")->isEnabled());
@@ -201,7 +201,7 @@ class TestRecorderWindow : public QObject {
       f.confirmAnswer = false;
       f.C<QPushButton>("StartBt")->click();
       QCOMPARE(f.questions, QStringList{"Over write file : run.rec"});
-      QVERIFY(!f.port.Open());
+      QVERIFY(!f.port.IsOpen());
       QVERIFY(!f.C<QToolButton>("SaveBt")->isChecked());
       QCOMPARE(f.C<QPushButton>("StartBt")->text(), QString("START"));
 

@@ -80,7 +80,7 @@ Bytes Exchange(const std::string& path, const Ask& ask) {
   port->SetDatabits(ask.dataBits);
   port->SetParity(ask.parity);
   port->SetStopbits(ask.stopBits);
-  if (!port->SetOpen(true)) {
+  if (!port->Open()) {
     qWarning("%s", port->ErrorText().c_str());
     return {};
   }
@@ -90,21 +90,24 @@ Bytes Exchange(const std::string& path, const Ask& ask) {
   bool done = false;
   const std::size_t rtuLength = RtuReadAnswerLength(1);
   port->SetOnTrigger([&](ComPort& p, const PortEvent& e) {
-    if (e.kind == kEventTimer) {
+    const auto* data = std::get_if<port_event::DataAvailable>(&e);
+    if (!data) {
       done = true;
       return;
     }
-    p.SetTimerTrigger(timer, 0, false);
-    for (int i = 0; i < e.handle; ++i) answer.push_back(p.GetChar());
+    p.Disarm(timer);
+    const std::size_t had = answer.size();
+    answer.resize(had + data->waiting);
+    answer.resize(had + p.Read(std::span(answer).subspan(had)));
     if (ask.rtu ? answer.size() >= rtuLength : (!answer.empty() && answer.back() == '\n'))
       done = true;
     else
-      p.SetTimerTrigger(timer, kTicks, true);
+      p.Arm(timer, kTicks);
   });
   port->PutBlock(BuildFrame(ask.rtu ? FrameForm::Rtu : FrameForm::Ascii, ReadRequestPdu(ask.address, 3, 0x4700, 1)));
-  port->SetTimerTrigger(timer, kTicks, true);
+  port->Arm(timer, kTicks);
   if (!QTest::qWaitFor([&] { return done; }, 5000)) qWarning("%s: neither an answer nor a time-out", ask.name);
-  port->SetOpen(false);
+  port->Close();
   return answer;
 }
 

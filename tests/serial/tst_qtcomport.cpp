@@ -72,8 +72,8 @@ class TestQtComPort : public QObject {
 
     Recorder rec;
     auto port = OpenPort(OnePort(3, link), 3, rec);
-    QVERIFY2(port->SetOpen(true), port->ErrorText().c_str());
-    QVERIFY(port->Open());
+    QVERIFY2(port->Open(), port->ErrorText().c_str());
+    QVERIFY(port->IsOpen());
     QCOMPARE(port->ErrorText(), std::string{});
     termios t = pty.Line();
     QCOMPARE(cfgetospeed(&t), speed_t(B9600));
@@ -83,14 +83,15 @@ class TestQtComPort : public QObject {
     port->SetParity(Parity::Odd);
     port->SetBaud(19200);
     port->SetDatabits(7);
-    QVERIFY(port->Open());
+    QVERIFY(port->IsOpen());
     t = pty.Line();
     QCOMPARE(cfgetospeed(&t), speed_t(B19200));
     QVERIFY(t.c_cflag & CSTOPB);
     QVERIFY(t.c_cflag & PARODD);
     QVERIFY(rec.errors.empty());
-    QVERIFY(port->SetOpen(false));
-    QVERIFY(!port->Open());
+    port->Close();
+    QVERIFY(!port->IsOpen());
+    QVERIFY(!port->IsOpen());
     QDir(dir).removeRecursively();
   }
 
@@ -99,7 +100,7 @@ class TestQtComPort : public QObject {
     QVERIFY(pty.ok());
     Recorder rec;
     auto port = OpenPort(OnePort(1, pty.slave()), 1, rec);
-    QVERIFY2(port->SetOpen(true), port->ErrorText().c_str());
+    QVERIFY2(port->Open(), port->ErrorText().c_str());
 
     const std::string frame = ":010300000001FB\r\n";
     port->PutBlock(std::span(reinterpret_cast<const std::uint8_t*>(frame.data()), frame.size()));
@@ -112,9 +113,9 @@ class TestQtComPort : public QObject {
     QTRY_COMPARE(rec.received, answer);
     // Each event announced exactly what was waiting then.
     for (std::size_t i = 0; i < rec.events.size(); ++i) {
-      QCOMPARE(rec.events[i].kind, kEventDataAvailable);
-      QCOMPARE(rec.events[i].handle, rec.events[i].data);
-      QCOMPARE(std::size_t(rec.events[i].handle), rec.waitingAtEvent[i]);
+      const auto* data = std::get_if<port_event::DataAvailable>(&rec.events[i]);
+      QVERIFY(data);
+      QCOMPARE(std::size_t(data->waiting), rec.waitingAtEvent[i]);
     }
     QCOMPARE(port->CharsWaiting(), std::size_t(0));
 
@@ -124,7 +125,8 @@ class TestQtComPort : public QObject {
     QTRY_COMPARE(port->CharsWaiting(), std::size_t(3));
     port->FlushInBuffer();
     QCOMPARE(port->CharsWaiting(), std::size_t(0));
-    QCOMPARE(port->GetChar(), std::uint8_t(0));
+    std::uint8_t none[4];
+    QCOMPARE(port->Read(none), std::size_t(0));
   }
 
   void timerTriggersFireOnceAndLateTimersNever() {
@@ -132,7 +134,7 @@ class TestQtComPort : public QObject {
     QVERIFY(pty.ok());
     Recorder rec;
     auto port = OpenPort(OnePort(1, pty.slave()), 1, rec);
-    QVERIFY(port->SetOpen(true));
+    QVERIFY(port->Open());
     const std::uint16_t a = port->AddTimerTrigger();
     const std::uint16_t b = port->AddTimerTrigger();
     const std::uint16_t c = port->AddTimerTrigger();
@@ -142,37 +144,39 @@ class TestQtComPort : public QObject {
     // they run on the real clock. "Never fired" is shown by a later trigger
     // firing first, not by waiting.
     // A new trigger is inactive; armed ones fire once, the shorter first.
-    port->SetTimerTrigger(a, 3, true);
-    port->SetTimerTrigger(b, 1, true);
+    port->Arm(a, 3);
+    port->Arm(b, 1);
     QTRY_COMPARE(rec.Timers(), (std::vector<std::uint16_t>{b, a}));
-    port->SetTimerTrigger(c, 5, true);  // a repeating a would fire again before c
+    port->Arm(c, 5);  // a repeating a would fire again before c
     QTRY_COMPARE(rec.Timers(), (std::vector<std::uint16_t>{b, a, c}));
 
     // Re-armed later: the first arming never fires. Disarmed: never fires.
     rec.events.clear();
-    port->SetTimerTrigger(a, 2, true);
-    port->SetTimerTrigger(a, 7, true);
-    port->SetTimerTrigger(b, 1, true);
-    port->SetTimerTrigger(b, 0, false);
-    port->SetTimerTrigger(c, 4, true);
+    port->Arm(a, 2);
+    port->Arm(a, 7);
+    port->Arm(b, 1);
+    port->Disarm(b);
+    port->Arm(c, 4);
     QTRY_COMPARE(rec.Timers(), (std::vector<std::uint16_t>{c, a}));
 
     // A handler may re-arm its own trigger.
     int fired = 0;
     port->SetOnTrigger([&](ComPort& p, const PortEvent& e) {
-      if (e.kind == kEventTimer && e.handle == c && ++fired < 3) p.SetTimerTrigger(c, 1, true);
+      const auto* timer = std::get_if<port_event::TimerExpired>(&e);
+      if (timer && timer->trigger == c && ++fired < 3) p.Arm(c, 1);
     });
-    port->SetTimerTrigger(c, 1, true);
+    port->Arm(c, 1);
     QTRY_COMPARE(fired, 3);
 
     // Closing drops the armed triggers: after reopening, a later trigger fires alone.
     rec.events.clear();
     rec.Attach(*port);
-    port->SetTimerTrigger(a, 1, true);
-    QVERIFY(port->SetOpen(false));
-    QVERIFY(port->SetOpen(true));
+    port->Arm(a, 1);
+    port->Close();
+    QVERIFY(!port->IsOpen());
+    QVERIFY(port->Open());
     const std::uint16_t d = port->AddTimerTrigger();
-    port->SetTimerTrigger(d, 3, true);
+    port->Arm(d, 3);
     QTRY_COMPARE(rec.Timers(), std::vector<std::uint16_t>{d});
     QVERIFY(rec.errors.empty());
   }
@@ -183,13 +187,13 @@ class TestQtComPort : public QObject {
     QVERIFY(pty.ok());
     Recorder rec;
     auto port = OpenPort(OnePort(2, pty.slave()), 2, rec);
-    QVERIFY(port->SetOpen(true));
+    QVERIFY(port->Open());
     const std::uint16_t t = port->AddTimerTrigger();
-    port->SetTimerTrigger(t, 4, true);
+    port->Arm(t, 4);
 
     pty.CloseMaster();
     QTRY_COMPARE(rec.errors.size(), std::size_t(1));
-    QVERIFY(!port->Open());
+    QVERIFY(!port->IsOpen());
     QVERIFY(QString::fromStdString(rec.errors[0]).contains("COM2"));
     QCOMPARE(port->ErrorText(), rec.errors[0]);
 
@@ -215,8 +219,8 @@ class TestQtComPort : public QObject {
     for (const auto& c : cases) {
       Recorder rec;
       auto port = OpenPort(c.paths, c.com, rec);
-      QVERIFY(!port->SetOpen(true));
       QVERIFY(!port->Open());
+      QVERIFY(!port->IsOpen());
       QVERIFY2(QString::fromStdString(port->ErrorText()).contains(c.mustContain), port->ErrorText().c_str());
       QVERIFY(rec.errors.empty());
     }

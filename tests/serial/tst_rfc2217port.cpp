@@ -245,7 +245,7 @@ class TestRfc2217Port : public QObject {
     port->SetDatabits(7);
     port->SetParity(Parity::Even);
     port->SetStopbits(1);
-    QVERIFY2(port->SetOpen(true), port->ErrorText().c_str());
+    QVERIFY2(port->Open(), port->ErrorText().c_str());
     QTRY_COMPARE(server.Last(r::Command::SetStopsize), 1L);
     QCOMPARE(server.Last(r::Command::SetBaudrate), 9600L);
     QCOMPARE(server.Last(r::Command::SetDatasize), 7L);
@@ -268,14 +268,14 @@ class TestRfc2217Port : public QObject {
     port->FlushInBuffer();
     QTRY_COMPARE(server.Last(r::Command::PurgeData), long(r::PurgeCode::Receive));
     QVERIFY(rec.errors.empty());
-    QVERIFY(port->Open());
+    QVERIFY(port->IsOpen());
   }
 
   void dataKeepsEveryByteBothWays() {
     ScriptedServer server;
     Recorder rec;
     auto port = MakePort(5, server.Url(), rec);
-    QVERIFY2(port->SetOpen(true), port->ErrorText().c_str());
+    QVERIFY2(port->Open(), port->ErrorText().c_str());
     const std::string out("\x01\xff\x10\xff\xff\x0d\x0a", 7);
     Put(*port, out);
     QTRY_COMPARE(server.Data(), Bytes(out.begin(), out.end()));
@@ -293,19 +293,19 @@ class TestRfc2217Port : public QObject {
     ScriptedServer server;
     Recorder rec;
     auto port = MakePort(7, server.Url(), rec);
-    QVERIFY(port->SetOpen(true));
+    QVERIFY(port->Open());
     const std::uint16_t t = port->AddTimerTrigger();
     Put(*port, ":01030000000AF2\r\n");
-    port->SetTimerTrigger(t, 18, true);
+    port->Arm(t, 18);
     QTRY_VERIFY(!server.Data().empty());
     server.DropClient();  // mid-exchange: the answer never comes
     QTRY_COMPARE(rec.errors.size(), std::size_t(1));
-    QVERIFY(!port->Open());
+    QVERIFY(!port->IsOpen());
     QVERIFY(QString::fromStdString(rec.errors[0]).contains("COM7"));
     QTest::qWait(300);
     QCOMPARE(rec.errors.size(), std::size_t(1));
     // It opens again once the server is back.
-    QVERIFY2(port->SetOpen(true), port->ErrorText().c_str());
+    QVERIFY2(port->Open(), port->ErrorText().c_str());
   }
 
   void openingFailsWithAReason() {
@@ -324,8 +324,8 @@ class TestRfc2217Port : public QObject {
     for (const auto& c : cases) {
       Recorder rec;
       auto port = MakePort(3, c.url, rec);
-      QVERIFY(!port->SetOpen(true));
       QVERIFY(!port->Open());
+      QVERIFY(!port->IsOpen());
       QVERIFY2(QString::fromStdString(port->ErrorText()).contains("COM3"), port->ErrorText().c_str());
       QVERIFY2(QString::fromStdString(port->ErrorText()).contains(c.mustContain), port->ErrorText().c_str());
     }
@@ -343,7 +343,7 @@ class TestRfc2217Port : public QObject {
     port->SetDatabits(8);
     port->SetParity(Parity::Odd);
     port->SetStopbits(2);
-    QVERIFY2(port->SetOpen(true), port->ErrorText().c_str());
+    QVERIFY2(port->Open(), port->ErrorText().c_str());
     QTRY_VERIFY_WITH_TIMEOUT(ser2net.LineIs(B19200, true, true), 3000);
 
     const std::string request(":01\xff\x03\r\n", 7);
@@ -362,7 +362,7 @@ class TestRfc2217Port : public QObject {
     Put(*port, request);
     ser2net.Stop();
     QTRY_COMPARE(rec.errors.size(), std::size_t(1));
-    QVERIFY(!port->Open());
+    QVERIFY(!port->IsOpen());
     QTest::qWait(200);
     QCOMPARE(rec.errors.size(), std::size_t(1));
   }

@@ -5,23 +5,24 @@
 
 namespace kx::test {
 
-bool FakePort::SetOpen(bool open) {
-  if (open == open_) return true;
-  if (open) {
-    if (failNextOpen) {
-      error_ = *failNextOpen;
-      failNextOpen.reset();
-      return false;
-    }
-    open_ = true;
-    ++openCount;
-    return true;
+bool FakePort::Open() {
+  if (open_) return true;
+  if (failNextOpen) {
+    error_ = *failNextOpen;
+    failNextOpen.reset();
+    return false;
   }
+  open_ = true;
+  ++openCount;
+  return true;
+}
+
+void FakePort::Close() {
+  if (!open_) return;
   open_ = false;
   ++closeCount;
   triggers_.Clear();
   rx_.Clear();
-  return true;
 }
 
 void FakePort::PutBlock(std::span<const std::uint8_t> data) {
@@ -29,13 +30,6 @@ void FakePort::PutBlock(std::span<const std::uint8_t> data) {
 }
 
 std::uint16_t FakePort::AddTimerTrigger() { return triggers_.Add(); }
-
-void FakePort::SetTimerTrigger(std::uint16_t handle, std::int32_t ticks, bool activate) {
-  if (activate)
-    triggers_.Arm(handle, ticks, now_);
-  else
-    triggers_.Disarm(handle);
-}
 
 void FakePort::Feed(std::span<const std::uint8_t> bytes) {
   if (!open_ || bytes.empty()) return;
@@ -66,7 +60,7 @@ void FakePort::Tick(int n) {
     ++now_;
     // Fire every trigger due now; a handler may re-arm or add triggers, so
     // look the due ones up again after each firing.
-    while (const auto due = triggers_.TakeDue(now_)) RaiseTrigger(PortEvent{kEventTimer, *due, 0});
+    while (const auto due = triggers_.TakeDue(now_)) RaiseTrigger(port_event::TimerExpired{*due});
   }
 }
 

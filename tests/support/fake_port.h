@@ -31,7 +31,7 @@ class FakePort : public BufferedPort {
   // Every block passed to PutBlock, in order.
   std::vector<Bytes> written;
 
-  // Make the next SetOpen(true) fail with this text (cleared after use).
+  // Make the next Open() fail with this text (cleared after use).
   std::optional<std::string> failNextOpen;
 
   void SetComNumber(std::uint16_t number) override { comNumber = number; }
@@ -39,13 +39,15 @@ class FakePort : public BufferedPort {
   void SetDatabits(int bits) override { dataBits = bits; }
   void SetStopbits(int bits) override { stopBits = bits; }
   void SetParity(Parity value) override { parity = value; }
-  bool SetOpen(bool open) override;
-  bool Open() const override { return open_; }
+  bool Open() override;
+  void Close() override;
+  bool IsOpen() const override { return open_; }
   std::string ErrorText() const override { return error_; }
   void PutBlock(std::span<const std::uint8_t> data) override;
   void FlushInBuffer() override { rx_.Clear(); }
   std::uint16_t AddTimerTrigger() override;
-  void SetTimerTrigger(std::uint16_t handle, std::int32_t ticks, bool activate) override;
+  void Arm(std::uint16_t handle, std::int32_t ticks) override { triggers_.Arm(handle, ticks, now_); }
+  void Disarm(std::uint16_t handle) override { triggers_.Disarm(handle); }
 
   // --- test side ---
   // Delivers bytes as one data-available event (nothing happens while closed).

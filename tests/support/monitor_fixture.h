@@ -55,7 +55,7 @@ class MonitorFixture {
   // requests (a silent controller's after its time-out), or the port closed.
   void Run(int n) {
     const std::size_t target = fake->written.size() + static_cast<std::size_t>(n);
-    bus->RunUntil([&] { return fake->written.size() >= target || !fake->Open(); }, 200 * n);
+    bus->RunUntil([&] { return fake->written.size() >= target || !fake->IsOpen(); }, 200 * n);
   }
 
   // Connects tile `tile` to the controller at `address`, as its Connect button does.

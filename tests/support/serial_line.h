@@ -80,16 +80,19 @@ struct PortRecorder {
   void Attach(ComPort& port) {
     port.SetOnTrigger([this](ComPort& p, const PortEvent& e) {
       events.push_back(e);
-      if (e.kind != kEventDataAvailable) return;
+      const auto* data = std::get_if<port_event::DataAvailable>(&e);
+      if (!data) return;
       waitingAtEvent.push_back(p.CharsWaiting());
-      for (int i = 0; i < e.handle; ++i) received.push_back(static_cast<char>(p.GetChar()));
+      std::vector<std::uint8_t> chunk(data->waiting);
+      chunk.resize(p.Read(chunk));
+      received.append(chunk.begin(), chunk.end());
     });
     port.SetOnError([this](const std::string& text) { errors.push_back(text); });
   }
   std::vector<std::uint16_t> Timers() const {
     std::vector<std::uint16_t> out;
     for (const auto& e : events)
-      if (e.kind == kEventTimer) out.push_back(e.handle);
+      if (const auto* timer = std::get_if<port_event::TimerExpired>(&e)) out.push_back(timer->trigger);
     return out;
   }
 };

@@ -21,9 +21,9 @@ bool Line::Open(const LineChoice& choice, std::string& error) {
 
 void Line::Close() {
   exchange_.Cancel();
-  if (port_.Open()) {
+  if (port_.IsOpen()) {
     if (!(format_ == opened_)) SetFormat(opened_);
-    port_.SetOpen(false);
+    port_.Close();
   }
 }
 

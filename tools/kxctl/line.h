@@ -28,7 +28,7 @@ class Line {
   // Drops a pending request, gives the line its opening format back and
   // closes the port.
   void Close();
-  bool IsOpen() const { return port_.Open(); }
+  bool IsOpen() const { return port_.IsOpen(); }
 
   // Moves the open line to another format.
   void SetFormat(const LineFormat& format);

@@ -4,10 +4,10 @@ namespace kxctl {
 
 TimedPort::TimedPort(std::unique_ptr<kx::ComPort> inner)
     : inner_(std::move(inner)),
-      triggers_([this](std::uint16_t handle) { RaiseTrigger(kx::PortEvent{kx::kEventTimer, handle, 0}); }) {
+      triggers_([this](std::uint16_t handle) { RaiseTrigger(kx::port_event::TimerExpired{handle}); }) {
   inner_->SetOnTrigger([this](kx::ComPort&, const kx::PortEvent& event) {
     // Data events pass; the inner port's own timers are never armed.
-    if (event.kind == kx::kEventDataAvailable) RaiseTrigger(event);
+    if (std::holds_alternative<kx::port_event::DataAvailable>(event)) RaiseTrigger(event);
   });
   inner_->SetOnError([this](const std::string& text) {
     triggers_.Clear();
@@ -21,18 +21,12 @@ TimedPort::~TimedPort() {
   inner_->SetOnError(nullptr);
 }
 
-bool TimedPort::SetOpen(bool open) {
-  if (!open) triggers_.Clear();
-  return inner_->SetOpen(open);
+void TimedPort::Close() {
+  triggers_.Clear();
+  inner_->Close();
 }
 
 std::uint16_t TimedPort::AddTimerTrigger() { return triggers_.Add(); }
 
-void TimedPort::SetTimerTrigger(std::uint16_t handle, std::int32_t ticks, bool activate) {
-  if (activate)
-    triggers_.Arm(handle, ticks);
-  else
-    triggers_.Disarm(handle);
-}
 
 }  // namespace kxctl

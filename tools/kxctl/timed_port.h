@@ -29,16 +29,17 @@ class TimedPort final : public QObject, public kx::ComPort {
   void SetDatabits(int bits) override { inner_->SetDatabits(bits); }
   void SetStopbits(int bits) override { inner_->SetStopbits(bits); }
   void SetParity(kx::Parity parity) override { inner_->SetParity(parity); }
-  bool SetOpen(bool open) override;
-  bool Open() const override { return inner_->Open(); }
+  bool Open() override { return inner_->Open(); }
+  void Close() override;
+  bool IsOpen() const override { return inner_->IsOpen(); }
   std::string ErrorText() const override { return inner_->ErrorText(); }
   void PutBlock(std::span<const std::uint8_t> data) override { inner_->PutBlock(data); }
-  std::uint8_t GetChar() override { return inner_->GetChar(); }
   std::size_t Read(std::span<std::uint8_t> out) override { return inner_->Read(out); }
   std::size_t CharsWaiting() const override { return inner_->CharsWaiting(); }
   void FlushInBuffer() override { inner_->FlushInBuffer(); }
   std::uint16_t AddTimerTrigger() override;
-  void SetTimerTrigger(std::uint16_t handle, std::int32_t ticks, bool activate) override;
+  void Arm(std::uint16_t handle, std::int32_t ticks) override { triggers_.Arm(handle, ticks); }
+  void Disarm(std::uint16_t handle) override { triggers_.Disarm(handle); }
 
  private:
   std::unique_ptr<kx::ComPort> inner_;

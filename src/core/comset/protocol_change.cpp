@@ -248,7 +248,7 @@ void ProtocolChange::FreeLine() {
 }
 
 void ProtocolChange::Leave() {
-  if (routing_.Port().Open()) FreeLine();
+  if (routing_.Port().IsOpen()) FreeLine();
 }
 
 }  // namespace kx

@@ -52,14 +52,14 @@ void Exchange::Opened() {
 
 void Exchange::Disarm() {
   for (int i = 0; i < 2; ++i) {
-    port_.SetTimerTrigger(silence_[i], 0, false);
-    port_.SetTimerTrigger(deadline_[i], 0, false);
+    port_.Disarm(silence_[i]);
+    port_.Disarm(deadline_[i]);
   }
 }
 
 void Exchange::DrainInput() {
-  const std::size_t waiting = port_.CharsWaiting();
-  for (std::size_t i = 0; i < waiting; ++i) port_.GetChar();
+  std::vector<std::uint8_t> dropped(port_.CharsWaiting());
+  port_.Read(dropped);
 }
 
 std::uint32_t Exchange::Send(ExchangeRequest request) {
@@ -72,25 +72,24 @@ std::uint32_t Exchange::Send(ExchangeRequest request) {
   pending_ = true;
   Disarm();
   if (request_.flushInput) port_.FlushInBuffer();  // bytes of an earlier, abandoned answer
-  port_.SetTimerTrigger(SilenceTrigger(), request_.firstWaitTicks, true);
-  port_.SetTimerTrigger(DeadlineTrigger(), deadlineTicks_, true);
+  port_.Arm(SilenceTrigger(), request_.firstWaitTicks);
+  port_.Arm(DeadlineTrigger(), deadlineTicks_);
   port_.PutBlock(request_.frame);
   return tag_;
 }
 
 std::optional<Answer> Exchange::Handle(const PortEvent& event) {
-  if (event.kind == kEventDataAvailable) return OnData();
-  if (event.kind == kEventTimer) return OnTimer(event.handle);
-  return std::nullopt;
+  if (const auto* timer = std::get_if<port_event::TimerExpired>(&event)) return OnTimer(timer->trigger);
+  return OnData();
 }
 
 std::optional<Answer> Exchange::OnData() {
   std::vector<std::uint8_t> chunk(port_.CharsWaiting());
-  for (auto& b : chunk) b = port_.GetChar();
+  chunk.resize(port_.Read(chunk));
   if (!pending_ || chunk.empty()) return std::nullopt;  // nobody asked: dropped
-  port_.SetTimerTrigger(SilenceTrigger(), 0, false);
+  port_.Disarm(SilenceTrigger());
   if (collector_.Add(chunk) == FrameCollector::State::Complete) return Finish(AnswerEnd::Complete);
-  port_.SetTimerTrigger(SilenceTrigger(), request_.rearmTicks, true);
+  port_.Arm(SilenceTrigger(), request_.rearmTicks);
   return std::nullopt;
 }
 
@@ -103,7 +102,7 @@ std::optional<Answer> Exchange::OnTimer(std::uint16_t handle) {
   if (got < request_.graceBelow && !graceUsed_) {
     // A short answer gets one more wait; the next expiry ends it.
     graceUsed_ = true;
-    port_.SetTimerTrigger(SilenceTrigger(), request_.rearmTicks, true);
+    port_.Arm(SilenceTrigger(), request_.rearmTicks);
     return std::nullopt;
   }
   return Finish(AnswerEnd::Complete);
@@ -111,8 +110,8 @@ std::optional<Answer> Exchange::OnTimer(std::uint16_t handle) {
 
 Answer Exchange::Finish(AnswerEnd end, bool deadline) {
   pending_ = false;
-  port_.SetTimerTrigger(SilenceTrigger(), 0, false);
-  port_.SetTimerTrigger(DeadlineTrigger(), 0, false);
+  port_.Disarm(SilenceTrigger());
+  port_.Disarm(DeadlineTrigger());
   Answer answer;
   answer.tag = tag_;
   answer.end = end;
@@ -138,9 +137,9 @@ std::optional<Answer> Exchange::LineLost() {
 void Exchange::Cancel() {
   if (!pending_) return;
   pending_ = false;
-  if (port_.Open()) {
-    port_.SetTimerTrigger(SilenceTrigger(), 0, false);
-    port_.SetTimerTrigger(DeadlineTrigger(), 0, false);
+  if (port_.IsOpen()) {
+    port_.Disarm(SilenceTrigger());
+    port_.Disarm(DeadlineTrigger());
   }
 }
 

@@ -9,23 +9,25 @@
 #include <span>
 #include <string>
 #include <utility>
+#include <variant>
 
 namespace kx {
 
 enum class Parity { None, Odd, Even };
 
-// Event kinds raised through OnTrigger.
-inline constexpr std::uint16_t kEventDataAvailable = 0x7E01;
-inline constexpr std::uint16_t kEventTimer = 0x7E03;
-
 // Time-outs are counted in ticks of this many milliseconds.
 inline constexpr int kTickMs = 55;
 
-struct PortEvent {
-  std::uint16_t kind = 0;    // kEventDataAvailable or kEventTimer
-  std::uint16_t handle = 0;  // data available: bytes waiting; timer: the trigger that expired
-  std::uint16_t data = 0;    // data available: bytes waiting; timer: unused
+// What a port raises through OnTrigger.
+namespace port_event {
+struct DataAvailable {
+  std::uint16_t waiting = 0;  // bytes waiting to be read
 };
+struct TimerExpired {
+  std::uint16_t trigger = 0;  // the trigger that fired
+};
+}  // namespace port_event
+using PortEvent = std::variant<port_event::DataAvailable, port_event::TimerExpired>;
 
 class ComPort {
  public:
@@ -37,7 +39,7 @@ class ComPort {
   ComPort& operator=(const ComPort&) = delete;
   virtual ~ComPort() = default;
 
-  // Line settings. Made before opening they take effect at SetOpen(true); made
+  // Line settings. Made before opening they take effect at Open(); made
   // while the port is open they are applied to the open line at once.
   virtual void SetComNumber(std::uint16_t number) = 0;
   virtual void SetBaud(std::int32_t baud) = 0;
@@ -45,23 +47,19 @@ class ComPort {
   virtual void SetStopbits(int bits) = 0;
   virtual void SetParity(Parity parity) = 0;
 
-  // Opens the device with the settings made before, or closes it. Returns false
-  // when the device cannot be opened (or a setting is refused); ErrorText() then
-  // holds the system's reason. Closing drops all timer triggers.
-  virtual bool SetOpen(bool open) = 0;
-  virtual bool Open() const = 0;
+  // Opens the device with the settings made before. Returns false when the
+  // device cannot be opened (or a setting is refused); ErrorText() then holds
+  // the system's reason.
+  virtual bool Open() = 0;
+  // Closes the device and drops all timer triggers and what was received.
+  virtual void Close() = 0;
+  virtual bool IsOpen() const = 0;
   virtual std::string ErrorText() const = 0;
 
   // Queues the bytes for sending and returns at once.
   virtual void PutBlock(std::span<const std::uint8_t> data) = 0;
-  // Removes and returns the oldest received byte (0 when nothing is waiting).
-  virtual std::uint8_t GetChar() = 0;
   // Moves up to out.size() of the oldest received bytes into `out`; returns how many.
-  virtual std::size_t Read(std::span<std::uint8_t> out) {
-    std::size_t n = 0;
-    while (n < out.size() && CharsWaiting() > 0) out[n++] = GetChar();
-    return n;
-  }
+  virtual std::size_t Read(std::span<std::uint8_t> out) = 0;
   virtual std::size_t CharsWaiting() const = 0;
   // Drops whatever was received and not yet read.
   virtual void FlushInBuffer() = 0;
@@ -69,10 +67,10 @@ class ComPort {
   // Timer triggers, counted in ticks of kTickMs. A new trigger is inactive; its
   // handle differs from those of the port's other live triggers.
   virtual std::uint16_t AddTimerTrigger() = 0;
-  // activate true: (re)arm to fire once after `ticks`; false: disarm.
-  virtual void SetTimerTrigger(std::uint16_t handle, std::int32_t ticks, bool activate) = 0;
-  void Arm(std::uint16_t handle, std::int32_t ticks) { SetTimerTrigger(handle, ticks, true); }
-  void Disarm(std::uint16_t handle) { SetTimerTrigger(handle, 0, false); }
+  // (Re)arms the trigger to fire once after `ticks`; an unknown handle is ignored.
+  virtual void Arm(std::uint16_t handle, std::int32_t ticks) = 0;
+  // Disarms the trigger: it does not fire until armed again.
+  virtual void Disarm(std::uint16_t handle) = 0;
 
   // Data-available and timer events, delivered one at a time in the UI thread.
   void SetOnTrigger(TriggerHandler handler) { onTrigger_ = std::move(handler); }

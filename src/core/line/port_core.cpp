@@ -64,11 +64,4 @@ std::size_t ReceiveBuffer::Read(std::span<std::uint8_t> out) {
   return n;
 }
 
-std::uint8_t ReceiveBuffer::Take() {
-  if (bytes_.empty()) return 0;
-  const std::uint8_t b = bytes_.front();
-  bytes_.pop_front();
-  return b;
-}
-
 }  // namespace kx

@@ -53,8 +53,6 @@ class ReceiveBuffer {
   std::size_t Append(std::span<const std::uint8_t> data);
   // Moves up to out.size() of the oldest bytes into `out`; returns how many.
   std::size_t Read(std::span<std::uint8_t> out);
-  // The oldest byte, removed; 0 when nothing waits.
-  std::uint8_t Take();
   std::size_t Size() const { return bytes_.size(); }
   void Clear() { bytes_.clear(); }
 
@@ -65,7 +63,6 @@ class ReceiveBuffer {
 // A port whose received bytes wait in a ReceiveBuffer until they are read.
 class BufferedPort : public ComPort {
  public:
-  std::uint8_t GetChar() override { return rx_.Take(); }
   std::size_t Read(std::span<std::uint8_t> out) override { return rx_.Read(out); }
   std::size_t CharsWaiting() const override { return rx_.Size(); }
 
@@ -76,7 +73,7 @@ class BufferedPort : public ComPort {
   void Arrived(std::span<const std::uint8_t> data) {
     if (rx_.Append(data) == 0) return;
     const auto waiting = static_cast<std::uint16_t>(rx_.Size());
-    RaiseTrigger(PortEvent{kEventDataAvailable, waiting, waiting});
+    RaiseTrigger(port_event::DataAvailable{waiting});
   }
 
   ReceiveBuffer rx_;

@@ -184,7 +184,7 @@ std::array<bool, Session::kPortSlots> ParsePortListing(const std::vector<std::st
 }
 
 bool OpenWithParams(ComPort& port, const PortParams& p) {
-  if (port.Open()) return true;
+  if (port.IsOpen()) return true;
   port.SetComNumber(static_cast<std::uint16_t>(p.port));
   port.SetBaud(p.baud);
   port.SetDatabits(p.dataBits);
@@ -195,7 +195,7 @@ bool OpenWithParams(ComPort& port, const PortParams& p) {
     case 2: port.SetParity(Parity::Odd); break;
     default: break;  // code 3: the port keeps its previous parity
   }
-  return port.SetOpen(true);
+  return port.Open();
 }
 
 }  // namespace kx

@@ -90,7 +90,7 @@ std::array<bool, Session::kPortSlots> ParsePortListing(const std::vector<std::st
 
 // Opens the port with the parameters unless it is already open: SetComNumber,
 // SetBaud, SetDatabits, SetStopbits, SetParity (not for parity code 3, which
-// keeps the port's previous parity), SetOpen(true). Returns whether the port is
+// keeps the port's previous parity), Open(). Returns whether the port is
 // open; on false port.ErrorText() tells why. The caller then adds its timer
 // triggers.
 bool OpenWithParams(ComPort& port, const PortParams& p);

@@ -35,10 +35,10 @@ Overloaded(Fs...) -> Overloaded<Fs...>;
 MonitorEngine::MonitorEngine(ComPort& port, Session& session)
     : port_(port), session_(session), exchange_(port) {
   port_.SetOnTrigger([this](ComPort&, const PortEvent& e) {
-    if (e.kind == kEventDataAvailable)
+    if (const auto* timer = std::get_if<port_event::TimerExpired>(&e))
+      Handle(monitor_event::PortTimer{timer->trigger});
+    else
       Handle(monitor_event::PortData{});
-    else if (e.kind == kEventTimer)
-      Handle(monitor_event::PortTimer{e.handle});
   });
   port_.SetOnError([this](const std::string& text) { Handle(monitor_event::PortFailed{text}); });
   timeoutTicks_ = session_.params.rtu ? 2 : 18;
@@ -90,10 +90,10 @@ void MonitorEngine::Dispatch(const MonitorEvent& event) {
                  [this](const monitor_event::Close&) { OnClose(); },
                  [this](const monitor_event::ClearCounters& e) { OnClearCounters(e.device); },
                  [this](const monitor_event::PortData&) {
-                   OnPortEvent(PortEvent{kEventDataAvailable, 0, 0});
+                   OnPortEvent(port_event::DataAvailable{});
                  },
                  [this](const monitor_event::PortTimer& e) {
-                   OnPortEvent(PortEvent{kEventTimer, e.trigger, 0});
+                   OnPortEvent(port_event::TimerExpired{e.trigger});
                  },
                  [this](const monitor_event::PortFailed& e) { OnPortFailed(e.text); },
              },
@@ -377,7 +377,7 @@ void MonitorEngine::TransferAnswered(std::span<const std::uint16_t> words) {
 // Port
 
 bool MonitorEngine::OpenPort() {
-  if (port_.Open()) return true;
+  if (port_.IsOpen()) return true;
   lease_ = session_.TakeLine(LineOwner::Monitor);
   if (!OpenWithParams(port_, session_.params)) {
     lease_.Release();
@@ -389,10 +389,10 @@ bool MonitorEngine::OpenPort() {
 }
 
 void MonitorEngine::ClosePort() {
-  if (!port_.Open()) return;
+  if (!port_.IsOpen()) return;
   lease_.Release();
   exchange_.Cancel();
-  port_.SetOpen(false);
+  port_.Close();
 }
 
 void MonitorEngine::OnPortFailed(const std::string& text) {
@@ -482,7 +482,7 @@ void MonitorEngine::NextRequest() {
     ClosePort();
     return;
   }
-  if (!port_.Open()) return;
+  if (!port_.IsOpen()) return;
 
   // Each pass either sends or moves the sequence on; a full cycle over every
   // request type and device is far less than this bound.
@@ -911,7 +911,7 @@ void MonitorEngine::SetStatus(std::string text, StatusTone tone) {
 
 void MonitorEngine::UpdateMenus() {
   MenuFacts facts;
-  facts.running = connectedCount_ > 0 && port_.Open();
+  facts.running = connectedCount_ > 0 && port_.IsOpen();
   if (ValidDevice(selected_)) {
     const auto& sel = devices_[static_cast<std::size_t>(selected_)];
     facts.selectedDetailRead = sel.connected && sel.detailRead;

@@ -116,7 +116,7 @@ void Acquisition::OnStart(int sampleTime, RecordWriter* writer) {
     s.failures = 0;
     s.dropPoint = -1;
   }
-  if (!port_.Open()) {
+  if (!port_.IsOpen()) {
     if (!OpenWithParams(port_, session_.params)) {
       const std::string reason = port_.ErrorText();
       writer_ = nullptr;
@@ -155,8 +155,8 @@ void Acquisition::OnStop(bool automatic) {
 }
 
 void Acquisition::ClosePort() {
-  if (port_.Open()) {
-    port_.SetOpen(false);
+  if (port_.IsOpen()) {
+    port_.Close();
     lease_.Release();
   }
 }

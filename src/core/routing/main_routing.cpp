@@ -29,7 +29,7 @@ MainPortRouting::MainPortRouting(Session& session, ComPort& port)
 bool MainPortRouting::Open() { return Open(session_.params); }
 
 bool MainPortRouting::Open(const PortParams& params) {
-  if (port_.Open()) return true;
+  if (port_.IsOpen()) return true;
   if (!OpenWithParams(port_, params)) return false;
   UseLine(params);
   exchange_.Opened();
@@ -38,7 +38,7 @@ bool MainPortRouting::Open(const PortParams& params) {
 
 void MainPortRouting::Close() {
   exchange_.Cancel();
-  port_.SetOpen(false);
+  port_.Close();
 }
 
 void MainPortRouting::LineLost() {
@@ -83,7 +83,7 @@ void MainPortRouting::Handle(const PortEvent& event) {
   std::optional<Answer> answer = exchange_.Handle(event);
   if (!answer) {
     // Bytes of an answer still being collected show as they come in.
-    if (wasPending && event.kind == kEventDataAvailable && sentRoute_ == Route::Tester &&
+    if (wasPending && std::holds_alternative<port_event::DataAvailable>(event) && sentRoute_ == Route::Tester &&
         tester.showReceived)
       tester.showReceived(ReceiveText());
     return;
@@ -117,7 +117,7 @@ SecondPortRouting::SecondPortRouting(Session& session, ComPort& port) : session_
 bool SecondPortRouting::Open(Route owner) { return Open(owner, session_.params); }
 
 bool SecondPortRouting::Open(Route owner, const PortParams& params) {
-  if (port_.Open()) return true;
+  if (port_.IsOpen()) return true;
   if (!OpenWithParams(port_, params)) return false;
   const std::uint16_t first = port_.AddTimerTrigger();
   const std::uint16_t second = port_.AddTimerTrigger();
@@ -126,7 +126,7 @@ bool SecondPortRouting::Open(Route owner, const PortParams& params) {
   return true;
 }
 
-void SecondPortRouting::Close() { port_.SetOpen(false); }
+void SecondPortRouting::Close() { port_.Close(); }
 
 void SecondPortRouting::LineLost() {
   // The firmware update frees the line it holds when told.
@@ -136,20 +136,17 @@ void SecondPortRouting::LineLost() {
 void SecondPortRouting::Handle(const PortEvent& event) {
   // The recorder's engine takes this port's events itself while it holds the line.
   const bool firmwareRoute = session_.firmwareWindowOpen;
-  if (event.kind == kEventDataAvailable) {
-    if (firmwareRoute && firmware.event)
-      firmware.event(event);
-    else
-      Drain(event.data);  // nobody waits: drop, so the bytes cannot join a later answer
+  if (firmwareRoute && firmware.event) {
+    firmware.event(event);
     return;
   }
-  if (firmwareRoute && event.kind == kEventTimer && firmware.event) {
-    firmware.event(event);
-  }
+  // Nobody waits: drop what came, so the bytes cannot join a later answer.
+  if (const auto* data = std::get_if<port_event::DataAvailable>(&event)) Drain(data->waiting);
 }
 
 void SecondPortRouting::Drain(std::uint16_t announced) {
-  for (std::uint16_t i = 0; i < announced; ++i) port_.GetChar();
+  std::vector<std::uint8_t> dropped(announced);
+  port_.Read(dropped);
 }
 
 }  // namespace kx

@@ -187,7 +187,7 @@ bool Tester::TextAcceptable() {
 
 bool Tester::OpenForTester() {
   routing_.HoldLine(LineOwner::Tester);
-  if (routing_.Port().Open()) return true;
+  if (routing_.Port().IsOpen()) return true;
   if (hooks_.setToolBarEnabled) hooks_.setToolBarEnabled(false);
   if (!routing_.Open()) {
     // The line stays held and the tool bar disabled until Close.
@@ -219,7 +219,7 @@ void Tester::RepeatClick() {
   if (Repeating()) {
     routing_.tester.repeat = false;
     if (hooks_.setRepeatTimer) hooks_.setRepeatTimer(false);
-    if (!AwaitingAnswer() && routing_.Port().Open()) {
+    if (!AwaitingAnswer() && routing_.Port().IsOpen()) {
       routing_.ReleaseLine();
       routing_.Close();
     }
@@ -238,7 +238,7 @@ void Tester::RepeatClick() {
 }
 
 void Tester::TimerTick() {
-  if (!Repeating() || !routing_.Port().Open()) return;
+  if (!Repeating() || !routing_.Port().IsOpen()) return;
   Transmit();  // a text made too long while repeating is skipped
 }
 
@@ -261,7 +261,7 @@ void Tester::CloseClick() {
   // An answer still awaited is dropped with the port; without clearing the
   // flag here the next Send would wait for it for ever.
   routing_.tester.awaitingAnswer = false;
-  if (routing_.Port().Open()) routing_.Close();
+  if (routing_.Port().IsOpen()) routing_.Close();
   if (hooks_.setToolBarEnabled) hooks_.setToolBarEnabled(true);
   if (session_.lineOwner == LineOwner::Tester) routing_.ReleaseLine();
   Changed();

@@ -207,7 +207,7 @@ TEST_F(SearchEngine, EverythingFixedFirstRangeFindsOneController) {
   ASSERT_EQ(search.hits().size(), 1U);
   EXPECT_EQ(search.hits()[0].addressText, "02H");
   EXPECT_EQ(search.hits()[0].protocolText, " 9600,7,E,1,ASCII");
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
   EXPECT_FALSE(session.params.rtu);  // the session's form is never touched
 }
@@ -287,7 +287,7 @@ TEST_F(SearchEngine, ThirtiethHitEndsTheSearchWith29Listed) {
   EXPECT_EQ(port.written.size(), 30U);
   EXPECT_EQ(search.hits().back().addressText, "1DH");
   EXPECT_EQ(search.view().status, "Search Completed,Found 29 items");
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
 }
 
@@ -299,7 +299,7 @@ TEST_F(SearchEngine, AbortKeepsHitsAndIgnoresLateAnswers) {
   search.Abort();
   EXPECT_FALSE(search.Searching());
   EXPECT_EQ(search.view().status, "Search abort,Found 1 items");
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
   Answer late;
   late.end = AnswerEnd::Complete;
@@ -359,7 +359,7 @@ TEST_F(SearchEngine, LeaveEndsTheSearchQuietly) {
   EXPECT_FALSE(session.params.rtu);
   search.Leave();
   EXPECT_FALSE(search.Searching());
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
   EXPECT_FALSE(session.params.rtu);
 }

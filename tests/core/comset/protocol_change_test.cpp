@@ -162,7 +162,7 @@ TEST_F(ChangeEngine, AddressAndFormatWrittenUnderOldSettings) {
   EXPECT_EQ(change.beforeAddress, 2);
   EXPECT_EQ(PresetsFormat(change.presets), k19200_8E1_Rtu);
   EXPECT_TRUE(notices.empty());
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
   EXPECT_FALSE(session.params.rtu);
 }
@@ -196,7 +196,7 @@ TEST_F(ChangeEngine, SyncRunsSecondStepUnderTheNewSettings) {
   EXPECT_TRUE(change.syncDone());
   EXPECT_EQ(notices, (std::vector<int>{252, 251}));
   EXPECT_EQ(change.status(), "SET KX3 Protocol Success");
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_FALSE(session.params.rtu);
 }
 
@@ -245,7 +245,7 @@ TEST_F(ChangeEngine, FailuresReportAndFreeTheLine) {
     EXPECT_EQ(change.status(), c.status) << c.name;
     EXPECT_EQ(change.state(), ProtocolChange::State::Failed) << c.name;
     EXPECT_TRUE(change.pageEnabled()) << c.name;
-    EXPECT_FALSE(port.Open()) << c.name;
+    EXPECT_FALSE(port.IsOpen()) << c.name;
     EXPECT_EQ(session.lineOwner, LineOwner::Free) << c.name;
     EXPECT_EQ(change.beforeAddress, 1) << c.name;
     EXPECT_EQ(PresetsFormat(change.presets), k9600_7E1_Ascii) << c.name;
@@ -262,7 +262,7 @@ TEST_F(ChangeEngine, FailureInSecondStepLeavesPresetsAtTheNewSettings) {
   EXPECT_EQ(change.status(), "Timeout error,Fail to changed");
   EXPECT_EQ(change.beforeAddress, 2);
   EXPECT_EQ(PresetsFormat(change.presets), k19200_8E1_Rtu);
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
 }
 
 // The port fails while a step awaits its echo (first step, or the sync step

@@ -107,7 +107,7 @@ TEST(Deadline, CoversTheLongestAnswerAtTheLineSpeed) {
 class ExchangeOnPort : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(port_.SetOpen(true));
+    ASSERT_TRUE(port_.Open());
     exchange_.Opened();
     port_.SetOnTrigger([this](ComPort&, const PortEvent& e) {
       if (auto a = exchange_.Handle(e)) answers_.push_back(std::move(*a));
@@ -201,7 +201,7 @@ TEST_F(ExchangeOnPort, LateExpiryOfThePreviousRequestsTriggerIsIgnored) {
   Send(FrameForm::Ascii);  // the first request is dropped without an answer
   EXPECT_NE(exchange_.SilenceTrigger(), first);
   EXPECT_FALSE(port_.Armed(first));
-  port_.SetTimerTrigger(first, 1, true);  // as if its expiry was already on its way
+  port_.Arm(first, 1);  // as if its expiry was already on its way
   port_.Tick();
   EXPECT_TRUE(answers_.empty());
   EXPECT_TRUE(exchange_.Pending());

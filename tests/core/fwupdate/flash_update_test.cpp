@@ -109,7 +109,7 @@ TEST_F(FlashUpdateTest, Kx2GoesStraightToTheLoaderAt38400AndFinishes) {
     EXPECT_EQ(update.view().colour, StatusColour::Lime);
     EXPECT_EQ(update.view().progress, 100);
     EXPECT_EQ(update.TakeNotice(), kNoticeKx2Done);
-    EXPECT_FALSE(port.Open());
+    EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(session.lineOwner, LineOwner::Free);
     EXPECT_FALSE(update.Busy());
   }
@@ -247,7 +247,7 @@ TEST_F(FlashUpdateTest, EachFailureEndsTheRunWithItsText) {
     EXPECT_EQ(update.view().colour, StatusColour::Red);
     EXPECT_EQ(update.view().progress, 100);
     EXPECT_FALSE(update.Busy());
-    EXPECT_FALSE(port.Open());
+    EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(session.lineOwner, LineOwner::Free);
     EXPECT_FALSE(update.NoticePending());
   }
@@ -280,7 +280,7 @@ TEST_F(FlashUpdateTest, StoppingMidwayClosesThePortAndFreesTheLine) {
   ASSERT_TRUE(update.Start(Image(FirmwareModel::Kx2, 5), 1));
   RunLoader(Feed::Whole, kStageFirstRecord + 2);
   update.Handle(FlashUpdate::Stop{});
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
   EXPECT_FALSE(update.Busy());
   // A late answer or time-out changes nothing.
@@ -342,7 +342,7 @@ TEST(FlashUpdateRandomAnswers, EndsWithinItsTimeOutsWhateverComes) {
       port.RunTimers(5000);
     }
     EXPECT_FALSE(update.Busy());
-    EXPECT_FALSE(port.Open());
+    EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(session.lineOwner, LineOwner::Free);
   }
 }

@@ -290,7 +290,7 @@ TEST(OpenWithParams, AppliesTheParametersThenOpens) {
     port.SetParity(Parity::Odd);  // a parity left from an earlier opening
     const PortParams p{4, 19200, 8, c.parityCode, 2, true};
     EXPECT_TRUE(OpenWithParams(port, p));
-    EXPECT_TRUE(port.Open());
+    EXPECT_TRUE(port.IsOpen());
     EXPECT_EQ(port.comNumber, 4);
     EXPECT_EQ(port.baud, 19200);
     EXPECT_EQ(port.dataBits, 8);
@@ -310,7 +310,7 @@ TEST(OpenWithParams, LeavesAnOpenPortAloneAndReportsFailure) {
   test::FakePort failing;
   failing.failNextOpen = "No such file or directory";
   EXPECT_FALSE(OpenWithParams(failing, {1, 9600, 7, 1, 1, false}));
-  EXPECT_FALSE(failing.Open());
+  EXPECT_FALSE(failing.IsOpen());
   EXPECT_EQ(failing.ErrorText(), "No such file or directory");
 }
 

@@ -91,7 +91,7 @@ class MonitorEngineTest : public ::testing::TestWithParam<Config> {
   // request yet, so a test can still change them before it is answered.
   void Step() {
     const std::size_t before = port.written.size();
-    bus.RunUntil([&] { return port.written.size() != before || !port.Open(); }, 200);
+    bus.RunUntil([&] { return port.written.size() != before || !port.IsOpen(); }, 200);
   }
 
   // Answers the request in flight by hand with `pdu` (an answer no controller
@@ -122,7 +122,7 @@ class MonitorEngineTest : public ::testing::TestWithParam<Config> {
   // one in flight now).
   std::vector<Req> Run(int n) {
     std::vector<Req> seen;
-    for (int i = 0; i < n && port.Open(); ++i) {
+    for (int i = 0; i < n && port.IsOpen(); ++i) {
       seen.push_back(Last());
       Step();
     }
@@ -140,7 +140,7 @@ class MonitorEngineTest : public ::testing::TestWithParam<Config> {
   // Exchanges until the request in flight matches `pred` (at most `limit`).
   template <class Pred>
   bool RunUntil(Pred pred, int limit = 200) {
-    for (int i = 0; i < limit && port.Open(); ++i) {
+    for (int i = 0; i < limit && port.IsOpen(); ++i) {
       if (pred(Last())) return true;
       Step();
     }
@@ -334,7 +334,7 @@ TEST_P(MonitorEngineTest, FactoryPagesKx2AndKx1) {
     EXPECT_EQ(observer.pages.back(), model == kModelKx2 ? 21 : 20);
     engine.Handle(monitor_event::ToggleConnect{0});
     Run(1);
-    EXPECT_FALSE(port.Open());
+    EXPECT_FALSE(port.IsOpen());
   }
 }
 
@@ -373,7 +373,7 @@ TEST_P(MonitorEngineTest, FourFailedExchangesInARowDropTheDeviceAndOnlyAGoodAnsw
   Controller(1).SetFault(kxsim::Fault::NoAnswer);
   Run(8);
   EXPECT_EQ(engine.ConnectedCount(), 0);
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
 }
 
@@ -634,10 +634,10 @@ TEST_P(MonitorEngineTest, UnknownModelIsDisconnectedWithAMessage) {
   // No kxsim model answers so: the identification is answered by hand.
   engine.Handle(monitor_event::ToggleConnect{0});
   bus.Feed(BuildFrame(Form(), ReadAnswerPdu(1, kFnIdentify, {9, 0, 0})));
-  if (port.Open()) Step();  // RTU: an identification answer ends by silence
+  if (port.IsOpen()) Step();  // RTU: an identification answer ends by silence
   EXPECT_FALSE(engine.Device(0).connected);
   EXPECT_EQ(engine.StatusText(), "Unknown model, device disconnected");
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
 }
 
@@ -712,9 +712,9 @@ TEST_P(MonitorEngineTest, DisconnectingTheSelectedDeviceSelectsTheNextInCyclicOr
   for (const auto& r : Run(8)) EXPECT_EQ(r.address, 1);
   engine.Handle(monitor_event::ToggleConnect{0});
   EXPECT_EQ(engine.SelectedDevice(), kNoDevice);
-  EXPECT_TRUE(port.Open());  // until the request in flight ends
+  EXPECT_TRUE(port.IsOpen());  // until the request in flight ends
   Run(1);
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
 }
 
@@ -729,7 +729,7 @@ TEST_P(MonitorEngineTest, CloseWaitsForTheRequestInFlight) {
   Step();
   EXPECT_EQ(observer.closed, 1);
   EXPECT_EQ(port.written.size(), before);
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
 }
 

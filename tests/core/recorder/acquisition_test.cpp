@@ -158,7 +158,7 @@ TEST_P(AcquisitionTest, OnlySlotSevenIsAskedAndOthersRecordZeros) {
   Address(6, 7);
   bus[7] = {250};
   Start();
-  EXPECT_TRUE(port.Open());
+  EXPECT_TRUE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Recorder);
   EXPECT_EQ(observer.started, 1);
   EXPECT_TRUE(timer.running);
@@ -175,7 +175,7 @@ TEST_P(AcquisitionTest, OnlySlotSevenIsAskedAndOthersRecordZeros) {
     EXPECT_EQ(r.time, now);
   }
   acquisition.Handle(acquisition_event::Stop{});
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
   EXPECT_FALSE(timer.running);
   EXPECT_FALSE(writer.IsOpen());
@@ -218,7 +218,7 @@ TEST_P(AcquisitionTest, AllSilentStopsByItselfAfterOneMoreRecord) {
   EXPECT_EQ(observer.stopped, 1);
   EXPECT_TRUE(observer.automaticStop);
   EXPECT_EQ(observer.dropped, (std::vector<int>{0, 3}));
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
   EXPECT_FALSE(timer.running);
   const auto records = Records();
@@ -317,7 +317,7 @@ TEST_P(AcquisitionTest, NothingAddressedStartsNothing) {
   acquisition.Handle(acquisition_event::Start{1, nullptr});
   EXPECT_FALSE(acquisition.Acquiring());
   EXPECT_EQ(observer.stopped, 1);
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_TRUE(port.written.empty());
 }
 

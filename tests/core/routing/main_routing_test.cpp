@@ -77,7 +77,7 @@ TEST_F(MainPortTest, OpenUsesPortParametersAndReadiesTheExchange) {
 TEST_F(MainPortTest, OpenFailureLeavesPortClosed) {
   port.failNextOpen = "No such file or directory";
   EXPECT_FALSE(routing.Open());
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(port.ErrorText(), "No such file or directory");
 }
 
@@ -88,11 +88,11 @@ TEST_F(MainPortTest, TesterAsciiAnswerInTwoChunksCompletesOnLf) {
   port.Feed(":0103020");
   // The first chunk re-arms the timer: the wait now measures silence.
   EXPECT_EQ(port.Remaining(Wait()), 18);
-  EXPECT_TRUE(port.Open());
+  EXPECT_TRUE(port.IsOpen());
   port.Feed("06496\r\n");
   EXPECT_FALSE(port.Armed(Wait()));
   EXPECT_FALSE(routing.tester.awaitingAnswer);
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
   EXPECT_EQ(toolBarEnabled, 1);
   ASSERT_FALSE(shown.empty());
@@ -121,7 +121,7 @@ TEST_F(MainPortTest, TesterTimeoutTexts) {
     ASSERT_FALSE(shown.empty());
     EXPECT_EQ(shown.back(), c.expected);
     EXPECT_FALSE(routing.tester.awaitingAnswer);
-    EXPECT_FALSE(port.Open());
+    EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(session.lineOwner, LineOwner::Free);
   }
 }
@@ -134,23 +134,23 @@ TEST_F(MainPortTest, TesterRtuAnswerGrowsChunkByChunk) {
   port.Feed(B({0x02, 0x00, 0x64}));
   EXPECT_EQ(shown, (std::vector<std::string>{"0103", "0103020064"}));
   EXPECT_EQ(port.Remaining(Wait()), 18);
-  EXPECT_TRUE(port.Open());
+  EXPECT_TRUE(port.IsOpen());
   port.Tick(18);
   EXPECT_EQ(shown.back(), "0103020064");
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
 }
 
 TEST_F(MainPortTest, TesterRepeatKeepsPortAndLine) {
   routing.tester.repeat = true;
   TesterSend();
   port.Feed(":010302006496\r\n");
-  EXPECT_TRUE(port.Open());
+  EXPECT_TRUE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Tester);
   EXPECT_EQ(toolBarEnabled, 0);
   routing.Send(Route::Tester, FrameForm::Ascii, Bytes{':'}, MainPortRouting::kTesterTicks);
   port.RunTimers();
   EXPECT_EQ(shown.back(), "Received Data Timeout !");
-  EXPECT_TRUE(port.Open());
+  EXPECT_TRUE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Tester);
 }
 
@@ -171,7 +171,7 @@ TEST_F(MainPortTest, ContinuousNoiseEndsTheTesterRequestAtItsDeadline) {
     EXPECT_EQ(ticks, deadline);
     ASSERT_FALSE(shown.empty());
     EXPECT_EQ(shown.back(), "Received Data Timeout !");
-    EXPECT_FALSE(port.Open());
+    EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(session.lineOwner, LineOwner::Free);
   }
 }
@@ -182,7 +182,7 @@ TEST_F(MainPortTest, TesterReceivedTextIsCapped) {
   ASSERT_FALSE(shown.empty());
   EXPECT_EQ(shown.back().size(), MainPortRouting::kReceiveCapacity);
   EXPECT_FALSE(routing.tester.awaitingAnswer);  // a full buffer ends the answer
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
 }
 
 TEST_F(MainPortTest, SetupAsciiAnswerRunsAnswerStepOnce) {
@@ -195,7 +195,7 @@ TEST_F(MainPortTest, SetupAsciiAnswerRunsAnswerStepOnce) {
   EXPECT_EQ(answers[0], ":0103020000FA");
   EXPECT_FALSE(port.Armed(Wait()));
   EXPECT_TRUE(shown.empty());  // nothing reaches the tester
-  EXPECT_TRUE(port.Open());    // the settings window closes its port itself
+  EXPECT_TRUE(port.IsOpen());    // the settings window closes its port itself
 }
 
 TEST_F(MainPortTest, SetupRtuEndsBySilenceAndTimeoutGivesEmptyText) {
@@ -235,28 +235,28 @@ TEST_F(MainPortTest, SetupLateBytesAreNotTakenForTheNextAnswer) {
 class SecondPortTest : public ::testing::Test {
  protected:
   SecondPortTest() : routing(session, port) {
-    routing.firmware.event = [this](const PortEvent& e) { firmwareEvents.push_back(e.kind); };
+    routing.firmware.event = [this](const PortEvent& e) { firmwareEvents.push_back(std::holds_alternative<port_event::TimerExpired>(e) ? "timer" : "data"); };
   }
 
   Session session;
   FakePort port;
   SecondPortRouting routing;
-  std::vector<std::uint16_t> firmwareEvents;
+  std::vector<std::string> firmwareEvents;
 };
 
 TEST_F(SecondPortTest, FirmwareWindowTakesTheEventsAsTheyCome) {
   session.firmwareWindowOpen = true;
-  ASSERT_TRUE(port.SetOpen(true));
+  ASSERT_TRUE(port.Open());
   const std::uint16_t timer = port.AddTimerTrigger();
-  port.SetTimerTrigger(timer, 2, true);
+  port.Arm(timer, 2);
   port.Feed(B({0x01, 0x05}));
   port.RunTimers();
-  EXPECT_EQ(firmwareEvents, (std::vector<std::uint16_t>{kEventDataAvailable, kEventTimer}));
+  EXPECT_EQ(firmwareEvents, (std::vector<std::string>{"data", "timer"}));
 }
 
 TEST_F(SecondPortTest, EventsWithoutRouteChangeNothing) {
   ASSERT_TRUE(routing.Open(SecondPortRouting::Route::Recorder));
-  port.SetTimerTrigger(routing.RecorderTimer(), 3, true);
+  port.Arm(routing.RecorderTimer(), 3);
   port.Feed("stray\r\n");
   port.RunTimers();
   EXPECT_TRUE(firmwareEvents.empty());

@@ -30,7 +30,7 @@ TEST(TesterOnSimBus, ReadIsAnsweredByTheSimulatedControllerInEachForm) {
     tester.fields = {"1", TesterCommand::ReadRegister, "03", "4700", "2", {}};
     tester.Compose();
     tester.SendClick();
-    ASSERT_TRUE(bus.RunUntil([&] { return !line.port.Open(); }, 40));
+    ASSERT_TRUE(bus.RunUntil([&] { return !line.port.IsOpen(); }, 40));
     EXPECT_EQ(shown.substr(0, std::string(c.shown).size()), c.shown) << shown;
     EXPECT_EQ(shown.size(), c.params.rtu ? 18U : 17U) << shown;
     EXPECT_EQ(line.session.lineOwner, LineOwner::Free);

@@ -163,7 +163,7 @@ class TesterEngine : public ::testing::Test {
 TEST_F(TesterEngine, SendOnceThenAnswerFreesTheLine) {
   tester.SendClick();
   EXPECT_EQ(session.lineOwner, LineOwner::Tester);
-  EXPECT_TRUE(port.Open());
+  EXPECT_TRUE(port.IsOpen());
   EXPECT_FALSE(toolBarEnabled);
   EXPECT_EQ(port.baud, 9600);
   EXPECT_EQ(port.dataBits, 7);
@@ -179,7 +179,7 @@ TEST_F(TesterEngine, SendOnceThenAnswerFreesTheLine) {
   port.Feed("00C8CA\r\n");
   EXPECT_EQ(received, ":010304006400C8CA");
   EXPECT_FALSE(tester.AwaitingAnswer());
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
   EXPECT_TRUE(toolBarEnabled);
 }
@@ -190,7 +190,7 @@ TEST_F(TesterEngine, TimeoutAfter18TicksShowsTimeoutText) {
   EXPECT_TRUE(tester.AwaitingAnswer());
   port.Tick(1);
   EXPECT_EQ(received, Text(Msg::ReceivedDataTimeout));
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
 }
 
@@ -199,7 +199,7 @@ TEST_F(TesterEngine, SendWhileAnotherWindowHoldsTheLineDoesNothing) {
   tester.SendClick();
   tester.RepeatClick();
   EXPECT_TRUE(port.written.empty());
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Monitor);
   EXPECT_TRUE(errors.empty());
 }
@@ -209,7 +209,7 @@ TEST_F(TesterEngine, OverlongSendTextIsRefusedWithNothingSent) {
   tester.SendClick();
   tester.RepeatClick();
   EXPECT_TRUE(port.written.empty());
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_FALSE(tester.Repeating());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
   EXPECT_EQ(errors.size(), 2U);
@@ -225,7 +225,7 @@ TEST_F(TesterEngine, RepeatKeepsTheLineAndStopClosesAfterTheAwaitedAnswer) {
 
   port.Feed(":0103040064");
   port.Feed("00C8CA\r\n");
-  EXPECT_TRUE(port.Open());  // repeating: the answer leaves the port open
+  EXPECT_TRUE(port.IsOpen());  // repeating: the answer leaves the port open
   EXPECT_EQ(session.lineOwner, LineOwner::Tester);
 
   tester.TimerTick();  // Timer1 sends again
@@ -236,9 +236,9 @@ TEST_F(TesterEngine, RepeatKeepsTheLineAndStopClosesAfterTheAwaitedAnswer) {
   EXPECT_FALSE(tester.Repeating());
   EXPECT_FALSE(timerOn);
   EXPECT_EQ(tester.RepeatCaption(), "Repeat");
-  EXPECT_TRUE(port.Open());
+  EXPECT_TRUE(port.IsOpen());
   port.Tick(18);
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
 
   tester.TimerTick();  // a late Timer1 tick after Stop sends nothing
@@ -257,7 +257,7 @@ TEST_F(TesterEngine, RepeatWhileAnswerAwaitedSendsOnlyAtTheNextTick) {
 TEST_F(TesterEngine, CloseWhileAwaitingLetsTheNextSendGoOut) {
   tester.RepeatClick();
   tester.CloseClick();
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_FALSE(tester.Repeating());
   EXPECT_FALSE(timerOn);
   EXPECT_TRUE(toolBarEnabled);
@@ -289,7 +289,7 @@ TEST_F(TesterEngine, LostLineStopsTheRepeatAndFreesTheLine) {
   EXPECT_FALSE(tester.Repeating());
   port.Tick(18);
   EXPECT_EQ(received, Text(Msg::ReceivedDataTimeout));
-  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
 }
 
