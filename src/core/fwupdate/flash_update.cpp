@@ -38,7 +38,7 @@ FlashUpdate::FlashUpdate(Session& session, ComPort& port, FlashUpdateMemory& mem
 
 FlashUpdate::~FlashUpdate() {
   onChange_ = nullptr;
-  if (holdsLine_) Release();
+  if (Busy()) Release();
 }
 
 bool FlashUpdate::Busy() const {
@@ -66,7 +66,7 @@ bool FlashUpdate::Start(const FirmwareImage& image, int address) {
   const PortParams params = kx3 ? session_.params : LoaderParams(session_.params.port);
   form_ = session_.params.rtu ? FrameForm::Rtu : FrameForm::Ascii;
   port_.SetComNumber(static_cast<std::uint16_t>(params.port));
-  const bool wasOpen = port_.Open();
+  const bool wasOpen = port_.IsOpen();
   if (wasOpen) ApplyParams(port_, params);
   if (!wasOpen && !OpenWithParams(port_, params)) {
     view_.portMissing = true;
@@ -77,7 +77,6 @@ bool FlashUpdate::Start(const FirmwareImage& image, int address) {
     return false;
   }
   lease_ = session_.TakeLine(LineOwner::Firmware);
-  holdsLine_ = true;
   timing_ = TimingOf(params);
   exchange_.Opened();
   stage_ = 0;
@@ -156,7 +155,7 @@ void FlashUpdate::SendStage() {
 
 void FlashUpdate::Handle(const Event& event) {
   if (const auto* port = std::get_if<PortEvent>(&event)) {
-    if (!holdsLine_) return;
+    if (!Busy()) return;
     if (const std::optional<Answer> answer = exchange_.Handle(*port)) OnAnswer(*answer);
   } else if (std::holds_alternative<NoticeClosed>(event)) {
     if (state_ != State::LoaderWait) return;
@@ -165,12 +164,12 @@ void FlashUpdate::Handle(const Event& event) {
     Changed();
   } else if (std::holds_alternative<Stop>(event)) {
     notice_.reset();
-    if (holdsLine_) Release();
-    if (Busy()) state_ = State::Idle;
+    if (!Busy()) return;
+    Release();
+    state_ = State::Idle;
   } else if (std::holds_alternative<LineLost>(event)) {
-    if (!holdsLine_) return;
+    if (!Busy()) return;
     exchange_.LineLost();
-    holdsLine_ = false;
     lease_.Release();
     notice_.reset();
     state_ = State::Failed;
@@ -261,8 +260,7 @@ void FlashUpdate::Finish(bool done) {
 
 void FlashUpdate::Release() {
   exchange_.Cancel();
-  holdsLine_ = false;
-  port_.SetOpen(false);
+  port_.Close();
   lease_.Release();
 }
 

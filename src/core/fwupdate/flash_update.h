@@ -120,7 +120,7 @@ class FlashUpdate {
   void Changed();
 
   Session& session_;
-  LineLease lease_;  // the line, held while this holds the port
+  LineLease lease_;  // the line, held while a job runs (Busy()): the port is then this job's
   ComPort& port_;
   FlashUpdateMemory& memory_;
   std::function<void()> onChange_;
@@ -133,7 +133,6 @@ class FlashUpdate {
   std::optional<FirmwareImage> image_;
   int address_ = 1;
   FrameForm form_ = FrameForm::Ascii;  // form of the two Modbus writes
-  bool holdsLine_ = false;
   LineTiming timing_;
   Exchange exchange_;
   Bytes sent_;
