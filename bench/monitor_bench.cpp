@@ -18,14 +18,29 @@
 //   gap          from the last byte of an answer to the next request: what the
 //                engine (and the event loop) adds
 //
-// Usage: monitor_bench [--seconds N] [--warmup S] [--mbpoll-polls N]
-//                      [--no-mbpoll] [--only CASE] [--kxsim PATH]
+// The machine's speed drifts (other jobs, a virtual machine's neighbours), so a
+// case is measured in rounds: each round runs the engine, then the termios
+// client, then mbpoll, one after the other, and the table shows each one's
+// median round. Drift then touches all three alike, and the rounds line under
+// a case shows how far the rounds spread.
+//
+// On a virtual machine an idle virtual CPU is halted, and waking it for the
+// next byte can take hundreds of microseconds, more or less from one minute to
+// the next: that swamps what is measured here. So the bench keeps every CPU
+// busy with a spinning process of the idle scheduling class, which gives way
+// at once to any other process (--let-cpus-sleep measures without them).
+//
+// Usage: monitor_bench [--seconds N] [--rounds N] [--warmup S] [--mbpoll-polls N]
+//                      [--no-mbpoll] [--let-cpus-sleep] [--only CASE] [--kxsim PATH]
 // CASE filters by a text such as "rtu", "38400" or "4x": a case runs when its
 // name contains it.
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <sched.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -148,10 +163,12 @@ class MeteredPort final : public kx::bench::TapPort {
 };
 
 struct Options {
-  double seconds = 10;
+  double seconds = 5;  // per round and client
+  int rounds = 3;
   double warmup = 2;
-  int mbpollPolls = 2000;
+  int mbpollPolls = 0;  // 0: as many as the line carries in `seconds`
   bool mbpoll = true;
+  bool keepCpusAwake = true;
   std::string only;
   std::string kxsim = KXSIM_PATH;
 };
@@ -273,8 +290,11 @@ RateResult RunMbpoll(const Options& o, const Case& c) {
     r.problem = "kxsim did not start";
     return r;
   }
+  const LineModel model{c.baud, 10, 0.002};
+  r.limitSeconds = model.WireSeconds(8 + 2 * 4 + 5) + model.turnaround;
+  const int polls = o.mbpollPolls > 0 ? o.mbpollPolls : std::max(1, static_cast<int>(o.seconds / r.limitSeconds));
   std::string slaves = "1";
-  for (int i = 1; i < o.mbpollPolls; ++i) slaves += ",1";
+  for (int i = 1; i < polls; ++i) slaves += ",1";
   const std::string command = "mbpoll -m rtu -a " + slaves + " -0 -1 -t 4 -r 0x4700 -c 4 -b " +
                               std::to_string(c.baud) + " -P none -d 8 -s 1 -o 1 " + line.link + " 2>&1";
   const Clock::time_point t0 = Clock::now();
@@ -293,8 +313,6 @@ RateResult RunMbpoll(const Options& o, const Case& c) {
   const int status = pclose(p);
   r.elapsed = Seconds(Clock::now() - t0);
   r.exchanges = values;
-  const LineModel model{c.baud, 10, 0.002};
-  r.limitSeconds = model.WireSeconds(8 + 2 * 4 + 5) + model.turnaround;
   if (status != 0 || values == 0) {
     r.problem = "mbpoll failed (" + std::to_string(values) + " polls): " + lastLine;
     return r;
@@ -346,19 +364,89 @@ bool ParseArgs(int argc, char** argv, Options& o) {
     auto next = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
     const char* v = nullptr;
     if (a == "--seconds" && (v = next())) o.seconds = std::atof(v);
+    else if (a == "--rounds" && (v = next())) o.rounds = std::max(1, std::atoi(v));
     else if (a == "--warmup" && (v = next())) o.warmup = std::atof(v);
     else if (a == "--mbpoll-polls" && (v = next())) o.mbpollPolls = std::max(1, std::atoi(v));
     else if (a == "--no-mbpoll") o.mbpoll = false;
+    else if (a == "--let-cpus-sleep") o.keepCpusAwake = false;
     else if (a == "--only" && (v = next())) o.only = v;
     else if (a == "--kxsim" && (v = next())) o.kxsim = v;
     else {
       std::fprintf(stderr,
-                   "usage: monitor_bench [--seconds N] [--warmup S] [--mbpoll-polls N] [--no-mbpoll]\n"
-                   "                     [--only CASE] [--kxsim PATH]\n");
+                   "usage: monitor_bench [--seconds N] [--rounds N] [--warmup S] [--mbpoll-polls N]\n"
+                   "                     [--no-mbpoll] [--let-cpus-sleep] [--only CASE] [--kxsim PATH]\n");
       return false;
     }
   }
   return o.seconds > 0 && o.warmup >= 0;
+}
+
+// One spinning child process of the idle scheduling class per CPU, for as long
+// as this lives (see the note at the top).
+class AwakeCpus {
+ public:
+  AwakeCpus() {
+    const long cpus = std::max(1L, sysconf(_SC_NPROCESSORS_ONLN));
+    for (long i = 0; i < cpus; ++i) {
+      const pid_t pid = fork();
+      if (pid == 0) {
+        sched_param none{};
+        if (sched_setscheduler(0, SCHED_IDLE, &none) != 0) _exit(1);  // never spin at normal priority
+        for (;;) {
+        }
+      }
+      if (pid > 0) children_.push_back(pid);
+    }
+  }
+  ~AwakeCpus() {
+    for (pid_t pid : children_) kill(pid, SIGKILL);
+    for (pid_t pid : children_) waitpid(pid, nullptr, 0);
+  }
+  AwakeCpus(const AwakeCpus&) = delete;
+  AwakeCpus& operator=(const AwakeCpus&) = delete;
+
+ private:
+  std::vector<pid_t> children_;
+};
+
+// A client's rate in one round and its ratio to the line limit.
+struct Rate {
+  double perSecond = 0;
+  double ratio = 0;
+};
+
+// The round with the median ratio (the lower middle one for an even count).
+template <typename T, typename Ratio>
+const T& MedianRound(const std::vector<T>& rounds, Ratio ratio) {
+  std::vector<const T*> sorted;
+  for (const T& r : rounds) sorted.push_back(&r);
+  std::sort(sorted.begin(), sorted.end(), [&](const T* a, const T* b) { return ratio(*a) < ratio(*b); });
+  return *sorted[(sorted.size() - 1) / 2];
+}
+
+std::string RateText(const std::vector<Rate>& rounds, bool failed) {
+  if (failed) return "failed";
+  if (rounds.empty()) return "-";
+  const Rate& m = MedianRound(rounds, [](const Rate& r) { return r.ratio; });
+  char text[64];
+  std::snprintf(text, sizeof text, "%.1f (%.3f)", m.perSecond, m.ratio);
+  return text;
+}
+
+std::string RatiosText(const char* name, const std::vector<double>& ratios) {
+  if (ratios.empty()) return {};
+  std::string text = std::string("  ") + name;
+  for (double r : ratios) {
+    char one[16];
+    std::snprintf(one, sizeof one, " %.3f", r);
+    text += one;
+  }
+  return text;
+}
+
+double EngineRatio(const EngineResult& r) {
+  const double limitRate = r.m.lineSeconds > 0 ? static_cast<double>(r.m.answered) / r.m.lineSeconds : 0;
+  return limitRate > 0 ? static_cast<double>(r.m.requests) / r.elapsed / limitRate : 0;
 }
 
 }  // namespace
@@ -373,8 +461,13 @@ int main(int argc, char** argv) {
     for (int baud : {9600, 38400})
       for (bool rtu : {false, true}) cases.push_back(Case{devices, baud, rtu});
 
+  std::optional<AwakeCpus> awake;
+  if (o.keepCpusAwake) awake.emplace();
+
   std::printf("monitor engine over a pseudo-terminal, kxsim --timing (turnaround 2 ms), 10 bits per character\n");
-  std::printf("measured %.1f s per case after %.1f s warm-up\n\n", o.seconds, o.warmup);
+  std::printf("%d rounds per case of %.1f s per client (engine after a %.1f s warm-up); the median round shown\n",
+              o.rounds, o.seconds, o.warmup);
+  std::printf("CPUs %s\n\n", o.keepCpusAwake ? "kept awake by idle-class spinners" : "left to sleep when idle");
   std::printf("%-16s %9s %9s %7s %8s %7s %9s %9s %7s %7s %15s %15s\n", "case", "exch/s", "limit/s", "ratio",
               "chars/ex", "errors", "excess", "gap", "events", "CPU", "raw/s", "mbpoll/s");
   std::printf("%-16s %9s %9s %7s %8s %7s %9s %9s %7s %7s %15s %15s\n", "", "", "", "", "", "", "us/ex", "us/ex",
@@ -382,48 +475,58 @@ int main(int argc, char** argv) {
   int failures = 0;
   for (const Case& c : cases) {
     if (!o.only.empty() && c.Name().find(o.only) == std::string::npos) continue;
-    const EngineResult r = RunEngine(o, c);
-    if (!r.ok) {
-      std::printf("%-16s failed: %s\n", c.Name().c_str(), r.problem.c_str());
+    std::vector<EngineResult> engine;
+    std::vector<Rate> raw, mbpoll;
+    bool rawFailed = false, mbpollFailed = false;
+    std::string problem;
+    for (int round = 0; round < o.rounds && problem.empty(); ++round) {
+      EngineResult r = RunEngine(o, c);
+      if (!r.ok) {
+        problem = r.problem;
+        break;
+      }
+      engine.push_back(std::move(r));
+      if (c.devices == 1 && !rawFailed) {
+        const RateResult rr = RunRaw(o, c);
+        rawFailed = !rr.ok;
+        if (rr.ok) raw.push_back({rr.exchanges / rr.elapsed, rr.exchanges / rr.elapsed * rr.limitSeconds});
+      }
+      if (c.rtu && c.devices == 1 && o.mbpoll && !mbpollFailed) {
+        const RateResult mr = RunMbpoll(o, c);
+        const std::optional<double> startup = MbpollStartup(o, c);
+        mbpollFailed = !mr.ok || !startup;
+        if (mbpollFailed) {
+          std::fprintf(stderr, "%s: %s\n", c.Name().c_str(), mr.problem.c_str());
+        } else {
+          const double pollRate = mr.exchanges / std::max(1e-6, mr.elapsed - *startup);
+          mbpoll.push_back({pollRate, pollRate * mr.limitSeconds});
+        }
+      }
+    }
+    if (!problem.empty()) {
+      std::printf("%-16s failed: %s\n", c.Name().c_str(), problem.c_str());
       ++failures;
       continue;
     }
+    const EngineResult& r = MedianRound(engine, EngineRatio);
     const Meter& m = r.m;
     const double rate = static_cast<double>(m.requests) / r.elapsed;
     const double limitRate = m.lineSeconds > 0 ? static_cast<double>(m.answered) / m.lineSeconds : 0;
     const double perEx = m.answered > 0 ? 1e6 / static_cast<double>(m.answered) : 0;
-    std::string mb = "-";
-    std::string raw = "-";
-    if (c.devices == 1) {
-      const RateResult rr = RunRaw(o, c);
-      if (rr.ok) {
-        const double rawRate = rr.exchanges / rr.elapsed;
-        char text[64];
-        std::snprintf(text, sizeof text, "%.1f (%.3f)", rawRate, rawRate * rr.limitSeconds);
-        raw = text;
-      } else {
-        raw = "failed";
-      }
-    }
-    if (c.rtu && c.devices == 1 && o.mbpoll) {
-      const RateResult mr = RunMbpoll(o, c);
-      const std::optional<double> startup = MbpollStartup(o, c);
-      if (mr.ok && startup) {
-        const double pollRate = mr.exchanges / std::max(1e-6, mr.elapsed - *startup);
-        char text[64];
-        std::snprintf(text, sizeof text, "%.1f (%.3f)", pollRate, pollRate * mr.limitSeconds);
-        mb = text;
-      } else {
-        mb = "failed";
-        std::fprintf(stderr, "%s: %s\n", c.Name().c_str(), mr.problem.c_str());
-      }
-    }
     std::printf("%-16s %9.1f %9.1f %7.3f %8.1f %7u %9.0f %9.0f %7.2f %7.2f %15s %15s\n", c.Name().c_str(), rate,
-                limitRate, limitRate > 0 ? rate / limitRate : 0,
+                limitRate, EngineRatio(r),
                 m.requests > 0 ? static_cast<double>(m.charsOut + m.charsIn) / static_cast<double>(m.requests) : 0,
                 r.errors, (m.latencySeconds - m.lineSeconds) * perEx, m.gapSeconds * perEx,
                 m.answered > 0 ? static_cast<double>(m.dataEvents) / static_cast<double>(m.answered) : 0,
-                r.cpu / r.elapsed * 60, raw.c_str(), mb.c_str());
+                r.cpu / r.elapsed * 60, RateText(raw, rawFailed).c_str(), RateText(mbpoll, mbpollFailed).c_str());
+    if (o.rounds > 1) {
+      std::vector<double> e, w, p;
+      for (const EngineResult& one : engine) e.push_back(EngineRatio(one));
+      for (const Rate& one : raw) w.push_back(one.ratio);
+      for (const Rate& one : mbpoll) p.push_back(one.ratio);
+      std::printf("%-16s rounds:%s%s%s\n", "", RatiosText("engine", e).c_str(), RatiosText("raw", w).c_str(),
+                  RatiosText("mbpoll", p).c_str());
+    }
     if (r.errors != 0) std::printf("%-16s last status: %s\n", "", r.errorText.c_str());
     std::fflush(stdout);
   }
@@ -433,7 +536,7 @@ int main(int argc, char** argv) {
       "(port, pseudo-terminal, kxsim); gap: last answer byte to next request (engine, event loop);\n"
       "events: data-available events per answer; CPU: this process's user+system time per minute polled;\n"
       "raw: a plain termios client (no Qt) reading 4 registers at 0x4700 back to back, one KX2;\n"
-      "mbpoll: the same read in RTU by mbpoll, one run of N polls less its start-up (ratio to the\n"
-      "line limit of that read).\n");
+      "mbpoll: the same read in RTU by mbpoll, one run of as many polls as fit the round less its\n"
+      "start-up (ratio to the line limit of that read); rounds: each client's ratio per round.\n");
   return failures == 0 ? 0 : 1;
 }

@@ -157,7 +157,18 @@ bool QtComPort::ApplySetting(LineSetting what, std::string& error) {
 }
 
 void QtComPort::WriteLine(std::span<const std::uint8_t> data) {
-  port_.write(reinterpret_cast<const char*>(data.data()), static_cast<qint64>(data.size()));
+  // QSerialPort only queues what it is given and writes it when the event loop
+  // next finds the line writable: one round through the loop before every
+  // request leaves. With nothing queued, the bytes go straight to the device;
+  // what it does not take at once (or a failure, which QSerialPort then
+  // reports) goes through QSerialPort, after them.
+  std::size_t written = 0;
+  if (port_.bytesToWrite() == 0) {
+    const ssize_t n = ::write(static_cast<int>(port_.handle()), data.data(), data.size());
+    if (n > 0) written = static_cast<std::size_t>(n);
+  }
+  if (written < data.size())
+    port_.write(reinterpret_cast<const char*>(data.data() + written), static_cast<qint64>(data.size() - written));
 }
 
 void QtComPort::PurgeLine() {
