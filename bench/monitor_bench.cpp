@@ -113,9 +113,19 @@ struct Meter {
 // came back and the moments of both are then known.
 class MeteredPort final : public kx::bench::TapPort {
  public:
+  // The totals at the moment a request was written, before it was counted.
+  // Between two marks lie whole exchanges only, none cut at either end.
+  struct Mark {
+    Clock::time_point at{};
+    Meter meter;
+  };
+
   MeteredPort(kx::ComPort& inner, LineModel line) : TapPort(inner), line_(line) {}
 
-  const Meter& meter() const { return meter_; }
+  // The next request written opens the measured window.
+  void MarkNextRequest() { markNext_ = true; }
+  const Mark& windowStart() const { return windowStart_; }
+  const Mark& lastRequest() const { return lastRequest_; }
 
  private:
   void Raised(const kx::PortEvent& e) override {
@@ -127,6 +137,9 @@ class MeteredPort final : public kx::bench::TapPort {
   void Written(std::span<const std::uint8_t> data) override {
     const Clock::time_point now = Clock::now();
     CloseExchange(now);
+    lastRequest_ = Mark{now, meter_};
+    if (markNext_) windowStart_ = lastRequest_;
+    markNext_ = false;
     ++meter_.requests;
     meter_.charsOut += data.size();
     sent_ = now;
@@ -155,6 +168,9 @@ class MeteredPort final : public kx::bench::TapPort {
 
   LineModel line_;
   Meter meter_;
+  bool markNext_ = false;
+  Mark windowStart_;
+  Mark lastRequest_;
   bool inFlight_ = false;
   Clock::time_point sent_{};
   Clock::time_point lastRx_{};
@@ -189,7 +205,7 @@ struct EngineResult {
   std::string problem;
   double elapsed = 0;
   Meter m;
-  double cpu = 0;
+  double cpuPerMinute = 0;
   std::uint32_t errors = 0;
   std::string errorText;
 };
@@ -245,13 +261,15 @@ EngineResult RunEngine(const Options& o, const Case& c) {
   }
   std::uint32_t errors0 = 0;
   for (int d = 0; d < c.devices; ++d) errors0 += engine.Device(d).errorCount;
-  const Meter m0 = port.meter();
+  port.MarkNextRequest();
   const double cpu0 = CpuSeconds();
   const Clock::time_point t0 = Clock::now();
   RunLoop(o.seconds);
-  r.elapsed = Seconds(Clock::now() - t0);
-  r.cpu = CpuSeconds() - cpu0;
-  r.m = port.meter() - m0;
+  r.cpuPerMinute = (CpuSeconds() - cpu0) / Seconds(Clock::now() - t0) * 60;
+  // From the first request of the window to the last one written: whole
+  // exchanges, so none in flight at either end inflates or deflates the rate.
+  r.elapsed = Seconds(port.lastRequest().at - port.windowStart().at);
+  r.m = port.lastRequest().meter - port.windowStart().meter;
   for (int d = 0; d < c.devices; ++d) r.errors += engine.Device(d).errorCount;
   r.errors -= errors0;
   r.errorText = engine.StatusText();
@@ -518,7 +536,7 @@ int main(int argc, char** argv) {
                 m.requests > 0 ? static_cast<double>(m.charsOut + m.charsIn) / static_cast<double>(m.requests) : 0,
                 r.errors, (m.latencySeconds - m.lineSeconds) * perEx, m.gapSeconds * perEx,
                 m.answered > 0 ? static_cast<double>(m.dataEvents) / static_cast<double>(m.answered) : 0,
-                r.cpu / r.elapsed * 60, RateText(raw, rawFailed).c_str(), RateText(mbpoll, mbpollFailed).c_str());
+                r.cpuPerMinute, RateText(raw, rawFailed).c_str(), RateText(mbpoll, mbpollFailed).c_str());
     if (o.rounds > 1) {
       std::vector<double> e, w, p;
       for (const EngineResult& one : engine) e.push_back(EngineRatio(one));
