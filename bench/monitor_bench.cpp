@@ -462,9 +462,14 @@ std::string RatiosText(const char* name, const std::vector<double>& ratios) {
   return text;
 }
 
+double EngineRate(const EngineResult& r) {
+  return r.elapsed > 0 ? static_cast<double>(r.m.requests) / r.elapsed : 0;
+}
+double LimitRate(const EngineResult& r) {
+  return r.m.lineSeconds > 0 ? static_cast<double>(r.m.answered) / r.m.lineSeconds : 0;
+}
 double EngineRatio(const EngineResult& r) {
-  const double limitRate = r.m.lineSeconds > 0 ? static_cast<double>(r.m.answered) / r.m.lineSeconds : 0;
-  return limitRate > 0 ? static_cast<double>(r.m.requests) / r.elapsed / limitRate : 0;
+  return LimitRate(r) > 0 ? EngineRate(r) / LimitRate(r) : 0;
 }
 
 }  // namespace
@@ -528,11 +533,9 @@ int main(int argc, char** argv) {
     }
     const EngineResult& r = MedianRound(engine, EngineRatio);
     const Meter& m = r.m;
-    const double rate = static_cast<double>(m.requests) / r.elapsed;
-    const double limitRate = m.lineSeconds > 0 ? static_cast<double>(m.answered) / m.lineSeconds : 0;
     const double perEx = m.answered > 0 ? 1e6 / static_cast<double>(m.answered) : 0;
-    std::printf("%-16s %9.1f %9.1f %7.3f %8.1f %7u %9.0f %9.0f %7.2f %7.2f %15s %15s\n", c.Name().c_str(), rate,
-                limitRate, EngineRatio(r),
+    std::printf("%-16s %9.1f %9.1f %7.3f %8.1f %7u %9.0f %9.0f %7.2f %7.2f %15s %15s\n", c.Name().c_str(), EngineRate(r),
+                LimitRate(r), EngineRatio(r),
                 m.requests > 0 ? static_cast<double>(m.charsOut + m.charsIn) / static_cast<double>(m.requests) : 0,
                 r.errors, (m.latencySeconds - m.lineSeconds) * perEx, m.gapSeconds * perEx,
                 m.answered > 0 ? static_cast<double>(m.dataEvents) / static_cast<double>(m.answered) : 0,

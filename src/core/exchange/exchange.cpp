@@ -58,8 +58,7 @@ void Exchange::Disarm() {
 }
 
 void Exchange::DrainInput() {
-  std::vector<std::uint8_t> dropped(port_.CharsWaiting());
-  port_.Read(dropped);
+  port_.Discard(port_.CharsWaiting());
 }
 
 std::uint32_t Exchange::Send(ExchangeRequest request) {

@@ -3,6 +3,7 @@
 // line over RFC 2217); tests use tests/support/fake_port.h with a fake tick clock.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -60,6 +61,17 @@ class ComPort {
   virtual void PutBlock(std::span<const std::uint8_t> data) = 0;
   // Moves up to out.size() of the oldest received bytes into `out`; returns how many.
   virtual std::size_t Read(std::span<std::uint8_t> out) = 0;
+  // Reads and drops up to `count` of the oldest received bytes; returns how many.
+  std::size_t Discard(std::size_t count) {
+    std::uint8_t scrap[256];
+    std::size_t dropped = 0;
+    while (dropped < count) {
+      const std::size_t n = Read(std::span(scrap, std::min(sizeof scrap, count - dropped)));
+      if (n == 0) break;
+      dropped += n;
+    }
+    return dropped;
+  }
   virtual std::size_t CharsWaiting() const = 0;
   // Drops whatever was received and not yet read.
   virtual void FlushInBuffer() = 0;

@@ -141,12 +141,7 @@ void SecondPortRouting::Handle(const PortEvent& event) {
     return;
   }
   // Nobody waits: drop what came, so the bytes cannot join a later answer.
-  if (const auto* data = std::get_if<port_event::DataAvailable>(&event)) Drain(data->waiting);
-}
-
-void SecondPortRouting::Drain(std::uint16_t announced) {
-  std::vector<std::uint8_t> dropped(announced);
-  port_.Read(dropped);
+  if (const auto* data = std::get_if<port_event::DataAvailable>(&event)) port_.Discard(data->waiting);
 }
 
 }  // namespace kx

@@ -162,8 +162,6 @@ class SecondPortRouting {
   FirmwareSide firmware;
 
  private:
-  void Drain(std::uint16_t announced);
-
   Session& session_;
   ComPort& port_;
   std::uint16_t recorderTimer_ = 0;

@@ -1,5 +1,6 @@
 // The trigger and receive rules every port shares, on a plain tick count.
 #include "core/line/port_core.h"
+#include "support/fake_port.h"
 
 #include <gtest/gtest.h>
 
@@ -73,6 +74,22 @@ TEST(ReceiveBufferTest, CapsWhatItKeepsAndReadsInOrder) {
   EXPECT_EQ(rx.Read(out), 1U);
   EXPECT_EQ(out[0], 5);
   EXPECT_EQ(rx.Size(), 0U);
+}
+
+// Discard drops in chunks: more than one chunk, then more than is waiting.
+TEST(ComPortTest, DiscardDropsTheOldestBytesUpToWhatWaits) {
+  test::FakePort port;
+  port.Open();
+  std::vector<std::uint8_t> bytes(600);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i);
+  port.Feed(bytes);
+  EXPECT_EQ(port.Discard(500), 500U);
+  std::array<std::uint8_t, 1> next{};
+  EXPECT_EQ(port.Read(next), 1U);
+  EXPECT_EQ(next[0], static_cast<std::uint8_t>(500));
+  EXPECT_EQ(port.Discard(1000), 99U);
+  EXPECT_EQ(port.CharsWaiting(), 0U);
+  EXPECT_EQ(port.Discard(10), 0U);
 }
 
 }  // namespace
