@@ -201,9 +201,27 @@ class FwUpdateWindowTest : public QObject, protected kx::test::WindowFixture<FwU
     port_->Feed(kx::LoaderFrame(kx::kLoaderReadOptions, kx::Bytes{0x12, 0x34}));
     QCOMPARE(Text("ErrMess"), QString("Option byte incorrect"));
     QVERIFY(StatusStyle().contains("#FF0000"));
-    QCOMPARE(Progress(), 100);
+    QCOMPARE(Progress(), 0);  // failed before any progress
     QVERIFY(Enabled("UpDateBt"));
     QCOMPARE(session_->lineOwner, kx::LineOwner::Free);
+  }
+
+  // A failed update never shows a full bar: it stays where the update stopped.
+  void aFailedWriteLeavesTheBarWhereItStopped() {
+    Open(WriteFile("kx2.oc", Firmware(11, 20)));
+    Child<QPushButton>(*window_, "UpDateBt")->click();
+    for (int i = 0; i < 3 + 4; ++i) AnswerLoader();  // options, erase, command 7, four records
+    QCOMPARE(Progress(), (6 + 4) * 100 / 20 + 6);
+    port_->Feed(kx::LoaderFrame(kx::kLoaderWrite, kx::Bytes{0x20}));
+    QCOMPARE(Text("ErrMess"), QString("Write data fail"));
+    QVERIFY(StatusStyle().contains("#FF0000"));
+    QCOMPARE(Progress(), 56);
+    QVERIFY(Enabled("UpDateBt"));
+    QCOMPARE(session_->lineOwner, kx::LineOwner::Free);
+    // The next UPDATE starts the bar from nothing again.
+    Child<QPushButton>(*window_, "UpDateBt")->click();
+    QCOMPARE(Progress(), 0);
+    QCOMPARE(Text("ErrMess"), QString("Reading option byte"));
   }
 
   void aPortThatDoesNotOpenKeepsUpdateOff() {

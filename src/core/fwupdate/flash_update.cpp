@@ -174,7 +174,6 @@ void FlashUpdate::Handle(const Event& event) {
     notice_.reset();
     state_ = State::Failed;
     view_.colour = StatusColour::Red;
-    view_.progress = 100;
     Changed();
   }
 }
@@ -248,8 +247,9 @@ void FlashUpdate::Fail(Msg text) {
 }
 
 void FlashUpdate::Finish(bool done) {
-  view_.progress = 100;
+  // A failed update leaves the bar where it stopped: a full bar means done.
   if (done) {
+    view_.progress = 100;
     SetStatus(Msg::ProgramUpdateSucceeded, StatusColour::Lime);
     notice_ = image_->model == FirmwareModel::Kx3 ? kNoticeKx3Done : kNoticeKx2Done;
   }

@@ -196,6 +196,26 @@ TEST_F(FlashUpdateTest, ProgressForOneHundredRecords) {
   EXPECT_EQ(update.state(), State::Done);
 }
 
+// A failed update never shows a full bar: it stays where the update stopped,
+// whether a step failed or the line was lost.
+TEST_F(FlashUpdateTest, FailedUpdateKeepsItsProgress) {
+  ASSERT_TRUE(update.Start(Image(FirmwareModel::Kx2, 100), 1));
+  RunLoader(Feed::Whole, kStageFirstRecord + 20);
+  EXPECT_EQ(update.view().progress, 32);
+  port.Feed(Reply(kLoaderWrite, {0x20}));
+  EXPECT_EQ(update.state(), State::Failed);
+  EXPECT_EQ(update.view().status, "Write data fail");
+  EXPECT_EQ(update.view().progress, 32);
+
+  ASSERT_TRUE(update.Start(Image(FirmwareModel::Kx2, 100), 1));
+  EXPECT_EQ(update.view().progress, 0);
+  RunLoader(Feed::Whole, kStageFirstRecord + 50);
+  update.Handle(FlashUpdate::LineLost{});
+  EXPECT_EQ(update.state(), State::Failed);
+  EXPECT_EQ(update.view().colour, StatusColour::Red);
+  EXPECT_EQ(update.view().progress, 62);
+}
+
 TEST_F(FlashUpdateTest, EraseTimeOutsGrowFor59_118_And178Seconds) {
   const std::vector<int> waits{1080, 2160, 3240, 3240};
   for (int wait : waits) {
@@ -238,6 +258,7 @@ TEST_F(FlashUpdateTest, EachFailureEndsTheRunWithItsText) {
     ASSERT_TRUE(update.Start(Image(FirmwareModel::Kx2, 2), 1));
     RunLoader(Feed::Whole, c.stage);
     ASSERT_EQ(update.stage(), c.stage);
+    const int shown = update.view().progress;
     if (c.answer.empty())
       port.RunTimers();
     else
@@ -245,7 +266,7 @@ TEST_F(FlashUpdateTest, EachFailureEndsTheRunWithItsText) {
     EXPECT_EQ(update.state(), State::Failed);
     EXPECT_EQ(update.view().status, c.text);
     EXPECT_EQ(update.view().colour, StatusColour::Red);
-    EXPECT_EQ(update.view().progress, 100);
+    EXPECT_EQ(update.view().progress, shown);  // the bar stays where the update failed
     EXPECT_FALSE(update.Busy());
     EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(session.lineOwner, LineOwner::Free);
@@ -263,7 +284,7 @@ TEST_F(FlashUpdateTest, Kx3WhoseEchoDiffersFails) {
   port.Feed(":0186020077\r\n");
   EXPECT_EQ(update.state(), State::Failed);
   EXPECT_EQ(update.view().status, "Enable flash function fail");
-  EXPECT_EQ(update.view().progress, 100);
+  EXPECT_EQ(update.view().progress, 0);
 }
 
 TEST_F(FlashUpdateTest, PortThatDoesNotOpenLeavesTheLineFree) {
