@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       for (std::uint64_t k : {std::uint64_t{0}, file.Count() / 2, file.Count() - 1}) {
         if (!file.Ensure(k) || !file.InWindow(k)) std::abort();
         CheckRecord(file.At(k));
-        (void)CsvRow(file.Header(), file.At(k));
+        (void)CsvRow(file.Header(), k, file.At(k));
       }
     }
     if (file.Ensure(file.Count())) std::abort();  // past the end

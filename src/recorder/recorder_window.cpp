@@ -484,7 +484,10 @@ void RecorderWindow::StartBtClick() {
     return;
   }
   if (!CreateRunFile()) return;
-  acquisition_->Handle(acquisition_event::Start{SampleTime->value(), writer_.IsOpen() ? &writer_ : nullptr});
+  // Only a file the user asked for stops the recording when it cannot be
+  // written; the scratch file for the export is given up instead.
+  acquisition_->Handle(
+      acquisition_event::Start{SampleTime->value(), writer_.IsOpen() ? &writer_ : nullptr, !saveMode_});
 }
 
 bool RecorderWindow::CreateRunFile() {
@@ -563,12 +566,28 @@ void RecorderWindow::CounterChanged(long counter) { LoopCnt->setText(ToQString(C
 void RecorderWindow::RecordWriteFailed(std::string_view error) {
   const QString text = QText(Msg::RecordFileError) + ToQString(error);
   ErrMess->setText(text);
-  dialogs_.message(text, QString(), false);
+  if (!saveMode_) {
+    // The scratch file no longer holds the whole run: no export of it.
+    writer_.Close();
+    std::error_code ec;
+    std::filesystem::remove(scratchPath_, ec);
+    if (runPath_ == scratchPath_) runPath_.clear();
+    return;
+  }
+  // The recording has stopped and its file keeps the records written so far;
+  // save mode ends, so the next Start cannot replace it unasked.
+  saveMode_ = false;
+  SaveBt->setChecked(false);
+  TellLater(text);
 }
 
 void RecorderWindow::PortError(std::string_view text) {
   ErrMess->setText(ToQString(text));
-  dialogs_.message(ToQString(text), QString(), false);
+  TellLater(ToQString(text));
+}
+
+void RecorderWindow::TellLater(const QString& text, const QString& caption, bool okCancel) {
+  QTimer::singleShot(0, this, [this, text, caption, okCancel] { dialogs_.message(text, caption, okCancel); });
 }
 
 // ---- Record file and replay -------------------------------------------------
@@ -615,6 +634,7 @@ void RecorderWindow::RePlayBtClick() {
   SaveBt->setChecked(false);
   for (QLineEdit* pv : PV) pv->clear();
   ErrMess->clear();  // failures of an earlier run do not belong to the file
+  SampleTimeLb->clear();
   const QString path = dialogs_.openRecordPath();
   if (path.isEmpty()) {
     SetInReplay(false);
@@ -670,8 +690,10 @@ void RecorderWindow::TrackBarPosition(long position) {
   TrackBar->setValue(static_cast<int>(position));
 }
 
+void RecorderWindow::RecordTime(std::string_view text) { ErrMess->setText(ToQString(text)); }
+
 void RecorderWindow::ReplayEnded(bool readFailed) {
-  if (readFailed) dialogs_.message(QText(Msg::FileOperationError), QText(Msg::FileErrorCaption), true);
+  if (readFailed) TellLater(QText(Msg::FileOperationError), QText(Msg::FileErrorCaption), true);
 }
 
 void RecorderWindow::CsvBtClick() {
@@ -753,7 +775,10 @@ void RecorderWindow::ScrollLeft(int left, int top, int right, int bottom) { Recd
 
 void RecorderWindow::ValueBox(int slot, std::string_view text) { PV[static_cast<std::size_t>(slot)]->setText(ToQString(text)); }
 
-void RecorderWindow::SampleTimeText(std::string_view text) { SampleTimeLb->setText(ToQString(text)); }
+void RecorderWindow::SampleTimeText(std::string_view text) {
+  // In replay ErrMess shows the time of the replayed record.
+  if (!inReplay_) SampleTimeLb->setText(ToQString(text));
+}
 
 void RecorderWindow::ScaleFields(int max, int min) {
   MaxScale->setText(QString::number(max));

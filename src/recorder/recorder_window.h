@@ -96,8 +96,10 @@ class RecorderWindow : public QDialog,
   void SetBoxColour(int slot, const char* colour);
   void SetInReplay(bool inReplay);
   void FullRedraw();
-  void ShowStatus(const QString& text);
-  void ShowError(const QString& text);
+  // A message shown once the event being handled has returned: never a
+  // modal box from inside an engine's event (its own event loop would let
+  // the timer and the port run into the engine half-way).
+  void TellLater(const QString& text, const QString& caption = QString(), bool okCancel = false);
   bool CreateRunFile();
 
   // AcquisitionObserver
@@ -112,6 +114,7 @@ class RecorderWindow : public QDialog,
   void ControlsChanged(const ReplayControls& controls) override;
   void LoopCntText(std::string_view text) override;
   void TrackBarPosition(long position) override;
+  void RecordTime(std::string_view text) override;
   void ReplayEnded(bool readFailed) override;
   // RecorderTimer
   void StartTimer(int intervalMs) override;

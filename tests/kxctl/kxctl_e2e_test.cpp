@@ -385,6 +385,10 @@ TEST(Kxctl, RecordWritesTheRecordFileAndCsv) {
   header.addresses = {5, 1, 0, 0, 0, 0, 0, 0, 0, 0};
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], recorder::CsvHeading(header));
+  EXPECT_EQ(lines[0].substr(0, 21), "Time,Elapsed (s),Devi");
+  // Time of day, then the seconds since the start (cycle number x --every).
+  EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"(\d\d:\d\d:\d\d,0,-?\d+\.\d,-?\d+\.\d)"))) << lines[1];
+  EXPECT_TRUE(std::regex_match(lines[2], std::regex(R"(\d\d:\d\d:\d\d,1,-?\d+\.\d,-?\d+\.\d)"))) << lines[2];
   // Nothing but the CSV is left behind.
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(sim.dir().path())) names.push_back(entry.path().filename());

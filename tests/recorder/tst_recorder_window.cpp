@@ -2,6 +2,7 @@
 // port a fake: recording, save mode, replay, the File Error box, toggles and
 // the CSV export.
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +20,7 @@
 #include "core/recorder/record_file.h"
 #include "recorder/recorder_window.h"
 #include "support/fake_port.h"
+#include "support/file_size_limit.h"
 #include "support/widget_access.h"
 #include "widgets/file_dialogs.h"
 
@@ -230,6 +232,120 @@ class TestRecorderWindow : public QObject {
     }
   }
 
+  // A record file that cannot be written (a full disk) stops the recording
+  // cleanly: the user is told once the port's event has returned, never from
+  // inside it; the file keeps its whole records, save mode ends so the file
+  // is not replaced unasked, and Start records again into another file.
+  void writeFailureStopsTheRecordingAndStartWorksAgain() {
+    const QString full = Temp("full.rec");
+    const QString other = Temp("other.rec");
+    QString next = full;
+    app::SetFileChooser([&](app::FileDialogKind, const QString&) { return next; });
+    Fixture f;
+    f.C<QToolButton>("SaveBt")->click();
+    f.C<QPushButton>("StartBt")->click();
+    f.Answer(200);
+    f.Tick();
+    f.Answer(201);
+    {
+      const kx::test::FileSizeLimit disk(12 + 25 * 2 + 10);
+      QVERIFY(disk.ok());
+      f.Tick();
+      f.Answer(202);
+    }
+    QVERIFY(f.messages.isEmpty());
+    QCOMPARE(f.window.Acquirer().state(), Acquisition::State::Idle);
+    QVERIFY(!f.port.IsOpen());
+    QCOMPARE(f.session.lineOwner, LineOwner::Free);
+    QVERIFY(!f.C<QTimer>("Timer1")->isActive());
+    QCOMPARE(f.C<QPushButton>("StartBt")->text(), QString("START"));
+    QVERIFY(!f.C<QToolButton>("SaveBt")->isChecked());
+    QVERIFY(f.C<QToolButton>("SaveBt")->isEnabled());
+    QVERIFY(f.C<QLabel>("ErrMess")->text().startsWith("Record file error : "));
+    QTRY_COMPARE(f.messages.size(), 1);
+    QCOMPARE(f.messages[0], "|" + f.C<QLabel>("ErrMess")->text());
+    const std::size_t sent = f.port.written.size();
+    f.Tick();
+    QCOMPARE(f.port.written.size(), sent);
+    QCOMPARE(QFileInfo(full).size(), qint64{12 + 25 * 2});
+    {
+      RecordFile file;
+      QVERIFY(file.Open(full.toStdString()));
+      QCOMPARE(file.Count(), 2u);
+      QCOMPARE(file.At(1).values[0], 201);
+    }
+
+    next = other;
+    f.C<QToolButton>("SaveBt")->click();
+    QVERIFY(f.C<QToolButton>("SaveBt")->isChecked());
+    f.C<QPushButton>("StartBt")->click();
+    QVERIFY(f.port.IsOpen());
+    f.Answer(210);
+    f.C<QPushButton>("StartBt")->click();
+    RecordFile again;
+    QVERIFY(again.Open(other.toStdString()));
+    QCOMPARE(again.Count(), 1u);
+    QCOMPARE(again.At(0).values[0], 210);
+    QCOMPARE(QFileInfo(full).size(), qint64{12 + 25 * 2});
+    QCOMPARE(f.messages.size(), 1);
+  }
+
+  // Without save mode the run goes to a scratch file only for the CSV export:
+  // when that cannot be written, sampling goes on and nothing asks the user.
+  void scratchWriteFailureKeepsSampling() {
+    Fixture f;
+    f.C<QPushButton>("StartBt")->click();
+    {
+      const kx::test::FileSizeLimit disk(12 + 10);
+      QVERIFY(disk.ok());
+      f.Answer(200);
+    }
+    QVERIFY(f.window.Acquirer().Acquiring());
+    QVERIFY(f.C<QLabel>("ErrMess")->text().startsWith("Record file error : "));
+    f.Tick();
+    f.Answer(201);
+    QCOMPARE(f.C<QLineEdit>("LoopCnt")->text(), QString(" 0000002"));
+    QCoreApplication::processEvents();
+    QVERIFY(f.messages.isEmpty());
+    f.C<QToolButton>("CsvBt")->click();
+    QCOMPARE(f.messages, QStringList{"|No recording data to export"});
+  }
+
+  // Replay shows each record's time in ErrMess (hour:minute:second without
+  // leading zeros), as it plays and after a jump.
+  void replayShowsTheRecordTimeInErrMess() {
+    const QString path = Temp("times.rec");
+    {
+      RecordHeader header;
+      header.addresses[0] = 1;
+      RecordWriter w;
+      QVERIFY(w.Create(path.toStdString(), header));
+      for (int k = 0; k < 10; ++k) {
+        Record r;
+        r.values[0] = 200 + k;
+        r.time = {9, 5, static_cast<std::uint8_t>(k), 0};
+        QVERIFY(w.Append(EncodeRecord(r)));
+      }
+    }
+    app::SetFileChooser([&](app::FileDialogKind, const QString&) { return path; });
+    Fixture f;
+    f.C<QToolButton>("RePlayBt")->click();
+    QCOMPARE(f.C<QLabel>("ErrMess")->text(), QString());
+    QTest::mouseClick(f.C<QPushButton>("PlayBt"), Qt::LeftButton);
+    f.Tick();
+    QCOMPARE(f.C<QLabel>("ErrMess")->text(), QString("9:5:0"));
+    f.Tick();
+    QCOMPARE(f.C<QLabel>("ErrMess")->text(), QString("9:5:1"));
+    QTest::mouseClick(f.C<QPushButton>("PauseBt"), Qt::LeftButton);
+    auto* loop = f.C<QLineEdit>("LoopCnt");
+    loop->setFocus();
+    kx::test::Retype(*loop, "8");
+    QTest::keyClick(loop, Qt::Key_Return);
+    QCOMPARE(f.window.Replayer().Position(), 8);
+    QCOMPARE(f.C<QLabel>("ErrMess")->text(), QString("9:5:7"));
+    QCOMPARE(f.C<QLabel>("SampleTimeLb")->text(), QString());  // the time is shown once
+  }
+
   void shortFileGivesFileErrorBox() {
     const QString path = Temp("short.rec");
     { std::ofstream(path.toStdString(), std::ios::binary) << "12345"; }
@@ -291,8 +407,8 @@ class TestRecorderWindow : public QObject {
     std::string heading, row;
     std::getline(in, heading);
     std::getline(in, row);
-    QCOMPARE(QString::fromStdString(heading), QString("Time,Device 1 (address 1)\r"));
-    QCOMPARE(QString::fromStdString(row), QString("08:09:10,21.5\r"));
+    QCOMPARE(QString::fromStdString(heading), QString("Time,Elapsed (s),Device 1 (address 1)\r"));
+    QCOMPARE(QString::fromStdString(row), QString("08:09:10,0,21.5\r"));
   }
 };
 

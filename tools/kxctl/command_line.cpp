@@ -71,7 +71,8 @@ restore: writes the sequence of the controller's model; a file of another
         model is refused unless --force. With --all the writes go to address 0
         (nobody answers; each waits its time) in the sequence of the file's model.
 record: --every 0.5 or 1..99 seconds; the file is a kxcomm record file (.rec)
-        or CSV (.csv); runs --count cycles, or until Ctrl-C.
+        or CSV (.csv: time of day, seconds since the start, one column per
+        controller); runs --count cycles, or until Ctrl-C.
 flash:  checks FILE.oc as kxcomm's F/W UPDATE does and writes it through the
         controller's loader. KX3 (model in the file): the unlock and
         flash-enable writes go to ADDR at the line's format, then after a 3 s

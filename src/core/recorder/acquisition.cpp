@@ -57,8 +57,6 @@ std::string FailureText(int slot, int status) {
          std::string(StatusMessage(status));
 }
 
-int SampleIntervalMs(int sampleTime) { return sampleTime == 0 ? 500 : sampleTime * 1000; }
-
 Bytes ProcessValueRequest(FrameForm form, std::uint8_t address) {
   return BuildFrame(form, ReadRequestPdu(address, kReadFunction, kProcessValueRegister, 2));
 }
@@ -86,7 +84,7 @@ int Acquisition::AnswerTicks() const {
 
 void Acquisition::Handle(const AcquisitionEvent& event) {
   std::visit(Overloaded{
-                 [this](const acquisition_event::Start& e) { OnStart(e.sampleTime, e.writer); },
+                 [this](const acquisition_event::Start& e) { OnStart(e); },
                  [this](const acquisition_event::Stop&) { OnStop(false); },
                  [this](const acquisition_event::Tick&) { OnTick(); },
                  [this](const acquisition_event::Port& e) { OnPort(e.event); },
@@ -102,8 +100,11 @@ int Acquisition::NextSlot(int from) const {
   return kSlots;
 }
 
-void Acquisition::OnStart(int sampleTime, RecordWriter* writer) {
+void Acquisition::OnStart(const acquisition_event::Start& start) {
   if (Acquiring()) return;
+  const int sampleTime = start.sampleTime;
+  RecordWriter* writer = start.writer;
+  goOnWithoutFile_ = start.goOnWithoutFile;
   for (Slot& s : slots_) s.address = s.boxAddress;
   current_ = NextSlot(0);
   if (current_ == kSlots) {
@@ -187,8 +188,8 @@ void Acquisition::OnPort(const PortEvent& event) {
 void Acquisition::OnLineLost(const std::string& text) {
   exchange_.LineLost();
   if (!Acquiring()) return;
-  if (observer_) observer_->PortError(text);
   OnStop(true);
+  if (observer_) observer_->PortError(text);
 }
 
 void Acquisition::OnClose() {
@@ -275,13 +276,19 @@ void Acquisition::CompleteCycle() {
   }
   chart_.StoreTime(counter_, now);
   chart_.DrawNewSample(counter_);
-  if (writer_ && writer_->IsOpen() && !writer_->Append(record_)) {
-    if (observer_) observer_->RecordWriteFailed(writer_->Error());
-  }
+  // A failed write leaves the file with whole records only (the writer cuts
+  // it back and closes it).
+  const bool writeFailed = writer_ && writer_->IsOpen() && !writer_->Append(record_);
   record_.fill(0);
   current_ = NextSlot(0);
   ++counter_;
   if (observer_) observer_->CounterChanged(counter_);
+  if (!writeFailed) return;
+  const std::string error = writer_->Error();
+  // Stopped before anyone is told, so nothing is sampled into a file that
+  // cannot take it while the user reads the message.
+  if (!goOnWithoutFile_) OnStop(true);
+  if (observer_) observer_->RecordWriteFailed(error);
 }
 
 }  // namespace kx::recorder

@@ -45,9 +45,6 @@ std::string_view StatusMessage(int status);
 // "DEVICE " and a blank, the slot number (index + 1), the message.
 std::string FailureText(int slot, int status);
 
-// Timer interval of a sampling time setting (0 means half a second).
-int SampleIntervalMs(int sampleTime);
-
 // The request for one slot: function 3, two registers from 0x4700.
 Bytes ProcessValueRequest(FrameForm form, std::uint8_t address);
 
@@ -62,15 +59,19 @@ class AcquisitionObserver {
   virtual void SlotDropped(int /*slot*/) {}
   // A cycle completed; the counter is the number of cycles so far.
   virtual void CounterChanged(long /*counter*/) {}
-  // The record file could not be written; it is closed, acquisition goes on.
+  // The record file could not be written: it holds whole records only and is
+  // closed. Told after acquisition has stopped (Stopped came first), unless
+  // the Start asked to go on without the file.
   virtual void RecordWriteFailed(std::string_view /*error*/) {}
   // The port could not be opened, or the open line failed.
   virtual void PortError(std::string_view /*text*/) {}
 };
 
 namespace acquisition_event {
-// Start with the slots' box addresses; `writer` (may be null) gets every record.
-struct Start { int sampleTime; RecordWriter* writer; };
+// Start with the slots' box addresses; `writer` (may be null) gets every
+// record. A failed write stops acquisition, or with `goOnWithoutFile` only
+// ends the writing (for a file the user did not ask for).
+struct Start { int sampleTime; RecordWriter* writer; bool goOnWithoutFile = false; };
 struct Stop {};
 struct Tick {};                          // the window timer
 struct Port { PortEvent event; };        // an event of the second port
@@ -109,7 +110,7 @@ class Acquisition {
   static bool AnyAddressed(const Slots& slots);
 
  private:
-  void OnStart(int sampleTime, RecordWriter* writer);
+  void OnStart(const acquisition_event::Start& start);
   void OnStop(bool automatic);
   void OnTick();
   void OnPort(const PortEvent& event);
@@ -133,6 +134,7 @@ class Acquisition {
   Exchange exchange_;
   AcquisitionObserver* observer_ = nullptr;
   RecordWriter* writer_ = nullptr;
+  bool goOnWithoutFile_ = false;
   State state_ = State::Idle;
   FrameForm form_ = FrameForm::Ascii;
   int current_ = 0;

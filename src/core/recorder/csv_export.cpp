@@ -7,7 +7,7 @@
 namespace kx::recorder {
 
 std::string CsvHeading(const RecordHeader& header) {
-  std::string row = "Time";
+  std::string row = "Time,Elapsed (s)";
   for (int i = 0; i < kSlots; ++i) {
     const int address = header.addresses[static_cast<std::size_t>(i)];
     if (address == 0) continue;
@@ -16,11 +16,19 @@ std::string CsvHeading(const RecordHeader& header) {
   return row;
 }
 
-std::string CsvRow(const RecordHeader& header, const Record& record) {
+std::string ElapsedText(const RecordHeader& header, std::uint64_t k) {
+  const std::uint64_t ms = k * static_cast<std::uint64_t>(SampleIntervalMs(header.sampleTime));
+  std::string text = std::to_string(ms / 1000);
+  if (header.sampleTime == 0) text += "." + std::to_string(ms % 1000 / 100);
+  return text;
+}
+
+std::string CsvRow(const RecordHeader& header, std::uint64_t k, const Record& record) {
   char time[16];
   std::snprintf(time, sizeof time, "%02u:%02u:%02u", unsigned{record.time.hour},
                 unsigned{record.time.minute}, unsigned{record.time.second});
   std::string row = time;
+  row += ',' + ElapsedText(header, k);
   for (std::size_t i = 0; i < kSlots; ++i) {
     if (header.addresses[i] == 0) continue;
     row += ',';
@@ -52,7 +60,7 @@ CsvExportResult ExportCsv(const std::string& recordPath, const std::string& csvP
         result.error = "Cannot read " + recordPath;
         return result;
       }
-      out << CsvRow(file.Header(), file.At(k)) << "\r\n";
+      out << CsvRow(file.Header(), k, file.At(k)) << "\r\n";
       ++result.rows;
     }
     out.close();

@@ -30,6 +30,8 @@ std::string TenthsText(int value) {
   return text;
 }
 
+int SampleIntervalMs(int sampleTime) { return sampleTime == 0 ? 500 : sampleTime * 1000; }
+
 std::string CounterText(long counter) {
   char text[32];
   std::snprintf(text, sizeof text, " %07ld", counter);

@@ -41,6 +41,9 @@ Rgb SlotColour(int slot);
 // A value in tenths with one decimal: 253 -> "25.3", -5 -> "-0.5".
 std::string TenthsText(int value);
 
+// Timer interval of a sampling time setting (0 means half a second).
+int SampleIntervalMs(int sampleTime);
+
 // LoopCnt's text at a Start, a replay Stop and a file load.
 inline constexpr const char* kCounterResetText = " 00000000";
 

@@ -98,6 +98,7 @@ void ReplayEngine::PlayNext() {
     return;
   }
   const Record& record = file_.At(static_cast<std::uint64_t>(position_));
+  if (observer_) observer_->RecordTime(ClockText(record.time));
   chart_.StoreTime(position_, record.time);
   for (int i = 0; i < kSlots; ++i) {
     const int v = record.values[static_cast<std::size_t>(i)];
@@ -192,6 +193,7 @@ void ReplayEngine::ApplyJump() {
   }
   chart_.DrawFrame(p);
   for (long r = s; r < p; ++r) chart_.DrawSample(r);
+  if (p > s && observer_) observer_->RecordTime(ClockText(file_.At(static_cast<std::uint64_t>(p - 1)).time));
   position_ = p;
   ShowPosition(position_);
 }

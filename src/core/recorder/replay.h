@@ -35,6 +35,9 @@ class ReplayObserver {
   virtual void ControlsChanged(const ReplayControls& /*controls*/) {}
   virtual void LoopCntText(std::string_view /*text*/) {}
   virtual void TrackBarPosition(long /*position*/) {}
+  // Time of the record just played, or of the last one a jump drew
+  // (ClockText: hour, minute and second without leading zeros).
+  virtual void RecordTime(std::string_view /*text*/) {}
   // The last record was played, or the file could no longer be read.
   virtual void ReplayEnded(bool /*readFailed*/) {}
 };

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -14,6 +15,7 @@
 #include "fake_timer.h"
 #include "recording_surface.h"
 #include "support/fake_port.h"
+#include "support/file_size_limit.h"
 
 namespace kx::recorder {
 namespace {
@@ -32,7 +34,10 @@ struct Observer : AcquisitionObserver {
   void StatusText(std::string_view t) override { texts.emplace_back(t); }
   void SlotDropped(int slot) override { dropped.push_back(slot); }
   void CounterChanged(long c) override { counter = c; }
-  void RecordWriteFailed(std::string_view e) override { writeError = e; }
+  void RecordWriteFailed(std::string_view e) override {
+    writeError = e;
+    if (onWriteFailed) onWriteFailed();
+  }
   int started = 0;
   int stopped = 0;
   bool automaticStop = false;
@@ -40,6 +45,7 @@ struct Observer : AcquisitionObserver {
   std::vector<int> dropped;
   long counter = -1;
   std::string writeError;
+  std::function<void()> onWriteFailed;
 };
 
 // What a controller answers to a read of 0x4700.
@@ -75,11 +81,11 @@ class AcquisitionTest : public ::testing::TestWithParam<std::tuple<bool, Deliver
 
   void Address(int slot, int address) { slots[static_cast<std::size_t>(slot)].boxAddress = static_cast<std::uint8_t>(address); }
 
-  void Start(int sampleTime = 1) {
+  void Start(int sampleTime = 1, bool goOnWithoutFile = false) {
     RecordHeader header;
     for (std::size_t i = 0; i < kSlots; ++i) header.addresses[i] = slots[i].boxAddress;
     ASSERT_TRUE(writer.Create(path, header));
-    acquisition.Handle(acquisition_event::Start{sampleTime, &writer});
+    acquisition.Handle(acquisition_event::Start{sampleTime, &writer, goOnWithoutFile});
   }
 
   // The address the last request went to (checked for its exact frame).
@@ -230,6 +236,56 @@ TEST_P(AcquisitionTest, AllSilentStopsByItselfAfterOneMoreRecord) {
   EXPECT_TRUE(acquisition.Acquiring());
   EXPECT_EQ(slots[0].dropPoint, -1);
   EXPECT_EQ(slots[0].address, 1);
+}
+
+// A record file that cannot take the next record (a full disk): acquisition
+// has stopped (port closed, line free, timer off) before the failure is told,
+// the file keeps its whole records, and Start runs again into a new file. A
+// file the user did not ask for is given up instead and sampling goes on.
+TEST_P(AcquisitionTest, RecordWriteFailureStopsCleanlyAndStartWorksAgain) {
+  Address(0, 1);
+  bus[1] = {250};
+  Start();
+  AnswerAll();
+  TickAndAnswer();
+  bool safeWhenTold = false;
+  observer.onWriteFailed = [&] {
+    safeWhenTold = !acquisition.Acquiring() && !port.IsOpen() && !timer.running && observer.stopped == 1;
+  };
+  {
+    const test::FileSizeLimit full(12 + 25 * 2 + 10);
+    ASSERT_TRUE(full.ok());
+    TickAndAnswer();
+  }
+  EXPECT_FALSE(observer.writeError.empty());
+  EXPECT_TRUE(safeWhenTold);
+  EXPECT_EQ(observer.counter, 3);
+  EXPECT_EQ(session.lineOwner, LineOwner::Free);
+  const std::size_t sent = port.written.size();
+  acquisition.Handle(acquisition_event::Tick{});
+  EXPECT_EQ(port.written.size(), sent);
+  EXPECT_EQ(fs::file_size(path), 12u + 25u * 2u);
+  EXPECT_EQ(Records().size(), 2u);
+
+  Start();
+  AnswerAll();
+  EXPECT_TRUE(acquisition.Acquiring());
+  acquisition.Handle(acquisition_event::Stop{});
+  ASSERT_EQ(Records().size(), 1u);
+  EXPECT_EQ(Records()[0].values[0], 250);
+
+  observer = Observer{};
+  Start(1, true);
+  {
+    const test::FileSizeLimit full(12 + 10);
+    ASSERT_TRUE(full.ok());
+    AnswerAll();
+  }
+  EXPECT_FALSE(observer.writeError.empty());
+  EXPECT_TRUE(acquisition.Acquiring());
+  TickAndAnswer();
+  EXPECT_EQ(observer.counter, 2);
+  EXPECT_EQ(Records().size(), 0u);
 }
 
 TEST_P(AcquisitionTest, FailuresAreReportedPerStatusAndNotStored) {

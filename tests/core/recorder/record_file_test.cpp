@@ -3,15 +3,13 @@
 #include "core/recorder/record_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-
-#include <csignal>
 
 #include <filesystem>
 #include <fstream>
 #include <random>
 
 #include "core/recorder/csv_export.h"
+#include "support/file_size_limit.h"
 
 namespace kx::recorder {
 namespace {
@@ -125,19 +123,16 @@ TEST_F(RecordFileTest, CreateFailureIsReportedAndLeavesOldFile) {
 }
 
 TEST_F(RecordFileTest, FullDiskLeavesWholeRecords) {
-  // A file size limit stands in for a full disk: the fourth record is cut
-  // short by it, and the writer cuts the file back to three whole records.
-  std::signal(SIGXFSZ, SIG_IGN);
-  rlimit old{};
-  ::getrlimit(RLIMIT_FSIZE, &old);
+  // The fourth record is cut short by the full disk, and the writer cuts the
+  // file back to three whole records.
   RecordWriter writer;
   ASSERT_TRUE(writer.Create(Path("full.rec"), {}));
-  rlimit small = old;
-  small.rlim_cur = 12 + 25 * 3 + 10;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   int written = 0;
-  while (written < 10 && writer.Append(EncodeRecord(Record{}))) ++written;
-  ::setrlimit(RLIMIT_FSIZE, &old);
+  {
+    const test::FileSizeLimit full(12 + 25 * 3 + 10);
+    ASSERT_TRUE(full.ok());
+    while (written < 10 && writer.Append(EncodeRecord(Record{}))) ++written;
+  }
   EXPECT_EQ(written, 3);
   EXPECT_FALSE(writer.IsOpen());
   EXPECT_FALSE(writer.Error().empty());
@@ -213,9 +208,45 @@ TEST_F(RecordFileTest, RandomBytesNeverReadOutOfBounds) {
         const auto word = static_cast<std::uint16_t>(bytes[12 + 25 * k + 2 * i] << 8 | bytes[13 + 25 * k + 2 * i]);
         ASSERT_EQ(r.values[i], word == 0x80A5 ? kErrorMarker : static_cast<std::int16_t>(word));
       }
-      (void)CsvRow(file.Header(), r);
+      (void)CsvRow(file.Header(), k, r);
     }
   }
+}
+
+// Rows of one second at 0.5 s stay apart by the seconds since the start.
+TEST_F(RecordFileTest, CsvElapsedSecondsFollowTheSamplingTime) {
+  struct Case {
+    std::uint8_t sampleTime;
+    std::uint64_t k;
+    const char* text;
+  };
+  const Case cases[] = {{0, 0, "0.0"}, {0, 1, "0.5"}, {0, 3, "1.5"}, {0, 7201, "3600.5"},
+                        {1, 0, "0"},   {1, 2, "2"},   {99, 3, "297"}, {1, 5000000000, "5000000000"}};
+  for (const Case& c : cases) {
+    RecordHeader header;
+    header.sampleTime = c.sampleTime;
+    EXPECT_EQ(ElapsedText(header, c.k), c.text) << int{c.sampleTime} << " " << c.k;
+  }
+
+  RecordHeader header;
+  header.addresses[0] = 3;
+  header.sampleTime = 0;
+  RecordWriter writer;
+  ASSERT_TRUE(writer.Create(Path("half.rec"), header));
+  for (int k = 0; k < 3; ++k) {
+    Record r;
+    r.values[0] = 200 + k;
+    r.time = {12, 0, static_cast<std::uint8_t>(k / 2), 0};  // two records in each second
+    ASSERT_TRUE(writer.Append(EncodeRecord(r)));
+  }
+  writer.Close();
+  ASSERT_TRUE(ExportCsv(Path("half.rec"), Path("half.csv")).ok);
+  const auto bytes = ReadAll(Path("half.csv"));
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()),
+            "Time,Elapsed (s),Device 1 (address 3)\r\n"
+            "12:00:00,0.0,20.0\r\n"
+            "12:00:00,0.5,20.1\r\n"
+            "12:00:01,1.0,20.2\r\n");
 }
 
 TEST_F(RecordFileTest, CsvExportRowsAndReplacesOnlyWhenDone) {
@@ -241,9 +272,9 @@ TEST_F(RecordFileTest, CsvExportRowsAndReplacesOnlyWhenDone) {
   EXPECT_EQ(result.rows, 2u);
   const auto bytes = ReadAll(Path("c.csv"));
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()),
-            "Time,Device 2 (address 2),Device 5 (address 17)\r\n"
-            "09:05:07,25.3,-0.5\r\n"
-            "23:00:00,-25.0,\r\n");
+            "Time,Elapsed (s),Device 2 (address 2),Device 5 (address 17)\r\n"
+            "09:05:07,0,25.3,-0.5\r\n"
+            "23:00:00,1,-25.0,\r\n");
 
   // A failed export leaves the earlier CSV as it was and no temporary file.
   EXPECT_FALSE(ExportCsv(Path("gone.rec"), Path("c.csv")).ok);

@@ -18,12 +18,14 @@ struct Observer : ReplayObserver {
   void ControlsChanged(const ReplayControls& c) override { controls = c; }
   void LoopCntText(std::string_view t) override { loopCnt = t; }
   void TrackBarPosition(long p) override { trackBar = p; }
+  void RecordTime(std::string_view t) override { time = t; }
   void ReplayEnded(bool failed) override {
     ++ended;
     readFailed = failed;
   }
   ReplayControls controls;
   std::string loopCnt;
+  std::string time;  // shown in ErrMess
   long trackBar = -1;
   int ended = 0;
   bool readFailed = false;
@@ -92,6 +94,7 @@ TEST_F(ReplayTest, PlayPauseStopControlsAndTicks) {
   EXPECT_EQ(observer.loopCnt, " 0000003");
   EXPECT_EQ(observer.trackBar, 3);
   EXPECT_EQ(surface.valueBoxes[0], "20.2");
+  EXPECT_EQ(observer.time, "1:0:2");  // record 2's time, no leading zeros
 
   engine.Handle(replay_event::Pause{});
   EXPECT_FALSE(timer.running);
@@ -192,9 +195,11 @@ TEST_F(ReplayTest, TypedPositionWaitsTwoSecondsThenShowsRecordsBefore) {
   EXPECT_EQ(observer.loopCnt, " 0000123");
   EXPECT_EQ(surface.Traces().size(), 2u * 123u);  // samples 0..122 of two slots
   EXPECT_EQ(surface.valueBoxes[0], TenthsText(200 + 122 % 50));
+  EXPECT_EQ(observer.time, "1:2:2");  // the last record the jump drew, 122
   engine.Handle(replay_event::Play{});
   Ticks(1);
   EXPECT_EQ(surface.valueBoxes[0], TenthsText(200 + 123 % 50));
+  EXPECT_EQ(observer.time, "1:2:3");
   EXPECT_EQ(engine.Position(), 124);
 }
 
