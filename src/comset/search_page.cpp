@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -109,19 +110,34 @@ SearchPage::SearchPage(Session& session, MainPortRouting& routing, Mode mode, Li
       mode_(mode),
       link_(std::move(link)),
       search_(session, routing,
-              BusSearch::Hooks{[this] { ShowSearch(); },
-                               [this](const std::string& text) {
-                                 app::ShowErrorBox(link_.detectPanel->window(), app::ToQString(text));
-                               }}),
+              BusSearch::Hooks{[this] { ShowSearch(); }, [this](const std::string& text) { ShowErrorLater(text); }}),
       change_(session, routing,
               ProtocolChange::Hooks{[this] { ShowChange(); },
                                     [this](int code) {
-                                      if (session_.showUserMessage) session_.showUserMessage(code);
+                                      // Shown after the change's step has returned: the
+                                      // notice's own event loop never runs inside it.
+                                      QMetaObject::invokeMethod(
+                                          this,
+                                          [this, code] {
+                                            if (closing_) return;
+                                            const QPointer<SearchPage> self(this);
+                                            if (session_.showUserMessage) session_.showUserMessage(code);
+                                            if (self && !closing_) change_.NoticeClosed();
+                                          },
+                                          Qt::QueuedConnection);
                                     },
-                                    [this](const std::string& text) {
-                                      app::ShowErrorBox(link_.detectPanel->window(), app::ToQString(text));
-                                    }}) {
+                                    [this](const std::string& text) { ShowErrorLater(text); }}) {
   Build();
+}
+
+void SearchPage::ShowErrorLater(const std::string& text) {
+  const QString message = app::ToQString(text);
+  QMetaObject::invokeMethod(
+      this,
+      [this, message] {
+        if (!closing_) app::ShowErrorBox(link_.detectPanel->window(), message);
+      },
+      Qt::QueuedConnection);
 }
 
 SearchPage::~SearchPage() {

@@ -80,6 +80,8 @@ class SearchPage : public QObject {
   void ShowSearch();
   void ShowChange();
   void ClearResults();
+  // The error box, shown once the engine's step has returned.
+  void ShowErrorLater(const std::string& text);
 
   Session& session_;
   MainPortRouting& routing_;

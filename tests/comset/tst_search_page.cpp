@@ -277,6 +277,28 @@ class TstSearchPage : public QObject {
     QVERIFY(f.closed);
     QVERIFY(!f.session.controllerMode);
   }
+
+  // With synchronisation the "changing" notice comes once the echo's event
+  // has returned (its modal window never runs inside the port's event); the
+  // synchronisation command follows when it has closed, the success notice
+  // after the change has ended.
+  void syncNoticesComeAfterThePortEvent() {
+    Fixture f(SearchPage::Mode::Controller);
+    f.page.ShowControllerMode();
+    f.Get<QLineEdit>("AfterAddr")->setText("2");
+    QTest::mouseClick(f.Get<QCheckBox>("SyncChk"), Qt::LeftButton);
+    QTest::mouseClick(f.Get<QPushButton>("SETBt"), Qt::LeftButton);
+    f.port.Feed(f.port.LastWrittenText());
+    QVERIFY(f.notices.empty());
+    QCOMPARE(f.port.written.size(), std::size_t{1});
+    QTRY_COMPARE(f.notices, std::vector<int>{252});
+    QCOMPARE(f.port.LastWrittenText(), std::string(":0206472200018E\r\n"));
+    f.port.Feed(f.port.LastWrittenText());
+    QCOMPARE(f.status->text(), QString("SET KX3 Protocol Success"));
+    QVERIFY(f.notices.size() == 1);
+    QTRY_COMPARE(f.notices, (std::vector<int>{252, 251}));
+    QCOMPARE(f.port.written.size(), std::size_t{2});
+  }
 };
 
 QTEST_MAIN(TstSearchPage)

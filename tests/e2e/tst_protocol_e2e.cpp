@@ -55,7 +55,11 @@ void TstProtocolE2e::movesAKx3ToNewAddressAndFormat() {
   std::vector<int> notices;
   std::vector<std::string> errors;
   kx::ProtocolChange change(session, routing,
-                            kx::ProtocolChange::Hooks{nullptr, [&](int code) { notices.push_back(code); },
+                            kx::ProtocolChange::Hooks{nullptr,
+                                                      [&](int code) {
+                                                        notices.push_back(code);
+                                                        QTimer::singleShot(0, [&] { change.NoticeClosed(); });
+                                                      },
                                                       [&](const std::string& e) { errors.push_back(e); }});
   routing.setup.answerStep = [&](const kx::Answer& answer) { change.AnswerStep(answer); };
   change.Prepare(session.settingsWord);

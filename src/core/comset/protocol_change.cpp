@@ -163,7 +163,12 @@ void ProtocolChange::RunSteps(bool justChanged) {
     if (!syncChecked || syncDone_) {
       step_ = 3;
     } else if (justChanged && hooks_.showNotice) {
+      // The user is told the protocol is changing; the synchronisation
+      // command follows when the notice has closed.
+      awaitingNotice_ = true;
+      Changed();
       hooks_.showNotice(kNoticeChanging);
+      return;
     }
   }
   Changed();
@@ -171,12 +176,18 @@ void ProtocolChange::RunSteps(bool justChanged) {
     SendCommand();
     return;
   }
-  if (syncChecked && syncDone_ && hooks_.showNotice) hooks_.showNotice(kNoticeSyncSuccess);
   state_ = State::Succeeded;
   pageEnabled_ = true;
   status_ = std::string(Text(Msg::ProtocolChangeSuccess));
   FreeLine();
   Changed();
+  if (syncChecked && syncDone_ && hooks_.showNotice) hooks_.showNotice(kNoticeSyncSuccess);
+}
+
+void ProtocolChange::NoticeClosed() {
+  if (!awaitingNotice_) return;
+  awaitingNotice_ = false;
+  SendCommand();
 }
 
 void ProtocolChange::SendCommand() {
@@ -244,6 +255,7 @@ void ProtocolChange::Fail(std::string_view text) {
 
 void ProtocolChange::FreeLine() {
   awaiting_ = false;
+  awaitingNotice_ = false;
   line_.Free();
 }
 

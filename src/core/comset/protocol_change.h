@@ -66,7 +66,9 @@ class ProtocolChange {
 
   struct Hooks {
     std::function<void()> changed;                      // status, gauge, page or fields changed
-    std::function<void(int code)> showNotice;           // user message window, modal
+    // The user message window, shown once the change's own step has
+    // returned (never from inside it); call NoticeClosed when it has closed.
+    std::function<void(int code)> showNotice;
     std::function<void(const std::string&)> showError;  // the port could not be opened
   };
 
@@ -96,6 +98,9 @@ class ProtocolChange {
   // The line failed while a step awaited its echo: the step fails as one
   // that timed out (nothing more will come).
   void LineLost();
+  // The notice asked for by showNotice has closed: after "changing the
+  // protocol" the synchronisation command goes out now.
+  void NoticeClosed();
   // CLOSE: frees the line if the change left the port open.
   void Leave();
 
@@ -126,6 +131,7 @@ class ProtocolChange {
   Bytes sent_;
   FrameForm sentForm_ = FrameForm::Ascii;
   bool awaiting_ = false;
+  bool awaitingNotice_ = false;  // the next command waits for the notice to close
 };
 
 }  // namespace kx

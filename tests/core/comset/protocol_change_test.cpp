@@ -185,6 +185,9 @@ TEST_F(ChangeEngine, SyncRunsSecondStepUnderTheNewSettings) {
   FeedEcho();
   EXPECT_EQ(notices, std::vector<int>{252});
   EXPECT_EQ(change.step(), 2);
+  // The synchronisation command waits for the notice to close.
+  EXPECT_EQ(port.written.size(), 1U);
+  change.NoticeClosed();
   ASSERT_EQ(port.written.size(), 2U);
   EXPECT_EQ(port.written[1], (Bytes{0x02, 0x06, 0x47, 0x22, 0x00, 0x01, 0xFC, 0x87}));
   EXPECT_EQ(port.baud, 19200);
@@ -258,6 +261,7 @@ TEST_F(ChangeEngine, FailureInSecondStepLeavesPresetsAtTheNewSettings) {
   change.syncChecked = true;
   change.Set(1);
   FeedEcho();
+  change.NoticeClosed();
   port.Tick(18);
   EXPECT_EQ(change.status(), "Timeout error,Fail to changed");
   EXPECT_EQ(change.beforeAddress, 2);
@@ -277,6 +281,7 @@ TEST_F(ChangeEngine, LostLineFailsTheStepAwaited) {
     change.Set(1);
     if (inSync) {
       FeedEcho();
+      change.NoticeClosed();
       ASSERT_EQ(change.state(), ProtocolChange::State::Synchronising);
     }
     port.Fail("ttyUSB0 was disconnected");
