@@ -4,10 +4,10 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QMessageBox>
-#include <QWheelEvent>
-#include <algorithm>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QWheelEvent>
+#include <algorithm>
 
 #include "core/text/messages.h"
 #include "monitor/password_dialog.h"
@@ -480,7 +480,6 @@ void ParameterPanel::RefreshSecurity(int device) {
   if (dev.model != kModelKx3) return;
   const bool levelWrite = engine_.LevelWriteOn();
   model_.ShowSecurity(dev.rec.security, levelWrite, levelChosen_);
-  model_.ApplyAccess(Input());
   if (!levelWrite) {
     rememberedKeys_ = {model_.Look("Pass1").item, model_.Look("Pass2").item, model_.Look("Pass3").item};
   }
@@ -591,17 +590,16 @@ void ParameterPanel::RestoreField(const std::string& name) {
 }
 
 bool ParameterPanel::eventFilter(QObject* watched, QEvent* event) {
-  auto* edit = qobject_cast<QLineEdit*>(watched);
-  if (edit == nullptr) return QWidget::eventFilter(watched, event);
-  const std::string name = edit->objectName().toStdString();
+  // Only the parameter fields are watched.
+  const auto name = [watched] { return watched->objectName().toStdString(); };
   if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-    RestoreField(name);
+    RestoreField(name());
     return true;
   }
   if (event->type() == QEvent::FocusOut) {
     // Leaving the field restores it; another window or a menu coming up does not.
     const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) RestoreField(name);
+    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) RestoreField(name());
   }
   return QWidget::eventFilter(watched, event);
 }

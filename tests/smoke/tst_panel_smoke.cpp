@@ -7,12 +7,17 @@
 // Run under `xvfb-run` with QT_QPA_PLATFORM=xcb (the test command does so);
 // there is no window manager, so windows sit where they are put and the
 // keyboard goes to the window under the pointer.
+//
+// With KX_SHOTS_DIR set it also fills the screen with the monitor, shows the
+// panel of a KX1, a KX2 and the KX3 (security group in view) in turn and
+// saves the X screen of each there (`import`), named by the screen width.
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSpinBox>
 #include <QtTest>
 
 #include "core/device/regmap.h"
@@ -40,6 +45,7 @@ class TstPanelSmoke : public QObject {
   void initTestCase();
   void cleanupTestCase();
   void mainPathsWithARealMouseAndKeyboard();
+  void screenOfEachModelsPanel();
 
  private:
   template <class T = QWidget>
@@ -67,7 +73,9 @@ class TstPanelSmoke : public QObject {
 void TstPanelSmoke::initTestCase() {
   if (QGuiApplication::platformName() != QLatin1String("xcb")) QSKIP("needs an X server (run under xvfb-run)");
   const std::string link = dir_ / "line";
-  QVERIFY(sim_.Start(KXSIM_PATH, {"--link", link, "kx3@1:9600-8N1-ascii,security=0x47"}));
+  const std::string format = ":9600-8N1-ascii";
+  QVERIFY(sim_.Start(KXSIM_PATH, {"--link", link, "kx3@1" + format + ",security=0x47", "kx1@2" + format,
+                                  "kx2@3" + format}));
   kx::serial::ConfigurePorts(session_, kx::test::OnePort(1, link));
   session_.params.port = 1;
   session_.params.baud = 9600;
@@ -178,6 +186,29 @@ void TstPanelSmoke::mainPathsWithARealMouseAndKeyboard() {
   QTRY_VERIFY_WITH_TIMEOUT((engine.Device(0).rec.security.keyBits & 2) == 0, kWait);
   QTRY_COMPARE_WITH_TIMEOUT(pass2->currentText(), QStringLiteral("Disable"), kWait);
   QCOMPARE(w<QComboBox>("Pass1")->currentText(), QStringLiteral("Enable"));
+}
+
+void TstPanelSmoke::screenOfEachModelsPanel() {
+  const QString dir = qEnvironmentVariable("KX_SHOTS_DIR");
+  if (dir.isEmpty()) QSKIP("KX_SHOTS_DIR not set");
+  const kx::MonitorEngine& engine = window_->engine();
+  window_->setGeometry(window_->screen()->geometry());
+  QTest::qWait(300);
+  for (int tile : {1, 2}) {
+    w<QSpinBox>(qPrintable(QStringLiteral("ComAddr%1").arg(tile)))->setValue(tile + 1);
+    Click(w(qPrintable(QStringLiteral("RunBt%1").arg(tile))));
+  }
+  QTRY_VERIFY_WITH_TIMEOUT(engine.Device(1).model == kx::kModelKx1 && engine.Device(2).model == kx::kModelKx2, kWait);
+  const int width = window_->screen()->geometry().width();
+  for (const auto& [tile, name] : {std::pair{1, "kx1"}, std::pair{2, "kx2"}, std::pair{0, "kx3"}}) {
+    const int before = window_->parameterPanel()->layoutCount();
+    Click(w(qPrintable(QStringLiteral("Adr%1Lb").arg(tile))));
+    QTRY_VERIFY_WITH_TIMEOUT(engine.SelectedDevice() == tile && window_->parameterPanel()->layoutCount() > before, kWait);
+    if (tile == 0) OnScreen(w("SecurityPL"));
+    QTest::qWait(700);
+    const QString file = QStringLiteral("%1/panel-%2-%3.png").arg(dir, QLatin1String(name)).arg(width);
+    QCOMPARE(QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), file}), 0);
+  }
 }
 
 QTEST_MAIN(TstPanelSmoke)

@@ -309,6 +309,7 @@ void MonitorEngine::DecimalPointQueued(std::uint16_t reg, std::uint16_t value) {
   auto& dev = devices_[static_cast<std::size_t>(selected_)];
   constexpr std::uint16_t kKx1InputType = 0x4710, kKx2Unit = 0x4724, kKx2Pointer = 0x4725;
   if (dev.model == kModelKx1 && reg == kKx1InputType) {
+    pageWords_[reg - 0x4700U] = value;
     dev.decimalPoint = Kx1DecimalPoint(value);
   } else if (dev.model == kModelKx2 && (reg == kKx2Unit || reg == kKx2Pointer)) {
     pageWords_[reg - 0x4700U] = value;
