@@ -21,7 +21,7 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKX_SANITIZE=ON -DKX_BUILD_BE
 targets="fuzz_all"
 for dir in tests/*/; do
   name=$(basename "$dir")
-  case "$name" in e2e|interop|support) continue ;; esac
+  case "$name" in e2e|interop|smoke|support) continue ;; esac
   [ -n "$(find "$dir" -name '*_test.cpp' -print -quit)" ] && targets="$targets ${name}_tests"
   for src in "$dir"tst_*.cpp; do
     [ -e "$src" ] || continue
@@ -33,10 +33,11 @@ cmake --build build-asan -j"$(nproc)" --target $targets
 # Any finding ends the program with an error (UBSan is built not to recover).
 export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-# Unit, window and fuzz seed tests; the end-to-end runs against kxsim and the
-# peers of the interoperability tests are real-time and stay in the first run
+# Unit, window and fuzz seed tests; the end-to-end runs against kxsim, the X
+# smoke run and the peers of the interoperability tests are real-time and stay
+# in the first run
 # (the programs not built show as *_NOT_BUILT and are left out too).
-(cd build-asan && ctest --output-on-failure -j"$(nproc)" --timeout 600 -LE '^(e2e|interop)$' \
+(cd build-asan && ctest --output-on-failure -j"$(nproc)" --timeout 600 -LE '^(e2e|interop|smoke)$' \
                          -E '_NOT_BUILT$|e2e|^Kxctl\.')
 
 echo "== fuzz targets, ${KX_FUZZ_SECONDS:-5} s each"

@@ -405,6 +405,7 @@ void MonitorWindow::DeviceUpdated(int device, unsigned changes) {
   if ((changes & kChangeCounters) != 0) ShowCounters();
   if ((changes & kChangeLamp) != 0) tile(device)->SetRunLamp(engine_->Device(device).lamp);
   if ((changes & kChangeDiagnostics) != 0) ShowDiagnostics(device);
+  if ((changes & (kChangeRecord | kChangeSecurity)) != 0) panel_->RecordChanged(device);
   if ((changes & kChangeSecurity) != 0) panel_->SecurityChanged(device);
   if ((changes & kChangeAddress) != 0 && engine_->Device(device).connected) trend_.ResetDevice(device);
 }

@@ -1,10 +1,13 @@
 #include "monitor/parameter_panel.h"
 
+#include <QFocusEvent>
 #include <QGroupBox>
-#include <algorithm>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QWheelEvent>
+#include <algorithm>
 
 #include "core/text/messages.h"
 #include "monitor/password_dialog.h"
@@ -190,8 +193,22 @@ QString Q(std::string_view text) { return app::ToQString(text); }
 
 }  // namespace
 
+DropList::DropList(QWidget* parent) : QComboBox(parent) {
+  // Focus by click or tab only: the wheel passing over it does not take it.
+  setFocusPolicy(Qt::StrongFocus);
+  // Qt closes the list before it sets the picked item and reports it, so the
+  // pick is taken from activated(), which comes with the item set.
+  connect(this, &QComboBox::activated, this, [this](int index) {
+    if (!popupOpen_ && !closing_) return;
+    popupOpen_ = closing_ = false;
+    emit Chosen(index);
+    emit ClosedUp();
+  });
+}
+
 void DropList::showPopup() {
   popupOpen_ = true;
+  closing_ = false;
   emit DroppedDown();
   QComboBox::showPopup();
 }
@@ -202,7 +219,37 @@ void DropList::hidePopup() {
   const bool wasOpen = popupOpen_;
   popupOpen_ = false;
   QComboBox::hidePopup();
-  if (wasOpen) emit ClosedUp();
+  if (!wasOpen) return;
+  // A pick follows at once from the same event; without one (Escape, a click
+  // elsewhere) the list closes up empty-handed once that event is done.
+  closing_ = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        if (!closing_) return;
+        closing_ = false;
+        emit ClosedUp();
+      },
+      Qt::QueuedConnection);
+}
+
+void DropList::wheelEvent(QWheelEvent* event) {
+  if (popupOpen_) {
+    QComboBox::wheelEvent(event);
+    return;
+  }
+  event->ignore();  // to the page below
+}
+
+void DropList::keyPressEvent(QKeyEvent* event) {
+  const int key = event->key();
+  const bool opens = key == Qt::Key_F4 || key == Qt::Key_Space ||
+                     ((key == Qt::Key_Down || key == Qt::Key_Up) && (event->modifiers() & Qt::AltModifier) != 0);
+  if (popupOpen_ || opens) {
+    QComboBox::keyPressEvent(event);
+    return;
+  }
+  event->ignore();  // arrows and letters would change the closed list
 }
 
 ParameterPanel::ParameterPanel(QWidget* parent, DesignScaler& scaler, MonitorEngine& engine)
@@ -211,7 +258,7 @@ ParameterPanel::ParameterPanel(QWidget* parent, DesignScaler& scaler, MonitorEng
   SetBackground(this, kPanelGrey);
   dialog_ = new PasswordDialog(this);
   connect(dialog_, &PasswordDialog::KeyEntered, this, &ParameterPanel::KeyEntered);
-  connect(dialog_, &PasswordDialog::Dismissed, this, [this] { engine_.Handle(monitor_event::LevelWrite{false}); });
+  connect(dialog_, &PasswordDialog::Dismissed, this, &ParameterPanel::KeyDismissed);
   Build();
   Apply();
 }
@@ -276,6 +323,7 @@ void ParameterPanel::Build() {
     place(edit, f.name);
     const std::string name(f.name);
     connect(edit, &QLineEdit::returnPressed, this, [this, name] { FieldEntered(name); });
+    edit->installEventFilter(this);
   }
   for (std::string_view name : panel::CalibrationControls(kModelKx2)) {
     if (auto* edit = qobject_cast<QLineEdit*>(Control(name))) edit->setStyleSheet(QStringLiteral("background: #FFFF00;"));
@@ -288,7 +336,7 @@ void ParameterPanel::Build() {
     list->setCurrentIndex(-1);
     place(list, l.name);
     const std::string name(l.name);
-    connect(list, &QComboBox::activated, this, [this, name](int item) { ListChosen(name, item); });
+    connect(list, &DropList::Chosen, this, [this, name](int item) { ListChosen(name, item); });
   }
   for (const char* name : {"OutputType1", "OutputType2"}) {
     Control(name)->setStyleSheet(QStringLiteral("QComboBox { background: #FFFF00; }"));
@@ -308,6 +356,7 @@ void ParameterPanel::Build() {
   sLevel_ = new app::RadioGroup(QStringLiteral("SLevel"), QStringLiteral("Security Level"), levels,
                                 controls_.at("SecurityPL"));
   place(sLevel_, "SLevel", kSmallFontPt);
+  connect(sLevel_, &app::RadioGroup::Clicked, this, &ParameterPanel::LevelClicked);
 
   // Restore and clear.
   for (int which = 1; which <= 2; ++which) {
@@ -347,11 +396,14 @@ void ParameterPanel::Apply() {
     w->setEnabled(look.enabled);
     if (auto* edit = qobject_cast<QLineEdit*>(w)) {
       // Five characters are typed; a longer value shown ("- 10.0") is not cut.
-      if (name != "PassEdit" && edit->text() != Q(look.text)) {
+      // A field the user is typing into keeps the typed text until Enter,
+      // Escape or leaving it.
+      if (name != "PassEdit" && !edit->isModified() && edit->text() != Q(look.text)) {
         edit->setMaxLength(std::max(kFieldChars, static_cast<int>(look.text.size())));
         edit->setText(Q(look.text));
       }
-    } else if (auto* list = qobject_cast<QComboBox*>(w)) {
+    } else if (auto* list = qobject_cast<DropList*>(w)) {
+      if (list->popupOpen()) continue;  // the user is choosing in it
       list->setCurrentIndex(look.item);
       // A list without an item may say why ("N/A").
       list->setPlaceholderText(Q(look.text));
@@ -383,7 +435,7 @@ panel::PanelInput ParameterPanel::Input() const {
 
 panel::DeviceContext ParameterPanel::Context() const {
   const panel::PanelInput in = Input();
-  return {in.model, in.decimalPoint, panel::WritesAllowed(in.model, in.rec)};
+  return {in.model, in.decimalPoint, panel::AccessFor(in.model, in.rec)};
 }
 
 void ParameterPanel::PageRead(int type, const RegBlock& block, std::span<const std::uint16_t> words) {
@@ -394,7 +446,7 @@ void ParameterPanel::PageRead(int type, const RegBlock& block, std::span<const s
 void ParameterPanel::LayoutPanel() {
   const panel::PanelInput in = Input();
   model_.Layout(in);
-  if (in.model == kModelKx3) model_.ShowSecurity(in.rec.security, engine_.LevelWriteOn());
+  if (in.model == kModelKx3) model_.ShowSecurity(in.rec.security, engine_.LevelWriteOn(), levelChosen_);
   rememberedKeys_ = {model_.Look("Pass1").item, model_.Look("Pass2").item, model_.Look("Pass3").item};
   Apply();
   ++layoutCount_;
@@ -414,11 +466,20 @@ void ParameterPanel::SecurityChanged(int device) {
   RefreshSecurity(device);
 }
 
+void ParameterPanel::RecordChanged(int device) {
+  if (device != engine_.SelectedDevice()) return;
+  const bool editable = model_.editable();
+  const bool sv = model_.Look("SV").enabled;
+  const bool at = model_.Look("AT").enabled;
+  model_.ApplyAccess(Input());
+  if (model_.editable() != editable || model_.Look("SV").enabled != sv || model_.Look("AT").enabled != at) Apply();
+}
+
 void ParameterPanel::RefreshSecurity(int device) {
   const MonitorDevice& dev = engine_.Device(device);
   if (dev.model != kModelKx3) return;
   const bool levelWrite = engine_.LevelWriteOn();
-  model_.ShowSecurity(dev.rec.security, levelWrite);
+  model_.ShowSecurity(dev.rec.security, levelWrite, levelChosen_);
   if (!levelWrite) {
     rememberedKeys_ = {model_.Look("Pass1").item, model_.Look("Pass2").item, model_.Look("Pass3").item};
   }
@@ -430,17 +491,29 @@ void ParameterPanel::SecurityPoll(int device) {
   const panel::LevelCheck check = panel::CheckSecurityLevel(sLevel_->ItemIndex(), dev.rec.security, dev.requestCount);
   switch (check.kind) {
     case panel::LevelCheck::Kind::AskKey:
-      dialogRegister_ = check.reg;
-      if (!dialog_->isVisible()) dialog_->Ask();
+      // The dialog already open keeps the register it was opened for; the
+      // chosen level stays shown until it closes.
+      if (!dialog_->isVisible()) {
+        dialogRegister_ = check.reg;
+        dialog_->Ask();
+      }
       break;
     case panel::LevelCheck::Kind::LockWrite:
-      engine_.Handle(monitor_event::QueueWrite{check.reg, check.value});
+      engine_.Handle(monitor_event::QueueWrite{check.reg, check.value, false, true});
       engine_.Handle(monitor_event::LevelWrite{true});
+      levelChosen_ = false;
       break;
     case panel::LevelCheck::Kind::None:
+      levelChosen_ = false;
       break;
   }
   RefreshSecurity(device);
+}
+
+void ParameterPanel::LevelClicked(int item) {
+  // Shown as picked until the check at the next security poll has acted on it.
+  model_.SetItem("SLevel", item);
+  levelChosen_ = true;
 }
 
 void ParameterPanel::KeyListDropped() { engine_.Handle(monitor_event::LevelWrite{true}); }
@@ -450,6 +523,9 @@ void ParameterPanel::KeyListClosed(int n) {
   const auto index = static_cast<std::size_t>(n);
   if (list->currentIndex() != rememberedKeys_[index]) {
     rememberedKeys_[index] = list->currentIndex();
+    // Shown while the key is asked and written; a dismissed dialog or the
+    // controller's answer shows its own state again.
+    model_.SetItem(list->objectName().toStdString(), list->currentIndex());
     dialogRegister_ = static_cast<std::uint16_t>(kKx3KeyChangeFirst + n);
     dialog_->Ask();
   } else {
@@ -458,9 +534,16 @@ void ParameterPanel::KeyListClosed(int n) {
 }
 
 void ParameterPanel::KeyEntered(std::uint16_t key) {
+  levelChosen_ = false;
   if (dialogRegister_ == 0) return;
-  engine_.Handle(monitor_event::QueueWrite{dialogRegister_, key});
+  engine_.Handle(monitor_event::QueueWrite{dialogRegister_, key, false, true});
   engine_.Handle(monitor_event::LevelWrite{true});
+}
+
+void ParameterPanel::KeyDismissed() {
+  levelChosen_ = false;
+  engine_.Handle(monitor_event::LevelWrite{false});
+  if (ValidDevice(engine_.SelectedDevice())) RefreshSecurity(engine_.SelectedDevice());
 }
 
 void ParameterPanel::ShowProgramList(bool shown, int mode) {
@@ -494,14 +577,40 @@ void ParameterPanel::Act(const panel::PanelAction& action) {
 
 void ParameterPanel::FieldEntered(const std::string& name) {
   auto* edit = qobject_cast<QLineEdit*>(Control(name));
+  // Shown until the next read, which then replaces it.
   model_.SetText(name, edit->text().toStdString());
+  edit->setModified(false);
   Act(panel::EnterField(name, edit->text().toStdString(), Context()));
+}
+
+void ParameterPanel::RestoreField(const std::string& name) {
+  auto* edit = qobject_cast<QLineEdit*>(Control(name));
+  if (edit == nullptr || !edit->isModified()) return;
+  edit->setText(Q(model_.Look(name).text));  // clears the modified flag
+}
+
+bool ParameterPanel::eventFilter(QObject* watched, QEvent* event) {
+  // Only the parameter fields are watched.
+  const auto name = [watched] { return watched->objectName().toStdString(); };
+  if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    RestoreField(name());
+    return true;
+  }
+  if (event->type() == QEvent::FocusOut) {
+    // Leaving the field restores it; another window or a menu coming up does not.
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) RestoreField(name());
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void ParameterPanel::ListChosen(const std::string& name, int item) {
   if (applying_) return;
-  model_.SetItem(name, item);  // shown until the next read
-  Act(panel::ChooseItem(name, item, Context()));
+  const panel::PanelAction action = panel::ChooseItem(name, item, Context());
+  // A written choice is shown until the next read; a refused one goes back.
+  if (action.kind != panel::PanelAction::Kind::Refused) model_.SetItem(name, item);
+  Act(action);
+  Apply();
 }
 
 void ParameterPanel::ClearClicked(int which) {

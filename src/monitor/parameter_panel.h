@@ -27,19 +27,31 @@ namespace kx::monitor {
 
 class PasswordDialog;
 
-// A drop-down list that tells when its list opens and closes.
+// A drop-down list that changes only through its open list: the user opens
+// it and picks an item (mouse or keys in the list). The wheel and the arrow
+// and letter keys over the closed list change nothing (the wheel scrolls the
+// page), so what it shows is what the user chose or what was read.
 class DropList : public QComboBox {
   Q_OBJECT
  public:
-  using QComboBox::QComboBox;
+  explicit DropList(QWidget* parent = nullptr);
   void showPopup() override;
   void hidePopup() override;
+  bool popupOpen() const { return popupOpen_; }
  signals:
   void DroppedDown();
+  // The user picked item `index` in the open list (the list shows it).
+  void Chosen(int index);
+  // The list closed, after Chosen when an item was picked.
   void ClosedUp();
+
+ protected:
+  void wheelEvent(QWheelEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   bool popupOpen_ = false;
+  bool closing_ = false;  // closed; the pick, if any, still to come
 };
 
 class ParameterPanel : public QWidget {
@@ -57,6 +69,8 @@ class ParameterPanel : public QWidget {
   void HideCalibration();
   void SecurityPoll(int device);
   void SecurityChanged(int device);
+  // The selected device's record changed: the enabled controls follow it.
+  void RecordChanged(int device);
   // Program display of the selected device: `ProgDisp` on item `mode` in
   // place of the `SV` field, or the `SV` field back.
   void ShowProgramList(bool shown, int mode);
@@ -81,6 +95,10 @@ class ParameterPanel : public QWidget {
   panel::PanelInput Input() const;
   panel::DeviceContext Context() const;
   void FieldEntered(const std::string& name);
+  // Puts the shown value back into a field left without Enter.
+  void RestoreField(const std::string& name);
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void LevelClicked(int item);
   void ListChosen(const std::string& name, int item);
   void ClearClicked(int which);
   void PasswordEntered();
@@ -88,6 +106,7 @@ class ParameterPanel : public QWidget {
   void KeyListDropped();
   void KeyListClosed(int n);
   void KeyEntered(std::uint16_t key);
+  void KeyDismissed();
 
   DesignScaler& scaler_;
   MonitorEngine& engine_;
@@ -99,6 +118,7 @@ class ParameterPanel : public QWidget {
   QLineEdit* passEdit_ = nullptr;
   std::array<int, 3> rememberedKeys_{};  // items the key lists last showed
   std::uint16_t dialogRegister_ = 0;      // register the dialog's key goes to
+  bool levelChosen_ = false;  // a level picked in `SLevel` awaits its check or key
   bool applying_ = false;
   int layoutCount_ = 0;
 };

@@ -4,7 +4,9 @@
 // own re-read; com-write off refuses entries; factory mode unlocks the
 // calibration values; restore and clear act; a KX3 is locked and unlocked
 // through its security level and key, and a key is switched off. The trend
-// view draws the selected controller's PV.
+// view draws the selected controller's PV. Lists are picked in their open
+// popup and radios clicked; a field typed into slowly keeps its text while the
+// polls go on, and the wheel over closed lists changes nothing.
 //
 // With KX_SCREENSHOT_DIR set, pictures of each panel, the factory mode and the
 // trend are saved there (window width from KX_SCREENSHOT_WIDTH, 1280 if unset).
@@ -26,6 +28,7 @@
 #include "serial/port_map.h"
 #include "support/kxsim_process.h"
 #include "support/port_paths.h"
+#include "support/user_input.h"
 #include "support/widget_access.h"
 #include "widgets/radio_group.h"
 
@@ -204,6 +207,7 @@ class TstPanelE2e : public QObject {
   void comWriteOffRefusesEntries();
   void kx3SecurityLevelAndKeys();
   void trendDrawsTheSelectedPv();
+  void typingAndTheWheelWhilePollsRun();
 
  private:
   template <class T = QWidget>
@@ -288,7 +292,7 @@ void TstPanelE2e::run(const Step& s) {
     case Step::List: {
       auto* list = w<QComboBox>(name);
       QVERIFY2(list->isVisible() && list->isEnabled(), s.control);
-      kx::test::Activate(*list, s.item);
+      kx::test::ChooseInPopup(*list, s.item);
       break;
     }
     case Step::Code: {
@@ -404,7 +408,7 @@ void TstPanelE2e::kx3SecurityLevelAndKeys() {
   const kx::MonitorEngine& engine = window_->engine();
 
   // "All Lock": any value that is not the key locks the controller.
-  level->Button(3)->click();
+  kx::test::ClickIndicator(*level->Button(3));
   QTRY_VERIFY_WITH_TIMEOUT(engine.Device(3).rec.security.mode == 1, kWait);
   QTRY_COMPARE_WITH_TIMEOUT(w<QLineEdit>("Pb")->text(), QStringLiteral("N/A"), kWait);
   QTRY_COMPARE_WITH_TIMEOUT(level->ItemIndex(), 3, kWait);
@@ -414,7 +418,7 @@ void TstPanelE2e::kx3SecurityLevelAndKeys() {
 
   // "Unlock All" asks for the level-1 key.
   auto* dialog = panel()->passwordDialog();
-  level->Button(0)->click();
+  kx::test::ClickIndicator(*level->Button(0));
   QTRY_VERIFY_WITH_TIMEOUT(dialog->isVisible(), kWait);
   QTest::keyClicks(dialog->field(), QStringLiteral("1111"));
   dialog->findChild<QPushButton*>(QStringLiteral("PassBt"))->click();
@@ -423,12 +427,9 @@ void TstPanelE2e::kx3SecurityLevelAndKeys() {
   dialog->field()->clear();
 
   // Switching key 2 off: the dialog takes the key, the controller clears it.
-  auto* pass2 = qobject_cast<kx::monitor::DropList*>(w<QComboBox>("Pass2"));
-  emit pass2->DroppedDown();
+  kx::test::ChooseInPopup(*w<QComboBox>("Pass2"), 0);
   QVERIFY(engine.LevelWriteOn());
-  pass2->setCurrentIndex(0);
-  emit pass2->ClosedUp();
-  QTRY_VERIFY_WITH_TIMEOUT(dialog->isVisible(), kWait);
+  QVERIFY(dialog->isVisible());
   QTest::keyClicks(dialog->field(), QStringLiteral("2222"));
   QTest::keyClick(dialog->field(), Qt::Key_Return);
   QTRY_VERIFY_WITH_TIMEOUT((engine.Device(3).rec.security.keyBits & 2) == 0, kWait);
@@ -466,6 +467,51 @@ void TstPanelE2e::trendDrawsTheSelectedPv() {
   window_->findChild<QAction*>(QStringLiteral("SETTING1"))->trigger();
   QVERIFY(w("ParaPL")->isVisible());
   QVERIFY(!w("DrawIme")->isVisible());
+}
+
+void TstPanelE2e::typingAndTheWheelWhilePollsRun() {
+  openPanel(3);  // the KX3 with keys: its security display refreshes all the time
+  QVERIFY(!QTest::currentTestFailed());
+  const kx::MonitorEngine& engine = window_->engine();
+  window_->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+  // Typed at a slow pace: the text stays through the refreshes, Enter writes it.
+  auto* sv = w<QLineEdit>(QStringLiteral("SV"));
+  sv->setFocus();
+  QTest::keyClick(sv, Qt::Key_A, Qt::ControlModifier);
+  for (const char* key : {"6", "2", ".", "5"}) {
+    QTest::keyClicks(sv, QString::fromLatin1(key));
+    QTest::qWait(300);
+  }
+  QCOMPARE(sv->text(), QStringLiteral("62.5"));
+  QTest::keyClick(sv, Qt::Key_Return);
+  QTRY_VERIFY_WITH_TIMEOUT(!engine.WritePending() && engine.ParameterWord(0x4701) == 625, kWait);
+  QTRY_COMPARE_WITH_TIMEOUT(sv->text(), QStringLiteral("62.5"), kWait);
+  // Escape: the controller's value comes back and nothing is written.
+  auto* pb = w<QLineEdit>(QStringLiteral("Pb"));
+  const QString pbShown = pb->text();
+  pb->setFocus();
+  QTest::keyClick(pb, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClicks(pb, QStringLiteral("88"));
+  QTest::qWait(600);
+  QCOMPARE(pb->text(), QStringLiteral("88"));
+  QTest::keyClick(pb, Qt::Key_Escape);
+  QCOMPARE(pb->text(), pbShown);
+  // The wheel over closed lists: nothing changes, nothing is written.
+  const std::uint16_t runStop = engine.ParameterWord(0x4723);
+  const std::uint16_t ctrlSet = engine.ParameterWord(0x4719);
+  for (const char* name : {"RunStop", "CtrlSet", "ALM1Mode", "Unit"}) {
+    auto* list = w<QComboBox>(QString::fromLatin1(name));
+    const int before = list->currentIndex();
+    kx::test::TurnWheel(*list, -1);
+    kx::test::TurnWheel(*list, 1);
+    kx::test::TurnWheel(*list, -2);
+    QVERIFY2(list->currentIndex() == before, name);
+  }
+  QTest::qWait(1000);
+  QVERIFY(!engine.WritePending());
+  QCOMPARE(engine.ParameterWord(0x4723), runStop);
+  QCOMPARE(engine.ParameterWord(0x4719), ctrlSet);
 }
 
 QTEST_MAIN(TstPanelE2e)

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/exchange/answer.h"
+#include "core/monitor/parameter_panel_rules.h"
 #include "core/text/messages.h"
 #include "core/line/settings.h"
 
@@ -76,7 +77,7 @@ void MonitorEngine::Dispatch(const MonitorEvent& event) {
                  [this](const monitor_event::ToggleConnect& e) { OnToggleConnect(e.device); },
                  [this](const monitor_event::Select& e) { OnSelect(e.device); },
                  [this](const monitor_event::ChangeAddress& e) { OnChangeAddress(e.device, e.address); },
-                 [this](const monitor_event::QueueWrite& e) { OnQueueWrite(e.reg, e.value, e.unlock); },
+                 [this](const monitor_event::QueueWrite& e) { OnQueueWrite(e); },
                  [this](const monitor_event::Refresh&) { refresh_ = true; },
                  [this](const monitor_event::FactoryMode& e) { OnFactoryMode(e.on); },
                  [this](const monitor_event::LevelWrite& e) { levelWrite_ = e.on; },
@@ -153,7 +154,7 @@ void MonitorEngine::OnReset() {
   factoryMode_ = false;
   unlockPending_ = false;
   unlocked_ = false;
-  writePending_ = false;
+  writes_.clear();
   levelWrite_ = false;
   readExceptions_ = 0;
   writeExceptions_ = 0;
@@ -288,23 +289,49 @@ void MonitorEngine::OnChangeAddress(int d, std::uint16_t address) {
   Notify(d, kChangeAddress);
 }
 
-void MonitorEngine::OnQueueWrite(std::uint16_t reg, std::uint16_t value, bool unlock) {
-  writeRegister_ = reg;
-  writeValue_ = value;
-  writePending_ = true;
-  ++writeSeq_;
-  if (unlock) unlockPending_ = true;
+void MonitorEngine::OnQueueWrite(const monitor_event::QueueWrite& e) {
+  const bool onTheLine = state_ == State::Awaiting && !writes_.empty() &&
+                         (inflight_.purpose == Purpose::Write || inflight_.purpose == Purpose::Unlock) &&
+                         inflight_.writeSeq == writes_.back().seq;
+  if (!writes_.empty() && !onTheLine && writes_.back().reg == e.reg) {
+    QueuedWrite& last = writes_.back();
+    last.value = e.value;
+    last.unlock = last.unlock || e.unlock;
+    last.level = e.level;
+  } else {
+    writes_.push_back({e.reg, e.value, e.unlock, e.level, ++writeSeq_});
+  }
+  DecimalPointQueued(e.reg, e.value);
+}
+
+void MonitorEngine::DecimalPointQueued(std::uint16_t reg, std::uint16_t value) {
+  if (!ValidDevice(selected_)) return;
+  auto& dev = devices_[static_cast<std::size_t>(selected_)];
+  constexpr std::uint16_t kKx1InputType = 0x4710, kKx2Unit = 0x4724, kKx2Pointer = 0x4725;
+  if (dev.model == kModelKx1 && reg == kKx1InputType) {
+    pageWords_[reg - 0x4700U] = value;
+    dev.decimalPoint = Kx1DecimalPoint(value);
+  } else if (dev.model == kModelKx2 && (reg == kKx2Unit || reg == kKx2Pointer)) {
+    pageWords_[reg - 0x4700U] = value;
+    dev.decimalPoint = Kx2DecimalPoint(pageWords_[kKx2Unit - 0x4700U], pageWords_[kKx2Pointer - 0x4700U]);
+  } else {
+    return;
+  }
+  Notify(selected_, kChangePvSv);
+}
+
+void MonitorEngine::DropWrite(std::uint32_t seq) {
+  if (!writes_.empty() && writes_.front().seq == seq) writes_.pop_front();
 }
 
 void MonitorEngine::WriteEnded() {
-  if (inflight_.purpose == Purpose::Write && inflight_.writeSeq != writeSeq_) return;  // a newer one waits
-  writePending_ = false;
+  if (inflight_.purpose == Purpose::Write) DropWrite(inflight_.writeSeq);
 }
 
 void MonitorEngine::ClearWriteState() {
   unlockPending_ = false;
   unlocked_ = false;
-  writePending_ = false;
+  writes_.clear();
 }
 
 void MonitorEngine::OnCloseRequest() {
@@ -417,7 +444,6 @@ void MonitorEngine::SendRequest(Purpose purpose, std::uint8_t function, std::uin
                                 std::uint16_t value, RequestType type, int device, bool broadcast) {
   InFlight f;
   f.purpose = purpose;
-  f.writeSeq = writeSeq_;
   f.transferSeq = transferSeq_;
   f.type = type;
   f.device = device;
@@ -496,9 +522,17 @@ void MonitorEngine::NextRequest() {
                   sel);
       return;
     }
-    if (writePending_) {
-      unlocked_ = false;
-      SendRequest(Purpose::Write, kFnWrite, writeRegister_, writeValue_, poll_.type, sel);
+    if (!writes_.empty()) {
+      const QueuedWrite w = writes_.front();
+      if (w.unlock && !unlocked_) {
+        SendRequest(Purpose::Unlock, kFnWrite, UnlockRegister(selDev.model), kUnlockValue, poll_.type,
+                    sel);
+      } else {
+        unlocked_ = false;
+        SendRequest(Purpose::Write, kFnWrite, w.reg, w.value, poll_.type, sel);
+        inflight_.level = w.level;
+      }
+      inflight_.writeSeq = w.seq;
       return;
     }
     // 3. The running transfer.
@@ -659,8 +693,7 @@ void MonitorEngine::TakeAnswer(const AnswerCheck& check) {
   }
 
   if (f == kFnWrite || f == kFnWriteError) {
-    const auto& sel = devices_[static_cast<std::size_t>(ValidDevice(selected_) ? selected_ : 0)];
-    if (sel.model == kModelKx3 && levelWrite_) {
+    if (inflight_.purpose == Purpose::Write && inflight_.level) {
       // The controller answers a key write in its own way: no echo check.
       levelWrite_ = false;
       WriteEnded();
@@ -685,14 +718,13 @@ void MonitorEngine::TakeAnswer(const AnswerCheck& check) {
       sent = std::move(*s);
     }
     if (inflight_.function != kFnWrite || bytes != sent) {
-      // The failed write is dropped; one queued after it (with its own
-      // unlock) still goes out.
-      // A transfer's write is sent again; the panels' queued write is not its.
-      const bool newer =
-          inflight_.purpose == Purpose::Write && writePending_ && inflight_.writeSeq != writeSeq_;
-      if (!newer && inflight_.purpose != Purpose::Transfer) {
-        writePending_ = false;
+      // The failed write (or the one its unlock was for) is dropped, with
+      // this message; those queued after it still go out. A transfer's write
+      // is sent again.
+      if (inflight_.purpose == Purpose::Write || inflight_.purpose == Purpose::Unlock) {
+        if (inflight_.writeSeq != 0) DropWrite(inflight_.writeSeq);
         unlockPending_ = false;
+        unlocked_ = false;
       }
       refresh_ = true;
       Finish(Result::EchoMismatch, f);
@@ -814,6 +846,10 @@ void MonitorEngine::DecodePage(std::span<const std::uint16_t> words) {
       dev.decimalPoint = Kx2DecimalPoint(words[4], words[5]);
     }
   }
+  // The com-write flag, heat/cool and output functions the page holds are
+  // the device's from now on: the panel's access and layout follow them.
+  panel::RecordFromPage(dev.model, block, words, dev.rec);
+  Notify(selected_, kChangeRecord);
   if (observer_) observer_->ParametersRead(type, block, words);
   const bool kx1 = dev.model == kModelKx1;
   if ((type == 20 && kx1) || (type == 21 && !kx1)) calibrationShown_ = true;
@@ -884,8 +920,10 @@ void MonitorEngine::Account(Result result, std::uint8_t function, std::uint8_t e
   else
     ++readExceptions_;
   if (readExceptions_ > kMaxExceptions || writeExceptions_ > kMaxExceptions) {
+    // The refused write is given up (the status line tells why).
     unlockPending_ = false;
-    writePending_ = false;
+    unlocked_ = false;
+    if (inflight_.purpose == Purpose::Write || inflight_.purpose == Purpose::Unlock) DropWrite(inflight_.writeSeq);
     if (d == selected_) refresh_ = true;
     readExceptions_ = writeExceptions_ = 0;
     if (poll) Advance();

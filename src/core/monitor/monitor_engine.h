@@ -143,9 +143,13 @@ struct ToggleConnect { int device; };  // connect button RunBt0..RunBt3, menu it
 struct Select { int device; };         // address label Adr0Lb..Adr3Lb
 // Address spin box ComAddr0..ComAddr3; a connected device is identified again.
 struct ChangeAddress { int device; std::uint16_t address; };
-// The one queued register write; another before it was sent replaces it.
+// A register write of the user's, sent before the next poll. Writes go out in
+// the order queued; one queued while an earlier write of the same register
+// has not gone out yet replaces that one's value (the last choice wins).
 // `unlock` sends the unlock write first (factory-protected registers).
-struct QueueWrite { std::uint16_t reg; std::uint16_t value; bool unlock = false; };
+// `level`: a KX3 key or lock write, whose answer is taken without an echo
+// check, ends the level write and identifies the selected device again.
+struct QueueWrite { std::uint16_t reg; std::uint16_t value; bool unlock = false; bool level = false; };
 struct Refresh {};                                            // read the selected device's pages again
 struct FactoryMode { bool on; };
 // KX3 level write: the next write answer is taken without an echo check and
@@ -214,7 +218,7 @@ class MonitorEngine {
   PollPosition Poll() const { return poll_; }
   bool FactoryModeOn() const { return factoryMode_; }
   bool RefreshRequested() const { return refresh_; }
-  bool WritePending() const { return writePending_; }
+  bool WritePending() const { return !writes_.empty(); }
   bool UnlockPending() const { return unlockPending_; }
   bool LevelWriteOn() const { return levelWrite_; }
   bool CloseRequested() const { return closeRequested_; }
@@ -249,7 +253,8 @@ class MonitorEngine {
     std::uint8_t function = 0;
     bool broadcast = false;
     bool stale = false;            // the engine restarted since: drop the answer
-    std::uint32_t writeSeq = 0;    // which queued write this is (Purpose::Write)
+    std::uint32_t writeSeq = 0;    // which queued write this is or unlocks (Purpose::Write, Unlock)
+    bool level = false;            // a KX3 level write: no echo check
     std::uint32_t transferSeq = 0; // which transfer asked (Purpose::Transfer)
     std::size_t expected = 0;      // answer length computed from the request
     RegBlock block;
@@ -261,7 +266,14 @@ class MonitorEngine {
   void OnToggleConnect(int d);
   void OnSelect(int d);
   void OnChangeAddress(int d, std::uint16_t address);
-  void OnQueueWrite(std::uint16_t reg, std::uint16_t value, bool unlock);
+  void OnQueueWrite(const monitor_event::QueueWrite& write);
+  // A queued write to the register that sets the selected device's decimal
+  // point (KX1 input type, KX2 unit or pointer) sets it at once, so that
+  // entries made after it are read with the point the controller will have
+  // when they reach it; the pages read after the write confirm or correct it.
+  void DecimalPointQueued(std::uint16_t reg, std::uint16_t value);
+  // Drops the queued write `seq` (it has been answered or refused).
+  void DropWrite(std::uint32_t seq);
   void OnFactoryMode(bool on);
   void OnDecimalPoint(int d, int code);
   void OnStartTransfer(std::shared_ptr<Transfer> transfer);
@@ -294,8 +306,7 @@ class MonitorEngine {
   void Disconnect(int d);
   void SelectNextAfter(int d);
   void ClearWriteState();
-  // The queued write in flight has ended (echo, mismatch or broadcast wait):
-  // write pending is cleared unless a newer write was queued meanwhile.
+  // The queued write in flight has ended (echo or level answer): it leaves the queue.
   void WriteEnded();
   int FirstConnected() const;
   void SetLamp(int d, RunLamp lamp);
@@ -336,12 +347,17 @@ class MonitorEngine {
   bool bufferValid_ = false;
   bool fileChosen_ = false;
 
-  // Write request.
-  std::uint16_t writeRegister_ = 0;
-  std::uint16_t writeValue_ = 0;
-  bool writePending_ = false;
+  // The user's writes, oldest first.
+  struct QueuedWrite {
+    std::uint16_t reg = 0;
+    std::uint16_t value = 0;
+    bool unlock = false;
+    bool level = false;
+    std::uint32_t seq = 0;
+  };
+  std::deque<QueuedWrite> writes_;
   std::uint32_t writeSeq_ = 0;  // counts queued writes
-  bool unlockPending_ = false;
+  bool unlockPending_ = false;  // an unlock write before the factory pages
   bool unlocked_ = false;
   bool levelWrite_ = false;
 

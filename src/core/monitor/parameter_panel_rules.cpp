@@ -311,8 +311,38 @@ std::uint16_t ListRegOf(const ListDef& def, std::uint8_t model) {
   }
 }
 
-bool WritesAllowed(std::uint8_t model, const DeviceRecord& rec) {
-  return model == kModelKx3 || rec.comWrite == 1;
+Access AccessFor(std::uint8_t model, const DeviceRecord& rec) {
+  if (model != kModelKx3) {
+    const bool on = rec.comWrite == 1;
+    return {on, on, on};
+  }
+  const std::uint8_t mode = rec.security.mode;
+  const bool full = Kx3FullPoll(mode);
+  return {Kx3Editable(mode), full || mode == 2, full};
+}
+
+bool Permits(const Access& access, std::string_view name) {
+  if (name == "ComWrite") return true;  // communication writing can always be switched on
+  if (name == "SV") return access.sv;
+  if (name == "AT") return access.at;
+  return access.editable;
+}
+
+void RecordFromPage(std::uint8_t model, const RegBlock& block, std::span<const std::uint16_t> words,
+                    DeviceRecord& rec) {
+  const struct {
+    std::string_view list;
+    std::uint16_t DeviceRecord::*value;
+  } kShared[] = {{"ComWrite", &DeviceRecord::comWrite},
+                 {"HeatCool", &DeviceRecord::heatCool},
+                 {"Out1Sel", &DeviceRecord::out1Function},
+                 {"Out2Sel", &DeviceRecord::out2Function}};
+  for (const auto& s : kShared) {
+    const std::uint16_t reg = ListRegOf(*FindList(s.list), model);
+    if (!InBlock(block, reg)) continue;
+    const std::size_t i = static_cast<std::size_t>(reg - block.start);
+    if (i < words.size()) rec.*s.value = words[i];
+  }
 }
 
 int ParseEntry(const EditFieldDef& def, std::string_view text, int decimalPoint) {
@@ -335,7 +365,7 @@ PanelAction EnterField(std::string_view field, std::string_view text, const Devi
   const int x = ParseEntry(*def, text, dev.decimalPoint);
   if (x == kParseError) return {PanelAction::Kind::Refresh};
   const FieldReg& f = FieldRegOf(*def, dev.model);
-  if (f.reg == 0 || !dev.writesAllowed) return {PanelAction::Kind::Refused};
+  if (f.reg == 0 || !Permits(dev.access, field)) return {PanelAction::Kind::Refused};
   const int value = f.scale == Scale::Whole ? x / 10 : x;
   // A number no register word can hold is not sent cut down to 16 bits.
   if (value < -32768 || value > 0xFFFF) return {PanelAction::Kind::Refresh};
@@ -346,19 +376,20 @@ PanelAction ChooseItem(std::string_view list, int item, const DeviceContext& dev
   const ListDef* def = FindList(list);
   if (def == nullptr || item < 0) return {};
   if (dev.model == kModelKx3 && list == "Pointer") {
+    if (!Permits(dev.access, list)) return {PanelAction::Kind::Refused};
     return {PanelAction::Kind::SetDecimalPoint, 0, static_cast<std::uint16_t>(item)};
   }
   const std::uint16_t reg = ListRegOf(*def, dev.model);
-  if (reg == 0) return {};
-  // Communication writing can always be switched on.
-  if (!dev.writesAllowed && list != "ComWrite") return {};
+  // A choice that cannot be written says so (the list then shows the
+  // controller's item again).
+  if (reg == 0 || !Permits(dev.access, list)) return {PanelAction::Kind::Refused};
   const auto value = static_cast<std::uint16_t>(
       list == "LockStatus" && item == kLockNotSvItem ? kLockNotSvValue : item);
   return {PanelAction::Kind::Write, reg, value, def->factory};
 }
 
 PanelAction ClearButton(int which, const DeviceContext& dev) {
-  if (!dev.writesAllowed && dev.model != kModelKx3) return {};
+  if (!dev.access.editable && dev.model != kModelKx3) return {};
   const bool kx1 = dev.model == kModelKx1;
   const std::uint16_t reg = which == 1 ? (kx1 ? 0x4724 : 0x474E) : (kx1 ? 0x4725 : 0x474F);
   return {PanelAction::Kind::Write, reg, kUnlockValue, true};
@@ -485,10 +516,6 @@ void PanelModel::FillPage(int type, const RegBlock& block, std::span<const std::
     } else if (l.name == "ProgDisp") {
       continue;  // set by the program display
     }
-    if (l.name == "HeatCool") pageValues_.heatCool = v;
-    if (l.name == "Out1Sel") pageValues_.out1Function = v;
-    if (l.name == "Out2Sel") pageValues_.out2Function = v;
-    if (l.name == "ComWrite") pageValues_.comWrite = v;
     At(l.name).item = ItemOrNone(l.name, item);
     At(l.name).text.clear();
     if (l.name == "CtrlSet") {
@@ -545,12 +572,8 @@ void PanelModel::Layout(const PanelInput& in) {
   const bool kx1 = model == kModelKx1;
   const bool kx3 = model == kModelKx3;
   const bool kx2 = !kx1 && !kx3;  // unknown models are laid out like a KX2
-  DeviceRecord rec = in.rec;
-  const PageValues page = std::exchange(pageValues_, {});
-  if (page.heatCool) rec.heatCool = *page.heatCool;
-  if (page.out1Function) rec.out1Function = *page.out1Function;
-  if (page.out2Function) rec.out2Function = *page.out2Function;
-  if (page.comWrite) rec.comWrite = *page.comWrite;
+  // The engine's record follows the pages it has read (RecordFromPage).
+  const DeviceRecord& rec = in.rec;
   const bool out1Output = rec.out1Function < 2;
   const bool out2Output = rec.out2Function < 2;
   const bool twoOutputs = kx2 && rec.heatCool >= 2 && rec.heatCool <= 3;
@@ -575,25 +598,24 @@ void PanelModel::Layout(const PanelInput& in) {
   uploadMenu_ = true;
   if (kx3 && (rec.security.mode & 0x3) != 0) rampSoakMenu_ = uploadMenu_ = false;
 
-  // Access rules.
-  const bool kx3Full = Kx3FullPoll(rec.security.mode);
+  // Access rules; a KX3 below security mode 4 shows nothing of its parameters.
+  ApplyAccess(in);
   if (kx3) {
-    editable_ = Kx3Editable(rec.security.mode);
-    if (kx3Full) {
-      At("AT").enabled = At("SV").enabled = true;
+    if (Kx3FullPoll(rec.security.mode)) {
       // Tenths shown rounded are the point code "None" chosen with a temperature unit.
       At("Pointer").item = ItemOrNone("Pointer", in.decimalPoint == kDpRounded ? 0 : in.decimalPoint);
     } else {
-      At("AT").enabled = false;
-      const bool pvSv = rec.security.mode == 2;
-      At("SV").enabled = pvSv;
-      At("LockStatus").item = pvSv ? kLockNotSvItem : 1;
+      At("LockStatus").item = rec.security.mode == 2 ? kLockNotSvItem : 1;
       ShowNotAvailable();
     }
-  } else {
-    editable_ = rec.comWrite == 1;
-    At("AT").enabled = At("SV").enabled = editable_;
   }
+}
+
+void PanelModel::ApplyAccess(const PanelInput& in) {
+  const Access access = AccessFor(in.model, in.rec);
+  editable_ = access.editable;
+  At("SV").enabled = access.sv;
+  At("AT").enabled = access.at;
   for (std::string_view g : kAccessGroups) At(g).enabled = editable_;
   // Output 2's list sits in the place of the com-write list, outside the
   // control group, and follows the group's access.
@@ -612,11 +634,11 @@ void PanelModel::ShowNotAvailable() {
   At("RangeLo").text.clear();
 }
 
-void PanelModel::ShowSecurity(const Kx3Security& s, bool levelWrite) {
+void PanelModel::ShowSecurity(const Kx3Security& s, bool levelWrite, bool levelChosen) {
   const SecurityView v = SecurityDisplay(s);
   At("SLevel").enabled = v.levelEnabled;
   if (levelWrite) return;
-  At("SLevel").item = v.levelItem;
+  if (!levelChosen) At("SLevel").item = v.levelItem;
   At("Pass1").item = v.keyItems[0];
   At("Pass2").item = v.keyItems[1];
   At("Pass3").item = v.keyItems[2];

@@ -86,11 +86,26 @@ constexpr bool UsesKx1Column(std::uint8_t model) { return model == kModelKx1; }
 const FieldReg& FieldRegOf(const EditFieldDef& def, std::uint8_t model);
 std::uint16_t ListRegOf(const ListDef& def, std::uint8_t model);
 
-// Whether the panel may queue writes for the selected device. KX1 and KX2 by
-// their com-write flag. A KX3 never reports that flag in what the monitor
-// reads, and its own security mode already decides which fields are enabled:
-// its writes are let through like those of a device with the flag set.
-bool WritesAllowed(std::uint8_t model, const DeviceRecord& rec);
+// What the user may change on the selected device, from its record alone: the
+// panel enables its controls by it and queues a write only when it allows it,
+// so an enabled control is always written. KX1 and KX2 by their com-write flag;
+// a KX3 by its security mode (it reports no com-write flag): "Unlock All"
+// everything, "Read All, SV,AT" the set value and auto-tuning, "PV,SV" the set
+// value, "All Lock" nothing.
+struct Access {
+  bool editable = false;  // the parameter groups (and KX3 `Out2Sel`)
+  bool sv = false;        // `SV`
+  bool at = false;        // `AT`
+  friend bool operator==(const Access&, const Access&) = default;
+};
+Access AccessFor(std::uint8_t model, const DeviceRecord& rec);
+// Whether `access` lets control `name` be written (`ComWrite` always can).
+bool Permits(const Access& access, std::string_view name);
+// Values of the device record that the parameter pages hold as well (the
+// com-write flag, heat/cool and the KX3 output functions), taken from a page
+// just read: the record then follows the pages the panel shows.
+void RecordFromPage(std::uint8_t model, const RegBlock& block, std::span<const std::uint16_t> words,
+                    DeviceRecord& rec);
 
 // ---- Actions ----
 
@@ -113,7 +128,7 @@ struct PanelAction {
 struct DeviceContext {
   std::uint8_t model = kModelKx2;
   int decimalPoint = 1;
-  bool writesAllowed = false;  // WritesAllowed()
+  Access access;  // AccessFor()
 };
 
 // The typed number in register units for a field. Fields shown with the
@@ -124,7 +139,7 @@ int ParseEntry(const EditFieldDef& def, std::string_view text, int decimalPoint)
 
 // Enter in an edit field.
 PanelAction EnterField(std::string_view field, std::string_view text, const DeviceContext& dev);
-// A list closed up on `item`.
+// A list closed up on `item` (chosen by the user in its open list).
 PanelAction ChooseItem(std::string_view list, int item, const DeviceContext& dev);
 // `ClearBt1` (restore default, which = 1) or `ClearBt2` (clear PV adjustment,
 // which = 2) after the user confirmed.
@@ -202,8 +217,13 @@ class PanelModel {
   // A list choice the controller has not answered yet stays shown.
   void SetItem(std::string_view list, int item);
   void SetText(std::string_view field, std::string text);
-  // KX3 security group refresh (unless a level write is in progress).
-  void ShowSecurity(const Kx3Security& s, bool levelWrite);
+  // KX3 security group refresh. While a level write is in progress nothing
+  // but the level's enabled state changes; while the user's chosen level
+  // waits for its check or key (`levelChosen`) the level keeps that choice.
+  void ShowSecurity(const Kx3Security& s, bool levelWrite, bool levelChosen = false);
+  // The access rules alone (enabled states), from the device record; run by
+  // Layout and whenever the record changes.
+  void ApplyAccess(const PanelInput& in);
   // The security group after the password field: shown for a KX3 unless it
   // holds the factory code.
   void SetSecurityVisible(bool visible);
@@ -224,13 +244,6 @@ class PanelModel {
   void ShowNotAvailable();
 
   std::map<std::string, ControlLook, std::less<>> looks_;
-  // Values the layout and access rules follow, as the pages just read hold
-  // them: fresher than the device record, whose status polls may have been
-  // read before a write changed them. Used by the next layout only.
-  struct PageValues {
-    std::optional<std::uint16_t> heatCool, out1Function, out2Function, comWrite;
-  };
-  PageValues pageValues_;
   std::string modeBox_ = "PIDBox";
   int controlMode_ = 0;
   bool calibrationShown_ = false;

@@ -312,6 +312,31 @@ TEST_P(MonitorEngineTest, WriteQueuedWhileAnotherIsInFlightIsSentAfterIt) {
   EXPECT_EQ(Last(), Wr(1, 0x4704, 7));
 }
 
+// Writes queued before the next request all go out, in order; one for a
+// register whose earlier write has not gone out yet replaces that one's value.
+// The decimal point a KX2 is given counts from the moment it is queued.
+TEST_P(MonitorEngineTest, WritesQueuedTogetherAllGoOutInOrder) {
+  Add("kx2", 1);
+  engine.Handle(monitor_event::ToggleConnect{0});
+  ASSERT_TRUE(SecondCycle(0x4717));
+  engine.Handle(monitor_event::QueueWrite{0x4701, 300});
+  engine.Handle(monitor_event::QueueWrite{0x4725, 2});
+  engine.Handle(monitor_event::QueueWrite{0x4725, 3});
+  engine.Handle(monitor_event::QueueWrite{0x4714, 15, true});
+  engine.Handle(monitor_event::QueueWrite{0x4720, 4});
+  EXPECT_EQ(engine.Device(0).decimalPoint, 3);
+  const auto seen = Run(6);
+  EXPECT_EQ(seen[0], Rd(1, 0x4717, 4));  // the poll in flight
+  EXPECT_EQ(std::vector<Req>(seen.begin() + 1, seen.end()),
+            (std::vector<Req>{Wr(1, 0x4701, 300), Wr(1, 0x4725, 3), Wr(1, 0x472A, 0x4F1D), Wr(1, 0x4714, 15),
+                              Wr(1, 0x4720, 4)}));
+  Run(1);
+  EXPECT_FALSE(engine.WritePending());
+  EXPECT_EQ(Controller(1).Register(0x4701), 300);
+  EXPECT_EQ(Controller(1).Register(0x4725), 3);
+  EXPECT_EQ(Controller(1).Register(0x4720), 4);
+}
+
 TEST_P(MonitorEngineTest, FactoryPagesKx2AndKx1) {
   for (std::uint8_t model : {kModelKx2, kModelKx1}) {
     SCOPED_TRACE(int{model});

@@ -14,7 +14,9 @@ namespace {
 
 using K = PanelAction::Kind;
 
-DeviceContext Dev(std::uint8_t model, bool comWrite = true, int dp = 1) { return {model, dp, comWrite}; }
+DeviceContext Dev(std::uint8_t model, bool comWrite = true, int dp = 1) {
+  return {model, dp, Access{comWrite, comWrite, comWrite}};
+}
 
 struct EntryCase {
   const char* name;
@@ -57,13 +59,38 @@ TEST(PanelEntry, TypedValuesBecomeWrites) {
   }
 }
 
-TEST(PanelEntry, KX3WritesDoNotWaitForAComWriteFlag) {
-  DeviceRecord rec;
-  rec.comWrite = 0xFF;  // never read on a KX3
-  EXPECT_TRUE(WritesAllowed(kModelKx3, rec));
-  EXPECT_FALSE(WritesAllowed(kModelKx2, rec));
-  rec.comWrite = 1;
-  EXPECT_TRUE(WritesAllowed(kModelKx1, rec));
+// What the panel enables and what it lets through are one rule of the record.
+TEST(PanelEntry, AccessFollowsTheComWriteFlagOrTheKX3SecurityMode) {
+  struct Case {
+    const char* name;
+    std::uint8_t model;
+    std::uint16_t comWrite;
+    std::uint8_t mode;
+    Access want;
+  };
+  const Case cases[] = {
+      {"KX2 com write on", kModelKx2, 1, 0, {true, true, true}},
+      {"KX2 com write off", kModelKx2, 0, 0, {false, false, false}},
+      {"KX1 not read yet", kModelKx1, 0xFF, 0, {false, false, false}},
+      {"KX3 unlock all (no com-write flag)", kModelKx3, 0xFF, 8, {true, true, true}},
+      {"KX3 read all, SV, AT", kModelKx3, 0xFF, 4, {false, true, true}},
+      {"KX3 PV, SV", kModelKx3, 0xFF, 2, {false, true, false}},
+      {"KX3 all lock", kModelKx3, 0xFF, 1, {false, false, false}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeviceRecord rec;
+    rec.comWrite = c.comWrite;
+    rec.security.mode = c.mode;
+    EXPECT_EQ(AccessFor(c.model, rec), c.want);
+  }
+  const Access svOnly{false, true, false};
+  EXPECT_TRUE(Permits(svOnly, "SV"));
+  EXPECT_FALSE(Permits(svOnly, "AT"));
+  EXPECT_FALSE(Permits(svOnly, "Pb"));
+  EXPECT_TRUE(Permits(Access{}, "ComWrite"));
+  EXPECT_EQ(EnterField("SV", "10", {kModelKx3, 1, svOnly}), (PanelAction{K::Write, 0x4701, 100}));
+  EXPECT_EQ(EnterField("Pb", "10", {kModelKx3, 1, svOnly}), PanelAction{K::Refused});
 }
 
 struct ListCase {
@@ -79,14 +106,14 @@ TEST(PanelLists, ChosenItemsBecomeWrites) {
       {"lock Not SV sends 11", "LockStatus", 2, Dev(kModelKx2), {K::Write, 0x471E, 11}},
       {"KX1 lock register", "LockStatus", 1, Dev(kModelKx1), {K::Write, 0x4731, 1}},
       {"com write can always be switched on", "ComWrite", 1, Dev(kModelKx2, false), {K::Write, 0x4726, 1}},
-      {"other lists wait for com write", "CtrlSet", 1, Dev(kModelKx2, false), {}},
+      {"other lists wait for com write", "CtrlSet", 1, Dev(kModelKx2, false), {K::Refused}},
       {"KX1 control mode", "CtrlSet", 2, Dev(kModelKx1), {K::Write, 0x4711, 2}},
       {"KX3 output 1 function", "Out1Sel", 2, Dev(kModelKx3), {K::Write, 0x471A, 2}},
       {"KX3 output 2 function", "Out2Sel", 1, Dev(kModelKx3), {K::Write, 0x471F, 1}},
       {"output type is factory-protected", "OutputType2", 1, Dev(kModelKx2), {K::Write, 0x4731, 1, true}},
       {"KX2 pointer writes its register", "Pointer", 2, Dev(kModelKx2), {K::Write, 0x4725, 2}},
       {"KX3 pointer sets the point code", "Pointer", 2, Dev(kModelKx3), {K::SetDecimalPoint, 0, 2}},
-      {"list absent on the model", "InputA", 3, Dev(kModelKx2), {}},
+      {"list absent on the model", "InputA", 3, Dev(kModelKx2), {K::Refused}},
       {"no item", "AT", -1, Dev(kModelKx2), {}},
   };
   for (const ListCase& c : cases) {
