@@ -9,7 +9,7 @@
 //   line limit   what the line itself needs: for every frame and its answer,
 //                (frame + answer bytes) x 10 bits / 38400, plus kxsim's 2 ms
 //                turnaround per exchange and its 200 ms erase
-//   ratio        line limit / elapsed
+//   ratio        elapsed / line limit (1.00: as fast as the line allows)
 //
 // Usage: fwupdate_bench [--records N] [--runs N] [--kxsim PATH]
 #include <QCoreApplication>
@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "update ended with \"%s\"\n", update.view().status.c_str());
       return 1;
     }
-    std::printf("%7zu  %9.3f  %12.3f  %5.3f  %5.2f\n", image.records.size(), elapsed, limit, limit / elapsed, cpu);
+    std::printf("%7zu  %9.3f  %12.3f  %5.3f  %5.2f\n", image.records.size(), elapsed, limit, elapsed / limit, cpu);
   }
   return 0;
 }

@@ -83,7 +83,7 @@ struct ExchangeRequest {
   // Checks applied to a complete answer (its form is set from `form`).
   std::optional<AnswerExpectation> expect;
 
-  // A request with the frame form's default rule (Line or RtuShared).
+  // A request with the frame form's default rule (Line or RtuByFunction).
   static ExchangeRequest For(FrameForm form, Bytes frame, int firstWaitTicks, int rearmTicks,
                              LineTiming timing);
 };

@@ -26,7 +26,8 @@ std::size_t ByFunctionLength(std::span<const std::uint8_t> b, std::size_t curren
     if (f == 0x05 || f == 0x06 || f == 0x10) return kRtuWriteAnswerLength;
     return current;
   }
-  if (b.size() == 3 && (f == 0x03 || f == 0x04 || f == 0x67)) return std::size_t{b[2]} + 5;
+  // 0x77: a KX1 answers the identification (0x67) under this function code.
+  if (b.size() == 3 && (f == 0x03 || f == 0x04 || f == 0x67 || f == 0x77)) return std::size_t{b[2]} + 5;
   return current;
 }
 
@@ -42,7 +43,7 @@ int RtuExpectedLength(std::span<const std::uint8_t> received, int current) {
 }
 
 FrameEnd DefaultFrameEnd(FrameForm form) {
-  if (form == FrameForm::Rtu) return frame_end::RtuShared{};
+  if (form == FrameForm::Rtu) return frame_end::RtuByFunction{};
   return frame_end::Line{};
 }
 

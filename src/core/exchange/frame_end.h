@@ -5,15 +5,18 @@
 //   frame_end::Line        ASCII: the answer ends with a received chunk whose
 //                          last byte is LF (bytes after an LF in the same chunk
 //                          keep it open).
-//   frame_end::RtuShared   RTU, the rule every RTU receiver of the main ports
-//                          uses: 250 (open) after the 1st byte, 8 after the 2nd
+//   frame_end::RtuShared   RTU, the shared receive rule of the main ports' RTU
+//                          receivers: 250 (open) after the 1st byte, 8 after the 2nd
 //                          when the function is 06, byte count + 5 after the 3rd
 //                          when the function is 03; any other answer ends by
 //                          silence.
 //   frame_end::RtuByFunction  RTU with every answer length of the family known:
-//                          03, 04 and 0x67 byte count + 5; 05, 06 and 0x10 eight
-//                          bytes; an exception answer (function >= 0x80) five;
-//                          others end by silence.
+//                          03, 04, 0x67 (and 0x77, a KX1's identification) byte
+//                          count + 5; 05, 06 and 0x10 eight bytes; an exception
+//                          answer (function >= 0x80) five; others end by silence.
+//                          The rule of every request whose answer is one of
+//                          these (DefaultFrameEnd), so no answer waits for a
+//                          silence it does not need.
 //   frame_end::Silence     any form: only the line falling silent ends the
 //                          answer (the main port's RTU receivers).
 //   frame_end::Length      a fixed number of bytes (the length a request knows
@@ -83,7 +86,7 @@ struct Custom {
 using FrameEnd = std::variant<frame_end::Line, frame_end::RtuShared, frame_end::RtuByFunction,
                               frame_end::Silence, frame_end::Length, frame_end::Custom>;
 
-// The rule the main ports use for a frame form: Line for ASCII, RtuShared for RTU.
+// The rule of a request to a controller: Line for ASCII, RtuByFunction for RTU.
 FrameEnd DefaultFrameEnd(FrameForm form);
 
 // Whether the line falling silent ends an answer that holds at least one byte

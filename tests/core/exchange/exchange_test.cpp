@@ -66,6 +66,11 @@ TEST(FrameEndRules, CompleteAtTheirLength) {
       {"by function 67", frame_end::RtuByFunction{}, ident, 11, true},
       {"by function 10", frame_end::RtuByFunction{}, multi, 8, true},
       {"by function exception", frame_end::RtuByFunction{}, exc, 5, true},
+      {"by function KX1 identification",
+       frame_end::RtuByFunction{}, BuildRtuFrame(Bytes{0x01, 0x77, 0x02, 0, 1}), 7, true},
+      // A request to a controller ends each of its answers at the answer's length.
+      {"default RTU 67", DefaultFrameEnd(FrameForm::Rtu), ident, 11, true},
+      {"default RTU exception", DefaultFrameEnd(FrameForm::Rtu), exc, 5, true},
       {"silence", frame_end::Silence{}, read, 0, true},
       {"length", frame_end::Length{5, true}, exc, 5, true},
       {"count, no silence end", frame_end::Length{6, false}, loader, 6, false},
@@ -147,7 +152,8 @@ TEST_F(ExchangeOnPort, RtuReadAnswerEndsAtByteCountPlusFiveWithoutWaiting) {
 
 TEST_F(ExchangeOnPort, RtuAnswerOfOtherFunctionsEndsBySilence) {
   Send(FrameForm::Rtu);
-  port_.Feed(BuildRtuFrame(Bytes{0x01, 0x10, 0x47, 0x00, 0x00, 0x02}));
+  // 0x11 (report server id): no length known for its answer.
+  port_.Feed(BuildRtuFrame(Bytes{0x01, 0x11, 0x03, 0x00, 0x00, 0x02}));
   EXPECT_EQ(port_.Remaining(exchange_.SilenceTrigger()), kRearm);  // silence since the last bytes
   port_.Tick(kRearm - 1);
   EXPECT_TRUE(answers_.empty());
@@ -279,7 +285,7 @@ TEST_F(ExchangeOnPort, AFullReceiveBufferEndsTheAnswer) {
     r.capacity = 100;
     exchange_.Send(std::move(r));
     Bytes flood(150, 0x31);
-    flood[1] = 0x10;  // RTU: a function whose answer would end only by silence
+    flood[1] = 0x11;  // RTU: a function whose answer would end only by silence
     port_.FeedSplit(flood, {60});
     ASSERT_EQ(answers_.size(), 1U);
     EXPECT_EQ(answers_[0].end, AnswerEnd::Complete);

@@ -814,29 +814,21 @@ class MonitorEngineRtuTest : public MonitorEngineTest {
   }
 };
 
-TEST_P(MonitorEngineRtuTest, ReadAnswersEndEarlyOthersByTheSilence) {
+TEST_P(MonitorEngineRtuTest, AnswersEndAtTheirLengthWithoutASilence) {
   Add("kx2", 1);
   engine.Handle(monitor_event::ToggleConnect{0});
-  // Identification (function 0x67): no early length, ended by 2 ticks of silence.
+  // Identification (function 0x67): complete at byte count + 5, the next
+  // request goes out at once.
   DeliverNextAnswer();
-  EXPECT_EQ(port.written.size(), 1U);
-  port.Tick();
-  EXPECT_EQ(port.written.size(), 1U);
-  port.Tick();
   ASSERT_EQ(port.written.size(), 2U);
   EXPECT_EQ(engine.Device(0).model, kModelKx2);
-  // Function 3: complete at byte count + 5, the next request goes out at once.
+  // Function 3: likewise.
   DeliverNextAnswer();
   EXPECT_EQ(port.written.size(), 3U);
-  // An exception answer (5 bytes) is short of the 13 bytes asked for: one
-  // more wait, then it is dispatched.
+  // An exception answer is complete at its five bytes: no wait for a silence.
   const Req req = Last();
   Controller(1).SetFault(kxsim::Fault::Exception, kxsim::kExIllegalData);
   DeliverNextAnswer();
-  port.Tick(2);
-  EXPECT_EQ(port.written.size(), 3U);  // the extra wait
-  EXPECT_EQ(engine.CurrentState(), MonitorEngine::State::Awaiting);
-  port.Tick(2);
   ASSERT_EQ(port.written.size(), 4U);
   EXPECT_EQ(engine.StatusText(), " Read error : illegal data     !!!");
   EXPECT_EQ(Last(), req);
