@@ -252,7 +252,7 @@ void ParameterPanel::Build() {
     QLabel* label = nullptr;
     if (c.label == "PassLb") {
       auto* click = new ClickLabel(ParentFor(p->parent), Q(c.label), Q(c.caption));
-      connect(click, &ClickLabel::Clicked, this, [this] { fwVersion_->raise(); });
+      connect(click, &ClickLabel::Clicked, this, [this] { ShowFirmwareButton(true); });
       label = click;
     } else {
       label = new QLabel(Q(c.caption), ParentFor(p->parent));
@@ -333,7 +333,7 @@ void ParameterPanel::Build() {
   place(fwVersion_, "FWVersion");
   fwVersion_->raise();
   connect(fwVersion_, &ClickLabel::DoubleClicked, this, [this] {
-    fwVersion_->lower();
+    ShowFirmwareButton(false);
     passEdit_->setFocus();
   });
 }
@@ -540,7 +540,15 @@ void ParameterPanel::PasswordEntered() {
       break;
   }
   Apply();
-  fwVersion_->raise();
+  ShowFirmwareButton(true);
+}
+
+void ParameterPanel::ShowFirmwareButton(bool shown) {
+  // Put back, the button lies in front of the password label and field; put
+  // aside, it is hidden, so nothing of it shows around or through them.
+  model_.SetShown("FWVersion", shown);
+  Apply();
+  if (shown) fwVersion_->raise();
 }
 
 }  // namespace kx::monitor

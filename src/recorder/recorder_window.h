@@ -75,6 +75,7 @@ class RecorderWindow : public QDialog,
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -96,6 +97,13 @@ class RecorderWindow : public QDialog,
   void SetBoxColour(int slot, const char* colour);
   void SetInReplay(bool inReplay);
   void FullRedraw();
+  // Layout: fonts scaled by the width that fits the window across and down,
+  // and the chart fitted to its box (only while it is idle: nothing recorded
+  // or replayed).
+  int ScaleWidth() const;
+  void ScaleControls();
+  bool ChartIdle() const;
+  void FitChart();
   void ShowStatus(const QString& text);
   void ShowError(const QString& text);
   bool CreateRunFile();
