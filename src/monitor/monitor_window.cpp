@@ -34,6 +34,7 @@ constexpr int kDrawMargin = 4;
 // Below this width the controls would be too small to read: a window too low
 // for it scrolls instead of shrinking them further.
 constexpr int kMinScaleWidth = 600;
+constexpr int kStatusFontPt = 8;  // the status bar's message, at the design width
 constexpr int kProgramTimeLeftMode = 2;
 
 QString DeviceCaption(int device, bool active) {
@@ -110,7 +111,7 @@ MonitorWindow::MonitorWindow(Session& session, QWidget* parent)
   dropMessage_ = new QLabel(statusBar());
   dropMessage_->setObjectName(QStringLiteral("DropMessage"));
   SetTextColour(dropMessage_, ToQColor(looks::kRed));
-  statusBar()->addWidget(dropMessage_, 1);
+  statusBar()->addWidget(dropMessage_);
 
   engine_->SetObserver(this);
   resize(1024, 720);
@@ -347,6 +348,12 @@ void MonitorWindow::PlaceClient(int width, int roomWidth, int roomHeight) {
   client_->resize(std::max(roomWidth, width), std::max(roomHeight, stageHeight));
   stage_->setGeometry((client_->width() - width) / 2, 0, width, stageHeight);
   scaler_.Apply(width);
+  // The status bar's message is read as the controls are. Its size follows
+  // the window's own size (not the room left by the bar, which it changes).
+  const int statusWidth = std::min(this->width(), this->height() * looks::kDesignWidth / kDesignHeight);
+  QFont font = dropMessage_->font();
+  font.setPointSize(std::max(1, looks::Scale(kStatusFontPt, statusWidth)));
+  dropMessage_->setFont(font);
   // The trend takes the whole width and the height below the tiles.
   const int margin = looks::Scale(kDrawMargin, width);
   const int top = looks::Scale(kDrawTop + (stripVisible_ ? kStripHeight : 0), width);

@@ -41,8 +41,10 @@ void TrendView::EnsurePicture(const trend::Geometry& g) {
 
 QFont TrendView::LabelFont(const trend::Geometry& g) const {
   QFont f = font();
-  // 9 pixels at the design width, scaled like the chart.
-  f.setPixelSize(std::max(6, g.height * 9 / 250));
+  // 9 pixels in the design's 785 x 250 box, scaled with the box's smaller
+  // side, so the minute labels 60 samples apart stay clear of each other.
+  const trend::Geometry design;
+  f.setPixelSize(std::max(6, std::min(g.height * 9 / design.height, g.width * 9 / design.width)));
   return f;
 }
 

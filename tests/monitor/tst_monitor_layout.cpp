@@ -92,11 +92,14 @@ void ConnectThree(Fixture& f) {
   Fixture::Set(f.Add("kx1@1"), {{0x4700, 250}, {0x4701, 300}, {0x471A, 1}});
   Fixture::Set(f.Add("kx2@2"), {{0x4700, 1234}, {0x4701, 1500}, {0x4726, 1}, {0x471A, 2}});
   Fixture::Set(f.Add("kx3@3"), {{0x4700, 812}, {0x4701, 900}});
+  // For the pictures the controllers regulate, so PVs and outputs move.
+  for (int address = 1; address <= 3 && Pictures(); ++address) f.Controller(address).HoldProcess(false);
   for (int n = 0; n < 3; ++n) {
     f.w<QSpinBox>(QStringLiteral("ComAddr%1").arg(n))->setValue(n + 1);
     QTest::mouseClick(f.w(QStringLiteral("RunBt%1").arg(n)), Qt::LeftButton);
   }
   f.Run(60);
+  if (Pictures()) f.bus->Tick(400);  // half a minute of regulating
   QCOMPARE(f.window->engine().ConnectedCount(), 3);
 }
 
@@ -136,37 +139,43 @@ class TstMonitorLayout : public QObject {
 void TstMonitorLayout::everyPanelWholeOnScreen_data() {
   QTest::addColumn<QSize>("size");
   QTest::addColumn<int>("tile");
-  QTest::addColumn<bool>("strip");
+  QTest::addColumn<QString>("code");  // typed into the password field ("" none)
   for (const QSize size : {QSize(1280, 1024), QSize(1920, 1080)}) {
     const QString at = QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
-    QTest::newRow(qPrintable(at + " KX1")) << size << 0 << false;
-    QTest::newRow(qPrintable(at + " KX2")) << size << 1 << false;
-    QTest::newRow(qPrintable(at + " KX3")) << size << 2 << false;
-    QTest::newRow(qPrintable(at + " KX3 strip")) << size << 2 << true;
+    QTest::newRow(qPrintable(at + " KX1")) << size << 0 << QString();
+    QTest::newRow(qPrintable(at + " KX2")) << size << 1 << QString();
+    QTest::newRow(qPrintable(at + " KX2 factory")) << size << 1 << QStringLiteral("QZW");
+    QTest::newRow(qPrintable(at + " KX3")) << size << 2 << QString();
+    QTest::newRow(qPrintable(at + " KX3 strip")) << size << 2 << QStringLiteral("probe on");
   }
 }
 
 void TstMonitorLayout::everyPanelWholeOnScreen() {
   QFETCH(QSize, size);
   QFETCH(int, tile);
-  QFETCH(bool, strip);
+  QFETCH(QString, code);
   if (!RunsAt(size)) QSKIP("pictures are taken at the screen's size only");
   Fixture f;
   Maximise(f, size);
   ConnectThree(f);
   ShowPanelOf(f, tile);
-  if (strip) {
+  if (!code.isEmpty()) {
     auto* pass = f.w<QLineEdit>("PassEdit");
     QTest::mouseDClick(f.w("FWVersion"), Qt::LeftButton);
-    QTest::keyClicks(pass, QStringLiteral("probe on"));
+    QTest::keyClicks(pass, code);
     // While the password is typed, its label and field stand alone.
     f.Run(10);
     QVERIFY(pass->isVisible());
     CheckLayout(f);
     Shot(f, QStringLiteral("monitor-password"));
     QTest::keyClick(pass, Qt::Key_Return);
-    QVERIFY(f.w("DebugPL")->isVisible());
-    f.Run(20);
+    QVERIFY(f.w("FWVersion")->isVisible());
+    // The factory pages come with the next cycles.
+    f.bus->RunUntil([&] { return f.w("RTDOfs")->isVisible(); }, 200);
+    const bool factory = code == QLatin1String("QZW");
+    QCOMPARE(f.w("DebugPL")->isVisible(), !factory);
+    QCOMPARE(f.w("RTDOfs")->isVisible(), factory);
+    if (factory) QVERIFY(f.w("ClearBt2")->isVisible());
   }
   // No part of the window is reached by scrolling only.
   auto* scroll = f.window->findChild<QScrollArea*>(QStringLiteral("MonitorScroll"));
@@ -186,7 +195,8 @@ void TstMonitorLayout::everyPanelWholeOnScreen() {
   // The controls grow with the screen, and the panel keeps to the window.
   QVERIFY(f.w("ParaPL")->width() > 800);
   const char* names[] = {"kx1", "kx2", "kx3"};
-  Shot(f, QStringLiteral("monitor-%1%2").arg(names[tile], strip ? "-strip" : ""));
+  const QString state = code.isEmpty() ? QString() : code == QLatin1String("QZW") ? "-factory" : "-strip";
+  Shot(f, QStringLiteral("monitor-%1%2").arg(names[tile], state));
 }
 
 void TstMonitorLayout::trendFillsTheLowerPart_data() {
@@ -233,7 +243,7 @@ void TstMonitorLayout::trendFillsTheLowerPart() {
 
 void TstMonitorLayout::droppedTileSaysWhy() {
   Fixture f;
-  f.window->resize(1280, 1024);
+  Maximise(f, Pictures() ? QGuiApplication::primaryScreen()->availableGeometry().size() : QSize(1280, 1024));
   Fixture::Set(f.Add("kx2@5"), {{0x4700, 1234}});
   kxsim::Controller& silent = f.Add("kx2@7");
   f.w<QSpinBox>("ComAddr0")->setValue(5);
@@ -256,12 +266,14 @@ void TstMonitorLayout::droppedTileSaysWhy() {
   const QString why = QStringLiteral("DEVICE 2 (address 7) disconnected: Received data time out error");
   QCOMPARE(f.text("DropMessage"), why);
   QVERIFY(f.w("DropMessage")->isVisible());
+  QCoreApplication::processEvents();  // the status bar's layout, as the event loop does
   QVERIFY(kx::test::SeenRect(*f.w("DropMessage")).width() >=
           f.w<QLabel>("DropMessage")->fontMetrics().horizontalAdvance(why));
   // Anywhere on the tile, its tool tip says it too; the other tile has none.
   QCOMPARE(ToolTipOver(f.w("PV1")), why);
   QCOMPARE(ToolTipOver(f.w("Adr1Lb")), why);
   QCOMPARE(ToolTipOver(f.w("PV0")), QString());
+  Shot(f, QStringLiteral("monitor-dropped"));
 
   // It stays while the other tile goes on and the user looks elsewhere.
   f.Run(20);
