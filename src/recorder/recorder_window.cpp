@@ -14,6 +14,8 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStyle>
@@ -424,6 +426,9 @@ void RecorderWindow::BuildControls() {
 
 void RecorderWindow::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  // Opened maximised; without a window manager the request alone does
+  // nothing, so the geometry follows the screen as well.
+  if (!event->spontaneous() && isMaximized() && screen() != nullptr) setGeometry(screen()->availableGeometry());
   if (chartLaidOut_) return;
   StopTimer();
   QTimer::singleShot(0, this, [this] {
