@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShowEvent>
@@ -34,7 +35,7 @@ constexpr int kDrawMargin = 4;
 // Below this width the controls would be too small to read: a window too low
 // for it scrolls instead of shrinking them further.
 constexpr int kMinScaleWidth = 600;
-constexpr int kStatusFontPt = 8;  // the status bar's message, at the design width
+constexpr int kStatusFontPt = 8;  // the status bar's texts, at the design width
 constexpr int kProgramTimeLeftMode = 2;
 
 QString DeviceCaption(int device, bool active) {
@@ -348,12 +349,16 @@ void MonitorWindow::PlaceClient(int width, int roomWidth, int roomHeight) {
   client_->resize(std::max(roomWidth, width), std::max(roomHeight, stageHeight));
   stage_->setGeometry((client_->width() - width) / 2, 0, width, stageHeight);
   scaler_.Apply(width);
-  // The status bar's message is read as the controls are. Its size follows
+  // The status bar's texts are read as the controls are. Their size follows
   // the window's own size (not the room left by the bar, which it changes).
   const int statusWidth = std::min(this->width(), this->height() * looks::kDesignWidth / kDesignHeight);
-  QFont font = dropMessage_->font();
+  QFont font = statusBar()->font();
   font.setPointSize(std::max(1, looks::Scale(kStatusFontPt, statusWidth)));
-  dropMessage_->setFont(font);
+  statusBar()->setFont(font);
+  // The bar keeps its height when the progress line of a transfer shows in
+  // it, so the room for the controls, and their scale, stays.
+  if (const auto* progress = statusBar()->findChild<QProgressBar*>())
+    dropMessage_->setMinimumHeight(progress->sizeHint().height());
   // The trend takes the whole width and the height below the tiles.
   const int margin = looks::Scale(kDrawMargin, width);
   const int top = looks::Scale(kDrawTop + (stripVisible_ ? kStripHeight : 0), width);

@@ -133,6 +133,8 @@ class TstMonitorLayout : public QObject {
   void everyPanelWholeOnScreen();
   void trendFillsTheLowerPart_data();
   void trendFillsTheLowerPart();
+  void progressLineKeepsTheScale_data() { trendFillsTheLowerPart_data(); }
+  void progressLineKeepsTheScale();
   void droppedTileSaysWhy();
 };
 
@@ -239,6 +241,26 @@ void TstMonitorLayout::trendFillsTheLowerPart() {
   QCOMPARE(f.window->trendView()->picture().size(), chart->size());
   QVERIFY(g.bottom < g.height && g.right < g.width);
   Shot(f, QStringLiteral("trend"));
+}
+
+void TstMonitorLayout::progressLineKeepsTheScale() {
+  QFETCH(QSize, size);
+  if (!RunsAt(size)) QSKIP("pictures are taken at the screen's size only");
+  Fixture f;
+  Maximise(f, size);
+  ConnectThree(f);
+  ShowPanelOf(f, 1);
+  QCoreApplication::processEvents();
+  const int width = f.window->scaleWidth();
+  // An upload shows its progress line in the status bar while it runs.
+  f.action("UPLOAD1")->trigger();
+  f.Run(Pictures() ? 60 : 10);
+  QVERIFY(f.window->engine().RunningTransfer() != nullptr);
+  QVERIFY(f.w("ProgressBar")->isVisible());
+  CheckLayout(f);
+  // The controls keep their scale: the bar did not grow into their room.
+  QCOMPARE(f.window->scaleWidth(), width);
+  Shot(f, QStringLiteral("monitor-upload"));
 }
 
 void TstMonitorLayout::droppedTileSaysWhy() {
