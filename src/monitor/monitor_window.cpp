@@ -2,6 +2,7 @@
 #include "monitor/parameter_files.h"
 
 #include "widgets/qt_text.h"
+#include "widgets/scaling.h"
 
 #include <QActionGroup>
 #include <QCloseEvent>
@@ -330,7 +331,7 @@ void MonitorWindow::Relayout() {
   // controls scrolls, and the scroll bar's width is then not part of the scale.
   const int designHeight = kDesignHeight + offset;
   const QSize room = scroll_->size();
-  int width = std::min(room.width(), room.height() * looks::kDesignWidth / designHeight);
+  int width = app::FitWidth(room.width(), room.height(), looks::kDesignWidth, designHeight);
   bool needBar = false;
   if (width < kMinScaleWidth) {
     width = std::min(room.width(), kMinScaleWidth);
@@ -351,7 +352,7 @@ void MonitorWindow::PlaceClient(int width, int roomWidth, int roomHeight) {
   scaler_.Apply(width);
   // The status bar's texts are read as the controls are. Their size follows
   // the window's own size (not the room left by the bar, which it changes).
-  const int statusWidth = std::min(this->width(), this->height() * looks::kDesignWidth / kDesignHeight);
+  const int statusWidth = app::FitWidth(this->width(), this->height(), looks::kDesignWidth, kDesignHeight);
   QFont font = statusBar()->font();
   font.setPointSize(std::max(1, looks::Scale(kStatusFontPt, statusWidth)));
   statusBar()->setFont(font);

@@ -438,7 +438,7 @@ void RecorderWindow::showEvent(QShowEvent* event) {
 
 int RecorderWindow::ScaleWidth() const {
   // The width that fits the window both across and down.
-  return std::max(1, std::min(width(), height() * kDesignWidth / kDesignHeight));
+  return std::max(1, app::FitWidth(width(), height(), kDesignWidth, kDesignHeight));
 }
 
 void RecorderWindow::ScaleControls() {
