@@ -57,12 +57,9 @@ class MonitorWindow : public QMainWindow, private MonitorObserver {
   // "probe on" / "probe off": shows or hides the diagnostics strip and status line.
   void SetDiagnosticsVisible(bool visible);
   bool diagnosticsVisible() const { return stripVisible_; }
-  // Width the controls are scaled for (the window width, less a vertical
-  // scroll bar when the content is taller than the window).
+  // Width the controls are scaled for: the width that fits the window across
+  // and down (less a vertical scroll bar in a window too small for that).
   int scaleWidth() const { return scaler_.width(); }
-  // Why a tile was dropped (empty while it is connected or was disconnected
-  // by the user); shown in its tool tip and the status bar.
-  QString dropReason(int device) const { return dropReason_.at(static_cast<std::size_t>(device)); }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -119,6 +116,8 @@ class MonitorWindow : public QMainWindow, private MonitorObserver {
   bool closing_ = false;
   bool asking_ = false;            // inside Ask: disconnects are the user's
   std::string lastStatus_;         // the engine's last status or port error text
+  // Why each tile was dropped (empty while it is connected or was
+  // disconnected by the user); shown in its tool tip and the status bar.
   std::array<QString, kMonitorDevices> dropReason_{};
 
   QScrollArea* scroll_ = nullptr;
