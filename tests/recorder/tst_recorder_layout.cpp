@@ -10,7 +10,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 #include <QtTest>
 
 #include "recorder/recorder_window.h"
@@ -31,6 +33,9 @@ struct Bench {
     port.SetOnTrigger([this](kx::ComPort&, const kx::PortEvent& e) { window.PortEvent(e); });
     window.Dialogs().message = [](const QString&, const QString&, bool) {};
     window.Dialogs().confirm = [](const QString&) { return true; };
+    const QString file = dir.filePath(QStringLiteral("run.rec"));
+    window.Dialogs().saveRecordPath = [file] { return file; };
+    window.Dialogs().openRecordPath = [file] { return file; };
     // The samples' times follow the bus clock, from 9:00:00 on.
     window.SetClock([this] {
       const auto s = std::chrono::duration_cast<std::chrono::seconds>(bus.now()).count() + 9 * 3600;
@@ -72,6 +77,7 @@ struct Bench {
     for (int i = 0; i < samples; ++i) Sample();
   }
 
+  QTemporaryDir dir;
   kx::Session session;
   kx::test::FakePort port;
   RecorderWindow window;
@@ -106,6 +112,8 @@ class TstRecorderLayout : public QObject {
  private slots:
   void chartTakesTheRoom_data();
   void chartTakesTheRoom();
+  void replayPanelFits_data() { chartTakesTheRoom_data(); }
+  void replayPanelFits();
   void chartFollowsAResizeWhileIdle();
 };
 
@@ -143,6 +151,30 @@ void TstRecorderLayout::chartTakesTheRoom() {
   QCOMPARE(g.columns, std::min(g.right - g.left, kx::recorder::kChartMemoryColumns));
   Shot(b.window, QStringLiteral("recorder-recording"));
   QTest::mouseClick(b.window.findChild<QPushButton*>("StartBt"), Qt::LeftButton);
+}
+
+void TstRecorderLayout::replayPanelFits() {
+  QFETCH(QSize, size);
+  if (Pictures() && QGuiApplication::primaryScreen()->availableGeometry().size() != size)
+    QSKIP("pictures are taken at the screen's size only");
+  Bench b;
+  b.Show(size);
+  // A run saved to a file, then replayed.
+  QTest::mouseClick(b.window.findChild<QToolButton*>("SaveBt"), Qt::LeftButton);
+  b.Record(Pictures() ? 300 : 70);
+  QTest::mouseClick(b.window.findChild<QPushButton*>("StartBt"), Qt::LeftButton);
+  QTest::mouseClick(b.window.findChild<QToolButton*>("RePlayBt"), Qt::LeftButton);
+  QVERIFY(b.window.findChild<QWidget*>("PlayPL")->isVisible());
+  QTest::mouseClick(b.window.findChild<QPushButton*>("PlayBt"), Qt::LeftButton);
+  for (int i = 0; i < (Pictures() ? 200 : 50); ++i)
+    QMetaObject::invokeMethod(b.window.findChild<QTimer*>("Timer1"), "timeout");
+  QTest::mouseClick(b.window.findChild<QPushButton*>("PauseBt"), Qt::LeftButton);
+  CheckLayout(b.window);
+  // The play panel takes the row's spare width, for its track bar.
+  QWidget* play = b.window.findChild<QWidget*>("PlayPL");
+  QVERIFY(play->geometry().right() >= size.width() - 12);
+  QVERIFY(b.window.findChild<QWidget*>("TrackBar")->width() >= play->width() / 3);
+  Shot(b.window, QStringLiteral("recorder-replay"));
 }
 
 void TstRecorderLayout::chartFollowsAResizeWhileIdle() {
