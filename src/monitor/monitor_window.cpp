@@ -2,14 +2,17 @@
 #include "monitor/parameter_files.h"
 
 #include "widgets/qt_text.h"
+#include "widgets/scaling.h"
 
 #include <QActionGroup>
 #include <QCloseEvent>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShowEvent>
+#include <QStatusBar>
 #include <QTimer>
 
 #include <stdexcept>
@@ -26,8 +29,14 @@ constexpr int kTileX[kMonitorDevices] = {274, 274, 540, 540};
 constexpr int kTileY[kMonitorDevices] = {6, 132, 6, 132};
 constexpr QRect kFrontRect{6, 6, FrontPanel::kDesignWidth, FrontPanel::kDesignHeight};
 constexpr QRect kParaRect{4, 262, 800, 300};
-// The trend's paint box, the size the chart geometry is drawn for.
-constexpr QRect kDrawRect{4, 262, 785, 250};
+// The trend's paint box starts where the panel does; it takes the window's
+// whole width and the height below the tiles.
+constexpr int kDrawTop = 262;
+constexpr int kDrawMargin = 4;
+// Below this width the controls would be too small to read: a window too low
+// for it scrolls instead of shrinking them further.
+constexpr int kMinScaleWidth = 600;
+constexpr int kStatusFontPt = 8;  // the status bar's texts, at the design width
 constexpr int kProgramTimeLeftMode = 2;
 
 QString DeviceCaption(int device, bool active) {
@@ -76,25 +85,35 @@ MonitorWindow::MonitorWindow(Session& session, QWidget* parent)
   client_->setObjectName(QStringLiteral("MonitorClient"));
   SetBackground(client_, Qt::white);
   scroll_->setWidget(client_);
+  scroll_->installEventFilter(this);
   setCentralWidget(scroll_);
+  // The controls laid out for 808 pixels, scaled as one and centred.
+  stage_ = new QWidget(client_);
+  stage_->setObjectName(QStringLiteral("MonitorStage"));
 
-  front_ = new FrontPanel(client_, scaler_);
+  front_ = new FrontPanel(stage_, scaler_);
   scaler_.Add(front_, kFrontRect);
   for (int n = 0; n < kMonitorDevices; ++n) {
-    auto* tile = new DeviceTile(client_, n, scaler_);
+    auto* tile = new DeviceTile(stage_, n, scaler_);
     tiles_[static_cast<std::size_t>(n)] = tile;
     scaler_.Add(tile, {kTileX[n], kTileY[n], DeviceTile::kDesignWidth, DeviceTile::kDesignHeight});
-    connect(tile->runBt, &QPushButton::clicked, this,
-            [this, n] { engine_->Handle(monitor_event::ToggleConnect{n}); });
+    connect(tile->runBt, &QPushButton::clicked, this, [this, n] { Ask(monitor_event::ToggleConnect{n}); });
     connect(tile->adrLb, &ClickLabel::Clicked, this,
             [this, n] { engine_->Handle(monitor_event::Select{n}); });
     connect(tile->comAddr, &QSpinBox::valueChanged, this, [this, n](int value) {
       engine_->Handle(monitor_event::ChangeAddress{n, static_cast<std::uint16_t>(value)});
     });
   }
-  BuildParameterArea(client_);
-  BuildStrip(client_);
+  BuildParameterArea(stage_);
+  BuildStrip(stage_);
   BuildMenu();
+
+  // The status bar says why tiles were dropped, until they are connected again.
+  statusBar()->setObjectName(QStringLiteral("StatusBar"));
+  dropMessage_ = new QLabel(statusBar());
+  dropMessage_->setObjectName(QStringLiteral("DropMessage"));
+  SetTextColour(dropMessage_, ToQColor(looks::kRed));
+  statusBar()->addWidget(dropMessage_);
 
   engine_->SetObserver(this);
   resize(1024, 720);
@@ -124,8 +143,7 @@ void MonitorWindow::BuildMenu() {
     QAction* item = AddItem(device2_, deviceNames[static_cast<std::size_t>(n)], DeviceCaption(n, false));
     item->setData(n);
     deviceItems_[static_cast<std::size_t>(n)] = item;
-    connect(item, &QAction::triggered, this,
-            [this, n] { engine_->Handle(monitor_event::ToggleConnect{n}); });
+    connect(item, &QAction::triggered, this, [this, n] { Ask(monitor_event::ToggleConnect{n}); });
   }
 
   parameter1_ = AddMenu(bar, "PARAMETER1", QStringLiteral("PARAMETERS"));
@@ -228,9 +246,8 @@ void MonitorWindow::BuildParameterArea(QWidget* client) {
           [this](const QString& text) { StatusLine(text.toStdString(), StatusTone::Error); });
   paraPl_->hide();
 
-  trendView_ = new TrendView(client);
+  trendView_ = new TrendView(client_);
   drawIme_ = trendView_;
-  scaler_.Add(drawIme_, kDrawRect);
   drawIme_->hide();
 
   timer1_ = new QTimer(this);
@@ -307,28 +324,57 @@ void MonitorWindow::Relayout() {
                  {kTileX[n], kTileY[n] + offset, DeviceTile::kDesignWidth, DeviceTile::kDesignHeight});
   }
   scaler_.Move(paraPl_, kParaRect.translated(0, offset));
-  scaler_.Move(drawIme_, kDrawRect.translated(0, offset));
 
-  // Controls scale by width / 808; a window too low for the scaled content
-  // scrolls vertically, and the scroll bar's width is then not part of the scale.
+  // The controls scale as one by the width that fits the window both across
+  // and down (width / 808, or height / design height where that is less), so
+  // every control is on screen; only a window too small for readable
+  // controls scrolls, and the scroll bar's width is then not part of the scale.
   const int designHeight = kDesignHeight + offset;
-  int width = scroll_->width();
-  const bool needBar = looks::Scale(designHeight, width) > scroll_->height();
-  if (needBar) width -= scroll_->verticalScrollBar()->sizeHint().width();
+  const QSize room = scroll_->size();
+  int width = app::FitWidth(room.width(), room.height(), looks::kDesignWidth, designHeight);
+  bool needBar = false;
+  if (width < kMinScaleWidth) {
+    width = std::min(room.width(), kMinScaleWidth);
+    needBar = looks::Scale(designHeight, width) > room.height();
+    if (needBar) width = std::min(width, room.width() - scroll_->verticalScrollBar()->sizeHint().width());
+  }
   scroll_->setVerticalScrollBarPolicy(needBar ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
   if (width <= 0) return;
-  PlaceClient(width);
+  PlaceClient(width, needBar ? room.width() - scroll_->verticalScrollBar()->sizeHint().width() : room.width(),
+              room.height());
 }
 
-void MonitorWindow::PlaceClient(int width) {
+void MonitorWindow::PlaceClient(int width, int roomWidth, int roomHeight) {
   const int designHeight = kDesignHeight + (stripVisible_ ? kStripHeight : 0);
-  client_->resize(width, looks::Scale(designHeight, width));
+  const int stageHeight = looks::Scale(designHeight, width);
+  client_->resize(std::max(roomWidth, width), std::max(roomHeight, stageHeight));
+  stage_->setGeometry((client_->width() - width) / 2, 0, width, stageHeight);
   scaler_.Apply(width);
-  const trend::Geometry g = trend::Geometry::AtWidth(width);
+  // The status bar's texts are read as the controls are. Their size follows
+  // the window's own size (not the room left by the bar, which it changes).
+  const int statusWidth = app::FitWidth(this->width(), this->height(), looks::kDesignWidth, kDesignHeight);
+  QFont font = statusBar()->font();
+  font.setPointSize(std::max(1, looks::Scale(kStatusFontPt, statusWidth)));
+  statusBar()->setFont(font);
+  // The bar keeps its height when the progress line of a transfer shows in
+  // it, so the room for the controls, and their scale, stays.
+  if (const auto* progress = statusBar()->findChild<QProgressBar*>())
+    dropMessage_->setMinimumHeight(progress->sizeHint().height());
+  // The trend takes the whole width and the height below the tiles.
+  const int margin = looks::Scale(kDrawMargin, width);
+  const int top = looks::Scale(kDrawTop + (stripVisible_ ? kStripHeight : 0), width);
+  drawIme_->setGeometry(margin, top, client_->width() - 2 * margin,
+                        std::max(1, client_->height() - top - margin));
+  const trend::Geometry g = TrendView::GeometryFor(drawIme_->size());
   if (!(g == trend_.geometry())) {
     trend_.SetGeometry(g);
     if (trendShown_) DrawTrendFully();
   }
+}
+
+bool MonitorWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == scroll_ && event->type() == QEvent::Resize) Relayout();
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void MonitorWindow::showEvent(QShowEvent* event) {
@@ -339,29 +385,56 @@ void MonitorWindow::showEvent(QShowEvent* event) {
   if (isMaximized() && screen() != nullptr) setGeometry(screen()->availableGeometry());
   closing_ = false;
   Relayout();
-  engine_->Handle(monitor_event::Reset{});
+  // Opened again, the window starts over: no tile was dropped yet.
+  dropReason_ = {};
+  for (DeviceTile* t : tiles_) t->setToolTip(QString());
+  ShowDropReasons();
+  Ask(monitor_event::Reset{});
   files_->EngineReset();
   ShowCounters();
-}
-
-void MonitorWindow::resizeEvent(QResizeEvent* event) {
-  QMainWindow::resizeEvent(event);
-  Relayout();
 }
 
 void MonitorWindow::closeEvent(QCloseEvent* event) {
   // Closing stops the engine and closes the port; a late answer of the request
   // in flight is ignored by the engine.
   closing_ = true;
-  engine_->Handle(monitor_event::Close{});
+  Ask(monitor_event::Close{});
   paraShown_ = false;
   QMainWindow::closeEvent(event);
 }
 
 // ---- Engine observer ----
 
+void MonitorWindow::Ask(const MonitorEvent& event) {
+  const bool outer = !asking_;
+  asking_ = true;
+  engine_->Handle(event);
+  if (outer) asking_ = false;
+}
+
+void MonitorWindow::ShowDropReasons() {
+  QStringList reasons;
+  for (const QString& reason : dropReason_)
+    if (!reason.isEmpty()) reasons << reason;
+  dropMessage_->setText(reasons.join(QStringLiteral("   ")));
+}
+
 void MonitorWindow::ConnectionChanged(int device, bool connected) {
   DeviceTile* t = tile(device);
+  // A device the engine disconnected by itself (failures in a row, an unknown
+  // model, a lost line) keeps the reason in its tool tip and the status bar;
+  // the engine reported it just before.
+  QString& reason = dropReason_[static_cast<std::size_t>(device)];
+  if (connected) {
+    reason.clear();
+  } else if (!asking_) {
+    reason = QStringLiteral("%1 (address %2) disconnected: %3")
+                 .arg(DeviceCaption(device, false))
+                 .arg(engine_->Device(device).address)
+                 .arg(app::ToQString(lastStatus_));
+  }
+  t->setToolTip(reason);
+  ShowDropReasons();
   if (connected) {
     t->SetActive(true);
     trend_.ResetDevice(device);
@@ -472,6 +545,7 @@ void MonitorWindow::ShowDiagnostics(int device) {
 }
 
 void MonitorWindow::StatusLine(std::string_view text, StatusTone tone) {
+  lastStatus_ = std::string(text);
   errMessage_->setText(app::ToQString(text));
   if (tone == StatusTone::Error) SetBackground(errMessage_, ToQColor(looks::kRed));
   if (tone == StatusTone::Cleared) SetBackground(errMessage_, ToQColor(looks::kGreen));
@@ -537,6 +611,7 @@ void MonitorWindow::TransferEnded(const Transfer& transfer, TransferEnd end) {
 }
 
 void MonitorWindow::PortError(std::string_view text) {
+  lastStatus_ = std::string(text);
   StatusLine(text, StatusTone::Error);
   auto* box = new QMessageBox(QMessageBox::Critical, windowTitle(), app::ToQString(text), QMessageBox::Ok, this);
   box->setObjectName(QStringLiteral("PortErrorBox"));

@@ -57,14 +57,14 @@ class MonitorWindow : public QMainWindow, private MonitorObserver {
   // "probe on" / "probe off": shows or hides the diagnostics strip and status line.
   void SetDiagnosticsVisible(bool visible);
   bool diagnosticsVisible() const { return stripVisible_; }
-  // Width the controls are scaled for (the window width, less a vertical
-  // scroll bar when the content is taller than the window).
+  // Width the controls are scaled for: the width that fits the window across
+  // and down (less a vertical scroll bar in a window too small for that).
   int scaleWidth() const { return scaler_.width(); }
 
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // MonitorObserver
@@ -87,11 +87,17 @@ class MonitorWindow : public QMainWindow, private MonitorObserver {
   void PortError(std::string_view text) override;
   void CloseWindow() override;
 
+  // Hands the engine an event the user or the window itself caused: a device
+  // disconnected meanwhile was not dropped.
+  void Ask(const MonitorEvent& event);
+  void ShowDropReasons();
   void BuildMenu();
   void BuildStrip(QWidget* client);
   void BuildParameterArea(QWidget* client);
   void Relayout();
-  void PlaceClient(int width);
+  // Scales the controls for `width` and places them and the trend in a room
+  // of roomWidth x roomHeight.
+  void PlaceClient(int width, int roomWidth, int roomHeight);
   void ShowPvSv(int device);
   void ShowOutputs(int device);
   void ShowLeds(int device);
@@ -108,9 +114,15 @@ class MonitorWindow : public QMainWindow, private MonitorObserver {
   bool stripVisible_ = false;
   bool paraShown_ = false;         // `ParaPL` was shown since the first connect
   bool closing_ = false;
+  bool asking_ = false;            // inside Ask: disconnects are the user's
+  std::string lastStatus_;         // the engine's last status or port error text
+  // Why each tile was dropped (empty while it is connected or was
+  // disconnected by the user); shown in its tool tip and the status bar.
+  std::array<QString, kMonitorDevices> dropReason_{};
 
   QScrollArea* scroll_ = nullptr;
-  QWidget* client_ = nullptr;
+  QWidget* client_ = nullptr;  // the scroll area's widget, the whole room
+  QWidget* stage_ = nullptr;   // the scaled controls, centred in the room
   std::array<DeviceTile*, kMonitorDevices> tiles_{};
   FrontPanel* front_ = nullptr;
 
@@ -122,6 +134,7 @@ class MonitorWindow : public QMainWindow, private MonitorObserver {
   QLabel* coldShow_ = nullptr;
   QLabel* uv_ = nullptr;
   QLabel* errMessage_ = nullptr;
+  QLabel* dropMessage_ = nullptr;  // in the status bar: why tiles were dropped
 
   // Parameter panel and trend area, which share the lower half.
   ParameterPanel* panel_ = nullptr;

@@ -48,7 +48,10 @@ ParameterFiles::ParameterFiles(QMainWindow* window, MonitorEngine& engine, Actio
   progressBar_->setTextVisible(false);
   bar->addWidget(progressLb_);
   bar->addWidget(progressBar_, 1);
-  bar->hide();
+  // The bar itself stays (the window tells other things there); the progress
+  // line shows during a transfer only.
+  progressLb_->hide();
+  progressBar_->hide();
 
   ramp_ = new ramp::RampSoakWindow(window_);
   connect(ramp_, &ramp::RampSoakWindow::ReadRequested, this, &ParameterFiles::RampRead);
@@ -88,12 +91,14 @@ void ParameterFiles::UpdateMenus() {
 void ParameterFiles::ShowProgress(const QString& caption) {
   progressLb_->setText(caption);
   progressBar_->setValue(0);
-  window_->statusBar()->show();
+  progressLb_->show();
+  progressBar_->show();
 }
 
 void ParameterFiles::HideProgress() {
   progressLb_->setText(QStringLiteral(" Loading Now"));
-  window_->statusBar()->hide();
+  progressLb_->hide();
+  progressBar_->hide();
 }
 
 void ParameterFiles::TellLater(const QString& text, const QString& caption, QWidget* parent) {

@@ -47,18 +47,18 @@ constexpr Place kPlaces[] = {
     {"SecurityPL", "", {480, 192, 316, 106}},
 
     // Control.
-    {"CtrlSetLb", "CtrlBox", {6, RowY(0), 70, 20}},
+    {"CtrlSetLb", "CtrlBox", {4, RowY(0), 72, 20}},
     {"CtrlSet", "CtrlBox", {78, RowY(0), 86, 20}},
-    {"RunStopLb", "CtrlBox", {6, RowY(1), 70, 20}},
+    {"RunStopLb", "CtrlBox", {4, RowY(1), 72, 20}},
     {"RunStop", "CtrlBox", {78, RowY(1), 86, 20}},
-    {"HCLb", "CtrlBox", {6, RowY(2), 70, 20}},
+    {"HCLb", "CtrlBox", {4, RowY(2), 72, 20}},
     {"HeatCool", "CtrlBox", {78, RowY(2), 86, 20}},
     {"Out1Sel", "CtrlBox", {78, RowY(2), 86, 20}},
-    {"LockLb", "CtrlBox", {6, RowY(3), 70, 20}},
+    {"LockLb", "CtrlBox", {4, RowY(3), 72, 20}},
     {"LockStatus", "CtrlBox", {78, RowY(3), 86, 20}},
-    {"OutType1LB", "CtrlBox", {6, RowY(4), 70, 20}},
+    {"OutType1LB", "CtrlBox", {4, RowY(4), 72, 20}},
     {"OutputType1", "CtrlBox", {78, RowY(4), 86, 20}},
-    {"OutType2LB", "CtrlBox", {6, RowY(5), 70, 20}},
+    {"OutType2LB", "CtrlBox", {4, RowY(5), 72, 20}},
     {"OutputType2", "CtrlBox", {78, RowY(5), 86, 20}},
 
     // Panel level: com write (or output 2's function), auto-tuning, SV.
@@ -155,15 +155,15 @@ constexpr Place kPlaces[] = {
     {"RTDOfs", "AdjustBox", {70, 36, 40, 18}},
     {"RTDGainLb", "AdjustBox", {4, 56, 66, 18}},
     {"RTDGain", "AdjustBox", {70, 56, 40, 18}},
-    {"TCOfsLb", "AdjustBox", {114, 16, 66, 18}},
+    {"TCOfsLb", "AdjustBox", {112, 16, 68, 18}},
     {"TCOfs", "AdjustBox", {180, 16, 40, 18}},
-    {"TCGainLb", "AdjustBox", {114, 36, 66, 18}},
+    {"TCGainLb", "AdjustBox", {112, 36, 68, 18}},
     {"TCGain", "AdjustBox", {180, 36, 40, 18}},
-    {"ColdJLb", "AdjustBox", {114, 56, 66, 18}},
+    {"ColdJLb", "AdjustBox", {112, 56, 68, 18}},
     {"ColdJ", "AdjustBox", {180, 56, 40, 18}},
-    {"mVOfsLb", "AdjustBox", {224, 16, 66, 18}},
+    {"mVOfsLb", "AdjustBox", {222, 16, 68, 18}},
     {"mVOfs", "AdjustBox", {290, 16, 40, 18}},
-    {"mVGainLb", "AdjustBox", {224, 36, 66, 18}},
+    {"mVGainLb", "AdjustBox", {222, 36, 68, 18}},
     {"mVGain", "AdjustBox", {290, 36, 40, 18}},
     {"ClearBt1", "AdjustBox", {336, 14, 132, 26}},
     {"ClearBt2", "AdjustBox", {336, 44, 132, 26}},
@@ -299,7 +299,7 @@ void ParameterPanel::Build() {
     QLabel* label = nullptr;
     if (c.label == "PassLb") {
       auto* click = new ClickLabel(ParentFor(p->parent), Q(c.label), Q(c.caption));
-      connect(click, &ClickLabel::Clicked, this, [this] { fwVersion_->raise(); });
+      connect(click, &ClickLabel::Clicked, this, [this] { ShowFirmwareButton(true); });
       label = click;
     } else {
       label = new QLabel(Q(c.caption), ParentFor(p->parent));
@@ -382,7 +382,7 @@ void ParameterPanel::Build() {
   place(fwVersion_, "FWVersion");
   fwVersion_->raise();
   connect(fwVersion_, &ClickLabel::DoubleClicked, this, [this] {
-    fwVersion_->lower();
+    ShowFirmwareButton(false);
     passEdit_->setFocus();
   });
 }
@@ -649,7 +649,15 @@ void ParameterPanel::PasswordEntered() {
       break;
   }
   Apply();
-  fwVersion_->raise();
+  ShowFirmwareButton(true);
+}
+
+void ParameterPanel::ShowFirmwareButton(bool shown) {
+  // Put back, the button lies in front of the password label and field; put
+  // aside, it is hidden, so nothing of it shows around or through them.
+  model_.SetShown("FWVersion", shown);
+  Apply();
+  if (shown) fwVersion_->raise();
 }
 
 }  // namespace kx::monitor

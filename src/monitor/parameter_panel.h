@@ -102,6 +102,8 @@ class ParameterPanel : public QWidget {
   void ListChosen(const std::string& name, int item);
   void ClearClicked(int which);
   void PasswordEntered();
+  // The firmware-version button in front of the password area, or put aside.
+  void ShowFirmwareButton(bool shown);
   void RefreshSecurity(int device);
   void KeyListDropped();
   void KeyListClosed(int n);

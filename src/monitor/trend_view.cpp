@@ -14,6 +14,18 @@ QPoint P(const trend::Point& p) { return {p.x, p.y}; }
 
 }  // namespace
 
+trend::Geometry TrendView::GeometryFor(QSize size) {
+  const trend::Geometry design;
+  trend::Geometry g;
+  g.width = std::max(1, size.width());
+  g.height = std::max(1, size.height());
+  g.left = design.left * g.width / design.width;
+  g.right = design.right * g.width / design.width;
+  g.top = design.top * g.height / design.height;
+  g.bottom = design.bottom * g.height / design.height;
+  return g;
+}
+
 TrendView::TrendView(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("DrawIme"));
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -29,8 +41,10 @@ void TrendView::EnsurePicture(const trend::Geometry& g) {
 
 QFont TrendView::LabelFont(const trend::Geometry& g) const {
   QFont f = font();
-  // 9 pixels at the design width, scaled like the chart.
-  f.setPixelSize(std::max(6, g.height * 9 / 250));
+  // 9 pixels in the design's 785 x 250 box, scaled with the box's smaller
+  // side, so the minute labels 60 samples apart stay clear of each other.
+  const trend::Geometry design;
+  f.setPixelSize(std::max(6, std::min(g.height * 9 / design.height, g.width * 9 / design.width)));
   return f;
 }
 
@@ -47,7 +61,11 @@ void TrendView::DrawFull(const trend::FullDrawing& d, const trend::Geometry& g) 
     p.setPen(kSilver);
     p.drawLine(g.left, line.y, g.right + 5, line.y);
     p.setPen(Qt::white);
-    p.drawText(QPoint(g.left - 32, line.y - 4 + p.fontMetrics().ascent() / 2), Q(line.label));
+    // Value labels end just left of the axis, whatever their length and the
+    // font size the chart's height gives them.
+    const QString label = Q(line.label);
+    const int x = std::max(1, g.left - 4 - p.fontMetrics().horizontalAdvance(label));
+    p.drawText(QPoint(x, line.y - 4 + p.fontMetrics().ascent() / 2), label);
   }
   p.setPen(Qt::white);
   for (const trend::Segment& s : d.curve) p.drawLine(P(s.from), P(s.to));

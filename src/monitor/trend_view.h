@@ -15,6 +15,11 @@ class TrendView : public QWidget {
  public:
   explicit TrendView(QWidget* parent);
 
+  // The chart geometry for a paint box of `size`: the design's margins
+  // (785 x 250 pixels, plot 35..755 across and 0..225 down) scaled across by
+  // the width and down by the height, so the plot fills the box.
+  static trend::Geometry GeometryFor(QSize size);
+
   void DrawFull(const trend::FullDrawing& drawing, const trend::Geometry& g);
   void DrawIncremental(const trend::IncrementalDrawing& drawing, const trend::Geometry& g);
   const QImage& picture() const { return picture_; }

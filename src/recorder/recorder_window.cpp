@@ -14,6 +14,8 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStyle>
@@ -22,6 +24,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 
@@ -38,6 +41,21 @@ using app::ToQString;
 namespace {
 
 constexpr int kDesignWidth = 808;
+constexpr int kDesignHeight = 600;
+
+// The chart geometry in a box of `box` pixels in a window `windowWidth` wide:
+// across as designed for the window's width (plot 35..755 and canvas 795 at
+// 808, the columns limited to the chart memory), down scaled to the box's
+// height (canvas 365, plot 5..345), so the plot takes the height it has.
+ChartGeometry ChartGeometryFor(int windowWidth, QSize box) {
+  const ChartGeometry design;
+  ChartGeometry g = ChartGeometry::ForWidth(windowWidth);
+  g.width = std::max(1, std::min(g.width, box.width()));
+  g.height = std::max(1, box.height());
+  g.top = design.top * g.height / design.height;
+  g.bottom = design.bottom * g.height / design.height;
+  return g;
+}
 
 QColor ToQColor(Rgb rgb) { return QColor::fromRgb(static_cast<QRgb>(rgb)); }
 
@@ -59,6 +77,9 @@ QFrame* CaptionPanel(const char* name, const QString& caption, QWidget* parent, 
   auto* panel = new QFrame(parent);
   panel->setObjectName(name);
   panel->setFrameShape(QFrame::StyledPanel);
+  // As wide as caption and control need: a maximised window's spare width
+  // goes to the play panel or stays at the row's end.
+  panel->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
   *row = new QHBoxLayout(panel);
   (*row)->setContentsMargins(4, 2, 4, 2);
   auto* label = new QLabel(caption, panel);
@@ -123,6 +144,8 @@ class ChartView : public QWidget {
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter p(this);
+    // A canvas kept through a resize during a run may be smaller than the box.
+    if (canvas_.width() < width() || canvas_.height() < height()) p.fillRect(rect(), palette().window());
     p.drawPixmap(0, 0, canvas_);
   }
 
@@ -335,7 +358,8 @@ void RecorderWindow::BuildControls() {
 
   // The chart.
   RecdIme = new ChartView(this);
-  root->addWidget(RecdIme, 1, Qt::AlignLeft);
+  RecdIme->installEventFilter(this);
+  root->addWidget(RecdIme, 1);
 
   // Device names, address boxes and value boxes.
   auto* names = new QGridLayout();
@@ -373,6 +397,10 @@ void RecorderWindow::BuildControls() {
     value->setObjectName(QString("PV%1").arg(i));
     value->setReadOnly(true);
     value->setAlignment(Qt::AlignRight);
+    // The newest values stay readable while the boxes are locked for a run.
+    QPalette readable = value->palette();
+    readable.setColor(QPalette::Disabled, QPalette::Text, readable.color(QPalette::Active, QPalette::Text));
+    value->setPalette(readable);
     PV[si] = value;
     boxes->addWidget(value, 1, i);
     SetBoxColour(i, kBoxWhite);
@@ -398,6 +426,9 @@ void RecorderWindow::BuildControls() {
 
 void RecorderWindow::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  // Opened maximised; without a window manager the request alone does
+  // nothing, so the geometry follows the screen as well.
+  if (!event->spontaneous() && isMaximized() && screen() != nullptr) setGeometry(screen()->availableGeometry());
   if (chartLaidOut_) return;
   StopTimer();
   QTimer::singleShot(0, this, [this] {
@@ -405,25 +436,39 @@ void RecorderWindow::showEvent(QShowEvent* event) {
   });
 }
 
+int RecorderWindow::ScaleWidth() const {
+  // The width that fits the window both across and down.
+  return std::max(1, app::FitWidth(width(), height(), kDesignWidth, kDesignHeight));
+}
+
+void RecorderWindow::ScaleControls() {
+  app::ScaleWindow(this, ScaleWidth(), kDesignWidth);
+  LoopCnt->setFixedWidth(LoopCnt->fontMetrics().horizontalAdvance(" 000000000") + 16);
+  if (layout()) layout()->activate();
+}
+
 void RecorderWindow::LayoutChart() {
   chartLaidOut_ = true;
-  app::ScaleWindow(this, width(), kDesignWidth);
-  if (layout()) layout()->activate();
-  // The chart takes its geometry from the window width; on a screen too low
-  // for it the width it is laid out for is reduced until it fits in height.
-  int w = width();
-  const int fitHeight = RecdIme->height() * kDesignWidth / 365;
-  const int fitWidth = contentsRect().width() * kDesignWidth / 795;
-  w = std::max(120, std::min({w, fitHeight, fitWidth}));
-  const ChartGeometry g = ChartGeometry::ForWidth(w);
-  chart_->SetGeometry(g);
-  RecdIme->SetCanvasSize(g.width, g.height, 8 * w / kDesignWidth);
-  // The device rows follow the chart directly; spare height stays at the bottom.
-  RecdIme->setFixedSize(g.width, g.height);
-  if (auto* root = qobject_cast<QVBoxLayout*>(layout())) root->insertStretch(root->indexOf(ComAddrPL) + 1, 1);
-  LoopCnt->setFixedWidth(LoopCnt->fontMetrics().horizontalAdvance(" 000000000") + 16);
+  ScaleControls();
   for (Slot& s : slots_) s.display = true;
+  FitChart();
+}
+
+bool RecorderWindow::ChartIdle() const {
+  return !acquisition_->Acquiring() && replay_->state() == ReplayEngine::State::Stopped;
+}
+
+void RecorderWindow::FitChart() {
+  // The chart takes the room the rows above and below leave it.
+  const ChartGeometry g = ChartGeometryFor(width(), RecdIme->size());
+  chart_->SetGeometry(g);
+  RecdIme->SetCanvasSize(g.width, g.height, 8 * ScaleWidth() / kDesignWidth);
   chart_->Clear();
+}
+
+void RecorderWindow::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  if (chartLaidOut_) ScaleControls();
 }
 
 void RecorderWindow::closeEvent(QCloseEvent* event) {
@@ -442,6 +487,10 @@ bool RecorderWindow::eventFilter(QObject* watched, QEvent* event) {
       }
     }
     if (watched == ComAddr[1]->findChild<QLineEdit*>()) DevicePL0Click(1);
+  } else if (event->type() == QEvent::Resize && watched == RecdIme) {
+    // The chart follows its box while nothing is drawn into it: a sample
+    // goes to column k mod N, so N stays while a run or a replay goes on.
+    if (chartLaidOut_ && ChartIdle()) FitChart();
   } else if (event->type() == QEvent::KeyRelease && watched == LoopCnt) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     LoopCntKeyUp(key == Qt::Key_Return || key == Qt::Key_Enter);

@@ -75,6 +75,7 @@ class RecorderWindow : public QDialog,
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -100,6 +101,13 @@ class RecorderWindow : public QDialog,
   // modal box from inside an engine's event (its own event loop would let
   // the timer and the port run into the engine half-way).
   void TellLater(const QString& text, const QString& caption = QString(), bool okCancel = false);
+  // Layout: fonts scaled by the width that fits the window across and down,
+  // and the chart fitted to its box (only while it is idle: nothing recorded
+  // or replayed).
+  int ScaleWidth() const;
+  void ScaleControls();
+  bool ChartIdle() const;
+  void FitChart();
   bool CreateRunFile();
 
   // AcquisitionObserver

@@ -40,6 +40,11 @@ int Scaled(int value, int width, int designWidth) {
   return value * width / designWidth;
 }
 
+int FitWidth(int roomWidth, int roomHeight, int designWidth, int designHeight) {
+  if (designHeight <= 0) return roomWidth;
+  return std::min(roomWidth, roomHeight * designWidth / designHeight);
+}
+
 void ScaleWindow(QWidget* root, int width, int designWidth) {
   if (root == nullptr || width <= 0) return;
   const QList<QWidget*> children = root->findChildren<QWidget*>();

@@ -15,6 +15,11 @@ inline constexpr int kUserMessageDesignWidth = 384;
 // value × width ÷ designWidth, truncated toward zero.
 int Scaled(int value, int width, int designWidth);
 
+// The width to scale a window's controls for, so that its design (designWidth
+// x designHeight) fits a room both across and down: the room's width, or less
+// where the room is too low for the design scaled to that width.
+int FitWidth(int roomWidth, int roomHeight, int designWidth, int designHeight);
+
 // Scales the fonts of `root` and all its child widgets from the sizes they had
 // before the first scaling, so showing a window again does not compound.
 void ScaleWindow(QWidget* root, int width, int designWidth);

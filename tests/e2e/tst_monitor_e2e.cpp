@@ -1,7 +1,8 @@
 // The monitor window against three simulated controllers (KX1, KX2, KX3) on a
 // pseudo-terminal and on kxsim's RFC 2217 line, in ASCII and in RTU: it
 // identifies them, shows their PV, and drops the one the simulator silences
-// while it keeps polling the others.
+// while it keeps polling the others, telling the user why until it is
+// connected again.
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
@@ -87,10 +88,28 @@ void TstMonitorE2e::pollsThreeModelsAndDropsASilencedOne() {
   QCOMPARE(qobject_cast<QPushButton*>(control("RunBt%1", 1))->text(), QStringLiteral("Connect"));
   QCOMPARE(qobject_cast<QLabel*>(control("PV%1", 1))->text(), QStringLiteral("0"));
   QVERIFY(engine.Device(1).errorCount >= 4);
+  // The user is told why, in the status bar and the tile's tool tip.
+  const QString why = QStringLiteral("DEVICE 2 (address 2) disconnected: Received data time out error");
+  auto* dropMessage = window.findChild<QLabel*>(QStringLiteral("DropMessage"));
+  QCOMPARE(dropMessage->text(), why);
+  QVERIFY(dropMessage->isVisible());
+  QCOMPARE(control("Tile%1", 1)->toolTip(), why);
   const std::uint32_t before = engine.Device(2).requestCount;
   QTRY_VERIFY_WITH_TIMEOUT(engine.Device(2).requestCount > before + 10, 5000);
   QVERIFY(engine.Device(0).connected);
   QVERIFY(engine.Device(2).connected);
+  QCOMPARE(dropMessage->text(), why);
+
+  // Answering again and connected again, the tile says nothing more.
+  QVERIFY(sim.Control("answer 2"));
+  qobject_cast<QPushButton*>(control("RunBt%1", 1))->click();
+  QTRY_VERIFY_WITH_TIMEOUT(number.match(qobject_cast<QLabel*>(control("PV%1", 1))->text()).hasMatch() &&
+                               qobject_cast<QLabel*>(control("PV%1", 1))->text() != "0",
+                           10000);
+  QVERIFY(engine.Device(1).connected);
+  QCOMPARE(dropMessage->text(), QString());
+  QCOMPARE(control("Tile%1", 1)->toolTip(), QString());
+  qobject_cast<QPushButton*>(control("RunBt%1", 1))->click();
 
   // Disconnecting the rest frees the line.
   qobject_cast<QPushButton*>(control("RunBt%1", 0))->click();

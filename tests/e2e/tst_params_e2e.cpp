@@ -92,12 +92,12 @@ class TstParamsE2e : public QObject {
 
     auto done = AnswerNextBox(QMessageBox::Ok);
     b.action("UPLOAD1")->trigger();
-    QVERIFY(b.window->statusBar()->isVisible());
+    QVERIFY(b.window->findChild<QWidget*>("ProgressBar")->isVisible());
     QCOMPARE(b.window->findChild<QLabel*>("ProgressLb")->text(), QStringLiteral("UPLOAD"));
     QTRY_VERIFY_WITH_TIMEOUT(done->seen, 60000);
     QCOMPARE(done->text, QStringLiteral("KX2 V1.05 parameters successful upload into buffer"));
     QCOMPARE(done->caption, QStringLiteral("Upload Done"));
-    QVERIFY(!b.window->statusBar()->isVisible());
+    QVERIFY(!b.window->findChild<QWidget*>("ProgressBar")->isVisible());
     QVERIFY(b.action("SAVEAS1")->isEnabled());
     QVERIFY(!b.action("SAVE1")->isEnabled());
 
@@ -120,7 +120,7 @@ class TstParamsE2e : public QObject {
     b.action("DOWNLOAD1")->trigger();  // same model: no question
     QCOMPARE(b.window->findChild<QLabel*>("ProgressLb")->text(), QStringLiteral("WRITE TO SELECTED DEVICE"));
     QTRY_VERIFY_WITH_TIMEOUT(b.engine().RunningTransfer() == nullptr, 60000);
-    QVERIFY(!b.window->statusBar()->isVisible());
+    QVERIFY(!b.window->findChild<QWidget*>("ProgressBar")->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(b.svIs(300), 10000);
   }
 
@@ -170,7 +170,7 @@ class TstParamsE2e : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(refused->seen, 30000);
     QCOMPARE(refused->text, QStringLiteral("Write error : illegal command  !!!"));
     QVERIFY(b.engine().RunningTransfer() == nullptr);
-    QVERIFY(!b.window->statusBar()->isVisible());
+    QVERIFY(!b.window->findChild<QWidget*>("ProgressBar")->isVisible());
     QVERIFY(b.engine().Device(0).connected);
     QVERIFY(b.svIs(555));
   }

@@ -6,6 +6,8 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QtTest>
 
@@ -484,10 +486,19 @@ void TstMonitorWindow::scalesByWidth() {
     QCOMPARE(f.w<QLabel>("PV0")->font().pointSize(), Scale(10, w));
     QVERIFY(f.window->tile(2)->geometry().right() < w);
   }
-  // A window lower than the scaled content scrolls; the bar is not scaled over.
+  // A window lower than the content scaled to its width scales it to fit its
+  // height instead: nothing is left below the window's edge.
+  auto* scroll = f.w<QScrollArea>("MonitorScroll");
   f.window->resize(1920, 600);
   QVERIFY(f.window->scaleWidth() < 1920);
   QVERIFY(f.window->tile(2)->geometry().right() < f.window->scaleWidth());
+  QVERIFY(!scroll->verticalScrollBar()->isVisible());
+  QVERIFY(Scale(MonitorWindow::kDesignHeight, f.window->scaleWidth()) <= scroll->viewport()->height());
+  // Only a window too small for readable controls scrolls, and the bar is
+  // not scaled over.
+  f.window->resize(700, 300);
+  QVERIFY(scroll->verticalScrollBar()->isVisible());
+  QVERIFY(f.window->scaleWidth() <= scroll->viewport()->width());
 }
 
 void TstMonitorWindow::closeWaitsForTheRequestInFlight() {

@@ -168,7 +168,7 @@ void TstParameterFiles::writesNeedRemoteWritingAndAskAboutAnotherModel() {
   QCOMPARE(box->text, QStringLiteral("It is different model between buffer and download device, do you really want to process ?"));
   QCOMPARE(box->caption, QStringLiteral("Model Name Confirm"));
   QVERIFY(f.window->engine().RunningTransfer() == nullptr);
-  QVERIFY(!f.window->statusBar()->isVisible());
+  QVERIFY(!f.window->findChild<QWidget*>("ProgressBar")->isVisible());
 
   box = f.run("DOWNLOAD1", QMessageBox::Yes);
   QVERIFY(box->seen);
@@ -176,7 +176,7 @@ void TstParameterFiles::writesNeedRemoteWritingAndAskAboutAnotherModel() {
   QVERIFY(running != nullptr);
   // The selected controller's sequence (KX2) is written, whatever the buffer's model.
   QCOMPARE(dynamic_cast<const kx::WriteSequence*>(running)->Steps().size(), std::size_t{99});
-  QVERIFY(f.window->statusBar()->isVisible());
+  QVERIFY(f.window->findChild<QWidget*>("ProgressBar")->isVisible());
   QCOMPARE(f.window->findChild<QLabel*>("ProgressLb")->text(), QStringLiteral("WRITE TO SELECTED DEVICE"));
 }
 
