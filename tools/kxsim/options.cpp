@@ -224,12 +224,20 @@ std::optional<ControllerArg> ParseControllerArg(std::string_view text, const Con
       error = "followers (+N) need a kx3 and N up to 246: " + std::string(text);
       return std::nullopt;
     }
+    if (arg.address + *n > 247) {
+      error = "followers (+N) would run past address 247: " + std::string(text);
+      return std::nullopt;
+    }
     arg.options.followers = static_cast<int>(*n);
     format = format.substr(0, plus);
   }
   const auto lineFormat = ParseLineFormat(format);
   if (!lineFormat) {
     error = "format must be BAUD-<7|8><N|E|O><1|2>-<ascii|rtu>: " + std::string(text);
+    return std::nullopt;
+  }
+  if (lineFormat->form == kx::FrameForm::Rtu && lineFormat->dataBits != 8) {
+    error = "RTU needs 8 data bits: " + std::string(text);
     return std::nullopt;
   }
   arg.format = *lineFormat;
@@ -309,6 +317,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       if (!value(opts.link)) return fail("--link needs a PATH");
     } else if (arg == "--listen") {
       if (!value(opts.listen)) return fail("--listen needs HOST:PORT");
+      // The port a client is to reach: 0 (any free one, told at start-up) to 65535.
+      const auto colon = opts.listen.rfind(':');
+      const auto port = colon == std::string::npos ? std::nullopt : ParseUnsigned(opts.listen.substr(colon + 1));
+      if (!port || *port > 65535) return fail("--listen needs HOST:PORT with PORT 0 to 65535: " + opts.listen);
     } else if (arg == "--control") {
       if (!value(opts.control)) return fail("--control needs a FIFO path");
     } else if (arg == "--turnaround") {
