@@ -363,6 +363,31 @@ TEST(OptionsTest, ParsesControllersAndOptions) {
     EXPECT_FALSE(res.options) << args.back();
     EXPECT_FALSE(res.error.empty());
   }
+  // Each refused with a message that says what is wrong.
+  struct Refused {
+    std::vector<std::string> args;
+    const char* error;
+  };
+  for (const Refused& r : {
+           Refused{{"--listen", "127.0.0.1:99999", "kx1@1:9600-7E1-ascii"}, "PORT 0 to 65535"},
+           Refused{{"--listen", "127.0.0.1:-1", "kx1@1:9600-7E1-ascii"}, "PORT 0 to 65535"},
+           Refused{{"--listen", "127.0.0.1", "kx1@1:9600-7E1-ascii"}, "--listen needs HOST:PORT"},
+           Refused{{"--link", "/tmp/x", "kx3@246:9600-7E1-ascii+5"}, "would run past address 247"},
+           Refused{{"--link", "/tmp/x", "kx1@1:9600-7E1-rtu"}, "RTU needs 8 data bits"},
+           Refused{{"--link", "/tmp/x", "kx3@1:19200-7N2-rtu"}, "RTU needs 8 data bits"},
+       }) {
+    SCOPED_TRACE(r.args.back());
+    const auto res = ParseCommandLine(r.args);
+    EXPECT_FALSE(res.options);
+    EXPECT_NE(res.error.find(r.error), std::string::npos) << res.error;
+  }
+  // The edges that are still good.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--listen", "127.0.0.1:65535", "kx1@1:9600-7E1-ascii"},
+        std::vector<std::string>{"--listen", "127.0.0.1:0", "kx1@1:9600-8N1-rtu"},
+        std::vector<std::string>{"--link", "/tmp/x", "kx3@242:9600-7E1-ascii+5"}}) {
+    EXPECT_TRUE(ParseCommandLine(args).options) << args.back();
+  }
   EXPECT_TRUE(ParseCommandLine({"--help"}).options->help);
   EXPECT_EQ(ParseVersion("1.05"), 0x0105);
   EXPECT_EQ(ParseVersion("0x0320"), 0x0320);
