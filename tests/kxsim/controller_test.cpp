@@ -368,7 +368,7 @@ TEST(OptionsTest, ParsesControllersAndOptions) {
     std::vector<std::string> args;
     const char* error;
   };
-  for (const Refused& r : {
+  for (const Refused& refused : {
            Refused{{"--listen", "127.0.0.1:99999", "kx1@1:9600-7E1-ascii"}, "PORT 0 to 65535"},
            Refused{{"--listen", "127.0.0.1:-1", "kx1@1:9600-7E1-ascii"}, "PORT 0 to 65535"},
            Refused{{"--listen", "127.0.0.1", "kx1@1:9600-7E1-ascii"}, "--listen needs HOST:PORT"},
@@ -376,10 +376,10 @@ TEST(OptionsTest, ParsesControllersAndOptions) {
            Refused{{"--link", "/tmp/x", "kx1@1:9600-7E1-rtu"}, "RTU needs 8 data bits"},
            Refused{{"--link", "/tmp/x", "kx3@1:19200-7N2-rtu"}, "RTU needs 8 data bits"},
        }) {
-    SCOPED_TRACE(r.args.back());
-    const auto res = ParseCommandLine(r.args);
+    SCOPED_TRACE(refused.args.back());
+    const auto res = ParseCommandLine(refused.args);
     EXPECT_FALSE(res.options);
-    EXPECT_NE(res.error.find(r.error), std::string::npos) << res.error;
+    EXPECT_NE(res.error.find(refused.error), std::string::npos) << res.error;
   }
   // The edges that are still good.
   for (const std::vector<std::string>& args :

@@ -84,6 +84,12 @@ WholeFile ReadWholeFile(const std::filesystem::path& path, std::size_t limit) {
 }
 
 bool WriteWholeFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes, std::string* reason) {
+  // A device, a FIFO or a socket of that name is never replaced by a file.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    Tell(reason, KindReason(info));
+    return false;
+  }
   std::filesystem::path temp = path;
   temp += ".tmp-" + std::to_string(::getpid());
   bool written = false;

@@ -194,10 +194,14 @@ TEST(FirmwareFile, ReadsFromDiscAndRefusesShortOrMissingFiles) {
   const FirmwareLoad shortFile = LoadFirmwareFile(write("short.oc", Bytes(9, 0)));
   EXPECT_EQ(shortFile.result, FirmwareCheck::FileError);
   EXPECT_FALSE(shortFile.headerRead);
+  // Each refusal with the system's reason.
   EXPECT_EQ(LoadFirmwareFile(dir / "missing.oc").result, FirmwareCheck::FileError);
+  EXPECT_EQ(LoadFirmwareFile(dir / "missing.oc").reason, "No such file or directory");
   EXPECT_EQ(LoadFirmwareFile(dir.path()).result, FirmwareCheck::FileError);
+  EXPECT_EQ(LoadFirmwareFile(dir.path()).reason, "Is a directory");
   ASSERT_EQ(mkfifo((dir / "fifo.oc").c_str(), 0600), 0);
   EXPECT_EQ(LoadFirmwareFile(dir / "fifo.oc").result, FirmwareCheck::FileError);  // not opened: no hang
+  EXPECT_EQ(LoadFirmwareFile(dir / "fifo.oc").reason, "not a regular file");
 }
 
 // Random bytes, and random damage to a good file, never read past the input
