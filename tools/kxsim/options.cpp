@@ -19,8 +19,9 @@ Controllers:
   MODEL     kx1, kx2 or kx3
   ADDRESS   1 to 247
   FORMAT    BAUD-<7|8><N|E|O><1|2>-<ascii|rtu>, e.g. 9600-7E1-ascii, 19200-8N2-rtu
-            (BAUD 2400, 4800, 9600, 19200 or 38400)
+            (BAUD 2400, 4800, 9600, 19200 or 38400; RTU needs 8 data bits)
   +N        kx3 only: N follower units behind this one, at the next addresses
+            (the last at most 247)
             and the same format. Writing 1 to register 0x4722 hands the leader's
             current address + 1, + 2, ... and its format on to them.
   OPTION    per-controller settings that override the global ones:
@@ -109,7 +110,8 @@ Options:
                           fault ADDR KIND        set a fault (KINDs as above)
                           sensor-break ADDR [N]  PV status code N (default 3,
                                                  no connect); 0 ends it
-                          set ADDR REG VALUE     set a register (no rules)
+                          set ADDR REG VALUE     set a register (no rules; VALUE
+                                                 -32768 to 65535 or 0x0000 to 0xFFFF)
                           program ADDR on|off    start or stop the program
                           comwrite ADDR on|off   remote writing on or off
                           line-noise KIND[:RATE] line noise on (lf, nolf) or off
