@@ -101,6 +101,7 @@ TEST(KxctlHostile, FailedCsvKeepsTheRecordFile) {
   EXPECT_EQ(file.Count(), 1u);
   EXPECT_EQ(file.Header().addresses[0], 5);
   EXPECT_FALSE(std::filesystem::exists(csv));
+  EXPECT_EQ(r.out, "1 cycle recorded into " + kept + "\n");
 }
 
 // A record file that stops taking records: the recording stops with the

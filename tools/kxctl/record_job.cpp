@@ -163,7 +163,9 @@ std::string RecordJob::Progress() const {
 Outcome RecordJob::Result() const {
   Outcome o{status_, error_, std::nullopt, {}};
   Json doc = Json::Object();
-  doc.Set("file", Json::String(args_.out));
+  // Where the samples are: the record file kept when the CSV could not be written.
+  const std::string& file = keepRecord_ ? recordPath_ : args_.out;
+  doc.Set("file", Json::String(file));
   Json& addresses = doc.Set("addresses", Json::Array());
   for (const int a : args_.addresses) addresses.Push(Json::Int(a));
   // The records written, which a failed write or a stop mid-cycle may leave
@@ -178,7 +180,7 @@ Outcome RecordJob::Result() const {
     droppedText += " " + std::to_string(a);
   }
   o.json = std::move(doc);
-  o.table = std::to_string(records) + (records == 1 ? " cycle" : " cycles") + " recorded into " + args_.out +
+  o.table = std::to_string(records) + (records == 1 ? " cycle" : " cycles") + " recorded into " + file +
             (droppedText.empty() ? "" : "; dropped after failures:" + droppedText) +
             (skipped_ == 0 ? ""
                            : "; " + std::to_string(skipped_) + (skipped_ == 1 ? " sample" : " samples") +
