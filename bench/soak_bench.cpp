@@ -16,9 +16,11 @@
 // exception answers, a silent controller, line noise with line feeds, line
 // noise without line feeds (each fault on one monitor controller and one
 // recorder controller, line noise on both lines; the next phase clean again).
-// Exits 1 when a check fails: a clean phase where a monitor controller does
-// not come back or a recorder slot is dropped or no cycle completes, or memory
-// that keeps growing.
+// The run is cut into whole phases; a last phase that does not fit is run
+// shorter (never empty), and each line of the report says what its phase was.
+// Exits 1 when a check fails: a clean phase after a fault, run its whole
+// length, where a monitor controller does not come back or a recorder slot is
+// dropped or no cycle completes, or memory that keeps growing.
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -33,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "soak_bench_plan.h"
 #include "core/monitor/monitor_engine.h"
 #include "core/recorder/acquisition.h"
 #include "serial/qt_com_port.h"
@@ -289,10 +292,16 @@ int main(int argc, char** argv) {
   const double cpu0 = kx::test::CpuSeconds();
   const double simCpu0 = ProcessCpuSeconds(sim.pid());
   const double recorderSimCpu0 = ProcessCpuSeconds(recorderSim.pid());
-  const auto runFor = std::chrono::duration<double>(minutes * 60);
-  const std::size_t phaseCount = std::size(kPhases);
-  std::size_t phase = 0;
-  int phaseIndex = 0;
+  const std::vector<kx::bench::SoakPhase> plan =
+      kx::bench::SoakPlan(static_cast<int>(minutes * 60 + 0.5), phaseSeconds, std::size(kPhases) - 1);
+  if (plan.empty()) {
+    std::fprintf(stderr, "soak_bench: the run needs at least one second and a phase length above 0\n");
+    return 2;
+  }
+  std::vector<std::string> phaseNames;
+  for (const Phase& p : kPhases) phaseNames.emplace_back(p.name);
+  std::size_t phaseIndex = 0;
+  std::size_t phase = plan[0].kind;
   Totals phaseStart = totals();
   int dropsAtPhaseStart = 0;
   int recoveries = 0;
@@ -313,8 +322,8 @@ int main(int argc, char** argv) {
   std::printf("soak: monitor on 4 controllers (kx1@1 kx2@2 kx3@3 kx2@4), recorder on %d (1..%d) at 0.5 s, "
               "%s, %g min, %d s phases\n",
               kRecorded, kRecorded, format.c_str(), minutes, phaseSeconds);
-  std::printf("%-28s %29s | %s\n", "", "monitor", "recorder");
-  std::printf("%-28s %9s %6s %5s %7s | %6s %6s %5s %8s\n", "phase", "exchanges", "failed", "drops", "recover",
+  std::printf("%-50s %29s | %s\n", "", "monitor", "recorder");
+  std::printf("%-50s %9s %6s %5s %7s | %6s %6s %5s %8s\n", "phase", "exchanges", "failed", "drops", "recover",
               "cycles", "failed", "drops", "restarts");
 
   auto endPhase = [&] {
@@ -327,14 +336,15 @@ int main(int argc, char** argv) {
     const long cycles = recorderCycles() - cyclesAtPhaseStart;
     const long recorderDrops = recorderWatcher.drops - recorderDropsAtPhaseStart;
     allRecorderFailures += recorderWatcher.failures - recorderFailuresAtPhaseStart;
-    std::printf("%-28s %9llu %6llu %5d %7d | %6ld %6ld %5ld %8d\n", kPhases[phase].name,
+    const std::string what = kx::bench::SoakPhaseText(plan, phaseIndex, phaseNames, phaseSeconds);
+    std::printf("%-50s %9llu %6llu %5d %7d | %6ld %6ld %5ld %8d\n", what.c_str(),
                 static_cast<unsigned long long>(ex), static_cast<unsigned long long>(er),
                 watcher.drops - dropsAtPhaseStart, recoveries - recoveriesAtPhaseStart, cycles,
                 recorderWatcher.failures - recorderFailuresAtPhaseStart, recorderDrops, restarts - restartsAtPhaseStart);
     std::fflush(stdout);
     // A clean phase after a fault must end with every tile connected and polled,
     // and with the recorder sampling all ten.
-    if (phase == 0 && phaseIndex > 0) {
+    if (plan[phaseIndex].judged) {
       for (int d = 0; d < kDevices; ++d) {
         if (!engine.Device(d).connected) {
           std::printf("  FAIL: device %d not connected at the end of a clean phase\n", d + 1);
@@ -378,14 +388,16 @@ int main(int argc, char** argv) {
       simRss.emplace_back(m, ResidentKb(sim.pid()));
       recorderSimRss.emplace_back(m, ResidentKb(recorderSim.pid()));
     }
-    if (seconds % phaseSeconds == 0) {
+    if (seconds == plan[phaseIndex].start + plan[phaseIndex].seconds) {
       endPhase();
       command(kPhases[phase].off);
       recorderControl.Send(kPhases[phase].recorderOff);
-      ++phaseIndex;
-      phase = static_cast<std::size_t>(phaseIndex) % 2 == 0
-                  ? 0
-                  : 1 + static_cast<std::size_t>(phaseIndex / 2) % (phaseCount - 1);
+      if (++phaseIndex == plan.size()) {
+        // The run is over: no further phase is begun.
+        QCoreApplication::exit(0);
+        return;
+      }
+      phase = plan[phaseIndex].kind;
       phaseStart = totals();
       dropsAtPhaseStart = watcher.drops;
       recoveriesAtPhaseStart = recoveries;
@@ -397,11 +409,9 @@ int main(int argc, char** argv) {
       command(kPhases[phase].on);
       recorderControl.Send(kPhases[phase].recorderOn);
     }
-    if (Clock::now() - start >= runFor) QCoreApplication::exit(0);
   });
   everySecond.start(1000);
   QCoreApplication::exec();
-  endPhase();
 
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
   const double cpu = kx::test::CpuSeconds() - cpu0;

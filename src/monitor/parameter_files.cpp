@@ -14,18 +14,27 @@
 #include "core/ramp/program_table.h"
 #include "ramp/ramp_soak_window.h"
 #include "widgets/file_dialogs.h"
+#include "widgets/message_box.h"
 #include "widgets/qt_text.h"
 
 namespace kx::monitor {
 
 namespace {
 
-// Message box with the given buttons; returns the button pressed.
+// Message box with the given buttons; returns the button pressed. Every
+// question here guards something that cannot be undone (replacing a file,
+// writing controllers): Enter gives its safe answer.
 QMessageBox::StandardButton Ask(QWidget* parent, const QString& caption, const QString& text,
                                 QMessageBox::StandardButtons buttons) {
   QMessageBox box(QMessageBox::NoIcon, caption, text, buttons, parent);
   box.setObjectName(QStringLiteral("ParameterFilesBox"));
+  app::SetSafeDefault(box);
   return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+// A catalogue text and, on a line of its own, the system's reason.
+QString WithReason(const QString& text, const std::string& reason) {
+  return reason.empty() ? text : text + QStringLiteral("\n") + app::ToQString(reason);
 }
 
 QString StandardCaption() { return QApplication::applicationName(); }
@@ -120,7 +129,8 @@ bool ParameterFiles::Start(std::shared_ptr<Transfer> transfer) {
 void ParameterFiles::Open() {
   const QString path = app::ChooseFile(window_, app::FileDialogKind::Open, Msg::FilterParameters);
   if (path.isEmpty()) return;
-  const ParLoad result = LoadParameterFile(path.toStdString(), buffer_);
+  std::string reason;
+  const ParLoad result = LoadParameterFile(path.toStdString(), buffer_, &reason);
   const MessageAndCaption message = LoadMessage(result);
   if (result == ParLoad::Loaded) {
     valid_ = true;
@@ -134,12 +144,13 @@ void ParameterFiles::Open() {
     valid_ = false;
     UpdateMenus();
   }
-  Ask(window_, app::QText(message.caption), app::QText(message.text), QMessageBox::Ok);
+  Ask(window_, app::QText(message.caption), WithReason(app::QText(message.text), reason), QMessageBox::Ok);
 }
 
 bool ParameterFiles::WriteFile(const QString& path) {
-  if (SaveParameterFile(path.toStdString(), buffer_)) return true;
-  Ask(window_, StandardCaption(), app::QText(Msg::FailToSaveFile), QMessageBox::Ok);
+  std::string reason;
+  if (SaveParameterFile(path.toStdString(), buffer_, &reason)) return true;
+  Ask(window_, StandardCaption(), WithReason(app::QText(Msg::FailToSaveFile), reason), QMessageBox::Ok);
   return false;
 }
 
@@ -199,10 +210,22 @@ void ParameterFiles::Download(bool broadcast) {
   }
   const QString caption = app::QText(Msg::ModelNameConfirm);
   if (broadcast) {
-    if (Ask(window_, caption, app::QText(Msg::SetAllDevicesConfirm), QMessageBox::Yes | QMessageBox::No) !=
-        QMessageBox::Yes) {
-      return;
+    // The file's sequence would write registers that mean other things in
+    // another model (a KX1's com-write flag among them): those are named.
+    QString others;
+    for (int d = 0; d < kMonitorDevices; ++d) {
+      const MonitorDevice& other = engine_.Device(d);
+      if (!other.connected || other.model == buffer_[kTrailerModel]) continue;
+      const std::string_view name = ModelName(other.model);
+      others += QStringLiteral("\n  address %1 (%2)")
+                    .arg(other.address)
+                    .arg(name.empty() ? QStringLiteral("model unknown") : app::ToQString(std::string(name)));
     }
+    QString question = app::QText(Msg::SetAllDevicesConfirm);
+    if (!others.isEmpty())
+      question += QStringLiteral("\n\nThe buffer holds %1 parameters; connected controllers of another model:%2")
+                      .arg(app::ToQString(ModelVersionText(buffer_)), others);
+    if (Ask(window_, caption, question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) return;
   } else if (buffer_[kTrailerModel] != dev.model &&
              Ask(window_, caption, app::QText(Msg::DifferentModelConfirm), QMessageBox::Yes | QMessageBox::No) !=
                  QMessageBox::Yes) {
@@ -268,11 +291,20 @@ void ParameterFiles::TransferEnded(const Transfer& transfer, TransferEnd end) {
   const bool completed = end == TransferEnd::Completed;
   const bool ours = &transfer == upload_.get() || &transfer == download_.get() ||
                     &transfer == rampRead_.get() || &transfer == rampWrite_.get();
+  // A download that stopped before its end has left a mix of parameters.
+  const QString partWay = &transfer == download_.get() && !completed
+                              ? app::ToQString(PartWayText(static_cast<const WriteSequence&>(transfer)))
+                              : QString();
   if (ours && end == TransferEnd::Aborted) {
     // Given up after repeated exception answers (a controller refusing its
     // writes, say): the status line may be hidden, so the reason is told.
     const bool ramp = &transfer == rampRead_.get() || &transfer == rampWrite_.get();
-    TellLater(app::ToQString(engine_.StatusText()), StandardCaption(), ramp ? static_cast<QWidget*>(ramp_) : window_);
+    const QString status = app::ToQString(engine_.StatusText());
+    TellLater(partWay.isEmpty() ? status : status + QStringLiteral("\n\n") + partWay, StandardCaption(),
+              ramp ? static_cast<QWidget*>(ramp_) : window_);
+  } else if (!partWay.isEmpty() && window_->isVisible()) {
+    // The controller fell silent or went away part-way.
+    TellLater(partWay, StandardCaption());
   }
   if (&transfer == upload_.get() || &transfer == download_.get()) {
     // An abandoned transfer leaves no progress line standing.

@@ -11,6 +11,7 @@
 
 #include "core/text/messages.h"
 #include "monitor/password_dialog.h"
+#include "widgets/message_box.h"
 #include "widgets/qt_text.h"
 #include "widgets/radio_group.h"
 
@@ -618,6 +619,7 @@ void ParameterPanel::ClearClicked(int which) {
   auto* box = new QMessageBox(QMessageBox::Question, window()->windowTitle(), Q(Text(question)),
                               QMessageBox::Ok | QMessageBox::Cancel, this);
   box->setObjectName(QStringLiteral("ClearConfirm"));
+  app::SetSafeDefault(*box);
   box->setAttribute(Qt::WA_DeleteOnClose);
   connect(box, &QMessageBox::finished, this, [this, which](int result) {
     if (result == QMessageBox::Ok) Act(panel::ClearButton(which, Context()));

@@ -17,4 +17,13 @@ void ShowErrorBox(QWidget* parent, const QString& text) {
   box.exec();
 }
 
+void SetSafeDefault(QMessageBox& box) {
+  for (const QMessageBox::StandardButton safe : {QMessageBox::No, QMessageBox::Cancel}) {
+    if (box.button(safe) != nullptr) {
+      box.setDefaultButton(safe);
+      return;
+    }
+  }
+}
+
 }  // namespace kx::app

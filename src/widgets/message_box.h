@@ -2,6 +2,7 @@
 // error box for errors raised by a window or by the serial component.
 #pragma once
 
+#include <QMessageBox>
 #include <QString>
 
 class QWidget;
@@ -13,5 +14,10 @@ void ShowMessage(QWidget* parent, const QString& text);
 
 // The standard error box: modal, with the error icon and OK.
 void ShowErrorBox(QWidget* parent, const QString& text);
+
+// Makes the answer that changes nothing (No, else Cancel) the box's default
+// button, so that Enter on a question before something that cannot be undone
+// (another model's file, a broadcast, restoring defaults) declines it.
+void SetSafeDefault(QMessageBox& box);
 
 }  // namespace kx::app

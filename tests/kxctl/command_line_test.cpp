@@ -138,8 +138,22 @@ TEST(CommandLine, UsageErrors) {
       {"scan --line 9600-7E1-ascii --all-formats", "exclude each other", "scan"},
       {"scan --fast=1", "--fast takes no value", "scan"},
       {"restore --all 3 f.par", "unexpected argument \"f.par\"", "restore"},
-      {"restore --all --force f.par", "--force is for one controller", "restore"},
+      {"restore 3 f.par --address 3", "--address is for --all", "restore"},
+      {"restore --all f.par --address 9-3", "runs backwards", "restore"},
+      {"restore --all f.par --address 248", "address \"248\"", "restore"},
       {"backup 1 --all f.par", "unknown option --all", "backup"},
+      {"record 1 --every 0 --out r.rec", "--every \"0\" is neither 0.5 nor a whole number of seconds from 1 to 99",
+       "record"},
+      {"record 1 --every 1.5 --out r.rec", "neither 0.5 nor", "record"},
+      // Malformed network addresses are refused before any port is touched.
+      {"--port rfc2217:// read 1 2", "--port \"rfc2217://\" is not a network address of the form rfc2217://HOST:PORT",
+       ""},
+      {"--port rfc2217://host read 1 2", "is not a network address", ""},
+      {"--port rfc2217://host:0 read 1 2", "is not a network address", ""},
+      {"--port rfc2217://host:99999 read 1 2", "is not a network address", ""},
+      {"--port rfc2217://:4001 read 1 2", "is not a network address", ""},
+      {"--port rfc2217:host:4001 read 1 2", "is not a network address", ""},
+      {"read 1 2 --port rfc2217://a:b:4001", "is not a network address", "read"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -149,6 +163,30 @@ TEST(CommandLine, UsageErrors) {
     EXPECT_NE(r.error.find(c.error), std::string::npos) << r.error;
     EXPECT_EQ(r.command, c.command);
   }
+}
+
+// restore --all identifies the controllers of a range first (every address by
+// default); --force lets a broadcast reach controllers of another model.
+TEST(CommandLine, RestoreToAll) {
+  auto r = Parse("restore --all f.par");
+  ASSERT_TRUE(r.invocation) << r.error;
+  auto a = std::get<RestoreArgs>(r.invocation->args);
+  EXPECT_EQ(a.address, 0);
+  EXPECT_EQ(a.first, 1);
+  EXPECT_EQ(a.last, 247);
+  EXPECT_FALSE(a.force);
+  r = Parse("restore --all f.par --address 3-0x10 --force");
+  ASSERT_TRUE(r.invocation) << r.error;
+  a = std::get<RestoreArgs>(r.invocation->args);
+  EXPECT_EQ(a.file, "f.par");
+  EXPECT_EQ(a.first, 3);
+  EXPECT_EQ(a.last, 16);
+  EXPECT_TRUE(a.force);
+  r = Parse("--port rfc2217://[::1]:4001/ restore --all f.par --address=7");
+  ASSERT_TRUE(r.invocation) << r.error;
+  a = std::get<RestoreArgs>(r.invocation->args);
+  EXPECT_EQ(a.first, 7);
+  EXPECT_EQ(a.last, 7);
 }
 
 TEST(CommandLine, UsageLineOfACommand) {

@@ -11,45 +11,11 @@
 #include "core/recorder/csv_export.h"
 #include "core/recorder/record_file.h"
 #include "kxctl_run.h"
-#include "support/kxsim_process.h"
 
 namespace kx::test {
 namespace {
 
-// kxsim with the given controllers on a pseudo-terminal or an RFC 2217 server.
-class KxsimLine {
- public:
-  enum class Kind { Pty, Rfc2217 };
-
-  KxsimLine(Kind kind, std::vector<std::string> controllers) {
-    std::vector<std::string> args;
-    if (kind == Kind::Pty) {
-      port_ = dir_ / "line";
-      args = {"--link", port_};
-    } else {
-      args = {"--listen", "127.0.0.1:0"};
-    }
-    args.insert(args.end(), controllers.begin(), controllers.end());
-    ok_ = sim_.Start(KXSIM_PATH, args);
-    if (kind == Kind::Rfc2217) port_ = sim_.ListenUrl();
-  }
-  bool ok() const { return ok_ && !port_.empty(); }
-  const std::string& port() const { return port_; }
-  const ScratchDir& dir() const { return dir_; }
-
- private:
-  ScratchDir dir_;
-  KxsimProcess sim_;
-  std::string port_;
-  bool ok_ = false;
-};
-
 using Kind = KxsimLine::Kind;
-
-std::vector<std::string> With(std::vector<std::string> head, const std::vector<std::string>& tail) {
-  head.insert(head.end(), tail.begin(), tail.end());
-  return head;
-}
 
 class KxctlOverBothLines : public ::testing::TestWithParam<Kind> {};
 
@@ -251,11 +217,6 @@ TEST(Kxctl, InterruptedScanEndsCleanly) {
 namespace kx::test {
 namespace {
 
-std::vector<std::uint8_t> FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // backup writes the 260-byte parameter file: the controller's memory and the
 // trailer of model, firmware version and check byte.
 TEST(Kxctl, BackupWritesTheParameterFile) {
@@ -324,11 +285,17 @@ TEST(Kxctl, RestoreRefusals) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "kxctl: " + broken + ": File data length or content error !\n");
 
-  // Broadcast: each of the 27 writes waits its 5 ticks, nobody answers.
+  // Broadcast: each of the 27 writes waits its 5 ticks, nobody answers. The
+  // KX2 at address 1 keeps the KX3 file from going to all unless --force; the
+  // range 3-4 holds only KX3s.
   const std::string kx3 = sim.dir() / "kx3.par";
   ASSERT_EQ(KxctlRun{}(With(port, {"write", "3", "0x4701", "555"})).status, 0);
   ASSERT_EQ(KxctlRun{}(With(port, {"backup", "3", kx3})).status, 0);
-  r = KxctlRun{}(With(port, {"restore", "--all", kx3}));
+  r = KxctlRun{}(With(port, {"restore", "--all", kx3, "--address", "1-4"}));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "kxctl: the file holds KX3 V1.10 parameters, but address 1 is a KX2 (--force broadcasts them all the same)\n");
+  EXPECT_EQ(r.out, "");
+  r = KxctlRun{}(With(port, {"restore", "--all", kx3, "--address", "3-4"}));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "all controllers (broadcast): KX3 V1.10 parameters written from " + kx3 + "\n");
   EXPECT_EQ(KxctlRun{}(With(port, {"read", "4", "0x4701"})).out, "REGISTER  VALUE  HEX     SIGNED\n0x4701    555    0x022B  555\n");
@@ -358,7 +325,7 @@ TEST(Kxctl, RecordWritesTheRecordFileAndCsv) {
   const std::string rec = sim.dir() / "run.rec";
   KxctlResult r = KxctlRun{}(With(port, {"--json", "record", "1,5", "--every", "0.5", "--out", rec, "--count", "3"}));
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "{\n  \"file\": \"" + rec + "\",\n  \"addresses\": [\n    1,\n    5\n  ],\n  \"cycles\": 3,\n  \"dropped\": []\n}\n");
+  EXPECT_EQ(r.out, "{\n  \"file\": \"" + rec + "\",\n  \"addresses\": [\n    1,\n    5\n  ],\n  \"cycles\": 3,\n  \"skipped\": 0,\n  \"dropped\": []\n}\n");
   recorder::RecordFile file;
   ASSERT_TRUE(file.Open(rec));
   EXPECT_EQ(FileBytes(rec).size(), 12u + 3 * 25u);
@@ -406,7 +373,7 @@ TEST(Kxctl, RecordStopsWhenEveryControllerFailedAndOnCtrlC) {
   const std::string rec = sim.dir() / "silent.rec";
   KxctlResult r = KxctlRun{}(With(port, {"record", "9", "--every", "0.5", "--out", rec, "--count", "5"}));
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("kxctl: DEVICE  1Received data time out error\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("kxctl: address 9: Received data time out error\n"), std::string::npos) << r.err;
   EXPECT_EQ(r.out, "1 cycle recorded into " + rec + "; dropped after failures: 9\n");
 
   KxctlRun run;

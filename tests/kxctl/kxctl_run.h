@@ -6,13 +6,19 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "support/kxsim_process.h"
 
 namespace kx::test {
 
@@ -28,8 +34,12 @@ class KxctlRun {
   std::vector<std::string> unsetEnv;                     // removed for the child
   std::string workDir;                                   // empty: the test's own
   std::chrono::milliseconds limit{60000};
-  // Sends SIGINT this long after the start (0: never).
+  // Sends `interruptSignal` this long after the start (0: never).
   std::chrono::milliseconds interruptAfter{0};
+  int interruptSignal = SIGINT;
+  // Largest file the child may write, in bytes (0: no limit): a write past it
+  // fails with EFBIG, as a full disk fails one with ENOSPC.
+  rlim_t fileSizeLimit = 0;
 
   KxctlResult operator()(const std::vector<std::string>& args) const {
     KxctlResult result;
@@ -48,6 +58,11 @@ class KxctlRun {
       for (const auto& name : unsetEnv) unsetenv(name.c_str());
       for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
       if (!workDir.empty() && chdir(workDir.c_str()) != 0) _exit(126);
+      if (fileSizeLimit > 0) {
+        signal(SIGXFSZ, SIG_IGN);  // kept across exec: the write fails instead
+        const rlimit bytes{fileSizeLimit, fileSizeLimit};
+        if (setrlimit(RLIMIT_FSIZE, &bytes) != 0) _exit(126);
+      }
       std::vector<char*> argv;
       std::string program = KXCTL_PATH;
       argv.push_back(program.data());
@@ -66,7 +81,7 @@ class KxctlRun {
       const auto now = std::chrono::steady_clock::now();
       if (now - start > limit) break;
       if (!interrupted && interruptAfter.count() > 0 && now - start >= interruptAfter) {
-        kill(pid, SIGINT);
+        kill(pid, interruptSignal);
         interrupted = true;
       }
       pollfd fds[2] = {{outOpen ? out[0] : -1, POLLIN, 0}, {errOpen ? err[0] : -1, POLLIN, 0}};
@@ -95,5 +110,43 @@ class KxctlRun {
     return result;
   }
 };
+
+// kxsim with the given controllers on a pseudo-terminal or an RFC 2217 server.
+class KxsimLine {
+ public:
+  enum class Kind { Pty, Rfc2217 };
+
+  KxsimLine(Kind kind, std::vector<std::string> controllers) {
+    std::vector<std::string> args;
+    if (kind == Kind::Pty) {
+      port_ = dir_ / "line";
+      args = {"--link", port_};
+    } else {
+      args = {"--listen", "127.0.0.1:0"};
+    }
+    args.insert(args.end(), controllers.begin(), controllers.end());
+    ok_ = sim_.Start(KXSIM_PATH, args);
+    if (kind == Kind::Rfc2217) port_ = sim_.ListenUrl();
+  }
+  bool ok() const { return ok_ && !port_.empty(); }
+  const std::string& port() const { return port_; }
+  const ScratchDir& dir() const { return dir_; }
+
+ private:
+  ScratchDir dir_;
+  KxsimProcess sim_;
+  std::string port_;
+  bool ok_ = false;
+};
+
+inline std::vector<std::string> With(std::vector<std::string> head, const std::vector<std::string>& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
+inline std::vector<std::uint8_t> FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 }  // namespace kx::test

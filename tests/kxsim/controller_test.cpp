@@ -266,7 +266,42 @@ TEST_F(LineTest, SilenceAfterAndTheControlChannel) {
   }
   ControlReader reader;
   EXPECT_TRUE(reader.Feed("silence").empty());
-  EXPECT_EQ(reader.Feed(" 1\r\nanswer 1\n"), (std::vector<std::string>{"silence 1", "answer 1"}));
+  EXPECT_EQ(reader.Feed(" 1\r\nanswer 1\n"), (std::vector<ControlLine>{{"silence 1"}, {"answer 1"}}));
+}
+
+// Negative values are set as the word that holds them; values out of range,
+// and a line too long to be a command, are refused with a message.
+TEST_F(LineTest, ControlValuesAndLongLines) {
+  Add(Model::Kx2, 1, "9600-7E1-ascii");
+  struct Case {
+    const char* value;
+    std::optional<std::uint16_t> stored;  // nothing: refused
+  };
+  for (const Case& c : {Case{"-5", 0xFFFB}, Case{"-32768", 0x8000}, Case{"65535", 0xFFFF}, Case{"0x8000", 0x8000},
+                        Case{"-32769", std::nullopt}, Case{"-0", std::nullopt}, Case{"-", std::nullopt},
+                        Case{"--5", std::nullopt}, Case{"65536", std::nullopt}, Case{"-0x5", std::nullopt}}) {
+    SCOPED_TRACE(c.value);
+    line.Controllers()[0]->SetRegister(0x4701, 7);
+    const std::string problem = RunControlCommand(line, std::string("set 1 0x4701 ") + c.value);
+    EXPECT_EQ(problem.empty(), c.stored.has_value()) << problem;
+    EXPECT_EQ(line.Controllers()[0]->Register(0x4701), c.stored.value_or(7));
+  }
+
+  // A megabyte without a line end, in pieces, then its end and a good line:
+  // one refused line that keeps only its start, then the good one whole.
+  ControlReader reader;
+  const std::string start = "silence 1 " + std::string(100, 'x');
+  EXPECT_TRUE(reader.Feed(start).empty());
+  for (int i = 0; i < 16; ++i) EXPECT_TRUE(reader.Feed(std::string(65536, 'y')).empty());
+  const auto lines = reader.Feed("zzz\nanswer 1\n");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_TRUE(lines[0].tooLong);
+  EXPECT_EQ(lines[0].text, start.substr(0, 40));
+  EXPECT_EQ(TooLongText(lines[0]), "line longer than 4096 characters refused: " + start.substr(0, 40) + "...");
+  EXPECT_EQ(lines[1], (ControlLine{"answer 1"}));
+  // A line of exactly the longest length is taken; one more character is not.
+  EXPECT_FALSE(reader.Feed(std::string(kMaxControlLine, 'a') + "\n")[0].tooLong);
+  EXPECT_TRUE(reader.Feed(std::string(kMaxControlLine + 1, 'a') + "\n")[0].tooLong);
 }
 
 TEST(LineFormatTest, ParsesFormatsAndMatchesWhatThePcSet) {
@@ -327,6 +362,31 @@ TEST(OptionsTest, ParsesControllersAndOptions) {
     const auto res = ParseCommandLine(args);
     EXPECT_FALSE(res.options) << args.back();
     EXPECT_FALSE(res.error.empty());
+  }
+  // Each refused with a message that says what is wrong.
+  struct Refused {
+    std::vector<std::string> args;
+    const char* error;
+  };
+  for (const Refused& refused : {
+           Refused{{"--listen", "127.0.0.1:99999", "kx1@1:9600-7E1-ascii"}, "PORT 0 to 65535"},
+           Refused{{"--listen", "127.0.0.1:-1", "kx1@1:9600-7E1-ascii"}, "PORT 0 to 65535"},
+           Refused{{"--listen", "127.0.0.1", "kx1@1:9600-7E1-ascii"}, "--listen needs HOST:PORT"},
+           Refused{{"--link", "/tmp/x", "kx3@246:9600-7E1-ascii+5"}, "would run past address 247"},
+           Refused{{"--link", "/tmp/x", "kx1@1:9600-7E1-rtu"}, "RTU needs 8 data bits"},
+           Refused{{"--link", "/tmp/x", "kx3@1:19200-7N2-rtu"}, "RTU needs 8 data bits"},
+       }) {
+    SCOPED_TRACE(refused.args.back());
+    const auto res = ParseCommandLine(refused.args);
+    EXPECT_FALSE(res.options);
+    EXPECT_NE(res.error.find(refused.error), std::string::npos) << res.error;
+  }
+  // The edges that are still good.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--listen", "127.0.0.1:65535", "kx1@1:9600-7E1-ascii"},
+        std::vector<std::string>{"--listen", "127.0.0.1:0", "kx1@1:9600-8N1-rtu"},
+        std::vector<std::string>{"--link", "/tmp/x", "kx3@242:9600-7E1-ascii+5"}}) {
+    EXPECT_TRUE(ParseCommandLine(args).options) << args.back();
   }
   EXPECT_TRUE(ParseCommandLine({"--help"}).options->help);
   EXPECT_EQ(ParseVersion("1.05"), 0x0105);

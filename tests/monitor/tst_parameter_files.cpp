@@ -73,6 +73,7 @@ class TstParameterFiles : public QObject {
  private slots:
   void openSaveAndTheirRefusals();
   void writesNeedRemoteWritingAndAskAboutAnotherModel();
+  void destructiveQuestionsNameOtherModelsAndDeclineOnEnter();
 };
 
 void TstParameterFiles::openSaveAndTheirRefusals() {
@@ -107,8 +108,13 @@ void TstParameterFiles::openSaveAndTheirRefusals() {
   }
   f.chosen = f.dir.filePath("none.par");
   box = f.run("OPEN1");
-  QCOMPARE(box->text, QStringLiteral("Can't perform one of the following file operations: Open, Seek, Read"));
+  QCOMPARE(box->text, QStringLiteral("Can't perform one of the following file operations: Open, Seek, Read\n"
+                                     "No such file or directory"));
   QCOMPARE(box->caption, QStringLiteral("File Error"));
+  f.chosen = f.dir.path();
+  box = f.run("OPEN1");
+  QCOMPARE(box->text, QStringLiteral("Can't perform one of the following file operations: Open, Seek, Read\n"
+                                     "Is a directory"));
 
   // SAVE AS a new file, then SAVE; over an existing file SAVE AS asks first.
   f.chosen = f.dir.filePath("copy.par");
@@ -142,8 +148,53 @@ void TstParameterFiles::openSaveAndTheirRefusals() {
   f.run("OPEN1");
   f.chosen = f.dir.filePath("no/such/folder/x.par");
   box = f.run("SAVEAS1");
-  QCOMPARE(box->text, QStringLiteral("Fail to save file"));
+  QCOMPARE(box->text, QStringLiteral("Fail to save file\nNo such file or directory"));
   QVERIFY(!QFileInfo::exists(f.chosen));
+}
+
+// Enter on the box presses its default button; records what the box said.
+std::shared_ptr<BoxSeen> EnterOnNextBox() {
+  auto seen = std::make_shared<BoxSeen>();
+  kx::test::WatchFor(kx::test::VisibleMessageBox, [seen](QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    seen->text = box->text();
+    seen->caption = box->windowTitle();
+    seen->seen = true;
+    QTest::keyClick(box, Qt::Key_Return);
+  });
+  return seen;
+}
+
+// WRITE TO ALL CONNECTED DEVICE names the connected controllers of another
+// model; every question before writing controllers declines on Enter.
+void TstParameterFiles::destructiveQuestionsNameOtherModelsAndDeclineOnEnter() {
+  Fixture f;
+  Fixture::Set(f.Add("kx1@1"), {{0x4700, 250}, {0x4701, 300}, {0x471A, 1}, {0x471B, 0x0320}});
+  Fixture::Set(f.Add("kx2@2"), {{0x4700, 250}, {0x4701, 300}, {0x4724, 1}, {0x4725, 1}, {0x472A, 0x0105}});
+  Fixture::Set(f.Add("kx1@3"), {{0x4700, 250}, {0x4701, 300}, {0x471A, 1}, {0x471B, 0x0320}});
+  f.Connect(0, 1);
+  f.Connect(1, 2);
+  f.Connect(2, 3);
+  f.Run(60);
+  QCOMPARE(f.window->engine().Device(1).model, kx::kModelKx2);
+  f.chosen = f.dir.filePath("kx1.par");
+  WriteBytes(f.chosen, Kx1File());
+  f.run("OPEN1");
+
+  auto box = EnterOnNextBox();
+  f.action("WRITEALL")->trigger();
+  QVERIFY(box->seen);
+  QCOMPARE(box->text, QStringLiteral("All device connected to the communication will be set, do you really want to "
+                                     "process ?\n\nThe buffer holds KX1 V3.20 parameters; connected controllers of "
+                                     "another model:\n  address 2 (KX2)"));
+  QVERIFY(f.window->engine().RunningTransfer() == nullptr);
+
+  // Only controllers of the buffer's model: the question as it always was.
+  f.w<QPushButton>("RunBt1")->click();  // the KX2 disconnected
+  f.Run(20);
+  QVERIFY(!f.window->engine().Device(1).connected);
+  box = f.run("WRITEALL", QMessageBox::No);
+  QCOMPARE(box->text, QStringLiteral("All device connected to the communication will be set, do you really want to process ?"));
 }
 
 void TstParameterFiles::writesNeedRemoteWritingAndAskAboutAnotherModel() {
@@ -164,7 +215,9 @@ void TstParameterFiles::writesNeedRemoteWritingAndAskAboutAnotherModel() {
 
   kx2.SetComWrite(true);
   f.Run(20);
-  box = f.run("DOWNLOAD1", QMessageBox::No);
+  box = EnterOnNextBox();  // Enter declines: No is the default button
+  f.action("DOWNLOAD1")->trigger();
+  QVERIFY(box->seen);
   QCOMPARE(box->text, QStringLiteral("It is different model between buffer and download device, do you really want to process ?"));
   QCOMPARE(box->caption, QStringLiteral("Model Name Confirm"));
   QVERIFY(f.window->engine().RunningTransfer() == nullptr);

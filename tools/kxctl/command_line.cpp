@@ -7,6 +7,8 @@
 #include <functional>
 #include <utility>
 
+#include "serial/rfc2217_port.h"
+
 namespace kxctl {
 namespace {
 
@@ -29,7 +31,7 @@ constexpr std::array kCommands = {
     CommandInfo{"read", "ADDR REG [COUNT]", "holding registers (REG decimal or 0x hex)", true},
     CommandInfo{"write", "ADDR REG VALUE", "one register, echo checked", true},
     CommandInfo{"backup", "ADDR FILE.par", "upload the parameter memory into a parameter file", true},
-    CommandInfo{"restore", "ADDR|--all FILE.par [--force]",
+    CommandInfo{"restore", "ADDR FILE.par [--force] | --all FILE.par [--address A|A-B] [--force]",
                 "download a parameter file to one controller, or by broadcast to all", true},
     CommandInfo{"record", "ADDR[,ADDR...] --every SECONDS --out FILE.rec|FILE.csv [--count N]",
                 "sample the PV of up to ten controllers into a record file or CSV", true},
@@ -67,12 +69,23 @@ scan:   probes each address (default 1-247) at the line's format, at each
         the 110 ms the kxcomm bus search waits.
 write:  VALUE is -32768..65535 or 0x0000..0xFFFF. A register the controller
         protects gets the unlock write first, as in kxcomm's monitor.
+backup: checks that FILE.par can be written before the upload; the file is
+        written whole (a temporary file renamed over it) or not at all.
 restore: writes the sequence of the controller's model; a file of another
-        model is refused unless --force. With --all the writes go to address 0
-        (nobody answers; each waits its time) in the sequence of the file's model.
+        model is refused unless --force. With --all the controllers at the
+        addresses given (default 1-247, probed with scan --fast's wait) are
+        identified first, and a controller of another model than the file's
+        refuses the broadcast unless --force; then the writes go to address 0
+        (nobody answers; each waits its time) in the sequence of the file's
+        model. A restore stopped part-way says how many writes went through:
+        the controller then holds a mix of old and new parameters.
 record: --every 0.5 or 1..99 seconds; the file is a kxcomm record file (.rec)
         or CSV (.csv: time of day, seconds since the start, one column per
-        controller); runs --count cycles, or until Ctrl-C.
+        controller); runs --count cycles, or until Ctrl-C. A target that
+        cannot be written is refused before sampling. CSV is exported at the
+        end from a record file beside it (FILE.csv.kxctl-PID.rec); when the
+        CSV cannot be written (a full disk) that record file is kept and named.
+        Samples skipped because time-outs took the cycle's time are counted.
 flash:  checks FILE.oc as kxcomm's F/W UPDATE does and writes it through the
         controller's loader. KX3 (model in the file): the unlock and
         flash-enable writes go to ADDR at the line's format, then after a 3 s
@@ -82,7 +95,14 @@ flash:  checks FILE.oc as kxcomm's F/W UPDATE does and writes it through the
 
 Exit status: 0 success, 1 no valid answer or a failed step (message on
 stderr), 2 usage error. Progress goes to stderr when it is a terminal.
-Ctrl-C stops cleanly: the port is closed and no half-written file is left.
+Signals: SIGINT (Ctrl-C), SIGTERM, SIGHUP (the terminal or SSH session gone)
+and SIGQUIT all stop a command the same way, between two exchanges: a
+recording keeps every whole record taken (and exports its CSV), a file is
+written whole or not at all, temporary files are removed, and the port is
+closed, its lock file with it. A recording stopped so ends with status 0;
+other commands end with status 1 ("interrupted").
+Full disk: backup, record and the CSV export fail with the system's reason
+("No space left on device"); a file already there is left as it was.
 )";
 
 // ---------------------------------------------------------------------------
@@ -142,6 +162,18 @@ int Address(std::string_view text) {
   return static_cast<int>(NumberIn(text, kFirstAddress, kLastAddress, "address"));
 }
 
+// "A" or "A-B" into first and last.
+void AddressRange(const std::string& range, int& first, int& last) {
+  const auto dash = range.find('-');
+  if (dash == std::string::npos) {
+    first = last = Address(range);
+    return;
+  }
+  first = Address(std::string_view(range).substr(0, dash));
+  last = Address(std::string_view(range).substr(dash + 1));
+  if (first > last) throw UsageError("address range \"" + range + "\" runs backwards");
+}
+
 // Takes one global option if `name` is one; false otherwise.
 bool TakeGlobal(Cursor& c, const std::string& name, std::optional<std::string>& value, GlobalOptions& g,
                 bool lineIsGlobal) {
@@ -153,6 +185,8 @@ bool TakeGlobal(Cursor& c, const std::string& name, std::optional<std::string>& 
   if (name == "--port") {
     g.port = OptionValue(c, name, value);
     if (g.port->empty()) throw UsageError("--port needs a value");
+    if (g.port->rfind("rfc2217:", 0) == 0 && !kx::serial::ParseRfc2217Url(*g.port))
+      throw UsageError("--port \"" + *g.port + "\" is not a network address of the form rfc2217://HOST:PORT");
     return true;
   }
   if (name == "--line" && lineIsGlobal) {
@@ -206,15 +240,7 @@ ScanArgs ParseScan(Cursor& c, GlobalOptions& g, bool& help) {
   bool lineGiven = false;
   const auto positional = SplitRest(c, g, false, help, [&](const std::string& name, std::optional<std::string>& value) {
     if (name == "--address") {
-      const std::string range = OptionValue(c, name, value);
-      const auto dash = range.find('-');
-      if (dash == std::string::npos) {
-        s.first = s.last = Address(range);
-      } else {
-        s.first = Address(std::string_view(range).substr(0, dash));
-        s.last = Address(std::string_view(range).substr(dash + 1));
-        if (s.first > s.last) throw UsageError("address range \"" + range + "\" runs backwards");
-      }
+      AddressRange(OptionValue(c, name, value), s.first, s.last);
       return true;
     }
     if (name == "--line") {
@@ -244,9 +270,14 @@ std::uint16_t Register(std::string_view text) {
 CommandArgs ParseSimple(std::string_view command, Cursor& c, GlobalOptions& g, bool& help) {
   bool all = false;
   bool force = false;
-  const auto positional = SplitRest(c, g, true, help, [&](const std::string& name, std::optional<std::string>&) {
+  std::optional<std::string> range;
+  const auto positional = SplitRest(c, g, true, help, [&](const std::string& name, std::optional<std::string>& value) {
     if (command == "restore" && name == "--all") return all = true;
     if (command == "restore" && name == "--force") return force = true;
+    if (command == "restore" && name == "--address") {
+      range = OptionValue(c, name, value);
+      return true;
+    }
     return false;
   });
   if (help) return InfoArgs{};
@@ -273,10 +304,12 @@ CommandArgs ParseSimple(std::string_view command, Cursor& c, GlobalOptions& g, b
   }
   if (command == "restore") {
     if (all) {
-      if (force) throw UsageError("--force is for one controller; --all writes the file's own model");
       ExpectPositional(positional, 1, 1);
-      return RestoreArgs{0, positional[0], false};
+      RestoreArgs r{0, positional[0], force};
+      if (range) AddressRange(*range, r.first, r.last);
+      return r;
     }
+    if (range) throw UsageError("--address is for --all");
     ExpectPositional(positional, 2, 2);
     return RestoreArgs{Address(positional[0]), positional[1], force};
   }
@@ -321,7 +354,10 @@ RecordArgs ParseRecord(Cursor& c, GlobalOptions& g, bool& help) {
   if (*every == "0.5" || *every == ".5") {
     r.sampleSetting = 0;
   } else {
-    r.sampleSetting = static_cast<int>(NumberIn(*every, 1, 99, "--every"));
+    const auto seconds = ParseNumber(*every);
+    if (!seconds || *seconds < 1 || *seconds > 99)
+      throw UsageError("--every \"" + *every + "\" is neither 0.5 nor a whole number of seconds from 1 to 99");
+    r.sampleSetting = static_cast<int>(*seconds);
   }
   if (r.out.empty()) throw UsageError("--out FILE is needed");
   if (EndsWithNoCase(r.out, ".rec")) {

@@ -58,6 +58,9 @@ struct RestoreArgs {
   int address = 0;  // 0 with --all: every controller by broadcast
   std::string file;
   bool force = false;  // --force: write a file of another model all the same
+  // --all: the addresses identified before the broadcast (--address A|A-B).
+  int first = kFirstAddress;
+  int last = kLastAddress;
 };
 
 enum class RecordFileKind { Record, Csv };

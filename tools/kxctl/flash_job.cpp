@@ -32,7 +32,8 @@ std::string NoticeText(int code) {
 FlashJob::FlashJob(const JobContext& context, FlashArgs args)
     : PortJob(context), timer_(context.timer), args_(std::move(args)), update_(session_, context.port, memory_) {
   load_ = kx::LoadFirmwareFile(args_.file);
-  if (load_.result != kx::FirmwareCheck::Ok) Fail(args_.file + ": " + LoadError(load_.result));
+  if (load_.result != kx::FirmwareCheck::Ok)
+    Fail(args_.file + ": " + LoadError(load_.result) + (load_.reason.empty() ? "" : ": " + load_.reason));
 }
 
 FlashJob::~FlashJob() { timer_.StopTimer(); }

@@ -77,6 +77,16 @@ class JobTimer final : public kx::recorder::RecorderTimer {
   QTimer timer_;
 };
 
+// The port's own texts name a mapped line "COM1 (/dev/ttyUSB0)"; a line given
+// to kxctl as a path or an address is named as it was given.
+std::string Shown(std::string text, const kxctl::LineChoice& choice) {
+  if (choice.portName.rfind("COM", 0) == 0) return text;
+  const std::string mapped = "COM" + std::to_string(choice.com) + " (" + choice.portName + ")";
+  for (std::size_t at = text.find(mapped); at != std::string::npos; at = text.find(mapped, at + choice.portName.size()))
+    text.replace(at, mapped.size(), choice.portName);
+  return text;
+}
+
 int Run(int argc, char** argv, const kxctl::Invocation& invocation) {
   QCoreApplication app(argc, argv);
 
@@ -92,7 +102,10 @@ int Run(int argc, char** argv, const kxctl::Invocation& invocation) {
   kxctl::Line line(port, [&port](int ms) { port.SetTickMs(ms); });
   std::string error;
   if (!line.Open(choice, error)) {
-    std::cerr << "kxctl: " << choice.portName << ": " << error << "\n";
+    error = Shown(error, choice);
+    // The port's text names the line already, as a rule.
+    if (error.find(choice.portName) == std::string::npos) error = choice.portName + ": " + error;
+    std::cerr << "kxctl: " << error << "\n";
     return kxctl::kExitFailed;
   }
 
@@ -101,7 +114,7 @@ int Run(int argc, char** argv, const kxctl::Invocation& invocation) {
   std::function<void()> afterStep = [&] {
     for (std::string note = job->TakeNote(); !note.empty(); note = job->TakeNote()) {
       progress.Clear();
-      std::cerr << "kxctl: " << note << "\n";
+      std::cerr << "kxctl: " << Shown(note, choice) << "\n";
     }
     if (job->Done()) {
       app.quit();
@@ -120,11 +133,13 @@ int Run(int argc, char** argv, const kxctl::Invocation& invocation) {
     afterStep();
   });
   port.SetOnError([&](const std::string& text) {
-    job->LineLost(choice.portName + ": " + text);
+    const std::string shown = Shown(text, choice);
+    job->LineLost(shown.find(choice.portName) == std::string::npos ? choice.portName + ": " + shown : shown);
     afterStep();
   });
 
-  // Ctrl-C and SIGTERM end the job between two events.
+  // Ctrl-C, SIGTERM, a hang-up and SIGQUIT end the job between two events,
+  // as a whole: what it took is written, temporary files and the port's lock go.
   QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
   QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&] {
     char c;
@@ -152,7 +167,8 @@ int Run(int argc, char** argv, const kxctl::Invocation& invocation) {
     std::cout << outcome.table;
   }
   std::cout.flush();
-  if (outcome.status != kxctl::kExitOk && !outcome.error.empty()) std::cerr << "kxctl: " << outcome.error << "\n";
+  if (outcome.status != kxctl::kExitOk && !outcome.error.empty())
+    std::cerr << "kxctl: " << Shown(outcome.error, choice) << "\n";
   return outcome.status;
 }
 
@@ -177,8 +193,9 @@ int main(int argc, char** argv) {
   if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return kxctl::kExitFailed;
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaction(signal, &sa, nullptr);
+  // A closed stdout or stderr (the terminal gone with a hang-up) fails the
+  // write instead of killing the job before it has saved its work.
   std::signal(SIGPIPE, SIG_IGN);
   return Run(argc, argv, *parsed.invocation);
 }

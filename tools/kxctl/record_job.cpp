@@ -5,7 +5,9 @@
 #include <chrono>
 #include <ctime>
 
+#include "core/files/whole_file.h"
 #include "core/recorder/csv_export.h"
+#include "kxctl/device_job.h"
 
 namespace kxctl {
 namespace {
@@ -35,10 +37,17 @@ RecordJob::RecordJob(const JobContext& context, RecordArgs args)
 }
 
 RecordJob::~RecordJob() {
-  if (args_.kind == RecordFileKind::Csv) ::unlink(recordPath_.c_str());
+  if (args_.kind == RecordFileKind::Csv && !keepRecord_) ::unlink(recordPath_.c_str());
 }
 
 void RecordJob::Start() {
+  // A recording that could not be saved is refused before the first sample.
+  if (const std::string problem = kx::WriteProblem(args_.out); !problem.empty()) {
+    status_ = kExitFailed;
+    error_ = args_.out + ": " + problem;
+    done_ = true;
+    return;
+  }
   // The recorder opens the port itself, with the line's parameters.
   ReleaseLine();
   kx::recorder::RecordHeader header;
@@ -67,7 +76,10 @@ void RecordJob::Handle(const kx::PortEvent& event) {
 }
 
 void RecordJob::TimerFired() {
-  if (!done_) Feed(ev::Tick{});
+  if (done_) return;
+  // The cycle of the last tick still waits for an answer: this sample is skipped.
+  if (acquisition_->state() == kx::recorder::Acquisition::State::Awaiting) ++skipped_;
+  Feed(ev::Tick{});
 }
 
 void RecordJob::LineLost(const std::string& text) {
@@ -101,15 +113,23 @@ void RecordJob::Finish() {
   }
   if (args_.kind == RecordFileKind::Csv) {
     const kx::recorder::CsvExportResult exported = kx::recorder::ExportCsv(recordPath_, args_.out);
-    ::unlink(recordPath_.c_str());
-    if (!exported.ok && status_ == kExitOk) {
+    if (exported.ok) {
+      ::unlink(recordPath_.c_str());
+    } else {
+      // The samples are not thrown away with the failed CSV.
+      keepRecord_ = true;
       status_ = kExitFailed;
-      error_ = args_.out + ": " + exported.error;
+      error_ = args_.out + ": " + exported.error + "; the samples are kept in the record file " + recordPath_;
     }
   }
 }
 
-void RecordJob::StatusText(std::string_view text) { notes_.emplace_back(text); }
+void RecordJob::StatusText(std::string_view) {
+  // The recorder names the slot; kxctl names the controller by its address.
+  const int slot = acquisition_->CurrentSlot();
+  notes_.push_back(AddressContext(args_.addresses[static_cast<std::size_t>(slot)]) + ": " +
+                   std::string(kx::recorder::StatusMessage(acquisition_->LastStatus())));
+}
 
 void RecordJob::CounterChanged(long counter) {
   cycles_ = counter;
@@ -143,10 +163,16 @@ std::string RecordJob::Progress() const {
 Outcome RecordJob::Result() const {
   Outcome o{status_, error_, std::nullopt, {}};
   Json doc = Json::Object();
-  doc.Set("file", Json::String(args_.out));
+  // Where the samples are: the record file kept when the CSV could not be written.
+  const std::string& file = keepRecord_ ? recordPath_ : args_.out;
+  doc.Set("file", Json::String(file));
   Json& addresses = doc.Set("addresses", Json::Array());
   for (const int a : args_.addresses) addresses.Push(Json::Int(a));
-  doc.Set("cycles", Json::Int(cycles_));
+  // The records written, which a failed write or a stop mid-cycle may leave
+  // below the cycles sampled.
+  const auto records = static_cast<std::int64_t>(writer_.Records());
+  doc.Set("cycles", Json::Int(records));
+  doc.Set("skipped", Json::Int(skipped_));
   Json& dropped = doc.Set("dropped", Json::Array());
   std::string droppedText;
   for (const int a : dropped_) {
@@ -154,8 +180,12 @@ Outcome RecordJob::Result() const {
     droppedText += " " + std::to_string(a);
   }
   o.json = std::move(doc);
-  o.table = std::to_string(cycles_) + (cycles_ == 1 ? " cycle" : " cycles") + " recorded into " + args_.out +
-            (droppedText.empty() ? "" : "; dropped after failures:" + droppedText) + "\n";
+  o.table = std::to_string(records) + (records == 1 ? " cycle" : " cycles") + " recorded into " + file +
+            (droppedText.empty() ? "" : "; dropped after failures:" + droppedText) +
+            (skipped_ == 0 ? ""
+                           : "; " + std::to_string(skipped_) + (skipped_ == 1 ? " sample" : " samples") +
+                                 " skipped (time-outs took the cycle's time)") +
+            "\n";
   return o;
 }
 

@@ -4,7 +4,13 @@
 // For CSV the run is recorded into a temporary record file beside the target
 // and exported with the recorder's CSV export when it ends. Each record is
 // appended whole, and the CSV is renamed into place only once written, so an
-// interrupt never leaves half a file.
+// interrupt never leaves half a file; when the CSV cannot be written (a full
+// disk) the record file stays, and the message names it.
+//
+// The target is checked before sampling starts: a recording that could not be
+// saved is refused at once. A failed sample is told with the controller's
+// address; ticks that found a sample still waiting for its answer (a silent
+// controller's time-outs taking the cycle's time) are counted as skipped.
 #pragma once
 
 #include <memory>
@@ -54,7 +60,9 @@ class RecordJob final : public PortJob, private kx::recorder::AcquisitionObserve
   std::string recordPath_;  // the record file written (a temporary one for CSV)
   bool stopWanted_ = false;
   bool automaticStop_ = false;
-  long cycles_ = 0;
+  long cycles_ = 0;        // cycles completed (progress)
+  long skipped_ = 0;       // sampling ticks that found the last cycle still running
+  bool keepRecord_ = false;  // CSV: the export failed, the record file holds the samples
   std::vector<std::string> notes_;  // failure texts, for stderr
   std::size_t notesShown_ = 0;
   std::vector<int> dropped_;

@@ -57,18 +57,20 @@ void ScanJob::Start() {
   StepJob::Start();
 }
 
-void ScanJob::QueueProbe() {
-  kx::ExchangeRequest probe = NormalProbe(line_, address_);
-  if (!args_.fast) {
-    ThenAny(std::move(probe), [this](const kx::Answer& a) { OnProbe(a); });
-    return;
-  }
+kx::ExchangeRequest ProbeRequest(const Line& line, int address, bool fast) {
+  kx::ExchangeRequest probe = NormalProbe(line, address);
+  if (!fast) return probe;
   // Milliseconds for ticks: the first wait shortened, the re-arm and the
   // overall deadline kept at the search's.
   probe.deadlineTicks = kx::DeadlineTicks(probe) * kx::kTickMs;
-  probe.firstWaitTicks = FastProbeWaitMs(line_.Format());
+  probe.firstWaitTicks = FastProbeWaitMs(line.Format());
   probe.rearmTicks *= kx::kTickMs;
-  ThenAny(std::move(probe), [this](const kx::Answer& a) { OnProbe(a); }, 1);
+  return probe;
+}
+
+void ScanJob::QueueProbe() {
+  ThenAny(ProbeRequest(line_, address_, args_.fast), [this](const kx::Answer& a) { OnProbe(a); },
+          ProbeTickMs(args_.fast));
 }
 
 void ScanJob::OnProbe(const kx::Answer& answer) {

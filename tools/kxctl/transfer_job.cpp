@@ -1,6 +1,7 @@
 #include "kxctl/transfer_job.h"
 
 #include "core/device/regmap.h"
+#include "core/files/whole_file.h"
 #include "core/params/parameter_buffer.h"
 #include "core/text/messages.h"
 #include "kxctl/requests.h"
@@ -14,6 +15,19 @@ void TransferJob::Run(std::shared_ptr<kx::Transfer> transfer, std::uint8_t model
   transfer_ = std::move(transfer);
   model_ = model;
   QueueNext();
+}
+
+void TransferJob::LineLost(const std::string& text) {
+  line_.LineLost();  // the request in flight ends with the line
+  Stop(text);
+}
+
+void TransferJob::Stop(std::string message) {
+  if (transfer_ && !transfer_->Done()) {
+    const std::string note = PartWayNote();
+    if (!note.empty()) message += ". " + note;
+  }
+  Fail(std::move(message));
 }
 
 void TransferJob::QueueNext() {
@@ -50,15 +64,15 @@ void TransferJob::OnAnswer(const kx::TransferRequest& request, const kx::Answer&
   }
   const std::string context = AddressContext(request.broadcast ? 0 : address_) + ": ";
   if (answer.end == kx::AnswerEnd::LineLost) {
-    Fail(context + FailureText(answer));
+    Stop(context + FailureText(answer));
     return;
   }
   if (answer.check && answer.check->status == kx::AnswerStatus::Exception && ++exceptions_ > kExceptionLimit) {
-    Fail(context + FailureText(answer));
+    Stop(context + FailureText(answer));
     return;
   }
   if (++failuresInARow_ >= kFailuresInARow) {
-    Fail(context + FailureText(answer));
+    Stop(context + FailureText(answer));
     return;
   }
   QueueNext();  // the same request again
@@ -71,7 +85,21 @@ std::string TransferJob::Progress() const {
 
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// "Fail to save file: FILE: the system's reason".
+std::string SaveFailure(const std::string& file, const std::string& reason) {
+  return std::string(kx::Text(kx::Msg::FailToSaveFile)) + ": " + file + ": " + reason;
+}
+
+}  // namespace
+
 BackupJob::BackupJob(Line& line, BackupArgs args) : TransferJob(line, args.address, "backup"), args_(std::move(args)) {
+  // Whether the file can be written at all is found out before the upload.
+  if (const std::string problem = kx::WriteProblem(args_.file, kx::kParameterBufferBytes); !problem.empty()) {
+    Fail(SaveFailure(args_.file, problem));
+    return;
+  }
   Learn(FactsDepth::Transfer, UnknownModel::Fails, [this] {
     const std::string context = AddressContext(address_) + ": ";
     // The monitor's conditions for UPLOAD.
@@ -91,8 +119,9 @@ void BackupJob::TransferDone() {
   // The file is written whole through a renamed temporary file: an interrupt
   // or a failure never leaves half of one.
   const auto& buffer = static_cast<const kx::ImageUpload&>(*transfer_).Buffer();
-  if (!kx::SaveParameterFile(args_.file, buffer)) {
-    Fail(std::string(kx::Text(kx::Msg::FailToSaveFile)) + ": " + args_.file);
+  std::string reason;
+  if (!kx::SaveParameterFile(args_.file, buffer, &reason)) {
+    Fail(SaveFailure(args_.file, reason));
     return;
   }
   done_ = kx::ModelVersionText(buffer);

@@ -27,11 +27,18 @@ class TransferJob : public DeviceJob {
   TransferJob(Line& line, int address, std::string what);
 
   std::string Progress() const override;
+  void Interrupt() override { Stop("interrupted"); }
+  void LineLost(const std::string& text) override;
 
  protected:
   // Starts the transfer (called from a step's handler).
   void Run(std::shared_ptr<kx::Transfer> transfer, std::uint8_t model);
   virtual void TransferDone() = 0;
+  // Ends the job as failed; a transfer stopped part-way adds PartWayNote().
+  void Stop(std::string message);
+  // What a transfer stopped before its end leaves behind (after a blank);
+  // empty when that is nothing.
+  virtual std::string PartWayNote() const { return {}; }
 
   std::string what_;
   std::shared_ptr<kx::Transfer> transfer_;

@@ -1,5 +1,7 @@
 #include "kxsim/control.h"
 
+#include <algorithm>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -20,6 +22,15 @@ std::vector<Controller*> Targets(Line& line, const std::string& which) {
     if (c->address() == *address) picked.push_back(c);
   }
   return picked;
+}
+
+// A register value: a word, or a negative number down to -32768 (the word
+// that holds it, as the controller keeps signed values).
+std::optional<std::uint16_t> ParseRegisterValue(const std::string& text) {
+  if (!text.starts_with("-")) return ParseWord(text);
+  const auto magnitude = ParseWord(std::string_view(text).substr(1));
+  if (!magnitude || *magnitude == 0 || *magnitude > 32768 || text.size() > 1 + 5 || text[1] == '0') return std::nullopt;
+  return static_cast<std::uint16_t>(0x10000 - *magnitude);
 }
 
 }  // namespace
@@ -64,8 +75,8 @@ std::string RunControlCommand(Line& line, std::string_view command) {
     for (Controller* c : targets) c->SetPvStatus(static_cast<std::uint8_t>(code));
   } else if (verb == "set") {
     const auto reg = ParseWord(arg1);
-    const auto value = ParseWord(arg2);
-    if (!reg || !value) return "set needs REG VALUE";
+    const auto value = ParseRegisterValue(arg2);
+    if (!reg || !value) return "set needs REG VALUE (VALUE -32768 to 65535, or 0x0000 to 0xFFFF)";
     for (Controller* c : targets) {
       if (!c->SetRegister(*reg, *value)) return "no register " + arg1 + " on " + c->Describe();
     }
@@ -81,17 +92,32 @@ std::string RunControlCommand(Line& line, std::string_view command) {
   return {};
 }
 
-std::vector<std::string> ControlReader::Feed(std::string_view bytes) {
-  std::vector<std::string> lines;
-  partial_.append(bytes);
-  std::size_t pos;
-  while ((pos = partial_.find('\n')) != std::string::npos) {
-    std::string text = partial_.substr(0, pos);
-    if (!text.empty() && text.back() == '\r') text.pop_back();
-    lines.push_back(std::move(text));
-    partial_.erase(0, pos + 1);
+std::string TooLongText(const ControlLine& line) {
+  return "line longer than " + std::to_string(kMaxControlLine) + " characters refused: " + line.text + "...";
+}
+
+std::vector<ControlLine> ControlReader::Feed(std::string_view bytes) {
+  // The start kept of a line too long, for the message.
+  constexpr std::size_t kShownStart = 40;
+  std::vector<ControlLine> lines;
+  while (!bytes.empty()) {
+    const std::size_t end = bytes.find('\n');
+    const std::string_view piece = bytes.substr(0, end);
+    if (!discarding_) {
+      partial_.append(piece.substr(0, kMaxControlLine + 1 - std::min(partial_.size(), kMaxControlLine + 1)));
+      if (partial_.size() > kMaxControlLine) {
+        partial_.resize(kShownStart);
+        discarding_ = true;
+      }
+    }
+    if (end == std::string_view::npos) break;
+    bytes.remove_prefix(end + 1);
+    std::string text = std::move(partial_);
+    partial_.clear();
+    if (!discarding_ && !text.empty() && text.back() == '\r') text.pop_back();
+    lines.push_back(ControlLine{std::move(text), discarding_});
+    discarding_ = false;
   }
-  if (partial_.size() > 4096) partial_.clear();  // no line is that long
   return lines;
 }
 

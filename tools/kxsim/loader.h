@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/fwupdate/firmware_file.h"
 #include "core/modbus/codec.h"
 #include "kxsim/line_format.h"
 #include "kxsim/sim_time.h"
@@ -50,7 +51,7 @@ struct LoaderOptions {
 
 // The loader listens at 38400 baud, 8 data bits, no parity, 1 stop bit.
 inline constexpr LineFormat kLoaderFormat{38400, 8, ParityKind::None, 1, kx::FrameForm::Rtu};
-inline constexpr std::uint16_t kProgramVersionAddress = 0x0100;
+inline constexpr std::uint16_t kProgramVersionAddress = kx::kProgramVersionAddress;
 inline constexpr SimTime kEraseTime{200'000};
 // A controller restarting (into its loader, or into a new program) hears nothing this long.
 inline constexpr SimTime kRestartPause{1'000'000};

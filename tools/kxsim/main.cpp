@@ -198,11 +198,13 @@ int main(int argc, char** argv) {
     }
     if (pty && (fds[ptyIndex].revents & POLLOUT)) pty->Flush();
     if (control && (fds[controlIndex].revents & POLLIN)) {
-      for (const std::string& command : controlReader.Feed(control->Read())) {
-        const std::string problem = kxsim::RunControlCommand(line, command);
+      for (const kxsim::ControlLine& command : controlReader.Feed(control->Read())) {
+        const std::string problem =
+            command.tooLong ? kxsim::TooLongText(command) : kxsim::RunControlCommand(line, command.text);
         if (!problem.empty()) std::cerr << "kxsim: control: " << problem << "\n";
         // The acknowledgement lets a driving script go on without guessing a delay.
-        std::cout << "kxsim: control: " << (problem.empty() ? "done " : "failed ") << command << std::endl;
+        std::cout << "kxsim: control: " << (problem.empty() ? "done " : "failed ") << command.text
+                  << (command.tooLong ? "..." : "") << std::endl;
       }
     }
     if (server && fds[serverIndex].revents != 0) {

@@ -19,8 +19,9 @@ Controllers:
   MODEL     kx1, kx2 or kx3
   ADDRESS   1 to 247
   FORMAT    BAUD-<7|8><N|E|O><1|2>-<ascii|rtu>, e.g. 9600-7E1-ascii, 19200-8N2-rtu
-            (BAUD 2400, 4800, 9600, 19200 or 38400)
+            (BAUD 2400, 4800, 9600, 19200 or 38400; RTU needs 8 data bits)
   +N        kx3 only: N follower units behind this one, at the next addresses
+            (the last at most 247)
             and the same format. Writing 1 to register 0x4722 hands the leader's
             current address + 1, + 2, ... and its format on to them.
   OPTION    per-controller settings that override the global ones:
@@ -109,7 +110,8 @@ Options:
                           fault ADDR KIND        set a fault (KINDs as above)
                           sensor-break ADDR [N]  PV status code N (default 3,
                                                  no connect); 0 ends it
-                          set ADDR REG VALUE     set a register (no rules)
+                          set ADDR REG VALUE     set a register (no rules; VALUE
+                                                 -32768 to 65535 or 0x0000 to 0xFFFF)
                           program ADDR on|off    start or stop the program
                           comwrite ADDR on|off   remote writing on or off
                           line-noise KIND[:RATE] line noise on (lf, nolf) or off
@@ -224,12 +226,20 @@ std::optional<ControllerArg> ParseControllerArg(std::string_view text, const Con
       error = "followers (+N) need a kx3 and N up to 246: " + std::string(text);
       return std::nullopt;
     }
+    if (arg.address + *n > 247) {
+      error = "followers (+N) would run past address 247: " + std::string(text);
+      return std::nullopt;
+    }
     arg.options.followers = static_cast<int>(*n);
     format = format.substr(0, plus);
   }
   const auto lineFormat = ParseLineFormat(format);
   if (!lineFormat) {
     error = "format must be BAUD-<7|8><N|E|O><1|2>-<ascii|rtu>: " + std::string(text);
+    return std::nullopt;
+  }
+  if (lineFormat->form == kx::FrameForm::Rtu && lineFormat->dataBits != 8) {
+    error = "RTU needs 8 data bits: " + std::string(text);
     return std::nullopt;
   }
   arg.format = *lineFormat;
@@ -309,6 +319,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       if (!value(opts.link)) return fail("--link needs a PATH");
     } else if (arg == "--listen") {
       if (!value(opts.listen)) return fail("--listen needs HOST:PORT");
+      // The port a client is to reach: 0 (any free one, told at start-up) to 65535.
+      const auto colon = opts.listen.rfind(':');
+      const auto port = colon == std::string::npos ? std::nullopt : ParseUnsigned(opts.listen.substr(colon + 1));
+      if (!port || *port > 65535) return fail("--listen needs HOST:PORT with PORT 0 to 65535: " + opts.listen);
     } else if (arg == "--control") {
       if (!value(opts.control)) return fail("--control needs a FIFO path");
     } else if (arg == "--turnaround") {

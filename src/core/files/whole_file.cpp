@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 namespace kx {
@@ -19,26 +20,49 @@ struct Descriptor {
   }
 };
 
+// False with errno set when the bytes could not all be written.
 bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = ENOSPC;
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);
   }
   return true;
 }
 
+// The reason for a path that exists but cannot be taken as a file.
+std::string KindReason(const struct stat& info) {
+  return S_ISDIR(info.st_mode) ? SystemReason(EISDIR) : kNotRegularFile;
+}
+
+void Tell(std::string* reason, std::string text) {
+  if (reason != nullptr) *reason = std::move(text);
+}
+
 }  // namespace
+
+std::string SystemReason(int error) { return std::strerror(error); }
 
 WholeFile ReadWholeFile(const std::filesystem::path& path, std::size_t limit) {
   WholeFile result;
   // Non-blocking so that a FIFO or a device named by mistake does not hang the window.
   Descriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
-  if (file.fd < 0) return result;
+  if (file.fd < 0) {
+    result.reason = SystemReason(errno);
+    return result;
+  }
   struct stat info {};
-  if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return result;
+  if (::fstat(file.fd, &info) != 0) {
+    result.reason = SystemReason(errno);
+    return result;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    result.reason = KindReason(info);
+    return result;
+  }
   const std::size_t want = limit + 1;
   result.bytes.resize(want);
   std::size_t got = 0;
@@ -47,6 +71,7 @@ WholeFile ReadWholeFile(const std::filesystem::path& path, std::size_t limit) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       result.status = FileRead::ReadFailed;
+      result.reason = SystemReason(errno);
       result.bytes.clear();
       return result;
     }
@@ -58,24 +83,64 @@ WholeFile ReadWholeFile(const std::filesystem::path& path, std::size_t limit) {
   return result;
 }
 
-bool WriteWholeFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+bool WriteWholeFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes, std::string* reason) {
+  // A device, a FIFO or a socket of that name is never replaced by a file.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    Tell(reason, KindReason(info));
+    return false;
+  }
   std::filesystem::path temp = path;
   temp += ".tmp-" + std::to_string(::getpid());
   bool written = false;
   {
     Descriptor file{::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)};
-    if (file.fd < 0) return false;
+    if (file.fd < 0) {
+      // The folder's reason when it is the folder that is wrong.
+      const int error = errno;
+      const std::string problem = WriteProblem(path);
+      Tell(reason, problem.empty() ? SystemReason(error) : problem);
+      return false;
+    }
     written = WriteAll(file.fd, bytes) && ::fsync(file.fd) == 0;
-    if (::close(file.fd) != 0) written = false;
+    if (!written) Tell(reason, SystemReason(errno));
+    if (::close(file.fd) != 0 && written) {
+      written = false;
+      Tell(reason, SystemReason(errno));
+    }
     file.fd = -1;
   }
   std::error_code ec;
   if (written) {
     std::filesystem::rename(temp, path, ec);
     if (!ec) return true;
+    Tell(reason, SystemReason(ec.value()));
   }
   std::filesystem::remove(temp, ec);
   return false;
+}
+
+std::string WriteProblem(const std::filesystem::path& path, std::size_t bytes) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return KindReason(info);
+  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+  if (::stat(folder.c_str(), &info) != 0) return SystemReason(errno);
+  if (!S_ISDIR(info.st_mode)) return SystemReason(ENOTDIR);
+  // A trial file beside the target, as the real write makes one: the folder's
+  // permissions, a read-only disk and a full one all show as they would then.
+  std::filesystem::path trial = path;
+  trial += ".probe-" + std::to_string(::getpid());
+  Descriptor file{::open(trial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)};
+  if (file.fd < 0) return SystemReason(errno);
+  std::string problem;
+  if (bytes > 0) {
+    const std::vector<std::uint8_t> zeros(bytes, 0);
+    if (!WriteAll(file.fd, zeros) || ::fsync(file.fd) != 0) problem = SystemReason(errno);
+  }
+  ::close(file.fd);
+  file.fd = -1;
+  ::unlink(trial.c_str());
+  return problem;
 }
 
 }  // namespace kx

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace kx {
@@ -24,12 +25,29 @@ struct WholeFile {
   // At most limit + 1 bytes: a file longer than the limit shows as limit + 1
   // bytes, so the caller can tell "too long" without reading it all.
   std::vector<std::uint8_t> bytes;
+  // When not Read: the system's reason ("No such file or directory", "Is a
+  // directory", "not a regular file", "Permission denied", ...).
+  std::string reason;
 };
 
 WholeFile ReadWholeFile(const std::filesystem::path& path, std::size_t limit);
 
 // Writes bytes as the whole content of path. False when the file could not be
-// written; the previous file, if any, is then left as it was.
-bool WriteWholeFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
+// written; the previous file, if any, is then left as it was, and `reason`
+// (when given) holds the system's reason ("No space left on device", ...).
+bool WriteWholeFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
+                    std::string* reason = nullptr);
+
+// Why a file of `bytes` bytes could not be written at `path` as WriteWholeFile
+// writes it (a file beside it, renamed over it), found out before the content
+// exists: the folder is missing or not a folder, `path` is a folder or not a
+// regular file, the folder takes no new file, or (bytes > 0) that much does not
+// fit on the disk. Leaves nothing behind. Empty when it can be written.
+std::string WriteProblem(const std::filesystem::path& path, std::size_t bytes = 0);
+
+// The system's text for an errno value.
+std::string SystemReason(int error);
+// The reason given for something that exists but is neither a regular file nor a folder.
+inline constexpr const char* kNotRegularFile = "not a regular file";
 
 }  // namespace kx

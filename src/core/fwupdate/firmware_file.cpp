@@ -1,9 +1,9 @@
 #include "core/fwupdate/firmware_file.h"
 
-#include <filesystem>
-#include <fstream>
-#include <new>
+#include <algorithm>
 
+
+#include "core/files/whole_file.h"
 #include "core/text/messages.h"
 
 namespace kx {
@@ -15,6 +15,39 @@ namespace {
 constexpr std::size_t kMaxUsefulFileSize = kFirmwareHeaderSize + kMaxFirmwareRecords * (kMaxRecordDataBytes + 4);
 
 std::uint16_t Word(std::uint8_t high, std::uint8_t low) { return static_cast<std::uint16_t>(high << 8 | low); }
+
+// The layout rules (see the header) over records that passed their own checks.
+bool LayoutSound(const FirmwareImage& image) {
+  struct Span {
+    std::uint32_t first;
+    std::uint32_t end;  // one past the last byte
+  };
+  std::vector<Span> spans;
+  spans.reserve(image.records.size());
+  std::size_t dataBytes = 0;
+  const std::uint32_t version = kProgramVersionAddress;
+  const Bytes versionBytes{image.major, static_cast<std::uint8_t>(image.VersionWord() & 0xFF)};
+  for (const Bytes& record : image.records) {
+    const std::size_t n = record[0];
+    const std::uint32_t first = Word(record[1], record[2]);
+    const std::uint32_t end = first + static_cast<std::uint32_t>(n);
+    if (end > 0x10000) return false;
+    if (n == 0) continue;
+    dataBytes += n;
+    spans.push_back({first, end});
+    for (std::uint32_t a = version; a < version + 2; ++a) {
+      if (a < first || a >= end) continue;
+      // Both bytes of the version word, and the header's.
+      if (first > version || end < version + 2) return false;
+      if (record[3 + (a - first)] != versionBytes[a - version]) return false;
+    }
+  }
+  if (dataBytes == 0) return false;
+  std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.first < b.first; });
+  for (std::size_t i = 1; i < spans.size(); ++i)
+    if (spans[i].first < spans[i - 1].end) return false;
+  return true;
+}
 
 }  // namespace
 
@@ -79,6 +112,7 @@ FirmwareLoad CheckFirmware(std::span<const std::uint8_t> file) {
     at += size;
   }
 
+  if (valid) valid = LayoutSound(image);
   if (!valid) {
     load.result = FirmwareCheck::ContentError;
     return load;
@@ -96,29 +130,23 @@ FirmwareLoad CheckFirmware(std::span<const std::uint8_t> file) {
 FirmwareLoad LoadFirmwareFile(const std::string& path) {
   // Only a regular file (or a link to one): a folder, a FIFO or a device could
   // not be sized, or would block the window while it is read.
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return {};
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  if (size < 0 || !in) return {};
-  if (static_cast<std::size_t>(size) < kFirmwareHeaderSize) return {};
-  in.seekg(0, std::ios::beg);
-  Bytes bytes;
-  try {
-    bytes.resize(std::min(static_cast<std::size_t>(size), kMaxUsefulFileSize));
-  } catch (const std::bad_alloc&) {
-    FirmwareLoad load;
-    load.result = FirmwareCheck::BufferError;
-    return load;
+  WholeFile file = ReadWholeFile(path, kMaxUsefulFileSize);
+  FirmwareLoad load;
+  switch (file.status) {
+    case FileRead::OpenFailed:
+      load.reason = std::move(file.reason);
+      return load;
+    case FileRead::ReadFailed:
+      load.result = FirmwareCheck::BufferError;
+      load.reason = std::move(file.reason);
+      return load;
+    case FileRead::Read:
+      break;
   }
-  if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
-    FirmwareLoad load;
-    load.result = FirmwareCheck::BufferError;
-    return load;
-  }
-  return CheckFirmware(bytes);
+  if (file.bytes.size() < kFirmwareHeaderSize) return load;
+  // Bytes past the largest table are never looked at.
+  if (file.bytes.size() > kMaxUsefulFileSize) file.bytes.resize(kMaxUsefulFileSize);
+  return CheckFirmware(file.bytes);
 }
 
 }  // namespace kx

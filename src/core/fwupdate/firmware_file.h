@@ -8,6 +8,13 @@
 // 11 KX2, 12 KX3), major version (1), minor version digits (1 + 1), 2 unused.
 // Record: N, address high, address low, N data bytes, check byte; the N + 4
 // bytes sum to 0 modulo 256.
+//
+// Layout: the update erases the controller before it writes a record, so a
+// file that could not make a whole program is refused before anything is
+// sent: a record that runs past address 0xFFFF, two records that write the
+// same byte, a record that writes only one byte of the program's version word
+// (0x0100, 0x0101) or other bytes than the header's version there, and a file
+// whose records hold no data bytes at all.
 #pragma once
 
 #include <cstddef>
@@ -30,6 +37,9 @@ inline constexpr std::uint8_t kFirmwareModelKx3 = 12;
 // each with at most 31 data bytes (35 bytes with count, address and check).
 inline constexpr std::size_t kMaxFirmwareRecords = 5119;
 inline constexpr std::size_t kMaxRecordDataBytes = 31;
+// Where the program keeps its version word (major, then the minor digits as one
+// byte); the controller reports what a verified program holds there.
+inline constexpr std::uint16_t kProgramVersionAddress = 0x0100;
 
 struct FirmwareImage {
   FirmwareModel model = FirmwareModel::Kx2;
@@ -51,7 +61,7 @@ enum class FirmwareCheck {
   Ok,
   FileError,          // cannot be opened or sized, or shorter than its header
   BufferError,        // cannot be read into memory
-  ContentError,       // unknown model, bad record, record count or length out of range
+  ContentError,       // unknown model, bad record, record count or length out of range, bad layout
   ChecksumIncorrect,  // records good, program checksum differs from the header's
 };
 
@@ -65,6 +75,9 @@ struct FirmwareLoad {
   std::string versionText;    // "V1.05"
   std::string checksumText;   // "1F 3C"; only for a good file
   std::optional<FirmwareImage> image;  // only for a good file
+  // FileError, BufferError: the system's reason when there is one ("No such
+  // file or directory", "Is a directory", "not a regular file", ...).
+  std::string reason;
 };
 
 // Checks a whole file held in memory.

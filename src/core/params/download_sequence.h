@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "core/monitor/transfer.h"
@@ -18,5 +19,12 @@ namespace kx {
 // The monitor's WriteSequence carries it out (skipped steps count as done).
 std::vector<WriteStep> DownloadSequence(std::uint8_t model, const ParameterBuffer& buffer,
                                            std::uint16_t controllerVersion);
+
+// What a download stopped before its end left in the controller (every
+// controller on the line for a broadcast): a mix of old and new parameters,
+// and how many of the writes (skipped steps not counted) went through, e.g.
+// "The controller now holds a mix of old and new parameters: 12 of 27 writes
+// went through."; "None of the 27 writes went through." before the first.
+std::string PartWayText(const WriteSequence& download);
 
 }  // namespace kx

@@ -54,8 +54,9 @@ ParLoad ApplyParameterFile(std::span<const std::uint8_t> bytes, ParameterBuffer&
   return ParLoad::Loaded;
 }
 
-ParLoad LoadParameterFile(const std::filesystem::path& path, ParameterBuffer& buffer) {
+ParLoad LoadParameterFile(const std::filesystem::path& path, ParameterBuffer& buffer, std::string* reason) {
   const WholeFile file = ReadWholeFile(path, kParameterBufferBytes);
+  if (reason != nullptr) *reason = file.reason;
   switch (file.status) {
     case FileRead::OpenFailed: return ParLoad::OpenFailed;
     case FileRead::ReadFailed: return ParLoad::ReadFailed;
@@ -64,8 +65,8 @@ ParLoad LoadParameterFile(const std::filesystem::path& path, ParameterBuffer& bu
   return ApplyParameterFile(file.bytes, buffer);
 }
 
-bool SaveParameterFile(const std::filesystem::path& path, const ParameterBuffer& buffer) {
-  return WriteWholeFile(path, buffer);
+bool SaveParameterFile(const std::filesystem::path& path, const ParameterBuffer& buffer, std::string* reason) {
+  return WriteWholeFile(path, buffer, reason);
 }
 
 MessageAndCaption LoadMessage(ParLoad result) {

@@ -48,10 +48,12 @@ enum class ParLoad : std::uint8_t {
 
 // The checks of a loaded file applied to its bytes (as read, at most 261 kept).
 ParLoad ApplyParameterFile(std::span<const std::uint8_t> bytes, ParameterBuffer& buffer);
-ParLoad LoadParameterFile(const std::filesystem::path& path, ParameterBuffer& buffer);
+// `reason` (when given) gets the system's reason of an OpenFailed or ReadFailed.
+ParLoad LoadParameterFile(const std::filesystem::path& path, ParameterBuffer& buffer, std::string* reason = nullptr);
 // Writes the 260 bytes; false when the file could not be written (a previous
-// file of that name is then left as it was).
-bool SaveParameterFile(const std::filesystem::path& path, const ParameterBuffer& buffer);
+// file of that name is then left as it was, and `reason`, when given, says why).
+bool SaveParameterFile(const std::filesystem::path& path, const ParameterBuffer& buffer,
+                       std::string* reason = nullptr);
 
 // Message box text and caption of a load outcome (text without the model prefix).
 struct MessageAndCaption {

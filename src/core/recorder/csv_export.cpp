@@ -1,6 +1,8 @@
 #include "core/recorder/csv_export.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -49,7 +51,7 @@ CsvExportResult ExportCsv(const std::string& recordPath, const std::string& csvP
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     if (!out) {
-      result.error = "Cannot create " + temp;
+      result.error = "Cannot create " + temp + ": " + std::strerror(errno);
       return result;
     }
     out << CsvHeading(file.Header()) << "\r\n";
@@ -65,16 +67,16 @@ CsvExportResult ExportCsv(const std::string& recordPath, const std::string& csvP
     }
     out.close();
     if (out.fail()) {
+      result.error = "Cannot write " + temp + ": " + std::strerror(errno);
       std::filesystem::remove(temp, ec);
-      result.error = "Cannot write " + temp;
       result.rows = 0;
       return result;
     }
   }
   std::filesystem::rename(temp, csvPath, ec);
   if (ec) {
+    result.error = "Cannot replace " + csvPath + ": " + ec.message();
     std::filesystem::remove(temp, ec);
-    result.error = "Cannot replace " + csvPath;
     result.rows = 0;
     return result;
   }

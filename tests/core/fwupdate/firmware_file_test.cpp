@@ -98,7 +98,8 @@ std::vector<Case> Cases() {
     cases.push_back({"no records announced", f, FirmwareCheck::ContentError, "KX3", true});
   }
   {
-    std::vector<RecordSpec> many(kMaxFirmwareRecords + 1, RecordSpec{0, {1}});
+    std::vector<RecordSpec> many;
+    for (std::size_t i = 0; i <= kMaxFirmwareRecords; ++i) many.push_back({static_cast<std::uint16_t>(0x1000 + i), {1}});
     cases.push_back({"more records than the table holds", File(kFirmwareModelKx2, many),
                      FirmwareCheck::ContentError, "KX2", false});
     many.pop_back();
@@ -118,6 +119,36 @@ std::vector<Case> Cases() {
     f[1] = 3;  // announces a record the file does not hold
     cases.push_back({"more records announced than present", f, FirmwareCheck::ContentError, "KX3", true});
   }
+  // Layouts that would leave the erased controller without a whole program.
+  cases.push_back({"a record running past 0xFFFF", File(kFirmwareModelKx3, {{0xFFF0, Data(17, 1)}}),
+                   FirmwareCheck::ContentError, "KX3", true});
+  cases.push_back({"a record ending at 0xFFFF", File(kFirmwareModelKx3, {{0xFFEF, Data(17, 1)}}), FirmwareCheck::Ok,
+                   "KX3", true});
+  cases.push_back({"two records writing one byte", File(kFirmwareModelKx3, {{0x8000, Data(16, 1)}, {0x800F, Data(4, 2)}}),
+                   FirmwareCheck::ContentError, "KX3", true});
+  cases.push_back({"the same record twice", File(kFirmwareModelKx3, {{0x8000, Data(16, 1)}, {0x8000, Data(16, 1)}}),
+                   FirmwareCheck::ContentError, "KX3", true});
+  cases.push_back({"records back to back, in any order",
+                   File(kFirmwareModelKx3, {{0x8010, Data(16, 1)}, {0x8000, Data(16, 2)}}), FirmwareCheck::Ok, "KX3",
+                   true});
+  cases.push_back({"no data bytes in any record", File(kFirmwareModelKx3, {{0x8000, {}}, {0x8010, {}}}),
+                   FirmwareCheck::ContentError, "KX3", true});
+  cases.push_back({"an empty record beside program bytes", File(kFirmwareModelKx3, {{0x8000, {}}, {0x8000, Data(4, 2)}}),
+                   FirmwareCheck::Ok, "KX3", true});
+  // The version word at 0x0100: written whole, with the header's V1.05, or not at all.
+  cases.push_back({"version word as in the header", File(kFirmwareModelKx3, {{0x0100, {0x01, 0x05}}, {0x8000, Data(4, 2)}}),
+                   FirmwareCheck::Ok, "KX3", true});
+  cases.push_back({"version word inside a longer record",
+                   File(kFirmwareModelKx3, {{0x00FF, {0xAA, 0x01, 0x05, 0xBB}}}), FirmwareCheck::Ok, "KX3", true});
+  cases.push_back({"version word other than the header's", File(kFirmwareModelKx3, {{0x0100, {0x01, 0x06}}}),
+                   FirmwareCheck::ContentError, "KX3", true});
+  cases.push_back({"program bytes over the version word", File(kFirmwareModelKx3, {{0x00F0, Data(31, 7)}}),
+                   FirmwareCheck::ContentError, "KX3", true});
+  cases.push_back({"half of the version word", File(kFirmwareModelKx3, {{0x0101, {0x05, 0x22}}}),
+                   FirmwareCheck::ContentError, "KX3", true});
+  cases.push_back({"the version word split over two records",
+                   File(kFirmwareModelKx3, {{0x00FF, {0x00, 0x01}}, {0x0101, {0x05}}}), FirmwareCheck::ContentError,
+                   "KX3", true});
   return cases;
 }
 
@@ -163,10 +194,14 @@ TEST(FirmwareFile, ReadsFromDiscAndRefusesShortOrMissingFiles) {
   const FirmwareLoad shortFile = LoadFirmwareFile(write("short.oc", Bytes(9, 0)));
   EXPECT_EQ(shortFile.result, FirmwareCheck::FileError);
   EXPECT_FALSE(shortFile.headerRead);
+  // Each refusal with the system's reason.
   EXPECT_EQ(LoadFirmwareFile(dir / "missing.oc").result, FirmwareCheck::FileError);
+  EXPECT_EQ(LoadFirmwareFile(dir / "missing.oc").reason, "No such file or directory");
   EXPECT_EQ(LoadFirmwareFile(dir.path()).result, FirmwareCheck::FileError);
+  EXPECT_EQ(LoadFirmwareFile(dir.path()).reason, "Is a directory");
   ASSERT_EQ(mkfifo((dir / "fifo.oc").c_str(), 0600), 0);
   EXPECT_EQ(LoadFirmwareFile(dir / "fifo.oc").result, FirmwareCheck::FileError);  // not opened: no hang
+  EXPECT_EQ(LoadFirmwareFile(dir / "fifo.oc").reason, "not a regular file");
 }
 
 // Random bytes, and random damage to a good file, never read past the input

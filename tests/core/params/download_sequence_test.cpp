@@ -154,5 +154,22 @@ TEST(DownloadSequenceTest, Kx2MemoryWritesGoOutEachAfterItsOwnUnlock) {
   EXPECT_TRUE(DownloadSequence(kModelUnknown, Numbered(kModelKx2, 0), 0).empty());
 }
 
+// A download stopped part-way names what it left: skipped steps are neither
+// writes nor writes that went through; a broadcast speaks of every controller.
+TEST(DownloadSequenceTest, PartWayTextCountsTheWritesThatWentThrough) {
+  ParameterBuffer b = Numbered(kModelKx3, 0x0110);
+  b[15] = 1;  // the last two KX3 writes are skipped
+  WriteSequence download(TransferKind::Download, DownloadSequence(kModelKx3, b, 0x0110));
+  EXPECT_EQ(PartWayText(download), "None of the 25 writes went through.");
+  for (int i = 0; i < 12; ++i) download.AnswerTaken({});
+  EXPECT_EQ(PartWayText(download),
+            "The controller now holds a mix of old and new parameters: 12 of 25 writes went through.");
+  WriteSequence broadcast(TransferKind::Download, DownloadSequence(kModelKx1, Numbered(kModelKx1, 0x0320), 0x031F),
+                          true);  // 0x4731 skipped: 20 writes
+  broadcast.AnswerTaken({});
+  EXPECT_EQ(PartWayText(broadcast),
+            "Every controller on the line now holds a mix of old and new parameters: 1 of 20 writes went through.");
+}
+
 }  // namespace
 }  // namespace kx

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -118,6 +120,43 @@ TEST_F(ParFileTest, FailedSaveLeavesThePreviousFileWhole) {
   // A folder where the file should go is not replaced either.
   EXPECT_FALSE(SaveParameterFile(dir_, other));
   EXPECT_TRUE(fs::is_directory(dir_));
+}
+
+// Every failed read or write names the system's reason, and whether a file
+// can be written is known before its content exists.
+TEST_F(ParFileTest, FileErrorsGiveTheSystemsReason) {
+  ParameterBuffer b{};
+  std::string reason;
+  EXPECT_EQ(LoadParameterFile(dir_ / "missing.par", b, &reason), ParLoad::OpenFailed);
+  EXPECT_EQ(reason, "No such file or directory");
+  EXPECT_EQ(LoadParameterFile(dir_, b, &reason), ParLoad::OpenFailed);
+  EXPECT_EQ(reason, "Is a directory");
+  const fs::path fifo = dir_ / "fifo.par";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(LoadParameterFile(fifo, b, &reason), ParLoad::OpenFailed);
+  EXPECT_EQ(reason, "not a regular file");
+
+  struct Case {
+    fs::path path;
+    const char* reason;
+  };
+  ASSERT_TRUE(SaveParameterFile(dir_ / "keep.par", Sample()));
+  // A FIFO (as a device) is never replaced by a file.
+  for (const Case& c : {Case{dir_ / "no" / "x.par", "No such file or directory"}, Case{dir_, "Is a directory"},
+                        Case{fifo, "not a regular file"}, Case{dir_ / "keep.par" / "x.par", "Not a directory"}}) {
+    SCOPED_TRACE(c.path.string());
+    EXPECT_EQ(WriteProblem(c.path, kParameterBufferBytes), c.reason);
+    EXPECT_FALSE(SaveParameterFile(c.path, Sample(), &reason));
+    EXPECT_EQ(reason, c.reason);
+  }
+  EXPECT_EQ(fs::status(fifo).type(), fs::file_type::fifo);
+  EXPECT_EQ(WriteProblem(dir_ / "new.par", kParameterBufferBytes), "");
+  EXPECT_EQ(WriteProblem(dir_ / "keep.par"), "");  // an existing file is replaced
+  // Nothing is left behind by the trial.
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"fifo.par", "keep.par"}));
 }
 
 TEST(ModelVersionTextTest, NamesEveryModelAndNeverPrintsPunctuation) {
