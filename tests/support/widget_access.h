@@ -25,9 +25,11 @@ T* Child(const QObject& root, const char* name) {
 // Clicks the middle of `widget` (a button, a tool button) with the left button.
 inline void Click(QWidget& widget) { QTest::mouseClick(&widget, Qt::LeftButton); }
 
-// Clicks cell (row, column) of `table` where it is drawn.
+// Scrolls cell (row, column) of `table` into view and clicks it where it is drawn.
 inline void ClickCell(QTableWidget& table, int row, int column) {
-  const QRect cell = table.visualRect(table.model()->index(row, column));
+  const QModelIndex index = table.model()->index(row, column);
+  table.scrollTo(index);
+  const QRect cell = table.visualRect(index);
   QTest::mouseClick(table.viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
 }
 
