@@ -160,7 +160,7 @@ class TstSearchPage : public QObject {
     QCOMPARE(f.Get<QComboBox>("ProtocolPreSet")->currentText(), QString("RTU"));
     QCOMPARE(f.Get<QComboBox>("AddrPreSet")->currentIndex(), 2);
     // Scrolling over a closed list changes neither it nor the choice.
-    kx::test::TurnWheel(*f.Get<QComboBox>("StopPreSet"), -1);
+    kx::test::TurnWheel(*f.Get<QComboBox>("StopPreSet"), 1);
     QCOMPARE(f.Get<QComboBox>("StopPreSet")->currentText(), QString("2 STOP BITS"));
     QVERIFY(f.Get<QPushButton>("SETBt")->isEnabled());
 
