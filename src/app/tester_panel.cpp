@@ -15,6 +15,7 @@
 #include <QValidator>
 #include <QVBoxLayout>
 
+#include "widgets/drop_list.h"
 #include "widgets/message_box.h"
 #include "widgets/qt_text.h"
 
@@ -126,7 +127,7 @@ void TesterPanel::Build() {
   AddrSendLb = Label(TESTPL, "AddrSendLb", "ADDRESS");
   SCOMAddr = Field(TESTPL, "SCOMAddr", 2, upper);
   CmdSendLb = Label(TESTPL, "CmdSendLb", "COMMAND");
-  SCmdBox = new QComboBox(TESTPL);
+  SCmdBox = new DropList(TESTPL);
   SCmdBox->setObjectName("SCmdBox");
   for (const TesterCommandInfo& info : TesterCommands()) SCmdBox->addItem(ToQString(info.item));
   SCmdBox->setCurrentIndex(-1);
@@ -204,7 +205,7 @@ void TesterPanel::Build() {
   for (QPushButton* b : {SendBt, RSendBt, SClearBt, SExitBt}) buttons->addWidget(b);
   grid->addLayout(buttons, 6, 3);
 
-  connect(SCmdBox, &QComboBox::activated, this, &TesterPanel::SCmdBoxSelect);
+  connect(SCmdBox, &DropList::Chosen, this, &TesterPanel::SCmdBoxSelect);
   for (QLineEdit* f : {SCOMAddr, SFunc, SDataLen, UserCmd})
     connect(f, &QLineEdit::textChanged, this, &TesterPanel::SCOMAddrChange);
   for (QLineEdit* e : Edit) connect(e, &QLineEdit::textChanged, this, &TesterPanel::Edit1Change);

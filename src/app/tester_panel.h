@@ -23,6 +23,8 @@ class QPushButton;
 
 namespace kx::app {
 
+class DropList;
+
 class TesterPanel : public QObject {
   Q_OBJECT
 
@@ -66,7 +68,7 @@ class TesterPanel : public QObject {
   QLabel* AddrSendLb = nullptr;
   QLineEdit* SCOMAddr = nullptr;
   QLabel* CmdSendLb = nullptr;
-  QComboBox* SCmdBox = nullptr;
+  DropList* SCmdBox = nullptr;
   QLineEdit* UserCmd = nullptr;
   QLabel* FuncSendLb = nullptr;
   QLineEdit* SFunc = nullptr;

@@ -17,6 +17,7 @@
 #include <QRegularExpression>
 #include <QTableWidget>
 
+#include "widgets/drop_list.h"
 #include "widgets/message_box.h"
 #include "widgets/qt_text.h"
 
@@ -150,11 +151,11 @@ SearchPage::~SearchPage() {
 }
 
 QComboBox* SearchPage::List(QWidget* parent, const PresetList& list) {
-  auto* box = new QComboBox(parent);
+  auto* box = new app::DropList(parent);
   box->setObjectName(app::ToQString(list.name));
   for (std::string_view item : list.items) box->addItem(app::ToQString(item));
   box->setCurrentIndex(0);
-  connect(box, &QComboBox::activated, this, &SearchPage::AddrPreSetCloseUp);
+  connect(box, &app::DropList::Chosen, this, &SearchPage::AddrPreSetCloseUp);
   return box;
 }
 

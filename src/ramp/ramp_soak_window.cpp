@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "core/ramp/program_curve.h"
+#include "widgets/drop_list.h"
 #include "widgets/file_dialogs.h"
 #include "widgets/qt_text.h"
 
@@ -161,12 +162,12 @@ void RampSoakWindow::BuildButtons() {
   startPlb_->setFrameShape(QFrame::Panel);
   startPlb_->setFrameShadow(QFrame::Raised);
   startPlb_->setGeometry(4, 4, 98, 22);
-  progStart_ = new QComboBox(this);
+  progStart_ = new app::DropList(this);
   progStart_->setObjectName(QStringLiteral("ProgStart"));
   for (int p = 0; p < kPatterns; ++p) progStart_->addItem(app::QText(Msg::PatternPrefix) + QString::number(p));
   progStart_->setGeometry(4, 28, 98, 24);
   progStart_->setEnabled(false);
-  connect(progStart_, &QComboBox::activated, this, [this](int index) {
+  connect(progStart_, &app::DropList::Chosen, this, [this](int index) {
     table_.start = static_cast<std::uint8_t>(index);
     DrawCurve();
   });
@@ -205,7 +206,7 @@ void RampSoakWindow::BuildEditPage() {
   stepLinkLb_->setGeometry(8, 24, 140, 22);
   const QRect editorRect{8, 52, 140, 24};
 
-  maxStep_ = new QComboBox(editBox_);
+  maxStep_ = new app::DropList(editBox_);
   maxStep_->setObjectName(QStringLiteral("MaxStep"));
   for (int s = 0; s < kStepsPerPattern; ++s) maxStep_->addItem(QString::number(s));
   maxStep_->setGeometry(editorRect);
@@ -215,16 +216,16 @@ void RampSoakWindow::BuildEditPage() {
   spEdit_->setGeometry(editorRect);
   connect(spEdit_, &QLineEdit::returnPressed, this, &RampSoakWindow::Store);
 
-  stepLink_ = new QComboBox(editBox_);
+  stepLink_ = new app::DropList(editBox_);
   stepLink_->setObjectName(QStringLiteral("StepLink"));
   for (int p = 0; p <= kPatterns; ++p) stepLink_->addItem(app::ToQString(LinkText(static_cast<std::uint8_t>(p))));
   stepLink_->setGeometry(editorRect);
 
-  timeHour_ = new QComboBox(editBox_);
+  timeHour_ = new app::DropList(editBox_);
   timeHour_->setObjectName(QStringLiteral("TimeHour"));
   for (int h = 0; h <= kLongestHour; ++h) timeHour_->addItem(QString::number(h));
   timeHour_->setGeometry(editorRect);
-  connect(timeHour_, &QComboBox::currentIndexChanged, this, &RampSoakWindow::HourChanged);
+  connect(timeHour_, &app::DropList::Chosen, this, &RampSoakWindow::HourChanged);
 
   timeMinLb_ = new QLabel(QStringLiteral("Minute"), editBox_);
   timeMinLb_->setObjectName(QStringLiteral("TimeMinLb"));

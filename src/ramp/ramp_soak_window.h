@@ -18,6 +18,7 @@
 #include <QWidget>
 
 #include "core/ramp/program_table.h"
+#include "widgets/drop_list.h"
 
 namespace kx::ramp {
 
@@ -81,7 +82,7 @@ class RampSoakWindow : public QWidget {
 
   QTableWidget* progTable_ = nullptr;
   QLabel* startPlb_ = nullptr;
-  QComboBox* progStart_ = nullptr;
+  app::DropList* progStart_ = nullptr;
   QPushButton* readSBt_ = nullptr;
   QPushButton* readFBt_ = nullptr;
   QPushButton* saveFBt_ = nullptr;
@@ -94,7 +95,7 @@ class RampSoakWindow : public QWidget {
   QComboBox* maxStep_ = nullptr;
   QLineEdit* spEdit_ = nullptr;
   QComboBox* stepLink_ = nullptr;
-  QComboBox* timeHour_ = nullptr;
+  app::DropList* timeHour_ = nullptr;
   QLabel* timeMinLb_ = nullptr;
   QSpinBox* timeMin_ = nullptr;
   QPushButton* pokBt_ = nullptr;

@@ -29,6 +29,7 @@
 #include <filesystem>
 
 #include "core/recorder/csv_export.h"
+#include "widgets/drop_list.h"
 #include "widgets/file_dialogs.h"
 #include "widgets/qt_text.h"
 #include "widgets/scaling.h"
@@ -287,11 +288,11 @@ void RecorderWindow::BuildControls() {
   // Display controls and the play panel.
   auto* second = new QHBoxLayout();
   DisplayPL = CaptionPanel("DisplayPL", "Display", this, &row);
-  DisplayMd = new QComboBox(DisplayPL);
+  DisplayMd = new app::DropList(DisplayPL);
   DisplayMd->setObjectName("DisplayMd");
   DisplayMd->addItems({"Auto", "Fix"});
   row->addWidget(DisplayMd);
-  connect(DisplayMd, &QComboBox::activated, this, &RecorderWindow::DisplayMdChange);
+  connect(DisplayMd, &app::DropList::Chosen, this, &RecorderWindow::DisplayMdChange);
   second->addWidget(DisplayPL);
 
   auto scaleField = [this, second](QFrame*& panel, QLineEdit*& edit, const char* panelName,
@@ -312,7 +313,7 @@ void RecorderWindow::BuildControls() {
   scaleField(MinPL, MinScale, "MinPL", "MinScale", "Min. scale", "0");
 
   BGColorPL = CaptionPanel("BGColorPL", "Background", this, &row);
-  BGColor = new QComboBox(BGColorPL);
+  BGColor = new app::DropList(BGColorPL);
   BGColor->setObjectName("BGColor");
   for (int i = 0; i < kBackgroundColours; ++i) {
     QPixmap swatch(14, 14);
@@ -322,7 +323,7 @@ void RecorderWindow::BuildControls() {
   BGColor->setCurrentIndex(kBackgroundColours - 1);
   chart_->SetBackground(kBackgroundColours - 1);
   row->addWidget(BGColor);
-  connect(BGColor, &QComboBox::activated, this, &RecorderWindow::BGColorChange);
+  connect(BGColor, &app::DropList::Chosen, this, &RecorderWindow::BGColorChange);
   second->addWidget(BGColorPL);
 
   PlayPL = new QFrame(this);

@@ -20,7 +20,6 @@
 #include "core/recorder/record_file.h"
 #include "core/recorder/replay.h"
 
-class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -30,6 +29,10 @@ class QTimer;
 class QToolButton;
 class QWidget;
 class QFrame;
+
+namespace kx::app {
+class DropList;
+}
 
 namespace kx::recorder {
 
@@ -169,13 +172,13 @@ class RecorderWindow : public QDialog,
   QFrame* BackGndP = nullptr;
   QPushButton* StartBt = nullptr;
   QFrame* DisplayPL = nullptr;
-  QComboBox* DisplayMd = nullptr;
+  app::DropList* DisplayMd = nullptr;
   QFrame* MaxPL = nullptr;
   QLineEdit* MaxScale = nullptr;
   QFrame* MinPL = nullptr;
   QLineEdit* MinScale = nullptr;
   QFrame* BGColorPL = nullptr;
-  QComboBox* BGColor = nullptr;
+  app::DropList* BGColor = nullptr;
   QFrame* PlayPL = nullptr;
   QPushButton* PlayBt = nullptr;
   QPushButton* PauseBt = nullptr;

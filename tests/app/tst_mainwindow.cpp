@@ -271,7 +271,7 @@ class MainWindowTest : public QObject, protected kx::test::WindowFixture<MainWin
     OnNextModal([&](QWidget* w) {
       name = w->objectName();
       routeWhileOpen = session_->mainRouteTester;
-      w->findChild<QPushButton*>("OKBt")->click();
+      QTest::mouseClick(w->findChild<QPushButton*>("OKBt"), Qt::LeftButton);
     });
     window_->show();
     window_->activateWindow();
@@ -311,9 +311,9 @@ class MainWindowTest : public QObject, protected kx::test::WindowFixture<MainWin
 
     QString message;
     OnNextModal([&message](QWidget* w) {
-      w->findChild<kx::app::RadioGroup*>("Baudrate")->Button(3)->click();  // 19200
+      kx::test::ClickIndicator(*w->findChild<kx::app::RadioGroup*>("Baudrate")->Button(3));  // 19200
       AcceptNextMessageBox(&message);
-      w->findChild<QPushButton*>("OKBt")->click();
+      QTest::mouseClick(w->findChild<QPushButton*>("OKBt"), Qt::LeftButton);
     });
     window_->findChild<QAction*>("SET1")->trigger();
     QCOMPARE(message, QString("Data can not save !!! Disc full or protected."));
@@ -361,7 +361,7 @@ class MainWindowTest : public QObject, protected kx::test::WindowFixture<MainWin
       timerInterval = timer1->interval();
       window_->Timer1Tick();  // one tick of Timer1
       stillShowingAfterTick = w->isVisible();
-      if (stillShowingAfterTick) ok->click();
+      if (stillShowingAfterTick) QTest::mouseClick(ok, Qt::LeftButton);
     });
     window_->ShowUserMessage(code);
     QCOMPARE(l1, line1);

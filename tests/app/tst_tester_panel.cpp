@@ -37,7 +37,7 @@ class TstTesterPanel : public QObject {
     T* Get(const char* name) {
       return kx::test::Child<T>(testpl, name);
     }
-    void Choose(int index) { kx::test::Activate(*Get<QComboBox>("SCmdBox"), index); }
+    void Choose(int index) { kx::test::ChooseInPopup(*Get<QComboBox>("SCmdBox"), index); }
     void Type(const char* name, const QString& text) { kx::test::Retype(*Get<QLineEdit>(name), text); }
     // Read Register of two words at 4700 from address 1.
     void ComposeRead() {
@@ -124,6 +124,23 @@ class TstTesterPanel : public QObject {
       auto* box = f.Get<QComboBox>("SCmdBox");
       QVERIFY(f.Get<QLineEdit>("UserCmd")->geometry().right() < box->width() - 8);
     }
+  }
+
+  // The wheel over the closed list (scrolling past it) chooses no command.
+  void wheelOverTheClosedListChoosesNothing() {
+    Fixture f;
+    f.Type("SCOMAddr", "1");
+    f.Type("SFunc", "4700");
+    f.Type("SDataLen", "2");
+    auto* box = f.Get<QComboBox>("SCmdBox");
+    kx::test::TurnWheel(*box, -2);
+    QCOMPARE(box->currentIndex(), -1);
+    QCOMPARE(f.Get<QLineEdit>("SendEdit")->text(), QString());
+    kx::test::ClickInPopup(*box, 0);
+    QCOMPARE(f.Get<QLineEdit>("SendEdit")->text(), QString(":010347000002B3"));
+    kx::test::TurnWheel(*box, -1);
+    QCOMPARE(box->currentIndex(), 0);
+    QCOMPARE(f.Get<QLineEdit>("SendEdit")->text(), QString(":010347000002B3"));
   }
 
   void typedTextBecomesUpperCaseAndComposes() {

@@ -2,6 +2,7 @@
 // the tool bar, Repeat drives Timer1 at 1.5 s and each tick sends again, Stop and
 // Close give the line and the tool bar back, other actions are refused while
 // Repeat holds the line.
+#include <QAction>
 #include <QComboBox>
 #include <QFrame>
 #include <QLineEdit>
@@ -10,11 +11,13 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 
 #include <memory>
 #include <vector>
 
 #include "app/main_window.h"
+#include "core/line/settings.h"
 #include "widgets/scaling.h"
 #include "support/fake_port.h"
 #include "support/modal_watch.h"
@@ -56,7 +59,11 @@ class TstTesterWindow : public QObject, protected kx::test::WindowFixture<MainWi
   }
 
   void repeatThroughTimer1AndClose() {
-    window_->OpenTester();  // TESTER
+    // The settings file of the line above, so showing the window asks nothing.
+    session_->settingsWord = kx::EncodeSettingsWord({.port = 1, .baudCode = 2, .parityCode = 1});
+    QVERIFY(kx::WriteSettingsFile(*session_));
+    ShowWindow();
+    kx::test::Click(*Get<QToolButton>("ToolButton4"));  // Single command
     auto* panel = Get<QFrame>("TESTPL");
     QVERIFY(panel->isVisibleTo(window_.get()));
     QVERIFY(!Get<QToolBar>("ToolBar1")->isEnabled());
@@ -64,11 +71,11 @@ class TstTesterWindow : public QObject, protected kx::test::WindowFixture<MainWi
     Type("SCOMAddr", "1");
     Type("SFunc", "4700");
     Type("SDataLen", "1");
-    kx::test::Activate(*Get<QComboBox>("SCmdBox"), 0);
+    kx::test::ClickInPopup(*Get<QComboBox>("SCmdBox"), 0);
     QCOMPARE(Get<QLineEdit>("SendEdit")->text(), QString(":010347000001B4"));
 
     FakePort& port = *ports_.at(0);
-    Get<QPushButton>("RSendBt")->click();
+    kx::test::Click(*Get<QPushButton>("RSendBt"));
     QCOMPARE(port.written.size(), std::size_t{1});
     QCOMPARE(session_->lineOwner, LineOwner::Tester);
     QTimer* timer1 = window_->timer1();
@@ -81,11 +88,11 @@ class TstTesterWindow : public QObject, protected kx::test::WindowFixture<MainWi
     // Another window's action is refused while Repeat holds the line.
     QString refusal;
     kx::test::AcceptNextMessageBox(&refusal);
-    window_->OpenPcSettings();
+    window_->findChild<QAction*>("SET1")->trigger();  // from the menu: the tool bar is off
     QCOMPARE(refusal, QString("COM Port In Use !!!"));
     QCOMPARE(session_->lineOwner, LineOwner::Tester);
 
-    Get<QPushButton>("RSendBt")->click();  // Stop
+    kx::test::Click(*Get<QPushButton>("RSendBt"));  // Stop
     QVERIFY(!timer1->isActive());
     QVERIFY(Get<QToolBar>("ToolBar1")->isEnabled());
     QVERIFY(port.IsOpen());  // the awaited answer still comes
@@ -95,7 +102,7 @@ class TstTesterWindow : public QObject, protected kx::test::WindowFixture<MainWi
     QVERIFY(!port.IsOpen());
     QCOMPARE(session_->lineOwner, LineOwner::Free);
 
-    Get<QPushButton>("SExitBt")->click();
+    kx::test::Click(*Get<QPushButton>("SExitBt"));
     QVERIFY(!panel->isVisibleTo(window_.get()));
     QVERIFY(Get<QToolBar>("ToolBar1")->isEnabled());
     QCOMPARE(Get<QLineEdit>("SCOMAddr")->text(), QString("1"));  // fields kept for the next showing

@@ -57,7 +57,7 @@ class TstSearchPage : public QObject {
     T* Get(const char* name) {
       return kx::test::Child<T>(window, name);
     }
-    void Pick(const char* list, int index) { kx::test::Activate(*Get<QComboBox>(list), index); }
+    void Pick(const char* list, int index) { kx::test::ChooseInPopup(*Get<QComboBox>(list), index); }
     QString Cell(int row, int column) { return Get<QTableWidget>("ResultTable")->item(row, column)->text(); }
   };
 
@@ -147,11 +147,11 @@ class TstSearchPage : public QObject {
 
     // An empty row changes nothing.
     f.Pick("BaudPreSet", 0);
-    emit f.Get<QTableWidget>("ResultTable")->cellClicked(2, 1);
+    kx::test::ClickCell(*f.Get<QTableWidget>("ResultTable"), 2, 1);
     QVERIFY(!f.Get<QPushButton>("SETBt")->isEnabled());
     QCOMPARE(f.Get<QComboBox>("BaudPreSet")->currentText(), QString("UNKNOW"));
 
-    emit f.Get<QTableWidget>("ResultTable")->cellClicked(1, 1);
+    kx::test::ClickCell(*f.Get<QTableWidget>("ResultTable"), 1, 1);
     QVERIFY(f.Get<QPushButton>("SETBt")->isEnabled());
     QCOMPARE(f.Get<QComboBox>("BaudPreSet")->currentText(), QString("19200"));
     QCOMPARE(f.Get<QComboBox>("LengthPreSet")->currentText(), QString("8 BITS"));
@@ -159,6 +159,10 @@ class TstSearchPage : public QObject {
     QCOMPARE(f.Get<QComboBox>("StopPreSet")->currentText(), QString("2 STOP BITS"));
     QCOMPARE(f.Get<QComboBox>("ProtocolPreSet")->currentText(), QString("RTU"));
     QCOMPARE(f.Get<QComboBox>("AddrPreSet")->currentIndex(), 2);
+    // Scrolling over a closed list changes neither it nor the choice.
+    kx::test::TurnWheel(*f.Get<QComboBox>("StopPreSet"), 1);
+    QCOMPARE(f.Get<QComboBox>("StopPreSet")->currentText(), QString("2 STOP BITS"));
+    QVERIFY(f.Get<QPushButton>("SETBt")->isEnabled());
 
     QTest::mouseClick(f.Get<QPushButton>("SETBt"), Qt::LeftButton);
     QVERIFY(f.taken.has_value());
@@ -245,19 +249,19 @@ class TstSearchPage : public QObject {
     QVERIFY(f.Get<QPushButton>("SETBt")->isEnabled());
 
     auto* addr = f.Get<QLineEdit>("AfterAddr");
-    addr->setText("25");
+    kx::test::Retype(*addr, "25");
     QTest::keyClicks(addr, "X");
     QCOMPARE(addr->text(), QString("25"));
-    addr->setText("300");
+    QTest::keyClicks(addr, "6");  // 256
     QCOMPARE(addr->text(), QString("25"));
-    addr->clear();
+    kx::test::Retype(*addr, "");
     QCOMPARE(addr->text(), QString());
   }
 
   void controllerModeSetRunsTheChange() {
     Fixture f(SearchPage::Mode::Controller);
     f.page.ShowControllerMode();
-    f.Get<QLineEdit>("AfterAddr")->setText("2");
+    kx::test::Retype(*f.Get<QLineEdit>("AfterAddr"), "2");
     f.Pick("AfterBaud", 1);      // 19200
     f.Pick("AfterProtocol", 1);  // RTU -> 8 bits, 1 stop bit
     QTest::mouseClick(f.Get<QPushButton>("SETBt"), Qt::LeftButton);
@@ -285,7 +289,7 @@ class TstSearchPage : public QObject {
   void syncNoticesComeAfterThePortEvent() {
     Fixture f(SearchPage::Mode::Controller);
     f.page.ShowControllerMode();
-    f.Get<QLineEdit>("AfterAddr")->setText("2");
+    kx::test::Retype(*f.Get<QLineEdit>("AfterAddr"), "2");
     QTest::mouseClick(f.Get<QCheckBox>("SyncChk"), Qt::LeftButton);
     QTest::mouseClick(f.Get<QPushButton>("SETBt"), Qt::LeftButton);
     f.port.Feed(f.port.LastWrittenText());

@@ -31,7 +31,7 @@ class TstSearchWindow : public QObject, protected kx::test::WindowFixture<Settin
     window_ = std::make_unique<SettingsWindow>(*session_, *routing_, mode);
     ShowWindow();
   }
-  void Pick(const char* list, int index) { kx::test::Activate(*Get<QComboBox>(list), index); }
+  void Pick(const char* list, int index) { kx::test::ClickInPopup(*Get<QComboBox>(list), index); }
 
  private slots:
   void init() {
@@ -74,7 +74,7 @@ class TstSearchWindow : public QObject, protected kx::test::WindowFixture<Settin
     QCOMPARE(Get<QLabel>("AutoDetectLb")->text(), QString("Search Completed,Found 1 items"));
     auto* table = Get<QTableWidget>("ResultTable");
     QCOMPARE(table->item(1, 1)->text(), QString("07H"));
-    emit table->cellClicked(1, 2);
+    kx::test::ClickCell(*table, 1, 2);
     QVERIFY(Get<QPushButton>("SETBt")->isEnabled());
     QTest::mouseClick(Get<QPushButton>("SETBt"), Qt::LeftButton);
     auto group = [this](const char* name) { return Get<kx::app::RadioGroup>(name)->ItemIndex(); };

@@ -17,6 +17,7 @@
 #include "comset/settings_window.h"
 #include "support/fake_port.h"
 #include "support/modal_watch.h"
+#include "support/user_input.h"
 #include "support/window_fixture.h"
 
 using kx::comset::SettingsWindow;
@@ -135,10 +136,10 @@ class SettingsWindowTest : public QObject, protected kx::test::WindowFixture<Set
     Present({1});
     session_->settingsWord = 256;  // 7 bits, ASCII
     Show();
-    Group("Format")->Button(1)->click();
+    kx::test::ClickIndicator(*Group("Format")->Button(1));
     QCOMPARE(Group("DataLen")->ItemIndex(), 1);
     QVERIFY(!Group("DataLen")->isEnabled());
-    Group("Format")->Button(0)->click();
+    kx::test::ClickIndicator(*Group("Format")->Button(0));
     QVERIFY(Group("DataLen")->isEnabled());
     QCOMPARE(Group("DataLen")->ItemIndex(), 1);
 
@@ -155,10 +156,10 @@ class SettingsWindowTest : public QObject, protected kx::test::WindowFixture<Set
     session_->settingsWord = 256 + 0x24;
     session_->settingsFileRead = true;
     Show();
-    Com(3)->click();
-    Group("Baudrate")->Button(3)->click();
-    Group("Parity")->Button(1)->click();
-    Group("DataLen")->Button(0)->click();
+    kx::test::ClickIndicator(*Com(3));
+    kx::test::ClickIndicator(*Group("Baudrate")->Button(3));
+    kx::test::ClickIndicator(*Group("Parity")->Button(1));
+    kx::test::ClickIndicator(*Group("DataLen")->Button(0));
     QTest::mouseClick(Button("OKBt"), Qt::LeftButton);
     QCOMPARE(window_->result(), int(QDialog::Accepted));
     QCOMPARE(session_->settingsWord, 820);
@@ -186,7 +187,7 @@ class SettingsWindowTest : public QObject, protected kx::test::WindowFixture<Set
     Show();
     QString text;
     AcceptNextMessageBox(&text);
-    Group("Format")->Button(1)->click();
+    kx::test::ClickIndicator(*Group("Format")->Button(1));
     QTest::mouseClick(Button("OKBt"), Qt::LeftButton);
     QCOMPARE(text, QString("Data can not save !!! Disc full or protected."));
     QCOMPARE(window_->result(), int(QDialog::Accepted));
@@ -200,7 +201,7 @@ class SettingsWindowTest : public QObject, protected kx::test::WindowFixture<Set
     Show();
     routing_->HoldLine(kx::LineOwner::Setup);
     QVERIFY(routing_->Open());
-    Group("Baudrate")->Button(4)->click();
+    kx::test::ClickIndicator(*Group("Baudrate")->Button(4));
     QTest::mouseClick(Button("CancelBt"), Qt::LeftButton);
     QCOMPARE(window_->result(), int(QDialog::Rejected));
     QVERIFY(!port_->IsOpen());

@@ -24,6 +24,7 @@
 #include "serial/port_map.h"
 #include "support/kxsim_process.h"
 #include "support/port_paths.h"
+#include "support/widget_access.h"
 
 namespace {
 
@@ -43,8 +44,8 @@ struct Monitor {
     window.resize(1280, 900);
     window.show();
     for (std::size_t n = 0; n < addresses.size(); ++n) {
-      qobject_cast<QSpinBox*>(Control("ComAddr%1", static_cast<int>(n)))->setValue(addresses[n]);
-      qobject_cast<QPushButton*>(Control("RunBt%1", static_cast<int>(n)))->click();
+      kx::test::Retype(*qobject_cast<QSpinBox*>(Control("ComAddr%1", static_cast<int>(n))), addresses[n]);
+      kx::test::Click(*Control("RunBt%1", static_cast<int>(n)));
     }
   }
   QWidget* Control(const char* base, int n) {

@@ -15,6 +15,7 @@
 #include "serial/port_map.h"
 #include "support/kxsim_process.h"
 #include "support/port_paths.h"
+#include "support/widget_access.h"
 
 class TstMonitorE2e : public QObject {
   Q_OBJECT
@@ -65,8 +66,8 @@ void TstMonitorE2e::pollsThreeModelsAndDropsASilencedOne() {
     return window.findChild<QWidget*>(QString::fromLatin1(base).arg(n));
   };
   for (int n = 0; n < 3; ++n) {
-    qobject_cast<QSpinBox*>(control("ComAddr%1", n))->setValue(n + 1);
-    qobject_cast<QPushButton*>(control("RunBt%1", n))->click();
+    kx::test::Retype(*qobject_cast<QSpinBox*>(control("ComAddr%1", n)), n + 1);
+    kx::test::Click(*control("RunBt%1", n));
   }
   const kx::MonitorEngine& engine = window.engine();
   QTRY_VERIFY_WITH_TIMEOUT(engine.Device(0).model == kx::kModelKx1 &&
@@ -112,8 +113,8 @@ void TstMonitorE2e::pollsThreeModelsAndDropsASilencedOne() {
   qobject_cast<QPushButton*>(control("RunBt%1", 1))->click();
 
   // Disconnecting the rest frees the line.
-  qobject_cast<QPushButton*>(control("RunBt%1", 0))->click();
-  qobject_cast<QPushButton*>(control("RunBt%1", 2))->click();
+  kx::test::Click(*control("RunBt%1", 0));
+  kx::test::Click(*control("RunBt%1", 2));
   QTRY_COMPARE_WITH_TIMEOUT(session.lineOwner, kx::LineOwner::Free, 5000);
   QVERIFY(!window.port().IsOpen());
 }

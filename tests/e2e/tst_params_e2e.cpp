@@ -6,7 +6,9 @@
 // back.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
@@ -23,6 +25,7 @@
 #include "support/kxsim_process.h"
 #include "support/modal_watch.h"
 #include "support/port_paths.h"
+#include "support/widget_access.h"
 #include "widgets/file_dialogs.h"
 
 namespace {
@@ -47,8 +50,8 @@ class Bench {
     window->resize(1280, 900);
     window->show();
     for (std::size_t n = 0; n < addresses.size(); ++n) {
-      control<QSpinBox>("ComAddr%1", static_cast<int>(n))->setValue(addresses[n]);
-      control<QPushButton>("RunBt%1", static_cast<int>(n))->click();
+      kx::test::Retype(*control<QSpinBox>("ComAddr%1", static_cast<int>(n)), addresses[n]);
+      kx::test::Click(*control<QPushButton>("RunBt%1", static_cast<int>(n)));
     }
   }
   template <class T>
@@ -191,7 +194,7 @@ class TstParamsE2e : public QObject {
     b.action("RampSoakprogram1")->trigger();
     auto* ramp = b.window->findChild<kx::ramp::RampSoakWindow*>("RampSoak");
     QVERIFY(ramp != nullptr && ramp->isVisible());
-    ramp->findChild<QPushButton*>("ReadSBt")->click();
+    kx::test::Click(*ramp->findChild<QPushButton*>("ReadSBt"));
     QVERIFY(ramp->findChild<QLabel*>("UpLoadLabelP")->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(ramp->filled() && !ramp->findChild<QLabel*>("UpLoadLabelP")->isVisible(), 60000);
     auto* grid = ramp->findChild<QTableWidget*>("ProgTable");
@@ -208,14 +211,25 @@ class TstParamsE2e : public QObject {
     changed.time[9] = 900;
     changed.link[0] = 1;
     changed.start = 2;
-    ramp->SetTable(changed);
-    ramp->findChild<QPushButton*>("WrBt")->click();
+    // The same changes made on the edit page, as a technician makes them.
+    kx::test::Click(*ramp->findChild<QPushButton*>("EditPBt"));
+    kx::test::ClickCell(*grid, 4, 1);  // set value 1 of pattern 0
+    kx::test::Retype(*ramp->findChild<QLineEdit*>("SPEdit"), "123.4");
+    QTest::keyClick(ramp->findChild<QLineEdit*>("SPEdit"), Qt::Key_Return);
+    kx::test::ClickCell(*grid, 5, 2);  // time 1 of pattern 1
+    kx::test::ChooseInPopup(*ramp->findChild<QComboBox*>("TimeHour"), 15);
+    kx::test::ClickCell(*grid, 19, 1);  // link of pattern 0
+    kx::test::ClickInPopup(*ramp->findChild<QComboBox*>("StepLink"), 1);
+    kx::test::Click(*ramp->findChild<QPushButton*>("POKBt"));
+    kx::test::ClickInPopup(*ramp->findChild<QComboBox*>("ProgStart"), 2);
+    QCOMPARE(ramp->table(), changed);
+    kx::test::Click(*ramp->findChild<QPushButton*>("WrBt"));
     QVERIFY(!ramp->findChild<QPushButton*>("WrBt")->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(ramp->findChild<QPushButton*>("WrBt")->isEnabled(), 60000);
 
     // Reading it back gives the program written.
     ramp->SetTable(kx::ProgramTable{});
-    ramp->findChild<QPushButton*>("ReadSBt")->click();
+    kx::test::Click(*ramp->findChild<QPushButton*>("ReadSBt"));
     QTRY_VERIFY_WITH_TIMEOUT(!ramp->findChild<QLabel*>("UpLoadLabelP")->isVisible(), 60000);
     QCOMPARE(ramp->table(), changed);
   }

@@ -104,10 +104,10 @@ void TstFwUpdateE2e::flashesASimulatedController() {
   port->SetOnTrigger([&](kx::ComPort&, const kx::PortEvent& e) { window.OnPortEvent(e); });
   window.show();
 
-  Child<QPushButton>(window, "OpenBt")->click();
+  kx::test::Click(*Child<QPushButton>(window, "OpenBt"));
   QVERIFY(window.image().has_value());
-  Child<QSpinBox>(window, "Addr1")->setValue(address);
-  Child<QPushButton>(window, "UpDateBt")->click();
+  kx::test::Retype(*Child<QSpinBox>(window, "Addr1"), address);
+  kx::test::Click(*Child<QPushButton>(window, "UpDateBt"));
   QTRY_VERIFY_WITH_TIMEOUT(!window.update().Busy(), 30000);
   QCOMPARE(QString::fromStdString(window.update().view().status), QString("Program update successed"));
   QCOMPARE(window.update().view().progress, 100);

@@ -49,7 +49,7 @@ class FwUpdateWindowTest : public QObject, protected kx::test::WindowFixture<FwU
   }
   void Open(const QString& path) {
     nextFile_ = path;
-    Child<QPushButton>(*window_, "OpenBt")->click();
+    kx::test::Click(*Child<QPushButton>(*window_, "OpenBt"));
   }
   QString Text(const char* name) {
     if (auto* label = window_->findChild<QLabel*>(name)) return label->text();
@@ -161,7 +161,7 @@ class FwUpdateWindowTest : public QObject, protected kx::test::WindowFixture<FwU
 
   void updateOfAKx2ShowsEachStepAndFinishes() {
     Open(WriteFile("kx2.oc", Firmware(11, 20)));
-    Child<QPushButton>(*window_, "UpDateBt")->click();
+    kx::test::Click(*Child<QPushButton>(*window_, "UpDateBt"));
     QCOMPARE(session_->lineOwner, kx::LineOwner::Firmware);
     QCOMPARE(port_->baud, 38400);
     QCOMPARE(Text("ErrMess"), QString("Reading option byte"));
@@ -191,8 +191,8 @@ class FwUpdateWindowTest : public QObject, protected kx::test::WindowFixture<FwU
 
   void failureShowsItsTextInRedAndTheLoaderWaitShowsItsNotice() {
     Open(WriteFile("kx3.oc", Firmware(12, 2)));
-    Child<QSpinBox>(*window_, "Addr1")->setValue(7);
-    Child<QPushButton>(*window_, "UpDateBt")->click();
+    kx::test::Retype(*Child<QSpinBox>(*window_, "Addr1"), 7);
+    kx::test::Click(*Child<QPushButton>(*window_, "UpDateBt"));
     QCOMPARE(QString::fromLatin1(reinterpret_cast<const char*>(port_->written.back().data()), 7), QString(":070647"));
     port_->Tick(kx::kEnableWriteTicks);
     // The notice is shown once the step has returned; then the loader is asked.
@@ -209,7 +209,7 @@ class FwUpdateWindowTest : public QObject, protected kx::test::WindowFixture<FwU
   // A failed update never shows a full bar: it stays where the update stopped.
   void aFailedWriteLeavesTheBarWhereItStopped() {
     Open(WriteFile("kx2.oc", Firmware(11, 20)));
-    Child<QPushButton>(*window_, "UpDateBt")->click();
+    kx::test::Click(*Child<QPushButton>(*window_, "UpDateBt"));
     for (int i = 0; i < 3 + 4; ++i) AnswerLoader();  // options, erase, command 7, four records
     QCOMPARE(Progress(), (6 + 4) * 100 / 20 + 6);
     port_->Feed(kx::LoaderFrame(kx::kLoaderWrite, kx::Bytes{0x20}));
@@ -219,7 +219,7 @@ class FwUpdateWindowTest : public QObject, protected kx::test::WindowFixture<FwU
     QVERIFY(Enabled("UpDateBt"));
     QCOMPARE(session_->lineOwner, kx::LineOwner::Free);
     // The next UPDATE starts the bar from nothing again.
-    Child<QPushButton>(*window_, "UpDateBt")->click();
+    kx::test::Click(*Child<QPushButton>(*window_, "UpDateBt"));
     QCOMPARE(Progress(), 0);
     QCOMPARE(Text("ErrMess"), QString("Reading option byte"));
   }
@@ -227,7 +227,7 @@ class FwUpdateWindowTest : public QObject, protected kx::test::WindowFixture<FwU
   void aPortThatDoesNotOpenKeepsUpdateOff() {
     Open(WriteFile("kx2.oc", Firmware(11)));
     port_->failNextOpen = "gone";
-    Child<QPushButton>(*window_, "UpDateBt")->click();
+    kx::test::Click(*Child<QPushButton>(*window_, "UpDateBt"));
     QCOMPARE(Text("ErrMess"), QString("COM Port 2 not exist !"));
     QVERIFY(!Enabled("UpDateBt"));
     QVERIFY(Enabled("OpenBt"));
@@ -236,11 +236,11 @@ class FwUpdateWindowTest : public QObject, protected kx::test::WindowFixture<FwU
 
   void closingMidUpdateStopsItAndFreesTheLine() {
     Open(WriteFile("kx2.oc", Firmware(11, 20)));
-    Child<QPushButton>(*window_, "UpDateBt")->click();
+    kx::test::Click(*Child<QPushButton>(*window_, "UpDateBt"));
     AnswerLoader();
     AnswerLoader();
     QVERIFY(port_->IsOpen());
-    Child<QPushButton>(*window_, "CloseBt")->click();
+    kx::test::Click(*Child<QPushButton>(*window_, "CloseBt"));
     QVERIFY(!window_->isVisible());
     QVERIFY(!port_->IsOpen());
     QCOMPARE(session_->lineOwner, kx::LineOwner::Free);

@@ -34,7 +34,7 @@ void AnswerNextBox(QMessageBox::StandardButton button, QString* text = nullptr, 
         auto* box = qobject_cast<QMessageBox*>(w);
         if (text != nullptr) *text = box->text();
         if (caption != nullptr) *caption = box->windowTitle();
-        box->button(button)->click();
+        QTest::mouseClick(box->button(button), Qt::LeftButton);
       });
 }
 
@@ -145,7 +145,7 @@ class TestRampSoakWindow : public QObject {
     QVERIFY(kx::SaveRampFile(path.toStdString(), TwoSteps()));
     chosen = path;
     RampSoakWindow& w = *window;
-    Child<QPushButton>(w, "ReadFBt")->click();
+    kx::test::Click(*Child<QPushButton>(w, "ReadFBt"));
     QCOMPARE(lastFilter, QStringLiteral("KX ramp soak table files (*.r$s *.R$S)"));
     ExpectCells(w, {{1, 1, "1"},
                     {2, 1, "100.0"},
@@ -165,26 +165,26 @@ class TestRampSoakWindow : public QObject {
     chosen = bad;
     QString text, caption;
     AnswerNextBox(QMessageBox::Ok, &text, &caption);
-    Child<QPushButton>(w, "ReadFBt")->click();
+    kx::test::Click(*Child<QPushButton>(w, "ReadFBt"));
     QCOMPARE(text, QStringLiteral("File data length or content error !"));
     QCOMPARE(caption, QStringLiteral("Data Error"));
     QCOMPARE(w.table(), TwoSteps());
 
     chosen = dir.filePath("missing.r$s");
     AnswerNextBox(QMessageBox::Cancel, &text, &caption);
-    Child<QPushButton>(w, "ReadFBt")->click();
+    kx::test::Click(*Child<QPushButton>(w, "ReadFBt"));
     QCOMPARE(text, QStringLiteral("Can't perform one of the following file operations: Open, Seek, Read"));
     QCOMPARE(caption, QStringLiteral("File Error"));
 
     // Save over an existing file: Cancel keeps it, OK writes the table.
     chosen = bad;
     AnswerNextBox(QMessageBox::Cancel, &text);
-    Child<QPushButton>(w, "SaveFBt")->click();
+    kx::test::Click(*Child<QPushButton>(w, "SaveFBt"));
     QCOMPARE(text, QStringLiteral("Over write file : bad.r$s"));
     ProgramTable check;
     QCOMPARE(kx::LoadRampFile(bad.toStdString(), check), kx::RampLoad::BadContent);
     AnswerNextBox(QMessageBox::Ok);
-    Child<QPushButton>(w, "SaveFBt")->click();
+    kx::test::Click(*Child<QPushButton>(w, "SaveFBt"));
     QCOMPARE(kx::LoadRampFile(bad.toStdString(), check), kx::RampLoad::Loaded);
     QCOMPARE(check, TwoSteps());
   }
@@ -195,8 +195,8 @@ class TestRampSoakWindow : public QObject {
     auto* grid = Child<QTableWidget>(w, "ProgTable");
     auto* sp = Child<QLineEdit>(w, "SPEdit");
     auto* label = Child<QLabel>(w, "StepLinkLb");
-    grid->setCurrentCell(2, 1);  // set value 0 of pattern 0
-    Child<QPushButton>(w, "EditPBt")->click();
+    kx::test::ClickCell(*grid, 2, 1);  // set value 0 of pattern 0
+    kx::test::Click(*Child<QPushButton>(w, "EditPBt"));
     QVERIFY(Child<QWidget>(w, "EditBox")->isVisible());
     QVERIFY(sp->isVisible());
     QVERIFY(!Child<QWidget>(w, "MaxStep")->isVisible());
@@ -213,46 +213,51 @@ class TestRampSoakWindow : public QObject {
     }
     QCOMPARE(w.table().setValue[0], -15);
 
-    grid->setCurrentCell(18, 3);  // loop count of pattern 2
+    kx::test::ClickCell(*grid, 18, 3);  // loop count of pattern 2
     QCOMPARE(label->text(), QStringLiteral("Loop Count"));
     kx::test::Retype(*sp, QStringLiteral("250"));
-    Child<QPushButton>(w, "POKBt")->click();
+    kx::test::Click(*Child<QPushButton>(w, "POKBt"));
     QCOMPARE(Cell(w, 18, 3), QStringLiteral("99"));
 
-    grid->setCurrentCell(5, 1);  // time 1 of pattern 0: 01:30
+    kx::test::ClickCell(*grid, 5, 1);  // time 1 of pattern 0: 01:30
     QCOMPARE(label->text(), QStringLiteral("Hour"));
     auto* hour = Child<QComboBox>(w, "TimeHour");
     auto* minute = Child<QSpinBox>(w, "TimeMin");
     QCOMPARE(hour->currentIndex(), 1);
     QCOMPARE(minute->value(), 30);
     QCOMPARE(Cell(w, 5, 1), QStringLiteral("01:30"));  // loading stores nothing
-    minute->setValue(45);
+    kx::test::Retype(*minute, 45);
     QCOMPARE(Cell(w, 5, 1), QStringLiteral("01:45"));
-    hour->setCurrentIndex(15);
+    kx::test::TurnWheel(*hour, -1);  // scrolling past the closed list stores nothing
+    QCOMPARE(hour->currentIndex(), 1);
+    QCOMPARE(Cell(w, 5, 1), QStringLiteral("01:45"));
+    kx::test::ChooseInPopup(*hour, 15);
     QCOMPARE(Cell(w, 5, 1), QStringLiteral("15:00"));
     QVERIFY(!minute->isEnabled());
     QCOMPARE(minute->value(), 0);
-    hour->setCurrentIndex(2);
+    kx::test::ClickInPopup(*hour, 2);
     QVERIFY(minute->isEnabled());
     QCOMPARE(w.table().time[1], 120);
 
-    grid->setCurrentCell(19, 2);
+    kx::test::ClickCell(*grid, 19, 2);
     QCOMPARE(label->text(), QStringLiteral("Link Pattern"));
     auto* link = Child<QComboBox>(w, "StepLink");
     QCOMPARE(link->currentText(), QStringLiteral("Prog End"));
-    link->setCurrentIndex(4);
+    kx::test::ClickInPopup(*link, 4);
     QCOMPARE(Cell(w, 19, 2), QStringLiteral("Prog End"));  // only Enter stores a list choice
-    Child<QPushButton>(w, "POKBt")->click();
+    kx::test::Click(*Child<QPushButton>(w, "POKBt"));
     QCOMPARE(Cell(w, 19, 2), QStringLiteral("Pattern 4"));
 
-    grid->setCurrentCell(1, 1);
+    kx::test::ClickCell(*grid, 1, 1);
     QCOMPARE(label->text(), QStringLiteral("Step Count"));
-    Child<QComboBox>(w, "MaxStep")->setCurrentIndex(7);
-    Child<QPushButton>(w, "POKBt")->click();
+    kx::test::ChooseInPopup(*Child<QComboBox>(w, "MaxStep"), 7);
+    kx::test::Click(*Child<QPushButton>(w, "POKBt"));
     QCOMPARE(Cell(w, 1, 1), QStringLiteral("7"));
 
     auto* start = Child<QComboBox>(w, "ProgStart");
-    kx::test::Activate(*start, 5);
+    kx::test::TurnWheel(*start, -2);
+    QCOMPARE(w.table().start, 0);
+    kx::test::ClickInPopup(*start, 5);
     QCOMPARE(w.table().start, 5);
   }
 
@@ -263,7 +268,7 @@ class TestRampSoakWindow : public QObject {
     auto* label = Child<QLabel>(w, "UpLoadLabelP");
     auto* bar = Child<QProgressBar>(w, "UpLoadBarP");
     QVERIFY(!label->isVisible());
-    Child<QPushButton>(w, "ReadSBt")->click();
+    kx::test::Click(*Child<QPushButton>(w, "ReadSBt"));
     QCOMPARE(reads.count(), 1);
     QVERIFY(label->isVisible() && bar->isVisible());
     QCOMPARE(label->text(), QStringLiteral("Reading Now"));
@@ -275,14 +280,14 @@ class TestRampSoakWindow : public QObject {
     QCOMPARE(Cell(w, 4, 1), QStringLiteral("-1.5"));
     ExpectEnabled(w, {"ProgStart", "ReadSBt", "SaveFBt", "ReadFBt", "WrBt", "EditPBt"}, true);
 
-    Child<QPushButton>(w, "WrBt")->click();
+    kx::test::Click(*Child<QPushButton>(w, "WrBt"));
     QCOMPARE(writes.count(), 1);
     QCOMPARE(label->text(), QStringLiteral("Writing Now"));
     QVERIFY(!Child<QWidget>(w, "WrBt")->isEnabled());
     w.TransferStopped();
     QVERIFY(Child<QWidget>(w, "WrBt")->isEnabled());
     QVERIFY(!bar->isVisible());
-    Child<QPushButton>(w, "WrBt")->click();
+    kx::test::Click(*Child<QPushButton>(w, "WrBt"));
     w.WriteFinished();
     QVERIFY(Child<QWidget>(w, "ReadSBt")->isEnabled());
     QVERIFY(!label->isVisible());

@@ -20,6 +20,7 @@
 #include "serial/port_map.h"
 #include "support/kxsim_process.h"
 #include "support/port_paths.h"
+#include "support/widget_access.h"
 #include "widgets/file_dialogs.h"
 
 using namespace kx;
@@ -91,12 +92,12 @@ void TstRecorderE2e::recordDropAndReplay() {
     QTRY_VERIFY(window.ChartModel().Geometry().columns > 0 && window.findChild<QLineEdit*>("LoopCnt") != nullptr);
     QTest::qWait(50);
     auto* loopCnt = window.findChild<QLineEdit*>("LoopCnt");
-    window.findChild<QSpinBox*>("SampleTime")->setValue(0);
-    window.findChild<QSpinBox*>("ComAddr1")->setValue(2);
-    window.findChild<QSpinBox*>("ComAddr2")->setValue(3);
-    window.findChild<QToolButton*>("SaveBt")->click();
+    kx::test::Retype(*window.findChild<QSpinBox*>("SampleTime"), 0);
+    kx::test::Retype(*window.findChild<QSpinBox*>("ComAddr1"), 2);
+    kx::test::Retype(*window.findChild<QSpinBox*>("ComAddr2"), 3);
+    kx::test::Click(*window.findChild<QToolButton*>("SaveBt"));
     QVERIFY(window.findChild<QToolButton*>("SaveBt")->isChecked());
-    window.findChild<QPushButton*>("StartBt")->click();
+    kx::test::Click(*window.findChild<QPushButton*>("StartBt"));
     QCOMPARE(session.lineOwner, LineOwner::Recorder);
     // Pictures want a longer run: enough samples for time lines and labels.
     const long run = qEnvironmentVariableIsEmpty("KX_SCREENSHOT_DIR") ? 6 : 150;
@@ -107,7 +108,7 @@ void TstRecorderE2e::recordDropAndReplay() {
     QTRY_VERIFY_WITH_TIMEOUT(window.Acquirer().Counter() >= dropped + 4, 15000);
     QCOMPARE(window.findChild<QLabel*>("ErrMess")->text(), QString("DEVICE  2Received data time out error"));
     Shot(window, "recorder-recording");
-    window.findChild<QPushButton*>("StartBt")->click();
+    kx::test::Click(*window.findChild<QPushButton*>("StartBt"));
     QCOMPARE(session.lineOwner, LineOwner::Free);
     QVERIFY(!port->IsOpen());
     const long cycles = window.Acquirer().Counter();
@@ -144,9 +145,9 @@ void TstRecorderE2e::recordDropAndReplay() {
     const Record last = file.At(file.Count() - 1);
 
     // Replay to the end: the value boxes show the last record.
-    window.findChild<QToolButton*>("RePlayBt")->click();
+    kx::test::Click(*window.findChild<QToolButton*>("RePlayBt"));
     QVERIFY(window.findChild<QWidget*>("PlayPL")->isVisible());
-    window.findChild<QPushButton*>("PlayBt")->click();
+    kx::test::Click(*window.findChild<QPushButton*>("PlayBt"));
     QTRY_VERIFY_WITH_TIMEOUT(window.Replayer().state() == ReplayEngine::State::Stopped, 10000);
     QCOMPARE(loopCnt->text(), QString::fromStdString(CounterText(cycles)));
     QCOMPARE(window.findChild<QLineEdit*>("PV0")->text(), QString::fromStdString(TenthsText(last.values[0])));

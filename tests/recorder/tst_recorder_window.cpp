@@ -91,7 +91,7 @@ class TestRecorderWindow : public QObject {
     QCOMPARE(f.C<QSpinBox>("SampleTime")->maximum(), 99);
     QCOMPARE(f.C<QLabel>("SecPl")->text(), QString("seconds"));
     QVERIFY(!f.C<QLineEdit>("SampleEdit")->isVisible());
-    f.C<QSpinBox>("SampleTime")->setValue(0);
+    kx::test::Retype(*f.C<QSpinBox>("SampleTime"), 0);
     QVERIFY(f.C<QLineEdit>("SampleEdit")->isVisible());
     QCOMPARE(f.C<QLineEdit>("SampleEdit")->text(), QString("0.5"));
     QCOMPARE(f.C<QPushButton>("StartBt")->text(), QString("Start"));
@@ -117,16 +117,18 @@ class TestRecorderWindow : public QObject {
     QVERIFY(!f.C<QPushButton>("StopBt")->isEnabled());
     QCOMPARE(f.C<QLabel>("ErrMess")->text(), QString("No error"));
     QVERIFY(f.C<QLabel>("ErrMess")->isVisible());
-    f.C<QComboBox>("DisplayMd")->setCurrentIndex(1);
-    emit f.C<QComboBox>("DisplayMd")->activated(1);
+    kx::test::TurnWheel(*f.C<QComboBox>("DisplayMd"), -1);  // scrolling past it changes nothing
+    QCOMPARE(f.C<QComboBox>("DisplayMd")->currentText(), QString("Auto"));
+    QVERIFY(!f.C<QLineEdit>("MaxScale")->isEnabled());
+    kx::test::ChooseInPopup(*f.C<QComboBox>("DisplayMd"), 1);
     QVERIFY(f.C<QLineEdit>("MaxScale")->isEnabled());
     QVERIFY(f.window.ChartModel().Geometry().columns > 0 && f.window.ChartModel().Geometry().columns <= 720);
   }
 
   void startWithNoAddressChangesOnlyTheCaption() {
     Fixture f;
-    f.C<QSpinBox>("ComAddr0")->setValue(0);
-    f.C<QPushButton>("StartBt")->click();
+    kx::test::Retype(*f.C<QSpinBox>("ComAddr0"), 0);
+    kx::test::Click(*f.C<QPushButton>("StartBt"));
     QCOMPARE(f.C<QPushButton>("StartBt")->text(), QString("START"));
     QVERIFY(!f.port.IsOpen());
     QVERIFY(f.port.written.empty());
@@ -134,8 +136,8 @@ class TestRecorderWindow : public QObject {
 
   void recordingShowsValuesAndStops() {
     Fixture f;
-    f.C<QSpinBox>("ComAddr2")->setValue(3);
-    f.C<QPushButton>("StartBt")->click();
+    kx::test::Retype(*f.C<QSpinBox>("ComAddr2"), 3);
+    kx::test::Click(*f.C<QPushButton>("StartBt"));
     QVERIFY(f.port.IsOpen());
     QCOMPARE(f.session.lineOwner, LineOwner::Recorder);
     QCOMPARE(f.C<QPushButton>("StartBt")->text(), QString("Stop"));
@@ -157,7 +159,7 @@ class TestRecorderWindow : public QObject {
     QCOMPARE(f.C<QLineEdit>("PV0")->text(), QString("25.4"));
     QCOMPARE(f.C<QLineEdit>("PV2")->text(), QString("-5.0"));
     QCOMPARE(f.C<QLabel>("SampleTimeLb")->text(), QString("8:9:10"));
-    f.C<QPushButton>("StartBt")->click();
+    kx::test::Click(*f.C<QPushButton>("StartBt"));
     QCOMPARE(f.C<QPushButton>("StartBt")->text(), QString("START"));
     QVERIFY(!f.port.IsOpen());
     QCOMPARE(f.session.lineOwner, LineOwner::Free);
@@ -167,8 +169,8 @@ class TestRecorderWindow : public QObject {
 
   void droppedSlotTurnsRedAndFailureIsShown() {
     Fixture f;
-    f.C<QSpinBox>("ComAddr1")->setValue(2);
-    f.C<QPushButton>("StartBt")->click();
+    kx::test::Retype(*f.C<QSpinBox>("ComAddr1"), 2);
+    kx::test::Click(*f.C<QPushButton>("StartBt"));
     f.Answer(100);
     f.port.RunTimers(100);  // slot 2 silent
     QCOMPARE(f.C<QLabel>("ErrMess")->text(), QString("DEVICE  2Received data time out error"));
@@ -185,15 +187,15 @@ class TestRecorderWindow : public QObject {
     app::SetFileChooser([&](app::FileDialogKind, const QString&) { return path; });
     {
       Fixture f;
-      f.C<QToolButton>("SaveBt")->click();
+      kx::test::Click(*f.C<QToolButton>("SaveBt"));
       QVERIFY(f.C<QToolButton>("SaveBt")->isChecked());
       QVERIFY(f.questions.isEmpty());  // the file does not exist yet
-      f.C<QPushButton>("StartBt")->click();
+      kx::test::Click(*f.C<QPushButton>("StartBt"));
       for (int k = 0; k < 3; ++k) {
         if (k > 0) f.Tick();
         f.Answer(static_cast<std::uint16_t>(200 + k));
       }
-      f.C<QPushButton>("StartBt")->click();
+      kx::test::Click(*f.C<QPushButton>("StartBt"));
       RecordFile file;
       QVERIFY(file.Open(path.toStdString()));
       QCOMPARE(file.Count(), 3u);
@@ -201,14 +203,14 @@ class TestRecorderWindow : public QObject {
       QCOMPARE(file.At(2).values[0], 202);
       // Second Start in the same save mode asks; Cancel leaves the recorder idle.
       f.confirmAnswer = false;
-      f.C<QPushButton>("StartBt")->click();
+      kx::test::Click(*f.C<QPushButton>("StartBt"));
       QCOMPARE(f.questions, QStringList{"Over write file : run.rec"});
       QVERIFY(!f.port.IsOpen());
       QVERIFY(!f.C<QToolButton>("SaveBt")->isChecked());
       QCOMPARE(f.C<QPushButton>("StartBt")->text(), QString("START"));
 
       // Replay the file.
-      f.C<QToolButton>("RePlayBt")->click();
+      kx::test::Click(*f.C<QToolButton>("RePlayBt"));
       QVERIFY(f.C<QToolButton>("RePlayBt")->isChecked());
       QVERIFY(f.C<QFrame>("PlayPL")->isVisible());
       QVERIFY(!f.C<QFrame>("BackGndP")->isVisible());
@@ -216,7 +218,7 @@ class TestRecorderWindow : public QObject {
       QCOMPARE(f.C<QSlider>("TrackBar")->maximum(), 3);
       QVERIFY(f.C<QLineEdit>("LoopCnt")->isEnabled());
       QCOMPARE(f.C<QLineEdit>("PV0")->text(), QString());
-      f.C<QPushButton>("PlayBt")->click();
+      kx::test::Click(*f.C<QPushButton>("PlayBt"));
       QVERIFY(f.C<QPushButton>("PauseBt")->isEnabled());
       QCOMPARE(f.C<QTimer>("Timer1")->interval(), 20);
       for (int i = 0; i < 3; ++i) f.Tick();
@@ -225,7 +227,7 @@ class TestRecorderWindow : public QObject {
       QVERIFY(!f.C<QTimer>("Timer1")->isActive());
       QVERIFY(f.C<QPushButton>("PlayBt")->isEnabled());
       // Leaving replay hides the play panel.
-      f.C<QToolButton>("RePlayBt")->click();
+      kx::test::Click(*f.C<QToolButton>("RePlayBt"));
       QVERIFY(!f.C<QFrame>("PlayPL")->isVisible());
       QVERIFY(f.C<QFrame>("BackGndP")->isVisible());
       QVERIFY(f.C<QSpinBox>("SampleTime")->isEnabled());
@@ -242,8 +244,8 @@ class TestRecorderWindow : public QObject {
     QString next = full;
     app::SetFileChooser([&](app::FileDialogKind, const QString&) { return next; });
     Fixture f;
-    f.C<QToolButton>("SaveBt")->click();
-    f.C<QPushButton>("StartBt")->click();
+    kx::test::Click(*f.C<QToolButton>("SaveBt"));
+    kx::test::Click(*f.C<QPushButton>("StartBt"));
     f.Answer(200);
     f.Tick();
     f.Answer(201);
@@ -276,12 +278,12 @@ class TestRecorderWindow : public QObject {
     }
 
     next = other;
-    f.C<QToolButton>("SaveBt")->click();
+    kx::test::Click(*f.C<QToolButton>("SaveBt"));
     QVERIFY(f.C<QToolButton>("SaveBt")->isChecked());
-    f.C<QPushButton>("StartBt")->click();
+    kx::test::Click(*f.C<QPushButton>("StartBt"));
     QVERIFY(f.port.IsOpen());
     f.Answer(210);
-    f.C<QPushButton>("StartBt")->click();
+    kx::test::Click(*f.C<QPushButton>("StartBt"));
     RecordFile again;
     QVERIFY(again.Open(other.toStdString()));
     QCOMPARE(again.Count(), 1u);
@@ -294,7 +296,7 @@ class TestRecorderWindow : public QObject {
   // when that cannot be written, sampling goes on and nothing asks the user.
   void scratchWriteFailureKeepsSampling() {
     Fixture f;
-    f.C<QPushButton>("StartBt")->click();
+    kx::test::Click(*f.C<QPushButton>("StartBt"));
     {
       const kx::test::FileSizeLimit disk(12 + 10);
       QVERIFY(disk.ok());
@@ -307,7 +309,7 @@ class TestRecorderWindow : public QObject {
     QCOMPARE(f.C<QLineEdit>("LoopCnt")->text(), QString(" 0000002"));
     QCoreApplication::processEvents();
     QVERIFY(f.messages.isEmpty());
-    f.C<QToolButton>("CsvBt")->click();
+    kx::test::Click(*f.C<QToolButton>("CsvBt"));
     QCOMPARE(f.messages, QStringList{"|No recording data to export"});
   }
 
@@ -329,7 +331,7 @@ class TestRecorderWindow : public QObject {
     }
     app::SetFileChooser([&](app::FileDialogKind, const QString&) { return path; });
     Fixture f;
-    f.C<QToolButton>("RePlayBt")->click();
+    kx::test::Click(*f.C<QToolButton>("RePlayBt"));
     QCOMPARE(f.C<QLabel>("ErrMess")->text(), QString());
     QTest::mouseClick(f.C<QPushButton>("PlayBt"), Qt::LeftButton);
     f.Tick();
@@ -351,7 +353,7 @@ class TestRecorderWindow : public QObject {
     { std::ofstream(path.toStdString(), std::ios::binary) << "12345"; }
     app::SetFileChooser([&](app::FileDialogKind, const QString&) { return path; });
     Fixture f;
-    f.C<QToolButton>("RePlayBt")->click();
+    kx::test::Click(*f.C<QToolButton>("RePlayBt"));
     QCOMPARE(f.messages, QStringList{"File Error|Can't perform one of the following file operations: Open, Seek, Read|OkCancel"});
     QVERIFY(!f.C<QToolButton>("RePlayBt")->isChecked());
     QVERIFY(!f.C<QFrame>("PlayPL")->isVisible());
@@ -373,7 +375,7 @@ class TestRecorderWindow : public QObject {
     }
     app::SetFileChooser([&](app::FileDialogKind, const QString&) { return path; });
     Fixture f;
-    f.C<QToolButton>("RePlayBt")->click();
+    kx::test::Click(*f.C<QToolButton>("RePlayBt"));
     QCOMPARE(f.C<QSpinBox>("SampleTime")->value(), 0);
     QVERIFY(f.C<QLineEdit>("SampleEdit")->isVisible());
     auto* loop = f.C<QLineEdit>("LoopCnt");
@@ -386,8 +388,8 @@ class TestRecorderWindow : public QObject {
     QCOMPARE(f.C<QSlider>("TrackBar")->value(), 123);
     QCOMPARE(f.C<QLineEdit>("PV0")->text(), QString("12.2"));
     // Toggling a trace while paused redraws at the shown position.
-    f.C<QPushButton>("PlayBt")->click();
-    f.C<QPushButton>("PauseBt")->click();
+    kx::test::Click(*f.C<QPushButton>("PlayBt"));
+    kx::test::Click(*f.C<QPushButton>("PauseBt"));
     QTest::mouseClick(f.C<QLabel>("DevicePL0"), Qt::LeftButton);
     QVERIFY(f.C<QSpinBox>("ComAddr0")->styleSheet().contains("#C0C0C0"));
     QVERIFY(!f.window.SlotTable()[0].display);
@@ -397,11 +399,11 @@ class TestRecorderWindow : public QObject {
     const QString csv = Temp("out.csv");
     app::SetFileChooser([&](app::FileDialogKind, const QString&) { return csv; });
     Fixture f;
-    f.C<QToolButton>("CsvBt")->click();
+    kx::test::Click(*f.C<QToolButton>("CsvBt"));
     QCOMPARE(f.messages, QStringList{"|No recording data to export"});
-    f.C<QPushButton>("StartBt")->click();
+    kx::test::Click(*f.C<QPushButton>("StartBt"));
     f.Answer(215);
-    f.C<QToolButton>("CsvBt")->click();  // while recording
+    kx::test::Click(*f.C<QToolButton>("CsvBt"));  // while recording
     QCOMPARE(f.messages.last(), QString("|CSV export done : out.csv"));
     std::ifstream in(csv.toStdString());
     std::string heading, row;

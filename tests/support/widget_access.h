@@ -1,12 +1,15 @@
-// For window tests: finds named controls and works them the way a user would.
-// Header-only, Qt Widgets.
+// For window tests: finds named controls and works them the way a user would
+// (lists through their open popup: support/user_input.h). Header-only, Qt Widgets.
 #pragma once
 
-#include <QComboBox>
+#include <QAbstractSpinBox>
 #include <QLineEdit>
 #include <QObject>
 #include <QString>
+#include <QTableWidget>
 #include <QTest>
+
+#include "support/user_input.h"
 
 namespace kx::test {
 
@@ -19,16 +22,29 @@ T* Child(const QObject& root, const char* name) {
   return w;
 }
 
-// Chooses a list entry as a click would: sets it and raises activated().
-inline void Activate(QComboBox& box, int index) {
-  box.setCurrentIndex(index);
-  emit box.activated(index);
+// Clicks the middle of `widget` (a button, a tool button) with the left button.
+inline void Click(QWidget& widget) { QTest::mouseClick(&widget, Qt::LeftButton); }
+
+// Scrolls cell (row, column) of `table` into view and clicks it where it is drawn.
+inline void ClickCell(QTableWidget& table, int row, int column) {
+  const QModelIndex index = table.model()->index(row, column);
+  table.scrollTo(index);
+  const QRect cell = table.visualRect(index);
+  QTest::mouseClick(table.viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
 }
 
-// Replaces a field's text by typing.
+// Replaces a field's text by typing over it (select all, then the keys; no
+// Enter). An empty text deletes what was there.
 inline void Retype(QLineEdit& edit, const QString& text) {
-  edit.clear();
+  QTest::keyClick(&edit, Qt::Key_A, Qt::ControlModifier);
+  if (text.isEmpty()) QTest::keyClick(&edit, Qt::Key_Delete);
   QTest::keyClicks(&edit, text);
+}
+
+// Replaces a spin box's value by typing over it, without Enter.
+inline void Retype(QAbstractSpinBox& box, int value) {
+  QTest::keyClick(&box, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClicks(&box, QString::number(value));
 }
 
 }  // namespace kx::test
