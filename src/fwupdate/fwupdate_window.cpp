@@ -209,7 +209,7 @@ void FwUpdateWindow::OpenBtClick() {
   if (load.result == FirmwareCheck::FileError || load.result == FirmwareCheck::BufferError) {
     const bool file = load.result == FirmwareCheck::FileError;
     QMessageBox box(QMessageBox::NoIcon, app::QText(file ? Msg::FileErrorCaption : Msg::BufferErrorCaption),
-                    app::QText(file ? Msg::FileOperationError : Msg::BufferReadError),
+                    app::WithReason(app::QText(file ? Msg::FileOperationError : Msg::BufferReadError), load.reason),
                     QMessageBox::Ok | QMessageBox::Cancel, this);
     box.setObjectName("FileErrorBox");
     box.exec();

@@ -32,11 +32,6 @@ QMessageBox::StandardButton Ask(QWidget* parent, const QString& caption, const Q
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
-// A catalogue text and, on a line of its own, the system's reason.
-QString WithReason(const QString& text, const std::string& reason) {
-  return reason.empty() ? text : text + QStringLiteral("\n") + app::ToQString(reason);
-}
-
 QString StandardCaption() { return QApplication::applicationName(); }
 
 }  // namespace
@@ -144,13 +139,13 @@ void ParameterFiles::Open() {
     valid_ = false;
     UpdateMenus();
   }
-  Ask(window_, app::QText(message.caption), WithReason(app::QText(message.text), reason), QMessageBox::Ok);
+  Ask(window_, app::QText(message.caption), app::WithReason(app::QText(message.text), reason), QMessageBox::Ok);
 }
 
 bool ParameterFiles::WriteFile(const QString& path) {
   std::string reason;
   if (SaveParameterFile(path.toStdString(), buffer_, &reason)) return true;
-  Ask(window_, StandardCaption(), WithReason(app::QText(Msg::FailToSaveFile), reason), QMessageBox::Ok);
+  Ask(window_, StandardCaption(), app::WithReason(app::QText(Msg::FailToSaveFile), reason), QMessageBox::Ok);
   return false;
 }
 

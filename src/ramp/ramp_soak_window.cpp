@@ -475,12 +475,14 @@ void RampSoakWindow::ReadFile() {
   const QString path = app::ChooseFile(this, app::FileDialogKind::Open, Msg::FilterRampSoak);
   if (path.isEmpty()) return;
   ProgramTable loaded = table_;
-  switch (LoadRampFile(path.toStdString(), loaded)) {
+  std::string reason;
+  switch (LoadRampFile(path.toStdString(), loaded, &reason)) {
     case RampLoad::Loaded:
       SetTable(loaded);
       break;
     case RampLoad::OpenFailed:
-      Ask(this, "FileErrorBox", app::QText(Msg::FileErrorCaption), app::QText(Msg::FileOperationError),
+      Ask(this, "FileErrorBox", app::QText(Msg::FileErrorCaption),
+          app::WithReason(app::QText(Msg::FileOperationError), reason),
           QMessageBox::Ok | QMessageBox::Cancel);
       break;
     case RampLoad::BadContent:
@@ -499,8 +501,10 @@ void RampSoakWindow::SaveFile() {
           QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok) {
     return;
   }
-  if (!SaveRampFile(path.toStdString(), table_)) {
-    Ask(this, "SaveFailedBox", QApplication::applicationName(), app::QText(Msg::FailToSaveFile), QMessageBox::Ok);
+  std::string reason;
+  if (!SaveRampFile(path.toStdString(), table_, &reason)) {
+    Ask(this, "SaveFailedBox", QApplication::applicationName(), app::WithReason(app::QText(Msg::FailToSaveFile), reason),
+        QMessageBox::Ok);
   }
 }
 

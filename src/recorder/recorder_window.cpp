@@ -693,7 +693,7 @@ void RecorderWindow::RePlayBtClick() {
   session_.lastFileName = QFileInfo(path).fileName().toStdString();
   RecordFile file;
   if (!file.Open(path.toStdString())) {
-    dialogs_.message(QText(Msg::FileOperationError), QText(Msg::FileErrorCaption), true);
+    dialogs_.message(app::WithReason(QText(Msg::FileOperationError), file.Error()), QText(Msg::FileErrorCaption), true);
     SetInReplay(false);
     return;
   }
@@ -743,7 +743,9 @@ void RecorderWindow::TrackBarPosition(long position) {
 void RecorderWindow::RecordTime(std::string_view text) { ErrMess->setText(ToQString(text)); }
 
 void RecorderWindow::ReplayEnded(bool readFailed) {
-  if (readFailed) TellLater(QText(Msg::FileOperationError), QText(Msg::FileErrorCaption), true);
+  if (readFailed)
+    TellLater(app::WithReason(QText(Msg::FileOperationError), replay_->File().Error()), QText(Msg::FileErrorCaption),
+              true);
 }
 
 void RecorderWindow::CsvBtClick() {

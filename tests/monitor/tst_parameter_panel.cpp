@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
@@ -149,6 +150,7 @@ class TstParameterPanel : public QObject {
   void choicesEntriesAndPointChangesAllReachTheController_data();
   void choicesEntriesAndPointChangesAllReachTheController();
   void viewSwitchesBetweenPanelAndTrend();
+  void restoreAndClearQuestionsDefaultToCancel();
 };
 
 void TstParameterPanel::controlsCaptionsAndItems() {
@@ -605,6 +607,26 @@ void TstParameterPanel::viewSwitchesBetweenPanelAndTrend() {
   QVERIFY(!f.w("DrawIme")->isVisible());
   QVERIFY(f.window->findChild<QAction*>(QStringLiteral("SETTING1"))->isChecked());
   QVERIFY(!f.window->findChild<QAction*>(QStringLiteral("RECORD1"))->isChecked());
+}
+
+// Enter on the restore-default (and clear-adjust) question declines it: Cancel
+// is the default button, and nothing is written.
+void TstParameterPanel::restoreAndClearQuestionsDefaultToCancel() {
+  Fixture f(Kx2());
+  f.enter("PassEdit", "QZW");  // factory mode shows both buttons
+  f.Run(60);
+  for (const char* name : {"ClearBt1", "ClearBt2"}) {
+    QVERIFY2(f.w(name)->isVisible(), name);
+    const std::size_t from = f.fake->written.size();
+    QTest::mouseClick(f.w<QPushButton>(name), Qt::LeftButton);
+    auto* box = f.window->findChild<QMessageBox*>(QStringLiteral("ClearConfirm"));
+    QVERIFY2(box != nullptr && box->isVisible(), name);
+    QCOMPARE(box->defaultButton(), box->button(QMessageBox::Cancel));
+    QTest::keyClick(box, Qt::Key_Return);
+    QTRY_VERIFY(f.window->findChild<QMessageBox*>(QStringLiteral("ClearConfirm")) == nullptr);
+    f.Run(30);
+    QVERIFY2(f.Writes(from).empty(), name);
+  }
 }
 
 QTEST_MAIN(TstParameterPanel)

@@ -46,6 +46,14 @@ void Tell(std::string* reason, std::string text) {
 
 std::string SystemReason(int error) { return std::strerror(error); }
 
+std::string ReadProblem(const std::filesystem::path& path) {
+  const Descriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+  if (file.fd < 0) return SystemReason(errno);
+  struct stat info {};
+  if (::fstat(file.fd, &info) != 0) return SystemReason(errno);
+  return S_ISREG(info.st_mode) ? std::string() : KindReason(info);
+}
+
 WholeFile ReadWholeFile(const std::filesystem::path& path, std::size_t limit) {
   WholeFile result;
   // Non-blocking so that a FIFO or a device named by mistake does not hang the window.

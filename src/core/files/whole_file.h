@@ -45,6 +45,11 @@ bool WriteWholeFile(const std::filesystem::path& path, std::span<const std::uint
 // fit on the disk. Leaves nothing behind. Empty when it can be written.
 std::string WriteProblem(const std::filesystem::path& path, std::size_t bytes = 0);
 
+// Why `path` cannot be opened and read as a regular file: missing, a folder,
+// not a regular file, no permission. Opens it without blocking (a FIFO does
+// not hang) and reads nothing. Empty when it can be opened.
+std::string ReadProblem(const std::filesystem::path& path);
+
 // The system's text for an errno value.
 std::string SystemReason(int error);
 // The reason given for something that exists but is neither a regular file nor a folder.

@@ -134,14 +134,17 @@ RampLoad ApplyRampFile(std::span<const std::uint8_t> bytes, ProgramTable& table)
   return RampLoad::Loaded;
 }
 
-RampLoad LoadRampFile(const std::filesystem::path& path, ProgramTable& table) {
+RampLoad LoadRampFile(const std::filesystem::path& path, ProgramTable& table, std::string* reason) {
   const WholeFile file = ReadWholeFile(path, kRampFileBytes);
-  if (file.status != FileRead::Read) return RampLoad::OpenFailed;
+  if (file.status != FileRead::Read) {
+    if (reason != nullptr) *reason = file.reason;
+    return RampLoad::OpenFailed;
+  }
   return ApplyRampFile(file.bytes, table);
 }
 
-bool SaveRampFile(const std::filesystem::path& path, const ProgramTable& table) {
-  return WriteWholeFile(path, RampFileBytes(table));
+bool SaveRampFile(const std::filesystem::path& path, const ProgramTable& table, std::string* reason) {
+  return WriteWholeFile(path, RampFileBytes(table), reason);
 }
 
 }  // namespace kx

@@ -76,7 +76,8 @@ enum class RampLoad : std::uint8_t {
 };
 std::array<std::uint8_t, kRampFileBytes> RampFileBytes(const ProgramTable& table);
 RampLoad ApplyRampFile(std::span<const std::uint8_t> bytes, ProgramTable& table);
-RampLoad LoadRampFile(const std::filesystem::path& path, ProgramTable& table);
-bool SaveRampFile(const std::filesystem::path& path, const ProgramTable& table);
+// On OpenFailed, or when saving fails, `reason` (when given) holds the system's reason.
+RampLoad LoadRampFile(const std::filesystem::path& path, ProgramTable& table, std::string* reason = nullptr);
+bool SaveRampFile(const std::filesystem::path& path, const ProgramTable& table, std::string* reason = nullptr);
 
 }  // namespace kx

@@ -39,11 +39,22 @@ std::string CsvRow(const RecordHeader& header, std::uint64_t k, const Record& re
   return row;
 }
 
+namespace {
+
+// "Cannot read <path>", with the system's reason when there is one.
+std::string ReadFailure(const std::string& recordPath, const RecordFile& file) {
+  std::string text = "Cannot read " + recordPath;
+  if (!file.Error().empty()) text += ": " + file.Error();
+  return text;
+}
+
+}  // namespace
+
 CsvExportResult ExportCsv(const std::string& recordPath, const std::string& csvPath) {
   CsvExportResult result;
   RecordFile file;
   if (!file.Open(recordPath)) {
-    result.error = "Cannot read " + recordPath;
+    result.error = ReadFailure(recordPath, file);
     return result;
   }
   const std::string temp = csvPath + ".part";
@@ -59,7 +70,7 @@ CsvExportResult ExportCsv(const std::string& recordPath, const std::string& csvP
       if (!file.Ensure(k)) {
         out.close();
         std::filesystem::remove(temp, ec);
-        result.error = "Cannot read " + recordPath;
+        result.error = ReadFailure(recordPath, file);
         return result;
       }
       out << CsvRow(file.Header(), k, file.At(k)) << "\r\n";

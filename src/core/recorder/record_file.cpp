@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <utility>
+
+#include "core/files/whole_file.h"
 
 namespace kx::recorder {
 
@@ -138,8 +141,15 @@ void RecordWriter::Close() {
 
 bool RecordFile::Open(const std::string& path) {
   *this = RecordFile{};
+  // Checked first: a FIFO would block the stream's open, and the stream
+  // keeps no reason of its own.
+  error_ = ReadProblem(path);
+  if (!error_.empty()) return false;
   std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+  if (!in) {
+    error_ = SystemReason(errno);
+    return false;
+  }
   in.seekg(0, std::ios::end);
   const std::streamoff size = in.tellg();
   if (!in || size < static_cast<std::streamoff>(kHeaderSize)) return false;
@@ -151,7 +161,9 @@ bool RecordFile::Open(const std::string& path) {
   count_ = RecordCount(static_cast<std::uint64_t>(size));
   open_ = true;
   if (count_ > 0 && !LoadWindow(0)) {
+    std::string error = std::move(error_);
     *this = RecordFile{};
+    error_ = std::move(error);
     return false;
   }
   return true;
@@ -162,8 +174,13 @@ bool RecordFile::LoadWindow(std::uint64_t start) {
   windowStart_ = start;
   if (!open_ || start >= count_) return false;
   const std::uint64_t n = std::min<std::uint64_t>(kWindowRecords, count_ - start);
+  error_ = ReadProblem(path_);  // the file may have gone or been replaced since Open
+  if (!error_.empty()) return false;
   std::ifstream in(path_, std::ios::binary);
-  if (!in) return false;
+  if (!in) {
+    error_ = SystemReason(errno);
+    return false;
+  }
   in.seekg(static_cast<std::streamoff>(kHeaderSize + start * kRecordSize));
   if (!in) return false;
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(n * kRecordSize));

@@ -87,7 +87,8 @@ class RecordWriter {
 class RecordFile {
  public:
   // Reads the header and the first window. False when the file cannot be
-  // opened or read or is shorter than its header; the object is then empty.
+  // opened or read or is shorter than its header; the object is then empty
+  // but for Error().
   bool Open(const std::string& path);
   // Reads the window of up to 4096 records starting at `start` (< Count()).
   // False when the file can no longer be read; the window is then empty. A
@@ -99,6 +100,10 @@ class RecordFile {
 
   bool IsOpen() const { return open_; }
   const std::string& Path() const { return path_; }
+  // After a failed Open or LoadWindow: the system's reason ("No such file or
+  // directory", "Is a directory", ...), empty when the system gave none (a
+  // file too short for its header, say).
+  const std::string& Error() const { return error_; }
   const RecordHeader& Header() const { return header_; }
   std::uint64_t Count() const { return count_; }
   std::uint64_t WindowStart() const { return windowStart_; }
@@ -110,6 +115,7 @@ class RecordFile {
  private:
   bool open_ = false;
   std::string path_;
+  std::string error_;
   RecordHeader header_;
   std::uint64_t count_ = 0;
   std::uint64_t windowStart_ = 0;
