@@ -389,7 +389,7 @@ void SearchPage::AddrPreSetCloseUp() {
     SETBt->setEnabled(false);
   } else {
     SETBt->setEnabled(PresetsFormat(presets).has_value());
-    LineFormat after = ReadAfter();
+    PresetFormat after = ReadAfter();
     ApplyAfterRules(after);
     ShowAfter(after);
   }
@@ -488,13 +488,13 @@ void SearchPage::ShowPresets(const SearchPresets& p) {
   ProtocolPreSet->setCurrentIndex(p.protocol);
 }
 
-LineFormat SearchPage::ReadAfter() const {
-  return LineFormat{std::max(AfterBaud->currentIndex(), 0), std::max(AfterParity->currentIndex(), 0),
+PresetFormat SearchPage::ReadAfter() const {
+  return PresetFormat{std::max(AfterBaud->currentIndex(), 0), std::max(AfterParity->currentIndex(), 0),
                     std::max(AfterLength->currentIndex(), 0), std::max(AfterStop->currentIndex(), 0),
                     std::max(AfterProtocol->currentIndex(), 0)};
 }
 
-void SearchPage::ShowAfter(const LineFormat& a) {
+void SearchPage::ShowAfter(const PresetFormat& a) {
   AfterBaud->setCurrentIndex(a.baud);
   AfterLength->setCurrentIndex(a.length);
   AfterParity->setCurrentIndex(a.parity);

@@ -40,7 +40,7 @@ class SearchPage : public QObject {
     QProgressBar* gauge = nullptr;  // `DetectBar`
     QLabel* timeLeft = nullptr;     // `TimeStamp`
     std::function<int()> currentPort;                        // COM port chosen on the settings page
-    std::function<void(const LineFormat&)> takeSettings;     // PC mode SET: radio groups := format
+    std::function<void(const PresetFormat&)> takeSettings;     // PC mode SET: radio groups := format
     std::function<void(bool searchPageShown)> showSearchPage;  // swap settings groups and `DetectPL`
     std::function<void()> closeWindow;                       // controller mode CLOSE
   };
@@ -75,8 +75,8 @@ class SearchPage : public QObject {
   QComboBox* List(QWidget* parent, const PresetList& list);
   SearchPresets ReadPresets() const;
   void ShowPresets(const SearchPresets& presets);
-  LineFormat ReadAfter() const;
-  void ShowAfter(const LineFormat& after);
+  PresetFormat ReadAfter() const;
+  void ShowAfter(const PresetFormat& after);
   void ShowSearch();
   void ShowChange();
   void ClearResults();

@@ -96,7 +96,7 @@ SettingsWindow::SettingsWindow(Session& session, MainPortRouting& mainPort, Mode
   link.gauge = DetectBar;
   link.timeLeft = TimeStamp;
   link.currentPort = [this] { return currentPort_; };
-  link.takeSettings = [this](const LineFormat& f) {  // SET: the found row's settings
+  link.takeSettings = [this](const PresetFormat& f) {  // SET: the found row's settings
     Baudrate->SetItemIndex(FormatBaudCode(f));
     Parity->SetItemIndex(FormatParityCode(f));
     DataLen->SetItemIndex(f.length);

@@ -17,7 +17,7 @@
 #include "support/fake_main_line.h"
 #include "support/widget_access.h"
 
-using kx::LineFormat;
+using kx::PresetFormat;
 using kx::LineOwner;
 using kx::PortParams;
 using kx::comset::SearchPage;
@@ -33,7 +33,7 @@ class TstSearchPage : public QObject {
     QLabel* status = new QLabel(&window);
     QProgressBar* gauge = new QProgressBar(&window);
     QLabel* timeLeft = new QLabel(&window);
-    std::optional<LineFormat> taken;
+    std::optional<PresetFormat> taken;
     bool closed = false;
     std::vector<int> notices;
     SearchPage page;
@@ -41,7 +41,7 @@ class TstSearchPage : public QObject {
     explicit Fixture(SearchPage::Mode mode)
         : page(session, routing, mode,
                SearchPage::Link{detect, after, status, gauge, timeLeft, [] { return 1; },
-                                [this](const LineFormat& f) { taken = f; }, nullptr, [this] { closed = true; }},
+                                [this](const PresetFormat& f) { taken = f; }, nullptr, [this] { closed = true; }},
                &window) {
       session.mainRouteTester = false;
       session.settingsWord = 292;  // COM1 9600 E 7 1 ASCII
@@ -166,7 +166,7 @@ class TstSearchPage : public QObject {
 
     QTest::mouseClick(f.Get<QPushButton>("SETBt"), Qt::LeftButton);
     QVERIFY(f.taken.has_value());
-    QCOMPARE(*f.taken, (LineFormat{1, 2, 1, 1, 1}));
+    QCOMPARE(*f.taken, (PresetFormat{1, 2, 1, 1, 1}));
 
     f.Pick("StopPreSet", 1);  // changing a list after the choice disables SET again
     QVERIFY(!f.Get<QPushButton>("SETBt")->isEnabled());

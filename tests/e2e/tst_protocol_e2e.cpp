@@ -18,8 +18,8 @@
 
 namespace {
 
-constexpr kx::LineFormat kOld{0, 1, 0, 0, 0};  // 9600 7E1 ASCII
-constexpr kx::LineFormat kNew{1, 1, 1, 0, 1};  // 19200 8E1 RTU
+constexpr kx::PresetFormat kOld{0, 1, 0, 0, 0};  // 9600 7E1 ASCII
+constexpr kx::PresetFormat kNew{1, 1, 1, 0, 1};  // 19200 8E1 RTU
 
 }  // namespace
 

@@ -27,7 +27,7 @@ TEST(CommandLine, GlobalOptionsBeforeOrAfterTheCommand) {
     EXPECT_TRUE(g.json);
     EXPECT_EQ(g.port, "/dev/ttyUSB0");
     ASSERT_TRUE(g.line);
-    EXPECT_EQ(kxsim::ToString(*g.line), "19200-8N2-rtu");
+    EXPECT_EQ(kx::ToString(*g.line), "19200-8N2-rtu");
     const auto& read = std::get<ReadArgs>(r.invocation->args);
     EXPECT_EQ(read.address, 1);
     EXPECT_EQ(read.reg, 0x4700);
@@ -78,9 +78,9 @@ TEST(CommandLine, ScanOptions) {
   EXPECT_EQ(s.first, 16);
   EXPECT_EQ(s.last, 32);
   ASSERT_EQ(s.formats.size(), 2u);  // the repeated format once
-  EXPECT_EQ(kxsim::ToString(s.formats[1]), "19200-8N2-rtu");
+  EXPECT_EQ(kx::ToString(s.formats[1]), "19200-8N2-rtu");
   EXPECT_TRUE(s.fast);
-  EXPECT_EQ(kxsim::ToString(*r.invocation->global.line), "4800-8O1-ascii");
+  EXPECT_EQ(kx::ToString(*r.invocation->global.line), "4800-8O1-ascii");
 
   r = Parse("scan --address 5 --all-formats");
   ASSERT_TRUE(r.invocation) << r.error;

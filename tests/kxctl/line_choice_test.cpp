@@ -17,7 +17,7 @@ kx::serial::PortPaths Ports(std::initializer_list<std::pair<int, const char*>> e
 GlobalOptions Options(std::optional<std::string> port, std::optional<const char*> line = std::nullopt) {
   GlobalOptions g;
   g.port = std::move(port);
-  if (line) g.line = kxsim::ParseLineFormat(*line);
+  if (line) g.line = kx::ParseLineFormat(*line);
   return g;
 }
 
@@ -25,7 +25,7 @@ std::string Describe(const std::variant<LineChoice, std::string>& chosen) {
   if (const auto* error = std::get_if<std::string>(&chosen)) return "error: " + *error;
   const LineChoice& c = std::get<LineChoice>(chosen);
   return c.portName + " COM" + std::to_string(c.com) + "=" + c.paths[static_cast<std::size_t>(c.com)] + " " +
-         kxsim::ToString(c.format);
+         kx::ToString(c.format);
 }
 
 TEST(LineChoice, OptionsSettingsFileAndDefault) {
@@ -69,7 +69,7 @@ TEST(LineChoice, OptionsSettingsFileAndDefault) {
 
 TEST(LineChoice, FormatConversionsRoundTrip) {
   for (int n = 0; n < kx::kCombinationCount; ++n) {
-    const kx::LineFormat search = kx::CombinationFormat(n);
+    const kx::PresetFormat search = kx::CombinationFormat(n);
     const LineFormat text = FormatOfSearch(search);
     EXPECT_EQ(SearchFormatOf(text), search) << n;
     EXPECT_EQ(FormatOfParams(ParamsOfFormat(text, 2)), text) << n;

@@ -7,7 +7,7 @@
 namespace kxctl {
 namespace {
 
-LineFormat Fmt(const char* text) { return *kxsim::ParseLineFormat(text); }
+LineFormat Fmt(const char* text) { return *kx::ParseLineFormat(text); }
 
 // The probe (17 characters ASCII, 8 bytes RTU) and the identification answer
 // (23 / 11) on the wire, plus 10 ms turnaround and 15 ms margin; never more
@@ -35,8 +35,8 @@ TEST(FastScan, FormatsVisited) {
   args.allFormats = true;
   const auto all = ScanFormats(args, Fmt("4800-8N1-rtu"));
   ASSERT_EQ(all.size(), 90u);
-  EXPECT_EQ(kxsim::ToString(all.front()), "9600-7O1-ascii");
-  EXPECT_EQ(kxsim::ToString(all.back()), "2400-8N2-rtu");
+  EXPECT_EQ(kx::ToString(all.front()), "9600-7O1-ascii");
+  EXPECT_EQ(kx::ToString(all.back()), "2400-8N2-rtu");
   for (const LineFormat& f : all) EXPECT_FALSE(f.form == kx::FrameForm::Rtu && f.dataBits == 7);
 }
 

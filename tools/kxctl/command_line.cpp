@@ -143,7 +143,7 @@ std::string OptionValue(Cursor& c, const std::string& name, std::optional<std::s
 }
 
 LineFormat ParseFormatArg(std::string_view text) {
-  const auto format = kxsim::ParseLineFormat(text);
+  const auto format = kx::ParseLineFormat(text);
   if (!format) throw UsageError("bad line format \"" + std::string(text) + "\" (expected e.g. 9600-7E1-ascii)");
   if (format->form == kx::FrameForm::Rtu && format->dataBits != 8)
     throw UsageError("line format \"" + std::string(text) + "\": RTU needs 8 data bits");

@@ -9,11 +9,11 @@
 #include <variant>
 #include <vector>
 
-#include "kxsim/line_format.h"
+#include "core/line/line_format.h"
 
 namespace kxctl {
 
-using kxsim::LineFormat;
+using kx::LineFormat;
 
 // Options that apply to every command.
 struct GlobalOptions {

@@ -34,30 +34,27 @@ LineFormat FormatOfParams(const kx::PortParams& p) {
   f.baud = p.baud;
   f.dataBits = p.dataBits;
   // Parity code 3 names no parity; the default's even parity stands in for it.
-  f.parity = p.parityCode == 0 ? kxsim::ParityKind::None
-             : p.parityCode == 2 ? kxsim::ParityKind::Odd
-                                 : kxsim::ParityKind::Even;
+  f.parity = p.parityCode == 0 ? kx::Parity::None
+             : p.parityCode == 2 ? kx::Parity::Odd
+                                 : kx::Parity::Even;
   f.stopBits = p.stopBits;
   f.form = p.rtu ? kx::FrameForm::Rtu : kx::FrameForm::Ascii;
   return f;
 }
 
-LineFormat FormatOfSearch(const kx::LineFormat& s) {
+LineFormat FormatOfSearch(const kx::PresetFormat& s) {
   LineFormat f;
   f.baud = kx::FormatBaud(s);
   f.dataBits = kx::FormatDataBits(s);
-  const kx::Parity parity = kx::FormatParity(s);
-  f.parity = parity == kx::Parity::None ? kxsim::ParityKind::None
-             : parity == kx::Parity::Odd ? kxsim::ParityKind::Odd
-                                         : kxsim::ParityKind::Even;
+  f.parity = kx::FormatParity(s);
   f.stopBits = kx::FormatStopBits(s);
   f.form = kx::FormatForm(s);
   return f;
 }
 
-kx::LineFormat SearchFormatOf(const LineFormat& format) {
+kx::PresetFormat SearchFormatOf(const LineFormat& format) {
   for (int n = 0; n < kx::kCombinationCount; ++n) {
-    const kx::LineFormat candidate = kx::CombinationFormat(n);
+    const kx::PresetFormat candidate = kx::CombinationFormat(n);
     if (FormatOfSearch(candidate) == format) return candidate;
   }
   return {};  // not reached for a parsed format

@@ -31,7 +31,7 @@ std::variant<LineChoice, std::string> ChooseLine(const GlobalOptions& options, c
 // Conversions between the text form of a format and the core's forms.
 LineFormat FormatOfParams(const kx::PortParams& params);
 kx::PortParams ParamsOfFormat(const LineFormat& format, int com);
-kx::LineFormat SearchFormatOf(const LineFormat& format);
-LineFormat FormatOfSearch(const kx::LineFormat& format);
+kx::PresetFormat SearchFormatOf(const LineFormat& format);
+LineFormat FormatOfSearch(const kx::PresetFormat& format);
 
 }  // namespace kxctl

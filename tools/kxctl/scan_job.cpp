@@ -15,7 +15,7 @@ namespace {
 
 // Milliseconds for `chars` characters on the line at `format`, rounded up.
 int WireMs(std::size_t chars, const LineFormat& format) {
-  const std::int64_t bits = static_cast<std::int64_t>(chars) * kxsim::BitsPerChar(format);
+  const std::int64_t bits = static_cast<std::int64_t>(chars) * kx::BitsPerChar(format);
   return static_cast<int>((bits * 1000 + format.baud - 1) / format.baud);
 }
 
@@ -102,7 +102,7 @@ void ScanJob::Advance() {
 
 std::string ScanJob::Progress() const {
   const int percent = total_ > 0 ? probes_ * 100 / total_ : 100;
-  return "scan " + kxsim::ToString(line_.Format()) + " address " + std::to_string(address_) + ": " +
+  return "scan " + kx::ToString(line_.Format()) + " address " + std::to_string(address_) + ": " +
          std::to_string(probes_) + "/" + std::to_string(total_) + " probes (" + std::to_string(percent) + "%), " +
          std::to_string(found_.size()) + " found";
 }
@@ -116,10 +116,10 @@ Outcome ScanJob::Result() const {
     const std::string firmware = f.facts.firmwareRead ? FirmwareText(f.facts.rec.firmwareVersion) : "";
     Json& item = list.Push(Json::Object());
     item.Set("address", Json::Int(f.address));
-    item.Set("line", Json::String(kxsim::ToString(f.format)));
+    item.Set("line", Json::String(kx::ToString(f.format)));
     item.Set("model", model.empty() ? Json::Null() : Json::String(model));
     item.Set("firmware", firmware.empty() ? Json::Null() : Json::String(firmware));
-    rows.push_back({std::to_string(f.address), kxsim::ToString(f.format), model.empty() ? "?" : model,
+    rows.push_back({std::to_string(f.address), kx::ToString(f.format), model.empty() ? "?" : model,
                     firmware.empty() ? "-" : firmware});
   }
   o.json = std::move(list);

@@ -42,33 +42,33 @@ std::string_view PairAt(std::string_view text, std::size_t pos) {
 
 // ---------------------------------------------------------------------------
 
-int CombinationNumber(const LineFormat& f) {
+int CombinationNumber(const PresetFormat& f) {
   return f.baud + 5 * f.parity + 15 * f.length + 30 * f.stop + 60 * f.form;
 }
 
-LineFormat CombinationFormat(int n) {
+PresetFormat CombinationFormat(int n) {
   n = std::clamp(n, 0, kCombinationCount - 1);
-  return LineFormat{n % 5, (n / 5) % 3, (n / 15) % 2, (n / 30) % 2, (n / 60) % 2};
+  return PresetFormat{n % 5, (n / 5) % 3, (n / 15) % 2, (n / 30) % 2, (n / 60) % 2};
 }
 
-int FormatBaud(const LineFormat& f) {
+int FormatBaud(const PresetFormat& f) {
   return kBauds[static_cast<std::size_t>(std::clamp(f.baud, 0, 4))].baud;
 }
-Parity FormatParity(const LineFormat& f) {
+Parity FormatParity(const PresetFormat& f) {
   return kParities[static_cast<std::size_t>(std::clamp(f.parity, 0, 2))];
 }
-int FormatDataBits(const LineFormat& f) { return f.length == 1 ? 8 : 7; }
-int FormatStopBits(const LineFormat& f) { return f.stop == 1 ? 2 : 1; }
-FrameForm FormatForm(const LineFormat& f) { return FormatRtu(f) ? FrameForm::Rtu : FrameForm::Ascii; }
+int FormatDataBits(const PresetFormat& f) { return f.length == 1 ? 8 : 7; }
+int FormatStopBits(const PresetFormat& f) { return f.stop == 1 ? 2 : 1; }
+FrameForm FormatForm(const PresetFormat& f) { return FormatRtu(f) ? FrameForm::Rtu : FrameForm::Ascii; }
 
-int FormatBaudCode(const LineFormat& f) {
+int FormatBaudCode(const PresetFormat& f) {
   static constexpr std::array<int, 5> kCodes{2, 3, 4, 1, 0};  // per baud digit
   return kCodes[static_cast<std::size_t>(std::clamp(f.baud, 0, 4))];
 }
 
-int FormatParityCode(const LineFormat& f) { return 2 - std::clamp(f.parity, 0, 2); }
+int FormatParityCode(const PresetFormat& f) { return 2 - std::clamp(f.parity, 0, 2); }
 
-PortParams FormatParams(const LineFormat& f, int comNumber) {
+PortParams FormatParams(const PresetFormat& f, int comNumber) {
   PortParams p;
   p.port = comNumber;
   p.baud = FormatBaud(f);
@@ -79,7 +79,7 @@ PortParams FormatParams(const LineFormat& f, int comNumber) {
   return p;
 }
 
-void ApplyFormat(ComPort& port, const LineFormat& f) {
+void ApplyFormat(ComPort& port, const PresetFormat& f) {
   port.SetBaud(FormatBaud(f));
   port.SetDatabits(FormatDataBits(f));
   port.SetParity(FormatParity(f));
@@ -88,7 +88,7 @@ void ApplyFormat(ComPort& port, const LineFormat& f) {
 
 // ---------------------------------------------------------------------------
 
-bool SetupLine::Open(int comNumber, const LineFormat& format) {
+bool SetupLine::Open(int comNumber, const PresetFormat& format) {
   ComPort& port = routing_.Port();
   comNumber_ = comNumber;
   port.SetComNumber(static_cast<std::uint16_t>(comNumber));
@@ -99,7 +99,7 @@ bool SetupLine::Open(int comNumber, const LineFormat& format) {
   return true;
 }
 
-void SetupLine::UseFormat(const LineFormat& format) {
+void SetupLine::UseFormat(const PresetFormat& format) {
   ApplyFormat(routing_.Port(), format);
   routing_.UseLine(FormatParams(format, comNumber_));
 }
@@ -146,7 +146,7 @@ void ApplyPresetRules(SearchPresets& p) {
   if (p.length == kLength7 && p.parity == kParityNone) p.stop = kStop2;
 }
 
-void SetPresetsToFormat(SearchPresets& p, const LineFormat& f) {
+void SetPresetsToFormat(SearchPresets& p, const PresetFormat& f) {
   p.baud = f.baud + 1;
   p.parity = f.parity + 1;
   p.length = f.length + 1;
@@ -154,11 +154,11 @@ void SetPresetsToFormat(SearchPresets& p, const LineFormat& f) {
   p.protocol = f.form + 1;
 }
 
-std::optional<LineFormat> PresetsFormat(const SearchPresets& p) {
+std::optional<PresetFormat> PresetsFormat(const SearchPresets& p) {
   if (p.baud == kUnknown || p.parity == kUnknown || p.length == kUnknown || p.stop == kUnknown ||
       p.protocol == kUnknown)
     return std::nullopt;
-  return LineFormat{p.baud - 1, p.parity - 1, p.length - 1, p.stop - 1, p.protocol - 1};
+  return PresetFormat{p.baud - 1, p.parity - 1, p.length - 1, p.stop - 1, p.protocol - 1};
 }
 
 AddressRange PresetAddressRange(int k) {
@@ -170,7 +170,7 @@ std::vector<int> VisitedCombinations(const SearchPresets& p) {
   const auto fits = [](int preset, int digit) { return preset == kUnknown || preset == digit + 1; };
   std::vector<int> out;
   for (int n = 0; n < kCombinationCount; ++n) {
-    const LineFormat f = CombinationFormat(n);
+    const PresetFormat f = CombinationFormat(n);
     if (FormatRtu(f) && f.length != 1) continue;
     if (fits(p.baud, f.baud) && fits(p.parity, f.parity) && fits(p.length, f.length) &&
         fits(p.stop, f.stop) && fits(p.protocol, f.form))
@@ -180,7 +180,7 @@ std::vector<int> VisitedCombinations(const SearchPresets& p) {
 }
 
 std::string CombinationLabel(int comNumber, int combination) {
-  const LineFormat f = CombinationFormat(combination);
+  const PresetFormat f = CombinationFormat(combination);
   const int port = std::clamp(comNumber, 0, 99);
   std::string label = "COM";
   label += static_cast<char>('0' + port / 10);
@@ -196,7 +196,7 @@ std::string CombinationLabel(int comNumber, int combination) {
 }
 
 void RewriteLabel(std::string& label, int combination) {
-  const LineFormat f = CombinationFormat(combination);
+  const PresetFormat f = CombinationFormat(combination);
   if (label.size() < kLabelFormPos + kLabelFormWidth) return;  // not a combination label
   // The baud text without its trailing comma is characters 7 to 11.
   label.replace(kLabelBaudPos, 5, kBauds[static_cast<std::size_t>(f.baud)].labelText.substr(0, 5));
@@ -271,7 +271,7 @@ bool BusSearch::Start(int comNumber, const SearchPresets& presetsIn) {
     return true;
   }
 
-  const LineFormat format = CombinationFormat(visited_.front());
+  const PresetFormat format = CombinationFormat(visited_.front());
   view_.status = CombinationLabel(comNumber_, visited_.front());
   probeAddress_ = range_.first;
 
@@ -290,7 +290,7 @@ bool BusSearch::Start(int comNumber, const SearchPresets& presetsIn) {
 }
 
 void BusSearch::SendProbe() {
-  const LineFormat format = CombinationFormat(Combination());
+  const PresetFormat format = CombinationFormat(Combination());
   const Bytes frame = ProbeFrame(probeAddress_, FormatForm(format));
   routing_.Send(MainPortRouting::Route::Setup, FormatForm(format), frame, kProbeWaitTicks);
 }
@@ -327,7 +327,7 @@ void BusSearch::Step() {
       return;
     }
     probeAddress_ = range_.first;
-    const LineFormat format = CombinationFormat(Combination());
+    const PresetFormat format = CombinationFormat(Combination());
     line_.UseFormat(format);
     RewriteLabel(view_.status, Combination());
   }

@@ -37,37 +37,37 @@ namespace kx {
 //   length 0..1  7 bits, 8 bits
 //   stop   0..1  1, 2 stop bits
 //   form   0..1  ASCII, RTU
-struct LineFormat {
+struct PresetFormat {
   int baud = 0;
   int parity = 0;
   int length = 0;
   int stop = 0;
   int form = 0;
 
-  friend bool operator==(const LineFormat&, const LineFormat&) = default;
+  friend bool operator==(const PresetFormat&, const PresetFormat&) = default;
 };
 
 // The search numbers the 120 formats as baud + 5 parity + 15 length + 30 stop + 60 form.
 inline constexpr int kCombinationCount = 120;
-int CombinationNumber(const LineFormat& format);
-LineFormat CombinationFormat(int number);
+int CombinationNumber(const PresetFormat& format);
+PresetFormat CombinationFormat(int number);
 
-int FormatBaud(const LineFormat& format);        // bit/s
-Parity FormatParity(const LineFormat& format);
-int FormatDataBits(const LineFormat& format);    // 7 or 8
-int FormatStopBits(const LineFormat& format);    // 1 or 2
-inline bool FormatRtu(const LineFormat& format) { return format.form == 1; }
-FrameForm FormatForm(const LineFormat& format);
+int FormatBaud(const PresetFormat& format);        // bit/s
+Parity FormatParity(const PresetFormat& format);
+int FormatDataBits(const PresetFormat& format);    // 7 or 8
+int FormatStopBits(const PresetFormat& format);    // 1 or 2
+inline bool FormatRtu(const PresetFormat& format) { return format.form == 1; }
+FrameForm FormatForm(const PresetFormat& format);
 // Codes of the port settings word (and of the controller's format byte):
 // baud 0 2400, 1 4800, 2 9600, 3 19200, 4 38400; parity 0 none, 1 even, 2 odd.
-int FormatBaudCode(const LineFormat& format);
-int FormatParityCode(const LineFormat& format);
+int FormatBaudCode(const PresetFormat& format);
+int FormatParityCode(const PresetFormat& format);
 
 // Port parameters that put a port on `format` (port number `comNumber`).
-PortParams FormatParams(const LineFormat& format, int comNumber);
+PortParams FormatParams(const PresetFormat& format, int comNumber);
 // Applies the format's baud, data bits, parity and stop bits to a port (at once
 // when it is open).
-void ApplyFormat(ComPort& port, const LineFormat& format);
+void ApplyFormat(ComPort& port, const PresetFormat& format);
 
 // ---------------------------------------------------------------------------
 // Preset lists (item 0 is "UNKNOW"; item k > 0 is the format digit k - 1).
@@ -112,9 +112,9 @@ inline constexpr int kProtocolRtu = 2;
 void ApplyPresetRules(SearchPresets& presets);
 
 // Presets that fix every field to `format` (the address range is kept).
-void SetPresetsToFormat(SearchPresets& presets, const LineFormat& format);
+void SetPresetsToFormat(SearchPresets& presets, const PresetFormat& format);
 // The format the presets fix, or nullopt when a field is "UNKNOW".
-std::optional<LineFormat> PresetsFormat(const SearchPresets& presets);
+std::optional<PresetFormat> PresetsFormat(const SearchPresets& presets);
 
 // Address range of the address preset.
 struct AddressRange {
@@ -160,9 +160,9 @@ class SetupLine {
   // the port opens with the format, and a port that was open already takes it
   // too. False when the port cannot be opened (the owner is still Setup; the
   // port's ErrorText tells why).
-  bool Open(int comNumber, const LineFormat& format);
+  bool Open(int comNumber, const PresetFormat& format);
   // The open line changes to `format`.
-  void UseFormat(const LineFormat& format);
+  void UseFormat(const PresetFormat& format);
   // Frees the line when the port was open or the owner is Setup, and closes
   // the port.
   void Free();

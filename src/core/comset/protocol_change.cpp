@@ -26,7 +26,7 @@ PresetList WithoutUnknown(const PresetList& list, std::string_view name) {
 
 }  // namespace
 
-std::uint8_t ControllerFormatByte(const LineFormat& f) {
+std::uint8_t ControllerFormatByte(const PresetFormat& f) {
   unsigned byte = 0;
   if (f.length == 0) byte |= 0x80U;
   byte |= static_cast<unsigned>(FormatBaudCode(f)) << 4;
@@ -57,7 +57,7 @@ const PresetList& AfterProtocolList() {
   return list;
 }
 
-void ApplyAfterRules(LineFormat& after) {
+void ApplyAfterRules(PresetFormat& after) {
   // The same rules as the presets, on lists without "UNKNOW".
   SearchPresets p;
   SetPresetsToFormat(p, after);
@@ -129,7 +129,7 @@ void ProtocolChange::Prepare(std::int32_t word) {
   // Each after list shows its preset; a preset at "UNKNOW" leaves its list at
   // the first item.
   const auto digit0 = [](int preset) { return preset == kUnknown ? 0 : preset - 1; };
-  after = LineFormat{digit0(presets.baud), digit0(presets.parity), digit0(presets.length), digit0(presets.stop),
+  after = PresetFormat{digit0(presets.baud), digit0(presets.parity), digit0(presets.length), digit0(presets.stop),
                      digit0(presets.protocol)};
   beforeAddress = 1;
   afterAddress = 1;
@@ -191,7 +191,7 @@ void ProtocolChange::NoticeClosed() {
 }
 
 void ProtocolChange::SendCommand() {
-  const LineFormat format = *PresetsFormat(presets);
+  const PresetFormat format = *PresetsFormat(presets);
   const FrameForm form = FormatForm(format);
   if (step_ == 1) {
     const auto value = static_cast<std::uint16_t>(afterAddress * 256 + ControllerFormatByte(after));

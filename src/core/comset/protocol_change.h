@@ -25,7 +25,7 @@ inline constexpr std::uint16_t kAutoSyncRegister = 0x4722;
 // Communication format byte of register 0x470B: bit 7 set for 7 data bits,
 // bits 6-4 baud code (0 2400 .. 4 38400), bits 3-2 parity code (0 none, 1 even,
 // 2 odd), bit 1 set for RTU, bit 0 set for ONE stop bit.
-std::uint8_t ControllerFormatByte(const LineFormat& format);
+std::uint8_t ControllerFormatByte(const PresetFormat& format);
 
 // The after lists: the preset lists without "UNKNOW" (after index = digit).
 const PresetList& AfterBaudList();
@@ -36,7 +36,7 @@ const PresetList& AfterProtocolList();
 
 // The rules of the after lists: RTU forces 8 bits; 8 bits with parity force
 // one stop bit; 7 bits without parity force two.
-void ApplyAfterRules(LineFormat& after);
+void ApplyAfterRules(PresetFormat& after);
 
 // An address field (`BeforeAddr`, `AfterAddr`) after an edit. Digits only and a
 // value of 1 to 255 are accepted; anything else puts the last accepted value
@@ -82,7 +82,7 @@ class ProtocolChange {
   int beforeAddress = 1;
   int afterAddress = 1;
   SearchPresets presets;  // address range unused
-  LineFormat after;
+  PresetFormat after;
   bool syncChecked = false;
 
   // Presets and after lists from the port settings word; both addresses 1.

@@ -21,7 +21,7 @@ SearchPresets P(int addr, int baud, int length, int parity, int stop, int protoc
 }
 
 int Combo(int baud, int parity, int length, int stop, int form) {
-  return CombinationNumber(LineFormat{baud, parity, length, stop, form});
+  return CombinationNumber(PresetFormat{baud, parity, length, stop, form});
 }
 
 // ---------------------------------------------------------------------------
@@ -51,7 +51,7 @@ TEST_P(SteppingTable, VisitsCombinationsInOrderWithTheirTotal) {
   EXPECT_TRUE(std::is_sorted(visited.begin(), visited.end()));
   EXPECT_EQ(PresetAddressRange(presets.addr).Count(), c.addresses);
   for (int n : visited) {
-    const LineFormat f = CombinationFormat(n);
+    const PresetFormat f = CombinationFormat(n);
     EXPECT_FALSE(FormatRtu(f) && FormatDataBits(f) == 7) << n;  // RTU only with 8 data bits
     if (c.only7BitAscii) {
       EXPECT_TRUE(!FormatRtu(f) && FormatDataBits(f) == 7) << n;
@@ -162,7 +162,7 @@ class SearchEngine : public ::testing::Test {
     }
   }
 
-  void AnswerProbe(int address, const LineFormat& f) {
+  void AnswerProbe(int address, const PresetFormat& f) {
     const Bytes pdu{static_cast<std::uint8_t>(address), 0x03, 0x02, 0x00, 0x64};
     port.Feed(BuildFrame(FormatForm(f), pdu));
     if (FormatRtu(f)) port.Tick(2);  // an RTU answer ends by silence

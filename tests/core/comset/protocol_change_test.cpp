@@ -17,16 +17,16 @@ using test::FakePort;
 
 // Digits: baud 0 9600, 1 19200 ...; parity 0 odd, 1 even, 2 none; length 0 7 bits, 1 8 bits;
 // stop 0 one, 1 two; form 0 ASCII, 1 RTU.
-constexpr LineFormat k9600_7E1_Ascii{0, 1, 0, 0, 0};
-constexpr LineFormat k19200_8E1_Rtu{1, 1, 1, 0, 1};
+constexpr PresetFormat k9600_7E1_Ascii{0, 1, 0, 0, 0};
+constexpr PresetFormat k19200_8E1_Rtu{1, 1, 1, 0, 1};
 
 std::string AsText(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 TEST(ProtocolChangeFrames, FormatByteAndStepFrames) {
   EXPECT_EQ(ControllerFormatByte(k19200_8E1_Rtu), 0x37);
   EXPECT_EQ(ControllerFormatByte(k9600_7E1_Ascii), 0xA5);
-  EXPECT_EQ(ControllerFormatByte(LineFormat{2, 0, 1, 1, 0}), 0x48);  // 38400 8 O 2 ASCII
-  EXPECT_EQ(ControllerFormatByte(LineFormat{4, 2, 0, 1, 0}), 0x80);  // 2400 7 N 2 ASCII
+  EXPECT_EQ(ControllerFormatByte(PresetFormat{2, 0, 1, 1, 0}), 0x48);  // 38400 8 O 2 ASCII
+  EXPECT_EQ(ControllerFormatByte(PresetFormat{4, 2, 0, 1, 0}), 0x80);  // 2400 7 N 2 ASCII
 
   EXPECT_EQ(AsText(ProtocolStepFrame(1, kAddressFormatRegister, 0x0237, FrameForm::Ascii)), ":0106470B02376E\r\n");
   EXPECT_EQ(ProtocolStepFrame(1, kAddressFormatRegister, 0x0237, FrameForm::Rtu),
@@ -73,11 +73,11 @@ TEST(ProtocolChangeFields, AddressFieldRules) {
 }
 
 TEST(ProtocolChangeFields, AfterListRules) {
-  LineFormat f{0, 1, 0, 1, 1};  // RTU with 7 bits, even, 2 stop bits
+  PresetFormat f{0, 1, 0, 1, 1};  // RTU with 7 bits, even, 2 stop bits
   ApplyAfterRules(f);
   EXPECT_EQ(f.length, 1);
   EXPECT_EQ(f.stop, 0);
-  f = LineFormat{0, 2, 0, 0, 0};  // 7 bits, none, 1 stop bit
+  f = PresetFormat{0, 2, 0, 0, 0};  // 7 bits, none, 1 stop bit
   ApplyAfterRules(f);
   EXPECT_EQ(f.stop, 1);
   EXPECT_EQ(AfterBaudList().items.front(), "9600");
@@ -123,7 +123,7 @@ TEST_F(ChangeEngine, PresetsFollowTheSettingsWord) {
   EXPECT_EQ(change.status(), "Press SET to change KX3 protocol");
   EXPECT_TRUE(change.SetAllowed());
   change.Prepare(690);  // 19200, none, 8 bits, 1 stop bit, RTU
-  EXPECT_EQ(change.after, (LineFormat{1, 2, 1, 0, 1}));
+  EXPECT_EQ(change.after, (PresetFormat{1, 2, 1, 0, 1}));
 }
 
 // Parity code 3 names no parity: that preset reads "UNKNOW" (SET stays off until
