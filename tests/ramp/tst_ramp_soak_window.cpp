@@ -173,8 +173,7 @@ class TestRampSoakWindow : public QObject {
     chosen = dir.filePath("missing.r$s");
     AnswerNextBox(QMessageBox::Cancel, &text, &caption);
     kx::test::Click(*Child<QPushButton>(w, "ReadFBt"));
-    QCOMPARE(text, QStringLiteral("Can't perform one of the following file operations: Open, Seek, Read
-No such file or directory"));
+    QCOMPARE(text, QStringLiteral("Can't perform one of the following file operations: Open, Seek, Read\nNo such file or directory"));
     QCOMPARE(caption, QStringLiteral("File Error"));
 
     // Save over an existing file: Cancel keeps it, OK writes the table.
