@@ -18,6 +18,7 @@ ALLOWED = {
     "core/files": {"core/text"},
     "core/device": {"core/text", "core/modbus"},
     "core/exchange": {"core/text", "core/modbus", "core/line", "core/device"},
+    "core/traffic": {"core/text", "core/modbus", "core/line", "core/exchange", "core/device"},
     "core/routing": {"core/text", "core/modbus", "core/line", "core/exchange"},
     "core/tester": {"core/text", "core/modbus", "core/line", "core/exchange", "core/routing"},
     "core/comset": {"core/text", "core/modbus", "core/line", "core/exchange", "core/routing"},
