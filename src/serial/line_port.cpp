@@ -99,6 +99,7 @@ void LinePort::LineLost(const std::string& text) {
 
 void LinePort::PutBlock(std::span<const std::uint8_t> data) {
   if (!open_ || data.empty()) return;
+  TapSent(data);
   WriteLine(data);
 }
 

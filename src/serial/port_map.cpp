@@ -105,6 +105,10 @@ class MappedPort final : public ComPort {
   }
 
   void SetComNumber(std::uint16_t number) override { com_ = number; }
+  void SetTap(PortTap* tap) override {
+    lineTap_ = tap;
+    if (line_) line_->SetTap(tap);
+  }
   void SetBaud(std::int32_t baud) override {
     settings_.baud = baud;
     if (line_) line_->SetBaud(baud);
@@ -164,6 +168,7 @@ class MappedPort final : public ComPort {
       network_ = network;
       line_->SetOnTrigger([this](ComPort&, const PortEvent& event) { RaiseTrigger(event); });
       line_->SetOnError([this](const std::string& text) { RaiseError(text); });
+      line_->SetTap(lineTap_);
     }
     return *line_;
   }
@@ -177,6 +182,7 @@ class MappedPort final : public ComPort {
   std::uint16_t com_ = 0;
   LineSettings settings_;
   std::unique_ptr<LinePort, DeleteLater> line_;
+  PortTap* lineTap_ = nullptr;
   bool network_ = false;
 };
 

@@ -27,6 +27,7 @@ void FakePort::Close() {
 
 void FakePort::PutBlock(std::span<const std::uint8_t> data) {
   written.emplace_back(data.begin(), data.end());
+  TapSent(data);
 }
 
 std::uint16_t FakePort::AddTimerTrigger() { return triggers_.Add(); }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -47,6 +48,12 @@ class FakePort : public BufferedPort {
   void FlushInBuffer() override { rx_.Clear(); }
   std::uint16_t AddTimerTrigger() override;
   void Arm(std::uint16_t handle, std::int32_t ticks) override { triggers_.Arm(handle, ticks, now_); }
+  // The tap sees the fake clock (each tick 55 ms), or the clock a simulated
+  // bus sets, which also runs inside a tick.
+  std::int64_t TapMicros() const override {
+    return tapClock_ ? tapClock_() : static_cast<std::int64_t>(now_) * kTickMs * 1000;
+  }
+  void SetTapClock(std::function<std::int64_t()> clock) { tapClock_ = std::move(clock); }
   void Disarm(std::uint16_t handle) override { triggers_.Disarm(handle); }
 
   // --- test side ---
@@ -78,6 +85,7 @@ class FakePort : public BufferedPort {
   std::string error_;
   std::int64_t now_ = 0;
   TriggerTable triggers_;  // expiries in ticks
+  std::function<std::int64_t()> tapClock_;
 };
 
 // A port factory for a session that makes FakePorts and lists each one in

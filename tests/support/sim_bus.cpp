@@ -19,6 +19,7 @@ SimBus::SimBus(FakePort& port) : port_(port), line_([this] { return PortSettings
   line_.SetTiming(true);
   line_.SetTurnaround(std::chrono::milliseconds(2));
   now_ = port_.now() * kTick;
+  port_.SetTapClock([this] { return std::max(now_, port_.now() * kTick).count(); });
   sent_ = port_.written.size();
   closes_ = port_.closeCount;
 }
@@ -51,6 +52,8 @@ kxsim::Controller& SimBus::Controller(int address) {
   }
   throw std::out_of_range("no controller at " + std::to_string(address));
 }
+
+SimBus::~SimBus() { port_.SetTapClock(nullptr); }
 
 void SimBus::TakeWrites() {
   // The test may have ticked the port by itself: the bus clock catches up.

@@ -49,6 +49,9 @@ class SimBus {
   enum class Delivery { Whole, ByteByByte, Split };
 
   explicit SimBus(FakePort& port);
+  ~SimBus();
+  SimBus(const SimBus&) = delete;
+  SimBus& operator=(const SimBus&) = delete;
 
   void SetDelivery(Delivery delivery) { delivery_ = delivery; }
   // Hands bytes to the port the way the delivery says.

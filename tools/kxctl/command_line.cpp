@@ -13,7 +13,7 @@ namespace kxctl {
 namespace {
 
 constexpr std::string_view kGlobalSynopsis =
-    "kxctl [--port COMn|PATH|rfc2217://HOST:PORT] [--line BAUD-<7|8><N|E|O><1|2>-<ascii|rtu>] [--json] COMMAND ...";
+    "kxctl [--port COMn|PATH|rfc2217://HOST:PORT] [--line BAUD-<7|8><N|E|O><1|2>-<ascii|rtu>] [--json] [--trace] COMMAND ...";
 
 struct CommandInfo {
   std::string_view name;
@@ -36,6 +36,8 @@ constexpr std::array kCommands = {
     CommandInfo{"record", "ADDR[,ADDR...] --every SECONDS --out FILE.rec|FILE.csv [--count N]",
                 "sample the PV of up to ten controllers into a record file or CSV", true},
     CommandInfo{"flash", "ADDR FILE.oc", "firmware update (KX2/KX3) from a firmware file", true},
+    CommandInfo{"stats", "ADDR [--count N] [--every MS]",
+                "poll the PV N times: answers by kind, reply times, a suggested time-out", true},
 };
 
 const CommandInfo* FindCommand(std::string_view name) {
@@ -54,6 +56,9 @@ Options (before or after the command):
   --line F      line format BAUD-<7|8><N|E|O><1|2>-<ascii|rtu>, e.g. 9600-7E1-ascii
                 (BAUD 2400, 4800, 9600, 19200 or 38400; RTU needs 8 data bits)
   --json        one JSON document on stdout instead of a table
+  --trace       every frame sent and received on stderr, one line each:
+                HH:MM:SS.mmm TX|RX <bytes in hex> then the ASCII text, the
+                answer's check result and its reply time (stdout unchanged)
   --help        this text
   Without --port and --line: the port and line stored in SETKX.$$$ in the
   working directory, else COM1 at 9600-7E1-ascii.
@@ -92,6 +97,14 @@ flash:  checks FILE.oc as kxcomm's F/W UPDATE does and writes it through the
         wait the loader steps at 38400-8N1; KX2: its loader is addressed
         directly at 38400-8N1 (ADDR is not used). A failed step ends the run
         with kxcomm's text; Ctrl-C stops it (the controller stays in its loader).
+stats:  polls the PV (two registers from 0x4700) N times (--count, default
+        100), waiting --every MS after each answer (default 0), and reports
+        requests, good answers, time-outs, check errors, exceptions, other
+        failures, the reply times from the request's first byte out to the
+        answer's last byte in (min, mean, p50, p95, max, in ms) and a suggested
+        time-out: the slowest reply and half of it again (at least 20 ms more),
+        never below the exchange's time on the wire plus 20 ms, in 10 ms steps.
+        Exit 0 when every request was answered well, 1 otherwise.
 
 Exit status: 0 success, 1 no valid answer or a failed step (message on
 stderr), 2 usage error. Progress goes to stderr when it is a terminal.
@@ -180,6 +193,11 @@ bool TakeGlobal(Cursor& c, const std::string& name, std::optional<std::string>& 
   if (name == "--json") {
     if (value) throw UsageError("--json takes no value");
     g.json = true;
+    return true;
+  }
+  if (name == "--trace") {
+    if (value) throw UsageError("--trace takes no value");
+    g.trace = true;
     return true;
   }
   if (name == "--port") {
@@ -318,6 +336,25 @@ CommandArgs ParseSimple(std::string_view command, Cursor& c, GlobalOptions& g, b
   return FlashArgs{Address(positional[0]), positional[1]};
 }
 
+StatsArgs ParseStats(Cursor& c, GlobalOptions& g, bool& help) {
+  StatsArgs s;
+  const auto positional = SplitRest(c, g, true, help, [&](const std::string& name, std::optional<std::string>& value) {
+    if (name == "--count") {
+      s.count = static_cast<int>(NumberIn(OptionValue(c, name, value), 1, 1'000'000, "count"));
+      return true;
+    }
+    if (name == "--every") {
+      s.everyMs = static_cast<int>(NumberIn(OptionValue(c, name, value), 0, 3'600'000, "--every (ms)"));
+      return true;
+    }
+    return false;
+  });
+  if (help) return s;
+  ExpectPositional(positional, 1, 1);
+  s.address = Address(positional[0]);
+  return s;
+}
+
 RecordArgs ParseRecord(Cursor& c, GlobalOptions& g, bool& help) {
   RecordArgs r;
   std::optional<std::string> every;
@@ -396,8 +433,8 @@ bool CommandAvailable(std::string_view command) {
 }
 
 std::string_view CommandName(const CommandArgs& args) {
-  static constexpr std::array<std::string_view, 8> kNames = {"scan", "info", "read", "write",
-                                                            "backup", "restore", "record", "flash"};
+  static constexpr std::array<std::string_view, 9> kNames = {"scan",    "info",   "read",  "write", "backup",
+                                                            "restore", "record", "flash", "stats"};
   return kNames[args.index()];
 }
 
@@ -453,6 +490,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       parsed = ParseScan(c, g, help);
     } else if (command == "record") {
       parsed = ParseRecord(c, g, help);
+    } else if (command == "stats") {
+      parsed = ParseStats(c, g, help);
     } else {
       parsed = ParseSimple(command, c, g, help);
     }

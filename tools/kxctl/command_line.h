@@ -20,6 +20,7 @@ struct GlobalOptions {
   std::optional<std::string> port;   // --port COMn | PATH | rfc2217://HOST:PORT
   std::optional<LineFormat> line;    // --line FORMAT
   bool json = false;                 // --json
+  bool trace = false;                // --trace: every frame on stderr
 };
 
 inline constexpr int kFirstAddress = 1;
@@ -78,8 +79,14 @@ struct FlashArgs {
   std::string file;
 };
 
+struct StatsArgs {
+  int address = 0;
+  int count = 100;   // --count N: polls, at least 1
+  int everyMs = 0;   // --every MS: pause after each answer
+};
+
 using CommandArgs = std::variant<ScanArgs, InfoArgs, ReadArgs, WriteArgs, BackupArgs, RestoreArgs,
-                                 RecordArgs, FlashArgs>;
+                                 RecordArgs, FlashArgs, StatsArgs>;
 
 // Most registers one read may ask for: the longest answer (ASCII, 11 + 4 n
 // characters) must fit the answer buffer of 256 bytes.

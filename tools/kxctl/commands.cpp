@@ -8,6 +8,7 @@
 #include "core/exchange/requests.h"
 #include "kxctl/requests.h"
 #include "kxctl/scan_job.h"
+#include "kxctl/stats_job.h"
 #include "kxctl/text_table.h"
 #include "kxctl/record_job.h"
 #include "kxctl/restore_job.h"
@@ -122,6 +123,7 @@ std::unique_ptr<Job> MakeJob(const CommandArgs& args, const JobContext& context)
   if (const auto* a = std::get_if<RestoreArgs>(&args)) return std::make_unique<RestoreJob>(line, *a);
   if (const auto* a = std::get_if<RecordArgs>(&args)) return std::make_unique<RecordJob>(context, *a);
   if (const auto* a = std::get_if<FlashArgs>(&args)) return std::make_unique<FlashJob>(context, *a);
+  if (const auto* a = std::get_if<StatsArgs>(&args)) return std::make_unique<StatsJob>(context, *a);
   return nullptr;
 }
 

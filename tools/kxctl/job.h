@@ -12,6 +12,7 @@
 #include "core/line/comport.h"
 #include "core/line/session.h"
 #include "core/recorder/recorder_types.h"
+#include "core/traffic/traffic_log.h"
 #include "kxctl/json.h"
 #include "kxctl/line.h"
 
@@ -58,6 +59,7 @@ struct JobContext {
   kx::ComPort& port;                    // the port the line is on
   kx::PortParams params;                // the line's parameters
   kx::recorder::RecorderTimer& timer;   // a repeating timer that calls Job::TimerFired
+  kx::TrafficLog* traffic = nullptr;    // the port's traffic log (stats and --trace)
 };
 
 // A job whose core engine opens the port itself with the line's parameters:

@@ -11,6 +11,7 @@ Line::Line(kx::ComPort& port, std::function<void(int)> setTickMs)
 bool Line::Open(const LineChoice& choice, std::string& error) {
   com_ = choice.com;
   opened_ = format_ = choice.format;
+  if (traffic_ != nullptr) traffic_->SetLine(format_);
   if (!kx::OpenWithParams(port_, ParamsOfFormat(choice.format, choice.com))) {
     error = port_.ErrorText();
     return false;
@@ -27,8 +28,15 @@ void Line::Close() {
   }
 }
 
+void Line::SetTraffic(kx::TrafficLog* traffic) {
+  traffic_ = traffic;
+  port_.SetTap(traffic);
+  if (traffic_ != nullptr) traffic_->SetLine(format_);
+}
+
 void Line::SetFormat(const LineFormat& format) {
   format_ = format;
+  if (traffic_ != nullptr) traffic_->SetLine(format);
   kx::ApplyFormat(port_, SearchFormatOf(format));
 }
 

@@ -10,6 +10,7 @@
 
 #include "core/exchange/exchange.h"
 #include "core/line/comport.h"
+#include "core/traffic/traffic_log.h"
 #include "kxctl/line_choice.h"
 
 namespace kxctl {
@@ -36,6 +37,9 @@ class Line {
   kx::FrameForm Form() const { return format_.form; }
   kx::LineTiming Timing() const;
 
+  // The traffic log on the port: it follows the line's format.
+  void SetTraffic(kx::TrafficLog* traffic);
+
   // Tick length for the requests sent from now on (kx::kTickMs normally).
   void SetTickMs(int ms);
 
@@ -52,6 +56,7 @@ class Line {
   kx::ComPort& port_;
   std::function<void(int)> setTickMs_;
   kx::Exchange exchange_;
+  kx::TrafficLog* traffic_ = nullptr;
   int com_ = 1;
   LineFormat opened_;
   LineFormat format_;

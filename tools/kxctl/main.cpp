@@ -12,10 +12,12 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -24,6 +26,7 @@
 #include "kxctl/commands.h"
 #include "kxctl/line.h"
 #include "kxctl/line_choice.h"
+#include "kxctl/stats_job.h"
 #include "kxctl/timed_port.h"
 #include "serial/port_map.h"
 
@@ -87,6 +90,25 @@ std::string Shown(std::string text, const kxctl::LineChoice& choice) {
   return text;
 }
 
+std::int64_t SteadyMicros() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// What to add to a steady-clock time to get the local time of day (in the
+// day's microseconds, taken modulo a day when shown).
+std::int64_t TimeOfDayOffsetMicros() {
+  const auto wall = std::chrono::system_clock::now();
+  const std::int64_t steady = SteadyMicros();
+  const std::time_t t = std::chrono::system_clock::to_time_t(wall);
+  std::tm local{};
+  localtime_r(&t, &local);
+  const std::int64_t wallMicros =
+      std::chrono::duration_cast<std::chrono::microseconds>(wall.time_since_epoch()).count() +
+      static_cast<std::int64_t>(local.tm_gmtoff) * 1'000'000;
+  return wallMicros - steady;
+}
+
 int Run(int argc, char** argv, const kxctl::Invocation& invocation) {
   QCoreApplication app(argc, argv);
 
@@ -100,6 +122,20 @@ int Run(int argc, char** argv, const kxctl::Invocation& invocation) {
 
   kxctl::TimedPort port(kx::serial::MakeMappedPort(choice.paths));
   kxctl::Line line(port, [&port](int ms) { port.SetTickMs(ms); });
+  ProgressLine progress;
+  // The port's traffic: traced on stderr (--trace) and measured (stats).
+  std::optional<kx::TrafficLog> traffic;
+  if (invocation.global.trace || std::holds_alternative<kxctl::StatsArgs>(invocation.args)) {
+    traffic.emplace();
+    if (invocation.global.trace) {
+      const std::int64_t toTimeOfDay = TimeOfDayOffsetMicros();
+      traffic->SetOnFrame([&progress, toTimeOfDay](const kx::TrafficFrame& frame) {
+        progress.Clear();
+        std::cerr << kx::TraceLine(frame, frame.micros + toTimeOfDay) << "\n";
+      });
+    }
+    line.SetTraffic(&*traffic);
+  }
   std::string error;
   if (!line.Open(choice, error)) {
     error = Shown(error, choice);
@@ -110,7 +146,6 @@ int Run(int argc, char** argv, const kxctl::Invocation& invocation) {
   }
 
   std::unique_ptr<kxctl::Job> job;
-  ProgressLine progress;
   std::function<void()> afterStep = [&] {
     for (std::string note = job->TakeNote(); !note.empty(); note = job->TakeNote()) {
       progress.Clear();
@@ -127,7 +162,8 @@ int Run(int argc, char** argv, const kxctl::Invocation& invocation) {
     afterStep();
   });
   job = kxctl::MakeJob(invocation.args,
-                       kxctl::JobContext{line, port, kxctl::ParamsOfFormat(choice.format, choice.com), timer});
+                       kxctl::JobContext{line, port, kxctl::ParamsOfFormat(choice.format, choice.com), timer,
+                                                         traffic ? &*traffic : nullptr});
   port.SetOnTrigger([&](kx::ComPort&, const kx::PortEvent& event) {
     job->Handle(event);
     afterStep();
@@ -155,7 +191,9 @@ int Run(int argc, char** argv, const kxctl::Invocation& invocation) {
   });
   app.exec();
   progress.Clear();
+  if (traffic) traffic->Settle(SteadyMicros());  // a request still waiting is traced as unanswered
   line.Close();
+  line.SetTraffic(nullptr);
 
   const kxctl::Outcome outcome = job->Result();
   // The job refers to the timer (a flash job stops it when it goes): it goes

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -29,6 +30,16 @@ struct TimerExpired {
 };
 }  // namespace port_event
 using PortEvent = std::variant<port_event::DataAvailable, port_event::TimerExpired>;
+
+// Sees every block a port writes and every chunk it receives, with the time
+// it passed the port (microseconds of a steady clock), without the port's user
+// knowing: the traffic log and kxctl's trace.
+class PortTap {
+ public:
+  virtual ~PortTap() = default;
+  virtual void Sent(std::span<const std::uint8_t> bytes, std::int64_t micros) = 0;
+  virtual void Received(std::span<const std::uint8_t> bytes, std::int64_t micros) = 0;
+};
 
 class ComPort {
  public:
@@ -90,7 +101,25 @@ class ComPort {
   // already closed itself when this is raised; it is raised once per failure.
   void SetOnError(ErrorHandler handler) { onError_ = std::move(handler); }
 
+  // The tap that sees this port's traffic (nullptr: none). A port that wraps
+  // another hands it on to the port it wraps.
+  virtual void SetTap(PortTap* tap) { tap_ = tap; }
+
  protected:
+  // For implementations: a block written, a chunk received (each once).
+  void TapSent(std::span<const std::uint8_t> bytes) {
+    if (tap_ != nullptr) tap_->Sent(bytes, TapMicros());
+  }
+  void TapReceived(std::span<const std::uint8_t> bytes) {
+    if (tap_ != nullptr) tap_->Received(bytes, TapMicros());
+  }
+  // The tap's clock: a steady clock (the test port counts its ticks).
+  virtual std::int64_t TapMicros() const {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
+
   void RaiseTrigger(const PortEvent& event) {
     if (onTrigger_) onTrigger_(*this, event);
   }
@@ -101,6 +130,7 @@ class ComPort {
  private:
   TriggerHandler onTrigger_;
   ErrorHandler onError_;
+  PortTap* tap_ = nullptr;
 };
 
 }  // namespace kx

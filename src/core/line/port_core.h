@@ -71,6 +71,7 @@ class BufferedPort : public ComPort {
   // waiting announced in one data-available event; when nothing fits (the
   // buffer is full) nothing is announced.
   void Arrived(std::span<const std::uint8_t> data) {
+    TapReceived(data);
     if (rx_.Append(data) == 0) return;
     const auto waiting = static_cast<std::uint16_t>(rx_.Size());
     RaiseTrigger(port_event::DataAvailable{waiting});

@@ -17,6 +17,7 @@
 
 #include "core/exchange/answer.h"
 #include "core/exchange/frame_end.h"
+#include "core/line/comport.h"
 #include "core/line/line_format.h"
 #include "core/modbus/codec.h"
 
@@ -64,7 +65,7 @@ int SuggestedTimeoutMs(double maxReplyMs, double lineMs);
 // Nearest-rank percentile (0 < p <= 100) of unsorted values; nothing when empty.
 std::optional<double> Percentile(std::vector<double> values, double p);
 
-class TrafficLog {
+class TrafficLog : public PortTap {
  public:
   static constexpr std::size_t kDefaultCapacity = 100'000;
   // Reply times kept per address for the percentiles (the most recent ones).
@@ -78,9 +79,9 @@ class TrafficLog {
 
   // A block the port wrote (one request). A request still waiting for its
   // answer ends unanswered first.
-  void Sent(std::span<const std::uint8_t> bytes, std::int64_t micros);
+  void Sent(std::span<const std::uint8_t> bytes, std::int64_t micros) override;
   // A chunk the port received.
-  void Received(std::span<const std::uint8_t> bytes, std::int64_t micros);
+  void Received(std::span<const std::uint8_t> bytes, std::int64_t micros) override;
   // Ends a request still waiting for its answer (the exchange gave up on it,
   // or the trace is closing): an answer with what came so far, or TimedOut.
   void Settle(std::int64_t micros);

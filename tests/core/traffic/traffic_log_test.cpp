@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "core/exchange/requests.h"
 #include "core/text/messages.h"
+#include "kxsim/controller.h"
+#include "support/sim_bus.h"
 
 namespace kx {
 namespace {
@@ -138,6 +141,56 @@ TEST_F(TrafficLogTest, KeepsTheLastFramesAndShowsWhatNobodyAskedFor) {
   log.Clear();
   EXPECT_TRUE(log.Frames().empty());
   EXPECT_EQ(log.Added(), 2U);
+}
+
+// The port's tap sees what the exchange writes and what kxsim's controllers
+// answer, at the simulated line's own times.
+TEST(TrafficTap, SeesEveryExchangeOnTheSimulatedBus) {
+  test::FakePort port;
+  test::SimBus bus(port);
+  bus.Add("kx2@1:38400-8N1-rtu");
+  bus.Add("kx2@2:38400-8N1-rtu,fault=badcheck");
+  bus.Add("kx2@3:38400-8N1-rtu,fault=exception");
+  port.SetBaud(38400);
+  port.SetDatabits(8);
+  port.SetParity(Parity::None);
+  port.SetStopbits(1);
+  ASSERT_TRUE(port.Open());
+  TrafficLog log;
+  log.SetLine(kRtu);
+  port.SetTap(&log);
+  Exchange exchange(port);
+  exchange.Opened();
+  std::optional<Answer> answer;
+  port.SetOnTrigger([&](ComPort&, const PortEvent& e) {
+    if (auto a = exchange.Handle(e)) answer = std::move(a);
+  });
+  auto poll = [&](std::uint8_t address) {
+    answer.reset();
+    exchange.Send(ReadRequest(kRtu, address, 0x4700, 1));
+    EXPECT_TRUE(bus.RunUntil([&] { return answer.has_value(); }, 100));
+  };
+  for (int i = 0; i < 3; ++i) poll(1);
+  poll(2);
+  poll(3);
+  poll(9);  // nobody there
+  log.Settle(bus.now().count());
+
+  const auto one = log.StatsOf(1);
+  ASSERT_TRUE(one);
+  EXPECT_EQ(one->requests, 3U);
+  EXPECT_EQ(one->good, 3U);
+  // 8 + 7 bytes of 10 bits at 38400 bit/s (3.906 ms) and the 2 ms turnaround.
+  EXPECT_NEAR(*one->minMs, 5.906, 0.01);
+  EXPECT_NEAR(*one->maxMs, 5.906, 0.01);
+  EXPECT_EQ(one->suggestedTimeoutMs, 30);
+  EXPECT_EQ(log.StatsOf(2)->checkErrors, 1U);
+  EXPECT_EQ(log.StatsOf(3)->exceptions, 1U);
+  EXPECT_EQ(log.StatsOf(9)->timeouts, 1U);
+  // What the exchange decided agrees with what the tap saw.
+  EXPECT_EQ(answer->failure, Failure::TimedOut);
+  EXPECT_EQ(log.Frames().size(), 12U);
+  port.SetTap(nullptr);
 }
 
 }  // namespace
