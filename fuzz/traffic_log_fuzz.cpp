@@ -1,0 +1,35 @@
+// The traffic log: whatever a port writes and receives, in any chunks and at
+// any times (the clock may even stand still), told into frames, checked,
+// counted and written as trace lines; bounded in the frames it keeps.
+#include "core/traffic/traffic_log.h"
+#include "fuzz_input.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  kx::fuzz::FuzzInput in(data, size);
+  kx::TrafficLog log(64);
+  std::int64_t now = 0;
+  std::size_t lines = 0;
+  log.SetOnFrame([&](const kx::TrafficFrame& f) { lines += kx::TraceLine(f, f.micros).size(); });
+  for (int steps = 0; steps < 400 && !in.empty(); ++steps) {
+    switch (in.Byte() % 6) {
+      case 0: log.Sent(in.Chunk(), now); break;
+      case 1:
+      case 2: log.Received(in.Chunk(), now); break;
+      case 3: now += in.Word(); break;
+      case 4: log.Settle(now); break;
+      default: {
+        kx::LineFormat f;
+        f.form = in.Bool() ? kx::FrameForm::Rtu : kx::FrameForm::Ascii;
+        f.baud = kx::kBaudRates[in.Byte() % 5];
+        log.SetLine(f);
+        break;
+      }
+    }
+  }
+  for (const kx::LinkStats& s : log.Stats()) lines += s.requests;
+  // The log keeps at most its capacity.
+  if (log.Frames().size() > 64) __builtin_trap();
+  static volatile std::size_t sink;
+  sink = lines;
+  return 0;
+}
