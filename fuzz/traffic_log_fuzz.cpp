@@ -29,7 +29,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const kx::LinkStats& s : log.Stats()) lines += s.requests;
   // The log keeps at most its capacity.
   if (log.Frames().size() > 64) __builtin_trap();
-  static volatile std::size_t sink;
-  sink = lines;
-  return 0;
+  return lines == static_cast<std::size_t>(-1) ? -1 : 0;  // keeps the trace lines from being optimised away
 }
