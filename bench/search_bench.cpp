@@ -57,7 +57,6 @@ int main(int argc, char** argv) {
 
   kx::Session session;
   kx::serial::ConfigurePorts(session, kx::test::OnePort(1, link));
-  session.mainRouteTester = false;
   std::unique_ptr<kx::ComPort> port = session.makePort();
   kx::MainPortRouting routing(session, *port);
 

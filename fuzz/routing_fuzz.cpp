@@ -35,7 +35,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         tester.fields.funcAddr = std::to_string(in.Word());
         tester.fields.data = std::to_string(in.Byte() % 12);
         tester.Compose();
-        line.session.mainRouteTester = true;
         tester.SendClick();
         break;
       }
@@ -49,7 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       case 3: tester.TimerTick(); break;
       case 4: tester.CloseClick(); break;
       case 5: {
-        line.session.mainRouteTester = false;
         SearchPresets presets;
         presets.addr = in.Byte() % 17;
         presets.baud = in.Byte() % 6;

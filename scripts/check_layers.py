@@ -37,9 +37,6 @@ WINDOWS = {"comset", "fwupdate", "monitor", "ramp", "recorder"}
 for w in WINDOWS:
     ALLOWED[w] = CORE | {"widgets", "serial"}
 ALLOWED["app"] = CORE | {"widgets", "serial"} | WINDOWS
-# The one exception left: the monitor still opens the ramp/soak editor itself
-# (its transfers run on the monitor's engine). Remove it once app opens it.
-ALLOWED["monitor"] = ALLOWED["monitor"] | {"ramp"}
 ALLOWED["tools/kxsim"] = CORE
 ALLOWED["tools/kxctl"] = CORE | {"serial"}
 

@@ -98,20 +98,10 @@ MainWindow::MainWindow(Session& session, QWidget* parent) : QMainWindow(parent),
     mainRouting_->LineLost();
     ReportLineLost(reason);
   });
-  // While the recorder holds the line its engine takes the second port's events.
-  ApdComPort1->SetOnTrigger([this](ComPort&, const PortEvent& event) {
-    if (recorder_ != nullptr && session_.lineOwner == LineOwner::Recorder)
-      recorder_->PortEvent(event);
-    else
-      secondRouting_->Handle(event);
-  });
+  // The second port's events go where its routing sends them (it takes them
+  // when it is made); a lost line is reported here unless the recorder did.
   ApdComPort1->SetOnError([this](const std::string& reason) {
-    if (recorder_ != nullptr && session_.lineOwner == LineOwner::Recorder) {
-      recorder_->LineLost(reason);  // the recorder stops and reports it
-      return;
-    }
-    secondRouting_->LineLost();
-    ReportLineLost(reason);
+    if (!secondRouting_->LineLost(reason)) ReportLineLost(reason);
   });
   mainRouting_->tester.portClosed = [this] { SetToolBarEnabled(true); };
 
@@ -306,17 +296,17 @@ bool MainWindow::LineAllows(MainAction action) {
 }
 
 void MainWindow::RunSettingsWindow(bool controllerMode) {
-  session_.mainRouteTester = false;
-  session_.controllerMode = controllerMode;
+  open_.controllerMode = controllerMode;
   {
     comset::SettingsWindow window(session_, *mainRouting_,
                                   controllerMode ? comset::SettingsWindow::Mode::Controller
                                                  : comset::SettingsWindow::Mode::Pc,
                                   this);
-    if (window.exec() == QDialog::Accepted) keepUnsavedWord_ = window.saveFailed();
+    const int result = window.exec();
+    if (result == QDialog::Accepted) keepUnsavedWord_ = window.saveFailed();
+    if (result == comset::SettingsWindow::kProtocolClosed) open_.controllerMode = false;
   }
   DecodeSettingsWord(session_.settingsWord, session_.params);
-  session_.mainRouteTester = true;
 }
 
 void MainWindow::OpenPcSettings() {
@@ -340,9 +330,11 @@ void MainWindow::OpenMonitor() {
 void MainWindow::OpenRecorder() {
   if (!LineAllows(MainAction::Recorder)) return;
   recorder::RecorderWindow window(session_, *ApdComPort1, this);
-  recorder_ = &window;
+  SecondPortRouting::RecorderSide& route = secondRouting_->recorder;
+  route.event = [&window](const PortEvent& event) { window.PortEvent(event); };
+  route.lineLost = [&window](const std::string& reason) { window.LineLost(reason); };
   window.exec();
-  recorder_ = nullptr;
+  route = {};
 }
 
 void MainWindow::OpenTester() {
@@ -359,7 +351,7 @@ void MainWindow::OpenFirmwareUpdate() {
     if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty()) return {};
     return OpenDialog1->selectedFiles().first();
   };
-  session_.firmwareWindowOpen = true;
+  open_.firmwareUpdate = true;
   {
     fwupdate::FwUpdateWindow window(session_, *ApdComPort1, firmwareMemory_, chooseFile, this);
     SecondPortRouting::FirmwareSide& route = secondRouting_->firmware;
@@ -368,7 +360,7 @@ void MainWindow::OpenFirmwareUpdate() {
     window.exec();
     route = {};
   }
-  session_.firmwareWindowOpen = false;
+  open_.firmwareUpdate = false;
 }
 
 void MainWindow::ExitProgram() { close(); }
@@ -384,7 +376,7 @@ void MainWindow::Timer1Tick() {
   // A notice that waits for OK is left to the user, even when the tester's
   // Repeat keeps Timer1 ticking.
   UserMessageWindow* notice = userMessage_.data();
-  if ((session_.firmwareWindowOpen || session_.controllerMode) && notice != nullptr && notice->isVisible() &&
+  if ((open_.firmwareUpdate || open_.controllerMode) && notice != nullptr && notice->isVisible() &&
       notice->Timed()) {
     Timer1->stop();
     notice->close();

@@ -2,8 +2,8 @@
 // the line-owner check before each action, the settings file read at each
 // activation, the two serial ports ApdComPortMain (single command tester and
 // communication settings window) and ApdComPort1 (recorder and firmware
-// update) with their routing, the tester panel TESTPL, the shared Timer1 and
-// the two file dialogs other windows borrow.
+// update) with their routing, the tester panel TESTPL, the shared Timer1, the
+// two file dialogs other windows borrow, and which windows are open.
 #pragma once
 
 #include <QMainWindow>
@@ -24,10 +24,6 @@ class QMenu;
 class QTimer;
 class QToolBar;
 class QToolButton;
-
-namespace kx::recorder {
-class RecorderWindow;
-}
 
 namespace kx::app {
 
@@ -65,6 +61,18 @@ class MainWindow : public QMainWindow {
   // closed (timed codes are closed by Timer1).
   void ShowUserMessage(int code);
   bool UserMessageShowing() const;
+
+  // Which windows are open (Timer1 closes timed notices by them).
+  struct OpenWindows {
+    // The communication settings window was opened for a controller protocol
+    // change; set by SET KX3 and kept after the window closes until SET PC,
+    // an activation that opens the settings window, or the window's CLOSE.
+    bool controllerMode = false;
+    bool firmwareUpdate = false;  // the firmware update window is open
+  };
+  const OpenWindows& openWindows() const { return open_; }
+  // A test starts from a protocol change left open.
+  void SetControllerMode(bool on) { open_.controllerMode = on; }
 
  public slots:
   // The menu and tool-bar actions (SET PC, SET KX3, MONITOR, RECODER, TESTER,
@@ -120,7 +128,7 @@ class MainWindow : public QMainWindow {
   FlashUpdateMemory firmwareMemory_;
 
   QPointer<QWidget> monitor_;
-  recorder::RecorderWindow* recorder_ = nullptr;  // while the recorder window is open
+  OpenWindows open_;
   QPointer<UserMessageWindow> userMessage_;
 
   bool inActivate_ = false;

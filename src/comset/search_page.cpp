@@ -400,7 +400,6 @@ void SearchPage::AddrPreSetCloseUp() {
 void SearchPage::SetCloseBtClick() {
   if (mode_ == Mode::Controller) {
     change_.Leave();
-    session_.controllerMode = false;
     if (link_.closeWindow) link_.closeWindow();
     return;
   }

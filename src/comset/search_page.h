@@ -42,7 +42,7 @@ class SearchPage : public QObject {
     std::function<int()> currentPort;                        // COM port chosen on the settings page
     std::function<void(const PresetFormat&)> takeSettings;     // PC mode SET: radio groups := format
     std::function<void(bool searchPageShown)> showSearchPage;  // swap settings groups and `DetectPL`
-    std::function<void()> closeWindow;                       // controller mode CLOSE
+    std::function<void()> closeWindow;                       // controller mode CLOSE: leaves the controller mode
   };
 
   SearchPage(Session& session, MainPortRouting& routing, Mode mode, Link link, QObject* parent);

@@ -104,7 +104,7 @@ SettingsWindow::SettingsWindow(Session& session, MainPortRouting& mainPort, Mode
     Format->SetItemIndex(f.form);
   };
   link.showSearchPage = [this](bool shown) { pcPage_->setVisible(!shown); };
-  link.closeWindow = [this] { reject(); };
+  link.closeWindow = [this] { done(kProtocolClosed); };
   page_ = new SearchPage(session_, mainPort_,
                          mode_ == Mode::Controller ? SearchPage::Mode::Controller : SearchPage::Mode::Pc, link, this);
   AutoDetectBt->setVisible(mode_ == Mode::Pc);

@@ -32,6 +32,9 @@ class SettingsWindow : public QDialog {
 
  public:
   enum class Mode { Pc, Controller };
+  // What exec() returns when controller mode's CLOSE closed the window (the
+  // protocol change is left; the main window clears its controller mode).
+  static constexpr int kProtocolClosed = 2;
 
   SettingsWindow(Session& session, MainPortRouting& mainPort, Mode mode, QWidget* parent = nullptr);
   ~SettingsWindow() override;

@@ -46,6 +46,8 @@ class MonitorWindow : public QMainWindow, private MonitorObserver {
   FrontPanel* frontPanel() { return front_; }
   ParameterPanel* parameterPanel() { return panel_; }
   TrendView* trendView() { return trendView_; }
+  // The FILE and PARAMETERS commands; app connects the ramp/soak editor to them.
+  ParameterFiles& parameterFiles() { return *files_; }
   const trend::Trend& trend() const { return trend_; }
   bool trendShown() const { return trendShown_; }
   // VIEW > PV RECORD and VIEW > SETTING.

@@ -12,7 +12,6 @@
 #include "core/device/regmap.h"
 #include "core/params/download_sequence.h"
 #include "core/ramp/program_table.h"
-#include "ramp/ramp_soak_window.h"
 #include "widgets/file_dialogs.h"
 #include "widgets/message_box.h"
 #include "widgets/qt_text.h"
@@ -57,21 +56,13 @@ ParameterFiles::ParameterFiles(QMainWindow* window, MonitorEngine& engine, Actio
   progressLb_->hide();
   progressBar_->hide();
 
-  ramp_ = new ramp::RampSoakWindow(window_);
-  connect(ramp_, &ramp::RampSoakWindow::ReadRequested, this, &ParameterFiles::RampRead);
-  connect(ramp_, &ramp::RampSoakWindow::WriteRequested, this, &ParameterFiles::RampWrite);
-
   connect(actions_.open, &QAction::triggered, this, &ParameterFiles::Open);
   connect(actions_.save, &QAction::triggered, this, &ParameterFiles::Save);
   connect(actions_.saveAs, &QAction::triggered, this, &ParameterFiles::SaveAs);
   connect(actions_.upload, &QAction::triggered, this, &ParameterFiles::Upload);
   connect(actions_.download, &QAction::triggered, this, [this] { Download(false); });
   connect(actions_.writeAll, &QAction::triggered, this, [this] { Download(true); });
-  connect(actions_.rampSoak, &QAction::triggered, this, [this] {
-    ramp_->show();
-    ramp_->raise();
-    ramp_->activateWindow();
-  });
+  connect(actions_.rampSoak, &QAction::triggered, this, &ParameterFiles::RampEditorWanted);
 }
 
 ParameterFiles::~ParameterFiles() = default;
@@ -112,6 +103,20 @@ void ParameterFiles::TellLater(const QString& text, const QString& caption, QWid
   QTimer::singleShot(0, this, [over, text, caption] {
     if (over) Ask(over, caption, text, QMessageBox::Ok);
   });
+}
+
+TransferFacts ParameterFiles::SelectedFacts() const {
+  const int selected = engine_.SelectedDevice();
+  if (engine_.ConnectedCount() == 0 || selected < 0 || selected >= kMonitorDevices) return {};
+  const MonitorDevice& dev = engine_.Device(selected);
+  return TransferFacts{dev.connected, dev.detailRead, dev.model, dev.rec.security.mode, dev.rec.comWrite};
+}
+
+bool ParameterFiles::Refused(TransferRefusal refusal, QWidget* over) {
+  if (refusal == TransferRefusal::None) return false;
+  const std::string_view reason = RefusalText(refusal);
+  if (!reason.empty()) Ask(over, StandardCaption(), app::ToQString(reason), QMessageBox::Ok);
+  return true;
 }
 
 bool ParameterFiles::Start(std::shared_ptr<Transfer> transfer) {
@@ -178,14 +183,8 @@ void ParameterFiles::Save() {
 // ---- PARAMETERS ----
 
 void ParameterFiles::Upload() {
-  if (engine_.ConnectedCount() == 0) return;
-  const int selected = engine_.SelectedDevice();
-  if (selected < 0 || selected >= kMonitorDevices) return;
-  const MonitorDevice& dev = engine_.Device(selected);
-  if (dev.model == kModelKx1 && dev.rec.comWrite != 1) {
-    Ask(window_, StandardCaption(), app::QText(Msg::EnableComWriteFirst), QMessageBox::Ok);
-    return;
-  }
+  if (Refused(UploadRefusal(SelectedFacts()), window_)) return;
+  const MonitorDevice& dev = engine_.Device(engine_.SelectedDevice());
   upload_ = std::make_shared<ImageUpload>(dev.model, dev.rec.firmwareVersion, false);
   ShowProgress(actions_.upload->text());
   if (!Start(upload_)) {
@@ -195,14 +194,8 @@ void ParameterFiles::Upload() {
 }
 
 void ParameterFiles::Download(bool broadcast) {
-  if (engine_.ConnectedCount() == 0 || !valid_) return;
-  const int selected = engine_.SelectedDevice();
-  if (selected < 0 || selected >= kMonitorDevices) return;
-  const MonitorDevice& dev = engine_.Device(selected);
-  if (dev.model != kModelKx3 && dev.rec.comWrite != 1) {
-    Ask(window_, StandardCaption(), app::QText(Msg::EnableComWriteFirst), QMessageBox::Ok);
-    return;
-  }
+  if (!valid_ || Refused(DownloadRefusal(SelectedFacts()), window_)) return;
+  const MonitorDevice& dev = engine_.Device(engine_.SelectedDevice());
   const QString caption = app::QText(Msg::ModelNameConfirm);
   if (broadcast) {
     // The file's sequence would write registers that mean other things in
@@ -238,26 +231,30 @@ void ParameterFiles::Download(bool broadcast) {
   }
 }
 
-void ParameterFiles::RampRead() {
-  const int selected = engine_.SelectedDevice();
-  if (engine_.ConnectedCount() > 0 && selected >= 0 && selected < kMonitorDevices) {
-    const MonitorDevice& dev = engine_.Device(selected);
+void ParameterFiles::ReadRampProgram() {
+  // The editor stays open while the selection changes: the rule is asked again.
+  const TransferRefusal refusal = RampRefusal(SelectedFacts());
+  if (refusal == TransferRefusal::None) {
+    const MonitorDevice& dev = engine_.Device(engine_.SelectedDevice());
     rampRead_ = std::make_shared<ImageUpload>(dev.model, dev.rec.firmwareVersion, true);
     if (Start(rampRead_)) return;
   }
   rampRead_.reset();
-  ramp_->TransferStopped();
+  emit RampTransferEnded();
+  Refused(refusal, rampEditor_ ? rampEditor_.data() : window_);
 }
 
-void ParameterFiles::RampWrite() {
-  if (engine_.ConnectedCount() > 0 && ramp_->filled()) {
+void ParameterFiles::WriteRampProgram(const ProgramTable& table) {
+  const TransferRefusal refusal = RampRefusal(SelectedFacts());
+  if (refusal == TransferRefusal::None) {
     std::vector<std::uint16_t> values;
-    for (int n = 0; n < kRampWrites; ++n) values.push_back(RampWriteValue(ramp_->table(), n));
+    for (int n = 0; n < kRampWrites; ++n) values.push_back(RampWriteValue(table, n));
     rampWrite_ = std::make_shared<WriteSequence>(TransferKind::RampDownload, RampWriteSteps(values));
     if (Start(rampWrite_)) return;
   }
   rampWrite_.reset();
-  ramp_->TransferStopped();
+  emit RampTransferEnded();
+  Refused(refusal, rampEditor_ ? rampEditor_.data() : window_);
 }
 
 // ---- Engine reports ----
@@ -266,7 +263,7 @@ void ParameterFiles::TransferProgress(const Transfer& transfer) {
   if (&transfer == upload_.get() || &transfer == download_.get()) {
     progressBar_->setValue(transfer.Progress());
   } else if (&transfer == rampRead_.get() || &transfer == rampWrite_.get()) {
-    ramp_->TransferProgress(transfer.Progress());
+    emit RampProgress(transfer.Progress());
   }
 }
 
@@ -296,7 +293,7 @@ void ParameterFiles::TransferEnded(const Transfer& transfer, TransferEnd end) {
     const bool ramp = &transfer == rampRead_.get() || &transfer == rampWrite_.get();
     const QString status = app::ToQString(engine_.StatusText());
     TellLater(partWay.isEmpty() ? status : status + QStringLiteral("\n\n") + partWay, StandardCaption(),
-              ramp ? static_cast<QWidget*>(ramp_) : window_);
+              ramp && rampEditor_ ? rampEditor_.data() : window_);
   } else if (!partWay.isEmpty() && window_->isVisible()) {
     // The controller fell silent or went away part-way.
     TellLater(partWay, StandardCaption());
@@ -306,18 +303,15 @@ void ParameterFiles::TransferEnded(const Transfer& transfer, TransferEnd end) {
     HideProgress();
     if (&transfer == upload_.get()) upload_.reset();
     else download_.reset();
-  } else if (&transfer == rampRead_.get()) {
-    if (completed) {
-      ramp_->ReadFinished(TableFromController(std::span<const std::uint8_t, 256>(rampRead_->Buffer().data(), 256),
-                                              rampRead_->Steps()));
-    } else {
-      ramp_->TransferStopped();
-    }
-    rampRead_.reset();
-  } else if (&transfer == rampWrite_.get()) {
-    if (completed) ramp_->WriteFinished();
-    else ramp_->TransferStopped();
-    rampWrite_.reset();
+  } else if (&transfer == rampRead_.get() || &transfer == rampWrite_.get()) {
+    // One end for both ramp/soak transfers; a completed read hands over the program first.
+    if (completed && &transfer == rampRead_.get())
+      emit RampProgramRead(TableFromController(std::span<const std::uint8_t, 256>(rampRead_->Buffer().data(), 256),
+                                               rampRead_->Steps()));
+    else
+      emit RampTransferEnded();
+    if (&transfer == rampRead_.get()) rampRead_.reset();
+    else rampWrite_.reset();
   }
 }
 

@@ -2,9 +2,12 @@
 // with it: OPEN, SAVE and SAVE AS of "*.par" files, UPLOAD from the selected
 // controller, WRITE TO SELECTED DEVICE and WRITE TO ALL CONNECTED DEVICE (by
 // broadcast), with their confirmations, message boxes and the progress line
-// (`ProgressLb`, `ProgressBar`). It also owns the ramp/soak editor opened by
-// RAMP SOAK PROGRAM and carries its Read Setting and Write through the
-// engine. The monitor window hands it the engine's transfer reports.
+// (`ProgressLb`, `ProgressBar`). It also carries the ramp/soak editor's Read
+// Setting and Write through the engine: RAMP SOAK PROGRAM asks for the editor
+// (app opens it and connects it here), the transfers report back by signals.
+// Whether a transfer may start, and why not, is the core's rule
+// (core/monitor/transfer_rules.h). The monitor window hands it the engine's
+// transfer reports.
 #pragma once
 
 #include <QAction>
@@ -18,11 +21,9 @@
 #include <memory>
 
 #include "core/monitor/monitor_engine.h"
+#include "core/monitor/transfer_rules.h"
 #include "core/params/parameter_buffer.h"
-
-namespace kx::ramp {
-class RampSoakWindow;
-}
+#include "core/ramp/program_table.h"
 
 namespace kx::monitor {
 
@@ -56,7 +57,23 @@ class ParameterFiles : public QObject {
 
   const ParameterBuffer& buffer() const { return buffer_; }
   bool bufferValid() const { return valid_; }
-  ramp::RampSoakWindow* rampWindow() const { return ramp_; }
+
+  // ---- The ramp/soak editor's transfers ----
+  // The editor's messages (a refusal, a transfer given up) are shown over it.
+  void SetRampEditor(QWidget* editor) { rampEditor_ = editor; }
+  // Read Setting: the parameter memory, then the step image, of the selected controller.
+  void ReadRampProgram();
+  // Write: the 153 registers of `table`.
+  void WriteRampProgram(const ProgramTable& table);
+
+ signals:
+  // RAMP SOAK PROGRAM was chosen: the editor is to be shown.
+  void RampEditorWanted();
+  void RampProgress(int permille);
+  // Read Setting has read the whole program (the transfer has ended).
+  void RampProgramRead(const kx::ProgramTable& table);
+  // A write completed, or a read or write stopped part-way or never started.
+  void RampTransferEnded();
 
  private:
   void Open();
@@ -64,8 +81,10 @@ class ParameterFiles : public QObject {
   void SaveAs();
   void Upload();
   void Download(bool broadcast);
-  void RampRead();
-  void RampWrite();
+  // The selected controller as the transfer rules see it.
+  TransferFacts SelectedFacts() const;
+  // Tells why a transfer was refused (nothing for NoController); true when refused.
+  bool Refused(TransferRefusal refusal, QWidget* over);
   // Writes the buffer; tells "Fail to save file" when it could not.
   bool WriteFile(const QString& path);
   void TellSaved();
@@ -90,7 +109,7 @@ class ParameterFiles : public QObject {
   std::shared_ptr<Transfer> rampWrite_;
   QLabel* progressLb_ = nullptr;
   QProgressBar* progressBar_ = nullptr;
-  ramp::RampSoakWindow* ramp_ = nullptr;
+  QPointer<QWidget> rampEditor_;
 };
 
 }  // namespace kx::monitor

@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "core/ramp/program_curve.h"
+#include "core/ramp/program_grid.h"
 #include "widgets/drop_list.h"
 #include "widgets/file_dialogs.h"
 #include "widgets/qt_text.h"
@@ -21,12 +22,7 @@ namespace kx::ramp {
 namespace {
 
 constexpr int kColumnWidths[] = {80, 47, 46, 47, 47, 48, 48, 48, 47};
-constexpr int kColumns = 9;
-constexpr int kRows = 20;
 constexpr int kRowHeight = 18;
-constexpr int kRowMaxStep = 1;
-constexpr int kRowLoopCount = 18;
-constexpr int kRowLink = 19;
 constexpr QRect kGridRect{108, 4, 462, 364};
 constexpr QRect kEditRect{578, 4, 156, 196};
 constexpr QRect kCurveRect{108, 374, kCurveWidth, kCurveHeight};
@@ -42,10 +38,6 @@ QColor PenColour(CurvePen pen) {
   }
   return Qt::black;
 }
-
-int PatternOf(int column) { return column - 1; }
-// Step index (0..63) of a set-value or time row in a pattern column.
-int StepOf(int row, int column) { return PatternOf(column) * kStepsPerPattern + (row - 2) / 2; }
 
 QPushButton* Button(QWidget* parent, const char* name, const QString& text, QRect rect) {
   auto* b = new QPushButton(text, parent);
@@ -115,10 +107,11 @@ RampSoakWindow::RampSoakWindow(QWidget* parent) : QWidget(parent, Qt::Window | Q
   upLoadBar_->hide();
 
   WriteHeadings();
+  ApplyControls();
 }
 
 void RampSoakWindow::BuildGrid() {
-  progTable_ = new QTableWidget(kRows, kColumns, this);
+  progTable_ = new QTableWidget(kGridRows, kGridColumns, this);
   progTable_->setObjectName(QStringLiteral("ProgTable"));
   progTable_->setGeometry(kGridRect);
   progTable_->horizontalHeader()->hide();
@@ -129,7 +122,7 @@ void RampSoakWindow::BuildGrid() {
   progTable_->setSelectionMode(QAbstractItemView::SingleSelection);
   progTable_->verticalHeader()->setMinimumSectionSize(kRowHeight);
   progTable_->verticalHeader()->setDefaultSectionSize(kRowHeight);
-  for (int c = 0; c < kColumns; ++c) progTable_->setColumnWidth(c, kColumnWidths[c]);
+  for (int c = 0; c < kGridColumns; ++c) progTable_->setColumnWidth(c, kColumnWidths[c]);
   // Small type drawn with narrow margins, so "Pattern 7", "Execute Time 7"
   // and "Prog End" fit the narrow columns whole.
   QFont font = progTable_->font();
@@ -137,8 +130,8 @@ void RampSoakWindow::BuildGrid() {
   progTable_->setFont(font);
   progTable_->setWordWrap(false);
   progTable_->setItemDelegate(new TightCellDelegate(progTable_));
-  for (int r = 0; r < kRows; ++r) {
-    for (int c = 0; c < kColumns; ++c) {
+  for (int r = 0; r < kGridRows; ++r) {
+    for (int c = 0; c < kGridColumns; ++c) {
       auto* item = new QTableWidgetItem;
       if (r == 0 || c == 0) {
         item->setFlags(Qt::ItemIsEnabled);
@@ -166,7 +159,6 @@ void RampSoakWindow::BuildButtons() {
   progStart_->setObjectName(QStringLiteral("ProgStart"));
   for (int p = 0; p < kPatterns; ++p) progStart_->addItem(app::QText(Msg::PatternPrefix) + QString::number(p));
   progStart_->setGeometry(4, 28, 98, 24);
-  progStart_->setEnabled(false);
   connect(progStart_, &app::DropList::Chosen, this, [this](int index) {
     table_.start = static_cast<std::uint8_t>(index);
     DrawCurve();
@@ -178,9 +170,6 @@ void RampSoakWindow::BuildButtons() {
   wrBt_ = Button(this, "WrBt", QStringLiteral("Write"), {4, 172, 98, 28});
   editPBt_ = Button(this, "EditPBt", QStringLiteral("Edit"), {4, 206, 98, 28});
   retBt_ = Button(this, "RetBt", QStringLiteral("Back"), {4, 340, 98, 28});
-  saveFBt_->setEnabled(false);
-  wrBt_->setEnabled(false);
-  editPBt_->setEnabled(false);
 
   connect(readSBt_, &QPushButton::clicked, this, &RampSoakWindow::StartRead);
   connect(readFBt_, &QPushButton::clicked, this, &RampSoakWindow::ReadFile);
@@ -253,48 +242,18 @@ void RampSoakWindow::showEvent(QShowEvent* event) {
   editBox_->hide();
 }
 
-RampSoakWindow::CellKind RampSoakWindow::KindOf(int row) {
-  if (row == kRowMaxStep) return CellKind::MaxStep;
-  if (row == kRowLoopCount) return CellKind::LoopCount;
-  if (row == kRowLink) return CellKind::Link;
-  if (row >= 2 && row < kRowLoopCount) return row % 2 == 0 ? CellKind::SetValue : CellKind::Time;
-  return CellKind::None;
-}
-
 void RampSoakWindow::WriteHeadings() {
-  for (int p = 0; p < kPatterns; ++p) {
-    progTable_->item(0, p + 1)->setText(app::QText(Msg::PatternPrefix) + QString::number(p));
-  }
-  progTable_->item(kRowMaxStep, 0)->setText(app::QText(Msg::StepMax));
-  for (int s = 0; s < kStepsPerPattern; ++s) {
-    progTable_->item(2 + 2 * s, 0)->setText(app::QText(Msg::SetValuePrefix) + QString::number(s));
-    progTable_->item(3 + 2 * s, 0)->setText(app::QText(Msg::ExecuteTimePrefix) + QString::number(s));
-  }
-  progTable_->item(kRowLoopCount, 0)->setText(app::QText(Msg::LoopCount));
-  progTable_->item(kRowLink, 0)->setText(app::QText(Msg::LinkPattern));
+  for (int c = 1; c < kGridColumns; ++c) progTable_->item(0, c)->setText(app::ToQString(HeadingText(0, c)));
+  for (int r = 1; r < kGridRows; ++r) progTable_->item(r, 0)->setText(app::ToQString(HeadingText(r, 0)));
 }
 
 void RampSoakWindow::DisplayCell(int row, int column) {
-  const auto p = static_cast<std::size_t>(PatternOf(column));
-  QString text;
-  switch (KindOf(row)) {
-    case CellKind::MaxStep: text = QString::number(table_.maxStep[p]); break;
-    case CellKind::SetValue:
-      text = app::ToQString(SetValueText(table_.setValue[static_cast<std::size_t>(StepOf(row, column))]));
-      break;
-    case CellKind::Time:
-      text = app::ToQString(TimeText(table_.time[static_cast<std::size_t>(StepOf(row, column))]));
-      break;
-    case CellKind::LoopCount: text = QString::number(table_.loops[p]); break;
-    case CellKind::Link: text = app::ToQString(LinkText(table_.link[p])); break;
-    case CellKind::None: break;
-  }
-  progTable_->item(row, column)->setText(text);
+  progTable_->item(row, column)->setText(app::ToQString(CellText(table_, row, column)));
 }
 
 void RampSoakWindow::DisplayTable() {
-  for (int r = 1; r < kRows; ++r) {
-    for (int c = 1; c < kColumns; ++c) DisplayCell(r, c);
+  for (int r = 1; r < kGridRows; ++r) {
+    for (int c = 1; c < kGridColumns; ++c) DisplayCell(r, c);
   }
   progStart_->setCurrentIndex(std::min<int>(table_.start, kPatterns - 1));
   DrawCurve();
@@ -324,9 +283,7 @@ void RampSoakWindow::SetTable(const ProgramTable& table) {
   table_ = table;
   filled_ = true;
   DisplayTable();
-  for (QWidget* w : std::initializer_list<QWidget*>{progStart_, readSBt_, readFBt_, saveFBt_, editPBt_, wrBt_}) {
-    w->setEnabled(true);
-  }
+  ApplyControls();
   if (editBox_->isVisible()) LoadEditor();
 }
 
@@ -338,45 +295,34 @@ void RampSoakWindow::CellSelected(int row, int column) {
 }
 
 void RampSoakWindow::LoadEditor() {
-  const CellKind kind = KindOf(targetRow_);
-  const auto p = static_cast<std::size_t>(PatternOf(targetColumn_));
+  const CellEditor editor = EditorFor(table_, targetRow_, targetColumn_);
   loading_ = true;
-  maxStep_->setVisible(kind == CellKind::MaxStep);
-  spEdit_->setVisible(kind == CellKind::SetValue || kind == CellKind::LoopCount);
-  stepLink_->setVisible(kind == CellKind::Link);
-  timeHour_->setVisible(kind == CellKind::Time);
-  timeMinLb_->setVisible(kind == CellKind::Time);
-  timeMin_->setVisible(kind == CellKind::Time);
+  maxStep_->setVisible(editor.kind == CellKind::MaxStep);
+  spEdit_->setVisible(editor.kind == CellKind::SetValue || editor.kind == CellKind::LoopCount);
+  stepLink_->setVisible(editor.kind == CellKind::Link);
+  timeHour_->setVisible(editor.kind == CellKind::Time);
+  timeMinLb_->setVisible(editor.kind == CellKind::Time);
+  timeMin_->setVisible(editor.kind == CellKind::Time);
+  if (editor.kind != CellKind::None) stepLinkLb_->setText(app::QText(editor.caption));
   QWidget* focus = nullptr;
-  switch (kind) {
+  switch (editor.kind) {
     case CellKind::MaxStep:
-      stepLinkLb_->setText(app::QText(Msg::StepCount));
-      maxStep_->setCurrentIndex(std::min<int>(table_.maxStep[p], kStepsPerPattern - 1));
+      maxStep_->setCurrentIndex(editor.item);
       focus = maxStep_;
       break;
     case CellKind::SetValue:
-      stepLinkLb_->setText(app::QText(Msg::SetValuePrefix));
-      spEdit_->setText(progTable_->item(targetRow_, targetColumn_)->text());
+    case CellKind::LoopCount:
+      spEdit_->setText(app::ToQString(editor.text));
       focus = spEdit_;
       break;
-    case CellKind::Time: {
-      stepLinkLb_->setText(app::QText(Msg::Hour));
-      const int minutes = table_.time[static_cast<std::size_t>(StepOf(targetRow_, targetColumn_))];
-      const int hour = std::min(minutes / 60, kLongestHour);
-      timeHour_->setCurrentIndex(hour);
-      timeMin_->setValue(hour == kLongestHour ? 0 : minutes % 60);
-      timeMin_->setEnabled(hour != kLongestHour);
+    case CellKind::Time:
+      timeHour_->setCurrentIndex(editor.item);
+      timeMin_->setValue(editor.minute);
+      timeMin_->setEnabled(editor.minuteEditable);
       focus = pokBt_;
       break;
-    }
-    case CellKind::LoopCount:
-      stepLinkLb_->setText(app::QText(Msg::LoopCount));
-      spEdit_->setText(progTable_->item(targetRow_, targetColumn_)->text());
-      focus = spEdit_;
-      break;
     case CellKind::Link:
-      stepLinkLb_->setText(app::QText(Msg::LinkPattern));
-      stepLink_->setCurrentIndex(std::min<int>(table_.link[p], kLinkEnd));
+      stepLink_->setCurrentIndex(editor.item);
       focus = stepLink_;
       break;
     case CellKind::None: break;
@@ -388,57 +334,51 @@ void RampSoakWindow::LoadEditor() {
 void RampSoakWindow::HourChanged(int index) {
   if (loading_) return;
   loading_ = true;
-  if (index == kLongestHour) timeMin_->setValue(0);
-  timeMin_->setEnabled(index != kLongestHour);
+  if (!MinuteEditable(index)) timeMin_->setValue(0);
+  timeMin_->setEnabled(MinuteEditable(index));
   loading_ = false;
   if (!timeHour_->currentText().isEmpty()) Store();
 }
 
 void RampSoakWindow::Store() {
-  const auto p = static_cast<std::size_t>(PatternOf(targetColumn_));
-  switch (KindOf(targetRow_)) {
-    case CellKind::MaxStep: table_.maxStep[p] = static_cast<std::uint8_t>(maxStep_->currentIndex()); break;
-    case CellKind::LoopCount: StoreLoopCount(table_, static_cast<int>(p), spEdit_->text().toStdString()); break;
-    case CellKind::Link: table_.link[p] = static_cast<std::uint8_t>(stepLink_->currentIndex()); break;
-    case CellKind::Time:
-      table_.time[static_cast<std::size_t>(StepOf(targetRow_, targetColumn_))] =
-          TimeFromEditor(timeHour_->currentIndex(), timeMin_->value());
-      break;
-    case CellKind::SetValue: {
-      const int k = StepOf(targetRow_, targetColumn_);
-      if (!StoreSetValue(table_, k, spEdit_->text().toStdString())) {
-        spEdit_->setText(app::ToQString(SetValueText(table_.setValue[static_cast<std::size_t>(k)])));
-      }
-      break;
-    }
-    case CellKind::None: return;
-  }
+  if (KindOfRow(targetRow_) == CellKind::None) return;
+  const StoreOutcome outcome =
+      StoreEditor(table_, targetRow_, targetColumn_,
+                  EditorInput{maxStep_->currentIndex(), stepLink_->currentIndex(), spEdit_->text().toStdString(),
+                              timeHour_->currentIndex(), timeMin_->value()});
+  if (!outcome.editorText.empty()) spEdit_->setText(app::ToQString(outcome.editorText));
   DisplayCell(targetRow_, targetColumn_);
   DrawCurve();
 }
 
-void RampSoakWindow::SetBusy(bool busy, const QString& label) {
-  for (QWidget* w : std::initializer_list<QWidget*>{progStart_, readSBt_, saveFBt_, readFBt_, wrBt_}) {
-    w->setEnabled(!busy);
-  }
-  if (!busy) editPBt_->setEnabled(true);
-  upLoadLabel_->setText(label);
-  upLoadLabel_->setVisible(busy);
-  upLoadBar_->setVisible(busy);
-  if (busy) {
-    upLoadBar_->setValue(0);
-    upLoadLabel_->raise();
-    upLoadBar_->raise();
-  }
+void RampSoakWindow::ApplyControls() {
+  const EditorControls c = ControlsFor(filled_, transferring_);
+  progStart_->setEnabled(c.startList);
+  readSBt_->setEnabled(c.readSetting);
+  readFBt_->setEnabled(c.readFile);
+  saveFBt_->setEnabled(c.saveFile);
+  wrBt_->setEnabled(c.write);
+  editPBt_->setEnabled(c.edit);
+  upLoadLabel_->setVisible(c.progress);
+  upLoadBar_->setVisible(c.progress);
+}
+
+void RampSoakWindow::StartTransfer(Msg label) {
+  transferring_ = true;
+  upLoadLabel_->setText(app::QText(label));
+  upLoadBar_->setValue(0);
+  ApplyControls();
+  upLoadLabel_->raise();
+  upLoadBar_->raise();
 }
 
 void RampSoakWindow::StartRead() {
-  SetBusy(true, app::QText(Msg::ReadingNow));
+  StartTransfer(Msg::ReadingNow);
   emit ReadRequested();
 }
 
 void RampSoakWindow::StartWrite() {
-  SetBusy(true, app::QText(Msg::WritingNow));
+  StartTransfer(Msg::WritingNow);
   emit WriteRequested();
 }
 
@@ -446,29 +386,14 @@ void RampSoakWindow::TransferProgress(int permille) { upLoadBar_->setValue(std::
 
 void RampSoakWindow::ReadFinished(const ProgramTable& table) {
   upLoadBar_->setValue(1000);
-  SetBusy(false, QString());
+  TransferEnded();
   SetTable(table);
 }
 
-void RampSoakWindow::WriteFinished() {
-  SetBusy(false, QString());
-  // Buttons of a table never filled (a write cannot start without one) stay as they are.
-  if (!filled_) {
-    saveFBt_->setEnabled(false);
-    wrBt_->setEnabled(false);
-    editPBt_->setEnabled(false);
-    progStart_->setEnabled(false);
-  }
-}
-
-void RampSoakWindow::TransferStopped() {
-  SetBusy(false, QString());
-  if (!filled_) {
-    saveFBt_->setEnabled(false);
-    wrBt_->setEnabled(false);
-    editPBt_->setEnabled(false);
-    progStart_->setEnabled(false);
-  }
+void RampSoakWindow::TransferEnded() {
+  transferring_ = false;
+  upLoadLabel_->clear();
+  ApplyControls();
 }
 
 void RampSoakWindow::ReadFile() {

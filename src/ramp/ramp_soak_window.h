@@ -1,10 +1,11 @@
 // The ramp/soak editor `RampSoak`: the program grid `ProgTable` (8 patterns of
 // 8 steps), the Edit Page with one editor per kind of cell, the start pattern,
 // the preview curve `ProgCurve`, "*.r$s" files, and the buttons that read the
-// program from the monitor's selected controller and write it back. The
+// program from the monitor's selected controller and write it back. What the
+// grid shows and stores is decided in core (core/ramp/program_grid.h). The
 // transfers themselves are carried out by whoever listens to ReadRequested()
-// and WriteRequested() (the monitor); it reports back through the transfer
-// methods below.
+// and WriteRequested() (app connects the monitor's transfers); it reports back
+// through the transfer methods below.
 #pragma once
 
 #include <QComboBox>
@@ -18,6 +19,7 @@
 #include <QWidget>
 
 #include "core/ramp/program_table.h"
+#include "core/text/messages.h"
 #include "widgets/drop_list.h"
 
 namespace kx::ramp {
@@ -36,15 +38,14 @@ class RampSoakWindow : public QWidget {
   // edit and write controls enabled, the curve redrawn.
   void SetTable(const ProgramTable& table);
 
-  // ---- Transfers, reported by the monitor ----
+  // ---- Transfers, reported by whoever carries them out ----
   void TransferProgress(int permille);
-  // Read Setting has read the whole program.
+  // Read Setting has read the whole program: the transfer ends, the table is taken.
   void ReadFinished(const ProgramTable& table);
-  // Write has sent all 153 registers.
-  void WriteFinished();
-  // A transfer stopped part-way (controller dropped or refusing): the controls
-  // come back, the table keeps what it had.
-  void TransferStopped();
+  // A write has sent all 153 registers, or a transfer stopped part-way
+  // (controller dropped or refusing): the controls come back, the table
+  // keeps what it had.
+  void TransferEnded();
 
  signals:
   void ReadRequested();
@@ -54,9 +55,6 @@ class RampSoakWindow : public QWidget {
   void showEvent(QShowEvent* event) override;
 
  private:
-  enum class CellKind { None, MaxStep, SetValue, Time, LoopCount, Link };
-  static CellKind KindOf(int row);
-
   void BuildGrid();
   void BuildButtons();
   void BuildEditPage();
@@ -68,7 +66,9 @@ class RampSoakWindow : public QWidget {
   void LoadEditor();
   void Store();
   void HourChanged(int index);
-  void SetBusy(bool busy, const QString& label);
+  // Enables the controls and shows the progress line as the state asks.
+  void ApplyControls();
+  void StartTransfer(Msg label);
   void ReadFile();
   void SaveFile();
   void StartRead();
@@ -76,6 +76,7 @@ class RampSoakWindow : public QWidget {
 
   ProgramTable table_;
   bool filled_ = false;
+  bool transferring_ = false;
   int targetRow_ = 1;
   int targetColumn_ = 1;
   bool loading_ = false;  // editors being loaded: their change signals store nothing

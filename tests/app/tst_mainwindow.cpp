@@ -198,53 +198,66 @@ class MainWindowTest : public QObject, protected kx::test::WindowFixture<MainWin
     QCOMPARE(static_cast<int>(session_->lineOwner), owner);  // no action sets the owner
   }
 
-  void setPcRoutesMainPortToSettingsWindowWhileOpen() {
+  // SET PC clears the controller mode; SET KX3 sets it, and it stays set
+  // after the window closes until the window's own CLOSE leaves it.
+  void settingsWindowsSetTheControllerMode() {
     WriteSettings("292");
-    session_->controllerMode = true;
-    bool routeWhileOpen = true;
+    window_->SetControllerMode(true);
     bool controllerWhileOpen = true;
     QString name;
     OnNextModal([&](QWidget* w) {
       name = w->objectName();
-      routeWhileOpen = session_->mainRouteTester;
-      controllerWhileOpen = session_->controllerMode;
+      controllerWhileOpen = window_->openWindows().controllerMode;
       qobject_cast<QDialog*>(w)->reject();
     });
     window_->findChild<QAction*>("SET1")->trigger();
     QCOMPARE(name, QString("Protocol"));
-    QVERIFY(!routeWhileOpen);
     QVERIFY(!controllerWhileOpen);
-    QVERIFY(session_->mainRouteTester);
+    QVERIFY(!window_->openWindows().controllerMode);
 
-    // SET KX3: controller mode, which stays set after the window closes.
     OnNextModal([&](QWidget* w) {
-      controllerWhileOpen = session_->controllerMode;
+      controllerWhileOpen = window_->openWindows().controllerMode;
       qobject_cast<QDialog*>(w)->reject();
     });
     window_->findChild<QAction*>("KX3SET1")->trigger();
     QVERIFY(controllerWhileOpen);
-    QVERIFY(session_->controllerMode);
+    QVERIFY(window_->openWindows().controllerMode);
+
+    OnNextModal([&](QWidget* w) { QTest::mouseClick(w->findChild<QPushButton*>("SetCloseBt"), Qt::LeftButton); });
+    window_->findChild<QAction*>("KX3SET1")->trigger();
+    QVERIFY(!window_->openWindows().controllerMode);
   }
 
+  // Each window takes the second port's route while it is open (the routing
+  // decides between them) and lets go of it when it closes.
   void recorderAndFirmwareWindows() {
     QString name;
     bool firmwareFlag = false;
+    bool recorderRouted = false;
+    bool firmwareRouted = false;
+    kx::SecondPortRouting& routing = window_->secondPortRouting();
     OnNextModal([&](QWidget* w) {
       name = w->windowTitle();
+      recorderRouted = routing.recorder.event && routing.recorder.lineLost && !routing.firmware.event;
       qobject_cast<QDialog*>(w)->reject();
     });
     window_->findChild<QAction*>("RECODER1")->trigger();
     QCOMPARE(name, QString("Ostra KX Series Recorder Program"));
+    QVERIFY(recorderRouted);
+    QVERIFY(!routing.recorder.event && !routing.recorder.lineLost);
 
     OnNextModal([&](QWidget* w) {
       name = w->objectName();
-      firmwareFlag = session_->firmwareWindowOpen;
+      firmwareFlag = window_->openWindows().firmwareUpdate;
+      firmwareRouted = routing.firmware.event && !routing.recorder.event;
       qobject_cast<QDialog*>(w)->reject();
     });
     window_->findChild<QAction*>("FWUPDATE1")->trigger();
     QCOMPARE(name, QString("FWUpdate"));
     QVERIFY(firmwareFlag);
-    QVERIFY(!session_->firmwareWindowOpen);
+    QVERIFY(firmwareRouted);
+    QVERIFY(!window_->openWindows().firmwareUpdate);
+    QVERIFY(!routing.firmware.event);
   }
 
   void aboutBox() {
@@ -266,23 +279,19 @@ class MainWindowTest : public QObject, protected kx::test::WindowFixture<MainWin
   // OK stores the default word (lowest present port, 9600 7E1 ASCII).
   void activationWithoutSettingsFileOpensSettingsWindow() {
     QString name;
-    bool routeWhileOpen = true;
-    session_->controllerMode = true;
+    window_->SetControllerMode(true);
     OnNextModal([&](QWidget* w) {
       name = w->objectName();
-      routeWhileOpen = session_->mainRouteTester;
       QTest::mouseClick(w->findChild<QPushButton*>("OKBt"), Qt::LeftButton);
     });
     window_->show();
     window_->activateWindow();
     QTRY_COMPARE(name, QString("Protocol"));
-    QVERIFY(!routeWhileOpen);
-    QVERIFY(!session_->controllerMode);
+    QVERIFY(!window_->openWindows().controllerMode);
     QTRY_VERIFY(QFile::exists(dir_.filePath("SETKX.$$$")));
     QFile f(dir_.filePath("SETKX.$$$"));
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), QByteArray("548"));  // 2 * 256 + 0x24
-    QVERIFY(session_->mainRouteTester);
     QCOMPARE(session_->params.port, 2);
     QCOMPARE(session_->params.baud, 9600);
   }
@@ -344,7 +353,7 @@ class MainWindowTest : public QObject, protected kx::test::WindowFixture<MainWin
     QFETCH(QString, line1);
     QFETCH(QString, line2);
     QFETCH(int, interval);
-    session_->controllerMode = true;
+    window_->SetControllerMode(true);
     QTimer* timer1 = window_->timer1();
     QString l1;
     QString l2;

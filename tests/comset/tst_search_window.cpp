@@ -40,7 +40,6 @@ class TstSearchWindow : public QObject, protected kx::test::WindowFixture<Settin
     session_->portPresent[2] = true;
     session_->settingsWord = 2 * 256 + 0x24;  // COM2, 9600, even, 7 bits, 1 stop bit, ASCII
     session_->params = kx::PortParams{2, 9600, 7, 1, 1, false};
-    session_->mainRouteTester = false;
     Route();
   }
 
@@ -114,7 +113,6 @@ class TstSearchWindow : public QObject, protected kx::test::WindowFixture<Settin
   }
 
   void controllerModeShowsTheAfterPanel() {
-    session_->controllerMode = true;
     Show(SettingsWindow::Mode::Controller);
     QVERIFY(Get<QFrame>("DetectPL")->isVisible());
     QVERIFY(Get<QFrame>("KX3AfterPL")->isVisible());
@@ -131,7 +129,7 @@ class TstSearchWindow : public QObject, protected kx::test::WindowFixture<Settin
     QVERIFY(port_->written.empty());
 
     QTest::mouseClick(Get<QPushButton>("SetCloseBt"), Qt::LeftButton);
-    QVERIFY(!session_->controllerMode);
+    QCOMPARE(window_->result(), SettingsWindow::kProtocolClosed);  // the main window leaves its controller mode
     QVERIFY(!window_->isVisible());
   }
 };

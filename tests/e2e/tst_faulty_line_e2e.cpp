@@ -140,7 +140,6 @@ void TstFaultyLineE2e::noiseEndsEachRequestByItsDeadline() {
     QCOMPARE(session.lineOwner, kx::LineOwner::Free);
   }
   {  // Bus search: each probe ends and the next one goes out; CANCEL then ends it.
-    session.mainRouteTester = false;
     std::unique_ptr<kx::ComPort> port = session.makePort();
     kx::MainPortRouting routing(session, *port);
     kx::BusSearch search(session, routing, kx::BusSearch::Hooks{});

@@ -17,6 +17,7 @@
 
 #include <memory>
 
+#include "app/ramp_editor_link.h"
 #include "core/device/regmap.h"
 #include "core/ramp/program_table.h"
 #include "monitor/monitor_window.h"
@@ -47,6 +48,7 @@ class Bench {
     kx::serial::ConfigurePorts(session, kx::test::OnePort(1, dir / "line"));
     session.params = {1, 38400, 8, 0, 1, rtu};
     window = std::make_unique<kx::monitor::MonitorWindow>(session);
+    kx::app::AttachRampEditor(*window);  // as the program does at start-up
     window->resize(1280, 900);
     window->show();
     for (std::size_t n = 0; n < addresses.size(); ++n) {

@@ -46,7 +46,6 @@ void TstProtocolE2e::movesAKx3ToNewAddressAndFormat() {
 
   kx::Session session;
   kx::serial::ConfigurePorts(session, kx::test::OnePort(1, url));
-  session.mainRouteTester = false;
   session.settingsWord = 256 + 0x24;  // COM1, 9600, even, 7 bits, 1 stop bit, ASCII
   session.params = kx::PortParams{1, 9600, 7, 1, 1, false};
   std::unique_ptr<kx::ComPort> port = session.makePort();

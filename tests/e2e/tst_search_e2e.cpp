@@ -29,7 +29,6 @@ void TstSearchE2e::findsTwoControllersUnderTheirOwnFormats() {
 
   kx::Session session;
   kx::serial::ConfigurePorts(session, kx::test::OnePort(1, url));
-  session.mainRouteTester = false;
   session.params = kx::PortParams{1, 9600, 7, 1, 1, false};
   std::unique_ptr<kx::ComPort> port = session.makePort();
   kx::MainPortRouting routing(session, *port);

@@ -284,11 +284,11 @@ class TestRampSoakWindow : public QObject {
     QCOMPARE(writes.count(), 1);
     QCOMPARE(label->text(), QStringLiteral("Writing Now"));
     QVERIFY(!Child<QWidget>(w, "WrBt")->isEnabled());
-    w.TransferStopped();
+    w.TransferEnded();
     QVERIFY(Child<QWidget>(w, "WrBt")->isEnabled());
     QVERIFY(!bar->isVisible());
     kx::test::Click(*Child<QPushButton>(w, "WrBt"));
-    w.WriteFinished();
+    w.TransferEnded();
     QVERIFY(Child<QWidget>(w, "ReadSBt")->isEnabled());
     QVERIFY(!label->isVisible());
   }

@@ -26,11 +26,8 @@ RestoreJob::RestoreJob(Line& line, RestoreArgs args)
   }
   Learn(FactsDepth::Transfer, UnknownModel::Fails, [this] {
     const std::string context = AddressContext(address_) + ": ";
-    // The monitor's conditions for WRITE TO SELECTED DEVICE.
-    if (facts_.model != kx::kModelKx3 && facts_.rec.comWrite != 1) {
-      Fail(context + std::string(kx::Text(kx::Msg::EnableComWriteFirst)));
-      return;
-    }
+    // The monitor's rule for WRITE TO SELECTED DEVICE.
+    if (Refused(kx::DownloadRefusal(LearnedFacts()))) return;
     if (facts_.model != buffer_[kx::kTrailerModel] && !args_.force) {
       Fail(context + "the file holds " + kx::ModelVersionText(buffer_) + " parameters, the controller is a " +
            std::string(kx::ModelName(facts_.model)) + " (--force writes them all the same)");

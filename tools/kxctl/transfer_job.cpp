@@ -79,6 +79,17 @@ void TransferJob::OnAnswer(const kx::TransferRequest& request, const kx::Answer&
   QueueNext();  // the same request again
 }
 
+bool TransferJob::Refused(kx::TransferRefusal refusal) {
+  if (refusal == kx::TransferRefusal::None) return false;
+  Fail(AddressContext(address_) + ": " + std::string(kx::RefusalText(refusal)));
+  return true;
+}
+
+kx::TransferFacts TransferJob::LearnedFacts() const {
+  return kx::TransferFacts{true, facts_.model != kx::kModelUnknown, facts_.model, facts_.rec.security.mode,
+                           facts_.rec.comWrite};
+}
+
 std::string TransferJob::Progress() const {
   if (!transfer_) return {};
   return what_ + " address " + std::to_string(address_) + ": " + std::to_string(transfer_->Progress() / 10) + "%";
@@ -102,16 +113,8 @@ BackupJob::BackupJob(Line& line, BackupArgs args) : TransferJob(line, args.addre
     return;
   }
   Learn(FactsDepth::Transfer, UnknownModel::Fails, [this] {
-    const std::string context = AddressContext(address_) + ": ";
-    // The monitor's conditions for UPLOAD.
-    if (facts_.model == kx::kModelKx1 && facts_.rec.comWrite != 1) {
-      Fail(context + std::string(kx::Text(kx::Msg::EnableComWriteFirst)));
-      return;
-    }
-    if (facts_.model == kx::kModelKx3 && !kx::Kx3UploadAllowed(facts_.rec.security.mode)) {
-      Fail(context + "the controller's security mode does not allow reading its parameters");
-      return;
-    }
+    // The monitor's rule for UPLOAD.
+    if (Refused(kx::UploadRefusal(LearnedFacts()))) return;
     Run(std::make_shared<kx::ImageUpload>(facts_.model, facts_.rec.firmwareVersion, false), facts_.model);
   });
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/monitor/transfer.h"
+#include "core/monitor/transfer_rules.h"
 #include "kxctl/command_line.h"
 #include "kxctl/device_job.h"
 
@@ -39,6 +40,11 @@ class TransferJob : public DeviceJob {
   // What a transfer stopped before its end leaves behind (after a blank);
   // empty when that is nothing.
   virtual std::string PartWayNote() const { return {}; }
+  // Fails the job with the reason when `refusal` refuses the transfer (the
+  // monitor's rules, transfer_rules.h); true when it did.
+  bool Refused(kx::TransferRefusal refusal);
+  // The learned controller as the transfer rules see it.
+  kx::TransferFacts LearnedFacts() const;
 
   std::string what_;
   std::shared_ptr<kx::Transfer> transfer_;

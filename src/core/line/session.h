@@ -85,14 +85,8 @@ struct Session {
 
   PortFactory makePort;
 
-  // Main window routing flags.
-  // Set: ApdComPortMain events go to the single command tester; clear: to the
-  // communication settings window (while it is shown).
-  bool mainRouteTester = true;
-  // The communication settings window was opened for a controller protocol change.
-  bool controllerMode = false;
-  // Set while the firmware update window is open (routes ApdComPort1 to it).
-  bool firmwareWindowOpen = false;
+  // Which windows are open is the main window's own state; a port's events
+  // go where its routing (core/routing) sends them.
   // Name (without folder) of the file chosen in the last file dialog.
   std::string lastFileName;
   // Width of the main window when it was last shown (its scaling uses width ÷ 808).

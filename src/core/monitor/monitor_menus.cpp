@@ -1,6 +1,6 @@
 #include "core/monitor/monitor_menus.h"
 
-#include "core/device/regmap.h"
+#include "core/monitor/transfer_rules.h"
 
 namespace kx {
 
@@ -8,22 +8,10 @@ MonitorMenus MenusFor(const MenuFacts& f) {
   MonitorMenus m;
   m.file = m.parameter = m.view = f.running;
   m.settingChecked = f.running;
-  if (f.running && f.selectedDetailRead) {
-    switch (f.selectedModel) {
-      case kModelKx1:
-        m.upload = true;
-        break;
-      case kModelKx2:
-        m.upload = true;
-        m.rampSoak = f.selectedComWrite == 1;
-        break;
-      case kModelKx3:
-        m.upload = m.rampSoak = Kx3UploadAllowed(f.selectedSecurityMode);
-        break;
-      default:
-        break;
-    }
-  }
+  const TransferFacts selected{f.running, f.selectedDetailRead, f.selectedModel, f.selectedSecurityMode,
+                               f.selectedComWrite};
+  m.upload = UploadOffered(selected);
+  m.rampSoak = RampOffered(selected);
   m.saveAs = m.download = m.writeAll = f.bufferValid;
   m.save = f.bufferValid && f.fileChosen;
   return m;

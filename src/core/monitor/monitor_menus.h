@@ -33,11 +33,12 @@ struct MenuFacts {
   bool fileChosen = false;         // SAVE AS succeeded since the engine started
 };
 
-// FILE, PARAMETERS and VIEW while running, SETTING checked; UPLOAD once the
-// selected device's model detail was read (a KX3 only in a security mode that
-// allows it); RAMP SOAK PROGRAM on a KX2 with remote writing enabled or a KX3
-// that allows the upload; SAVE AS and both write commands while the buffer is
-// valid, SAVE when a file was chosen as well.
+// FILE, PARAMETERS and VIEW while running, SETTING checked; UPLOAD and RAMP
+// SOAK PROGRAM as the transfer rules offer them for the selected device
+// (transfer_rules.h: its model detail read, a KX3 only in a security mode that
+// allows the upload, the ramp/soak program on a KX2 with remote writing
+// enabled); SAVE AS and both write commands while the buffer is valid, SAVE
+// when a file was chosen as well.
 MonitorMenus MenusFor(const MenuFacts& facts);
 
 }  // namespace kx

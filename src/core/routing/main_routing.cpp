@@ -128,15 +128,26 @@ bool SecondPortRouting::Open(Route owner, const PortParams& params) {
 
 void SecondPortRouting::Close() { port_.Close(); }
 
-void SecondPortRouting::LineLost() {
+bool SecondPortRouting::RecorderRoute() const {
+  return recorder.event && session_.lineOwner == LineOwner::Recorder;
+}
+
+bool SecondPortRouting::LineLost(const std::string& reason) {
+  if (RecorderRoute()) {
+    if (recorder.lineLost) recorder.lineLost(reason);
+    return true;
+  }
   // The firmware update frees the line it holds when told.
   if (firmware.lineLost) firmware.lineLost();
+  return false;
 }
 
 void SecondPortRouting::Handle(const PortEvent& event) {
-  // The recorder's engine takes this port's events itself while it holds the line.
-  const bool firmwareRoute = session_.firmwareWindowOpen;
-  if (firmwareRoute && firmware.event) {
+  if (RecorderRoute()) {
+    recorder.event(event);
+    return;
+  }
+  if (firmware.event) {
     firmware.event(event);
     return;
   }

@@ -2,9 +2,9 @@
 //
 // ApdComPortMain serves the single command tester and the communication
 // settings window; an answer goes to the one that sent the request.
-// ApdComPort1 serves the recorder and the firmware update; the recorder's
-// engine takes the port's events itself while it holds the line, and this
-// router serves the firmware update. Each router
+// ApdComPort1 serves the recorder and the firmware update; its router alone
+// decides which of them gets an event: the recorder while it holds the line,
+// else the firmware update while its window is open. Each router
 // collects the received bytes by the rules of its route, keeps the timer
 // triggers of the current opening, and hands a finished answer (complete or
 // timed out) to the window that asked through the callbacks below.
@@ -105,7 +105,6 @@ class MainPortRouting {
   void ClearReceiveText() { shownFrom_ = exchange_.Received().size(); }
   ComPort& Port() { return port_; }
   const Exchange& exchange() const { return exchange_; }
-  Route CurrentRoute() const { return session_.mainRouteTester ? Route::Tester : Route::Setup; }
 
   TesterSide tester;
   SetupSide setup;
@@ -125,14 +124,24 @@ class MainPortRouting {
 };
 
 // ---------------------------------------------------------------------------
-// ApdComPort1: the firmware update (the recorder has its own engine). An
-// opening still adds the recorder's and the firmware's triggers.
+// ApdComPort1: the recorder and the firmware update, each with an engine that
+// takes the port's events as they come. An opening adds the recorder's and
+// the firmware's triggers.
 class SecondPortRouting {
  public:
   enum class Route { Recorder, Firmware };
 
-  // While the firmware update window is open its update engine takes the
-  // port's events as they come: it collects and judges the loader's answers.
+  // Set while the recorder window is open; its acquisition engine takes the
+  // port's events while the recorder holds the line.
+  struct RecorderSide {
+    std::function<void(const PortEvent&)> event;
+    // The line failed while the recorder held it: it stops and reports it.
+    std::function<void(const std::string& reason)> lineLost;
+  };
+
+  // Set while the firmware update window is open: its update engine takes the
+  // port's events (when the recorder does not): it collects and judges the
+  // loader's answers.
   struct FirmwareSide {
     std::function<void(const PortEvent&)> event;
     std::function<void()> lineLost;  // the line failed while open
@@ -148,9 +157,10 @@ class SecondPortRouting {
   bool Open(Route owner, const PortParams& params);
   void Close();
 
-  // The port failed while open and has closed itself. Frees the line when the
-  // firmware update held it and tells it.
-  void LineLost();
+  // The port failed while open and has closed itself: the side that has the
+  // route is told. True when that was the recorder, which reports the loss
+  // itself; otherwise the owner reports it.
+  bool LineLost(const std::string& reason);
 
   // ApdComPort1Trigger: one event of the port.
   void Handle(const PortEvent& event);
@@ -159,9 +169,12 @@ class SecondPortRouting {
   std::uint16_t FirmwareTimer() const { return firmwareTimer_; }
   ComPort& Port() { return port_; }
 
+  RecorderSide recorder;
   FirmwareSide firmware;
 
  private:
+  bool RecorderRoute() const;
+
   Session& session_;
   ComPort& port_;
   std::uint16_t recorderTimer_ = 0;

@@ -137,7 +137,6 @@ TEST(SearchProbe, FramesAndHitRule) {
 class SearchEngine : public ::testing::Test {
  protected:
   SearchEngine() {
-    session.mainRouteTester = false;
     session.params = PortParams{1, 38400, 8, 0, 1, false};
     routing.setup.answerStep = [this](const Answer& a) { search.AnswerStep(a); };
     routing.setup.lineLost = [this] { search.LineLost(); };

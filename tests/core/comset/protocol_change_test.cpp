@@ -89,7 +89,6 @@ TEST(ProtocolChangeFields, AfterListRules) {
 class ChangeEngine : public ::testing::Test {
  protected:
   ChangeEngine() {
-    session.mainRouteTester = false;
     session.settingsWord = 292;  // COM1, 9600, even, 7 bits, 1 stop bit, ASCII
     session.params = PortParams{1, 9600, 7, 1, 1, false};
     routing.setup.answerStep = [this](const Answer& a) { change.AnswerStep(a); };

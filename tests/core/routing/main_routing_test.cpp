@@ -46,7 +46,6 @@ class MainPortTest : public ::testing::Test {
 
   // What the settings window does for one probe.
   void SetupSend(int firstWait = 2) {
-    session.mainRouteTester = false;
     routing.HoldLine(LineOwner::Setup);
     ASSERT_TRUE(routing.Open());
     const Bytes probe = B({0x01, 0x03, 0x47, 0x01, 0x00, 0x01});
@@ -233,18 +232,31 @@ TEST_F(MainPortTest, SetupLateBytesAreNotTakenForTheNextAnswer) {
 
 class SecondPortTest : public ::testing::Test {
  protected:
-  SecondPortTest() : routing(session, port) {
-    routing.firmware.event = [this](const PortEvent& e) { firmwareEvents.push_back(std::holds_alternative<port_event::TimerExpired>(e) ? "timer" : "data"); };
+  SecondPortTest() : routing(session, port) {}
+
+  static std::string Kind(const PortEvent& e) {
+    return std::holds_alternative<port_event::TimerExpired>(e) ? "timer" : "data";
+  }
+  // The firmware update window opens: its engine takes the route.
+  void OpenFirmware() {
+    routing.firmware.event = [this](const PortEvent& e) { firmwareEvents.push_back(Kind(e)); };
+    routing.firmware.lineLost = [this] { firmwareEvents.push_back("lost"); };
+  }
+  // The recorder window opens: its engine takes the route while it holds the line.
+  void OpenRecorder() {
+    routing.recorder.event = [this](const PortEvent& e) { recorderEvents.push_back(Kind(e)); };
+    routing.recorder.lineLost = [this](const std::string& reason) { recorderEvents.push_back("lost: " + reason); };
   }
 
   Session session;
   FakePort port;
   SecondPortRouting routing;
   std::vector<std::string> firmwareEvents;
+  std::vector<std::string> recorderEvents;
 };
 
 TEST_F(SecondPortTest, FirmwareWindowTakesTheEventsAsTheyCome) {
-  session.firmwareWindowOpen = true;
+  OpenFirmware();
   ASSERT_TRUE(port.Open());
   const std::uint16_t timer = port.AddTimerTrigger();
   port.Arm(timer, 2);
@@ -260,6 +272,45 @@ TEST_F(SecondPortTest, EventsWithoutRouteChangeNothing) {
   port.RunTimers();
   EXPECT_TRUE(firmwareEvents.empty());
   EXPECT_EQ(port.CharsWaiting(), 0U);  // drained, not left for the next answer
+}
+
+// Who gets the events and the lost line: the recorder while its window is open
+// and it holds the line, else the firmware update while its window is open,
+// else nobody (and the owner reports a lost line).
+TEST_F(SecondPortTest, TheRoutingAloneDecidesWhoGetsTheEvents) {
+  struct Case {
+    const char* name;
+    bool recorderOpen, firmwareOpen;
+    LineOwner owner;
+    std::vector<std::string> recorder, firmware;
+    bool recorderReports;
+  };
+  const std::vector<Case> cases = {
+      {"RecorderHoldsTheLine", true, false, LineOwner::Recorder, {"data", "timer", "lost: gone"}, {}, true},
+      {"RecorderOpenButIdle", true, false, LineOwner::Free, {}, {}, false},
+      {"FirmwareUpdate", false, true, LineOwner::Firmware, {}, {"data", "timer", "lost"}, false},
+      {"RecorderBeforeFirmware", true, true, LineOwner::Recorder, {"data", "timer", "lost: gone"}, {}, true},
+      {"NoWindow", false, false, LineOwner::Recorder, {}, {}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    routing.recorder = {};
+    routing.firmware = {};
+    recorderEvents.clear();
+    firmwareEvents.clear();
+    if (c.recorderOpen) OpenRecorder();
+    if (c.firmwareOpen) OpenFirmware();
+    LineLease lease = session.TakeLine(c.owner);
+    ASSERT_TRUE(port.Open());
+    const std::uint16_t timer = port.AddTimerTrigger();
+    port.Arm(timer, 2);
+    port.Feed(B({0x01, 0x05}));
+    port.RunTimers();
+    EXPECT_EQ(routing.LineLost("gone"), c.recorderReports);
+    EXPECT_EQ(recorderEvents, c.recorder);
+    EXPECT_EQ(firmwareEvents, c.firmware);
+    port.Close();
+  }
 }
 
 }  // namespace
