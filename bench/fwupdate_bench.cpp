@@ -20,8 +20,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "awake_cpus.h"
 #include "core/fwupdate/firmware_file.h"
 #include "core/fwupdate/flash_update.h"
 #include "core/line/session.h"
@@ -61,6 +63,15 @@ int main(int argc, char** argv) {
     else if (std::strcmp(argv[i], "--runs") == 0) runs = std::atoi(argv[i + 1]);
     else if (std::strcmp(argv[i], "--kxsim") == 0) kxsim = argv[i + 1];
   }
+
+  // Keep the CPUs awake unless asked not to (see awake_cpus.h).
+  bool keepCpusAwake = true;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--let-cpus-sleep") == 0) keepCpusAwake = false;
+  }
+  std::optional<AwakeCpus> awake;
+  if (keepCpusAwake) awake.emplace();
+  std::printf("CPUs %s\n", keepCpusAwake ? "kept awake by idle-class spinners" : "left to sleep when idle");
 
   kxsim::FirmwareRecipe recipe;
   recipe.modelCode = 11;

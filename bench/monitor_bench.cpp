@@ -52,6 +52,7 @@
 #include <string>
 #include <vector>
 
+#include "awake_cpus.h"
 #include "core/line/comport.h"
 #include "core/monitor/monitor_engine.h"
 #include "core/line/session.h"
@@ -398,34 +399,6 @@ bool ParseArgs(int argc, char** argv, Options& o) {
   }
   return o.seconds > 0 && o.warmup >= 0;
 }
-
-// One spinning child process of the idle scheduling class per CPU, for as long
-// as this lives (see the note at the top).
-class AwakeCpus {
- public:
-  AwakeCpus() {
-    const long cpus = std::max(1L, sysconf(_SC_NPROCESSORS_ONLN));
-    for (long i = 0; i < cpus; ++i) {
-      const pid_t pid = fork();
-      if (pid == 0) {
-        sched_param none{};
-        if (sched_setscheduler(0, SCHED_IDLE, &none) != 0) _exit(1);  // never spin at normal priority
-        for (;;) {
-        }
-      }
-      if (pid > 0) children_.push_back(pid);
-    }
-  }
-  ~AwakeCpus() {
-    for (pid_t pid : children_) kill(pid, SIGKILL);
-    for (pid_t pid : children_) waitpid(pid, nullptr, 0);
-  }
-  AwakeCpus(const AwakeCpus&) = delete;
-  AwakeCpus& operator=(const AwakeCpus&) = delete;
-
- private:
-  std::vector<pid_t> children_;
-};
 
 // A client's rate in one round and its ratio to the line limit.
 struct Rate {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace kx {
 
@@ -15,6 +16,11 @@ namespace {
 // Closes a POSIX descriptor when it goes out of scope.
 struct Descriptor {
   int fd = -1;
+  explicit Descriptor(int descriptor) : fd(descriptor) {}
+  Descriptor(Descriptor&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  Descriptor& operator=(Descriptor&&) = delete;
   ~Descriptor() {
     if (fd >= 0) ::close(fd);
   }
@@ -38,6 +44,28 @@ std::string KindReason(const struct stat& info) {
   return S_ISDIR(info.st_mode) ? SystemReason(EISDIR) : kNotRegularFile;
 }
 
+// Opens a regular file for reading, non-blocking so that a FIFO or a device
+// named by mistake does not hang the window. On failure the descriptor is
+// closed and `reason` says why.
+Descriptor OpenRegular(const std::filesystem::path& path, std::string& reason) {
+  Descriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+  if (file.fd < 0) {
+    reason = SystemReason(errno);
+    return file;
+  }
+  struct stat info {};
+  if (::fstat(file.fd, &info) != 0) {
+    reason = SystemReason(errno);
+  } else if (!S_ISREG(info.st_mode)) {
+    reason = KindReason(info);
+  } else {
+    return file;
+  }
+  ::close(file.fd);
+  file.fd = -1;
+  return file;
+}
+
 void Tell(std::string* reason, std::string text) {
   if (reason != nullptr) *reason = std::move(text);
 }
@@ -47,30 +75,15 @@ void Tell(std::string* reason, std::string text) {
 std::string SystemReason(int error) { return std::strerror(error); }
 
 std::string ReadProblem(const std::filesystem::path& path) {
-  const Descriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
-  if (file.fd < 0) return SystemReason(errno);
-  struct stat info {};
-  if (::fstat(file.fd, &info) != 0) return SystemReason(errno);
-  return S_ISREG(info.st_mode) ? std::string() : KindReason(info);
+  std::string reason;
+  const Descriptor file = OpenRegular(path, reason);
+  return reason;
 }
 
 WholeFile ReadWholeFile(const std::filesystem::path& path, std::size_t limit) {
   WholeFile result;
-  // Non-blocking so that a FIFO or a device named by mistake does not hang the window.
-  Descriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
-  if (file.fd < 0) {
-    result.reason = SystemReason(errno);
-    return result;
-  }
-  struct stat info {};
-  if (::fstat(file.fd, &info) != 0) {
-    result.reason = SystemReason(errno);
-    return result;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    result.reason = KindReason(info);
-    return result;
-  }
+  const Descriptor file = OpenRegular(path, result.reason);
+  if (file.fd < 0) return result;
   const std::size_t want = limit + 1;
   result.bytes.resize(want);
   std::size_t got = 0;
