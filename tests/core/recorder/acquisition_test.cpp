@@ -82,12 +82,13 @@ class AcquisitionTest : public ::testing::TestWithParam<std::tuple<bool, Deliver
   // The address the last request went to (checked for its exact frame).
   int LastRequestAddress() {
     const Bytes& frame = port.written.back();
+    const LineFormat line = LineFormatOf(session.params);
     if (Rtu()) {
-      EXPECT_EQ(frame, ProcessValueRequest(FrameForm::Rtu, frame[0]));
+      EXPECT_EQ(frame, ProcessValueRequest(line, frame[0]).frame);
       return frame[0];
     }
     const int address = HexPairValue(static_cast<char>(frame[1]), static_cast<char>(frame[2]));
-    EXPECT_EQ(frame, ProcessValueRequest(FrameForm::Ascii, static_cast<std::uint8_t>(address)));
+    EXPECT_EQ(frame, ProcessValueRequest(line, static_cast<std::uint8_t>(address)).frame);
     EXPECT_EQ(frame.size(), 17u);
     return address;
   }
@@ -380,10 +381,26 @@ INSTANTIATE_TEST_SUITE_P(Forms, AcquisitionTest,
                                             ::testing::Values(Delivery::Whole, Delivery::ByteByByte, Delivery::Split)),
                          Name);
 
+// The text of every way a sample can fail: the failure table's own for a
+// time-out and a checksum error, the exception code's, the input fault's, and
+// "does not match" for every answer that is not the read asked for.
 TEST(AcquisitionTexts, StatusMessages) {
-  EXPECT_EQ(FailureText(9, kStatusChecksum), "DEVICE  10Received checksum error !!!");
-  EXPECT_EQ(StatusMessage(kStatusTimeOut), "Received data time out error");
-  EXPECT_EQ(StatusMessage(kStatusUnknown), "Unknow Error     !!!");
+  const std::pair<SampleStatus, std::string> cases[] = {
+      {{Failure::None}, ""},
+      {{Failure::TimedOut}, "Received data time out error"},
+      {{Failure::LineLost}, "Received data time out error"},
+      {{Failure::Checksum}, "Received checksum error !!!"},
+      {{Failure::Format}, " Received data does not match"},
+      {{Failure::WrongAddress}, " Received data does not match"},
+      {{Failure::EchoMismatch}, " Received data does not match"},
+      {{Failure::UnknownFunction}, " Received data does not match"},
+      {{Failure::Exception, 0x01}, "illegal function !!!"},
+      {{Failure::Exception, 0x0D}, "too many data    !!!"},
+      {{Failure::Exception, 0x09}, "Unknow Error     !!!"},
+      {{Failure::None, 0, true}, " Input unstable or Device fail"},
+  };
+  for (const auto& [status, text] : cases) EXPECT_EQ(SampleStatusText(status), text) << static_cast<int>(status.failure);
+  EXPECT_EQ(SlotFailureText(9, {Failure::Checksum}), "DEVICE  10Received checksum error !!!");
   EXPECT_EQ(SampleIntervalMs(0), 500);
   EXPECT_EQ(SampleIntervalMs(99), 99000);
 }
