@@ -1,7 +1,5 @@
 #include "recorder/recorder_window.h"
 
-#include <unistd.h>
-
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileInfo>
@@ -25,10 +23,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <atomic>
-#include <filesystem>
 
-#include "core/recorder/csv_export.h"
 #include "widgets/drop_list.h"
 #include "widgets/file_dialogs.h"
 #include "widgets/qt_text.h"
@@ -86,14 +81,6 @@ QFrame* CaptionPanel(const char* name, const QString& caption, QWidget* parent, 
   auto* label = new QLabel(caption, panel);
   (*row)->addWidget(label);
   return panel;
-}
-
-std::string ScratchPath() {
-  static std::atomic<int> serial{0};
-  const auto name = "kxrec-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".rec";
-  std::error_code ec;
-  const auto dir = std::filesystem::temp_directory_path(ec);
-  return ((ec ? std::filesystem::path(".") : dir) / name).string();
 }
 
 QString WithSuffix(QString path, const char* suffix) {
@@ -155,8 +142,7 @@ class ChartView : public QWidget {
   QFont font_;
 };
 
-RecorderWindow::RecorderWindow(Session& session, ComPort& port, QWidget* parent)
-    : QDialog(parent), session_(session), port_(port) {
+RecorderWindow::RecorderWindow(Session& session, ComPort& port, QWidget* parent) : QDialog(parent) {
   setObjectName("PRecord");
   setWindowTitle("Ostra KX Series Recorder Program");
   setModal(true);
@@ -182,14 +168,16 @@ RecorderWindow::RecorderWindow(Session& session, ComPort& port, QWidget* parent)
   };
 
   RecorderTimer& timer = *this;
-  chart_ = std::make_unique<Chart>(slots_);
-  chart_->SetSurface(this);
-  acquisition_ = std::make_unique<Acquisition>(port_, session_, slots_, *chart_, timer,
-                                               [this] { return clock_(); });
-  acquisition_->SetObserver(this);
-  replay_ = std::make_unique<ReplayEngine>(slots_, *chart_, timer);
-  replay_->SetObserver(this);
-  scratchPath_ = ScratchPath();
+  model_ = std::make_unique<RecorderModel>(session, port, timer, [this] { return clock_(); });
+  model_->ChartModel().SetSurface(this);
+  model_->SetObserver(this);
+  // The model asks through the window's dialogs, which tests replace; a file
+  // typed without a suffix gets the filter's.
+  RecorderQuestions& questions = model_->Questions();
+  questions.saveRecordPath = [this] { return WithSuffix(dialogs_.saveRecordPath(), "rec").toStdString(); };
+  questions.openRecordPath = [this] { return dialogs_.openRecordPath().toStdString(); };
+  questions.saveCsvPath = [this] { return WithSuffix(dialogs_.saveCsvPath(), "csv").toStdString(); };
+  questions.confirm = [this](const std::string& question) { return dialogs_.confirm(ToQString(question)); };
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
@@ -197,18 +185,10 @@ RecorderWindow::RecorderWindow(Session& session, ComPort& port, QWidget* parent)
   connect(Timer1, &QTimer::timeout, this, &RecorderWindow::SampleTick);
 
   BuildControls();
-  for (int i = 0; i < kSlots; ++i) {
-    slots_[static_cast<std::size_t>(i)].boxAddress = static_cast<std::uint8_t>(ComAddr[static_cast<std::size_t>(i)]->value());
-    slots_[static_cast<std::size_t>(i)].display = true;
-  }
+  for (int i = 0; i < kSlots; ++i) model_->SetBoxAddress(i, ComAddr[static_cast<std::size_t>(i)]->value());
 }
 
-RecorderWindow::~RecorderWindow() {
-  acquisition_->Handle(acquisition_event::Close{});
-  writer_.Close();
-  std::error_code ec;
-  std::filesystem::remove(scratchPath_, ec);
-}
+RecorderWindow::~RecorderWindow() { model_->Close(); }
 
 void RecorderWindow::BuildControls() {
   auto* root = new QVBoxLayout(this);
@@ -233,9 +213,9 @@ void RecorderWindow::BuildControls() {
   toolButton(CsvBt, "CsvBt", "Export CSV", QStyle::SP_FileDialogDetailedView,
              "Export the loaded or the current recording to a CSV file", false);
   toolButton(ExitBt3, "ExitBt3", "Exit", QStyle::SP_DialogCloseButton, "Exit this window", false);
-  connect(SaveBt, &QToolButton::clicked, this, &RecorderWindow::SaveBtClick);
+  connect(SaveBt, &QToolButton::clicked, this, [this] { model_->SaveClicked(SaveBt->isChecked()); });
   connect(RePlayBt, &QToolButton::clicked, this, &RecorderWindow::RePlayBtClick);
-  connect(CsvBt, &QToolButton::clicked, this, &RecorderWindow::CsvBtClick);
+  connect(CsvBt, &QToolButton::clicked, this, [this] { model_->ExportClicked(); });
   connect(ExitBt3, &QToolButton::clicked, this, &QDialog::close);
   top->addSpacing(12);
 
@@ -280,7 +260,7 @@ void RecorderWindow::BuildControls() {
   StartBt->setObjectName("StartBt");
   StartBt->setToolTip(QText(Msg::StartGettingData));
   startRow->addWidget(StartBt);
-  connect(StartBt, &QPushButton::clicked, this, &RecorderWindow::StartBtClick);
+  connect(StartBt, &QPushButton::clicked, this, [this] { model_->StartClicked(SampleTime->value()); });
   top->addWidget(BackGndP);
   top->addStretch(1);
   root->addLayout(top);
@@ -292,7 +272,7 @@ void RecorderWindow::BuildControls() {
   DisplayMd->setObjectName("DisplayMd");
   DisplayMd->addItems({"Auto", "Fix"});
   row->addWidget(DisplayMd);
-  connect(DisplayMd, &app::DropList::Chosen, this, &RecorderWindow::DisplayMdChange);
+  connect(DisplayMd, &app::DropList::Chosen, this, [this] { model_->SetFixedScale(DisplayMd->currentIndex() == 1); });
   second->addWidget(DisplayPL);
 
   auto scaleField = [this, second](QFrame*& panel, QLineEdit*& edit, const char* panelName,
@@ -307,7 +287,7 @@ void RecorderWindow::BuildControls() {
     r->addWidget(edit);
     second->addWidget(panel);
     connect(edit, &QLineEdit::textChanged, this,
-            [this] { chart_->SetFixTexts(MaxScale->text().toStdString(), MinScale->text().toStdString()); });
+            [this] { model_->ChartModel().SetFixTexts(MaxScale->text().toStdString(), MinScale->text().toStdString()); });
   };
   scaleField(MaxPL, MaxScale, "MaxPL", "MaxScale", "Max. scale", "100");
   scaleField(MinPL, MinScale, "MinPL", "MinScale", "Min. scale", "0");
@@ -321,7 +301,7 @@ void RecorderWindow::BuildControls() {
     BGColor->addItem(QIcon(swatch), kBackgroundNames[i].name);
   }
   BGColor->setCurrentIndex(kBackgroundColours - 1);
-  chart_->SetBackground(kBackgroundColours - 1);
+  model_->ChartModel().SetBackground(kBackgroundColours - 1);
   row->addWidget(BGColor);
   connect(BGColor, &app::DropList::Chosen, this, &RecorderWindow::BGColorChange);
   second->addWidget(BGColorPL);
@@ -342,16 +322,17 @@ void RecorderWindow::BuildControls() {
   playButton(StopBt, "StopBt", "Stop", QStyle::SP_MediaStop);
   PauseBt->setEnabled(false);
   StopBt->setEnabled(false);
-  connect(PlayBt, &QPushButton::clicked, this, [this] { replay_->Handle(replay_event::Play{}); });
-  connect(PauseBt, &QPushButton::clicked, this, [this] { replay_->Handle(replay_event::Pause{}); });
-  connect(StopBt, &QPushButton::clicked, this, [this] { replay_->Handle(replay_event::Stop{}); });
+  connect(PlayBt, &QPushButton::clicked, this, [this] { model_->Replay(replay_event::Play{}); });
+  connect(PauseBt, &QPushButton::clicked, this, [this] { model_->Replay(replay_event::Pause{}); });
+  connect(StopBt, &QPushButton::clicked, this, [this] { model_->Replay(replay_event::Stop{}); });
   TrackBar = new QSlider(Qt::Horizontal, PlayPL);
   TrackBar->setObjectName("TrackBar");
   TrackBar->setTickPosition(QSlider::NoTicks);
   TrackBar->setRange(0, 0);
   TrackBar->setMinimumWidth(160);
   playRow->addWidget(TrackBar, 1);
-  connect(TrackBar, &QSlider::valueChanged, this, &RecorderWindow::TrackBarChange);
+  connect(TrackBar, &QSlider::valueChanged, this,
+          [this](int position) { model_->Replay(replay_event::TrackBarMoved{position}); });
   PlayPL->hide();
   second->addWidget(PlayPL, 1);
   second->addStretch(0);
@@ -391,8 +372,7 @@ void RecorderWindow::BuildControls() {
     address->setRange(0, 247);
     address->setValue(i == 0 ? 1 : 0);
     ComAddr[si] = address;
-    connect(address, &QSpinBox::valueChanged, this,
-            [this, si](int v) { slots_[si].boxAddress = static_cast<std::uint8_t>(v); });
+    connect(address, &QSpinBox::valueChanged, this, [this, i](int v) { model_->SetBoxAddress(i, v); });
     boxes->addWidget(address, 0, i);
     auto* value = new QLineEdit("0", ComAddrPL);
     value->setObjectName(QString("PV%1").arg(i));
@@ -421,7 +401,7 @@ void RecorderWindow::BuildControls() {
   status->addWidget(SampleTimeLb);
   root->addLayout(status);
 
-  SetIdleLook();
+  LookChanged(model_->Look());
   StartBt->setText("Start");
 }
 
@@ -451,20 +431,16 @@ void RecorderWindow::ScaleControls() {
 void RecorderWindow::LayoutChart() {
   chartLaidOut_ = true;
   ScaleControls();
-  for (Slot& s : slots_) s.display = true;
+  for (Slot& s : model_->SlotTable()) s.display = true;
   FitChart();
-}
-
-bool RecorderWindow::ChartIdle() const {
-  return !acquisition_->Acquiring() && replay_->state() == ReplayEngine::State::Stopped;
 }
 
 void RecorderWindow::FitChart() {
   // The chart takes the room the rows above and below leave it.
   const ChartGeometry g = ChartGeometryFor(width(), RecdIme->size());
-  chart_->SetGeometry(g);
+  model_->ChartModel().SetGeometry(g);
   RecdIme->SetCanvasSize(g.width, g.height, 8 * ScaleWidth() / kDesignWidth);
-  chart_->Clear();
+  model_->ChartModel().Clear();
 }
 
 void RecorderWindow::resizeEvent(QResizeEvent* event) {
@@ -473,8 +449,7 @@ void RecorderWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void RecorderWindow::closeEvent(QCloseEvent* event) {
-  acquisition_->Handle(acquisition_event::Close{});
-  writer_.Close();
+  model_->Close();
   StopTimer();
   QDialog::closeEvent(event);
 }
@@ -491,7 +466,7 @@ bool RecorderWindow::eventFilter(QObject* watched, QEvent* event) {
   } else if (event->type() == QEvent::Resize && watched == RecdIme) {
     // The chart follows its box while nothing is drawn into it: a sample
     // goes to column k mod N, so N stays while a run or a replay goes on.
-    if (chartLaidOut_ && ChartIdle()) FitChart();
+    if (chartLaidOut_ && model_->ChartIdle()) FitChart();
   } else if (event->type() == QEvent::KeyRelease && watched == LoopCnt) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     LoopCntKeyUp(key == Qt::Key_Return || key == Qt::Key_Enter);
@@ -503,206 +478,78 @@ bool RecorderWindow::eventFilter(QObject* watched, QEvent* event) {
   return QDialog::eventFilter(watched, event);
 }
 
-// ---- Acquisition controls ---------------------------------------------------
+// ---- What the model says --------------------------------------------------------
 
-void RecorderWindow::SetIdleLook() {
-  BackGndP->setStyleSheet("QFrame#BackGndP { background: #00FF00; }");
-  StartBt->setText(QText(Msg::Start));
-  StartBt->setToolTip(QText(Msg::StartGettingData));
-  SaveBt->setEnabled(!inReplay_);
-  RePlayBt->setEnabled(true);
-  SampleTime->setEnabled(!inReplay_);
-  ComAddrPL->setEnabled(true);
-  DisplayMd->setEnabled(true);
-  const bool fix = DisplayMd->currentIndex() == 1;
-  MaxScale->setEnabled(fix);
-  MinScale->setEnabled(fix);
+void RecorderWindow::LookChanged(const RecorderLook& look) {
+  BackGndP->setStyleSheet(look.acquiring ? "QFrame#BackGndP { background: #FF0000; }"
+                                         : "QFrame#BackGndP { background: #00FF00; }");
+  StartBt->setText(QText(look.acquiring ? Msg::Stop : Msg::Start));
+  StartBt->setToolTip(QText(look.acquiring ? Msg::EndOfAcquireData : Msg::StartGettingData));
+  SaveBt->setChecked(look.saveChecked);
+  SaveBt->setEnabled(look.saveEnabled);
+  RePlayBt->setChecked(look.inReplay);
+  RePlayBt->setEnabled(look.replayEnabled);
+  PlayPL->setVisible(look.inReplay);
+  BackGndP->setVisible(!look.inReplay);
+  SampleTime->setEnabled(look.sampleTimeEnabled);
+  ComAddrPL->setEnabled(look.addressesEnabled);
+  DisplayMd->setEnabled(look.displayModeEnabled);
+  MaxScale->setEnabled(look.scaleEnabled);
+  MinScale->setEnabled(look.scaleEnabled);
 }
 
 void RecorderWindow::SetBoxColour(int slot, const char* colour) {
   ComAddr[static_cast<std::size_t>(slot)]->setStyleSheet(QString("QSpinBox { background: %1; }").arg(colour));
 }
 
-void RecorderWindow::StartBtClick() {
-  if (acquisition_->Acquiring()) {
-    acquisition_->Handle(acquisition_event::Stop{});
-    return;
-  }
-  ErrMess->clear();
-  if (!Acquisition::AnyAddressed(slots_)) {
-    SetIdleLook();
-    return;
-  }
-  if (!CreateRunFile()) return;
-  // Only a file the user asked for stops the recording when it cannot be
-  // written; the scratch file for the export is given up instead.
-  acquisition_->Handle(
-      acquisition_event::Start{SampleTime->value(), writer_.IsOpen() ? &writer_ : nullptr, !saveMode_});
-}
-
-bool RecorderWindow::CreateRunFile() {
-  RecordHeader header;
-  for (std::size_t i = 0; i < kSlots; ++i) header.addresses[i] = slots_[i].boxAddress;
-  header.sampleTime = static_cast<std::uint8_t>(SampleTime->value());
-  if (saveMode_) {
-    const QString name = QFileInfo(QString::fromStdString(savePath_)).fileName();
-    if (fileCreated_ && !dialogs_.confirm(QText(Msg::OverWriteFilePrefix) + name)) {
-      saveMode_ = false;
-      SaveBt->setChecked(false);
-      SetIdleLook();
-      return false;
-    }
-    if (!writer_.Create(savePath_, header)) {
-      const QString text = QText(Msg::RecordFileError) + ToQString(writer_.Error());
-      ErrMess->setText(text);
-      dialogs_.message(text, QString(), false);
-      saveMode_ = false;
-      SaveBt->setChecked(false);
-      SetIdleLook();
-      return false;
-    }
-    fileCreated_ = true;
-    runPath_ = savePath_;
-    return true;
-  }
-  // Not saving: the run still goes to a scratch file, so it can be exported.
-  runPath_ = writer_.Create(scratchPath_, header) ? scratchPath_ : std::string();
-  return true;
+void RecorderWindow::RunStarted() {
+  for (int i = 0; i < kSlots; ++i)
+    SetBoxColour(i, model_->SlotTable()[static_cast<std::size_t>(i)].display ? kBoxWhite : kBoxSilver);
 }
 
 void RecorderWindow::SampleTimeChange() { SampleEdit->setVisible(SampleTime->value() == 0); }
 
-void RecorderWindow::SampleTick() {
-  if (acquisition_->Acquiring())
-    acquisition_->Handle(acquisition_event::Tick{});
-  else
-    replay_->Handle(replay_event::Tick{});
-}
+void RecorderWindow::SampleTick() { model_->Tick(); }
 
-void RecorderWindow::PortEvent(const kx::PortEvent& event) {
-  acquisition_->Handle(acquisition_event::Port{event});
-}
+void RecorderWindow::PortEvent(const kx::PortEvent& event) { model_->PortEvent(event); }
 
-void RecorderWindow::LineLost(const std::string& text) {
-  acquisition_->Handle(acquisition_event::LineLost{text});
-}
-
-void RecorderWindow::Started() {
-  BackGndP->setStyleSheet("QFrame#BackGndP { background: #FF0000; }");
-  StartBt->setText(QText(Msg::Stop));
-  StartBt->setToolTip(QText(Msg::EndOfAcquireData));
-  for (int i = 0; i < kSlots; ++i) SetBoxColour(i, slots_[static_cast<std::size_t>(i)].display ? kBoxWhite : kBoxSilver);
-  MaxScale->setEnabled(false);
-  MinScale->setEnabled(false);
-  DisplayMd->setEnabled(false);
-  SaveBt->setEnabled(false);
-  RePlayBt->setEnabled(false);
-  LoopCnt->setText(kCounterResetText);
-  SampleTime->setEnabled(false);
-  ComAddrPL->setEnabled(false);
-}
-
-void RecorderWindow::Stopped(bool) {
-  writer_.Close();
-  SetIdleLook();
-}
+void RecorderWindow::LineLost(const std::string& text) { model_->LineLost(text); }
 
 void RecorderWindow::StatusText(std::string_view text) { ErrMess->setText(ToQString(text)); }
 
 void RecorderWindow::SlotDropped(int slot) { SetBoxColour(slot, kBoxRed); }
 
-void RecorderWindow::CounterChanged(long counter) { LoopCnt->setText(ToQString(CounterText(counter))); }
+void RecorderWindow::CounterText(std::string_view text) { LoopCnt->setText(ToQString(text)); }
 
-void RecorderWindow::RecordWriteFailed(std::string_view error) {
-  const QString text = QText(Msg::RecordFileError) + ToQString(error);
-  ErrMess->setText(text);
-  if (!saveMode_) {
-    // The scratch file no longer holds the whole run: no export of it.
-    writer_.Close();
-    std::error_code ec;
-    std::filesystem::remove(scratchPath_, ec);
-    if (runPath_ == scratchPath_) runPath_.clear();
-    return;
-  }
-  // The recording has stopped and its file keeps the records written so far;
-  // save mode ends, so the next Start cannot replace it unasked.
-  saveMode_ = false;
-  SaveBt->setChecked(false);
-  TellLater(text);
-}
-
-void RecorderWindow::PortError(std::string_view text) {
-  ErrMess->setText(ToQString(text));
-  TellLater(ToQString(text));
+void RecorderWindow::Tell(const RecorderNotice& notice) {
+  const QString text = ToQString(notice.text);
+  const QString caption = ToQString(notice.caption);
+  if (notice.afterEvent)
+    TellLater(text, caption, notice.okCancel);
+  else
+    dialogs_.message(text, caption, notice.okCancel);
 }
 
 void RecorderWindow::TellLater(const QString& text, const QString& caption, bool okCancel) {
   QTimer::singleShot(0, this, [this, text, caption, okCancel] { dialogs_.message(text, caption, okCancel); });
 }
 
-// ---- Record file and replay -------------------------------------------------
-
-void RecorderWindow::SaveBtClick() {
-  if (saveMode_ || !SaveBt->isChecked()) {
-    saveMode_ = false;
-    SaveBt->setChecked(false);
-    return;
-  }
-  const QString path = WithSuffix(dialogs_.saveRecordPath(), "rec");
-  if (path.isEmpty()) {
-    SaveBt->setChecked(false);
-    return;
-  }
-  const QString name = app::FileNameOnly(path);
-  session_.lastFileName = name.toStdString();
-  if (QFileInfo::exists(path) && !dialogs_.confirm(QText(Msg::OverWriteFilePrefix) + name)) {
-    SaveBt->setChecked(false);
-    return;
-  }
-  savePath_ = path.toStdString();
-  saveMode_ = true;
-  fileCreated_ = false;
-  SaveBt->setChecked(true);
-}
-
-void RecorderWindow::SetInReplay(bool inReplay) {
-  inReplay_ = inReplay;
-  RePlayBt->setChecked(inReplay);
-  PlayPL->setVisible(inReplay);
-  BackGndP->setVisible(!inReplay);
-  SaveBt->setEnabled(!inReplay);
-  if (!inReplay) SampleTime->setEnabled(true);
-}
+// ---- Replay -------------------------------------------------------------------
 
 void RecorderWindow::RePlayBtClick() {
-  if (!RePlayBt->isChecked()) {
-    SetInReplay(false);
-    return;
+  if (RePlayBt->isChecked()) {
+    for (QLineEdit* pv : PV) pv->clear();
+    SampleTimeLb->clear();
   }
-  writer_.Close();
-  saveMode_ = false;
-  SaveBt->setChecked(false);
-  for (QLineEdit* pv : PV) pv->clear();
-  ErrMess->clear();  // failures of an earlier run do not belong to the file
-  SampleTimeLb->clear();
-  const QString path = dialogs_.openRecordPath();
-  if (path.isEmpty()) {
-    SetInReplay(false);
-    return;
-  }
-  session_.lastFileName = QFileInfo(path).fileName().toStdString();
-  RecordFile file;
-  if (!file.Open(path.toStdString())) {
-    dialogs_.message(app::WithReason(QText(Msg::FileOperationError), file.Error()), QText(Msg::FileErrorCaption), true);
-    SetInReplay(false);
-    return;
-  }
-  const RecordHeader header = file.Header();
-  const auto count = file.Count();
-  replay_->Load(std::move(file));
+  model_->ReplayClicked(RePlayBt->isChecked());
+}
+
+void RecorderWindow::ReplayLoaded() {
+  const RecordFile& file = model_->ReplayFile();
+  const RecordHeader& header = file.Header();
   {
     const QSignalBlocker block(TrackBar);
-    TrackBar->setRange(0, static_cast<int>(std::min<std::uint64_t>(count, INT32_MAX)));
+    TrackBar->setRange(0, static_cast<int>(std::min<std::uint64_t>(file.Count(), INT32_MAX)));
     TrackBar->setValue(0);
   }
   LoopCnt->setEnabled(true);
@@ -711,101 +558,34 @@ void RecorderWindow::RePlayBtClick() {
     SetBoxColour(i, kBoxWhite);
   }
   SampleTime->setValue(std::min<int>(header.sampleTime, 99));
-  SampleTime->setEnabled(false);
   SampleEdit->setVisible(header.sampleTime == 0);
-  SetInReplay(true);
-  SampleTime->setEnabled(false);
 }
-
-void RecorderWindow::TrackBarChange(int position) { replay_->Handle(replay_event::TrackBarMoved{position}); }
 
 void RecorderWindow::LoopCntKeyUp(bool enter) {
-  if (!inReplay_) return;
-  replay_->Handle(replay_event::LoopCntKey{enter, LoopCnt->text().toStdString()});
+  model_->Replay(replay_event::LoopCntKey{enter, LoopCnt->text().toStdString()});
 }
 
-void RecorderWindow::ControlsChanged(const ReplayControls& c) {
+void RecorderWindow::ReplayControlsChanged(const ReplayControls& c) {
   TrackBar->setEnabled(c.trackBar);
-  RePlayBt->setEnabled(c.rePlayBt);
   LoopCnt->setEnabled(c.loopCnt);
   PlayBt->setEnabled(c.play);
   PauseBt->setEnabled(c.pause);
   StopBt->setEnabled(c.stop);
 }
 
-void RecorderWindow::LoopCntText(std::string_view text) { LoopCnt->setText(ToQString(text)); }
-
 void RecorderWindow::TrackBarPosition(long position) {
   const QSignalBlocker block(TrackBar);
   TrackBar->setValue(static_cast<int>(position));
 }
 
-void RecorderWindow::RecordTime(std::string_view text) { ErrMess->setText(ToQString(text)); }
-
-void RecorderWindow::ReplayEnded(bool readFailed) {
-  if (readFailed)
-    TellLater(app::WithReason(QText(Msg::FileOperationError), replay_->File().Error()), QText(Msg::FileErrorCaption),
-              true);
-}
-
-void RecorderWindow::CsvBtClick() {
-  std::string source;
-  if (inReplay_ && replay_->File().IsOpen())
-    source = replay_->File().Path();
-  else if (!runPath_.empty() && std::filesystem::exists(runPath_))
-    source = runPath_;
-  if (source.empty()) {
-    dialogs_.message(QText(Msg::NothingToExport), QString(), false);
-    return;
-  }
-  const QString target = WithSuffix(dialogs_.saveCsvPath(), "csv");
-  if (target.isEmpty()) return;
-  const CsvExportResult result = ExportCsv(source, target.toStdString());
-  if (result.ok)
-    dialogs_.message(QText(Msg::CsvExportDone) + QFileInfo(target).fileName(), QString(), false);
-  else
-    dialogs_.message(QText(Msg::CsvExportFailed) + ToQString(result.error), QString(), false);
-}
-
 // ---- Display controls ---------------------------------------------------------
 
-void RecorderWindow::FullRedraw() {
-  const long newest = inReplay_ ? replay_->Position() - 1 : acquisition_->Counter() - 1;
-  chart_->FullRedraw(newest);
-}
-
 void RecorderWindow::DevicePL0Click(int slot) {
-  for (Slot& s : slots_)
-    if (s.dropPoint == -1) s.address = s.boxAddress;
-  Slot& clicked = slots_[static_cast<std::size_t>(slot)];
-  if (clicked.address == 0) return;
-  clicked.display = !clicked.display;
-  SetBoxColour(slot, clicked.display ? kBoxWhite : kBoxSilver);
-  const bool draw = chart_->DecideDrawFlag();
-  if (acquisition_->Acquiring()) {
-    if (draw)
-      FullRedraw();
-    else
-      chart_->Clear();
-  } else if (replay_->Replaying()) {
-    replay_->Handle(replay_event::Redraw{});
-  }
+  if (!model_->ToggleTrace(slot)) return;
+  SetBoxColour(slot, model_->SlotTable()[static_cast<std::size_t>(slot)].display ? kBoxWhite : kBoxSilver);
 }
 
-void RecorderWindow::DisplayMdChange() {
-  const bool fix = DisplayMd->currentIndex() == 1;
-  chart_->SetAutoMode(!fix);
-  MaxScale->setEnabled(fix);
-  MinScale->setEnabled(fix);
-}
-
-void RecorderWindow::BGColorChange() {
-  chart_->SetBackground(BGColor->currentIndex());
-  if (chart_->DrawFlag())
-    FullRedraw();
-  else
-    chart_->Clear();
-}
+void RecorderWindow::BGColorChange() { model_->SetBackground(BGColor->currentIndex()); }
 
 // ---- Timer and chart surface ---------------------------------------------------
 
@@ -829,7 +609,7 @@ void RecorderWindow::ValueBox(int slot, std::string_view text) { PV[static_cast<
 
 void RecorderWindow::SampleTimeText(std::string_view text) {
   // In replay ErrMess shows the time of the replayed record.
-  if (!inReplay_) SampleTimeLb->setText(ToQString(text));
+  if (!model_->InReplay()) SampleTimeLb->setText(ToQString(text));
 }
 
 void RecorderWindow::ScaleFields(int max, int min) {

@@ -1,8 +1,9 @@
 // The data recorder window PRecord (shown modally from RECODER): up to ten
 // controllers sampled on the second port, their newest values, a scrolling
 // chart, saving to a record file, replay of a record file and export to CSV.
-// The logic lives in core/recorder (acquisition, chart, replay, record file);
-// this window binds it to its named controls.
+// The decisions live in core/recorder (RecorderModel over the acquisition,
+// chart, replay and record file); this window binds the model to its named
+// controls and shows what it says.
 #pragma once
 
 #include <QDialog>
@@ -18,6 +19,7 @@
 #include "core/recorder/acquisition.h"
 #include "core/recorder/chart.h"
 #include "core/recorder/record_file.h"
+#include "core/recorder/recorder_model.h"
 #include "core/recorder/replay.h"
 
 class QLabel;
@@ -49,8 +51,7 @@ struct RecorderDialogs {
 };
 
 class RecorderWindow : public QDialog,
-                       private AcquisitionObserver,
-                       private ReplayObserver,
+                       private RecorderObserver,
                        private RecorderTimer,
                        private ChartSurface {
   Q_OBJECT
@@ -68,10 +69,11 @@ class RecorderWindow : public QDialog,
   void SetClock(Acquisition::Clock clock) { clock_ = std::move(clock); }
 
   // For tests and screenshots.
-  const Acquisition& Acquirer() const { return *acquisition_; }
-  const ReplayEngine& Replayer() const { return *replay_; }
-  const Chart& ChartModel() const { return *chart_; }
-  const Slots& SlotTable() const { return slots_; }
+  const RecorderModel& Model() const { return *model_; }
+  const Acquisition& Acquirer() const { return model_->Acquirer(); }
+  const ReplayEngine& Replayer() const { return model_->Replayer(); }
+  const Chart& ChartModel() const { return model_->ChartModel(); }
+  const Slots& SlotTable() const { return model_->SlotTable(); }
   // Computes the chart geometry now (normally done once after showing).
   void LayoutChart();
 
@@ -84,22 +86,14 @@ class RecorderWindow : public QDialog,
  private:
   void BuildControls();
   // Handlers named after the controls they serve.
-  void SaveBtClick();
   void RePlayBtClick();
-  void CsvBtClick();
-  void StartBtClick();
   void SampleTimeChange();
   void DevicePL0Click(int slot);
-  void DisplayMdChange();
   void BGColorChange();
   void SampleTick();  // Timer1: one sampling period
-  void TrackBarChange(int position);
   void LoopCntKeyUp(bool enter);
 
-  void SetIdleLook();
   void SetBoxColour(int slot, const char* colour);
-  void SetInReplay(bool inReplay);
-  void FullRedraw();
   // A message shown once the event being handled has returned: never a
   // modal box from inside an engine's event (its own event loop would let
   // the timer and the port run into the engine half-way).
@@ -109,24 +103,18 @@ class RecorderWindow : public QDialog,
   // or replayed).
   int ScaleWidth() const;
   void ScaleControls();
-  bool ChartIdle() const;
   void FitChart();
-  bool CreateRunFile();
 
-  // AcquisitionObserver
-  void Started() override;
-  void Stopped(bool automatic) override;
+  // RecorderObserver
+  void LookChanged(const RecorderLook& look) override;
+  void RunStarted() override;
   void StatusText(std::string_view text) override;
   void SlotDropped(int slot) override;
-  void CounterChanged(long counter) override;
-  void RecordWriteFailed(std::string_view error) override;
-  void PortError(std::string_view text) override;
-  // ReplayObserver
-  void ControlsChanged(const ReplayControls& controls) override;
-  void LoopCntText(std::string_view text) override;
+  void CounterText(std::string_view text) override;
+  void Tell(const RecorderNotice& notice) override;
+  void ReplayLoaded() override;
+  void ReplayControlsChanged(const ReplayControls& controls) override;
   void TrackBarPosition(long position) override;
-  void RecordTime(std::string_view text) override;
-  void ReplayEnded(bool readFailed) override;
   // RecorderTimer
   void StartTimer(int intervalMs) override;
   void StopTimer() override;
@@ -140,22 +128,9 @@ class RecorderWindow : public QDialog,
   void ScaleFields(int max, int min) override;
   void FellBackToAuto() override;
 
-  Session& session_;
-  ComPort& port_;
   RecorderDialogs dialogs_;
   Acquisition::Clock clock_;
-  Slots slots_{};
-  std::unique_ptr<Chart> chart_;
-  std::unique_ptr<Acquisition> acquisition_;
-  std::unique_ptr<ReplayEngine> replay_;
-  RecordWriter writer_;
-
-  bool saveMode_ = false;
-  bool fileCreated_ = false;
-  std::string savePath_;
-  std::string scratchPath_;   // the run's records when not saving (for the CSV export)
-  std::string runPath_;       // file holding the current or last run
-  bool inReplay_ = false;
+  std::unique_ptr<RecorderModel> model_;
   bool chartLaidOut_ = false;
 
   // Controls, named as the objectNames they carry.

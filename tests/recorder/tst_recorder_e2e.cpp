@@ -14,6 +14,7 @@
 
 #include <fstream>
 
+#include "core/line/line_format.h"
 #include "core/modbus/codec.h"
 #include "core/recorder/record_file.h"
 #include "recorder/recorder_window.h"
@@ -34,7 +35,7 @@ std::map<int, int> ReadPvs(const std::string& path) {
   kx::test::RawSerialClient client;
   if (!client.Open(path, B9600)) return pv;
   for (int address = 1; address <= 3; ++address) {
-    client.Write(ProcessValueRequest(FrameForm::Ascii, static_cast<std::uint8_t>(address)));
+    client.Write(ProcessValueRequest(*ParseLineFormat("9600-8N1-ascii"), static_cast<std::uint8_t>(address)).frame);
     const auto answer = client.Read(19, std::chrono::milliseconds(2000));
     if (answer.size() < 19) continue;
     const int hi = HexPairValue(static_cast<char>(answer[7]), static_cast<char>(answer[8]));

@@ -1,6 +1,6 @@
 // The recorder window offscreen, controls found by objectName, the second
-// port a fake: recording, save mode, replay, the File Error box, toggles and
-// the CSV export.
+// port wired to kxsim's controllers on the simulated bus: recording, save
+// mode, replay, the File Error box, toggles and the CSV export.
 #include <QComboBox>
 #include <QFileInfo>
 #include <QFrame>
@@ -16,11 +16,11 @@
 
 #include <fstream>
 
-#include "core/modbus/codec.h"
 #include "core/recorder/record_file.h"
 #include "recorder/recorder_window.h"
 #include "support/fake_port.h"
 #include "support/file_size_limit.h"
+#include "support/sim_bus.h"
 #include "support/widget_access.h"
 #include "widgets/file_dialogs.h"
 
@@ -34,8 +34,9 @@ class TestRecorderWindow : public QObject {
  private:
   struct Fixture {
     Fixture() : window(session, port) {
-      session.params.baud = 9600;
-      session.params.rtu = false;
+      session.params = PortParams{2, 9600, 7, 1, 1, false};
+      // KX2s at 1 and 3 reading what the test sets; nobody at 2.
+      for (int address : {1, 3}) bus.Add("kx2@" + std::to_string(address) + ":9600-7E1-ascii").HoldProcess(true);
       port.SetOnTrigger([this](ComPort&, const PortEvent& e) { window.PortEvent(e); });
       window.Dialogs().confirm = [this](const QString& text) {
         questions << text;
@@ -53,16 +54,18 @@ class TestRecorderWindow : public QObject {
     T* C(const char* name) {
       return Child<T>(window, name);
     }
-    // Answers the outstanding request with value v (ASCII).
-    void Answer(std::uint16_t v) {
-      const Bytes& req = port.written.back();
-      const auto address = static_cast<std::uint8_t>(HexPairValue(static_cast<char>(req[1]), static_cast<char>(req[2])));
-      port.Feed(BuildFrame(FrameForm::Ascii, Bytes{address, 3, 4, static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v), 0, 0}));
+    // The controllers at 1 (and 3) read these values and answer the cycle's
+    // requests; a silent address times out.
+    void Answer(std::uint16_t pv1, std::uint16_t pv3 = 0) {
+      bus.Controller(1).SetRegister(0x4700, pv1);
+      bus.Controller(3).SetRegister(0x4700, pv3);
+      QVERIFY(bus.RunUntil([this] { return window.Acquirer().state() != Acquisition::State::Awaiting; }, 100));
     }
     void Tick() { QMetaObject::invokeMethod(C<QTimer>("Timer1"), "timeout"); }
 
     Session session;
     kx::test::FakePort port;
+    kx::test::SimBus bus{port};
     RecorderWindow window;
     QStringList questions;
     QStringList messages;
@@ -149,12 +152,10 @@ class TestRecorderWindow : public QObject {
     QVERIFY(!f.C<QComboBox>("DisplayMd")->isEnabled());
     QVERIFY(f.C<QTimer>("Timer1")->isActive());
     QCOMPARE(f.C<QTimer>("Timer1")->interval(), 1000);
-    f.Answer(253);
-    f.Answer(0xFFCE);
+    f.Answer(253, 0xFFCE);
     QCOMPARE(f.C<QLineEdit>("LoopCnt")->text(), QString(" 0000001"));
     f.Tick();
-    f.Answer(254);
-    f.Answer(0xFFCE);
+    f.Answer(254, 0xFFCE);
     QCOMPARE(f.C<QLineEdit>("LoopCnt")->text(), QString(" 0000002"));
     QCOMPARE(f.C<QLineEdit>("PV0")->text(), QString("25.4"));
     QCOMPARE(f.C<QLineEdit>("PV2")->text(), QString("-5.0"));
@@ -171,12 +172,11 @@ class TestRecorderWindow : public QObject {
     Fixture f;
     kx::test::Retype(*f.C<QSpinBox>("ComAddr1"), 2);
     kx::test::Click(*f.C<QPushButton>("StartBt"));
-    f.Answer(100);
-    f.port.RunTimers(100);  // slot 2 silent
+    f.Answer(100);  // slot 2 silent
     QCOMPARE(f.C<QLabel>("ErrMess")->text(), QString("DEVICE  2Received data time out error"));
     for (int i = 0; i < 2; ++i) {
       f.Tick();
-      f.port.RunTimers(100);
+      f.Answer(100);
     }
     QVERIFY(f.C<QSpinBox>("ComAddr1")->styleSheet().contains("#FF0000"));
     QCOMPARE(f.C<QLineEdit>("LoopCnt")->text(), QString(" 0000001"));

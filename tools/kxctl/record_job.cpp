@@ -128,7 +128,7 @@ void RecordJob::StatusText(std::string_view) {
   // The recorder names the slot; kxctl names the controller by its address.
   const int slot = acquisition_->CurrentSlot();
   notes_.push_back(AddressContext(args_.addresses[static_cast<std::size_t>(slot)]) + ": " +
-                   std::string(kx::recorder::StatusMessage(acquisition_->LastStatus())));
+                   kx::recorder::SampleStatusText(acquisition_->LastStatus()));
 }
 
 void RecordJob::CounterChanged(long counter) {

@@ -6,8 +6,8 @@
 // times in a row is dropped and carries the error marker from then on; when
 // every slot is dropped acquisition stops by itself.
 //
-// Every request goes through the exchange layer; the answer checks give the
-// status codes below, shown as "DEVICE  n" and the message.
+// Every request goes through the exchange layer; its answer gives the
+// SampleStatus below, a failure shown as "DEVICE  n" and the message.
 #pragma once
 
 #include <array>
@@ -17,6 +17,7 @@
 #include <variant>
 
 #include "core/exchange/exchange.h"
+#include "core/exchange/requests.h"
 #include "core/line/comport.h"
 #include "core/line/session.h"
 #include "core/recorder/chart.h"
@@ -27,26 +28,32 @@ namespace kx::recorder {
 
 inline constexpr std::uint16_t kProcessValueRegister = 0x4700;
 inline constexpr int kFailuresToDrop = 3;
-inline constexpr int kAsciiAnswerTicks = 15;
-inline constexpr int kRtuFastAnswerTicks = 2;  // 9600 bit/s and above
-inline constexpr int kRtuSlowAnswerTicks = 3;
 
-// Result codes of one exchange. Exception answers give their exception code
-// (1..4, 11..14); an exception code outside those gives kStatusUnknown.
-inline constexpr int kStatusGood = 0;
-inline constexpr int kStatusTimeOut = 15;
-inline constexpr int kStatusMismatch = 30;  // no ':', another address, wrong function or length
-inline constexpr int kStatusChecksum = 32;
-inline constexpr int kStatusInputFault = 33;  // high byte 0x80: the controller reports an input fault
-inline constexpr int kStatusUnknown = 255;
+// What one sample request gave: an exchange failure (with the exception code
+// of an exception answer), or a good answer whose value is the controller's
+// input-fault reading (high byte 0x80: the input is unstable or the device
+// failed), which is not a sample either.
+struct SampleStatus {
+  Failure failure = Failure::None;
+  std::uint8_t exceptionCode = 0;
+  bool inputFault = false;
+  bool Good() const { return failure == Failure::None && !inputFault; }
+  friend bool operator==(const SampleStatus&, const SampleStatus&) = default;
+};
 
-// The message for a status (after "DEVICE  n").
-std::string_view StatusMessage(int status);
+// What an answer gives: the status, and the value (signed tenths) when good.
+SampleStatus ReadSample(const Answer& answer, int& value);
+// The message for a status (after "DEVICE  n"): the failure table's text for
+// a time-out and a checksum error, the exception code's text, the input
+// fault's text; every other answer that is not a read of two registers from
+// the asked address does "not match".
+std::string SampleStatusText(const SampleStatus& status);
 // "DEVICE " and a blank, the slot number (index + 1), the message.
-std::string FailureText(int slot, int status);
+std::string SlotFailureText(int slot, const SampleStatus& status);
 
-// The request for one slot: function 3, two registers from 0x4700.
-Bytes ProcessValueRequest(FrameForm form, std::uint8_t address);
+// The request for one slot: function 3, two registers from 0x4700, with the
+// acquisition's wait on this line.
+ExchangeRequest ProcessValueRequest(const LineFormat& line, std::uint8_t address);
 
 class AcquisitionObserver {
  public:
@@ -104,7 +111,7 @@ class Acquisition {
   bool Acquiring() const { return state_ != State::Idle; }
   long Counter() const { return counter_; }
   int CurrentSlot() const { return current_; }
-  int LastStatus() const { return status_; }
+  const SampleStatus& LastStatus() const { return status_; }
   int AnswerTicks() const;
   // Whether any slot's address box holds an address (Start does nothing otherwise).
   static bool AnyAddressed(const Slots& slots);
@@ -118,8 +125,7 @@ class Acquisition {
   void OnClose();
   void SendRequest();
   void OnAnswer(const Answer& answer);
-  int Check(const Answer& answer, int& value) const;
-  void Failure(int status);
+  void OnFailure();
   void CompleteCycle();
   int NextSlot(int from) const;  // first slot from `from` with an address; kSlots when none
   void ClosePort();
@@ -136,10 +142,10 @@ class Acquisition {
   RecordWriter* writer_ = nullptr;
   bool goOnWithoutFile_ = false;
   State state_ = State::Idle;
-  FrameForm form_ = FrameForm::Ascii;
+  LineFormat line_;
   int current_ = 0;
   long counter_ = 0;
-  int status_ = kStatusGood;
+  SampleStatus status_;
   RecordBytes record_{};
 };
 

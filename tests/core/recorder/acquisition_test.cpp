@@ -1,13 +1,13 @@
-// Acquisition over a fake port and its 55 ms tick clock: the request, the
-// answer checks in both forms (delivered whole, byte by byte and split), the
-// failure count, dropping, the record written per cycle and the automatic stop.
+// Acquisition against kxsim's controllers on the simulated bus and its 55 ms
+// tick clock: the request, the answer checks in both forms (answers handed
+// over whole, byte by byte and split), kxsim's faults, the failure count,
+// dropping, the record written per cycle and the automatic stop.
 #include "core/recorder/acquisition.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <optional>
 
 #include <unistd.h>
@@ -16,14 +16,14 @@
 #include "recording_surface.h"
 #include "support/fake_port.h"
 #include "support/file_size_limit.h"
+#include "support/sim_bus.h"
 
 namespace kx::recorder {
 namespace {
 
 namespace fs = std::filesystem;
 using test::FakePort;
-
-enum class Delivery { Whole, ByteByByte, Split };
+using Delivery = test::SimBus::Delivery;
 
 struct Observer : AcquisitionObserver {
   void Started() override { ++started; }
@@ -48,22 +48,13 @@ struct Observer : AcquisitionObserver {
   std::function<void()> onWriteFailed;
 };
 
-// What a controller answers to a read of 0x4700.
-struct Reply {
-  std::optional<std::uint16_t> value = std::nullopt;  // nothing: silent
-  std::optional<std::uint8_t> exception = std::nullopt;
-  std::optional<std::uint8_t> fromAddress = std::nullopt;  // answer with another address
-  bool corrupt = false;  // one data bit flipped on the line
-};
-
 class AcquisitionTest : public ::testing::TestWithParam<std::tuple<bool, Delivery>> {
  protected:
   AcquisitionTest()
       : chart(slots),
         acquisition(port, session, slots, chart, timer, [this] { return now; }) {
-    session.params.rtu = Rtu();
-    session.params.baud = 9600;
-    session.params.port = 2;
+    session.params = Rtu() ? PortParams{2, 9600, 8, 0, 1, true} : PortParams{2, 9600, 7, 1, 1, false};
+    bus.SetDelivery(std::get<1>(GetParam()));
     chart.SetGeometry(ChartGeometry::ForWidth(808));
     chart.SetSurface(&surface);
     acquisition.SetObserver(&observer);
@@ -91,49 +82,34 @@ class AcquisitionTest : public ::testing::TestWithParam<std::tuple<bool, Deliver
   // The address the last request went to (checked for its exact frame).
   int LastRequestAddress() {
     const Bytes& frame = port.written.back();
+    const LineFormat line = LineFormatOf(session.params);
     if (Rtu()) {
-      EXPECT_EQ(frame, ProcessValueRequest(FrameForm::Rtu, frame[0]));
+      EXPECT_EQ(frame, ProcessValueRequest(line, frame[0]).frame);
       return frame[0];
     }
     const int address = HexPairValue(static_cast<char>(frame[1]), static_cast<char>(frame[2]));
-    EXPECT_EQ(frame, ProcessValueRequest(FrameForm::Ascii, static_cast<std::uint8_t>(address)));
+    EXPECT_EQ(frame, ProcessValueRequest(line, static_cast<std::uint8_t>(address)).frame);
     EXPECT_EQ(frame.size(), 17u);
     return address;
   }
 
-  void Deliver(const Bytes& bytes) {
-    switch (std::get<1>(GetParam())) {
-      case Delivery::Whole: port.Feed(bytes); break;
-      case Delivery::ByteByByte: port.FeedByteByByte(bytes); break;
-      case Delivery::Split: port.FeedSplit(bytes, {1, bytes.size() / 2}); break;
-    }
+  // A KX2 at `address` on the line, in the line's form, reading `pv` (held still).
+  kxsim::Controller& Controller(int address, std::uint16_t pv = 0) {
+    kxsim::Controller& c = bus.Add("kx2@" + std::to_string(address) + (Rtu() ? ":9600-8N1-rtu" : ":9600-7E1-ascii"));
+    c.HoldProcess(true);
+    c.SetRegister(kProcessValueRegister, pv);
+    return c;
   }
 
-  // Answers the outstanding request as the bus does, or lets it time out.
-  void Answer() {
-    ASSERT_EQ(acquisition.state(), Acquisition::State::Awaiting);
-    const int address = LastRequestAddress();
-    const Reply reply = bus.count(address) ? bus[address] : Reply{};
-    const auto from = reply.fromAddress.value_or(static_cast<std::uint8_t>(address));
-    if (reply.exception) {
-      Deliver(BuildFrame(Form(), Bytes{from, 0x83, *reply.exception}));
-    } else if (reply.value) {
-      const std::uint16_t v = *reply.value;
-      Bytes frame = BuildFrame(Form(), Bytes{from, 0x03, 4, static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v), 0, 0});
-      if (reply.corrupt) frame[Rtu() ? 4 : 8] ^= Rtu() ? 0x01 : 0x03;  // '0' <-> '3' keeps ASCII a digit
-      Deliver(frame);
-    }
-    // Answers whose length the rule does not know end when the line falls
-    // silent; no answer at all times out.
-    if (acquisition.state() == Acquisition::State::Awaiting) port.RunTimers(100);
-  }
   // One timer tick of the window, then answers until the cycle ends or a request fails.
   void TickAndAnswer() {
     acquisition.Handle(acquisition_event::Tick{});
     AnswerAll();
   }
+  // The controllers answer (or a silent one times out) until the cycle ends
+  // or a request failed (asked again at the next tick).
   void AnswerAll() {
-    while (acquisition.state() == Acquisition::State::Awaiting) Answer();
+    ASSERT_TRUE(bus.RunUntil([&] { return acquisition.state() != Acquisition::State::Awaiting; }, 100));
   }
   std::vector<Record> Records() {
     RecordFile file;
@@ -157,12 +133,12 @@ class AcquisitionTest : public ::testing::TestWithParam<std::tuple<bool, Deliver
   Acquisition acquisition;
   RecordWriter writer;
   std::string path;
-  std::map<int, Reply> bus;
+  test::SimBus bus{port};
 };
 
 TEST_P(AcquisitionTest, OnlySlotSevenIsAskedAndOthersRecordZeros) {
   Address(6, 7);
-  bus[7] = {250};
+  Controller(7, 250);
   Start();
   EXPECT_TRUE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Recorder);
@@ -191,7 +167,7 @@ TEST_P(AcquisitionTest, OnlySlotSevenIsAskedAndOthersRecordZeros) {
 TEST_P(AcquisitionTest, SilentSlotDroppedAfterThreeTimeOutsWithMarkerFromThenOn) {
   Address(0, 1);
   Address(1, 2);
-  bus[1] = {0xFFCE};  // -5.0
+  Controller(1, 0xFFCE);  // -5.0; nobody at 2
   Start();
   AnswerAll();  // slot 1 good, slot 2 times out: the cycle waits
   EXPECT_EQ(observer.texts.back(), "DEVICE  2Received data time out error");
@@ -244,7 +220,7 @@ TEST_P(AcquisitionTest, AllSilentStopsByItselfAfterOneMoreRecord) {
 // file the user did not ask for is given up instead and sampling goes on.
 TEST_P(AcquisitionTest, RecordWriteFailureStopsCleanlyAndStartWorksAgain) {
   Address(0, 1);
-  bus[1] = {250};
+  Controller(1, 250);
   Start();
   AnswerAll();
   TickAndAnswer();
@@ -291,41 +267,45 @@ TEST_P(AcquisitionTest, RecordWriteFailureStopsCleanlyAndStartWorksAgain) {
 TEST_P(AcquisitionTest, FailuresAreReportedPerStatusAndNotStored) {
   struct Case {
     const char* name;
-    Reply reply;
+    kxsim::Fault fault;
+    std::uint8_t code;      // exception code, or the PV status of an input fault
     std::string text;
   };
   const Case cases[] = {
-      {"exception code 2", {std::nullopt, 2}, "DEVICE  1illegal address  !!!"},
-      {"exception code 14", {std::nullopt, 14}, "DEVICE  1illegal ASCII    !!!"},
-      {"exception code 9", {std::nullopt, 9}, "DEVICE  1Unknow Error     !!!"},
-      {"input fault", {0x8012}, "DEVICE  1 Input unstable or Device fail"},
-      {"another address", {250, std::nullopt, 9}, "DEVICE  1 Received data does not match"},
-      {"checksum", {250, std::nullopt, std::nullopt, true}, "DEVICE  1Received checksum error !!!"},
+      {"exception code 2", kxsim::Fault::Exception, 2, "DEVICE  1illegal address  !!!"},
+      {"exception code 14", kxsim::Fault::Exception, 14, "DEVICE  1illegal ASCII    !!!"},
+      {"exception code 9", kxsim::Fault::Exception, 9, "DEVICE  1Unknow Error     !!!"},
+      {"input fault", kxsim::Fault::None, 2, "DEVICE  1 Input unstable or Device fail"},
+      {"another address", kxsim::Fault::WrongAddress, 0, "DEVICE  1 Received data does not match"},
+      {"checksum", kxsim::Fault::BadCheck, 0, "DEVICE  1Received checksum error !!!"},
   };
-  for (const Case& c : cases) {
-    Address(0, 1);
-    bus[1] = c.reply;
+  Address(0, 1);
+  kxsim::Controller& c = Controller(1, 250);
+  for (const Case& k : cases) {
+    c.SetFault(k.fault, k.code);
+    c.SetPvStatus(k.fault == kxsim::Fault::None ? k.code : 0);
     Start();
     AnswerAll();
-    EXPECT_EQ(observer.texts.back(), c.text) << c.name;
-    EXPECT_EQ(observer.counter, -1) << c.name;
-    EXPECT_EQ(chart.Value(0, 0), 0) << c.name;
-    EXPECT_EQ(slots[0].failures, 1) << c.name;
+    EXPECT_EQ(observer.texts.back(), k.text) << k.name;
+    EXPECT_EQ(observer.counter, -1) << k.name;
+    EXPECT_EQ(chart.Value(0, 0), 0) << k.name;
+    EXPECT_EQ(slots[0].failures, 1) << k.name;
     acquisition.Handle(acquisition_event::Stop{});
   }
 }
 
 TEST_P(AcquisitionTest, GoodAnswerResetsTheFailureCount) {
   Address(0, 1);
-  bus[1] = {};
+  kxsim::Controller& c = Controller(1, 100);
+  c.SetFault(kxsim::Fault::NoAnswer);
   Start();
   AnswerAll();
   TickAndAnswer();
   EXPECT_EQ(slots[0].failures, 2);
-  bus[1] = {100};
+  c.SetFault(kxsim::Fault::None);
   TickAndAnswer();
   EXPECT_EQ(slots[0].failures, 0);
-  bus[1] = {};
+  c.SetFault(kxsim::Fault::NoAnswer);
   TickAndAnswer();
   TickAndAnswer();
   EXPECT_TRUE(observer.dropped.empty());
@@ -334,7 +314,7 @@ TEST_P(AcquisitionTest, GoodAnswerResetsTheFailureCount) {
 
 TEST_P(AcquisitionTest, AddressTwoHundredAndNegativeValues) {
   Address(0, 200);
-  bus[200] = {0xFFCE};
+  Controller(200, 0xFFCE);
   Start();
   EXPECT_EQ(LastRequestAddress(), 200);
   if (!Rtu()) {
@@ -350,7 +330,7 @@ TEST_P(AcquisitionTest, AddressTwoHundredAndNegativeValues) {
 
 TEST_P(AcquisitionTest, TicksWhileAnAnswerIsOutstandingAreSkipped) {
   Address(0, 1);
-  bus[1] = {100};
+  Controller(1, 100);
   Start(0);
   EXPECT_EQ(timer.interval, 500);
   for (int i = 0; i < 5; ++i) acquisition.Handle(acquisition_event::Tick{});
@@ -401,10 +381,26 @@ INSTANTIATE_TEST_SUITE_P(Forms, AcquisitionTest,
                                             ::testing::Values(Delivery::Whole, Delivery::ByteByByte, Delivery::Split)),
                          Name);
 
+// The text of every way a sample can fail: the failure table's own for a
+// time-out and a checksum error, the exception code's, the input fault's, and
+// "does not match" for every answer that is not the read asked for.
 TEST(AcquisitionTexts, StatusMessages) {
-  EXPECT_EQ(FailureText(9, kStatusChecksum), "DEVICE  10Received checksum error !!!");
-  EXPECT_EQ(StatusMessage(kStatusTimeOut), "Received data time out error");
-  EXPECT_EQ(StatusMessage(kStatusUnknown), "Unknow Error     !!!");
+  const std::pair<SampleStatus, std::string> cases[] = {
+      {{Failure::None}, ""},
+      {{Failure::TimedOut}, "Received data time out error"},
+      {{Failure::LineLost}, "Received data time out error"},
+      {{Failure::Checksum}, "Received checksum error !!!"},
+      {{Failure::Format}, " Received data does not match"},
+      {{Failure::WrongAddress}, " Received data does not match"},
+      {{Failure::EchoMismatch}, " Received data does not match"},
+      {{Failure::UnknownFunction}, " Received data does not match"},
+      {{Failure::Exception, 0x01}, "illegal function !!!"},
+      {{Failure::Exception, 0x0D}, "too many data    !!!"},
+      {{Failure::Exception, 0x09}, "Unknow Error     !!!"},
+      {{Failure::None, 0, true}, " Input unstable or Device fail"},
+  };
+  for (const auto& [status, text] : cases) EXPECT_EQ(SampleStatusText(status), text) << static_cast<int>(status.failure);
+  EXPECT_EQ(SlotFailureText(9, {Failure::Checksum}), "DEVICE  10Received checksum error !!!");
   EXPECT_EQ(SampleIntervalMs(0), 500);
   EXPECT_EQ(SampleIntervalMs(99), 99000);
 }
