@@ -28,7 +28,7 @@ struct Waits {
 constexpr std::array kWaits{
     Waits{RequestKind::Read, 18, 2, 3},        Waits{RequestKind::Identify, 18, 2, 3},
     Waits{RequestKind::Write, 50, 2, 3},       Waits{RequestKind::Broadcast, 5, 2, 3},
-    Waits{RequestKind::Acquisition, 18, 2, 3}, Waits{RequestKind::Probe, 2, 2, 2},
+    Waits{RequestKind::Acquisition, 15, 2, 3}, Waits{RequestKind::Probe, 2, 2, 2},
     Waits{RequestKind::SetupStep, 18, 18, 18}, Waits{RequestKind::Tester, 18, 18, 18},
 };
 

@@ -17,7 +17,7 @@ enum class RequestKind {
   Identify,     // function 0x67
   Write,        // function 06 (and its unlock write)
   Broadcast,    // a write to address 0: nobody answers
-  Acquisition,  // the recorder's process-value read
+  Acquisition,  // the recorder's process-value read (ASCII: 15 ticks, 825 ms)
   Probe,        // the bus search's probe
   SetupStep,    // a protocol change step
   Tester,       // a frame from the single command tester

@@ -19,9 +19,6 @@ Overloaded(F...) -> Overloaded<F...>;
 constexpr std::uint8_t kReadException = 0x83;
 constexpr std::uint8_t kInputFaultHigh = 0x80;
 constexpr std::size_t kAnswerCapacity = 100;
-// The recorder waits 15 ticks (825 ms) for an ASCII answer, fewer than the
-// policy table's Acquisition row (18); this goes once the row says 15.
-constexpr int kAsciiAnswerTicks = 15;
 
 }  // namespace
 
@@ -66,8 +63,7 @@ std::string SlotFailureText(int slot, const SampleStatus& status) {
 
 ExchangeRequest ProcessValueRequest(const LineFormat& line, std::uint8_t address) {
   ExchangeRequest request = ReadRequest(line, address, kProcessValueRegister, 2);
-  request.firstWaitTicks = request.rearmTicks =
-      line.form == FrameForm::Ascii ? kAsciiAnswerTicks : WaitTicks(RequestKind::Acquisition, line);
+  request.firstWaitTicks = request.rearmTicks = WaitTicks(RequestKind::Acquisition, line);
   request.capacity = kAnswerCapacity;
   return request;
 }

@@ -138,7 +138,7 @@ TEST(TimeoutPolicy, OneTableOfFirstWaits) {
   const Case cases[] = {
       {RequestKind::Read, 18, 2, 3},        {RequestKind::Identify, 18, 2, 3},
       {RequestKind::Write, 50, 2, 3},       {RequestKind::Broadcast, 5, 2, 3},
-      {RequestKind::Acquisition, 18, 2, 3}, {RequestKind::Probe, 2, 2, 2},
+      {RequestKind::Acquisition, 15, 2, 3}, {RequestKind::Probe, 2, 2, 2},
       {RequestKind::SetupStep, 18, 18, 18}, {RequestKind::Tester, 18, 18, 18},
   };
   for (const auto& c : cases) {
