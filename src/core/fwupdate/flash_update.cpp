@@ -79,75 +79,69 @@ bool FlashUpdate::Start(const FirmwareImage& image, int address) {
   lease_ = session_.TakeLine(LineOwner::Firmware);
   timing_ = TimingOf(params);
   exchange_.Opened();
-  stage_ = 0;
-  state_ = State::Unlocking;
-  SendStage();
+  Enter(kx3 ? State::Unlocking : State::ReadingOptions);
   Changed();
   return true;
 }
 
-int FlashUpdate::VerifyStage() const {
-  return kStageFirstRecord + static_cast<int>(image_ ? image_->records.size() : 0);
-}
-
-int FlashUpdate::TicksOfStage() const {
-  if (stage_ < kStageLoaderWait) return kEnableWriteTicks;
-  switch (stage_) {
-    case kStageOptions: return kOptionReadTicks;
-    case kStageErase: return kEraseTicks + memory_.eraseExtension;
-    case kStageCommand7: return kCommand7Ticks;
-    default: break;
-  }
-  return stage_ == VerifyStage() ? kVerifyTicks : kWriteRecordTicks;
-}
-
-void FlashUpdate::SendStage() {
-  if (image_->model == FirmwareModel::Kx2 && stage_ < kStageOptions) stage_ = kStageOptions;
-  if (stage_ == kStageLoaderWait) {
-    // The controller restarts into its loader meanwhile: the notice is up for
-    // three seconds, then the loader steps follow at its speed.
-    const PortParams loader = LoaderParams(session_.params.port);
-    ApplyParams(port_, loader);
-    timing_ = TimingOf(loader);
-    state_ = State::LoaderWait;
-    notice_ = kNoticeLoaderWait;
-    return;
-  }
+void FlashUpdate::Enter(State next, std::size_t record) {
+  state_ = next;
+  record_ = record;
   const auto address = static_cast<std::uint8_t>(address_);
-  const int records = static_cast<int>(image_->records.size());
-  if (stage_ == 0) {
-    state_ = State::Unlocking;
-    sent_ = BuildFrame(form_, WriteRegisterPdu(address, kUnlockRegister, kUnlockValue));
-  } else if (stage_ == 1) {
-    state_ = State::EnablingFlash;
-    sent_ = BuildFrame(form_, WriteRegisterPdu(address, kFlashEnableRegister, kFlashEnableValue));
-  } else if (stage_ == kStageOptions) {
-    state_ = State::ReadingOptions;
-    sent_ = OptionReadFrame();
-    SetStatus(Msg::ReadingOptionByte, StatusColour::Lime);
-  } else if (stage_ == kStageErase) {
-    state_ = State::Erasing;
-    sent_ = EraseFrame();
-    SetStatus(Msg::EraseSector, StatusColour::Yellow);
-  } else if (stage_ == kStageCommand7) {
-    state_ = State::Command7;
-    sent_ = Command7Frame();
-  } else if (stage_ < kStageFirstRecord + records) {
-    state_ = State::Writing;
-    sent_ = WriteRecordFrame(image_->records[static_cast<std::size_t>(stage_ - kStageFirstRecord)]);
-    if (stage_ == kStageFirstRecord) SetStatus(Msg::WriteDataToRom, StatusColour::Yellow);
-  } else {
-    state_ = State::Verifying;
-    sent_ = VerifyFrame(image_->checksum);
-    SetStatus(Msg::VerifyMemoryChecksum, StatusColour::Lime);
+  // The echo of a Modbus write ends at LF (ASCII) or at its 8 bytes or silence (RTU).
+  const FrameEnd echoEnd = DefaultFrameEnd(form_);
+  switch (next) {
+    case State::Unlocking:
+      Send(BuildFrame(form_, WriteRegisterPdu(address, kUnlockRegister, kUnlockValue)), form_, echoEnd,
+           kEnableWriteTicks);
+      return;
+    case State::EnablingFlash:
+      Send(BuildFrame(form_, WriteRegisterPdu(address, kFlashEnableRegister, kFlashEnableValue)), form_, echoEnd,
+           kEnableWriteTicks);
+      return;
+    case State::LoaderWait: {
+      // The controller restarts into its loader meanwhile: the notice is up for
+      // three seconds, then the loader steps follow at its speed.
+      const PortParams loader = LoaderParams(session_.params.port);
+      ApplyParams(port_, loader);
+      timing_ = TimingOf(loader);
+      notice_ = kNoticeLoaderWait;
+      return;
+    }
+    case State::ReadingOptions:
+      SetStatus(Msg::ReadingOptionByte, StatusColour::Lime);
+      Send(OptionReadFrame(), FrameForm::Rtu, LoaderAnswerRule(), kOptionReadTicks);
+      return;
+    case State::Erasing:
+      SetStatus(Msg::EraseSector, StatusColour::Yellow);
+      Send(EraseFrame(), FrameForm::Rtu, LoaderAnswerRule(), kEraseTicks + memory_.eraseExtension);
+      return;
+    case State::Command7:
+      Send(Command7Frame(), FrameForm::Rtu, LoaderAnswerRule(), kCommand7Ticks);
+      return;
+    case State::Writing:
+      if (record == 0) SetStatus(Msg::WriteDataToRom, StatusColour::Yellow);
+      Send(WriteRecordFrame(image_->records[record]), FrameForm::Rtu, LoaderAnswerRule(), kWriteRecordTicks);
+      return;
+    case State::Verifying:
+      SetStatus(Msg::VerifyMemoryChecksum, StatusColour::Lime);
+      Send(VerifyFrame(image_->checksum), FrameForm::Rtu, LoaderAnswerRule(), kVerifyTicks);
+      return;
+    case State::Idle:
+    case State::Done:
+    case State::Failed:
+      return;
   }
+}
+
+void FlashUpdate::Send(Bytes frame, FrameForm form, FrameEnd end, int waitTicks) {
+  sent_ = std::move(frame);
   ExchangeRequest request;
   request.frame = sent_;
-  request.form = ModbusStage() ? form_ : FrameForm::Rtu;
-  // The echo of a write ends at LF (ASCII) or at its 8 bytes or silence (RTU).
-  request.end = ModbusStage() ? DefaultFrameEnd(form_) : LoaderAnswerRule();
-  request.firstWaitTicks = TicksOfStage();
-  request.rearmTicks = TicksOfStage();
+  request.form = form;
+  request.end = std::move(end);
+  request.firstWaitTicks = waitTicks;
+  request.rearmTicks = waitTicks;
   request.timing = timing_;
   request.capacity = kAnswerCapacity;
   exchange_.Send(std::move(request));
@@ -159,8 +153,7 @@ void FlashUpdate::Handle(const Event& event) {
     if (const std::optional<Answer> answer = exchange_.Handle(*port)) OnAnswer(*answer);
   } else if (std::holds_alternative<NoticeClosed>(event)) {
     if (state_ != State::LoaderWait) return;
-    stage_ = kStageOptions;
-    SendStage();
+    Enter(State::ReadingOptions);
     Changed();
   } else if (std::holds_alternative<Stop>(event)) {
     notice_.reset();
@@ -179,65 +172,92 @@ void FlashUpdate::Handle(const Event& event) {
 }
 
 void FlashUpdate::OnAnswer(const Answer& answer) {
-  const bool kx3 = image_->model == FirmwareModel::Kx3;
+  if (ModbusStep()) {
+    OnEchoAnswer(answer);
+    return;
+  }
   if (!answer.Complete()) {
-    if (stage_ == kStageErase && memory_.eraseExtension < kEraseExtensionMax)
+    if (state_ == State::Erasing && memory_.eraseExtension < kEraseExtensionMax)
       memory_.eraseExtension += kEraseExtensionStep;
-    // A KX3 that does not echo may be restarting into its loader already.
-    if (kx3 && ModbusStage()) {
-      stage_ = kStageLoaderWait;
-      SendStage();
-      Changed();
-      return;
-    }
     Fail(Msg::DataTimeOutError);
     return;
   }
-  const Bytes& received = answer.raw;
-  if (ModbusStage()) {
-    if (received != sent_) {
-      Fail(Msg::EnableFlashFail);
-      return;
-    }
-    stage_ += 1;
-    SendStage();
+  OnLoaderAnswer(answer);
+}
+
+void FlashUpdate::OnEchoAnswer(const Answer& answer) {
+  // A KX3 that does not echo may be restarting into its loader already.
+  if (!answer.Complete()) {
+    Enter(State::LoaderWait);
     Changed();
     return;
   }
+  if (answer.raw != sent_) {
+    Fail(Msg::EnableFlashFail);
+    return;
+  }
+  Enter(state_ == State::Unlocking ? State::EnablingFlash : State::LoaderWait);
+  Changed();
+}
+
+void FlashUpdate::OnLoaderAnswer(const Answer& answer) {
+  const Bytes& received = answer.raw;
   if (!LoaderSumOk(received)) {
     Fail(Msg::RxChecksumError);
     return;
   }
   const std::uint8_t status = received.size() > 3 ? received[3] : 0;
   const bool statusOk = (status & 0xF0) == 0;
-  if (stage_ == kStageOptions) {
-    if (received.size() < 5 || received[3] != kOptionByte1 || received[4] != kOptionByte2) {
-      Fail(Msg::OptionByteIncorrect);
+  switch (state_) {
+    case State::ReadingOptions:
+      if (received.size() < 5 || received[3] != kOptionByte1 || received[4] != kOptionByte2) {
+        Fail(Msg::OptionByteIncorrect);
+        return;
+      }
+      Advance(State::Erasing);
       return;
-    }
-  } else if (stage_ == kStageErase) {
-    if (!statusOk) {
-      Fail(Msg::EraseSectorFail);
+    case State::Erasing:
+      if (!statusOk) {
+        Fail(Msg::EraseSectorFail);
+        return;
+      }
+      Advance(State::Command7);
       return;
-    }
-  } else if (stage_ == VerifyStage()) {
-    if (status == kVerifyFailed) {
-      Fail(Msg::MemoryChecksumFail);
+    case State::Command7:
+      Advance(State::Writing, 0);
       return;
-    }
-    Finish(true);
-    return;
-  } else if (stage_ != kStageCommand7 && !statusOk) {
-    Fail(Msg::WriteDataFail);
-    return;
+    case State::Writing:
+      if (!statusOk) {
+        Fail(Msg::WriteDataFail);
+        return;
+      }
+      if (record_ + 1 < image_->records.size())
+        Advance(State::Writing, record_ + 1);
+      else
+        Advance(State::Verifying);
+      return;
+    case State::Verifying:
+      if (status == kVerifyFailed) {
+        Fail(Msg::MemoryChecksumFail);
+        return;
+      }
+      Finish(true);
+      return;
+    default:
+      return;
   }
-  Advance(stage_ + 1);
 }
 
-void FlashUpdate::Advance(int next) {
-  stage_ = next;
-  view_.progress = stage_ == VerifyStage() ? 100 : LoaderProgress(stage_, image_->records.size());
-  SendStage();
+void FlashUpdate::Advance(State next, std::size_t record) {
+  // The bar's formula counts the steps: 4 erase, 5 command 7, 6 + r record r;
+  // the verify shows a full bar.
+  const std::size_t records = image_->records.size();
+  int step = 0;
+  if (next == State::Erasing) step = 4;
+  if (next == State::Command7) step = 5;
+  if (next == State::Writing) step = 6 + static_cast<int>(record);
+  view_.progress = next == State::Verifying ? 100 : LoaderProgress(step, records);
+  Enter(next, record);
   Changed();
 }
 
