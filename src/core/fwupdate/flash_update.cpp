@@ -201,23 +201,21 @@ void FlashUpdate::OnEchoAnswer(const Answer& answer) {
 }
 
 void FlashUpdate::OnLoaderAnswer(const Answer& answer) {
-  const Bytes& received = answer.raw;
-  if (!LoaderSumOk(received)) {
+  const LoaderAnswer loader = ParseLoaderAnswer(answer);
+  if (!loader.sumOk) {
     Fail(Msg::RxChecksumError);
     return;
   }
-  const std::uint8_t status = received.size() > 3 ? received[3] : 0;
-  const bool statusOk = (status & 0xF0) == 0;
   switch (state_) {
     case State::ReadingOptions:
-      if (received.size() < 5 || received[3] != kOptionByte1 || received[4] != kOptionByte2) {
+      if (!loader.OptionsOk()) {
         Fail(Msg::OptionByteIncorrect);
         return;
       }
       Advance(State::Erasing);
       return;
     case State::Erasing:
-      if (!statusOk) {
+      if (!loader.StatusOk()) {
         Fail(Msg::EraseSectorFail);
         return;
       }
@@ -227,7 +225,7 @@ void FlashUpdate::OnLoaderAnswer(const Answer& answer) {
       Advance(State::Writing, 0);
       return;
     case State::Writing:
-      if (!statusOk) {
+      if (!loader.StatusOk()) {
         Fail(Msg::WriteDataFail);
         return;
       }
@@ -237,7 +235,7 @@ void FlashUpdate::OnLoaderAnswer(const Answer& answer) {
         Advance(State::Verifying);
       return;
     case State::Verifying:
-      if (status == kVerifyFailed) {
+      if (loader.VerifyFailed()) {
         Fail(Msg::MemoryChecksumFail);
         return;
       }
