@@ -1,6 +1,7 @@
 #include "core/fwupdate/flash_update.h"
 
 #include "core/fwupdate/loader_protocol.h"
+#include "core/exchange/requests.h"
 #include "core/line/settings.h"
 
 namespace kx {
@@ -64,7 +65,6 @@ bool FlashUpdate::Start(const FirmwareImage& image, int address) {
   // The KX3 is asked to start its loader at the stored settings, in the form
   // they select; a KX2's loader listens at 38400 8N1 already.
   const PortParams params = kx3 ? session_.params : LoaderParams(session_.params.port);
-  form_ = session_.params.rtu ? FrameForm::Rtu : FrameForm::Ascii;
   port_.SetComNumber(static_cast<std::uint16_t>(params.port));
   const bool wasOpen = port_.IsOpen();
   if (wasOpen) ApplyParams(port_, params);
@@ -87,17 +87,12 @@ bool FlashUpdate::Start(const FirmwareImage& image, int address) {
 void FlashUpdate::Enter(State next, std::size_t record) {
   state_ = next;
   record_ = record;
-  const auto address = static_cast<std::uint8_t>(address_);
-  // The echo of a Modbus write ends at LF (ASCII) or at its 8 bytes or silence (RTU).
-  const FrameEnd echoEnd = DefaultFrameEnd(form_);
   switch (next) {
     case State::Unlocking:
-      Send(BuildFrame(form_, WriteRegisterPdu(address, kUnlockRegister, kUnlockValue)), form_, echoEnd,
-           kEnableWriteTicks);
+      SendWrite(kUnlockRegister, kUnlockValue);
       return;
     case State::EnablingFlash:
-      Send(BuildFrame(form_, WriteRegisterPdu(address, kFlashEnableRegister, kFlashEnableValue)), form_, echoEnd,
-           kEnableWriteTicks);
+      SendWrite(kFlashEnableRegister, kFlashEnableValue);
       return;
     case State::LoaderWait: {
       // The controller restarts into its loader meanwhile: the notice is up for
@@ -110,22 +105,22 @@ void FlashUpdate::Enter(State next, std::size_t record) {
     }
     case State::ReadingOptions:
       SetStatus(Msg::ReadingOptionByte, StatusColour::Lime);
-      Send(OptionReadFrame(), FrameForm::Rtu, LoaderAnswerRule(), kOptionReadTicks);
+      SendLoader(OptionReadFrame(), kOptionReadTicks);
       return;
     case State::Erasing:
       SetStatus(Msg::EraseSector, StatusColour::Yellow);
-      Send(EraseFrame(), FrameForm::Rtu, LoaderAnswerRule(), kEraseTicks + memory_.eraseExtension);
+      SendLoader(EraseFrame(), kEraseTicks + memory_.eraseExtension);
       return;
     case State::Command7:
-      Send(Command7Frame(), FrameForm::Rtu, LoaderAnswerRule(), kCommand7Ticks);
+      SendLoader(Command7Frame(), kCommand7Ticks);
       return;
     case State::Writing:
       if (record == 0) SetStatus(Msg::WriteDataToRom, StatusColour::Yellow);
-      Send(WriteRecordFrame(image_->records[record]), FrameForm::Rtu, LoaderAnswerRule(), kWriteRecordTicks);
+      SendLoader(WriteRecordFrame(image_->records[record]), kWriteRecordTicks);
       return;
     case State::Verifying:
       SetStatus(Msg::VerifyMemoryChecksum, StatusColour::Lime);
-      Send(VerifyFrame(image_->checksum), FrameForm::Rtu, LoaderAnswerRule(), kVerifyTicks);
+      SendLoader(VerifyFrame(image_->checksum), kVerifyTicks);
       return;
     case State::Idle:
     case State::Done:
@@ -134,14 +129,22 @@ void FlashUpdate::Enter(State next, std::size_t record) {
   }
 }
 
-void FlashUpdate::Send(Bytes frame, FrameForm form, FrameEnd end, int waitTicks) {
-  sent_ = std::move(frame);
-  ExchangeRequest request;
-  request.frame = sent_;
-  request.form = form;
-  request.end = std::move(end);
-  request.firstWaitTicks = waitTicks;
-  request.rearmTicks = waitTicks;
+void FlashUpdate::SendWrite(std::uint16_t reg, std::uint16_t value) {
+  // The KX3 echoes each write whole; its answer ends at LF (ASCII) or at its
+  // 8 bytes or silence (RTU), with the update's own wait.
+  ExchangeRequest request = WriteRequest(LineFormatOf(session_.params), static_cast<std::uint8_t>(address_), reg, value);
+  request.firstWaitTicks = kEnableWriteTicks;
+  request.rearmTicks = kEnableWriteTicks;
+  Send(std::move(request));
+}
+
+void FlashUpdate::SendLoader(Bytes frame, int waitTicks) {
+  Send(ExchangeRequest{.frame = std::move(frame), .form = FrameForm::Rtu, .end = LoaderAnswerRule(),
+                       .firstWaitTicks = waitTicks, .rearmTicks = waitTicks});
+}
+
+void FlashUpdate::Send(ExchangeRequest request) {
+  sent_ = request.frame;
   request.timing = timing_;
   request.capacity = kAnswerCapacity;
   exchange_.Send(std::move(request));
@@ -166,6 +169,8 @@ void FlashUpdate::Handle(const Event& event) {
     lease_.Release();
     notice_.reset();
     state_ = State::Failed;
+    // The status keeps the step it stopped at.
+    view_.failure = Failure::LineLost;
     view_.colour = StatusColour::Red;
     Changed();
   }
@@ -176,28 +181,31 @@ void FlashUpdate::OnAnswer(const Answer& answer) {
     OnEchoAnswer(answer);
     return;
   }
-  if (!answer.Complete()) {
+  if (!answer.Ok()) {
     if (state_ == State::Erasing && memory_.eraseExtension < kEraseExtensionMax)
       memory_.eraseExtension += kEraseExtensionStep;
-    Fail(Msg::DataTimeOutError);
+    FailExchange(answer.failure);
     return;
   }
   OnLoaderAnswer(answer);
 }
 
 void FlashUpdate::OnEchoAnswer(const Answer& answer) {
-  // A KX3 that does not echo may be restarting into its loader already.
-  if (!answer.Complete()) {
-    Enter(State::LoaderWait);
-    Changed();
-    return;
+  switch (answer.failure) {
+    case Failure::None:
+      Enter(state_ == State::Unlocking ? State::EnablingFlash : State::LoaderWait);
+      Changed();
+      return;
+    case Failure::TimedOut:
+      // A KX3 that does not echo may be restarting into its loader already.
+      Enter(State::LoaderWait);
+      Changed();
+      return;
+    default:
+      // Any answer that is not the write's echo.
+      Fail(Msg::EnableFlashFail);
+      return;
   }
-  if (answer.raw != sent_) {
-    Fail(Msg::EnableFlashFail);
-    return;
-  }
-  Enter(state_ == State::Unlocking ? State::EnablingFlash : State::LoaderWait);
-  Changed();
 }
 
 void FlashUpdate::OnLoaderAnswer(const Answer& answer) {
@@ -261,6 +269,13 @@ void FlashUpdate::Advance(State next, std::size_t record) {
 
 void FlashUpdate::Fail(Msg text) {
   SetStatus(text, StatusColour::Red);
+  Finish(false);
+}
+
+void FlashUpdate::FailExchange(Failure failure) {
+  view_.failure = failure;
+  view_.status = FailureText(failure);
+  view_.colour = StatusColour::Red;
   Finish(false);
 }
 

@@ -63,6 +63,9 @@ class FlashUpdate {
     StatusColour colour = StatusColour::White;
     int progress = 0;          // `ProgressBar`, 0..100
     bool portMissing = false;  // the port failed to open at the start: UPDATE stays off
+    // The exchange failure that ended the run (a time-out, the line lost);
+    // None when it ended by a step's own rule, or has not ended.
+    Failure failure = Failure::None;
   };
 
   struct NoticeClosed {};
@@ -109,9 +112,14 @@ class FlashUpdate {
   void Enter(State next, std::size_t record = 0);
   // Enter after a loader answer: the bar moves on with it.
   void Advance(State next, std::size_t record = 0);
-  void Send(Bytes frame, FrameForm form, FrameEnd end, int waitTicks);
+  void SendWrite(std::uint16_t reg, std::uint16_t value);
+  void SendLoader(Bytes frame, int waitTicks);
+  void Send(ExchangeRequest request);
   void Finish(bool done);
+  // A step failed by the update's own rule, with its own text.
   void Fail(Msg text);
+  // The exchange failed (no answer): the status is the failure's text.
+  void FailExchange(Failure failure);
   void Release();
   void SetStatus(Msg text, StatusColour colour);
   bool ModbusStep() const { return state_ == State::Unlocking || state_ == State::EnablingFlash; }
@@ -130,7 +138,6 @@ class FlashUpdate {
 
   std::optional<FirmwareImage> image_;
   int address_ = 1;
-  FrameForm form_ = FrameForm::Ascii;  // form of the two Modbus writes
   LineTiming timing_;
   Exchange exchange_;
   Bytes sent_;

@@ -214,6 +214,8 @@ TEST(FlashUpdate, FailedUpdateKeepsItsProgress) {
   lost.update.Handle(FlashUpdate::LineLost{});
   EXPECT_EQ(lost.update.state(), State::Failed);
   EXPECT_EQ(lost.update.view().colour, StatusColour::Red);
+  EXPECT_EQ(lost.update.view().failure, Failure::LineLost);
+  EXPECT_EQ(lost.update.view().status, "Write Data to ROM ...");  // the step it stopped at
   EXPECT_EQ(lost.update.view().progress, 62);
   EXPECT_EQ(lost.session.lineOwner, LineOwner::Free);
 }
@@ -242,16 +244,17 @@ TEST(FlashUpdate, EachFailureEndsTheRunWithItsText) {
     const char* controller;  // empty: nobody answers
     State failsIn;
     const char* text;
+    Failure failure;  // an exchange failure, or None for the update's own rule
   };
   const Case cases[] = {
-      {"", State::ReadingOptions, "Received data time out error"},
-      {"loader-fault=badsum", State::ReadingOptions, "Rx checksum error"},
-      {"loader-fault=options-wrong", State::ReadingOptions, "Option byte incorrect"},
-      {"loader-fault=erase-fail", State::Erasing, "Erase sector fail"},
-      {"loader-fault=command7-silent", State::Command7, "Received data time out error"},
-      {"loader-fault=write-fail", State::Writing, "Write data fail"},
-      {"loader-fault=write-silent", State::Writing, "Received data time out error"},
-      {"loader-fault=verify-fail", State::Verifying, "Memory checksum fail"},
+      {"", State::ReadingOptions, "Received data time out error", Failure::TimedOut},
+      {"loader-fault=badsum", State::ReadingOptions, "Rx checksum error", Failure::None},
+      {"loader-fault=options-wrong", State::ReadingOptions, "Option byte incorrect", Failure::None},
+      {"loader-fault=erase-fail", State::Erasing, "Erase sector fail", Failure::None},
+      {"loader-fault=command7-silent", State::Command7, "Received data time out error", Failure::TimedOut},
+      {"loader-fault=write-fail", State::Writing, "Write data fail", Failure::None},
+      {"loader-fault=write-silent", State::Writing, "Received data time out error", Failure::TimedOut},
+      {"loader-fault=verify-fail", State::Verifying, "Memory checksum fail", Failure::None},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.controller);
@@ -262,6 +265,7 @@ TEST(FlashUpdate, EachFailureEndsTheRunWithItsText) {
     ASSERT_TRUE(rig.RunToEnd());
     EXPECT_EQ(rig.update.state(), State::Failed);
     EXPECT_EQ(rig.update.view().status, c.text);
+    EXPECT_EQ(rig.update.view().failure, c.failure);
     EXPECT_EQ(rig.update.view().colour, StatusColour::Red);
     EXPECT_EQ(rig.update.view().progress, shown);  // the bar stays where the update failed
     EXPECT_FALSE(rig.port.IsOpen());
