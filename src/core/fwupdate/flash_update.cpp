@@ -1,7 +1,7 @@
 #include "core/fwupdate/flash_update.h"
 
-#include "core/fwupdate/loader_protocol.h"
 #include "core/exchange/requests.h"
+#include "core/fwupdate/loader_protocol.h"
 #include "core/line/settings.h"
 
 namespace kx {

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "core/exchange/requests.h"
 #include "core/text/text.h"
 
 namespace kx {
@@ -218,8 +219,8 @@ bool Tester::Transmit() {
   if (!block) return false;
   if (routing_.tester.showReceived) routing_.tester.showReceived(std::string());
   routing_.tester.awaitingAnswer = true;
-  routing_.Send(MainPortRouting::Route::Tester, session_.params.rtu ? FrameForm::Rtu : FrameForm::Ascii,
-                *block, MainPortRouting::kTesterTicks);
+  const LineFormat line = LineFormatOf(session_.params);
+  routing_.Send(MainPortRouting::Route::Tester, line.form, *block, WaitTicks(RequestKind::Tester, line));
   return true;
 }
 
