@@ -1,7 +1,7 @@
 // The flash update fed through the fake port: at each step the loader (or the
 // KX3's Modbus side) answers correctly, answers with a damaged byte, or the
 // input's own bytes arrive; ticks, notices, lost lines, a closing window and
-// restarts in between. The update must keep its stage and progress in range,
+// restarts in between. The update must keep its record and progress in range,
 // end every step by its deadline, and whenever it is not running hold neither
 // the port nor the line.
 #include <cstdlib>
@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t sentCount = 0;
   std::int64_t sentAt = 0;
   const auto check = [&] {
-    if (update.stage() < 0 || update.stage() > kStageFirstRecord + static_cast<int>(image.records.size())) std::abort();
+    if (update.record() >= image.records.size()) std::abort();
     if (update.view().progress < 0 || update.view().progress > 100) std::abort();
     if (update.lastFrame().size() > 256) std::abort();
     if (port.written.size() != sentCount) {
@@ -85,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   update.Start(image, 1 + in.Byte() % 247);
   check();
   for (int steps = 0; steps < 600 && !in.empty(); ++steps) {
-    const bool modbus = update.stage() < kStageOptions;
+    const bool modbus =
+        update.state() == FlashUpdate::State::Unlocking || update.state() == FlashUpdate::State::EnablingFlash;
     switch (in.Byte() % 10) {
       case 0:
       case 1:

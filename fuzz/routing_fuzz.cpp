@@ -23,30 +23,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string shown;
   line.routing.tester.showReceived = [&](const std::string& t) { shown = t; };
   Tester tester(line.session, line.routing, {[](bool) {}, [](bool) {}, [](const std::string&) {}, [] {}});
-  line.routing.tester.send = [&] { tester.SendClick(); };
+  line.routing.tester.send = [&] { tester.Handle(tester_event::SendClick{}); };
   BusSearch search(line.session, line.routing, {[] {}, [](const std::string&) {}});
   line.routing.setup.answerStep = [&](const Answer& answer) { search.AnswerStep(answer); };
 
   for (int steps = 0; steps < 400 && !in.empty(); ++steps) {
     switch (in.Byte() % 12) {
       case 0: {
-        tester.fields.address = std::to_string(in.Byte());
-        tester.fields.command = static_cast<TesterCommand>(in.Byte() % 6);
-        tester.fields.funcAddr = std::to_string(in.Word());
-        tester.fields.data = std::to_string(in.Byte() % 12);
-        tester.Compose();
-        tester.SendClick();
+        TesterFields fields = tester.fields();
+        fields.address = std::to_string(in.Byte());
+        fields.command = static_cast<TesterCommand>(in.Byte() % 6);
+        fields.funcAddr = std::to_string(in.Word());
+        fields.data = std::to_string(in.Byte() % 12);
+        tester.Handle(tester_event::FieldsChanged{fields});
+        tester.Handle(tester_event::SendClick{});
         break;
       }
       case 1: {
         const auto text = in.Chunk();
-        tester.sendText.assign(text.begin(), text.end());
-        tester.SendClick();
+        tester.Handle(tester_event::SendTextEdited{std::string(text.begin(), text.end())});
+        tester.Handle(tester_event::SendClick{});
         break;
       }
-      case 2: tester.RepeatClick(); break;
-      case 3: tester.TimerTick(); break;
-      case 4: tester.CloseClick(); break;
+      case 2: tester.Handle(tester_event::RepeatClick{}); break;
+      case 3: tester.Handle(tester_event::TimerTick{}); break;
+      case 4: tester.Handle(tester_event::CloseClick{}); break;
       case 5: {
         SearchPresets presets;
         presets.addr = in.Byte() % 17;

@@ -107,7 +107,7 @@ TesterPanel::TesterPanel(QFrame* testpl, Session& session, MainPortRouting& rout
                             [this] { ShowState(); }}) {
   Build();
   routing_.tester.showReceived = [this](const std::string& text) { RcvEdit->setText(ToQString(text)); };
-  routing_.tester.send = [this] { tester_.TimerTick(); };
+  routing_.tester.send = [this] { tester_.Handle(tester_event::TimerTick{}); };
   ShowState();
 }
 
@@ -132,7 +132,7 @@ void TesterPanel::Build() {
   for (const TesterCommandInfo& info : TesterCommands()) SCmdBox->addItem(ToQString(info.item));
   SCmdBox->setCurrentIndex(-1);
   UserCmd = Field(SCmdBox, "UserCmd", 2, upper);
-  UserCmd->setText(ToQString(tester_.fields.userCmd));
+  UserCmd->setText(ToQString(tester_.fields().userCmd));
   UserCmd->hide();
   SCmdBox->installEventFilter(this);
   FuncSendLb = Label(TESTPL, "FuncSendLb", "FUNC ADDR");
@@ -210,7 +210,7 @@ void TesterPanel::Build() {
     connect(f, &QLineEdit::textChanged, this, &TesterPanel::SCOMAddrChange);
   for (QLineEdit* e : Edit) connect(e, &QLineEdit::textChanged, this, &TesterPanel::Edit1Change);
   connect(SendEdit, &QLineEdit::textEdited, this,
-          [this](const QString& text) { tester_.sendText = text.toStdString(); });
+          [this](const QString& text) { tester_.Handle(tester_event::SendTextEdited{text.toStdString()}); });
   connect(SendBt, &QPushButton::clicked, this, &TesterPanel::SendBtClick);
   connect(RSendBt, &QPushButton::clicked, this, &TesterPanel::RSendBtClick);
   connect(SClearBt, &QPushButton::clicked, this, &TesterPanel::SClearBtClick);
@@ -253,44 +253,35 @@ void TesterPanel::SCmdBoxSelect(int index) {
   SCOMAddrChange();
 }
 
-void TesterPanel::ReadFields() {
-  TesterFields& f = tester_.fields;
+TesterFields TesterPanel::ReadFields() const {
+  TesterFields f;
   f.address = SCOMAddr->text().toStdString();
   const int index = SCmdBox->currentIndex();
   f.command = index >= 0 ? std::optional(TesterCommands()[static_cast<std::size_t>(index)].command) : std::nullopt;
   f.userCmd = UserCmd->text().toStdString();
   f.funcAddr = SFunc->text().toStdString();
   f.data = SDataLen->text().toStdString();
+  for (std::size_t i = 0; i < Edit.size(); ++i)
+    f.words[static_cast<std::size_t>(kEditWordIndex[i])] = MultiDataWord(Edit[i]->text().toStdString());
+  return f;
 }
 
-void TesterPanel::SCOMAddrChange() {
-  ReadFields();
-  tester_.Compose();
-}
+void TesterPanel::SCOMAddrChange() { tester_.Handle(tester_event::FieldsChanged{ReadFields()}); }
+void TesterPanel::Edit1Change() { tester_.Handle(tester_event::FieldsChanged{ReadFields()}); }
 
-void TesterPanel::Edit1Change() {
-  auto* edit = qobject_cast<QLineEdit*>(sender());
-  for (std::size_t i = 0; i < Edit.size(); ++i) {
-    if (Edit[i] != edit) continue;
-    tester_.fields.words[static_cast<std::size_t>(kEditWordIndex[i])] = MultiDataWord(edit->text().toStdString());
-  }
-  ReadFields();
-  tester_.Compose();
-}
-
-void TesterPanel::SendBtClick() { tester_.SendClick(); }
-void TesterPanel::RSendBtClick() { tester_.RepeatClick(); }
-void TesterPanel::SClearBtClick() { tester_.ClearClick(); }
+void TesterPanel::SendBtClick() { tester_.Handle(tester_event::SendClick{}); }
+void TesterPanel::RSendBtClick() { tester_.Handle(tester_event::RepeatClick{}); }
+void TesterPanel::SClearBtClick() { tester_.Handle(tester_event::ClearClick{}); }
 
 void TesterPanel::SExitBtClick() {
-  tester_.CloseClick();
+  tester_.Handle(tester_event::CloseClick{});
   TESTPL->hide();
 }
 
 void TesterPanel::ShowState() {
-  const QString send = ToQString(tester_.sendText);
+  const QString send = ToQString(tester_.sendText());
   if (SendEdit->text() != send) SendEdit->setText(send);
-  SChkSum->setText(ToQString(tester_.checkDigits));
+  SChkSum->setText(ToQString(tester_.checkDigits()));
   RSendBt->setText(ToQString(tester_.RepeatCaption()));
   SendBt->setEnabled(tester_.SendEnabled());
 }

@@ -55,7 +55,8 @@ class TesterPanel : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override;
   void Build();
   void PlaceUserCmd();
-  void ReadFields();
+  // What the fields show, the multi-data words in their word order.
+  TesterFields ReadFields() const;
   void ShowState();
 
   QFrame* TESTPL;

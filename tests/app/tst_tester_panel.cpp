@@ -1,6 +1,7 @@
 // The tester panel's visible rules: controls and captions, the command list
 // adapting the panel, upper case, the composed SEND and LRC, the multi-data
-// word order, and the Send / Repeat / Close buttons.
+// word order, and the Send / Repeat / Close buttons against kxsim's controller
+// on the simulated bus.
 #include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
@@ -11,6 +12,7 @@
 
 #include "app/tester_panel.h"
 #include "support/fake_main_line.h"
+#include "support/sim_bus.h"
 #include "support/widget_access.h"
 
 using kx::LineOwner;
@@ -22,6 +24,8 @@ class TstTesterPanel : public QObject {
 
  private:
   struct Fixture : kx::test::FakeMainLine {
+    kx::test::SimBus bus{port};
+    kxsim::Controller& controller = bus.Add("kx2@1:9600-7E1-ascii");
     QFrame testpl;
     bool toolBar = true;
     bool timer = false;
@@ -30,6 +34,10 @@ class TstTesterPanel : public QObject {
     Fixture() {
       session.params = PortParams{1, 9600, 7, 1, 1, false};
       testpl.setObjectName("TESTPL");
+      // PV and SV held at 100 and 200.
+      controller.HoldProcess(true);
+      controller.SetRegister(0x4700, 100);
+      controller.SetRegister(0x4701, 200);
       routing.tester.portClosed = [this] { toolBar = true; };
       testpl.show();
     }
@@ -181,20 +189,20 @@ class TstTesterPanel : public QObject {
     QTest::mouseClick(f.Get<QPushButton>("SendBt"), Qt::LeftButton);
     QCOMPARE(f.port.written.size(), std::size_t{1});
     QVERIFY(!f.toolBar);
-    f.port.Feed(":0103020064");
-    f.port.Feed("96\r\n");
-    QCOMPARE(f.Get<QLineEdit>("RcvEdit")->text(), QString(":010302006496"));
+    QVERIFY(f.bus.RunUntil([&] { return !f.port.IsOpen(); }, 40));
+    QCOMPARE(f.Get<QLineEdit>("RcvEdit")->text(), QString(":010304006400C8CC"));
     QVERIFY(f.toolBar);
     QCOMPARE(f.session.lineOwner, LineOwner::Free);
 
     QTest::mouseClick(f.Get<QPushButton>("SClearBt"), Qt::LeftButton);
     QCOMPARE(f.Get<QLineEdit>("RcvEdit")->text(), QString());
 
+    f.controller.SilenceNow();
     QTest::mouseClick(f.Get<QPushButton>("RSendBt"), Qt::LeftButton);
     QCOMPARE(f.Get<QPushButton>("RSendBt")->text(), QString("Stop"));
     QVERIFY(!f.Get<QPushButton>("SendBt")->isEnabled());
     QVERIFY(f.timer);
-    f.port.Tick(18);
+    f.bus.Tick(18);
     QCOMPARE(f.Get<QLineEdit>("RcvEdit")->text(), QString("Received Data Timeout !"));
     QVERIFY(f.port.IsOpen());
 
@@ -217,11 +225,12 @@ class TstTesterPanel : public QObject {
     f.ExpectIdle();
     if (QTest::currentTestFailed()) return;
 
+    f.controller.SilenceNow();
     QTest::mouseClick(f.Get<QPushButton>("SendBt"), Qt::LeftButton);
     QCOMPARE(f.port.written.size(), std::size_t{2});
     QCOMPARE(f.Get<QPushButton>("RSendBt")->text(), QString("Repeat"));
     QVERIFY(!f.timer);
-    f.port.Tick(18);
+    f.bus.Tick(18);
     QCOMPARE(f.Get<QLineEdit>("RcvEdit")->text(), QString("Received Data Timeout !"));
     QVERIFY(!f.port.IsOpen());
   }

@@ -1,7 +1,8 @@
 // The tester inside the real main window: TESTER shows the panel and disables
 // the tool bar, Repeat drives Timer1 at 1.5 s and each tick sends again, Stop and
 // Close give the line and the tool bar back, other actions are refused while
-// Repeat holds the line.
+// Repeat holds the line. The main port is wired to kxsim's controller on the
+// simulated bus.
 #include <QAction>
 #include <QComboBox>
 #include <QFrame>
@@ -17,10 +18,12 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/tester_panel.h"
 #include "core/line/settings.h"
 #include "widgets/scaling.h"
 #include "support/fake_port.h"
 #include "support/modal_watch.h"
+#include "support/sim_bus.h"
 #include "support/widget_access.h"
 #include "support/window_fixture.h"
 
@@ -75,6 +78,10 @@ class TstTesterWindow : public QObject, protected kx::test::WindowFixture<MainWi
     QCOMPARE(Get<QLineEdit>("SendEdit")->text(), QString(":010347000001B4"));
 
     FakePort& port = *ports_.at(0);
+    kx::test::SimBus bus(port);
+    kxsim::Controller& controller = bus.Add("kx2@1:9600-7E1-ascii");
+    controller.HoldProcess(true);
+    controller.SetRegister(0x4700, 100);
     kx::test::Click(*Get<QPushButton>("RSendBt"));
     QCOMPARE(port.written.size(), std::size_t{1});
     QCOMPARE(session_->lineOwner, LineOwner::Tester);
@@ -82,7 +89,10 @@ class TstTesterWindow : public QObject, protected kx::test::WindowFixture<MainWi
     QVERIFY(timer1->isActive());
     QCOMPARE(timer1->interval(), 1500);
 
-    window_->Timer1Tick();  // a tick sends again, answered or not
+    QVERIFY(bus.RunUntil([&] { return !window_->tester()->tester().AwaitingAnswer(); }, 40));
+    QCOMPARE(Get<QLineEdit>("RcvEdit")->text(), QString(":010302006496"));
+    QVERIFY(port.IsOpen());  // repeating: the port stays open
+    window_->Timer1Tick();  // a tick sends again
     QCOMPARE(port.written.size(), std::size_t{2});
 
     // Another window's action is refused while Repeat holds the line.
@@ -96,10 +106,8 @@ class TstTesterWindow : public QObject, protected kx::test::WindowFixture<MainWi
     QVERIFY(!timer1->isActive());
     QVERIFY(Get<QToolBar>("ToolBar1")->isEnabled());
     QVERIFY(port.IsOpen());  // the awaited answer still comes
-    port.Feed(":0103020064");
-    port.Feed("96\r\n");
+    QVERIFY(bus.RunUntil([&] { return !port.IsOpen(); }, 40));
     QCOMPARE(Get<QLineEdit>("RcvEdit")->text(), QString(":010302006496"));
-    QVERIFY(!port.IsOpen());
     QCOMPARE(session_->lineOwner, LineOwner::Free);
 
     kx::test::Click(*Get<QPushButton>("SExitBt"));

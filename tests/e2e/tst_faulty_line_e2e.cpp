@@ -131,8 +131,8 @@ void TstFaultyLineE2e::noiseEndsEachRequestByItsDeadline() {
     std::string received;
     routing.tester.showReceived = [&](const std::string& text) { received = text; };
     kx::Tester tester(session, routing, kx::Tester::Hooks{});
-    tester.sendText = ":090347000002AB";
-    tester.SendClick();
+    tester.Handle(kx::tester_event::SendTextEdited{":090347000002AB"});
+    tester.Handle(kx::tester_event::SendClick{});
     QVERIFY(tester.AwaitingAnswer());
     QTRY_VERIFY_WITH_TIMEOUT(!tester.AwaitingAnswer(), 10000);
     QCOMPARE(QString::fromStdString(received), QString::fromLatin1(kx::Text(kx::Msg::ReceivedDataTimeout).data()));

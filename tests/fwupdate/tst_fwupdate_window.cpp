@@ -1,6 +1,7 @@
 // The firmware update window on the offscreen platform: its named controls,
-// OPEN FILE with good and bad files, and UPDATE against a fake port: status
-// texts and colours, progress, buttons, notices, and closing mid-update.
+// OPEN FILE with good and bad files, and UPDATE against kxsim's loader on the
+// simulated bus: status texts and colours, progress, buttons, notices, and
+// closing mid-update.
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -18,12 +19,14 @@
 #include "kxsim/firmware_gen.h"
 #include "support/fake_port.h"
 #include "support/modal_watch.h"
+#include "support/sim_bus.h"
 #include "support/widget_access.h"
 #include "support/window_fixture.h"
 
 using kx::fwupdate::FwUpdateWindow;
 using kx::test::Child;
 using kx::test::FakePort;
+using State = kx::FlashUpdate::State;
 
 class FwUpdateWindowTest : public QObject, protected kx::test::WindowFixture<FwUpdateWindow> {
   Q_OBJECT
@@ -58,14 +61,16 @@ class FwUpdateWindowTest : public QObject, protected kx::test::WindowFixture<FwU
   bool Enabled(const char* name) { return Child<QPushButton>(*window_, name)->isEnabled(); }
   int Progress() { return Child<QProgressBar>(*window_, "ProgressBar")->value(); }
   QString StatusStyle() { return Child<QLabel>(*window_, "ErrMess")->styleSheet(); }
-  // Answers the loader's last frame correctly.
-  void AnswerLoader() {
-    const kx::Bytes& frame = port_->written.back();
-    kx::Bytes data{0x00};
-    if (frame[1] == kx::kLoaderReadOptions) data = {0xE5, 0xC7};
-    if (frame[1] == kx::kLoaderCommand7) data = {0x00, 0x00};
-    port_->Feed(kx::LoaderFrame(frame[1], data));
+  // Runs the bus until the update has reached `state` (and `record` while writing).
+  bool RunTo(State state, std::size_t record = 0) {
+    const kx::FlashUpdate& update = window_->update();
+    return bus_->RunUntil([&] { return update.state() == state && update.record() == record; }, 4000);
   }
+  bool RunToEnd() {
+    return bus_->RunUntil([&] { return !window_->update().Busy(); }, 4000);
+  }
+
+  std::unique_ptr<kx::test::SimBus> bus_;
 
  private slots:
   void init() {
@@ -75,11 +80,16 @@ class FwUpdateWindowTest : public QObject, protected kx::test::WindowFixture<FwU
     notices_.clear();
     session_->showUserMessage = [this](int code) { notices_.push_back(code); };
     port_ = std::make_unique<FakePort>();
+    bus_ = std::make_unique<kx::test::SimBus>(*port_);
     window_ = std::make_unique<FwUpdateWindow>(*session_, *port_, memory_, [this] { return nextFile_; });
     port_->SetOnTrigger([this](kx::ComPort&, const kx::PortEvent& e) { window_->OnPortEvent(e); });
     ShowWindow();
   }
-  void cleanup() { Stop(); }
+  void cleanup() {
+    window_.reset();
+    bus_.reset();
+    Stop();
+  }
 
   void controlsAtStart() {
     QCOMPARE(window_->windowTitle(), QString("KX2/KX3 Update Program"));
@@ -160,6 +170,7 @@ class FwUpdateWindowTest : public QObject, protected kx::test::WindowFixture<FwU
   }
 
   void updateOfAKx2ShowsEachStepAndFinishes() {
+    bus_->Add("kx2@1:9600-7E1-ascii,loader");
     Open(WriteFile("kx2.oc", Firmware(11, 20)));
     kx::test::Click(*Child<QPushButton>(*window_, "UpDateBt"));
     QCOMPARE(session_->lineOwner, kx::LineOwner::Firmware);
@@ -168,17 +179,16 @@ class FwUpdateWindowTest : public QObject, protected kx::test::WindowFixture<FwU
     QVERIFY(StatusStyle().contains("#00FF00"));
     QVERIFY(!Enabled("UpDateBt"));
     QVERIFY(!Enabled("OpenBt"));
-    AnswerLoader();
+    QVERIFY(RunTo(State::Erasing));
     QCOMPARE(Text("ErrMess"), QString("Erase Sector 1/2"));
     QVERIFY(StatusStyle().contains("#FFFF00"));
     QCOMPARE(Progress(), 4 * 100 / 20 + 6);
-    AnswerLoader();
-    AnswerLoader();
+    QVERIFY(RunTo(State::Writing));
     QCOMPARE(Text("ErrMess"), QString("Write Data to ROM ..."));
     QCOMPARE(Progress(), 6 * 100 / 20 + 6);
-    for (int i = 0; i < 20; ++i) AnswerLoader();
+    QVERIFY(RunTo(State::Verifying));
     QCOMPARE(Text("ErrMess"), QString("Verify Memory Checksum"));
-    AnswerLoader();
+    QVERIFY(RunToEnd());
     QCOMPARE(Text("ErrMess"), QString("Program update successed"));
     QVERIFY(StatusStyle().contains("#00FF00"));
     QCOMPARE(Progress(), 100);
@@ -186,19 +196,22 @@ class FwUpdateWindowTest : public QObject, protected kx::test::WindowFixture<FwU
     QVERIFY(Enabled("OpenBt"));
     QVERIFY(!port_->IsOpen());
     QCOMPARE(session_->lineOwner, kx::LineOwner::Free);
+    QVERIFY(bus_->Controller(1).loader()->verified());
     QTRY_COMPARE(notices_, std::vector<int>{255});
   }
 
   void failureShowsItsTextInRedAndTheLoaderWaitShowsItsNotice() {
+    // Nobody answers the KX3's writes; a loader on the line reads wrong option bytes.
+    bus_->Add("kx2@1:9600-7E1-ascii,loader-fault=options-wrong");
     Open(WriteFile("kx3.oc", Firmware(12, 2)));
     kx::test::Retype(*Child<QSpinBox>(*window_, "Addr1"), 7);
     kx::test::Click(*Child<QPushButton>(*window_, "UpDateBt"));
     QCOMPARE(QString::fromLatin1(reinterpret_cast<const char*>(port_->written.back().data()), 7), QString(":070647"));
-    port_->Tick(kx::kEnableWriteTicks);
+    bus_->Tick(kx::kEnableWriteTicks);
     // The notice is shown once the step has returned; then the loader is asked.
     QTRY_COMPARE(notices_, std::vector<int>{0});
     QCOMPARE(port_->written.back(), kx::OptionReadFrame());
-    port_->Feed(kx::LoaderFrame(kx::kLoaderReadOptions, kx::Bytes{0x12, 0x34}));
+    QVERIFY(RunToEnd());
     QCOMPARE(Text("ErrMess"), QString("Option byte incorrect"));
     QVERIFY(StatusStyle().contains("#FF0000"));
     QCOMPARE(Progress(), 0);  // failed before any progress
@@ -208,14 +221,15 @@ class FwUpdateWindowTest : public QObject, protected kx::test::WindowFixture<FwU
 
   // A failed update never shows a full bar: it stays where the update stopped.
   void aFailedWriteLeavesTheBarWhereItStopped() {
+    bus_->Add("kx2@1:9600-7E1-ascii,loader-fault=write-fail");
     Open(WriteFile("kx2.oc", Firmware(11, 20)));
     kx::test::Click(*Child<QPushButton>(*window_, "UpDateBt"));
-    for (int i = 0; i < 3 + 4; ++i) AnswerLoader();  // options, erase, command 7, four records
-    QCOMPARE(Progress(), (6 + 4) * 100 / 20 + 6);
-    port_->Feed(kx::LoaderFrame(kx::kLoaderWrite, kx::Bytes{0x20}));
+    QVERIFY(RunTo(State::Writing));
+    QCOMPARE(Progress(), 6 * 100 / 20 + 6);
+    QVERIFY(RunToEnd());
     QCOMPARE(Text("ErrMess"), QString("Write data fail"));
     QVERIFY(StatusStyle().contains("#FF0000"));
-    QCOMPARE(Progress(), 56);
+    QCOMPARE(Progress(), 36);
     QVERIFY(Enabled("UpDateBt"));
     QCOMPARE(session_->lineOwner, kx::LineOwner::Free);
     // The next UPDATE starts the bar from nothing again.
@@ -235,17 +249,17 @@ class FwUpdateWindowTest : public QObject, protected kx::test::WindowFixture<FwU
   }
 
   void closingMidUpdateStopsItAndFreesTheLine() {
+    bus_->Add("kx2@1:9600-7E1-ascii,loader");
     Open(WriteFile("kx2.oc", Firmware(11, 20)));
     kx::test::Click(*Child<QPushButton>(*window_, "UpDateBt"));
-    AnswerLoader();
-    AnswerLoader();
+    QVERIFY(RunTo(State::Command7));
     QVERIFY(port_->IsOpen());
     kx::test::Click(*Child<QPushButton>(*window_, "CloseBt"));
     QVERIFY(!window_->isVisible());
     QVERIFY(!port_->IsOpen());
     QCOMPARE(session_->lineOwner, kx::LineOwner::Free);
     const std::size_t sent = port_->written.size();
-    port_->RunTimers();
+    bus_->Tick(kx::kWriteRecordTicks + 1);
     QCOMPARE(port_->written.size(), sent);
   }
 

@@ -150,6 +150,10 @@ TEST_F(LoaderTest, FaultsShowOnTheLoadersAnswers) {
       {LoaderFault::Noise, 0x05, {}, noisy},
       {LoaderFault::WriteFail, 0x01, {0x01, 0x10, 0x00, 0xAA}, Reply(0x01, {0x10})},
       {LoaderFault::VerifyFail, 0x06, {0x00, 0x00}, Reply(0x06, {0xFF})},
+      {LoaderFault::OptionsWrong, 0x05, {}, Reply(0x05, {0xE5, 0xC6})},
+      {LoaderFault::EraseFail, 0x03, {0x01}, Reply(0x03, {0x10})},
+      {LoaderFault::Command7Silent, 0x07, {}, {}},
+      {LoaderFault::WriteSilent, 0x01, {0x01, 0x10, 0x00, 0xAA}, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(LoaderFaultName(c.fault)));

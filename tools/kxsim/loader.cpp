@@ -27,6 +27,8 @@ constexpr FaultName kFaultNames[] = {
     {LoaderFault::None, "none"},           {LoaderFault::EraseSilent, "erase-silent"},
     {LoaderFault::BadSum, "badsum"},       {LoaderFault::WriteFail, "write-fail"},
     {LoaderFault::VerifyFail, "verify-fail"}, {LoaderFault::Noise, "noise"},
+    {LoaderFault::OptionsWrong, "options-wrong"}, {LoaderFault::EraseFail, "erase-fail"},
+    {LoaderFault::Command7Silent, "command7-silent"}, {LoaderFault::WriteSilent, "write-silent"},
 };
 
 }  // namespace
@@ -79,18 +81,22 @@ std::optional<Loader::Reply> Loader::Handle(std::span<const std::uint8_t> frame)
   const std::span<const std::uint8_t> data = frame.subspan(3, frame[2]);
   switch (frame[1]) {
     case kOptions:
+      if (fault_ == LoaderFault::OptionsWrong) return Reply{Answer(kOptions, {0xE5, 0xC6})};
       return Reply{Answer(kOptions, {0xE5, 0xC7})};
     case kErase:
       if (fault_ == LoaderFault::EraseSilent) return std::nullopt;
+      if (fault_ == LoaderFault::EraseFail) return Reply{Answer(kErase, {kStatusNotErased}), kEraseTime};
       flash_.fill(0xFF);
       written_.fill(false);
       erased_ = true;
       verified_ = false;
       return Reply{Answer(kErase, {kStatusOk}), kEraseTime};
     case kCommand7:
+      if (fault_ == LoaderFault::Command7Silent) return std::nullopt;
       return Reply{Answer(kCommand7, {0x00, 0x00})};
     case kWrite: {
       ++writes_;
+      if (fault_ == LoaderFault::WriteSilent) return std::nullopt;
       if (fault_ == LoaderFault::WriteFail) return Reply{Answer(kWrite, {kStatusNotErased})};
       if (data.size() < 3 || data[0] + std::size_t{3} != data.size()) return Reply{Answer(kWrite, {kStatusMalformed})};
       if (!erased_) return Reply{Answer(kWrite, {kStatusNotErased})};

@@ -37,6 +37,10 @@ enum class LoaderFault {
   WriteFail,    // every write is answered with a failure status
   VerifyFail,   // the verify is answered with FF whatever was stored
   Noise,        // bytes without 0x01 in front of every answer
+  OptionsWrong,    // the option bytes read are not E5 C7
+  EraseFail,       // the erase is answered with a failure status
+  Command7Silent,  // command 7 is never answered
+  WriteSilent,     // no write is answered
 };
 
 std::optional<LoaderFault> ParseLoaderFault(std::string_view name);

@@ -1,5 +1,6 @@
 #include "core/fwupdate/flash_update.h"
 
+#include "core/exchange/requests.h"
 #include "core/fwupdate/loader_protocol.h"
 #include "core/line/settings.h"
 
@@ -64,7 +65,6 @@ bool FlashUpdate::Start(const FirmwareImage& image, int address) {
   // The KX3 is asked to start its loader at the stored settings, in the form
   // they select; a KX2's loader listens at 38400 8N1 already.
   const PortParams params = kx3 ? session_.params : LoaderParams(session_.params.port);
-  form_ = session_.params.rtu ? FrameForm::Rtu : FrameForm::Ascii;
   port_.SetComNumber(static_cast<std::uint16_t>(params.port));
   const bool wasOpen = port_.IsOpen();
   if (wasOpen) ApplyParams(port_, params);
@@ -79,75 +79,72 @@ bool FlashUpdate::Start(const FirmwareImage& image, int address) {
   lease_ = session_.TakeLine(LineOwner::Firmware);
   timing_ = TimingOf(params);
   exchange_.Opened();
-  stage_ = 0;
-  state_ = State::Unlocking;
-  SendStage();
+  Enter(kx3 ? State::Unlocking : State::ReadingOptions);
   Changed();
   return true;
 }
 
-int FlashUpdate::VerifyStage() const {
-  return kStageFirstRecord + static_cast<int>(image_ ? image_->records.size() : 0);
+void FlashUpdate::Enter(State next, std::size_t record) {
+  state_ = next;
+  record_ = record;
+  switch (next) {
+    case State::Unlocking:
+      SendWrite(kUnlockRegister, kUnlockValue);
+      return;
+    case State::EnablingFlash:
+      SendWrite(kFlashEnableRegister, kFlashEnableValue);
+      return;
+    case State::LoaderWait: {
+      // The controller restarts into its loader meanwhile: the notice is up for
+      // three seconds, then the loader steps follow at its speed.
+      const PortParams loader = LoaderParams(session_.params.port);
+      ApplyParams(port_, loader);
+      timing_ = TimingOf(loader);
+      notice_ = kNoticeLoaderWait;
+      return;
+    }
+    case State::ReadingOptions:
+      SetStatus(Msg::ReadingOptionByte, StatusColour::Lime);
+      SendLoader(OptionReadFrame(), kOptionReadTicks);
+      return;
+    case State::Erasing:
+      SetStatus(Msg::EraseSector, StatusColour::Yellow);
+      SendLoader(EraseFrame(), kEraseTicks + memory_.eraseExtension);
+      return;
+    case State::Command7:
+      SendLoader(Command7Frame(), kCommand7Ticks);
+      return;
+    case State::Writing:
+      if (record == 0) SetStatus(Msg::WriteDataToRom, StatusColour::Yellow);
+      SendLoader(WriteRecordFrame(image_->records[record]), kWriteRecordTicks);
+      return;
+    case State::Verifying:
+      SetStatus(Msg::VerifyMemoryChecksum, StatusColour::Lime);
+      SendLoader(VerifyFrame(image_->checksum), kVerifyTicks);
+      return;
+    case State::Idle:
+    case State::Done:
+    case State::Failed:
+      return;
+  }
 }
 
-int FlashUpdate::TicksOfStage() const {
-  if (stage_ < kStageLoaderWait) return kEnableWriteTicks;
-  switch (stage_) {
-    case kStageOptions: return kOptionReadTicks;
-    case kStageErase: return kEraseTicks + memory_.eraseExtension;
-    case kStageCommand7: return kCommand7Ticks;
-    default: break;
-  }
-  return stage_ == VerifyStage() ? kVerifyTicks : kWriteRecordTicks;
+void FlashUpdate::SendWrite(std::uint16_t reg, std::uint16_t value) {
+  // The KX3 echoes each write whole; its answer ends at LF (ASCII) or at its
+  // 8 bytes or silence (RTU), with the update's own wait.
+  ExchangeRequest request = WriteRequest(LineFormatOf(session_.params), static_cast<std::uint8_t>(address_), reg, value);
+  request.firstWaitTicks = kEnableWriteTicks;
+  request.rearmTicks = kEnableWriteTicks;
+  Send(std::move(request));
 }
 
-void FlashUpdate::SendStage() {
-  if (image_->model == FirmwareModel::Kx2 && stage_ < kStageOptions) stage_ = kStageOptions;
-  if (stage_ == kStageLoaderWait) {
-    // The controller restarts into its loader meanwhile: the notice is up for
-    // three seconds, then the loader steps follow at its speed.
-    const PortParams loader = LoaderParams(session_.params.port);
-    ApplyParams(port_, loader);
-    timing_ = TimingOf(loader);
-    state_ = State::LoaderWait;
-    notice_ = kNoticeLoaderWait;
-    return;
-  }
-  const auto address = static_cast<std::uint8_t>(address_);
-  const int records = static_cast<int>(image_->records.size());
-  if (stage_ == 0) {
-    state_ = State::Unlocking;
-    sent_ = BuildFrame(form_, WriteRegisterPdu(address, kUnlockRegister, kUnlockValue));
-  } else if (stage_ == 1) {
-    state_ = State::EnablingFlash;
-    sent_ = BuildFrame(form_, WriteRegisterPdu(address, kFlashEnableRegister, kFlashEnableValue));
-  } else if (stage_ == kStageOptions) {
-    state_ = State::ReadingOptions;
-    sent_ = OptionReadFrame();
-    SetStatus(Msg::ReadingOptionByte, StatusColour::Lime);
-  } else if (stage_ == kStageErase) {
-    state_ = State::Erasing;
-    sent_ = EraseFrame();
-    SetStatus(Msg::EraseSector, StatusColour::Yellow);
-  } else if (stage_ == kStageCommand7) {
-    state_ = State::Command7;
-    sent_ = Command7Frame();
-  } else if (stage_ < kStageFirstRecord + records) {
-    state_ = State::Writing;
-    sent_ = WriteRecordFrame(image_->records[static_cast<std::size_t>(stage_ - kStageFirstRecord)]);
-    if (stage_ == kStageFirstRecord) SetStatus(Msg::WriteDataToRom, StatusColour::Yellow);
-  } else {
-    state_ = State::Verifying;
-    sent_ = VerifyFrame(image_->checksum);
-    SetStatus(Msg::VerifyMemoryChecksum, StatusColour::Lime);
-  }
-  ExchangeRequest request;
-  request.frame = sent_;
-  request.form = ModbusStage() ? form_ : FrameForm::Rtu;
-  // The echo of a write ends at LF (ASCII) or at its 8 bytes or silence (RTU).
-  request.end = ModbusStage() ? DefaultFrameEnd(form_) : LoaderAnswerRule();
-  request.firstWaitTicks = TicksOfStage();
-  request.rearmTicks = TicksOfStage();
+void FlashUpdate::SendLoader(Bytes frame, int waitTicks) {
+  Send(ExchangeRequest{.frame = std::move(frame), .form = FrameForm::Rtu, .end = LoaderAnswerRule(),
+                       .firstWaitTicks = waitTicks, .rearmTicks = waitTicks});
+}
+
+void FlashUpdate::Send(ExchangeRequest request) {
+  sent_ = request.frame;
   request.timing = timing_;
   request.capacity = kAnswerCapacity;
   exchange_.Send(std::move(request));
@@ -159,8 +156,7 @@ void FlashUpdate::Handle(const Event& event) {
     if (const std::optional<Answer> answer = exchange_.Handle(*port)) OnAnswer(*answer);
   } else if (std::holds_alternative<NoticeClosed>(event)) {
     if (state_ != State::LoaderWait) return;
-    stage_ = kStageOptions;
-    SendStage();
+    Enter(State::ReadingOptions);
     Changed();
   } else if (std::holds_alternative<Stop>(event)) {
     notice_.reset();
@@ -173,76 +169,113 @@ void FlashUpdate::Handle(const Event& event) {
     lease_.Release();
     notice_.reset();
     state_ = State::Failed;
+    // The status keeps the step it stopped at.
+    view_.failure = Failure::LineLost;
     view_.colour = StatusColour::Red;
     Changed();
   }
 }
 
 void FlashUpdate::OnAnswer(const Answer& answer) {
-  const bool kx3 = image_->model == FirmwareModel::Kx3;
-  if (!answer.Complete()) {
-    if (stage_ == kStageErase && memory_.eraseExtension < kEraseExtensionMax)
+  if (ModbusStep()) {
+    OnEchoAnswer(answer);
+    return;
+  }
+  if (!answer.Ok()) {
+    if (state_ == State::Erasing && memory_.eraseExtension < kEraseExtensionMax)
       memory_.eraseExtension += kEraseExtensionStep;
-    // A KX3 that does not echo may be restarting into its loader already.
-    if (kx3 && ModbusStage()) {
-      stage_ = kStageLoaderWait;
-      SendStage();
+    FailExchange(answer.failure);
+    return;
+  }
+  OnLoaderAnswer(answer);
+}
+
+void FlashUpdate::OnEchoAnswer(const Answer& answer) {
+  switch (answer.failure) {
+    case Failure::None:
+      Enter(state_ == State::Unlocking ? State::EnablingFlash : State::LoaderWait);
       Changed();
       return;
-    }
-    Fail(Msg::DataTimeOutError);
-    return;
-  }
-  const Bytes& received = answer.raw;
-  if (ModbusStage()) {
-    if (received != sent_) {
+    case Failure::TimedOut:
+      // A KX3 that does not echo may be restarting into its loader already.
+      Enter(State::LoaderWait);
+      Changed();
+      return;
+    default:
+      // Any answer that is not the write's echo.
       Fail(Msg::EnableFlashFail);
       return;
-    }
-    stage_ += 1;
-    SendStage();
-    Changed();
-    return;
   }
-  if (!LoaderSumOk(received)) {
+}
+
+void FlashUpdate::OnLoaderAnswer(const Answer& answer) {
+  const LoaderAnswer loader = ParseLoaderAnswer(answer);
+  if (!loader.sumOk) {
     Fail(Msg::RxChecksumError);
     return;
   }
-  const std::uint8_t status = received.size() > 3 ? received[3] : 0;
-  const bool statusOk = (status & 0xF0) == 0;
-  if (stage_ == kStageOptions) {
-    if (received.size() < 5 || received[3] != kOptionByte1 || received[4] != kOptionByte2) {
-      Fail(Msg::OptionByteIncorrect);
+  switch (state_) {
+    case State::ReadingOptions:
+      if (!loader.OptionsOk()) {
+        Fail(Msg::OptionByteIncorrect);
+        return;
+      }
+      Advance(State::Erasing);
       return;
-    }
-  } else if (stage_ == kStageErase) {
-    if (!statusOk) {
-      Fail(Msg::EraseSectorFail);
+    case State::Erasing:
+      if (!loader.StatusOk()) {
+        Fail(Msg::EraseSectorFail);
+        return;
+      }
+      Advance(State::Command7);
       return;
-    }
-  } else if (stage_ == VerifyStage()) {
-    if (status == kVerifyFailed) {
-      Fail(Msg::MemoryChecksumFail);
+    case State::Command7:
+      Advance(State::Writing, 0);
       return;
-    }
-    Finish(true);
-    return;
-  } else if (stage_ != kStageCommand7 && !statusOk) {
-    Fail(Msg::WriteDataFail);
-    return;
+    case State::Writing:
+      if (!loader.StatusOk()) {
+        Fail(Msg::WriteDataFail);
+        return;
+      }
+      if (record_ + 1 < image_->records.size())
+        Advance(State::Writing, record_ + 1);
+      else
+        Advance(State::Verifying);
+      return;
+    case State::Verifying:
+      if (loader.VerifyFailed()) {
+        Fail(Msg::MemoryChecksumFail);
+        return;
+      }
+      Finish(true);
+      return;
+    default:
+      return;
   }
-  Advance(stage_ + 1);
 }
 
-void FlashUpdate::Advance(int next) {
-  stage_ = next;
-  view_.progress = stage_ == VerifyStage() ? 100 : LoaderProgress(stage_, image_->records.size());
-  SendStage();
+void FlashUpdate::Advance(State next, std::size_t record) {
+  // The bar's formula counts the steps: 4 erase, 5 command 7, 6 + r record r;
+  // the verify shows a full bar.
+  const std::size_t records = image_->records.size();
+  int step = 0;
+  if (next == State::Erasing) step = 4;
+  if (next == State::Command7) step = 5;
+  if (next == State::Writing) step = 6 + static_cast<int>(record);
+  view_.progress = next == State::Verifying ? 100 : LoaderProgress(step, records);
+  Enter(next, record);
   Changed();
 }
 
 void FlashUpdate::Fail(Msg text) {
   SetStatus(text, StatusColour::Red);
+  Finish(false);
+}
+
+void FlashUpdate::FailExchange(Failure failure) {
+  view_.failure = failure;
+  view_.status = FailureText(failure);
+  view_.colour = StatusColour::Red;
   Finish(false);
 }
 

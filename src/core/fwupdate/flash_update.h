@@ -35,14 +35,6 @@ struct FlashUpdateMemory {
 
 enum class StatusColour { White, Lime, Yellow, Red };
 
-// Stage numbers: 0 unlock, 1 flash enable, 2 loader wait, 3 option bytes,
-// 4 erase, 5 command 7, 6 + r write record r, then verify (records + 6).
-inline constexpr int kStageLoaderWait = 2;
-inline constexpr int kStageOptions = 3;
-inline constexpr int kStageErase = 4;
-inline constexpr int kStageCommand7 = 5;
-inline constexpr int kStageFirstRecord = 6;
-
 // User message codes of the update's notices.
 inline constexpr int kNoticeLoaderWait = 0;
 inline constexpr int kNoticeKx3Done = 254;
@@ -50,6 +42,8 @@ inline constexpr int kNoticeKx2Done = 255;
 
 class FlashUpdate {
  public:
+  // Where the update is: the one position of a run. While Writing, record()
+  // says which record of the image is being written.
   enum class State {
     Idle,            // nothing started, or stopped
     Unlocking,       // KX3 unlock write sent
@@ -58,7 +52,7 @@ class FlashUpdate {
     ReadingOptions,
     Erasing,
     Command7,
-    Writing,
+    Writing,         // record() of the image sent
     Verifying,
     Done,
     Failed,
@@ -69,6 +63,9 @@ class FlashUpdate {
     StatusColour colour = StatusColour::White;
     int progress = 0;          // `ProgressBar`, 0..100
     bool portMissing = false;  // the port failed to open at the start: UPDATE stays off
+    // The exchange failure that ended the run (a time-out, the line lost);
+    // None when it ended by a step's own rule, or has not ended.
+    Failure failure = Failure::None;
   };
 
   struct NoticeClosed {};
@@ -98,7 +95,8 @@ class FlashUpdate {
   std::optional<int> TakeNotice() { return std::exchange(notice_, std::nullopt); }
 
   State state() const { return state_; }
-  int stage() const { return stage_; }
+  // The record being written (Writing), or the last one written.
+  std::size_t record() const { return record_; }
   const View& view() const { return view_; }
   // The update holds the line: OPEN FILE and UPDATE are off.
   bool Busy() const;
@@ -108,15 +106,23 @@ class FlashUpdate {
 
  private:
   void OnAnswer(const Answer& answer);
-  void SendStage();
-  void Advance(int next);
+  void OnEchoAnswer(const Answer& answer);
+  void OnLoaderAnswer(const Answer& answer);
+  // Moves to `next` (and record `record` when Writing) and sends its frame.
+  void Enter(State next, std::size_t record = 0);
+  // Enter after a loader answer: the bar moves on with it.
+  void Advance(State next, std::size_t record = 0);
+  void SendWrite(std::uint16_t reg, std::uint16_t value);
+  void SendLoader(Bytes frame, int waitTicks);
+  void Send(ExchangeRequest request);
   void Finish(bool done);
+  // A step failed by the update's own rule, with its own text.
   void Fail(Msg text);
+  // The exchange failed (no answer): the status is the failure's text.
+  void FailExchange(Failure failure);
   void Release();
   void SetStatus(Msg text, StatusColour colour);
-  int TicksOfStage() const;
-  int VerifyStage() const;
-  bool ModbusStage() const { return stage_ < kStageOptions; }
+  bool ModbusStep() const { return state_ == State::Unlocking || state_ == State::EnablingFlash; }
   void Changed();
 
   Session& session_;
@@ -126,13 +132,12 @@ class FlashUpdate {
   std::function<void()> onChange_;
 
   State state_ = State::Idle;
-  int stage_ = 0;
+  std::size_t record_ = 0;
   View view_;
   std::optional<int> notice_;
 
   std::optional<FirmwareImage> image_;
   int address_ = 1;
-  FrameForm form_ = FrameForm::Ascii;  // form of the two Modbus writes
   LineTiming timing_;
   Exchange exchange_;
   Bytes sent_;

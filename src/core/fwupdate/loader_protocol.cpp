@@ -57,6 +57,17 @@ bool LoaderSumOk(std::span<const std::uint8_t> answer) {
   return !answer.empty() && Sum(answer.first(answer.size() - 1)) == answer.back();
 }
 
+LoaderAnswer ParseLoaderAnswer(std::span<const std::uint8_t> answer) {
+  LoaderAnswer parsed;
+  parsed.sumOk = LoaderSumOk(answer);
+  if (answer.size() > 1) parsed.command = answer[1];
+  if (answer.size() > 3) parsed.status = answer[3];
+  if (answer.size() >= 6) parsed.options = std::array<std::uint8_t, 2>{answer[3], answer[4]};
+  return parsed;
+}
+
+LoaderAnswer ParseLoaderAnswer(const Answer& answer) { return ParseLoaderAnswer(answer.raw); }
+
 FrameEnd LoaderAnswerRule() {
   frame_end::Custom rule;
   rule.decide = [](std::span<const std::uint8_t> soFar) {

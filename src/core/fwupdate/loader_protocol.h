@@ -5,10 +5,13 @@
 // progress shown while the records are written.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
+#include "core/exchange/exchange.h"
 #include "core/exchange/frame_end.h"
 #include "core/modbus/codec.h"
 
@@ -62,6 +65,26 @@ Bytes VerifyFrame(std::uint16_t checksum);
 std::size_t LoaderAnswerLength(std::span<const std::uint8_t> stored);
 // The last byte is the sum of all before it, modulo 256.
 bool LoaderSumOk(std::span<const std::uint8_t> answer);
+
+// A loader answer taken apart: what the update reads of it. The status is the
+// byte after the length (erase, write, verify); the option bytes are the two
+// data bytes of a six-byte answer.
+struct LoaderAnswer {
+  bool sumOk = false;
+  std::uint8_t command = 0;
+  std::uint8_t status = 0;  // 0 when the answer is too short to hold one
+  std::optional<std::array<std::uint8_t, 2>> options;
+
+  // Erase and write: a status whose high four bits are 0.
+  bool StatusOk() const { return (status & 0xF0) == 0; }
+  // Verify: only FF says the program's checksum does not match.
+  bool VerifyFailed() const { return status == kVerifyFailed; }
+  bool OptionsOk() const { return options == std::array<std::uint8_t, 2>{kOptionByte1, kOptionByte2}; }
+};
+// `answer`: the bytes of a complete answer from its 0x01 on (noise before it
+// is dropped while it is collected).
+LoaderAnswer ParseLoaderAnswer(std::span<const std::uint8_t> answer);
+LoaderAnswer ParseLoaderAnswer(const Answer& answer);
 
 // Frame-end rule of a loader answer: bytes before its 0x01 are noise and
 // dropped; it is complete at LoaderAnswerLength bytes; silence never ends it.

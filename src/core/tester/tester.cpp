@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "core/exchange/requests.h"
 #include "core/text/text.h"
 
 namespace kx {
@@ -143,17 +144,33 @@ std::optional<Bytes> TesterBlock(std::string_view sendText, bool rtu) {
 
 Tester::Tester(Session& session, MainPortRouting& routing, Hooks hooks)
     : session_(session), routing_(routing), hooks_(std::move(hooks)) {
-  routing_.tester.lineLost = [this] { LineLost(); };
+  routing_.tester.lineLost = [this] { Handle(tester_event::LineLost{}); };
 }
 
 Tester::~Tester() { routing_.tester.lineLost = nullptr; }
+
+void Tester::Handle(const TesterEvent& event) {
+  std::visit([this](const auto& e) { On(e); }, event);
+}
+
+void Tester::On(const tester_event::FieldsChanged& e) {
+  fields_ = e.fields;
+  Compose();
+}
+
+void Tester::On(const tester_event::SendTextEdited& e) { sendText_ = e.text; }
+
+Tester::State Tester::state() const {
+  if (Repeating()) return AwaitingAnswer() ? State::RepeatAwaiting : State::Repeating;
+  return AwaitingAnswer() ? State::Awaiting : State::Idle;
+}
 
 void Tester::Changed() const {
   if (hooks_.changed) hooks_.changed();
 }
 
 void Tester::Compose() {
-  ComposedFrame frame = ComposeTesterFrame(fields, session_.params.rtu);
+  ComposedFrame frame = ComposeTesterFrame(fields_, session_.params.rtu);
   switch (frame.kind) {
     case ComposedFrame::Kind::Unchanged:
       return;
@@ -162,8 +179,8 @@ void Tester::Compose() {
       return;
     case ComposedFrame::Kind::Invalid:
     case ComposedFrame::Kind::Composed:
-      sendText = std::move(frame.sendText);
-      checkDigits = std::move(frame.checkDigits);
+      sendText_ = std::move(frame.sendText);
+      checkDigits_ = std::move(frame.checkDigits);
       Changed();
       return;
   }
@@ -174,10 +191,10 @@ bool Tester::MayUseLine() const {
 }
 
 bool Tester::TextAcceptable() {
-  if (sendText.empty()) return false;
-  if (sendText.size() > kTesterMaxSendText) {
+  if (sendText_.empty()) return false;
+  if (sendText_.size() > kTesterMaxSendText) {
     if (hooks_.showError)
-      hooks_.showError("The SEND text has " + std::to_string(sendText.size()) +
+      hooks_.showError("The SEND text has " + std::to_string(sendText_.size()) +
                        " characters; at most " + std::to_string(kTesterMaxSendText) +
                        " can be sent. Nothing was sent.");
     return false;
@@ -198,51 +215,58 @@ bool Tester::OpenForTester() {
 }
 
 bool Tester::Transmit() {
-  const auto block = TesterBlock(sendText, session_.params.rtu);
+  const auto block = TesterBlock(sendText_, session_.params.rtu);
   if (!block) return false;
   if (routing_.tester.showReceived) routing_.tester.showReceived(std::string());
   routing_.tester.awaitingAnswer = true;
-  routing_.Send(MainPortRouting::Route::Tester, session_.params.rtu ? FrameForm::Rtu : FrameForm::Ascii,
-                *block, MainPortRouting::kTesterTicks);
+  const LineFormat line = LineFormatOf(session_.params);
+  routing_.Send(MainPortRouting::Route::Tester, line.form, *block, WaitTicks(RequestKind::Tester, line));
   return true;
 }
 
-void Tester::SendClick() {
-  if (sendText.empty() || AwaitingAnswer()) return;
+void Tester::On(const tester_event::SendClick&) {
+  if (AwaitingAnswer() || sendText_.empty()) return;
   if (!MayUseLine()) return;
   if (!TextAcceptable()) return;
   if (!OpenForTester()) return;
   Transmit();
 }
 
-void Tester::RepeatClick() {
-  if (Repeating()) {
-    routing_.tester.repeat = false;
-    if (hooks_.setRepeatTimer) hooks_.setRepeatTimer(false);
-    if (!AwaitingAnswer() && routing_.Port().IsOpen()) {
-      routing_.ReleaseLine();
-      routing_.Close();
-    }
-    if (hooks_.setToolBarEnabled) hooks_.setToolBarEnabled(true);
-    Changed();
-    return;
+void Tester::On(const tester_event::RepeatClick&) {
+  switch (state()) {
+    case State::Repeating:
+    case State::RepeatAwaiting:
+      // Stop: an awaited answer still comes, and the routing closes after it.
+      routing_.tester.repeat = false;
+      if (hooks_.setRepeatTimer) hooks_.setRepeatTimer(false);
+      if (state() == State::Idle && routing_.Port().IsOpen()) {
+        routing_.ReleaseLine();
+        routing_.Close();
+      }
+      if (hooks_.setToolBarEnabled) hooks_.setToolBarEnabled(true);
+      Changed();
+      return;
+    case State::Idle:
+    case State::Awaiting:
+      if (!TextAcceptable()) return;
+      // While a Send's answer is awaited the first repeat goes out at the next tick.
+      if (state() == State::Idle && MayUseLine()) {
+        if (!OpenForTester()) return;
+        Transmit();
+      }
+      routing_.tester.repeat = true;
+      if (hooks_.setRepeatTimer) hooks_.setRepeatTimer(true);
+      Changed();
+      return;
   }
-  if (!TextAcceptable()) return;
-  if (!AwaitingAnswer() && MayUseLine()) {
-    if (!OpenForTester()) return;
-    Transmit();
-  }
-  routing_.tester.repeat = true;
-  if (hooks_.setRepeatTimer) hooks_.setRepeatTimer(true);
-  Changed();
 }
 
-void Tester::TimerTick() {
+void Tester::On(const tester_event::TimerTick&) {
   if (!Repeating() || !routing_.Port().IsOpen()) return;
   Transmit();  // a text made too long while repeating is skipped
 }
 
-void Tester::LineLost() {
+void Tester::On(const tester_event::LineLost&) {
   routing_.tester.repeat = false;
   routing_.tester.awaitingAnswer = false;
   if (hooks_.setRepeatTimer) hooks_.setRepeatTimer(false);
@@ -250,12 +274,12 @@ void Tester::LineLost() {
   Changed();
 }
 
-void Tester::ClearClick() {
+void Tester::On(const tester_event::ClearClick&) {
   routing_.ClearReceiveText();
   if (routing_.tester.showReceived) routing_.tester.showReceived(std::string());
 }
 
-void Tester::CloseClick() {
+void Tester::On(const tester_event::CloseClick&) {
   if (hooks_.setRepeatTimer) hooks_.setRepeatTimer(false);
   routing_.tester.repeat = false;
   // An answer still awaited is dropped with the port; without clearing the

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "core/modbus/codec.h"
 #include "core/routing/main_routing.h"
@@ -76,8 +77,38 @@ ComposedFrame ComposeTesterFrame(const TesterFields& fields, bool rtu);
 // one longer than 98 characters (refused, never cut).
 std::optional<Bytes> TesterBlock(std::string_view sendText, bool rtu);
 
+// What the tester is told: the panel's fields and buttons, the main window's
+// Timer1 and the routing's lost line.
+namespace tester_event {
+struct FieldsChanged { TesterFields fields; };  // a field or the command changed: compose
+struct SendTextEdited { std::string text; };    // `SendEdit` typed by hand
+struct SendClick {};                            // "Send"
+struct RepeatClick {};                          // "Repeat" / "Stop"
+struct ClearClick {};                           // "Clear Result"
+struct CloseClick {};                           // "Close"
+struct TimerTick {};                            // Timer1: sends again while repeating
+// The line failed while open (the routing has dropped the answer and the
+// repeat): the repeat timer stops and the buttons return to idle.
+struct LineLost {};
+}  // namespace tester_event
+
+using TesterEvent =
+    std::variant<tester_event::FieldsChanged, tester_event::SendTextEdited, tester_event::SendClick,
+                 tester_event::RepeatClick, tester_event::ClearClick, tester_event::CloseClick,
+                 tester_event::TimerTick, tester_event::LineLost>;
+
 class Tester {
  public:
+  // Where the tester is. The routing ends an awaited answer (and closes the
+  // port after it unless repeating), so the state is read from what the
+  // routing shares with the tester.
+  enum class State {
+    Idle,            // nothing awaited, no repeat
+    Awaiting,        // a Send's answer is awaited
+    Repeating,       // Repeat runs; the next Timer1 tick sends
+    RepeatAwaiting,  // Repeat runs and an answer is awaited
+  };
+
   struct Hooks {
     std::function<void(bool enabled)> setToolBarEnabled;  // main window's tool bar
     std::function<void(bool on)> setRepeatTimer;          // main window's Timer1 at 1500 ms
@@ -91,22 +122,12 @@ class Tester {
   Tester(const Tester&) = delete;
   Tester& operator=(const Tester&) = delete;
 
-  TesterFields fields;
-  std::string sendText;     // `SendEdit` (editable by hand)
-  std::string checkDigits;  // `SChkSum`
+  void Handle(const TesterEvent& event);
 
-  // Runs the composer on the fields and updates SEND and LRC.
-  void Compose();
-
-  void SendClick();    // "Send"
-  void RepeatClick();  // "Repeat" / "Stop"
-  void ClearClick();   // "Clear Result"
-  void CloseClick();   // "Close"
-  // One tick of the main window's Timer1: sends again while repeating.
-  void TimerTick();
-  // The line failed while open (the routing has dropped the answer and the
-  // repeat): the repeat timer stops and the buttons return to idle.
-  void LineLost();
+  State state() const;
+  const TesterFields& fields() const { return fields_; }
+  const std::string& sendText() const { return sendText_; }      // `SendEdit`
+  const std::string& checkDigits() const { return checkDigits_; }  // `SChkSum`
 
   bool Repeating() const { return routing_.tester.repeat; }
   bool AwaitingAnswer() const { return routing_.tester.awaitingAnswer; }
@@ -114,6 +135,15 @@ class Tester {
   std::string_view RepeatCaption() const { return Text(Repeating() ? Msg::Stop : Msg::Repeat); }
 
  private:
+  void On(const tester_event::FieldsChanged& e);
+  void On(const tester_event::SendTextEdited& e);
+  void On(const tester_event::SendClick&);
+  void On(const tester_event::RepeatClick&);
+  void On(const tester_event::ClearClick&);
+  void On(const tester_event::CloseClick&);
+  void On(const tester_event::TimerTick&);
+  void On(const tester_event::LineLost&);
+  void Compose();
   bool MayUseLine() const;
   bool TextAcceptable();
   bool OpenForTester();
@@ -123,6 +153,9 @@ class Tester {
   Session& session_;
   MainPortRouting& routing_;
   Hooks hooks_;
+  TesterFields fields_;
+  std::string sendText_;
+  std::string checkDigits_;
 };
 
 }  // namespace kx

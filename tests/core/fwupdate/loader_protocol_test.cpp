@@ -25,6 +25,39 @@ TEST(LoaderProtocol, AnswerLengthFollowsTheCommandByte) {
   EXPECT_FALSE(LoaderSumOk(Bytes{}));
 }
 
+TEST(LoaderProtocol, AnswersAreTakenApart) {
+  struct Case {
+    const char* name;
+    Bytes answer;
+    bool sumOk;
+    bool statusOk;
+    bool optionsOk;
+    bool verifyFailed;
+  };
+  Bytes badSum = LoaderFrame(kLoaderReadOptions, Bytes{0xE5, 0xC7});
+  badSum.back() ^= 0x01;
+  const Case cases[] = {
+      {"option bytes", LoaderFrame(kLoaderReadOptions, Bytes{0xE5, 0xC7}), true, false, true, false},
+      {"other option bytes", LoaderFrame(kLoaderReadOptions, Bytes{0xE5, 0xC6}), true, false, false, false},
+      {"bad sum", badSum, false, false, true, false},
+      {"status 0F passes", LoaderFrame(kLoaderWrite, Bytes{0x0F}), true, true, false, false},
+      {"status 10 fails", LoaderFrame(kLoaderErase, Bytes{0x10}), true, false, false, false},
+      {"status 20 fails", LoaderFrame(kLoaderWrite, Bytes{0x20}), true, false, false, false},
+      {"verify FF", LoaderFrame(kLoaderVerify, Bytes{0xFF}), true, false, false, true},
+      {"verify 7E is success", LoaderFrame(kLoaderVerify, Bytes{0x7E}), true, false, false, false},
+      // Five bytes hold no option bytes: the fifth is the sum.
+      {"five bytes", Bytes{0x01, 0xE0, 0x01, 0xE5, 0xC7}, true, false, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const LoaderAnswer parsed = ParseLoaderAnswer(c.answer);
+    EXPECT_EQ(parsed.sumOk, c.sumOk);
+    EXPECT_EQ(parsed.StatusOk(), c.statusOk);
+    EXPECT_EQ(parsed.OptionsOk(), c.optionsOk);
+    EXPECT_EQ(parsed.VerifyFailed(), c.verifyFailed);
+  }
+}
+
 TEST(LoaderProtocol, ProgressForOneHundredRecords) {
   struct Case {
     const char* after;

@@ -27,9 +27,8 @@ TEST(TesterOnSimBus, ReadIsAnsweredByTheSimulatedControllerInEachForm) {
     line.routing.tester.showReceived = [&shown](const std::string& t) { shown = t; };
     line.session.params = c.params;
     Tester tester{line.session, line.routing, {[](bool) {}, [](bool) {}, [](const std::string&) {}, [] {}}};
-    tester.fields = {"1", TesterCommand::ReadRegister, "03", "4700", "2", {}};
-    tester.Compose();
-    tester.SendClick();
+    tester.Handle(tester_event::FieldsChanged{{"1", TesterCommand::ReadRegister, "03", "4700", "2", {}}});
+    tester.Handle(tester_event::SendClick{});
     ASSERT_TRUE(bus.RunUntil([&] { return !line.port.IsOpen(); }, 40));
     EXPECT_EQ(shown.substr(0, std::string(c.shown).size()), c.shown) << shown;
     EXPECT_EQ(shown.size(), c.params.rtu ? 18U : 17U) << shown;

@@ -8,6 +8,7 @@
 #include "core/routing/main_routing.h"
 #include "core/line/session.h"
 #include "support/fake_port.h"
+#include "support/sim_bus.h"
 
 namespace kx {
 namespace {
@@ -135,21 +136,34 @@ TEST(TesterBlockTest, TextOver98CharactersIsRefusedNotCut) {
 }
 
 // ---------------------------------------------------------------------------
-// Send / Repeat / Stop / Close against a fake port and its tick clock, with the
-// main window's routing collecting the answers.
+// Send / Repeat / Stop / Close against kxsim's controller on the simulated bus,
+// with the main window's routing collecting the answers.
+
+namespace ev = tester_event;
+
+// The simulated controller's answer to the read of 0x4700-0x4701 (held at 100 and 200).
+constexpr const char* kAsciiAnswer = ":010304006400C8CC";
 
 class TesterEngine : public ::testing::Test {
  protected:
   TesterEngine() {
     session.params = PortParams{1, 9600, 7, 1, 1, false};
+    Hold(bus.Add("kx2@1:9600-7E1-ascii"));
     routing.tester.showReceived = [this](const std::string& t) { received = t; };
     routing.tester.portClosed = [this] { toolBarEnabled = true; };
-    tester.fields = Fields("1", TesterCommand::ReadRegister, "4700", "2");
-    tester.Compose();
+    tester.Handle(ev::FieldsChanged{Fields("1", TesterCommand::ReadRegister, "4700", "2")});
   }
+  // The controller's PV and SV held at 100 and 200.
+  static void Hold(kxsim::Controller& controller) {
+    controller.HoldProcess(true);
+    controller.SetRegister(0x4700, 100);
+    controller.SetRegister(0x4701, 200);
+  }
+  bool RunUntilAnswered() { return bus.RunUntil([&] { return !tester.AwaitingAnswer(); }, 40); }
 
   Session session;
   FakePort port;
+  test::SimBus bus{port};
   MainPortRouting routing{session, port};
   bool toolBarEnabled = true;
   bool timerOn = false;
@@ -161,7 +175,11 @@ class TesterEngine : public ::testing::Test {
 };
 
 TEST_F(TesterEngine, SendOnceThenAnswerFreesTheLine) {
-  tester.SendClick();
+  bus.SetDelivery(test::SimBus::Delivery::Split);
+  std::vector<std::string> shown;
+  routing.tester.showReceived = [&](const std::string& t) { shown.push_back(t); };
+  tester.Handle(ev::SendClick{});
+  EXPECT_EQ(tester.state(), Tester::State::Awaiting);
   EXPECT_EQ(session.lineOwner, LineOwner::Tester);
   EXPECT_TRUE(port.IsOpen());
   EXPECT_FALSE(toolBarEnabled);
@@ -170,25 +188,28 @@ TEST_F(TesterEngine, SendOnceThenAnswerFreesTheLine) {
   EXPECT_EQ(port.parity, Parity::Even);
   ASSERT_EQ(port.written.size(), 1U);
   EXPECT_EQ(port.LastWrittenText(), ":010347000002B3\r\n");
-  EXPECT_TRUE(tester.AwaitingAnswer());
 
-  tester.SendClick();  // a second Send while the answer is awaited does nothing
+  tester.Handle(ev::SendClick{});  // a second Send while the answer is awaited does nothing
   EXPECT_EQ(port.written.size(), 1U);
 
-  port.Feed(":0103040064");
-  port.Feed("00C8CA\r\n");
-  EXPECT_EQ(received, ":010304006400C8CA");
-  EXPECT_FALSE(tester.AwaitingAnswer());
+  ASSERT_TRUE(RunUntilAnswered());
+  // The first half shows as it comes, then the whole answer.
+  ASSERT_GE(shown.size(), 3U);
+  EXPECT_EQ(shown.front(), "");
+  EXPECT_EQ(shown[1], std::string(kAsciiAnswer).substr(0, 9));
+  EXPECT_EQ(shown.back(), kAsciiAnswer);
+  EXPECT_EQ(tester.state(), Tester::State::Idle);
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
   EXPECT_TRUE(toolBarEnabled);
 }
 
 TEST_F(TesterEngine, TimeoutAfter18TicksShowsTimeoutText) {
-  tester.SendClick();
-  port.Tick(17);
+  bus.Controller(1).SilenceNow();
+  tester.Handle(ev::SendClick{});
+  bus.Tick(17);
   EXPECT_TRUE(tester.AwaitingAnswer());
-  port.Tick(1);
+  bus.Tick(1);
   EXPECT_EQ(received, Text(Msg::ReceivedDataTimeout));
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
@@ -196,8 +217,8 @@ TEST_F(TesterEngine, TimeoutAfter18TicksShowsTimeoutText) {
 
 TEST_F(TesterEngine, SendWhileAnotherWindowHoldsTheLineDoesNothing) {
   session.lineOwner = LineOwner::Monitor;
-  tester.SendClick();
-  tester.RepeatClick();
+  tester.Handle(ev::SendClick{});
+  tester.Handle(ev::RepeatClick{});
   EXPECT_TRUE(port.written.empty());
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Monitor);
@@ -205,9 +226,9 @@ TEST_F(TesterEngine, SendWhileAnotherWindowHoldsTheLineDoesNothing) {
 }
 
 TEST_F(TesterEngine, OverlongSendTextIsRefusedWithNothingSent) {
-  tester.sendText = ":" + std::string(98, '0');
-  tester.SendClick();
-  tester.RepeatClick();
+  tester.Handle(ev::SendTextEdited{":" + std::string(98, '0')});
+  tester.Handle(ev::SendClick{});
+  tester.Handle(ev::RepeatClick{});
   EXPECT_TRUE(port.written.empty());
   EXPECT_FALSE(port.IsOpen());
   EXPECT_FALSE(tester.Repeating());
@@ -216,78 +237,85 @@ TEST_F(TesterEngine, OverlongSendTextIsRefusedWithNothingSent) {
 }
 
 TEST_F(TesterEngine, RepeatKeepsTheLineAndStopClosesAfterTheAwaitedAnswer) {
-  tester.RepeatClick();
-  EXPECT_TRUE(tester.Repeating());
+  tester.Handle(ev::RepeatClick{});
+  EXPECT_EQ(tester.state(), Tester::State::RepeatAwaiting);
   EXPECT_TRUE(timerOn);
   EXPECT_FALSE(tester.SendEnabled());
   EXPECT_EQ(tester.RepeatCaption(), "Stop");
   ASSERT_EQ(port.written.size(), 1U);
 
-  port.Feed(":0103040064");
-  port.Feed("00C8CA\r\n");
+  ASSERT_TRUE(RunUntilAnswered());
+  EXPECT_EQ(received, kAsciiAnswer);
+  EXPECT_EQ(tester.state(), Tester::State::Repeating);
   EXPECT_TRUE(port.IsOpen());  // repeating: the answer leaves the port open
   EXPECT_EQ(session.lineOwner, LineOwner::Tester);
 
-  tester.TimerTick();  // Timer1 sends again
+  tester.Handle(ev::TimerTick{});  // Timer1 sends again
   EXPECT_EQ(port.written.size(), 2U);
   EXPECT_TRUE(tester.AwaitingAnswer());
 
-  tester.RepeatClick();  // Stop while the answer is awaited
-  EXPECT_FALSE(tester.Repeating());
+  tester.Handle(ev::RepeatClick{});  // Stop while the answer is awaited
+  EXPECT_EQ(tester.state(), Tester::State::Awaiting);
   EXPECT_FALSE(timerOn);
   EXPECT_EQ(tester.RepeatCaption(), "Repeat");
   EXPECT_TRUE(port.IsOpen());
-  port.Tick(18);
+  ASSERT_TRUE(RunUntilAnswered());
+  EXPECT_EQ(received, kAsciiAnswer);
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
 
-  tester.TimerTick();  // a late Timer1 tick after Stop sends nothing
+  tester.Handle(ev::TimerTick{});  // a late Timer1 tick after Stop sends nothing
   EXPECT_EQ(port.written.size(), 2U);
 }
 
 TEST_F(TesterEngine, RepeatWhileAnswerAwaitedSendsOnlyAtTheNextTick) {
-  tester.SendClick();
-  tester.RepeatClick();
+  tester.Handle(ev::SendClick{});
+  tester.Handle(ev::RepeatClick{});
   EXPECT_EQ(port.written.size(), 1U);
   EXPECT_TRUE(tester.Repeating());
-  tester.TimerTick();
+  ASSERT_TRUE(RunUntilAnswered());
+  EXPECT_EQ(port.written.size(), 1U);
+  tester.Handle(ev::TimerTick{});
   EXPECT_EQ(port.written.size(), 2U);
 }
 
 TEST_F(TesterEngine, CloseWhileAwaitingLetsTheNextSendGoOut) {
-  tester.RepeatClick();
-  tester.CloseClick();
+  tester.Handle(ev::RepeatClick{});
+  bus.Pump();  // the controller has the request; its answer goes with the closed port
+  tester.Handle(ev::CloseClick{});
+  EXPECT_EQ(tester.state(), Tester::State::Idle);
   EXPECT_FALSE(port.IsOpen());
-  EXPECT_FALSE(tester.Repeating());
   EXPECT_FALSE(timerOn);
   EXPECT_TRUE(toolBarEnabled);
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
 
-  tester.SendClick();
+  tester.Handle(ev::SendClick{});
   EXPECT_EQ(port.written.size(), 2U);
+  ASSERT_TRUE(RunUntilAnswered());
+  EXPECT_EQ(received, kAsciiAnswer);
 }
 
 // The adapter is pulled while repeating: the repeat and its timer stop, the
 // buttons return to idle and the line is free; Send then sends once (the
 // repeat does not come back) on a fresh opening.
 TEST_F(TesterEngine, LostLineStopsTheRepeatAndFreesTheLine) {
-  tester.RepeatClick();
+  tester.Handle(ev::RepeatClick{});
   ASSERT_TRUE(tester.Repeating());
   port.Fail("ttyUSB0 was disconnected");
-  EXPECT_FALSE(tester.Repeating());
-  EXPECT_FALSE(tester.AwaitingAnswer());
+  EXPECT_EQ(tester.state(), Tester::State::Idle);
   EXPECT_FALSE(timerOn);
   EXPECT_TRUE(tester.SendEnabled());
   EXPECT_EQ(tester.RepeatCaption(), "Repeat");
   EXPECT_TRUE(toolBarEnabled);
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
-  tester.TimerTick();  // a Timer1 tick already queued sends nothing
+  tester.Handle(ev::TimerTick{});  // a Timer1 tick already queued sends nothing
   EXPECT_EQ(port.written.size(), 1U);
 
-  tester.SendClick();
+  bus.Controller(1).SilenceNow();
+  tester.Handle(ev::SendClick{});
   EXPECT_EQ(port.written.size(), 2U);
   EXPECT_FALSE(tester.Repeating());
-  port.Tick(18);
+  bus.Tick(18);
   EXPECT_EQ(received, Text(Msg::ReceivedDataTimeout));
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
@@ -295,35 +323,36 @@ TEST_F(TesterEngine, LostLineStopsTheRepeatAndFreesTheLine) {
 
 TEST_F(TesterEngine, PortThatCannotOpenKeepsTheLineUntilClose) {
   port.failNextOpen = "No such file or directory";
-  tester.SendClick();
+  tester.Handle(ev::SendClick{});
   ASSERT_EQ(errors.size(), 1U);
   EXPECT_EQ(errors[0], "No such file or directory");
   EXPECT_TRUE(port.written.empty());
   EXPECT_EQ(session.lineOwner, LineOwner::Tester);
   EXPECT_FALSE(toolBarEnabled);
-  tester.CloseClick();
+  tester.Handle(ev::CloseClick{});
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
   EXPECT_TRUE(toolBarEnabled);
 }
 
 TEST_F(TesterEngine, RtuFormSendsBytesAndShowsAnswerAsHex) {
-  session.params.rtu = true;
-  tester.Compose();
-  EXPECT_EQ(tester.sendText, " 010347000002D0BF");
-  tester.SendClick();
+  Hold(bus.Add("kx2@1:9600-8N1-rtu"));
+  session.params = PortParams{1, 9600, 8, 0, 1, true};
+  tester.Handle(ev::FieldsChanged{tester.fields()});
+  EXPECT_EQ(tester.sendText(), " 010347000002D0BF");
+  tester.Handle(ev::SendClick{});
   ASSERT_EQ(port.written.size(), 1U);
   EXPECT_EQ(port.written[0], (Bytes{0x01, 0x03, 0x47, 0x00, 0x00, 0x02, 0xD0, 0xBF}));
-  port.Feed(Bytes{0x01, 0x83, 0x02});
-  port.Tick(18);
-  EXPECT_EQ(received, "018302");  // bytes came: no time-out text
+  ASSERT_TRUE(RunUntilAnswered());
+  std::string hex;
+  for (std::uint8_t b : BuildRtuFrame(Bytes{0x01, 0x03, 0x04, 0x00, 0x64, 0x00, 0xC8})) hex += HexByte(b);
+  EXPECT_EQ(received, hex);  // an RTU answer ends by silence: shown, no time-out text
 }
 
 TEST_F(TesterEngine, BadWordCountReportsAndKeepsSend) {
-  const std::string before = tester.sendText;
-  tester.fields = Fields("1", TesterCommand::WriteMultiWords, "4710", "X", {"1"});
-  tester.Compose();
+  const std::string before = tester.sendText();
+  tester.Handle(ev::FieldsChanged{Fields("1", TesterCommand::WriteMultiWords, "4710", "X", {"1"})});
   EXPECT_EQ(errors.size(), 1U);
-  EXPECT_EQ(tester.sendText, before);
+  EXPECT_EQ(tester.sendText(), before);
 }
 
 }  // namespace
