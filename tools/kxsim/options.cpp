@@ -68,7 +68,9 @@ controller restarts (1 s) into the new program and reports as its firmware
 version the word stored at program address 0x0100 (major, minor digits).
 loader-fault=KIND: erase-silent (no answer to the erase), badsum (wrong sum
 byte on every answer), write-fail (every write refused), verify-fail (status FF),
-noise (bytes without 0x01 before every answer).
+noise (bytes without 0x01 before every answer), options-wrong (option bytes other
+than E5 C7), erase-fail (the erase answered with a failure status),
+command7-silent (command 7 never answered), write-silent (no write answered).
 
 Options:
   --link PATH           symlink to create for the line's pseudo-terminal
