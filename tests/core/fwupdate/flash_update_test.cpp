@@ -25,7 +25,7 @@ FirmwareImage Image(FirmwareModel model, std::size_t records) {
   for (std::size_t r = 0; r < records; ++r) {
     Bytes row{4, static_cast<std::uint8_t>(r >> 8), static_cast<std::uint8_t>(r & 0xFF)};
     std::uint8_t sum = static_cast<std::uint8_t>(4 + (r >> 8) + (r & 0xFF));
-    for (int i = 0; i < 4; ++i) {
+    for (std::size_t i = 0; i < 4; ++i) {
       const auto b = static_cast<std::uint8_t>(r * 7 + i);
       row.push_back(b);
       sum = static_cast<std::uint8_t>(sum + b);

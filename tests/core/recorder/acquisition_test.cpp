@@ -120,7 +120,8 @@ class AcquisitionTest : public ::testing::TestWithParam<std::tuple<bool, Deliver
     } else if (reply.value) {
       const std::uint16_t v = *reply.value;
       Bytes frame = BuildFrame(Form(), Bytes{from, 0x03, 4, static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v), 0, 0});
-      if (reply.corrupt) frame[Rtu() ? 4 : 8] ^= Rtu() ? 0x01 : 0x03;  // '0' <-> '3' keeps ASCII a digit
+      if (reply.corrupt)
+        frame[Rtu() ? 4 : 8] ^= static_cast<std::uint8_t>(Rtu() ? 0x01 : 0x03);  // '0' <-> '3' keeps ASCII a digit
       Deliver(frame);
     }
     // Answers whose length the rule does not know end when the line falls
