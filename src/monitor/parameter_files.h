@@ -56,7 +56,6 @@ class ParameterFiles : public QObject {
 
   const ParameterBuffer& buffer() const { return buffer_; }
   bool bufferValid() const { return valid_; }
-  ramp::RampSoakWindow* rampWindow() const { return ramp_; }
 
  private:
   void Open();

@@ -105,14 +105,12 @@ class MainPortRouting {
   void ClearReceiveText() { shownFrom_ = exchange_.Received().size(); }
   ComPort& Port() { return port_; }
   const Exchange& exchange() const { return exchange_; }
-  Route CurrentRoute() const { return session_.mainRouteTester ? Route::Tester : Route::Setup; }
 
   TesterSide tester;
   SetupSide setup;
 
  private:
   void TesterAnswer(const Answer& answer);
-  void FinishTester();
 
   Session& session_;
   ComPort& port_;
