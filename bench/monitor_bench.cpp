@@ -11,7 +11,8 @@
 //   line limit   the time the line itself needs for the exchanges sent:
 //                (request + answer characters) x bits per character / baud,
 //                plus kxsim's turnaround for every answered exchange
-//   ratio        line limit / elapsed time = measured rate / limit rate
+//   ratio        elapsed time / line limit = limit rate / measured rate, as in
+//                every benchmark here: 1.00 is the line's own limit, above is slower
 //   latency      per exchange, from the request written to its last byte
 //                received, less the line limit of that exchange: what the
 //                port, the pseudo-terminal and kxsim add
@@ -400,7 +401,7 @@ bool ParseArgs(int argc, char** argv, Options& o) {
   return o.seconds > 0 && o.warmup >= 0;
 }
 
-// A client's rate in one round and its ratio to the line limit.
+// A client's rate in one round and its ratio, elapsed / line limit.
 struct Rate {
   double perSecond = 0;
   double ratio = 0;
@@ -441,8 +442,11 @@ double EngineRate(const EngineResult& r) {
 double LimitRate(const EngineResult& r) {
   return r.m.lineSeconds > 0 ? static_cast<double>(r.m.answered) / r.m.lineSeconds : 0;
 }
-double EngineRatio(const EngineResult& r) {
-  return LimitRate(r) > 0 ? EngineRate(r) / LimitRate(r) : 0;
+// Elapsed / line limit per exchange: the limit rate over the measured rate.
+double EngineRatio(const EngineResult& r) { return EngineRate(r) > 0 ? LimitRate(r) / EngineRate(r) : 0; }
+// The same ratio for a client that made `exchanges` of `limitSeconds` each in `elapsed`.
+double ClientRatio(double elapsed, int exchanges, double limitSeconds) {
+  return exchanges > 0 && limitSeconds > 0 ? elapsed / exchanges / limitSeconds : 0;
 }
 
 }  // namespace
@@ -485,7 +489,7 @@ int main(int argc, char** argv) {
       if (c.devices == 1 && !rawFailed) {
         const RateResult rr = RunRaw(o, c);
         rawFailed = !rr.ok;
-        if (rr.ok) raw.push_back({rr.exchanges / rr.elapsed, rr.exchanges / rr.elapsed * rr.limitSeconds});
+        if (rr.ok) raw.push_back({rr.exchanges / rr.elapsed, ClientRatio(rr.elapsed, rr.exchanges, rr.limitSeconds)});
       }
       if (c.rtu && c.devices == 1 && o.mbpoll && !mbpollFailed) {
         const RateResult mr = RunMbpoll(o, c);
@@ -494,8 +498,8 @@ int main(int argc, char** argv) {
         if (mbpollFailed) {
           std::fprintf(stderr, "%s: %s\n", c.Name().c_str(), mr.problem.c_str());
         } else {
-          const double pollRate = mr.exchanges / std::max(1e-6, mr.elapsed - *startup);
-          mbpoll.push_back({pollRate, pollRate * mr.limitSeconds});
+          const double polling = std::max(1e-6, mr.elapsed - *startup);
+          mbpoll.push_back({mr.exchanges / polling, ClientRatio(polling, mr.exchanges, mr.limitSeconds)});
         }
       }
     }
@@ -526,9 +530,11 @@ int main(int argc, char** argv) {
   }
   std::printf(
       "\nexch/s: requests per second; limit/s: answered exchanges the line could carry in the same time\n"
-      "(characters x 10 / baud + 2 ms turnaround each); excess: request-to-last-byte time above that limit\n"
-      "(port, pseudo-terminal, kxsim); gap: last answer byte to next request (engine, event loop);\n"
-      "events: data-available events per answer; CPU: this process's user+system time per minute polled;\n"
+      "(characters x 10 / baud + 2 ms turnaround each); ratio: elapsed / line limit, the time per exchange\n"
+      "over the line's time for it (limit/s over exch/s; 1.00 is the line's limit, above is slower);\n"
+      "excess: request-to-last-byte time above that limit (port, pseudo-terminal, kxsim); gap: last\n"
+      "answer byte to next request (engine, event loop); events: data-available events per answer;\n"
+      "CPU: this process's user+system time per minute polled;\n"
       "raw: a plain termios client (no Qt) reading 4 registers at 0x4700 back to back, one KX2;\n"
       "mbpoll: the same read in RTU by mbpoll, one run of as many polls as fit the round less its\n"
       "start-up (ratio to the line limit of that read); rounds: each client's ratio per round.\n");

@@ -110,7 +110,7 @@ bool RunUntil(const std::function<bool()>& done, double seconds) {
   QTimer wake;
   wake.start(20);
   while (!done()) {
-    if (timer.elapsed() > seconds * 1000) return false;
+    if (timer.hasExpired(static_cast<qint64>(seconds * 1000))) return false;
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
   return true;
@@ -311,5 +311,6 @@ int main(int argc, char** argv) {
     for (bool broadcast : {false, true})
       for (const Line& line : lines) ok = RunTransfers(o, line, broadcast) && ok;
   }
+  std::printf("\nratio: elapsed / line limit (1.00 is the line's limit, above is slower)\n");
   return ok ? 0 : 1;
 }

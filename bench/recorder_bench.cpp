@@ -80,7 +80,8 @@ void Replay(long records) {
     }
     for (long k = 0; k < records; ++k) {
       Record r;
-      for (std::size_t i = 0; i < kSlots; ++i) r.values[i] = static_cast<int>(200 + i * 30 + (k / 7 + i) % 50);
+      const auto n = static_cast<std::size_t>(k);
+      for (std::size_t i = 0; i < kSlots; ++i) r.values[i] = static_cast<int>(200 + i * 30 + (n / 7 + i) % 50);
       r.time = {static_cast<std::uint8_t>(k / 3600 % 24), static_cast<std::uint8_t>(k / 60 % 60),
                 static_cast<std::uint8_t>(k % 60), 0};
       writer.Append(EncodeRecord(r));

@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
   const double total = Ms(end - start);
   const double wait = 2.0 * kx::kTickMs;
   const double wire = 17.0 * 10.0 / 9600.0 * 1000.0;
-  auto pct = [&](double p) { return per.empty() ? 0.0 : per[static_cast<std::size_t>(p * (per.size() - 1))]; };
+  auto pct = [&](double p) { return per.empty() ? 0.0 : per[static_cast<std::size_t>(p * static_cast<double>(per.size() - 1))]; };
 
   std::printf("bus search, one combination (9600 8N1 ASCII) over 247 addresses, empty line\n");
   std::printf("  probes            %d (hits %zu)\n", probes, search.hits().size());

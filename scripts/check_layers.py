@@ -22,7 +22,7 @@ ALLOWED = {
     "core/routing": {"core/text", "core/modbus", "core/line", "core/exchange"},
     "core/tester": {"core/text", "core/modbus", "core/line", "core/exchange", "core/routing"},
     "core/comset": {"core/text", "core/modbus", "core/line", "core/exchange", "core/routing"},
-    "core/fwupdate": {"core/text", "core/modbus", "core/line", "core/exchange", "core/files"},
+    "core/fwupdate": {"core/text", "core/modbus", "core/line", "core/exchange", "core/device", "core/files"},
     "core/recorder": {"core/text", "core/modbus", "core/line", "core/exchange", "core/files"},
     "core/ramp": {"core/text", "core/files"},
     "core/monitor": {"core/text", "core/modbus", "core/line", "core/exchange", "core/device",

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing (Debian 12 packages) and builds everything into build/.
+# Arguments go to CMake's configure step (scripts/test.sh passes -DKX_WERROR=ON).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PKGS="g++ cmake make ccache qt6-base-dev qt6-serialport-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
@@ -14,5 +15,5 @@ if [ -n "$missing" ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $missing
 fi
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 cmake --build build -j"$(nproc)"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test (windows on the offscreen
-# platform). Then the sanitizer job: a second tree, build-asan/, built with
+# Installs what is missing, builds with every warning an error (KX_WERROR), and
+# runs every test (windows on the offscreen platform). Then the sanitizer job: a second tree, build-asan/, built with
 # AddressSanitizer and UndefinedBehaviorSanitizer, runs the unit and window
 # tests (not the real-time end-to-end runs) and halts on the first finding;
 # last, each fuzz target runs for a few seconds (scripts/fuzz-long.sh).
@@ -8,14 +8,14 @@
 #   KX_FUZZ_SECONDS=N   seconds per fuzz target (default 5)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh -DKX_WERROR=ON
 export QT_QPA_PLATFORM=offscreen
 (cd build && ctest --output-on-failure -j"$(nproc)" --timeout 300)
 
 [ "${KX_SANITIZER_JOB:-1}" = 0 ] && exit 0
 
 echo "== sanitizer build (build-asan)"
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKX_SANITIZE=ON -DKX_BUILD_BENCH=OFF >/dev/null
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKX_SANITIZE=ON -DKX_WERROR=ON -DKX_BUILD_BENCH=OFF >/dev/null
 # Only what the job runs: each test folder's GoogleTest program and Qt Test
 # programs (end-to-end and interop ones left out), and the fuzz seed replays.
 targets="fuzz_all"

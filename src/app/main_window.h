@@ -44,15 +44,11 @@ class MainWindow : public QMainWindow {
   void SetMonitorWindow(QWidget* monitor) { monitor_ = monitor; }
 
   MainPortRouting& mainPortRouting() { return *mainRouting_; }
-  SecondPortRouting& secondPortRouting() { return *secondRouting_; }
   Session& session() { return session_; }
 
   // The tester panel (hidden at start; TESTER shows it).
-  QFrame* testerPanel() const { return TESTPL; }
   TesterPanel* tester() const { return tester_; }
   QTimer* timer1() const { return Timer1; }
-  QFileDialog* openDialog() const { return OpenDialog1; }
-  QFileDialog* saveDialog() const { return SaveDialog1; }
 
   // The tool bar is disabled while the tester holds the line; the menu never is.
   void SetToolBarEnabled(bool enabled);

@@ -73,29 +73,31 @@ DeviceTile::DeviceTile(QWidget* parent, int index, DesignScaler& scaler)
   const std::array<const char*, 2> outBarNames{"OUT1%1", "OUT2%1"};
   const std::array<Rgb, 2> labelColours{looks::kRed, looks::kBlue};
   const std::array<Rgb, 2> barColours{looks::kFuchsia, looks::kSkyBlue};
-  for (int i = 0; i < 2; ++i) {
+  for (std::size_t i = 0; i < outLb.size(); ++i) {
+    const int y = 84 + 20 * static_cast<int>(i);
     outLb[i] = MakeLabel(this, Named(outLabelNames[i], index), QStringLiteral("Out%1").arg(i + 1),
                          ToQColor(labelColours[i]), white);
-    scaler.Add(outLb[i], {8, 84 + 20 * i, 38, 16}, 8);
+    scaler.Add(outLb[i], {8, y, 38, 16}, 8);
     outBar[i] = new LevelBar(this, Named(outBarNames[i], index), ToQColor(barColours[i]));
-    scaler.Add(outBar[i], {50, 84 + 20 * i, 84, 16});
+    scaler.Add(outBar[i], {50, y, 84, 16});
   }
 
   alarmPl = MakeLabel(this, Named("AlarmPl%1", index), QString(), cream, QColor());
   scaler.Add(alarmPl, {138, 82, 118, 38});
-  for (int i = 0; i < 3; ++i) {
+  for (std::size_t i = 0; i < almLed.size(); ++i) {
+    const int x = 39 * static_cast<int>(i);
     almLed[i] = new Lamp(alarmPl, QStringLiteral("ALM%1LED%2").arg(i + 1).arg(index), silver);
-    scaler.Add(almLed[i], {13 + 39 * i, 3, 14, 14});
+    scaler.Add(almLed[i], {13 + x, 3, 14, 14});
     almLb[i] = MakeLabel(alarmPl, QStringLiteral("ALM%1LB%2").arg(i + 1).arg(index),
                          QStringLiteral("Alarm %1").arg(i + 1), QColor(), ToQColor(looks::kRed));
-    scaler.Add(almLb[i], {1 + 39 * i, 19, 38, 16}, 7);
+    scaler.Add(almLb[i], {1 + x, 19, 38, 16}, 7);
   }
 
   statusPl = MakeLabel(this, Named("StatusPl%1", index), QString(), cream, QColor());
   scaler.Add(statusPl, {138, 82, 118, 38});
-  for (int i = 0; i < 2; ++i) {
+  for (std::size_t i = 0; i < eventLed.size(); ++i) {
     eventLed[i] = new Lamp(statusPl, QStringLiteral("EV%1LED%2").arg(i + 1).arg(index), silver);
-    scaler.Add(eventLed[i], {8 + 22 * i, 12, 14, 14});
+    scaler.Add(eventLed[i], {8 + 22 * static_cast<int>(i), 12, 14, 14});
   }
   currentLb = MakeLabel(statusPl, Named("CTLb%1", index), QStringLiteral("CT = 0A"), QColor(),
                         QColor());
@@ -110,13 +112,13 @@ void DeviceTile::Reset() {
   // lamps 1 and 2 that a KX3 may have hidden shown again like on any idle tile.
   SetPv(QStringLiteral("0"), kPvNumberPt);
   sv->setText(QStringLiteral("0"));
-  for (int i = 0; i < 2; ++i) {
+  for (std::size_t i = 0; i < outLb.size(); ++i) {
     outLb[i]->hide();
     outBar[i]->hide();
     outBar[i]->SetValue(0);
   }
   statusPl->hide();
-  for (int i = 0; i < 3; ++i) {
+  for (std::size_t i = 0; i < almLed.size(); ++i) {
     almLed[i]->setVisible(i < 2);
     almLb[i]->setVisible(i < 2);
   }
@@ -149,7 +151,7 @@ void DeviceTile::SetPv(const QString& text, int fontPt) {
 void DeviceTile::SetSv(const QString& text) { sv->setText(text); }
 
 void DeviceTile::SetOutputs(const looks::OutputsLook& look) {
-  for (int i = 0; i < 2; ++i) {
+  for (std::size_t i = 0; i < outLb.size(); ++i) {
     const looks::OutputLook& out = look.out[i];
     outLb[i]->setVisible(out.visible);
     outBar[i]->setVisible(out.visible);
@@ -157,14 +159,14 @@ void DeviceTile::SetOutputs(const looks::OutputsLook& look) {
     outBar[i]->SetColour(ToQColor(out.bar));
     outBar[i]->SetValue(out.value);
   }
-  for (int i = 0; i < 3; ++i) {
+  for (std::size_t i = 0; i < almLed.size(); ++i) {
     almLed[i]->setVisible(look.alarmVisible[i]);
     almLb[i]->setVisible(look.alarmVisible[i]);
   }
 }
 
 void DeviceTile::SetLeds(const looks::LedLook& look) {
-  for (int i = 0; i < 3; ++i) almLed[i]->SetColour(ToQColor(look.tileAlarm[i]));
+  for (std::size_t i = 0; i < almLed.size(); ++i) almLed[i]->SetColour(ToQColor(look.tileAlarm[i]));
   degLb->setText(QString::fromStdString(look.unit));
 }
 

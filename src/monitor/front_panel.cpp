@@ -130,7 +130,7 @@ FrontPanel::FrontPanel(QWidget* parent, DesignScaler& scaler) : QWidget(parent),
   atLed = new Lamp(this, QStringLiteral("ATLED"), grey);
   o1Led = new Lamp(this, QStringLiteral("O1LED"), grey);
   o2Led = new Lamp(this, QStringLiteral("O2LED"), grey);
-  for (int i = 0; i < 3; ++i) {
+  for (std::size_t i = 0; i < almLed.size(); ++i) {
     almLed[i] = new Lamp(this, QStringLiteral("ALM%1LED").arg(i + 1), grey);
   }
   degC = new Lamp(this, QStringLiteral("DegC"), grey);
@@ -142,12 +142,13 @@ FrontPanel::FrontPanel(QWidget* parent, DesignScaler& scaler) : QWidget(parent),
   const std::array<const char*, 2> barNames{"Out1Qty", "Out2Qty"};
   const std::array<looks::Rgb, 2> labelColours{looks::kRed, looks::kBlue};
   const std::array<looks::Rgb, 2> barColours{looks::kFuchsia, looks::kSkyBlue};
-  for (int i = 0; i < 2; ++i) {
+  for (std::size_t i = 0; i < outLb.size(); ++i) {
+    const int y = 204 + 22 * static_cast<int>(i);
     outLb[i] = MakeLabel(this, QString::fromLatin1(labelNames[i]), QStringLiteral("Out%1").arg(i + 1),
                          ToQColor(labelColours[i]), ToQColor(looks::kWhite));
-    scaler.Add(outLb[i], {0, 204 + 22 * i, 40, 18}, 8);
+    scaler.Add(outLb[i], {0, y, 40, 18}, 8);
     outQty[i] = new LevelBar(this, QString::fromLatin1(barNames[i]), ToQColor(barColours[i]));
-    scaler.Add(outQty[i], {44, 204 + 22 * i, kDesignWidth - 44, 18});
+    scaler.Add(outQty[i], {44, y, kDesignWidth - 44, 18});
   }
 
   // Design positions are those of the KX1 front.
@@ -199,7 +200,7 @@ void FrontPanel::Clear() {
 }
 
 void FrontPanel::HideOutputs() {
-  for (int i = 0; i < 2; ++i) {
+  for (std::size_t i = 0; i < outLb.size(); ++i) {
     outLb[i]->hide();
     outQty[i]->hide();
   }
@@ -217,7 +218,7 @@ void FrontPanel::SetSv(const QString& text, int fontPt) {
 }
 
 void FrontPanel::SetOutputs(const looks::OutputsLook& look) {
-  for (int i = 0; i < 2; ++i) {
+  for (std::size_t i = 0; i < outLb.size(); ++i) {
     const looks::OutputLook& out = look.out[i];
     outLb[i]->setVisible(out.visible);
     outQty[i]->setVisible(out.visible);
@@ -231,7 +232,7 @@ void FrontPanel::SetLeds(const looks::LedLook& look) {
   atLed->SetColour(ToQColor(look.at));
   o1Led->SetColour(ToQColor(look.out1));
   o2Led->SetColour(ToQColor(look.out2));
-  for (int i = 0; i < 3; ++i) almLed[i]->SetColour(ToQColor(look.alarm[i]));
+  for (std::size_t i = 0; i < almLed.size(); ++i) almLed[i]->SetColour(ToQColor(look.alarm[i]));
   degC->SetColour(ToQColor(look.degC));
   degF->SetColour(ToQColor(look.degF));
 }

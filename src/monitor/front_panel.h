@@ -20,7 +20,6 @@ class FrontPicture : public QWidget {
   Q_OBJECT
  public:
   FrontPicture(QWidget* parent, const QString& name, bool kx1);
-  bool isKx1() const { return kx1_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -70,7 +70,6 @@ class RoundFrame : public QWidget {
   void SetPenColour(QColor colour);
   QColor penColour() const { return pen_; }
   int penWidth() const { return penWidth_; }
-  QColor fillColour() const { return fill_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;

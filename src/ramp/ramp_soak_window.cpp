@@ -72,8 +72,9 @@ class TightCellDelegate final : public QStyledItemDelegate {
     painter->setFont(opt.font);
     painter->setPen(selected ? opt.palette.color(QPalette::HighlightedText) : opt.palette.color(QPalette::Text));
     const Qt::Alignment align = opt.displayAlignment & Qt::AlignHorizontal_Mask;
-    painter->drawText(opt.rect.adjusted(2, 0, -2, 0), (align != 0 ? align : Qt::AlignLeft) | Qt::AlignVCenter | Qt::TextSingleLine,
-                      opt.text);
+    const Qt::Alignment shown = (align != 0 ? align : Qt::AlignLeft) | Qt::AlignVCenter;
+    // drawText takes the alignment and text flags as one int.
+    painter->drawText(opt.rect.adjusted(2, 0, -2, 0), static_cast<int>(shown.toInt()) | Qt::TextSingleLine, opt.text);
     painter->restore();
   }
 };

@@ -106,7 +106,6 @@ class ChartView : public QWidget {
     font_.setPixelSize(std::max(fontPixels, 8));
     update();
   }
-  const QPixmap& Canvas() const { return canvas_; }
   void Fill(const QColor& c) {
     canvas_.fill(c);
     update();

@@ -72,8 +72,7 @@ class LinePort : public QObject, public BufferedPort {
   void Arm(std::uint16_t handle, std::int32_t ticks) override { triggers_.Arm(handle, ticks); }
   void Disarm(std::uint16_t handle) override { triggers_.Disarm(handle); }
 
-  std::uint16_t ComNumber() const { return comNumber_; }
-  const LineSettings& Settings() const { return settings_; }
+  const LineSettings& settings() const { return settings_; }
   // Mapped path of the selected COM number (empty when it has none).
   std::string MappedPath() const;
   // "COM3 (/dev/ttyUSB0)": how messages name the line.
@@ -81,7 +80,7 @@ class LinePort : public QObject, public BufferedPort {
 
  protected:
   // --- supplied by the transport ---
-  // Opens the line with Settings(). On failure returns false and fills `error`
+  // Opens the line with settings(). On failure returns false and fills `error`
   // with the system's reason; the line is then closed.
   virtual bool OpenLine(std::string& error) = 0;
   virtual void CloseLine() = 0;

@@ -84,7 +84,7 @@ bool QtComPort::Apply(Setter&& setter, bool refusalHarmless, int harmlessErrno, 
 
 bool QtComPort::OpenLine(std::string& error) {
   if (port_.isOpen()) port_.close();
-  const LineSettings& s = Settings();
+  const LineSettings& s = settings();
   if (!ValidDataBits(s.dataBits) || !ValidStopBits(s.stopBits) || s.baud <= 0) {
     error = "unsupported line settings.";
     return false;
@@ -137,7 +137,7 @@ void QtComPort::CloseLine() {
 }
 
 bool QtComPort::ApplySetting(LineSetting what, std::string& error) {
-  const LineSettings& s = Settings();
+  const LineSettings& s = settings();
   switch (what) {
     case LineSetting::Baud:
       if (s.baud <= 0) break;

@@ -117,7 +117,7 @@ void Rfc2217Port::CloseLine() {
 }
 
 bool Rfc2217Port::ApplySetting(LineSetting what, std::string& error) {
-  const LineSettings& s = Settings();
+  const LineSettings& s = settings();
   switch (what) {
     case LineSetting::Baud:
       if (s.baud <= 0) break;

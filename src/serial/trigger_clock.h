@@ -24,7 +24,6 @@ class TriggerClock : public QObject {
 
   // Length of one tick for triggers armed from now on.
   void SetTickMs(int ms) { tickMs_ = ms; }
-  int TickMs() const { return tickMs_; }
 
   std::uint16_t Add() { return table_.Add(); }
   // Fires once after `ticks` (at least one), replacing an earlier arming.

@@ -56,7 +56,7 @@ void Probe(Fixture& f, const char* text) {
 }
 
 // Index among the siblings: a later one is drawn in front.
-int Z(QWidget* widget) { return widget->parentWidget()->children().indexOf(widget); }
+qsizetype Z(QWidget* widget) { return widget->parentWidget()->children().indexOf(widget); }
 
 }  // namespace
 
@@ -201,7 +201,7 @@ void TstMonitorWindow::tileLooksPerState() {
   tile->Reset();
   QVERIFY(tile->pv->font().pointSize() > pvPt);
   QCOMPARE(tile->pv->font().pointSize(), f.window->tile(3)->pv->font().pointSize());
-  for (int i = 0; i < 2; ++i) {
+  for (std::size_t i = 0; i < 2; ++i) {
     QVERIFY(!tile->almLed[i]->isHidden());
     QVERIFY(!tile->almLb[i]->isHidden());
   }

@@ -101,7 +101,7 @@ void TstRecorderE2e::recordDropAndReplay() {
     kx::test::Click(*window.findChild<QPushButton*>("StartBt"));
     QCOMPARE(session.lineOwner, LineOwner::Recorder);
     // Pictures want a longer run: enough samples for time lines and labels.
-    const long run = qEnvironmentVariableIsEmpty("KX_SCREENSHOT_DIR") ? 6 : 150;
+    const int run = qEnvironmentVariableIsEmpty("KX_SCREENSHOT_DIR") ? 6 : 150;
     QTRY_VERIFY_WITH_TIMEOUT(window.Acquirer().Counter() >= run, 15000 + 600 * run);
     QVERIFY(sim.Control("silence 2"));
     QTRY_VERIFY_WITH_TIMEOUT(window.SlotTable()[1].dropPoint >= 0, 15000);

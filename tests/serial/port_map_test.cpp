@@ -135,7 +135,8 @@ TEST(ConfigurePortsTest, FlagsFollowTheMappingAndTheEnvironmentReplacesTheRule) 
   ::setenv(kPortsVariable, "COM2=/dev/pts/9,COM11=rfc2217://127.0.0.1:4001", 1);
   ConfigurePorts(session);
   ::unsetenv(kPortsVariable);
-  for (int n = 0; n < Session::kPortSlots; ++n) EXPECT_EQ(session.portPresent[n], n == 2 || n == 11) << "COM" << n;
+  for (std::size_t n = 0; n < session.portPresent.size(); ++n)
+    EXPECT_EQ(session.portPresent[n], n == 2 || n == 11) << "COM" << n;
   EXPECT_EQ(session.portPath[2], "/dev/pts/9");
   EXPECT_EQ(session.portPath[11], "rfc2217://127.0.0.1:4001");
   ASSERT_TRUE(session.makePort);
@@ -143,7 +144,7 @@ TEST(ConfigurePortsTest, FlagsFollowTheMappingAndTheEnvironmentReplacesTheRule) 
   ::setenv(kPortsVariable, "", 1);
   ConfigurePorts(session);
   ::unsetenv(kPortsVariable);
-  for (int n = 0; n < Session::kPortSlots; ++n) EXPECT_FALSE(session.portPresent[n]);
+  for (const bool present : session.portPresent) EXPECT_FALSE(present);
 }
 
 }  // namespace

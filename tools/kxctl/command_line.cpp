@@ -427,17 +427,6 @@ std::optional<long> ParseNumber(std::string_view text) {
   return negative ? -value : value;
 }
 
-bool CommandAvailable(std::string_view command) {
-  const CommandInfo* info = FindCommand(command);
-  return info != nullptr && info->available;
-}
-
-std::string_view CommandName(const CommandArgs& args) {
-  static constexpr std::array<std::string_view, 9> kNames = {"scan",    "info",   "read",  "write", "backup",
-                                                            "restore", "record", "flash", "stats"};
-  return kNames[args.index()];
-}
-
 std::string UsageText() {
   std::string text = "Usage: " + std::string(kGlobalSynopsis) + "\n";
   for (const CommandInfo& c : kCommands) {

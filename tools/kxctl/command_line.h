@@ -109,18 +109,11 @@ struct ParseResult {
 
 ParseResult ParseCommandLine(const std::vector<std::string>& args);
 
-// Name of the command an argument set belongs to ("scan", "read", ...).
-std::string_view CommandName(const CommandArgs& args);
-
 // The full help text.
 std::string UsageText();
 // The usage line(s) printed with a usage error: the command's own line when
 // the command is known, else the general one.
 std::string UsageLine(std::string_view command);
-
-// Commands the build leaves out (their core part is not there) are listed in
-// the usage with a note and refused as a usage error.
-bool CommandAvailable(std::string_view command);
 
 // Number arguments: decimal, or hexadecimal after "0x"/"0X".
 std::optional<long> ParseNumber(std::string_view text);

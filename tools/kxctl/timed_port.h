@@ -22,7 +22,6 @@ class TimedPort final : public QObject, public kx::ComPort {
 
   // Length of one tick for triggers armed from now on (default kx::kTickMs).
   void SetTickMs(int ms) { triggers_.SetTickMs(ms); }
-  int TickMs() const { return triggers_.TickMs(); }
 
   void SetComNumber(std::uint16_t number) override { inner_->SetComNumber(number); }
   void SetBaud(std::int32_t baud) override { inner_->SetBaud(baud); }

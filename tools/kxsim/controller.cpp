@@ -46,13 +46,6 @@ std::optional<Fault> ParseFault(std::string_view name) {
   return std::nullopt;
 }
 
-std::string_view FaultName(Fault fault) {
-  for (const auto& entry : kFaultNames) {
-    if (entry.fault == fault) return entry.name;
-  }
-  return "?";
-}
-
 Controller::Controller(Model model, std::uint8_t address, const LineFormat& format,
                        const ControllerOptions& options)
     : model_(model), address_(address), format_(format), options_(options) {
@@ -564,7 +557,8 @@ void Controller::WriteMemoryByte(std::uint8_t offset, std::uint8_t byte) {
 }
 
 void Controller::SnapshotMemory() {
-  for (int i = 0; i < 256; ++i) memorySnapshot_[i] = MemoryByte(static_cast<std::uint8_t>(i));
+  for (std::size_t i = 0; i < memorySnapshot_.size(); ++i)
+    memorySnapshot_[i] = MemoryByte(static_cast<std::uint8_t>(i));
 }
 
 // Step image: four bytes per step, set value high, low, time high, low.

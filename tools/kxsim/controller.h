@@ -32,7 +32,6 @@ enum class Fault {
 };
 
 std::optional<Fault> ParseFault(std::string_view name);
-std::string_view FaultName(Fault fault);
 
 // Modbus exception codes used by the controllers.
 inline constexpr std::uint8_t kExIllegalFunction = 0x01;
@@ -91,7 +90,6 @@ class Controller {
   // (SetRegister) until released; released, PV goes on from its register.
   // For tests that check shown values exactly.
   void HoldProcess(bool hold);
-  bool processHeld() const { return processHeld_; }
 
   // Register access for tests and the control channel (no protection rules).
   std::optional<std::uint16_t> Register(std::uint16_t reg) const;
@@ -111,11 +109,6 @@ class Controller {
   // answered with exception 04 and the com-write flag (KX1 0x471A, KX2 0x4726
   // and bit 0 of its status bits) reads 0; on, writes are taken and it reads 1.
   void SetComWrite(bool on);
-  bool comWrite() const { return !options_.comWriteOff; }
-  // Program position: pattern, step and seconds left in the step.
-  int programPattern() const { return pattern_; }
-  int programStep() const { return step_; }
-  bool programRunning() const { return options_.programRunning; }
 
   // Flash loader. Listening: the controller is in its loader and has finished
   // restarting into it at `now`. A loader frame is handled only then; after a

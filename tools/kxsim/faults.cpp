@@ -61,7 +61,7 @@ void LineNoise::Set(const NoiseSetting& setting) {
 }
 
 std::optional<SimTime> LineNoise::NextDue() const {
-  if (!on()) return std::nullopt;
+  if (!IsOn()) return std::nullopt;
   return next_.value_or(SimTime{0});
 }
 
@@ -82,7 +82,7 @@ std::uint8_t LineNoise::NextByte() {
 }
 
 void LineNoise::Take(SimTime now, kx::Bytes& out) {
-  if (!on()) return;
+  if (!IsOn()) return;
   if (!next_) next_ = now;
   if (now < *next_) return;
   if (now - *next_ > kPeriod) next_ = now;  // stalled: no backlog

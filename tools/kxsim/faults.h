@@ -41,7 +41,7 @@ class LineNoise {
   // Takes effect at the next Take (no instant is known here).
   void Set(const NoiseSetting& setting);
   const NoiseSetting& setting() const { return setting_; }
-  bool on() const { return setting_.kind != NoiseKind::Off; }
+  bool IsOn() const { return setting_.kind != NoiseKind::Off; }
 
   // When the next bytes are due (at once after Set), or nothing while off.
   std::optional<SimTime> NextDue() const;

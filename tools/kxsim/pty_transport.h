@@ -23,7 +23,6 @@ class PtyTransport {
   PtyTransport& operator=(const PtyTransport&) = delete;
 
   int fd() const { return master_; }
-  const std::string& slavePath() const { return slavePath_; }
 
   // The PC's settings as the pty carries them: baud rate, stop bits and
   // whether odd parity was asked for; data bits and parity enable are unknown.

@@ -3,19 +3,13 @@
 #include <algorithm>
 
 #include "core/exchange/answer.h"
+#include "core/text/overloaded.h"
 
 namespace kx {
 
 namespace {
 
 constexpr std::uint8_t kLf = 0x0A;
-
-template <class... Ts>
-struct Overloaded : Ts... {
-  using Ts::operator()...;
-};
-template <class... Ts>
-Overloaded(Ts...) -> Overloaded<Ts...>;  // clang 14 (the fuzz build) deduces no aggregates
 
 // Expected RTU answer length by function once the bytes so far tell it.
 std::size_t ByFunctionLength(std::span<const std::uint8_t> b, std::size_t current) {

@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 
+#include "core/device/regmap.h"
 #include "core/exchange/exchange.h"
 #include "core/exchange/frame_end.h"
 #include "core/modbus/codec.h"
@@ -32,9 +33,9 @@ inline constexpr std::uint8_t kOptionByte2 = 0xC7;
 // Verify status of a program whose checksum does not match.
 inline constexpr std::uint8_t kVerifyFailed = 0xFF;
 
-// KX3: the unlock write, then the flash-enable write restarts it into its loader.
+// KX3: the unlock write (the register map's kUnlockValue), then the
+// flash-enable write restarts it into its loader.
 inline constexpr std::uint16_t kUnlockRegister = 0x472A;
-inline constexpr std::uint16_t kUnlockValue = 0x4F1D;
 inline constexpr std::uint16_t kFlashEnableRegister = 0x474F;
 inline constexpr std::uint16_t kFlashEnableValue = 0xA3C6;
 

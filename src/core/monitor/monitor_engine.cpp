@@ -7,6 +7,7 @@
 #include "core/exchange/answer.h"
 #include "core/monitor/parameter_panel_rules.h"
 #include "core/text/messages.h"
+#include "core/text/overloaded.h"
 #include "core/line/settings.h"
 
 namespace kx {
@@ -22,14 +23,6 @@ constexpr std::string_view kUnknownModelText = "Unknown model, device disconnect
 constexpr int kFailuresToDrop = 4;
 // Exception answers in a row tolerated before the transfers are given up.
 constexpr int kMaxExceptions = 3;
-
-template <class... Fs>
-struct Overloaded : Fs... {
-  using Fs::operator()...;
-};
-template <class... Fs>
-Overloaded(Fs...) -> Overloaded<Fs...>;
-
 
 }  // namespace
 

@@ -23,7 +23,7 @@ constexpr int kLowestSetValue = -10000;
 
 StepImage EncodeSteps(const ProgramTable& table) {
   StepImage image{};
-  for (int k = 0; k < kSteps; ++k) {
+  for (std::size_t k = 0; k < table.setValue.size(); ++k) {
     const auto sv = static_cast<std::uint16_t>(table.setValue[k]);
     const std::uint16_t t = table.time[k];
     image[4 * k] = static_cast<std::uint8_t>(sv >> 8);
@@ -35,7 +35,7 @@ StepImage EncodeSteps(const ProgramTable& table) {
 }
 
 void DecodeSteps(std::span<const std::uint8_t, 4 * kSteps> image, ProgramTable& table) {
-  for (int k = 0; k < kSteps; ++k) {
+  for (std::size_t k = 0; k < table.setValue.size(); ++k) {
     table.setValue[k] = static_cast<std::int16_t>((image[4 * k] << 8) | image[4 * k + 1]);
     table.time[k] = static_cast<std::uint16_t>((image[4 * k + 2] << 8) | image[4 * k + 3]);
   }
@@ -46,7 +46,7 @@ ProgramTable TableFromController(std::span<const std::uint8_t, 256> parameterIma
   ProgramTable table;
   const std::uint8_t* header = parameterImage.data() + kProgramHeaderOffset;
   table.start = header[0];
-  for (int p = 0; p < kPatterns; ++p) {
+  for (std::size_t p = 0; p < table.maxStep.size(); ++p) {
     table.maxStep[p] = header[1 + p];
     table.loops[p] = header[9 + p];
     table.link[p] = header[17 + p];
@@ -59,12 +59,13 @@ std::uint16_t RampWriteRegister(int n) { return static_cast<std::uint16_t>(kRamp
 
 std::uint16_t RampWriteValue(const ProgramTable& table, int n) {
   if (n <= 0) return table.start;
-  if (n <= 8) return table.maxStep[n - 1];
-  if (n <= 16) return table.loops[n - 9];
-  if (n <= 24) return table.link[n - 17];
   if (n >= kRampWrites) return 0;
-  const int k = (n - 25) / 2;
-  return (n - 25) % 2 == 0 ? static_cast<std::uint16_t>(table.setValue[k]) : table.time[k];
+  const auto i = static_cast<std::size_t>(n);
+  if (i <= 8) return table.maxStep[i - 1];
+  if (i <= 16) return table.loops[i - 9];
+  if (i <= 24) return table.link[i - 17];
+  const std::size_t k = (i - 25) / 2;
+  return (i - 25) % 2 == 0 ? static_cast<std::uint16_t>(table.setValue[k]) : table.time[k];
 }
 
 std::string SetValueText(std::int16_t tenths) {

@@ -4,17 +4,11 @@
 
 #include "core/line/settings.h"
 #include "core/text/messages.h"
+#include "core/text/overloaded.h"
 
 namespace kx::recorder {
 
 namespace {
-
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
-template <class... F>
-Overloaded(F...) -> Overloaded<F...>;
 
 constexpr std::uint8_t kReadException = 0x83;
 constexpr std::uint8_t kInputFaultHigh = 0x80;

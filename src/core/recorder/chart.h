@@ -120,7 +120,6 @@ class Chart {
   void SetFixTexts(std::string maxText, std::string minText);
   void SetBackground(int index);
   Rgb Background() const { return background_; }
-  Rgb Foreground() const { return foreground_; }
   // Draw flag := some slot is displayed and has a nonzero address.
   bool DecideDrawFlag();
   void SetDrawFlag(bool on) { drawFlag_ = on; }
@@ -153,7 +152,6 @@ class Chart {
 
   const Scale& CurrentScale() const { return scale_; }
   int X() const { return x_; }
-  int PreviousY(int slot) const { return prevY_[static_cast<std::size_t>(slot)]; }
 
  private:
   std::size_t Column(long k) const;

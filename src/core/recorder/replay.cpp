@@ -2,14 +2,9 @@
 
 #include <utility>
 
-namespace kx::recorder {
+#include "core/text/overloaded.h"
 
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
-template <class... F>
-Overloaded(F...) -> Overloaded<F...>;
+namespace kx::recorder {
 
 ReplayEngine::ReplayEngine(Slots& slots, Chart& chart, RecorderTimer& timer)
     : slots_(slots), chart_(chart), timer_(timer) {}

@@ -76,8 +76,6 @@ class ReplayEngine {
   bool JumpPending() const { return jumpPending_; }
   long Position() const { return position_; }
   const RecordFile& File() const { return file_; }
-  const ReplayControls& Controls() const { return controls_; }
-  const std::string& LoopText() const { return loopText_; }
 
  private:
   void OnPlay();

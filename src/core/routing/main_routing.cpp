@@ -10,13 +10,6 @@
 
 namespace kx {
 
-namespace {
-
-constexpr std::uint8_t kLf = 0x0A;
-constexpr std::uint8_t kCr = 0x0D;
-
-}  // namespace
-
 // ---------------------------------------------------------------------------
 
 MainPortRouting::MainPortRouting(Session& session, ComPort& port)

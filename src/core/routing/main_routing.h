@@ -111,7 +111,6 @@ class MainPortRouting {
 
  private:
   void TesterAnswer(const Answer& answer);
-  void FinishTester();
 
   Session& session_;
   ComPort& port_;

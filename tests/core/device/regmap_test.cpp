@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <initializer_list>
 #include <vector>
 
 namespace kx {
@@ -66,8 +67,10 @@ TEST(RegMap, IdentifiesModels) {
 }
 
 TEST(RegMap, DecimalPointCodes) {
-  for (std::uint16_t t : {1, 3, 5, 11, 12, 14, 15}) EXPECT_EQ(Kx1DecimalPoint(t), 1) << t;
-  for (std::uint16_t t : {0, 2, 4, 13, 16, 18}) EXPECT_EQ(Kx1DecimalPoint(t), kDpRounded) << t;
+  for (std::uint16_t t : std::initializer_list<std::uint16_t>{1, 3, 5, 11, 12, 14, 15})
+    EXPECT_EQ(Kx1DecimalPoint(t), 1) << t;
+  for (std::uint16_t t : std::initializer_list<std::uint16_t>{0, 2, 4, 13, 16, 18})
+    EXPECT_EQ(Kx1DecimalPoint(t), kDpRounded) << t;
   EXPECT_EQ(Kx2DecimalPoint(0, 0), kDpRounded);
   EXPECT_EQ(Kx2DecimalPoint(1, 0), kDpRounded);
   EXPECT_EQ(Kx2DecimalPoint(2, 0), 0);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -720,7 +721,7 @@ TEST_P(MonitorEngineTest, Kx3BelowSecurityMode4IsPolledShortAndNeverReadsPages) 
 }
 
 TEST_P(MonitorEngineTest, DisconnectingTheSelectedDeviceSelectsTheNextInCyclicOrder) {
-  for (std::uint8_t a : {1, 2, 4}) Add("kx2", a);
+  for (std::uint8_t a : std::initializer_list<std::uint8_t>{1, 2, 4}) Add("kx2", a);
   engine.Handle(monitor_event::ChangeAddress{1, 2});
   engine.Handle(monitor_event::ChangeAddress{3, 4});
   engine.Handle(monitor_event::ToggleConnect{1});

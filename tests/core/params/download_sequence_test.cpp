@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include "core/device/regmap.h"
 #include "core/params/download_sequence.h"
@@ -57,19 +58,21 @@ TEST(DownloadSequenceTest, Kx2MakesThirtyNinePlainAndSixtyUnlockedMemoryWrites) 
 
   EXPECT_EQ(steps[0], (WriteStep{0x4717, (12 & 0x7F) | 1}));
   const int bytes[] = {14, 15, 19, 48, 49, 50, 13, 51, 16, 17, 18};
-  for (int i = 0; i < 11; ++i) EXPECT_EQ(steps[1 + i], (WriteStep{static_cast<std::uint16_t>(0x4718 + i), static_cast<std::uint16_t>(bytes[i])}));
+  for (std::size_t i = 0; i < std::size(bytes); ++i)
+    EXPECT_EQ(steps[1 + i], (WriteStep{static_cast<std::uint16_t>(0x4718 + i), static_cast<std::uint16_t>(bytes[i])}));
   EXPECT_EQ(steps[12], (WriteStep{0x4701, W(24)}));
   const int words[] = {0, 2, 4, 6, 8, 10, 26, 28, 30, 32, 34, 40, 42, 36, 38};
-  for (int i = 0; i < 15; ++i) EXPECT_EQ(steps[15 + i].reg, 0x4706 + i);
-  for (int i = 0; i < 15; ++i) {
+  for (std::size_t i = 0; i < std::size(words); ++i) EXPECT_EQ(steps[15 + i].reg, 0x4706 + i);
+  for (std::size_t i = 0; i < std::size(words); ++i) {
     const std::uint16_t expected = words[i] == 10 ? 0x120B : W(words[i]);
     EXPECT_EQ(steps[15 + i].value, expected) << i;
   }
   EXPECT_EQ(steps[30], (WriteStep{0x1017, 52}));  // input type (byte 14) is 14: byte 52
   const int extended[] = {100, 104, 106, 108, 179, 110, 112};
-  for (int i = 0; i < 7; ++i) EXPECT_EQ(steps[31 + i], (WriteStep{static_cast<std::uint16_t>(0x1018 + i), W(extended[i])}));
-  for (int i = 0; i < 60; ++i) {
-    const int o = i < 20 ? 124 + i : 180 + (i - 20);
+  for (std::size_t i = 0; i < std::size(extended); ++i)
+    EXPECT_EQ(steps[31 + i], (WriteStep{static_cast<std::uint16_t>(0x1018 + i), W(extended[i])}));
+  for (std::size_t i = 0; i < 60; ++i) {
+    const std::size_t o = i < 20 ? 124 + i : 180 + (i - 20);
     EXPECT_EQ(steps[38 + i], (WriteStep{0x474C, static_cast<std::uint16_t>((o << 8) | o), true})) << o;
   }
   EXPECT_EQ(steps[98], (WriteStep{0x4726, 0}));

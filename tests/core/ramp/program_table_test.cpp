@@ -14,14 +14,15 @@ namespace fs = std::filesystem;
 ProgramTable Sample() {
   ProgramTable t;
   t.start = 3;
-  for (int p = 0; p < kPatterns; ++p) {
+  for (std::size_t p = 0; p < t.maxStep.size(); ++p) {
     t.maxStep[p] = static_cast<std::uint8_t>(p % 8);
     t.loops[p] = static_cast<std::uint8_t>(p * 10);
     t.link[p] = static_cast<std::uint8_t>((p + 1) % 9);
   }
-  for (int k = 0; k < kSteps; ++k) {
-    t.setValue[k] = static_cast<std::int16_t>(k * 37 - 900);
-    t.time[k] = static_cast<std::uint16_t>(k * 14);
+  for (std::size_t k = 0; k < t.setValue.size(); ++k) {
+    const int n = static_cast<int>(k);
+    t.setValue[k] = static_cast<std::int16_t>(n * 37 - 900);
+    t.time[k] = static_cast<std::uint16_t>(n * 14);
   }
   return t;
 }
@@ -84,7 +85,8 @@ TEST(ProgramWriteTest, OneHundredFiftyThreeWritesInRegisterOrder) {
 TEST(ProgramWriteTest, ControllerImagesGiveBackTheTableTheWritesCarry) {
   const ProgramTable t = Sample();
   std::array<std::uint8_t, 256> parameters{};
-  for (int n = 0; n < 25; ++n) parameters[231 + n] = static_cast<std::uint8_t>(RampWriteValue(t, n));
+  for (std::size_t n = 0; n < 25; ++n)
+    parameters[231 + n] = static_cast<std::uint8_t>(RampWriteValue(t, static_cast<int>(n)));
   const StepImage steps = EncodeSteps(t);
   EXPECT_EQ(steps[0], static_cast<std::uint16_t>(t.setValue[0]) >> 8);
   EXPECT_EQ(steps[3], t.time[0] & 0xFF);
