@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                }, true, 7}}}) {
     FrameCollector collector(rule, 64);
     for (std::size_t i = 0; i < received.size(); ++i) collector.Add(received.subspan(i, 1));
-    if (collector.Received().size() > 64) std::abort();
+    if (collector.received().size() > 64) std::abort();
   }
   return 0;
 }

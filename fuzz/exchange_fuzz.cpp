@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (last && last->raw.size() > capacity) std::abort();
     // However the bytes keep coming, a request ends by its deadline.
-    if (exchange.Pending() && port.IsOpen() && port.now() - sentAt > deadline + 1) std::abort();
+    if (exchange.pending() && port.IsOpen() && port.now() - sentAt > deadline + 1) std::abort();
     last.reset();
   }
   return 0;

@@ -50,7 +50,7 @@ class Line {
   std::uint32_t Send(kx::ExchangeRequest request);
   std::optional<kx::Answer> Handle(const kx::PortEvent& event) { return exchange_.Handle(event); }
   std::optional<kx::Answer> LineLost() { return exchange_.LineLost(); }
-  bool Pending() const { return exchange_.Pending(); }
+  bool Pending() const { return exchange_.pending(); }
 
  private:
   kx::ComPort& port_;

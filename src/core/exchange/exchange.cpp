@@ -69,10 +69,6 @@ void Exchange::Disarm() {
   }
 }
 
-void Exchange::DrainInput() {
-  port_.Discard(port_.CharsWaiting());
-}
-
 std::uint32_t Exchange::Send(ExchangeRequest request) {
   if (++tag_ == 0) ++tag_;
   request_ = std::move(request);
@@ -108,7 +104,7 @@ std::optional<Answer> Exchange::OnTimer(std::uint16_t handle) {
   if (!pending_ || handle == 0) return std::nullopt;
   if (handle == DeadlineTrigger()) return Finish(AnswerEnd::TimedOut, true);
   if (handle != SilenceTrigger()) return std::nullopt;  // late expiry of an earlier request
-  const std::size_t got = collector_.Received().size();
+  const std::size_t got = collector_.received().size();
   if (got == 0 || !SilenceEnds(request_.end)) return Finish(AnswerEnd::TimedOut);
   if (got < request_.graceBelow && !graceUsed_) {
     // A short answer gets one more wait; the next expiry ends it.
@@ -126,8 +122,8 @@ Answer Exchange::Finish(AnswerEnd end, bool deadline) {
   Answer answer;
   answer.tag = tag_;
   answer.end = end;
-  answer.raw.assign(collector_.Received().begin(), collector_.Received().end());
-  answer.overflowed = collector_.Overflowed();
+  answer.raw.assign(collector_.received().begin(), collector_.received().end());
+  answer.overflowed = collector_.overflowed();
   answer.deadlineReached = deadline;
   answer.failure = end == AnswerEnd::Complete ? Failure::None : Failure::TimedOut;
   if (end == AnswerEnd::Complete && request_.expect) {
@@ -148,7 +144,7 @@ std::optional<Answer> Exchange::LineLost() {
   answer.tag = tag_;
   answer.end = AnswerEnd::LineLost;
   answer.failure = Failure::LineLost;
-  answer.raw.assign(collector_.Received().begin(), collector_.Received().end());
+  answer.raw.assign(collector_.received().begin(), collector_.received().end());
   return answer;
 }
 

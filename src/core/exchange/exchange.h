@@ -149,23 +149,22 @@ class Exchange {
   // Drops the pending request without an answer (the caller closes or gives up).
   void Cancel();
 
-  bool Pending() const { return pending_; }
-  std::uint32_t Tag() const { return tag_; }
+  bool pending() const { return pending_; }
+  std::uint32_t tag() const { return tag_; }
   // Bytes of the pending (or last) answer so far, for receivers that show them
   // as they arrive.
-  std::span<const std::uint8_t> Received() const { return collector_.Received(); }
+  std::span<const std::uint8_t> Received() const { return collector_.received(); }
 
   // Triggers of the pending request (for tests and diagnostics).
   std::uint16_t SilenceTrigger() const { return silence_[tag_ & 1U]; }
   std::uint16_t DeadlineTrigger() const { return deadline_[tag_ & 1U]; }
-  int CurrentDeadlineTicks() const { return deadlineTicks_; }
+  int deadlineTicks() const { return deadlineTicks_; }
 
  private:
   std::optional<Answer> OnData();
   std::optional<Answer> OnTimer(std::uint16_t handle);
   Answer Finish(AnswerEnd end, bool deadline = false);
   void Disarm();
-  void DrainInput();
 
   ComPort& port_;
   bool pending_ = false;

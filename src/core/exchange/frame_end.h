@@ -104,13 +104,9 @@ class FrameCollector {
   State Add(std::span<const std::uint8_t> chunk);
 
   State state() const { return state_; }
-  bool Overflowed() const { return overflowed_; }
-  std::span<const std::uint8_t> Received() const { return bytes_; }
-  const FrameEnd& Rule() const { return rule_; }
-  std::size_t Capacity() const { return capacity_; }
-  // RtuShared and RtuByFunction: the length expected from the bytes so far
-  // (kRtuOpenLength while it is open).
-  std::size_t ExpectedLength() const { return expected_; }
+  bool overflowed() const { return overflowed_; }
+  std::span<const std::uint8_t> received() const { return bytes_; }
+  const FrameEnd& rule() const { return rule_; }
 
  private:
   FrameProgress AfterByte();

@@ -72,7 +72,7 @@ std::string MainPortRouting::ReceiveText() const {
 }
 
 void MainPortRouting::Handle(const PortEvent& event) {
-  const bool wasPending = exchange_.Pending();
+  const bool wasPending = exchange_.pending();
   std::optional<Answer> answer = exchange_.Handle(event);
   if (!answer) {
     // Bytes of an answer still being collected show as they come in.

@@ -102,9 +102,9 @@ void TrafficLog::Received(std::span<const std::uint8_t> bytes, std::int64_t micr
 
 void TrafficLog::Settle(std::int64_t micros) {
   if (!pending_) return;
-  const bool got = !pending_->collector.Received().empty();
+  const bool got = !pending_->collector.received().empty();
   // An answer the rule cannot end by itself (one ended by silence) ends here.
-  FinishAnswer(got ? pending_->lastMicros : micros, got && SilenceEnds(pending_->collector.Rule()));
+  FinishAnswer(got ? pending_->lastMicros : micros, got && SilenceEnds(pending_->collector.rule()));
 }
 
 void TrafficLog::FinishAnswer(std::int64_t micros, bool complete) {
@@ -114,7 +114,7 @@ void TrafficLog::FinishAnswer(std::int64_t micros, bool complete) {
   frame.micros = micros;
   frame.direction = Direction::Rx;
   frame.form = line_ ? line_->form : FrameForm::Rtu;
-  frame.bytes.assign(pending.collector.Received().begin(), pending.collector.Received().end());
+  frame.bytes.assign(pending.collector.received().begin(), pending.collector.received().end());
   if (complete) {
     const AnswerCheck check = CheckAnswer(ExpectationOf(frame.form, pending.request), frame.bytes);
     frame.failure = check.failure;

@@ -95,7 +95,7 @@ TEST(FrameEndRules, CompleteAtTheirLength) {
     collector.Add(c.bytes);
     EXPECT_EQ(collector.state() == FrameCollector::State::Complete, c.completeAt != 0);
     if (c.completeAt != 0) {
-      EXPECT_EQ(collector.Received().size(), c.completeAt);
+      EXPECT_EQ(collector.received().size(), c.completeAt);
     }
     EXPECT_EQ(SilenceEnds(c.rule), c.silenceEnds);
   }
@@ -222,7 +222,7 @@ TEST_F(ExchangeOnPort, NoAnswerTimesOutInBothFormsAfterTheFirstWait) {
     ASSERT_EQ(answers_.size(), 1U);
     EXPECT_EQ(answers_[0].end, AnswerEnd::TimedOut);
     EXPECT_FALSE(answers_[0].deadlineReached);
-    EXPECT_FALSE(exchange_.Pending());
+    EXPECT_FALSE(exchange_.pending());
   }
 }
 
@@ -259,7 +259,7 @@ TEST_F(ExchangeOnPort, LateExpiryOfThePreviousRequestsTriggerIsIgnored) {
   port_.Arm(first, 1);  // as if its expiry was already on its way
   port_.Tick();
   EXPECT_TRUE(answers_.empty());
-  EXPECT_TRUE(exchange_.Pending());
+  EXPECT_TRUE(exchange_.pending());
 }
 
 TEST_F(ExchangeOnPort, SendDropsStaleInputAndBytesNobodyAskedForAreDropped) {
@@ -311,7 +311,7 @@ TEST_F(ExchangeOnPort, NoiseThatKeepsRestartingTheSilenceWaitEndsAtTheDeadline) 
     if (c.noise == "\n") r.end = frame_end::Line{};
     r.capacity = 4096;
     exchange_.Send(std::move(r));
-    const int deadline = exchange_.CurrentDeadlineTicks();
+    const int deadline = exchange_.deadlineTicks();
     int ticks = 0;
     while (answers_.empty() && ticks < 1000) {
       // An LF inside a chunk never ends a line answer.
@@ -356,7 +356,7 @@ TEST_F(ExchangeOnPort, LineLostEndsThePendingRequest) {
   EXPECT_EQ(lost->tag, tag);
   EXPECT_EQ(lost->end, AnswerEnd::LineLost);
   EXPECT_EQ(lost->Text(), ":01");
-  EXPECT_FALSE(exchange_.Pending());
+  EXPECT_FALSE(exchange_.pending());
 }
 
 // The same answers, checked, over both forms and three ways of arriving.

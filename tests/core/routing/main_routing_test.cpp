@@ -159,7 +159,7 @@ TEST_F(MainPortTest, ContinuousNoiseEndsTheTesterRequestAtItsDeadline) {
     SCOPED_TRACE(rtu ? "RTU" : "ASCII");
     session.params.rtu = rtu;
     TesterSend();
-    const int deadline = routing.exchange().CurrentDeadlineTicks();
+    const int deadline = routing.exchange().deadlineTicks();
     int ticks = 0;
     while (routing.tester.awaitingAnswer && ticks < 1000) {
       port.Feed("x\ny");
