@@ -48,7 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Frame-end rules over the same bytes, a byte at a time.
   for (const FrameEnd& rule : {FrameEnd{frame_end::Line{}}, FrameEnd{frame_end::RtuShared{}},
-                               FrameEnd{frame_end::RtuByFunction{}}, FrameEnd{frame_end::Length{7, true}}}) {
+                               FrameEnd{frame_end::RtuByFunction{}}, FrameEnd{frame_end::Custom{[](std::span<const std::uint8_t> b) {
+                                 return b.size() >= 7 ? FrameProgress::Complete : FrameProgress::More;
+                               }, true, 7}}}) {
     FrameCollector collector(rule, 64);
     for (std::size_t i = 0; i < received.size(); ++i) collector.Add(received.subspan(i, 1));
     if (collector.Received().size() > 64) std::abort();

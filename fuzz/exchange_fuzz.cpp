@@ -19,7 +19,13 @@ FrameEnd RuleFor(std::uint8_t choice) {
     case 1: return frame_end::RtuShared{};
     case 2: return frame_end::RtuByFunction{};
     case 3: return frame_end::Silence{};
-    case 4: return frame_end::Length{static_cast<std::size_t>(choice % 32), (choice & 0x40) != 0};
+    case 4: {
+      const std::size_t n = choice % 32;
+      return frame_end::Custom{[n](std::span<const std::uint8_t> b) {
+                                 return b.size() >= n ? FrameProgress::Complete : FrameProgress::More;
+                               },
+                               (choice & 0x40) != 0, n};
+    }
     default:
       return frame_end::Custom{[](std::span<const std::uint8_t> b) {
                                  if (b[0] != 0x01) return FrameProgress::Restart;

@@ -17,7 +17,7 @@ ALLOWED = {
     "core/line": {"core/text", "core/modbus"},
     "core/files": {"core/text"},
     "core/device": {"core/text", "core/modbus"},
-    "core/exchange": {"core/text", "core/modbus", "core/line"},
+    "core/exchange": {"core/text", "core/modbus", "core/line", "core/device"},
     "core/routing": {"core/text", "core/modbus", "core/line", "core/exchange"},
     "core/tester": {"core/text", "core/modbus", "core/line", "core/exchange", "core/routing"},
     "core/comset": {"core/text", "core/modbus", "core/line", "core/exchange", "core/routing"},

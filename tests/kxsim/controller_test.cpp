@@ -177,10 +177,11 @@ TEST_F(LineTest, LineTimingDelaysTheAnswerByTurnaroundAndWireTime) {
   line.SetTiming(true);
   line.SetTurnaround(2ms);
   line.Receive(kx::BuildFrame(FrameForm::Ascii, kx::ReadRequestPdu(1, 3, 0x4701, 1)), 0us);
-  // 17 request + 15 answer characters of 10 bits at 9600 bit/s: 33333 us, plus 2 ms.
-  EXPECT_EQ(line.NextDeadline(), SimTime(35333us));
-  EXPECT_TRUE(line.TakeDue(35332us).empty());
-  EXPECT_EQ(line.TakeDue(35333us).size(), 15U);
+  // 17 request + 15 answer characters of 10 bits at 9600 bit/s: 33333.3 us,
+  // rounded up, plus 2 ms.
+  EXPECT_EQ(line.NextDeadline(), SimTime(35334us));
+  EXPECT_TRUE(line.TakeDue(35333us).empty());
+  EXPECT_EQ(line.TakeDue(35334us).size(), 15U);
 }
 
 TEST_F(LineTest, FaultsShapeOrSuppressTheAnswer) {

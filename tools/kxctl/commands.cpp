@@ -5,6 +5,7 @@
 #include "kxctl/device_facts.h"
 #include "kxctl/device_job.h"
 #include "kxctl/flash_job.h"
+#include "core/exchange/requests.h"
 #include "kxctl/requests.h"
 #include "kxctl/scan_job.h"
 #include "kxctl/text_table.h"
@@ -18,9 +19,9 @@ namespace {
 class ReadJob final : public DeviceJob {
  public:
   ReadJob(Line& line, ReadArgs args) : DeviceJob(line, args.address), args_(args) {
-    Then(ReadRequest(line.Format(), line.Timing(), args.address, args.reg, static_cast<std::uint16_t>(args.count)),
+    Then(kx::ReadRequest(line.Format(), static_cast<std::uint8_t>(args.address), args.reg, static_cast<std::uint16_t>(args.count)),
          AddressContext(args.address), [this](const kx::Answer& a) {
-           values_ = AnswerWords(a, line_.Form());
+           values_ = a.Words();
            if (values_.size() != static_cast<std::size_t>(args_.count))
              Fail(AddressContext(args_.address) + ": " + std::string(kx::Text(kx::Msg::ReceivedChecksumError)));
          });
@@ -68,10 +69,10 @@ class WriteJob final : public DeviceJob {
     const std::string context = AddressContext(args_.address);
     if (kx::FactoryProtected(facts_.model, args_.reg)) {
       unlocked_ = true;
-      Then(WriteRequest(line_.Format(), line_.Timing(), args_.address, kx::UnlockRegister(facts_.model), kx::kUnlockValue),
+      Then(kx::WriteRequest(line_.Format(), static_cast<std::uint8_t>(args_.address), kx::UnlockRegister(facts_.model), kx::kUnlockValue),
            context + " (unlock write)", [](const kx::Answer&) {});
     }
-    Then(WriteRequest(line_.Format(), line_.Timing(), args_.address, args_.reg, args_.value), context,
+    Then(kx::WriteRequest(line_.Format(), static_cast<std::uint8_t>(args_.address), args_.reg, args_.value), context,
          [](const kx::Answer&) {});
   }
 

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "core/exchange/requests.h"
 #include "kxctl/requests.h"
 
 namespace kxctl {
@@ -36,13 +37,13 @@ struct Learner : std::enable_shared_from_this<Learner> {
       return;
     }
     auto self = shared_from_this();
-    queue(ReadRequest(line.Format(), line.Timing(), address, block->start, block->count, block->function),
+    queue(kx::ReadRequest(line.Format(), static_cast<std::uint8_t>(address), block->start, block->count, block->function),
           [self, type, then = std::move(then)](const kx::Answer& a) {
             if (!a.Ok()) {
               self->done(&a);
               return;
             }
-            const auto words = AnswerWords(a, self->line.Form());
+            const auto words = a.Words();
             const kx::PollEffects effects = kx::DecodePoll(type, self->facts.model, words, true, self->facts.rec);
             if (effects.decimalPointSet) self->facts.decimalPoint = effects.decimalPoint;
             then();
@@ -51,8 +52,8 @@ struct Learner : std::enable_shared_from_this<Learner> {
 
   void Start() {
     auto self = shared_from_this();
-    queue(IdentifyRequest(line.Format(), line.Timing(), address), [self](const kx::Answer& a) {
-      const auto model = IdentifiedModel(a, self->line.Form());
+    queue(kx::IdentifyRequest(line.Format(), static_cast<std::uint8_t>(address)), [self](const kx::Answer& a) {
+      const auto model = kx::IdentifiedModel(a);
       if (!model) {
         self->done(&a);
         return;

@@ -1,5 +1,6 @@
 #include "kxctl/device_job.h"
 
+#include "core/exchange/requests.h"
 #include "kxctl/requests.h"
 
 namespace kxctl {
@@ -21,7 +22,7 @@ void DeviceJob::Learn(FactsDepth depth, UnknownModel unknown, std::function<void
               [this](kx::ExchangeRequest r, Handler h) { ThenAny(std::move(r), std::move(h)); },
               [this, unknown, then = std::move(then)](const kx::Answer* failed) {
                 if (failed != nullptr) {
-                  Fail(AddressContext(address_) + ": " + FailureText(*failed));
+                  Fail(AddressContext(address_) + ": " + failed->FailureText());
                   return;
                 }
                 if (unknown == UnknownModel::Fails && facts_.model == kx::kModelUnknown) {

@@ -1,5 +1,6 @@
 #include "kxctl/job.h"
 
+#include "core/exchange/requests.h"
 #include "kxctl/requests.h"
 
 namespace kxctl {
@@ -9,7 +10,7 @@ void StepJob::Then(kx::ExchangeRequest request, std::string context, Handler onG
     if (a.Ok()) {
       onGood(a);
     } else {
-      Fail(context + ": " + FailureText(a));
+      Fail(context + ": " + a.FailureText());
     }
   });
 }

@@ -1,6 +1,7 @@
 #include "kxctl/restore_job.h"
 
 #include "core/comset/bus_search.h"
+#include "core/exchange/requests.h"
 #include "core/params/download_sequence.h"
 #include "core/params/parameter_buffer.h"
 #include "core/text/messages.h"
@@ -41,11 +42,11 @@ RestoreJob::RestoreJob(Line& line, RestoreArgs args)
 }
 
 void RestoreJob::QueueProbe() {
-  ThenAny(ProbeRequest(line_, probing_, true), [this](const kx::Answer& a) { OnProbe(a); }, ProbeTickMs(true));
+  ThenAny(ScanProbe(line_, probing_, true), [this](const kx::Answer& a) { OnProbe(a); }, ProbeTickMs(true));
 }
 
 void RestoreJob::OnProbe(const kx::Answer& answer) {
-  if (!answer.Complete() || !kx::IsProbeHit(answer.raw, probing_, line_.Form())) {
+  if (!answer.Complete() || !kx::ProbeHit(answer, static_cast<std::uint8_t>(probing_), line_.Form())) {
     ProbeNext();
     return;
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/comset/bus_search.h"
+#include "core/exchange/requests.h"
 #include "core/device/regmap.h"
 #include "core/routing/main_routing.h"
 #include "core/text/messages.h"
@@ -15,14 +16,7 @@ namespace {
 
 // Milliseconds for `chars` characters on the line at `format`, rounded up.
 int WireMs(std::size_t chars, const LineFormat& format) {
-  const std::int64_t bits = static_cast<std::int64_t>(chars) * kx::BitsPerChar(format);
-  return static_cast<int>((bits * 1000 + format.baud - 1) / format.baud);
-}
-
-// The probe as the search sends it, with the search's waits.
-kx::ExchangeRequest NormalProbe(const Line& line, int address) {
-  return kx::ExchangeRequest::For(line.Form(), kx::ProbeFrame(address, line.Form()), kx::BusSearch::kProbeWaitTicks,
-                                  kx::MainPortRouting::kSetupRearmTicks, line.Timing());
+  return static_cast<int>((kx::TimingOf(format).WireMicros(chars) + 999) / 1000);
 }
 
 }  // namespace
@@ -57,8 +51,8 @@ void ScanJob::Start() {
   StepJob::Start();
 }
 
-kx::ExchangeRequest ProbeRequest(const Line& line, int address, bool fast) {
-  kx::ExchangeRequest probe = NormalProbe(line, address);
+kx::ExchangeRequest ScanProbe(const Line& line, int address, bool fast) {
+  kx::ExchangeRequest probe = kx::ProbeRequest(line.Format(), static_cast<std::uint8_t>(address));
   if (!fast) return probe;
   // Milliseconds for ticks: the first wait shortened, the re-arm and the
   // overall deadline kept at the search's.
@@ -69,13 +63,13 @@ kx::ExchangeRequest ProbeRequest(const Line& line, int address, bool fast) {
 }
 
 void ScanJob::QueueProbe() {
-  ThenAny(ProbeRequest(line_, address_, args_.fast), [this](const kx::Answer& a) { OnProbe(a); },
+  ThenAny(ScanProbe(line_, address_, args_.fast), [this](const kx::Answer& a) { OnProbe(a); },
           ProbeTickMs(args_.fast));
 }
 
 void ScanJob::OnProbe(const kx::Answer& answer) {
   ++probes_;
-  if (!answer.Complete() || !kx::IsProbeHit(answer.raw, address_, line_.Form())) {
+  if (!answer.Complete() || !kx::ProbeHit(answer, static_cast<std::uint8_t>(address_), line_.Form())) {
     Advance();
     return;
   }

@@ -29,7 +29,7 @@ int FastProbeWaitMs(const LineFormat& format);
 
 // The search's probe of `address` at the line's format. With `fast` its waits
 // are in milliseconds: it is sent with a tick of ProbeTickMs(true).
-kx::ExchangeRequest ProbeRequest(const Line& line, int address, bool fast);
+kx::ExchangeRequest ScanProbe(const Line& line, int address, bool fast);
 inline int ProbeTickMs(bool fast) { return fast ? 1 : kx::kTickMs; }
 
 // The formats a scan visits: --all-formats gives the bus search's 90 in its

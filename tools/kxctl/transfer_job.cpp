@@ -4,6 +4,7 @@
 #include "core/files/whole_file.h"
 #include "core/params/parameter_buffer.h"
 #include "core/text/messages.h"
+#include "core/exchange/requests.h"
 #include "kxctl/requests.h"
 
 namespace kxctl {
@@ -40,13 +41,13 @@ void TransferJob::QueueNext() {
   kx::ExchangeRequest r;
   switch (request->action) {
     case kx::TransferRequest::Action::Read:
-      r = ReadRequest(line_.Format(), line_.Timing(), address, request->reg, request->value);
+      r = kx::ReadRequest(line_.Format(), static_cast<std::uint8_t>(address), request->reg, request->value);
       break;
     case kx::TransferRequest::Action::Write:
-      r = WriteRequest(line_.Format(), line_.Timing(), address, request->reg, request->value);
+      r = kx::WriteRequest(line_.Format(), static_cast<std::uint8_t>(address), request->reg, request->value);
       break;
     case kx::TransferRequest::Action::Unlock:
-      r = WriteRequest(line_.Format(), line_.Timing(), address, kx::UnlockRegister(model_), kx::kUnlockValue);
+      r = kx::WriteRequest(line_.Format(), static_cast<std::uint8_t>(address), kx::UnlockRegister(model_), kx::kUnlockValue);
       break;
   }
   if (request->broadcast && line_.Form() == kx::FrameForm::Ascii) r.firstWaitTicks = r.rearmTicks = kBroadcastWaitTicks;
@@ -58,21 +59,21 @@ void TransferJob::OnAnswer(const kx::TransferRequest& request, const kx::Answer&
   const bool acknowledged = request.broadcast ? answer.end == kx::AnswerEnd::TimedOut : answer.Ok();
   if (acknowledged) {
     failuresInARow_ = 0;
-    transfer_->AnswerTaken(AnswerWords(answer, line_.Form()));
+    transfer_->AnswerTaken(answer.Words());
     QueueNext();
     return;
   }
   const std::string context = AddressContext(request.broadcast ? 0 : address_) + ": ";
   if (answer.end == kx::AnswerEnd::LineLost) {
-    Stop(context + FailureText(answer));
+    Stop(context + answer.FailureText());
     return;
   }
-  if (answer.check && answer.check->status == kx::AnswerStatus::Exception && ++exceptions_ > kExceptionLimit) {
-    Stop(context + FailureText(answer));
+  if (answer.failure == kx::Failure::Exception && ++exceptions_ > kExceptionLimit) {
+    Stop(context + answer.FailureText());
     return;
   }
   if (++failuresInARow_ >= kFailuresInARow) {
-    Stop(context + FailureText(answer));
+    Stop(context + answer.FailureText());
     return;
   }
   QueueNext();  // the same request again

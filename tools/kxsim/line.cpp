@@ -33,10 +33,7 @@ std::optional<std::size_t> RtuRequestLength(std::span<const std::uint8_t> bytes)
   }
 }
 
-SimTime WireTime(std::size_t chars, const LineFormat& format) {
-  const auto bits = static_cast<long long>(chars) * BitsPerChar(format);
-  return SimTime(bits * 1'000'000 / format.baud);
-}
+SimTime WireTime(std::size_t chars, const LineFormat& format) { return SimTime(kx::TimingOf(format).WireMicros(chars)); }
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include "core/comset/bus_search.h"
 
+#include "core/exchange/requests.h"
+
 #include <algorithm>
 
 #include "core/text/messages.h"
@@ -223,10 +225,6 @@ std::string TimeLeftText(int total, int done) {
   return text;
 }
 
-Bytes ProbeFrame(int address, FrameForm form) {
-  return BuildFrame(form, ReadRequestPdu(static_cast<std::uint8_t>(address), 0x03, kProbeRegister, 1));
-}
-
 bool IsProbeHit(std::span<const std::uint8_t> received, int address, FrameForm form) {
   if (form == FrameForm::Rtu)
     return received.size() >= 3 && received[0] == address && received[1] == 0x03 && received[2] == 0x02;
@@ -296,7 +294,7 @@ void BusSearch::On(const search_event::Start& start) {
 
 void BusSearch::SendProbe() {
   const PresetFormat format = CombinationFormat(Combination());
-  const Bytes frame = ProbeFrame(probeAddress_, FormatForm(format));
+  const Bytes frame = ProbeFrame(static_cast<std::uint8_t>(probeAddress_), FormatForm(format));
   routing_.Send(MainPortRouting::Route::Setup, FormatForm(format), frame, kProbeWaitTicks);
 }
 

@@ -139,9 +139,7 @@ void RewriteLabel(std::string& label, int combination);
 inline constexpr int kProbeEstimateMs = 183;
 std::string TimeLeftText(int total, int done);
 
-// The probe: read one register at 0x4701 from `address`.
-inline constexpr std::uint16_t kProbeRegister = 0x4701;
-Bytes ProbeFrame(int address, FrameForm form);
+// The probe is core/exchange/requests.h's ProbeFrame: one register at 0x4701.
 
 // The hit rule: the bytes received (ASCII: the text, CR and LF left out, whose
 // pairs after the first character are read; RTU: the bytes) answer the probe

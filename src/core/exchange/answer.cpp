@@ -47,6 +47,41 @@ std::optional<std::string> ExceptionReport(std::uint8_t function, std::uint8_t c
   return text;
 }
 
+std::string FailureText(Failure failure, std::uint8_t function, std::uint8_t exceptionCode) {
+  switch (failure) {
+    case Failure::None: return {};
+    case Failure::TimedOut: return std::string(Text(Msg::DataTimeOutError));
+    case Failure::LineLost: return std::string(Text(Msg::LineLost));
+    case Failure::Format: return std::string(Text(Msg::RcvFormatError));
+    case Failure::WrongAddress: return std::string(Text(Msg::AddressNotCorrect));
+    case Failure::Checksum: return std::string(Text(Msg::ReceivedChecksumError));
+    case Failure::Exception: {
+      std::optional<std::string> report = ExceptionReport(function, exceptionCode);
+      return report ? std::move(*report) : std::string(Text(Msg::UnknownError));
+    }
+    case Failure::EchoMismatch: return std::string(Text(Msg::WriteCompareFail));
+    case Failure::UnknownFunction: return std::string(Text(Msg::UnknownCommand));
+  }
+  return {};
+}
+
+namespace {
+
+Failure FailureOf(AnswerStatus status) {
+  switch (status) {
+    case AnswerStatus::Ok: return Failure::None;
+    case AnswerStatus::FormatError: return Failure::Format;
+    case AnswerStatus::WrongAddress: return Failure::WrongAddress;
+    case AnswerStatus::ChecksumError: return Failure::Checksum;
+    case AnswerStatus::Exception: return Failure::Exception;
+    case AnswerStatus::EchoMismatch: return Failure::EchoMismatch;
+    case AnswerStatus::UnknownFunction: return Failure::UnknownFunction;
+  }
+  return Failure::Format;
+}
+
+}  // namespace
+
 std::string_view StatusText(AnswerStatus status) {
   switch (status) {
     case AnswerStatus::Ok: return {};
@@ -64,6 +99,7 @@ AnswerCheck CheckAnswer(const AnswerExpectation& expect, std::span<const std::ui
   AnswerCheck result;
   auto fail = [&result](AnswerStatus status) {
     result.status = status;
+    result.failure = FailureOf(status);
     result.text = std::string(StatusText(status));
     return result;
   };
@@ -78,9 +114,9 @@ AnswerCheck CheckAnswer(const AnswerExpectation& expect, std::span<const std::ui
   const Bytes& b = result.bytes;
   if (b.empty()) return fail(AnswerStatus::FormatError);
   if (b[0] != expect.address) return fail(AnswerStatus::WrongAddress);
-  if (!AnswerChecksumOk(expect.form, b)) return fail(AnswerStatus::ChecksumError);
+  if (expect.checkDigits && !AnswerChecksumOk(expect.form, b)) return fail(AnswerStatus::ChecksumError);
   // Address, function and the check field at least.
-  if (b.size() < 2 + CheckLength(expect.form)) return fail(AnswerStatus::FormatError);
+  if (b.size() < 2 + (expect.checkDigits ? CheckLength(expect.form) : 0)) return fail(AnswerStatus::FormatError);
 
   result.function = b[1];
   const bool expected = std::find(expect.functions.begin(), expect.functions.end(),
@@ -90,6 +126,7 @@ AnswerCheck CheckAnswer(const AnswerExpectation& expect, std::span<const std::ui
     result.exceptionCode = dataEnd > 2 ? b[2] : 0;
     if (std::optional<std::string> report = ExceptionReport(result.function, result.exceptionCode)) {
       result.status = AnswerStatus::Exception;
+      result.failure = Failure::Exception;
       result.text = std::move(*report);
       return result;
     }
@@ -103,7 +140,11 @@ AnswerCheck CheckAnswer(const AnswerExpectation& expect, std::span<const std::ui
     } else {
       request = expect.echoOf;
     }
-    if (request != b) return fail(AnswerStatus::EchoMismatch);
+    const std::size_t n = expect.echoBytes;
+    const bool echoed = n == 0 ? request == b
+                               : request.size() >= n && b.size() >= n &&
+                                     std::equal(request.begin(), request.begin() + static_cast<std::ptrdiff_t>(n), b.begin());
+    if (!echoed) return fail(AnswerStatus::EchoMismatch);
   }
   return result;
 }

@@ -16,6 +16,25 @@
 
 namespace kx {
 
+// Why an exchange failed: the one failure vocabulary of every engine and of
+// kxctl. None is a complete answer that passed every check asked for.
+enum class Failure : std::uint8_t {
+  None,
+  TimedOut,         // no answer, a partial one, or the overall deadline
+  LineLost,         // the port failed while the request was pending
+  Format,           // not a frame (ASCII not starting with ':', too short)
+  WrongAddress,     // from another address than the request went to
+  Checksum,         // LRC or CRC wrong
+  Exception,        // an exception answer (83/E7 to a read, 86/E8 to a write)
+  EchoMismatch,     // the answer to a write is not its request's echo
+  UnknownFunction,  // a function byte that is neither expected nor an exception
+};
+
+// The message table: the text shown for a failure. An exception's text is
+// " Read error : " or "Write error : " (by the answer's function) followed by
+// the code's text; None has no text.
+std::string FailureText(Failure failure, std::uint8_t function = 0, std::uint8_t exceptionCode = 0);
+
 // ---------------------------------------------------------------------------
 // Answer checks. Each receiver applies the ones it needs in its own order;
 // CheckAnswer applies them all in the usual order.
@@ -60,12 +79,18 @@ struct AnswerExpectation {
   // Function bytes accepted as a normal answer.
   std::vector<std::uint8_t> functions;
   // For a write: the request as sent (ASCII text or RTU bytes, check included);
-  // the answer must be identical byte for byte. Empty: no echo check.
+  // the answer must be its echo. Empty: no echo check.
   Bytes echoOf;
+  // How much of the answer is the echo, counted in bytes (ASCII converted, the
+  // check field counts): 0 the whole answer; N its first N bytes.
+  std::size_t echoBytes = 0;
+  // false: the check field is not tested (a probe hit is told by its first bytes).
+  bool checkDigits = true;
 };
 
 struct AnswerCheck {
   AnswerStatus status = AnswerStatus::Ok;
+  Failure failure = Failure::None;
   std::string text;             // the monitor's text for the failure; empty when Ok
   Bytes bytes;                  // the answer as bytes, check field included
   std::uint8_t function = 0;    // function byte (0 when the answer is too short)

@@ -6,17 +6,6 @@
 
 namespace kx {
 
-int LineTiming::TransmitTicks(std::size_t bytes) const {
-  const long long bits = static_cast<long long>(bytes) * std::max(bitsPerChar, 1);
-  const long long perTick = static_cast<long long>(std::max(baud, 1)) * kTickMs;  // bits*1000 per tick
-  return static_cast<int>((bits * 1000 + perTick - 1) / perTick);
-}
-
-LineTiming TimingOf(const PortParams& params) {
-  const int parityBits = params.parityCode == 0 ? 0 : 1;
-  return LineTiming{params.baud, 1 + params.dataBits + parityBits + params.stopBits};
-}
-
 ExchangeRequest ExchangeRequest::For(FrameForm form, Bytes frame, int firstWaitTicks,
                                      int rearmTicks, LineTiming timing) {
   ExchangeRequest r;
@@ -30,6 +19,30 @@ ExchangeRequest ExchangeRequest::For(FrameForm form, Bytes frame, int firstWaitT
 }
 
 std::string Answer::Text() const { return AnswerText(raw); }
+
+std::span<const std::uint8_t> Answer::Data() const {
+  if (frame.size() < 2 + checkLength) return {};
+  return std::span<const std::uint8_t>(frame).subspan(2, frame.size() - 2 - checkLength);
+}
+
+std::vector<std::uint16_t> Answer::Words() const {
+  std::vector<std::uint16_t> words;
+  const std::span<const std::uint8_t> data = Data();
+  // Byte count, then the registers; a count that does not match gives none.
+  if (data.empty() || std::size_t{data[0]} + 1 != data.size() || data[0] % 2 != 0) return words;
+  words.reserve(data[0] / 2U);
+  for (std::size_t i = 1; i + 1 < data.size(); i += 2)
+    words.push_back(static_cast<std::uint16_t>(data[i] << 8 | data[i + 1]));
+  return words;
+}
+
+std::optional<std::uint16_t> Answer::Word(std::size_t index) const {
+  const std::vector<std::uint16_t> words = Words();
+  if (index >= words.size()) return std::nullopt;
+  return words[index];
+}
+
+std::string Answer::FailureText() const { return kx::FailureText(failure, function, exceptionCode); }
 
 int DeadlineTicks(const ExchangeRequest& r) {
   if (r.deadlineTicks > 0) return r.deadlineTicks;
@@ -47,7 +60,6 @@ void Exchange::Opened() {
     silence_[i] = port_.AddTimerTrigger();
     deadline_[i] = port_.AddTimerTrigger();
   }
-  opened_ = true;
 }
 
 void Exchange::Disarm() {
@@ -117,18 +129,25 @@ Answer Exchange::Finish(AnswerEnd end, bool deadline) {
   answer.raw.assign(collector_.Received().begin(), collector_.Received().end());
   answer.overflowed = collector_.Overflowed();
   answer.deadlineReached = deadline;
-  if (end == AnswerEnd::Complete && request_.expect)
+  answer.failure = end == AnswerEnd::Complete ? Failure::None : Failure::TimedOut;
+  if (end == AnswerEnd::Complete && request_.expect) {
     answer.check = CheckAnswer(*request_.expect, answer.raw);
+    answer.failure = answer.check->failure;
+    answer.frame = answer.check->bytes;
+    answer.function = answer.check->function;
+    answer.exceptionCode = answer.check->exceptionCode;
+    answer.checkLength = CheckLength(request_.form);
+  }
   return answer;
 }
 
 std::optional<Answer> Exchange::LineLost() {
-  opened_ = false;
   if (!pending_) return std::nullopt;
   pending_ = false;
   Answer answer;
   answer.tag = tag_;
   answer.end = AnswerEnd::LineLost;
+  answer.failure = Failure::LineLost;
   answer.raw.assign(collector_.Received().begin(), collector_.Received().end());
   return answer;
 }

@@ -48,26 +48,16 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "core/exchange/answer.h"
 #include "core/exchange/frame_end.h"
 #include "core/line/comport.h"
+#include "core/line/line_format.h"
 #include "core/line/session.h"
 #include "core/modbus/codec.h"
 
 namespace kx {
-
-// Speed of the line, for the deadline.
-struct LineTiming {
-  int baud = 9600;
-  int bitsPerChar = 11;  // start + data + parity + stop
-
-  // Ticks (rounded up) the line needs to carry `bytes` characters.
-  int TransmitTicks(std::size_t bytes) const;
-};
-// Timing of a line opened with these parameters (parity code 3 counts as one
-// parity bit: the port keeps a parity of its own).
-LineTiming TimingOf(const PortParams& params);
 
 struct ExchangeRequest {
   Bytes frame;                      // written to the port in one block
@@ -95,7 +85,8 @@ enum class AnswerEnd {
 };
 
 // The one answer type: how the request ended, the bytes as received and, for
-// a complete answer of a request with `expect`, the result of the checks.
+// a request with `expect`, the answer in its parsed form and the result of the
+// checks. Engines read the parsed form, never the received bytes by index.
 struct Answer {
   std::uint32_t tag = 0;
   AnswerEnd end = AnswerEnd::TimedOut;
@@ -104,9 +95,26 @@ struct Answer {
   bool deadlineReached = false; // ended by the overall deadline
   std::optional<AnswerCheck> check;
 
+  // Why it failed (None: good). Without an expectation a complete answer is good.
+  Failure failure = Failure::TimedOut;
+  // Checked answers: address, function, data and check field (ASCII converted to bytes).
+  Bytes frame;
+  std::uint8_t function = 0;       // checked answers: the function byte
+  std::uint8_t exceptionCode = 0;  // Failure::Exception: the exception code
+  std::size_t checkLength = 0;     // bytes of the check field at the end of `frame`
+
   bool Complete() const { return end == AnswerEnd::Complete; }
-  // Complete and, when checked, every check passed.
-  bool Ok() const { return Complete() && (!check || check->status == AnswerStatus::Ok); }
+  // Complete and every check asked for passed.
+  bool Ok() const { return failure == Failure::None; }
+  std::uint8_t Address() const { return frame.empty() ? 0 : frame[0]; }
+  // The data after the function byte, check field left out (`frame` must hold one).
+  std::span<const std::uint8_t> Data() const;
+  // A read answer's registers (03, 04, 0x67, 0x77): as many as its byte count
+  // announces; none when the count does not match the answer's length.
+  std::vector<std::uint16_t> Words() const;
+  std::optional<std::uint16_t> Word(std::size_t index) const;
+  // The text for `failure` (FailureText); empty when good.
+  std::string FailureText() const;
   // The received bytes as text, CR and LF left out.
   std::string Text() const;
 };
@@ -123,7 +131,6 @@ class Exchange {
   // After each opening of the port: adds the triggers of this opening (four:
   // silence and deadline, twice, alternating by tag). A pending request is dropped.
   void Opened();
-  bool Ready() const { return opened_; }
 
   // Writes the request and arms its triggers; a request still pending is
   // dropped without an answer. Returns the request's tag (never 0).
@@ -161,7 +168,6 @@ class Exchange {
   void DrainInput();
 
   ComPort& port_;
-  bool opened_ = false;
   bool pending_ = false;
   bool graceUsed_ = false;
   std::uint32_t tag_ = 0;

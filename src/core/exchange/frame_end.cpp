@@ -53,7 +53,6 @@ bool SilenceEnds(const FrameEnd& rule) {
                         [](const frame_end::RtuShared&) { return true; },
                         [](const frame_end::RtuByFunction&) { return true; },
                         [](const frame_end::Silence&) { return true; },
-                        [](const frame_end::Length& r) { return r.silenceEnds; },
                         [](const frame_end::Custom& r) { return r.silenceEnds; },
                     },
                     rule);
@@ -67,7 +66,6 @@ std::size_t LongestAnswer(const FrameEnd& rule, std::size_t capacity) {
           [](const frame_end::RtuShared&) { return std::size_t{255 + 5}; },
           [](const frame_end::RtuByFunction&) { return std::size_t{255 + 5}; },
           [&](const frame_end::Silence&) { return capacity; },
-          [](const frame_end::Length& r) { return r.bytes; },
           [&](const frame_end::Custom& r) { return r.longest != 0 ? r.longest : capacity; },
       },
       rule);
@@ -93,9 +91,6 @@ FrameProgress FrameCollector::AfterByte() {
             return bytes_.size() >= expected_ ? FrameProgress::Complete : FrameProgress::More;
           },
           [](const frame_end::Silence&) { return FrameProgress::More; },
-          [this](const frame_end::Length& r) {
-            return bytes_.size() >= r.bytes ? FrameProgress::Complete : FrameProgress::More;
-          },
           [this](const frame_end::Custom& r) {
             return r.decide ? r.decide(bytes_) : FrameProgress::More;
           },

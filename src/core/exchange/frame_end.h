@@ -19,9 +19,6 @@
 //                          silence it does not need.
 //   frame_end::Silence     any form: only the line falling silent ends the
 //                          answer (the main port's RTU receivers).
-//   frame_end::Length      a fixed number of bytes (the length a request knows
-//                          for its answer); `silenceEnds` decides whether a
-//                          shorter answer is taken when the line goes quiet.
 //   frame_end::Custom      a rule a later protocol supplies: a callable that
 //                          sees the bytes collected so far and says More,
 //                          Complete or Restart. Restart drops the bytes so far
@@ -31,7 +28,8 @@
 //                              if (b[0] != 0x01) return FrameProgress::Restart;
 //                              return b.size() >= 5 ? FrameProgress::Complete
 //                                                   : FrameProgress::More; }}
-//                          For "complete at N bytes" use Length{N, false}.
+//                          `silenceEnds` decides whether a shorter answer is
+//                          taken when the line goes quiet.
 //
 // The silence itself is measured by the exchange (the re-arm time after each
 // chunk); a rule only says whether silence ends an answer that has bytes.
@@ -68,10 +66,6 @@ struct Line {};
 struct RtuShared {};
 struct RtuByFunction {};
 struct Silence {};
-struct Length {
-  std::size_t bytes = 0;
-  bool silenceEnds = true;
-};
 struct Custom {
   // Called after each byte with all bytes collected so far (never empty).
   std::function<FrameProgress(std::span<const std::uint8_t> soFar)> decide;
@@ -84,7 +78,7 @@ struct Custom {
 }  // namespace frame_end
 
 using FrameEnd = std::variant<frame_end::Line, frame_end::RtuShared, frame_end::RtuByFunction,
-                              frame_end::Silence, frame_end::Length, frame_end::Custom>;
+                              frame_end::Silence, frame_end::Custom>;
 
 // The rule of a request to a controller: Line for ASCII, RtuByFunction for RTU.
 FrameEnd DefaultFrameEnd(FrameForm form);

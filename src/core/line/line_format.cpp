@@ -1,6 +1,9 @@
 #include "core/line/line_format.h"
 
+#include <algorithm>
 #include <charconv>
+
+#include "core/line/session.h"
 
 namespace kx {
 
@@ -57,6 +60,32 @@ std::string ToString(const LineFormat& f) {
 
 int BitsPerChar(const LineFormat& f) {
   return 1 + f.dataBits + (f.parity == Parity::None ? 0 : 1) + f.stopBits;
+}
+
+std::int64_t LineTiming::WireMicros(std::size_t chars) const {
+  const std::int64_t bits = static_cast<std::int64_t>(chars) * std::max(bitsPerChar, 1);
+  const std::int64_t rate = std::max(baud, 1);
+  return (bits * 1'000'000 + rate - 1) / rate;
+}
+
+int LineTiming::TransmitTicks(std::size_t chars) const {
+  constexpr std::int64_t kMicrosPerTick = std::int64_t{kTickMs} * 1000;
+  return static_cast<int>((WireMicros(chars) + kMicrosPerTick - 1) / kMicrosPerTick);
+}
+
+LineTiming TimingOf(const LineFormat& format) { return LineTiming{format.baud, BitsPerChar(format)}; }
+
+LineTiming TimingOf(const PortParams& params) { return TimingOf(LineFormatOf(params)); }
+
+LineFormat LineFormatOf(const PortParams& params) {
+  LineFormat f;
+  f.baud = params.baud;
+  f.dataBits = params.dataBits;
+  // Code 3 keeps the port's own parity: one parity bit on the wire.
+  f.parity = params.parityCode == 0 ? Parity::None : params.parityCode == 2 ? Parity::Odd : Parity::Even;
+  f.stopBits = params.stopBits;
+  f.form = params.rtu ? FrameForm::Rtu : FrameForm::Ascii;
+  return f;
 }
 
 std::uint8_t EncodeFormatByte(const LineFormat& f) {

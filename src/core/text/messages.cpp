@@ -71,6 +71,7 @@ constexpr std::array<Entry, kMsgCount> kCatalogue{{
     {Msg::RcvFormatError, "Rcv format error !!!"},
     {Msg::WriteCompareFail, "Writing data compare fail !!!"},
     {Msg::DataTimeOutError, "Received data time out error"},
+    {Msg::LineLost, "the line was lost"},
 
     {Msg::FirmwareVersionPrefix, "F/W Version "},
     {Msg::NotAvailable, "N/A"},

@@ -72,6 +72,7 @@ enum class Msg : std::uint8_t {
   RcvFormatError,
   WriteCompareFail,
   DataTimeOutError,  // "Received data time out error"
+  LineLost,          // "the line was lost" (the port failed during an exchange)
 
   // Monitor: panels and device tiles.
   FirmwareVersionPrefix,  // "F/W Version "

@@ -1,4 +1,5 @@
 #include "core/comset/bus_search.h"
+#include "core/exchange/requests.h"
 
 #include <gtest/gtest.h>
 

@@ -5,10 +5,21 @@
 #include <string>
 #include <vector>
 
+#include "core/device/regmap.h"
+#include "core/exchange/requests.h"
+#include "core/text/messages.h"
 #include "support/fake_port.h"
 
 namespace kx {
 namespace {
+
+// Complete at `n` bytes (a protocol that knows its answer's length).
+FrameEnd CountOf(std::size_t n, bool silenceEnds) {
+  return frame_end::Custom{[n](std::span<const std::uint8_t> b) {
+                             return b.size() >= n ? FrameProgress::Complete : FrameProgress::More;
+                           },
+                           silenceEnds, n};
+}
 
 Bytes AsciiBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
 Bytes Frame(FrameForm form, const Bytes& pdu) { return BuildFrame(form, pdu); }
@@ -72,8 +83,8 @@ TEST(FrameEndRules, CompleteAtTheirLength) {
       {"default RTU 67", DefaultFrameEnd(FrameForm::Rtu), ident, 11, true},
       {"default RTU exception", DefaultFrameEnd(FrameForm::Rtu), exc, 5, true},
       {"silence", frame_end::Silence{}, read, 0, true},
-      {"length", frame_end::Length{5, true}, exc, 5, true},
-      {"count, no silence end", frame_end::Length{6, false}, loader, 6, false},
+      {"count", CountOf(5, true), exc, 5, true},
+      {"count, no silence end", CountOf(6, false), loader, 6, false},
       {"custom drops noise before 01", startsWith01, loader, 5, false},
       {"line needs LF last", frame_end::Line{}, AsciiBytes(":0103\r\nX"), 0, false},
       {"line", frame_end::Line{}, AsciiBytes(":0103\r\n"), 7, false},
@@ -106,6 +117,44 @@ TEST(Deadline, CoversTheLongestAnswerAtTheLineSpeed) {
   r = ExchangeRequest::For(FrameForm::Ascii, {}, 18, 18, k9600);
   r.capacity = 100;
   EXPECT_EQ(DeadlineTicks(r), 18 + 2 + 18 + 1);
+}
+
+TEST(Deadline, OneWireTimeFormula) {
+  // Rounded up: one character of 10 bits at 9600 bit/s is 1041.7 us.
+  EXPECT_EQ(k9600.WireMicros(1), 1042);
+  EXPECT_EQ((LineTiming{38400, 10}).WireMicros(384), 100000);
+  EXPECT_EQ(TimingOf(LineFormat{38400, 8, Parity::None, 1, FrameForm::Rtu}).bitsPerChar, 10);
+  EXPECT_EQ(TimingOf(LineFormat{9600, 7, Parity::Even, 2, FrameForm::Ascii}).bitsPerChar, 11);
+}
+
+TEST(TimeoutPolicy, OneTableOfFirstWaits) {
+  const LineFormat ascii{9600, 7, Parity::Even, 1, FrameForm::Ascii};
+  const LineFormat rtuFast{9600, 8, Parity::None, 1, FrameForm::Rtu};
+  const LineFormat rtuSlow{4800, 8, Parity::None, 1, FrameForm::Rtu};
+  struct Case {
+    RequestKind kind;
+    int ascii, rtuFast, rtuSlow;
+  };
+  const Case cases[] = {
+      {RequestKind::Read, 18, 2, 3},        {RequestKind::Identify, 18, 2, 3},
+      {RequestKind::Write, 50, 2, 3},       {RequestKind::Broadcast, 5, 2, 3},
+      {RequestKind::Acquisition, 18, 2, 3}, {RequestKind::Probe, 2, 2, 2},
+      {RequestKind::SetupStep, 18, 18, 18}, {RequestKind::Tester, 18, 18, 18},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.kind));
+    EXPECT_EQ(WaitTicks(c.kind, ascii), c.ascii);
+    EXPECT_EQ(WaitTicks(c.kind, rtuFast), c.rtuFast);
+    EXPECT_EQ(WaitTicks(c.kind, rtuSlow), c.rtuSlow);
+  }
+  // A long read waits at least as long as request and answer take on the line:
+  // 8 + 205 bytes of 10 bits at 9600 bit/s are 222 ms, 5 ticks, plus one.
+  EXPECT_EQ(WaitTicks(RequestKind::Read, rtuFast, RtuReadAnswerLength(100)), 6);
+  EXPECT_EQ(WaitTicks(RequestKind::Read, ascii, AsciiReadAnswerLength(3)), 18);
+  // Built requests carry the policy's waits.
+  EXPECT_EQ(WriteRequest(ascii, 1, 0x4722, 1).firstWaitTicks, 50);
+  EXPECT_EQ(BroadcastWriteRequest(rtuSlow, 0x4722, 1).rearmTicks, 3);
+  EXPECT_FALSE(BroadcastWriteRequest(rtuSlow, 0x4722, 1).expect.has_value());
 }
 
 // An exchange on an open fake port; Handle's answers are kept in order.
@@ -258,7 +307,7 @@ TEST_F(ExchangeOnPort, NoiseThatKeepsRestartingTheSilenceWaitEndsAtTheDeadline) 
   for (const auto& c : cases) {
     answers_.clear();
     ExchangeRequest r = ExchangeRequest::For(c.form, Bytes{1}, 18, 18, k9600);
-    r.end = c.form == FrameForm::Rtu ? FrameEnd{frame_end::RtuShared{}} : FrameEnd{frame_end::Length{1000, false}};
+    r.end = c.form == FrameForm::Rtu ? FrameEnd{frame_end::RtuShared{}} : CountOf(1000, false);
     if (c.noise == "\n") r.end = frame_end::Line{};
     r.capacity = 4096;
     exchange_.Send(std::move(r));
@@ -357,36 +406,91 @@ TEST_P(CheckedExchange, ChecksGiveOneAnswerType) {
     std::vector<std::uint8_t> functions;
     bool echo;
     AnswerEnd end;
-    AnswerStatus status;
+    Failure failure;
+    std::string text;
   };
   const Case cases[] = {
       {"read", read, Frame(form, {0x01, 0x03, 0x02, 0x00, 0x64}), {0x03}, false,
-       AnswerEnd::Complete, AnswerStatus::Ok},
-      {"echo", write, Frame(form, write), {0x06}, true, AnswerEnd::Complete, AnswerStatus::Ok},
+       AnswerEnd::Complete, Failure::None, ""},
+      {"echo", write, Frame(form, write), {0x06}, true, AnswerEnd::Complete, Failure::None, ""},
       {"echo differs", write, Frame(form, WriteRegisterPdu(1, 0x4722, 2)), {0x06}, true,
-       AnswerEnd::Complete, AnswerStatus::EchoMismatch},
+       AnswerEnd::Complete, Failure::EchoMismatch, std::string(Text(Msg::WriteCompareFail))},
       {"other address", read, Frame(form, {0x02, 0x03, 0x02, 0x00, 0x64}), {0x03}, false,
-       AnswerEnd::Complete, AnswerStatus::WrongAddress},
-      {"bad check", read, badCheck, {0x03}, false, AnswerEnd::Complete,
-       AnswerStatus::ChecksumError},
-      {"exception", read, Frame(form, {0x01, 0x83, 0x02}), {0x03}, false, AnswerEnd::Complete,
-       AnswerStatus::Exception},
-      {"silent", read, {}, {0x03}, false, AnswerEnd::TimedOut, AnswerStatus::Ok},
+       AnswerEnd::Complete, Failure::WrongAddress, std::string(Text(Msg::AddressNotCorrect))},
+      {"bad check", read, badCheck, {0x03}, false, AnswerEnd::Complete, Failure::Checksum,
+       std::string(Text(Msg::ReceivedChecksumError))},
+      {"read exception", read, Frame(form, {0x01, 0x83, 0x02}), {0x03}, false, AnswerEnd::Complete,
+       Failure::Exception, std::string(Text(Msg::ReadErrorPrefix)) + std::string(Text(Msg::IllegalAddress))},
+      {"write exception", write, Frame(form, {0x01, 0x86, 0x03}), {0x06}, true, AnswerEnd::Complete,
+       Failure::Exception, std::string(Text(Msg::WriteErrorPrefix)) + std::string(Text(Msg::IllegalData))},
+      {"unknown function", read, Frame(form, {0x01, 0x04, 0x02, 0x00, 0x64}), {0x03}, false,
+       AnswerEnd::Complete, Failure::UnknownFunction, std::string(Text(Msg::UnknownCommand))},
+      {"silent", read, {}, {0x03}, false, AnswerEnd::TimedOut, Failure::TimedOut,
+       std::string(Text(Msg::DataTimeOutError))},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const Answer a = Exchange1(c.pdu, c.answer, c.functions, c.echo);
     EXPECT_EQ(a.end, c.end);
+    EXPECT_EQ(a.failure, c.failure);
+    EXPECT_EQ(a.Ok(), c.failure == Failure::None);
+    EXPECT_EQ(a.FailureText(), c.text);
     if (c.end == AnswerEnd::Complete) {
       EXPECT_EQ(a.raw, c.answer);
-      ASSERT_TRUE(a.check.has_value());
-      EXPECT_EQ(a.check->status, c.status);
-      EXPECT_EQ(a.Ok(), c.status == AnswerStatus::Ok);
-    } else {
-      EXPECT_FALSE(a.check.has_value());
-      EXPECT_FALSE(a.Ok());
     }
   }
+}
+
+TEST_P(CheckedExchange, BuiltRequestsGiveTheAnswerInParsedForm) {
+  const FrameForm form = GetParam().form;
+  LineFormat line;
+  line.form = form;
+  line.dataBits = form == FrameForm::Rtu ? 8 : 7;
+  auto run = [&](ExchangeRequest r, const Bytes& answer) {
+    answers_.clear();
+    exchange_.Send(std::move(r));
+    Deliver(answer);
+    port_.RunTimers();
+    EXPECT_EQ(answers_.size(), 1U);
+    return answers_.empty() ? Answer{} : answers_.back();
+  };
+
+  // A read: the registers its byte count announces.
+  Answer a = run(ReadRequest(line, 7, 0x4700, 2), Frame(form, {0x07, 0x03, 0x04, 0x01, 0x2C, 0xFF, 0x9C}));
+  EXPECT_TRUE(a.Ok());
+  EXPECT_EQ(a.Address(), 7);
+  EXPECT_EQ(a.Words(), (std::vector<std::uint16_t>{0x012C, 0xFF9C}));
+  EXPECT_EQ(a.Word(1), 0xFF9C);
+  EXPECT_EQ(a.Word(2), std::nullopt);
+  // A byte count that does not match the length gives no registers.
+  a = run(ReadRequest(line, 7, 0x4700, 2), Frame(form, {0x07, 0x03, 0x06, 0x01, 0x2C, 0xFF, 0x9C}));
+  EXPECT_TRUE(a.Ok());
+  EXPECT_TRUE(a.Words().empty());
+
+  // A write is good only as its request's echo.
+  const Bytes write = WriteRegisterPdu(7, 0x4722, 0x0102);
+  EXPECT_TRUE(run(WriteRequest(line, 7, 0x4722, 0x0102), Frame(form, write)).Ok());
+  EXPECT_EQ(run(WriteRequest(line, 7, 0x4722, 0x0102), Frame(form, WriteRegisterPdu(7, 0x4722, 0x0103))).failure,
+            Failure::EchoMismatch);
+  // An echo of the first bytes only: what follows them is not compared.
+  ExchangeRequest firstBytes = WriteRequest(line, 7, 0x4722, 0x0102);
+  firstBytes.expect->echoBytes = 4;
+  firstBytes.expect->checkDigits = false;
+  EXPECT_TRUE(run(std::move(firstBytes), Frame(form, WriteRegisterPdu(7, 0x4722, 0x0103))).Ok());
+
+  // The identification: KX2/KX3 by 0x67, a KX1 by 0x77 or the exception E7.
+  EXPECT_EQ(IdentifiedModel(run(IdentifyRequest(line, 7), Frame(form, {0x07, 0x67, 0x06, 0x00, 0x02, 0x03, 0x20, 0x00, 0x00}))),
+            IdentifyModel(0x67, std::vector<std::uint16_t>{0x0002, 0x0320, 0x0000}));
+  EXPECT_EQ(IdentifiedModel(run(IdentifyRequest(line, 7), Frame(form, {0x07, 0xE7, 0x01}))),
+            IdentifyModel(0xE7, {}));
+  EXPECT_EQ(IdentifiedModel(run(IdentifyRequest(line, 7), Frame(form, {0x07, 0x83, 0x01}))), std::nullopt);
+
+  // The probe hit is told by the first bytes, check digits untested.
+  Bytes hit = Frame(form, {0x05, 0x03, 0x02, 0x00, 0x01});
+  hit[hit.size() - (form == FrameForm::Rtu ? 1 : 3)] ^= 0x01;
+  EXPECT_TRUE(ProbeHit(run(ProbeRequest(line, 5), hit), 5, form));
+  EXPECT_FALSE(ProbeHit(run(ProbeRequest(line, 5), Frame(form, {0x05, 0x83, 0x02})), 5, form));
+  EXPECT_FALSE(ProbeHit(run(ProbeRequest(line, 5), Frame(form, {0x06, 0x03, 0x02, 0x00, 0x01})), 5, form));
 }
 
 std::string ParamName(const ::testing::TestParamInfo<Param>& info) {
