@@ -1,9 +1,8 @@
 #include "core/comset/bus_search.h"
 
-#include "core/exchange/requests.h"
-
 #include <algorithm>
 
+#include "core/exchange/requests.h"
 #include "core/text/messages.h"
 
 namespace kx {
@@ -33,12 +32,6 @@ constexpr std::size_t kLabelParityPos = 14;
 constexpr std::size_t kLabelStopPos = 16;
 constexpr std::size_t kLabelFormPos = 18;
 constexpr std::size_t kLabelFormWidth = 5;
-
-// Hexadecimal pair at position `pos` of an ASCII answer text (":" at 0).
-std::string_view PairAt(std::string_view text, std::size_t pos) {
-  if (pos + 2 > text.size()) return {};
-  return text.substr(pos, 2);
-}
 
 }  // namespace
 
@@ -225,12 +218,6 @@ std::string TimeLeftText(int total, int done) {
   return text;
 }
 
-bool IsProbeHit(std::span<const std::uint8_t> received, int address, FrameForm form) {
-  if (form == FrameForm::Rtu)
-    return received.size() >= 3 && received[0] == address && received[1] == 0x03 && received[2] == 0x02;
-  const std::string text = AnswerText(received);
-  return PairAt(text, 1) == HexByte(address) && PairAt(text, 3) == "03" && PairAt(text, 5) == "02";
-}
 
 // ---------------------------------------------------------------------------
 
@@ -293,15 +280,16 @@ void BusSearch::On(const search_event::Start& start) {
 }
 
 void BusSearch::SendProbe() {
-  const PresetFormat format = CombinationFormat(Combination());
-  const Bytes frame = ProbeFrame(static_cast<std::uint8_t>(probeAddress_), FormatForm(format));
-  routing_.Send(MainPortRouting::Route::Setup, FormatForm(format), frame, kProbeWaitTicks);
+  const LineFormat line = LineFormatOf(FormatParams(CombinationFormat(Combination()), comNumber_));
+  const ExchangeRequest probe = ProbeRequest(line, static_cast<std::uint8_t>(probeAddress_));
+  // The setup route ends answers and re-arms its wait by its own rule.
+  routing_.Send(MainPortRouting::Route::Setup, probe.form, probe.frame, probe.firstWaitTicks);
 }
 
 void BusSearch::On(const search_event::Answered& answered) {
   if (!Searching()) return;
   const FrameForm form = FormatForm(CombinationFormat(Combination()));
-  if (IsProbeHit(answered.answer.raw, probeAddress_, form)) {
+  if (ProbeHit(answered.answer, static_cast<std::uint8_t>(probeAddress_), form)) {
     if (static_cast<int>(hits_.size()) >= kMaxHits) {
       // The table holds 29 hits: a 30th ends the search with those listed.
       Finish(State::Completed);

@@ -18,8 +18,6 @@
 #include <variant>
 #include <vector>
 
-#include <span>
-
 #include "core/exchange/exchange.h"
 #include "core/modbus/codec.h"
 #include "core/line/comport.h"
@@ -139,12 +137,8 @@ void RewriteLabel(std::string& label, int combination);
 inline constexpr int kProbeEstimateMs = 183;
 std::string TimeLeftText(int total, int done);
 
-// The probe is core/exchange/requests.h's ProbeFrame: one register at 0x4701.
-
-// The hit rule: the bytes received (ASCII: the text, CR and LF left out, whose
-// pairs after the first character are read; RTU: the bytes) answer the probe
-// for `address` with function 03 and byte count 2. The check is not examined.
-bool IsProbeHit(std::span<const std::uint8_t> received, int address, FrameForm form);
+// The probe and its hit rule are core/exchange/requests.h's ProbeRequest and
+// ProbeHit: one register at 0x4701, answered with function 03 and byte count 2.
 
 // ---------------------------------------------------------------------------
 // The main port while the settings window's search or protocol change owns it,
@@ -198,8 +192,7 @@ class BusSearch {
   // Completed", "Search abort", "Line lost"); START runs a new one.
   enum class State { Idle, Probing, Completed, Aborted, LineLost };
 
-  static constexpr int kMaxHits = 29;       // rows of the result table
-  static constexpr int kProbeWaitTicks = 2; // first wait for each probe
+  static constexpr int kMaxHits = 29;  // rows of the result table
 
   struct Hit {
     int address = 0;

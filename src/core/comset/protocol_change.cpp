@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "core/exchange/requests.h"
 #include "core/text/messages.h"
 #include "core/line/settings.h"
 
@@ -85,19 +86,14 @@ AddressEdit EditAddressField(std::string_view text, int lastAccepted) {
   return edit;
 }
 
-Bytes ProtocolStepFrame(int address, std::uint16_t reg, std::uint16_t value, FrameForm form) {
-  return BuildFrame(form, WriteRegisterPdu(static_cast<std::uint8_t>(address), reg, value));
-}
-
-bool EchoMatches(std::span<const std::uint8_t> received, const Bytes& sent, FrameForm form) {
-  if (form == FrameForm::Ascii) {
-    constexpr std::size_t kEchoChars = 15;  // ":", six bytes, LRC
-    if (sent.size() < kEchoChars) return false;
-    return AnswerText(received) == std::string_view(reinterpret_cast<const char*>(sent.data()), kEchoChars);
+ExchangeRequest ProtocolStepRequest(const LineFormat& line, int address, std::uint16_t reg, std::uint16_t value) {
+  ExchangeRequest r = WriteRequest(line, static_cast<std::uint8_t>(address), reg, value);
+  r.firstWaitTicks = r.rearmTicks = WaitTicks(RequestKind::SetupStep, line);
+  if (line.form == FrameForm::Rtu) {
+    r.expect->echoBytes = r.frame.size();
+    r.expect->checkDigits = false;  // an answer longer than the echo is not cut at its CRC
   }
-  constexpr std::size_t kEchoBytes = 8;
-  if (sent.size() < kEchoBytes || received.size() < kEchoBytes) return false;
-  return std::equal(sent.begin(), sent.begin() + kEchoBytes, received.begin());
+  return r;
 }
 
 // ---------------------------------------------------------------------------
@@ -202,14 +198,12 @@ void ProtocolChange::On(const change_event::NoticeClosed&) {
 
 void ProtocolChange::SendCommand() {
   const PresetFormat format = *PresetsFormat(order_.presets);
-  const FrameForm form = FormatForm(format);
-  if (step_ == 1) {
-    const auto value = static_cast<std::uint16_t>(order_.afterAddress * 256 + ControllerFormatByte(order_.after));
-    sent_ = ProtocolStepFrame(order_.beforeAddress, kAddressFormatRegister, value, form);
-  } else {
-    sent_ = ProtocolStepFrame(order_.beforeAddress, kAutoSyncRegister, 1, form);
-  }
-  sentForm_ = form;
+  const LineFormat line = LineFormatOf(FormatParams(format, comNumber_));
+  const auto addressFormat = static_cast<std::uint16_t>(order_.afterAddress * 256 + ControllerFormatByte(order_.after));
+  const ExchangeRequest request =
+      step_ == 1 ? ProtocolStepRequest(line, order_.beforeAddress, kAddressFormatRegister, addressFormat)
+                 : ProtocolStepRequest(line, order_.beforeAddress, kAutoSyncRegister, 1);
+  expect_ = *request.expect;
 
   if (!line_.Open(comNumber_, format)) {
     // Nothing was sent: the controller is as it was, and the page is usable again.
@@ -221,20 +215,25 @@ void ProtocolChange::SendCommand() {
     if (hooks_.showError) hooks_.showError(routing_.Port().ErrorText());
     return;
   }
-  routing_.Send(MainPortRouting::Route::Setup, form, sent_, kFirstWaitTicks);
+  // The setup route ends answers and re-arms its wait by its own rule.
+  routing_.Send(MainPortRouting::Route::Setup, request.form, request.frame, request.firstWaitTicks);
+}
+
+// Why the step's answer failed (None: the echo came). The setup route sends
+// the frame alone, so the step's expectation is applied here, by the
+// exchange's own check.
+Failure ProtocolChange::StepFailure(const Answer& answer) const {
+  if (!answer.Complete()) return answer.failure;
+  return CheckAnswer(expect_, answer.raw).failure;
 }
 
 void ProtocolChange::On(const change_event::Answered& answered) {
   if (state_ != State::WritingAddress && state_ != State::Synchronising) return;
-  const Answer& answer = answered.answer;
-  // Nothing received, or bytes that never made an answer by the deadline.
-  if (answer.raw.empty() || answer.deadlineReached) {
-    Fail(Text(Msg::ChangeTimeoutError));
-    return;
-  }
-  if (!EchoMatches(answer.raw, sent_, sentForm_)) {
-    Fail(Text(Msg::ChangeDataError));
-    return;
+  switch (StepFailure(answered.answer)) {
+    case Failure::None: break;
+    case Failure::TimedOut:
+    case Failure::LineLost: Fail(Text(Msg::ChangeTimeoutError)); return;
+    default: Fail(Text(Msg::ChangeDataError)); return;
   }
   if (step_ == 1) {
     order_.beforeAddress = order_.afterAddress;

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <functional>
-#include <span>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,13 +47,11 @@ struct AddressEdit {
 };
 AddressEdit EditAddressField(std::string_view text, int lastAccepted);
 
-// Frame of a step's command: function 06 to `address` writing `value` to `reg`.
-Bytes ProtocolStepFrame(int address, std::uint16_t reg, std::uint16_t value, FrameForm form);
-
-// The echo check: ASCII, the text received (CR and LF left out) equals the
-// first 15 characters of the frame sent; RTU, the first 8 bytes received
-// equal the 8 bytes sent.
-bool EchoMatches(std::span<const std::uint8_t> received, const Bytes& sent, FrameForm form);
+// A step's command: function 06 to `address` writing `value` to `reg`, with the
+// setup step's wait. Its answer must be the echo: ASCII, the whole answer (CR
+// and LF left out) is the frame sent; RTU, its first 8 bytes are the 8 sent
+// (the CRC compared as part of them; what follows is not looked at).
+ExchangeRequest ProtocolStepRequest(const LineFormat& line, int address, std::uint16_t reg, std::uint16_t value);
 
 // What a change is to do: what the controller answers to now (before address,
 // presets) and what it is to become (after address, after lists), and whether
@@ -95,7 +92,6 @@ class ProtocolChange {
   // goes out when it has closed. Succeeded / Failed: the change ended.
   enum class State { Ready, WritingAddress, AwaitingNotice, Synchronising, Succeeded, Failed };
 
-  static constexpr int kFirstWaitTicks = 18;
   // User message codes shown during the change.
   static constexpr int kNoticeChanging = 252;
   static constexpr int kNoticeSyncSuccess = 251;
@@ -130,7 +126,6 @@ class ProtocolChange {
   bool pageEnabled() const { return !Running(); }
   const std::string& status() const { return status_; }
   bool syncDone() const { return syncDone_; }
-  const Bytes& lastFrame() const { return sent_; }
 
  private:
   void On(const change_event::Prepare& prepare);
@@ -141,6 +136,7 @@ class ProtocolChange {
   void On(const change_event::Leave&);
   void RunSteps();
   void SendCommand();
+  Failure StepFailure(const Answer& answer) const;
   void Fail(std::string_view text);
   void Changed() const;
 
@@ -154,8 +150,7 @@ class ProtocolChange {
   bool syncDone_ = false;
   std::string status_;
   int comNumber_ = 0;
-  Bytes sent_;
-  FrameForm sentForm_ = FrameForm::Ascii;
+  AnswerExpectation expect_;  // of the step out
 };
 
 }  // namespace kx

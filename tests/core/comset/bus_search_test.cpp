@@ -118,19 +118,25 @@ TEST(SearchProbe, FramesAndHitRule) {
   EXPECT_EQ(std::string(ascii.begin(), ascii.end()), ":010347010001B3\r\n");
   EXPECT_EQ(ProbeFrame(1, FrameForm::Rtu), (Bytes{0x01, 0x03, 0x47, 0x01, 0x00, 0x01, 0xC1, 0x7E}));
 
-  const auto text = [](std::string_view t) { return Bytes(t.begin(), t.end()); };
-  EXPECT_TRUE(IsProbeHit(text(":0103020000FA\r\n"), 1, FrameForm::Ascii));
-  EXPECT_FALSE(IsProbeHit(text(":0103020000FA"), 2, FrameForm::Ascii));
-  EXPECT_TRUE(IsProbeHit(Bytes{0x1A, 0x03, 0x02, 0x00, 0x00, 0xD1, 0x36}, 26, FrameForm::Rtu));
-  EXPECT_TRUE(IsProbeHit(text(":010302"), 1, FrameForm::Ascii));       // check digits not examined
-  EXPECT_TRUE(IsProbeHit(Bytes{0x01, 0x03, 0x02}, 1, FrameForm::Rtu));
-  EXPECT_FALSE(IsProbeHit(text(":018302"), 1, FrameForm::Ascii));       // exception answer
-  EXPECT_FALSE(IsProbeHit(Bytes{0x01, 0x83, 0x02}, 1, FrameForm::Rtu));
-  EXPECT_FALSE(IsProbeHit(text(":0103040000"), 1, FrameForm::Ascii));   // byte count 4
-  EXPECT_FALSE(IsProbeHit(text(":01030"), 1, FrameForm::Ascii));        // too short
-  EXPECT_FALSE(IsProbeHit(Bytes{0x01, 0x03}, 1, FrameForm::Rtu));
-  EXPECT_FALSE(IsProbeHit(Bytes{}, 1, FrameForm::Rtu));
-  EXPECT_FALSE(IsProbeHit(text(":0103020000FA"), 1, FrameForm::Rtu));   // ASCII text read as RTU
+  // The routing's answers carry what was received, however they ended.
+  const auto received = [](Bytes raw) {
+    Answer a;
+    a.raw = std::move(raw);
+    return a;
+  };
+  const auto text = [&](std::string_view t) { return received(Bytes(t.begin(), t.end())); };
+  EXPECT_TRUE(ProbeHit(text(":0103020000FA\r\n"), 1, FrameForm::Ascii));
+  EXPECT_FALSE(ProbeHit(text(":0103020000FA"), 2, FrameForm::Ascii));
+  EXPECT_TRUE(ProbeHit(received({0x1A, 0x03, 0x02, 0x00, 0x00, 0xD1, 0x36}), 26, FrameForm::Rtu));
+  EXPECT_TRUE(ProbeHit(text(":010302"), 1, FrameForm::Ascii));       // check digits not examined
+  EXPECT_TRUE(ProbeHit(received({0x01, 0x03, 0x02}), 1, FrameForm::Rtu));
+  EXPECT_FALSE(ProbeHit(text(":018302"), 1, FrameForm::Ascii));       // exception answer
+  EXPECT_FALSE(ProbeHit(received({0x01, 0x83, 0x02}), 1, FrameForm::Rtu));
+  EXPECT_FALSE(ProbeHit(text(":0103040000"), 1, FrameForm::Ascii));   // byte count 4
+  EXPECT_FALSE(ProbeHit(text(":01030"), 1, FrameForm::Ascii));        // too short
+  EXPECT_FALSE(ProbeHit(received({0x01, 0x03}), 1, FrameForm::Rtu));
+  EXPECT_FALSE(ProbeHit(received({}), 1, FrameForm::Rtu));
+  EXPECT_FALSE(ProbeHit(text(":0103020000FA"), 1, FrameForm::Rtu));   // ASCII text read as RTU
 }
 
 // ---------------------------------------------------------------------------

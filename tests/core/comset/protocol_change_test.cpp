@@ -30,28 +30,12 @@ TEST(ProtocolChangeFrames, FormatByteAndStepFrames) {
   EXPECT_EQ(ControllerFormatByte(PresetFormat{2, 0, 1, 1, 0}), 0x48);  // 38400 8 O 2 ASCII
   EXPECT_EQ(ControllerFormatByte(PresetFormat{4, 2, 0, 1, 0}), 0x80);  // 2400 7 N 2 ASCII
 
-  EXPECT_EQ(AsText(ProtocolStepFrame(1, kAddressFormatRegister, 0x0237, FrameForm::Ascii)), ":0106470B02376E\r\n");
-  EXPECT_EQ(ProtocolStepFrame(1, kAddressFormatRegister, 0x0237, FrameForm::Rtu),
+  const LineFormat ascii = *ParseLineFormat("9600-7E1-ascii");
+  const LineFormat rtu = *ParseLineFormat("9600-8E1-rtu");
+  EXPECT_EQ(AsText(ProtocolStepRequest(ascii, 1, kAddressFormatRegister, 0x0237).frame), ":0106470B02376E\r\n");
+  EXPECT_EQ(ProtocolStepRequest(rtu, 1, kAddressFormatRegister, 0x0237).frame,
             (Bytes{0x01, 0x06, 0x47, 0x0B, 0x02, 0x37, 0xAC, 0x0A}));
-  EXPECT_EQ(AsText(ProtocolStepFrame(1, kAutoSyncRegister, 1, FrameForm::Ascii)), ":0106472200018F\r\n");
-}
-
-TEST(ProtocolChangeFrames, EchoCheck) {
-  const Bytes ascii = ProtocolStepFrame(1, kAutoSyncRegister, 1, FrameForm::Ascii);
-  const auto text = [](std::string_view t) { return Bytes(t.begin(), t.end()); };
-  EXPECT_TRUE(EchoMatches(text(":0106472200018F\r\n"), ascii, FrameForm::Ascii));
-  EXPECT_TRUE(EchoMatches(text(":0106472200018F"), ascii, FrameForm::Ascii));
-  EXPECT_FALSE(EchoMatches(text(":0106472200018"), ascii, FrameForm::Ascii));
-  EXPECT_FALSE(EchoMatches(text(":0186020077"), ascii, FrameForm::Ascii));
-  const Bytes rtu = ProtocolStepFrame(1, kAutoSyncRegister, 1, FrameForm::Rtu);
-  EXPECT_TRUE(EchoMatches(rtu, rtu, FrameForm::Rtu));
-  Bytes longer = rtu;
-  longer.push_back(0x00);
-  EXPECT_TRUE(EchoMatches(longer, rtu, FrameForm::Rtu));  // the first 8 bytes count
-  Bytes other = rtu;
-  other.back() ^= 0x01;
-  EXPECT_FALSE(EchoMatches(other, rtu, FrameForm::Rtu));
-  EXPECT_FALSE(EchoMatches(std::span(rtu).first(5), rtu, FrameForm::Rtu));
+  EXPECT_EQ(AsText(ProtocolStepRequest(ascii, 1, kAutoSyncRegister, 1).frame), ":0106472200018F\r\n");
 }
 
 TEST(ProtocolChangeFields, AddressFieldRules) {
@@ -284,6 +268,49 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"ContinuousNoise", kxsim::Fault::NoAnswer, "Timeout error,Fail to changed",
                                   true}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// What counts as the echo of the first step, byte by byte on the line as it
+// came (no controller: the test hands the bytes over): ASCII the whole answer
+// up to its line end, RTU the first 8 bytes up to the silence.
+TEST(ChangeEcho, WhatCountsAsTheEcho) {
+  struct Case {
+    const char* name;
+    bool rtu;
+    Bytes received;
+    const char* status;
+  };
+  const auto text = [](std::string_view t) { return Bytes(t.begin(), t.end()); };
+  const Bytes rtuEcho{0x01, 0x06, 0x47, 0x0B, 0x02, 0x37, 0xAC, 0x0A};
+  Bytes longer = rtuEcho;
+  longer.push_back(0x00);
+  Bytes other = rtuEcho;
+  other.back() ^= 0x01;
+  const char* success = "SET KX3 Protocol Success";
+  const char* dataError = "Data error,Fail to changed";
+  const std::vector<Case> cases{
+      {"ascii echo", false, text(":0106470B02376E\r\n"), success},
+      // Without its line end the answer never ends: a time-out.
+      {"ascii echo without line end", false, text(":0106470B02376E"), "Timeout error,Fail to changed"},
+      {"ascii one digit short", false, text(":0106470B02376\r\n"), dataError},
+      {"ascii exception", false, text(":0186020077\r\n"), dataError},
+      {"rtu echo", true, rtuEcho, success},
+      {"rtu longer: the first 8 bytes count", true, longer, success},
+      {"rtu other crc", true, other, dataError},
+      {"rtu first 5 bytes", true, Bytes(rtuEcho.begin(), rtuEcho.begin() + 5), dataError},
+  };
+  for (const Case& c : cases) {
+    ChangeRig rig;
+    ChangeOrder order = rig.Order(2, k19200_8E1_Rtu);
+    if (c.rtu) {
+      order.presets.protocol = kProtocolRtu;
+      order.presets.length = kLength8;
+    }
+    rig.Set(order);
+    rig.port.Feed(c.received);
+    rig.port.Tick(18);
+    EXPECT_EQ(rig.change.status(), c.status) << c.name;
+  }
+}
 
 TEST_F(ChangeEngine, FailureInSecondStepLeavesPresetsAtTheNewSettings) {
   Set(Order(2, k19200_8E1_Rtu, true));
