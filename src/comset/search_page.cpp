@@ -450,7 +450,7 @@ void SearchPage::ShowChange() {
   }
   link_.status->setText(app::ToQString(change_.status()));
   link_.gauge->setValue(change_.step());
-  link_.detectPanel->setEnabled(change_.pageEnabled());
+  link_.detectPanel->setEnabled(change_.PageEnabled());
   SETBt->setEnabled(change_.SetAllowed());
 }
 

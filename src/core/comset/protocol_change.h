@@ -123,7 +123,7 @@ class ProtocolChange {
   const ChangeOrder& order() const { return order_; }
   int step() const { return step_; }          // 0..3, shown on the gauge
   bool Running() const;                       // a step is out or the notice is up
-  bool pageEnabled() const { return !Running(); }
+  bool PageEnabled() const { return !Running(); }
   const std::string& status() const { return status_; }
   bool syncDone() const { return syncDone_; }
 

@@ -147,7 +147,7 @@ TEST_F(ChangeEngine, ParityCodeThreeLeavesTheOtherListsAtTheWord) {
 
 TEST_F(ChangeEngine, AddressAndFormatWrittenUnderOldSettings) {
   Set(Order(2, k19200_8E1_Rtu));
-  EXPECT_FALSE(change.pageEnabled());
+  EXPECT_FALSE(change.PageEnabled());
   EXPECT_EQ(change.state(), ProtocolChange::State::WritingAddress);
   EXPECT_EQ(change.status(), "KX3 Protocol Changing");
   EXPECT_EQ(change.step(), 1);
@@ -164,7 +164,7 @@ TEST_F(ChangeEngine, AddressAndFormatWrittenUnderOldSettings) {
   EXPECT_EQ(change.status(), "SET KX3 Protocol Success");
   EXPECT_EQ(change.state(), ProtocolChange::State::Succeeded);
   EXPECT_EQ(change.step(), 3);
-  EXPECT_TRUE(change.pageEnabled());
+  EXPECT_TRUE(change.PageEnabled());
   EXPECT_EQ(change.order().beforeAddress, 2);
   EXPECT_EQ(PresetsFormat(change.order().presets), k19200_8E1_Rtu);
   EXPECT_TRUE(notices.empty());
@@ -252,7 +252,7 @@ TEST_P(ChangeFailures, ReportAndFreeTheLine) {
   }
   EXPECT_EQ(change.status(), c.status);
   EXPECT_EQ(change.state(), ProtocolChange::State::Failed);
-  EXPECT_TRUE(change.pageEnabled());
+  EXPECT_TRUE(change.PageEnabled());
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
   EXPECT_EQ(change.order().beforeAddress, 1);
@@ -340,7 +340,7 @@ TEST(ChangeLostLine, FailsTheStepAwaited) {
     rig.port.Fail("ttyUSB0 was disconnected");
     EXPECT_EQ(rig.change.state(), ProtocolChange::State::Failed) << inSync;
     EXPECT_EQ(rig.change.status(), "Timeout error,Fail to changed") << inSync;
-    EXPECT_TRUE(rig.change.pageEnabled()) << inSync;
+    EXPECT_TRUE(rig.change.PageEnabled()) << inSync;
     EXPECT_EQ(rig.session.lineOwner, LineOwner::Free) << inSync;
     EXPECT_EQ(rig.change.order().beforeAddress, inSync ? 2 : 1) << inSync;
     EXPECT_EQ(rig.port.RunTimers(), 0) << inSync;
@@ -359,7 +359,7 @@ TEST_F(ChangeEngine, PortThatCannotOpenLeavesThePageUsable) {
   Set(Order(2, change.order().after));
   ASSERT_EQ(errors.size(), 1U);
   EXPECT_EQ(errors[0], "Device or resource busy");
-  EXPECT_TRUE(change.pageEnabled());
+  EXPECT_TRUE(change.PageEnabled());
   EXPECT_EQ(change.state(), ProtocolChange::State::Ready);
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
   EXPECT_EQ(change.status(), "Press SET to change KX3 protocol");
