@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
   const auto error = [](const std::string& e) { std::fprintf(stderr, "search_bench: %s\n", e.c_str()); };
   kx::BusSearch search(session, routing, kx::BusSearch::Hooks{changed, error});
   searchPtr = &search;
-  routing.setup.answerStep = [&](const kx::Answer& answer) { search.AnswerStep(answer); };
+  routing.setup.answerStep = [&](const kx::Answer& answer) { search.Handle(kx::search_event::Answered{answer}); };
 
   kx::SearchPresets presets;  // all addresses; 9600 8N1 ASCII
   presets.baud = 1;
@@ -85,7 +85,8 @@ int main(int argc, char** argv) {
   presets.protocol = kx::kProtocolAscii;
 
   const auto start = Clock::now();
-  if (!search.Start(1, presets)) return 1;
+  search.Handle(kx::search_event::Start{1, presets});
+  if (search.state() == kx::BusSearch::State::Idle) return 1;  // the port did not open
   steps.clear();
   steps.push_back(start);
   const double cpuStart = CpuSeconds();

@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Tester tester(line.session, line.routing, {[](bool) {}, [](bool) {}, [](const std::string&) {}, [] {}});
   line.routing.tester.send = [&] { tester.Handle(tester_event::SendClick{}); };
   BusSearch search(line.session, line.routing, {[] {}, [](const std::string&) {}});
-  line.routing.setup.answerStep = [&](const Answer& answer) { search.AnswerStep(answer); };
+  line.routing.setup.answerStep = [&](const Answer& answer) { search.Handle(search_event::Answered{answer}); };
 
   for (int steps = 0; steps < 400 && !in.empty(); ++steps) {
     switch (in.Byte() % 12) {
@@ -56,15 +56,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         presets.parity = in.Byte() % 4;
         presets.stop = in.Byte() % 3;
         presets.protocol = in.Byte() % 3;
-        search.Start(1, presets);
+        search.Handle(search_event::Start{1, presets});
         break;
       }
-      case 6: search.Abort(); break;
+      case 6: search.Handle(search_event::Cancel{}); break;
       case 7: line.port.Feed(in.Chunk()); break;
       case 8: line.port.Fail("line lost"); break;
       default: bus.Tick(1 + in.Byte() % 40); break;
     }
   }
-  search.Leave();
+  search.Handle(search_event::Leave{});
   return 0;
 }

@@ -123,7 +123,7 @@ SearchPage::SearchPage(Session& session, MainPortRouting& routing, Mode mode, Li
                                             if (closing_) return;
                                             const QPointer<SearchPage> self(this);
                                             if (session_.showUserMessage) session_.showUserMessage(code);
-                                            if (self && !closing_) change_.NoticeClosed();
+                                            if (self && !closing_) change_.Handle(change_event::NoticeClosed{});
                                           },
                                           Qt::QueuedConnection);
                                     },
@@ -143,8 +143,8 @@ void SearchPage::ShowErrorLater(const std::string& text) {
 
 SearchPage::~SearchPage() {
   closing_ = true;
-  if (search_.Searching()) search_.Leave();
-  change_.Leave();
+  if (search_.Searching()) search_.Handle(search_event::Leave{});
+  change_.Handle(change_event::Leave{});
   // The main port's events must not reach a page that is gone.
   routing_.setup.answerStep = nullptr;
   routing_.setup.lineLost = nullptr;
@@ -298,8 +298,8 @@ void SearchPage::SizeColumns() {
 // PC mode: the search.
 
 void SearchPage::AutoDetectBtClick() {
-  routing_.setup.answerStep = [this](const Answer& answer) { search_.AnswerStep(answer); };
-  routing_.setup.lineLost = [this] { search_.LineLost(); };
+  routing_.setup.answerStep = [this](const Answer& answer) { search_.Handle(search_event::Answered{answer}); };
+  routing_.setup.lineLost = [this] { search_.Handle(search_event::LineLost{}); };
   link_.status->setText(app::QText(Msg::PressStartToDetect));
   link_.status->show();
   link_.gauge->hide();
@@ -333,11 +333,11 @@ void SearchPage::ClearResults() {
 void SearchPage::SetStartBtClick() {
   SETBt->setEnabled(false);
   if (search_.Searching()) {
-    search_.Abort();
+    search_.Handle(search_event::Cancel{});
     return;
   }
   ClearResults();
-  search_.Start(link_.currentPort ? link_.currentPort() : 0, ReadPresets());
+  search_.Handle(search_event::Start{link_.currentPort ? link_.currentPort() : 0, ReadPresets()});
 }
 
 void SearchPage::ShowSearch() {
@@ -348,7 +348,7 @@ void SearchPage::ShowSearch() {
   link_.gauge->setRange(0, v.gaugeMax);
   link_.gauge->setValue(v.gauge);
   link_.gauge->setVisible(v.gaugeVisible);
-  SetStartBt->setText(app::QText(v.searching ? Msg::SearchCancel : Msg::Start));
+  SetStartBt->setText(app::QText(search_.Searching() ? Msg::SearchCancel : Msg::Start));
   gridUpdate_ = true;
   const auto& hits = search_.hits();
   for (std::size_t i = 0; i < hits.size(); ++i) {
@@ -375,12 +375,8 @@ void SearchPage::SETBtClick() {
     if (format && link_.takeSettings) link_.takeSettings(*format);
     return;
   }
-  change_.beforeAddress = beforeAccepted_;
-  change_.afterAddress = afterAccepted_;
-  change_.presets = ReadPresets();
-  change_.after = ReadAfter();
-  change_.syncChecked = SyncChk->isChecked();
-  change_.Set(link_.currentPort ? link_.currentPort() : 0);
+  const ChangeOrder order{beforeAccepted_, afterAccepted_, ReadPresets(), ReadAfter(), SyncChk->isChecked()};
+  change_.Handle(change_event::Set{link_.currentPort ? link_.currentPort() : 0, order});
 }
 
 void SearchPage::AddrPreSetCloseUp() {
@@ -399,11 +395,11 @@ void SearchPage::AddrPreSetCloseUp() {
 
 void SearchPage::SetCloseBtClick() {
   if (mode_ == Mode::Controller) {
-    change_.Leave();
+    change_.Handle(change_event::Leave{});
     if (link_.closeWindow) link_.closeWindow();
     return;
   }
-  search_.Leave();
+  search_.Handle(search_event::Leave{});
   link_.detectPanel->hide();
   link_.status->hide();
   link_.gauge->hide();
@@ -413,22 +409,22 @@ void SearchPage::SetCloseBtClick() {
 }
 
 void SearchPage::CancelWindow() {
-  if (search_.Searching()) search_.Leave();
-  change_.Leave();
+  if (search_.Searching()) search_.Handle(search_event::Leave{});
+  change_.Handle(change_event::Leave{});
 }
 
 // ---------------------------------------------------------------------------
 // Controller mode: the protocol change.
 
 void SearchPage::ShowControllerMode() {
-  routing_.setup.answerStep = [this](const Answer& answer) { change_.AnswerStep(answer); };
-  routing_.setup.lineLost = [this] { change_.LineLost(); };
+  routing_.setup.answerStep = [this](const Answer& answer) { change_.Handle(change_event::Answered{answer}); };
+  routing_.setup.lineLost = [this] { change_.Handle(change_event::LineLost{}); };
   beforeAccepted_ = 1;
   afterAccepted_ = 1;
   BeforeAddr->setText("1");
   AfterAddr->setText("1");
-  change_.Prepare(session_.settingsWord);  // presets and after lists from the stored word
-  ShowAfter(change_.after);
+  change_.Handle(change_event::Prepare{session_.settingsWord});  // presets and after lists from the stored word
+  ShowAfter(change_.order().after);
   AddrPreSet->hide();
   BeforeAddr->show();
   SetStartBt->hide();
@@ -446,14 +442,14 @@ void SearchPage::ShowControllerMode() {
 
 void SearchPage::ShowChange() {
   if (closing_) return;
-  ShowPresets(change_.presets);
-  if (change_.beforeAddress != beforeAccepted_) {
-    beforeAccepted_ = change_.beforeAddress;
+  ShowPresets(change_.order().presets);
+  if (change_.order().beforeAddress != beforeAccepted_) {
+    beforeAccepted_ = change_.order().beforeAddress;
     BeforeAddr->setText(QString::number(beforeAccepted_));
   }
   link_.status->setText(app::ToQString(change_.status()));
   link_.gauge->setValue(change_.step());
-  link_.detectPanel->setEnabled(change_.pageEnabled());
+  link_.detectPanel->setEnabled(change_.PageEnabled());
   SETBt->setEnabled(change_.SetAllowed());
 }
 

@@ -15,6 +15,7 @@
 
 #include "comset/search_page.h"
 #include "support/fake_main_line.h"
+#include "support/sim_bus.h"
 #include "support/widget_access.h"
 
 using kx::PresetFormat;
@@ -36,6 +37,7 @@ class TstSearchPage : public QObject {
     std::optional<PresetFormat> taken;
     bool closed = false;
     std::vector<int> notices;
+    kx::test::SimBus bus{port};
     SearchPage page;
 
     explicit Fixture(SearchPage::Mode mode)
@@ -119,6 +121,7 @@ class TstSearchPage : public QObject {
 
   void foundRowEnablesSetAndTakesItsSettingsOver() {
     Fixture f(SearchPage::Mode::Pc);
+    f.bus.Add("kx3@26:19200-8N2-rtu");
     f.page.AutoDetectBtClick();
     f.Pick("AddrPreSet", 2);      // 11H~20H
     f.Pick("BaudPreSet", 2);      // 19200
@@ -130,14 +133,7 @@ class TstSearchPage : public QObject {
     QVERIFY(f.gauge->isVisible());
     QCOMPARE(f.status->text(), QString("COM01,19200,8,N,2,  RTU"));
     QCOMPARE(f.session.lineOwner, LineOwner::Setup);
-    bool answered = false;
-    while (f.page.search().Searching()) {
-      if (f.page.search().ProbeAddress() == 0x1A && !answered) {
-        f.port.Feed(kx::BuildRtuFrame(kx::Bytes{0x1A, 0x03, 0x02, 0x00, 0x64}));
-        answered = true;
-      }
-      f.port.Tick();
-    }
+    QVERIFY(f.bus.RunUntil([&] { return !f.page.search().Searching(); }));
     QCOMPARE(f.status->text(), QString("Search Completed,Found 1 items"));
     QCOMPARE(f.Get<QPushButton>("SetStartBt")->text(), QString("START"));
     QCOMPARE(f.Cell(1, 1), QString("1AH"));
@@ -185,11 +181,9 @@ class TstSearchPage : public QObject {
     f.Pick("ParityPreSet", 1);
     f.Pick("StopPreSet", 1);
     f.Pick("ProtocolPreSet", 1);
+    f.bus.Add("kx3@1:9600-7O1-ascii+29");  // every address answers: 29 rows, then the 30th ends it
     QTest::mouseClick(f.Get<QPushButton>("SetStartBt"), Qt::LeftButton);
-    while (f.page.search().Searching()) {  // every address answers: 29 rows, then the 30th ends it
-      const int a = f.page.search().ProbeAddress();
-      f.port.Feed(kx::BuildAsciiFrame(kx::Bytes{static_cast<std::uint8_t>(a), 0x03, 0x02, 0x00, 0x64}));
-    }
+    QVERIFY(f.bus.RunUntil([&] { return !f.page.search().Searching(); }));
     QCOMPARE(f.status->text(), QString("Search Completed,Found 29 items"));
     QCOMPARE(f.Cell(29, 1), QString("1DH"));
     QTest::mouseClick(f.Get<QPushButton>("SetStartBt"), Qt::LeftButton);  // START again
@@ -259,6 +253,7 @@ class TstSearchPage : public QObject {
 
   void controllerModeSetRunsTheChange() {
     Fixture f(SearchPage::Mode::Controller);
+    f.bus.Add("kx3@1:9600-7E1-ascii");
     f.page.ShowControllerMode();
     kx::test::Retype(*f.Get<QLineEdit>("AfterAddr"), "2");
     f.Pick("AfterBaud", 1);      // 19200
@@ -267,7 +262,7 @@ class TstSearchPage : public QObject {
     QCOMPARE(f.status->text(), QString("KX3 Protocol Changing"));
     QVERIFY(!f.detect->isEnabled());
     QCOMPARE(f.port.LastWrittenText(), std::string(":0106470B02376E\r\n"));
-    f.port.Feed(":0106470B02376E\r\n");
+    QVERIFY(f.bus.RunUntil([&] { return !f.page.change().Running(); }));
     QCOMPARE(f.status->text(), QString("SET KX3 Protocol Success"));
     QVERIFY(f.detect->isEnabled());
     QCOMPARE(f.gauge->value(), 3);
@@ -286,16 +281,19 @@ class TstSearchPage : public QObject {
   // after the change has ended.
   void syncNoticesComeAfterThePortEvent() {
     Fixture f(SearchPage::Mode::Controller);
+    f.bus.Add("kx3@1:9600-7E1-ascii+1");
     f.page.ShowControllerMode();
     kx::test::Retype(*f.Get<QLineEdit>("AfterAddr"), "2");
     QTest::mouseClick(f.Get<QCheckBox>("SyncChk"), Qt::LeftButton);
     QTest::mouseClick(f.Get<QPushButton>("SETBt"), Qt::LeftButton);
-    f.port.Feed(f.port.LastWrittenText());
+    const auto state = [&] { return f.page.change().state(); };
+    QVERIFY(f.bus.RunUntil([&] { return state() != kx::ProtocolChange::State::WritingAddress; }));
+    QCOMPARE(state(), kx::ProtocolChange::State::AwaitingNotice);
     QVERIFY(f.notices.empty());
     QCOMPARE(f.port.written.size(), std::size_t{1});
     QTRY_COMPARE(f.notices, std::vector<int>{252});
     QCOMPARE(f.port.LastWrittenText(), std::string(":0206472200018E\r\n"));
-    f.port.Feed(f.port.LastWrittenText());
+    QVERIFY(f.bus.RunUntil([&] { return !f.page.change().Running(); }));
     QCOMPARE(f.status->text(), QString("SET KX3 Protocol Success"));
     QVERIFY(f.notices.size() == 1);
     QTRY_COMPARE(f.notices, (std::vector<int>{252, 251}));

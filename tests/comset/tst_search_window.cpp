@@ -18,6 +18,7 @@
 #include "comset/search_page.h"
 #include "comset/settings_window.h"
 #include "support/fake_port.h"
+#include "support/sim_bus.h"
 #include "support/widget_access.h"
 #include "support/window_fixture.h"
 
@@ -33,6 +34,8 @@ class TstSearchWindow : public QObject, protected kx::test::WindowFixture<Settin
   }
   void Pick(const char* list, int index) { kx::test::ClickInPopup(*Get<QComboBox>(list), index); }
 
+  std::unique_ptr<kx::test::SimBus> bus_;  // kxsim's controllers on the main port
+
  private slots:
   void init() {
     Start();
@@ -41,11 +44,16 @@ class TstSearchWindow : public QObject, protected kx::test::WindowFixture<Settin
     session_->settingsWord = 2 * 256 + 0x24;  // COM2, 9600, even, 7 bits, 1 stop bit, ASCII
     session_->params = kx::PortParams{2, 9600, 7, 1, 1, false};
     Route();
+    bus_ = std::make_unique<kx::test::SimBus>(*port_);
   }
 
-  void cleanup() { Stop(); }
+  void cleanup() {
+    bus_.reset();
+    Stop();
+  }
 
   void searchPageOverTheSettingsAndSetTakesARow() {
+    bus_->Add("kx2@7:19200-8N2-rtu");
     Show(SettingsWindow::Mode::Pc);
     QWidget* pcPage = Get<QWidget>("PcPage");
     QTest::mouseClick(Get<QPushButton>("AutoDetectBt"), Qt::LeftButton);
@@ -62,14 +70,7 @@ class TstSearchWindow : public QObject, protected kx::test::WindowFixture<Settin
     QTest::mouseClick(Get<QPushButton>("SetStartBt"), Qt::LeftButton);
     QCOMPARE(port_->comNumber, 2);  // the port chosen on the settings page
     QCOMPARE(session_->lineOwner, kx::LineOwner::Setup);
-    bool answered = false;
-    while (window_->searchPage()->search().Searching()) {
-      if (window_->searchPage()->search().ProbeAddress() == 7 && !answered) {
-        port_->Feed(kx::BuildRtuFrame(kx::Bytes{0x07, 0x03, 0x02, 0x01, 0x2C}));
-        answered = true;
-      }
-      port_->Tick();
-    }
+    QVERIFY(bus_->RunUntil([&] { return !window_->searchPage()->search().Searching(); }));
     QCOMPARE(Get<QLabel>("AutoDetectLb")->text(), QString("Search Completed,Found 1 items"));
     auto* table = Get<QTableWidget>("ResultTable");
     QCOMPARE(table->item(1, 1)->text(), QString("07H"));

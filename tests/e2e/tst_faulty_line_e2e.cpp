@@ -143,11 +143,12 @@ void TstFaultyLineE2e::noiseEndsEachRequestByItsDeadline() {
     std::unique_ptr<kx::ComPort> port = session.makePort();
     kx::MainPortRouting routing(session, *port);
     kx::BusSearch search(session, routing, kx::BusSearch::Hooks{});
-    routing.setup.answerStep = [&](const kx::Answer& answer) { search.AnswerStep(answer); };
+    routing.setup.answerStep = [&](const kx::Answer& answer) { search.Handle(kx::search_event::Answered{answer}); };
     kx::SearchPresets presets{1, 1, kx::kLength8, kx::kParityNone, kx::kStop1, kx::kProtocolAscii};
-    QVERIFY(search.Start(1, presets));
+    search.Handle(kx::search_event::Start{1, presets});
+    QVERIFY(search.Searching());
     QTRY_VERIFY_WITH_TIMEOUT(search.ProbeCount() >= 3, 10000);
-    search.Abort();
+    search.Handle(kx::search_event::Cancel{});
     QVERIFY(QString::fromStdString(search.view().status).startsWith("Search abort,Found "));
     QCOMPARE(session.lineOwner, kx::LineOwner::Free);
     QVERIFY(!port->IsOpen());

@@ -57,34 +57,36 @@ void TstProtocolE2e::movesAKx3ToNewAddressAndFormat() {
                             kx::ProtocolChange::Hooks{nullptr,
                                                       [&](int code) {
                                                         notices.push_back(code);
-                                                        QTimer::singleShot(0, [&] { change.NoticeClosed(); });
+                                                        QTimer::singleShot(0, [&] { change.Handle(kx::change_event::NoticeClosed{}); });
                                                       },
                                                       [&](const std::string& e) { errors.push_back(e); }});
-  routing.setup.answerStep = [&](const kx::Answer& answer) { change.AnswerStep(answer); };
-  change.Prepare(session.settingsWord);
-  QCOMPARE(kx::PresetsFormat(change.presets), std::optional(kOld));
-  change.afterAddress = 2;
-  change.after = kNew;
-  change.syncChecked = sync;
-  change.Set(1);
+  routing.setup.answerStep = [&](const kx::Answer& answer) { change.Handle(kx::change_event::Answered{answer}); };
+  change.Handle(kx::change_event::Prepare{session.settingsWord});
+  QCOMPARE(kx::PresetsFormat(change.order().presets), std::optional(kOld));
+  kx::ChangeOrder order = change.order();
+  order.afterAddress = 2;
+  order.after = kNew;
+  order.sync = sync;
+  change.Handle(kx::change_event::Set{1, order});
   QTRY_VERIFY_WITH_TIMEOUT(change.state() == kx::ProtocolChange::State::Succeeded ||
                                change.state() == kx::ProtocolChange::State::Failed,
                            5000);
   QCOMPARE(change.status(), std::string("SET KX3 Protocol Success"));
   QVERIFY(errors.empty());
   QCOMPARE(notices, sync ? (std::vector<int>{252, 251}) : std::vector<int>{});
-  QCOMPARE(change.beforeAddress, 2);
-  QCOMPARE(kx::PresetsFormat(change.presets), std::optional(kNew));
+  QCOMPARE(change.order().beforeAddress, 2);
+  QCOMPARE(kx::PresetsFormat(change.order().presets), std::optional(kNew));
   QVERIFY(!port->IsOpen());
   QCOMPARE(session.lineOwner, kx::LineOwner::Free);
 
   // Probes over addresses 1 to 16 under the new and under the old settings.
   kx::BusSearch search(session, routing, kx::BusSearch::Hooks{});
-  routing.setup.answerStep = [&](const kx::Answer& answer) { search.AnswerStep(answer); };
+  routing.setup.answerStep = [&](const kx::Answer& answer) { search.Handle(kx::search_event::Answered{answer}); };
   kx::SearchPresets presets;
   presets.addr = 1;
   kx::SetPresetsToFormat(presets, kNew);
-  QVERIFY(search.Start(1, presets));
+  search.Handle(kx::search_event::Start{1, presets});
+  QVERIFY(search.Searching());
   QTRY_VERIFY_WITH_TIMEOUT(!search.Searching(), 10000);
   std::vector<std::string> found;
   for (const auto& hit : search.hits()) found.push_back(hit.addressText);
@@ -92,7 +94,8 @@ void TstProtocolE2e::movesAKx3ToNewAddressAndFormat() {
   QCOMPARE(search.hits()[0].protocolText, std::string("19200,8,E,1,  RTU"));
 
   kx::SetPresetsToFormat(presets, kOld);
-  QVERIFY(search.Start(1, presets));
+  search.Handle(kx::search_event::Start{1, presets});
+  QVERIFY(search.Searching());
   QTRY_VERIFY_WITH_TIMEOUT(!search.Searching(), 10000);
   QCOMPARE(search.view().status, std::string("Search Completed,Found 0 items"));
 }

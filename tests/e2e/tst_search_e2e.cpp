@@ -35,7 +35,7 @@ void TstSearchE2e::findsTwoControllersUnderTheirOwnFormats() {
   std::vector<std::string> errors;
   kx::BusSearch search(session, routing,
                        kx::BusSearch::Hooks{nullptr, [&](const std::string& e) { errors.push_back(e); }});
-  routing.setup.answerStep = [&](const kx::Answer& answer) { search.AnswerStep(answer); };
+  routing.setup.answerStep = [&](const kx::Answer& answer) { search.Handle(kx::search_event::Answered{answer}); };
 
   // Range 11H~20H at 19200 bit/s, no parity, 2 stop bits; data length and form
   // open: 7-bit ASCII, 8-bit ASCII and 8-bit RTU, 16 addresses each.
@@ -44,7 +44,8 @@ void TstSearchE2e::findsTwoControllersUnderTheirOwnFormats() {
   presets.baud = 2;
   presets.parity = kx::kParityNone;
   presets.stop = kx::kStop2;
-  QVERIFY(search.Start(1, presets));
+  search.Handle(kx::search_event::Start{1, presets});
+  QVERIFY(search.Searching());
   QCOMPARE(search.Total(), 48);
   QTRY_VERIFY_WITH_TIMEOUT(!search.Searching(), 20000);
   QVERIFY(errors.empty());

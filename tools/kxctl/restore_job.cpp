@@ -1,6 +1,5 @@
 #include "kxctl/restore_job.h"
 
-#include "core/comset/bus_search.h"
 #include "core/exchange/requests.h"
 #include "core/params/download_sequence.h"
 #include "core/params/parameter_buffer.h"

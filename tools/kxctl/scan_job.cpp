@@ -3,9 +3,8 @@
 #include <algorithm>
 
 #include "core/comset/bus_search.h"
-#include "core/exchange/requests.h"
 #include "core/device/regmap.h"
-#include "core/routing/main_routing.h"
+#include "core/exchange/requests.h"
 #include "core/text/messages.h"
 #include "kxctl/line_choice.h"
 #include "kxctl/requests.h"
@@ -26,7 +25,7 @@ int FastProbeWaitMs(const LineFormat& format) {
   const std::size_t longestId = format.form == kx::FrameForm::Ascii ? kx::AsciiReadAnswerLength(3)
                                                                     : kx::RtuReadAnswerLength(3);
   const int wait = WireMs(probe + longestId, format) + kTurnaroundAllowanceMs + kFastMarginMs;
-  return std::min(wait, kx::BusSearch::kProbeWaitTicks * kx::kTickMs);
+  return std::min(wait, kx::WaitTicks(kx::RequestKind::Probe, format) * kx::kTickMs);
 }
 
 std::vector<LineFormat> ScanFormats(const ScanArgs& args, const LineFormat& lineFormat) {

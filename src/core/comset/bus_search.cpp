@@ -1,9 +1,8 @@
 #include "core/comset/bus_search.h"
 
-#include "core/exchange/requests.h"
-
 #include <algorithm>
 
+#include "core/exchange/requests.h"
 #include "core/text/messages.h"
 
 namespace kx {
@@ -33,12 +32,6 @@ constexpr std::size_t kLabelParityPos = 14;
 constexpr std::size_t kLabelStopPos = 16;
 constexpr std::size_t kLabelFormPos = 18;
 constexpr std::size_t kLabelFormWidth = 5;
-
-// Hexadecimal pair at position `pos` of an ASCII answer text (":" at 0).
-std::string_view PairAt(std::string_view text, std::size_t pos) {
-  if (pos + 2 > text.size()) return {};
-  return text.substr(pos, 2);
-}
 
 }  // namespace
 
@@ -225,12 +218,6 @@ std::string TimeLeftText(int total, int done) {
   return text;
 }
 
-bool IsProbeHit(std::span<const std::uint8_t> received, int address, FrameForm form) {
-  if (form == FrameForm::Rtu)
-    return received.size() >= 3 && received[0] == address && received[1] == 0x03 && received[2] == 0x02;
-  const std::string text = AnswerText(received);
-  return PairAt(text, 1) == HexByte(address) && PairAt(text, 3) == "03" && PairAt(text, 5) == "02";
-}
 
 // ---------------------------------------------------------------------------
 
@@ -243,16 +230,20 @@ void BusSearch::Changed() const {
   if (hooks_.changed) hooks_.changed();
 }
 
-bool BusSearch::Start(int comNumber, const SearchPresets& presetsIn) {
-  if (view_.searching) return true;
+void BusSearch::Handle(const SearchEvent& event) {
+  std::visit([this](const auto& e) { On(e); }, event);
+}
+
+void BusSearch::On(const search_event::Start& start) {
+  if (Searching()) return;
   // The lists are taken as they are (a chosen result row fills them without
   // the close-up rules); only the RTU form always means 8 data bits.
-  SearchPresets presets = presetsIn;
+  SearchPresets presets = start.presets;
   if (presets.protocol == kProtocolRtu) presets.length = kLength8;
 
   hits_.clear();
   probeCount_ = 0;
-  comNumber_ = comNumber;
+  comNumber_ = start.comNumber;
   range_ = PresetAddressRange(presets.addr);
   visited_ = VisitedCombinations(presets);
   comboIndex_ = 0;
@@ -263,10 +254,11 @@ bool BusSearch::Start(int comNumber, const SearchPresets& presetsIn) {
   view_.gaugeVisible = true;
   view_.timeLeft.clear();
   if (visited_.empty()) {  // presets that contradict each other: nothing to probe
+    state_ = State::Completed;
     view_.status = std::string(Text(Msg::SearchCompletedFound)) + "0" + std::string(Text(Msg::ItemsSuffix));
     view_.gauge = view_.gaugeMax;
     Changed();
-    return true;
+    return;
   }
 
   const PresetFormat format = CombinationFormat(visited_.front());
@@ -275,31 +267,32 @@ bool BusSearch::Start(int comNumber, const SearchPresets& presetsIn) {
 
   if (!line_.Open(comNumber_, format)) {
     line_.Free();
+    state_ = State::Idle;
     view_.status = std::string(Text(Msg::PressStartToDetect));
     view_.gaugeVisible = false;
     Changed();
     if (hooks_.showError) hooks_.showError(routing_.Port().ErrorText());
-    return false;
+    return;
   }
-  view_.searching = true;
+  state_ = State::Probing;
   Changed();
   SendProbe();
-  return true;
 }
 
 void BusSearch::SendProbe() {
-  const PresetFormat format = CombinationFormat(Combination());
-  const Bytes frame = ProbeFrame(static_cast<std::uint8_t>(probeAddress_), FormatForm(format));
-  routing_.Send(MainPortRouting::Route::Setup, FormatForm(format), frame, kProbeWaitTicks);
+  const LineFormat line = LineFormatOf(FormatParams(CombinationFormat(Combination()), comNumber_));
+  const ExchangeRequest probe = ProbeRequest(line, static_cast<std::uint8_t>(probeAddress_));
+  // The setup route ends answers and re-arms its wait by its own rule.
+  routing_.Send(MainPortRouting::Route::Setup, probe.form, probe.frame, probe.firstWaitTicks);
 }
 
-void BusSearch::AnswerStep(const Answer& answer) {
-  if (!view_.searching) return;
+void BusSearch::On(const search_event::Answered& answered) {
+  if (!Searching()) return;
   const FrameForm form = FormatForm(CombinationFormat(Combination()));
-  if (IsProbeHit(answer.raw, probeAddress_, form)) {
+  if (ProbeHit(answered.answer, static_cast<std::uint8_t>(probeAddress_), form)) {
     if (static_cast<int>(hits_.size()) >= kMaxHits) {
       // The table holds 29 hits: a 30th ends the search with those listed.
-      Finish(End::Completed);
+      Finish(State::Completed);
       return;
     }
     Hit hit;
@@ -321,7 +314,7 @@ void BusSearch::Step() {
     ++comboIndex_;
     if (comboIndex_ >= visited_.size()) {
       comboIndex_ = visited_.size();
-      Finish(End::Completed);
+      Finish(State::Completed);
       return;
     }
     probeAddress_ = range_.first;
@@ -334,30 +327,28 @@ void BusSearch::Step() {
   SendProbe();
 }
 
-void BusSearch::Finish(End end) {
-  view_.searching = false;
+void BusSearch::Finish(State end) {
+  state_ = end;
   const std::string count = std::to_string(hits_.size());
   Msg head = Msg::SearchCompletedFound;
-  if (end == End::Completed) view_.gauge = view_.gaugeMax;
-  if (end == End::Aborted) head = Msg::SearchAbortFound;
-  if (end == End::LineLost) head = Msg::SearchLineLostFound;
+  if (end == State::Completed) view_.gauge = view_.gaugeMax;
+  if (end == State::Aborted) head = Msg::SearchAbortFound;
+  if (end == State::LineLost) head = Msg::SearchLineLostFound;
   view_.status = std::string(Text(head)) + count + std::string(Text(Msg::ItemsSuffix));
   line_.Free();
   Changed();
 }
 
-void BusSearch::Abort() {
-  if (!view_.searching) return;
-  Finish(End::Aborted);
+void BusSearch::On(const search_event::Cancel&) {
+  if (Searching()) Finish(State::Aborted);
 }
 
-void BusSearch::LineLost() {
-  if (!view_.searching) return;
-  Finish(End::LineLost);
+void BusSearch::On(const search_event::LineLost&) {
+  if (Searching()) Finish(State::LineLost);
 }
 
-void BusSearch::Leave() {
-  view_.searching = false;
+void BusSearch::On(const search_event::Leave&) {
+  state_ = State::Idle;
   line_.Free();
   view_.status = std::string(Text(Msg::PressStartToDetect));
   view_.gaugeVisible = false;
@@ -366,7 +357,7 @@ void BusSearch::Leave() {
 }
 
 std::optional<int> BusSearch::RowCombination(int row) const {
-  if (view_.searching || row < 1 || row > static_cast<int>(hits_.size())) return std::nullopt;
+  if (Searching() || row < 1 || row > static_cast<int>(hits_.size())) return std::nullopt;
   return hits_[static_cast<std::size_t>(row - 1)].combination;
 }
 

@@ -4,9 +4,9 @@
 // protocol change (protocol_change.h) shares with it.
 //
 // The search runs on the main window's port through its routing: each probe is
-// one request on the setup route, sent in the form being searched; the routing
-// calls AnswerStep once per answer or time-out, and the search then sends the
-// next probe.
+// one request on the setup route, sent in the form being searched; the routing's
+// answer or time-out comes back as one Answered event, and the search then
+// sends the next probe.
 #pragma once
 
 #include <array>
@@ -15,9 +15,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
-
-#include <span>
 
 #include "core/exchange/exchange.h"
 #include "core/modbus/codec.h"
@@ -138,12 +137,8 @@ void RewriteLabel(std::string& label, int combination);
 inline constexpr int kProbeEstimateMs = 183;
 std::string TimeLeftText(int total, int done);
 
-// The probe is core/exchange/requests.h's ProbeFrame: one register at 0x4701.
-
-// The hit rule: the bytes received (ASCII: the text, CR and LF left out, whose
-// pairs after the first character are read; RTU: the bytes) answer the probe
-// for `address` with function 03 and byte count 2. The check is not examined.
-bool IsProbeHit(std::span<const std::uint8_t> received, int address, FrameForm form);
+// The probe and its hit rule are core/exchange/requests.h's ProbeRequest and
+// ProbeHit: one register at 0x4701, answered with function 03 and byte count 2.
 
 // ---------------------------------------------------------------------------
 // The main port while the settings window's search or protocol change owns it,
@@ -173,10 +168,31 @@ class SetupLine {
 
 // ---------------------------------------------------------------------------
 // The search.
+
+namespace search_event {
+struct Start {       // START: searches port `comNumber` with the presets
+  int comNumber = 0;
+  SearchPresets presets;
+};
+struct Cancel {};    // CANCEL: ends the running search with "Search abort,Found n items"
+struct Leave {};     // CLOSE or the window's Cancel: ends a running search quietly, frees the line
+struct Answered {    // the routing's answer or time-out of the probe sent last
+  Answer answer;
+};
+struct LineLost {};  // the line failed while open
+}  // namespace search_event
+
+using SearchEvent = std::variant<search_event::Start, search_event::Cancel, search_event::Leave,
+                                 search_event::Answered, search_event::LineLost>;
+
 class BusSearch {
  public:
-  static constexpr int kMaxHits = 29;       // rows of the result table
-  static constexpr int kProbeWaitTicks = 2; // first wait for each probe
+  // Idle: nothing searched since the page opened (or left). Probing: a probe
+  // is out. The other three: the last search ended, and how ("Search
+  // Completed", "Search abort", "Line lost"); START runs a new one.
+  enum class State { Idle, Probing, Completed, Aborted, LineLost };
+
+  static constexpr int kMaxHits = 29;  // rows of the result table
 
   struct Hit {
     int address = 0;
@@ -186,13 +202,13 @@ class BusSearch {
   };
 
   // What the search page shows; Changed() is called after every update.
+  // `SetStartBt` reads "CANCEL" while Searching(), else "START".
   struct View {
     std::string status;      // `AutoDetectLb`
     std::string timeLeft;    // `TimeStamp`
     int gauge = 0;           // `DetectBar` position
     int gaugeMax = 1;        // `DetectBar` maximum
     bool gaugeVisible = false;
-    bool searching = false;  // `SetStartBt` reads "CANCEL" while set, else "START"
   };
 
   struct Hooks {
@@ -204,44 +220,40 @@ class BusSearch {
   BusSearch(const BusSearch&) = delete;
   BusSearch& operator=(const BusSearch&) = delete;
 
-  // START: searches port `comNumber` with the presets. Returns false (and
-  // shows the port's reason) when the port cannot be opened; the line is then
-  // free again and no search runs.
-  bool Start(int comNumber, const SearchPresets& presets);
-  // CANCEL: ends the running search with "Search abort,Found n items".
-  void Abort();
-  // CLOSE or the window's Cancel: ends a running search quietly and frees the line.
-  void Leave();
-
-  // Called by the routing once per answer or time-out of a probe.
-  void AnswerStep(const Answer& answer);
-  // The line failed while searching: the search ends with "Line lost,Found n
-  // items" and START can run it again.
-  void LineLost();
+  // Start on a port that cannot be opened shows the port's reason and leaves
+  // the search Idle with the line free. A late answer, a Cancel or a lost line
+  // while no probe is out change nothing.
+  void Handle(const SearchEvent& event);
 
   // Combination under which the hit in result row `row` (1-based) answered;
   // nullopt for an empty row or while a search runs.
   std::optional<int> RowCombination(int row) const;
 
+  State state() const { return state_; }
   const View& view() const { return view_; }
   const std::vector<Hit>& hits() const { return hits_; }
-  bool Searching() const { return view_.searching; }
+  bool Searching() const { return state_ == State::Probing; }
   int Total() const { return total_; }
   int ProbeCount() const { return probeCount_; }
   int ProbeAddress() const { return probeAddress_; }
   int Combination() const { return visited_.empty() ? kCombinationCount : visited_[comboIndex_]; }
 
  private:
+  void On(const search_event::Start& start);
+  void On(const search_event::Cancel&);
+  void On(const search_event::Leave&);
+  void On(const search_event::Answered& answered);
+  void On(const search_event::LineLost&);
   void SendProbe();
   void Step();
-  enum class End { Completed, Aborted, LineLost };
-  void Finish(End end);
+  void Finish(State end);
   void Changed() const;
 
   Session& session_;
   MainPortRouting& routing_;
   SetupLine line_;
   Hooks hooks_;
+  State state_ = State::Idle;
   View view_;
   std::vector<Hit> hits_;
   std::vector<int> visited_;

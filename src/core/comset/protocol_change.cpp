@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "core/exchange/requests.h"
 #include "core/text/messages.h"
 #include "core/line/settings.h"
 
@@ -85,19 +86,14 @@ AddressEdit EditAddressField(std::string_view text, int lastAccepted) {
   return edit;
 }
 
-Bytes ProtocolStepFrame(int address, std::uint16_t reg, std::uint16_t value, FrameForm form) {
-  return BuildFrame(form, WriteRegisterPdu(static_cast<std::uint8_t>(address), reg, value));
-}
-
-bool EchoMatches(std::span<const std::uint8_t> received, const Bytes& sent, FrameForm form) {
-  if (form == FrameForm::Ascii) {
-    constexpr std::size_t kEchoChars = 15;  // ":", six bytes, LRC
-    if (sent.size() < kEchoChars) return false;
-    return AnswerText(received) == std::string_view(reinterpret_cast<const char*>(sent.data()), kEchoChars);
+ExchangeRequest ProtocolStepRequest(const LineFormat& line, int address, std::uint16_t reg, std::uint16_t value) {
+  ExchangeRequest r = WriteRequest(line, static_cast<std::uint8_t>(address), reg, value);
+  r.firstWaitTicks = r.rearmTicks = WaitTicks(RequestKind::SetupStep, line);
+  if (line.form == FrameForm::Rtu) {
+    r.expect->echoBytes = r.frame.size();
+    r.expect->checkDigits = false;  // an answer longer than the echo is not cut at its CRC
   }
-  constexpr std::size_t kEchoBytes = 8;
-  if (sent.size() < kEchoBytes || received.size() < kEchoBytes) return false;
-  return std::equal(sent.begin(), sent.begin() + kEchoBytes, received.begin());
+  return r;
 }
 
 // ---------------------------------------------------------------------------
@@ -110,10 +106,20 @@ void ProtocolChange::Changed() const {
   if (hooks_.changed) hooks_.changed();
 }
 
-void ProtocolChange::Prepare(std::int32_t word) {
+void ProtocolChange::Handle(const ChangeEvent& event) {
+  std::visit([this](const auto& e) { On(e); }, event);
+}
+
+bool ProtocolChange::Running() const {
+  return state_ == State::WritingAddress || state_ == State::AwaitingNotice || state_ == State::Synchronising;
+}
+
+void ProtocolChange::On(const change_event::Prepare& prepare) {
+  if (Running()) return;
   // Baud codes 5 to 7 name no rate: the session's decoded rate stays in force.
   PortParams params = session_.params;
-  DecodeSettingsWord(word, params);
+  DecodeSettingsWord(prepare.settingsWord, params);
+  SearchPresets& presets = order_.presets;
   presets.addr = kUnknown;
   presets.protocol = params.rtu ? kProtocolRtu : kProtocolAscii;
   presets.stop = params.stopBits == 2 ? kStop2 : kStop1;
@@ -129,138 +135,130 @@ void ProtocolChange::Prepare(std::int32_t word) {
   // Each after list shows its preset; a preset at "UNKNOW" leaves its list at
   // the first item.
   const auto digit0 = [](int preset) { return preset == kUnknown ? 0 : preset - 1; };
-  after = PresetFormat{digit0(presets.baud), digit0(presets.parity), digit0(presets.length), digit0(presets.stop),
-                     digit0(presets.protocol)};
-  beforeAddress = 1;
-  afterAddress = 1;
+  order_.after = PresetFormat{digit0(presets.baud), digit0(presets.parity), digit0(presets.length),
+                              digit0(presets.stop), digit0(presets.protocol)};
+  order_.beforeAddress = 1;
+  order_.afterAddress = 1;
   step_ = 0;
   state_ = State::Ready;
-  pageEnabled_ = true;
   status_ = std::string(Text(Msg::PressSetToChangeProtocol));
   Changed();
 }
 
-void ProtocolChange::Set(int comNumber) {
-  if (!SetAllowed() || !pageEnabled_) return;
-  comNumber_ = comNumber;
+void ProtocolChange::On(const change_event::Set& set) {
+  if (Running() || !PresetsFormat(set.order.presets)) return;
+  order_ = set.order;
+  comNumber_ = set.comNumber;
   syncDone_ = false;
-  pageEnabled_ = false;
   status_ = std::string(Text(Msg::ProtocolChanging));
   step_ = 0;
-  Changed();
-  RunSteps(false);
+  RunSteps();
 }
 
-void ProtocolChange::RunSteps(bool justChanged) {
+// Goes on after the step that has just ended (step_ 0: none yet).
+void ProtocolChange::RunSteps() {
+  bool justChanged = false;  // the controller has just taken its new settings
   if (step_ == 0) {
-    const bool same = beforeAddress == afterAddress && PresetsFormat(presets) == after;
+    const bool same = order_.beforeAddress == order_.afterAddress && PresetsFormat(order_.presets) == order_.after;
     step_ = same ? 2 : 1;
   } else if (step_ == 1) {
     step_ = 2;
     justChanged = true;
   }
   if (step_ == 2) {
-    if (!syncChecked || syncDone_) {
+    if (!order_.sync || syncDone_) {
       step_ = 3;
     } else if (justChanged && hooks_.showNotice) {
       // The user is told the protocol is changing; the synchronisation
       // command follows when the notice has closed.
-      awaitingNotice_ = true;
+      state_ = State::AwaitingNotice;
       Changed();
       hooks_.showNotice(kNoticeChanging);
       return;
     }
   }
-  Changed();
   if (step_ < 3) {
+    state_ = step_ == 1 ? State::WritingAddress : State::Synchronising;
+    Changed();
     SendCommand();
     return;
   }
   state_ = State::Succeeded;
-  pageEnabled_ = true;
   status_ = std::string(Text(Msg::ProtocolChangeSuccess));
-  FreeLine();
+  line_.Free();
   Changed();
-  if (syncChecked && syncDone_ && hooks_.showNotice) hooks_.showNotice(kNoticeSyncSuccess);
+  if (order_.sync && syncDone_ && hooks_.showNotice) hooks_.showNotice(kNoticeSyncSuccess);
 }
 
-void ProtocolChange::NoticeClosed() {
-  if (!awaitingNotice_) return;
-  awaitingNotice_ = false;
+void ProtocolChange::On(const change_event::NoticeClosed&) {
+  if (state_ != State::AwaitingNotice) return;
+  state_ = State::Synchronising;
   SendCommand();
 }
 
 void ProtocolChange::SendCommand() {
-  const PresetFormat format = *PresetsFormat(presets);
-  const FrameForm form = FormatForm(format);
-  if (step_ == 1) {
-    const auto value = static_cast<std::uint16_t>(afterAddress * 256 + ControllerFormatByte(after));
-    sent_ = ProtocolStepFrame(beforeAddress, kAddressFormatRegister, value, form);
-    state_ = State::WritingAddress;
-  } else {
-    sent_ = ProtocolStepFrame(beforeAddress, kAutoSyncRegister, 1, form);
-    state_ = State::Synchronising;
-  }
-  sentForm_ = form;
+  const PresetFormat format = *PresetsFormat(order_.presets);
+  const LineFormat line = LineFormatOf(FormatParams(format, comNumber_));
+  const auto addressFormat = static_cast<std::uint16_t>(order_.afterAddress * 256 + ControllerFormatByte(order_.after));
+  const ExchangeRequest request =
+      step_ == 1 ? ProtocolStepRequest(line, order_.beforeAddress, kAddressFormatRegister, addressFormat)
+                 : ProtocolStepRequest(line, order_.beforeAddress, kAutoSyncRegister, 1);
+  expect_ = *request.expect;
 
   if (!line_.Open(comNumber_, format)) {
     // Nothing was sent: the controller is as it was, and the page is usable again.
     state_ = step_ == 1 ? State::Ready : State::Failed;
     if (step_ == 1) step_ = 0;
-    pageEnabled_ = true;
     status_ = std::string(Text(Msg::PressSetToChangeProtocol));
-    FreeLine();
+    line_.Free();
     Changed();
     if (hooks_.showError) hooks_.showError(routing_.Port().ErrorText());
     return;
   }
-  awaiting_ = true;
-  routing_.Send(MainPortRouting::Route::Setup, form, sent_, kFirstWaitTicks);
+  // The setup route ends answers and re-arms its wait by its own rule.
+  routing_.Send(MainPortRouting::Route::Setup, request.form, request.frame, request.firstWaitTicks);
 }
 
-void ProtocolChange::AnswerStep(const Answer& answer) {
-  if (!awaiting_) return;
-  awaiting_ = false;
-  // Nothing received, or bytes that never made an answer by the deadline.
-  if (answer.raw.empty() || answer.deadlineReached) {
-    Fail(Text(Msg::ChangeTimeoutError));
-    return;
-  }
-  if (!EchoMatches(answer.raw, sent_, sentForm_)) {
-    Fail(Text(Msg::ChangeDataError));
-    return;
+// Why the step's answer failed (None: the echo came). The setup route sends
+// the frame alone, so the step's expectation is applied here, by the
+// exchange's own check.
+Failure ProtocolChange::StepFailure(const Answer& answer) const {
+  if (!answer.Complete()) return answer.failure;
+  return CheckAnswer(expect_, answer.raw).failure;
+}
+
+void ProtocolChange::On(const change_event::Answered& answered) {
+  if (state_ != State::WritingAddress && state_ != State::Synchronising) return;
+  switch (StepFailure(answered.answer)) {
+    case Failure::None: break;
+    case Failure::TimedOut:
+    case Failure::LineLost: Fail(Text(Msg::ChangeTimeoutError)); return;
+    default: Fail(Text(Msg::ChangeDataError)); return;
   }
   if (step_ == 1) {
-    beforeAddress = afterAddress;
-    SetPresetsToFormat(presets, after);
+    order_.beforeAddress = order_.afterAddress;
+    SetPresetsToFormat(order_.presets, order_.after);
   } else {
     syncDone_ = true;
   }
-  RunSteps(false);
+  RunSteps();
 }
 
-void ProtocolChange::LineLost() {
-  if (!awaiting_) return;
-  awaiting_ = false;
-  Fail(Text(Msg::ChangeTimeoutError));
+void ProtocolChange::On(const change_event::LineLost&) {
+  if (state_ == State::WritingAddress || state_ == State::Synchronising) Fail(Text(Msg::ChangeTimeoutError));
 }
 
 void ProtocolChange::Fail(std::string_view text) {
   state_ = State::Failed;
-  pageEnabled_ = true;
   status_ = std::string(text);
-  FreeLine();
+  line_.Free();
   Changed();
 }
 
-void ProtocolChange::FreeLine() {
-  awaiting_ = false;
-  awaitingNotice_ = false;
-  line_.Free();
-}
-
-void ProtocolChange::Leave() {
-  if (routing_.Port().IsOpen()) FreeLine();
+void ProtocolChange::On(const change_event::Leave&) {
+  // A change left half way is over: a late echo or notice does nothing more.
+  if (Running()) state_ = State::Failed;
+  if (routing_.Port().IsOpen()) line_.Free();
 }
 
 }  // namespace kx

@@ -2,15 +2,15 @@
 // (register 0x470B) under its present settings, and optionally tells it to pass
 // the same format with consecutive addresses on to the units behind it
 // (register 0x4722 = 1). Runs on the main window's port through its routing,
-// one request at a time in the form of the present settings; the routing calls
-// AnswerStep once per answer or time-out.
+// one request at a time in the form of the present settings; the routing's
+// answer or time-out comes back as one Answered event.
 #pragma once
 
 #include <functional>
-#include <span>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "core/comset/bus_search.h"
 #include "core/modbus/codec.h"
@@ -47,19 +47,51 @@ struct AddressEdit {
 };
 AddressEdit EditAddressField(std::string_view text, int lastAccepted);
 
-// Frame of a step's command: function 06 to `address` writing `value` to `reg`.
-Bytes ProtocolStepFrame(int address, std::uint16_t reg, std::uint16_t value, FrameForm form);
+// A step's command: function 06 to `address` writing `value` to `reg`, with the
+// setup step's wait. Its answer must be the echo: ASCII, the whole answer (CR
+// and LF left out) is the frame sent; RTU, its first 8 bytes are the 8 sent
+// (the CRC compared as part of them; what follows is not looked at).
+ExchangeRequest ProtocolStepRequest(const LineFormat& line, int address, std::uint16_t reg, std::uint16_t value);
 
-// The echo check: ASCII, the text received (CR and LF left out) equals the
-// first 15 characters of the frame sent; RTU, the first 8 bytes received
-// equal the 8 bytes sent.
-bool EchoMatches(std::span<const std::uint8_t> received, const Bytes& sent, FrameForm form);
+// What a change is to do: what the controller answers to now (before address,
+// presets) and what it is to become (after address, after lists), and whether
+// it then hands the format on to the units behind it.
+struct ChangeOrder {
+  int beforeAddress = 1;
+  int afterAddress = 1;
+  SearchPresets presets;  // address range unused
+  PresetFormat after;
+  bool sync = false;
+};
+
+namespace change_event {
+struct Prepare {       // controller mode shown: presets and after lists from the port settings word
+  std::int32_t settingsWord = 0;
+};
+struct Set {           // SET: runs the change on port `comNumber`
+  int comNumber = 0;
+  ChangeOrder order;
+};
+struct Answered {      // the routing's answer or time-out of the step sent last
+  Answer answer;
+};
+struct LineLost {};    // the line failed while open
+struct NoticeClosed {};  // the notice asked for by showNotice has closed
+struct Leave {};       // CLOSE or the window goes: frees the line if the change left the port open
+}  // namespace change_event
+
+using ChangeEvent = std::variant<change_event::Prepare, change_event::Set, change_event::Answered,
+                                 change_event::LineLost, change_event::NoticeClosed, change_event::Leave>;
 
 class ProtocolChange {
  public:
-  enum class State { Ready, WritingAddress, Synchronising, Succeeded, Failed };
+  // Ready: nothing run since Prepare (or the port could not be opened for
+  // the first step). WritingAddress / Synchronising: that step's command is
+  // out, awaiting its echo. AwaitingNotice: the controller took its new
+  // settings and the "changing" notice is up; the synchronisation command
+  // goes out when it has closed. Succeeded / Failed: the change ended.
+  enum class State { Ready, WritingAddress, AwaitingNotice, Synchronising, Succeeded, Failed };
 
-  static constexpr int kFirstWaitTicks = 18;
   // User message codes shown during the change.
   static constexpr int kNoticeChanging = 252;
   static constexpr int kNoticeSyncSuccess = 251;
@@ -67,7 +99,7 @@ class ProtocolChange {
   struct Hooks {
     std::function<void()> changed;                      // status, gauge, page or fields changed
     // The user message window, shown once the change's own step has
-    // returned (never from inside it); call NoticeClosed when it has closed.
+    // returned (never from inside it); send NoticeClosed when it has closed.
     std::function<void(int code)> showNotice;
     std::function<void(const std::string&)> showError;  // the port could not be opened
   };
@@ -76,46 +108,36 @@ class ProtocolChange {
   ProtocolChange(const ProtocolChange&) = delete;
   ProtocolChange& operator=(const ProtocolChange&) = delete;
 
-  // What the controller answers to now (before address, presets) and what it
-  // is to become (after address, after lists); the window keeps these in step
-  // with its fields.
-  int beforeAddress = 1;
-  int afterAddress = 1;
-  SearchPresets presets;  // address range unused
-  PresetFormat after;
-  bool syncChecked = false;
-
-  // Presets and after lists from the port settings word; both addresses 1.
-  void Prepare(std::int32_t settingsWord);
+  // Set does nothing while a change runs or when a preset reads "UNKNOW".
+  // A lost line while a step awaits its echo fails the step as one that timed
+  // out (nothing more will come). A late answer or notice changes nothing.
+  void Handle(const ChangeEvent& event);
 
   // SET is enabled exactly when no preset reads "UNKNOW".
-  bool SetAllowed() const { return PresetsFormat(presets).has_value(); }
-
-  // SET: runs the change on port `comNumber`.
-  void Set(int comNumber);
-  // Called by the routing once per answer or time-out.
-  void AnswerStep(const Answer& answer);
-  // The line failed while a step awaited its echo: the step fails as one
-  // that timed out (nothing more will come).
-  void LineLost();
-  // The notice asked for by showNotice has closed: after "changing the
-  // protocol" the synchronisation command goes out now.
-  void NoticeClosed();
-  // CLOSE: frees the line if the change left the port open.
-  void Leave();
+  bool SetAllowed() const { return PresetsFormat(order_.presets).has_value(); }
 
   State state() const { return state_; }
+  // The order in force: after Prepare the word's, during and after a change
+  // the one SET gave, its before address and presets moved on to what the
+  // controller took.
+  const ChangeOrder& order() const { return order_; }
   int step() const { return step_; }          // 0..3, shown on the gauge
-  bool pageEnabled() const { return pageEnabled_; }
+  bool Running() const;                       // a step is out or the notice is up
+  bool PageEnabled() const { return !Running(); }
   const std::string& status() const { return status_; }
   bool syncDone() const { return syncDone_; }
-  const Bytes& lastFrame() const { return sent_; }
 
  private:
-  void RunSteps(bool justChanged);
+  void On(const change_event::Prepare& prepare);
+  void On(const change_event::Set& set);
+  void On(const change_event::Answered& answered);
+  void On(const change_event::LineLost&);
+  void On(const change_event::NoticeClosed&);
+  void On(const change_event::Leave&);
+  void RunSteps();
   void SendCommand();
+  Failure StepFailure(const Answer& answer) const;
   void Fail(std::string_view text);
-  void FreeLine();
   void Changed() const;
 
   Session& session_;
@@ -123,15 +145,12 @@ class ProtocolChange {
   SetupLine line_;
   Hooks hooks_;
   State state_ = State::Ready;
+  ChangeOrder order_;
   int step_ = 0;
   bool syncDone_ = false;
-  bool pageEnabled_ = true;
   std::string status_;
   int comNumber_ = 0;
-  Bytes sent_;
-  FrameForm sentForm_ = FrameForm::Ascii;
-  bool awaiting_ = false;
-  bool awaitingNotice_ = false;  // the next command waits for the notice to close
+  AnswerExpectation expect_;  // of the step out
 };
 
 }  // namespace kx

@@ -10,11 +10,13 @@
 #include "core/text/messages.h"
 #include "core/line/session.h"
 #include "support/fake_port.h"
+#include "support/sim_bus.h"
 
 namespace kx {
 namespace {
 
 using test::FakePort;
+using test::SimBus;
 
 // Presets by item index: addr, baud, length, parity, stop, protocol.
 SearchPresets P(int addr, int baud, int length, int parity, int stop, int protocol) {
@@ -116,67 +118,59 @@ TEST(SearchProbe, FramesAndHitRule) {
   EXPECT_EQ(std::string(ascii.begin(), ascii.end()), ":010347010001B3\r\n");
   EXPECT_EQ(ProbeFrame(1, FrameForm::Rtu), (Bytes{0x01, 0x03, 0x47, 0x01, 0x00, 0x01, 0xC1, 0x7E}));
 
-  const auto text = [](std::string_view t) { return Bytes(t.begin(), t.end()); };
-  EXPECT_TRUE(IsProbeHit(text(":0103020000FA\r\n"), 1, FrameForm::Ascii));
-  EXPECT_FALSE(IsProbeHit(text(":0103020000FA"), 2, FrameForm::Ascii));
-  EXPECT_TRUE(IsProbeHit(Bytes{0x1A, 0x03, 0x02, 0x00, 0x00, 0xD1, 0x36}, 26, FrameForm::Rtu));
-  EXPECT_TRUE(IsProbeHit(text(":010302"), 1, FrameForm::Ascii));       // check digits not examined
-  EXPECT_TRUE(IsProbeHit(Bytes{0x01, 0x03, 0x02}, 1, FrameForm::Rtu));
-  EXPECT_FALSE(IsProbeHit(text(":018302"), 1, FrameForm::Ascii));       // exception answer
-  EXPECT_FALSE(IsProbeHit(Bytes{0x01, 0x83, 0x02}, 1, FrameForm::Rtu));
-  EXPECT_FALSE(IsProbeHit(text(":0103040000"), 1, FrameForm::Ascii));   // byte count 4
-  EXPECT_FALSE(IsProbeHit(text(":01030"), 1, FrameForm::Ascii));        // too short
-  EXPECT_FALSE(IsProbeHit(Bytes{0x01, 0x03}, 1, FrameForm::Rtu));
-  EXPECT_FALSE(IsProbeHit(Bytes{}, 1, FrameForm::Rtu));
-  EXPECT_FALSE(IsProbeHit(text(":0103020000FA"), 1, FrameForm::Rtu));   // ASCII text read as RTU
+  // The routing's answers carry what was received, however they ended.
+  const auto received = [](Bytes raw) {
+    Answer a;
+    a.raw = std::move(raw);
+    return a;
+  };
+  const auto text = [&](std::string_view t) { return received(Bytes(t.begin(), t.end())); };
+  EXPECT_TRUE(ProbeHit(text(":0103020000FA\r\n"), 1, FrameForm::Ascii));
+  EXPECT_FALSE(ProbeHit(text(":0103020000FA"), 2, FrameForm::Ascii));
+  EXPECT_TRUE(ProbeHit(received({0x1A, 0x03, 0x02, 0x00, 0x00, 0xD1, 0x36}), 26, FrameForm::Rtu));
+  EXPECT_TRUE(ProbeHit(text(":010302"), 1, FrameForm::Ascii));       // check digits not examined
+  EXPECT_TRUE(ProbeHit(received({0x01, 0x03, 0x02}), 1, FrameForm::Rtu));
+  EXPECT_FALSE(ProbeHit(text(":018302"), 1, FrameForm::Ascii));       // exception answer
+  EXPECT_FALSE(ProbeHit(received({0x01, 0x83, 0x02}), 1, FrameForm::Rtu));
+  EXPECT_FALSE(ProbeHit(text(":0103040000"), 1, FrameForm::Ascii));   // byte count 4
+  EXPECT_FALSE(ProbeHit(text(":01030"), 1, FrameForm::Ascii));        // too short
+  EXPECT_FALSE(ProbeHit(received({0x01, 0x03}), 1, FrameForm::Rtu));
+  EXPECT_FALSE(ProbeHit(received({}), 1, FrameForm::Rtu));
+  EXPECT_FALSE(ProbeHit(text(":0103020000FA"), 1, FrameForm::Rtu));   // ASCII text read as RTU
 }
 
 // ---------------------------------------------------------------------------
-// The search engine on a fake port, answers collected by the main routing.
+// The search engine on the simulated bus: kxsim's controllers answer the probes
+// that reach them in their own format; answers are collected by the main routing.
 
 class SearchEngine : public ::testing::Test {
  protected:
   SearchEngine() {
     session.params = PortParams{1, 38400, 8, 0, 1, false};
-    routing.setup.answerStep = [this](const Answer& a) { search.AnswerStep(a); };
-    routing.setup.lineLost = [this] { search.LineLost(); };
+    routing.setup.answerStep = [this](const Answer& a) { search.Handle(search_event::Answered{a}); };
+    routing.setup.lineLost = [this] { search.Handle(search_event::LineLost{}); };
   }
 
-  // Answers every probe that goes out for `address` under `combination`.
-  void RunAnswering(const std::vector<std::pair<int, int>>& controllers, int limit = 100000) {
-    std::size_t seen = 0;
-    for (int i = 0; i < limit && search.Searching(); ++i) {
-      if (port.written.size() > seen) {
-        seen = port.written.size();
-        bool answered = false;
-        for (auto [address, combination] : controllers) {
-          if (search.ProbeAddress() == address && search.Combination() == combination) {
-            AnswerProbe(address, CombinationFormat(combination));
-            answered = true;
-            break;
-          }
-        }
-        if (answered) continue;
-      }
-      port.Tick();
-    }
+  void Start(int comNumber, const SearchPresets& presets) {
+    search.Handle(search_event::Start{comNumber, presets});
   }
-
-  void AnswerProbe(int address, const PresetFormat& f) {
-    const Bytes pdu{static_cast<std::uint8_t>(address), 0x03, 0x02, 0x00, 0x64};
-    port.Feed(BuildFrame(FormatForm(f), pdu));
-    if (FormatRtu(f)) port.Tick(2);  // an RTU answer ends by silence
+  // Runs the bus until the search has ended.
+  void RunSearch(int limit = 10000) {
+    ASSERT_TRUE(bus.RunUntil([this] { return !search.Searching(); }, limit));
   }
 
   Session session;
   FakePort port;
+  SimBus bus{port};
   MainPortRouting routing{session, port};
   std::vector<std::string> errors;
   BusSearch search{session, routing, BusSearch::Hooks{nullptr, [this](const std::string& e) { errors.push_back(e); }}};
 };
 
 TEST_F(SearchEngine, EverythingFixedFirstRangeFindsOneController) {
-  ASSERT_TRUE(search.Start(1, P(1, 1, 1, 2, 1, 1)));  // 9600 7 E 1 ASCII, 01H~10H
+  bus.Add("kx2@2:9600-7E1-ascii");
+  bus.SetDelivery(SimBus::Delivery::Split);  // the answer comes in two chunks
+  Start(1, P(1, 1, 1, 2, 1, 1));  // 9600 7 E 1 ASCII, 01H~10H
   EXPECT_EQ(search.Total(), 16);
   EXPECT_TRUE(search.Searching());
   EXPECT_EQ(session.lineOwner, LineOwner::Setup);
@@ -190,17 +184,18 @@ TEST_F(SearchEngine, EverythingFixedFirstRangeFindsOneController) {
   EXPECT_EQ(port.LastWrittenText(), ":010347010001B3\r\n");
   EXPECT_EQ(port.Remaining(routing.exchange().SilenceTrigger()), 2);
 
-  port.Tick(2);  // address 1 silent
+  bus.Tick(2);  // address 1 silent
   EXPECT_EQ(search.view().timeLeft, "Estimate time left : 2 sec");
   EXPECT_EQ(search.view().gauge, 1);
   EXPECT_EQ(port.LastWrittenText(), ":020347010001B2\r\n");
 
-  port.Feed(":0203020064");  // address 2 answers in two chunks
-  port.Feed("95\r\n");
-  EXPECT_EQ(port.written.size(), 3U);
-  port.RunTimers();
+  // Address 2 answers within the tick: the next probe goes out at its line feed.
+  ASSERT_TRUE(bus.RunUntil([&] { return port.written.size() == 3U; }, 1));
+  EXPECT_EQ(search.hits().size(), 1U);
+  RunSearch();
 
   EXPECT_FALSE(search.Searching());
+  EXPECT_EQ(search.state(), BusSearch::State::Completed);
   EXPECT_EQ(search.ProbeCount(), 16);
   EXPECT_EQ(search.view().status, "Search Completed,Found 1 items");
   EXPECT_EQ(search.view().gauge, search.view().gaugeMax);
@@ -214,30 +209,29 @@ TEST_F(SearchEngine, EverythingFixedFirstRangeFindsOneController) {
 
 TEST_F(SearchEngine, EachCombinationChangeReappliesLineSettingsAndRewritesStatus) {
   // 9600, none, 2 stop bits, range F1H~F7H: 7-bit ASCII, 8-bit ASCII, 8-bit RTU.
-  ASSERT_TRUE(search.Start(2, P(16, 1, 0, 3, 2, 0)));
+  bus.Add("kx3@243:9600-8N2-rtu");
+  Start(2, P(16, 1, 0, 3, 2, 0));
   EXPECT_EQ(search.Total(), 21);
-  std::vector<std::tuple<int, int, std::string>> seen;  // data bits, written size, status
+  std::vector<std::tuple<int, std::string>> seen;  // data bits and status at each F1H probe
   const int rtuCombo = Combo(0, 2, 1, 1, 1);
   std::size_t lastWritten = 0;
-  while (search.Searching()) {
+  const auto watch = [&] {
     if (port.written.size() != lastWritten) {
       lastWritten = port.written.size();
-      if (search.ProbeAddress() == 0xF1) seen.emplace_back(port.dataBits, 0, search.view().status);
-      if (search.ProbeAddress() == 0xF3 && search.Combination() == rtuCombo) {
+      if (search.ProbeAddress() == 0xF1) seen.emplace_back(port.dataBits, search.view().status);
+      if (search.ProbeAddress() == 0xF3 && search.Combination() == rtuCombo)
         EXPECT_EQ(port.written.back(), ProbeFrame(0xF3, FrameForm::Rtu));
-        AnswerProbe(0xF3, CombinationFormat(rtuCombo));
-        continue;
-      }
     }
-    port.Tick();
-  }
+    return !search.Searching();
+  };
+  ASSERT_TRUE(bus.RunUntil(watch, 1000));
   ASSERT_EQ(seen.size(), 3U);
   EXPECT_EQ(std::get<0>(seen[0]), 7);
-  EXPECT_EQ(std::get<2>(seen[0]), "COM02, 9600,7,N,2,ASCII");
+  EXPECT_EQ(std::get<1>(seen[0]), "COM02, 9600,7,N,2,ASCII");
   EXPECT_EQ(std::get<0>(seen[1]), 8);
-  EXPECT_EQ(std::get<2>(seen[1]), "COM02, 9600,8,N,2,ASCII");
+  EXPECT_EQ(std::get<1>(seen[1]), "COM02, 9600,8,N,2,ASCII");
   EXPECT_EQ(std::get<0>(seen[2]), 8);
-  EXPECT_EQ(std::get<2>(seen[2]), "COM02, 9600,8,N,2,RTU  ");
+  EXPECT_EQ(std::get<1>(seen[2]), "COM02, 9600,8,N,2,RTU  ");
   EXPECT_EQ(port.parity, Parity::None);
   EXPECT_EQ(port.stopBits, 2);
   ASSERT_EQ(search.hits().size(), 1U);
@@ -249,26 +243,21 @@ TEST_F(SearchEngine, EachCombinationChangeReappliesLineSettingsAndRewritesStatus
 }
 
 TEST_F(SearchEngine, SilentProbeCostsTwoTicks) {
-  ASSERT_TRUE(search.Start(1, P(1, 1, 1, 1, 1, 1)));
+  Start(1, P(1, 1, 1, 1, 1, 1));
   const auto start = port.now();
-  port.RunTimers();
+  RunSearch();
   EXPECT_EQ(port.now() - start, 2 * 16);
   EXPECT_EQ(port.written.size(), 16U);
 }
 
-// Noise on the line (a byte every tick, with and without line feeds) never
-// lets the line fall silent: every probe ends at its deadline and the search
-// goes through the whole range.
+// Noise on the line (with and without line feeds) never lets the line fall
+// silent: every probe ends (at its deadline, or at a line feed of the noise)
+// and the search goes through the whole range, finding nothing in the noise.
 TEST_F(SearchEngine, ContinuousNoiseStillEndsEveryProbe) {
-  for (const std::string_view noise : {"x", "\n"}) {
-    ASSERT_TRUE(search.Start(1, P(1, 1, 1, 1, 1, 1)));
-    int ticks = 0;
-    while (search.Searching() && ticks < 10000) {
-      port.Feed(noise);
-      port.Tick();
-      ++ticks;
-    }
-    EXPECT_FALSE(search.Searching());
+  for (const kxsim::NoiseKind kind : {kxsim::NoiseKind::NoLineFeeds, kxsim::NoiseKind::WithLineFeeds}) {
+    bus.line().noise().Set(kxsim::NoiseSetting{kind, 200});
+    Start(1, P(1, 1, 1, 1, 1, 1));
+    RunSearch();
     EXPECT_EQ(search.ProbeCount(), 16);
     EXPECT_TRUE(search.hits().empty());
     EXPECT_EQ(session.lineOwner, LineOwner::Free);
@@ -276,13 +265,9 @@ TEST_F(SearchEngine, ContinuousNoiseStillEndsEveryProbe) {
 }
 
 TEST_F(SearchEngine, ThirtiethHitEndsTheSearchWith29Listed) {
-  ASSERT_TRUE(search.Start(1, P(0, 1, 1, 1, 1, 1)));
-  std::size_t seen = 0;
-  while (search.Searching()) {
-    ASSERT_GT(port.written.size(), seen);
-    seen = port.written.size();
-    AnswerProbe(search.ProbeAddress(), CombinationFormat(0));
-  }
+  bus.Add("kx3@1:9600-7O1-ascii+29");  // units at 1 to 30
+  Start(1, P(0, 1, 1, 1, 1, 1));
+  RunSearch();
   EXPECT_EQ(search.hits().size(), 29U);
   EXPECT_EQ(port.written.size(), 30U);
   EXPECT_EQ(search.hits().back().addressText, "1DH");
@@ -292,19 +277,21 @@ TEST_F(SearchEngine, ThirtiethHitEndsTheSearchWith29Listed) {
 }
 
 TEST_F(SearchEngine, AbortKeepsHitsAndIgnoresLateAnswers) {
-  ASSERT_TRUE(search.Start(1, P(0, 0, 0, 0, 0, 0)));
+  bus.Add("kx2@1:9600-7O1-ascii");
+  Start(1, P(0, 0, 0, 0, 0, 0));
   EXPECT_EQ(search.Total(), 247 * 90);
   EXPECT_EQ(search.view().status, "COM01, 9600,7,O,1,ASCII");
-  AnswerProbe(1, CombinationFormat(0));
-  search.Abort();
+  ASSERT_TRUE(bus.RunUntil([&] { return search.hits().size() == 1U; }, 10));
+  search.Handle(search_event::Cancel{});
   EXPECT_FALSE(search.Searching());
+  EXPECT_EQ(search.state(), BusSearch::State::Aborted);
   EXPECT_EQ(search.view().status, "Search abort,Found 1 items");
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
   Answer late;
   late.end = AnswerEnd::Complete;
   late.raw = BuildFrame(FrameForm::Ascii, Bytes{0x02, 0x03, 0x02, 0x00, 0x64});
-  search.AnswerStep(late);  // a late call changes nothing
+  search.Handle(search_event::Answered{late});  // a late answer changes nothing
   EXPECT_EQ(search.hits().size(), 1U);
   EXPECT_EQ(search.view().status, "Search abort,Found 1 items");
 }
@@ -313,7 +300,8 @@ TEST_F(SearchEngine, AbortKeepsHitsAndIgnoresLateAnswers) {
 // 8 bits with odd parity and two stop bits can be fixed: START searches exactly
 // that format, not one the rules would have made of it.
 TEST_F(SearchEngine, StartsWithTheListsAsTheyAre) {
-  ASSERT_TRUE(search.Start(1, P(1, 1, kLength8, kParityOdd, kStop2, kProtocolAscii)));
+  Start(1, P(1, 1, kLength8, kParityOdd, kStop2, kProtocolAscii));
+  EXPECT_TRUE(search.Searching());
   EXPECT_EQ(search.Total(), 16);
   EXPECT_EQ(search.Combination(), Combo(0, 0, 1, 1, 0));
   EXPECT_EQ(port.stopBits, 2);
@@ -322,8 +310,9 @@ TEST_F(SearchEngine, StartsWithTheListsAsTheyAre) {
 
 TEST_F(SearchEngine, PortThatCannotOpenDoesNotStart) {
   port.failNextOpen = "Permission denied";
-  EXPECT_FALSE(search.Start(3, P(1, 1, 1, 1, 1, 1)));
+  Start(3, P(1, 1, 1, 1, 1, 1));
   EXPECT_FALSE(search.Searching());
+  EXPECT_EQ(search.state(), BusSearch::State::Idle);
   ASSERT_EQ(errors.size(), 1U);
   EXPECT_EQ(errors[0], "Permission denied");
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
@@ -335,30 +324,33 @@ TEST_F(SearchEngine, PortThatCannotOpenDoesNotStart) {
 // The search ends at once with what it found, nothing more goes out, and
 // START runs a new search on the next opening.
 TEST_F(SearchEngine, LostLineEndsTheSearchAndStartRunsAgain) {
-  ASSERT_TRUE(search.Start(1, P(1, 1, 1, 1, 1, 1)));
-  AnswerProbe(1, CombinationFormat(search.Combination()));
-  port.Tick(2);
-  ASSERT_EQ(port.written.size(), 3U);
+  bus.Add("kx2@1:9600-7O1-ascii");
+  Start(1, P(1, 1, 1, 1, 1, 1));
+  ASSERT_TRUE(bus.RunUntil([&] { return port.written.size() == 3U; }, 10));  // 1 answered, 2 silent
+  EXPECT_EQ(search.hits().size(), 1U);
   port.Fail("ttyUSB0 was disconnected");
   EXPECT_FALSE(search.Searching());
+  EXPECT_EQ(search.state(), BusSearch::State::LineLost);
   EXPECT_EQ(search.view().status, "Line lost,Found 1 items");
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
   EXPECT_EQ(port.RunTimers(), 0);
   EXPECT_EQ(port.written.size(), 3U);
 
-  ASSERT_TRUE(search.Start(1, P(1, 1, 1, 1, 1, 1)));
+  bus.Controller(1).SetFault(kxsim::Fault::NoAnswer);  // gone with the old adapter
+  Start(1, P(1, 1, 1, 1, 1, 1));
   EXPECT_TRUE(search.Searching());
   EXPECT_EQ(port.written.size(), 4U);
-  RunAnswering({});
+  RunSearch();
   EXPECT_EQ(search.view().status, "Search Completed,Found 0 items");
 }
 
 TEST_F(SearchEngine, LeaveEndsTheSearchQuietly) {
-  ASSERT_TRUE(search.Start(1, P(1, 1, 1, 1, 1, 2)));
+  Start(1, P(1, 1, 1, 1, 1, 2));
   EXPECT_EQ(port.written.back(), ProbeFrame(1, FrameForm::Rtu));  // the probe carries its form
   EXPECT_FALSE(session.params.rtu);
-  search.Leave();
+  search.Handle(search_event::Leave{});
   EXPECT_FALSE(search.Searching());
+  EXPECT_EQ(search.state(), BusSearch::State::Idle);
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
   EXPECT_FALSE(session.params.rtu);

@@ -9,11 +9,13 @@
 #include "core/text/messages.h"
 #include "core/line/session.h"
 #include "support/fake_port.h"
+#include "support/sim_bus.h"
 
 namespace kx {
 namespace {
 
 using test::FakePort;
+using test::SimBus;
 
 // Digits: baud 0 9600, 1 19200 ...; parity 0 odd, 1 even, 2 none; length 0 7 bits, 1 8 bits;
 // stop 0 one, 1 two; form 0 ASCII, 1 RTU.
@@ -28,28 +30,12 @@ TEST(ProtocolChangeFrames, FormatByteAndStepFrames) {
   EXPECT_EQ(ControllerFormatByte(PresetFormat{2, 0, 1, 1, 0}), 0x48);  // 38400 8 O 2 ASCII
   EXPECT_EQ(ControllerFormatByte(PresetFormat{4, 2, 0, 1, 0}), 0x80);  // 2400 7 N 2 ASCII
 
-  EXPECT_EQ(AsText(ProtocolStepFrame(1, kAddressFormatRegister, 0x0237, FrameForm::Ascii)), ":0106470B02376E\r\n");
-  EXPECT_EQ(ProtocolStepFrame(1, kAddressFormatRegister, 0x0237, FrameForm::Rtu),
+  const LineFormat ascii = *ParseLineFormat("9600-7E1-ascii");
+  const LineFormat rtu = *ParseLineFormat("9600-8E1-rtu");
+  EXPECT_EQ(AsText(ProtocolStepRequest(ascii, 1, kAddressFormatRegister, 0x0237).frame), ":0106470B02376E\r\n");
+  EXPECT_EQ(ProtocolStepRequest(rtu, 1, kAddressFormatRegister, 0x0237).frame,
             (Bytes{0x01, 0x06, 0x47, 0x0B, 0x02, 0x37, 0xAC, 0x0A}));
-  EXPECT_EQ(AsText(ProtocolStepFrame(1, kAutoSyncRegister, 1, FrameForm::Ascii)), ":0106472200018F\r\n");
-}
-
-TEST(ProtocolChangeFrames, EchoCheck) {
-  const Bytes ascii = ProtocolStepFrame(1, kAutoSyncRegister, 1, FrameForm::Ascii);
-  const auto text = [](std::string_view t) { return Bytes(t.begin(), t.end()); };
-  EXPECT_TRUE(EchoMatches(text(":0106472200018F\r\n"), ascii, FrameForm::Ascii));
-  EXPECT_TRUE(EchoMatches(text(":0106472200018F"), ascii, FrameForm::Ascii));
-  EXPECT_FALSE(EchoMatches(text(":0106472200018"), ascii, FrameForm::Ascii));
-  EXPECT_FALSE(EchoMatches(text(":0186020077"), ascii, FrameForm::Ascii));
-  const Bytes rtu = ProtocolStepFrame(1, kAutoSyncRegister, 1, FrameForm::Rtu);
-  EXPECT_TRUE(EchoMatches(rtu, rtu, FrameForm::Rtu));
-  Bytes longer = rtu;
-  longer.push_back(0x00);
-  EXPECT_TRUE(EchoMatches(longer, rtu, FrameForm::Rtu));  // the first 8 bytes count
-  Bytes other = rtu;
-  other.back() ^= 0x01;
-  EXPECT_FALSE(EchoMatches(other, rtu, FrameForm::Rtu));
-  EXPECT_FALSE(EchoMatches(std::span(rtu).first(5), rtu, FrameForm::Rtu));
+  EXPECT_EQ(AsText(ProtocolStepRequest(ascii, 1, kAutoSyncRegister, 1).frame), ":0106472200018F\r\n");
 }
 
 TEST(ProtocolChangeFields, AddressFieldRules) {
@@ -85,25 +71,37 @@ TEST(ProtocolChangeFields, AfterListRules) {
 }
 
 // ---------------------------------------------------------------------------
+// The change on the simulated bus: a KX3 at address 1 on 9600 7E1 ASCII, the
+// settings word's format; answers are collected by the main routing.
 
-class ChangeEngine : public ::testing::Test {
- protected:
-  ChangeEngine() {
+// A main port with its routing, the bus and the change, wired as the page wires them.
+struct ChangeRig {
+  ChangeRig() {
     session.settingsWord = 292;  // COM1, 9600, even, 7 bits, 1 stop bit, ASCII
     session.params = PortParams{1, 9600, 7, 1, 1, false};
-    routing.setup.answerStep = [this](const Answer& a) { change.AnswerStep(a); };
-    routing.setup.lineLost = [this] { change.LineLost(); };
-    change.Prepare(session.settingsWord);
+    routing.setup.answerStep = [this](const Answer& a) { change.Handle(change_event::Answered{a}); };
+    routing.setup.lineLost = [this] { change.Handle(change_event::LineLost{}); };
+    change.Handle(change_event::Prepare{session.settingsWord});
   }
 
-  void FeedEcho() {
-    const Bytes& sent = change.lastFrame();
-    port.Feed(sent);
-    if (sent.front() != ':') port.Tick(2);  // an RTU answer ends by silence
+  // The order in force, to become `after` at `afterAddress`.
+  ChangeOrder Order(int afterAddress, const PresetFormat& after, bool sync = false) const {
+    ChangeOrder order = change.order();
+    order.afterAddress = afterAddress;
+    order.after = after;
+    order.sync = sync;
+    return order;
+  }
+  void Set(const ChangeOrder& order) { change.Handle(change_event::Set{1, order}); }
+  // Runs the bus until the step out has ended (echo, failure or time-out).
+  void RunStep() {
+    const ProtocolChange::State awaited = change.state();
+    ASSERT_TRUE(bus.RunUntil([&] { return change.state() != awaited; }, 100));
   }
 
   Session session;
   FakePort port;
+  SimBus bus{port};
   MainPortRouting routing{session, port};
   std::vector<int> notices;
   std::vector<std::string> errors;
@@ -112,36 +110,44 @@ class ChangeEngine : public ::testing::Test {
                                               [this](const std::string& e) { errors.push_back(e); }}};
 };
 
+class ChangeEngine : public ::testing::Test, protected ChangeRig {
+ protected:
+  ChangeEngine() { bus.Add("kx3@1:9600-7E1-ascii+1"); }  // one unit behind it, at 2
+};
+
 TEST_F(ChangeEngine, PresetsFollowTheSettingsWord) {
-  EXPECT_EQ(change.presets.protocol, kProtocolAscii);
-  EXPECT_EQ(change.presets.baud, 1);
-  EXPECT_EQ(change.presets.parity, kParityEven);
-  EXPECT_EQ(change.presets.length, kLength7);
-  EXPECT_EQ(change.presets.stop, kStop1);
-  EXPECT_EQ(change.after, k9600_7E1_Ascii);
+  const SearchPresets& presets = change.order().presets;
+  EXPECT_EQ(presets.protocol, kProtocolAscii);
+  EXPECT_EQ(presets.baud, 1);
+  EXPECT_EQ(presets.parity, kParityEven);
+  EXPECT_EQ(presets.length, kLength7);
+  EXPECT_EQ(presets.stop, kStop1);
+  EXPECT_EQ(change.order().after, k9600_7E1_Ascii);
   EXPECT_EQ(change.status(), "Press SET to change KX3 protocol");
   EXPECT_TRUE(change.SetAllowed());
-  change.Prepare(690);  // 19200, none, 8 bits, 1 stop bit, RTU
-  EXPECT_EQ(change.after, (PresetFormat{1, 2, 1, 0, 1}));
+  change.Handle(change_event::Prepare{690});  // 19200, none, 8 bits, 1 stop bit, RTU
+  EXPECT_EQ(change.order().after, (PresetFormat{1, 2, 1, 0, 1}));
 }
 
 // Parity code 3 names no parity: that preset reads "UNKNOW" (SET stays off until
 // the user picks one), and every other after list still shows its preset.
 TEST_F(ChangeEngine, ParityCodeThreeLeavesTheOtherListsAtTheWord) {
-  change.Prepare(446);  // COM1, 19200, parity code 3, 8 bits, 1 stop bit, RTU
-  EXPECT_EQ(change.presets.parity, kUnknown);
+  change.Handle(change_event::Prepare{446});  // COM1, 19200, parity code 3, 8 bits, 1 stop bit, RTU
+  EXPECT_EQ(change.order().presets.parity, kUnknown);
   EXPECT_FALSE(change.SetAllowed());
-  EXPECT_EQ(change.after.baud, 1);
-  EXPECT_EQ(change.after.length, 1);
-  EXPECT_EQ(change.after.stop, 0);
-  EXPECT_EQ(change.after.form, 1);
+  EXPECT_EQ(change.order().after.baud, 1);
+  EXPECT_EQ(change.order().after.length, 1);
+  EXPECT_EQ(change.order().after.stop, 0);
+  EXPECT_EQ(change.order().after.form, 1);
+  Set(change.order());  // SET with a preset at "UNKNOW" does nothing
+  EXPECT_EQ(change.state(), ProtocolChange::State::Ready);
+  EXPECT_TRUE(port.written.empty());
 }
 
 TEST_F(ChangeEngine, AddressAndFormatWrittenUnderOldSettings) {
-  change.afterAddress = 2;
-  change.after = k19200_8E1_Rtu;
-  change.Set(1);
-  EXPECT_FALSE(change.pageEnabled());
+  Set(Order(2, k19200_8E1_Rtu));
+  EXPECT_FALSE(change.PageEnabled());
+  EXPECT_EQ(change.state(), ProtocolChange::State::WritingAddress);
   EXPECT_EQ(change.status(), "KX3 Protocol Changing");
   EXPECT_EQ(change.step(), 1);
   EXPECT_EQ(session.lineOwner, LineOwner::Setup);
@@ -153,40 +159,39 @@ TEST_F(ChangeEngine, AddressAndFormatWrittenUnderOldSettings) {
   EXPECT_EQ(port.stopBits, 1);
   EXPECT_EQ(port.Remaining(routing.exchange().SilenceTrigger()), 18);
 
-  FeedEcho();
+  RunStep();
   EXPECT_EQ(change.status(), "SET KX3 Protocol Success");
   EXPECT_EQ(change.state(), ProtocolChange::State::Succeeded);
   EXPECT_EQ(change.step(), 3);
-  EXPECT_TRUE(change.pageEnabled());
-  EXPECT_EQ(change.beforeAddress, 2);
-  EXPECT_EQ(PresetsFormat(change.presets), k19200_8E1_Rtu);
+  EXPECT_TRUE(change.PageEnabled());
+  EXPECT_EQ(change.order().beforeAddress, 2);
+  EXPECT_EQ(PresetsFormat(change.order().presets), k19200_8E1_Rtu);
   EXPECT_TRUE(notices.empty());
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
   EXPECT_FALSE(session.params.rtu);
+  EXPECT_EQ(bus.Controller(2).format().form, FrameForm::Rtu);  // the controller took it
 }
 
 TEST_F(ChangeEngine, RtuPresetsSendBytes) {
-  change.presets.protocol = kProtocolRtu;
-  change.presets.length = kLength8;
-  change.afterAddress = 2;
-  change.after = k19200_8E1_Rtu;
-  change.Set(1);
+  ChangeOrder order = Order(2, k19200_8E1_Rtu);
+  order.presets.protocol = kProtocolRtu;
+  order.presets.length = kLength8;
+  Set(order);
   ASSERT_EQ(port.written.size(), 1U);
   EXPECT_EQ(port.written[0], (Bytes{0x01, 0x06, 0x47, 0x0B, 0x02, 0x37, 0xAC, 0x0A}));
 }
 
 TEST_F(ChangeEngine, SyncRunsSecondStepUnderTheNewSettings) {
-  change.afterAddress = 2;
-  change.after = k19200_8E1_Rtu;
-  change.syncChecked = true;
-  change.Set(1);
-  FeedEcho();
+  Set(Order(2, k19200_8E1_Rtu, true));
+  RunStep();
   EXPECT_EQ(notices, std::vector<int>{252});
+  EXPECT_EQ(change.state(), ProtocolChange::State::AwaitingNotice);
   EXPECT_EQ(change.step(), 2);
   // The synchronisation command waits for the notice to close.
+  bus.Tick(20);
   EXPECT_EQ(port.written.size(), 1U);
-  change.NoticeClosed();
+  change.Handle(change_event::NoticeClosed{});
   ASSERT_EQ(port.written.size(), 2U);
   EXPECT_EQ(port.written[1], (Bytes{0x02, 0x06, 0x47, 0x22, 0x00, 0x01, 0xFC, 0x87}));
   EXPECT_EQ(port.baud, 19200);
@@ -194,118 +199,167 @@ TEST_F(ChangeEngine, SyncRunsSecondStepUnderTheNewSettings) {
   EXPECT_EQ(port.parity, Parity::Even);
   EXPECT_FALSE(session.params.rtu);  // the RTU form travels with the request
 
-  FeedEcho();
+  RunStep();
   EXPECT_TRUE(change.syncDone());
   EXPECT_EQ(notices, (std::vector<int>{252, 251}));
   EXPECT_EQ(change.status(), "SET KX3 Protocol Success");
   EXPECT_FALSE(port.IsOpen());
   EXPECT_FALSE(session.params.rtu);
+  EXPECT_EQ(bus.Controller(3).format().form, FrameForm::Rtu);  // the unit behind it followed
+  change.Handle(change_event::NoticeClosed{});  // the success notice closing sends nothing
+  EXPECT_EQ(port.written.size(), 2U);
 }
 
 TEST_F(ChangeEngine, NothingDifferingEndsAtOnceOrOnlySynchronises) {
-  change.Set(1);
+  Set(change.order());
   EXPECT_EQ(change.status(), "SET KX3 Protocol Success");
   EXPECT_TRUE(port.written.empty());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
 
-  change.syncChecked = true;
-  change.Set(1);
+  ChangeOrder order = change.order();
+  order.sync = true;
+  Set(order);
   ASSERT_EQ(port.written.size(), 1U);
   EXPECT_EQ(port.LastWrittenText(), ":0106472200018F\r\n");
-  FeedEcho();
+  RunStep();
   EXPECT_EQ(notices, std::vector<int>{251});  // no "changing" notice without a change
   EXPECT_EQ(change.status(), "SET KX3 Protocol Success");
 }
 
-TEST_F(ChangeEngine, FailuresReportAndFreeTheLine) {
+struct FailureCase {
+  const char* name;
+  kxsim::Fault fault;   // of the controller's answer
+  std::string status;
+  bool noise = false;   // a byte now and then, never a line feed: the line never falls silent
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+
+class ChangeFailures : public ::testing::TestWithParam<FailureCase>, protected ChangeRig {};
+
+TEST_P(ChangeFailures, ReportAndFreeTheLine) {
+  const FailureCase& c = GetParam();
+  bus.Add("kx3@1:9600-7E1-ascii").SetFault(c.fault);
+  if (c.noise) bus.line().noise().Set(kxsim::NoiseSetting{kxsim::NoiseKind::NoLineFeeds, 20});
+  Set(Order(2, k19200_8E1_Rtu));
+  if (c.fault == kxsim::Fault::NoAnswer && !c.noise) {
+    bus.Tick(17);
+    EXPECT_EQ(change.state(), ProtocolChange::State::WritingAddress);
+    bus.Tick(1);
+  } else {
+    RunStep();
+  }
+  EXPECT_EQ(change.status(), c.status);
+  EXPECT_EQ(change.state(), ProtocolChange::State::Failed);
+  EXPECT_TRUE(change.PageEnabled());
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(session.lineOwner, LineOwner::Free);
+  EXPECT_EQ(change.order().beforeAddress, 1);
+  EXPECT_EQ(PresetsFormat(change.order().presets), k9600_7E1_Ascii);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, ChangeFailures,
+    ::testing::Values(FailureCase{"Timeout", kxsim::Fault::NoAnswer, "Timeout error,Fail to changed"},
+                      FailureCase{"Exception", kxsim::Fault::Exception, "Data error,Fail to changed"},
+                      FailureCase{"OtherAddress", kxsim::Fault::WrongAddress, "Data error,Fail to changed"},
+                      FailureCase{"BadCheck", kxsim::Fault::BadCheck, "Data error,Fail to changed"},
+                      FailureCase{"ContinuousNoise", kxsim::Fault::NoAnswer, "Timeout error,Fail to changed",
+                                  true}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// What counts as the echo of the first step, byte by byte on the line as it
+// came (no controller: the test hands the bytes over): ASCII the whole answer
+// up to its line end, RTU the first 8 bytes up to the silence.
+TEST(ChangeEcho, WhatCountsAsTheEcho) {
   struct Case {
     const char* name;
-    std::string answer;  // empty: no answer at all
-    std::string status;
-    bool noise = false;  // a byte every tick: the line never falls silent
+    bool rtu;
+    Bytes received;
+    const char* status;
   };
-  for (const Case& c : {Case{"timeout", "", "Timeout error,Fail to changed"},
-                        Case{"exception", ":0186020077\r\n", "Data error,Fail to changed"},
-                        Case{"other address", ":0206470B0237" "6D\r\n", "Data error,Fail to changed"},
-                        Case{"continuous noise", "", "Timeout error,Fail to changed", true}}) {
-    change.Prepare(292);
-    change.afterAddress = 2;
-    change.after = k19200_8E1_Rtu;
-    change.Set(1);
-    if (c.noise) {
-      for (int i = 0; i < 1000 && change.state() == ProtocolChange::State::WritingAddress; ++i) {
-        port.Feed("\x7F");
-        port.Tick();
-      }
-    } else if (c.answer.empty()) {
-      port.Tick(17);
-      EXPECT_EQ(change.state(), ProtocolChange::State::WritingAddress) << c.name;
-      port.Tick(1);
-    } else {
-      port.Feed(c.answer);
+  const auto text = [](std::string_view t) { return Bytes(t.begin(), t.end()); };
+  const Bytes rtuEcho{0x01, 0x06, 0x47, 0x0B, 0x02, 0x37, 0xAC, 0x0A};
+  Bytes longer = rtuEcho;
+  longer.push_back(0x00);
+  Bytes other = rtuEcho;
+  other.back() ^= 0x01;
+  const char* success = "SET KX3 Protocol Success";
+  const char* dataError = "Data error,Fail to changed";
+  const std::vector<Case> cases{
+      {"ascii echo", false, text(":0106470B02376E\r\n"), success},
+      // Without its line end the answer never ends: a time-out.
+      {"ascii echo without line end", false, text(":0106470B02376E"), "Timeout error,Fail to changed"},
+      {"ascii one digit short", false, text(":0106470B02376\r\n"), dataError},
+      {"ascii exception", false, text(":0186020077\r\n"), dataError},
+      {"rtu echo", true, rtuEcho, success},
+      {"rtu longer: the first 8 bytes count", true, longer, success},
+      {"rtu other crc", true, other, dataError},
+      {"rtu first 5 bytes", true, Bytes(rtuEcho.begin(), rtuEcho.begin() + 5), dataError},
+  };
+  for (const Case& c : cases) {
+    ChangeRig rig;
+    ChangeOrder order = rig.Order(2, k19200_8E1_Rtu);
+    if (c.rtu) {
+      order.presets.protocol = kProtocolRtu;
+      order.presets.length = kLength8;
     }
-    EXPECT_EQ(change.status(), c.status) << c.name;
-    EXPECT_EQ(change.state(), ProtocolChange::State::Failed) << c.name;
-    EXPECT_TRUE(change.pageEnabled()) << c.name;
-    EXPECT_FALSE(port.IsOpen()) << c.name;
-    EXPECT_EQ(session.lineOwner, LineOwner::Free) << c.name;
-    EXPECT_EQ(change.beforeAddress, 1) << c.name;
-    EXPECT_EQ(PresetsFormat(change.presets), k9600_7E1_Ascii) << c.name;
+    rig.Set(order);
+    rig.port.Feed(c.received);
+    rig.port.Tick(18);
+    EXPECT_EQ(rig.change.status(), c.status) << c.name;
   }
 }
 
 TEST_F(ChangeEngine, FailureInSecondStepLeavesPresetsAtTheNewSettings) {
-  change.afterAddress = 2;
-  change.after = k19200_8E1_Rtu;
-  change.syncChecked = true;
-  change.Set(1);
-  FeedEcho();
-  change.NoticeClosed();
-  port.Tick(18);
+  Set(Order(2, k19200_8E1_Rtu, true));
+  RunStep();
+  bus.Controller(2).SetFault(kxsim::Fault::NoAnswer);
+  change.Handle(change_event::NoticeClosed{});
+  bus.Tick(18);
   EXPECT_EQ(change.status(), "Timeout error,Fail to changed");
-  EXPECT_EQ(change.beforeAddress, 2);
-  EXPECT_EQ(PresetsFormat(change.presets), k19200_8E1_Rtu);
+  EXPECT_EQ(change.order().beforeAddress, 2);
+  EXPECT_EQ(PresetsFormat(change.order().presets), k19200_8E1_Rtu);
   EXPECT_FALSE(port.IsOpen());
 }
 
 // The port fails while a step awaits its echo (first step, or the sync step
 // after the controller took its new settings): the step fails as a time-out,
 // the page is usable again and SET runs anew.
-TEST_F(ChangeEngine, LostLineFailsTheStepAwaited) {
+TEST(ChangeLostLine, FailsTheStepAwaited) {
   for (const bool inSync : {false, true}) {
-    change.Prepare(292);
-    change.afterAddress = 2;
-    change.after = k19200_8E1_Rtu;
-    change.syncChecked = inSync;
-    change.Set(1);
+    ChangeRig rig;
+    kxsim::Controller& controller = rig.bus.Add("kx3@1:9600-7E1-ascii");
+    rig.Set(rig.Order(2, k19200_8E1_Rtu, inSync));
     if (inSync) {
-      FeedEcho();
-      change.NoticeClosed();
-      ASSERT_EQ(change.state(), ProtocolChange::State::Synchronising);
+      rig.RunStep();
+      rig.change.Handle(change_event::NoticeClosed{});
+      ASSERT_EQ(rig.change.state(), ProtocolChange::State::Synchronising);
     }
-    port.Fail("ttyUSB0 was disconnected");
-    EXPECT_EQ(change.state(), ProtocolChange::State::Failed) << inSync;
-    EXPECT_EQ(change.status(), "Timeout error,Fail to changed") << inSync;
-    EXPECT_TRUE(change.pageEnabled()) << inSync;
-    EXPECT_EQ(session.lineOwner, LineOwner::Free) << inSync;
-    EXPECT_EQ(change.beforeAddress, inSync ? 2 : 1) << inSync;
-    EXPECT_EQ(port.RunTimers(), 0) << inSync;
+    rig.port.Fail("ttyUSB0 was disconnected");
+    EXPECT_EQ(rig.change.state(), ProtocolChange::State::Failed) << inSync;
+    EXPECT_EQ(rig.change.status(), "Timeout error,Fail to changed") << inSync;
+    EXPECT_TRUE(rig.change.PageEnabled()) << inSync;
+    EXPECT_EQ(rig.session.lineOwner, LineOwner::Free) << inSync;
+    EXPECT_EQ(rig.change.order().beforeAddress, inSync ? 2 : 1) << inSync;
+    EXPECT_EQ(rig.port.RunTimers(), 0) << inSync;
 
-    const std::size_t sent = port.written.size();
-    change.Set(1);  // SET again: the next opening carries the step
-    EXPECT_EQ(port.written.size(), sent + 1) << inSync;
-    port.Tick(18);
-    EXPECT_EQ(change.status(), "Timeout error,Fail to changed") << inSync;
+    controller.SetFault(kxsim::Fault::NoAnswer);  // gone with the old adapter
+    const std::size_t sent = rig.port.written.size();
+    rig.Set(rig.change.order());  // SET again: the next opening carries the step
+    EXPECT_EQ(rig.port.written.size(), sent + 1) << inSync;
+    rig.bus.Tick(18);
+    EXPECT_EQ(rig.change.status(), "Timeout error,Fail to changed") << inSync;
   }
 }
 
 TEST_F(ChangeEngine, PortThatCannotOpenLeavesThePageUsable) {
   port.failNextOpen = "Device or resource busy";
-  change.afterAddress = 2;
-  change.Set(1);
+  Set(Order(2, change.order().after));
   ASSERT_EQ(errors.size(), 1U);
   EXPECT_EQ(errors[0], "Device or resource busy");
-  EXPECT_TRUE(change.pageEnabled());
+  EXPECT_TRUE(change.PageEnabled());
+  EXPECT_EQ(change.state(), ProtocolChange::State::Ready);
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
   EXPECT_EQ(change.status(), "Press SET to change KX3 protocol");
   EXPECT_TRUE(port.written.empty());
