@@ -281,9 +281,9 @@ void BusSearch::On(const search_event::Start& start) {
 
 void BusSearch::SendProbe() {
   const LineFormat line = LineFormatOf(FormatParams(CombinationFormat(Combination()), comNumber_));
-  const ExchangeRequest probe = ProbeRequest(line, static_cast<std::uint8_t>(probeAddress_));
+  ExchangeRequest probe = ProbeRequest(line, static_cast<std::uint8_t>(probeAddress_));
   // The setup route ends answers and re-arms its wait by its own rule.
-  routing_.Send(MainPortRouting::Route::Setup, probe.form, probe.frame, probe.firstWaitTicks);
+  routing_.Send(MainPortRouting::Route::Setup, std::move(probe));
 }
 
 void BusSearch::On(const search_event::Answered& answered) {

@@ -200,10 +200,9 @@ void ProtocolChange::SendCommand() {
   const PresetFormat format = *PresetsFormat(order_.presets);
   const LineFormat line = LineFormatOf(FormatParams(format, comNumber_));
   const auto addressFormat = static_cast<std::uint16_t>(order_.afterAddress * 256 + ControllerFormatByte(order_.after));
-  const ExchangeRequest request =
+  ExchangeRequest request =
       step_ == 1 ? ProtocolStepRequest(line, order_.beforeAddress, kAddressFormatRegister, addressFormat)
                  : ProtocolStepRequest(line, order_.beforeAddress, kAutoSyncRegister, 1);
-  expect_ = *request.expect;
 
   if (!line_.Open(comNumber_, format)) {
     // Nothing was sent: the controller is as it was, and the page is usable again.
@@ -216,20 +215,12 @@ void ProtocolChange::SendCommand() {
     return;
   }
   // The setup route ends answers and re-arms its wait by its own rule.
-  routing_.Send(MainPortRouting::Route::Setup, request.form, request.frame, request.firstWaitTicks);
-}
-
-// Why the step's answer failed (None: the echo came). The setup route sends
-// the frame alone, so the step's expectation is applied here, by the
-// exchange's own check.
-Failure ProtocolChange::StepFailure(const Answer& answer) const {
-  if (!answer.Complete()) return answer.failure;
-  return CheckAnswer(expect_, answer.raw).failure;
+  routing_.Send(MainPortRouting::Route::Setup, std::move(request));
 }
 
 void ProtocolChange::On(const change_event::Answered& answered) {
   if (state_ != State::WritingAddress && state_ != State::Synchronising) return;
-  switch (StepFailure(answered.answer)) {
+  switch (answered.answer.failure) {
     case Failure::None: break;
     case Failure::TimedOut:
     case Failure::LineLost: Fail(Text(Msg::ChangeTimeoutError)); return;

@@ -136,7 +136,6 @@ class ProtocolChange {
   void On(const change_event::Leave&);
   void RunSteps();
   void SendCommand();
-  Failure StepFailure(const Answer& answer) const;
   void Fail(std::string_view text);
   void Changed() const;
 
@@ -150,7 +149,6 @@ class ProtocolChange {
   bool syncDone_ = false;
   std::string status_;
   int comNumber_ = 0;
-  AnswerExpectation expect_;  // of the step out
 };
 
 }  // namespace kx

@@ -46,18 +46,24 @@ void MainPortRouting::LineLost() {
 
 void MainPortRouting::Send(Route route, FrameForm form, std::span<const std::uint8_t> block,
                            int firstWaitTicks) {
-  const bool toTester = route == Route::Tester;
   ExchangeRequest request;
   request.frame.assign(block.begin(), block.end());
   request.form = form;
-  request.end = form == FrameForm::Ascii ? FrameEnd{frame_end::Line{}} : FrameEnd{frame_end::Silence{}};
   request.firstWaitTicks = firstWaitTicks;
+  Send(route, std::move(request));
+}
+
+void MainPortRouting::Send(Route route, ExchangeRequest request) {
+  const bool toTester = route == Route::Tester;
+  request.end = request.form == FrameForm::Ascii ? FrameEnd{frame_end::Line{}} : FrameEnd{frame_end::Silence{}};
   request.rearmTicks = toTester ? kTesterTicks : kSetupRearmTicks;
   request.timing = timing_;
   request.capacity = kReceiveCapacity;
+  request.graceBelow = 0;
+  request.deadlineTicks = 0;
   request.flushInput = false;
   sentRoute_ = route;
-  sentForm_ = form;
+  sentForm_ = request.form;
   shownFrom_ = 0;
   exchange_.Send(std::move(request));
 }

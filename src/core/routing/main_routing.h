@@ -94,6 +94,10 @@ class MainPortRouting {
   // Starts one request on a route in the given frame form: writes the block
   // and waits `firstWaitTicks` for the answer.
   void Send(Route route, FrameForm form, std::span<const std::uint8_t> block, int firstWaitTicks);
+  // The same for a built request: its frame, form, first wait and answer
+  // checks go out; the end of its answer, the re-arm and the receive buffer
+  // are the route's own.
+  void Send(Route route, ExchangeRequest request);
 
   // ApdComPortMainTrigger: one event of the port.
   void Handle(const PortEvent& event);
