@@ -18,7 +18,7 @@
 #include <memory>
 
 #include "core/monitor/monitor_engine.h"
-#include "core/params/parameter_buffer.h"
+#include "core/params/parameter_files.h"
 
 namespace kx::ramp {
 class RampSoakWindow;
@@ -51,11 +51,11 @@ class ParameterFiles : public QObject {
 
   // Transfer reports of the engine.
   void TransferProgress(const Transfer& transfer);
-  void BufferUploaded(const ImageUpload& upload);
+  void BufferUploaded(const Transfer& upload, const ParameterBuffer& buffer);
   void TransferEnded(const Transfer& transfer, TransferEnd end);
 
-  const ParameterBuffer& buffer() const { return buffer_; }
-  bool bufferValid() const { return valid_; }
+  const ParameterBuffer& buffer() const { return files_.buffer(); }
+  bool bufferValid() const { return files_.valid(); }
   ramp::RampSoakWindow* rampWindow() const { return ramp_; }
 
  private:
@@ -66,8 +66,8 @@ class ParameterFiles : public QObject {
   void Download(bool broadcast);
   void RampRead();
   void RampWrite();
-  // Writes the buffer; tells "Fail to save file" when it could not.
-  bool WriteFile(const QString& path);
+  // Tells "Fail to save file" with the reason when a save failed.
+  bool Saved(bool ok, const std::string& reason);
   void TellSaved();
   void ShowProgress(const QString& caption);
   void HideProgress();
@@ -80,10 +80,7 @@ class ParameterFiles : public QObject {
   QMainWindow* window_;
   MonitorEngine& engine_;
   Actions actions_;
-  ParameterBuffer buffer_{};
-  bool valid_ = false;
-  bool fileChosen_ = false;
-  QString rememberedFile_;
+  ParameterFileState files_;
   std::shared_ptr<ImageUpload> upload_;
   std::shared_ptr<Transfer> download_;
   std::shared_ptr<ImageUpload> rampRead_;
