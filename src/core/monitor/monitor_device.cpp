@@ -52,6 +52,23 @@ bool CountFailure(MonitorDevice& dev, bool exception, bool poll) {
   return dev.connected && dev.failuresInRow >= kFailuresToDrop;
 }
 
+bool TakeQueuedWrite(MonitorDevice& dev, std::uint16_t reg, std::uint16_t value, ParameterWords& page) {
+  if (!SetsDecimalPoint(dev.model, reg)) return false;
+  page[reg - kParameterFirst] = value;
+  dev.decimalPoint = DecimalPointAfter(dev.model, dev.decimalPoint, RegBlock{reg, 1}, page);
+  return true;
+}
+
+std::optional<RunLamp> PagesLampColour(PagesLamp lamp) {
+  switch (lamp) {
+    case PagesLamp::Keep: return std::nullopt;
+    case PagesLamp::ReadingParameters: return RunLamp::ReadingParameters;
+    case PagesLamp::ReadingFactory: return RunLamp::ReadingFactory;
+    case PagesLamp::Good: return RunLamp::Good;
+  }
+  return std::nullopt;
+}
+
 int NextConnectedAfter(std::span<const MonitorDevice, kMonitorDevices> devices, int d) {
   for (int k = 1; k < kMonitorDevices; ++k) {
     const int c = (d + k) % kMonitorDevices;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -74,6 +75,15 @@ bool CountFailure(MonitorDevice& dev, bool exception, bool poll);
 int NextConnectedAfter(std::span<const MonitorDevice, kMonitorDevices> devices, int d);
 // What the menus need to know of the selected device (nullptr: none).
 MenuFacts MenuFactsOf(const MonitorDevice* selected);
+
+// A write queued for the device: one that sets its decimal point sets it at
+// once (and is kept in `page`), so that entries made after it are read with
+// the point the controller will have when they reach it; the pages read after
+// the write confirm it. True when it did.
+bool TakeQueuedWrite(MonitorDevice& dev, std::uint16_t reg, std::uint16_t value, ParameterWords& page);
+
+// The selected device's lamp colour at a step of the poll cycle (nothing: kept).
+std::optional<RunLamp> PagesLampColour(PagesLamp lamp);
 
 // What the poll cycle needs to know of the devices (the rest is the engine's).
 PollFacts PollFactsOf(std::span<const MonitorDevice, kMonitorDevices> devices, int selected);

@@ -47,13 +47,9 @@ void MonitorEngine::SetObserver(MonitorObserver* observer) { observer_ = observe
 void MonitorEngine::Handle(const MonitorEvent& event) {
   // An observer that hands in an event while one is handled (a panel queueing
   // a write when its page was read) is served after it, never from inside.
-  if (handling_) {
-    waitingEvents_.push_back(event);
-    return;
-  }
+  waitingEvents_.push_back(event);
+  if (handling_) return;
   handling_ = true;
-  Dispatch(event);
-  UpdateMenus();
   while (!waitingEvents_.empty()) {
     const MonitorEvent next = std::move(waitingEvents_.front());
     waitingEvents_.pop_front();
@@ -230,15 +226,8 @@ void MonitorEngine::OnQueueWrite(const monitor_event::QueueWrite& e) {
   // A write whose request is on the line is not changed any more.
   const bool panelOnTheLine = state_ != State::Idle && inflight_.purpose == Purpose::Panel;
   writes_->Queue({e.reg, e.value, e.unlock, e.level}, panelOnTheLine ? inflight_.writeId : 0);
-  // A write that sets the selected device's decimal point sets it at once, so
-  // that entries made after it are read with the point the controller will
-  // have when they reach it; the pages read after the write confirm it.
-  if (!ValidDevice(selected_)) return;
-  MonitorDevice& dev = Dev(selected_);
-  if (!SetsDecimalPoint(dev.model, e.reg)) return;
-  pageWords_[e.reg - kParameterFirst] = e.value;
-  dev.decimalPoint = DecimalPointAfter(dev.model, dev.decimalPoint, RegBlock{e.reg, 1}, pageWords_);
-  Notify(selected_, kChangePvSv);
+  if (ValidDevice(selected_) && TakeQueuedWrite(Dev(selected_), e.reg, e.value, pageWords_))
+    Notify(selected_, kChangePvSv);
 }
 
 void MonitorEngine::OnCloseRequest() {
@@ -353,12 +342,8 @@ void MonitorEngine::SendPoll(const RegBlock& block, int device) {
   ExchangeRequest request = block.function == kFnIdentify
                                 ? IdentifyRequest(Line(), address)
                                 : ReadRequest(Line(), address, block.start, block.count, block.function);
-  InFlight f;
-  f.purpose = Purpose::Poll;
-  f.type = poll_.type;
-  f.device = device;
-  f.block = block;
-  Send(std::move(request), f, RtuReadAnswerLength(block.count));
+  Send(std::move(request), InFlight{0, Purpose::Poll, poll_.type, device, block, {}, 0},
+       RtuReadAnswerLength(block.count));
 }
 
 bool MonitorEngine::SendStep(Purpose purpose, TransferRunner& runner) {
@@ -371,12 +356,7 @@ bool MonitorEngine::SendStep(Purpose purpose, TransferRunner& runner) {
   // that message); a transfer's refusal counts as an exception answer.
   if (purpose == Purpose::Panel && request.expect && !call->step.level)
     request.expect->functions.push_back(kFnWriteError);
-  InFlight f;
-  f.purpose = purpose;
-  f.type = poll_.type;
-  f.device = selected_;
-  f.call = *call;
-  f.writeId = purpose == Purpose::Panel ? writes_->RequestId() : 0;
+  const InFlight f{0, purpose, poll_.type, selected_, {}, *call, purpose == Purpose::Panel ? writes_->RequestId() : 0};
   const bool read = call->step.action == TransferRequest::Action::Read;
   Send(std::move(request), f, read ? RtuReadAnswerLength(call->step.value) : kRtuWriteAnswerLength);
   return true;
@@ -436,12 +416,7 @@ void MonitorEngine::Advance() {
   if (step.unlock) writes_->UnlockFirst();
   if (step.noDeviceLeft) connectedCount_ = 0;
   if (step.pagesEnded) HideCalibration();
-  switch (step.lamp) {
-    case PagesLamp::Keep: break;
-    case PagesLamp::ReadingParameters: SetLamp(selected_, RunLamp::ReadingParameters); break;
-    case PagesLamp::ReadingFactory: SetLamp(selected_, RunLamp::ReadingFactory); break;
-    case PagesLamp::Good: SetLamp(selected_, RunLamp::Good); break;
-  }
+  if (const std::optional<RunLamp> lamp = PagesLampColour(step.lamp)) SetLamp(selected_, *lamp);
   if (step.panelLayout && observer_) observer_->PanelLayout();
 }
 
@@ -514,14 +489,7 @@ void MonitorEngine::TakeStepAnswer(const Answer& answer) {
     }
     pages_.refresh = true;
   } else if (out.failure == Failure::EchoMismatch) {
-    // The write (or the one its unlock was for) is dropped, with this
-    // message; those queued after it still go out. A transfer's write is
-    // sent again.
-    if (panel) {
-      writes_->Drop(inflight_.writeId);
-      writes_->Relock();
-    }
-    pages_.refresh = true;
+    pages_.refresh = true;  // a panel write is dropped with the message, a transfer's sent again
   }
   const std::optional<bool> limitPassed =
       out.step == TransferStep::Stale ? std::nullopt : std::optional<bool>(out.step == TransferStep::GiveUp);

@@ -120,8 +120,12 @@ void PanelWrites::AnswerTaken(std::span<const std::uint16_t>) {
   unlocked_ = false;
 }
 
-void PanelWrites::AnswerFailed() {
-  // A write that went out ends the unlock, answered or not.
+void PanelWrites::AnswerFailed(Failure failure) {
+  if (failure == Failure::EchoMismatch) {
+    if (!unlockWanted_ && !writes_.empty()) writes_.pop_front();
+    Relock();
+    return;
+  }
   if (!unlockWanted_ && !writes_.empty() && !(writes_.front().write.unlock && !unlocked_)) unlocked_ = false;
 }
 

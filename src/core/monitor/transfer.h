@@ -14,7 +14,8 @@
 //   AnswerTaken()  the last request was answered well: a read hands over the
 //                  words read; a write hands over nothing (its echo matched, or
 //                  the wait after a broadcast write ended).
-//   AnswerFailed() the last request failed and goes again (or is given up).
+//   AnswerFailed() the last request failed (how, as a Failure) and goes again
+//                  (or is given up).
 //   Progress()     0..1000, for the progress bars.
 //   Done()         the last request was answered.
 //
@@ -30,6 +31,8 @@
 #include <optional>
 #include <span>
 #include <vector>
+
+#include "core/exchange/answer.h"
 
 namespace kx {
 
@@ -61,7 +64,7 @@ class Transfer {
   virtual TransferKind Kind() const = 0;
   virtual std::optional<TransferRequest> NextRequest() const = 0;
   virtual void AnswerTaken(std::span<const std::uint16_t> words) = 0;
-  virtual void AnswerFailed() {}
+  virtual void AnswerFailed(Failure /*failure*/) {}
   // The parameter buffer this transfer has filled (an upload), once it is
   // complete; nullptr for other transfers and before.
   virtual const ParameterBuffer* CompletedBuffer() const { return nullptr; }
@@ -177,7 +180,10 @@ class PanelWrites final : public Transfer {
   TransferKind Kind() const override { return TransferKind::PanelWrites; }
   std::optional<TransferRequest> NextRequest() const override;
   void AnswerTaken(std::span<const std::uint16_t> words) override;
-  void AnswerFailed() override;
+  // A write that went out ends the unlock, answered or not; one whose echo
+  // is wrong is dropped, its unlock write with it (those queued after it
+  // still go out), and the controller counts as locked.
+  void AnswerFailed(Failure failure) override;
   int Progress() const override { return Done() ? 1000 : 0; }
   bool Done() const override { return !unlockWanted_ && writes_.empty(); }
 

@@ -69,7 +69,7 @@ TransferOutcome TransferRunner::Take(const TransferCall& call, const Answer& ans
     transfer_->AnswerTaken(words);
     return {TransferStep::Taken, failure};
   }
-  transfer_->AnswerFailed();
+  transfer_->AnswerFailed(failure);
   if (failure == Failure::Exception && exceptions_.Count(answer.function)) return {TransferStep::GiveUp, failure};
   return {TransferStep::Retry, failure};
 }
