@@ -604,7 +604,9 @@ void MonitorWindow::MenusChanged(const MonitorMenus& menus) {
 
 void MonitorWindow::TransferProgress(const Transfer& transfer) { files_->TransferProgress(transfer); }
 
-void MonitorWindow::ParameterBufferUploaded(const ImageUpload& upload) { files_->BufferUploaded(upload); }
+void MonitorWindow::ParameterBufferUploaded(const Transfer& upload, const ParameterBuffer& buffer) {
+  files_->BufferUploaded(upload, buffer);
+}
 
 void MonitorWindow::TransferEnded(const Transfer& transfer, TransferEnd end) {
   files_->TransferEnded(transfer, end);

@@ -84,7 +84,7 @@ class MonitorWindow : public QMainWindow, private MonitorObserver {
   void MenusChanged(const MonitorMenus& menus) override;
   // Transfers belong to the parameter files and the ramp/soak editor.
   void TransferProgress(const Transfer& transfer) override;
-  void ParameterBufferUploaded(const ImageUpload& upload) override;
+  void ParameterBufferUploaded(const Transfer& upload, const ParameterBuffer& buffer) override;
   void TransferEnded(const Transfer& transfer, TransferEnd end) override;
   void PortError(std::string_view text) override;
   void CloseWindow() override;

@@ -68,9 +68,7 @@ ParameterFiles::ParameterFiles(QMainWindow* window, MonitorEngine& engine, Actio
 ParameterFiles::~ParameterFiles() = default;
 
 void ParameterFiles::EngineReset() {
-  std::fill(buffer_.begin() + kTrailerModel, buffer_.end(), std::uint8_t{0});
-  valid_ = false;
-  fileChosen_ = false;
+  files_.Reset();
   upload_.reset();
   download_.reset();
   rampRead_.reset();
@@ -80,7 +78,7 @@ void ParameterFiles::EngineReset() {
 
 void ParameterFiles::UpdateMenus() {
   // The engine keeps the menu items; it is told what the buffer allows.
-  engine_.Handle(monitor_event::BufferState{valid_, fileChosen_});
+  engine_.Handle(monitor_event::BufferState{files_.valid(), files_.fileChosen()});
 }
 
 void ParameterFiles::ShowProgress(const QString& caption) {
@@ -130,37 +128,30 @@ void ParameterFiles::Open() {
   const QString path = app::ChooseFile(window_, app::FileDialogKind::Open, Msg::FilterParameters);
   if (path.isEmpty()) return;
   std::string reason;
-  const ParLoad result = LoadParameterFile(path.toStdString(), buffer_, &reason);
+  const ParLoad result = files_.Open(path.toStdString(), &reason);
   const MessageAndCaption message = LoadMessage(result);
+  UpdateMenus();
   if (result == ParLoad::Loaded) {
-    valid_ = true;
-    UpdateMenus();
     Ask(window_, app::QText(message.caption),
-        app::ToQString(ModelVersionText(buffer_)) + app::QText(message.text), QMessageBox::Ok);
+        app::ToQString(ModelVersionText(files_.buffer())) + app::QText(message.text), QMessageBox::Ok);
     return;
-  }
-  if (result == ParLoad::BadCheck) {
-    // The buffer was cleared: nothing is left to save or write.
-    valid_ = false;
-    UpdateMenus();
   }
   Ask(window_, app::QText(message.caption), app::WithReason(app::QText(message.text), reason), QMessageBox::Ok);
 }
 
-bool ParameterFiles::WriteFile(const QString& path) {
-  std::string reason;
-  if (SaveParameterFile(path.toStdString(), buffer_, &reason)) return true;
+bool ParameterFiles::Saved(bool ok, const std::string& reason) {
+  if (ok) return true;
   Ask(window_, StandardCaption(), app::WithReason(app::QText(Msg::FailToSaveFile), reason), QMessageBox::Ok);
   return false;
 }
 
 void ParameterFiles::TellSaved() {
   Ask(window_, app::QText(Msg::Done),
-      app::ToQString(ModelVersionText(buffer_)) + app::QText(Msg::SaveParametersDone), QMessageBox::Ok);
+      app::ToQString(ModelVersionText(files_.buffer())) + app::QText(Msg::SaveParametersDone), QMessageBox::Ok);
 }
 
 void ParameterFiles::SaveAs() {
-  if (!valid_) return;
+  if (!files_.valid()) return;
   const QString path = app::ChooseFile(window_, app::FileDialogKind::Save, Msg::FilterParameters);
   if (path.isEmpty()) return;
   if (QFileInfo::exists(path) &&
@@ -168,16 +159,16 @@ void ParameterFiles::SaveAs() {
           QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok) {
     return;
   }
-  if (!WriteFile(path)) return;
-  rememberedFile_ = path;
-  fileChosen_ = true;
+  std::string reason;
+  if (!Saved(files_.SaveAs(path.toStdString(), &reason), reason)) return;
   UpdateMenus();
   TellSaved();
 }
 
 void ParameterFiles::Save() {
-  if (!fileChosen_ || !valid_) return;
-  if (WriteFile(rememberedFile_)) TellSaved();
+  if (!files_.fileChosen() || !files_.valid()) return;
+  std::string reason;
+  if (Saved(files_.Save(&reason), reason)) TellSaved();
 }
 
 // ---- PARAMETERS ----
@@ -194,7 +185,7 @@ void ParameterFiles::Upload() {
 }
 
 void ParameterFiles::Download(bool broadcast) {
-  if (!valid_ || Refused(DownloadRefusal(SelectedFacts()), window_)) return;
+  if (!files_.valid() || Refused(DownloadRefusal(SelectedFacts()), window_)) return;
   const MonitorDevice& dev = engine_.Device(engine_.SelectedDevice());
   const QString caption = app::QText(Msg::ModelNameConfirm);
   if (broadcast) {
@@ -203,7 +194,7 @@ void ParameterFiles::Download(bool broadcast) {
     QString others;
     for (int d = 0; d < kMonitorDevices; ++d) {
       const MonitorDevice& other = engine_.Device(d);
-      if (!other.connected || other.model == buffer_[kTrailerModel]) continue;
+      if (!other.connected || other.model == files_.buffer()[kTrailerModel]) continue;
       const std::string_view name = ModelName(other.model);
       others += QStringLiteral("\n  address %1 (%2)")
                     .arg(other.address)
@@ -212,9 +203,9 @@ void ParameterFiles::Download(bool broadcast) {
     QString question = app::QText(Msg::SetAllDevicesConfirm);
     if (!others.isEmpty())
       question += QStringLiteral("\n\nThe buffer holds %1 parameters; connected controllers of another model:%2")
-                      .arg(app::ToQString(ModelVersionText(buffer_)), others);
+                      .arg(app::ToQString(ModelVersionText(files_.buffer())), others);
     if (Ask(window_, caption, question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) return;
-  } else if (buffer_[kTrailerModel] != dev.model &&
+  } else if (files_.buffer()[kTrailerModel] != dev.model &&
              Ask(window_, caption, app::QText(Msg::DifferentModelConfirm), QMessageBox::Yes | QMessageBox::No) !=
                  QMessageBox::Yes) {
     return;
@@ -222,7 +213,7 @@ void ParameterFiles::Download(bool broadcast) {
   // The answer above may have come after the controller went away.
   if (engine_.ConnectedCount() == 0) return;
   const MonitorDevice& now = engine_.Device(engine_.SelectedDevice());
-  auto steps = DownloadSequence(now.model, buffer_, now.rec.firmwareVersion);
+  auto steps = DownloadSequence(now.model, files_.buffer(), now.rec.firmwareVersion);
   download_ = std::make_shared<WriteSequence>(TransferKind::Download, std::move(steps), broadcast);
   ShowProgress((broadcast ? actions_.writeAll : actions_.download)->text());
   if (!Start(download_)) {
@@ -267,14 +258,13 @@ void ParameterFiles::TransferProgress(const Transfer& transfer) {
   }
 }
 
-void ParameterFiles::BufferUploaded(const ImageUpload& upload) {
+void ParameterFiles::BufferUploaded(const Transfer& upload, const ParameterBuffer& buffer) {
   if (&upload != upload_.get() && &upload != rampRead_.get()) return;
-  buffer_ = upload.Buffer();
-  valid_ = true;
+  files_.Uploaded(buffer);
   UpdateMenus();
   if (&upload == upload_.get()) {
     HideProgress();
-    TellLater(app::ToQString(ModelVersionText(buffer_)) + app::QText(Msg::ParametersUploaded),
+    TellLater(app::ToQString(ModelVersionText(files_.buffer())) + app::QText(Msg::ParametersUploaded),
               app::QText(Msg::UploadDone));
   }
 }

@@ -22,7 +22,7 @@
 
 #include "core/monitor/monitor_engine.h"
 #include "core/monitor/transfer_rules.h"
-#include "core/params/parameter_buffer.h"
+#include "core/params/parameter_files.h"
 #include "core/ramp/program_table.h"
 
 namespace kx::monitor {
@@ -52,11 +52,11 @@ class ParameterFiles : public QObject {
 
   // Transfer reports of the engine.
   void TransferProgress(const Transfer& transfer);
-  void BufferUploaded(const ImageUpload& upload);
+  void BufferUploaded(const Transfer& upload, const ParameterBuffer& buffer);
   void TransferEnded(const Transfer& transfer, TransferEnd end);
 
-  const ParameterBuffer& buffer() const { return buffer_; }
-  bool bufferValid() const { return valid_; }
+  const ParameterBuffer& buffer() const { return files_.buffer(); }
+  bool bufferValid() const { return files_.valid(); }
 
   // ---- The ramp/soak editor's transfers ----
   // The editor's messages (a refusal, a transfer given up) are shown over it.
@@ -85,8 +85,8 @@ class ParameterFiles : public QObject {
   TransferFacts SelectedFacts() const;
   // Tells why a transfer was refused (nothing for NoController); true when refused.
   bool Refused(TransferRefusal refusal, QWidget* over);
-  // Writes the buffer; tells "Fail to save file" when it could not.
-  bool WriteFile(const QString& path);
+  // Tells "Fail to save file" with the reason when a save failed.
+  bool Saved(bool ok, const std::string& reason);
   void TellSaved();
   void ShowProgress(const QString& caption);
   void HideProgress();
@@ -99,10 +99,7 @@ class ParameterFiles : public QObject {
   QMainWindow* window_;
   MonitorEngine& engine_;
   Actions actions_;
-  ParameterBuffer buffer_{};
-  bool valid_ = false;
-  bool fileChosen_ = false;
-  QString rememberedFile_;
+  ParameterFileState files_;
   std::shared_ptr<ImageUpload> upload_;
   std::shared_ptr<Transfer> download_;
   std::shared_ptr<ImageUpload> rampRead_;

@@ -14,6 +14,7 @@ TransferJob::TransferJob(Line& line, int address, std::string what)
 
 void TransferJob::Run(std::shared_ptr<kx::Transfer> transfer, std::uint8_t model) {
   transfer_ = std::move(transfer);
+  runner_.Start(transfer_);
   model_ = model;
   QueueNext();
 }
@@ -32,48 +33,30 @@ void TransferJob::Stop(std::string message) {
 }
 
 void TransferJob::QueueNext() {
-  const auto request = transfer_->NextRequest();
-  if (!request) {
+  const std::optional<kx::TransferCall> call = runner_.Next();
+  if (!call) {
     TransferDone();
     return;
   }
-  const int address = request->broadcast ? 0 : address_;
-  kx::ExchangeRequest r;
-  switch (request->action) {
-    case kx::TransferRequest::Action::Read:
-      r = kx::ReadRequest(line_.Format(), static_cast<std::uint8_t>(address), request->reg, request->value);
-      break;
-    case kx::TransferRequest::Action::Write:
-      r = kx::WriteRequest(line_.Format(), static_cast<std::uint8_t>(address), request->reg, request->value);
-      break;
-    case kx::TransferRequest::Action::Unlock:
-      r = kx::WriteRequest(line_.Format(), static_cast<std::uint8_t>(address), kx::UnlockRegister(model_), kx::kUnlockValue);
-      break;
-  }
-  if (request->broadcast && line_.Form() == kx::FrameForm::Ascii) r.firstWaitTicks = r.rearmTicks = kBroadcastWaitTicks;
-  ThenAny(std::move(r), [this, req = *request](const kx::Answer& a) { OnAnswer(req, a); });
+  const auto address = static_cast<std::uint8_t>(call->step.broadcast ? 0 : address_);
+  ThenAny(kx::TransferRunner::Request(call->step, line_.Format(), address, model_),
+          [this, c = *call](const kx::Answer& a) { OnAnswer(c, a); });
 }
 
-void TransferJob::OnAnswer(const kx::TransferRequest& request, const kx::Answer& answer) {
-  // A broadcast write is never answered: the end of its wait acknowledges it.
-  const bool acknowledged = request.broadcast ? answer.end == kx::AnswerEnd::TimedOut : answer.Ok();
-  if (acknowledged) {
+void TransferJob::OnAnswer(const kx::TransferCall& call, const kx::Answer& answer) {
+  const std::string context = AddressContext(call.step.broadcast ? 0 : address_) + ": ";
+  if (answer.failure == kx::Failure::LineLost) {
+    Stop(context + answer.FailureText());
+    return;
+  }
+  const kx::TransferOutcome out = runner_.Take(call, answer);
+  if (out.step == kx::TransferStep::Taken) {
     failuresInARow_ = 0;
-    transfer_->AnswerTaken(answer.Words());
     QueueNext();
     return;
   }
-  const std::string context = AddressContext(request.broadcast ? 0 : address_) + ": ";
-  if (answer.end == kx::AnswerEnd::LineLost) {
-    Stop(context + answer.FailureText());
-    return;
-  }
-  if (answer.failure == kx::Failure::Exception && ++exceptions_ > kExceptionLimit) {
-    Stop(context + answer.FailureText());
-    return;
-  }
-  if (++failuresInARow_ >= kFailuresInARow) {
-    Stop(context + answer.FailureText());
+  if (out.step == kx::TransferStep::GiveUp || ++failuresInARow_ >= kFailuresInARow) {
+    Stop(context + kx::FailureText(out.failure, answer.function, answer.exceptionCode));
     return;
   }
   QueueNext();  // the same request again
@@ -122,7 +105,7 @@ BackupJob::BackupJob(Line& line, BackupArgs args) : TransferJob(line, args.addre
 void BackupJob::TransferDone() {
   // The file is written whole through a renamed temporary file: an interrupt
   // or a failure never leaves half of one.
-  const auto& buffer = static_cast<const kx::ImageUpload&>(*transfer_).Buffer();
+  const kx::ParameterBuffer& buffer = *transfer_->CompletedBuffer();
   std::string reason;
   if (!kx::SaveParameterFile(args_.file, buffer, &reason)) {
     Fail(SaveFailure(args_.file, reason));

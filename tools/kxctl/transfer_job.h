@@ -1,9 +1,9 @@
-// backup and restore: the monitor's transfers (kx::Transfer) run on the line.
-// Each request the transfer asks for is sent through the exchange with the
-// monitor's waits; a good answer is handed back, a failed one is sent again.
-// As in the monitor, four failures in a row, or more than three exception
-// answers in all, end the transfer. Broadcast writes go to address 0 and are
-// acknowledged by the end of their wait.
+// backup and restore: the monitor's transfers (kx::Transfer) run on the line
+// by the core's TransferRunner, as in the monitor: a good answer is handed
+// back, a failed request is sent again, more than three exception answers in
+// a row end the transfer, and broadcast writes go to address 0, acknowledged
+// by the end of their wait. Four failures in a row end it as well (where the
+// monitor drops the controller).
 #pragma once
 
 #include <memory>
@@ -11,15 +11,13 @@
 
 #include "core/monitor/transfer.h"
 #include "core/monitor/transfer_rules.h"
+#include "core/monitor/transfer_runner.h"
 #include "kxctl/command_line.h"
 #include "kxctl/device_job.h"
 
 namespace kxctl {
 
-// Ticks a broadcast write waits in ASCII (nobody answers it); RTU waits as for any write.
-inline constexpr int kBroadcastWaitTicks = 5;
 inline constexpr int kFailuresInARow = 4;
-inline constexpr int kExceptionLimit = 3;
 
 // Runs a transfer after the controller has been learned (the transfer is made
 // from what was learned). Subclasses make the transfer and finish the result.
@@ -51,11 +49,12 @@ class TransferJob : public DeviceJob {
 
  private:
   void QueueNext();
-  void OnAnswer(const kx::TransferRequest& request, const kx::Answer& answer);
+  void OnAnswer(const kx::TransferCall& call, const kx::Answer& answer);
 
   std::uint8_t model_ = kx::kModelUnknown;
   int failuresInARow_ = 0;
-  int exceptions_ = 0;
+  kx::ExceptionLimit exceptions_;
+  kx::TransferRunner runner_{exceptions_};
 };
 
 class BackupJob final : public TransferJob {

@@ -108,6 +108,33 @@ int Kx2DecimalPoint(std::uint16_t unit, std::uint16_t pointCode) {
   return pointCode;
 }
 
+void StoreParameterWords(ParameterWords& page, RegBlock block, std::span<const std::uint16_t> words) {
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::uint32_t reg = block.start + i;
+    if (IsParameterRegister(reg)) page[reg - kParameterFirst] = words[i];
+  }
+}
+
+bool SetsDecimalPoint(std::uint8_t model, std::uint16_t reg) {
+  if (model == kModelKx1) return reg == 0x4710;
+  return model == kModelKx2 && (reg == 0x4724 || reg == 0x4725);
+}
+
+int DecimalPointAfter(std::uint8_t model, int current, RegBlock changed, const ParameterWords& page) {
+  constexpr std::uint16_t kKx1InputType = 0x4710, kUnit = 0x4724, kPointCode = 0x4725;
+  const auto holds = [&changed](std::uint16_t reg) {
+    return reg >= changed.start && reg - changed.start < changed.count;
+  };
+  const auto word = [&page](std::uint16_t reg) { return page[reg - kParameterFirst]; };
+  switch (model) {
+    case kModelKx1: return holds(kKx1InputType) ? Kx1DecimalPoint(word(kKx1InputType)) : current;
+    case kModelKx3:
+      return holds(kUnit) && current == 0 && word(kUnit) < 2 ? kDpRounded : current;
+    default:
+      return holds(kUnit) || holds(kPointCode) ? Kx2DecimalPoint(word(kUnit), word(kPointCode)) : current;
+  }
+}
+
 std::string ValueText(std::int32_t value, int code) {
   bool negative = false;
   // Wide enough for the magnitude of the most negative 32-bit value.

@@ -4,6 +4,7 @@
 // the bit layouts of the status byte and the KX3 security word.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -96,6 +97,25 @@ int Kx1DecimalPoint(std::uint16_t inputType);
 // KX2 (and the KX3 page-10 rule): the code, or 255 when it is 0 with a
 // temperature unit (unit below 2).
 int Kx2DecimalPoint(std::uint16_t unit, std::uint16_t pointCode);
+
+// The parameter registers 0x4700..0x47FF of one controller as last read (or
+// queued for writing).
+inline constexpr std::uint16_t kParameterFirst = 0x4700;
+using ParameterWords = std::array<std::uint16_t, 0x100>;
+constexpr bool IsParameterRegister(std::uint32_t reg) { return reg >= kParameterFirst && reg < kParameterFirst + 0x100U; }
+// Stores the words of `block` (those inside 0x4700..0x47FF) into `page`.
+void StoreParameterWords(ParameterWords& page, RegBlock block, std::span<const std::uint16_t> words);
+
+// The decimal-point code of a controller of `model` whose code is `current`,
+// after the registers of `changed` were read into `page` or queued for writing
+// there: KX1 by its input type (0x4710), KX2 by its unit and code (0x4724,
+// 0x4725); a KX3 keeps the code chosen for it, whole units becoming rounded
+// tenths with a temperature unit (0x4724 below 2). `current` when `changed`
+// holds none of these registers.
+int DecimalPointAfter(std::uint8_t model, int current, RegBlock changed, const ParameterWords& page);
+// A write of `reg` sets the decimal point of a controller of `model` at
+// once: KX1 0x4710, KX2 0x4724 and 0x4725 (a KX3's code is chosen apart).
+bool SetsDecimalPoint(std::uint8_t model, std::uint16_t reg);
 
 // A register value shown with a decimal-point code. A value above 0x7FFF (a
 // 16-bit word) or below 0 is negative and gets "- " before its magnitude.

@@ -4,11 +4,10 @@
 #include <optional>
 #include <utility>
 
-#include "core/exchange/answer.h"
-#include "core/monitor/parameter_panel_rules.h"
-#include "core/text/messages.h"
+#include "core/exchange/requests.h"
 #include "core/text/overloaded.h"
 #include "core/line/settings.h"
+#include "core/text/messages.h"
 
 namespace kx {
 
@@ -18,16 +17,11 @@ namespace {
 // models: it has no status blocks to poll, so it is dropped.
 constexpr std::string_view kUnknownModelText = "Unknown model, device disconnected";
 
-// Failed exchanges in a row that drop a controller (time-outs, bad frames,
-// bad checks, wrong addresses, wrong echoes, refused status polls).
-constexpr int kFailuresToDrop = 4;
-// Exception answers in a row tolerated before the transfers are given up.
-constexpr int kMaxExceptions = 3;
 
 }  // namespace
 
 MonitorEngine::MonitorEngine(ComPort& port, Session& session)
-    : port_(port), session_(session), exchange_(port) {
+    : port_(port), session_(session), writes_(std::make_shared<PanelWrites>()), exchange_(port) {
   port_.SetOnTrigger([this](ComPort&, const PortEvent& e) {
     if (const auto* timer = std::get_if<port_event::TimerExpired>(&e))
       Handle(monitor_event::PortTimer{timer->trigger});
@@ -35,7 +29,7 @@ MonitorEngine::MonitorEngine(ComPort& port, Session& session)
       Handle(monitor_event::PortData{});
   });
   port_.SetOnError([this](const std::string& text) { Handle(monitor_event::PortFailed{text}); });
-  timeoutTicks_ = session_.params.rtu ? 2 : 18;
+  panel_.Start(writes_);
 }
 
 MonitorEngine::~MonitorEngine() {
@@ -48,13 +42,9 @@ void MonitorEngine::SetObserver(MonitorObserver* observer) { observer_ = observe
 void MonitorEngine::Handle(const MonitorEvent& event) {
   // An observer that hands in an event while one is handled (a panel queueing
   // a write when its page was read) is served after it, never from inside.
-  if (handling_) {
-    waitingEvents_.push_back(event);
-    return;
-  }
+  waitingEvents_.push_back(event);
+  if (handling_) return;
   handling_ = true;
-  Dispatch(event);
-  UpdateMenus();
   while (!waitingEvents_.empty()) {
     const MonitorEvent next = std::move(waitingEvents_.front());
     waitingEvents_.pop_front();
@@ -71,24 +61,17 @@ void MonitorEngine::Dispatch(const MonitorEvent& event) {
                  [this](const monitor_event::Select& e) { OnSelect(e.device); },
                  [this](const monitor_event::ChangeAddress& e) { OnChangeAddress(e.device, e.address); },
                  [this](const monitor_event::QueueWrite& e) { OnQueueWrite(e); },
-                 [this](const monitor_event::Refresh&) { refresh_ = true; },
+                 [this](const monitor_event::Refresh&) { pages_.refresh = true; },
                  [this](const monitor_event::FactoryMode& e) { OnFactoryMode(e.on); },
                  [this](const monitor_event::LevelWrite& e) { levelWrite_ = e.on; },
                  [this](const monitor_event::DecimalPoint& e) { OnDecimalPoint(e.device, e.code); },
                  [this](const monitor_event::StartTransfer& e) { OnStartTransfer(e.transfer); },
-                 [this](const monitor_event::BufferState& e) {
-                   bufferValid_ = e.valid;
-                   fileChosen_ = e.fileChosen;
-                 },
+                 [this](const monitor_event::BufferState& e) { buffer_ = e; },
                  [this](const monitor_event::CloseRequest&) { OnCloseRequest(); },
                  [this](const monitor_event::Close&) { OnClose(); },
                  [this](const monitor_event::ClearCounters& e) { OnClearCounters(e.device); },
-                 [this](const monitor_event::PortData&) {
-                   OnPortEvent(port_event::DataAvailable{});
-                 },
-                 [this](const monitor_event::PortTimer& e) {
-                   OnPortEvent(port_event::TimerExpired{e.trigger});
-                 },
+                 [this](const monitor_event::PortData&) { OnPortEvent(port_event::DataAvailable{}); },
+                 [this](const monitor_event::PortTimer& e) { OnPortEvent(port_event::TimerExpired{e.trigger}); },
                  [this](const monitor_event::PortFailed& e) { OnPortFailed(e.text); },
              },
              event);
@@ -99,8 +82,7 @@ const MonitorDevice& MonitorEngine::Device(int device) const {
 }
 
 std::uint16_t MonitorEngine::ParameterWord(std::uint16_t reg) const {
-  if (reg < 0x4700 || reg > 0x47FF) return 0;
-  return pageWords_[reg - 0x4700U];
+  return IsParameterRegister(reg) ? pageWords_[reg - kParameterFirst] : std::uint16_t{0};
 }
 
 std::string MonitorEngine::ProgramText(int device) const {
@@ -109,22 +91,22 @@ std::string MonitorEngine::ProgramText(int device) const {
 
 void MonitorEngine::OnDecimalPoint(int device, int code) {
   if (!ValidDevice(device)) return;
-  devices_[static_cast<std::size_t>(device)].decimalPoint = code;
-  refresh_ = true;
+  Dev(device).decimalPoint = code;
+  pages_.refresh = true;
   Notify(device, kChangePvSv);
 }
 
 void MonitorEngine::OnFactoryMode(bool on) {
-  factoryMode_ = on;
+  pages_.factoryMode = on;
   if (on)
-    refresh_ = true;
+    pages_.refresh = true;
   else
     HideCalibration();
 }
 
 void MonitorEngine::HideCalibration() {
-  if (!calibrationShown_) return;
-  calibrationShown_ = false;
+  if (!pages_.calibrationShown) return;
+  pages_.calibrationShown = false;
   if (observer_) observer_->HideCalibration();
 }
 
@@ -138,36 +120,16 @@ void MonitorEngine::OnReset() {
   connectedCount_ = 0;
   poll_ = PollPosition{};
   selected_ = 0;
-  reidentifySelected_ = false;
-  timeoutTicks_ = session_.params.rtu ? 2 : 18;
-  closeRequested_ = false;
-  refresh_ = true;
-
-  calibrationShown_ = false;
-  factoryMode_ = false;
-  unlockPending_ = false;
-  unlocked_ = false;
-  writes_.clear();
+  pages_ = SelectedPages{};
   levelWrite_ = false;
-  readExceptions_ = 0;
-  writeExceptions_ = 0;
+  writes_ = std::make_shared<PanelWrites>();
+  panel_.Start(writes_);
+  exceptions_.Clear();
   EndTransfer(TransferEnd::Stopped);
-  result_ = Result::Good;
-
-  bufferValid_ = fileChosen_ = false;
-
+  failure_ = Failure::None;
+  buffer_ = {false, false};
   for (int d = 0; d < kMonitorDevices; ++d) {
-    auto& dev = devices_[static_cast<std::size_t>(d)];
-    dev.identifyPending = false;
-    dev.connected = false;
-    dev.lastStatusByte = 0xFF;
-    dev.rec.comWrite = 0xFF;
-    dev.requestCount = 0;
-    dev.errorCount = 0;
-    dev.lamp = RunLamp::Off;
-    dev.detailRead = false;
-    dev.failuresInRow = 0;
-    dev.programText.clear();
+    DeviceReset(Dev(d));
     if (observer_) observer_->ConnectionChanged(d, false);
   }
   if (observer_) observer_->FrontPanelClear();
@@ -175,30 +137,20 @@ void MonitorEngine::OnReset() {
 
 void MonitorEngine::OnToggleConnect(int d) {
   if (!ValidDevice(d)) return;
-  auto& dev = devices_[static_cast<std::size_t>(d)];
+  MonitorDevice& dev = Dev(d);
   if (dev.connected) {
     Disconnect(d);
     // With a request in flight its answer or time-out closes the port.
     if (connectedCount_ == 0 && state_ == State::Idle) NextRequest();
     return;
   }
-  dev.connected = true;
+  DeviceConnected(dev);
   ++connectedCount_;
-  dev.identifyPending = true;
-  dev.detailRead = false;
-  dev.failuresInRow = 0;
-  dev.lamp = RunLamp::Good;
   if (observer_) observer_->ConnectionChanged(d, true);
   if (connectedCount_ != 1) return;
 
   // The first device: it becomes the selected one and starts the engine.
-  const int old = selected_;
-  selected_ = d;
-  dev.lastStatusByte = 0xFF;
-  refresh_ = true;
-  ClearWriteState();
-  factoryMode_ = false;
-  if (observer_) observer_->SelectionChanged(old, d);
+  SelectDevice(d);
 
   poll_ = PollPosition{RequestType::Identify, d};
   dev.identifyPending = false;
@@ -211,135 +163,79 @@ void MonitorEngine::OnToggleConnect(int d) {
   if (observer_) observer_->EngineRunning(true);
   if (state_ == State::Idle)
     NextRequest();
-  else
-    inflight_.stale = true;  // the request still in flight belongs to the stopped cycle
+  else if (state_ == State::Awaiting)
+    state_ = State::Draining;  // the request still in flight belongs to the stopped cycle
 }
 
 void MonitorEngine::Disconnect(int d) {
   if (!ValidDevice(d)) return;
-  auto& dev = devices_[static_cast<std::size_t>(d)];
+  MonitorDevice& dev = Dev(d);
   if (!dev.connected) return;
-  dev.connected = false;
-  dev.rec.programRunning = 0;
-  dev.lamp = RunLamp::Off;
+  DeviceDisconnected(dev);
   connectedCount_ = std::max(0, connectedCount_ - 1);
   if (d == selected_) {
     EndTransfer(TransferEnd::Stopped);
-    if (dev.model == kModelKx3) reidentifySelected_ = true;
+    if (dev.model == kModelKx3) pages_.reidentify = true;
   }
   if (observer_) observer_->ConnectionChanged(d, false);
-  if (d == selected_) SelectNextAfter(d);
+  if (d == selected_) SelectDevice(NextConnectedAfter(devices_, d));
   if (connectedCount_ == 0 && observer_) observer_->EngineRunning(false);
 }
 
-void MonitorEngine::SelectNextAfter(int d) {
-  const int old = selected_;
-  int next = kNoDevice;
-  for (int k = 1; k < kMonitorDevices; ++k) {
-    const int c = (d + k) % kMonitorDevices;
-    if (devices_[static_cast<std::size_t>(c)].connected) {
-      next = c;
-      break;
-    }
-  }
-  ClearWriteState();
-  factoryMode_ = false;
+void MonitorEngine::LeaveSelection() {
+  writes_->Clear();
+  pages_.factoryMode = false;
   HideCalibration();
+}
+
+void MonitorEngine::SelectDevice(int next) {
+  const int old = selected_;
+  LeaveSelection();
   selected_ = next;
-  if (next != kNoDevice) {
-    devices_[static_cast<std::size_t>(next)].lastStatusByte = 0xFF;
-    refresh_ = true;
+  if (ValidDevice(next)) {
+    Dev(next).lastStatusByte = 0xFF;  // its LEDs are drawn anew
+    pages_.refresh = true;
   }
   if (observer_) observer_->SelectionChanged(old, next);
 }
 
 void MonitorEngine::OnSelect(int d) {
-  if (!ValidDevice(d) || d == selected_ || !devices_[static_cast<std::size_t>(d)].connected) return;
-  reidentifySelected_ = true;
-  devices_[static_cast<std::size_t>(d)].lastStatusByte = 0xFF;
-  const int old = selected_;
-  selected_ = d;
-  refresh_ = true;
-  factoryMode_ = false;
-  ClearWriteState();
+  if (!ValidDevice(d) || d == selected_ || !Dev(d).connected) return;
+  pages_.reidentify = true;
   EndTransfer(TransferEnd::Stopped);
-  HideCalibration();
-  if (observer_) observer_->SelectionChanged(old, d);
+  SelectDevice(d);
 }
 
 void MonitorEngine::OnChangeAddress(int d, std::uint16_t address) {
   if (!ValidDevice(d)) return;
-  auto& dev = devices_[static_cast<std::size_t>(d)];
+  MonitorDevice& dev = Dev(d);
   dev.address = std::clamp<std::uint16_t>(address, 1, 247);
   if (!dev.connected) return;
   dev.identifyPending = true;
   dev.detailRead = false;
-  if (d == selected_) {
-    ClearWriteState();
-    factoryMode_ = false;
-    HideCalibration();
-  }
+  if (d == selected_) LeaveSelection();
   Notify(d, kChangeAddress);
 }
 
 void MonitorEngine::OnQueueWrite(const monitor_event::QueueWrite& e) {
-  const bool onTheLine = state_ == State::Awaiting && !writes_.empty() &&
-                         (inflight_.purpose == Purpose::Write || inflight_.purpose == Purpose::Unlock) &&
-                         inflight_.writeSeq == writes_.back().seq;
-  if (!writes_.empty() && !onTheLine && writes_.back().reg == e.reg) {
-    QueuedWrite& last = writes_.back();
-    last.value = e.value;
-    last.unlock = last.unlock || e.unlock;
-    last.level = e.level;
-  } else {
-    writes_.push_back({e.reg, e.value, e.unlock, e.level, ++writeSeq_});
-  }
-  DecimalPointQueued(e.reg, e.value);
-}
-
-void MonitorEngine::DecimalPointQueued(std::uint16_t reg, std::uint16_t value) {
-  if (!ValidDevice(selected_)) return;
-  auto& dev = devices_[static_cast<std::size_t>(selected_)];
-  constexpr std::uint16_t kKx1InputType = 0x4710, kKx2Unit = 0x4724, kKx2Pointer = 0x4725;
-  if (dev.model == kModelKx1 && reg == kKx1InputType) {
-    pageWords_[reg - 0x4700U] = value;
-    dev.decimalPoint = Kx1DecimalPoint(value);
-  } else if (dev.model == kModelKx2 && (reg == kKx2Unit || reg == kKx2Pointer)) {
-    pageWords_[reg - 0x4700U] = value;
-    dev.decimalPoint = Kx2DecimalPoint(pageWords_[kKx2Unit - 0x4700U], pageWords_[kKx2Pointer - 0x4700U]);
-  } else {
-    return;
-  }
-  Notify(selected_, kChangePvSv);
-}
-
-void MonitorEngine::DropWrite(std::uint32_t seq) {
-  if (!writes_.empty() && writes_.front().seq == seq) writes_.pop_front();
-}
-
-void MonitorEngine::WriteEnded() {
-  if (inflight_.purpose == Purpose::Write) DropWrite(inflight_.writeSeq);
-}
-
-void MonitorEngine::ClearWriteState() {
-  unlockPending_ = false;
-  unlocked_ = false;
-  writes_.clear();
+  // A write whose request is on the line is not changed any more.
+  const bool panelOnTheLine = state_ != State::Idle && inflight_.purpose == Purpose::Panel;
+  writes_->Queue({e.reg, e.value, e.unlock, e.level}, panelOnTheLine ? inflight_.writeId : 0);
+  if (ValidDevice(selected_) && TakeQueuedWrite(Dev(selected_), e.reg, e.value, pageWords_))
+    Notify(selected_, kChangePvSv);
 }
 
 void MonitorEngine::OnCloseRequest() {
   if (state_ == State::Idle)
     FinishDeferredClose();
   else
-    closeRequested_ = true;
+    state_ = State::Closing;
 }
 
 void MonitorEngine::OnClose() {
-  closeRequested_ = false;
   if (observer_) observer_->EngineRunning(false);
   ClosePort();
   state_ = State::Idle;
-  inflight_.stale = true;
 }
 
 void MonitorEngine::FinishDeferredClose() {
@@ -349,9 +245,7 @@ void MonitorEngine::FinishDeferredClose() {
 
 void MonitorEngine::OnClearCounters(int d) {
   if (!ValidDevice(d)) return;
-  auto& dev = devices_[static_cast<std::size_t>(d)];
-  dev.requestCount = 0;
-  dev.errorCount = 0;
+  Dev(d).requestCount = Dev(d).errorCount = 0;
   Notify(d, kChangeCounters);
   const bool allClear = std::all_of(devices_.begin(), devices_.end(),
                                     [](const MonitorDevice& x) { return x.errorCount == 0; });
@@ -364,33 +258,27 @@ void MonitorEngine::OnClearCounters(int d) {
 void MonitorEngine::OnStartTransfer(std::shared_ptr<Transfer> transfer) {
   if (!transfer || connectedCount_ == 0 || !ValidDevice(selected_)) return;
   EndTransfer(TransferEnd::Stopped);
-  transfer_ = std::move(transfer);
-  ++transferSeq_;
-  if (observer_) observer_->TransferProgress(*transfer_);
+  transfer_.Start(std::move(transfer));
+  if (observer_) observer_->TransferProgress(*transfer_.running());
   if (state_ == State::Idle) NextRequest();
 }
 
 void MonitorEngine::EndTransfer(TransferEnd end) {
-  if (!transfer_) return;
   // Taken out first: the observer sees no transfer running any more.
-  const std::shared_ptr<Transfer> ended = std::move(transfer_);
-  transfer_.reset();
-  if (end == TransferEnd::Completed && ended->Kind() == TransferKind::Download) refresh_ = true;
+  const std::shared_ptr<Transfer> ended = transfer_.Stop();
+  if (!ended) return;
+  if (end == TransferEnd::Completed && ended->Kind() == TransferKind::Download) pages_.refresh = true;
   if (observer_) observer_->TransferEnded(*ended, end);
 }
 
-void MonitorEngine::TransferAnswered(std::span<const std::uint16_t> words) {
-  // A transfer stopped while its request was in flight takes no more answers.
-  if (!transfer_ || inflight_.transferSeq != transferSeq_) return;
-  auto* upload = dynamic_cast<ImageUpload*>(transfer_.get());
-  const bool bufferBefore = upload != nullptr && upload->BufferComplete();
-  transfer_->AnswerTaken(words);
-  if (observer_) observer_->TransferProgress(*transfer_);
-  if (upload != nullptr && !bufferBefore && upload->BufferComplete()) {
-    bufferValid_ = true;
-    if (observer_) observer_->ParameterBufferUploaded(*upload);
+void MonitorEngine::TransferMoved(const ParameterBuffer* bufferBefore) {
+  const Transfer& t = *transfer_.running();
+  if (observer_) observer_->TransferProgress(t);
+  if (const ParameterBuffer* buffer = t.CompletedBuffer(); buffer != nullptr && bufferBefore == nullptr) {
+    buffer_.valid = true;
+    if (observer_) observer_->ParameterBufferUploaded(t, *buffer);
   }
-  if (transfer_->Done()) EndTransfer(TransferEnd::Completed);
+  if (t.Done()) EndTransfer(TransferEnd::Completed);
 }
 
 // ---------------------------------------------------------------------------
@@ -417,82 +305,60 @@ void MonitorEngine::ClosePort() {
 
 void MonitorEngine::OnPortFailed(const std::string& text) {
   // The line is gone: nothing can be polled any more.
+  const bool closing = state_ == State::Closing;
   lease_.Release();
   exchange_.LineLost();
   state_ = State::Idle;
-  inflight_.stale = true;
   if (observer_) observer_->PortError(text);
   for (int d = 0; d < kMonitorDevices; ++d) Disconnect(d);
   if (observer_) observer_->FrontPanelClear();
-  if (closeRequested_) FinishDeferredClose();
+  if (closing) FinishDeferredClose();
 }
 
-int MonitorEngine::TimeoutFor(bool broadcast, bool write) const {
-  if (session_.params.rtu) return session_.params.baud >= 9600 ? 2 : 3;
-  if (broadcast) return 5;
-  return write ? 50 : 18;
-}
+LineFormat MonitorEngine::Line() const { return LineFormatOf(session_.params); }
 
-void MonitorEngine::SendRequest(Purpose purpose, std::uint8_t function, std::uint16_t reg,
-                                std::uint16_t value, RequestType type, int device, bool broadcast) {
-  InFlight f;
-  f.purpose = purpose;
-  f.transferSeq = transferSeq_;
-  f.type = type;
-  f.device = device;
-  f.broadcast = broadcast;
-  f.address = broadcast ? 0 : static_cast<std::uint8_t>(devices_[static_cast<std::size_t>(device)].address);
-  f.function = function;
-  f.block = RegBlock{reg, value, function};
-  const Bytes pdu = function == kFnWrite ? WriteRegisterPdu(f.address, reg, value)
-                                         : ReadRequestPdu(f.address, function, reg, value);
-  const bool rtu = session_.params.rtu;
-  f.frame = BuildFrame(rtu ? FrameForm::Rtu : FrameForm::Ascii, pdu);
-  const bool read = function == kFnRead || function == kFnIdentify;
-  const bool write = function == kFnWrite || function == 0x68;
-  if (rtu)
-    f.expected = read ? RtuReadAnswerLength(value) : write ? kRtuWriteAnswerLength : 3;
-  else
-    f.expected = read ? AsciiReadAnswerLength(value) : write ? kAsciiWriteAnswerLength : 5;
-  timeoutTicks_ = TimeoutFor(f.broadcast, function == kFnWrite);
+// ---------------------------------------------------------------------------
+// Sending
 
-  const FrameForm form = rtu ? FrameForm::Rtu : FrameForm::Ascii;
-  ExchangeRequest request =
-      ExchangeRequest::For(form, f.frame, timeoutTicks_, timeoutTicks_, TimingOf(session_.params));
+void MonitorEngine::Send(ExchangeRequest request, InFlight f, std::size_t answerBytes) {
   request.capacity = kMonitorReceiveCapacity;
-  if (f.broadcast) {
-    // Nobody answers: whatever the line does, the end of the wait acknowledges it.
-    request.end = frame_end::Silence{};
-  } else {
-    // A short RTU answer gets one more wait before it is taken.
-    if (rtu) request.graceBelow = f.expected;
-    AnswerExpectation expect;
-    expect.address = f.address;
-    if (write)
-      expect.functions = {kFnWrite, kFnWriteError};  // the echo is compared below
-    else if (type == RequestType::Identify && purpose == Purpose::Poll)
-      expect.functions = {kFnRead, kFnIdentify, kFnKx1Identify, kFnIdentifyError};
-    else
-      expect.functions = {kFnRead, kFnIdentify};
-    request.expect = std::move(expect);
-  }
+  // A short RTU answer gets one more wait before it is taken.
+  if (session_.params.rtu && request.expect) request.graceBelow = answerBytes;
+  const int d = f.device;
   inflight_ = std::move(f);
   state_ = State::Awaiting;
   inflight_.tag = exchange_.Send(std::move(request));
+  ++Dev(d).requestCount;
+  Notify(d, kChangeCounters);
+}
 
-  auto& dev = devices_[static_cast<std::size_t>(device)];
-  ++dev.requestCount;
-  Notify(device, kChangeCounters);
+void MonitorEngine::SendPoll(const RegBlock& block, int device) {
+  const std::uint8_t address = static_cast<std::uint8_t>(Dev(device).address);
+  ExchangeRequest request = block.function == kFnIdentify
+                                ? IdentifyRequest(Line(), address)
+                                : ReadRequest(Line(), address, block.start, block.count, block.function);
+  Send(std::move(request), InFlight{0, Purpose::Poll, poll_.type, device, block, {}, 0},
+       RtuReadAnswerLength(block.count));
+}
+
+bool MonitorEngine::SendStep(Purpose purpose, TransferRunner& runner) {
+  const std::optional<TransferCall> call = runner.Next();
+  if (!call) return false;
+  const MonitorDevice& sel = Dev(selected_);
+  const std::uint8_t address = call->step.broadcast ? 0 : static_cast<std::uint8_t>(sel.address);
+  ExchangeRequest request = TransferRunner::Request(call->step, Line(), address, sel.model);
+  // A panel write refused with 86 fails its echo (the write is dropped with
+  // that message); a transfer's refusal counts as an exception answer.
+  if (purpose == Purpose::Panel && request.expect && !call->step.level)
+    request.expect->functions.push_back(kFnWriteError);
+  const InFlight f{0, purpose, poll_.type, selected_, {}, *call, purpose == Purpose::Panel ? writes_->RequestId() : 0};
+  const bool read = call->step.action == TransferRequest::Action::Read;
+  Send(std::move(request), f, read ? RtuReadAnswerLength(call->step.value) : kRtuWriteAnswerLength);
+  return true;
 }
 
 // ---------------------------------------------------------------------------
 // Choosing the next request
-
-int MonitorEngine::FirstConnected() const {
-  for (int d = 0; d < kMonitorDevices; ++d)
-    if (devices_[static_cast<std::size_t>(d)].connected) return d;
-  return kNoDevice;
-}
 
 void MonitorEngine::NextRequest() {
   if (state_ != State::Idle) return;  // one request in flight at most
@@ -506,102 +372,46 @@ void MonitorEngine::NextRequest() {
   // Each pass either sends or moves the sequence on; a full cycle over every
   // request type and device is far less than this bound.
   for (int guard = 0; guard < 64 && connectedCount_ > 0 && ValidDevice(selected_); ++guard) {
-    const int sel = selected_;
-    const auto& selDev = devices_[static_cast<std::size_t>(sel)];
-
-    // 1. The unlock write, 2. the queued write.
-    if (unlockPending_) {
-      SendRequest(Purpose::Unlock, kFnWrite, UnlockRegister(selDev.model), kUnlockValue, poll_.type,
-                  sel);
-      return;
-    }
-    if (!writes_.empty()) {
-      const QueuedWrite w = writes_.front();
-      if (w.unlock && !unlocked_) {
-        SendRequest(Purpose::Unlock, kFnWrite, UnlockRegister(selDev.model), kUnlockValue, poll_.type,
-                    sel);
-      } else {
-        unlocked_ = false;
-        SendRequest(Purpose::Write, kFnWrite, w.reg, w.value, poll_.type, sel);
-        inflight_.level = w.level;
-      }
-      inflight_.writeSeq = w.seq;
-      return;
-    }
-    // 3. The running transfer.
-    if (transfer_) {
-      if (const auto req = transfer_->NextRequest()) {
-        using Action = TransferRequest::Action;
-        switch (req->action) {
-          case Action::Unlock:
-            SendRequest(Purpose::Transfer, kFnWrite, UnlockRegister(selDev.model), kUnlockValue,
-                        poll_.type, sel, req->broadcast);
-            break;
-          case Action::Write:
-            SendRequest(Purpose::Transfer, kFnWrite, req->reg, req->value, poll_.type, sel,
-                        req->broadcast);
-            break;
-          case Action::Read:
-            SendRequest(Purpose::Transfer, kFnRead, req->reg, req->value, poll_.type, sel,
-                        req->broadcast);
-            break;
-        }
-        return;
-      }
+    // The panels' writes, then the running transfer, then the poll cycle.
+    if (SendStep(Purpose::Panel, panel_)) return;
+    if (transfer_.running() != nullptr) {
+      if (SendStep(Purpose::Transfer, transfer_)) return;
       EndTransfer(TransferEnd::Completed);  // nothing left to send
     }
-
-    // 4. The poll cycle.
-    // 6. The request of the current type.
     const bool status = IsStatusPoll(poll_.type);
-    const int dev = status ? poll_.device : sel;
-    if (!ValidDevice(dev) || !devices_[static_cast<std::size_t>(dev)].connected) {
+    const int d = status ? poll_.device : selected_;
+    if (!ValidDevice(d) || !Dev(d).connected) {
       Advance();
       continue;
     }
-    const auto& target = devices_[static_cast<std::size_t>(dev)];
-    const auto block = RequestBlock(TypeNumber(poll_.type), status ? target.model : selDev.model,
-                                    status ? target.rec.security.mode : selDev.rec.security.mode);
+    const MonitorDevice& target = Dev(d);
+    const auto block = RequestBlock(TypeNumber(poll_.type), target.model, target.rec.security.mode);
     if (!block) {
       Advance();  // nothing to read for this model: move on
       continue;
     }
-    SendRequest(Purpose::Poll, block->function, block->start, block->count, poll_.type, dev);
+    SendPoll(*block, d);
     return;
   }
 }
 
 void MonitorEngine::Advance() {
   if (connectedCount_ == 0) return;
-  PollFacts facts;
-  for (int d = 0; d < kMonitorDevices; ++d) {
-    const auto& dev = devices_[static_cast<std::size_t>(d)];
-    facts.devices[static_cast<std::size_t>(d)] = {dev.connected, dev.rec.programRunning != 0,
-                                                  dev.identifyPending};
-  }
-  facts.selected = selected_;
-  const auto& sel = devices_[static_cast<std::size_t>(ValidDevice(selected_) ? selected_ : 0)];
-  facts.selectedRestricted = sel.model == kModelKx3 && !Kx3FullPoll(sel.rec.security.mode);
-  facts.reidentifySelected = reidentifySelected_;
-  facts.refresh = refresh_;
-  facts.factoryMode = factoryMode_;
-  facts.unlocked = unlocked_;
+  PollFacts facts = PollFactsOf(devices_, selected_);
+  facts.reidentifySelected = pages_.reidentify;
+  facts.refresh = pages_.refresh;
+  facts.factoryMode = pages_.factoryMode;
+  facts.unlocked = writes_->Unlocked();
 
   const PollStep step = AdvancePoll(poll_, facts);
   poll_ = step.next;
-  refresh_ = step.refresh;
-  if (step.reidentifyTaken) reidentifySelected_ = false;
-  if (ValidDevice(step.identifyTaken))
-    devices_[static_cast<std::size_t>(step.identifyTaken)].identifyPending = false;
-  if (step.unlock) unlockPending_ = true;
+  pages_.refresh = step.refresh;
+  if (step.reidentifyTaken) pages_.reidentify = false;
+  if (ValidDevice(step.identifyTaken)) Dev(step.identifyTaken).identifyPending = false;
+  if (step.unlock) writes_->UnlockFirst();
   if (step.noDeviceLeft) connectedCount_ = 0;
   if (step.pagesEnded) HideCalibration();
-  switch (step.lamp) {
-    case PagesLamp::Keep: break;
-    case PagesLamp::ReadingParameters: SetLamp(selected_, RunLamp::ReadingParameters); break;
-    case PagesLamp::ReadingFactory: SetLamp(selected_, RunLamp::ReadingFactory); break;
-    case PagesLamp::Good: SetLamp(selected_, RunLamp::Good); break;
-  }
+  if (const std::optional<RunLamp> lamp = PagesLampColour(step.lamp)) SetLamp(selected_, *lamp);
   if (step.panelLayout && observer_) observer_->PanelLayout();
 }
 
@@ -612,149 +422,78 @@ void MonitorEngine::OnPortEvent(const PortEvent& event) {
   const std::optional<Answer> answer = exchange_.Handle(event);
   if (!answer || state_ == State::Idle || answer->tag != inflight_.tag) return;
   if (SettleExchange()) return;
-  if (inflight_.broadcast) {
-    TransferAnswered({});
-    NextRequest();
-    return;
-  }
-  if (!answer->Complete() || !answer->check) {
-    Finish(Result::TimeOut);
-    return;
-  }
-  TakeAnswer(*answer->check);
+  if (inflight_.purpose == Purpose::Poll)
+    TakePollAnswer(*answer);
+  else
+    TakeStepAnswer(*answer);
+  NextRequest();
 }
 
 bool MonitorEngine::SettleExchange() {
-  state_ = State::Idle;
-  if (closeRequested_) {
+  const State was = std::exchange(state_, State::Idle);
+  if (was == State::Closing) {
     FinishDeferredClose();
     return true;
   }
-  if (inflight_.stale) {
+  if (was == State::Draining) {
     NextRequest();
     return true;
   }
   return false;
 }
 
-void MonitorEngine::TakeAnswer(const AnswerCheck& check) {
-  const std::uint8_t f = check.function;
-  switch (check.status) {
-    case AnswerStatus::Ok: break;
-    case AnswerStatus::FormatError: Finish(Result::Format, f); return;
-    case AnswerStatus::WrongAddress: Finish(Result::WrongAddress, f); return;
-    case AnswerStatus::ChecksumError: Finish(Result::Checksum, f); return;
-    case AnswerStatus::Exception:
-    case AnswerStatus::UnknownFunction:
-    case AnswerStatus::EchoMismatch: Finish(Result::Exception, f, check.exceptionCode); return;
-  }
-  const bool rtu = session_.params.rtu;
-  const FrameForm form = rtu ? FrameForm::Rtu : FrameForm::Ascii;
-  const Bytes& bytes = check.bytes;
-  const std::size_t payloadEnd = bytes.size() - CheckLength(form);
-
-  if (f == kFnRead || f == kFnIdentify) {
-    // A read answer must answer a read and carry exactly the words asked for:
-    // a late answer to an earlier request of another length is not taken for
-    // this one.
-    if (inflight_.function != kFnRead && inflight_.function != kFnIdentify) {
-      Finish(Result::Exception, f);
-      return;
-    }
-    const std::size_t byteCount = bytes.size() > 2 ? bytes[2] : 0;
-    const std::size_t n = byteCount / 2;
-    if (3 + byteCount != payloadEnd || byteCount != 2U * inflight_.block.count) {
-      Finish(Result::Format, f);
-      return;
-    }
-    std::vector<std::uint16_t> words(n);
-    for (std::size_t i = 0; i < n; ++i)
-      words[i] = static_cast<std::uint16_t>((bytes[3 + 2 * i] << 8) | bytes[4 + 2 * i]);
-    if (inflight_.purpose == Purpose::Transfer) {
-      TransferAnswered(words);
-      Finish(Result::Good, f);
-      return;
-    }
-    if (inflight_.type == RequestType::Identify) {
-      DecodeIdentify(IdentifyModel(f, words));
+void MonitorEngine::TakePollAnswer(const Answer& answer) {
+  // A KX1 answers the identification with function 0x77 or the exception E7.
+  const bool identify = inflight_.type == RequestType::Identify;
+  const bool kx1 = identify && (answer.function == kFnKx1Identify || answer.function == kFnIdentifyError) &&
+                   (answer.Ok() || answer.failure == Failure::Exception);
+  const Failure failure = kx1 ? Failure::None : JudgeAnswer(answer, inflight_.block.count);
+  if (failure == Failure::None) {
+    if (identify) {
+      TakeIdentify(kx1 ? kModelKx1 : IdentifyModel(answer.function, answer.Words()));
     } else {
-      DecodeRead(words);
+      TakeRead(answer.Words());
       Advance();
     }
-    Finish(Result::Good, f);
+  }
+  Account(failure, answer.function, answer.exceptionCode, std::nullopt);
+}
+
+void MonitorEngine::TakeStepAnswer(const Answer& answer) {
+  const TransferRequest& step = inflight_.call.step;
+  const bool panel = inflight_.purpose == Purpose::Panel;
+  const ParameterBuffer* bufferBefore = transfer_.running() ? transfer_.running()->CompletedBuffer() : nullptr;
+  // The panels' writes were cleared since (another controller): the answer
+  // is counted but belongs to no write.
+  const TransferOutcome out = panel && inflight_.writeId != writes_->RequestId()
+                                  ? TransferOutcome{TransferStep::Stale, JudgeAnswer(answer, 0)}
+                                  : (panel ? panel_ : transfer_).Take(inflight_.call, answer);
+  if (step.broadcast) {
+    // Nobody answers a broadcast: not counted for any device.
+    if (out.step == TransferStep::Taken) TransferMoved(bufferBefore);
     return;
   }
-
-  if (f == kFnWrite || f == kFnWriteError) {
-    if (inflight_.purpose == Purpose::Write && inflight_.level) {
-      // The controller answers a key write in its own way: no echo check.
+  if (out.step == TransferStep::Taken && !panel) {
+    TransferMoved(bufferBefore);
+  } else if (out.failure == Failure::None && panel && step.action == TransferRequest::Action::Write) {
+    if (step.level) {
+      // The key write identifies the selected device again.
       levelWrite_ = false;
-      WriteEnded();
-      reidentifySelected_ = true;
+      pages_.reidentify = true;
       Advance();
-      refresh_ = true;
-      Finish(Result::Good, f);
-      return;
     }
-    // A transfer's write refused with an exception would be sent again for
-    // ever as a wrong echo: it counts as an exception answer, so repeated
-    // refusals end the transfer with their message.
-    if (f == kFnWriteError && inflight_.purpose == Purpose::Transfer) {
-      Finish(Result::Exception, f, bytes.size() > 2 ? bytes[2] : 0);
-      return;
-    }
-    // The echo must equal the request (ASCII: the decoded bytes, LRC included).
-    Bytes sent;
-    if (rtu) {
-      sent = inflight_.frame;
-    } else if (auto s = AsciiAnswerBytes(inflight_.frame)) {
-      sent = std::move(*s);
-    }
-    if (inflight_.function != kFnWrite || bytes != sent) {
-      // The failed write (or the one its unlock was for) is dropped, with
-      // this message; those queued after it still go out. A transfer's write
-      // is sent again.
-      if (inflight_.purpose == Purpose::Write || inflight_.purpose == Purpose::Unlock) {
-        if (inflight_.writeSeq != 0) DropWrite(inflight_.writeSeq);
-        unlockPending_ = false;
-        unlocked_ = false;
-      }
-      refresh_ = true;
-      Finish(Result::EchoMismatch, f);
-      return;
-    }
-    TakeWriteAnswer();
-    Finish(Result::Good, f);
-    return;
+    pages_.refresh = true;
+  } else if (out.failure == Failure::EchoMismatch) {
+    pages_.refresh = true;  // a panel write is dropped with the message, a transfer's sent again
   }
-
-  if (inflight_.type == RequestType::Identify && inflight_.function == kFnIdentify &&
-      (f == kFnKx1Identify || f == kFnIdentifyError)) {
-    DecodeIdentify(kModelKx1);
-    Finish(Result::Good, f);
-    return;
-  }
-  Finish(Result::Exception, f, bytes.size() > 2 ? bytes[2] : 0);
+  const std::optional<bool> limitPassed =
+      out.step == TransferStep::Stale ? std::nullopt : std::optional<bool>(out.step == TransferStep::GiveUp);
+  Account(out.failure, answer.function, answer.exceptionCode, limitPassed);
 }
 
-void MonitorEngine::TakeWriteAnswer() {
-  switch (inflight_.purpose) {
-    case Purpose::Unlock:
-      unlockPending_ = false;
-      unlocked_ = true;
-      break;
-    case Purpose::Write:
-      refresh_ = true;
-      WriteEnded();
-      break;
-    case Purpose::Transfer: TransferAnswered({}); break;
-    case Purpose::Poll: break;
-  }
-}
-
-void MonitorEngine::DecodeIdentify(std::uint8_t model) {
+void MonitorEngine::TakeIdentify(std::uint8_t model) {
   const int d = inflight_.device;
-  auto& dev = devices_[static_cast<std::size_t>(d)];
+  MonitorDevice& dev = Dev(d);
   if (model == kModelUnknown) {
     // No status blocks exist for it: polling it would wait for ever.
     dev.model = model;
@@ -763,89 +502,38 @@ void MonitorEngine::DecodeIdentify(std::uint8_t model) {
     Advance();
     return;
   }
-  dev.model = model;
-  if (model == kModelKx3) dev.decimalPoint = 1;
+  DeviceIdentified(dev, model);
   Notify(d, kChangeIdentified);
   Advance();
 }
 
-void MonitorEngine::DecodeRead(std::span<const std::uint16_t> words) {
+void MonitorEngine::TakeRead(std::span<const std::uint16_t> words) {
   const RequestType type = inflight_.type;
   if (!IsStatusPoll(type)) {
-    DecodePage(words);
+    TakePage(words);
     return;
   }
   const int d = inflight_.device;
-  auto& dev = devices_[static_cast<std::size_t>(d)];
   const bool selected = d == selected_;
-  const PollEffects fx = DecodePoll(TypeNumber(type), dev.model, words, selected, dev.rec);
-  unsigned changes = kChangeRecord;
-  if (fx.refresh) refresh_ = true;
-  if (fx.decimalPointSet) dev.decimalPoint = fx.decimalPoint;
-  if (fx.securityRead) changes |= kChangeSecurity;
-  const bool kx3Restricted = dev.model == kModelKx3 && !Kx3FullPoll(dev.rec.security.mode);
-  switch (type) {
-    case RequestType::ModelDetail:
-      dev.detailRead = true;
-      changes |= kChangePvSv;  // the decimal point may have changed
-      break;
-    case RequestType::PvSv:
-    case RequestType::PvSv5:
-      changes |= kChangePvSv;
-      if (!kx3Restricted) changes |= kChangeOutputs;
-      break;
-    case RequestType::Status4:
-    case RequestType::Status6:
-      if (fx.statusByteRead && dev.rec.statusByte != dev.lastStatusByte) {
-        dev.lastStatusByte = dev.rec.statusByte;
-        changes |= kChangeLeds;
-      }
-      if (type == RequestType::Status6 && selected && !kx3Restricted) changes |= kChangeDiagnostics;
-      break;
-    case RequestType::Program: {
-      const std::uint16_t sv = factoryMode_ ? dev.rec.patternSv : dev.rec.sv;
-      dev.programText = ProgramDisplayText(dev.rec.program, sv, dev.decimalPoint);
-      changes |= kChangeProgram;
-      break;
-    }
-    default:
-      break;
-  }
-  Notify(d, changes);
-  if (type == RequestType::Security && selected && dev.model == kModelKx3 && observer_)
+  const StatusTaken taken = TakeStatusPoll(Dev(d), type, words, selected, pages_.factoryMode);
+  if (taken.refresh) pages_.refresh = true;
+  Notify(d, taken.changes);
+  if (type == RequestType::Security && selected && Dev(d).model == kModelKx3 && observer_)
     observer_->SecurityPoll(d);
 }
 
-void MonitorEngine::DecodePage(std::span<const std::uint16_t> words) {
+void MonitorEngine::TakePage(std::span<const std::uint16_t> words) {
   const int type = TypeNumber(inflight_.type);
   const RegBlock block = inflight_.block;
   // A page asked for before the selection changed belongs to the old device;
   // the new one has its own pages read (its refresh request is set).
   if (!ValidDevice(selected_) || inflight_.device != selected_) return;
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    const std::size_t reg = block.start + i;
-    if (reg >= 0x4700 && reg <= 0x47FF) pageWords_[reg - 0x4700] = words[i];
-  }
-  auto& dev = devices_[static_cast<std::size_t>(selected_)];
-  // Decimal point: KX1 input type (0x4710, page 11); KX2 unit and decimal
-  // point (0x4724, 0x4725, page 10); KX3 keeps its chosen code, rounded for a
-  // temperature unit.
-  if (type == 11 && dev.model == kModelKx1 && !words.empty()) {
-    dev.decimalPoint = Kx1DecimalPoint(words[0]);
-  } else if (type == 10 && words.size() >= 6) {
-    if (dev.model == kModelKx3) {
-      if (dev.decimalPoint == 0 && words[4] < 2) dev.decimalPoint = kDpRounded;
-    } else if (dev.model != kModelKx1) {
-      dev.decimalPoint = Kx2DecimalPoint(words[4], words[5]);
-    }
-  }
-  // The com-write flag, heat/cool and output functions the page holds are
-  // the device's from now on: the panel's access and layout follow them.
-  panel::RecordFromPage(dev.model, block, words, dev.rec);
+  MonitorDevice& dev = Dev(selected_);
+  TakeParameterPage(dev, block, words, pageWords_);
   Notify(selected_, kChangeRecord);
   if (observer_) observer_->ParametersRead(type, block, words);
   const bool kx1 = dev.model == kModelKx1;
-  if ((type == 20 && kx1) || (type == 21 && !kx1)) calibrationShown_ = true;
+  if ((type == 20 && kx1) || (type == 21 && !kx1)) pages_.calibrationShown = true;
   if (inflight_.type == RequestType::PageLast && observer_) observer_->PanelLayout();
   // KX1 has a single factory page: the next advance ends them.
   if (inflight_.type == RequestType::FactoryFirst && kx1) poll_.type = RequestType::FactoryLast;
@@ -854,20 +542,15 @@ void MonitorEngine::DecodePage(std::span<const std::uint16_t> words) {
 // ---------------------------------------------------------------------------
 // Error accounting
 
-void MonitorEngine::Finish(Result result, std::uint8_t function, std::uint8_t exceptionCode) {
-  Account(result, function, exceptionCode);
-  NextRequest();
-}
-
-void MonitorEngine::Account(Result result, std::uint8_t function, std::uint8_t exceptionCode) {
-  result_ = result;
+void MonitorEngine::Account(Failure failure, std::uint8_t function, std::uint8_t code,
+                            std::optional<bool> limitPassed) {
+  failure_ = failure;
   const int d = inflight_.device;
   if (!ValidDevice(d)) return;
-  auto& dev = devices_[static_cast<std::size_t>(d)];
-  if (result == Result::Good) {
+  MonitorDevice& dev = Dev(d);
+  if (failure == Failure::None) {
     dev.failuresInRow = 0;
-    readExceptions_ = 0;
-    writeExceptions_ = 0;
+    exceptions_.Clear();
     // While the selected device's pages are read its lamp keeps telling so.
     const bool readingPages = d == selected_ && !IsStatusPoll(poll_.type);
     if (dev.connected && !readingPages) SetLamp(d, RunLamp::Good);
@@ -878,60 +561,33 @@ void MonitorEngine::Account(Result result, std::uint8_t function, std::uint8_t e
   for (int k = 0; k < kMonitorDevices; ++k) Notify(k, kChangeCounters);
   const StatusTone tone = dev.connected ? StatusTone::Error : StatusTone::Neutral;
   if (dev.connected) SetLamp(d, RunLamp::Failed);
-  std::optional<std::string> exceptionText;
-  if (result == Result::Exception) exceptionText = ExceptionReport(function, exceptionCode);
-  switch (result) {
-    case Result::Format: SetStatus(std::string(Text(Msg::RcvFormatError)), tone); break;
-    case Result::Checksum: SetStatus(std::string(Text(Msg::ReceivedChecksumError)), tone); break;
-    case Result::WrongAddress: SetStatus(std::string(Text(Msg::AddressNotCorrect)), tone); break;
-    case Result::EchoMismatch: SetStatus(std::string(Text(Msg::WriteCompareFail)), tone); break;
-    case Result::TimeOut: SetStatus(std::string(Text(Msg::DataTimeOutError)), tone); break;
-    case Result::Exception:
-      SetStatus(exceptionText ? *exceptionText : std::string(Text(Msg::UnknownCommand)), tone);
-      break;
-    case Result::Good: break;
-  }
+  SetStatus(FailureText(failure, function, code), tone);
 
   // Only a failed status poll moves the poll cycle on: a failed write or
   // transfer request leaves it where it was, pending identifications included.
   const bool poll = inflight_.purpose == Purpose::Poll;
-  // An exception answer shows the controller alive; only refusing its status
-  // polls counts towards dropping it.
-  if (!exceptionText || poll)
-    ++dev.failuresInRow;
-  else
-    dev.failuresInRow = 0;
-  if (dev.connected && dev.failuresInRow >= kFailuresToDrop) {
+  const bool exception = failure == Failure::Exception;
+  if (CountFailure(dev, exception, poll)) {
     // Dropped with the message of its last failure, as a silent one is.
     Disconnect(d);
     if (poll) Advance();
     return;
   }
-  if (!exceptionText) return;
-  if (function == kFnWriteError || function == kFnWriteErrorAlt)
-    ++writeExceptions_;
-  else
-    ++readExceptions_;
-  if (readExceptions_ > kMaxExceptions || writeExceptions_ > kMaxExceptions) {
-    // The refused write is given up (the status line tells why).
-    unlockPending_ = false;
-    unlocked_ = false;
-    if (inflight_.purpose == Purpose::Write || inflight_.purpose == Purpose::Unlock) DropWrite(inflight_.writeSeq);
-    if (d == selected_) refresh_ = true;
-    readExceptions_ = writeExceptions_ = 0;
-    if (poll) Advance();
-    EndTransfer(TransferEnd::Aborted);
-  }
+  if (!exception || !(limitPassed ? *limitPassed : exceptions_.Count(function))) return;
+  // Given up (the status line tells why): the refused write, the unlock, the transfer.
+  writes_->Relock();
+  if (inflight_.purpose == Purpose::Panel) writes_->Drop(inflight_.writeId);
+  if (d == selected_) pages_.refresh = true;
+  if (poll) Advance();
+  EndTransfer(TransferEnd::Aborted);
 }
 
 // ---------------------------------------------------------------------------
 // Notifications
 
 void MonitorEngine::SetLamp(int d, RunLamp lamp) {
-  if (!ValidDevice(d)) return;
-  auto& dev = devices_[static_cast<std::size_t>(d)];
-  if (dev.lamp == lamp) return;
-  dev.lamp = lamp;
+  if (!ValidDevice(d) || Dev(d).lamp == lamp) return;
+  Dev(d).lamp = lamp;
   Notify(d, kChangeLamp);
 }
 
@@ -941,17 +597,10 @@ void MonitorEngine::SetStatus(std::string text, StatusTone tone) {
 }
 
 void MonitorEngine::UpdateMenus() {
-  MenuFacts facts;
+  MenuFacts facts = MenuFactsOf(ValidDevice(selected_) ? &Dev(selected_) : nullptr);
   facts.running = connectedCount_ > 0 && port_.IsOpen();
-  if (ValidDevice(selected_)) {
-    const auto& sel = devices_[static_cast<std::size_t>(selected_)];
-    facts.selectedDetailRead = sel.connected && sel.detailRead;
-    facts.selectedModel = sel.model;
-    facts.selectedSecurityMode = sel.rec.security.mode;
-    facts.selectedComWrite = sel.rec.comWrite;
-  }
-  facts.bufferValid = bufferValid_;
-  facts.fileChosen = fileChosen_;
+  facts.bufferValid = buffer_.valid;
+  facts.fileChosen = buffer_.fileChosen;
   const MonitorMenus menus = MenusFor(facts);
   if (menus == menus_) return;
   menus_ = menus;

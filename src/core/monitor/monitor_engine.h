@@ -25,64 +25,24 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
-#include "core/exchange/exchange.h"
-#include "core/modbus/codec.h"
-#include "core/line/comport.h"
 #include "core/device/regmap.h"
+#include "core/exchange/exchange.h"
+#include "core/line/comport.h"
 #include "core/line/session.h"
+#include "core/monitor/monitor_device.h"
 #include "core/monitor/monitor_menus.h"
 #include "core/monitor/poll_cycle.h"
 #include "core/monitor/transfer.h"
+#include "core/monitor/transfer_runner.h"
 
 namespace kx {
-
-
-// What a tile's run lamp tells.
-enum class RunLamp : std::uint8_t {
-  Off,                // not connected (grey)
-  Good,               // last exchange good (lime)
-  Failed,             // last exchange failed (red)
-  ReadingParameters,  // reading the parameter pages (yellow)
-  ReadingFactory,     // reading the factory pages (blue)
-};
-
-// One device tile's controller as the engine knows it.
-struct MonitorDevice {
-  std::uint16_t address = 1;  // 1..247
-  bool connected = false;
-  bool identifyPending = false;
-  std::uint8_t model = kModelUnknown;
-  int decimalPoint = 1;
-  DeviceRecord rec;
-  std::uint8_t lastStatusByte = 0xFF;  // last status byte shown; 0xFF forces a redraw
-  std::uint32_t requestCount = 0;
-  std::uint32_t errorCount = 0;
-  RunLamp lamp = RunLamp::Off;
-  bool detailRead = false;  // the model detail (request type 1) was read since it was connected
-  int failuresInRow = 0;    // failed exchanges since its last good answer; four drop it
-  std::string programText;  // last program display text (request type 8)
-};
-
-// Which part of a device changed (bit set passed to DeviceUpdated).
-enum DeviceChange : unsigned {
-  kChangeIdentified = 1U << 0,   // model code set (front-panel layout when selected)
-  kChangePvSv = 1U << 1,         // PV/SV display (types 3, 5)
-  kChangeOutputs = 1U << 2,      // output bars and alarm lamps (types 3, 5; not KX3 below mode 4)
-  kChangeLeds = 1U << 3,         // status byte differs from the last shown: redraw LEDs
-  kChangeProgram = 1U << 4,      // program display text (type 8)
-  kChangeCounters = 1U << 5,     // request or error count
-  kChangeLamp = 1U << 6,         // run lamp colour
-  kChangeDiagnostics = 1U << 7,  // cold junction and voltage of the selected device (type 6)
-  kChangeRecord = 1U << 8,       // other values of the device record
-  kChangeSecurity = 1U << 9,     // KX3 security word (types 1, 7)
-  kChangeAddress = 1U << 10,
-};
 
 enum class StatusTone : std::uint8_t { Neutral, Error, Cleared };
 
@@ -127,7 +87,7 @@ class MonitorObserver {
   virtual void TransferProgress(const Transfer& /*transfer*/) {}
   // The parameter buffer of an upload is complete (trailer filled); for a
   // ramp/soak read the step image follows.
-  virtual void ParameterBufferUploaded(const ImageUpload& /*upload*/) {}
+  virtual void ParameterBufferUploaded(const Transfer& /*upload*/, const ParameterBuffer& /*buffer*/) {}
   // The transfer ended: completed, or stopped (see TransferEnd).
   virtual void TransferEnded(const Transfer& /*transfer*/, TransferEnd /*end*/) {}
   // The port could not be opened, or the open line failed (system's text).
@@ -152,8 +112,8 @@ struct ChangeAddress { int device; std::uint16_t address; };
 struct QueueWrite { std::uint16_t reg; std::uint16_t value; bool unlock = false; bool level = false; };
 struct Refresh {};                                            // read the selected device's pages again
 struct FactoryMode { bool on; };
-// KX3 level write: the next write answer is taken without an echo check and
-// identifies the selected device again.
+// KX3 key and lock dialog: a level write is under way (LevelWriteOn()) until
+// the answer to the queued level write, or until turned off.
 struct LevelWrite { bool on; };
 struct DecimalPoint { int device; int code; };                // KX3 `Pointer` list, then a refresh
 // Starts a transfer on the selected device (nothing without one); it replaces
@@ -183,19 +143,11 @@ using MonitorEvent =
 
 class MonitorEngine {
  public:
-  // Idle: nothing in flight (no device connected, or the port is closed).
-  // Awaiting: a request is written and its answer or time-out is awaited.
-  enum class State : std::uint8_t { Idle, Awaiting };
-
-  // Result states of one exchange.
-  enum class Result : std::uint8_t {
-    Good = 0,
-    Format = 80,
-    Checksum = 81,
-    Exception = 82,
-    TimeOut = 83,
-    EchoMismatch = 84,
-    WrongAddress = 85,  // answer from another address: a failed exchange, polling goes on
+  enum class State : std::uint8_t {
+    Idle,      // nothing in flight (no device connected, or the port is closed)
+    Awaiting,  // a request is written and its answer or time-out is awaited
+    Draining,  // the request in flight belongs to a stopped cycle: its end starts the new one
+    Closing,   // the window closes as soon as the request in flight has ended
   };
 
   // Installs its handlers on `port`; `session` gives the port parameters and
@@ -216,16 +168,15 @@ class MonitorEngine {
   int ConnectedCount() const { return connectedCount_; }
   int SelectedDevice() const { return selected_; }
   PollPosition Poll() const { return poll_; }
-  bool FactoryModeOn() const { return factoryMode_; }
-  bool RefreshRequested() const { return refresh_; }
-  bool WritePending() const { return !writes_.empty(); }
-  bool UnlockPending() const { return unlockPending_; }
+  bool FactoryModeOn() const { return pages_.factoryMode; }
+  bool RefreshRequested() const { return pages_.refresh; }
+  bool WritePending() const { return writes_->WritesQueued(); }
+  bool UnlockPending() const { return writes_->UnlockWanted(); }
   bool LevelWriteOn() const { return levelWrite_; }
-  bool CloseRequested() const { return closeRequested_; }
+  bool CloseRequested() const { return state_ == State::Closing; }
   // The transfer running, or nullptr.
-  const Transfer* RunningTransfer() const { return transfer_.get(); }
-  int TimeOutTicks() const { return timeoutTicks_; }
-  Result LastResult() const { return result_; }
+  const Transfer* RunningTransfer() const { return transfer_.running(); }
+  Failure LastFailure() const { return failure_; }
   const std::string& StatusText() const { return statusText_; }
   const MonitorMenus& Menus() const { return menus_; }
   // The selected device's last read word of register reg (0x4700..0x47FF; 0 otherwise).
@@ -234,12 +185,11 @@ class MonitorEngine {
   std::string ProgramText(int device) const;
 
  private:
-  // What a request is for; decides what its answer does.
+  // Who asked for the request in flight; decides what its answer does.
   enum class Purpose : std::uint8_t {
-    Poll,      // the request of the poll cycle
-    Unlock,    // the unlock write before the queued write or the factory pages
-    Write,     // the queued write
-    Transfer,  // a request of the running transfer
+    Poll,      // the poll cycle
+    Panel,     // the panels' writes (PanelWrites): unlock or queued write
+    Transfer,  // the running transfer
   };
 
   // What was sent, kept so that its answer or time-out is judged by it and
@@ -248,17 +198,18 @@ class MonitorEngine {
     std::uint32_t tag = 0;
     Purpose purpose = Purpose::Poll;
     RequestType type = RequestType::Identify;
-    int device = 0;            // device charged with the exchange
-    std::uint8_t address = 0;  // 0 in broadcast mode
-    std::uint8_t function = 0;
-    bool broadcast = false;
-    bool stale = false;            // the engine restarted since: drop the answer
-    std::uint32_t writeSeq = 0;    // which queued write this is or unlocks (Purpose::Write, Unlock)
-    bool level = false;            // a KX3 level write: no echo check
-    std::uint32_t transferSeq = 0; // which transfer asked (Purpose::Transfer)
-    std::size_t expected = 0;      // answer length computed from the request
-    RegBlock block;
-    Bytes frame;
+    int device = 0;             // device charged with the exchange
+    RegBlock block;             // Poll: the block read
+    TransferCall call;          // Panel, Transfer: the step and the run that asked
+    std::uint32_t writeId = 0;  // Panel: PanelWrites::RequestId() when sent
+  };
+
+  // The selected device's pages: what is asked of them and what is shown.
+  struct SelectedPages {
+    bool refresh = true;            // read them at the end of the cycle
+    bool reidentify = false;        // identify the selected device first
+    bool factoryMode = false;       // the factory pages follow the parameter pages
+    bool calibrationShown = false;  // a factory page was shown (hidden when they end)
   };
 
   void Dispatch(const MonitorEvent& event);
@@ -267,13 +218,6 @@ class MonitorEngine {
   void OnSelect(int d);
   void OnChangeAddress(int d, std::uint16_t address);
   void OnQueueWrite(const monitor_event::QueueWrite& write);
-  // A queued write to the register that sets the selected device's decimal
-  // point (KX1 input type, KX2 unit or pointer) sets it at once, so that
-  // entries made after it are read with the point the controller will have
-  // when they reach it; the pages read after the write confirm or correct it.
-  void DecimalPointQueued(std::uint16_t reg, std::uint16_t value);
-  // Drops the queued write `seq` (it has been answered or refused).
-  void DropWrite(std::uint32_t seq);
   void OnFactoryMode(bool on);
   void OnDecimalPoint(int d, int code);
   void OnStartTransfer(std::shared_ptr<Transfer> transfer);
@@ -285,30 +229,34 @@ class MonitorEngine {
 
   bool OpenPort();
   void ClosePort();
+  LineFormat Line() const;
   void NextRequest();
-  void SendRequest(Purpose purpose, std::uint8_t function, std::uint16_t reg, std::uint16_t value,
-                   RequestType type, int device, bool broadcast = false);
+  // One request of the panels or the transfer; false when it has none.
+  bool SendStep(Purpose purpose, TransferRunner& runner);
+  void SendPoll(const RegBlock& block, int device);
+  void Send(ExchangeRequest request, InFlight f, std::size_t answerBytes);
   // Ends the wait of the exchange in flight. True when a deferred close or a
   // stale request took over, so its answer or time-out is not to be used.
   bool SettleExchange();
-  // A complete answer, checked by the exchange.
-  void TakeAnswer(const AnswerCheck& check);
-  void Account(Result result, std::uint8_t function, std::uint8_t exceptionCode);
-  void Finish(Result result, std::uint8_t function = 0, std::uint8_t exceptionCode = 0);
-  void DecodeIdentify(std::uint8_t model);
-  void DecodePage(std::span<const std::uint16_t> words);
+  void TakePollAnswer(const Answer& answer);
+  void TakeStepAnswer(const Answer& answer);
+  void TakeIdentify(std::uint8_t model);
+  void TakeRead(std::span<const std::uint16_t> words);
+  void TakePage(std::span<const std::uint16_t> words);  // a parameter or factory page
   void Advance();
-  void DecodeRead(std::span<const std::uint16_t> words);
-  void TakeWriteAnswer();
-  // Hands a good answer to the transfer that asked for it (if it still runs).
-  void TransferAnswered(std::span<const std::uint16_t> words);
+  // A transfer step was taken: progress, the buffer of an upload, its end.
+  void TransferMoved(const ParameterBuffer* bufferBefore);
   void EndTransfer(TransferEnd end);
+  // Counts a good or failed exchange of the device charged with it;
+  // `limitPassed`: an exception answer passed the limit (nothing: not yet
+  // counted, Account counts it).
+  void Account(Failure failure, std::uint8_t function, std::uint8_t code, std::optional<bool> limitPassed);
   void Disconnect(int d);
-  void SelectNextAfter(int d);
-  void ClearWriteState();
-  // The queued write in flight has ended (echo or level answer): it leaves the queue.
-  void WriteEnded();
-  int FirstConnected() const;
+  // The selected device changed (or was identified anew): its panels' writes,
+  // factory mode and calibration end.
+  void LeaveSelection();
+  // `next` (a device or kNoDevice) becomes the selected one.
+  void SelectDevice(int next);
   void SetLamp(int d, RunLamp lamp);
   void SetStatus(std::string text, StatusTone tone);
   // Recomputes the menus from the engine's state; tells the window when they changed.
@@ -316,7 +264,7 @@ class MonitorEngine {
   void Notify(int d, unsigned changes);
   void HideCalibration();
   void FinishDeferredClose();
-  int TimeoutFor(bool broadcast, bool write) const;
+  MonitorDevice& Dev(int d) { return devices_[static_cast<std::size_t>(d)]; }
 
   ComPort& port_;
   Session& session_;
@@ -332,46 +280,25 @@ class MonitorEngine {
   int connectedCount_ = 0;
   int selected_ = 0;
   PollPosition poll_;
-  bool reidentifySelected_ = false;
-  bool refresh_ = true;
-  bool factoryMode_ = false;
-  bool calibrationShown_ = false;
-  bool closeRequested_ = false;
-  int timeoutTicks_ = 18;
-  int readExceptions_ = 0;
-  int writeExceptions_ = 0;
-  Result result_ = Result::Good;
-  std::string statusText_;
-
-  // What the file and write menu items follow.
-  bool bufferValid_ = false;
-  bool fileChosen_ = false;
-
-  // The user's writes, oldest first.
-  struct QueuedWrite {
-    std::uint16_t reg = 0;
-    std::uint16_t value = 0;
-    bool unlock = false;
-    bool level = false;
-    std::uint32_t seq = 0;
-  };
-  std::deque<QueuedWrite> writes_;
-  std::uint32_t writeSeq_ = 0;  // counts queued writes
-  bool unlockPending_ = false;  // an unlock write before the factory pages
-  bool unlocked_ = false;
+  SelectedPages pages_;
   bool levelWrite_ = false;
+  Failure failure_ = Failure::None;
+  std::string statusText_;
+  // What the file and write menu items follow.
+  monitor_event::BufferState buffer_{false, false};
 
-  // The running transfer and a count of the transfers started, so that an
-  // answer is handed only to the transfer that asked for it.
-  std::shared_ptr<Transfer> transfer_;
-  std::uint32_t transferSeq_ = 0;
+  // The panels' writes go before the running transfer; exception answers of
+  // both and of the polls count together.
+  ExceptionLimit exceptions_;
+  std::shared_ptr<PanelWrites> writes_;
+  TransferRunner panel_{exceptions_};
+  TransferRunner transfer_{exceptions_};
 
   // Parameter pages of the selected device (0x4700..0x47FF).
-  std::array<std::uint16_t, 0x100> pageWords_{};
+  ParameterWords pageWords_{};
 
   MonitorMenus menus_;
 
-  // Port and the exchange in flight.
   Exchange exchange_;
   InFlight inflight_;
 };

@@ -91,6 +91,75 @@ bool ImageUpload::Done() const {
   return BufferComplete() && (!withRampSteps_ || stepCount_ >= kImageBytes);
 }
 
+std::optional<TransferRequest> PanelWrites::NextRequest() const {
+  using Action = TransferRequest::Action;
+  if (unlockWanted_) return TransferRequest{Action::Unlock, 0, 0, false, false};
+  if (writes_.empty()) return std::nullopt;
+  const PanelWrite& w = writes_.front().write;
+  if (w.unlock && !unlocked_) return TransferRequest{Action::Unlock, 0, 0, false, false};
+  return TransferRequest{Action::Write, w.reg, w.value, false, w.level};
+}
+
+std::uint32_t PanelWrites::RequestId() const {
+  if (unlockWanted_) return unlockId_;
+  return writes_.empty() ? 0 : writes_.front().id;
+}
+
+void PanelWrites::AnswerTaken(std::span<const std::uint16_t>) {
+  if (unlockWanted_) {
+    unlockWanted_ = false;
+    unlocked_ = true;
+    return;
+  }
+  if (writes_.empty()) return;
+  if (writes_.front().write.unlock && !unlocked_) {
+    unlocked_ = true;
+    return;
+  }
+  writes_.pop_front();
+  unlocked_ = false;
+}
+
+void PanelWrites::AnswerFailed(Failure failure) {
+  if (failure == Failure::EchoMismatch) {
+    if (!unlockWanted_ && !writes_.empty()) writes_.pop_front();
+    Relock();
+    return;
+  }
+  if (!unlockWanted_ && !writes_.empty() && !(writes_.front().write.unlock && !unlocked_)) unlocked_ = false;
+}
+
+void PanelWrites::Queue(const PanelWrite& write, std::uint32_t onTheLine) {
+  if (!writes_.empty() && writes_.back().id != onTheLine && writes_.back().write.reg == write.reg) {
+    PanelWrite& last = writes_.back().write;
+    last.value = write.value;
+    last.unlock = last.unlock || write.unlock;
+    last.level = write.level;
+    return;
+  }
+  writes_.push_back({write, ++lastId_});
+}
+
+void PanelWrites::UnlockFirst() {
+  if (unlocked_ || unlockWanted_) return;
+  unlockWanted_ = true;
+  unlockId_ = ++lastId_;
+}
+
+void PanelWrites::Drop(std::uint32_t id) {
+  if (!writes_.empty() && writes_.front().id == id) writes_.pop_front();
+}
+
+void PanelWrites::Relock() {
+  unlockWanted_ = false;
+  unlocked_ = false;
+}
+
+void PanelWrites::Clear() {
+  writes_.clear();
+  Relock();
+}
+
 std::vector<WriteStep> RampWriteSteps(std::span<const std::uint16_t> values) {
   std::vector<WriteStep> steps;
   steps.reserve(values.size());

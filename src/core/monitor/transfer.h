@@ -3,8 +3,9 @@
 //
 // A transfer is an object behind one small interface. It owns its buffer and
 // is handed what it needs when it is made (the write list, the model's upload
-// register); it never calls anything. The engine asks it, before each request
-// and after the unlock write and the queued write of the panels:
+// register); it never calls anything. A TransferRunner (transfer_runner.h)
+// carries it out on the line; the monitor runs the panels' writes (PanelWrites)
+// before it and the status polls after it. The runner asks it:
 //
 //   NextRequest()  the request to send now (nothing once Done()). Asked again
 //                  without AnswerTaken() in between it returns the same request:
@@ -13,6 +14,8 @@
 //   AnswerTaken()  the last request was answered well: a read hands over the
 //                  words read; a write hands over nothing (its echo matched, or
 //                  the wait after a broadcast write ended).
+//   AnswerFailed() the last request failed (how, as a Failure) and goes again
+//                  (or is given up).
 //   Progress()     0..1000, for the progress bars.
 //   Done()         the last request was answered.
 //
@@ -24,13 +27,21 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <span>
 #include <vector>
 
+#include "core/exchange/answer.h"
+
 namespace kx {
 
-enum class TransferKind : std::uint8_t { Upload, RampUpload, Download, RampDownload };
+// The 260-byte parameter buffer: 256 bytes of parameter memory, then model
+// code, firmware major, firmware minor and their 8-bit sum.
+using ParameterBuffer = std::array<std::uint8_t, 260>;
+using RampStepImage = std::array<std::uint8_t, 256>;
+
+enum class TransferKind : std::uint8_t { Upload, RampUpload, Download, RampDownload, PanelWrites };
 
 // One request a transfer asks for.
 struct TransferRequest {
@@ -43,6 +54,7 @@ struct TransferRequest {
   std::uint16_t reg = 0;
   std::uint16_t value = 0;  // Write: the value; Read: the number of registers
   bool broadcast = false;   // to address 0: nobody answers, the end of the wait acknowledges it
+  bool level = false;       // Write: a KX3 key or lock write, answered in the controller's own way (no echo check)
   friend bool operator==(const TransferRequest&, const TransferRequest&) = default;
 };
 
@@ -52,6 +64,10 @@ class Transfer {
   virtual TransferKind Kind() const = 0;
   virtual std::optional<TransferRequest> NextRequest() const = 0;
   virtual void AnswerTaken(std::span<const std::uint16_t> words) = 0;
+  virtual void AnswerFailed(Failure /*failure*/) {}
+  // The parameter buffer this transfer has filled (an upload), once it is
+  // complete; nullptr for other transfers and before.
+  virtual const ParameterBuffer* CompletedBuffer() const { return nullptr; }
   virtual int Progress() const = 0;
   virtual bool Done() const = 0;
 };
@@ -95,10 +111,6 @@ class WriteSequence final : public Transfer {
   bool unlocked_ = false;  // the unlock write of the current step was acknowledged
 };
 
-// The 260-byte parameter buffer: 256 bytes of parameter memory, then model
-// code, firmware major, firmware minor and their 8-bit sum.
-using ParameterBuffer = std::array<std::uint8_t, 260>;
-using RampStepImage = std::array<std::uint8_t, 256>;
 
 inline constexpr int kImageBytes = 256;
 
@@ -134,6 +146,7 @@ class ImageUpload final : public Transfer {
   int StepCount() const { return stepCount_; }
   const ParameterBuffer& Buffer() const { return buffer_; }
   const RampStepImage& Steps() const { return steps_; }
+  const ParameterBuffer* CompletedBuffer() const override { return BufferComplete() ? &buffer_ : nullptr; }
 
  private:
   std::uint8_t model_;
@@ -145,6 +158,67 @@ class ImageUpload final : public Transfer {
   int stepCount_ = 0;
   ParameterBuffer buffer_{};
   RampStepImage steps_{};
+};
+
+// One register write of the user's from the panels.
+struct PanelWrite {
+  std::uint16_t reg = 0;
+  std::uint16_t value = 0;
+  bool unlock = false;  // the unlock write goes first (factory-protected register)
+  bool level = false;   // a KX3 key or lock write (TransferRequest::level)
+};
+
+// The selected controller's writes from the panels, which go before any other
+// request: the unlock write the factory pages ask for, then the user's writes
+// in the order queued, each after the unlock write when it needs one. The
+// controller counts as unlocked from an acknowledged unlock write until the
+// next write goes out (a write sent again after a failure is unlocked again).
+// Each request has an id, so that an answer is taken only by the request it
+// answers.
+class PanelWrites final : public Transfer {
+ public:
+  TransferKind Kind() const override { return TransferKind::PanelWrites; }
+  std::optional<TransferRequest> NextRequest() const override;
+  void AnswerTaken(std::span<const std::uint16_t> words) override;
+  // A write that went out ends the unlock, answered or not; one whose echo
+  // is wrong is dropped, its unlock write with it (those queued after it
+  // still go out), and the controller counts as locked.
+  void AnswerFailed(Failure failure) override;
+  int Progress() const override { return Done() ? 1000 : 0; }
+  bool Done() const override { return !unlockWanted_ && writes_.empty(); }
+
+  // Queues a write. One for the register of the last write still waiting
+  // replaces that one's value (the last choice wins), unless the last write
+  // is the request `onTheLine` (its id; 0 for none).
+  void Queue(const PanelWrite& write, std::uint32_t onTheLine);
+  // The unlock write before the factory pages (nothing while unlocked).
+  void UnlockFirst();
+  // Drops the write request `id` was for (refused, or its echo was wrong),
+  // its unlock write included; the writes queued after it still go out.
+  void Drop(std::uint32_t id);
+  // Locked again, no unlock write wanted (a refusal, another controller).
+  void Relock();
+  // Nothing queued, locked (another controller selected, its address changed).
+  void Clear();
+
+  // The id of the request NextRequest() gives (0 when done), and of the last
+  // queued write (0 when none is queued).
+  std::uint32_t RequestId() const;
+  std::uint32_t LastId() const { return writes_.empty() ? 0 : writes_.back().id; }
+  bool WritesQueued() const { return !writes_.empty(); }
+  bool Unlocked() const { return unlocked_; }
+  bool UnlockWanted() const { return unlockWanted_; }
+
+ private:
+  struct Entry {
+    PanelWrite write;
+    std::uint32_t id = 0;
+  };
+  std::deque<Entry> writes_;
+  std::uint32_t lastId_ = 0;
+  std::uint32_t unlockId_ = 0;  // the id of the wanted unlock write
+  bool unlockWanted_ = false;
+  bool unlocked_ = false;
 };
 
 // The ramp/soak program write: registers 0x4767.. with the 153 values given.

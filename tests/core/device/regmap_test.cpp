@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <initializer_list>
+#include <utility>
 #include <vector>
 
 namespace kx {
@@ -75,6 +76,40 @@ TEST(RegMap, DecimalPointCodes) {
   EXPECT_EQ(Kx2DecimalPoint(1, 0), kDpRounded);
   EXPECT_EQ(Kx2DecimalPoint(2, 0), 0);
   EXPECT_EQ(Kx2DecimalPoint(1, 2), 2);
+}
+
+// The decimal point follows the registers read or queued: the block must hold
+// the model's own registers, and a KX3 only rounds a whole-unit code.
+TEST(RegMap, DecimalPointFollowsTheRegistersThatSetIt) {
+  struct Case {
+    const char* name;
+    std::uint8_t model;
+    int current;
+    RegBlock changed;
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> words;  // register, value
+    int expected;
+  };
+  const Case cases[] = {
+      {"KX1 page 11: input type 3", kModelKx1, kDpRounded, {0x4710, 8}, {{0x4710, 3}}, 1},
+      {"KX1 page 11: input type 2", kModelKx1, 1, {0x4710, 8}, {{0x4710, 2}}, kDpRounded},
+      {"KX1 factory page holds 0x4724, not its point", kModelKx1, 1, {0x4720, 8}, {{0x4724, 0}}, 1},
+      {"KX1 queued input type", kModelKx1, kDpRounded, {0x4710, 1}, {{0x4710, 11}}, 1},
+      {"KX2 page 10", kModelKx2, 1, {0x4720, 8}, {{0x4724, 2}, {0x4725, 3}}, 3},
+      {"KX2 page 10, whole with a temperature unit", kModelKx2, 1, {0x4720, 8}, {{0x4724, 1}, {0x4725, 0}},
+       kDpRounded},
+      {"KX2 queued code with the unit as read", kModelKx2, 1, {0x4725, 1}, {{0x4724, 2}, {0x4725, 0}}, 0},
+      {"KX2 queued unit with the code as read", kModelKx2, 0, {0x4724, 1}, {{0x4724, 0}, {0x4725, 0}},
+       kDpRounded},
+      {"KX2 page 11 leaves it", kModelKx2, 2, {0x4710, 8}, {{0x4724, 0}, {0x4725, 0}}, 2},
+      {"KX3 whole units rounded with a temperature unit", kModelKx3, 0, {0x4720, 8}, {{0x4724, 1}}, kDpRounded},
+      {"KX3 whole units kept with another unit", kModelKx3, 0, {0x4720, 8}, {{0x4724, 2}}, 0},
+      {"KX3 chosen code kept", kModelKx3, 2, {0x4720, 8}, {{0x4724, 0}, {0x4725, 1}}, 2},
+  };
+  for (const Case& c : cases) {
+    ParameterWords page{};
+    for (const auto& [reg, value] : c.words) page[reg - kParameterFirst] = value;
+    EXPECT_EQ(DecimalPointAfter(c.model, c.current, c.changed, page), c.expected) << c.name;
+  }
 }
 
 TEST(RegMap, ValueDisplay) {

@@ -480,8 +480,9 @@ TEST_P(MonitorEngineTest, RampUploadFillsTheBufferThenTheStepImage) {
   ASSERT_TRUE(SecondCycle(0x4717));
   struct : Observer {
     int buffersUploaded = 0;
-    void ParameterBufferUploaded(const ImageUpload& u) override {
-      buffersUploaded += u.BufferComplete() ? 1 : 0;
+    void ParameterBufferUploaded(const Transfer& t, const ParameterBuffer& b) override {
+      const auto& u = static_cast<const ImageUpload&>(t);
+      buffersUploaded += u.BufferComplete() && &b == &u.Buffer() ? 1 : 0;
     }
   } watcher;
   engine.SetObserver(&watcher);
