@@ -21,8 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto received = in.Rest();
 
   const AnswerCheck check = CheckAnswer(expect, received);
-  if (check.status == AnswerStatus::Ok && !AnswerChecksumOk(form, check.bytes)) std::abort();
-  (void)StatusText(check.status);
+  if (check.failure == Failure::None && !AnswerChecksumOk(form, check.bytes)) std::abort();
+  (void)FailureText(check.failure, check.function, check.exceptionCode);
   (void)ExceptionReport(check.function, check.exceptionCode);
   (void)AnswerText(received);
   (void)AsciiAnswerBytes(received);
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     AnswerExpectation own{form, received[0], {}, {}};
     if (received.size() >= 2) own.functions.push_back(received[1]);
     const AnswerCheck back = CheckAnswer(own, frame);
-    if (back.status == AnswerStatus::ChecksumError || back.status == AnswerStatus::WrongAddress) std::abort();
+    if (back.failure == Failure::Checksum || back.failure == Failure::WrongAddress) std::abort();
   }
 
   // Frame-end rules over the same bytes, a byte at a time.

@@ -65,58 +65,26 @@ std::string FailureText(Failure failure, std::uint8_t function, std::uint8_t exc
   return {};
 }
 
-namespace {
-
-Failure FailureOf(AnswerStatus status) {
-  switch (status) {
-    case AnswerStatus::Ok: return Failure::None;
-    case AnswerStatus::FormatError: return Failure::Format;
-    case AnswerStatus::WrongAddress: return Failure::WrongAddress;
-    case AnswerStatus::ChecksumError: return Failure::Checksum;
-    case AnswerStatus::Exception: return Failure::Exception;
-    case AnswerStatus::EchoMismatch: return Failure::EchoMismatch;
-    case AnswerStatus::UnknownFunction: return Failure::UnknownFunction;
-  }
-  return Failure::Format;
-}
-
-}  // namespace
-
-std::string_view StatusText(AnswerStatus status) {
-  switch (status) {
-    case AnswerStatus::Ok: return {};
-    case AnswerStatus::FormatError: return Text(Msg::RcvFormatError);
-    case AnswerStatus::WrongAddress: return Text(Msg::AddressNotCorrect);
-    case AnswerStatus::ChecksumError: return Text(Msg::ReceivedChecksumError);
-    case AnswerStatus::Exception: return Text(Msg::UnknownError);
-    case AnswerStatus::EchoMismatch: return Text(Msg::WriteCompareFail);
-    case AnswerStatus::UnknownFunction: return Text(Msg::UnknownCommand);
-  }
-  return {};
-}
-
 AnswerCheck CheckAnswer(const AnswerExpectation& expect, std::span<const std::uint8_t> collected) {
   AnswerCheck result;
-  auto fail = [&result](AnswerStatus status) {
-    result.status = status;
-    result.failure = FailureOf(status);
-    result.text = std::string(StatusText(status));
+  auto fail = [&result](Failure failure) {
+    result.failure = failure;
     return result;
   };
 
   if (expect.form == FrameForm::Ascii) {
     std::optional<Bytes> bytes = AsciiAnswerBytes(collected);
-    if (!bytes) return fail(AnswerStatus::FormatError);
+    if (!bytes) return fail(Failure::Format);
     result.bytes = std::move(*bytes);
   } else {
     result.bytes.assign(collected.begin(), collected.end());
   }
   const Bytes& b = result.bytes;
-  if (b.empty()) return fail(AnswerStatus::FormatError);
-  if (b[0] != expect.address) return fail(AnswerStatus::WrongAddress);
-  if (expect.checkDigits && !AnswerChecksumOk(expect.form, b)) return fail(AnswerStatus::ChecksumError);
+  if (b.empty()) return fail(Failure::Format);
+  if (b[0] != expect.address) return fail(Failure::WrongAddress);
+  if (expect.checkDigits && !AnswerChecksumOk(expect.form, b)) return fail(Failure::Checksum);
   // Address, function and the check field at least.
-  if (b.size() < 2 + (expect.checkDigits ? CheckLength(expect.form) : 0)) return fail(AnswerStatus::FormatError);
+  if (b.size() < 2 + (expect.checkDigits ? CheckLength(expect.form) : 0)) return fail(Failure::Format);
 
   result.function = b[1];
   const bool expected = std::find(expect.functions.begin(), expect.functions.end(),
@@ -124,13 +92,8 @@ AnswerCheck CheckAnswer(const AnswerExpectation& expect, std::span<const std::ui
   if (!expected) {
     const std::size_t dataEnd = b.size() - CheckLength(expect.form);
     result.exceptionCode = dataEnd > 2 ? b[2] : 0;
-    if (std::optional<std::string> report = ExceptionReport(result.function, result.exceptionCode)) {
-      result.status = AnswerStatus::Exception;
-      result.failure = Failure::Exception;
-      result.text = std::move(*report);
-      return result;
-    }
-    return fail(AnswerStatus::UnknownFunction);
+    if (ExceptionReport(result.function, result.exceptionCode)) return fail(Failure::Exception);
+    return fail(Failure::UnknownFunction);
   }
 
   if (!expect.echoOf.empty()) {
@@ -144,7 +107,7 @@ AnswerCheck CheckAnswer(const AnswerExpectation& expect, std::span<const std::ui
     const bool echoed = n == 0 ? request == b
                                : request.size() >= n && b.size() >= n &&
                                      std::equal(request.begin(), request.begin() + static_cast<std::ptrdiff_t>(n), b.begin());
-    if (!echoed) return fail(AnswerStatus::EchoMismatch);
+    if (!echoed) return fail(Failure::EchoMismatch);
   }
   return result;
 }

@@ -39,16 +39,6 @@ std::string FailureText(Failure failure, std::uint8_t function = 0, std::uint8_t
 // Answer checks. Each receiver applies the ones it needs in its own order;
 // CheckAnswer applies them all in the usual order.
 
-enum class AnswerStatus {
-  Ok,
-  FormatError,      // ASCII answer not starting with ':' (or too short to hold a frame)
-  WrongAddress,     // byte 0 is not the address the request went to
-  ChecksumError,    // LRC or CRC wrong
-  Exception,        // exception answer 83/E7 (read) or 86/E8 (write)
-  EchoMismatch,     // the answer to a write is not a copy of the request
-  UnknownFunction,  // a function byte the receiver does not expect
-};
-
 // Received bytes as text with CR and LF left out (how receivers that show or
 // keep an ASCII answer as text see it).
 std::string AnswerText(std::span<const std::uint8_t> received);
@@ -69,10 +59,6 @@ constexpr std::size_t CheckLength(FrameForm form) { return form == FrameForm::Rt
 // other function bytes.
 std::optional<std::string> ExceptionReport(std::uint8_t function, std::uint8_t code);
 
-// The text shown for a failed check other than Exception (whose text depends
-// on the answer, see ExceptionReport); empty for Ok.
-std::string_view StatusText(AnswerStatus status);
-
 struct AnswerExpectation {
   FrameForm form = FrameForm::Ascii;
   std::uint8_t address = 0;
@@ -88,10 +74,9 @@ struct AnswerExpectation {
   bool checkDigits = true;
 };
 
+// What the checks found: the first failure (None: good) and the answer as bytes.
 struct AnswerCheck {
-  AnswerStatus status = AnswerStatus::Ok;
   Failure failure = Failure::None;
-  std::string text;             // the monitor's text for the failure; empty when Ok
   Bytes bytes;                  // the answer as bytes, check field included
   std::uint8_t function = 0;    // function byte (0 when the answer is too short)
   std::uint8_t exceptionCode = 0;

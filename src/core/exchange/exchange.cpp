@@ -127,11 +127,11 @@ Answer Exchange::Finish(AnswerEnd end, bool deadline) {
   answer.deadlineReached = deadline;
   answer.failure = end == AnswerEnd::Complete ? Failure::None : Failure::TimedOut;
   if (end == AnswerEnd::Complete && request_.expect) {
-    answer.check = CheckAnswer(*request_.expect, answer.raw);
-    answer.failure = answer.check->failure;
-    answer.frame = answer.check->bytes;
-    answer.function = answer.check->function;
-    answer.exceptionCode = answer.check->exceptionCode;
+    AnswerCheck check = CheckAnswer(*request_.expect, answer.raw);
+    answer.failure = check.failure;
+    answer.frame = std::move(check.bytes);
+    answer.function = check.function;
+    answer.exceptionCode = check.exceptionCode;
     answer.checkLength = CheckLength(request_.form);
   }
   return answer;

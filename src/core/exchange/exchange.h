@@ -93,7 +93,6 @@ struct Answer {
   Bytes raw;                    // as received (ASCII text with CR LF, or RTU bytes)
   bool overflowed = false;      // the receive buffer filled up
   bool deadlineReached = false; // ended by the overall deadline
-  std::optional<AnswerCheck> check;
 
   // Why it failed (None: good). Without an expectation a complete answer is good.
   Failure failure = Failure::TimedOut;

@@ -40,56 +40,56 @@ TEST(AnswerChecks, CheckAnswerReportsTheFirstFailure) {
     Bytes collected;
     std::vector<std::uint8_t> functions;
     Bytes echoOf;
-    AnswerStatus status;
+    Failure failure;
     std::string_view text;
   };
   const FrameForm A = FrameForm::Ascii;
   const FrameForm R = FrameForm::Rtu;
   const Case cases[] = {
-      {"ascii read", A, Ascii({0x01, 0x03, 0x02, 0x00, 0x64}), {0x03}, {}, AnswerStatus::Ok, ""},
+      {"ascii read", A, Ascii({0x01, 0x03, 0x02, 0x00, 0x64}), {0x03}, {}, Failure::None, ""},
       {"rtu read", R, BuildRtuFrame(Bytes{0x01, 0x03, 0x02, 0x00, 0x64}), {0x03}, {},
-       AnswerStatus::Ok, ""},
-      {"no colon", A, AsciiBytes("010302006496\r\n"), {0x03}, {}, AnswerStatus::FormatError,
+       Failure::None, ""},
+      {"no colon", A, AsciiBytes("010302006496\r\n"), {0x03}, {}, Failure::Format,
        "Rcv format error !!!"},
-      {"empty ascii frame", A, AsciiBytes(":\r\n"), {0x03}, {}, AnswerStatus::FormatError,
+      {"empty ascii frame", A, AsciiBytes(":\r\n"), {0x03}, {}, Failure::Format,
        "Rcv format error !!!"},
       {"other address", A, Ascii({0x02, 0x03, 0x02, 0x00, 0x64}), {0x03}, {},
-       AnswerStatus::WrongAddress, "Address not correct"},
-      {"bad lrc", A, badLrc, {0x03}, {}, AnswerStatus::ChecksumError,
+       Failure::WrongAddress, "Address not correct"},
+      {"bad lrc", A, badLrc, {0x03}, {}, Failure::Checksum,
        "Received checksum error !!!"},
-      {"bad crc", R, badCrc, {0x03}, {}, AnswerStatus::ChecksumError,
+      {"bad crc", R, badCrc, {0x03}, {}, Failure::Checksum,
        "Received checksum error !!!"},
-      {"rtu too short", R, Bytes{0x01, 0x03}, {0x03}, {}, AnswerStatus::ChecksumError,
+      {"rtu too short", R, Bytes{0x01, 0x03}, {0x03}, {}, Failure::Checksum,
        "Received checksum error !!!"},
       {"model answer lrc unchecked", A, AsciiBytes(":0177020041FF\r\n"), {0x77, 0xE7}, {},
-       AnswerStatus::Ok, ""},
-      {"read exception", A, Ascii({0x01, 0x83, 0x02}), {0x03}, {}, AnswerStatus::Exception,
+       Failure::None, ""},
+      {"read exception", A, Ascii({0x01, 0x83, 0x02}), {0x03}, {}, Failure::Exception,
        " Read error : illegal address  !!!"},
       {"vendor read exception", R, BuildRtuFrame(Bytes{0x01, 0xE7, 0x05}), {0x67}, {},
-       AnswerStatus::Exception, " Read error : Unknow Error     !!!"},
+       Failure::Exception, " Read error : Unknow Error     !!!"},
       {"write exception", R, BuildRtuFrame(Bytes{0x01, 0x86, 0x0E}), {0x06}, writeRtu,
-       AnswerStatus::Exception, "Write error : illegal ASCII    !!!"},
-      {"E8 is a write error", A, Ascii({0x01, 0xE8, 0x0B}), {0x06}, {}, AnswerStatus::Exception,
+       Failure::Exception, "Write error : illegal ASCII    !!!"},
+      {"E8 is a write error", A, Ascii({0x01, 0xE8, 0x0B}), {0x06}, {}, Failure::Exception,
        "Write error : illegal frame    !!!"},
-      {"exception without code", A, Ascii({0x01, 0x83}), {0x03}, {}, AnswerStatus::Exception,
+      {"exception without code", A, Ascii({0x01, 0x83}), {0x03}, {}, Failure::Exception,
        " Read error : Unknow Error     !!!"},
       {"unexpected function", R, BuildRtuFrame(Bytes{0x01, 0x04, 0x00}), {0x03}, {},
-       AnswerStatus::UnknownFunction, "Unknow Command   !!!"},
+       Failure::UnknownFunction, "Unknow Command   !!!"},
       {"other exception function", R, BuildRtuFrame(Bytes{0x01, 0x90, 0x01}), {0x10}, {},
-       AnswerStatus::UnknownFunction, "Unknow Command   !!!"},
-      {"rtu echo", R, writeRtu, {0x06}, writeRtu, AnswerStatus::Ok, ""},
-      {"ascii echo", A, AsciiBytes(writeAscii), {0x06}, AsciiBytes(writeAscii), AnswerStatus::Ok,
+       Failure::UnknownFunction, "Unknow Command   !!!"},
+      {"rtu echo", R, writeRtu, {0x06}, writeRtu, Failure::None, ""},
+      {"ascii echo", A, AsciiBytes(writeAscii), {0x06}, AsciiBytes(writeAscii), Failure::None,
        ""},
       {"rtu echo differs", R, BuildRtuFrame(WriteRegisterPdu(1, 0x4722, 2)), {0x06}, writeRtu,
-       AnswerStatus::EchoMismatch, "Writing data compare fail !!!"},
+       Failure::EchoMismatch, "Writing data compare fail !!!"},
       {"ascii echo differs", A, Ascii(WriteRegisterPdu(1, 0x4723, 1)), {0x06},
-       AsciiBytes(writeAscii), AnswerStatus::EchoMismatch, "Writing data compare fail !!!"},
+       AsciiBytes(writeAscii), Failure::EchoMismatch, "Writing data compare fail !!!"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const AnswerCheck check = CheckAnswer({c.form, 0x01, c.functions, c.echoOf}, c.collected);
-    EXPECT_EQ(check.status, c.status);
-    EXPECT_EQ(check.text, c.text);
+    EXPECT_EQ(check.failure, c.failure);
+    EXPECT_EQ(FailureText(check.failure, check.function, check.exceptionCode), c.text);
   }
 }
 
