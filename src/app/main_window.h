@@ -44,6 +44,7 @@ class MainWindow : public QMainWindow {
   void SetMonitorWindow(QWidget* monitor) { monitor_ = monitor; }
 
   MainPortRouting& mainPortRouting() { return *mainRouting_; }
+  SecondPortRouting& secondPortRouting() { return *secondRouting_; }
   Session& session() { return session_; }
 
   // The tester panel (hidden at start; TESTER shows it).

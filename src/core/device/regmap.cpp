@@ -110,7 +110,7 @@ int Kx2DecimalPoint(std::uint16_t unit, std::uint16_t pointCode) {
 
 void StoreParameterWords(ParameterWords& page, RegBlock block, std::span<const std::uint16_t> words) {
   for (std::size_t i = 0; i < words.size(); ++i) {
-    const std::uint32_t reg = block.start + i;
+    const std::uint32_t reg = block.start + static_cast<std::uint32_t>(i);
     if (IsParameterRegister(reg)) page[reg - kParameterFirst] = words[i];
   }
 }

@@ -139,8 +139,12 @@ void FlashUpdate::SendWrite(std::uint16_t reg, std::uint16_t value) {
 }
 
 void FlashUpdate::SendLoader(Bytes frame, int waitTicks) {
-  Send(ExchangeRequest{.frame = std::move(frame), .form = FrameForm::Rtu, .end = LoaderAnswerRule(),
-                       .firstWaitTicks = waitTicks, .rearmTicks = waitTicks});
+  ExchangeRequest request;
+  request.frame = std::move(frame);
+  request.form = FrameForm::Rtu;
+  request.end = LoaderAnswerRule();
+  request.firstWaitTicks = request.rearmTicks = waitTicks;
+  Send(std::move(request));
 }
 
 void FlashUpdate::Send(ExchangeRequest request) {

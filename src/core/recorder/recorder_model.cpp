@@ -64,7 +64,7 @@ RecorderLook RecorderModel::Look() const {
   look.saveChecked = saveMode_;
   look.saveEnabled = !acquiring && !inReplay_;
   look.inReplay = inReplay_;
-  look.replayEnabled = !acquiring && replay_->Controls().rePlayBt;
+  look.replayEnabled = !acquiring && replay_->controls().rePlayBt;
   look.sampleTimeEnabled = !acquiring && !inReplay_;
   look.addressesEnabled = !acquiring;
   look.displayModeEnabled = !acquiring;

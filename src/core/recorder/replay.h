@@ -76,6 +76,7 @@ class ReplayEngine {
   bool JumpPending() const { return jumpPending_; }
   long Position() const { return position_; }
   const RecordFile& File() const { return file_; }
+  const ReplayControls& controls() const { return controls_; }
 
  private:
   void OnPlay();

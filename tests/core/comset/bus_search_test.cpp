@@ -219,8 +219,9 @@ TEST_F(SearchEngine, EachCombinationChangeReappliesLineSettingsAndRewritesStatus
     if (port.written.size() != lastWritten) {
       lastWritten = port.written.size();
       if (search.ProbeAddress() == 0xF1) seen.emplace_back(port.dataBits, search.view().status);
-      if (search.ProbeAddress() == 0xF3 && search.Combination() == rtuCombo)
+      if (search.ProbeAddress() == 0xF3 && search.Combination() == rtuCombo) {
         EXPECT_EQ(port.written.back(), ProbeFrame(0xF3, FrameForm::Rtu));
+      }
     }
     return !search.Searching();
   };

@@ -125,7 +125,7 @@ Answer Failed(Failure failure, std::uint8_t function = 0, std::uint8_t code = 0)
 
 // Records what it is handed; reads `reads` single registers, then is done.
 struct Recorder : Transfer {
-  explicit Recorder(int reads, bool broadcast = false) : left(reads), broadcast(broadcast) {}
+  explicit Recorder(int reads, bool toAll = false) : left(reads), broadcast(toAll) {}
   TransferKind Kind() const override { return TransferKind::Upload; }
   std::optional<TransferRequest> NextRequest() const override {
     if (left == 0) return std::nullopt;
