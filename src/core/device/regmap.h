@@ -138,7 +138,7 @@ inline constexpr int kAutoTuning = 7;
 
 // KX1 status byte rearranged into the native layout (KX1 bit 1 is dropped).
 std::uint8_t Kx1StatusToNative(std::uint8_t kx1);
-constexpr bool StatusBit(std::uint8_t native, int bit) { return ((native >> bit) & 1U) != 0; }
+constexpr bool StatusBit(std::uint8_t native, int bit) { return ((native >> bit) & 1) != 0; }
 // "C", "F" or "EU" from a native status byte.
 std::string_view UnitText(std::uint8_t native);
 
