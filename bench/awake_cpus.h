@@ -12,13 +12,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <string_view>
 #include <vector>
 
 // One spinning child process of the idle scheduling class per CPU, for as long
 // as this lives.
 class AwakeCpus {
  public:
-  AwakeCpus() {
+  explicit AwakeCpus(bool spin = true) {
+    if (!spin) return;
     const long cpus = std::max(1L, sysconf(_SC_NPROCESSORS_ONLN));
     for (long i = 0; i < cpus; ++i) {
       const pid_t pid = fork();
@@ -42,3 +45,13 @@ class AwakeCpus {
   std::vector<pid_t> children_;
 };
 
+// Whether the command line lets the CPUs sleep (--let-cpus-sleep); says
+// which on stdout. Use: const AwakeCpus awake(CpusKeptAwake(argc, argv));
+inline bool CpusKeptAwake(int argc, char** argv) {
+  bool keep = true;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--let-cpus-sleep") keep = false;
+  }
+  std::printf("CPUs %s\n", keep ? "kept awake by idle-class spinners" : "left to sleep when idle");
+  return keep;
+}

@@ -64,14 +64,7 @@ int main(int argc, char** argv) {
     else if (std::strcmp(argv[i], "--kxsim") == 0) kxsim = argv[i + 1];
   }
 
-  // Keep the CPUs awake unless asked not to (see awake_cpus.h).
-  bool keepCpusAwake = true;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--let-cpus-sleep") == 0) keepCpusAwake = false;
-  }
-  std::optional<AwakeCpus> awake;
-  if (keepCpusAwake) awake.emplace();
-  std::printf("CPUs %s\n", keepCpusAwake ? "kept awake by idle-class spinners" : "left to sleep when idle");
+  const AwakeCpus awake(CpusKeptAwake(argc, argv));
 
   kxsim::FirmwareRecipe recipe;
   recipe.modelCode = 11;

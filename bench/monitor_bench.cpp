@@ -461,8 +461,7 @@ int main(int argc, char** argv) {
     for (int baud : {9600, 38400})
       for (bool rtu : {false, true}) cases.push_back(Case{devices, baud, rtu});
 
-  std::optional<AwakeCpus> awake;
-  if (o.keepCpusAwake) awake.emplace();
+  const AwakeCpus awake(o.keepCpusAwake);
 
   std::printf("monitor engine over a pseudo-terminal, kxsim --timing (turnaround 2 ms), 10 bits per character\n");
   std::printf("%d rounds per case of %.1f s per client (engine after a %.1f s warm-up); the median round shown\n",

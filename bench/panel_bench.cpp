@@ -283,23 +283,20 @@ int main(int argc, char** argv) {
   int rounds = 3;
   std::string only;
   std::string kxsim = KXSIM_PATH;
-  bool keepCpusAwake = true;  // see awake_cpus.h
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--rounds" && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
     else if (a == "--only" && i + 1 < argc) only = argv[++i];
     else if (a == "--kxsim" && i + 1 < argc) kxsim = argv[++i];
     else if (a == "--trace") trace = true;
-    else if (a == "--let-cpus-sleep") keepCpusAwake = false;
+    else if (a == "--let-cpus-sleep") continue;  // taken by CpusKeptAwake
     else {
       std::fprintf(stderr, "usage: panel_bench [--rounds N] [--only CASE] [--kxsim PATH] [--trace] [--let-cpus-sleep]\n");
       return 2;
     }
   }
 
-  std::optional<AwakeCpus> awake;
-  if (keepCpusAwake) awake.emplace();
-  std::printf("CPUs %s\n", keepCpusAwake ? "kept awake by idle-class spinners" : "left to sleep when idle");
+  const AwakeCpus awake(CpusKeptAwake(argc, argv));
   std::printf("parameter panel, monitor window offscreen, four controllers (KX1, KX2, KX3, KX2),\n");
   std::printf("kxsim --timing on a pseudo-terminal, %d round(s) of select and enter per controller\n\n", rounds);
   std::printf("%-12s %-7s %-5s %4s %10s %10s %7s %7s %9s %6s\n", "case", "action", "model", "n", "mean ms",

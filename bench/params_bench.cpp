@@ -296,14 +296,7 @@ int main(int argc, char** argv) {
     else if (std::strcmp(argv[i], "--kxsim") == 0) o.kxsim = argv[i + 1];
   }
 
-  // Keep the CPUs awake unless asked not to (see awake_cpus.h).
-  bool keepCpusAwake = true;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--let-cpus-sleep") == 0) keepCpusAwake = false;
-  }
-  std::optional<AwakeCpus> awake;
-  if (keepCpusAwake) awake.emplace();
-  std::printf("CPUs %s\n", keepCpusAwake ? "kept awake by idle-class spinners" : "left to sleep when idle");
+  const AwakeCpus awake(CpusKeptAwake(argc, argv));
   const Line lines[] = {{9600, false}, {38400, true}};
   std::printf("%-26s %6s  %9s  %12s  %5s  %5s\n", "case", "frames", "elapsed s", "line limit s", "ratio", "cpu s");
   bool ok = true;
