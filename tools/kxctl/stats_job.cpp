@@ -1,6 +1,5 @@
 #include "kxctl/stats_job.h"
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 
@@ -14,11 +13,6 @@ namespace {
 // The block the monitor and the recorder poll: PV and its neighbour from 0x4700.
 constexpr std::uint16_t kPvRegister = 0x4700;
 constexpr std::uint16_t kPvCount = 2;
-
-std::int64_t SteadyMicros() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 std::string Ms(double ms) {
   char text[32];
@@ -66,7 +60,6 @@ void StatsJob::Finish(std::string error) {
   if (done_) return;
   done_ = true;
   timer_.StopTimer();
-  traffic_.Settle(SteadyMicros());
   error_ = std::move(error);
 }
 

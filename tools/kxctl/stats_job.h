@@ -13,7 +13,8 @@ namespace kxctl {
 
 class StatsJob final : public Job {
  public:
-  // `context.traffic` is the log on the line's port.
+  // `context.traffic` is the log on the line's port; the runner settles a
+  // request still waiting in it before asking for the result.
   StatsJob(const JobContext& context, StatsArgs args);
 
   void Start() override { SendNext(); }
