@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/line/port_address.h"
 #include "serial/qt_com_port.h"
 #include "serial/rfc2217_port.h"
 
@@ -81,7 +82,6 @@ std::vector<int> NumberedEntries(const std::filesystem::path& dir, std::string_v
   return numbers;
 }
 
-bool IsNetworkPath(const std::string& path) { return path.rfind("rfc2217://", 0) == 0; }
 
 // Defers deleting a replaced line: it may be the one whose event is being
 // handled right now.
@@ -199,7 +199,7 @@ PortPaths ParsePortList(std::string_view text) {
     const auto com = ComNumber(Trim(entry.substr(0, eq)));
     const std::string_view path = Trim(entry.substr(eq + 1));
     if (!com || path.empty()) continue;
-    if (IsNetworkPath(std::string(path)) && !ParseRfc2217Url(path)) continue;
+    if (IsNetworkPath(path) && !ParseRfc2217Url(path)) continue;
     paths[static_cast<std::size_t>(*com)] = std::string(path);
   }
   return paths;

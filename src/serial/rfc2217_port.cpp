@@ -1,5 +1,7 @@
 #include "serial/rfc2217_port.h"
 
+#include "core/line/port_address.h"
+
 #include <QDeadlineTimer>
 
 #include <charconv>
@@ -10,8 +12,6 @@ namespace kx::serial {
 namespace {
 
 using rfc2217::Command;
-
-constexpr std::string_view kScheme = "rfc2217://";
 
 // This end sends binary data, suppresses go-ahead and controls the port; it
 // asks the same of the server for the first two.
@@ -32,29 +32,9 @@ std::optional<rfc2217::ParityCode> ParityCode(Parity parity) {
 }  // namespace
 
 std::optional<NetworkAddress> ParseRfc2217Url(std::string_view url) {
-  if (url.substr(0, kScheme.size()) != kScheme) return std::nullopt;
-  std::string_view rest = url.substr(kScheme.size());
-  if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
-  std::string_view host;
-  std::string_view port;
-  if (!rest.empty() && rest.front() == '[') {
-    const std::size_t close = rest.find(']');
-    if (close == std::string_view::npos || close + 1 >= rest.size() || rest[close + 1] != ':') return std::nullopt;
-    host = rest.substr(1, close - 1);
-    port = rest.substr(close + 2);
-  } else {
-    const std::size_t colon = rest.rfind(':');
-    if (colon == std::string_view::npos) return std::nullopt;
-    host = rest.substr(0, colon);
-    port = rest.substr(colon + 1);
-    if (host.find(':') != std::string_view::npos) return std::nullopt;
-  }
-  if (host.empty() || host.find_first_of("/?#@ ") != std::string_view::npos) return std::nullopt;
-  unsigned int number = 0;
-  const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), number);
-  if (port.empty() || ec != std::errc{} || end != port.data() + port.size() || number == 0 || number > 65535)
-    return std::nullopt;
-  return NetworkAddress{std::string(host), static_cast<std::uint16_t>(number)};
+  const auto address = ParsePortAddress(url);
+  if (!address || address->transport != LineTransport::Rfc2217) return std::nullopt;
+  return NetworkAddress{address->host, address->port};
 }
 
 Rfc2217Port::Rfc2217Port(PortPaths paths, QObject* parent) : LinePort(std::move(paths), parent) {
