@@ -146,13 +146,18 @@ int Run(int argc, char** argv, const kxctl::Invocation& invocation) {
   }
 
   std::unique_ptr<kxctl::Job> job;
+  // A job that ends with a request in flight (interrupted) lets that request
+  // end first, by its answer or its time-out, so the answer does not reach
+  // the next program on the line as a stray reply.
+  bool settling = false;
   std::function<void()> afterStep = [&] {
     for (std::string note = job->TakeNote(); !note.empty(); note = job->TakeNote()) {
       progress.Clear();
       std::cerr << "kxctl: " << Shown(note, choice) << "\n";
     }
     if (job->Done()) {
-      app.quit();
+      settling = line.Pending();
+      if (!settling) app.quit();
     } else {
       progress.Show(job->Progress());
     }
@@ -165,10 +170,19 @@ int Run(int argc, char** argv, const kxctl::Invocation& invocation) {
                        kxctl::JobContext{line, port, kxctl::ParamsOfFormat(choice.format, choice.com), timer,
                                                          traffic ? &*traffic : nullptr});
   port.SetOnTrigger([&](kx::ComPort&, const kx::PortEvent& event) {
-    job->Handle(event);
+    if (settling) {
+      (void)line.Handle(event);
+    } else {
+      job->Handle(event);
+    }
     afterStep();
   });
   port.SetOnError([&](const std::string& text) {
+    if (settling) {
+      line.LineLost();
+      app.quit();
+      return;
+    }
     const std::string shown = Shown(text, choice);
     job->LineLost(shown.find(choice.portName) == std::string::npos ? choice.portName + ": " + shown : shown);
     afterStep();
@@ -180,6 +194,10 @@ int Run(int argc, char** argv, const kxctl::Invocation& invocation) {
   QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&] {
     char c;
     while (::read(g_signalPipe[0], &c, 1) > 0) {
+    }
+    if (settling) {  // a second signal does not wait
+      app.quit();
+      return;
     }
     job->Interrupt();
     afterStep();
