@@ -33,8 +33,8 @@ class Line {
 
   // Moves the open line to another format.
   void SetFormat(const LineFormat& format);
-  const LineFormat& Format() const { return format_; }
-  kx::FrameForm Form() const { return format_.form; }
+  const LineFormat& format() const { return format_; }
+  kx::FrameForm form() const { return format_.form; }
   kx::LineTiming Timing() const;
 
   // The traffic log on the port: it follows the line's format.

@@ -84,7 +84,7 @@ void ApplyFormat(ComPort& port, const PresetFormat& f) {
 // ---------------------------------------------------------------------------
 
 bool SetupLine::Open(int comNumber, const PresetFormat& format) {
-  ComPort& port = routing_.Port();
+  ComPort& port = routing_.port();
   comNumber_ = comNumber;
   port.SetComNumber(static_cast<std::uint16_t>(comNumber));
   ApplyFormat(port, format);
@@ -95,7 +95,7 @@ bool SetupLine::Open(int comNumber, const PresetFormat& format) {
 }
 
 void SetupLine::UseFormat(const PresetFormat& format) {
-  ApplyFormat(routing_.Port(), format);
+  ApplyFormat(routing_.port(), format);
   routing_.UseLine(FormatParams(format, comNumber_));
 }
 
@@ -271,7 +271,7 @@ void BusSearch::On(const search_event::Start& start) {
     view_.status = std::string(Text(Msg::PressStartToDetect));
     view_.gaugeVisible = false;
     Changed();
-    if (hooks_.showError) hooks_.showError(routing_.Port().ErrorText());
+    if (hooks_.showError) hooks_.showError(routing_.port().ErrorText());
     return;
   }
   state_ = State::Probing;

@@ -233,9 +233,9 @@ class BusSearch {
   const View& view() const { return view_; }
   const std::vector<Hit>& hits() const { return hits_; }
   bool Searching() const { return state_ == State::Probing; }
-  int Total() const { return total_; }
-  int ProbeCount() const { return probeCount_; }
-  int ProbeAddress() const { return probeAddress_; }
+  int total() const { return total_; }
+  int probeCount() const { return probeCount_; }
+  int probeAddress() const { return probeAddress_; }
   int Combination() const { return visited_.empty() ? kCombinationCount : visited_[comboIndex_]; }
 
  private:

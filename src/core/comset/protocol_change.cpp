@@ -211,7 +211,7 @@ void ProtocolChange::SendCommand() {
     status_ = std::string(Text(Msg::PressSetToChangeProtocol));
     line_.Free();
     Changed();
-    if (hooks_.showError) hooks_.showError(routing_.Port().ErrorText());
+    if (hooks_.showError) hooks_.showError(routing_.port().ErrorText());
     return;
   }
   // The setup route ends answers and re-arms its wait by its own rule.
@@ -249,7 +249,7 @@ void ProtocolChange::Fail(std::string_view text) {
 void ProtocolChange::On(const change_event::Leave&) {
   // A change left half way is over: a late echo or notice does nothing more.
   if (Running()) state_ = State::Failed;
-  if (routing_.Port().IsOpen()) line_.Free();
+  if (routing_.port().IsOpen()) line_.Free();
 }
 
 }  // namespace kx

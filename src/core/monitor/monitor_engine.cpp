@@ -401,7 +401,7 @@ void MonitorEngine::Advance() {
   facts.reidentifySelected = pages_.reidentify;
   facts.refresh = pages_.refresh;
   facts.factoryMode = pages_.factoryMode;
-  facts.unlocked = writes_->Unlocked();
+  facts.unlocked = writes_->unlocked();
 
   const PollStep step = AdvancePoll(poll_, facts);
   poll_ = step.next;

@@ -163,22 +163,22 @@ class MonitorEngine {
   void Handle(const MonitorEvent& event);
 
   // ---- State ----
-  State CurrentState() const { return state_; }
+  State state() const { return state_; }
   const MonitorDevice& Device(int device) const;
   int ConnectedCount() const { return connectedCount_; }
   int SelectedDevice() const { return selected_; }
-  PollPosition Poll() const { return poll_; }
-  bool FactoryModeOn() const { return pages_.factoryMode; }
-  bool RefreshRequested() const { return pages_.refresh; }
+  PollPosition poll() const { return poll_; }
+  bool factoryModeOn() const { return pages_.factoryMode; }
+  bool refreshRequested() const { return pages_.refresh; }
   bool WritePending() const { return writes_->WritesQueued(); }
-  bool UnlockPending() const { return writes_->UnlockWanted(); }
-  bool LevelWriteOn() const { return levelWrite_; }
+  bool UnlockPending() const { return writes_->unlockWanted(); }
+  bool levelWriteOn() const { return levelWrite_; }
   bool CloseRequested() const { return state_ == State::Closing; }
   // The transfer running, or nullptr.
   const Transfer* RunningTransfer() const { return transfer_.running(); }
-  Failure LastFailure() const { return failure_; }
-  const std::string& StatusText() const { return statusText_; }
-  const MonitorMenus& Menus() const { return menus_; }
+  Failure failure() const { return failure_; }
+  const std::string& statusText() const { return statusText_; }
+  const MonitorMenus& menus() const { return menus_; }
   // The selected device's last read word of register reg (0x4700..0x47FF; 0 otherwise).
   std::uint16_t ParameterWord(std::uint16_t reg) const;
   // Text the tile and front panel show in the SV field for request type 8.

@@ -71,9 +71,9 @@ class RecordWriter {
   void Close();
 
   bool IsOpen() const { return fd_ >= 0; }
-  const std::string& Path() const { return path_; }
-  const std::string& Error() const { return error_; }
-  std::uint64_t Records() const { return records_; }
+  const std::string& path() const { return path_; }
+  const std::string& error() const { return error_; }
+  std::uint64_t records() const { return records_; }
 
  private:
   int fd_ = -1;
@@ -98,15 +98,15 @@ class RecordFile {
   // first when it is not. False when k is past the end or the read fails.
   bool Ensure(std::uint64_t k);
 
-  bool IsOpen() const { return open_; }
-  const std::string& Path() const { return path_; }
+  bool isOpen() const { return open_; }
+  const std::string& path() const { return path_; }
   // After a failed Open or LoadWindow: the system's reason ("No such file or
   // directory", "Is a directory", ...), empty when the system gave none (a
   // file too short for its header, say).
-  const std::string& Error() const { return error_; }
-  const RecordHeader& Header() const { return header_; }
-  std::uint64_t Count() const { return count_; }
-  std::uint64_t WindowStart() const { return windowStart_; }
+  const std::string& error() const { return error_; }
+  const RecordHeader& header() const { return header_; }
+  std::uint64_t count() const { return count_; }
+  std::uint64_t windowStart() const { return windowStart_; }
   std::uint64_t WindowEnd() const { return windowStart_ + window_.size(); }
   bool InWindow(std::uint64_t k) const { return k >= WindowStart() && k < WindowEnd(); }
   // Record k, which must be in the window.

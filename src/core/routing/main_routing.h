@@ -107,7 +107,7 @@ class MainPortRouting {
   std::string ReceiveText() const;
   // Clear Result: what was received so far is no longer shown.
   void ClearReceiveText() { shownFrom_ = exchange_.Received().size(); }
-  ComPort& Port() { return port_; }
+  ComPort& port() { return port_; }
   const Exchange& exchange() const { return exchange_; }
 
   TesterSide tester;
@@ -168,9 +168,9 @@ class SecondPortRouting {
   // ApdComPort1Trigger: one event of the port.
   void Handle(const PortEvent& event);
 
-  std::uint16_t RecorderTimer() const { return recorderTimer_; }
-  std::uint16_t FirmwareTimer() const { return firmwareTimer_; }
-  ComPort& Port() { return port_; }
+  std::uint16_t recorderTimer() const { return recorderTimer_; }
+  std::uint16_t firmwareTimer() const { return firmwareTimer_; }
+  ComPort& port() { return port_; }
 
   RecorderSide recorder;
   FirmwareSide firmware;

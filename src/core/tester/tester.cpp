@@ -204,11 +204,11 @@ bool Tester::TextAcceptable() {
 
 bool Tester::OpenForTester() {
   routing_.HoldLine(LineOwner::Tester);
-  if (routing_.Port().IsOpen()) return true;
+  if (routing_.port().IsOpen()) return true;
   if (hooks_.setToolBarEnabled) hooks_.setToolBarEnabled(false);
   if (!routing_.Open()) {
     // The line stays held and the tool bar disabled until Close.
-    if (hooks_.showError) hooks_.showError(routing_.Port().ErrorText());
+    if (hooks_.showError) hooks_.showError(routing_.port().ErrorText());
     return false;
   }
   return true;
@@ -239,7 +239,7 @@ void Tester::On(const tester_event::RepeatClick&) {
       // Stop: an awaited answer still comes, and the routing closes after it.
       routing_.tester.repeat = false;
       if (hooks_.setRepeatTimer) hooks_.setRepeatTimer(false);
-      if (state() == State::Idle && routing_.Port().IsOpen()) {
+      if (state() == State::Idle && routing_.port().IsOpen()) {
         routing_.ReleaseLine();
         routing_.Close();
       }
@@ -262,7 +262,7 @@ void Tester::On(const tester_event::RepeatClick&) {
 }
 
 void Tester::On(const tester_event::TimerTick&) {
-  if (!Repeating() || !routing_.Port().IsOpen()) return;
+  if (!Repeating() || !routing_.port().IsOpen()) return;
   Transmit();  // a text made too long while repeating is skipped
 }
 
@@ -285,7 +285,7 @@ void Tester::On(const tester_event::CloseClick&) {
   // An answer still awaited is dropped with the port; without clearing the
   // flag here the next Send would wait for it for ever.
   routing_.tester.awaitingAnswer = false;
-  if (routing_.Port().IsOpen()) routing_.Close();
+  if (routing_.port().IsOpen()) routing_.Close();
   if (hooks_.setToolBarEnabled) hooks_.setToolBarEnabled(true);
   if (session_.lineOwner == LineOwner::Tester) routing_.ReleaseLine();
   Changed();

@@ -181,13 +181,13 @@ TEST(TrendRing, ResizeKeepsTheNewestSamples) {
   }
   r.Resize(4);
   EXPECT_TRUE(r.wrapped());
-  EXPECT_EQ(r.at(r.newest()), 24);
+  EXPECT_EQ(r.At(r.newest()), 24);
   EXPECT_EQ(r.min(), 21);
   r.Resize(40);
   EXPECT_FALSE(r.wrapped());
-  EXPECT_EQ(r.at(r.newest()), 24);
+  EXPECT_EQ(r.At(r.newest()), 24);
   r.Store(25);
-  EXPECT_EQ(r.at(r.newest()), 25);
+  EXPECT_EQ(r.At(r.newest()), 25);
   EXPECT_EQ(r.newest(), 4);
 }
 

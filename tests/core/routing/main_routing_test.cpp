@@ -267,7 +267,7 @@ TEST_F(SecondPortTest, FirmwareWindowTakesTheEventsAsTheyCome) {
 
 TEST_F(SecondPortTest, EventsWithoutRouteChangeNothing) {
   ASSERT_TRUE(routing.Open(SecondPortRouting::Route::Recorder));
-  port.Arm(routing.RecorderTimer(), 3);
+  port.Arm(routing.recorderTimer(), 3);
   port.Feed("stray\r\n");
   port.RunTimers();
   EXPECT_TRUE(firmwareEvents.empty());
