@@ -454,7 +454,7 @@ void TstPanelE2e::trendDrawsTheSelectedPv() {
     if (pictures) QTest::qWait(40);
     window_->SampleTrend();
   }
-  QVERIFY(window_->trend().ring(1).HasSample());
+  QVERIFY(window_->trend().RingOf(1).HasSample());
   QCOMPARE(window_->trend().shownDevice(), 1);
   // Some pixels of the curve are white.
   const QImage picture = window_->trendView()->picture();

@@ -601,7 +601,7 @@ void TstParameterPanel::viewSwitchesBetweenPanelAndTrend() {
   QVERIFY(f.w("DrawIme")->height() >= 250 * width / 808);
   QVERIFY(!f.w("ParaPL")->isVisible());
   for (int i = 0; i < 5; ++i) f.window->SampleTrend();
-  QVERIFY(f.window->trend().ring(0).HasSample());
+  QVERIFY(f.window->trend().RingOf(0).HasSample());
   f.window->findChild<QAction*>(QStringLiteral("SETTING1"))->trigger();
   QVERIFY(f.w("ParaPL")->isVisible());
   QVERIFY(!f.w("DrawIme")->isVisible());

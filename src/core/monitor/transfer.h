@@ -22,7 +22,7 @@
 // The engine drops the transfer when it ends, when the selected device changes
 // or is dropped, or after repeated exception answers, and tells the window
 // through MonitorObserver::TransferEnded. Whoever started a transfer keeps a
-// shared pointer to it and reads its result there (ImageUpload::Buffer()).
+// shared pointer to it and reads its result there (ImageUpload::buffer()).
 #pragma once
 
 #include <array>
