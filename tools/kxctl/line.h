@@ -57,7 +57,6 @@ class Line {
   std::function<void(int)> setTickMs_;
   kx::Exchange exchange_;
   kx::TrafficLog* traffic_ = nullptr;
-  int com_ = 1;
   LineFormat opened_;
   LineFormat format_;
 };

@@ -31,7 +31,8 @@ int FastProbeWaitMs(const LineFormat& format) {
 std::vector<LineFormat> ScanFormats(const ScanArgs& args, const LineFormat& lineFormat) {
   if (args.allFormats) {
     std::vector<LineFormat> formats;
-    for (const int n : kx::VisitedCombinations(kx::SearchPresets{})) formats.push_back(FormatOfSearch(kx::CombinationFormat(n)));
+    for (const int n : kx::VisitedCombinations(kx::SearchPresets{}))
+      formats.push_back(kx::LineFormatOf(kx::CombinationFormat(n)));
     return formats;
   }
   if (!args.formats.empty()) return args.formats;

@@ -74,6 +74,8 @@ PortParams FormatParams(const PresetFormat& f, int comNumber) {
   return p;
 }
 
+LineFormat LineFormatOf(const PresetFormat& f) { return LineFormatOf(FormatParams(f, 1)); }
+
 void ApplyFormat(ComPort& port, const PresetFormat& f) {
   port.SetBaud(FormatBaud(f));
   port.SetDatabits(FormatDataBits(f));
@@ -280,7 +282,7 @@ void BusSearch::On(const search_event::Start& start) {
 }
 
 void BusSearch::SendProbe() {
-  const LineFormat line = LineFormatOf(FormatParams(CombinationFormat(Combination()), comNumber_));
+  const LineFormat line = LineFormatOf(CombinationFormat(Combination()));
   ExchangeRequest probe = ProbeRequest(line, static_cast<std::uint8_t>(probeAddress_));
   // The setup route ends answers and re-arms its wait by its own rule.
   routing_.Send(MainPortRouting::Route::Setup, std::move(probe));

@@ -64,6 +64,9 @@ int FormatParityCode(const PresetFormat& format);
 
 // Port parameters that put a port on `format` (port number `comNumber`).
 PortParams FormatParams(const PresetFormat& format, int comNumber);
+// The line format the five digits name: the one rule from the digits to a
+// LineFormat, through the port parameters (kxctl's text forms use it too).
+LineFormat LineFormatOf(const PresetFormat& format);
 // Applies the format's baud, data bits, parity and stop bits to a port (at once
 // when it is open).
 void ApplyFormat(ComPort& port, const PresetFormat& format);

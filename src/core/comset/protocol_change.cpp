@@ -198,7 +198,7 @@ void ProtocolChange::On(const change_event::NoticeClosed&) {
 
 void ProtocolChange::SendCommand() {
   const PresetFormat format = *PresetsFormat(order_.presets);
-  const LineFormat line = LineFormatOf(FormatParams(format, comNumber_));
+  const LineFormat line = LineFormatOf(format);
   const auto addressFormat = static_cast<std::uint16_t>(order_.afterAddress * 256 + ControllerFormatByte(order_.after));
   ExchangeRequest request =
       step_ == 1 ? ProtocolStepRequest(line, order_.beforeAddress, kAddressFormatRegister, addressFormat)
