@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 namespace kx {
@@ -15,11 +16,11 @@ Answer Checked(std::uint8_t function, std::vector<std::uint8_t> data, Failure fa
   a.end = AnswerEnd::Complete;
   a.failure = failure;
   a.function = function;
-  a.frame = {1, function};
-  a.frame.insert(a.frame.end(), data.begin(), data.end());
-  a.frame.insert(a.frame.end(), {0, 0});
-  a.checkLength = 2;
   if (failure == Failure::Exception && !data.empty()) a.exceptionCode = data[0];
+  data.insert(data.begin(), {1, function});
+  data.insert(data.end(), {0, 0});  // the CRC's place (not checked here)
+  a.frame = std::move(data);
+  a.checkLength = 2;
   return a;
 }
 
