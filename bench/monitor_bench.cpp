@@ -257,7 +257,7 @@ EngineResult RunEngine(const Options& o, const Case& c) {
   RunLoop(o.warmup);
   for (int d = 0; d < c.devices; ++d) {
     if (!engine.Device(d).connected) {
-      r.problem = "device " + std::to_string(d) + " dropped during warm-up: " + engine.StatusText();
+      r.problem = "device " + std::to_string(d) + " dropped during warm-up: " + engine.statusText();
       return r;
     }
   }
@@ -274,7 +274,7 @@ EngineResult RunEngine(const Options& o, const Case& c) {
   r.m = port.lastRequest().meter - port.windowStart().meter;
   for (int d = 0; d < c.devices; ++d) r.errors += engine.Device(d).errorCount;
   r.errors -= errors0;
-  r.errorText = engine.StatusText();
+  r.errorText = engine.statusText();
   engine.Handle(kx::monitor_event::Close{});
   r.ok = true;
   return r;

@@ -210,8 +210,8 @@ CaseResult RunCase(const Case& c, int rounds, const std::string& kxsim) {
   kx::monitor::ParameterPanel& panel = *window.parameterPanel();
   kx::MonitorEngine& engine = window.engine();
   for (int d = 0; d < 4; ++d) {
-    window.tile(d)->comAddr->setValue(d + 1);
-    window.tile(d)->runBt->click();
+    window.Tile(d)->comAddr->setValue(d + 1);
+    window.Tile(d)->runBt->click();
   }
   // Connected and the first panel laid out.
   const bool ready = WaitForLayout(panel, [&] {
@@ -220,7 +220,7 @@ CaseResult RunCase(const Case& c, int rounds, const std::string& kxsim) {
     return true;
   });
   if (!ready) {
-    r.problem = "controllers not connected: " + engine.StatusText();
+    r.problem = "controllers not connected: " + engine.statusText();
     return r;
   }
   Settle(500);
@@ -233,7 +233,7 @@ CaseResult RunCase(const Case& c, int rounds, const std::string& kxsim) {
     for (int d : {1, 2, 3, 0}) {
       // Select: the address label is clicked.
       const Clock::time_point t0 = Clock::now();
-      emit window.tile(d)->adrLb->Clicked();
+      emit window.Tile(d)->adrLb->Clicked();
       if (!WaitForLayout(panel, [&] { return engine.SelectedDevice() == d; })) {
         r.problem = "no panel after selecting device " + std::to_string(d + 1);
         return r;
@@ -251,7 +251,7 @@ CaseResult RunCase(const Case& c, int rounds, const std::string& kxsim) {
       QApplication::sendEvent(sv, &press);
       if (!WaitForLayout(panel, [&] { return std::abs(sv->text().toDouble() - typed) < 1e-6; })) {
         r.problem = "SV " + sv->text().toStdString() + " not taken on device " + std::to_string(d + 1) +
-                    ": " + engine.StatusText();
+                    ": " + engine.statusText();
         return r;
       }
       const Clock::time_point t3 = Clock::now();

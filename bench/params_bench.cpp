@@ -176,11 +176,11 @@ class Bench {
     const bool ready = RunUntil(
         [&] {
           const kx::MonitorDevice& dev = engine_->Device(0);
-          return engine_->Menus().upload && dev.rec.firmwareVersion != 0 && dev.rec.comWrite == 1 &&
+          return engine_->menus().upload && dev.rec.firmwareVersion != 0 && dev.rec.comWrite == 1 &&
                  engine_->ParameterWord(0x4701) != 0;
         },
         20);
-    return ready || Fail("the controllers were not ready: " + engine_->StatusText());
+    return ready || Fail("the controllers were not ready: " + engine_->statusText());
   }
 
   // Runs `transfer` from its first frame to its end.
@@ -191,7 +191,7 @@ class Bench {
     engine_->Handle(kx::monitor_event::StartTransfer{transfer});
     if (!RunUntil([&] { return ends_.ended; }, 300)) return Fail(name + ": did not end");
     row.cpu = kx::test::CpuSeconds() - cpu0;
-    if (ends_.end != kx::TransferEnd::Completed) return Fail(name + ": ended early: " + engine_->StatusText());
+    if (ends_.end != kx::TransferEnd::Completed) return Fail(name + ": ended early: " + engine_->statusText());
     // The poll in flight when the transfer was started was written before it:
     // the transfer's first frame is the next one.
     const std::size_t start = first;
@@ -275,7 +275,7 @@ bool RunTransfers(const Options& o, const Line& line, bool broadcast) {
   if (!b.Run("upload", up, row)) return failed();
   if (upload) Print(row);
   if (!download) return true;
-  const kx::ParameterBuffer buffer = up->Buffer();
+  const kx::ParameterBuffer buffer = up->buffer();
   const std::uint16_t sv = static_cast<std::uint16_t>(buffer[24] << 8 | buffer[25]);  // KX2 SV: word 24
   if (!b.ChangeSetValues()) return failed();
   auto down = std::make_shared<kx::WriteSequence>(

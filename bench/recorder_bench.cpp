@@ -75,7 +75,7 @@ void Replay(long records) {
     for (std::size_t i = 0; i < kSlots; ++i) header.addresses[i] = static_cast<std::uint8_t>(i + 1);
     RecordWriter writer;
     if (!writer.Create(path, header)) {
-      std::printf("replay: cannot create %s: %s\n", path.c_str(), writer.Error().c_str());
+      std::printf("replay: cannot create %s: %s\n", path.c_str(), writer.error().c_str());
       return;
     }
     for (long k = 0; k < records; ++k) {
@@ -120,7 +120,7 @@ void Replay(long records) {
               records, us.size(), sum / static_cast<double>(us.size()), sorted[sorted.size() * 99 / 100],
               sorted.back());
   std::printf("replay: jump to the end %.1f ms (position %ld); peak RSS %ld kB before loading, %ld kB after\n",
-              jumpMs, engine.Position(), rssBefore, PeakRssKb());
+              jumpMs, engine.position(), rssBefore, PeakRssKb());
   std::filesystem::remove(path);
 }
 
@@ -164,7 +164,7 @@ void Acquire(int seconds) {
   QCoreApplication::exec();
   std::printf("acquisition: 10 controllers, 9600 ASCII, 0.5 s: %ld ticks, %ld cycles completed, %ld ticks skipped, "
               "%ld failures\n",
-              ticks, acquisition.Counter(), skipped, failures.failures);
+              ticks, acquisition.counter(), skipped, failures.failures);
 }
 
 }  // namespace

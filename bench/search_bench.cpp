@@ -66,8 +66,8 @@ int main(int argc, char** argv) {
   QEventLoop loop;
   const auto changed = [&] {
     if (!searchPtr) return;
-    if (searchPtr->ProbeCount() != lastCount) {
-      lastCount = searchPtr->ProbeCount();
+    if (searchPtr->probeCount() != lastCount) {
+      lastCount = searchPtr->probeCount();
       steps.push_back(Clock::now());
     }
     if (!searchPtr->Searching()) loop.quit();
@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
   std::vector<double> per;
   for (std::size_t i = 1; i < steps.size(); ++i) per.push_back(Ms(steps[i] - steps[i - 1]));
   std::sort(per.begin(), per.end());
-  const int probes = search.ProbeCount();
+  const int probes = search.probeCount();
   const double total = Ms(end - start);
   const double wait = 2.0 * kx::kTickMs;
   const double wire = 17.0 * 10.0 / 9600.0 * 1000.0;

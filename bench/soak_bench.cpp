@@ -267,7 +267,7 @@ int main(int argc, char** argv) {
     const bool file = writer.Create(recordPath, header);
     acquisition.Handle(kx::recorder::acquisition_event::Start{0, file ? &writer : nullptr});
   };
-  auto recorderCycles = [&] { return recordedCycles + acquisition.Counter(); };
+  auto recorderCycles = [&] { return recordedCycles + acquisition.counter(); };
   auto droppedSlots = [&] {
     int n = 0;
     for (const auto& slot : table) n += slot.address == 0 ? 1 : 0;
@@ -361,7 +361,7 @@ int main(int argc, char** argv) {
   // slots (a dropped slot stays dropped for the rest of a run).
   auto restartRecorderIfDropped = [&] {
     if (acquisition.Acquiring() && droppedSlots() == 0) return;
-    recordedCycles += acquisition.Counter();
+    recordedCycles += acquisition.counter();
     acquisition.Handle(kx::recorder::acquisition_event::Stop{});
     startRecorder();
     ++restarts;

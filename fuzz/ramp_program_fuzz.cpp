@@ -26,9 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     upload.AnswerTaken(std::span<const std::uint16_t>(&word, 1));
     if (upload.Progress() < 0 || upload.Progress() > 1000) std::abort();
   }
-  if (!upload.Done() || upload.Progress() != 1000 || upload.StepCount() != kImageBytes) std::abort();
+  if (!upload.Done() || upload.Progress() != 1000 || upload.stepCount() != kImageBytes) std::abort();
   const ProgramTable table =
-      TableFromController(std::span<const std::uint8_t, 256>(upload.Buffer().data(), 256), upload.Steps());
+      TableFromController(std::span<const std::uint8_t, 256>(upload.buffer().data(), 256), upload.steps());
   fuzz::CheckProgram(table);
   return 0;
 }

@@ -47,17 +47,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool opened = file.Open(path);
   if (opened != (size >= kHeaderSize)) std::abort();
   if (opened) {
-    if (file.Count() != RecordCount(size)) std::abort();
-    if (file.Count() > 0) {
+    if (file.count() != RecordCount(size)) std::abort();
+    if (file.count() > 0) {
       // The first, a middle and the last record, each through its window.
-      for (std::uint64_t k : {std::uint64_t{0}, file.Count() / 2, file.Count() - 1}) {
+      for (std::uint64_t k : {std::uint64_t{0}, file.count() / 2, file.count() - 1}) {
         if (!file.Ensure(k) || !file.InWindow(k)) std::abort();
         CheckRecord(file.At(k));
-        (void)CsvRow(file.Header(), k, file.At(k));
+        (void)CsvRow(file.header(), k, file.At(k));
       }
     }
-    if (file.Ensure(file.Count())) std::abort();  // past the end
-    (void)CsvHeading(file.Header());
+    if (file.Ensure(file.count())) std::abort();  // past the end
+    (void)CsvHeading(file.header());
     (void)ExportCsv(path, ScratchPath("csv"));
   }
   std::remove(ScratchPath("csv").c_str());

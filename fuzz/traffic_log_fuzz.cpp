@@ -1,6 +1,8 @@
 // The traffic log: whatever a port writes and receives, in any chunks and at
 // any times (the clock may even stand still), told into frames, checked,
-// counted and written as trace lines; bounded in the frames it keeps.
+// counted and written as trace lines, also while the line carries the loader
+// (its notes parsed from what came); bounded in the frames it keeps.
+#include "core/fwupdate/loader_protocol.h"
 #include "core/traffic/traffic_log.h"
 #include "fuzz_input.h"
 
@@ -11,12 +13,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t lines = 0;
   log.SetOnFrame([&](const kx::TrafficFrame& f) { lines += kx::TraceLine(f, f.micros).size(); });
   for (int steps = 0; steps < 400 && !in.empty(); ++steps) {
-    switch (in.Byte() % 6) {
+    switch (in.Byte() % 7) {
       case 0: log.Sent(in.Chunk(), now); break;
       case 1:
       case 2: log.Received(in.Chunk(), now); break;
       case 3: now += in.Word(); break;
       case 4: log.Settle(now); break;
+      case 5:
+        if (in.Bool()) {
+          log.SetLoader(kx::LoaderTrace{kx::LoaderAnswerRule(), kx::LoaderRequestNote,
+                                        [](std::span<const std::uint8_t> answer) {
+                                          return std::pair{kx::Failure::None, kx::LoaderAnswerNote(answer)};
+                                        }});
+        } else {
+          log.SetLoader(std::nullopt);
+        }
+        break;
       default: {
         kx::LineFormat f;
         f.form = in.Bool() ? kx::FrameForm::Rtu : kx::FrameForm::Ascii;

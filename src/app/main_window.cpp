@@ -103,7 +103,6 @@ MainWindow::MainWindow(Session& session, QWidget* parent) : QMainWindow(parent),
   ApdComPort1->SetOnError([this](const std::string& reason) {
     if (!secondRouting_->LineLost(reason)) ReportLineLost(reason);
   });
-  mainRouting_->tester.portClosed = [this] { SetToolBarEnabled(true); };
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
@@ -382,7 +381,7 @@ void MainWindow::Timer1Tick() {
     notice->close();
   }
   MainPortRouting::TesterSide& tester = mainRouting_->tester;
-  if (tester.repeat && ApdComPortMain->IsOpen() && tester.send) tester.send();
+  if (ApdComPortMain->IsOpen() && tester.send) tester.send();
 }
 
 void MainWindow::ShowUserMessage(int code) {

@@ -248,7 +248,7 @@ void SettingsWindow::OKBtClick() {
 
 void SettingsWindow::CancelBtClick() {
   page_->CancelWindow();  // a search in progress ends with the line
-  if (mainPort_.Port().IsOpen()) {
+  if (mainPort_.port().IsOpen()) {
     mainPort_.ReleaseLine();
     mainPort_.Close();
   }

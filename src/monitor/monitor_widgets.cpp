@@ -138,7 +138,7 @@ void DesignScaler::SetFont(QWidget* widget, int fontPt) {
 }
 
 QRect DesignScaler::Design(const QWidget* widget) const {
-  const Entry* entry = find(widget);
+  const Entry* entry = Find(widget);
   return entry ? entry->rect : QRect();
 }
 
@@ -150,7 +150,7 @@ void DesignScaler::Apply(int width) {
 }
 
 void DesignScaler::ApplyTo(QWidget* widget, int width) const {
-  const Entry* entry = find(widget);
+  const Entry* entry = Find(widget);
   if (!entry || !entry->widget) return;
   using looks::Scale;
   const QRect& r = entry->rect;
@@ -169,7 +169,7 @@ DesignScaler::Entry* DesignScaler::Find(const QWidget* widget) {
   return it == entries_.end() ? nullptr : &*it;
 }
 
-const DesignScaler::Entry* DesignScaler::find(const QWidget* widget) const {
+const DesignScaler::Entry* DesignScaler::Find(const QWidget* widget) const {
   auto it = std::find_if(entries_.begin(), entries_.end(),
                          [widget](const Entry& e) { return e.widget == widget; });
   return it == entries_.end() ? nullptr : &*it;

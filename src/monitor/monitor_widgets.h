@@ -53,7 +53,7 @@ class LevelBar : public OneColourWidget {
   using OneColourWidget::OneColourWidget;
   void SetValue(int value);
   int value() const { return value_; }
-  int maximum() const { return looks::kBarMax; }
+  int Maximum() const { return looks::kBarMax; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -124,7 +124,7 @@ class DesignScaler {
     int fontPt = 0;
   };
   Entry* Find(const QWidget* widget);
-  const Entry* find(const QWidget* widget) const;
+  const Entry* Find(const QWidget* widget) const;
   std::vector<Entry> entries_;
   int width_ = 0;
 };

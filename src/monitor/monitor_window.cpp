@@ -177,7 +177,7 @@ void MonitorWindow::BuildMenu() {
 
   files_ = new ParameterFiles(this, *engine_,
                               {open1_, save1_, saveAs1_, upload1_, download1_, writeAll_, rampSoak_});
-  MenusChanged(engine_->Menus());
+  MenusChanged(engine_->menus());
 }
 
 void MonitorWindow::BuildStrip(QWidget* client) {
@@ -420,7 +420,7 @@ void MonitorWindow::ShowDropReasons() {
 }
 
 void MonitorWindow::ConnectionChanged(int device, bool connected) {
-  DeviceTile* t = tile(device);
+  DeviceTile* t = Tile(device);
   // A device the engine disconnected by itself (failures in a row, an unknown
   // model, a lost line) keeps the reason in its tool tip and the status bar;
   // the engine reported it just before.
@@ -448,12 +448,12 @@ void MonitorWindow::ConnectionChanged(int device, bool connected) {
 void MonitorWindow::SelectionChanged(int oldDevice, int newDevice) {
   // Both frames are redrawn, and with them the run lamps of connected tiles.
   if (oldDevice >= 0 && oldDevice < kMonitorDevices && oldDevice != newDevice) {
-    tile(oldDevice)->SetSelected(false);
-    if (engine_->Device(oldDevice).connected) tile(oldDevice)->SetRunLamp(RunLamp::Good);
+    Tile(oldDevice)->SetSelected(false);
+    if (engine_->Device(oldDevice).connected) Tile(oldDevice)->SetRunLamp(RunLamp::Good);
   }
   trend_.ForceFull();
   if (newDevice < 0 || newDevice >= kMonitorDevices) return;
-  DeviceTile* t = tile(newDevice);
+  DeviceTile* t = Tile(newDevice);
   t->SetSelected(true);
   t->SetRunLamp(RunLamp::Good);
   front_->LayoutFor(engine_->Device(newDevice).model);
@@ -476,7 +476,7 @@ void MonitorWindow::DeviceUpdated(int device, unsigned changes) {
   if ((changes & kChangeLeds) != 0) ShowLeds(device);
   if ((changes & kChangeProgram) != 0) ShowProgram(device);
   if ((changes & kChangeCounters) != 0) ShowCounters();
-  if ((changes & kChangeLamp) != 0) tile(device)->SetRunLamp(engine_->Device(device).lamp);
+  if ((changes & kChangeLamp) != 0) Tile(device)->SetRunLamp(engine_->Device(device).lamp);
   if ((changes & kChangeDiagnostics) != 0) ShowDiagnostics(device);
   if ((changes & (kChangeRecord | kChangeSecurity)) != 0) panel_->RecordChanged(device);
   if ((changes & kChangeSecurity) != 0) panel_->SecurityChanged(device);
@@ -486,7 +486,7 @@ void MonitorWindow::DeviceUpdated(int device, unsigned changes) {
 void MonitorWindow::ShowPvSv(int device) {
   const MonitorDevice& dev = engine_->Device(device);
   const looks::PvSvLook look = looks::ComputePvSv(dev);
-  DeviceTile* t = tile(device);
+  DeviceTile* t = Tile(device);
   const bool programRunning = dev.rec.programRunning != 0;
   t->SetPv(app::ToQString(look.pv), look.tileFontPt);
   if (!programRunning) t->SetSv(app::ToQString(look.sv));
@@ -508,13 +508,13 @@ void MonitorWindow::ShowOutputs(int device) {
   in.out1 = dev.rec.out1;
   in.out2 = dev.rec.out2;
   const looks::OutputsLook look = looks::ComputeOutputs(in);
-  tile(device)->SetOutputs(look);
+  Tile(device)->SetOutputs(look);
   if (IsSelected(device)) front_->SetOutputs(look);
 }
 
 void MonitorWindow::ShowLeds(int device) {
   const looks::LedLook look = looks::ComputeLeds(engine_->Device(device).rec.statusByte);
-  tile(device)->SetLeds(look);
+  Tile(device)->SetLeds(look);
   if (IsSelected(device)) front_->SetLeds(look);
 }
 
@@ -525,7 +525,7 @@ void MonitorWindow::ShowProgram(int device) {
     front_->SetSv(text, dev.rec.program.mode == kProgramTimeLeftMode ? 24 : 32);
     if (panel_->SvFieldShown()) panel_->ShowProgramList(true, dev.rec.program.mode);
   }
-  tile(device)->SetSv(text);
+  Tile(device)->SetSv(text);
 }
 
 void MonitorWindow::ShowCounters() {

@@ -42,7 +42,7 @@ class MonitorWindow : public QMainWindow, private MonitorObserver {
 
   MonitorEngine& engine() { return *engine_; }
   ComPort& port() { return *port_; }
-  DeviceTile* tile(int n) { return tiles_.at(static_cast<std::size_t>(n)); }
+  DeviceTile* Tile(int n) { return tiles_.at(static_cast<std::size_t>(n)); }
   FrontPanel* frontPanel() { return front_; }
   ParameterPanel* parameterPanel() { return panel_; }
   TrendView* trendView() { return trendView_; }
@@ -61,7 +61,7 @@ class MonitorWindow : public QMainWindow, private MonitorObserver {
   bool diagnosticsVisible() const { return stripVisible_; }
   // Width the controls are scaled for: the width that fits the window across
   // and down (less a vertical scroll bar in a window too small for that).
-  int scaleWidth() const { return scaler_.width(); }
+  int ScaleWidth() const { return scaler_.width(); }
 
  protected:
   void showEvent(QShowEvent* event) override;

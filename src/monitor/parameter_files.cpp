@@ -78,7 +78,7 @@ void ParameterFiles::EngineReset() {
 
 void ParameterFiles::UpdateMenus() {
   // The engine keeps the menu items; it is told what the buffer allows.
-  engine_.Handle(monitor_event::BufferState{files_.valid(), files_.fileChosen()});
+  engine_.Handle(monitor_event::BufferState{files_.valid(), files_.FileChosen()});
 }
 
 void ParameterFiles::ShowProgress(const QString& caption) {
@@ -166,7 +166,7 @@ void ParameterFiles::SaveAs() {
 }
 
 void ParameterFiles::Save() {
-  if (!files_.fileChosen() || !files_.valid()) return;
+  if (!files_.FileChosen() || !files_.valid()) return;
   std::string reason;
   if (Saved(files_.Save(&reason), reason)) TellSaved();
 }
@@ -281,7 +281,7 @@ void ParameterFiles::TransferEnded(const Transfer& transfer, TransferEnd end) {
     // Given up after repeated exception answers (a controller refusing its
     // writes, say): the status line may be hidden, so the reason is told.
     const bool ramp = &transfer == rampRead_.get() || &transfer == rampWrite_.get();
-    const QString status = app::ToQString(engine_.StatusText());
+    const QString status = app::ToQString(engine_.statusText());
     TellLater(partWay.isEmpty() ? status : status + QStringLiteral("\n\n") + partWay, StandardCaption(),
               ramp && rampEditor_ ? rampEditor_.data() : window_);
   } else if (!partWay.isEmpty() && window_->isVisible()) {
@@ -296,8 +296,8 @@ void ParameterFiles::TransferEnded(const Transfer& transfer, TransferEnd end) {
   } else if (&transfer == rampRead_.get() || &transfer == rampWrite_.get()) {
     // One end for both ramp/soak transfers; a completed read hands over the program first.
     if (completed && &transfer == rampRead_.get())
-      emit RampProgramRead(TableFromController(std::span<const std::uint8_t, 256>(rampRead_->Buffer().data(), 256),
-                                               rampRead_->Steps()));
+      emit RampProgramRead(TableFromController(std::span<const std::uint8_t, 256>(rampRead_->buffer().data(), 256),
+                                               rampRead_->steps()));
     else
       emit RampTransferEnded();
     if (&transfer == rampRead_.get()) rampRead_.reset();

@@ -55,8 +55,7 @@ class ParameterFiles : public QObject {
   void BufferUploaded(const Transfer& upload, const ParameterBuffer& buffer);
   void TransferEnded(const Transfer& transfer, TransferEnd end);
 
-  const ParameterBuffer& buffer() const { return files_.buffer(); }
-  bool bufferValid() const { return files_.valid(); }
+  const ParameterBuffer& Buffer() const { return files_.buffer(); }
 
   // ---- The ramp/soak editor's transfers ----
   // The editor's messages (a refusal, a transfer given up) are shown over it.

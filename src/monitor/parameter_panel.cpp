@@ -387,7 +387,7 @@ void ParameterPanel::PageRead(int type, const RegBlock& block, std::span<const s
 void ParameterPanel::LayoutPanel() {
   const panel::PanelInput in = Input();
   model_.Layout(in);
-  if (in.model == kModelKx3) model_.ShowSecurity(in.rec.security, engine_.LevelWriteOn(), levelChosen_);
+  if (in.model == kModelKx3) model_.ShowSecurity(in.rec.security, engine_.levelWriteOn(), levelChosen_);
   rememberedKeys_ = {model_.Look("Pass1").item, model_.Look("Pass2").item, model_.Look("Pass3").item};
   Apply();
   ++layoutCount_;
@@ -403,7 +403,7 @@ void ParameterPanel::SecurityChanged(int device) {
   if (device != engine_.SelectedDevice()) return;
   // At status poll 7 the level check runs first (SecurityPoll) and refreshes
   // the display after it, so the level the user picked is checked.
-  if (engine_.Poll().type == RequestType::Security && engine_.Poll().device == device) return;
+  if (engine_.poll().type == RequestType::Security && engine_.poll().device == device) return;
   RefreshSecurity(device);
 }
 
@@ -419,7 +419,7 @@ void ParameterPanel::RecordChanged(int device) {
 void ParameterPanel::RefreshSecurity(int device) {
   const MonitorDevice& dev = engine_.Device(device);
   if (dev.model != kModelKx3) return;
-  const bool levelWrite = engine_.LevelWriteOn();
+  const bool levelWrite = engine_.levelWriteOn();
   model_.ShowSecurity(dev.rec.security, levelWrite, levelChosen_);
   if (!levelWrite) {
     rememberedKeys_ = {model_.Look("Pass1").item, model_.Look("Pass2").item, model_.Look("Pass3").item};

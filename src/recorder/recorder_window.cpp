@@ -168,11 +168,11 @@ RecorderWindow::RecorderWindow(Session& session, ComPort& port, QWidget* parent)
 
   RecorderTimer& timer = *this;
   model_ = std::make_unique<RecorderModel>(session, port, timer, [this] { return clock_(); });
-  model_->ChartModel().SetSurface(this);
+  model_->chartModel().SetSurface(this);
   model_->SetObserver(this);
   // The model asks through the window's dialogs, which tests replace; a file
   // typed without a suffix gets the filter's.
-  RecorderQuestions& questions = model_->Questions();
+  RecorderQuestions& questions = model_->questions();
   questions.saveRecordPath = [this] { return WithSuffix(dialogs_.saveRecordPath(), "rec").toStdString(); };
   questions.openRecordPath = [this] { return dialogs_.openRecordPath().toStdString(); };
   questions.saveCsvPath = [this] { return WithSuffix(dialogs_.saveCsvPath(), "csv").toStdString(); };
@@ -286,7 +286,7 @@ void RecorderWindow::BuildControls() {
     r->addWidget(edit);
     second->addWidget(panel);
     connect(edit, &QLineEdit::textChanged, this,
-            [this] { model_->ChartModel().SetFixTexts(MaxScale->text().toStdString(), MinScale->text().toStdString()); });
+            [this] { model_->chartModel().SetFixTexts(MaxScale->text().toStdString(), MinScale->text().toStdString()); });
   };
   scaleField(MaxPL, MaxScale, "MaxPL", "MaxScale", "Max. scale", "100");
   scaleField(MinPL, MinScale, "MinPL", "MinScale", "Min. scale", "0");
@@ -300,7 +300,7 @@ void RecorderWindow::BuildControls() {
     BGColor->addItem(QIcon(swatch), kBackgroundNames[i].name);
   }
   BGColor->setCurrentIndex(kBackgroundColours - 1);
-  model_->ChartModel().SetBackground(kBackgroundColours - 1);
+  model_->chartModel().SetBackground(kBackgroundColours - 1);
   row->addWidget(BGColor);
   connect(BGColor, &app::DropList::Chosen, this, &RecorderWindow::BGColorChange);
   second->addWidget(BGColorPL);
@@ -430,16 +430,16 @@ void RecorderWindow::ScaleControls() {
 void RecorderWindow::LayoutChart() {
   chartLaidOut_ = true;
   ScaleControls();
-  for (Slot& s : model_->SlotTable()) s.display = true;
+  for (Slot& s : model_->slotTable()) s.display = true;
   FitChart();
 }
 
 void RecorderWindow::FitChart() {
   // The chart takes the room the rows above and below leave it.
   const ChartGeometry g = ChartGeometryFor(width(), RecdIme->size());
-  model_->ChartModel().SetGeometry(g);
+  model_->chartModel().SetGeometry(g);
   RecdIme->SetCanvasSize(g.width, g.height, 8 * ScaleWidth() / kDesignWidth);
-  model_->ChartModel().Clear();
+  model_->chartModel().Clear();
 }
 
 void RecorderWindow::resizeEvent(QResizeEvent* event) {
@@ -503,7 +503,7 @@ void RecorderWindow::SetBoxColour(int slot, const char* colour) {
 
 void RecorderWindow::RunStarted() {
   for (int i = 0; i < kSlots; ++i)
-    SetBoxColour(i, model_->SlotTable()[static_cast<std::size_t>(i)].display ? kBoxWhite : kBoxSilver);
+    SetBoxColour(i, model_->slotTable()[static_cast<std::size_t>(i)].display ? kBoxWhite : kBoxSilver);
 }
 
 void RecorderWindow::SampleTimeChange() { SampleEdit->setVisible(SampleTime->value() == 0); }
@@ -545,10 +545,10 @@ void RecorderWindow::RePlayBtClick() {
 
 void RecorderWindow::ReplayLoaded() {
   const RecordFile& file = model_->ReplayFile();
-  const RecordHeader& header = file.Header();
+  const RecordHeader& header = file.header();
   {
     const QSignalBlocker block(TrackBar);
-    TrackBar->setRange(0, static_cast<int>(std::min<std::uint64_t>(file.Count(), INT32_MAX)));
+    TrackBar->setRange(0, static_cast<int>(std::min<std::uint64_t>(file.count(), INT32_MAX)));
     TrackBar->setValue(0);
   }
   LoopCnt->setEnabled(true);
@@ -581,7 +581,7 @@ void RecorderWindow::TrackBarPosition(long position) {
 
 void RecorderWindow::DevicePL0Click(int slot) {
   if (!model_->ToggleTrace(slot)) return;
-  SetBoxColour(slot, model_->SlotTable()[static_cast<std::size_t>(slot)].display ? kBoxWhite : kBoxSilver);
+  SetBoxColour(slot, model_->slotTable()[static_cast<std::size_t>(slot)].display ? kBoxWhite : kBoxSilver);
 }
 
 void RecorderWindow::BGColorChange() { model_->SetBackground(BGColor->currentIndex()); }
@@ -608,7 +608,7 @@ void RecorderWindow::ValueBox(int slot, std::string_view text) { PV[static_cast<
 
 void RecorderWindow::SampleTimeText(std::string_view text) {
   // In replay ErrMess shows the time of the replayed record.
-  if (!model_->InReplay()) SampleTimeLb->setText(ToQString(text));
+  if (!model_->inReplay()) SampleTimeLb->setText(ToQString(text));
 }
 
 void RecorderWindow::ScaleFields(int max, int min) {

@@ -64,16 +64,16 @@ class RecorderWindow : public QDialog,
   void PortEvent(const kx::PortEvent& event);
   void LineLost(const std::string& text);
 
-  RecorderDialogs& Dialogs() { return dialogs_; }
+  RecorderDialogs& dialogs() { return dialogs_; }
   // The clock that stamps each completed cycle (local time by default).
   void SetClock(Acquisition::Clock clock) { clock_ = std::move(clock); }
 
   // For tests and screenshots.
-  const RecorderModel& Model() const { return *model_; }
-  const Acquisition& Acquirer() const { return model_->Acquirer(); }
-  const ReplayEngine& Replayer() const { return model_->Replayer(); }
-  const Chart& ChartModel() const { return model_->ChartModel(); }
-  const Slots& SlotTable() const { return model_->SlotTable(); }
+  const RecorderModel& model() const { return *model_; }
+  const Acquisition& Acquirer() const { return model_->acquirer(); }
+  const ReplayEngine& Replayer() const { return model_->replayer(); }
+  const Chart& ChartModel() const { return model_->chartModel(); }
+  const Slots& SlotTable() const { return model_->slotTable(); }
   // Computes the chart geometry now (normally done once after showing).
   void LayoutChart();
 

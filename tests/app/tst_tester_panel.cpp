@@ -38,7 +38,6 @@ class TstTesterPanel : public QObject {
       controller.HoldProcess(true);
       controller.SetRegister(0x4700, 100);
       controller.SetRegister(0x4701, 200);
-      routing.tester.portClosed = [this] { toolBar = true; };
       testpl.show();
     }
     template <class T>

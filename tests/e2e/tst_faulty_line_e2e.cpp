@@ -93,7 +93,7 @@ void TstFaultyLineE2e::monitorDropsTheFaultyControllerOnly() {
 
   QVERIFY(sim.Control("fault 2 " + fault.toStdString()));
   QTRY_VERIFY_WITH_TIMEOUT(!engine.Device(1).connected, 15000);
-  const QString shown = QString::fromStdString(engine.StatusText());
+  const QString shown = QString::fromStdString(engine.statusText());
   if (!status.isEmpty()) {
     QCOMPARE(shown, status);
   } else {
@@ -147,7 +147,7 @@ void TstFaultyLineE2e::noiseEndsEachRequestByItsDeadline() {
     kx::SearchPresets presets{1, 1, kx::kLength8, kx::kParityNone, kx::kStop1, kx::kProtocolAscii};
     search.Handle(kx::search_event::Start{1, presets});
     QVERIFY(search.Searching());
-    QTRY_VERIFY_WITH_TIMEOUT(search.ProbeCount() >= 3, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(search.probeCount() >= 3, 10000);
     search.Handle(kx::search_event::Cancel{});
     QVERIFY(QString::fromStdString(search.view().status).startsWith("Search abort,Found "));
     QCOMPARE(session.lineOwner, kx::LineOwner::Free);
@@ -156,7 +156,7 @@ void TstFaultyLineE2e::noiseEndsEachRequestByItsDeadline() {
   {  // Monitor: time-outs drop the tile and the line is freed.
     Monitor monitor(session, {9});
     QTRY_VERIFY_WITH_TIMEOUT(!monitor.engine().Device(0).connected, 20000);
-    QCOMPARE(QString::fromStdString(monitor.engine().StatusText()), QStringLiteral("Received data time out error"));
+    QCOMPARE(QString::fromStdString(monitor.engine().statusText()), QStringLiteral("Received data time out error"));
     QTRY_COMPARE_WITH_TIMEOUT(session.lineOwner, kx::LineOwner::Free, 5000);
     QVERIFY(!monitor.window.port().IsOpen());
   }

@@ -330,7 +330,7 @@ void TstPanelE2e::run(const Step& s) {
   // One more complete read, so the panel shows a layout made after it.
   const int layouts = panel()->layoutCount();
   window_->engine().Handle(kx::monitor_event::Refresh{});
-  QTRY_VERIFY_WITH_TIMEOUT(!engine.RefreshRequested() && kx::IsStatusPoll(engine.Poll().type) &&
+  QTRY_VERIFY_WITH_TIMEOUT(!engine.refreshRequested() && kx::IsStatusPoll(engine.poll().type) &&
                                panel()->layoutCount() > layouts,
                            kWait);
   if (s.kind == Step::Field && s.shown != nullptr) {
@@ -389,7 +389,7 @@ void TstPanelE2e::comWriteOffRefusesEntries() {
   // The factory code has no effect either.
   w<QLineEdit>("PassEdit")->setText(QStringLiteral("QZW"));
   QTest::keyClick(w("PassEdit"), Qt::Key_Return);
-  QVERIFY(!window_->engine().FactoryModeOn());
+  QVERIFY(!window_->engine().factoryModeOn());
   w<QLineEdit>("PassEdit")->clear();
   // Switching it on again is always allowed.
   run(L("ComWrite", 1, 0, 0));
@@ -428,7 +428,7 @@ void TstPanelE2e::kx3SecurityLevelAndKeys() {
 
   // Switching key 2 off: the dialog takes the key, the controller clears it.
   kx::test::ChooseInPopup(*w<QComboBox>("Pass2"), 0);
-  QVERIFY(engine.LevelWriteOn());
+  QVERIFY(engine.levelWriteOn());
   QVERIFY(dialog->isVisible());
   QTest::keyClicks(dialog->field(), QStringLiteral("2222"));
   QTest::keyClick(dialog->field(), Qt::Key_Return);
@@ -454,7 +454,7 @@ void TstPanelE2e::trendDrawsTheSelectedPv() {
     if (pictures) QTest::qWait(40);
     window_->SampleTrend();
   }
-  QVERIFY(window_->trend().ring(1).HasSample());
+  QVERIFY(window_->trend().RingOf(1).HasSample());
   QCOMPARE(window_->trend().shownDevice(), 1);
   // Some pixels of the curve are white.
   const QImage picture = window_->trendView()->picture();

@@ -46,12 +46,12 @@ void TstSearchE2e::findsTwoControllersUnderTheirOwnFormats() {
   presets.stop = kx::kStop2;
   search.Handle(kx::search_event::Start{1, presets});
   QVERIFY(search.Searching());
-  QCOMPARE(search.Total(), 48);
+  QCOMPARE(search.total(), 48);
   QTRY_VERIFY_WITH_TIMEOUT(!search.Searching(), 20000);
   QVERIFY(errors.empty());
 
   QCOMPARE(search.view().status, std::string("Search Completed,Found 2 items"));
-  QCOMPARE(search.ProbeCount(), 48);
+  QCOMPARE(search.probeCount(), 48);
   const auto& hits = search.hits();
   QCOMPARE(hits.size(), std::size_t{2});
   QCOMPARE(hits[0].addressText, std::string("13H"));

@@ -329,11 +329,11 @@ TEST(Kxctl, RecordWritesTheRecordFileAndCsv) {
   recorder::RecordFile file;
   ASSERT_TRUE(file.Open(rec));
   EXPECT_EQ(FileBytes(rec).size(), 12u + 3 * 25u);
-  EXPECT_EQ(file.Header().addresses[0], 1);
-  EXPECT_EQ(file.Header().addresses[1], 5);
-  EXPECT_EQ(file.Header().addresses[2], 0);
-  EXPECT_EQ(file.Header().sampleTime, 0);  // half a second
-  ASSERT_EQ(file.Count(), 3u);
+  EXPECT_EQ(file.header().addresses[0], 1);
+  EXPECT_EQ(file.header().addresses[1], 5);
+  EXPECT_EQ(file.header().addresses[2], 0);
+  EXPECT_EQ(file.header().sampleTime, 0);  // half a second
+  ASSERT_EQ(file.count(), 3u);
   for (std::uint64_t k = 0; k < 3; ++k) {
     EXPECT_GT(file.At(k).values[0], 100);  // PV in tenths, about 25.0
     EXPECT_GT(file.At(k).values[1], 100);

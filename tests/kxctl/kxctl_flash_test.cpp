@@ -2,7 +2,9 @@
 // pseudo-terminal with line timing, from firmware files kxsim writes.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <thread>
+#include <vector>
 
 #include "kxctl_run.h"
 #include "kxsim/firmware_gen.h"
@@ -51,21 +53,26 @@ std::string FirmwareAfterRestart(const std::vector<std::string>& port, const std
 }
 
 // A KX2 in its loader (addressed directly at 38400 8N1) and a KX3 that gets
-// its two writes at the line's format first: both report the new version.
+// its two writes at the line's format first.
+struct FlashCase {
+  const char* controller;
+  std::uint8_t modelCode;
+  const char* model;
+  const char* line;
+  const char* address;
+  const char* notice;
+  std::size_t modbusLines;  // traced lines before the loader's: the KX3's two writes and their echoes
+};
+constexpr FlashCase kFlashCases[] = {
+    {"kx2@1:9600-8N1-rtu,loader", 11, "KX2", "9600-8N1-rtu", "1",
+     "UPDATE SUCESSED - RE-POWER ON TO ENABLE NEW FIRMWARE", 0},
+    {"kx3@4:9600-7E1-ascii,loader", 12, "KX3", "9600-7E1-ascii", "4",
+     "UPDATE SUCESSED - YOU CAN ENJOY THE NEW FIRMWARE NOW", 4},
+};
+
+// Both report the new version.
 TEST(KxctlFlash, FlashesAKx2AndAKx3AndInfoShowsTheNewVersion) {
-  struct Case {
-    const char* controller;
-    std::uint8_t modelCode;
-    const char* model;
-    const char* line;
-    const char* address;
-    const char* notice;
-  };
-  const Case cases[] = {
-      {"kx2@1:9600-8N1-rtu,loader", 11, "KX2", "9600-8N1-rtu", "1", "UPDATE SUCESSED - RE-POWER ON TO ENABLE NEW FIRMWARE"},
-      {"kx3@4:9600-7E1-ascii,loader", 12, "KX3", "9600-7E1-ascii", "4", "UPDATE SUCESSED - YOU CAN ENJOY THE NEW FIRMWARE NOW"},
-  };
-  for (const Case& c : cases) {
+  for (const FlashCase& c : kFlashCases) {
     SCOPED_TRACE(c.model);
     FlashLine sim(c.controller, c.modelCode, 0x0234);
     ASSERT_TRUE(sim.ok());
@@ -79,6 +86,46 @@ TEST(KxctlFlash, FlashesAKx2AndAKx3AndInfoShowsTheNewVersion) {
     EXPECT_NE(r.out.find("\"firmware\": \"2.34\",\n  \"records\": 150,"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(std::string("\"notice\": \"") + c.notice + "\""), std::string::npos) << r.out;
     EXPECT_EQ(FirmwareAfterRestart(port, c.address), "2.34");
+  }
+}
+
+// --trace during a flash: the KX3's two writes are Modbus frames judged as
+// such, every loader frame carries the loader's note (its answers shown with
+// what they say), none is judged as Modbus; stdout stays as without --trace.
+TEST(KxctlFlash, TraceShowsTheLoaderFramesWithLoaderNotes) {
+  for (const FlashCase& c : kFlashCases) {
+    SCOPED_TRACE(c.model);
+    FlashLine sim(c.controller, c.modelCode, 0x0234);
+    ASSERT_TRUE(sim.ok());
+    const KxctlResult r =
+        KxctlRun{}({"--port", sim.link(), "--line", c.line, "--trace", "flash", c.address, sim.file()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("written from " + sim.file() + ", checksum verified\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("loader"), std::string::npos) << r.out;  // the trace is on stderr only
+    std::vector<std::string> lines;
+    std::istringstream in(r.err);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    // Options, erase, command 7, 150 records and the verify: each a request and its answer.
+    ASSERT_EQ(lines.size(), c.modbusLines + 2 * (3 + 150 + 1)) << r.err;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      SCOPED_TRACE(lines[i]);
+      EXPECT_EQ(lines[i].find("failed"), std::string::npos);
+      if (i < c.modbusLines) {
+        EXPECT_EQ(lines[i].find("loader"), std::string::npos);
+      } else {
+        EXPECT_NE(lines[i].find("  loader: "), std::string::npos);
+      }
+      if (i < c.modbusLines && i % 2 == 1) {
+        EXPECT_NE(lines[i].find("  good  "), std::string::npos);  // the writes' echoes
+      }
+    }
+    const std::size_t first = c.modbusLines;
+    EXPECT_NE(lines[first].find(" TX 01 05 00 06  loader: read options"), std::string::npos);
+    EXPECT_NE(lines[first + 1].find(" RX 01 05 02 E5 C7 "), std::string::npos);
+    EXPECT_NE(lines[first + 1].find("  loader: read options: E5 C7  "), std::string::npos);
+    EXPECT_NE(lines[first + 3].find("  loader: erase: status 00 ok  "), std::string::npos);
+    EXPECT_NE(lines[first + 7].find("  loader: write record: status 00 ok  "), std::string::npos);
+    EXPECT_NE(lines.back().find("  loader: verify: checksum matches  "), std::string::npos);
   }
 }
 

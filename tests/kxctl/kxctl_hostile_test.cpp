@@ -98,8 +98,8 @@ TEST(KxctlHostile, FailedCsvKeepsTheRecordFile) {
   EXPECT_EQ(kept.rfind(csv + ".kxctl-", 0), 0u) << kept;
   recorder::RecordFile file;
   ASSERT_TRUE(file.Open(kept));
-  EXPECT_EQ(file.Count(), 1u);
-  EXPECT_EQ(file.Header().addresses[0], 5);
+  EXPECT_EQ(file.count(), 1u);
+  EXPECT_EQ(file.header().addresses[0], 5);
   EXPECT_FALSE(std::filesystem::exists(csv));
   EXPECT_EQ(r.out, "1 cycle recorded into " + kept + "\n");
 }

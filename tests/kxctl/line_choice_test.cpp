@@ -70,9 +70,9 @@ TEST(LineChoice, OptionsSettingsFileAndDefault) {
 TEST(LineChoice, FormatConversionsRoundTrip) {
   for (int n = 0; n < kx::kCombinationCount; ++n) {
     const kx::PresetFormat search = kx::CombinationFormat(n);
-    const LineFormat text = FormatOfSearch(search);
+    const LineFormat text = kx::LineFormatOf(search);
     EXPECT_EQ(SearchFormatOf(text), search) << n;
-    EXPECT_EQ(FormatOfParams(ParamsOfFormat(text, 2)), text) << n;
+    EXPECT_EQ(kx::LineFormatOf(ParamsOfFormat(text, 2)), text) << n;
   }
 }
 

@@ -234,7 +234,7 @@ void TstMonitorLayout::trendFillsTheLowerPart() {
   const QRect inViewport(chart->mapTo(viewport, QPoint(0, 0)), chart->size());
   QVERIFY2(inViewport.right() >= viewport->width() - 12, qPrintable(QString::number(inViewport.right())));
   QVERIFY2(inViewport.bottom() >= viewport->height() - 12, qPrintable(QString::number(inViewport.bottom())));
-  QVERIFY(chart->geometry().top() > f.window->tile(1)->geometry().bottom());
+  QVERIFY(chart->geometry().top() > f.window->Tile(1)->geometry().bottom());
   // It is drawn for the size it has.
   const kx::trend::Geometry& g = f.window->trend().geometry();
   QCOMPARE(QSize(g.width, g.height), chart->size());
@@ -251,7 +251,7 @@ void TstMonitorLayout::progressLineKeepsTheScale() {
   ConnectThree(f);
   ShowPanelOf(f, 1);
   QCoreApplication::processEvents();
-  const int width = f.window->scaleWidth();
+  const int width = f.window->ScaleWidth();
   // An upload shows its progress line in the status bar while it runs.
   f.action("UPLOAD1")->trigger();
   f.Run(Pictures() ? 60 : 10);
@@ -259,7 +259,7 @@ void TstMonitorLayout::progressLineKeepsTheScale() {
   QVERIFY(f.w("ProgressBar")->isVisible());
   CheckLayout(f);
   // The controls keep their scale: the bar did not grow into their room.
-  QCOMPARE(f.window->scaleWidth(), width);
+  QCOMPARE(f.window->ScaleWidth(), width);
   Shot(f, QStringLiteral("monitor-upload"));
 }
 

@@ -161,7 +161,7 @@ void TstMonitorWindow::namedControlsAndInitialLook() {
 
 void TstMonitorWindow::tileLooksPerState() {
   Fixture f;
-  DeviceTile* tile = f.window->tile(2);
+  DeviceTile* tile = f.window->Tile(2);
   tile->SetActive(true);
   QCOMPARE(tile->runBt->text(), QStringLiteral("Cancel"));
   QCOMPARE(tile->runLed->colour(), C(kx::looks::kLime));
@@ -200,7 +200,7 @@ void TstMonitorWindow::tileLooksPerState() {
   // Disconnected, the tile looks as it did at first, like every idle tile.
   tile->Reset();
   QVERIFY(tile->pv->font().pointSize() > pvPt);
-  QCOMPARE(tile->pv->font().pointSize(), f.window->tile(3)->pv->font().pointSize());
+  QCOMPARE(tile->pv->font().pointSize(), f.window->Tile(3)->pv->font().pointSize());
   for (std::size_t i = 0; i < 2; ++i) {
     QVERIFY(!tile->almLed[i]->isHidden());
     QVERIFY(!tile->almLb[i]->isHidden());
@@ -270,7 +270,7 @@ void TstMonitorWindow::frontPanelLayoutPerModel() {
   AddKx1(f, 1);
   AddKx2(f, 2);
   FrontPanel* front = f.window->frontPanel();
-  const int width = f.window->scaleWidth();
+  const int width = f.window->ScaleWidth();
   f.w<QPushButton>("RunBt0")->click();
   f.Run(30);
 
@@ -330,7 +330,7 @@ void TstMonitorWindow::overRangeAndRunningProgram() {
   // The program's time left stays in the SV fields; PV/SV polls do not overwrite it.
   QCOMPARE(f.text("SV0"), QStringLiteral("01:05:09"));
   QCOMPARE(f.text("SVDisp"), QStringLiteral("01:05:09"));
-  QCOMPARE(f.w<QLabel>("SVDisp")->font().pointSize(), Scale(24, f.window->scaleWidth()));
+  QCOMPARE(f.w<QLabel>("SVDisp")->font().pointSize(), Scale(24, f.window->ScaleWidth()));
 
   // The program ends: the SV comes back in the full display size.
   kx2.SetProgramRunning(false);
@@ -341,7 +341,7 @@ void TstMonitorWindow::overRangeAndRunningProgram() {
   QCOMPARE(f.text("SVDisp"), QStringLiteral("150.0"));
   QCOMPARE(f.text("PVDisp"), QStringLiteral("100.0"));
   QVERIFY(pvDisp->alignment() & Qt::AlignRight);
-  QCOMPARE(f.w<QLabel>("SVDisp")->font().pointSize(), Scale(32, f.window->scaleWidth()));
+  QCOMPARE(f.w<QLabel>("SVDisp")->font().pointSize(), Scale(32, f.window->ScaleWidth()));
 }
 
 void TstMonitorWindow::pictureOutputsBelongToTheSelectedDevice() {
@@ -420,13 +420,13 @@ void TstMonitorWindow::silentDeviceIsDroppedAndLastDisconnectStops() {
 
 void TstMonitorWindow::diagnosticsStripCountersAndClear() {
   Fixture f;
-  const int tileY = f.window->tile(0)->y();
+  const int tileY = f.window->Tile(0)->y();
   Probe(f, "probe on");
   QVERIFY(f.w("DebugPL")->isVisible());
   QVERIFY(f.w("ErrMessage")->isVisible());
-  QVERIFY(f.window->tile(0)->y() > tileY);  // the strip takes the top band
-  QVERIFY(f.w("DebugPL")->geometry().bottom() < f.window->tile(0)->y());
-  QVERIFY(f.w("ErrMessage")->geometry().bottom() < f.window->tile(0)->y());
+  QVERIFY(f.window->Tile(0)->y() > tileY);  // the strip takes the top band
+  QVERIFY(f.w("DebugPL")->geometry().bottom() < f.window->Tile(0)->y());
+  QVERIFY(f.w("ErrMessage")->geometry().bottom() < f.window->Tile(0)->y());
 
   kxsim::Controller& kx2 = AddKx2(f, 1);
   AddKx2(f, 2).SetFault(kxsim::Fault::NoAnswer);
@@ -470,7 +470,7 @@ void TstMonitorWindow::diagnosticsStripCountersAndClear() {
   Probe(f, "probe off");
   QVERIFY(f.w("DebugPL")->isHidden());
   QVERIFY(f.w("ErrMessage")->isHidden());
-  QCOMPARE(f.window->tile(0)->y(), tileY);
+  QCOMPARE(f.window->Tile(0)->y(), tileY);
   Probe(f, "something else");
   QVERIFY(f.w("DebugPL")->isHidden());
 }
@@ -479,26 +479,26 @@ void TstMonitorWindow::scalesByWidth() {
   Fixture f;
   for (int w : {808, 1280, 1920}) {
     f.window->resize(w, 2000);  // tall enough for no scroll bar
-    QCOMPARE(f.window->scaleWidth(), w);
-    QCOMPARE(f.window->tile(2)->x(), Scale(540, w));
+    QCOMPARE(f.window->ScaleWidth(), w);
+    QCOMPARE(f.window->Tile(2)->x(), Scale(540, w));
     QCOMPARE(f.w("ComAddr0")->height(), Scale(22, w));
     QCOMPARE(f.w<QLabel>("PVDisp")->font().pointSize(), Scale(32, w));
     QCOMPARE(f.w<QLabel>("PV0")->font().pointSize(), Scale(10, w));
-    QVERIFY(f.window->tile(2)->geometry().right() < w);
+    QVERIFY(f.window->Tile(2)->geometry().right() < w);
   }
   // A window lower than the content scaled to its width scales it to fit its
   // height instead: nothing is left below the window's edge.
   auto* scroll = f.w<QScrollArea>("MonitorScroll");
   f.window->resize(1920, 600);
-  QVERIFY(f.window->scaleWidth() < 1920);
-  QVERIFY(f.window->tile(2)->geometry().right() < f.window->scaleWidth());
+  QVERIFY(f.window->ScaleWidth() < 1920);
+  QVERIFY(f.window->Tile(2)->geometry().right() < f.window->ScaleWidth());
   QVERIFY(!scroll->verticalScrollBar()->isVisible());
-  QVERIFY(Scale(MonitorWindow::kDesignHeight, f.window->scaleWidth()) <= scroll->viewport()->height());
+  QVERIFY(Scale(MonitorWindow::kDesignHeight, f.window->ScaleWidth()) <= scroll->viewport()->height());
   // Only a window too small for readable controls scrolls, and the bar is
   // not scaled over.
   f.window->resize(700, 300);
   QVERIFY(scroll->verticalScrollBar()->isVisible());
-  QVERIFY(f.window->scaleWidth() <= scroll->viewport()->width());
+  QVERIFY(f.window->ScaleWidth() <= scroll->viewport()->width());
 }
 
 void TstMonitorWindow::closeWaitsForTheRequestInFlight() {
@@ -508,7 +508,7 @@ void TstMonitorWindow::closeWaitsForTheRequestInFlight() {
   f.Run(20);
   // A request is always in flight while a device is polled: "OK" under "EXIT"
   // closes the window only when its answer arrives.
-  QVERIFY(f.window->engine().CurrentState() == kx::MonitorEngine::State::Awaiting);
+  QVERIFY(f.window->engine().state() == kx::MonitorEngine::State::Awaiting);
   f.window->findChild<QAction*>("Close2")->trigger();
   QVERIFY(f.window->isVisible());
   QVERIFY(f.fake->IsOpen());

@@ -103,7 +103,7 @@ void TstParameterFiles::openSaveAndTheirRefusals() {
     box = f.run("OPEN1");
     QCOMPARE(box->text, QStringLiteral("File data length or content error !"));
     QCOMPARE(box->caption, QStringLiteral("File Error"));
-    QCOMPARE(files->buffer()[0], 0x11);
+    QCOMPARE(files->Buffer()[0], 0x11);
     QVERIFY(f.enabled({"SAVEAS1", "DOWNLOAD1", "WRITEALL"}, true));
   }
   f.chosen = f.dir.filePath("none.par");
@@ -141,7 +141,7 @@ void TstParameterFiles::openSaveAndTheirRefusals() {
   box = f.run("OPEN1");
   QCOMPARE(box->text, QStringLiteral("File data length or content error !"));
   QVERIFY(f.enabled({"SAVE1", "SAVEAS1", "DOWNLOAD1", "WRITEALL"}, false));
-  QCOMPARE(files->buffer(), kx::ParameterBuffer{});
+  QCOMPARE(files->Buffer(), kx::ParameterBuffer{});
 
   // A save that cannot be written says so and leaves no file behind.
   f.chosen = f.dir.filePath("kx1.par");
@@ -228,7 +228,7 @@ void TstParameterFiles::writesNeedRemoteWritingAndAskAboutAnotherModel() {
   const kx::Transfer* running = f.window->engine().RunningTransfer();
   QVERIFY(running != nullptr);
   // The selected controller's sequence (KX2) is written, whatever the buffer's model.
-  QCOMPARE(dynamic_cast<const kx::WriteSequence*>(running)->Steps().size(), std::size_t{99});
+  QCOMPARE(dynamic_cast<const kx::WriteSequence*>(running)->steps().size(), std::size_t{99});
   QVERIFY(f.window->findChild<QWidget*>("ProgressBar")->isVisible());
   QCOMPARE(f.window->findChild<QLabel*>("ProgressLb")->text(), QStringLiteral("WRITE TO SELECTED DEVICE"));
 }

@@ -268,13 +268,13 @@ void TstParameterPanel::passwordFieldCommands() {
   type("probe off");
   QVERIFY(!f.window->diagnosticsVisible());
   type("QZW");
-  QVERIFY(f.window->engine().FactoryModeOn());
+  QVERIFY(f.window->engine().factoryModeOn());
   f.Run(60);
   QVERIFY(f.w("RTDOfs")->isVisible());
   QVERIFY(f.w("mVGain")->isVisible());
   QVERIFY(f.w("OutputType2")->isVisible());
   type("nothing");
-  QVERIFY(!f.window->engine().FactoryModeOn());
+  QVERIFY(!f.window->engine().factoryModeOn());
   QVERIFY(!f.w("RTDOfs")->isVisible());
   QVERIFY(!f.w("SecurityPL")->isVisible());  // the security group is a KX3's
 }
@@ -328,14 +328,14 @@ void TstParameterPanel::keyListsAnswerOnlyTheUser() {
   f.w("SecurityPL")->setEnabled(false);
   QApplication::processEvents();
   QVERIFY(!dialog->isVisible());
-  QVERIFY(!f.window->engine().LevelWriteOn());
+  QVERIFY(!f.window->engine().levelWriteOn());
   f.w("SecurityPL")->setEnabled(true);
   f.Run(40);
   QCOMPARE(pass1->currentText(), QStringLiteral("Enable"));
   // Opened and closed with Escape: nothing asked, the display refreshes again.
   kx::test::OpenAndEscape(*pass1);
   QVERIFY(!dialog->isVisible());
-  QVERIFY(!f.window->engine().LevelWriteOn());
+  QVERIFY(!f.window->engine().levelWriteOn());
   // The window goes with a list still dropped down.
   f.w<QComboBox>("Pass2")->showPopup();
 }
@@ -369,7 +369,7 @@ void TstParameterPanel::keyListsAndLevelUnderRealInput() {
   QVERIFY(dialog->isVisible());
   QCOMPARE(pass3->currentText(), QStringLiteral("Disable"));
   dialog->findChild<QPushButton*>(QStringLiteral("CancelBt"))->click();
-  QVERIFY(!engine.LevelWriteOn());
+  QVERIFY(!engine.levelWriteOn());
   f.Run(40);
   QCOMPARE(pass3->currentText(), QStringLiteral("Enable"));
   QCOMPARE(f.reg(0x4751) & 4, 4);
@@ -596,12 +596,12 @@ void TstParameterPanel::viewSwitchesBetweenPanelAndTrend() {
   QVERIFY(f.w("DrawIme")->isVisible());
   // The paint box takes the room below the tiles: at least its design size,
   // 785 x 250 at the design width of 808.
-  const int width = f.window->scaleWidth();
+  const int width = f.window->ScaleWidth();
   QVERIFY(f.w("DrawIme")->width() >= 785 * width / 808);
   QVERIFY(f.w("DrawIme")->height() >= 250 * width / 808);
   QVERIFY(!f.w("ParaPL")->isVisible());
   for (int i = 0; i < 5; ++i) f.window->SampleTrend();
-  QVERIFY(f.window->trend().ring(0).HasSample());
+  QVERIFY(f.window->trend().RingOf(0).HasSample());
   f.window->findChild<QAction*>(QStringLiteral("SETTING1"))->trigger();
   QVERIFY(f.w("ParaPL")->isVisible());
   QVERIFY(!f.w("DrawIme")->isVisible());

@@ -81,16 +81,16 @@ void TstRecorderE2e::recordDropAndReplay() {
   {
     RecorderWindow window(session, *port);
     port->SetOnTrigger([&](ComPort&, const PortEvent& e) { window.PortEvent(e); });
-    window.Dialogs().confirm = [](const QString&) { return true; };
+    window.dialogs().confirm = [](const QString&) { return true; };
     QStringList messages;
-    window.Dialogs().message = [&](const QString& text, const QString&, bool) { messages << text; };
+    window.dialogs().message = [&](const QString& text, const QString&, bool) { messages << text; };
     if (!qEnvironmentVariableIsEmpty("KX_SCREENSHOT_DIR"))
       window.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
     else
       window.resize(1280, 900);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QTRY_VERIFY(window.ChartModel().Geometry().columns > 0 && window.findChild<QLineEdit*>("LoopCnt") != nullptr);
+    QTRY_VERIFY(window.ChartModel().geometry().columns > 0 && window.findChild<QLineEdit*>("LoopCnt") != nullptr);
     QTest::qWait(50);
     auto* loopCnt = window.findChild<QLineEdit*>("LoopCnt");
     kx::test::Retype(*window.findChild<QSpinBox*>("SampleTime"), 0);
@@ -102,17 +102,17 @@ void TstRecorderE2e::recordDropAndReplay() {
     QCOMPARE(session.lineOwner, LineOwner::Recorder);
     // Pictures want a longer run: enough samples for time lines and labels.
     const int run = qEnvironmentVariableIsEmpty("KX_SCREENSHOT_DIR") ? 6 : 150;
-    QTRY_VERIFY_WITH_TIMEOUT(window.Acquirer().Counter() >= run, 15000 + 600 * run);
+    QTRY_VERIFY_WITH_TIMEOUT(window.Acquirer().counter() >= run, 15000 + 600 * run);
     QVERIFY(sim.Control("silence 2"));
     QTRY_VERIFY_WITH_TIMEOUT(window.SlotTable()[1].dropPoint >= 0, 15000);
     const long dropped = window.SlotTable()[1].dropPoint;
-    QTRY_VERIFY_WITH_TIMEOUT(window.Acquirer().Counter() >= dropped + 4, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(window.Acquirer().counter() >= dropped + 4, 15000);
     QCOMPARE(window.findChild<QLabel*>("ErrMess")->text(), QString("DEVICE  2Received data time out error"));
     Shot(window, "recorder-recording");
     kx::test::Click(*window.findChild<QPushButton*>("StartBt"));
     QCOMPARE(session.lineOwner, LineOwner::Free);
     QVERIFY(!port->IsOpen());
-    const long cycles = window.Acquirer().Counter();
+    const long cycles = window.Acquirer().counter();
     QCOMPARE(loopCnt->text(), QString::fromStdString(CounterText(cycles)));
     QVERIFY(sim.Control("answer 2"));
     QTest::qWait(100);
@@ -124,10 +124,10 @@ void TstRecorderE2e::recordDropAndReplay() {
     // the drop on.
     RecordFile file;
     QVERIFY(file.Open(recordPath));
-    QCOMPARE(static_cast<long>(file.Count()), cycles);
-    QCOMPARE(file.Header().addresses, (std::array<std::uint8_t, kSlots>{1, 2, 3, 0, 0, 0, 0, 0, 0, 0}));
-    QCOMPARE(file.Header().sampleTime, std::uint8_t{0});
-    for (std::uint64_t k = 0; k < file.Count(); ++k) {
+    QCOMPARE(static_cast<long>(file.count()), cycles);
+    QCOMPARE(file.header().addresses, (std::array<std::uint8_t, kSlots>{1, 2, 3, 0, 0, 0, 0, 0, 0, 0}));
+    QCOMPARE(file.header().sampleTime, std::uint8_t{0});
+    for (std::uint64_t k = 0; k < file.count(); ++k) {
       QVERIFY(file.Ensure(k));
       const Record& r = file.At(k);
       for (int slot = 0; slot < 3; ++slot) {
@@ -142,8 +142,8 @@ void TstRecorderE2e::recordDropAndReplay() {
       }
       for (int slot = 3; slot < kSlots; ++slot) QCOMPARE(r.values[static_cast<std::size_t>(slot)], 0);
     }
-    QVERIFY(file.Ensure(file.Count() - 1));
-    const Record last = file.At(file.Count() - 1);
+    QVERIFY(file.Ensure(file.count() - 1));
+    const Record last = file.At(file.count() - 1);
 
     // Replay to the end: the value boxes show the last record.
     kx::test::Click(*window.findChild<QToolButton*>("RePlayBt"));

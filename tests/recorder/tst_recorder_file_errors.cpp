@@ -44,7 +44,7 @@ class TestRecorderFileErrors : public QObject {
     kx::test::FakePort port;
     RecorderWindow window(session, port);
     QStringList messages;
-    window.Dialogs().message = [&](const QString& text, const QString& caption, bool okCancel) {
+    window.dialogs().message = [&](const QString& text, const QString& caption, bool okCancel) {
       messages << caption + "|" + text + (okCancel ? "|OkCancel" : "");
     };
     window.show();
@@ -79,7 +79,7 @@ class TestRecorderFileErrors : public QObject {
     kx::test::FakePort port;
     RecorderWindow window(session, port);
     QStringList messages;
-    window.Dialogs().message = [&](const QString& shown, const QString&, bool) { messages << shown; };
+    window.dialogs().message = [&](const QString& shown, const QString&, bool) { messages << shown; };
     window.show();
     QTest::mouseClick(Child<QToolButton>(window, "RePlayBt"), Qt::LeftButton);
     QVERIFY(messages.isEmpty());

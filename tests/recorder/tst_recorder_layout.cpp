@@ -31,11 +31,11 @@ struct Bench {
   Bench() : window(session, port), bus(port) {
     session.params = kx::PortParams{1, 9600, 7, 1, 1, false};
     port.SetOnTrigger([this](kx::ComPort&, const kx::PortEvent& e) { window.PortEvent(e); });
-    window.Dialogs().message = [](const QString&, const QString&, bool) {};
-    window.Dialogs().confirm = [](const QString&) { return true; };
+    window.dialogs().message = [](const QString&, const QString&, bool) {};
+    window.dialogs().confirm = [](const QString&) { return true; };
     const QString file = dir.filePath(QStringLiteral("run.rec"));
-    window.Dialogs().saveRecordPath = [file] { return file; };
-    window.Dialogs().openRecordPath = [file] { return file; };
+    window.dialogs().saveRecordPath = [file] { return file; };
+    window.dialogs().openRecordPath = [file] { return file; };
     // The samples' times follow the bus clock, from 9:00:00 on.
     window.SetClock([this] {
       const auto s = std::chrono::duration_cast<std::chrono::seconds>(bus.now()).count() + 9 * 3600;
@@ -130,7 +130,7 @@ void TstRecorderLayout::chartTakesTheRoom() {
   Bench b;
   b.Show(size);
   b.Record(Pictures() ? 400 : 80);
-  QVERIFY(b.window.Acquirer().Counter() >= 80);
+  QVERIFY(b.window.Acquirer().counter() >= 80);
   CheckLayout(b.window);
   if (QTest::currentTestFailed()) return;
 
@@ -144,7 +144,7 @@ void TstRecorderLayout::chartTakesTheRoom() {
   QVERIFY2(below < 24, qPrintable(QString::number(below)));
   // It is drawn for the size it has, within the chart memory: across as
   // designed for the window's width, down for the chart's height.
-  const ChartGeometry& g = b.window.ChartModel().Geometry();
+  const ChartGeometry& g = b.window.ChartModel().geometry();
   QCOMPARE(g.height, chart->height());
   QCOMPARE(g.width, std::min(chart->width(), size.width() * 795 / 808));
   QVERIFY(g.right < g.width && g.bottom < g.height && g.top >= 0 && g.left > 0);
@@ -181,13 +181,13 @@ void TstRecorderLayout::chartFollowsAResizeWhileIdle() {
   Bench b;
   b.Show(QSize(1024, 700));
   QWidget* chart = b.window.findChild<QWidget*>("RecdIme");
-  const ChartGeometry small = b.window.ChartModel().Geometry();
+  const ChartGeometry small = b.window.ChartModel().geometry();
   QCOMPARE(small.height, chart->height());
 
   // Maximised later (a window manager does it after the window is shown).
   b.window.resize(1920, 1080);
   QCoreApplication::processEvents();
-  const ChartGeometry large = b.window.ChartModel().Geometry();
+  const ChartGeometry large = b.window.ChartModel().geometry();
   QCOMPARE(large.height, chart->height());
   QVERIFY(large.width > small.width + 800);
   QVERIFY(large.height > small.height + 200);
@@ -197,14 +197,14 @@ void TstRecorderLayout::chartFollowsAResizeWhileIdle() {
   b.Record(5);
   b.window.resize(1280, 1024);
   QCoreApplication::processEvents();
-  QCOMPARE(b.window.ChartModel().Geometry().columns, large.columns);
+  QCOMPARE(b.window.ChartModel().geometry().columns, large.columns);
   b.Sample();
   QTest::mouseClick(b.window.findChild<QPushButton*>("StartBt"), Qt::LeftButton);
   QVERIFY(!b.window.Acquirer().Acquiring());
   // Stopped, the next resize fits it again.
   b.window.resize(1280, 1000);
   QCoreApplication::processEvents();
-  const ChartGeometry fitted = b.window.ChartModel().Geometry();
+  const ChartGeometry fitted = b.window.ChartModel().geometry();
   QCOMPARE(fitted.height, chart->height());
   QVERIFY(fitted.columns < large.columns);
 }

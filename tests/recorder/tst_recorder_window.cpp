@@ -38,11 +38,11 @@ class TestRecorderWindow : public QObject {
       // KX2s at 1 and 3 reading what the test sets; nobody at 2.
       for (int address : {1, 3}) bus.Add("kx2@" + std::to_string(address) + ":9600-7E1-ascii").HoldProcess(true);
       port.SetOnTrigger([this](ComPort&, const PortEvent& e) { window.PortEvent(e); });
-      window.Dialogs().confirm = [this](const QString& text) {
+      window.dialogs().confirm = [this](const QString& text) {
         questions << text;
         return confirmAnswer;
       };
-      window.Dialogs().message = [this](const QString& text, const QString& caption, bool okCancel) {
+      window.dialogs().message = [this](const QString& text, const QString& caption, bool okCancel) {
         messages << caption + "|" + text + (okCancel ? "|OkCancel" : "");
       };
       window.SetClock([] { return SampleTime{8, 9, 10, 0}; });
@@ -125,7 +125,7 @@ class TestRecorderWindow : public QObject {
     QVERIFY(!f.C<QLineEdit>("MaxScale")->isEnabled());
     kx::test::ChooseInPopup(*f.C<QComboBox>("DisplayMd"), 1);
     QVERIFY(f.C<QLineEdit>("MaxScale")->isEnabled());
-    QVERIFY(f.window.ChartModel().Geometry().columns > 0 && f.window.ChartModel().Geometry().columns <= 720);
+    QVERIFY(f.window.ChartModel().geometry().columns > 0 && f.window.ChartModel().geometry().columns <= 720);
   }
 
   void startWithNoAddressChangesOnlyTheCaption() {
@@ -198,8 +198,8 @@ class TestRecorderWindow : public QObject {
       kx::test::Click(*f.C<QPushButton>("StartBt"));
       RecordFile file;
       QVERIFY(file.Open(path.toStdString()));
-      QCOMPARE(file.Count(), 3u);
-      QCOMPARE(file.Header().addresses[0], 1);
+      QCOMPARE(file.count(), 3u);
+      QCOMPARE(file.header().addresses[0], 1);
       QCOMPARE(file.At(2).values[0], 202);
       // Second Start in the same save mode asks; Cancel leaves the recorder idle.
       f.confirmAnswer = false;
@@ -273,7 +273,7 @@ class TestRecorderWindow : public QObject {
     {
       RecordFile file;
       QVERIFY(file.Open(full.toStdString()));
-      QCOMPARE(file.Count(), 2u);
+      QCOMPARE(file.count(), 2u);
       QCOMPARE(file.At(1).values[0], 201);
     }
 
@@ -286,7 +286,7 @@ class TestRecorderWindow : public QObject {
     kx::test::Click(*f.C<QPushButton>("StartBt"));
     RecordFile again;
     QVERIFY(again.Open(other.toStdString()));
-    QCOMPARE(again.Count(), 1u);
+    QCOMPARE(again.count(), 1u);
     QCOMPARE(again.At(0).values[0], 210);
     QCOMPARE(QFileInfo(full).size(), qint64{12 + 25 * 2});
     QCOMPARE(f.messages.size(), 1);
@@ -343,7 +343,7 @@ class TestRecorderWindow : public QObject {
     loop->setFocus();
     kx::test::Retype(*loop, "8");
     QTest::keyClick(loop, Qt::Key_Return);
-    QCOMPARE(f.window.Replayer().Position(), 8);
+    QCOMPARE(f.window.Replayer().position(), 8);
     QCOMPARE(f.C<QLabel>("ErrMess")->text(), QString("9:5:7"));
     QCOMPARE(f.C<QLabel>("SampleTimeLb")->text(), QString());  // the time is shown once
   }
@@ -384,7 +384,7 @@ class TestRecorderWindow : public QObject {
     QVERIFY(f.C<QTimer>("Timer1")->isActive());
     QCOMPARE(f.C<QTimer>("Timer1")->interval(), 2000);
     QTest::keyClick(loop, Qt::Key_Return);
-    QCOMPARE(f.window.Replayer().Position(), 123);
+    QCOMPARE(f.window.Replayer().position(), 123);
     QCOMPARE(f.C<QSlider>("TrackBar")->value(), 123);
     QCOMPARE(f.C<QLineEdit>("PV0")->text(), QString("12.2"));
     // Toggling a trace while paused redraws at the shown position.

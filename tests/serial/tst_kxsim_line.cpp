@@ -52,7 +52,7 @@ class Simulator {
     if (!process_.waitForFinished(3000)) process_.kill();
   }
   std::string Link() const { return dir_.filePath("line").toStdString(); }
-  const std::string& Url() const { return url_; }
+  const std::string& url() const { return url_; }
 
  private:
   QTemporaryDir dir_;
@@ -158,8 +158,8 @@ class TestKxsimLine : public QObject {
   void overNetwork() {
     Simulator sim;
     QVERIFY(sim.Start(true));
-    QVERIFY(!sim.Url().empty());
-    Run(sim.Url(), {
+    QVERIFY(!sim.url().empty());
+    Run(sim.url(), {
                        {"KX2, ASCII at its settings", 9600, 7, Parity::Even, 1, false, 1, true},
                        {"KX3, RTU at its settings", 19200, 8, Parity::None, 2, true, 5, true},
                        {"KX2 asked with 8 data bits", 9600, 8, Parity::Even, 1, false, 1, false},

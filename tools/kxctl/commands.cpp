@@ -20,7 +20,7 @@ namespace {
 class ReadJob final : public DeviceJob {
  public:
   ReadJob(Line& line, ReadArgs args) : DeviceJob(line, args.address), args_(args) {
-    Then(kx::ReadRequest(line.Format(), static_cast<std::uint8_t>(args.address), args.reg, static_cast<std::uint16_t>(args.count)),
+    Then(kx::ReadRequest(line.format(), static_cast<std::uint8_t>(args.address), args.reg, static_cast<std::uint16_t>(args.count)),
          AddressContext(args.address), [this](const kx::Answer& a) {
            values_ = a.Words();
            if (values_.size() != static_cast<std::size_t>(args_.count))
@@ -70,10 +70,10 @@ class WriteJob final : public DeviceJob {
     const std::string context = AddressContext(args_.address);
     if (kx::FactoryProtected(facts_.model, args_.reg)) {
       unlocked_ = true;
-      Then(kx::WriteRequest(line_.Format(), static_cast<std::uint8_t>(args_.address), kx::UnlockRegister(facts_.model), kx::kUnlockValue),
+      Then(kx::WriteRequest(line_.format(), static_cast<std::uint8_t>(args_.address), kx::UnlockRegister(facts_.model), kx::kUnlockValue),
            context + " (unlock write)", [](const kx::Answer&) {});
     }
-    Then(kx::WriteRequest(line_.Format(), static_cast<std::uint8_t>(args_.address), args_.reg, args_.value), context,
+    Then(kx::WriteRequest(line_.format(), static_cast<std::uint8_t>(args_.address), args_.reg, args_.value), context,
          [](const kx::Answer&) {});
   }
 

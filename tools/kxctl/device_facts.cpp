@@ -37,7 +37,7 @@ struct Learner : std::enable_shared_from_this<Learner> {
       return;
     }
     auto self = shared_from_this();
-    queue(kx::ReadRequest(line.Format(), static_cast<std::uint8_t>(address), block->start, block->count, block->function),
+    queue(kx::ReadRequest(line.format(), static_cast<std::uint8_t>(address), block->start, block->count, block->function),
           [self, type, then = std::move(then)](const kx::Answer& a) {
             if (!a.Ok()) {
               self->done(&a);
@@ -52,7 +52,7 @@ struct Learner : std::enable_shared_from_this<Learner> {
 
   void Start() {
     auto self = shared_from_this();
-    queue(kx::IdentifyRequest(line.Format(), static_cast<std::uint8_t>(address)), [self](const kx::Answer& a) {
+    queue(kx::IdentifyRequest(line.format(), static_cast<std::uint8_t>(address)), [self](const kx::Answer& a) {
       const auto model = kx::IdentifiedModel(a);
       if (!model) {
         self->done(&a);

@@ -1,5 +1,6 @@
 #include "kxctl/flash_job.h"
 
+#include "core/fwupdate/loader_protocol.h"
 #include "core/text/messages.h"
 #include "core/text/user_message.h"
 #include "kxctl/requests.h"
@@ -20,6 +21,15 @@ std::string LoadError(kx::FirmwareCheck check) {
   return {};
 }
 
+// The loader's frames as a trace shows them: notes in place of Modbus checks.
+kx::LoaderTrace LoaderFrames() {
+  return kx::LoaderTrace{kx::LoaderAnswerRule(), kx::LoaderRequestNote, [](std::span<const std::uint8_t> answer) {
+                           const kx::Failure check =
+                               kx::LoaderSumOk(answer) ? kx::Failure::None : kx::Failure::Checksum;
+                           return std::pair{check, kx::LoaderAnswerNote(answer)};
+                         }};
+}
+
 // The two lines of a notice as one.
 std::string NoticeText(int code) {
   const auto notice = kx::FindUserMessage(code);
@@ -30,7 +40,11 @@ std::string NoticeText(int code) {
 }  // namespace
 
 FlashJob::FlashJob(const JobContext& context, FlashArgs args)
-    : PortJob(context), timer_(context.timer), args_(std::move(args)), update_(session_, context.port, memory_) {
+    : PortJob(context),
+      timer_(context.timer),
+      traffic_(context.traffic),
+      args_(std::move(args)),
+      update_(session_, context.port, memory_) {
   load_ = kx::LoadFirmwareFile(args_.file);
   if (load_.result != kx::FirmwareCheck::Ok)
     Fail(args_.file + ": " + LoadError(load_.result) + (load_.reason.empty() ? "" : ": " + load_.reason));
@@ -43,6 +57,8 @@ void FlashJob::Start() {
   // The update opens the port itself: at the line's format for a KX3's two
   // writes, at the loader's 38400 8N1 for a KX2.
   ReleaseLine();
+  // A KX2's loader is spoken to from the first frame on.
+  if (load_.image->model == kx::FirmwareModel::Kx2) TraceLoader();
   if (!update_.Start(*load_.image, args_.address)) {
     Fail(update_.view().status.empty() ? "the port did not open" : update_.view().status);
     return;
@@ -64,6 +80,7 @@ void FlashJob::TimerFired() {
   // The loader wait is over: the controller listens as a loader now.
   waiting_ = false;
   timer_.StopTimer();
+  TraceLoader();
   update_.Handle(kx::FlashUpdate::NoticeClosed{});
   AfterStep();
 }
@@ -97,6 +114,10 @@ void FlashJob::AfterStep() {
   } else if (update_.state() == kx::FlashUpdate::State::Failed) {
     Fail("address " + std::to_string(args_.address) + ": " + update_.view().status);
   }
+}
+
+void FlashJob::TraceLoader() {
+  if (traffic_ != nullptr) traffic_->SetLoader(LoaderFrames());
 }
 
 void FlashJob::Fail(std::string message) {

@@ -31,8 +31,11 @@ class FlashJob final : public PortJob {
  private:
   void Fail(std::string message);
   void AfterStep();
+  // The line carries the loader from the next frame on (--trace notes them so).
+  void TraceLoader();
 
   kx::recorder::RecorderTimer& timer_;
+  kx::TrafficLog* traffic_;  // nullptr without --trace
   FlashArgs args_;
   kx::FlashUpdateMemory memory_;
   kx::FlashUpdate update_;

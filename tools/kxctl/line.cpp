@@ -9,7 +9,6 @@ Line::Line(kx::ComPort& port, std::function<void(int)> setTickMs)
     : port_(port), setTickMs_(std::move(setTickMs)), exchange_(port) {}
 
 bool Line::Open(const LineChoice& choice, std::string& error) {
-  com_ = choice.com;
   opened_ = format_ = choice.format;
   if (traffic_ != nullptr) traffic_->SetLine(format_);
   if (!kx::OpenWithParams(port_, ParamsOfFormat(choice.format, choice.com))) {
@@ -40,7 +39,7 @@ void Line::SetFormat(const LineFormat& format) {
   kx::ApplyFormat(port_, SearchFormatOf(format));
 }
 
-kx::LineTiming Line::Timing() const { return kx::TimingOf(ParamsOfFormat(format_, com_)); }
+kx::LineTiming Line::Timing() const { return kx::TimingOf(format_); }
 
 std::uint32_t Line::Send(kx::ExchangeRequest request) {
   request.flushInput = false;

@@ -33,8 +33,8 @@ class Line {
 
   // Moves the open line to another format.
   void SetFormat(const LineFormat& format);
-  const LineFormat& Format() const { return format_; }
-  kx::FrameForm Form() const { return format_.form; }
+  const LineFormat& format() const { return format_; }
+  kx::FrameForm form() const { return format_.form; }
   kx::LineTiming Timing() const;
 
   // The traffic log on the port: it follows the line's format.
@@ -57,7 +57,6 @@ class Line {
   std::function<void(int)> setTickMs_;
   kx::Exchange exchange_;
   kx::TrafficLog* traffic_ = nullptr;
-  int com_ = 1;
   LineFormat opened_;
   LineFormat format_;
 };

@@ -29,33 +29,10 @@ std::string NotPresent(int com) {
 
 }  // namespace
 
-LineFormat FormatOfParams(const kx::PortParams& p) {
-  LineFormat f;
-  f.baud = p.baud;
-  f.dataBits = p.dataBits;
-  // Parity code 3 names no parity; the default's even parity stands in for it.
-  f.parity = p.parityCode == 0 ? kx::Parity::None
-             : p.parityCode == 2 ? kx::Parity::Odd
-                                 : kx::Parity::Even;
-  f.stopBits = p.stopBits;
-  f.form = p.rtu ? kx::FrameForm::Rtu : kx::FrameForm::Ascii;
-  return f;
-}
-
-LineFormat FormatOfSearch(const kx::PresetFormat& s) {
-  LineFormat f;
-  f.baud = kx::FormatBaud(s);
-  f.dataBits = kx::FormatDataBits(s);
-  f.parity = kx::FormatParity(s);
-  f.stopBits = kx::FormatStopBits(s);
-  f.form = kx::FormatForm(s);
-  return f;
-}
-
 kx::PresetFormat SearchFormatOf(const LineFormat& format) {
   for (int n = 0; n < kx::kCombinationCount; ++n) {
     const kx::PresetFormat candidate = kx::CombinationFormat(n);
-    if (FormatOfSearch(candidate) == format) return candidate;
+    if (kx::LineFormatOf(candidate) == format) return candidate;
   }
   return {};  // not reached for a parsed format
 }
@@ -79,7 +56,7 @@ std::variant<LineChoice, std::string> ChooseLine(const GlobalOptions& options, c
   }
 
   LineChoice choice;
-  choice.format = options.line ? *options.line : FormatOfParams(session.params);
+  choice.format = options.line ? *options.line : kx::LineFormatOf(session.params);
 
   std::optional<int> com;
   if (options.port) {

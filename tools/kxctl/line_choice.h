@@ -28,10 +28,9 @@ struct LineChoice {
 std::variant<LineChoice, std::string> ChooseLine(const GlobalOptions& options, const std::string& workDir,
                                                  const kx::serial::PortPaths& activePorts);
 
-// Conversions between the text form of a format and the core's forms.
-LineFormat FormatOfParams(const kx::PortParams& params);
+// Conversions from a format to the core's forms (the other way round is
+// kx::LineFormatOf, of port parameters or of the search's five digits).
 kx::PortParams ParamsOfFormat(const LineFormat& format, int com);
 kx::PresetFormat SearchFormatOf(const LineFormat& format);
-LineFormat FormatOfSearch(const kx::PresetFormat& format);
 
 }  // namespace kxctl

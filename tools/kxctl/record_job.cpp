@@ -55,7 +55,7 @@ void RecordJob::Start() {
   header.sampleTime = static_cast<std::uint8_t>(args_.sampleSetting);
   if (!writer_.Create(recordPath_, header)) {
     status_ = kExitFailed;
-    error_ = args_.out + ": " + writer_.Error();
+    error_ = args_.out + ": " + writer_.error();
     done_ = true;
     return;
   }
@@ -126,9 +126,9 @@ void RecordJob::Finish() {
 
 void RecordJob::StatusText(std::string_view) {
   // The recorder names the slot; kxctl names the controller by its address.
-  const int slot = acquisition_->CurrentSlot();
+  const int slot = acquisition_->currentSlot();
   notes_.push_back(AddressContext(args_.addresses[static_cast<std::size_t>(slot)]) + ": " +
-                   kx::recorder::SampleStatusText(acquisition_->LastStatus()));
+                   kx::recorder::SampleStatusText(acquisition_->lastStatus()));
 }
 
 void RecordJob::CounterChanged(long counter) {
@@ -170,7 +170,7 @@ Outcome RecordJob::Result() const {
   for (const int a : args_.addresses) addresses.Push(Json::Int(a));
   // The records written, which a failed write or a stop mid-cycle may leave
   // below the cycles sampled.
-  const auto records = static_cast<std::int64_t>(writer_.Records());
+  const auto records = static_cast<std::int64_t>(writer_.records());
   doc.Set("cycles", Json::Int(records));
   doc.Set("skipped", Json::Int(skipped_));
   Json& dropped = doc.Set("dropped", Json::Array());

@@ -42,7 +42,7 @@ void RestoreJob::QueueProbe() {
 }
 
 void RestoreJob::OnProbe(const kx::Answer& answer) {
-  if (!answer.Complete() || !kx::ProbeHit(answer, static_cast<std::uint8_t>(probing_), line_.Form())) {
+  if (!answer.Complete() || !kx::ProbeHit(answer, static_cast<std::uint8_t>(probing_), line_.form())) {
     ProbeNext();
     return;
   }

@@ -31,7 +31,8 @@ int FastProbeWaitMs(const LineFormat& format) {
 std::vector<LineFormat> ScanFormats(const ScanArgs& args, const LineFormat& lineFormat) {
   if (args.allFormats) {
     std::vector<LineFormat> formats;
-    for (const int n : kx::VisitedCombinations(kx::SearchPresets{})) formats.push_back(FormatOfSearch(kx::CombinationFormat(n)));
+    for (const int n : kx::VisitedCombinations(kx::SearchPresets{}))
+      formats.push_back(kx::LineFormatOf(kx::CombinationFormat(n)));
     return formats;
   }
   if (!args.formats.empty()) return args.formats;
@@ -39,7 +40,7 @@ std::vector<LineFormat> ScanFormats(const ScanArgs& args, const LineFormat& line
 }
 
 ScanJob::ScanJob(Line& line, ScanArgs args) : StepJob(line), args_(std::move(args)) {
-  formats_ = ScanFormats(args_, line.Format());
+  formats_ = ScanFormats(args_, line.format());
   address_ = args_.first;
   total_ = static_cast<int>(formats_.size()) * (args_.last - args_.first + 1);
 }
@@ -51,12 +52,12 @@ void ScanJob::Start() {
 }
 
 kx::ExchangeRequest ScanProbe(const Line& line, int address, bool fast) {
-  kx::ExchangeRequest probe = kx::ProbeRequest(line.Format(), static_cast<std::uint8_t>(address));
+  kx::ExchangeRequest probe = kx::ProbeRequest(line.format(), static_cast<std::uint8_t>(address));
   if (!fast) return probe;
   // Milliseconds for ticks: the first wait shortened, the re-arm and the
   // overall deadline kept at the search's.
   probe.deadlineTicks = kx::DeadlineTicks(probe) * kx::kTickMs;
-  probe.firstWaitTicks = FastProbeWaitMs(line.Format());
+  probe.firstWaitTicks = FastProbeWaitMs(line.format());
   probe.rearmTicks *= kx::kTickMs;
   return probe;
 }
@@ -68,11 +69,11 @@ void ScanJob::QueueProbe() {
 
 void ScanJob::OnProbe(const kx::Answer& answer) {
   ++probes_;
-  if (!answer.Complete() || !kx::ProbeHit(answer, static_cast<std::uint8_t>(address_), line_.Form())) {
+  if (!answer.Complete() || !kx::ProbeHit(answer, static_cast<std::uint8_t>(address_), line_.form())) {
     Advance();
     return;
   }
-  found_.push_back(Found{address_, line_.Format(), {}});
+  found_.push_back(Found{address_, line_.format(), {}});
   const std::size_t index = found_.size() - 1;
   LearnDevice(line_, address_, FactsDepth::Firmware, found_[index].facts,
               [this](kx::ExchangeRequest r, std::function<void(const kx::Answer&)> h) { ThenAny(std::move(r), std::move(h)); },
@@ -95,7 +96,7 @@ void ScanJob::Advance() {
 
 std::string ScanJob::Progress() const {
   const int percent = total_ > 0 ? probes_ * 100 / total_ : 100;
-  return "scan " + kx::ToString(line_.Format()) + " address " + std::to_string(address_) + ": " +
+  return "scan " + kx::ToString(line_.format()) + " address " + std::to_string(address_) + ": " +
          std::to_string(probes_) + "/" + std::to_string(total_) + " probes (" + std::to_string(percent) + "%), " +
          std::to_string(found_.size()) + " found";
 }

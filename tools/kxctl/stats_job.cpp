@@ -31,7 +31,7 @@ StatsJob::StatsJob(const JobContext& context, StatsArgs args)
 
 void StatsJob::SendNext() {
   if (done_) return;
-  line_.Send(kx::ReadRequest(line_.Format(), static_cast<std::uint8_t>(args_.address), kPvRegister, kPvCount));
+  line_.Send(kx::ReadRequest(line_.format(), static_cast<std::uint8_t>(args_.address), kPvRegister, kPvCount));
 }
 
 void StatsJob::Handle(const kx::PortEvent& event) {

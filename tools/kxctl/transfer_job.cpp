@@ -39,7 +39,7 @@ void TransferJob::QueueNext() {
     return;
   }
   const auto address = static_cast<std::uint8_t>(call->step.broadcast ? 0 : address_);
-  ThenAny(kx::TransferRunner::Request(call->step, line_.Format(), address, model_),
+  ThenAny(kx::TransferRunner::Request(call->step, line_.format(), address, model_),
           [this, c = *call](const kx::Answer& a) { OnAnswer(c, a); });
 }
 

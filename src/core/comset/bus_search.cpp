@@ -74,6 +74,8 @@ PortParams FormatParams(const PresetFormat& f, int comNumber) {
   return p;
 }
 
+LineFormat LineFormatOf(const PresetFormat& f) { return LineFormatOf(FormatParams(f, 1)); }
+
 void ApplyFormat(ComPort& port, const PresetFormat& f) {
   port.SetBaud(FormatBaud(f));
   port.SetDatabits(FormatDataBits(f));
@@ -84,7 +86,7 @@ void ApplyFormat(ComPort& port, const PresetFormat& f) {
 // ---------------------------------------------------------------------------
 
 bool SetupLine::Open(int comNumber, const PresetFormat& format) {
-  ComPort& port = routing_.Port();
+  ComPort& port = routing_.port();
   comNumber_ = comNumber;
   port.SetComNumber(static_cast<std::uint16_t>(comNumber));
   ApplyFormat(port, format);
@@ -95,7 +97,7 @@ bool SetupLine::Open(int comNumber, const PresetFormat& format) {
 }
 
 void SetupLine::UseFormat(const PresetFormat& format) {
-  ApplyFormat(routing_.Port(), format);
+  ApplyFormat(routing_.port(), format);
   routing_.UseLine(FormatParams(format, comNumber_));
 }
 
@@ -271,7 +273,7 @@ void BusSearch::On(const search_event::Start& start) {
     view_.status = std::string(Text(Msg::PressStartToDetect));
     view_.gaugeVisible = false;
     Changed();
-    if (hooks_.showError) hooks_.showError(routing_.Port().ErrorText());
+    if (hooks_.showError) hooks_.showError(routing_.port().ErrorText());
     return;
   }
   state_ = State::Probing;
@@ -280,7 +282,7 @@ void BusSearch::On(const search_event::Start& start) {
 }
 
 void BusSearch::SendProbe() {
-  const LineFormat line = LineFormatOf(FormatParams(CombinationFormat(Combination()), comNumber_));
+  const LineFormat line = LineFormatOf(CombinationFormat(Combination()));
   ExchangeRequest probe = ProbeRequest(line, static_cast<std::uint8_t>(probeAddress_));
   // The setup route ends answers and re-arms its wait by its own rule.
   routing_.Send(MainPortRouting::Route::Setup, std::move(probe));

@@ -64,6 +64,9 @@ int FormatParityCode(const PresetFormat& format);
 
 // Port parameters that put a port on `format` (port number `comNumber`).
 PortParams FormatParams(const PresetFormat& format, int comNumber);
+// The line format the five digits name: the one rule from the digits to a
+// LineFormat, through the port parameters (kxctl's text forms use it too).
+LineFormat LineFormatOf(const PresetFormat& format);
 // Applies the format's baud, data bits, parity and stop bits to a port (at once
 // when it is open).
 void ApplyFormat(ComPort& port, const PresetFormat& format);
@@ -233,9 +236,9 @@ class BusSearch {
   const View& view() const { return view_; }
   const std::vector<Hit>& hits() const { return hits_; }
   bool Searching() const { return state_ == State::Probing; }
-  int Total() const { return total_; }
-  int ProbeCount() const { return probeCount_; }
-  int ProbeAddress() const { return probeAddress_; }
+  int total() const { return total_; }
+  int probeCount() const { return probeCount_; }
+  int probeAddress() const { return probeAddress_; }
   int Combination() const { return visited_.empty() ? kCombinationCount : visited_[comboIndex_]; }
 
  private:

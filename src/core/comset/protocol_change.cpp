@@ -198,7 +198,7 @@ void ProtocolChange::On(const change_event::NoticeClosed&) {
 
 void ProtocolChange::SendCommand() {
   const PresetFormat format = *PresetsFormat(order_.presets);
-  const LineFormat line = LineFormatOf(FormatParams(format, comNumber_));
+  const LineFormat line = LineFormatOf(format);
   const auto addressFormat = static_cast<std::uint16_t>(order_.afterAddress * 256 + ControllerFormatByte(order_.after));
   ExchangeRequest request =
       step_ == 1 ? ProtocolStepRequest(line, order_.beforeAddress, kAddressFormatRegister, addressFormat)
@@ -211,7 +211,7 @@ void ProtocolChange::SendCommand() {
     status_ = std::string(Text(Msg::PressSetToChangeProtocol));
     line_.Free();
     Changed();
-    if (hooks_.showError) hooks_.showError(routing_.Port().ErrorText());
+    if (hooks_.showError) hooks_.showError(routing_.port().ErrorText());
     return;
   }
   // The setup route ends answers and re-arms its wait by its own rule.
@@ -249,7 +249,7 @@ void ProtocolChange::Fail(std::string_view text) {
 void ProtocolChange::On(const change_event::Leave&) {
   // A change left half way is over: a late echo or notice does nothing more.
   if (Running()) state_ = State::Failed;
-  if (routing_.Port().IsOpen()) line_.Free();
+  if (routing_.port().IsOpen()) line_.Free();
 }
 
 }  // namespace kx

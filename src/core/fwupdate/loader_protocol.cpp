@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 
 namespace kx {
 
@@ -11,6 +12,29 @@ std::uint8_t Sum(std::span<const std::uint8_t> bytes) {
   std::uint8_t sum = 0;
   for (std::uint8_t b : bytes) sum = static_cast<std::uint8_t>(sum + b);
   return sum;
+}
+
+std::string HexText(unsigned value, int digits) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%0*X", digits, value & 0xFFFFU);
+  return text;
+}
+
+std::string CommandName(std::uint8_t command) {
+  switch (command) {
+    case kLoaderWrite:
+      return "write record";
+    case kLoaderErase:
+      return "erase";
+    case kLoaderReadOptions:
+      return "read options";
+    case kLoaderVerify:
+      return "verify";
+    case kLoaderCommand7:
+      return "command 7";
+    default:
+      return "command " + HexText(command, 2);
+  }
 }
 
 }  // namespace
@@ -67,6 +91,38 @@ LoaderAnswer ParseLoaderAnswer(std::span<const std::uint8_t> answer) {
 }
 
 LoaderAnswer ParseLoaderAnswer(const Answer& answer) { return ParseLoaderAnswer(answer.raw); }
+
+std::string LoaderRequestNote(std::span<const std::uint8_t> frame) {
+  if (frame.size() < 3 || frame[0] != kLoaderStart) return "not a loader frame";
+  const std::uint8_t command = frame[1];
+  const std::string name = CommandName(command);
+  // Data from byte 3: a record's count byte and address; the verified checksum, low byte first.
+  if (command == kLoaderWrite && frame.size() >= 7)
+    return name + " at " + HexText(static_cast<unsigned>(frame[4] << 8 | frame[5]), 4);
+  if (command == kLoaderVerify && frame.size() >= 6)
+    return name + " checksum " + HexText(static_cast<unsigned>(frame[4] << 8 | frame[3]), 4);
+  return name;
+}
+
+std::string LoaderAnswerNote(std::span<const std::uint8_t> answer) {
+  const LoaderAnswer parsed = ParseLoaderAnswer(answer);
+  if (!parsed.sumOk) return "answer sum wrong";
+  const std::string name = CommandName(parsed.command);
+  switch (parsed.command) {
+    case kLoaderReadOptions:
+      if (!parsed.options) break;
+      return name + ": " + HexText((*parsed.options)[0], 2) + " " + HexText((*parsed.options)[1], 2) +
+             (parsed.OptionsOk() ? "" : " (not the loader's)");
+    case kLoaderErase:
+    case kLoaderWrite:
+      return name + ": status " + HexText(parsed.status, 2) + (parsed.StatusOk() ? " ok" : " failed");
+    case kLoaderVerify:
+      return name + (parsed.VerifyFailed() ? ": checksum differs" : ": checksum matches");
+    default:
+      break;
+  }
+  return name + " answered";
+}
 
 FrameEnd LoaderAnswerRule() {
   frame_end::Custom rule;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "core/device/regmap.h"
 #include "core/exchange/exchange.h"
@@ -86,6 +87,12 @@ struct LoaderAnswer {
 // is dropped while it is collected).
 LoaderAnswer ParseLoaderAnswer(std::span<const std::uint8_t> answer);
 LoaderAnswer ParseLoaderAnswer(const Answer& answer);
+
+// What a loader frame says, for a trace of the line: a request's command (a
+// record's address, the checksum verified); an answer's option bytes, status
+// or verify result, or that its sum is wrong.
+std::string LoaderRequestNote(std::span<const std::uint8_t> frame);
+std::string LoaderAnswerNote(std::span<const std::uint8_t> answer);
 
 // Frame-end rule of a loader answer: bytes before its 0x01 are noise and
 // dropped; it is complete at LoaderAnswerLength bytes; silence never ends it.

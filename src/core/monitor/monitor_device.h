@@ -62,7 +62,7 @@ void DeviceConnected(MonitorDevice& dev);
 void DeviceDisconnected(MonitorDevice& dev);
 // The engine started afresh: nothing connected, counts and texts cleared.
 void DeviceReset(MonitorDevice& dev);
-// The identification named `model` (a known one): a KX3 starts at tenths.
+// The identification named `model` (kModelUnknown: none of the known ones): a KX3 starts at tenths.
 void DeviceIdentified(MonitorDevice& dev, std::uint8_t model);
 
 // A failed exchange charged to the device (its error count aside): true when

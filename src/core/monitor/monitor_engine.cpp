@@ -5,20 +5,12 @@
 #include <utility>
 
 #include "core/exchange/requests.h"
-#include "core/text/overloaded.h"
 #include "core/line/settings.h"
+#include "core/monitor/monitor_select.h"
 #include "core/text/messages.h"
+#include "core/text/overloaded.h"
 
 namespace kx {
-
-namespace {
-
-// Shown when a controller answers the identification but is none of the known
-// models: it has no status blocks to poll, so it is dropped.
-constexpr std::string_view kUnknownModelText = "Unknown model, device disconnected";
-
-
-}  // namespace
 
 MonitorEngine::MonitorEngine(ComPort& port, Session& session)
     : port_(port), session_(session), writes_(std::make_shared<PanelWrites>()), exchange_(port) {
@@ -77,16 +69,8 @@ void MonitorEngine::Dispatch(const MonitorEvent& event) {
              event);
 }
 
-const MonitorDevice& MonitorEngine::Device(int device) const {
-  return devices_.at(static_cast<std::size_t>(ValidDevice(device) ? device : 0));
-}
-
 std::uint16_t MonitorEngine::ParameterWord(std::uint16_t reg) const {
   return IsParameterRegister(reg) ? pageWords_[reg - kParameterFirst] : std::uint16_t{0};
-}
-
-std::string MonitorEngine::ProgramText(int device) const {
-  return ValidDevice(device) ? devices_[static_cast<std::size_t>(device)].programText : std::string();
 }
 
 void MonitorEngine::OnDecimalPoint(int device, int code) {
@@ -117,9 +101,7 @@ void MonitorEngine::OnReset() {
   ClosePort();
   state_ = State::Idle;
   inflight_ = InFlight{};
-  connectedCount_ = 0;
   poll_ = PollPosition{};
-  selected_ = 0;
   pages_ = SelectedPages{};
   levelWrite_ = false;
   writes_ = std::make_shared<PanelWrites>();
@@ -128,32 +110,29 @@ void MonitorEngine::OnReset() {
   EndTransfer(TransferEnd::Stopped);
   failure_ = Failure::None;
   buffer_ = {false, false};
-  for (int d = 0; d < kMonitorDevices; ++d) {
-    DeviceReset(Dev(d));
+  selection_.Reset();
+  for (int d = 0; d < kMonitorDevices; ++d)
     if (observer_) observer_->ConnectionChanged(d, false);
-  }
   if (observer_) observer_->FrontPanelClear();
 }
 
 void MonitorEngine::OnToggleConnect(int d) {
   if (!ValidDevice(d)) return;
-  MonitorDevice& dev = Dev(d);
-  if (dev.connected) {
+  if (Dev(d).connected) {
     Disconnect(d);
     // With a request in flight its answer or time-out closes the port.
-    if (connectedCount_ == 0 && state_ == State::Idle) NextRequest();
+    if (ConnectedCount() == 0 && state_ == State::Idle) NextRequest();
     return;
   }
-  DeviceConnected(dev);
-  ++connectedCount_;
+  const bool first = selection_.Connect(d);
   if (observer_) observer_->ConnectionChanged(d, true);
-  if (connectedCount_ != 1) return;
+  if (!first) return;
 
   // The first device: it becomes the selected one and starts the engine.
   SelectDevice(d);
 
   poll_ = PollPosition{RequestType::Identify, d};
-  dev.identifyPending = false;
+  Dev(d).identifyPending = false;
   if (!OpenPort()) {
     // The line cannot be used: leave the device disconnected instead of
     // waiting for answers that cannot come.
@@ -168,18 +147,15 @@ void MonitorEngine::OnToggleConnect(int d) {
 }
 
 void MonitorEngine::Disconnect(int d) {
-  if (!ValidDevice(d)) return;
-  MonitorDevice& dev = Dev(d);
-  if (!dev.connected) return;
-  DeviceDisconnected(dev);
-  connectedCount_ = std::max(0, connectedCount_ - 1);
-  if (d == selected_) {
+  const std::optional<DeviceSelection::Left> left = selection_.Disconnect(d);
+  if (!left) return;
+  if (left->wasSelected) {
     EndTransfer(TransferEnd::Stopped);
-    if (dev.model == kModelKx3) pages_.reidentify = true;
+    if (Dev(d).model == kModelKx3) pages_.reidentify = true;
   }
   if (observer_) observer_->ConnectionChanged(d, false);
-  if (d == selected_) SelectDevice(NextConnectedAfter(devices_, d));
-  if (connectedCount_ == 0 && observer_) observer_->EngineRunning(false);
+  if (left->wasSelected) SelectDevice(left->next);
+  if (left->noneLeft && observer_) observer_->EngineRunning(false);
 }
 
 void MonitorEngine::LeaveSelection() {
@@ -189,31 +165,22 @@ void MonitorEngine::LeaveSelection() {
 }
 
 void MonitorEngine::SelectDevice(int next) {
-  const int old = selected_;
   LeaveSelection();
-  selected_ = next;
-  if (ValidDevice(next)) {
-    Dev(next).lastStatusByte = 0xFF;  // its LEDs are drawn anew
-    pages_.refresh = true;
-  }
+  const int old = selection_.Select(next);
+  if (ValidDevice(next)) pages_.refresh = true;
   if (observer_) observer_->SelectionChanged(old, next);
 }
 
 void MonitorEngine::OnSelect(int d) {
-  if (!ValidDevice(d) || d == selected_ || !Dev(d).connected) return;
+  if (!selection_.MaySelect(d)) return;
   pages_.reidentify = true;
   EndTransfer(TransferEnd::Stopped);
   SelectDevice(d);
 }
 
 void MonitorEngine::OnChangeAddress(int d, std::uint16_t address) {
-  if (!ValidDevice(d)) return;
-  MonitorDevice& dev = Dev(d);
-  dev.address = std::clamp<std::uint16_t>(address, 1, 247);
-  if (!dev.connected) return;
-  dev.identifyPending = true;
-  dev.detailRead = false;
-  if (d == selected_) LeaveSelection();
+  if (!selection_.ChangeAddress(d, address)) return;
+  if (d == SelectedDevice()) LeaveSelection();
   Notify(d, kChangeAddress);
 }
 
@@ -221,8 +188,8 @@ void MonitorEngine::OnQueueWrite(const monitor_event::QueueWrite& e) {
   // A write whose request is on the line is not changed any more.
   const bool panelOnTheLine = state_ != State::Idle && inflight_.purpose == Purpose::Panel;
   writes_->Queue({e.reg, e.value, e.unlock, e.level}, panelOnTheLine ? inflight_.writeId : 0);
-  if (ValidDevice(selected_) && TakeQueuedWrite(Dev(selected_), e.reg, e.value, pageWords_))
-    Notify(selected_, kChangePvSv);
+  if (ValidDevice(SelectedDevice()) && TakeQueuedWrite(Dev(SelectedDevice()), e.reg, e.value, pageWords_))
+    Notify(SelectedDevice(), kChangePvSv);
 }
 
 void MonitorEngine::OnCloseRequest() {
@@ -245,10 +212,8 @@ void MonitorEngine::FinishDeferredClose() {
 
 void MonitorEngine::OnClearCounters(int d) {
   if (!ValidDevice(d)) return;
-  Dev(d).requestCount = Dev(d).errorCount = 0;
+  const bool allClear = selection_.ClearCounters(d);
   Notify(d, kChangeCounters);
-  const bool allClear = std::all_of(devices_.begin(), devices_.end(),
-                                    [](const MonitorDevice& x) { return x.errorCount == 0; });
   if (allClear) SetStatus(std::string(Text(Msg::NoError)), StatusTone::Cleared);
 }
 
@@ -256,7 +221,7 @@ void MonitorEngine::OnClearCounters(int d) {
 // Transfers
 
 void MonitorEngine::OnStartTransfer(std::shared_ptr<Transfer> transfer) {
-  if (!transfer || connectedCount_ == 0 || !ValidDevice(selected_)) return;
+  if (!transfer || ConnectedCount() == 0 || !ValidDevice(SelectedDevice())) return;
   EndTransfer(TransferEnd::Stopped);
   transfer_.Start(std::move(transfer));
   if (observer_) observer_->TransferProgress(*transfer_.running());
@@ -344,14 +309,15 @@ void MonitorEngine::SendPoll(const RegBlock& block, int device) {
 bool MonitorEngine::SendStep(Purpose purpose, TransferRunner& runner) {
   const std::optional<TransferCall> call = runner.Next();
   if (!call) return false;
-  const MonitorDevice& sel = Dev(selected_);
+  const MonitorDevice& sel = Dev(SelectedDevice());
   const std::uint8_t address = call->step.broadcast ? 0 : static_cast<std::uint8_t>(sel.address);
   ExchangeRequest request = TransferRunner::Request(call->step, Line(), address, sel.model);
   // A panel write refused with 86 fails its echo (the write is dropped with
   // that message); a transfer's refusal counts as an exception answer.
   if (purpose == Purpose::Panel && request.expect && !call->step.level)
     request.expect->functions.push_back(kFnWriteError);
-  const InFlight f{0, purpose, poll_.type, selected_, {}, *call, purpose == Purpose::Panel ? writes_->RequestId() : 0};
+  const InFlight f{
+      0, purpose, poll_.type, SelectedDevice(), {}, *call, purpose == Purpose::Panel ? writes_->RequestId() : 0};
   const bool read = call->step.action == TransferRequest::Action::Read;
   Send(std::move(request), f, read ? RtuReadAnswerLength(call->step.value) : kRtuWriteAnswerLength);
   return true;
@@ -362,7 +328,7 @@ bool MonitorEngine::SendStep(Purpose purpose, TransferRunner& runner) {
 
 void MonitorEngine::NextRequest() {
   if (state_ != State::Idle) return;  // one request in flight at most
-  if (connectedCount_ == 0 || !ValidDevice(selected_)) {
+  if (ConnectedCount() == 0 || !ValidDevice(SelectedDevice())) {
     if (observer_) observer_->FrontPanelClear();
     ClosePort();
     return;
@@ -371,7 +337,7 @@ void MonitorEngine::NextRequest() {
 
   // Each pass either sends or moves the sequence on; a full cycle over every
   // request type and device is far less than this bound.
-  for (int guard = 0; guard < 64 && connectedCount_ > 0 && ValidDevice(selected_); ++guard) {
+  for (int guard = 0; guard < 64 && ConnectedCount() > 0 && ValidDevice(SelectedDevice()); ++guard) {
     // The panels' writes, then the running transfer, then the poll cycle.
     if (SendStep(Purpose::Panel, panel_)) return;
     if (transfer_.running() != nullptr) {
@@ -379,7 +345,7 @@ void MonitorEngine::NextRequest() {
       EndTransfer(TransferEnd::Completed);  // nothing left to send
     }
     const bool status = IsStatusPoll(poll_.type);
-    const int d = status ? poll_.device : selected_;
+    const int d = status ? poll_.device : SelectedDevice();
     if (!ValidDevice(d) || !Dev(d).connected) {
       Advance();
       continue;
@@ -396,12 +362,12 @@ void MonitorEngine::NextRequest() {
 }
 
 void MonitorEngine::Advance() {
-  if (connectedCount_ == 0) return;
-  PollFacts facts = PollFactsOf(devices_, selected_);
+  if (ConnectedCount() == 0) return;
+  PollFacts facts = PollFactsOf(selection_.devices(), SelectedDevice());
   facts.reidentifySelected = pages_.reidentify;
   facts.refresh = pages_.refresh;
   facts.factoryMode = pages_.factoryMode;
-  facts.unlocked = writes_->Unlocked();
+  facts.unlocked = writes_->unlocked();
 
   const PollStep step = AdvancePoll(poll_, facts);
   poll_ = step.next;
@@ -409,9 +375,9 @@ void MonitorEngine::Advance() {
   if (step.reidentifyTaken) pages_.reidentify = false;
   if (ValidDevice(step.identifyTaken)) Dev(step.identifyTaken).identifyPending = false;
   if (step.unlock) writes_->UnlockFirst();
-  if (step.noDeviceLeft) connectedCount_ = 0;
+  if (step.noDeviceLeft) selection_.NoneConnected();
   if (step.pagesEnded) HideCalibration();
-  if (const std::optional<RunLamp> lamp = PagesLampColour(step.lamp)) SetLamp(selected_, *lamp);
+  if (const std::optional<RunLamp> lamp = PagesLampColour(step.lamp)) SetLamp(SelectedDevice(), *lamp);
   if (step.panelLayout && observer_) observer_->PanelLayout();
 }
 
@@ -443,14 +409,12 @@ bool MonitorEngine::SettleExchange() {
 }
 
 void MonitorEngine::TakePollAnswer(const Answer& answer) {
-  // A KX1 answers the identification with function 0x77 or the exception E7.
   const bool identify = inflight_.type == RequestType::Identify;
-  const bool kx1 = identify && (answer.function == kFnKx1Identify || answer.function == kFnIdentifyError) &&
-                   (answer.Ok() || answer.failure == Failure::Exception);
-  const Failure failure = kx1 ? Failure::None : JudgeAnswer(answer, inflight_.block.count);
+  const Identification id = identify ? Identify(answer, inflight_.block.count) : Identification{};
+  const Failure failure = identify ? id.failure : JudgeAnswer(answer, inflight_.block.count);
   if (failure == Failure::None) {
     if (identify) {
-      TakeIdentify(kx1 ? kModelKx1 : IdentifyModel(answer.function, answer.Words()));
+      TakeIdentify(id.model);
     } else {
       TakeRead(answer.Words());
       Advance();
@@ -493,17 +457,14 @@ void MonitorEngine::TakeStepAnswer(const Answer& answer) {
 
 void MonitorEngine::TakeIdentify(std::uint8_t model) {
   const int d = inflight_.device;
-  MonitorDevice& dev = Dev(d);
+  DeviceIdentified(Dev(d), model);
   if (model == kModelUnknown) {
     // No status blocks exist for it: polling it would wait for ever.
-    dev.model = model;
     SetStatus(std::string(kUnknownModelText), StatusTone::Error);
     Disconnect(d);
-    Advance();
-    return;
+  } else {
+    Notify(d, kChangeIdentified);
   }
-  DeviceIdentified(dev, model);
-  Notify(d, kChangeIdentified);
   Advance();
 }
 
@@ -514,7 +475,7 @@ void MonitorEngine::TakeRead(std::span<const std::uint16_t> words) {
     return;
   }
   const int d = inflight_.device;
-  const bool selected = d == selected_;
+  const bool selected = d == SelectedDevice();
   const StatusTaken taken = TakeStatusPoll(Dev(d), type, words, selected, pages_.factoryMode);
   if (taken.refresh) pages_.refresh = true;
   Notify(d, taken.changes);
@@ -527,10 +488,10 @@ void MonitorEngine::TakePage(std::span<const std::uint16_t> words) {
   const RegBlock block = inflight_.block;
   // A page asked for before the selection changed belongs to the old device;
   // the new one has its own pages read (its refresh request is set).
-  if (!ValidDevice(selected_) || inflight_.device != selected_) return;
-  MonitorDevice& dev = Dev(selected_);
+  if (!ValidDevice(SelectedDevice()) || inflight_.device != SelectedDevice()) return;
+  MonitorDevice& dev = Dev(SelectedDevice());
   TakeParameterPage(dev, block, words, pageWords_);
-  Notify(selected_, kChangeRecord);
+  Notify(SelectedDevice(), kChangeRecord);
   if (observer_) observer_->ParametersRead(type, block, words);
   const bool kx1 = dev.model == kModelKx1;
   if ((type == 20 && kx1) || (type == 21 && !kx1)) pages_.calibrationShown = true;
@@ -552,7 +513,7 @@ void MonitorEngine::Account(Failure failure, std::uint8_t function, std::uint8_t
     dev.failuresInRow = 0;
     exceptions_.Clear();
     // While the selected device's pages are read its lamp keeps telling so.
-    const bool readingPages = d == selected_ && !IsStatusPoll(poll_.type);
+    const bool readingPages = d == SelectedDevice() && !IsStatusPoll(poll_.type);
     if (dev.connected && !readingPages) SetLamp(d, RunLamp::Good);
     return;
   }
@@ -577,7 +538,7 @@ void MonitorEngine::Account(Failure failure, std::uint8_t function, std::uint8_t
   // Given up (the status line tells why): the refused write, the unlock, the transfer.
   writes_->Relock();
   if (inflight_.purpose == Purpose::Panel) writes_->Drop(inflight_.writeId);
-  if (d == selected_) pages_.refresh = true;
+  if (d == SelectedDevice()) pages_.refresh = true;
   if (poll) Advance();
   EndTransfer(TransferEnd::Aborted);
 }
@@ -597,8 +558,8 @@ void MonitorEngine::SetStatus(std::string text, StatusTone tone) {
 }
 
 void MonitorEngine::UpdateMenus() {
-  MenuFacts facts = MenuFactsOf(ValidDevice(selected_) ? &Dev(selected_) : nullptr);
-  facts.running = connectedCount_ > 0 && port_.IsOpen();
+  MenuFacts facts = MenuFactsOf(selection_.Selected());
+  facts.running = ConnectedCount() > 0 && port_.IsOpen();
   facts.bufferValid = buffer_.valid;
   facts.fileChosen = buffer_.fileChosen;
   const MonitorMenus menus = MenusFor(facts);

@@ -38,6 +38,7 @@
 #include "core/line/session.h"
 #include "core/monitor/monitor_device.h"
 #include "core/monitor/monitor_menus.h"
+#include "core/monitor/monitor_select.h"
 #include "core/monitor/poll_cycle.h"
 #include "core/monitor/transfer.h"
 #include "core/monitor/transfer_runner.h"
@@ -112,7 +113,7 @@ struct ChangeAddress { int device; std::uint16_t address; };
 struct QueueWrite { std::uint16_t reg; std::uint16_t value; bool unlock = false; bool level = false; };
 struct Refresh {};                                            // read the selected device's pages again
 struct FactoryMode { bool on; };
-// KX3 key and lock dialog: a level write is under way (LevelWriteOn()) until
+// KX3 key and lock dialog: a level write is under way (levelWriteOn()) until
 // the answer to the queued level write, or until turned off.
 struct LevelWrite { bool on; };
 struct DecimalPoint { int device; int code; };                // KX3 `Pointer` list, then a refresh
@@ -163,26 +164,26 @@ class MonitorEngine {
   void Handle(const MonitorEvent& event);
 
   // ---- State ----
-  State CurrentState() const { return state_; }
-  const MonitorDevice& Device(int device) const;
-  int ConnectedCount() const { return connectedCount_; }
-  int SelectedDevice() const { return selected_; }
-  PollPosition Poll() const { return poll_; }
-  bool FactoryModeOn() const { return pages_.factoryMode; }
-  bool RefreshRequested() const { return pages_.refresh; }
+  State state() const { return state_; }
+  const MonitorDevice& Device(int device) const { return selection_.Device(device); }
+  int ConnectedCount() const { return selection_.connectedCount(); }
+  int SelectedDevice() const { return selection_.selected(); }
+  PollPosition poll() const { return poll_; }
+  bool factoryModeOn() const { return pages_.factoryMode; }
+  bool refreshRequested() const { return pages_.refresh; }
   bool WritePending() const { return writes_->WritesQueued(); }
-  bool UnlockPending() const { return writes_->UnlockWanted(); }
-  bool LevelWriteOn() const { return levelWrite_; }
+  bool UnlockPending() const { return writes_->unlockWanted(); }
+  bool levelWriteOn() const { return levelWrite_; }
   bool CloseRequested() const { return state_ == State::Closing; }
   // The transfer running, or nullptr.
   const Transfer* RunningTransfer() const { return transfer_.running(); }
-  Failure LastFailure() const { return failure_; }
-  const std::string& StatusText() const { return statusText_; }
-  const MonitorMenus& Menus() const { return menus_; }
+  Failure failure() const { return failure_; }
+  const std::string& statusText() const { return statusText_; }
+  const MonitorMenus& menus() const { return menus_; }
   // The selected device's last read word of register reg (0x4700..0x47FF; 0 otherwise).
   std::uint16_t ParameterWord(std::uint16_t reg) const;
   // Text the tile and front panel show in the SV field for request type 8.
-  std::string ProgramText(int device) const;
+  std::string ProgramText(int device) const { return ValidDevice(device) ? Device(device).programText : std::string(); }
 
  private:
   // Who asked for the request in flight; decides what its answer does.
@@ -264,7 +265,7 @@ class MonitorEngine {
   void Notify(int d, unsigned changes);
   void HideCalibration();
   void FinishDeferredClose();
-  MonitorDevice& Dev(int d) { return devices_[static_cast<std::size_t>(d)]; }
+  MonitorDevice& Dev(int d) { return selection_.Device(d); }
 
   ComPort& port_;
   Session& session_;
@@ -276,9 +277,7 @@ class MonitorEngine {
   std::deque<MonitorEvent> waitingEvents_;
 
   State state_ = State::Idle;
-  std::array<MonitorDevice, kMonitorDevices> devices_{};
-  int connectedCount_ = 0;
-  int selected_ = 0;
+  DeviceSelection selection_;
   PollPosition poll_;
   SelectedPages pages_;
   bool levelWrite_ = false;

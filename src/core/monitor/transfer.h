@@ -22,7 +22,7 @@
 // The engine drops the transfer when it ends, when the selected device changes
 // or is dropped, or after repeated exception answers, and tells the window
 // through MonitorObserver::TransferEnded. Whoever started a transfer keeps a
-// shared pointer to it and reads its result there (ImageUpload::Buffer()).
+// shared pointer to it and reads its result there (ImageUpload::buffer()).
 #pragma once
 
 #include <array>
@@ -96,10 +96,10 @@ class WriteSequence final : public Transfer {
   int Progress() const override;
   bool Done() const override { return index_ >= steps_.size(); }
 
-  bool Broadcast() const { return broadcast_; }
+  bool broadcast() const { return broadcast_; }
   // Steps done (acknowledged or skipped).
-  std::size_t StepsDone() const { return index_; }
-  const std::vector<WriteStep>& Steps() const { return steps_; }
+  std::size_t stepsDone() const { return index_; }
+  const std::vector<WriteStep>& steps() const { return steps_; }
 
  private:
   void SkipSkipped();
@@ -138,14 +138,14 @@ class ImageUpload final : public Transfer {
   int Progress() const override;
   bool Done() const override;
 
-  bool WithRampSteps() const { return withRampSteps_; }
-  std::uint16_t FirmwareVersion() const { return firmwareVersion_; }
+  bool withRampSteps() const { return withRampSteps_; }
+  std::uint16_t firmwareVersion() const { return firmwareVersion_; }
   // The parameter buffer is complete (trailer filled).
   bool BufferComplete() const { return bufferCount_ >= kImageBytes; }
-  int BufferCount() const { return bufferCount_; }
-  int StepCount() const { return stepCount_; }
-  const ParameterBuffer& Buffer() const { return buffer_; }
-  const RampStepImage& Steps() const { return steps_; }
+  int bufferCount() const { return bufferCount_; }
+  int stepCount() const { return stepCount_; }
+  const ParameterBuffer& buffer() const { return buffer_; }
+  const RampStepImage& steps() const { return steps_; }
   const ParameterBuffer* CompletedBuffer() const override { return BufferComplete() ? &buffer_ : nullptr; }
 
  private:
@@ -206,8 +206,8 @@ class PanelWrites final : public Transfer {
   std::uint32_t RequestId() const;
   std::uint32_t LastId() const { return writes_.empty() ? 0 : writes_.back().id; }
   bool WritesQueued() const { return !writes_.empty(); }
-  bool Unlocked() const { return unlocked_; }
-  bool UnlockWanted() const { return unlockWanted_; }
+  bool unlocked() const { return unlocked_; }
+  bool unlockWanted() const { return unlockWanted_; }
 
  private:
   struct Entry {

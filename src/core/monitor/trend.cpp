@@ -160,13 +160,13 @@ void Ring::Step() {
 // ---------------------------------------------------------------------------
 
 Trend::Trend(Geometry g) : g_(g) {
-  for (Ring& r : rings_) r = Ring(g_.samples());
+  for (Ring& r : rings_) r = Ring(g_.Samples());
 }
 
 void Trend::SetGeometry(const Geometry& g) {
   if (g == g_) return;
   g_ = g;
-  for (Ring& r : rings_) r.Resize(g_.samples());
+  for (Ring& r : rings_) r.Resize(g_.Samples());
   shownDevice_ = kNoDevice;
 }
 
@@ -200,7 +200,7 @@ TickDrawing Trend::Tick(const std::array<bool, kDevices>& connected,
   }
   const bool selectedValid = selected >= 0 && selected < kDevices;
   if (viewShown && selectedValid && connected[static_cast<std::size_t>(selected)] &&
-      ring(selected).HasSample()) {
+      RingOf(selected).HasSample()) {
     std::optional<IncrementalDrawing> inc;
     if (shownDevice_ == selected) inc = Incremental(selected);
     if (inc) {
@@ -221,7 +221,7 @@ FullDrawing Trend::Full(int selected) {
   FullDrawing f;
   shownDevice_ = selected;
   if (selected < 0 || selected >= kDevices) return f;
-  const Ring& r = ring(selected);
+  const Ring& r = RingOf(selected);
   scale_ = ComputeScale(r.min(), r.max(), g_.bottom);
   f.scale = scale_;
   f.grid = Grid(scale_, g_);
@@ -232,12 +232,12 @@ FullDrawing Trend::Full(int selected) {
   const int count = r.wrapped() ? n : r.newest();
   const auto positionOf = [&](int j) { return r.wrapped() ? (r.newest() + j) % n : j; };
   if (count < 1) {
-    last_ = {g_.left + 1, scale_.Y(r.at(r.newest()), g_)};
+    last_ = {g_.left + 1, scale_.Y(r.At(r.newest()), g_)};
     return f;
   }
-  last_ = {g_.left + 1, scale_.Y(r.at(positionOf(1)), g_)};
+  last_ = {g_.left + 1, scale_.Y(r.At(positionOf(1)), g_)};
   for (int j = 1; j <= count; ++j) {
-    const int sample = r.at(positionOf(j));
+    const int sample = r.At(positionOf(j));
     const Point p{g_.left + j, scale_.Y(sample, g_)};
     f.curve.push_back({last_, p});
     last_ = p;
@@ -252,8 +252,8 @@ FullDrawing Trend::Full(int selected) {
 }
 
 std::optional<IncrementalDrawing> Trend::Incremental(int selected) {
-  const Ring& r = ring(selected);
-  const int sample = r.at(r.newest());
+  const Ring& r = RingOf(selected);
+  const int sample = r.At(r.newest());
   const int y = scale_.Y(sample, g_);
   if (y > g_.bottom - kBandMargin || y <= kTopMargin) return std::nullopt;  // rescale
   IncrementalDrawing inc;

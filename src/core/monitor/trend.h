@@ -29,7 +29,7 @@ struct Geometry {
   int right = 755;
   int top = 0;
   int bottom = 225;
-  int samples() const { return right - left; }  // N
+  int Samples() const { return right - left; }  // N
   static Geometry AtWidth(int windowWidth);
   friend bool operator==(const Geometry&, const Geometry&) = default;
 };
@@ -102,7 +102,7 @@ class Ring {
   int min() const { return min_; }
   int newest() const { return newest_; }         // position of the newest sample
   int newestTick() const { return newestTick_; } // tick count it was taken at
-  int at(int position) const { return samples_.at(static_cast<std::size_t>(position)); }
+  int At(int position) const { return samples_.at(static_cast<std::size_t>(position)); }
 
  private:
   int n_;
@@ -156,7 +156,7 @@ class Trend {
 
   // Full drawing of the selected device's history (also on paint requests).
   FullDrawing Full(int selected);
-  const Ring& ring(int d) const { return rings_.at(static_cast<std::size_t>(d)); }
+  const Ring& RingOf(int d) const { return rings_.at(static_cast<std::size_t>(d)); }
   int shownDevice() const { return shownDevice_; }
   const Scale& scale() const { return scale_; }
 

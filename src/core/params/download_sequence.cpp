@@ -165,12 +165,12 @@ std::vector<WriteStep> DownloadSequence(std::uint8_t model, const ParameterBuffe
 std::string PartWayText(const WriteSequence& download) {
   std::size_t writes = 0;
   std::size_t through = 0;
-  for (std::size_t i = 0; i < download.Steps().size(); ++i) {
-    if (download.Steps()[i].skip) continue;
+  for (std::size_t i = 0; i < download.steps().size(); ++i) {
+    if (download.steps()[i].skip) continue;
     ++writes;
-    if (i < download.StepsDone()) ++through;
+    if (i < download.stepsDone()) ++through;
   }
-  const std::string who = download.Broadcast() ? "Every controller on the line now holds" : "The controller now holds";
+  const std::string who = download.broadcast() ? "Every controller on the line now holds" : "The controller now holds";
   if (through == 0) return "None of the " + std::to_string(writes) + " writes went through.";
   return who + " a mix of old and new parameters: " + std::to_string(through) + " of " + std::to_string(writes) +
          " writes went through.";

@@ -18,7 +18,7 @@ class ParameterFileState {
   // The file SAVE writes (the last SAVE AS); empty before one.
   const std::filesystem::path& file() const { return file_; }
   // SAVE AS succeeded since the reset (the menus offer SAVE while valid).
-  bool fileChosen() const { return !file_.empty(); }
+  bool FileChosen() const { return !file_.empty(); }
 
   // The monitor started afresh: the trailer is cleared, nothing is valid and
   // SAVE waits for a new SAVE AS.

@@ -252,7 +252,7 @@ void Acquisition::CompleteCycle() {
   ++counter_;
   if (observer_) observer_->CounterChanged(counter_);
   if (!writeFailed) return;
-  const std::string error = writer_->Error();
+  const std::string error = writer_->error();
   // Stopped before anyone is told, so nothing is sampled into a file that
   // cannot take it while the user reads the message.
   if (!goOnWithoutFile_) OnStop(true);

@@ -109,9 +109,9 @@ class Acquisition {
 
   State state() const { return state_; }
   bool Acquiring() const { return state_ != State::Idle; }
-  long Counter() const { return counter_; }
-  int CurrentSlot() const { return current_; }
-  const SampleStatus& LastStatus() const { return status_; }
+  long counter() const { return counter_; }
+  int currentSlot() const { return current_; }
+  const SampleStatus& lastStatus() const { return status_; }
   int AnswerTicks() const;
   // Whether any slot's address box holds an address (Start does nothing otherwise).
   static bool AnyAddressed(const Slots& slots);

@@ -111,19 +111,19 @@ class Chart {
   explicit Chart(Slots& slots);
 
   void SetGeometry(const ChartGeometry& geometry) { geometry_ = geometry; }
-  const ChartGeometry& Geometry() const { return geometry_; }
+  const ChartGeometry& geometry() const { return geometry_; }
   void SetSurface(ChartSurface* surface) { surface_ = surface; }
 
   // ---- Display settings ----
   void SetAutoMode(bool on) { autoMode_ = on; }
-  bool AutoMode() const { return autoMode_; }
+  bool autoMode() const { return autoMode_; }
   void SetFixTexts(std::string maxText, std::string minText);
   void SetBackground(int index);
-  Rgb Background() const { return background_; }
+  Rgb background() const { return background_; }
   // Draw flag := some slot is displayed and has a nonzero address.
   bool DecideDrawFlag();
   void SetDrawFlag(bool on) { drawFlag_ = on; }
-  bool DrawFlag() const { return drawFlag_; }
+  bool drawFlag() const { return drawFlag_; }
 
   // ---- Chart memory ----
   // Acquisition: value of slot for sample k, with the live extremes rule.
@@ -150,8 +150,8 @@ class Chart {
   // Frame and the last N samples up to `newest`; the frame only when newest < 0.
   void FullRedraw(long newest);
 
-  const Scale& CurrentScale() const { return scale_; }
-  int X() const { return x_; }
+  const Scale& scale() const { return scale_; }
+  int x() const { return x_; }
 
  private:
   std::size_t Column(long k) const;

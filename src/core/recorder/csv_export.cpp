@@ -44,7 +44,7 @@ namespace {
 // "Cannot read <path>", with the system's reason when there is one.
 std::string ReadFailure(const std::string& recordPath, const RecordFile& file) {
   std::string text = "Cannot read " + recordPath;
-  if (!file.Error().empty()) text += ": " + file.Error();
+  if (!file.error().empty()) text += ": " + file.error();
   return text;
 }
 
@@ -65,15 +65,15 @@ CsvExportResult ExportCsv(const std::string& recordPath, const std::string& csvP
       result.error = "Cannot create " + temp + ": " + std::strerror(errno);
       return result;
     }
-    out << CsvHeading(file.Header()) << "\r\n";
-    for (std::uint64_t k = 0; k < file.Count(); ++k) {
+    out << CsvHeading(file.header()) << "\r\n";
+    for (std::uint64_t k = 0; k < file.count(); ++k) {
       if (!file.Ensure(k)) {
         out.close();
         std::filesystem::remove(temp, ec);
         result.error = ReadFailure(recordPath, file);
         return result;
       }
-      out << CsvRow(file.Header(), k, file.At(k)) << "\r\n";
+      out << CsvRow(file.header(), k, file.At(k)) << "\r\n";
       ++result.rows;
     }
     out.close();

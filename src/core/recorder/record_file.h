@@ -62,18 +62,18 @@ class RecordWriter {
   ~RecordWriter();
 
   // Writes the header to a new file beside `path` and renames it over `path`,
-  // so an existing file is only replaced by a good header. False (and Error())
+  // so an existing file is only replaced by a good header. False (and error())
   // when the file cannot be created or written.
   bool Create(const std::string& path, const RecordHeader& header);
   // Appends one record in a single write. On failure the file is cut back to
-  // its last whole record and closed; Error() tells why.
+  // its last whole record and closed; error() tells why.
   bool Append(const RecordBytes& record);
   void Close();
 
   bool IsOpen() const { return fd_ >= 0; }
-  const std::string& Path() const { return path_; }
-  const std::string& Error() const { return error_; }
-  std::uint64_t Records() const { return records_; }
+  const std::string& path() const { return path_; }
+  const std::string& error() const { return error_; }
+  std::uint64_t records() const { return records_; }
 
  private:
   int fd_ = -1;
@@ -88,9 +88,9 @@ class RecordFile {
  public:
   // Reads the header and the first window. False when the file cannot be
   // opened or read or is shorter than its header; the object is then empty
-  // but for Error().
+  // but for error().
   bool Open(const std::string& path);
-  // Reads the window of up to 4096 records starting at `start` (< Count()).
+  // Reads the window of up to 4096 records starting at `start` (< count()).
   // False when the file can no longer be read; the window is then empty. A
   // file that shrank since Open gives a shorter window.
   bool LoadWindow(std::uint64_t start);
@@ -98,17 +98,17 @@ class RecordFile {
   // first when it is not. False when k is past the end or the read fails.
   bool Ensure(std::uint64_t k);
 
-  bool IsOpen() const { return open_; }
-  const std::string& Path() const { return path_; }
+  bool isOpen() const { return open_; }
+  const std::string& path() const { return path_; }
   // After a failed Open or LoadWindow: the system's reason ("No such file or
   // directory", "Is a directory", ...), empty when the system gave none (a
   // file too short for its header, say).
-  const std::string& Error() const { return error_; }
-  const RecordHeader& Header() const { return header_; }
-  std::uint64_t Count() const { return count_; }
-  std::uint64_t WindowStart() const { return windowStart_; }
+  const std::string& error() const { return error_; }
+  const RecordHeader& header() const { return header_; }
+  std::uint64_t count() const { return count_; }
+  std::uint64_t windowStart() const { return windowStart_; }
   std::uint64_t WindowEnd() const { return windowStart_ + window_.size(); }
-  bool InWindow(std::uint64_t k) const { return k >= WindowStart() && k < WindowEnd(); }
+  bool InWindow(std::uint64_t k) const { return k >= windowStart() && k < WindowEnd(); }
   // Record k, which must be in the window.
   const Record& At(std::uint64_t k) const { return window_[static_cast<std::size_t>(k - windowStart_)]; }
 

@@ -68,7 +68,7 @@ RecorderLook RecorderModel::Look() const {
   look.sampleTimeEnabled = !acquiring && !inReplay_;
   look.addressesEnabled = !acquiring;
   look.displayModeEnabled = !acquiring;
-  look.scaleEnabled = !acquiring && !chart_->AutoMode();
+  look.scaleEnabled = !acquiring && !chart_->autoMode();
   return look;
 }
 
@@ -113,7 +113,7 @@ bool RecorderModel::CreateRunFile(int sampleTime) {
     return false;
   }
   if (!writer_.Create(savePath_, header)) {
-    const std::string text = std::string(Text(Msg::RecordFileError)) + writer_.Error();
+    const std::string text = std::string(Text(Msg::RecordFileError)) + writer_.error();
     StatusText(text);
     Tell({text, "", false, false});
     saveMode_ = false;
@@ -234,7 +234,7 @@ void RecorderModel::ReplayClicked(bool checked) {
   session_.lastFileName = FileName(path);
   RecordFile file;
   if (!file.Open(path)) {
-    Tell(FileErrorNotice(file.Error(), false));
+    Tell(FileErrorNotice(file.error(), false));
     LeaveReplay();
     return;
   }
@@ -271,15 +271,15 @@ void RecorderModel::TrackBarPosition(long position) {
 void RecorderModel::RecordTime(std::string_view text) { StatusText(text); }
 
 void RecorderModel::ReplayEnded(bool readFailed) {
-  if (readFailed) Tell(FileErrorNotice(replay_->File().Error(), true));
+  if (readFailed) Tell(FileErrorNotice(replay_->file().error(), true));
 }
 
 // ---- CSV ----------------------------------------------------------------------
 
 void RecorderModel::ExportClicked() {
   std::string source;
-  if (inReplay_ && replay_->File().IsOpen())
-    source = replay_->File().Path();
+  if (inReplay_ && replay_->file().isOpen())
+    source = replay_->file().path();
   else if (!runPath_.empty() && Exists(runPath_))
     source = runPath_;
   if (source.empty()) {
@@ -302,7 +302,7 @@ bool RecorderModel::ChartIdle() const {
 }
 
 void RecorderModel::FullRedraw() {
-  const long newest = inReplay_ ? replay_->Position() - 1 : acquisition_->Counter() - 1;
+  const long newest = inReplay_ ? replay_->position() - 1 : acquisition_->counter() - 1;
   chart_->FullRedraw(newest);
 }
 
@@ -319,7 +319,7 @@ bool RecorderModel::ToggleTrace(int slot) {
       FullRedraw();
     else
       chart_->Clear();
-  } else if (replay_->Replaying()) {
+  } else if (replay_->replaying()) {
     replay_->Handle(replay_event::Redraw{});
   }
   return true;
@@ -332,7 +332,7 @@ void RecorderModel::SetFixedScale(bool fixed) {
 
 void RecorderModel::SetBackground(int index) {
   chart_->SetBackground(index);
-  if (chart_->DrawFlag())
+  if (chart_->drawFlag())
     FullRedraw();
   else
     chart_->Clear();

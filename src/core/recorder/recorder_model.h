@@ -78,14 +78,14 @@ class RecorderModel : private AcquisitionObserver, private ReplayObserver {
   using Clock = Acquisition::Clock;
 
   // `clock` stamps each completed cycle; the chart draws on the surface given
-  // to ChartModel().SetSurface.
+  // to chartModel().SetSurface.
   RecorderModel(Session& session, ComPort& port, RecorderTimer& timer, Clock clock);
   ~RecorderModel() override;
   RecorderModel(const RecorderModel&) = delete;
   RecorderModel& operator=(const RecorderModel&) = delete;
 
   void SetObserver(RecorderObserver* observer) { observer_ = observer; }
-  RecorderQuestions& Questions() { return questions_; }
+  RecorderQuestions& questions() { return questions_; }
 
   // ---- Recording ----
   // StartBt: stops a run; otherwise starts one into the run file (nothing
@@ -107,7 +107,7 @@ class RecorderModel : private AcquisitionObserver, private ReplayObserver {
   // RePlayBt clicked, now `checked`: asks for a file and loads it, or leaves replay.
   void ReplayClicked(bool checked);
   void Replay(const ReplayEvent& event);
-  const RecordFile& ReplayFile() const { return replay_->File(); }
+  const RecordFile& ReplayFile() const { return replay_->file(); }
 
   // ---- CSV ----
   // CsvBt: exports the replayed file, or else the current or last run.
@@ -123,18 +123,18 @@ class RecorderModel : private AcquisitionObserver, private ReplayObserver {
   bool ChartIdle() const;
 
   RecorderLook Look() const;
-  bool InReplay() const { return inReplay_; }
-  bool SaveMode() const { return saveMode_; }
+  bool inReplay() const { return inReplay_; }
+  bool saveMode() const { return saveMode_; }
   // The file holding the current or last run; empty when none can be exported.
-  const std::string& RunPath() const { return runPath_; }
-  const std::string& ScratchPath() const { return scratchPath_; }
+  const std::string& runPath() const { return runPath_; }
+  const std::string& scratchPath() const { return scratchPath_; }
 
-  Chart& ChartModel() { return *chart_; }
-  const Chart& ChartModel() const { return *chart_; }
-  const Acquisition& Acquirer() const { return *acquisition_; }
-  const ReplayEngine& Replayer() const { return *replay_; }
-  const Slots& SlotTable() const { return slots_; }
-  Slots& SlotTable() { return slots_; }
+  Chart& chartModel() { return *chart_; }
+  const Chart& chartModel() const { return *chart_; }
+  const Acquisition& acquirer() const { return *acquisition_; }
+  const ReplayEngine& replayer() const { return *replay_; }
+  const Slots& slotTable() const { return slots_; }
+  Slots& slotTable() { return slots_; }
 
  private:
   bool CreateRunFile(int sampleTime);

@@ -15,7 +15,7 @@ void ReplayEngine::Load(RecordFile file) {
   jumpPending_ = false;
   for (std::size_t i = 0; i < kSlots; ++i) {
     Slot& slot = slots_[i];
-    slot.address = slot.boxAddress = file_.Header().addresses[i];
+    slot.address = slot.boxAddress = file_.header().addresses[i];
     slot.display = true;
     slot.failures = 0;
     slot.dropPoint = -1;
@@ -89,7 +89,7 @@ void ReplayEngine::OnTick() {
 
 void ReplayEngine::PlayNext() {
   if (!file_.Ensure(static_cast<std::uint64_t>(position_))) {
-    End(file_.Count() > static_cast<std::uint64_t>(position_));
+    End(file_.count() > static_cast<std::uint64_t>(position_));
     return;
   }
   const Record& record = file_.At(static_cast<std::uint64_t>(position_));
@@ -104,7 +104,7 @@ void ReplayEngine::PlayNext() {
   chart_.DrawNewSample(position_);
   ++position_;
   ShowPosition(position_);
-  if (static_cast<std::uint64_t>(position_) >= file_.Count()) End(false);
+  if (static_cast<std::uint64_t>(position_) >= file_.count()) End(false);
 }
 
 void ReplayEngine::End(bool readFailed) {
@@ -144,7 +144,7 @@ void ReplayEngine::OnLoopCntKey(bool enter, const std::string& text) {
 
 void ReplayEngine::OnRedraw() {
   if (!replaying_) return;
-  if (chart_.DrawFlag())
+  if (chart_.drawFlag())
     ApplyJump();
   else
     chart_.Clear();
@@ -158,17 +158,17 @@ void ReplayEngine::ApplyJump() {
     slot.dropPoint = -1;
   }
   const long p = *typed;
-  const auto count = static_cast<long>(file_.Count());
+  const auto count = static_cast<long>(file_.count());
   if (p > count) {
     position_ = 0;
     ShowPosition(position_);
     return;
   }
-  const long n = chart_.Geometry().columns;
+  const long n = chart_.geometry().columns;
   const long s = p >= n ? p - n : 0;
   if (p > s) {
     const auto us = static_cast<std::uint64_t>(s);
-    if (static_cast<std::uint64_t>(p) >= file_.WindowEnd() || us < file_.WindowStart()) {
+    if (static_cast<std::uint64_t>(p) >= file_.WindowEnd() || us < file_.windowStart()) {
       if (!file_.LoadWindow(us) || file_.WindowEnd() < static_cast<std::uint64_t>(p)) {
         End(true);
         return;

@@ -72,10 +72,10 @@ class ReplayEngine {
   void Handle(const ReplayEvent& event);
 
   State state() const { return state_; }
-  bool Replaying() const { return replaying_; }
-  bool JumpPending() const { return jumpPending_; }
-  long Position() const { return position_; }
-  const RecordFile& File() const { return file_; }
+  bool replaying() const { return replaying_; }
+  bool jumpPending() const { return jumpPending_; }
+  long position() const { return position_; }
+  const RecordFile& file() const { return file_; }
   const ReplayControls& controls() const { return controls_; }
 
  private:

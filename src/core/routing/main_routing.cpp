@@ -36,10 +36,7 @@ void MainPortRouting::Close() {
 
 void MainPortRouting::LineLost() {
   exchange_.LineLost();
-  tester.awaitingAnswer = false;
-  tester.repeat = false;
   lease_.Release();
-  if (tester.portClosed) tester.portClosed();
   if (tester.lineLost) tester.lineLost();
   if (setup.lineLost) setup.lineLost();
 }
@@ -89,22 +86,16 @@ void MainPortRouting::Handle(const PortEvent& event) {
   }
   if (sentRoute_ == Route::Tester) {
     TesterAnswer(*answer);
-  } else {
-    tester.awaitingAnswer = false;
-    if (setup.answerStep) setup.answerStep(*answer);
+  } else if (setup.answerStep) {
+    setup.answerStep(*answer);
   }
 }
 
 void MainPortRouting::TesterAnswer(const Answer& answer) {
-  tester.awaitingAnswer = false;
   // A complete answer shows as received; a time-out shows its text.
-  const std::string shown = answer.Complete() ? ReceiveText() : std::string(Text(Msg::ReceivedDataTimeout));
-  if (!tester.repeat) {
-    Close();
-    if (tester.portClosed) tester.portClosed();
-    lease_.Release();
-  }
-  if (tester.showReceived) tester.showReceived(shown);
+  if (tester.showReceived)
+    tester.showReceived(answer.Complete() ? ReceiveText() : std::string(Text(Msg::ReceivedDataTimeout)));
+  if (tester.answerEnded) tester.answerEnded();
 }
 
 // ---------------------------------------------------------------------------

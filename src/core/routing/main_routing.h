@@ -42,19 +42,20 @@ class MainPortRouting {
   static constexpr int kSetupRearmTicks = 2;   // re-arm of the settings window after each chunk
   static constexpr std::size_t kReceiveCapacity = 256;
 
-  // What the routing shares with the single command tester.
+  // What the routing shares with the single command tester. The tester keeps
+  // its own state; the routing only tells it what happened on the line.
   struct TesterSide {
-    bool awaitingAnswer = false;  // a request was sent, its answer is not finished
-    bool repeat = false;          // Repeat is running
     // Shows a text in the tester's received field `RcvEdit`.
     std::function<void(const std::string&)> showReceived;
-    // The tester's port was closed after an answer or a time-out: the main
-    // window enables its tool bar again.
-    std::function<void()> portClosed;
-    // The tester's send; the main window's Timer1 calls it while repeating.
+    // The answer to the tester's request ended, complete or timed out (what
+    // it shows has gone to showReceived): the tester closes the port unless
+    // it repeats.
+    std::function<void()> answerEnded;
+    // The tester's send; the main window's Timer1 calls it while the port is
+    // open (the tester sends only while repeating).
     std::function<void()> send;
-    // The line failed while open; the repeat flag has been cleared (the
-    // tester stops its repeat timer and shows its idle buttons).
+    // The line failed while open: the request in flight will not be answered
+    // (the tester stops its repeat and shows its idle buttons).
     std::function<void()> lineLost;
   };
 
@@ -107,7 +108,7 @@ class MainPortRouting {
   std::string ReceiveText() const;
   // Clear Result: what was received so far is no longer shown.
   void ClearReceiveText() { shownFrom_ = exchange_.Received().size(); }
-  ComPort& Port() { return port_; }
+  ComPort& port() { return port_; }
   const Exchange& exchange() const { return exchange_; }
 
   TesterSide tester;
@@ -168,9 +169,9 @@ class SecondPortRouting {
   // ApdComPort1Trigger: one event of the port.
   void Handle(const PortEvent& event);
 
-  std::uint16_t RecorderTimer() const { return recorderTimer_; }
-  std::uint16_t FirmwareTimer() const { return firmwareTimer_; }
-  ComPort& Port() { return port_; }
+  std::uint16_t recorderTimer() const { return recorderTimer_; }
+  std::uint16_t firmwareTimer() const { return firmwareTimer_; }
+  ComPort& port() { return port_; }
 
   RecorderSide recorder;
   FirmwareSide firmware;

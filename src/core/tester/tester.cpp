@@ -144,10 +144,14 @@ std::optional<Bytes> TesterBlock(std::string_view sendText, bool rtu) {
 
 Tester::Tester(Session& session, MainPortRouting& routing, Hooks hooks)
     : session_(session), routing_(routing), hooks_(std::move(hooks)) {
+  routing_.tester.answerEnded = [this] { Handle(tester_event::AnswerEnded{}); };
   routing_.tester.lineLost = [this] { Handle(tester_event::LineLost{}); };
 }
 
-Tester::~Tester() { routing_.tester.lineLost = nullptr; }
+Tester::~Tester() {
+  routing_.tester.answerEnded = nullptr;
+  routing_.tester.lineLost = nullptr;
+}
 
 void Tester::Handle(const TesterEvent& event) {
   std::visit([this](const auto& e) { On(e); }, event);
@@ -160,9 +164,16 @@ void Tester::On(const tester_event::FieldsChanged& e) {
 
 void Tester::On(const tester_event::SendTextEdited& e) { sendText_ = e.text; }
 
-Tester::State Tester::state() const {
-  if (Repeating()) return AwaitingAnswer() ? State::RepeatAwaiting : State::Repeating;
-  return AwaitingAnswer() ? State::Awaiting : State::Idle;
+void Tester::SetRepeat(bool on) {
+  if (on)
+    state_ = AwaitingAnswer() ? State::RepeatAwaiting : State::Repeating;
+  else
+    state_ = AwaitingAnswer() ? State::Awaiting : State::Idle;
+}
+
+void Tester::CloseLine() {
+  routing_.ReleaseLine();
+  routing_.Close();
 }
 
 void Tester::Changed() const {
@@ -204,11 +215,11 @@ bool Tester::TextAcceptable() {
 
 bool Tester::OpenForTester() {
   routing_.HoldLine(LineOwner::Tester);
-  if (routing_.Port().IsOpen()) return true;
+  if (routing_.port().IsOpen()) return true;
   if (hooks_.setToolBarEnabled) hooks_.setToolBarEnabled(false);
   if (!routing_.Open()) {
     // The line stays held and the tool bar disabled until Close.
-    if (hooks_.showError) hooks_.showError(routing_.Port().ErrorText());
+    if (hooks_.showError) hooks_.showError(routing_.port().ErrorText());
     return false;
   }
   return true;
@@ -218,7 +229,7 @@ bool Tester::Transmit() {
   const auto block = TesterBlock(sendText_, session_.params.rtu);
   if (!block) return false;
   if (routing_.tester.showReceived) routing_.tester.showReceived(std::string());
-  routing_.tester.awaitingAnswer = true;
+  state_ = Repeating() ? State::RepeatAwaiting : State::Awaiting;
   const LineFormat line = LineFormatOf(session_.params);
   routing_.Send(MainPortRouting::Route::Tester, line.form, *block, WaitTicks(RequestKind::Tester, line));
   return true;
@@ -236,13 +247,10 @@ void Tester::On(const tester_event::RepeatClick&) {
   switch (state()) {
     case State::Repeating:
     case State::RepeatAwaiting:
-      // Stop: an awaited answer still comes, and the routing closes after it.
-      routing_.tester.repeat = false;
+      // Stop: an awaited answer still comes, and the port closes after it.
+      SetRepeat(false);
       if (hooks_.setRepeatTimer) hooks_.setRepeatTimer(false);
-      if (state() == State::Idle && routing_.Port().IsOpen()) {
-        routing_.ReleaseLine();
-        routing_.Close();
-      }
+      if (state_ == State::Idle && routing_.port().IsOpen()) CloseLine();
       if (hooks_.setToolBarEnabled) hooks_.setToolBarEnabled(true);
       Changed();
       return;
@@ -250,11 +258,11 @@ void Tester::On(const tester_event::RepeatClick&) {
     case State::Awaiting:
       if (!TextAcceptable()) return;
       // While a Send's answer is awaited the first repeat goes out at the next tick.
-      if (state() == State::Idle && MayUseLine()) {
+      if (state_ == State::Idle && MayUseLine()) {
         if (!OpenForTester()) return;
         Transmit();
       }
-      routing_.tester.repeat = true;
+      SetRepeat(true);
       if (hooks_.setRepeatTimer) hooks_.setRepeatTimer(true);
       Changed();
       return;
@@ -262,13 +270,22 @@ void Tester::On(const tester_event::RepeatClick&) {
 }
 
 void Tester::On(const tester_event::TimerTick&) {
-  if (!Repeating() || !routing_.Port().IsOpen()) return;
+  if (!Repeating() || !routing_.port().IsOpen()) return;
   Transmit();  // a text made too long while repeating is skipped
 }
 
+void Tester::On(const tester_event::AnswerEnded&) {
+  if (state_ == State::RepeatAwaiting) {
+    state_ = State::Repeating;  // the port stays open for the next tick
+  } else if (state_ == State::Awaiting) {
+    state_ = State::Idle;
+    CloseLine();
+    if (hooks_.setToolBarEnabled) hooks_.setToolBarEnabled(true);
+  }
+}
+
 void Tester::On(const tester_event::LineLost&) {
-  routing_.tester.repeat = false;
-  routing_.tester.awaitingAnswer = false;
+  state_ = State::Idle;
   if (hooks_.setRepeatTimer) hooks_.setRepeatTimer(false);
   if (hooks_.setToolBarEnabled) hooks_.setToolBarEnabled(true);
   Changed();
@@ -281,11 +298,10 @@ void Tester::On(const tester_event::ClearClick&) {
 
 void Tester::On(const tester_event::CloseClick&) {
   if (hooks_.setRepeatTimer) hooks_.setRepeatTimer(false);
-  routing_.tester.repeat = false;
-  // An answer still awaited is dropped with the port; without clearing the
-  // flag here the next Send would wait for it for ever.
-  routing_.tester.awaitingAnswer = false;
-  if (routing_.Port().IsOpen()) routing_.Close();
+  // An answer still awaited is dropped with the port; without leaving the
+  // awaiting state here the next Send would wait for it for ever.
+  state_ = State::Idle;
+  if (routing_.port().IsOpen()) routing_.Close();
   if (hooks_.setToolBarEnabled) hooks_.setToolBarEnabled(true);
   if (session_.lineOwner == LineOwner::Tester) routing_.ReleaseLine();
   Changed();

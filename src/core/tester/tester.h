@@ -78,7 +78,7 @@ ComposedFrame ComposeTesterFrame(const TesterFields& fields, bool rtu);
 std::optional<Bytes> TesterBlock(std::string_view sendText, bool rtu);
 
 // What the tester is told: the panel's fields and buttons, the main window's
-// Timer1 and the routing's lost line.
+// Timer1, and from the routing the end of an awaited answer and a lost line.
 namespace tester_event {
 struct FieldsChanged { TesterFields fields; };  // a field or the command changed: compose
 struct SendTextEdited { std::string text; };    // `SendEdit` typed by hand
@@ -87,21 +87,20 @@ struct RepeatClick {};                          // "Repeat" / "Stop"
 struct ClearClick {};                           // "Clear Result"
 struct CloseClick {};                           // "Close"
 struct TimerTick {};                            // Timer1: sends again while repeating
+struct AnswerEnded {};                          // the routing ended the awaited answer (shown already)
 // The line failed while open (the routing has dropped the answer and the
 // repeat): the repeat timer stops and the buttons return to idle.
 struct LineLost {};
 }  // namespace tester_event
 
-using TesterEvent =
-    std::variant<tester_event::FieldsChanged, tester_event::SendTextEdited, tester_event::SendClick,
-                 tester_event::RepeatClick, tester_event::ClearClick, tester_event::CloseClick,
-                 tester_event::TimerTick, tester_event::LineLost>;
+using TesterEvent = std::variant<tester_event::FieldsChanged, tester_event::SendTextEdited, tester_event::SendClick,
+                                 tester_event::RepeatClick, tester_event::ClearClick, tester_event::CloseClick,
+                                 tester_event::TimerTick, tester_event::AnswerEnded, tester_event::LineLost>;
 
 class Tester {
  public:
-  // Where the tester is. The routing ends an awaited answer (and closes the
-  // port after it unless repeating), so the state is read from what the
-  // routing shares with the tester.
+  // Where the tester is. The routing tells it when an awaited answer ended;
+  // the port closes then unless Repeat runs.
   enum class State {
     Idle,            // nothing awaited, no repeat
     Awaiting,        // a Send's answer is awaited
@@ -116,7 +115,8 @@ class Tester {
     std::function<void()> changed;                        // SEND, LRC, captions or buttons changed
   };
 
-  // Takes the routing's lost-line call of the tester side until destroyed.
+  // Takes the routing's answer-ended and lost-line calls of the tester side
+  // until destroyed.
   Tester(Session& session, MainPortRouting& routing, Hooks hooks);
   ~Tester();
   Tester(const Tester&) = delete;
@@ -124,13 +124,13 @@ class Tester {
 
   void Handle(const TesterEvent& event);
 
-  State state() const;
+  State state() const { return state_; }
   const TesterFields& fields() const { return fields_; }
   const std::string& sendText() const { return sendText_; }      // `SendEdit`
   const std::string& checkDigits() const { return checkDigits_; }  // `SChkSum`
 
-  bool Repeating() const { return routing_.tester.repeat; }
-  bool AwaitingAnswer() const { return routing_.tester.awaitingAnswer; }
+  bool Repeating() const { return state_ == State::Repeating || state_ == State::RepeatAwaiting; }
+  bool AwaitingAnswer() const { return state_ == State::Awaiting || state_ == State::RepeatAwaiting; }
   bool SendEnabled() const { return !Repeating(); }
   std::string_view RepeatCaption() const { return Text(Repeating() ? Msg::Stop : Msg::Repeat); }
 
@@ -142,6 +142,7 @@ class Tester {
   void On(const tester_event::ClearClick&);
   void On(const tester_event::CloseClick&);
   void On(const tester_event::TimerTick&);
+  void On(const tester_event::AnswerEnded&);
   void On(const tester_event::LineLost&);
   void Compose();
   bool MayUseLine() const;
@@ -149,6 +150,10 @@ class Tester {
   bool OpenForTester();
   bool Transmit();
   void Changed() const;
+  // Repeat turned on or off; the awaited answer, if any, stays awaited.
+  void SetRepeat(bool on);
+  // Closes the port and frees the line (no answer awaited, no repeat).
+  void CloseLine();
 
   Session& session_;
   MainPortRouting& routing_;
@@ -156,6 +161,7 @@ class Tester {
   TesterFields fields_;
   std::string sendText_;
   std::string checkDigits_;
+  State state_ = State::Idle;
 };
 
 }  // namespace kx

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numeric>
+#include <tuple>
 #include <utility>
 
 #include "core/device/regmap.h"
@@ -69,6 +70,16 @@ void TrafficLog::Sent(std::span<const std::uint8_t> bytes, std::int64_t micros) 
   frame.micros = micros;
   frame.direction = Direction::Tx;
   frame.bytes.assign(bytes.begin(), bytes.end());
+  if (loader_) {
+    // A loader request: its command in `function`, its answer collected by the loader's rule.
+    frame.loader = true;
+    frame.form = FrameForm::Rtu;
+    if (bytes.size() >= 2) frame.function = bytes[1];
+    if (loader_->requestNote) frame.note = loader_->requestNote(bytes);
+    pending_ = Pending{frame.bytes, micros, FrameCollector(loader_->answerEnd, 512), micros, true};
+    Add(std::move(frame));
+    return;
+  }
   frame.form = line_ ? line_->form : FrameForm::Rtu;
   const Bytes b = RequestBytes(frame.form, frame.bytes);
   if (b.size() >= 2) {
@@ -91,8 +102,10 @@ void TrafficLog::Received(std::span<const std::uint8_t> bytes, std::int64_t micr
     frame.micros = micros;
     frame.direction = Direction::Rx;
     frame.bytes.assign(bytes.begin(), bytes.end());
-    frame.form = line_ ? line_->form : FrameForm::Rtu;
+    frame.form = line_ && !loader_ ? line_->form : FrameForm::Rtu;
     frame.failure = Failure::Format;
+    frame.loader = loader_.has_value();
+    if (frame.loader) frame.note = "not asked for";
     Add(std::move(frame));
     return;
   }
@@ -115,6 +128,10 @@ void TrafficLog::FinishAnswer(std::int64_t micros, bool complete) {
   frame.direction = Direction::Rx;
   frame.form = line_ ? line_->form : FrameForm::Rtu;
   frame.bytes.assign(pending.collector.received().begin(), pending.collector.received().end());
+  if (pending.loader) {
+    FinishLoaderAnswer(frame, pending, complete);
+    return;
+  }
   if (complete) {
     const AnswerCheck check = CheckAnswer(ExpectationOf(frame.form, pending.request), frame.bytes);
     frame.failure = check.failure;
@@ -126,6 +143,19 @@ void TrafficLog::FinishAnswer(std::int64_t micros, bool complete) {
     frame.failure = Failure::TimedOut;
   }
   Count(frame, pending);
+  Add(std::move(frame));
+}
+
+void TrafficLog::FinishLoaderAnswer(TrafficFrame& frame, const Pending& pending, bool complete) {
+  frame.loader = true;
+  frame.form = FrameForm::Rtu;
+  if (frame.bytes.size() >= 2) frame.function = frame.bytes[1];
+  if (complete) {
+    if (loader_ && loader_->answerNote) std::tie(frame.failure, frame.note) = loader_->answerNote(frame.bytes);
+    frame.replyMs = static_cast<double>(frame.micros - pending.sentMicros) / 1000.0;
+  } else {
+    frame.failure = Failure::TimedOut;
+  }
   Add(std::move(frame));
 }
 
@@ -214,7 +244,13 @@ std::string TraceLine(const TrafficFrame& frame, std::int64_t timeOfDayMicros) {
   line += frame.direction == Direction::Tx ? " TX" : " RX";
   if (!frame.bytes.empty()) line += ' ' + Hex(frame.bytes);
   if (frame.form == FrameForm::Ascii && !frame.bytes.empty()) line += "  \"" + AnswerText(frame.bytes) + '"';
-  if (frame.direction == Direction::Rx) {
+  if (frame.loader) {
+    line += "  loader";
+    if (frame.failure == Failure::TimedOut)
+      line += frame.bytes.empty() ? ": no answer" : ": incomplete answer";
+    else if (!frame.note.empty())
+      line += ": " + frame.note;
+  } else if (frame.direction == Direction::Rx) {
     if (frame.failure == Failure::None) {
       line += "  good";
     } else if (frame.failure == Failure::TimedOut) {
@@ -223,11 +259,11 @@ std::string TraceLine(const TrafficFrame& frame, std::int64_t timeOfDayMicros) {
     } else {
       line += "  failed: " + FailureText(frame.failure, frame.function, frame.exceptionCode);
     }
-    if (frame.replyMs) {
-      char reply[32];
-      std::snprintf(reply, sizeof reply, "  %.1f ms", *frame.replyMs);
-      line += reply;
-    }
+  }
+  if (frame.direction == Direction::Rx && frame.replyMs) {
+    char reply[32];
+    std::snprintf(reply, sizeof reply, "  %.1f ms", *frame.replyMs);
+    line += reply;
   }
   return line;
 }

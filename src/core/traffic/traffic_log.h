@@ -13,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/exchange/answer.h"
@@ -40,6 +41,20 @@ struct TrafficFrame {
   Failure failure = Failure::None;
   std::uint8_t exceptionCode = 0;
   std::optional<double> replyMs;  // answers: from the request's write to the last byte
+  // A frame of the loader (TrafficLog::SetLoader): `note` says what it is,
+  // traced in place of a Modbus check result.
+  bool loader = false;
+  std::string note;
+};
+
+// The controllers' flash loader, which the line carries during a firmware
+// update instead of Modbus: how its answers end and what its frames say. Its
+// parser lives beside the loader protocol; whoever runs the update hands it in.
+struct LoaderTrace {
+  FrameEnd answerEnd;
+  std::function<std::string(std::span<const std::uint8_t> request)> requestNote;
+  // A complete answer: its check (None, or Checksum for a wrong sum) and what it says.
+  std::function<std::pair<Failure, std::string>(std::span<const std::uint8_t> answer)> answerNote;
 };
 
 // Reply-time and failure figures of one address.
@@ -76,6 +91,9 @@ class TrafficLog : public PortTap {
   // The line's form and format: how answers end and are checked, and the line
   // time for the suggested time-out. Without a format, frames are shown raw.
   void SetLine(const LineFormat& format);
+  // From now on the frames are the loader's (nothing: Modbus again). Loader
+  // frames are traced with their notes and count in no address's figures.
+  void SetLoader(std::optional<LoaderTrace> loader) { loader_ = std::move(loader); }
 
   // A block the port wrote (one request). A request still waiting for its
   // answer ends unanswered first.
@@ -106,6 +124,7 @@ class TrafficLog : public PortTap {
     std::int64_t sentMicros = 0;
     FrameCollector collector;
     std::int64_t lastMicros = 0;
+    bool loader = false;
   };
   struct Figures {
     std::size_t requests = 0, good = 0, timeouts = 0, checkErrors = 0, exceptions = 0, otherErrors = 0;
@@ -118,10 +137,12 @@ class TrafficLog : public PortTap {
 
   void Add(TrafficFrame frame);
   void FinishAnswer(std::int64_t micros, bool complete);
+  void FinishLoaderAnswer(TrafficFrame& frame, const Pending& pending, bool complete);
   void Count(const TrafficFrame& answer, const Pending& pending);
 
   std::size_t capacity_;
   std::optional<LineFormat> line_;
+  std::optional<LoaderTrace> loader_;
   std::optional<Pending> pending_;
   std::deque<TrafficFrame> frames_;
   std::uint64_t added_ = 0;

@@ -171,7 +171,7 @@ TEST_F(SearchEngine, EverythingFixedFirstRangeFindsOneController) {
   bus.Add("kx2@2:9600-7E1-ascii");
   bus.SetDelivery(SimBus::Delivery::Split);  // the answer comes in two chunks
   Start(1, P(1, 1, 1, 2, 1, 1));  // 9600 7 E 1 ASCII, 01H~10H
-  EXPECT_EQ(search.Total(), 16);
+  EXPECT_EQ(search.total(), 16);
   EXPECT_TRUE(search.Searching());
   EXPECT_EQ(session.lineOwner, LineOwner::Setup);
   EXPECT_EQ(port.comNumber, 1);
@@ -196,7 +196,7 @@ TEST_F(SearchEngine, EverythingFixedFirstRangeFindsOneController) {
 
   EXPECT_FALSE(search.Searching());
   EXPECT_EQ(search.state(), BusSearch::State::Completed);
-  EXPECT_EQ(search.ProbeCount(), 16);
+  EXPECT_EQ(search.probeCount(), 16);
   EXPECT_EQ(search.view().status, "Search Completed,Found 1 items");
   EXPECT_EQ(search.view().gauge, search.view().gaugeMax);
   ASSERT_EQ(search.hits().size(), 1U);
@@ -211,15 +211,15 @@ TEST_F(SearchEngine, EachCombinationChangeReappliesLineSettingsAndRewritesStatus
   // 9600, none, 2 stop bits, range F1H~F7H: 7-bit ASCII, 8-bit ASCII, 8-bit RTU.
   bus.Add("kx3@243:9600-8N2-rtu");
   Start(2, P(16, 1, 0, 3, 2, 0));
-  EXPECT_EQ(search.Total(), 21);
+  EXPECT_EQ(search.total(), 21);
   std::vector<std::tuple<int, std::string>> seen;  // data bits and status at each F1H probe
   const int rtuCombo = Combo(0, 2, 1, 1, 1);
   std::size_t lastWritten = 0;
   const auto watch = [&] {
     if (port.written.size() != lastWritten) {
       lastWritten = port.written.size();
-      if (search.ProbeAddress() == 0xF1) seen.emplace_back(port.dataBits, search.view().status);
-      if (search.ProbeAddress() == 0xF3 && search.Combination() == rtuCombo) {
+      if (search.probeAddress() == 0xF1) seen.emplace_back(port.dataBits, search.view().status);
+      if (search.probeAddress() == 0xF3 && search.Combination() == rtuCombo) {
         EXPECT_EQ(port.written.back(), ProbeFrame(0xF3, FrameForm::Rtu));
       }
     }
@@ -259,7 +259,7 @@ TEST_F(SearchEngine, ContinuousNoiseStillEndsEveryProbe) {
     bus.line().noise().Set(kxsim::NoiseSetting{kind, 200});
     Start(1, P(1, 1, 1, 1, 1, 1));
     RunSearch();
-    EXPECT_EQ(search.ProbeCount(), 16);
+    EXPECT_EQ(search.probeCount(), 16);
     EXPECT_TRUE(search.hits().empty());
     EXPECT_EQ(session.lineOwner, LineOwner::Free);
   }
@@ -280,7 +280,7 @@ TEST_F(SearchEngine, ThirtiethHitEndsTheSearchWith29Listed) {
 TEST_F(SearchEngine, AbortKeepsHitsAndIgnoresLateAnswers) {
   bus.Add("kx2@1:9600-7O1-ascii");
   Start(1, P(0, 0, 0, 0, 0, 0));
-  EXPECT_EQ(search.Total(), 247 * 90);
+  EXPECT_EQ(search.total(), 247 * 90);
   EXPECT_EQ(search.view().status, "COM01, 9600,7,O,1,ASCII");
   ASSERT_TRUE(bus.RunUntil([&] { return search.hits().size() == 1U; }, 10));
   search.Handle(search_event::Cancel{});
@@ -303,7 +303,7 @@ TEST_F(SearchEngine, AbortKeepsHitsAndIgnoresLateAnswers) {
 TEST_F(SearchEngine, StartsWithTheListsAsTheyAre) {
   Start(1, P(1, 1, kLength8, kParityOdd, kStop2, kProtocolAscii));
   EXPECT_TRUE(search.Searching());
-  EXPECT_EQ(search.Total(), 16);
+  EXPECT_EQ(search.total(), 16);
   EXPECT_EQ(search.Combination(), Combo(0, 0, 1, 1, 0));
   EXPECT_EQ(port.stopBits, 2);
   EXPECT_EQ(search.view().status, "COM01, 9600,8,O,2,ASCII");

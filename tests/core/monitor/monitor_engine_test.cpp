@@ -309,7 +309,7 @@ TEST_P(MonitorEngineTest, WriteQueuedWhileAnotherIsInFlightIsSentAfterIt) {
   ASSERT_EQ(Last(), Wr(1, 0x4703, 5));
   engine.Handle(monitor_event::QueueWrite{0x4704, 7});
   StepWithWrongEcho(6);
-  EXPECT_EQ(engine.StatusText(), "Writing data compare fail !!!");
+  EXPECT_EQ(engine.statusText(), "Writing data compare fail !!!");
   EXPECT_EQ(Last(), Wr(1, 0x4704, 7));
 }
 
@@ -390,7 +390,7 @@ TEST_P(MonitorEngineTest, FourFailedExchangesInARowDropTheDeviceAndOnlyAGoodAnsw
   Step();
   EXPECT_FALSE(engine.Device(1).connected);
   EXPECT_EQ(engine.ConnectedCount(), 1);
-  EXPECT_EQ(engine.StatusText(), Rtu() ? "Received checksum error !!!" : "Received data time out error");
+  EXPECT_EQ(engine.statusText(), Rtu() ? "Received checksum error !!!" : "Received data time out error");
   EXPECT_EQ(engine.Device(1).errorCount, 7U);
   // Polling goes on with the remaining device only.
   for (const auto& r : Run(12)) EXPECT_EQ(r.address, 1);
@@ -435,7 +435,7 @@ TEST_P(MonitorEngineTest, ExceptionAnswersAbortAnUploadAfterMoreThanThree) {
   Controller(1).SetFault(kxsim::Fault::Exception, kxsim::kExIllegalAddress);
   Run(3);
   EXPECT_TRUE(Transferring());
-  EXPECT_EQ(engine.StatusText(), " Read error : illegal address  !!!");
+  EXPECT_EQ(engine.statusText(), " Read error : illegal address  !!!");
   Run(1);
   EXPECT_FALSE(Transferring());
   EXPECT_EQ(observer.aborted, 1);
@@ -461,14 +461,14 @@ TEST_P(MonitorEngineTest, UploadFillsTheBufferAndItsTrailer) {
   EXPECT_FALSE(Transferring());
   EXPECT_EQ(observer.ended, (std::vector<TransferEnd>{TransferEnd::Completed}));
   EXPECT_EQ(observer.progress.back(), 1000);
-  EXPECT_EQ(upload->Buffer()[255], 0x5A);
-  EXPECT_EQ(upload->Buffer()[0], 0x12);
-  EXPECT_EQ(upload->Buffer()[1], 0x34);
-  EXPECT_EQ(upload->Buffer()[256], 0x42);
-  EXPECT_EQ(upload->Buffer()[257], 0x01);
-  EXPECT_EQ(upload->Buffer()[258], 0x05);
-  EXPECT_EQ(upload->Buffer()[259], 0x48);
-  EXPECT_TRUE(engine.Menus().download);
+  EXPECT_EQ(upload->buffer()[255], 0x5A);
+  EXPECT_EQ(upload->buffer()[0], 0x12);
+  EXPECT_EQ(upload->buffer()[1], 0x34);
+  EXPECT_EQ(upload->buffer()[256], 0x42);
+  EXPECT_EQ(upload->buffer()[257], 0x01);
+  EXPECT_EQ(upload->buffer()[258], 0x05);
+  EXPECT_EQ(upload->buffer()[259], 0x48);
+  EXPECT_TRUE(engine.menus().download);
   EXPECT_NE(Last().reg, 0x474C);
 }
 
@@ -482,7 +482,7 @@ TEST_P(MonitorEngineTest, RampUploadFillsTheBufferThenTheStepImage) {
     int buffersUploaded = 0;
     void ParameterBufferUploaded(const Transfer& t, const ParameterBuffer& b) override {
       const auto& u = static_cast<const ImageUpload&>(t);
-      buffersUploaded += u.BufferComplete() && &b == &u.Buffer() ? 1 : 0;
+      buffersUploaded += u.BufferComplete() && &b == &u.buffer() ? 1 : 0;
     }
   } watcher;
   engine.SetObserver(&watcher);
@@ -497,15 +497,15 @@ TEST_P(MonitorEngineTest, RampUploadFillsTheBufferThenTheStepImage) {
     if (i == 255) {
       EXPECT_EQ(watcher.buffersUploaded, 1);
       EXPECT_EQ(watcher.progress.back(), 500);
-      EXPECT_TRUE(engine.Menus().download);
+      EXPECT_TRUE(engine.menus().download);
     }
   }
   EXPECT_FALSE(Transferring());
   EXPECT_EQ(watcher.progress.back(), 1000);
   EXPECT_EQ(watcher.ended, (std::vector<TransferEnd>{TransferEnd::Completed}));
-  EXPECT_EQ(upload->Buffer()[3], 7);
-  EXPECT_EQ(upload->Buffer()[256], kModelKx2);
-  EXPECT_EQ(upload->Steps()[3], 8);
+  EXPECT_EQ(upload->buffer()[3], 7);
+  EXPECT_EQ(upload->buffer()[256], kModelKx2);
+  EXPECT_EQ(upload->steps()[3], 8);
   EXPECT_EQ(Last(), Rd(1, 0x4700, 4));  // polling goes on where it stopped
 }
 
@@ -524,8 +524,8 @@ TEST_P(MonitorEngineTest, UploadAnswerAfterTheUploadStoppedIsNotStored) {
   EXPECT_FALSE(Transferring());
   EXPECT_EQ(observer.ended, (std::vector<TransferEnd>{TransferEnd::Stopped}));
   Step();
-  EXPECT_EQ(upload->BufferCount(), 0);
-  EXPECT_EQ(upload->Buffer()[0], 0);
+  EXPECT_EQ(upload->bufferCount(), 0);
+  EXPECT_EQ(upload->buffer()[0], 0);
   EXPECT_NE(Last().reg, 0x474C);
 }
 
@@ -536,7 +536,7 @@ TEST_P(MonitorEngineTest, EchoMismatchDropsTheWriteAndRereadsThePages) {
   engine.Handle(monitor_event::QueueWrite{0x4701, 300});
   Run(1);
   StepWithWrongEcho(299);
-  EXPECT_EQ(engine.StatusText(), "Writing data compare fail !!!");
+  EXPECT_EQ(engine.statusText(), "Writing data compare fail !!!");
   EXPECT_EQ(engine.Device(0).errorCount, 1U);
   EXPECT_FALSE(engine.WritePending());
   EXPECT_TRUE(RunUntil([](const Req& r) { return r.reg == 0x4720 && r.value == 8; }, 8));
@@ -581,10 +581,10 @@ TEST_P(MonitorEngineTest, BroadcastDownloadSendsToAddressZeroPacedByItsWait) {
   }
   EXPECT_EQ(writes, (std::vector<Req>{Wr(0, 0x4701, 100), Wr(0, 0x472A, 0x4F1D), Wr(0, 0x4702, 101),
                                       Wr(0, 0x4703, 102)}));
-  EXPECT_EQ(download->StepsDone(), 4U);
+  EXPECT_EQ(download->stepsDone(), 4U);
   EXPECT_EQ(observer.progress, (std::vector<int>{0, 250, 250, 750, 1000}));
   EXPECT_FALSE(Transferring());
-  EXPECT_TRUE(engine.RefreshRequested());
+  EXPECT_TRUE(engine.refreshRequested());
   EXPECT_EQ(Last().address, 1);  // polling again, at the controller's own address
   EXPECT_EQ(engine.Device(0).errorCount, 0U);
 }
@@ -597,7 +597,7 @@ TEST_P(MonitorEngineTest, AnswerFromAnotherAddressFailsThatExchangeAndPollingGoe
   const std::int64_t asked = port.now();
   Controller(1).SetFault(kxsim::Fault::WrongAddress);  // answers as address 2
   Step();
-  EXPECT_EQ(engine.StatusText(), "Address not correct");
+  EXPECT_EQ(engine.statusText(), "Address not correct");
   EXPECT_EQ(engine.Device(0).errorCount, 1U);
   EXPECT_EQ(Last(), req);  // asked again as soon as the answer is in, no time-out
   EXPECT_LE(port.now() - asked, 1);
@@ -621,7 +621,7 @@ TEST_P(MonitorEngineTest, ReadAnswerWithOtherWordCountIsRejected) {
         std::vector<std::uint16_t>{0x40, 1}}) {
     StepAnsweredByHand(ReadAnswerPdu(1, kFnRead, words));
     EXPECT_EQ(engine.Device(0).rec.pv, pv);
-    EXPECT_EQ(engine.StatusText(), "Rcv format error !!!");
+    EXPECT_EQ(engine.statusText(), "Rcv format error !!!");
     EXPECT_EQ(Last(), req);  // asked again
   }
   EXPECT_EQ(engine.Device(0).errorCount, 2U);
@@ -663,7 +663,7 @@ TEST_P(MonitorEngineTest, UnknownModelIsDisconnectedWithAMessage) {
   bus.Feed(BuildFrame(Form(), ReadAnswerPdu(1, kFnIdentify, {9, 0, 0})));
   if (port.IsOpen()) Step();  // RTU: an identification answer ends by silence
   EXPECT_FALSE(engine.Device(0).connected);
-  EXPECT_EQ(engine.StatusText(), "Unknown model, device disconnected");
+  EXPECT_EQ(engine.statusText(), "Unknown model, device disconnected");
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
 }
@@ -698,10 +698,10 @@ TEST_P(MonitorEngineTest, RampSoakWriteSendsTheWholeTableCountingEchoes) {
   engine.Handle(monitor_event::StartTransfer{ramp});
   Run(1);
   StepWithWrongEcho(7);  // the first write's echo is wrong: not counted, sent again
-  EXPECT_EQ(ramp->StepsDone(), 0U);
+  EXPECT_EQ(ramp->stepsDone(), 0U);
   std::vector<Req> writes = Run(153);
   EXPECT_FALSE(Transferring());
-  EXPECT_EQ(ramp->StepsDone(), 153U);
+  EXPECT_EQ(ramp->stepsDone(), 153U);
   EXPECT_EQ(ramp->Progress(), 1000);
   ASSERT_EQ(writes.size(), 153U);
   for (int n = 0; n < 153; ++n) EXPECT_EQ(writes[static_cast<std::size_t>(n)].reg, 0x4767 + n);
@@ -718,7 +718,7 @@ TEST_P(MonitorEngineTest, Kx3BelowSecurityMode4IsPolledShortAndNeverReadsPages) 
                                     Rd(1, 0x4751, 1), Rd(1, 0x4728, 1), Rd(1, 0x4700, 2)}));
   EXPECT_EQ(observer.layouts, 1);
   EXPECT_TRUE(observer.pages.empty());
-  EXPECT_FALSE(engine.Menus().upload);
+  EXPECT_FALSE(engine.menus().upload);
 }
 
 TEST_P(MonitorEngineTest, DisconnectingTheSelectedDeviceSelectsTheNextInCyclicOrder) {
@@ -781,7 +781,7 @@ TEST_P(MonitorEngineTest, AnswerOfAStoppedCycleIsNotTakenForTheNextRequest) {
   for (std::uint16_t h = 1; h <= 2; ++h)
     if (!port.Armed(h)) engine.Handle(monitor_event::PortTimer{h});
   EXPECT_EQ(port.written.size(), n);
-  EXPECT_EQ(engine.CurrentState(), MonitorEngine::State::Awaiting);
+  EXPECT_EQ(engine.state(), MonitorEngine::State::Awaiting);
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, MonitorEngineTest,
@@ -832,7 +832,7 @@ TEST_P(MonitorEngineRtuTest, AnswersEndAtTheirLengthWithoutASilence) {
   Controller(1).SetFault(kxsim::Fault::Exception, kxsim::kExIllegalData);
   DeliverNextAnswer();
   ASSERT_EQ(port.written.size(), 4U);
-  EXPECT_EQ(engine.StatusText(), " Read error : illegal data     !!!");
+  EXPECT_EQ(engine.statusText(), " Read error : illegal data     !!!");
   EXPECT_EQ(Last(), req);
 }
 
@@ -846,9 +846,9 @@ TEST_P(MonitorEngineRtuTest, ShortAnswerGetsOneExtraWaitAndNeverStalls) {
   port.Feed(std::span(answer).first(4));
   port.Tick(2);
   EXPECT_EQ(Last(), req);  // the extra wait
-  EXPECT_EQ(engine.CurrentState(), MonitorEngine::State::Awaiting);
+  EXPECT_EQ(engine.state(), MonitorEngine::State::Awaiting);
   port.Feed(std::span(answer).subspan(4));
-  EXPECT_EQ(engine.CurrentState(), MonitorEngine::State::Awaiting);
+  EXPECT_EQ(engine.state(), MonitorEngine::State::Awaiting);
   EXPECT_NE(Last(), req);
   EXPECT_EQ(engine.Device(0).errorCount, 0U);
   // Nothing more arrives: after the extra wait the truncated answer fails its
@@ -857,10 +857,10 @@ TEST_P(MonitorEngineRtuTest, ShortAnswerGetsOneExtraWaitAndNeverStalls) {
   const Bytes answer2 = bus.TakeNextAnswer();
   port.Feed(std::span(answer2).first(4));
   port.Tick(4);
-  EXPECT_EQ(engine.StatusText(), "Received checksum error !!!");
+  EXPECT_EQ(engine.statusText(), "Received checksum error !!!");
   EXPECT_EQ(engine.Device(0).errorCount, 1U);
   EXPECT_EQ(Last(), next);
-  EXPECT_EQ(engine.CurrentState(), MonitorEngine::State::Awaiting);
+  EXPECT_EQ(engine.state(), MonitorEngine::State::Awaiting);
 }
 
 TEST_P(MonitorEngineRtuTest, TimeOutTicksFollowTheBaudRate) {
@@ -868,7 +868,7 @@ TEST_P(MonitorEngineRtuTest, TimeOutTicksFollowTheBaudRate) {
   engine.Handle(monitor_event::ToggleConnect{0});
   EXPECT_EQ(ArmedWait(), 3);
   port.Tick(3);
-  EXPECT_EQ(engine.StatusText(), "Received data time out error");
+  EXPECT_EQ(engine.statusText(), "Received data time out error");
   EXPECT_EQ(port.written.size(), 2U);
 }
 

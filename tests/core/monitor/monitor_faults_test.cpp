@@ -62,10 +62,10 @@ TEST(MonitorFaults, FaultyControllerIsDroppedAndTheOthersKeepPolling) {
       EXPECT_LE(engine.Device(1).requestCount - faultyBefore, 5U);  // four failures, one maybe answered before
       const char* text = form.params.rtu ? c.rtuText : c.asciiText;
       if (text != nullptr) {
-        EXPECT_EQ(engine.StatusText(), text);
+        EXPECT_EQ(engine.statusText(), text);
       } else {
-        EXPECT_NE(engine.StatusText(), "NO Error !!!");
-        EXPECT_FALSE(engine.StatusText().empty());
+        EXPECT_NE(engine.statusText(), "NO Error !!!");
+        EXPECT_FALSE(engine.statusText().empty());
       }
       for (int d : {0, 2}) {
         EXPECT_TRUE(engine.Device(d).connected) << d;

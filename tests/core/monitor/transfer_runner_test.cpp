@@ -42,7 +42,7 @@ TEST(PanelWrites, QueuedWritesGoInOrderEachAfterTheUnlockItNeeds) {
                                                          Write(0x4714, 15), Unlock(), Write(0x4715, 16),
                                                          Write(0x106B, 7, true)}));
   EXPECT_TRUE(writes.Done());
-  EXPECT_FALSE(writes.Unlocked());
+  EXPECT_FALSE(writes.unlocked());
 }
 
 TEST(PanelWrites, AWriteOnTheLineIsNotReplacedAndAFailedWriteIsUnlockedAgain) {
@@ -66,7 +66,7 @@ TEST(PanelWrites, AWriteOnTheLineIsNotReplacedAndAFailedWriteIsUnlockedAgain) {
   writes.Queue({0x4701, 5}, writes.RequestId());
   writes.Queue({0x4702, 6}, 0);
   writes.AnswerFailed(Failure::EchoMismatch);
-  EXPECT_FALSE(writes.Unlocked());
+  EXPECT_FALSE(writes.unlocked());
   writes.Drop(writes.RequestId() + 100);
   writes.Drop(writes.RequestId());
   EXPECT_EQ(Drain(writes), (std::vector<TransferRequest>{Write(0x4702, 6)}));
@@ -78,13 +78,13 @@ TEST(PanelWrites, TheFactoryUnlockGoesFirstOnlyWhileLocked) {
   writes.UnlockFirst();
   EXPECT_EQ(writes.NextRequest(), Unlock());
   writes.AnswerTaken({});
-  EXPECT_TRUE(writes.Unlocked());
+  EXPECT_TRUE(writes.unlocked());
   writes.UnlockFirst();  // unlocked already: nothing more
   EXPECT_EQ(Drain(writes), (std::vector<TransferRequest>{Write(0x4701, 9)}));
   writes.UnlockFirst();
   writes.Clear();
   EXPECT_TRUE(writes.Done());
-  EXPECT_FALSE(writes.UnlockWanted());
+  EXPECT_FALSE(writes.unlockWanted());
 }
 
 TEST(ExceptionLimit, MoreThanThreeInARowOfReadsOrWritesPassIt) {

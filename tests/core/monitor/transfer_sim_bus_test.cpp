@@ -40,7 +40,7 @@ class TransferOnSimBus : public ::testing::TestWithParam<LineCase> {
   kxsim::Controller& Connect(const std::string& model, const std::string& options = {}) {
     kxsim::Controller& c = bus.Add(model + "@1:" + GetParam().format + options);
     engine.Handle(monitor_event::ToggleConnect{0});
-    EXPECT_TRUE(bus.RunUntil([&] { return engine.Menus().upload; }, 200));
+    EXPECT_TRUE(bus.RunUntil([&] { return engine.menus().upload; }, 200));
     return c;
   }
 
@@ -55,14 +55,14 @@ class TransferOnSimBus : public ::testing::TestWithParam<LineCase> {
     engine.Handle(monitor_event::StartTransfer{download});
     std::size_t doneAtSwitch = 0;
     if (switchOff) {
-      ASSERT_TRUE(bus.RunUntil([&] { return download->StepsDone() >= 1; }, 100));
+      ASSERT_TRUE(bus.RunUntil([&] { return download->stepsDone() >= 1; }, 100));
       controller.SetComWrite(false);
-      doneAtSwitch = download->StepsDone();
+      doneAtSwitch = download->stepsDone();
     }
     ASSERT_TRUE(bus.RunUntil([&] { return engine.RunningTransfer() == nullptr; }, 400));
     EXPECT_EQ(ends.ended, (std::vector<TransferEnd>{TransferEnd::Aborted}));
-    EXPECT_EQ(engine.StatusText(), "Write error : illegal command  !!!");
-    const std::size_t done = download->StepsDone();
+    EXPECT_EQ(engine.statusText(), "Write error : illegal command  !!!");
+    const std::size_t done = download->stepsDone();
     EXPECT_LE(done, doneAtSwitch + 1);  // a write already on the line when switched is taken
     EXPECT_EQ(*controller.Register(0x4701), done == 0 ? sv : 400 + done - 1);
     const std::uint32_t requests = engine.Device(0).requestCount;
@@ -79,8 +79,8 @@ class TransferOnSimBus : public ::testing::TestWithParam<LineCase> {
     engine.Handle(monitor_event::StartTransfer{upload});
     ASSERT_TRUE(bus.RunUntil([&] { return engine.RunningTransfer() == nullptr; }, 2000));
     EXPECT_EQ(ends.ended, (std::vector<TransferEnd>{TransferEnd::Completed}));
-    EXPECT_EQ(ModelVersionText(upload->Buffer()), text);
-    EXPECT_TRUE(TrailerValid(upload->Buffer()));
+    EXPECT_EQ(ModelVersionText(upload->buffer()), text);
+    EXPECT_TRUE(TrailerValid(upload->buffer()));
   }
 
   Ends ends;

@@ -86,7 +86,7 @@ TEST(TrendTick, FirstDrawingIsFullThenIncremental) {
   EXPECT_EQ(t.Tick(Only(0), Pv(0, 900), 0, true).kind, TickDrawing::Kind::Full);
   // Hidden view: samples are taken, nothing drawn.
   EXPECT_EQ(t.Tick(Only(0), Pv(0, 900), 0, false).kind, TickDrawing::Kind::None);
-  EXPECT_EQ(t.ring(0).writeIndex(), 5);
+  EXPECT_EQ(t.RingOf(0).writeIndex(), 5);
   // No device: the timer stops.
   EXPECT_EQ(t.Tick({}, {}, 0, true).kind, TickDrawing::Kind::StopTimer);
 }
@@ -95,8 +95,8 @@ TEST(TrendTick, NegativePvIsPlottedBelowZero) {
   Trend t;
   t.Tick(Only(1), Pv(1, 0xFF9C), 1, false);  // -10.0
   t.Tick(Only(1), Pv(1, 0xFF9C), 1, false);
-  EXPECT_EQ(t.ring(1).min(), -100);
-  EXPECT_EQ(t.ring(1).max(), -100);
+  EXPECT_EQ(t.RingOf(1).min(), -100);
+  EXPECT_EQ(t.RingOf(1).max(), -100);
 }
 
 TEST(TrendTick, WrapScrollsAndFullDrawingShowsOldestAtLeft) {
@@ -105,9 +105,9 @@ TEST(TrendTick, WrapScrollsAndFullDrawingShowsOldestAtLeft) {
   g.right = 40;  // 30 samples
   Trend t(g);
   for (int i = 0; i < 30; ++i) t.Tick(Only(0), Pv(0, 1000 + i), 0, false);
-  EXPECT_FALSE(t.ring(0).wrapped());
+  EXPECT_FALSE(t.RingOf(0).wrapped());
   t.Tick(Only(0), Pv(0, 1030), 0, false);
-  EXPECT_TRUE(t.ring(0).wrapped());
+  EXPECT_TRUE(t.RingOf(0).wrapped());
   // Oldest kept sample (1001) at left + 1, the newest at the right edge.
   const FullDrawing full = t.Full(0);
   ASSERT_EQ(full.curve.size(), 30U);
@@ -158,9 +158,9 @@ TEST(TrendTick, TwoMinuteRecomputationShrinksTheScale) {
   t.Tick(Only(0), Pv(0, 1000), 0, true);  // span 1000: full drawing, divide mode
   for (int i = 0; i < 200; ++i) t.Tick(Only(0), Pv(0, 500), 0, false);
   // Wrapped and at a multiple of 120 ticks the extremes shrank to nothing.
-  while (!(t.ring(0).wrapped() && t.ring(0).tickCount() % 120 == 0)) t.Tick(Only(0), Pv(0, 500), 0, false);
+  while (!(t.RingOf(0).wrapped() && t.RingOf(0).tickCount() % 120 == 0)) t.Tick(Only(0), Pv(0, 500), 0, false);
   EXPECT_EQ(t.Tick(Only(0), Pv(0, 500), 0, true).kind, TickDrawing::Kind::Full);
-  EXPECT_EQ(t.ring(0).max() - t.ring(0).min(), 0);
+  EXPECT_EQ(t.RingOf(0).max() - t.RingOf(0).min(), 0);
   EXPECT_EQ(t.scale().mode, ScaleMode::Multiply);
 }
 
@@ -181,13 +181,13 @@ TEST(TrendRing, ResizeKeepsTheNewestSamples) {
   }
   r.Resize(4);
   EXPECT_TRUE(r.wrapped());
-  EXPECT_EQ(r.at(r.newest()), 24);
+  EXPECT_EQ(r.At(r.newest()), 24);
   EXPECT_EQ(r.min(), 21);
   r.Resize(40);
   EXPECT_FALSE(r.wrapped());
-  EXPECT_EQ(r.at(r.newest()), 24);
+  EXPECT_EQ(r.At(r.newest()), 24);
   r.Store(25);
-  EXPECT_EQ(r.at(r.newest()), 25);
+  EXPECT_EQ(r.At(r.newest()), 25);
   EXPECT_EQ(r.newest(), 4);
 }
 

@@ -189,7 +189,7 @@ TEST(ParameterUploadTest, AssemblesTheImageFromOutOfOrderOffsetsAndFillsTheTrail
     upload.AnswerTaken(std::span<const std::uint16_t>(&word, 1));
   }
   EXPECT_TRUE(upload.Done());
-  const ParameterBuffer& b = upload.Buffer();
+  const ParameterBuffer& b = upload.buffer();
   for (int o = 0; o < 256; ++o) EXPECT_EQ(b[static_cast<std::size_t>(o)], o ^ 0xA5);
   EXPECT_TRUE(TrailerValid(b));
   EXPECT_EQ(ModelVersionText(b), "KX2 V1.05");

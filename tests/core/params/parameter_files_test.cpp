@@ -69,7 +69,7 @@ TEST_F(ParameterFileStateTest, SaveWritesTheFileOfTheLastSuccessfulSaveAs) {
   EXPECT_FALSE(files.Save());
   files.Uploaded(Sample(1));
   ASSERT_TRUE(files.SaveAs(dir_ / "a.par"));
-  EXPECT_TRUE(files.fileChosen());
+  EXPECT_TRUE(files.FileChosen());
   // A SAVE AS that fails keeps the file SAVE writes.
   EXPECT_FALSE(files.SaveAs(dir_ / "no-such-dir" / "b.par", &reason));
   EXPECT_FALSE(reason.empty());
@@ -83,7 +83,7 @@ TEST_F(ParameterFileStateTest, SaveWritesTheFileOfTheLastSuccessfulSaveAs) {
   // A reset forgets the file and clears the trailer.
   files.Reset();
   EXPECT_FALSE(files.valid());
-  EXPECT_FALSE(files.fileChosen());
+  EXPECT_FALSE(files.FileChosen());
   EXPECT_FALSE(files.Save());
   EXPECT_EQ(files.buffer()[kTrailerModel], 0);
   EXPECT_EQ(files.buffer()[kTrailerCheck], 0);

@@ -115,7 +115,7 @@ class AcquisitionTest : public ::testing::TestWithParam<std::tuple<bool, Deliver
     RecordFile file;
     EXPECT_TRUE(file.Open(path));
     std::vector<Record> out;
-    for (std::uint64_t k = 0; k < file.Count(); ++k) {
+    for (std::uint64_t k = 0; k < file.count(); ++k) {
       EXPECT_TRUE(file.Ensure(k));
       out.push_back(file.At(k));
     }

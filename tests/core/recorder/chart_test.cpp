@@ -163,7 +163,7 @@ TEST_F(ChartDrawing, OneColumnPerSampleAndScrollAt721st) {
   Sample(721, 230);
   EXPECT_EQ(surface.scrolls, 2);
   EXPECT_EQ(surface.Traces().back().x1, 35 + 719);
-  EXPECT_EQ(chart.X(), 719);
+  EXPECT_EQ(chart.x(), 719);
   EXPECT_EQ(surface.valueBoxes[0], "23.0");
 }
 
@@ -187,8 +187,8 @@ TEST_F(ChartDrawing, GrowingValuesRedrawTheWholeChart) {
   const int fillsBefore = surface.fills;
   Sample(2, 900);  // above the scale: full redraw
   EXPECT_EQ(surface.fills, fillsBefore + 1);
-  EXPECT_GE(chart.CurrentScale().max, 900);
-  EXPECT_EQ(surface.scaleMax, chart.CurrentScale().max);
+  EXPECT_GE(chart.scale().max, 900);
+  EXPECT_EQ(surface.scaleMax, chart.scale().max);
   // Fix mode never redraws for values outside its scale.
   chart.SetAutoMode(false);
   chart.SetFixTexts("100", "0");
@@ -204,7 +204,7 @@ TEST_F(ChartDrawing, FixWithUnusableFieldsFallsBackToAuto) {
   chart.SetFixTexts("100", "100");
   chart.DecideDrawFlag();
   Sample(0, 230);
-  EXPECT_TRUE(chart.AutoMode());
+  EXPECT_TRUE(chart.autoMode());
   EXPECT_TRUE(surface.fellBack);
 }
 

@@ -108,8 +108,8 @@ TEST_F(RecordFileTest, WriterAppendsEachRecordAtOnce) {
   EXPECT_EQ(ReadAll(Path("a.rec")).size(), 37u);
   RecordFile file;
   ASSERT_TRUE(file.Open(Path("a.rec")));
-  EXPECT_EQ(file.Header(), header);
-  ASSERT_EQ(file.Count(), 1u);
+  EXPECT_EQ(file.header(), header);
+  ASSERT_EQ(file.count(), 1u);
   EXPECT_EQ(file.At(0).values[1], 253);
   EXPECT_FALSE(fs::exists(Path("a.rec.part")));
 }
@@ -117,7 +117,7 @@ TEST_F(RecordFileTest, WriterAppendsEachRecordAtOnce) {
 TEST_F(RecordFileTest, CreateFailureIsReportedAndLeavesOldFile) {
   RecordWriter writer;
   EXPECT_FALSE(writer.Create(Path("missing/dir/a.rec"), {}));
-  EXPECT_FALSE(writer.Error().empty());
+  EXPECT_FALSE(writer.error().empty());
   EXPECT_FALSE(writer.IsOpen());
   EXPECT_FALSE(writer.Append(RecordBytes{}));
 }
@@ -135,7 +135,7 @@ TEST_F(RecordFileTest, FullDiskLeavesWholeRecords) {
   }
   EXPECT_EQ(written, 3);
   EXPECT_FALSE(writer.IsOpen());
-  EXPECT_FALSE(writer.Error().empty());
+  EXPECT_FALSE(writer.error().empty());
   EXPECT_EQ(fs::file_size(Path("full.rec")), 12u + 25u * 3u);
 }
 
@@ -144,16 +144,16 @@ TEST_F(RecordFileTest, OpenRejectsMissingAndShortFiles) {
   EXPECT_FALSE(file.Open(Path("none.rec")));
   WriteAll(Path("short.rec"), std::vector<std::uint8_t>(11, 1));
   EXPECT_FALSE(file.Open(Path("short.rec")));
-  EXPECT_FALSE(file.IsOpen());
+  EXPECT_FALSE(file.isOpen());
 }
 
 TEST_F(RecordFileTest, TwelveByteFileHasHeaderAndNoRecords) {
   WriteAll(Path("empty.rec"), {1, 0, 3, 0, 0, 0, 0, 0, 0, 247, 0, 0});
   RecordFile file;
   ASSERT_TRUE(file.Open(Path("empty.rec")));
-  EXPECT_EQ(file.Count(), 0u);
-  EXPECT_EQ(file.Header().addresses[9], 247);
-  EXPECT_EQ(file.Header().sampleTime, 0);
+  EXPECT_EQ(file.count(), 0u);
+  EXPECT_EQ(file.header().addresses[9], 247);
+  EXPECT_EQ(file.header().sampleTime, 0);
   EXPECT_FALSE(file.Ensure(0));
 }
 
@@ -163,18 +163,18 @@ TEST_F(RecordFileTest, FiveThousandRecordsLoadInWindows) {
   { std::ofstream(path, std::ios::binary | std::ios::app) << "partial"; }
   RecordFile file;
   ASSERT_TRUE(file.Open(path));
-  EXPECT_EQ(file.Count(), 5000u);
-  EXPECT_EQ(file.WindowStart(), 0u);
+  EXPECT_EQ(file.count(), 5000u);
+  EXPECT_EQ(file.windowStart(), 0u);
   EXPECT_EQ(file.WindowEnd(), 4096u);
   EXPECT_EQ(file.At(4095).values[0], 4095);
   ASSERT_TRUE(file.Ensure(4096));
-  EXPECT_EQ(file.WindowStart(), 4096u);
+  EXPECT_EQ(file.windowStart(), 4096u);
   EXPECT_EQ(file.WindowEnd(), 5000u);
   EXPECT_EQ(file.At(4999).values[0], 4999);
   EXPECT_EQ(file.At(4999).time.second, 4999 % 60);
   EXPECT_FALSE(file.Ensure(5000));
   ASSERT_TRUE(file.Ensure(10));
-  EXPECT_EQ(file.WindowStart(), 10u);
+  EXPECT_EQ(file.windowStart(), 10u);
   EXPECT_EQ(file.WindowEnd(), 4106u);
 }
 
@@ -200,15 +200,15 @@ TEST_F(RecordFileTest, RandomBytesNeverReadOutOfBounds) {
     const bool opened = file.Open(Path("r.rec"));
     ASSERT_EQ(opened, bytes.size() >= 12);
     if (!opened) continue;
-    ASSERT_EQ(file.Count(), RecordCount(bytes.size()));
-    for (std::uint64_t k = 0; k < file.Count(); ++k) {
+    ASSERT_EQ(file.count(), RecordCount(bytes.size()));
+    for (std::uint64_t k = 0; k < file.count(); ++k) {
       ASSERT_TRUE(file.Ensure(k));
       const Record& r = file.At(k);
       for (std::size_t i = 0; i < kSlots; ++i) {
         const auto word = static_cast<std::uint16_t>(bytes[12 + 25 * k + 2 * i] << 8 | bytes[13 + 25 * k + 2 * i]);
         ASSERT_EQ(r.values[i], word == 0x80A5 ? kErrorMarker : static_cast<std::int16_t>(word));
       }
-      (void)CsvRow(file.Header(), k, r);
+      (void)CsvRow(file.header(), k, r);
     }
   }
 }

@@ -44,11 +44,11 @@ class RecorderModelTest : public ::testing::Test {
     bus.Controller(1).HoldProcess(true);
     bus.Controller(1).SetRegister(0x4700, 250);
     port.SetOnTrigger([this](ComPort&, const PortEvent& e) { model.PortEvent(e); });
-    model.ChartModel().SetGeometry(ChartGeometry::ForWidth(808));
-    model.ChartModel().SetSurface(&surface);
+    model.chartModel().SetGeometry(ChartGeometry::ForWidth(808));
+    model.chartModel().SetSurface(&surface);
     model.SetObserver(&observer);
     model.SetBoxAddress(0, 1);
-    RecorderQuestions& q = model.Questions();
+    RecorderQuestions& q = model.questions();
     q.saveRecordPath = [this] { return savePath; };
     q.openRecordPath = [this] { return openPath; };
     q.saveCsvPath = [this] { return csvPath; };
@@ -60,18 +60,18 @@ class RecorderModelTest : public ::testing::Test {
 
   // Lets the outstanding cycle's answers come in.
   void Answered() {
-    ASSERT_TRUE(bus.RunUntil([&] { return model.Acquirer().state() != Acquisition::State::Awaiting; }, 100));
+    ASSERT_TRUE(bus.RunUntil([&] { return model.acquirer().state() != Acquisition::State::Awaiting; }, 100));
   }
   // A run of `cycles` completed cycles, then Stop.
   void Run(int cycles) {
     model.StartClicked(1);
-    ASSERT_TRUE(model.Acquirer().Acquiring());
+    ASSERT_TRUE(model.acquirer().Acquiring());
     for (int k = 0; k < cycles; ++k) {
       if (k > 0) model.Tick();
       Answered();
     }
     model.StartClicked(1);
-    ASSERT_FALSE(model.Acquirer().Acquiring());
+    ASSERT_FALSE(model.acquirer().Acquiring());
   }
   static std::size_t Lines(const std::string& path) {
     std::ifstream in(path);
@@ -81,7 +81,7 @@ class RecorderModelTest : public ::testing::Test {
   }
   static std::uint64_t Records(const std::string& path) {
     RecordFile file;
-    return file.Open(path) ? file.Count() : 0;
+    return file.Open(path) ? file.count() : 0;
   }
 
   test::ScratchDir dir;
@@ -105,20 +105,20 @@ class RecorderModelTest : public ::testing::Test {
 // asked about when it is chosen.
 TEST_F(RecorderModelTest, SaveModeFileIsAskedAboutBeforeItIsReplaced) {
   model.SaveClicked(true);
-  EXPECT_TRUE(model.SaveMode());
+  EXPECT_TRUE(model.saveMode());
   EXPECT_TRUE(observer.look.saveChecked);
   EXPECT_TRUE(questions.empty());
   EXPECT_EQ(session.lastFileName, "run.rec");
   Run(3);
-  EXPECT_EQ(model.RunPath(), savePath);
+  EXPECT_EQ(model.runPath(), savePath);
   EXPECT_EQ(Records(savePath), 3u);
 
   confirmAnswer = false;
   model.StartClicked(1);
   EXPECT_EQ(questions, std::vector<std::string>{"Over write file : run.rec"});
-  EXPECT_FALSE(model.Acquirer().Acquiring());
+  EXPECT_FALSE(model.acquirer().Acquiring());
   EXPECT_FALSE(port.IsOpen());
-  EXPECT_FALSE(model.SaveMode());
+  EXPECT_FALSE(model.saveMode());
   EXPECT_FALSE(observer.look.saveChecked);
   EXPECT_EQ(Records(savePath), 3u);
 
@@ -126,20 +126,20 @@ TEST_F(RecorderModelTest, SaveModeFileIsAskedAboutBeforeItIsReplaced) {
   confirmAnswer = true;
   model.SaveClicked(true);
   EXPECT_EQ(questions.size(), 2u);
-  EXPECT_TRUE(model.SaveMode());
+  EXPECT_TRUE(model.saveMode());
   Run(1);
   EXPECT_EQ(questions.size(), 2u);  // the first run of this save mode does not ask
   EXPECT_EQ(Records(savePath), 1u);
 
   // A second click ends save mode; a cancelled choice or a refused replacement leaves it off.
   model.SaveClicked(false);
-  EXPECT_FALSE(model.SaveMode());
+  EXPECT_FALSE(model.saveMode());
   confirmAnswer = false;
   model.SaveClicked(true);
-  EXPECT_FALSE(model.SaveMode());
+  EXPECT_FALSE(model.saveMode());
   savePath.clear();
   model.SaveClicked(true);
-  EXPECT_FALSE(model.SaveMode());
+  EXPECT_FALSE(model.saveMode());
   EXPECT_FALSE(observer.look.saveChecked);
 }
 
@@ -152,7 +152,7 @@ TEST_F(RecorderModelTest, ExportReadsTheReplayedFileOrTheLastRun) {
   EXPECT_FALSE(observer.notices[0].afterEvent);
 
   Run(2);
-  EXPECT_EQ(model.RunPath(), model.ScratchPath());
+  EXPECT_EQ(model.runPath(), model.scratchPath());
   model.ExportClicked();
   EXPECT_EQ(observer.notices.back().text, "CSV export done : out.csv");
   EXPECT_EQ(Lines(csvPath), 3u);  // heading and two rows
@@ -165,7 +165,7 @@ TEST_F(RecorderModelTest, ExportReadsTheReplayedFileOrTheLastRun) {
   }
   openPath = dir / "other.rec";
   model.ReplayClicked(true);
-  ASSERT_TRUE(model.InReplay());
+  ASSERT_TRUE(model.inReplay());
   model.ExportClicked();
   EXPECT_EQ(Lines(csvPath), 1u);  // the replayed file: a heading only
 }
@@ -189,30 +189,30 @@ TEST_F(RecorderModelTest, RecordFileThatCannotBeWritten) {
       Answered();
     }
     EXPECT_EQ(observer.status.rfind("Record file error : ", 0), 0u) << observer.status;
-    EXPECT_FALSE(model.SaveMode());
+    EXPECT_FALSE(model.saveMode());
     if (c.saving) {
-      EXPECT_FALSE(model.Acquirer().Acquiring());
+      EXPECT_FALSE(model.acquirer().Acquiring());
       EXPECT_FALSE(observer.look.acquiring);
       ASSERT_EQ(observer.notices.size(), 1u);
       EXPECT_EQ(observer.notices[0].text, observer.status);
       EXPECT_TRUE(observer.notices[0].afterEvent);
-      EXPECT_EQ(model.RunPath(), savePath);
+      EXPECT_EQ(model.runPath(), savePath);
     } else {
-      EXPECT_TRUE(model.Acquirer().Acquiring());
+      EXPECT_TRUE(model.acquirer().Acquiring());
       EXPECT_TRUE(observer.notices.empty());
-      EXPECT_TRUE(model.RunPath().empty());
-      EXPECT_FALSE(fs::exists(model.ScratchPath()));
+      EXPECT_TRUE(model.runPath().empty());
+      EXPECT_FALSE(fs::exists(model.scratchPath()));
       model.StartClicked(1);
     }
   }
   // Save mode's file cannot even be created: told at once, nothing starts.
   savePath = dir / "gone/run.rec";
   model.SaveClicked(true);
-  ASSERT_TRUE(model.SaveMode());
+  ASSERT_TRUE(model.saveMode());
   observer.notices.clear();
   model.StartClicked(1);
-  EXPECT_FALSE(model.Acquirer().Acquiring());
-  EXPECT_FALSE(model.SaveMode());
+  EXPECT_FALSE(model.acquirer().Acquiring());
+  EXPECT_FALSE(model.saveMode());
   ASSERT_EQ(observer.notices.size(), 1u);
   EXPECT_FALSE(observer.notices[0].afterEvent);
   EXPECT_EQ(observer.notices[0].text, observer.status);
@@ -239,7 +239,7 @@ TEST_F(RecorderModelTest, LookFollowsRecordingReplayAndScale) {
   idle.scaleEnabled = true;
   EXPECT_EQ(observer.look, idle);
 
-  openPath = model.ScratchPath();
+  openPath = model.scratchPath();
   model.ReplayClicked(true);
   RecorderLook replaying{.saveEnabled = false, .inReplay = true, .sampleTimeEnabled = false, .scaleEnabled = true};
   EXPECT_EQ(observer.look, replaying);
@@ -255,12 +255,12 @@ TEST_F(RecorderModelTest, LookFollowsRecordingReplayAndScale) {
 // gives its slots, ends save mode, and the timer's ticks play it.
 TEST_F(RecorderModelTest, ReplayOpensTheChosenFile) {
   model.ReplayClicked(true);
-  EXPECT_FALSE(model.InReplay());
+  EXPECT_FALSE(model.inReplay());
   EXPECT_TRUE(observer.notices.empty());
 
   openPath = dir / "missing.rec";
   model.ReplayClicked(true);
-  EXPECT_FALSE(model.InReplay());
+  EXPECT_FALSE(model.inReplay());
   ASSERT_EQ(observer.notices.size(), 1u);
   EXPECT_EQ(observer.notices[0],
             (RecorderNotice{"Can't perform one of the following file operations: Open, Seek, Read\n"
@@ -269,20 +269,20 @@ TEST_F(RecorderModelTest, ReplayOpensTheChosenFile) {
 
   Run(3);
   model.SaveClicked(true);
-  ASSERT_TRUE(model.SaveMode());
+  ASSERT_TRUE(model.saveMode());
   model.SetBoxAddress(0, 0);
-  openPath = model.ScratchPath();
+  openPath = model.scratchPath();
   observer.status = "DEVICE  1Received data time out error";
   model.ReplayClicked(true);
-  EXPECT_TRUE(model.InReplay());
-  EXPECT_FALSE(model.SaveMode());
+  EXPECT_TRUE(model.inReplay());
+  EXPECT_FALSE(model.saveMode());
   EXPECT_EQ(observer.status, "");  // failures of the run do not belong to the file
   EXPECT_EQ(observer.loaded, 1);
-  EXPECT_EQ(model.SlotTable()[0].boxAddress, 1);
+  EXPECT_EQ(model.slotTable()[0].boxAddress, 1);
   EXPECT_EQ(session.lastFileName, fs::path(openPath).filename().string());
 
   model.Replay(replay_event::LoopCntKey{true, "2"});  // typed positions count in replay
-  EXPECT_EQ(model.Replayer().Position(), 2);
+  EXPECT_EQ(model.replayer().position(), 2);
   model.Replay(replay_event::Play{});
   model.Tick();  // the timer plays the last record
   EXPECT_EQ(observer.counter, " 0000003");
@@ -290,14 +290,14 @@ TEST_F(RecorderModelTest, ReplayOpensTheChosenFile) {
   model.Replay(replay_event::Stop{});
   model.ReplayClicked(false);
   model.Replay(replay_event::LoopCntKey{true, "1"});
-  EXPECT_EQ(model.Replayer().Position(), 0);
+  EXPECT_EQ(model.replayer().position(), 0);
 }
 
 // A slot's trace is toggled only while it has an address and was not dropped.
 TEST_F(RecorderModelTest, TraceTogglesOnlyForAnAddressedSlot) {
   EXPECT_FALSE(model.ToggleTrace(3));
   EXPECT_TRUE(model.ToggleTrace(0));
-  EXPECT_FALSE(model.SlotTable()[0].display);
+  EXPECT_FALSE(model.slotTable()[0].display);
   EXPECT_TRUE(model.ToggleTrace(0));
 
   model.SetBoxAddress(1, 2);  // nobody answers at 2: dropped after three time-outs
@@ -307,9 +307,9 @@ TEST_F(RecorderModelTest, TraceTogglesOnlyForAnAddressedSlot) {
     model.Tick();
     Answered();
   }
-  ASSERT_NE(model.SlotTable()[1].dropPoint, -1);
+  ASSERT_NE(model.slotTable()[1].dropPoint, -1);
   EXPECT_FALSE(model.ToggleTrace(1));
-  EXPECT_TRUE(model.SlotTable()[1].display);
+  EXPECT_TRUE(model.slotTable()[1].display);
   EXPECT_TRUE(model.ToggleTrace(0));
 }
 
@@ -318,12 +318,12 @@ TEST_F(RecorderModelTest, LostLineStopsTheRunAndIsTold) {
   model.StartClicked(1);
   Answered();
   model.LineLost("device gone");
-  EXPECT_FALSE(model.Acquirer().Acquiring());
+  EXPECT_FALSE(model.acquirer().Acquiring());
   EXPECT_FALSE(observer.look.acquiring);
   EXPECT_EQ(observer.status, "device gone");
   ASSERT_EQ(observer.notices.size(), 1u);
   EXPECT_TRUE(observer.notices[0].afterEvent);
-  EXPECT_EQ(Records(model.ScratchPath()), 1u);
+  EXPECT_EQ(Records(model.scratchPath()), 1u);
 }
 
 }  // namespace

@@ -82,7 +82,7 @@ TEST_F(ReplayTest, PlayPauseStopControlsAndTicks) {
   EXPECT_EQ(slots[0].address, 1);
   EXPECT_EQ(slots[2].boxAddress, 3);
   EXPECT_EQ(observer.loopCnt, " 00000000");
-  EXPECT_FALSE(chart.DrawFlag());
+  EXPECT_FALSE(chart.drawFlag());
 
   engine.Handle(replay_event::Play{});
   EXPECT_EQ(engine.state(), ReplayEngine::State::Playing);
@@ -90,7 +90,7 @@ TEST_F(ReplayTest, PlayPauseStopControlsAndTicks) {
   EXPECT_TRUE(timer.running);
   EXPECT_EQ(timer.interval, 20);
   Ticks(3);
-  EXPECT_EQ(engine.Position(), 3);
+  EXPECT_EQ(engine.position(), 3);
   EXPECT_EQ(observer.loopCnt, " 0000003");
   EXPECT_EQ(observer.trackBar, 3);
   EXPECT_EQ(surface.valueBoxes[0], "20.2");
@@ -98,18 +98,18 @@ TEST_F(ReplayTest, PlayPauseStopControlsAndTicks) {
 
   engine.Handle(replay_event::Pause{});
   EXPECT_FALSE(timer.running);
-  EXPECT_TRUE(engine.Replaying());
+  EXPECT_TRUE(engine.replaying());
   EXPECT_EQ(observer.controls, (ReplayControls{true, false, true, true, false, true}));
 
   engine.Handle(replay_event::Play{});
   Ticks(2);
-  EXPECT_EQ(engine.Position(), 5);
+  EXPECT_EQ(engine.position(), 5);
 
   engine.Handle(replay_event::Stop{});
   EXPECT_EQ(engine.state(), ReplayEngine::State::Stopped);
-  EXPECT_FALSE(engine.Replaying());
+  EXPECT_FALSE(engine.replaying());
   EXPECT_FALSE(timer.running);
-  EXPECT_EQ(engine.Position(), 0);
+  EXPECT_EQ(engine.position(), 0);
   EXPECT_EQ(observer.loopCnt, " 00000000");
   EXPECT_EQ(observer.trackBar, 0);
   EXPECT_EQ(observer.controls, ReplayControls{});
@@ -123,10 +123,10 @@ TEST_F(ReplayTest, LastRecordEndsReplayKeepingTheEndPositionShown) {
   EXPECT_FALSE(observer.readFailed);
   EXPECT_FALSE(timer.running);
   EXPECT_EQ(engine.state(), ReplayEngine::State::Stopped);
-  EXPECT_EQ(engine.Position(), 0);
+  EXPECT_EQ(engine.position(), 0);
   EXPECT_EQ(observer.loopCnt, " 0000004");
   EXPECT_EQ(observer.trackBar, 4);
-  EXPECT_FALSE(chart.DrawFlag());
+  EXPECT_FALSE(chart.drawFlag());
   EXPECT_EQ(observer.controls, ReplayControls{});
 }
 
@@ -159,22 +159,22 @@ TEST_F(ReplayTest, ErrorMarkerEndsTraceUntilNextPlay) {
 
 TEST_F(ReplayTest, WindowsOf4096AndJumpsOutsideReload) {
   Load(5000);
-  EXPECT_EQ(engine.File().Count(), 5000u);
-  EXPECT_EQ(engine.File().WindowEnd(), 4096u);
+  EXPECT_EQ(engine.file().count(), 5000u);
+  EXPECT_EQ(engine.file().WindowEnd(), 4096u);
   // Jump to 4095 by Enter: within the first window.
   engine.Handle(replay_event::LoopCntKey{true, " 0004095"});
-  EXPECT_EQ(engine.Position(), 4095);
-  EXPECT_EQ(engine.File().WindowStart(), 0u);
+  EXPECT_EQ(engine.position(), 4095);
+  EXPECT_EQ(engine.file().windowStart(), 0u);
   engine.Handle(replay_event::Play{});
   Ticks(1);
-  EXPECT_EQ(engine.File().WindowStart(), 0u);
+  EXPECT_EQ(engine.file().windowStart(), 0u);
   Ticks(1);  // record 4096 lies past the window: reloaded there
-  EXPECT_EQ(engine.File().WindowStart(), 4096u);
-  EXPECT_EQ(engine.Position(), 4097);
+  EXPECT_EQ(engine.file().windowStart(), 4096u);
+  EXPECT_EQ(engine.position(), 4097);
   engine.Handle(replay_event::Pause{});
   engine.Handle(replay_event::LoopCntKey{true, "100"});
-  EXPECT_EQ(engine.File().WindowStart(), 0u);
-  EXPECT_EQ(engine.Position(), 100);
+  EXPECT_EQ(engine.file().windowStart(), 0u);
+  EXPECT_EQ(engine.position(), 100);
 }
 
 TEST_F(ReplayTest, TypedPositionWaitsTwoSecondsThenShowsRecordsBefore) {
@@ -183,15 +183,15 @@ TEST_F(ReplayTest, TypedPositionWaitsTwoSecondsThenShowsRecordsBefore) {
   Ticks(5);
   engine.Handle(replay_event::Pause{});
   engine.Handle(replay_event::LoopCntKey{false, "12"});
-  EXPECT_TRUE(engine.JumpPending());
+  EXPECT_TRUE(engine.jumpPending());
   EXPECT_EQ(timer.interval, 2000);
   const int starts = timer.starts;
   engine.Handle(replay_event::LoopCntKey{false, "123"});  // each key restarts the wait
   EXPECT_EQ(timer.starts, starts + 1);
   Ticks(1);
-  EXPECT_FALSE(engine.JumpPending());
+  EXPECT_FALSE(engine.jumpPending());
   EXPECT_FALSE(timer.running);
-  EXPECT_EQ(engine.Position(), 123);
+  EXPECT_EQ(engine.position(), 123);
   EXPECT_EQ(observer.loopCnt, " 0000123");
   EXPECT_EQ(surface.Traces().size(), 2u * 123u);  // samples 0..122 of two slots
   EXPECT_EQ(surface.valueBoxes[0], TenthsText(200 + 122 % 50));
@@ -200,51 +200,51 @@ TEST_F(ReplayTest, TypedPositionWaitsTwoSecondsThenShowsRecordsBefore) {
   Ticks(1);
   EXPECT_EQ(surface.valueBoxes[0], TenthsText(200 + 123 % 50));
   EXPECT_EQ(observer.time, "1:2:3");
-  EXPECT_EQ(engine.Position(), 124);
+  EXPECT_EQ(engine.position(), 124);
 }
 
 TEST_F(ReplayTest, JumpsThatGoNowhere) {
   Load(50);
   engine.Handle(replay_event::LoopCntKey{true, "20"});
-  ASSERT_EQ(engine.Position(), 20);
+  ASSERT_EQ(engine.position(), 20);
   const int fills = surface.fills;
   // Larger than the record count: position 0, nothing redrawn.
   engine.Handle(replay_event::LoopCntKey{true, "51"});
-  EXPECT_EQ(engine.Position(), 0);
+  EXPECT_EQ(engine.position(), 0);
   EXPECT_EQ(observer.loopCnt, " 0000000");
   EXPECT_EQ(surface.fills, fills);
   // Not a whole number: ignored.
   engine.Handle(replay_event::LoopCntKey{true, "20"});
   engine.Handle(replay_event::LoopCntKey{true, "2x"});
-  EXPECT_EQ(engine.Position(), 20);
+  EXPECT_EQ(engine.position(), 20);
   // No jumps while playing.
   engine.Handle(replay_event::Play{});
   engine.Handle(replay_event::LoopCntKey{true, "5"});
   engine.Handle(replay_event::TrackBarMoved{5});
-  EXPECT_FALSE(engine.JumpPending());
-  EXPECT_EQ(engine.Position(), 20);
+  EXPECT_FALSE(engine.jumpPending());
+  EXPECT_EQ(engine.position(), 20);
 }
 
 TEST_F(ReplayTest, TrackBarSchedulesAJumpThatPlayApplies) {
   Load(200);
   engine.Handle(replay_event::TrackBarMoved{150});
   EXPECT_EQ(observer.loopCnt, " 0000150");
-  EXPECT_TRUE(engine.JumpPending());
+  EXPECT_TRUE(engine.jumpPending());
   EXPECT_EQ(timer.interval, 1000);
   // Play before the delay ran out starts from the chosen position.
   engine.Handle(replay_event::Play{});
-  EXPECT_FALSE(engine.JumpPending());
+  EXPECT_FALSE(engine.jumpPending());
   EXPECT_EQ(timer.interval, 20);
   Ticks(1);
-  EXPECT_EQ(engine.Position(), 151);
+  EXPECT_EQ(engine.position(), 151);
   // Stop drops a jump scheduled while paused.
   engine.Handle(replay_event::Pause{});
   engine.Handle(replay_event::TrackBarMoved{10});
   engine.Handle(replay_event::Stop{});
-  EXPECT_FALSE(engine.JumpPending());
+  EXPECT_FALSE(engine.jumpPending());
   engine.Handle(replay_event::TrackBarMoved{30});
   Ticks(1);
-  EXPECT_EQ(engine.Position(), 30);
+  EXPECT_EQ(engine.position(), 30);
 }
 
 TEST_F(ReplayTest, FileGoneMidReplayEndsWithReadFailure) {

@@ -28,7 +28,7 @@ class MainPortTest : public ::testing::Test {
   MainPortTest() : routing(session, port) {
     session.params = PortParams{3, 9600, 7, 1, 1, false};
     routing.tester.showReceived = [this](const std::string& t) { shown.push_back(t); };
-    routing.tester.portClosed = [this] { ++toolBarEnabled; };
+    routing.tester.answerEnded = [this] { ++answersEnded; };
     // The answer as the settings window used to see it: ASCII text, RTU hex pairs.
     routing.setup.answerStep = [this](const Answer&) { answers.push_back(routing.ReceiveText()); };
   }
@@ -39,7 +39,6 @@ class MainPortTest : public ::testing::Test {
   void TesterSend(std::string_view frame = ":010347000002B3\r\n") {
     routing.HoldLine(LineOwner::Tester);
     ASSERT_TRUE(routing.Open());
-    routing.tester.awaitingAnswer = true;
     Bytes block(frame.begin(), frame.end());
     routing.Send(Route::Tester, Form(), block, MainPortRouting::kTesterTicks);
   }
@@ -59,7 +58,7 @@ class MainPortTest : public ::testing::Test {
   MainPortRouting routing;
   std::vector<std::string> shown;
   std::vector<std::string> answers;
-  int toolBarEnabled = 0;
+  int answersEnded = 0;  // the tester closes the port then (tester_test)
 };
 
 TEST_F(MainPortTest, OpenUsesPortParametersAndReadiesTheExchange) {
@@ -89,10 +88,7 @@ TEST_F(MainPortTest, TesterAsciiAnswerInTwoChunksCompletesOnLf) {
   EXPECT_TRUE(port.IsOpen());
   port.Feed("06496\r\n");
   EXPECT_FALSE(port.Armed(Wait()));
-  EXPECT_FALSE(routing.tester.awaitingAnswer);
-  EXPECT_FALSE(port.IsOpen());
-  EXPECT_EQ(session.lineOwner, LineOwner::Free);
-  EXPECT_EQ(toolBarEnabled, 1);
+  EXPECT_EQ(answersEnded, 1);
   ASSERT_FALSE(shown.empty());
   EXPECT_EQ(shown.back(), ":010302006496");
 }
@@ -112,15 +108,15 @@ TEST_F(MainPortTest, TesterTimeoutTexts) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);
     shown.clear();
+    answersEnded = 0;
     session.params.rtu = c.rtu;
     TesterSend();
     if (!c.received.empty()) port.Feed(c.received);
     port.RunTimers();
     ASSERT_FALSE(shown.empty());
     EXPECT_EQ(shown.back(), c.expected);
-    EXPECT_FALSE(routing.tester.awaitingAnswer);
-    EXPECT_FALSE(port.IsOpen());
-    EXPECT_EQ(session.lineOwner, LineOwner::Free);
+    EXPECT_EQ(answersEnded, 1);
+    routing.Close();
   }
 }
 
@@ -132,22 +128,24 @@ TEST_F(MainPortTest, TesterRtuAnswerGrowsChunkByChunk) {
   port.Feed(B({0x02, 0x00, 0x64}));
   EXPECT_EQ(shown, (std::vector<std::string>{"0103", "0103020064"}));
   EXPECT_EQ(port.Remaining(Wait()), 18);
-  EXPECT_TRUE(port.IsOpen());
+  EXPECT_EQ(answersEnded, 0);
   port.Tick(18);
   EXPECT_EQ(shown.back(), "0103020064");
-  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(answersEnded, 1);
 }
 
-TEST_F(MainPortTest, TesterRepeatKeepsPortAndLine) {
-  routing.tester.repeat = true;
+// Whether the port closes after an answer is the tester's to decide (it
+// repeats or not): the routing keeps the port and the line either way.
+TEST_F(MainPortTest, TesterAnswerOrTimeoutLeavesPortAndLineToTheTester) {
   TesterSend();
   port.Feed(":010302006496\r\n");
+  EXPECT_EQ(answersEnded, 1);
   EXPECT_TRUE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Tester);
-  EXPECT_EQ(toolBarEnabled, 0);
   routing.Send(Route::Tester, FrameForm::Ascii, Bytes{':'}, MainPortRouting::kTesterTicks);
   port.RunTimers();
   EXPECT_EQ(shown.back(), "Received Data Timeout !");
+  EXPECT_EQ(answersEnded, 2);
   EXPECT_TRUE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Tester);
 }
@@ -158,10 +156,11 @@ TEST_F(MainPortTest, ContinuousNoiseEndsTheTesterRequestAtItsDeadline) {
   for (const bool rtu : {false, true}) {
     SCOPED_TRACE(rtu ? "RTU" : "ASCII");
     session.params.rtu = rtu;
+    answersEnded = 0;
     TesterSend();
     const int deadline = routing.exchange().deadlineTicks();
     int ticks = 0;
-    while (routing.tester.awaitingAnswer && ticks < 1000) {
+    while (answersEnded == 0 && ticks < 1000) {
       port.Feed("x\ny");
       port.Tick();
       ++ticks;
@@ -169,8 +168,8 @@ TEST_F(MainPortTest, ContinuousNoiseEndsTheTesterRequestAtItsDeadline) {
     EXPECT_EQ(ticks, deadline);
     ASSERT_FALSE(shown.empty());
     EXPECT_EQ(shown.back(), "Received Data Timeout !");
-    EXPECT_FALSE(port.IsOpen());
-    EXPECT_EQ(session.lineOwner, LineOwner::Free);
+    EXPECT_EQ(answersEnded, 1);
+    routing.Close();
   }
 }
 
@@ -179,8 +178,7 @@ TEST_F(MainPortTest, TesterReceivedTextIsCapped) {
   port.Feed(std::string(5000, 'A'));
   ASSERT_FALSE(shown.empty());
   EXPECT_EQ(shown.back().size(), MainPortRouting::kReceiveCapacity);
-  EXPECT_FALSE(routing.tester.awaitingAnswer);  // a full buffer ends the answer
-  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(answersEnded, 1);  // a full buffer ends the answer
 }
 
 TEST_F(MainPortTest, SetupAsciiAnswerRunsAnswerStepOnce) {
@@ -267,7 +265,7 @@ TEST_F(SecondPortTest, FirmwareWindowTakesTheEventsAsTheyCome) {
 
 TEST_F(SecondPortTest, EventsWithoutRouteChangeNothing) {
   ASSERT_TRUE(routing.Open(SecondPortRouting::Route::Recorder));
-  port.Arm(routing.RecorderTimer(), 3);
+  port.Arm(routing.recorderTimer(), 3);
   port.Feed("stray\r\n");
   port.RunTimers();
   EXPECT_TRUE(firmwareEvents.empty());

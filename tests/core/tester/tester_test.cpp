@@ -150,7 +150,6 @@ class TesterEngine : public ::testing::Test {
     session.params = PortParams{1, 9600, 7, 1, 1, false};
     Hold(bus.Add("kx2@1:9600-7E1-ascii"));
     routing.tester.showReceived = [this](const std::string& t) { received = t; };
-    routing.tester.portClosed = [this] { toolBarEnabled = true; };
     tester.Handle(ev::FieldsChanged{Fields("1", TesterCommand::ReadRegister, "4700", "2")});
   }
   // The controller's PV and SV held at 100 and 200.
