@@ -1,8 +1,10 @@
 #include "core/traffic/traffic_log.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <numeric>
 #include <utility>
 
@@ -33,16 +35,6 @@ AnswerExpectation ExpectationOf(FrameForm form, const Bytes& request) {
   return e;
 }
 
-std::string Hex(std::span<const std::uint8_t> bytes) {
-  std::string text;
-  text.reserve(bytes.size() * 3);
-  for (const std::uint8_t b : bytes) {
-    if (!text.empty()) text += ' ';
-    text += HexByte(b);
-  }
-  return text;
-}
-
 }  // namespace
 
 int SuggestedTimeoutMs(double maxReplyMs, double lineMs) {
@@ -60,7 +52,7 @@ std::optional<double> Percentile(std::vector<double> values, double p) {
 
 TrafficLog::TrafficLog(std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 1)) {}
 
-void TrafficLog::SetLine(const LineFormat& format) { line_ = format; }
+void TrafficLog::SetLine(const std::optional<LineFormat>& format) { line_ = format; }
 
 void TrafficLog::Sent(std::span<const std::uint8_t> bytes, std::int64_t micros) {
   if (bytes.empty()) return;
@@ -70,8 +62,9 @@ void TrafficLog::Sent(std::span<const std::uint8_t> bytes, std::int64_t micros) 
   frame.direction = Direction::Tx;
   frame.bytes.assign(bytes.begin(), bytes.end());
   frame.form = line_ ? line_->form : FrameForm::Rtu;
+  frame.checked = line_.has_value();
   const Bytes b = RequestBytes(frame.form, frame.bytes);
-  if (b.size() >= 2) {
+  if (line_ && b.size() >= 2) {
     frame.address = b[0];
     frame.function = b[1];
   }
@@ -93,6 +86,7 @@ void TrafficLog::Received(std::span<const std::uint8_t> bytes, std::int64_t micr
     frame.bytes.assign(bytes.begin(), bytes.end());
     frame.form = line_ ? line_->form : FrameForm::Rtu;
     frame.failure = Failure::Format;
+    frame.checked = line_.has_value();
     Add(std::move(frame));
     return;
   }
@@ -160,14 +154,30 @@ void TrafficLog::Count(const TrafficFrame& answer, const Pending& pending) {
   }
 }
 
+std::optional<std::int64_t> TrafficLog::PendingSince() const {
+  if (!pending_) return std::nullopt;
+  return pending_->lastMicros;
+}
+
 void TrafficLog::Add(TrafficFrame frame) {
   ++added_;
+  if (holdFront_ && frames_.size() >= capacity_) {
+    // A paused view reads the kept frames: this one is counted, not kept.
+    if (onFrame_) onFrame_(frame);
+    return;
+  }
   frames_.push_back(std::move(frame));
-  if (frames_.size() > capacity_) frames_.pop_front();
+  if (frames_.size() > capacity_) {
+    frames_.pop_front();
+    ++removed_;
+  }
   if (onFrame_) onFrame_(frames_.back());
 }
 
-void TrafficLog::Clear() { frames_.clear(); }
+void TrafficLog::Clear() {
+  removed_ += frames_.size();
+  frames_.clear();
+}
 
 void TrafficLog::ClearStats() { figures_.clear(); }
 
@@ -203,33 +213,65 @@ std::optional<LinkStats> TrafficLog::StatsOf(int address) const {
   return s;
 }
 
-std::string TraceLine(const TrafficFrame& frame, std::int64_t timeOfDayMicros) {
+std::string TraceTime(std::int64_t timeOfDayMicros) {
   constexpr std::int64_t kDay = 86'400'000'000;
   const std::int64_t t = ((timeOfDayMicros % kDay) + kDay) % kDay;
   const std::int64_t ms = t / 1000;
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", static_cast<int>(ms / 3'600'000),
                 static_cast<int>(ms / 60'000 % 60), static_cast<int>(ms / 1000 % 60), static_cast<int>(ms % 1000));
-  std::string line = stamp;
-  line += frame.direction == Direction::Tx ? " TX" : " RX";
-  if (!frame.bytes.empty()) line += ' ' + Hex(frame.bytes);
-  if (frame.form == FrameForm::Ascii && !frame.bytes.empty()) line += "  \"" + AnswerText(frame.bytes) + '"';
-  if (frame.direction == Direction::Rx) {
-    if (frame.failure == Failure::None) {
-      line += "  good";
-    } else if (frame.failure == Failure::TimedOut) {
-      line += frame.bytes.empty() ? "  no answer: " : "  incomplete: ";
-      line += FailureText(Failure::TimedOut);
-    } else {
-      line += "  failed: " + FailureText(frame.failure, frame.function, frame.exceptionCode);
-    }
-    if (frame.replyMs) {
-      char reply[32];
-      std::snprintf(reply, sizeof reply, "  %.1f ms", *frame.replyMs);
-      line += reply;
-    }
+  return stamp;
+}
+
+std::string HexText(std::span<const std::uint8_t> bytes) {
+  std::string text;
+  text.reserve(bytes.size() * 3);
+  for (const std::uint8_t b : bytes) {
+    if (!text.empty()) text += ' ';
+    text += HexByte(b);
   }
+  return text;
+}
+
+std::string FrameText(const TrafficFrame& frame) {
+  if (frame.form != FrameForm::Ascii || frame.bytes.empty()) return {};
+  return AnswerText(frame.bytes);
+}
+
+std::string CheckNote(const TrafficFrame& frame) {
+  if (frame.direction == Direction::Tx || !frame.checked) return {};
+  if (frame.failure == Failure::None) return "good";
+  if (frame.failure == Failure::TimedOut)
+    return (frame.bytes.empty() ? "no answer: " : "incomplete: ") + FailureText(Failure::TimedOut);
+  return "failed: " + FailureText(frame.failure, frame.function, frame.exceptionCode);
+}
+
+std::string MsText(double ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", ms);
+  return text;
+}
+
+std::string TraceLine(const TrafficFrame& frame, std::int64_t timeOfDayMicros) {
+  std::string line = TraceTime(timeOfDayMicros);
+  line += frame.direction == Direction::Tx ? " TX" : " RX";
+  if (!frame.bytes.empty()) line += ' ' + HexText(frame.bytes);
+  if (frame.form == FrameForm::Ascii && !frame.bytes.empty()) line += "  \"" + FrameText(frame) + '"';
+  if (const std::string check = CheckNote(frame); !check.empty()) line += "  " + check;
+  if (frame.direction == Direction::Rx && frame.replyMs) line += "  " + MsText(*frame.replyMs) + " ms";
   return line;
+}
+
+std::int64_t TimeOfDayOffsetMicros() {
+  const auto wall = std::chrono::system_clock::now();
+  const auto steady = std::chrono::steady_clock::now();
+  const std::time_t t = std::chrono::system_clock::to_time_t(wall);
+  std::tm local{};
+  localtime_r(&t, &local);
+  const std::int64_t wallMicros =
+      std::chrono::duration_cast<std::chrono::microseconds>(wall.time_since_epoch()).count() +
+      static_cast<std::int64_t>(local.tm_gmtoff) * 1'000'000;
+  return wallMicros - std::chrono::duration_cast<std::chrono::microseconds>(steady.time_since_epoch()).count();
 }
 
 }  // namespace kx
