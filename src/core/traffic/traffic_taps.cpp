@@ -29,6 +29,8 @@ void TrafficTaps::Feed::Sent(std::span<const std::uint8_t> bytes, std::int64_t m
 }
 
 void TrafficTaps::Feed::Received(std::span<const std::uint8_t> bytes, std::int64_t micros) {
+  // The answer to a request written before the taps came is read in its port's format too.
+  log_.SetLine(format_ ? format_() : std::nullopt);
   log_.Received(bytes, micros);
 }
 

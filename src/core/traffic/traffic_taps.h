@@ -27,9 +27,9 @@ struct TrafficSource {
   std::function<std::optional<LineFormat>()> format;
 };
 
-// Taps on the sources' ports that feed one log. Each block written takes the
-// format its port runs with at that moment, so a bus search that changes the
-// format between requests is read right. The ports must outlive the taps or
+// Taps on the sources' ports that feed one log. Each block written or
+// received takes the format its port runs with at that moment, so a bus
+// search that changes the format between requests is read right. The ports must outlive the taps or
 // be reported gone by their source.
 class TrafficTaps {
  public:
