@@ -34,9 +34,9 @@ namespace kx::traffic {
 namespace {
 
 constexpr std::array<const char*, TrafficModel::kColumns> kViewHeaders{
-    "Time", "Dir", "Address", "Function", "Bytes (hexadecimal)", "Text", "Check", "Reply ms"};
-// Widths in characters of the columns that do not stretch.
-constexpr std::array<int, TrafficModel::kColumns> kViewWidths{13, 4, 8, 9, 0, 22, 34, 9};
+    "Time", "Dir", "Addr", "Func", "Bytes (hexadecimal)", "ASCII text", "Check", "Reply ms"};
+// Widths in characters of the columns that do not stretch (at least their captions').
+constexpr std::array<int, TrafficModel::kColumns> kViewWidths{12, 2, 3, 2, 0, 24, 30, 6};
 
 struct StatsColumn {
   const char* header;
@@ -108,8 +108,9 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const {
       if (frame->direction == Direction::Tx) return QColor(0x00, 0x30, 0x90);
       return {};
     case Qt::TextAlignmentRole:
-      if (index.column() == kAddress || index.column() == kFunction || index.column() == kReply)
-        return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+      if (index.column() == kAddress || index.column() == kFunction || index.column() == kDirection)
+        return QVariant::fromValue(Qt::AlignHCenter | Qt::AlignVCenter);
+      if (index.column() == kReply) return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
       return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
     default: return {};
   }
@@ -186,7 +187,7 @@ TrafficWindow::TrafficWindow(std::vector<TrafficSource> sources, QWidget* parent
     if (chars == 0) continue;
     const int captionWidth = header->fontMetrics().horizontalAdvance(model_->headerData(c, Qt::Horizontal,
                                                                                         Qt::DisplayRole).toString());
-    header->resizeSection(c, std::max(chars * charWidth, captionWidth + 16) + 8);
+    header->resizeSection(c, std::max(chars * charWidth, captionWidth) + 14);
   }
   header->setSectionResizeMode(TrafficModel::kBytes, QHeaderView::Stretch);
   header->setMinimumSectionSize(charWidth * 3);
@@ -203,6 +204,10 @@ TrafficWindow::TrafficWindow(std::vector<TrafficSource> sources, QWidget* parent
   }
   TrafficStats->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
   TrafficStats->horizontalHeader()->setStretchLastSection(true);
+  // Room for the four controllers the monitor polls.
+  TrafficStats->setMinimumHeight(TrafficStats->horizontalHeader()->sizeHint().height() +
+                                 4 * TrafficStats->verticalHeader()->defaultSectionSize() +
+                                 2 * TrafficStats->frameWidth() + 2);
 
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(TrafficPauseBt);
@@ -226,11 +231,13 @@ TrafficWindow::TrafficWindow(std::vector<TrafficSource> sources, QWidget* parent
   TrafficTimer->setInterval(kRefreshMs);
   connect(TrafficTimer, &QTimer::timeout, this, &TrafficWindow::Refresh);
 
-  // Beside the window that holds the line: the right part of the screen.
+  // Beside the window that holds the line: the right part of the screen,
+  // with room left for a window frame.
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    constexpr int kFrame = 8;
     const QRect room = screen->availableGeometry();
-    const QSize size(std::min(room.width(), std::max(980, room.width() * 3 / 5)), room.height() * 3 / 4);
-    setGeometry(QRect(QPoint(room.right() - size.width() + 1, room.top() + room.height() / 8), size));
+    const QSize size(std::min(room.width() - 2 * kFrame, std::max(980, room.width() * 3 / 5)), room.height() * 3 / 4);
+    setGeometry(QRect(QPoint(room.right() - kFrame - size.width() + 1, room.top() + room.height() / 8), size));
   }
   ShowStats();
   ShowCount();

@@ -3,15 +3,19 @@
 // arrive as the monitor exchanges them, pause holds the list while the count
 // goes on, clear empties it, save writes the list in the trace form, and the
 // figures per address agree with the controllers' faults. The window takes
-// no line and stays open beside the monitor.
+// no line and stays open beside the monitor. Its layout holds at the screen
+// it opens on; with KX_SCREENSHOT_DIR set (a real X server, e.g. xvfb-run
+// with QT_QPA_PLATFORM=xcb) it saves pictures of it and of the whole screen.
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTableView>
@@ -28,6 +32,7 @@
 #include "core/line/settings.h"
 #include "monitor/monitor_window.h"
 #include "support/fake_port.h"
+#include "support/layout_checks.h"
 #include "support/sim_bus.h"
 #include "support/widget_access.h"
 #include "traffic/traffic_window.h"
@@ -121,6 +126,7 @@ class TrafficWindowTest : public QObject {
  private slots:
   void watchPauseClearSaveAndMeasureTheMonitorsLine();
   void viewKeepsTheLastFramesAndFollowsTheEnd();
+  void layoutBesideThePollingMonitor();
 };
 
 void TrafficWindowTest::watchPauseClearSaveAndMeasureTheMonitorsLine() {
@@ -266,6 +272,54 @@ void TrafficWindowTest::viewKeepsTheLastFramesAndFollowsTheEnd() {
   Refresh(*w);
   QCOMPARE(view->verticalScrollBar()->value(), 0);
   QVERIFY(view->verticalScrollBar()->maximum() > 0);
+}
+
+// Four controllers polled, one of them silent: every control whole on
+// screen, nothing overlapping, captions that fit, every column of the list
+// and the figures in view.
+void TrafficWindowTest::layoutBesideThePollingMonitor() {
+  Program p;
+  p.bus->Add("kx1@1:9600-7E1-ascii");
+  p.bus->Add("kx2@2:9600-7E1-ascii");
+  p.bus->Add("kx3@3:9600-7E1-ascii");
+  p.bus->Add("kx2@4:9600-7E1-ascii,fault=badcheck");
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  p.monitor->setGeometry(screen);
+  kx::traffic::TrafficWindow* w = p.OpenTraffic();
+  QVERIFY(w != nullptr);
+  QVERIFY(QTest::qWaitForWindowExposed(w));
+  for (int tile = 0; tile < 4; ++tile) p.Connect(tile, tile + 1);
+  p.Run(120);
+  Refresh(*w);
+  QCoreApplication::processEvents();
+  const auto where = [](const QRect& r) { return QString("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()); };
+  QVERIFY2(screen.contains(w->geometry()), qPrintable(where(w->geometry()) + " on " + where(screen)));
+  // A screen narrower than the program is used at (the offscreen platform's):
+  // the window as it opens on a 1280-pixel screen.
+  if (screen.width() < 1280) w->resize(980, w->height());
+  QCoreApplication::processEvents();
+  const QStringList cut = kx::test::ControlsCutOff(*w);
+  QVERIFY2(cut.isEmpty(), qPrintable(cut.join('\n')));
+  const QStringList overlaps = kx::test::OverlappingSiblings(*w, [](const auto&, const auto&) { return false; });
+  QVERIFY2(overlaps.isEmpty(), qPrintable(overlaps.join('\n')));
+  const QStringList captions = kx::test::CaptionsCut(*w);
+  QVERIFY2(captions.isEmpty(), qPrintable(captions.join('\n')));
+  auto* view = Child<QTableView>(*w, "TrafficView");
+  const int lastColumn = kx::traffic::TrafficModel::kReply;
+  QVERIFY(view->horizontalHeader()->sectionViewportPosition(lastColumn) + view->horizontalHeader()->sectionSize(lastColumn) <=
+          view->viewport()->width());
+  QVERIFY(view->horizontalHeader()->sectionSize(kx::traffic::TrafficModel::kBytes) >= 200);
+  auto* stats = Child<QTableWidget>(*w, "TrafficStats");
+  QCOMPARE(stats->rowCount(), 4);
+  QVERIFY(stats->horizontalScrollBar()->maximum() == 0);  // every figure in view
+  for (int r = 0; r < 4; ++r) QVERIFY(stats->visualItemRect(stats->item(r, 0)).bottom() <= stats->viewport()->height());
+
+  const QString dir = qEnvironmentVariable("KX_SCREENSHOT_DIR");
+  if (!dir.isEmpty()) {
+    const QString size = QStringLiteral("%1").arg(QGuiApplication::primaryScreen()->geometry().width());
+    w->grab().save(dir + "/traffic-" + size + ".png");
+    QGuiApplication::primaryScreen()->grabWindow(0).save(dir + "/traffic-screen-" + size + ".png");
+  }
 }
 
 int main(int argc, char** argv) {
