@@ -478,6 +478,11 @@ int main(int argc, char** argv) {
   // The traffic window needs the widgets; without a display it draws offscreen.
   if (o.traffic && qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
+  // The offscreen platform's notes about window hints it cannot pass on.
+  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (!text.contains(QLatin1String("does not support"))) std::fprintf(stderr, "%s\n", qPrintable(text));
+    if (type == QtFatalMsg) std::abort();
+  });
   std::unique_ptr<QCoreApplication> app =
       o.traffic ? std::make_unique<QApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
 
@@ -501,13 +506,14 @@ int main(int argc, char** argv) {
   struct TrafficRounds {
     std::string name;
     std::vector<double> closed, open;
+    std::vector<double> closedCpu, openCpu;  // CPU microseconds per exchange
     std::uint64_t frames = 0;
   };
   std::vector<TrafficRounds> trafficRounds;
   for (const Case& c : cases) {
     if (!o.only.empty() && c.Name().find(o.only) == std::string::npos) continue;
     std::vector<EngineResult> engine;
-    TrafficRounds tr{c.Name(), {}, {}, 0};
+    TrafficRounds tr{c.Name(), {}, {}, {}, {}, 0};
     std::vector<Rate> raw, mbpoll;
     bool rawFailed = false, mbpollFailed = false;
     std::string problem;
@@ -525,6 +531,11 @@ int main(int argc, char** argv) {
       if (open) {
         tr.closed.push_back(EngineRate(r));
         tr.open.push_back(EngineRate(*open));
+        const auto cpuPerExchange = [](const EngineResult& e) {
+          return EngineRate(e) > 0 ? e.cpuPerMinute / 60 / EngineRate(e) * 1e6 : 0;
+        };
+        tr.closedCpu.push_back(cpuPerExchange(r));
+        tr.openCpu.push_back(cpuPerExchange(*open));
         tr.frames = std::max(tr.frames, open->framesSeen);
       }
       engine.push_back(std::move(r));
@@ -573,8 +584,9 @@ int main(int argc, char** argv) {
   }
   if (o.traffic) {
     std::printf("\nline traffic window open against closed, the rounds' median open/closed ratio shown\n");
-    std::printf("%-16s %11s %11s %11s %8s %10s  %s\n", "case", "closed/s", "open/s", "open/closed", "cost", "frames",
-                "rounds (open/closed)");
+    std::printf("%-16s %9s %9s %11s %7s %9s %9s %9s %8s  %s\n", "case", "closed/s", "open/s", "open/closed", "cost",
+                "CPU us/ex", "CPU us/ex", "tap CPU", "frames", "rounds (open/closed)");
+    std::printf("%-16s %9s %9s %11s %7s %9s %9s %9s %8s\n", "", "", "", "", "", "closed", "open", "/ex time", "");
     for (const TrafficRounds& t : trafficRounds) {
       if (t.closed.empty()) continue;
       std::vector<double> ratios;
@@ -589,10 +601,21 @@ int main(int argc, char** argv) {
         std::snprintf(one, sizeof one, " %.3f", x);
         all += one;
       }
-      std::printf("%-16s %11.1f %11.1f %11.3f %7.1f%% %10llu %s\n", t.name.c_str(), t.closed[m], t.open[m], ratios[m],
-                  (1 - ratios[m]) * 100, static_cast<unsigned long long>(t.frames), all.c_str());
+      // The CPU the open window adds per exchange (medians over the rounds), as a
+      // share of the time one exchange takes: what it can cost the rate at most.
+      const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[(v.size() - 1) / 2];
+      };
+      const double cpuClosed = median(t.closedCpu), cpuOpen = median(t.openCpu);
+      const double share = (cpuOpen - cpuClosed) / (1e6 / t.closed[m]);
+      std::printf("%-16s %9.1f %9.1f %11.3f %6.1f%% %9.0f %9.0f %8.2f%% %8llu %s\n", t.name.c_str(), t.closed[m],
+                  t.open[m], ratios[m], (1 - ratios[m]) * 100, cpuClosed, cpuOpen, share * 100,
+                  static_cast<unsigned long long>(t.frames), all.c_str());
     }
     std::printf("closed/s, open/s: the engine's exchanges per second in the same round; cost: 1 - open/closed;\n"
+                "CPU us/ex: this process's CPU time per exchange (median round); tap CPU /ex time: the CPU the\n"
+                "open window adds per exchange over the time of one exchange, the most it can take from the rate;\n"
                 "frames: frames the window listed in its run (requests and answers).\n");
   }
   std::printf(
