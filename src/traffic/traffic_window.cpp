@@ -92,16 +92,24 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
       switch (index.column()) {
-        case kTime: return Q(TraceTime(frame->micros + toTimeOfDay_));
-        case kDirection: return frame->direction == Direction::Tx ? QStringLiteral("TX") : QStringLiteral("RX");
+        case kTime:
+          return Q(TraceTime(frame->micros + toTimeOfDay_));
+        case kDirection:
+          return frame->direction == Direction::Tx ? QStringLiteral("TX") : QStringLiteral("RX");
         case kAddress:
           return frame->checked && !frame->bytes.empty() ? QString::number(frame->address) : QString();
-        case kFunction: return frame->checked && frame->function != 0 ? Q(HexByte(frame->function)) : QString();
-        case kBytes: return Q(HexText(frame->bytes));
-        case kText: return Q(FrameText(*frame));
-        case kCheck: return Q(CheckNote(*frame));
-        case kReply: return frame->replyMs ? Q(MsText(*frame->replyMs)) : QString();
-        default: return {};
+        case kFunction:
+          return frame->checked && frame->function != 0 ? Q(HexByte(frame->function)) : QString();
+        case kBytes:
+          return Q(HexText(frame->bytes));
+        case kText:
+          return Q(FrameText(*frame));
+        case kCheck:
+          return Q(CheckNote(*frame));
+        case kReply:
+          return frame->replyMs ? Q(MsText(*frame->replyMs)) : QString();
+        default:
+          return {};
       }
     case Qt::ForegroundRole:
       if (failed) return QColor(0xC0, 0x00, 0x00);
@@ -112,7 +120,8 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const {
         return QVariant::fromValue(Qt::AlignHCenter | Qt::AlignVCenter);
       if (index.column() == kReply) return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
       return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
-    default: return {};
+    default:
+      return {};
   }
 }
 
@@ -185,8 +194,8 @@ TrafficWindow::TrafficWindow(std::vector<TrafficSource> sources, QWidget* parent
   for (int c = 0; c < TrafficModel::kColumns; ++c) {
     const int chars = kViewWidths[static_cast<std::size_t>(c)];
     if (chars == 0) continue;
-    const int captionWidth = header->fontMetrics().horizontalAdvance(model_->headerData(c, Qt::Horizontal,
-                                                                                        Qt::DisplayRole).toString());
+    const int captionWidth =
+        header->fontMetrics().horizontalAdvance(model_->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString());
     header->resizeSection(c, std::max(chars * charWidth, captionWidth) + 14);
   }
   header->setSectionResizeMode(TrafficModel::kBytes, QHeaderView::Stretch);
@@ -277,10 +286,18 @@ void TrafficWindow::ShowStats() {
   for (std::size_t r = 0; r < all.size(); ++r) {
     const LinkStats& s = all[r];
     const std::array<QString, kStatsColumns.size()> cells{
-        QString::number(s.address),         QString::number(s.requests),    QString::number(s.good),
-        QString::number(s.timeouts),        QString::number(s.checkErrors), QString::number(s.exceptions),
-        QString::number(s.otherErrors),     MsCell(s.minMs),                MsCell(s.meanMs),
-        MsCell(s.p50Ms),                    MsCell(s.p95Ms),                MsCell(s.maxMs),
+        QString::number(s.address),
+        QString::number(s.requests),
+        QString::number(s.good),
+        QString::number(s.timeouts),
+        QString::number(s.checkErrors),
+        QString::number(s.exceptions),
+        QString::number(s.otherErrors),
+        MsCell(s.minMs),
+        MsCell(s.meanMs),
+        MsCell(s.p50Ms),
+        MsCell(s.p95Ms),
+        MsCell(s.maxMs),
         s.suggestedTimeoutMs ? QString::number(*s.suggestedTimeoutMs) : QStringLiteral("-")};
     for (std::size_t c = 0; c < cells.size(); ++c) {
       QTableWidgetItem* item = TrafficStats->item(static_cast<int>(r), static_cast<int>(c));

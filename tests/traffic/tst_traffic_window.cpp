@@ -101,9 +101,7 @@ struct Program {
 };
 
 // One tick of the window's refresh timer, as it fires.
-void Refresh(kx::traffic::TrafficWindow& w) {
-  QMetaObject::invokeMethod(Child<QTimer>(w, "TrafficTimer"), "timeout");
-}
+void Refresh(kx::traffic::TrafficWindow& w) { QMetaObject::invokeMethod(Child<QTimer>(w, "TrafficTimer"), "timeout"); }
 
 int Rows(kx::traffic::TrafficWindow& w) { return Child<QTableView>(w, "TrafficView")->model()->rowCount(); }
 
@@ -113,7 +111,8 @@ QMap<QString, QString> StatsRow(kx::traffic::TrafficWindow& w, int address) {
   QMap<QString, QString> row;
   for (int r = 0; r < table->rowCount(); ++r) {
     if (table->item(r, 0)->text() != QString::number(address)) continue;
-    for (int c = 0; c < table->columnCount(); ++c) row[table->horizontalHeaderItem(c)->text()] = table->item(r, c)->text();
+    for (int c = 0; c < table->columnCount(); ++c)
+      row[table->horizontalHeaderItem(c)->text()] = table->item(r, c)->text();
   }
   return row;
 }
@@ -162,7 +161,9 @@ void TrafficWindowTest::watchPauseClearSaveAndMeasureTheMonitorsLine() {
   QCOMPARE(cell(tx + 1, kx::traffic::TrafficModel::kDirection), QString("RX"));
   QCOMPARE(cell(tx + 1, kx::traffic::TrafficModel::kCheck), QString("good"));
   QVERIFY(cell(tx + 1, kx::traffic::TrafficModel::kReply).toDouble() > 0);
-  QVERIFY(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}$").match(cell(tx, kx::traffic::TrafficModel::kTime)).hasMatch());
+  QVERIFY(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}$")
+              .match(cell(tx, kx::traffic::TrafficModel::kTime))
+              .hasMatch());
 
   // Pause: the count goes on, the list holds still.
   auto* count = Child<QLabel>(*w, "TrafficCountLb");
@@ -197,7 +198,8 @@ void TrafficWindowTest::watchPauseClearSaveAndMeasureTheMonitorsLine() {
   QVERIFY(lines[tx].contains(cell(tx, kx::traffic::TrafficModel::kBytes)));
   QVERIFY(lines[tx + 1].endsWith(cell(tx + 1, kx::traffic::TrafficModel::kReply) + " ms"));
   // Written beside and renamed: nothing else is left in the folder.
-  QCOMPARE(QDir(p.dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), QStringList({"SETKX.$$$", "line.txt"}));
+  QCOMPARE(QDir(p.dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+           QStringList({"SETKX.$$$", "line.txt"}));
 
   // Resume: the frames that came meanwhile show.
   QTest::mouseClick(Child<QPushButton>(*w, "TrafficPauseBt"), Qt::LeftButton);
@@ -292,7 +294,9 @@ void TrafficWindowTest::layoutBesideThePollingMonitor() {
   p.Run(120);
   Refresh(*w);
   QCoreApplication::processEvents();
-  const auto where = [](const QRect& r) { return QString("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()); };
+  const auto where = [](const QRect& r) {
+    return QString("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+  };
   QVERIFY2(screen.contains(w->geometry()), qPrintable(where(w->geometry()) + " on " + where(screen)));
   // A screen narrower than the program is used at (the offscreen platform's):
   // the window as it opens on a 1280-pixel screen.
@@ -306,7 +310,8 @@ void TrafficWindowTest::layoutBesideThePollingMonitor() {
   QVERIFY2(captions.isEmpty(), qPrintable(captions.join('\n')));
   auto* view = Child<QTableView>(*w, "TrafficView");
   const int lastColumn = kx::traffic::TrafficModel::kReply;
-  QVERIFY(view->horizontalHeader()->sectionViewportPosition(lastColumn) + view->horizontalHeader()->sectionSize(lastColumn) <=
+  QVERIFY(view->horizontalHeader()->sectionViewportPosition(lastColumn) +
+              view->horizontalHeader()->sectionSize(lastColumn) <=
           view->viewport()->width());
   QVERIFY(view->horizontalHeader()->sectionSize(kx::traffic::TrafficModel::kBytes) >= 200);
   auto* stats = Child<QTableWidget>(*w, "TrafficStats");

@@ -45,8 +45,7 @@ class TrafficTaps {
  private:
   class Feed final : public PortTap {
    public:
-    Feed(TrafficLog& log, std::function<std::optional<LineFormat>()> format)
-        : log_(log), format_(std::move(format)) {}
+    Feed(TrafficLog& log, std::function<std::optional<LineFormat>()> format) : log_(log), format_(std::move(format)) {}
     void Sent(std::span<const std::uint8_t> bytes, std::int64_t micros) override;
     void Received(std::span<const std::uint8_t> bytes, std::int64_t micros) override;
 
