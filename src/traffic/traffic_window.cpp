@@ -238,7 +238,7 @@ TrafficWindow::TrafficWindow(std::vector<TrafficSource> sources, QWidget* parent
   TrafficTimer = new QTimer(this);
   TrafficTimer->setObjectName("TrafficTimer");
   TrafficTimer->setInterval(kRefreshMs);
-  connect(TrafficTimer, &QTimer::timeout, this, &TrafficWindow::Refresh);
+  connect(TrafficTimer, &QTimer::timeout, this, &TrafficWindow::Tick);
 
   // Beside the window that holds the line: the right part of the screen,
   // with room left for a window frame.
@@ -268,19 +268,33 @@ void TrafficWindow::hideEvent(QHideEvent* event) {
   taps_.Detach();
 }
 
+void TrafficWindow::Tick() {
+  quiet_.Check(log_);
+  FollowLog();
+  if (++ticks_ % kFiguresEvery == 0) {
+    ShowStats();
+    ShowCount();
+  }
+}
+
 void TrafficWindow::Refresh() {
   quiet_.Check(log_);
-  if (!paused_) {
-    QScrollBar* bar = TrafficView->verticalScrollBar();
-    // The list follows the newest frame unless the user scrolled up.
-    const bool atEnd = bar->value() >= bar->maximum();
-    if (model_->Follow() && atEnd) TrafficView->scrollToBottom();
-  }
+  FollowLog();
   ShowStats();
   ShowCount();
 }
 
+void TrafficWindow::FollowLog() {
+  if (paused_) return;
+  QScrollBar* bar = TrafficView->verticalScrollBar();
+  // The list follows the newest frame unless the user scrolled up.
+  const bool atEnd = bar->value() >= bar->maximum();
+  if (model_->Follow() && atEnd) TrafficView->scrollToBottom();
+}
+
 void TrafficWindow::ShowStats() {
+  if (figuresAt_ == log_.Added()) return;  // nothing new to count
+  figuresAt_ = log_.Added();
   const std::vector<LinkStats> all = log_.Stats();
   TrafficStats->setRowCount(static_cast<int>(all.size()));
   for (std::size_t r = 0; r < all.size(); ++r) {

@@ -56,6 +56,8 @@ class TrafficWindow final : public QWidget {
   // a request still waiting shows as unanswered.
   static constexpr int kRefreshMs = 150;
   static constexpr int kQuietRefreshes = 20;  // 3 s
+  // The figures and the counter are redrawn at every this many ticks.
+  static constexpr int kFiguresEvery = 4;  // 600 ms
 
   explicit TrafficWindow(std::vector<TrafficSource> sources, QWidget* parent = nullptr);
   ~TrafficWindow() override;
@@ -65,7 +67,7 @@ class TrafficWindow final : public QWidget {
   bool listening() const { return taps_.attached(); }
   bool paused() const { return paused_; }
 
-  // One tick of `TrafficTimer`: new rows, the figures, the counters.
+  // Brings everything up to the log: new rows, the figures, the counter.
   void Refresh();
 
  protected:
@@ -73,6 +75,9 @@ class TrafficWindow final : public QWidget {
   void hideEvent(QHideEvent* event) override;
 
  private:
+  // One tick of `TrafficTimer`: new rows; the figures at every kFiguresEvery-th.
+  void Tick();
+  void FollowLog();
   void PauseBtClick();
   void ClearBtClick();
   void SaveBtClick();
@@ -83,6 +88,8 @@ class TrafficWindow final : public QWidget {
   TrafficTaps taps_;
   QuietRequest quiet_;
   bool paused_ = false;
+  int ticks_ = 0;
+  std::uint64_t figuresAt_ = ~std::uint64_t{0};  // Added() when the figures were last drawn
 
   TrafficModel* model_ = nullptr;
   QTableView* TrafficView = nullptr;

@@ -100,8 +100,12 @@ struct Program {
   std::unique_ptr<kx::test::SimBus> bus;
 };
 
-// One tick of the window's refresh timer, as it fires.
-void Refresh(kx::traffic::TrafficWindow& w) { QMetaObject::invokeMethod(Child<QTimer>(w, "TrafficTimer"), "timeout"); }
+// Ticks of the window's refresh timer as it fires them, enough for the
+// figures and the counter to be redrawn once (the list follows at each).
+void Refresh(kx::traffic::TrafficWindow& w) {
+  for (int i = 0; i < kx::traffic::TrafficWindow::kFiguresEvery; ++i)
+    QMetaObject::invokeMethod(Child<QTimer>(w, "TrafficTimer"), "timeout");
+}
 
 int Rows(kx::traffic::TrafficWindow& w) { return Child<QTableView>(w, "TrafficView")->model()->rowCount(); }
 
