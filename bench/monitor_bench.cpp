@@ -31,10 +31,17 @@
 // busy with a spinning process of the idle scheduling class, which gives way
 // at once to any other process (--let-cpus-sleep measures without them).
 //
+// With --traffic every round also runs the engine with the line traffic window
+// open on its port (the tap, the log it feeds, the list and the figures
+// refreshed on their timer; offscreen unless a display is set), the two runs
+// one after the other in alternating order, and a second table sets the open
+// window's exchange rate beside the closed one's: what the tap costs.
+//
 // Usage: monitor_bench [--seconds N] [--rounds N] [--warmup S] [--mbpoll-polls N]
-//                      [--no-mbpoll] [--let-cpus-sleep] [--only CASE] [--kxsim PATH]
+//                      [--no-mbpoll] [--let-cpus-sleep] [--traffic] [--only CASE] [--kxsim PATH]
 // CASE filters by a text such as "rtu", "38400" or "4x": a case runs when its
 // name contains it.
+#include <QApplication>
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -55,9 +62,11 @@
 
 #include "awake_cpus.h"
 #include "core/line/comport.h"
+#include "core/line/line_format.h"
 #include "core/monitor/monitor_engine.h"
 #include "core/line/session.h"
 #include "serial/qt_com_port.h"
+#include "traffic/traffic_window.h"
 #include "support/cpu_time.h"
 #include "support/kxsim_process.h"
 #include "support/port_paths.h"
@@ -187,6 +196,7 @@ struct Options {
   int mbpollPolls = 0;  // 0: as many as the line carries in `seconds`
   bool mbpoll = true;
   bool keepCpusAwake = true;
+  bool traffic = false;
   std::string only;
   std::string kxsim = KXSIM_PATH;
 };
@@ -210,6 +220,7 @@ struct EngineResult {
   double cpuPerMinute = 0;
   std::uint32_t errors = 0;
   std::string errorText;
+  std::uint64_t framesSeen = 0;  // by the traffic window, when it was open
 };
 
 // The controllers of a case: one KX2, or a KX1, KX2, KX3 and KX2 at 1..4.
@@ -231,7 +242,9 @@ void RunLoop(double seconds) {
   QCoreApplication::exec();
 }
 
-EngineResult RunEngine(const Options& o, const Case& c) {
+// The engine polls the case's controllers; with `trafficOpen` the line
+// traffic window is open on its port meanwhile.
+EngineResult RunEngine(const Options& o, const Case& c, bool trafficOpen = false) {
   EngineResult r;
   kx::test::ScratchDir dir;
   const std::string link = dir / "line";
@@ -248,6 +261,12 @@ EngineResult RunEngine(const Options& o, const Case& c) {
   kx::serial::QtComPort real(kx::test::OnePort(1, link));
   LineModel line{c.baud, 10, 0.002};
   MeteredPort port(real, line);
+  std::unique_ptr<kx::traffic::TrafficWindow> traffic;
+  if (trafficOpen) {
+    traffic = std::make_unique<kx::traffic::TrafficWindow>(std::vector<kx::TrafficSource>{
+        {[&real] { return &real; }, [&session] { return std::optional(kx::LineFormatOf(session.params)); }}});
+    traffic->show();
+  }
   kx::MonitorEngine engine(port, session);
   engine.Handle(kx::monitor_event::Reset{});
   for (int d = 0; d < c.devices; ++d)
@@ -275,6 +294,7 @@ EngineResult RunEngine(const Options& o, const Case& c) {
   for (int d = 0; d < c.devices; ++d) r.errors += engine.Device(d).errorCount;
   r.errors -= errors0;
   r.errorText = engine.statusText();
+  if (traffic) r.framesSeen = traffic->log().Added();
   engine.Handle(kx::monitor_event::Close{});
   r.ok = true;
   return r;
@@ -389,12 +409,13 @@ bool ParseArgs(int argc, char** argv, Options& o) {
     else if (a == "--mbpoll-polls" && (v = next())) o.mbpollPolls = std::max(1, std::atoi(v));
     else if (a == "--no-mbpoll") o.mbpoll = false;
     else if (a == "--let-cpus-sleep") o.keepCpusAwake = false;
+    else if (a == "--traffic") o.traffic = true;
     else if (a == "--only" && (v = next())) o.only = v;
     else if (a == "--kxsim" && (v = next())) o.kxsim = v;
     else {
       std::fprintf(stderr,
                    "usage: monitor_bench [--seconds N] [--rounds N] [--warmup S] [--mbpoll-polls N]\n"
-                   "                     [--no-mbpoll] [--let-cpus-sleep] [--only CASE] [--kxsim PATH]\n");
+                   "                     [--no-mbpoll] [--let-cpus-sleep] [--traffic] [--only CASE] [--kxsim PATH]\n");
       return false;
     }
   }
@@ -452,9 +473,18 @@ double ClientRatio(double elapsed, int exchanges, double limitSeconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
   Options o;
   if (!ParseArgs(argc, argv, o)) return 2;
+  // The traffic window needs the widgets; without a display it draws offscreen.
+  if (o.traffic && qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  // The offscreen platform's notes about window hints it cannot pass on.
+  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (!text.contains(QLatin1String("does not support"))) std::fprintf(stderr, "%s\n", qPrintable(text));
+    if (type == QtFatalMsg) std::abort();
+  });
+  std::unique_ptr<QCoreApplication> app =
+      o.traffic ? std::make_unique<QApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
 
   std::vector<Case> cases;
   for (int devices : {1, 4})
@@ -472,17 +502,41 @@ int main(int argc, char** argv) {
   std::printf("%-16s %9s %9s %7s %8s %7s %9s %9s %7s %7s %15s %15s\n", "", "", "", "", "", "", "us/ex", "us/ex",
               "/ex", "s/min", "(ratio)", "(ratio)");
   int failures = 0;
+  // Per case with --traffic: the closed and the open window's rounds.
+  struct TrafficRounds {
+    std::string name;
+    std::vector<double> closed, open;
+    std::vector<double> closedCpu, openCpu;  // CPU microseconds per exchange
+    std::uint64_t frames = 0;
+  };
+  std::vector<TrafficRounds> trafficRounds;
   for (const Case& c : cases) {
     if (!o.only.empty() && c.Name().find(o.only) == std::string::npos) continue;
     std::vector<EngineResult> engine;
+    TrafficRounds tr{c.Name(), {}, {}, {}, {}, 0};
     std::vector<Rate> raw, mbpoll;
     bool rawFailed = false, mbpollFailed = false;
     std::string problem;
     for (int round = 0; round < o.rounds && problem.empty(); ++round) {
+      // With --traffic the window opens in the first or second run of a round, by turns.
+      const bool openFirst = o.traffic && round % 2 == 1;
+      std::optional<EngineResult> open;
+      if (openFirst) open = RunEngine(o, c, true);
       EngineResult r = RunEngine(o, c);
-      if (!r.ok) {
-        problem = r.problem;
+      if (o.traffic && !openFirst) open = RunEngine(o, c, true);
+      if (!r.ok || (open && !open->ok)) {
+        problem = !r.ok ? r.problem : "with the traffic window: " + open->problem;
         break;
+      }
+      if (open) {
+        tr.closed.push_back(EngineRate(r));
+        tr.open.push_back(EngineRate(*open));
+        const auto cpuPerExchange = [](const EngineResult& e) {
+          return EngineRate(e) > 0 ? e.cpuPerMinute / 60 / EngineRate(e) * 1e6 : 0;
+        };
+        tr.closedCpu.push_back(cpuPerExchange(r));
+        tr.openCpu.push_back(cpuPerExchange(*open));
+        tr.frames = std::max(tr.frames, open->framesSeen);
       }
       engine.push_back(std::move(r));
       if (c.devices == 1 && !rawFailed) {
@@ -526,6 +580,43 @@ int main(int argc, char** argv) {
     }
     if (r.errors != 0) std::printf("%-16s last status: %s\n", "", r.errorText.c_str());
     std::fflush(stdout);
+    if (o.traffic) trafficRounds.push_back(std::move(tr));
+  }
+  if (o.traffic) {
+    std::printf("\nline traffic window open against closed, the rounds' median open/closed ratio shown\n");
+    std::printf("%-16s %9s %9s %11s %7s %9s %9s %9s %8s  %s\n", "case", "closed/s", "open/s", "open/closed", "cost",
+                "CPU us/ex", "CPU us/ex", "tap CPU", "frames", "rounds (open/closed)");
+    std::printf("%-16s %9s %9s %11s %7s %9s %9s %9s %8s\n", "", "", "", "", "", "closed", "open", "/ex time", "");
+    for (const TrafficRounds& t : trafficRounds) {
+      if (t.closed.empty()) continue;
+      std::vector<double> ratios;
+      for (std::size_t i = 0; i < t.closed.size(); ++i) ratios.push_back(t.closed[i] > 0 ? t.open[i] / t.closed[i] : 0);
+      std::vector<std::size_t> order(ratios.size());
+      for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+      std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return ratios[a] < ratios[b]; });
+      const std::size_t m = order[(order.size() - 1) / 2];
+      std::string all;
+      for (double x : ratios) {
+        char one[16];
+        std::snprintf(one, sizeof one, " %.3f", x);
+        all += one;
+      }
+      // The CPU the open window adds per exchange (medians over the rounds), as a
+      // share of the time one exchange takes: what it can cost the rate at most.
+      const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[(v.size() - 1) / 2];
+      };
+      const double cpuClosed = median(t.closedCpu), cpuOpen = median(t.openCpu);
+      const double share = (cpuOpen - cpuClosed) / (1e6 / t.closed[m]);
+      std::printf("%-16s %9.1f %9.1f %11.3f %6.1f%% %9.0f %9.0f %8.2f%% %8llu %s\n", t.name.c_str(), t.closed[m],
+                  t.open[m], ratios[m], (1 - ratios[m]) * 100, cpuClosed, cpuOpen, share * 100,
+                  static_cast<unsigned long long>(t.frames), all.c_str());
+    }
+    std::printf("closed/s, open/s: the engine's exchanges per second in the same round; cost: 1 - open/closed;\n"
+                "CPU us/ex: this process's CPU time per exchange (median round); tap CPU /ex time: the CPU the\n"
+                "open window adds per exchange over the time of one exchange, the most it can take from the rate;\n"
+                "frames: frames the window listed in its run (requests and answers).\n");
   }
   std::printf(
       "\nexch/s: requests per second; limit/s: answered exchanges the line could carry in the same time\n"

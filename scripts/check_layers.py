@@ -33,7 +33,7 @@ ALLOWED = {
     "widgets": {"core/text"},
 }
 CORE = {k for k in ALLOWED if k.startswith("core/")}
-WINDOWS = {"comset", "fwupdate", "monitor", "ramp", "recorder"}
+WINDOWS = {"comset", "fwupdate", "monitor", "ramp", "recorder", "traffic"}
 for w in WINDOWS:
     ALLOWED[w] = CORE | {"widgets", "serial"}
 ALLOWED["app"] = CORE | {"widgets", "serial"} | WINDOWS

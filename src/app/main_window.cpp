@@ -29,8 +29,11 @@
 #include "app/user_message_window.h"
 #include "comset/settings_window.h"
 #include "core/line/settings.h"
+#include "core/line/line_format.h"
 #include "fwupdate/fwupdate_window.h"
+#include "monitor/monitor_window.h"
 #include "recorder/recorder_window.h"
+#include "traffic/traffic_window.h"
 
 namespace kx::app {
 
@@ -71,11 +74,12 @@ const std::array<MenuEntry, 2> kProtocolMenu{{
     {"KX3SET1", "SET KX3", &MainWindow::OpenControllerSettings},
 }};
 
-const std::array<MenuEntry, 4> kProgramMenu{{
+const std::array<MenuEntry, 5> kProgramMenu{{
     {"MONITOR1", "MONITOR", &MainWindow::OpenMonitor},
     {"RECODER1", "RECODER", &MainWindow::OpenRecorder},
     {"TESTER1", "TESTER", &MainWindow::OpenTester},
     {"FWUPDATE1", "F/W UPDATE", &MainWindow::OpenFirmwareUpdate},
+    {"TRAFFIC1", "LINE TRAFFIC", &MainWindow::OpenTraffic},
 }};
 
 }  // namespace
@@ -129,6 +133,7 @@ MainWindow::MainWindow(Session& session, QWidget* parent) : QMainWindow(parent),
 
 MainWindow::~MainWindow() {
   session_.showUserMessage = nullptr;
+  delete traffic_.data();  // its taps let go of the ports, which go below
   delete tester_;  // it lets go of the main routing, which goes before the child widgets
   tester_ = nullptr;
   // The ports go before their routers: no event may reach a router that is gone.
@@ -361,6 +366,35 @@ void MainWindow::OpenFirmwareUpdate() {
   }
   open_.firmwareUpdate = false;
 }
+
+void MainWindow::OpenTraffic() {
+  if (traffic_ == nullptr) {
+    const QPointer<QWidget> monitor = monitor_;
+    std::vector<TrafficSource> sources{
+        // The tester and the settings window: the format the routing runs the line with (a bus
+        // search changes it between requests).
+        {[this] { return ApdComPortMain.get(); }, [this] { return std::optional(LineFormatOf(mainRouting_->lineParams())); }},
+        // The recorder at the stored settings; the firmware update's loader is not Modbus.
+        {[this] { return ApdComPort1.get(); },
+         [this]() -> std::optional<LineFormat> {
+           if (session_.lineOwner == LineOwner::Firmware) return std::nullopt;
+           return LineFormatOf(session_.params);
+         }},
+        // The monitor's own port, at the stored settings.
+        {[monitor]() -> ComPort* {
+           auto* window = qobject_cast<monitor::MonitorWindow*>(monitor.data());
+           return window != nullptr ? &window->port() : nullptr;
+         },
+         [this] { return std::optional(LineFormatOf(session_.params)); }},
+    };
+    traffic_ = new traffic::TrafficWindow(std::move(sources), this);
+  }
+  traffic_->show();
+  traffic_->raise();
+  traffic_->activateWindow();
+}
+
+traffic::TrafficWindow* MainWindow::trafficWindow() const { return traffic_.data(); }
 
 void MainWindow::ExitProgram() { close(); }
 

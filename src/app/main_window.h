@@ -25,6 +25,10 @@ class QTimer;
 class QToolBar;
 class QToolButton;
 
+namespace kx::traffic {
+class TrafficWindow;
+}
+
 namespace kx::app {
 
 inline constexpr const char* kMainCaption = "OSTRA CONTROLLER COMMUNICATION PROGRAM (V1.00)";
@@ -42,6 +46,8 @@ class MainWindow : public QMainWindow {
 
   // The monitor window, shown by MONITOR (created after the main window).
   void SetMonitorWindow(QWidget* monitor) { monitor_ = monitor; }
+  // The line traffic window while it is open (LINE TRAFFIC opens it).
+  traffic::TrafficWindow* trafficWindow() const;
 
   MainPortRouting& mainPortRouting() { return *mainRouting_; }
   SecondPortRouting& secondPortRouting() { return *secondRouting_; }
@@ -73,13 +79,16 @@ class MainWindow : public QMainWindow {
 
  public slots:
   // The menu and tool-bar actions (SET PC, SET KX3, MONITOR, RECODER, TESTER,
-  // F/W UPDATE, EXIT, ABOUT).
+  // F/W UPDATE, LINE TRAFFIC, EXIT, ABOUT).
   void OpenPcSettings();
   void OpenControllerSettings();
   void OpenMonitor();
   void OpenRecorder();
   void OpenTester();
   void OpenFirmwareUpdate();
+  // Opens the line traffic window beside whatever holds the line (it takes
+  // no line itself, so no line owner refuses it).
+  void OpenTraffic();
   void ExitProgram();
   void ShowAbout();
   // Timer1: closes a timed notice while the firmware update or a protocol
@@ -125,6 +134,7 @@ class MainWindow : public QMainWindow {
   FlashUpdateMemory firmwareMemory_;
 
   QPointer<QWidget> monitor_;
+  QPointer<traffic::TrafficWindow> traffic_;
   OpenWindows open_;
   QPointer<UserMessageWindow> userMessage_;
 

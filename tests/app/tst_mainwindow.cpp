@@ -110,7 +110,9 @@ class MainWindowTest : public QObject, protected kx::test::WindowFixture<MainWin
     };
     const std::vector<Menu> menus = {
         {"PROTOCOL1", {"SET1", "KX3SET1"}, {"SET PC", "SET KX3"}},
-        {"PROGRAM1", {"MONITOR1", "RECODER1", "TESTER1", "FWUPDATE1"}, {"MONITOR", "RECODER", "TESTER", "F/W UPDATE"}},
+        {"PROGRAM1",
+         {"MONITOR1", "RECODER1", "TESTER1", "FWUPDATE1", "TRAFFIC1"},
+         {"MONITOR", "RECODER", "TESTER", "F/W UPDATE", "LINE TRAFFIC"}},
     };
     for (const Menu& m : menus) {
       auto* menu = window_->findChild<QMenu*>(m.name);

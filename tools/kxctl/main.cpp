@@ -12,7 +12,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <iostream>
@@ -95,20 +94,6 @@ std::int64_t SteadyMicros() {
       .count();
 }
 
-// What to add to a steady-clock time to get the local time of day (in the
-// day's microseconds, taken modulo a day when shown).
-std::int64_t TimeOfDayOffsetMicros() {
-  const auto wall = std::chrono::system_clock::now();
-  const std::int64_t steady = SteadyMicros();
-  const std::time_t t = std::chrono::system_clock::to_time_t(wall);
-  std::tm local{};
-  localtime_r(&t, &local);
-  const std::int64_t wallMicros =
-      std::chrono::duration_cast<std::chrono::microseconds>(wall.time_since_epoch()).count() +
-      static_cast<std::int64_t>(local.tm_gmtoff) * 1'000'000;
-  return wallMicros - steady;
-}
-
 int Run(int argc, char** argv, const kxctl::Invocation& invocation) {
   QCoreApplication app(argc, argv);
 
@@ -128,7 +113,7 @@ int Run(int argc, char** argv, const kxctl::Invocation& invocation) {
   if (invocation.global.trace || std::holds_alternative<kxctl::StatsArgs>(invocation.args)) {
     traffic.emplace();
     if (invocation.global.trace) {
-      const std::int64_t toTimeOfDay = TimeOfDayOffsetMicros();
+      const std::int64_t toTimeOfDay = kx::TimeOfDayOffsetMicros();
       traffic->SetOnFrame([&progress, toTimeOfDay](const kx::TrafficFrame& frame) {
         progress.Clear();
         std::cerr << kx::TraceLine(frame, frame.micros + toTimeOfDay) << "\n";

@@ -13,7 +13,7 @@ namespace kx {
 // ---------------------------------------------------------------------------
 
 MainPortRouting::MainPortRouting(Session& session, ComPort& port)
-    : session_(session), port_(port), exchange_(port), timing_(TimingOf(session.params)) {
+    : session_(session), port_(port), exchange_(port), params_(session.params), timing_(TimingOf(session.params)) {
   port_.SetOnTrigger([this](ComPort&, const PortEvent& event) { Handle(event); });
   // The owner may replace this to report the failure as well; it must still call LineLost.
   port_.SetOnError([this](const std::string&) { LineLost(); });

@@ -80,7 +80,12 @@ class MainPortRouting {
   // Closes the port; a pending answer is dropped with it.
   void Close();
   // The line now runs with these parameters (sizes the answers' deadlines).
-  void UseLine(const PortParams& params) { timing_ = TimingOf(params); }
+  void UseLine(const PortParams& params) {
+    params_ = params;
+    timing_ = TimingOf(params);
+  }
+  // The parameters the line runs with (or last ran with).
+  const PortParams& lineParams() const { return params_; }
 
   // The tester and the settings window hold the line through the routing.
   void HoldLine(LineOwner owner) { lease_ = session_.TakeLine(owner); }
@@ -121,6 +126,7 @@ class MainPortRouting {
   ComPort& port_;
   LineLease lease_;
   Exchange exchange_;
+  PortParams params_;
   LineTiming timing_;
   Route sentRoute_ = Route::Tester;
   FrameForm sentForm_ = FrameForm::Ascii;

@@ -157,6 +157,7 @@ constexpr std::array<Entry, kMsgCount> kCatalogue{{
     {Msg::FilterRampSoak, "KX ramp soak table files (*.r$s)|*.R$S"},
     {Msg::FilterFirmware, "Ostra controller firmware files (*.oc)|*.OC"},
     {Msg::FilterCsv, "CSV files (*.csv)|*.CSV"},
+    {Msg::FilterTrace, "Line traffic text files (*.txt)|*.TXT"},
 }};
 
 constexpr bool InEnumOrder() {

@@ -162,6 +162,7 @@ enum class Msg : std::uint8_t {
   FilterRampSoak,    // *.r$s
   FilterFirmware,    // *.oc
   FilterCsv,         // *.csv (recorder export)
+  FilterTrace,       // *.txt (the traffic window's saved frames)
 
   Count_  // number of entries; not a text
 };

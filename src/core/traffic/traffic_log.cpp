@@ -1,8 +1,10 @@
 #include "core/traffic/traffic_log.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <numeric>
 #include <tuple>
 #include <utility>
@@ -34,16 +36,6 @@ AnswerExpectation ExpectationOf(FrameForm form, const Bytes& request) {
   return e;
 }
 
-std::string Hex(std::span<const std::uint8_t> bytes) {
-  std::string text;
-  text.reserve(bytes.size() * 3);
-  for (const std::uint8_t b : bytes) {
-    if (!text.empty()) text += ' ';
-    text += HexByte(b);
-  }
-  return text;
-}
-
 }  // namespace
 
 int SuggestedTimeoutMs(double maxReplyMs, double lineMs) {
@@ -54,14 +46,17 @@ int SuggestedTimeoutMs(double maxReplyMs, double lineMs) {
 
 std::optional<double> Percentile(std::vector<double> values, double p) {
   if (values.empty()) return std::nullopt;
-  std::sort(values.begin(), values.end());
   const auto rank = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(values.size())));
-  return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
+  // Only the value of that rank is wanted: a partial sort (the figures are
+  // redrawn while 10,000 replies per address are kept).
+  const auto nth = values.begin() + static_cast<std::ptrdiff_t>(std::clamp<std::size_t>(rank, 1, values.size()) - 1);
+  std::nth_element(values.begin(), nth, values.end());
+  return *nth;
 }
 
 TrafficLog::TrafficLog(std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 1)) {}
 
-void TrafficLog::SetLine(const LineFormat& format) { line_ = format; }
+void TrafficLog::SetLine(const std::optional<LineFormat>& format) { line_ = format; }
 
 void TrafficLog::Sent(std::span<const std::uint8_t> bytes, std::int64_t micros) {
   if (bytes.empty()) return;
@@ -81,8 +76,9 @@ void TrafficLog::Sent(std::span<const std::uint8_t> bytes, std::int64_t micros) 
     return;
   }
   frame.form = line_ ? line_->form : FrameForm::Rtu;
+  frame.checked = line_.has_value();
   const Bytes b = RequestBytes(frame.form, frame.bytes);
-  if (b.size() >= 2) {
+  if (line_ && b.size() >= 2) {
     frame.address = b[0];
     frame.function = b[1];
   }
@@ -106,6 +102,7 @@ void TrafficLog::Received(std::span<const std::uint8_t> bytes, std::int64_t micr
     frame.failure = Failure::Format;
     frame.loader = loader_.has_value();
     if (frame.loader) frame.note = "not asked for";
+    frame.checked = line_.has_value();
     Add(std::move(frame));
     return;
   }
@@ -190,14 +187,30 @@ void TrafficLog::Count(const TrafficFrame& answer, const Pending& pending) {
   }
 }
 
+std::optional<std::int64_t> TrafficLog::PendingSince() const {
+  if (!pending_) return std::nullopt;
+  return pending_->lastMicros;
+}
+
 void TrafficLog::Add(TrafficFrame frame) {
   ++added_;
+  if (holdFront_ && frames_.size() >= capacity_) {
+    // A paused view reads the kept frames: this one is counted, not kept.
+    if (onFrame_) onFrame_(frame);
+    return;
+  }
   frames_.push_back(std::move(frame));
-  if (frames_.size() > capacity_) frames_.pop_front();
+  if (frames_.size() > capacity_) {
+    frames_.pop_front();
+    ++removed_;
+  }
   if (onFrame_) onFrame_(frames_.back());
 }
 
-void TrafficLog::Clear() { frames_.clear(); }
+void TrafficLog::Clear() {
+  removed_ += frames_.size();
+  frames_.clear();
+}
 
 void TrafficLog::ClearStats() { figures_.clear(); }
 
@@ -222,50 +235,80 @@ std::optional<LinkStats> TrafficLog::StatsOf(int address) const {
   s.exceptions = f.exceptions;
   s.otherErrors = f.otherErrors;
   if (f.replies > 0) {
-    const std::vector<double> recent(f.recent.begin(), f.recent.end());
+    std::vector<double> recent(f.recent.begin(), f.recent.end());
     s.minMs = f.minMs;
     s.maxMs = f.maxMs;
     s.meanMs = f.sumMs / static_cast<double>(f.replies);
     s.p50Ms = Percentile(recent, 50);
-    s.p95Ms = Percentile(recent, 95);
+    s.p95Ms = Percentile(std::move(recent), 95);
     s.suggestedTimeoutMs = SuggestedTimeoutMs(f.maxMs, f.lineMs);
   }
   return s;
 }
 
-std::string TraceLine(const TrafficFrame& frame, std::int64_t timeOfDayMicros) {
+std::string TraceTime(std::int64_t timeOfDayMicros) {
   constexpr std::int64_t kDay = 86'400'000'000;
   const std::int64_t t = ((timeOfDayMicros % kDay) + kDay) % kDay;
   const std::int64_t ms = t / 1000;
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", static_cast<int>(ms / 3'600'000),
                 static_cast<int>(ms / 60'000 % 60), static_cast<int>(ms / 1000 % 60), static_cast<int>(ms % 1000));
-  std::string line = stamp;
-  line += frame.direction == Direction::Tx ? " TX" : " RX";
-  if (!frame.bytes.empty()) line += ' ' + Hex(frame.bytes);
-  if (frame.form == FrameForm::Ascii && !frame.bytes.empty()) line += "  \"" + AnswerText(frame.bytes) + '"';
+  return stamp;
+}
+
+std::string HexText(std::span<const std::uint8_t> bytes) {
+  std::string text;
+  text.reserve(bytes.size() * 3);
+  for (const std::uint8_t b : bytes) {
+    if (!text.empty()) text += ' ';
+    text += HexByte(b);
+  }
+  return text;
+}
+
+std::string FrameText(const TrafficFrame& frame) {
+  if (frame.form != FrameForm::Ascii || frame.bytes.empty()) return {};
+  return AnswerText(frame.bytes);
+}
+
+std::string CheckNote(const TrafficFrame& frame) {
   if (frame.loader) {
-    line += "  loader";
-    if (frame.failure == Failure::TimedOut)
-      line += frame.bytes.empty() ? ": no answer" : ": incomplete answer";
-    else if (!frame.note.empty())
-      line += ": " + frame.note;
-  } else if (frame.direction == Direction::Rx) {
-    if (frame.failure == Failure::None) {
-      line += "  good";
-    } else if (frame.failure == Failure::TimedOut) {
-      line += frame.bytes.empty() ? "  no answer: " : "  incomplete: ";
-      line += FailureText(Failure::TimedOut);
-    } else {
-      line += "  failed: " + FailureText(frame.failure, frame.function, frame.exceptionCode);
-    }
+    if (frame.failure == Failure::TimedOut) return frame.bytes.empty() ? "loader: no answer" : "loader: incomplete answer";
+    return frame.note.empty() ? "loader" : "loader: " + frame.note;
   }
-  if (frame.direction == Direction::Rx && frame.replyMs) {
-    char reply[32];
-    std::snprintf(reply, sizeof reply, "  %.1f ms", *frame.replyMs);
-    line += reply;
-  }
+  if (frame.direction == Direction::Tx || !frame.checked) return {};
+  if (frame.failure == Failure::None) return "good";
+  if (frame.failure == Failure::TimedOut)
+    return (frame.bytes.empty() ? "no answer: " : "incomplete: ") + FailureText(Failure::TimedOut);
+  return "failed: " + FailureText(frame.failure, frame.function, frame.exceptionCode);
+}
+
+std::string MsText(double ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", ms);
+  return text;
+}
+
+std::string TraceLine(const TrafficFrame& frame, std::int64_t timeOfDayMicros) {
+  std::string line = TraceTime(timeOfDayMicros);
+  line += frame.direction == Direction::Tx ? " TX" : " RX";
+  if (!frame.bytes.empty()) line += ' ' + HexText(frame.bytes);
+  if (frame.form == FrameForm::Ascii && !frame.bytes.empty()) line += "  \"" + FrameText(frame) + '"';
+  if (const std::string check = CheckNote(frame); !check.empty()) line += "  " + check;
+  if (frame.direction == Direction::Rx && frame.replyMs) line += "  " + MsText(*frame.replyMs) + " ms";
   return line;
+}
+
+std::int64_t TimeOfDayOffsetMicros() {
+  const auto wall = std::chrono::system_clock::now();
+  const auto steady = std::chrono::steady_clock::now();
+  const std::time_t t = std::chrono::system_clock::to_time_t(wall);
+  std::tm local{};
+  localtime_r(&t, &local);
+  const std::int64_t wallMicros =
+      std::chrono::duration_cast<std::chrono::microseconds>(wall.time_since_epoch()).count() +
+      static_cast<std::int64_t>(local.tm_gmtoff) * 1'000'000;
+  return wallMicros - std::chrono::duration_cast<std::chrono::microseconds>(steady.time_since_epoch()).count();
 }
 
 }  // namespace kx

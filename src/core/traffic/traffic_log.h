@@ -45,6 +45,9 @@ struct TrafficFrame {
   // traced in place of a Modbus check result.
   bool loader = false;
   std::string note;
+  // False for bytes that passed while the line's format was unknown: shown
+  // raw, without address, function or check result.
+  bool checked = true;
 };
 
 // The controllers' flash loader, which the line carries during a firmware
@@ -89,8 +92,9 @@ class TrafficLog : public PortTap {
   explicit TrafficLog(std::size_t capacity = kDefaultCapacity);
 
   // The line's form and format: how answers end and are checked, and the line
-  // time for the suggested time-out. Without a format, frames are shown raw.
-  void SetLine(const LineFormat& format);
+  // time for the suggested time-out. Without a format (nullopt), frames are
+  // shown raw: not paired, checked or counted.
+  void SetLine(const std::optional<LineFormat>& format);
   // From now on the frames are the loader's (nothing: Modbus again). Loader
   // frames are traced with their notes and count in no address's figures.
   void SetLoader(std::optional<LoaderTrace> loader) { loader_ = std::move(loader); }
@@ -108,8 +112,21 @@ class TrafficLog : public PortTap {
   const std::deque<TrafficFrame>& Frames() const { return frames_; }
   // Every frame ever added, dropped ones included.
   std::uint64_t Added() const { return added_; }
+  // Frames that left the front of the kept list (dropped or cleared): the
+  // kept frame Frames()[i] is the (Removed() + i)-th frame ever kept, so a
+  // view can follow the list by these numbers.
+  std::uint64_t Removed() const { return removed_; }
   void Clear();  // the frames; the figures stay
   void ClearStats();
+
+  // While the front is held (a paused view reads the kept frames), none is
+  // dropped: a frame added at full capacity is counted but not kept.
+  void HoldFront(bool hold) { holdFront_ = hold; }
+  bool frontHeld() const { return holdFront_; }
+
+  // The time of the last thing the request waiting for its answer saw (its
+  // write or the latest chunk); nothing when no request waits.
+  std::optional<std::int64_t> PendingSince() const;
 
   // Figures per address, lowest address first.
   std::vector<LinkStats> Stats() const;
@@ -146,6 +163,8 @@ class TrafficLog : public PortTap {
   std::optional<Pending> pending_;
   std::deque<TrafficFrame> frames_;
   std::uint64_t added_ = 0;
+  std::uint64_t removed_ = 0;
+  bool holdFront_ = false;
   std::map<int, Figures> figures_;
   std::function<void(const TrafficFrame&)> onFrame_;
 };
@@ -155,5 +174,22 @@ class TrafficLog : public PortTap {
 // result (and why it failed) and its reply time. `timeOfDayMicros` is the
 // frame's wall-clock time of day.
 std::string TraceLine(const TrafficFrame& frame, std::int64_t timeOfDayMicros);
+
+// The parts of a trace line, for a view that shows them in columns:
+// "HH:MM:SS.mmm" of a time of day in microseconds,
+std::string TraceTime(std::int64_t timeOfDayMicros);
+// the bytes in upper-case hexadecimal, blank separated,
+std::string HexText(std::span<const std::uint8_t> bytes);
+// an ASCII frame's text without CR and LF (empty for an RTU frame),
+std::string FrameText(const TrafficFrame& frame);
+// an answer's check result: "good", "no answer: ...", "incomplete: ...",
+// "failed: ..." (empty for a request and for bytes not judged),
+std::string CheckNote(const TrafficFrame& frame);
+// and a time in ms with one decimal ("37.2").
+std::string MsText(double ms);
+
+// What to add to a steady-clock time in microseconds to get the local time
+// of day (in microseconds since an epoch-based midnight), as of now.
+std::int64_t TimeOfDayOffsetMicros();
 
 }  // namespace kx
