@@ -38,6 +38,20 @@
 // restarting the silence wait cannot hold an exchange open. A request may set
 // `deadlineTicks` itself (a loader step that erases flash).
 //
+// The line (ComPort::Traits, read at each Send):
+//   - echoes: the request comes back first. Its bytes are compared with the
+//     request as they arrive and dropped; anything else ends the request at
+//     once as Failure::LineEcho. The answer is collected from the byte after
+//     the echo, and the first wait starts again once the echo is whole (the
+//     controller starts answering when the request has left the line). The
+//     deadline grows by the echo's time on the line.
+//   - network: every wait of the request (first, re-arm, and a deadline the
+//     request sets itself) grows by kNetworkAllowanceTicks, and a silence ends
+//     only an answer whose rule cannot tell its end from its bytes (Silence,
+//     an RTU function of unknown length): an answer that ends by its length
+//     or its LF waits for it up to the deadline, as a gap in a TCP stream
+//     says nothing about the frame.
+//
 // Receive cap: the answer is stored up to `capacity` bytes; a full buffer ends
 // the answer (Complete, `overflowed` set), the rest of that chunk is dropped.
 // Bytes that arrive while no request is pending are read and dropped.
@@ -58,6 +72,14 @@
 #include "core/modbus/codec.h"
 
 namespace kx {
+
+// Added to every wait of a request on a network line (the time-out policy's
+// one network figure, see requests.h): 4 ticks, 220 ms, for a device server's
+// or gateway's round trip on a plant network or a VPN (tens of ms) plus the
+// time a device server may hold received bytes before sending them on (its
+// packing interval, commonly up to 50 ms), with room to spare. Only waits
+// that end without an answer get longer; an answer is taken when it arrives.
+inline constexpr int kNetworkAllowanceTicks = 4;
 
 struct ExchangeRequest {
   Bytes frame;                      // written to the port in one block
@@ -165,7 +187,13 @@ class Exchange {
   Answer Finish(AnswerEnd end, bool deadline = false);
   void Disarm();
 
+  // Takes the line's echo from the front of a chunk; false when it differs.
+  bool TakeEcho(std::span<const std::uint8_t>& chunk);
+
   ComPort& port_;
+  LineTraits traits_;
+  std::size_t echoTaken_ = 0;   // bytes of the request's echo received so far
+  std::size_t echoLength_ = 0;  // 0: the line does not echo
   bool pending_ = false;
   bool graceUsed_ = false;
   std::uint32_t tag_ = 0;
