@@ -33,7 +33,6 @@ void ModbusTcpPort::FromSocket(std::span<const std::uint8_t> bytes) {
   reader_.Add(bytes);
   while (const auto frame = reader_.Next()) {
     if (!awaited_ || frame->transaction != awaited_->transaction || frame->unit != awaited_->unit) continue;
-    if (mbap::IsGatewayFailure(frame->pdu)) continue;  // no answer: the request times out
     Received(BuildFrame(awaited_->form, mbap::SerialOfFrame(*frame)));
     if (!IsOpen()) return;  // the event's handler closed the port
   }

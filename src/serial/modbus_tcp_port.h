@@ -9,8 +9,9 @@
 //
 // What comes back: a frame of another transaction or unit is dropped (a late
 // answer to an earlier request); the gateway's own exceptions 0x0A and 0x0B
-// (no path, the unit did not answer) are dropped, so the request ends as a
-// time-out, which is what they mean; nothing is awaited for a write to
+// (no path, the unit did not answer) are handed on like any answer, and the
+// exchange, told by the port's traits that a gateway is in between, ends the
+// request on them at once as a time-out; nothing is awaited for a write to
 // address 0 (broadcast). A stream that is not Modbus TCP (a protocol id other
 // than 0, a length out of range) closes the port with a message. A written
 // block that is no checked Modbus frame (a loader frame, a tester's hand-made

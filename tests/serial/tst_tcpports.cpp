@@ -89,7 +89,7 @@ struct Line {
     });
     port->SetOnError([this](const std::string& text) {
       errors.push_back(text);
-      exchange.LineLost();
+      if (auto a = exchange.LineLost()) answers.push_back(std::move(*a));
     });
   }
   bool Open() {
@@ -208,7 +208,7 @@ class TcpPortsTest : public QObject {
     Peer peer;
     Line line(peer.Path("modbus-tcp"));
     QVERIFY(line.Open());
-    QCOMPARE(line.port->Traits(), (LineTraits{false, true}));
+    QCOMPARE(line.port->Traits(), (LineTraits{false, true, true}));
     std::uint16_t previous = 0;
     for (const LineFormat& format : {kRtu, kAscii}) {
       line.exchange.Send(IdentifyRequest(format, 7));
@@ -217,7 +217,7 @@ class TcpPortsTest : public QObject {
       QCOMPARE(request.pdu, (Bytes{0x67, 0x00, 0x12, 0x00, 0x03}));
       QVERIFY(request.transaction != previous);
       previous = request.transaction;
-      const Bytes pdu{0x67, 0x06, 0x00, 0x43, 0x01, 0x20, 0x00, 0x00};
+      const Bytes pdu{0x67, 0x06, 0x00, 0x02, 0x00, 0x02, 0x00, 0x00};  // a KX3
       peer.Send(Mbap(static_cast<std::uint16_t>(request.transaction - 1), 7, {0x67, 0x02, 0x00, 0x41}));
       peer.Send(Mbap(request.transaction, 8, {0x67, 0x02, 0x00, 0x41}));
       const Bytes right = Mbap(request.transaction, 7, pdu);
@@ -227,7 +227,7 @@ class TcpPortsTest : public QObject {
       const auto got = line.Await();
       QVERIFY(got.has_value());
       QVERIFY2(got->Ok(), got->FailureText().c_str());
-      QCOMPARE(got->Words(), (std::vector<std::uint16_t>{0x0043, 0x0120, 0x0000}));
+      QCOMPARE(got->Words(), (std::vector<std::uint16_t>{2, 2, 0}));
       QCOMPARE(IdentifiedModel(*got), std::optional<std::uint8_t>(0x43));
     }
     // A write: the echo of the request comes back as the serial echo.
@@ -238,8 +238,8 @@ class TcpPortsTest : public QObject {
     QVERIFY(echoed && echoed->Ok());
   }
 
-  // The gateway's own exceptions mean no answer: the request times out with
-  // the time-out text. A broadcast expects no answer, whatever comes.
+  // The gateway's own exceptions mean no answer: the request ends at once as a
+  // time-out, with the time-out text. A broadcast expects no answer, whatever comes.
   void gatewayFailuresAndBroadcastsEndByTheWait() {
     Peer peer;
     Line line(peer.Path("modbus-tcp"));
@@ -247,8 +247,11 @@ class TcpPortsTest : public QObject {
     for (const std::uint8_t code : {mbap::kGatewayPathUnavailable, mbap::kGatewayTargetFailed}) {
       line.exchange.Send(ReadRequest(kRtu, 3, 0x4700, 2));
       const mbap::Frame request = TakeMbap(peer);
+      QElapsedTimer t;
+      t.start();
       peer.Send(Mbap(request.transaction, 3, {0x83, code}));
       const auto got = line.Await();
+      QVERIFY(t.elapsed() < 2 * kTickMs);  // at once, not at the end of the wait
       QVERIFY(got.has_value());
       QCOMPARE(got->failure, Failure::TimedOut);
       QCOMPARE(got->FailureText(), std::string(Text(Msg::DataTimeOutError)));

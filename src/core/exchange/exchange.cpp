@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/modbus/mbap.h"
+
 namespace kx {
 
 ExchangeRequest ExchangeRequest::For(FrameForm form, Bytes frame, int firstWaitTicks,
@@ -44,6 +46,13 @@ std::optional<std::uint16_t> Answer::Word(std::size_t index) const {
 
 std::string Answer::FailureText() const { return kx::FailureText(failure, function, exceptionCode); }
 
+bool IsGatewayFailureAnswer(FrameForm form, std::span<const std::uint8_t> received) {
+  const std::optional<Bytes> bytes =
+      form == FrameForm::Ascii ? AsciiAnswerBytes(received) : std::optional<Bytes>(Bytes(received.begin(), received.end()));
+  if (!bytes || bytes->size() != 3 + CheckLength(form) || !AnswerChecksumOk(form, *bytes)) return false;
+  return mbap::IsGatewayFailure(std::span<const std::uint8_t>(*bytes).subspan(1, 2));
+}
+
 int DeadlineTicks(const ExchangeRequest& r) {
   if (r.deadlineTicks > 0) return r.deadlineTicks;
   const int rearm = std::max(r.rearmTicks, 1);
@@ -76,11 +85,14 @@ std::uint32_t Exchange::Send(ExchangeRequest request) {
   collector_ = FrameCollector(request_.end, request_.capacity);
   graceUsed_ = false;
   traits_ = port_.Traits();
-  if (traits_.network) {
-    request_.firstWaitTicks += kNetworkAllowanceTicks;
-    request_.rearmTicks += kNetworkAllowanceTicks;
-    if (request_.deadlineTicks > 0) request_.deadlineTicks += kNetworkAllowanceTicks;
-  }
+  // Nothing comes back for a broadcast, not even from a gateway.
+  const auto serial = traits_.gateway ? mbap::ParseSerialFrame(request_.frame) : std::nullopt;
+  const bool awaitsGateway = serial && serial->contents.front() != 0;
+  const int allowance =
+      (traits_.network ? kNetworkAllowanceTicks : 0) + (awaitsGateway ? kGatewayAllowanceTicks : 0);
+  request_.firstWaitTicks += allowance;
+  request_.rearmTicks += allowance;
+  if (request_.deadlineTicks > 0) request_.deadlineTicks += allowance;
   echoTaken_ = 0;
   echoLength_ = traits_.echoes ? request_.frame.size() : 0;
   deadlineTicks_ = DeadlineTicks(request_);
@@ -164,8 +176,13 @@ Answer Exchange::Finish(AnswerEnd end, bool deadline) {
   answer.raw.assign(collector_.received().begin(), collector_.received().end());
   answer.overflowed = collector_.overflowed();
   answer.deadlineReached = deadline;
-  answer.failure = end == AnswerEnd::Complete ? Failure::None : Failure::TimedOut;
-  if (end == AnswerEnd::Complete && request_.expect) {
+  if (end == AnswerEnd::Complete && traits_.gateway && IsGatewayFailureAnswer(request_.form, answer.raw)) {
+    // The gateway says no controller answered: a time-out, nothing received.
+    answer.end = AnswerEnd::TimedOut;
+    answer.raw.clear();
+  }
+  answer.failure = answer.end == AnswerEnd::Complete ? Failure::None : Failure::TimedOut;
+  if (answer.end == AnswerEnd::Complete && request_.expect) {
     AnswerCheck check = CheckAnswer(*request_.expect, answer.raw);
     answer.failure = check.failure;
     answer.frame = std::move(check.bytes);

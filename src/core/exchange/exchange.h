@@ -51,6 +51,11 @@
 //     an RTU function of unknown length): an answer that ends by its length
 //     or its LF waits for it up to the deadline, as a gap in a TCP stream
 //     says nothing about the frame.
+//   - gateway: the waits of a request that is no broadcast grow by
+//     kGatewayAllowanceTicks more, so the
+//     gateway's own verdict comes within them, and an answer that is the
+//     gateway's exception 0x0A or 0x0B ends the request at once as TimedOut
+//     with nothing received (no controller answered).
 //
 // Receive cap: the answer is stored up to `capacity` bytes; a full buffer ends
 // the answer (Complete, `overflowed` set), the rest of that chunk is dropped.
@@ -80,6 +85,15 @@ namespace kx {
 // packing interval, commonly up to 50 ms), with room to spare. Only waits
 // that end without an answer get longer; an answer is taken when it arrives.
 inline constexpr int kNetworkAllowanceTicks = 4;
+// Added on top for a Modbus TCP gateway: 20 ticks, 1100 ms, longer than the
+// common setting of a gateway's own answer time-out (1000 ms). A gateway
+// answers every request, with the controller's answer or with its exception
+// 0x0B when the controller is silent, and it carries one request at a time:
+// a wait that ended before the gateway's would put the next request behind
+// the one it still waits for, and its answer would come too late as well.
+// So a silent controller costs the gateway's time-out (set it shorter on the
+// gateway to search faster), and this wait only ends a gateway that is gone.
+inline constexpr int kGatewayAllowanceTicks = 20;
 
 struct ExchangeRequest {
   Bytes frame;                      // written to the port in one block
@@ -139,6 +153,10 @@ struct Answer {
   // The received bytes as text, CR and LF left out.
   std::string Text() const;
 };
+
+// Whether received bytes are a gateway's own exception (0x0A, 0x0B) as a
+// whole frame of the form, check digits right.
+bool IsGatewayFailureAnswer(FrameForm form, std::span<const std::uint8_t> received);
 
 // Derived overall deadline of a request (see Deadline above).
 int DeadlineTicks(const ExchangeRequest& request);

@@ -42,6 +42,9 @@ struct LineTraits {
   // which a gap means nothing (no frame may end on a silence whose length it
   // knows), and the network's latency adds to every wait.
   bool network = false;
+  // Answers come through a Modbus TCP gateway: its own exceptions 0x0A and
+  // 0x0B (no path, the controller did not answer) mean that no answer came.
+  bool gateway = false;
 
   friend bool operator==(const LineTraits&, const LineTraits&) = default;
 };

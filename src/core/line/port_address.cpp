@@ -36,7 +36,8 @@ std::optional<std::uint16_t> PortNumber(std::string_view text) {
 bool IsNetworkPath(std::string_view path) { return SchemeOf(path) != nullptr; }
 
 LineTraits TraitsOf(const PortAddress& address) {
-  return LineTraits{address.echo, address.transport != LineTransport::Device};
+  return LineTraits{address.echo, address.transport != LineTransport::Device,
+                    address.transport == LineTransport::ModbusTcp};
 }
 
 LineTraits TraitsOfPath(std::string_view path) {

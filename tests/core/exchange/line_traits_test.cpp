@@ -3,6 +3,7 @@
 // the network allowance, and answers not cut short by a gap in a stream.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <vector>
 
 #include "core/exchange/exchange.h"
@@ -181,6 +182,37 @@ TEST_F(LineTraitsExchange, OverTheNetworkAGapEndsOnlyAnswersOfUnknownLength) {
   port_.RunTimers(100);
   EXPECT_EQ(Only().end, AnswerEnd::TimedOut);
   EXPECT_TRUE(Only().deadlineReached);
+}
+
+// Behind a gateway the waits leave room for the gateway's own time-out, and
+// its exceptions 0x0A and 0x0B end the request at once as a time-out with
+// nothing received; a controller's own exception is an exception.
+TEST_F(LineTraitsExchange, AGatewaysOwnExceptionsAreNoAnswer) {
+  Start({.network = true, .gateway = true});
+  for (const LineFormat& line : {kRtu, kAscii}) {
+    for (const std::uint8_t code : std::initializer_list<std::uint8_t>{0x0A, 0x0B, 0x02}) {
+      SCOPED_TRACE(static_cast<int>(code));
+      answers_.clear();
+      ExchangeRequest r = ReadRequest(line, 1, 0x4700, 1);
+      const int wait = r.firstWaitTicks;
+      exchange_.Send(std::move(r));
+      EXPECT_EQ(port_.Remaining(exchange_.SilenceTrigger()), wait + kNetworkAllowanceTicks + kGatewayAllowanceTicks);
+      port_.Feed(BuildFrame(line.form, Bytes{0x01, 0x83, code}));
+      ASSERT_EQ(answers_.size(), 1U);
+      if (code == 0x02) {
+        EXPECT_EQ(Only().failure, Failure::Exception);
+        continue;
+      }
+      EXPECT_EQ(Only().end, AnswerEnd::TimedOut);
+      EXPECT_EQ(Only().FailureText(), Text(Msg::DataTimeOutError));
+      EXPECT_TRUE(Only().raw.empty());
+    }
+  }
+  // A broadcast waits no gateway time-out: nothing answers it.
+  ExchangeRequest b = BroadcastWriteRequest(kRtu, 0x4722, 1);
+  const int wait = b.firstWaitTicks;
+  exchange_.Send(std::move(b));
+  EXPECT_EQ(port_.Remaining(exchange_.SilenceTrigger()), wait + kNetworkAllowanceTicks);
 }
 
 TEST_F(LineTraitsExchange, ALocalLineStillEndsAPartialAnswerBySilence) {
