@@ -266,21 +266,24 @@ int main(int argc, char** argv) {
     // other connection at once, so their listening sockets are always watched.
     const auto watchServer = [&](kxsim::TcpServer& server, Side which, std::size_t room,
                                  std::function<void(std::span<const std::uint8_t>)> onData) {
+      // The client first: one that leaves and connects again at once finds
+      // its old connection gone, not refused as a second one.
+      if (server.HasClient()) {
+        const short events = static_cast<short>((room > 0 ? POLLIN : 0) | (server.HasOutput() ? POLLOUT : 0));
+        watches.push_back({server.clientFd(), events, [&server, which, room, onData, clientChanged](short ev) {
+                             if (ev & POLLOUT) server.Flush();
+                             if (room == 0 && (ev & (POLLHUP | POLLERR))) {
+                               server.Drop();  // gone while its requests still fill the gateway
+                             } else if (!(ev & (POLLIN | POLLHUP | POLLERR)) || room == 0) {
+                               return;
+                             } else {
+                               server.Read(onData, room);
+                             }
+                             if (!server.HasClient()) clientChanged(which);
+                           }});
+      }
       watches.push_back({server.listenFd(), POLLIN, [&server, which, clientChanged](short) {
                            if (server.Accept()) clientChanged(which);
-                         }});
-      if (!server.HasClient()) return;
-      const short events = static_cast<short>((room > 0 ? POLLIN : 0) | (server.HasOutput() ? POLLOUT : 0));
-      watches.push_back({server.clientFd(), events, [&server, which, room, onData, clientChanged](short ev) {
-                           if (ev & POLLOUT) server.Flush();
-                           if (room == 0 && (ev & (POLLHUP | POLLERR))) {
-                             server.Drop();  // gone while its requests still fill the gateway
-                           } else if (!(ev & (POLLIN | POLLHUP | POLLERR)) || room == 0) {
-                             return;
-                           } else {
-                             server.Read(onData, room);
-                           }
-                           if (!server.HasClient()) clientChanged(which);
                          }});
     };
     if (tcp) {
