@@ -11,6 +11,7 @@
 #include "core/modbus/mbap.h"
 #include "kxsim/line.h"
 #include "kxsim/modbus_gateway.h"
+#include "support/frame_bytes.h"
 #include "support/sim_line.h"
 
 namespace kxsim {
@@ -18,18 +19,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using kx::Bytes;
+using kx::test::Cat;
+using kx::test::Mbap;
 using test::Fmt;
 using Gw = ModbusGateway;
-
-Bytes Mbap(std::uint16_t transaction, std::uint8_t unit, const Bytes& pdu) {
-  return *kx::mbap::BuildFrame(transaction, unit, pdu);
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
 
 // A frame the client got, and when.
 struct Got {

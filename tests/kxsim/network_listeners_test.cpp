@@ -7,6 +7,7 @@
 
 #include "core/modbus/codec.h"
 #include "core/modbus/mbap.h"
+#include "support/frame_bytes.h"
 #include "support/kxsim_process.h"
 #include "support/raw_tcp_client.h"
 
@@ -15,17 +16,9 @@ namespace {
 using namespace std::chrono_literals;
 using kx::Bytes;
 using kx::FrameForm;
+using kx::test::Cat;
+using kx::test::Mbap;
 using kx::test::RawTcpClient;
-
-Bytes Mbap(std::uint16_t transaction, std::uint8_t unit, const Bytes& pdu) {
-  return *kx::mbap::BuildFrame(transaction, unit, pdu);
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
 
 const Bytes kReadSv1 = kx::BuildFrame(FrameForm::Rtu, kx::ReadRequestPdu(1, 3, 0x4701, 1));
 const Bytes kSv1 = kx::BuildFrame(FrameForm::Rtu, Bytes{1, 3, 2, 0x01, 0x2C});

@@ -114,38 +114,27 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &sa, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 
+  // Each way in that was asked for, opened; nothing runs unless all of them are.
   std::string error;
+  const auto openWay = [&error]<typename T>(const std::string& where, auto opener, std::unique_ptr<T>& into) {
+    if (where.empty()) return true;
+    into = opener(where, error);
+    if (!into) std::cerr << "kxsim: " << error << "\n";
+    return into != nullptr;
+  };
+  const auto tcpServer = [](const char* option) {
+    return
+        [option](const std::string& hostPort, std::string& e) { return kxsim::TcpServer::Listen(hostPort, option, e); };
+  };
   std::unique_ptr<kxsim::PtyTransport> pty;
-  if (!opts.link.empty()) {
-    pty = kxsim::PtyTransport::Open(opts.link, error);
-    if (!pty) {
-      std::cerr << "kxsim: " << error << "\n";
-      return 1;
-    }
-  }
   std::unique_ptr<kxsim::Rfc2217Server> rfc2217;
-  if (!opts.listen.empty()) {
-    rfc2217 = kxsim::Rfc2217Server::Listen(opts.listen, error);
-    if (!rfc2217) {
-      std::cerr << "kxsim: " << error << "\n";
-      return 1;
-    }
-  }
   std::unique_ptr<kxsim::TcpServer> tcp;
-  if (!opts.listenTcp.empty()) {
-    tcp = kxsim::TcpServer::Listen(opts.listenTcp, "--listen-tcp", error);
-    if (!tcp) {
-      std::cerr << "kxsim: " << error << "\n";
-      return 1;
-    }
-  }
   std::unique_ptr<kxsim::TcpServer> gatewayServer;
-  if (!opts.listenModbusTcp.empty()) {
-    gatewayServer = kxsim::TcpServer::Listen(opts.listenModbusTcp, "--listen-modbus-tcp", error);
-    if (!gatewayServer) {
-      std::cerr << "kxsim: " << error << "\n";
-      return 1;
-    }
+  if (!openWay(opts.link, kxsim::PtyTransport::Open, pty) ||
+      !openWay(opts.listen, kxsim::Rfc2217Server::Listen, rfc2217) ||
+      !openWay(opts.listenTcp, tcpServer("--listen-tcp"), tcp) ||
+      !openWay(opts.listenModbusTcp, tcpServer("--listen-modbus-tcp"), gatewayServer)) {
+    return 1;
   }
 
   // One line, several ways in: the settings and the answers belong to
