@@ -62,9 +62,11 @@ TEST(KxsimTcp, CarriesFramesAsOnTheWireToOneClientAtATime) {
 }
 
 TEST(KxsimModbusTcp, GatewayAnswersEachRequestInOrderWithItsTransactionAndUnit) {
+  kx::test::ScratchDir dir;
   kx::test::KxsimProcess sim;
-  ASSERT_TRUE(sim.Start(KXSIM_PATH, {"--listen-modbus-tcp", "127.0.0.1:0", "--gateway-timeout", "200",
-                                     "kx2@1:9600-8N1-rtu", "kx3@2:9600-8N1-rtu", "kx1@3:9600-7E1-ascii"}));
+  ASSERT_TRUE(
+      sim.Start(KXSIM_PATH, {"--listen-modbus-tcp", "127.0.0.1:0", "--gateway-timeout", "200", "--control",
+                             dir / "control", "kx2@1:9600-8N1-rtu", "kx3@2:9600-8N1-rtu", "kx1@3:9600-7E1-ascii"}));
   const std::string url = sim.LineUrl("modbus-tcp://");
   ASSERT_FALSE(url.empty()) << sim.output();
   RawTcpClient client;
@@ -90,6 +92,11 @@ TEST(KxsimModbusTcp, GatewayAnswersEachRequestInOrderWithItsTransactionAndUnit) 
   EXPECT_GE(std::chrono::steady_clock::now() - sent, 200ms) << "0x0B before the gateway's time-out";
   EXPECT_TRUE(client.Read(1, 100ms).empty()) << "the broadcast was answered";
 
+  // A controller silenced through the control channel: the gateway's time-out answers.
+  ASSERT_TRUE(sim.Control("silence 1"));
+  ASSERT_TRUE(client.Write(Mbap(0x0505, 1, {0x03, 0x47, 0x01, 0x00, 0x01})));
+  EXPECT_EQ(client.Read(9, 2s), Mbap(0x0505, 1, {0x83, 0x0B}));
+
   // A second client is turned away while this one is served.
   RawTcpClient second;
   ASSERT_TRUE(second.Connect(url));
@@ -101,8 +108,8 @@ TEST(KxsimModbusTcp, GatewayAnswersEachRequestInOrderWithItsTransactionAndUnit) 
   RawTcpClient next;
   for (int i = 0; i < 100 && !(next.Connect(url) && !next.ClosedWithin(20ms)); ++i) {
   }
-  ASSERT_TRUE(next.Write(Mbap(7, 1, {0x03, 0x47, 0x01, 0x00, 0x01})));
-  EXPECT_EQ(next.Read(11, 2s), Mbap(7, 1, {0x03, 2, 0x02, 0x58}));
+  ASSERT_TRUE(next.Write(Mbap(7, 2, {0x03, 0x47, 0x01, 0x00, 0x01})));
+  EXPECT_EQ(next.Read(11, 2s), Mbap(7, 2, {0x03, 2, 0x02, 0x58}));
 }
 
 TEST(KxsimEcho, EveryWayInHearsTheRequestAheadOfTheAnswer) {

@@ -16,7 +16,6 @@
 #include <cstring>
 #include <functional>
 #include <iostream>
-#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -255,6 +254,8 @@ int main(int argc, char** argv) {
     // other connection at once, so their listening sockets are always watched.
     const auto watchServer = [&](kxsim::TcpServer& server, Side which, std::size_t room,
                                  std::function<void(std::span<const std::uint8_t>)> onData) {
+      // A client that sends without reading its answers is not read either.
+      if (server.Backlog() > kxsim::TcpServer::kMaxBacklog) room = 0;
       // The client first: one that leaves and connects again at once finds
       // its old connection gone, not refused as a second one.
       if (server.HasClient()) {
@@ -276,7 +277,10 @@ int main(int argc, char** argv) {
                          }});
     };
     if (tcp) {
-      watchServer(*tcp, Side::Tcp, std::numeric_limits<std::size_t>::max(), [&](std::span<const std::uint8_t> data) {
+      // A few kilobytes at a time: requests of a few bytes can ask for answers a
+      // hundred times longer, all queued before the client is written to.
+      constexpr std::size_t kTcpReadChunk = 4096;
+      watchServer(*tcp, Side::Tcp, kTcpReadChunk, [&](std::span<const std::uint8_t> data) {
         side = Side::Tcp;
         line.Receive(data, Now());
       });

@@ -41,6 +41,10 @@ class TcpServer {
   // Sends queued bytes; true while some remain (wait for POLLOUT).
   bool Flush();
   bool HasOutput() const { return !out_.empty(); }
+  // Bytes queued for the client that its socket has not taken yet; beyond
+  // kMaxBacklog the client is not read until it reads what it was sent.
+  std::size_t Backlog() const { return out_.size(); }
+  static constexpr std::size_t kMaxBacklog = 64 * 1024;
   // Closes the client's connection (nothing queued is sent).
   void Drop();
 
