@@ -1,5 +1,6 @@
 // The exchange layer fed through the fake port: requests with every frame-end
-// rule, received chunks of any bytes, ticks and lost lines in any order. An
+// rule on every kind of line (echoing, network, gateway), received chunks of
+// any bytes, ticks and lost lines in any order. An
 // answer must never outgrow its buffer, and every request must end by its
 // deadline however the bytes keep coming.
 #include <cstdlib>
@@ -51,6 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   port.SetOnError([&](const std::string&) {
     if (auto a = exchange.LineLost()) last = std::move(a);
   });
+  port.traits = LineTraits{in.Bool(), in.Bool(), in.Bool()};
   port.Open();
   exchange.Opened();
 
@@ -65,9 +67,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         r.capacity = 1 + in.Byte();
         if (in.Bool()) r.expect = AnswerExpectation{form, in.Byte(), {in.Byte()}, {}};
         capacity = r.capacity;
-        deadline = DeadlineTicks(r);
         if (port.IsOpen()) {
           exchange.Send(std::move(r));
+          deadline = exchange.deadlineTicks();  // the line's allowances and echo included
           sentAt = port.now();
         }
         break;

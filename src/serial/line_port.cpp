@@ -6,6 +6,8 @@
 #include <climits>
 #include <utility>
 
+#include "core/line/port_address.h"
+
 namespace kx::serial {
 
 LinePort::LinePort(PortPaths paths, QObject* parent)
@@ -44,6 +46,8 @@ void LinePort::Change(LineSetting what) {
   std::string reason;
   if (!ApplySetting(what, reason)) LineLost("Cannot change the settings of " + LineName() + ": " + reason);
 }
+
+LineTraits LinePort::Traits() const { return TraitsOfPath(MappedPath()); }
 
 std::string LinePort::MappedPath() const {
   return MappedPathOf(paths_, comNumber_);

@@ -23,7 +23,8 @@
 namespace kx::serial {
 
 // Device behind each COM number (index 0..12; empty: not present). A path is a
-// device node or symlink, or "rfc2217://host:port" for a network line.
+// device node or symlink or a network line (core/line/port_address.h names
+// the forms), each with an optional trailing "?echo".
 using PortPaths = std::array<std::string, Session::kPortSlots>;
 
 // The path mapped to a COM number; empty when none is (or the number is out of range).
@@ -64,6 +65,7 @@ class LinePort : public QObject, public BufferedPort {
   void Close() override;
   bool IsOpen() const override { return open_; }
   std::string ErrorText() const override { return error_; }
+  LineTraits Traits() const override;
 
   void PutBlock(std::span<const std::uint8_t> data) override;
   void FlushInBuffer() override;

@@ -18,8 +18,10 @@
 #include <vector>
 
 #include "core/line/port_address.h"
+#include "serial/modbus_tcp_port.h"
 #include "serial/qt_com_port.h"
 #include "serial/rfc2217_port.h"
+#include "serial/tcp_port.h"
 
 namespace kx::serial {
 namespace {
@@ -141,6 +143,7 @@ class MappedPort final : public ComPort {
   }
   bool IsOpen() const override { return line_ && line_->IsOpen(); }
   std::string ErrorText() const override { return line_ ? line_->ErrorText() : std::string{}; }
+  LineTraits Traits() const override { return TraitsOfPath(MappedPathOf(paths_, com_)); }
 
   void PutBlock(std::span<const std::uint8_t> data) override {
     if (line_) line_->PutBlock(data);
@@ -160,12 +163,13 @@ class MappedPort final : public ComPort {
 
  private:
   // The line for the selected COM number; replaced (only while closed) when
-  // that number needs the other kind.
+  // that number needs another kind.
   LinePort& Line() {
-    const bool network = IsNetworkPath(MappedPathOf(paths_, com_));
-    if (!line_ || (!line_->IsOpen() && network != network_)) {
-      line_.reset(MakeLine(network));
-      network_ = network;
+    const auto address = ParsePortAddress(MappedPathOf(paths_, com_));
+    const LineTransport transport = address ? address->transport : LineTransport::Device;
+    if (!line_ || (!line_->IsOpen() && transport != transport_)) {
+      line_.reset(MakeLine(transport));
+      transport_ = transport;
       line_->SetOnTrigger([this](ComPort&, const PortEvent& event) { RaiseTrigger(event); });
       line_->SetOnError([this](const std::string& text) { RaiseError(text); });
       line_->SetTap(lineTap_);
@@ -173,8 +177,13 @@ class MappedPort final : public ComPort {
     return *line_;
   }
 
-  LinePort* MakeLine(bool network) const {
-    if (network) return new Rfc2217Port(paths_);
+  LinePort* MakeLine(LineTransport transport) const {
+    switch (transport) {
+      case LineTransport::Device: break;
+      case LineTransport::Rfc2217: return new Rfc2217Port(paths_);
+      case LineTransport::Tcp: return new TcpPort(paths_);
+      case LineTransport::ModbusTcp: return new ModbusTcpPort(paths_);
+    }
     return new QtComPort(paths_);
   }
 
@@ -183,7 +192,7 @@ class MappedPort final : public ComPort {
   LineSettings settings_;
   std::unique_ptr<LinePort, DeleteLater> line_;
   PortTap* lineTap_ = nullptr;
-  bool network_ = false;
+  LineTransport transport_ = LineTransport::Device;
 };
 
 }  // namespace
@@ -199,7 +208,7 @@ PortPaths ParsePortList(std::string_view text) {
     const auto com = ComNumber(Trim(entry.substr(0, eq)));
     const std::string_view path = Trim(entry.substr(eq + 1));
     if (!com || path.empty()) continue;
-    if (IsNetworkPath(path) && !ParseRfc2217Url(path)) continue;
+    if (!ParsePortAddress(path)) continue;
     paths[static_cast<std::size_t>(*com)] = std::string(path);
   }
   return paths;

@@ -12,7 +12,9 @@
 //   KXCOMM_PORTS="COM1=/dev/pts/7,COM3=/tmp/line/COM3,COM5=rfc2217://10.0.0.5:4001"
 // makes exactly the listed ports present, each opened at its path (symlinks
 // are followed; "rfc2217://host:port" is a serial line behind a device server
-// speaking RFC 2217). Entries are separated by commas; blanks around names
+// speaking RFC 2217, "tcp://host:port" one behind a transparent TCP server,
+// "modbus-tcp://host[:port]" the line of a Modbus TCP gateway; any path may
+// end in "?echo" for a line that echoes each request). Entries are separated by commas; blanks around names
 // and paths are ignored; entries that are malformed or name a port outside
 // COM1..COM12 are ignored; a later entry for the same port replaces an earlier
 // one. Set but empty, it makes no port present.

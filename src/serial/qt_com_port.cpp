@@ -1,5 +1,7 @@
 #include "serial/qt_com_port.h"
 
+#include "core/line/port_address.h"
+
 #include <QFileInfo>
 #include <QString>
 
@@ -92,7 +94,8 @@ bool QtComPort::OpenLine(std::string& error) {
   // Open the device itself rather than a symlink to it: the lock file is
   // then named after the device, as other programs name theirs, so every way
   // to reach one device shares one lock.
-  std::string path = MappedPath();
+  const auto address = ParsePortAddress(MappedPath());  // without a trailing "?echo"
+  std::string path = address ? address->device : MappedPath();
   char resolved[PATH_MAX];
   if (::realpath(path.c_str(), resolved) != nullptr) path = resolved;
   // QSerialPort takes a name without a leading '/' for one under /dev.

@@ -37,36 +37,20 @@ std::optional<NetworkAddress> ParseRfc2217Url(std::string_view url) {
   return NetworkAddress{address->host, address->port};
 }
 
-Rfc2217Port::Rfc2217Port(PortPaths paths, QObject* parent) : LinePort(std::move(paths), parent) {
-  connect(&socket_, &QTcpSocket::readyRead, this, &Rfc2217Port::OnReadyRead);
-  connect(&socket_, &QTcpSocket::disconnected, this, &Rfc2217Port::OnConnectionLost);
-  connect(&socket_, &QTcpSocket::errorOccurred, this, &Rfc2217Port::OnConnectionLost);
-}
-
-Rfc2217Port::~Rfc2217Port() {
-  socket_.disconnect(this);
-  socket_.abort();
-}
+Rfc2217Port::Rfc2217Port(PortPaths paths, QObject* parent) : SocketPort(std::move(paths), "device server", parent) {}
 
 bool Rfc2217Port::OpenLine(std::string& error) {
-  socket_.abort();
   decoder_ = rfc2217::Decoder{};
   negotiator_ = ClientNegotiator();
-  const auto address = ParseRfc2217Url(MappedPath());
-  if (!address) {
+  if (!ParseRfc2217Url(MappedPath())) {
     error = "not a network address of the form rfc2217://host:port.";
     return false;
   }
-  socket_.connectToHost(QString::fromStdString(address->host), address->port);
-  if (!socket_.waitForConnected(kConnectTimeoutMs)) {
-    error = socket_.errorString().toStdString() + ".";
-    return false;
-  }
-  socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+  if (!Connect(error)) return false;
   Send(negotiator_->Start());
 
   // The server must take on the COM Port Control Option before any setting
-  // may be sent; its answers are read (and answered) by OnReadyRead.
+  // may be sent; its answers are read (and answered) by FromSocket.
   const QDeadlineTimer deadline(kNegotiationTimeoutMs);
   while (!negotiator_->LocalEnabled(rfc2217::kOptComPort) && !negotiator_->LocalRefused(rfc2217::kOptComPort)) {
     if (socket_.state() != QAbstractSocket::ConnectedState || deadline.hasExpired() ||
@@ -88,12 +72,6 @@ bool Rfc2217Port::OpenLine(std::string& error) {
   SendControl(rfc2217::ControlCode::DtrOn);
   SendControl(rfc2217::ControlCode::RtsOn);
   return true;
-}
-
-void Rfc2217Port::CloseLine() {
-  if (socket_.state() == QAbstractSocket::UnconnectedState) return;
-  // What was written goes out before the connection ends.
-  socket_.disconnectFromHost();
 }
 
 bool Rfc2217Port::ApplySetting(LineSetting what, std::string& error) {
@@ -134,16 +112,9 @@ void Rfc2217Port::PurgeLine() {
   Send(rfc2217::ComPortRequest(Command::PurgeData, static_cast<std::uint32_t>(rfc2217::PurgeCode::Receive)));
 }
 
-void Rfc2217Port::Send(const rfc2217::Bytes& bytes) {
-  if (bytes.empty() || socket_.state() != QAbstractSocket::ConnectedState) return;
-  socket_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
-}
-
-void Rfc2217Port::OnReadyRead() {
-  const QByteArray raw = socket_.readAll();
+void Rfc2217Port::FromSocket(std::span<const std::uint8_t> bytes) {
   std::vector<rfc2217::Item> items;
-  decoder_.Feed(std::span(reinterpret_cast<const std::uint8_t*>(raw.constData()), static_cast<std::size_t>(raw.size())),
-                items);
+  decoder_.Feed(bytes, items);
   rfc2217::Bytes data;
   for (const auto& item : items) {
     switch (item.kind) {
@@ -161,12 +132,6 @@ void Rfc2217Port::OnReadyRead() {
   }
   // Last, as the event handler may close the port.
   Received(data);
-}
-
-void Rfc2217Port::OnConnectionLost() {
-  if (!IsOpen()) return;
-  LineLost(LineName() + " was disconnected: the network connection to the device server was lost (" +
-           socket_.errorString().toStdString() + ").");
 }
 
 }  // namespace kx::serial

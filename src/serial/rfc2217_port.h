@@ -9,14 +9,12 @@
 // server's replies to settings are accepted but not awaited.
 #pragma once
 
-#include <QTcpSocket>
-
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "core/line/rfc2217.h"
-#include "serial/line_port.h"
+#include "serial/socket_port.h"
 
 namespace kx::serial {
 
@@ -29,30 +27,24 @@ struct NetworkAddress {
 // nullopt when malformed.
 std::optional<NetworkAddress> ParseRfc2217Url(std::string_view url);
 
-class Rfc2217Port : public LinePort {
+class Rfc2217Port : public SocketPort {
   Q_OBJECT
 
  public:
-  static constexpr int kConnectTimeoutMs = 3000;
   static constexpr int kNegotiationTimeoutMs = 2000;
 
   explicit Rfc2217Port(PortPaths paths, QObject* parent = nullptr);
-  ~Rfc2217Port() override;
 
  protected:
   bool OpenLine(std::string& error) override;
-  void CloseLine() override;
   bool ApplySetting(LineSetting what, std::string& error) override;
   void WriteLine(std::span<const std::uint8_t> data) override;
   void PurgeLine() override;
+  void FromSocket(std::span<const std::uint8_t> bytes) override;
 
  private:
-  void OnReadyRead();
-  void OnConnectionLost();
-  void Send(const rfc2217::Bytes& bytes);
   void SendControl(rfc2217::ControlCode code);
 
-  QTcpSocket socket_;
   rfc2217::Decoder decoder_;
   std::optional<rfc2217::Negotiator> negotiator_;
 };

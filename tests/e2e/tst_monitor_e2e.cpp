@@ -1,5 +1,7 @@
 // The monitor window against three simulated controllers (KX1, KX2, KX3) on a
-// pseudo-terminal and on kxsim's RFC 2217 line, in ASCII and in RTU: it
+// pseudo-terminal, on kxsim's RFC 2217 line, behind its transparent TCP server
+// and behind its Modbus TCP gateway (the ports the program makes for those
+// addresses), with and without a line that echoes, in ASCII and in RTU: it
 // identifies them, shows their PV, and drops the one the simulator silences
 // while it keeps polling the others, telling the user why until it is
 // connected again.
@@ -9,6 +11,8 @@
 #include <QtTest>
 
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "core/device/regmap.h"
 #include "monitor/monitor_window.h"
@@ -25,30 +29,48 @@ class TstMonitorE2e : public QObject {
 };
 
 void TstMonitorE2e::pollsThreeModelsAndDropsASilencedOne_data() {
-  QTest::addColumn<bool>("rtu");
-  QTest::addColumn<bool>("network");
-  QTest::newRow("ascii") << false << false;
-  QTest::newRow("rtu") << true << false;
+  QTest::addColumn<bool>("rtu");      // the PC settings' form
+  QTest::addColumn<QString>("way");   // how the line is reached
+  QTest::addColumn<bool>("echo");     // the line echoes each request
+  QTest::newRow("ascii") << false << "pty" << false;
+  QTest::newRow("rtu") << true << "pty" << false;
+  QTest::newRow("rtu, echoing line") << true << "pty" << true;
   // Over RFC 2217 every setting travels exactly, so the line runs 7E1 in ASCII.
-  QTest::newRow("ascii over rfc2217") << false << true;
-  QTest::newRow("rtu over rfc2217") << true << true;
+  QTest::newRow("ascii over rfc2217") << false << "rfc2217" << false;
+  QTest::newRow("rtu over rfc2217") << true << "rfc2217" << false;
+  QTest::newRow("ascii over tcp") << false << "tcp" << false;
+  QTest::newRow("rtu over tcp, echoing line") << true << "tcp" << true;
+  // The gateway's line is RTU whatever the PC settings say.
+  QTest::newRow("rtu over modbus-tcp") << true << "modbus-tcp" << false;
+  QTest::newRow("ascii settings over modbus-tcp, echoing line") << false << "modbus-tcp" << true;
 }
 
 void TstMonitorE2e::pollsThreeModelsAndDropsASilencedOne() {
   QFETCH(bool, rtu);
-  QFETCH(bool, network);
+  QFETCH(QString, way);
+  QFETCH(bool, echo);
   kx::test::ScratchDir dir;
   const std::string link = dir / "line";
   const std::string fifo = dir / "control";
   // A pseudo-terminal always carries 8 data bits without parity, so the line
-  // runs 8N1 at 9600 there.
-  const bool sevenEven = network && !rtu;
-  const std::string format = rtu ? ":9600-8N1-rtu" : sevenEven ? ":9600-7E1-ascii" : ":9600-8N1-ascii";
+  // runs 8N1 at 9600 there; the transparent server runs at its controllers'
+  // format; the gateway speaks RTU.
+  const bool gateway = way == "modbus-tcp";
+  const bool sevenEven = way == "rfc2217" && !rtu;
+  const std::string format = rtu || gateway ? ":9600-8N1-rtu" : sevenEven ? ":9600-7E1-ascii" : ":9600-8N1-ascii";
+  std::vector<std::string> args;
+  if (way == "pty") args = {"--link", link};
+  if (way == "rfc2217") args = {"--listen", "127.0.0.1:0"};
+  if (way == "tcp") args = {"--listen-tcp", "127.0.0.1:0"};
+  if (gateway) args = {"--listen-modbus-tcp", "127.0.0.1:0", "--gateway-timeout", "300"};
+  if (echo) args.push_back("--echo");
+  for (const std::string& more : {std::string("--control"), fifo, "kx1@1" + format, "kx2@2" + format, "kx3@3" + format})
+    args.push_back(more);
   kx::test::KxsimProcess sim;
-  QVERIFY(sim.Start(KXSIM_PATH, {network ? "--listen" : "--link", network ? "127.0.0.1:0" : link, "--control",
-                                 fifo, "kx1@1" + format, "kx2@2" + format, "kx3@3" + format}));
-  const std::string path = network ? sim.ListenUrl() : link;
+  QVERIFY(sim.Start(KXSIM_PATH, args));
+  std::string path = way == "pty" ? link : sim.LineUrl(way.toStdString() + "://");
   QVERIFY2(!path.empty(), sim.output().c_str());
+  if (echo) path += "?echo";
 
   kx::Session session;
   kx::serial::ConfigurePorts(session, kx::test::OnePort(1, path));

@@ -1,6 +1,7 @@
 // Independent Modbus masters read registers from kxsim over a pseudo-terminal:
 // pymodbus (ASCII and RTU, Debian's /usr/bin/python3) and mbpoll (RTU). kxsim
-// stays silent when the client uses other line settings.
+// stays silent when the client uses other line settings. Both as Modbus TCP
+// clients read and write through kxsim's gateway.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -98,6 +99,49 @@ TEST_F(InteropTest, MbpollReadsInRtuAndIsIgnoredAtOtherSettings) {
   EXPECT_NE(otherBaud.status, 0) << otherBaud.output;
   const RunResult otherStop = mbpoll(38400, 1);
   EXPECT_NE(otherStop.status, 0) << otherStop.output;
+}
+
+// kxsim's Modbus TCP gateway at "modbus-tcp://HOST:PORT": host and port apart.
+struct GatewayAddress {
+  std::string host;
+  std::string port;
+};
+GatewayAddress GatewayOf(const kx::test::KxsimProcess& sim) {
+  const std::string scheme = "modbus-tcp://";
+  const std::string hostPort = sim.LineUrl(scheme).substr(scheme.size());
+  const auto colon = hostPort.rfind(':');
+  return {hostPort.substr(0, colon), hostPort.substr(colon + 1)};
+}
+
+TEST(GatewayInteropTest, PymodbusReadsAndWritesThroughTheGateway) {
+  if (!HasPymodbus()) GTEST_SKIP() << "python3-pymodbus is not installed";
+  kx::test::KxsimProcess sim;
+  ASSERT_TRUE(sim.Start(KXSIM_PATH, {"--listen-modbus-tcp", "127.0.0.1:0", "--gateway-timeout", "300",
+                                     "kx2@1:9600-8N1-rtu", "kx3@2:9600-8N1-rtu", "kx1@3:9600-7E1-ascii"}));
+  const GatewayAddress gateway = GatewayOf(sim);
+  const std::string script = std::string(KX_SOURCE_DIR) + "/tests/interop/pymodbus_tcp_client.py";
+  const RunResult r = RunCommand(std::string(kPython) + " " + script + " " + gateway.host + " " + gateway.port +
+                                 " r:1:0x4700:2 w:1:0x4701:450 r:1:0x4701:1 r:2:0x4751:1 r:2:0x0000:1 r:3:0x4700:2");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(r.output,
+            "253 300\n"
+            "written\n"
+            "450\n"
+            "64\n"
+            "EXCEPTION 2\n"     // the controller's own exception, passed through
+            "EXCEPTION 11\n");  // an ASCII controller does not hear the gateway: target failed to respond
+}
+
+TEST(GatewayInteropTest, MbpollReadsThroughTheGateway) {
+  if (access(kMbpoll, X_OK) != 0) GTEST_SKIP() << "mbpoll is not installed";
+  kx::test::KxsimProcess sim;
+  ASSERT_TRUE(sim.Start(KXSIM_PATH, {"--listen-modbus-tcp", "127.0.0.1:0", "kx1@3:38400-8N2-rtu"}));
+  const GatewayAddress gateway = GatewayOf(sim);
+  const RunResult r = RunCommand(std::string(kMbpoll) + " -m tcp -a 3 -0 -1 -t 4 -r 0x4700 -c 2 -p " + gateway.port +
+                                 " " + gateway.host);
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("[18176]: \t253"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("[18177]: \t300"), std::string::npos) << r.output;
 }
 
 }  // namespace

@@ -96,7 +96,7 @@ TEST(CommandLine, HelpAndVersion) {
   EXPECT_TRUE(Parse("read --help").help);
   EXPECT_TRUE(Parse("--version").version);
   const std::string usage = UsageText();
-  EXPECT_NE(usage.find("Usage: kxctl [--port COMn|PATH|rfc2217://HOST:PORT]"), std::string::npos);
+  EXPECT_NE(usage.find("Usage: kxctl [--port COMn|PATH|rfc2217://HOST:PORT|tcp://HOST:PORT|modbus-tcp://HOST[:PORT]]"), std::string::npos);
   EXPECT_NE(usage.find("  info ADDR                      model, firmware version, PV, SV"), std::string::npos);
 }
 
@@ -146,7 +146,7 @@ TEST(CommandLine, UsageErrors) {
        "record"},
       {"record 1 --every 1.5 --out r.rec", "neither 0.5 nor", "record"},
       // Malformed network addresses are refused before any port is touched.
-      {"--port rfc2217:// read 1 2", "--port \"rfc2217://\" is not a network address of the form rfc2217://HOST:PORT",
+      {"--port rfc2217:// read 1 2", "--port \"rfc2217://\" is not a network address of the form rfc2217://HOST:PORT, tcp://HOST:PORT or modbus-tcp://HOST[:PORT]",
        ""},
       {"--port rfc2217://host read 1 2", "is not a network address", ""},
       {"--port rfc2217://host:0 read 1 2", "is not a network address", ""},
@@ -154,6 +154,10 @@ TEST(CommandLine, UsageErrors) {
       {"--port rfc2217://:4001 read 1 2", "is not a network address", ""},
       {"--port rfc2217:host:4001 read 1 2", "is not a network address", ""},
       {"read 1 2 --port rfc2217://a:b:4001", "is not a network address", "read"},
+      {"--port tcp://host read 1 2", "is not a network address", ""},
+      {"--port tcp:host:4001 read 1 2", "is not a network address", ""},
+      {"--port modbus-tcp://:502?echo read 1 2", "is not a network address", ""},
+      {"--port modbus-tcp://h:70000 read 1 2", "is not a network address", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);

@@ -114,19 +114,28 @@ class KxctlRun {
 // kxsim with the given controllers on a pseudo-terminal or an RFC 2217 server.
 class KxsimLine {
  public:
-  enum class Kind { Pty, Rfc2217 };
+  enum class Kind { Pty, Rfc2217, Tcp, ModbusTcp };
 
-  KxsimLine(Kind kind, std::vector<std::string> controllers) {
+  // `echo`: the line echoes each request (kxsim --echo), and the port's
+  // address says so ("?echo").
+  KxsimLine(Kind kind, std::vector<std::string> controllers, bool echo = false) {
     std::vector<std::string> args;
-    if (kind == Kind::Pty) {
-      port_ = dir_ / "line";
-      args = {"--link", port_};
-    } else {
-      args = {"--listen", "127.0.0.1:0"};
+    switch (kind) {
+      case Kind::Pty:
+        port_ = dir_ / "line";
+        args = {"--link", port_};
+        break;
+      case Kind::Rfc2217: args = {"--listen", "127.0.0.1:0"}; break;
+      case Kind::Tcp: args = {"--listen-tcp", "127.0.0.1:0"}; break;
+      case Kind::ModbusTcp: args = {"--listen-modbus-tcp", "127.0.0.1:0", "--gateway-timeout", "300"}; break;
     }
+    if (echo) args.push_back("--echo");
     args.insert(args.end(), controllers.begin(), controllers.end());
     ok_ = sim_.Start(KXSIM_PATH, args);
     if (kind == Kind::Rfc2217) port_ = sim_.ListenUrl();
+    if (kind == Kind::Tcp) port_ = sim_.LineUrl("tcp://");
+    if (kind == Kind::ModbusTcp) port_ = sim_.LineUrl("modbus-tcp://");
+    if (echo && !port_.empty()) port_ += "?echo";
   }
   bool ok() const { return ok_ && !port_.empty(); }
   const std::string& port() const { return port_; }

@@ -184,6 +184,28 @@ TEST_F(LineTest, LineTimingDelaysTheAnswerByTurnaroundAndWireTime) {
   EXPECT_EQ(line.TakeDue(35334us).size(), 15U);
 }
 
+TEST_F(LineTest, EchoComesBackAsTheBytesLeaveAheadOfTheAnswer) {
+  Add(Model::Kx2, 1, "9600-7E1-ascii");
+  line.SetEcho(true);
+  const Bytes request = kx::BuildFrame(FrameForm::Ascii, kx::ReadRequestPdu(1, 3, 0x4701, 1));
+  const Bytes answer = kx::BuildFrame(FrameForm::Ascii, Bytes{1, 3, 2, 0x01, 0x2C});
+  Bytes both = request;
+  both.insert(both.end(), answer.begin(), answer.end());
+  EXPECT_EQ(Send(request), both);
+  // Every byte, whether or not it makes a frame.
+  EXPECT_EQ(Send(Bytes{0x00, 0xFF, 0x0D}), (Bytes{0x00, 0xFF, 0x0D}));
+
+  // With line timing: the echo once the request's 17 characters of 10 bits
+  // have left (17708.3 us), the answer when it would come without the echo.
+  line.SetTiming(true);
+  line.SetTurnaround(2ms);
+  line.Receive(request, 0us);
+  EXPECT_EQ(line.NextDeadline(), SimTime(17709us));
+  EXPECT_EQ(line.TakeDue(17709us), request);
+  EXPECT_TRUE(line.TakeDue(35333us).empty());
+  EXPECT_EQ(line.TakeDue(35334us), answer);
+}
+
 TEST_F(LineTest, FaultsShapeOrSuppressTheAnswer) {
   const Bytes request = kx::ReadRequestPdu(4, 3, 0x4701, 1);
   const Bytes good = {4, 3, 2, 0x01, 0x2C};
@@ -373,6 +395,15 @@ TEST(OptionsTest, ParsesControllersAndOptions) {
            Refused{{"--listen", "127.0.0.1:99999", "kx1@1:9600-7E1-ascii"}, "PORT 0 to 65535"},
            Refused{{"--listen", "127.0.0.1:-1", "kx1@1:9600-7E1-ascii"}, "PORT 0 to 65535"},
            Refused{{"--listen", "127.0.0.1", "kx1@1:9600-7E1-ascii"}, "--listen needs HOST:PORT"},
+           Refused{{"--listen-tcp", "127.0.0.1:65536", "kx1@1:9600-7E1-ascii"}, "--listen-tcp needs HOST:PORT with"},
+           Refused{{"--listen-modbus-tcp", "502", "kx1@1:9600-7E1-ascii"}, "--listen-modbus-tcp needs HOST:PORT"},
+           Refused{{"--listen-tcp", ":0", "--server-format", "9600-7E1-ascii", "kx1@1:9600-7E1-ascii"},
+                   "--server-format needs BAUD"},
+           Refused{{"--listen-tcp", ":0", "--server-format", "1200-8N1", "kx1@1:9600-7E1-ascii"},
+                   "--server-format needs BAUD"},
+           Refused{{"--listen-modbus-tcp", ":0", "--gateway-timeout", "9", "kx1@1:9600-7E1-ascii"},
+                   "--gateway-timeout needs milliseconds"},
+           Refused{{"--echo", "kx1@1:9600-7E1-ascii"}, "is required"},
            Refused{{"--link", "/tmp/x", "kx3@246:9600-7E1-ascii+5"}, "would run past address 247"},
            Refused{{"--link", "/tmp/x", "kx1@1:9600-7E1-rtu"}, "RTU needs 8 data bits"},
            Refused{{"--link", "/tmp/x", "kx3@1:19200-7N2-rtu"}, "RTU needs 8 data bits"},
@@ -389,6 +420,20 @@ TEST(OptionsTest, ParsesControllersAndOptions) {
         std::vector<std::string>{"--link", "/tmp/x", "kx3@242:9600-7E1-ascii+5"}}) {
     EXPECT_TRUE(ParseCommandLine(args).options) << args.back();
   }
+  // The device server's line: as given, else the first controller's (the
+  // gateway's: the first RTU controller's).
+  const auto served = ParseCommandLine({"--listen-tcp", ":0", "--listen-modbus-tcp", "[::1]:0", "--echo",
+                                        "--gateway-timeout", "60000", "kx1@1:9600-7E1-ascii", "kx2@2:19200-8N2-rtu"});
+  ASSERT_TRUE(served.options);
+  EXPECT_EQ(served.options->listenModbusTcp, "[::1]:0");
+  EXPECT_TRUE(served.options->echo);
+  EXPECT_EQ(served.options->gatewayTimeoutMs, 60000);
+  EXPECT_EQ(TcpServerFormat(*served.options), Fmt("9600-7E1-ascii"));
+  EXPECT_EQ(GatewayFormat(*served.options), Fmt("19200-8N2-rtu"));
+  const auto fixed = ParseCommandLine({"--listen-tcp", ":0", "--server-format", "4800-8O2", "kx1@1:9600-7E1-ascii"});
+  ASSERT_TRUE(fixed.options);
+  EXPECT_EQ(ToString(TcpServerFormat(*fixed.options)).substr(0, 8), "4800-8O2");
+  EXPECT_EQ(ToString(GatewayFormat(*fixed.options)).substr(0, 8), "4800-8O2");
   EXPECT_TRUE(ParseCommandLine({"--help"}).options->help);
   EXPECT_EQ(ParseVersion("1.05"), 0x0105);
   EXPECT_EQ(ParseVersion("0x0320"), 0x0320);

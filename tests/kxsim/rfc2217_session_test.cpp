@@ -10,18 +10,14 @@
 #include "core/line/rfc2217.h"
 #include "kxsim/line.h"
 #include "kxsim/rfc2217_server.h"
+#include "support/frame_bytes.h"
 
 namespace kxsim {
 namespace {
 
 namespace rfc = kx::rfc2217;
 using kx::Bytes;
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
+using kx::test::Cat;
 
 TEST(Rfc2217Session, AppliesSettingsInStreamOrderAndAnswersEachCommand) {
   Rfc2217Session session;

@@ -41,6 +41,10 @@ TEST(PortListTest, ParsesWellFormedEntriesAndIgnoresTheRest) {
       {"COM2=/path/with=equals", {{2, "/path/with=equals"}}},
       {"COM03=/dev/x,COM99999999999999=/dev/y", {{3, "/dev/x"}}},
       {"COM1=rfc2217://host,COM2=rfc2217://:4001,COM3=rfc2217://h:0,COM4=rfc2217://[::1]:4001", {{4, "rfc2217://[::1]:4001"}}},
+      // The other network forms and the echo, kept as given.
+      {"COM1=tcp://10.0.0.5:4001,COM2=modbus-tcp://gw,COM3=/dev/ttyUSB1?echo,COM4=modbus-tcp://gw:5020?echo",
+       {{1, "tcp://10.0.0.5:4001"}, {2, "modbus-tcp://gw"}, {3, "/dev/ttyUSB1?echo"}, {4, "modbus-tcp://gw:5020?echo"}}},
+      {"COM1=tcp://host,COM2=modbus-tcp://:502,COM3=tcp://h:99999?echo", {}},
   };
   for (const auto& c : cases) EXPECT_EQ(Present(ParsePortList(c.text)), c.expected) << "text: " << c.text;
 }
@@ -140,6 +144,15 @@ TEST(ConfigurePortsTest, FlagsFollowTheMappingAndTheEnvironmentReplacesTheRule) 
   EXPECT_EQ(session.portPath[2], "/dev/pts/9");
   EXPECT_EQ(session.portPath[11], "rfc2217://127.0.0.1:4001");
   ASSERT_TRUE(session.makePort);
+
+  // The port a path names tells the exchange what the line does.
+  const PortPaths paths = ParsePortList("COM1=/dev/pts/9,COM2=tcp://h:1?echo,COM3=modbus-tcp://gw,COM4=rfc2217://h:2");
+  const auto port = MakeMappedPort(paths);
+  const LineTraits expected[] = {{}, {true, true, false}, {false, true, true}, {false, true, false}};
+  for (std::uint16_t com = 1; com <= 4; ++com) {
+    port->SetComNumber(com);
+    EXPECT_EQ(port->Traits(), expected[com - 1]) << "COM" << com;
+  }
 
   ::setenv(kPortsVariable, "", 1);
   ConfigurePorts(session);

@@ -34,6 +34,9 @@ class FakePort : public BufferedPort {
 
   // Make the next Open() fail with this text (cleared after use).
   std::optional<std::string> failNextOpen;
+  // What the line does to the traffic (an echoing line, a network line).
+  LineTraits traits;
+  LineTraits Traits() const override { return traits; }
 
   void SetComNumber(std::uint16_t number) override { comNumber = number; }
   void SetBaud(std::int32_t value) override { baud = value; }

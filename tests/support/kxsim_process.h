@@ -148,9 +148,12 @@ class KxsimProcess {
   pid_t pid() const { return pid_; }
 
   // "rfc2217://HOST:PORT" from the ready output of `--listen`; empty without it.
-  std::string ListenUrl() const {
+  std::string ListenUrl() const { return LineUrl("rfc2217://"); }
+  // The address the ready output gives for a scheme ("tcp://" with
+  // --listen-tcp, "modbus-tcp://" with --listen-modbus-tcp); empty without it.
+  std::string LineUrl(const std::string& scheme) const {
     const std::string prefix = "kxsim: line at ";
-    const auto at = output_.find(prefix + "rfc2217://");
+    const auto at = output_.find(prefix + scheme);
     if (at == std::string::npos) return {};
     const auto from = at + prefix.size();
     return output_.substr(from, output_.find('\n', at) - from);

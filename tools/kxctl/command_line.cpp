@@ -7,13 +7,13 @@
 #include <functional>
 #include <utility>
 
-#include "serial/rfc2217_port.h"
+#include "core/line/port_address.h"
 
 namespace kxctl {
 namespace {
 
 constexpr std::string_view kGlobalSynopsis =
-    "kxctl [--port COMn|PATH|rfc2217://HOST:PORT] [--line BAUD-<7|8><N|E|O><1|2>-<ascii|rtu>] [--json] [--trace] COMMAND ...";
+    "kxctl [--port COMn|PATH|rfc2217://HOST:PORT|tcp://HOST:PORT|modbus-tcp://HOST[:PORT]] [--line BAUD-<7|8><N|E|O><1|2>-<ascii|rtu>] [--json] [--trace] COMMAND ...";
 
 struct CommandInfo {
   std::string_view name;
@@ -52,7 +52,15 @@ with the same frames, waits and checks as the kxcomm program.
 
 Options (before or after the command):
   --port P      COMn (mapped as kxcomm maps it, KXCOMM_PORTS included), a
-                device path such as /dev/ttyUSB0, or rfc2217://HOST:PORT
+                device path such as /dev/ttyUSB0, or a line on the network:
+                rfc2217://HOST:PORT (a device server that takes the line
+                format from kxctl), tcp://HOST:PORT (a transparent TCP server:
+                the format is set on the server; --line gives the frame form
+                and the baud rate for wire-time figures), modbus-tcp://HOST[:PORT]
+                (a Modbus TCP gateway, port 502 by default: the format is the
+                gateway's, the ASCII/RTU form does not apply). Any of them may
+                end in ?echo: the line echoes each request (a two-wire
+                converter), and the echo is checked and dropped.
   --line F      line format BAUD-<7|8><N|E|O><1|2>-<ascii|rtu>, e.g. 9600-7E1-ascii
                 (BAUD 2400, 4800, 9600, 19200 or 38400; RTU needs 8 data bits)
   --json        one JSON document on stdout instead of a table
@@ -71,7 +79,10 @@ scan:   probes each address (default 1-247) at the line's format, at each
         port gets its format back at the end. --fast waits for a silent
         address only as long as the request and the longest answer take on
         the wire plus the controllers' turnaround and a margin, instead of
-        the 110 ms the kxcomm bus search waits.
+        the 110 ms the kxcomm bus search waits. Over tcp:// and modbus-tcp://
+        the format is the server's: addresses only are searched (over tcp://
+        at the line's format or the first --line given), and --fast does not
+        apply on a network line (nor to restore --all's probes there).
 write:  VALUE is -32768..65535 or 0x0000..0xFFFF. A register the controller
         protects gets the unlock write first, as in kxcomm's monitor.
 backup: checks that FILE.par can be written before the upload; the file is
@@ -97,6 +108,8 @@ flash:  checks FILE.oc as kxcomm's F/W UPDATE does and writes it through the
         wait the loader steps at 38400-8N1; KX2: its loader is addressed
         directly at 38400-8N1 (ADDR is not used). A failed step ends the run
         with kxcomm's text; Ctrl-C stops it (the controller stays in its loader).
+        Refused over modbus-tcp:// (the loader's frames are not Modbus); over
+        tcp:// the server's line must run at 38400-8N1.
 stats:  polls the PV (two registers from 0x4700) N times (--count, default
         100), waiting --every MS after each answer (default 0), and reports
         requests, good answers, time-outs, check errors, exceptions, other
@@ -187,6 +200,13 @@ void AddressRange(const std::string& range, int& first, int& last) {
   if (first > last) throw UsageError("address range \"" + range + "\" runs backwards");
 }
 
+// A scheme of a network address starts it, well formed or not ("tcp:host" too).
+bool NamesNetwork(const std::string& port) {
+  for (const std::string_view scheme : {"rfc2217:", "tcp:", "modbus-tcp:"})
+    if (port.rfind(scheme, 0) == 0) return true;
+  return false;
+}
+
 // Takes one global option if `name` is one; false otherwise.
 bool TakeGlobal(Cursor& c, const std::string& name, std::optional<std::string>& value, GlobalOptions& g,
                 bool lineIsGlobal) {
@@ -203,8 +223,10 @@ bool TakeGlobal(Cursor& c, const std::string& name, std::optional<std::string>& 
   if (name == "--port") {
     g.port = OptionValue(c, name, value);
     if (g.port->empty()) throw UsageError("--port needs a value");
-    if (g.port->rfind("rfc2217:", 0) == 0 && !kx::serial::ParseRfc2217Url(*g.port))
-      throw UsageError("--port \"" + *g.port + "\" is not a network address of the form rfc2217://HOST:PORT");
+    const auto address = kx::ParsePortAddress(*g.port);
+    if (NamesNetwork(*g.port) && (!address || address->transport == kx::LineTransport::Device))
+      throw UsageError("--port \"" + *g.port + "\" is not a network address of the form " +
+                       std::string(kx::kNetworkForms));
     return true;
   }
   if (name == "--line" && lineIsGlobal) {

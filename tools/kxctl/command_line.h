@@ -17,7 +17,7 @@ using kx::LineFormat;
 
 // Options that apply to every command.
 struct GlobalOptions {
-  std::optional<std::string> port;   // --port COMn | PATH | rfc2217://HOST:PORT
+  std::optional<std::string> port;   // --port COMn | PATH | a network address (port_address.h)
   std::optional<LineFormat> line;    // --line FORMAT
   bool json = false;                 // --json
   bool trace = false;                // --trace: every frame on stderr

@@ -127,4 +127,28 @@ std::unique_ptr<Job> MakeJob(const CommandArgs& args, const JobContext& context)
   return nullptr;
 }
 
+std::string FitToTransport(CommandArgs& args, kx::LineTransport transport, const LineFormat& lineFormat,
+                           std::vector<std::string>& notes) {
+  if (!kx::FormatIsServers(transport)) return {};
+  const bool gateway = transport == kx::LineTransport::ModbusTcp;
+  if (std::holds_alternative<FlashArgs>(args)) {
+    if (gateway)
+      return "flash cannot run through a Modbus TCP gateway: the controllers' loader frames are not Modbus. "
+             "Reach the line through a transparent TCP server (tcp://), RFC 2217 or a local port.";
+    notes.push_back("the line's format is the TCP server's: for the loader it must run at 38400-8N1 "
+                    "(a KX3's unlock writes go at the same format, so the KX3 must be set to it too).");
+  }
+  if (auto* scan = std::get_if<ScanArgs>(&args)) {
+    const std::size_t asked = scan->allFormats ? 2 : scan->formats.size();
+    const LineFormat at = scan->formats.empty() ? lineFormat : scan->formats.front();
+    scan->allFormats = false;
+    scan->formats = {at};
+    if (asked > 1)
+      notes.push_back(gateway ? "the line's format is the gateway's: the scan searches addresses only."
+                              : "the line's format is the TCP server's: the scan searches addresses only, at " +
+                                    kx::ToString(at) + ".");
+  }
+  return {};
+}
+
 }  // namespace kxctl

@@ -36,6 +36,8 @@ class Line {
   const LineFormat& format() const { return format_; }
   kx::FrameForm form() const { return format_.form; }
   kx::LineTiming Timing() const;
+  // What the port's line does to the traffic (an echo, a network between).
+  kx::LineTraits Traits() const { return port_.Traits(); }
 
   // The traffic log on the port: it follows the line's format.
   void SetTraffic(kx::TrafficLog* traffic);

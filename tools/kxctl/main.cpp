@@ -105,12 +105,24 @@ int Run(int argc, char** argv, const kxctl::Invocation& invocation) {
   }
   const kxctl::LineChoice& choice = std::get<kxctl::LineChoice>(chosen);
 
+  // What the command can do on a line behind a network server.
+  kxctl::CommandArgs args = invocation.args;
+  std::vector<std::string> notes;
+  const auto address = kx::ParsePortAddress(choice.paths[static_cast<std::size_t>(choice.com)]);
+  const std::string refusal = kxctl::FitToTransport(args, address ? address->transport : kx::LineTransport::Device,
+                                                    choice.format, notes);
+  if (!refusal.empty()) {
+    std::cerr << "kxctl: " << refusal << "\n";
+    return kxctl::kExitFailed;
+  }
+  for (const std::string& note : notes) std::cerr << "kxctl: " << note << "\n";
+
   kxctl::TimedPort port(kx::serial::MakeMappedPort(choice.paths));
   kxctl::Line line(port, [&port](int ms) { port.SetTickMs(ms); });
   ProgressLine progress;
   // The port's traffic: traced on stderr (--trace) and measured (stats).
   std::optional<kx::TrafficLog> traffic;
-  if (invocation.global.trace || std::holds_alternative<kxctl::StatsArgs>(invocation.args)) {
+  if (invocation.global.trace || std::holds_alternative<kxctl::StatsArgs>(args)) {
     traffic.emplace();
     if (invocation.global.trace) {
       const std::int64_t toTimeOfDay = kx::TimeOfDayOffsetMicros();
@@ -151,7 +163,7 @@ int Run(int argc, char** argv, const kxctl::Invocation& invocation) {
     job->TimerFired();
     afterStep();
   });
-  job = kxctl::MakeJob(invocation.args,
+  job = kxctl::MakeJob(args,
                        kxctl::JobContext{line, port, kxctl::ParamsOfFormat(choice.format, choice.com), timer,
                                                          traffic ? &*traffic : nullptr});
   port.SetOnTrigger([&](kx::ComPort&, const kx::PortEvent& event) {

@@ -38,7 +38,8 @@ RestoreJob::RestoreJob(Line& line, RestoreArgs args)
 }
 
 void RestoreJob::QueueProbe() {
-  ThenAny(ScanProbe(line_, probing_, true), [this](const kx::Answer& a) { OnProbe(a); }, ProbeTickMs(true));
+  const bool fast = FastProbes(line_, true);
+  ThenAny(ScanProbe(line_, probing_, fast), [this](const kx::Answer& a) { OnProbe(a); }, ProbeTickMs(fast));
 }
 
 void RestoreJob::OnProbe(const kx::Answer& answer) {

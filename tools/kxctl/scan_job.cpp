@@ -63,8 +63,8 @@ kx::ExchangeRequest ScanProbe(const Line& line, int address, bool fast) {
 }
 
 void ScanJob::QueueProbe() {
-  ThenAny(ScanProbe(line_, address_, args_.fast), [this](const kx::Answer& a) { OnProbe(a); },
-          ProbeTickMs(args_.fast));
+  const bool fast = FastProbes(line_, args_.fast);
+  ThenAny(ScanProbe(line_, address_, fast), [this](const kx::Answer& a) { OnProbe(a); }, ProbeTickMs(fast));
 }
 
 void ScanJob::OnProbe(const kx::Answer& answer) {

@@ -31,6 +31,10 @@ int FastProbeWaitMs(const LineFormat& format);
 // are in milliseconds: it is sent with a tick of ProbeTickMs(true).
 kx::ExchangeRequest ScanProbe(const Line& line, int address, bool fast);
 inline int ProbeTickMs(bool fast) { return fast ? 1 : kx::kTickMs; }
+// Whether probes on this line may be fast when asked: not over a network,
+// whose latency the wire time says nothing about (the probes keep the
+// search's wait and the exchange's network allowance).
+inline bool FastProbes(const Line& line, bool asked) { return asked && !line.Traits().network; }
 
 // The formats a scan visits: --all-formats gives the bus search's 90 in its
 // order, --line the ones listed, and otherwise the line's own format.

@@ -40,6 +40,7 @@ class TimedPort final : public QObject, public kx::ComPort {
   void Arm(std::uint16_t handle, std::int32_t ticks) override { triggers_.Arm(handle, ticks); }
   void Disarm(std::uint16_t handle) override { triggers_.Disarm(handle); }
   void SetTap(kx::PortTap* tap) override { inner_->SetTap(tap); }
+  kx::LineTraits Traits() const override { return inner_->Traits(); }
 
  private:
   std::unique_ptr<kx::ComPort> inner_;

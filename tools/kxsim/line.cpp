@@ -60,6 +60,12 @@ SimTime Line::RtuSilence(int baud) {
 
 void Line::Receive(std::span<const std::uint8_t> bytes, SimTime now) {
   if (bytes.empty()) return;
+  if (echo_) {
+    // Heard back once on the wire; scheduled before any answer these bytes complete.
+    const PcSettings pc = settings_();
+    const LineFormat sent{pc.baud, pc.dataBits != 0 ? pc.dataBits : 8, pc.parity, pc.stopBits, kx::FrameForm::Rtu};
+    Schedule(timing_ && pc.baud > 0 ? now + WireTime(bytes.size(), sent) : now, kx::Bytes(bytes.begin(), bytes.end()));
+  }
   // RTU: the frame ends after a silence at the PC's baud rate, or earlier when
   // the request's own length rule says it is complete.
   if (rtu_.size() + bytes.size() <= kMaxRtuFrame) {

@@ -39,6 +39,9 @@ class Line {
   // answers leave after the turnaround alone.
   void SetTiming(bool enabled) { timing_ = enabled; }
   void SetTurnaround(SimTime turnaround) { turnaround_ = turnaround; }
+  // Echo: the PC hears every byte it sends (a two-wire converter hearing its
+  // own transmitter), as the bytes leave it, so ahead of any answer to them.
+  void SetEcho(bool enabled) { echo_ = enabled; }
   // Continuous noise towards the PC, mixed into what TakeDue returns.
   LineNoise& noise() { return noise_; }
 
@@ -76,6 +79,7 @@ class Line {
   SettingsSource settings_;
   std::vector<std::unique_ptr<Controller>> controllers_;
   bool timing_ = false;
+  bool echo_ = false;
   SimTime turnaround_{0};
 
   std::vector<std::uint8_t> ascii_;  // from ':' on

@@ -8,12 +8,16 @@ namespace {
 
 constexpr std::string_view kUsage = R"(Usage: kxsim --link PATH [options] MODEL@ADDRESS:FORMAT[+N][,OPTION...] ...
        kxsim --listen HOST:PORT [options] MODEL@ADDRESS:FORMAT... (RFC 2217 server)
+       kxsim --listen-tcp HOST:PORT [options] MODEL@ADDRESS:FORMAT... (transparent TCP)
+       kxsim --listen-modbus-tcp HOST:PORT [options] MODEL@ADDRESS:FORMAT... (gateway)
 
 Simulates one serial line with KX1, KX2 and KX3 controllers on the far side of
-a pseudo-terminal. PATH becomes a symlink to the line's device; open it as a
-serial port. Runs until killed; SIGTERM and SIGINT remove the link and end it.
-Prints "kxsim: line at PATH" when the line is ready (with --listen also
-"kxsim: line at rfc2217://HOST:PORT", PORT being the one bound).
+a pseudo-terminal and/or of network servers. PATH becomes a symlink to the
+line's device; open it as a serial port. Runs until killed; SIGTERM and SIGINT
+remove the link and end it. Prints "kxsim: line at PATH" when the line is ready,
+and for each server "kxsim: line at rfc2217://HOST:PORT" (--listen),
+"kxsim: line at tcp://HOST:PORT" (--listen-tcp) or "kxsim: line at
+modbus-tcp://HOST:PORT" (--listen-modbus-tcp), PORT being the one bound.
 
 Controllers:
   MODEL     kx1, kx2 or kx3
@@ -77,8 +81,39 @@ Options:
   --listen HOST:PORT    also (or only) serve the line as an RFC 2217 server, one
                         client at a time (PORT 0 picks a free port). Over it every
                         line setting arrives exactly: baud rate, data bits,
-                        parity and stop bits are all matched. With both --link and
-                        --listen, the side that sent the last request gets the answer.
+                        parity and stop bits are all matched. With several ways
+                        in, the one that sent the last request gets the answer.
+  --listen-tcp HOST:PORT
+                        also (or only) serve the line as a transparent TCP server
+                        (a serial device server in raw mode): what the client
+                        sends goes onto the line as it is, what the line sends
+                        comes back; the line runs at --server-format. One
+                        client at a time: a second connection is closed at
+                        once. When a client leaves, what it left half sent and
+                        answers not yet sent are dropped.
+  --listen-modbus-tcp HOST:PORT
+                        also (or only) serve the line through a Modbus TCP
+                        gateway, one client at a time as with --listen-tcp.
+                        Each request (MBAP: protocol 0, length 2 to 254; any
+                        other header closes the connection once the requests
+                        before it are answered) goes onto the line as an RTU
+                        frame to the address = unit id, at --server-format, one
+                        at a time in the order sent; the answer of that address
+                        goes back with the request's transaction and unit id.
+                        Any function passes through. No clean answer within the
+                        time-out: exception 0B; unit 0 (broadcast): no answer
+  --server-format BAUD-<7|8><N|E|O><1|2>
+                        the serial format of the line behind --listen-tcp and
+                        --listen-modbus-tcp (default: the first controller's;
+                        for the gateway the first RTU controller's); only
+                        controllers at this format hear those clients
+  --gateway-timeout MS  how long the gateway waits for an answer (default 1000,
+                        10 to 60000)
+  --echo                the line echoes every byte the PC sends (a two-wire
+                        converter hearing its own transmitter), ahead of any
+                        answer, on every way in; the gateway drops the echo on
+                        its line and sends the client a copy of each request
+                        ahead of its answer
   --timing              line timing: an answer leaves after the turnaround plus
                         (request + answer characters) x bits per character / baud
   --turnaround MS       controller turnaround (default 0, or 2 with --timing)
@@ -319,12 +354,26 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       defaults.programRunning = true;
     } else if (arg == "--link") {
       if (!value(opts.link)) return fail("--link needs a PATH");
-    } else if (arg == "--listen") {
-      if (!value(opts.listen)) return fail("--listen needs HOST:PORT");
+    } else if (arg == "--listen" || arg == "--listen-tcp" || arg == "--listen-modbus-tcp") {
+      std::string& address = arg == "--listen"       ? opts.listen
+                             : arg == "--listen-tcp" ? opts.listenTcp
+                                                     : opts.listenModbusTcp;
+      if (!value(address)) return fail(arg + " needs HOST:PORT");
       // The port a client is to reach: 0 (any free one, told at start-up) to 65535.
-      const auto colon = opts.listen.rfind(':');
-      const auto port = colon == std::string::npos ? std::nullopt : ParseUnsigned(opts.listen.substr(colon + 1));
-      if (!port || *port > 65535) return fail("--listen needs HOST:PORT with PORT 0 to 65535: " + opts.listen);
+      const auto colon = address.rfind(':');
+      const auto port = colon == std::string::npos ? std::nullopt : ParseUnsigned(address.substr(colon + 1));
+      if (!port || *port > 65535) return fail(arg + " needs HOST:PORT with PORT 0 to 65535: " + address);
+    } else if (arg == "--server-format") {
+      // The serial part of a controller's format; the form does not matter.
+      if (!value(v) || !(opts.serverFormat = ParseLineFormat(v + "-rtu"))) {
+        return fail("--server-format needs BAUD-<7|8><N|E|O><1|2>, e.g. 9600-8N1");
+      }
+    } else if (arg == "--gateway-timeout") {
+      const auto ms = value(v) ? ParseUnsigned(v) : std::nullopt;
+      if (!ms || *ms < 10 || *ms > 60000) return fail("--gateway-timeout needs milliseconds (10 to 60000)");
+      opts.gatewayTimeoutMs = static_cast<int>(*ms);
+    } else if (arg == "--echo") {
+      opts.echo = true;
     } else if (arg == "--control") {
       if (!value(opts.control)) return fail("--control needs a FIFO path");
     } else if (arg == "--turnaround") {
@@ -379,10 +428,25 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     if (!arg) return fail(error);
     opts.controllers.push_back(*arg);
   }
-  if (opts.link.empty() && opts.listen.empty()) return fail("--link PATH (or --listen HOST:PORT) is required");
+  if (opts.link.empty() && opts.listen.empty() && opts.listenTcp.empty() && opts.listenModbusTcp.empty()) {
+    return fail("--link PATH, --listen, --listen-tcp or --listen-modbus-tcp HOST:PORT is required");
+  }
   if (opts.controllers.empty()) return fail("no controller given");
   result.options = std::move(opts);
   return result;
+}
+
+LineFormat TcpServerFormat(const SimOptions& options) {
+  if (options.serverFormat) return *options.serverFormat;
+  return options.controllers.empty() ? LineFormat{} : options.controllers.front().format;
+}
+
+LineFormat GatewayFormat(const SimOptions& options) {
+  if (options.serverFormat) return *options.serverFormat;
+  for (const ControllerArg& c : options.controllers) {
+    if (c.format.form == kx::FrameForm::Rtu) return c.format;
+  }
+  return TcpServerFormat(options);
 }
 
 std::string_view UsageText() { return kUsage; }

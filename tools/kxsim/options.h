@@ -24,6 +24,11 @@ struct ControllerArg {
 struct SimOptions {
   std::string link;      // --link PATH
   std::string listen;    // --listen HOST:PORT
+  std::string listenTcp;                   // --listen-tcp HOST:PORT
+  std::string listenModbusTcp;             // --listen-modbus-tcp HOST:PORT
+  std::optional<LineFormat> serverFormat;  // --server-format
+  int gatewayTimeoutMs = 1000;             // --gateway-timeout MS
+  bool echo = false;                       // --echo
   std::string control;   // --control FIFO
   bool timing = false;
   std::optional<int> turnaroundMs;
@@ -41,6 +46,11 @@ struct ParseResult {
 };
 
 ParseResult ParseCommandLine(const std::vector<std::string>& args);
+
+// The serial format the device server runs its line at: --server-format, else
+// the first controller's; the gateway's (RTU) else the first RTU controller's.
+LineFormat TcpServerFormat(const SimOptions& options);
+LineFormat GatewayFormat(const SimOptions& options);
 
 // "exception:02" -> Exception with code 2; "noise" -> Noise.
 std::optional<std::pair<Fault, std::uint8_t>> ParseFaultArg(std::string_view text);

@@ -1,15 +1,5 @@
 #include "kxsim/rfc2217_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <utility>
 
 namespace kxsim {
@@ -104,117 +94,29 @@ kx::Bytes Rfc2217Session::ComPort(const rfc::ComPortMessage& msg, const PurgeHan
 }
 
 std::unique_ptr<Rfc2217Server> Rfc2217Server::Listen(const std::string& hostPort, std::string& error) {
-  const auto colon = hostPort.rfind(':');
-  if (colon == std::string::npos) {
-    error = "--listen needs HOST:PORT: " + hostPort;
-    return nullptr;
-  }
-  const std::string host = hostPort.substr(0, colon);
-  const std::string port = hostPort.substr(colon + 1);
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_PASSIVE;
-  addrinfo* found = nullptr;
-  if (const int rc = getaddrinfo(host.empty() ? nullptr : host.c_str(), port.c_str(), &hints, &found); rc != 0) {
-    error = "cannot resolve " + hostPort + ": " + gai_strerror(rc);
-    return nullptr;
-  }
-  std::unique_ptr<Rfc2217Server> server(new Rfc2217Server());
-  for (addrinfo* a = found; a != nullptr && server->listen_ < 0; a = a->ai_next) {
-    const int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-    if (fd < 0) continue;
-    const int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (bind(fd, a->ai_addr, a->ai_addrlen) == 0 && listen(fd, 4) == 0) {
-      server->listen_ = fd;
-    } else {
-      error = "cannot listen on " + hostPort + ": " + std::strerror(errno);
-      close(fd);
-    }
-  }
-  freeaddrinfo(found);
-  if (server->listen_ < 0) {
-    if (error.empty()) error = "cannot listen on " + hostPort;
-    return nullptr;
-  }
-  sockaddr_storage bound{};
-  socklen_t len = sizeof bound;
-  getsockname(server->listen_, reinterpret_cast<sockaddr*>(&bound), &len);
-  char name[NI_MAXHOST] = {};
-  char service[NI_MAXSERV] = {};
-  getnameinfo(reinterpret_cast<sockaddr*>(&bound), len, name, sizeof name, service, sizeof service,
-              NI_NUMERICHOST | NI_NUMERICSERV);
-  server->address_ = std::string(name) + ":" + service;
-  return server;
-}
-
-Rfc2217Server::~Rfc2217Server() {
-  Drop();
-  if (listen_ >= 0) close(listen_);
+  auto tcp = TcpServer::Listen(hostPort, "--listen", error);
+  if (!tcp) return nullptr;
+  return std::unique_ptr<Rfc2217Server>(new Rfc2217Server(std::move(tcp)));
 }
 
 void Rfc2217Server::Accept() {
-  const int fd = accept4(listen_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-  if (fd < 0) return;
-  if (client_ >= 0) {  // one at a time
-    close(fd);
-    return;
-  }
-  const int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  client_ = fd;
+  if (!tcp_->Accept()) return;
   session_ = std::make_unique<Rfc2217Session>();
-  Send(session_->Start());
-}
-
-void Rfc2217Server::Drop() {
-  if (client_ >= 0) close(client_);
-  client_ = -1;
-  session_.reset();
-  out_.clear();
+  tcp_->Send(session_->Start());
 }
 
 bool Rfc2217Server::Read(const Rfc2217Session::DataHandler& onData,
                          const Rfc2217Session::PurgeHandler& onPurge) {
-  std::uint8_t buf[1024];
-  for (;;) {
-    const ssize_t n = ::read(client_, buf, sizeof buf);
-    if (n > 0) {
-      Send(session_->Receive(std::span(buf, static_cast<std::size_t>(n)), onData, onPurge));
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-    Drop();  // end of stream or a failed connection
-    return false;
-  }
+  return tcp_->Read(
+      [&](std::span<const std::uint8_t> bytes) { tcp_->Send(session_->Receive(bytes, onData, onPurge)); });
 }
 
 void Rfc2217Server::Write(std::span<const std::uint8_t> data) {
-  if (client_ >= 0) Send(Rfc2217Session::Escape(data));
+  if (tcp_->HasClient()) tcp_->Send(Rfc2217Session::Escape(data));
 }
 
-void Rfc2217Server::Send(const kx::Bytes& bytes) {
-  out_.insert(out_.end(), bytes.begin(), bytes.end());
-  Flush();
+PcSettings Rfc2217Server::Settings() const {
+  return session_ && tcp_->HasClient() ? session_->settings() : DefaultSettings();
 }
-
-bool Rfc2217Server::Flush() {
-  while (client_ >= 0 && !out_.empty()) {
-    const ssize_t n = ::send(client_, out_.data(), out_.size(), MSG_NOSIGNAL);
-    if (n > 0) {
-      out_.erase(out_.begin(), out_.begin() + n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-    Drop();
-    break;
-  }
-  return !out_.empty();
-}
-
-PcSettings Rfc2217Server::Settings() const { return session_ ? session_->settings() : DefaultSettings(); }
 
 }  // namespace kxsim

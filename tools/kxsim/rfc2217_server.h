@@ -11,9 +11,10 @@
 #include <string>
 #include <utility>
 
-#include "core/modbus/codec.h"
 #include "core/line/rfc2217.h"
+#include "core/modbus/codec.h"
 #include "kxsim/line_format.h"
+#include "kxsim/tcp_server.h"
 
 namespace kxsim {
 
@@ -54,33 +55,25 @@ class Rfc2217Server {
  public:
   // Listens on HOST:PORT (port 0 picks a free one).
   static std::unique_ptr<Rfc2217Server> Listen(const std::string& hostPort, std::string& error);
-  ~Rfc2217Server();
-  Rfc2217Server(const Rfc2217Server&) = delete;
-  Rfc2217Server& operator=(const Rfc2217Server&) = delete;
 
-  const std::string& address() const { return address_; }  // HOST:PORT actually bound
-  int listenFd() const { return listen_; }
-  int clientFd() const { return client_; }
-  bool HasClient() const { return client_ >= 0; }
+  const std::string& address() const { return tcp_->address(); }  // HOST:PORT actually bound
+  int listenFd() const { return tcp_->listenFd(); }
+  int clientFd() const { return tcp_->clientFd(); }
+  bool HasClient() const { return tcp_->HasClient(); }
 
   void Accept();
   // Reads what the client sent; false when the client has gone (closed here).
   bool Read(const Rfc2217Session::DataHandler& onData, const Rfc2217Session::PurgeHandler& onPurge);
   void Write(std::span<const std::uint8_t> data);
-  bool Flush();
-  bool HasOutput() const { return !out_.empty(); }
+  bool Flush() { return tcp_->Flush(); }
+  bool HasOutput() const { return tcp_->HasOutput(); }
   PcSettings Settings() const;
 
  private:
-  Rfc2217Server() = default;
-  void Drop();
-  void Send(const kx::Bytes& bytes);
+  explicit Rfc2217Server(std::unique_ptr<TcpServer> tcp) : tcp_(std::move(tcp)) {}
 
-  int listen_ = -1;
-  int client_ = -1;
-  std::string address_;
+  std::unique_ptr<TcpServer> tcp_;
   std::unique_ptr<Rfc2217Session> session_;
-  kx::Bytes out_;
 };
 
 }  // namespace kxsim

@@ -61,6 +61,7 @@ std::string FailureText(Failure failure, std::uint8_t function, std::uint8_t exc
     }
     case Failure::EchoMismatch: return std::string(Text(Msg::WriteCompareFail));
     case Failure::UnknownFunction: return std::string(Text(Msg::UnknownCommand));
+    case Failure::LineEcho: return std::string(Text(Msg::LineEchoWrong));
   }
   return {};
 }

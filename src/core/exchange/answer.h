@@ -28,6 +28,7 @@ enum class Failure : std::uint8_t {
   Exception,        // an exception answer (83/E7 to a read, 86/E8 to a write)
   EchoMismatch,     // the answer to a write is not its request's echo
   UnknownFunction,  // a function byte that is neither expected nor an exception
+  LineEcho,         // a line that echoes requests gave back something else than the request
 };
 
 // The message table: the text shown for a failure. An exception's text is

@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/modbus/mbap.h"
+
 namespace kx {
 
 ExchangeRequest ExchangeRequest::For(FrameForm form, Bytes frame, int firstWaitTicks,
@@ -44,6 +46,13 @@ std::optional<std::uint16_t> Answer::Word(std::size_t index) const {
 
 std::string Answer::FailureText() const { return kx::FailureText(failure, function, exceptionCode); }
 
+bool IsGatewayFailureAnswer(FrameForm form, std::span<const std::uint8_t> received) {
+  const std::optional<Bytes> bytes =
+      form == FrameForm::Ascii ? AsciiAnswerBytes(received) : std::optional<Bytes>(Bytes(received.begin(), received.end()));
+  if (!bytes || bytes->size() != 3 + CheckLength(form) || !AnswerChecksumOk(form, *bytes)) return false;
+  return mbap::IsGatewayFailure(std::span<const std::uint8_t>(*bytes).subspan(1, 2));
+}
+
 int DeadlineTicks(const ExchangeRequest& r) {
   if (r.deadlineTicks > 0) return r.deadlineTicks;
   const int rearm = std::max(r.rearmTicks, 1);
@@ -75,7 +84,19 @@ std::uint32_t Exchange::Send(ExchangeRequest request) {
   if (request_.expect) request_.expect->form = request_.form;
   collector_ = FrameCollector(request_.end, request_.capacity);
   graceUsed_ = false;
+  traits_ = port_.Traits();
+  // Nothing comes back for a broadcast, not even from a gateway.
+  const auto serial = traits_.gateway ? mbap::ParseSerialFrame(request_.frame) : std::nullopt;
+  const bool awaitsGateway = serial && serial->contents.front() != 0;
+  const int allowance =
+      (traits_.network ? kNetworkAllowanceTicks : 0) + (awaitsGateway ? kGatewayAllowanceTicks : 0);
+  request_.firstWaitTicks += allowance;
+  request_.rearmTicks += allowance;
+  if (request_.deadlineTicks > 0) request_.deadlineTicks += allowance;
+  echoTaken_ = 0;
+  echoLength_ = traits_.echoes ? request_.frame.size() : 0;
   deadlineTicks_ = DeadlineTicks(request_);
+  if (echoLength_ > 0 && request_.deadlineTicks == 0) deadlineTicks_ += request_.timing.TransmitTicks(echoLength_);
   pending_ = true;
   Disarm();
   if (request_.flushInput) port_.FlushInBuffer();  // bytes of an earlier, abandoned answer
@@ -95,9 +116,36 @@ std::optional<Answer> Exchange::OnData() {
   chunk.resize(port_.Read(chunk));
   if (!pending_ || chunk.empty()) return std::nullopt;  // nobody asked: dropped
   port_.Disarm(SilenceTrigger());
-  if (collector_.Add(chunk) == FrameCollector::State::Complete) return Finish(AnswerEnd::Complete);
+  std::span<const std::uint8_t> rest(chunk);
+  const bool echoWhole = echoTaken_ == echoLength_;
+  if (!TakeEcho(rest)) {
+    // What came instead of the echo is kept as received (the tester shows it).
+    collector_.Add(rest);
+    Answer answer = Finish(AnswerEnd::Complete);
+    answer.failure = Failure::LineEcho;
+    answer.frame.clear();
+    answer.function = answer.exceptionCode = 0;
+    answer.checkLength = 0;
+    return answer;
+  }
+  if (rest.empty()) {
+    // Only echo so far: the wait for the answer starts when the echo is whole.
+    port_.Arm(SilenceTrigger(), !echoWhole && echoTaken_ == echoLength_ ? request_.firstWaitTicks
+                                                                        : request_.rearmTicks);
+    return std::nullopt;
+  }
+  if (collector_.Add(rest) == FrameCollector::State::Complete) return Finish(AnswerEnd::Complete);
   port_.Arm(SilenceTrigger(), request_.rearmTicks);
   return std::nullopt;
+}
+
+bool Exchange::TakeEcho(std::span<const std::uint8_t>& chunk) {
+  while (echoTaken_ < echoLength_ && !chunk.empty()) {
+    if (chunk.front() != request_.frame[echoTaken_]) return false;
+    ++echoTaken_;
+    chunk = chunk.subspan(1);
+  }
+  return true;
 }
 
 std::optional<Answer> Exchange::OnTimer(std::uint16_t handle) {
@@ -106,6 +154,9 @@ std::optional<Answer> Exchange::OnTimer(std::uint16_t handle) {
   if (handle != SilenceTrigger()) return std::nullopt;  // late expiry of an earlier request
   const std::size_t got = collector_.received().size();
   if (got == 0 || !SilenceEnds(request_.end)) return Finish(AnswerEnd::TimedOut);
+  // A gap in a network stream ends nothing the rule can end itself: the
+  // answer waits for its length up to the deadline.
+  if (traits_.network && collector_.EndsByContent()) return std::nullopt;
   if (got < request_.graceBelow && !graceUsed_) {
     // A short answer gets one more wait; the next expiry ends it.
     graceUsed_ = true;
@@ -125,8 +176,13 @@ Answer Exchange::Finish(AnswerEnd end, bool deadline) {
   answer.raw.assign(collector_.received().begin(), collector_.received().end());
   answer.overflowed = collector_.overflowed();
   answer.deadlineReached = deadline;
-  answer.failure = end == AnswerEnd::Complete ? Failure::None : Failure::TimedOut;
-  if (end == AnswerEnd::Complete && request_.expect) {
+  if (end == AnswerEnd::Complete && traits_.gateway && IsGatewayFailureAnswer(request_.form, answer.raw)) {
+    // The gateway says no controller answered: a time-out, nothing received.
+    answer.end = AnswerEnd::TimedOut;
+    answer.raw.clear();
+  }
+  answer.failure = answer.end == AnswerEnd::Complete ? Failure::None : Failure::TimedOut;
+  if (answer.end == AnswerEnd::Complete && request_.expect) {
     AnswerCheck check = CheckAnswer(*request_.expect, answer.raw);
     answer.failure = check.failure;
     answer.frame = std::move(check.bytes);

@@ -38,6 +38,25 @@
 // restarting the silence wait cannot hold an exchange open. A request may set
 // `deadlineTicks` itself (a loader step that erases flash).
 //
+// The line (ComPort::Traits, read at each Send):
+//   - echoes: the request comes back first. Its bytes are compared with the
+//     request as they arrive and dropped; anything else ends the request at
+//     once as Failure::LineEcho. The answer is collected from the byte after
+//     the echo, and the first wait starts again once the echo is whole (the
+//     controller starts answering when the request has left the line). The
+//     deadline grows by the echo's time on the line.
+//   - network: every wait of the request (first, re-arm, and a deadline the
+//     request sets itself) grows by kNetworkAllowanceTicks, and a silence ends
+//     only an answer whose rule cannot tell its end from its bytes (Silence,
+//     an RTU function of unknown length): an answer that ends by its length
+//     or its LF waits for it up to the deadline, as a gap in a TCP stream
+//     says nothing about the frame.
+//   - gateway: the waits of a request that is no broadcast grow by
+//     kGatewayAllowanceTicks more, so the
+//     gateway's own verdict comes within them, and an answer that is the
+//     gateway's exception 0x0A or 0x0B ends the request at once as TimedOut
+//     with nothing received (no controller answered).
+//
 // Receive cap: the answer is stored up to `capacity` bytes; a full buffer ends
 // the answer (Complete, `overflowed` set), the rest of that chunk is dropped.
 // Bytes that arrive while no request is pending are read and dropped.
@@ -58,6 +77,23 @@
 #include "core/modbus/codec.h"
 
 namespace kx {
+
+// Added to every wait of a request on a network line (the time-out policy's
+// one network figure, see requests.h): 4 ticks, 220 ms, for a device server's
+// or gateway's round trip on a plant network or a VPN (tens of ms) plus the
+// time a device server may hold received bytes before sending them on (its
+// packing interval, commonly up to 50 ms), with room to spare. Only waits
+// that end without an answer get longer; an answer is taken when it arrives.
+inline constexpr int kNetworkAllowanceTicks = 4;
+// Added on top for a Modbus TCP gateway: 20 ticks, 1100 ms, longer than the
+// common setting of a gateway's own answer time-out (1000 ms). A gateway
+// answers every request, with the controller's answer or with its exception
+// 0x0B when the controller is silent, and it carries one request at a time:
+// a wait that ended before the gateway's would put the next request behind
+// the one it still waits for, and its answer would come too late as well.
+// So a silent controller costs the gateway's time-out (set it shorter on the
+// gateway to search faster), and this wait only ends a gateway that is gone.
+inline constexpr int kGatewayAllowanceTicks = 20;
 
 struct ExchangeRequest {
   Bytes frame;                      // written to the port in one block
@@ -118,6 +154,10 @@ struct Answer {
   std::string Text() const;
 };
 
+// Whether received bytes are a gateway's own exception (0x0A, 0x0B) as a
+// whole frame of the form, check digits right.
+bool IsGatewayFailureAnswer(FrameForm form, std::span<const std::uint8_t> received);
+
 // Derived overall deadline of a request (see Deadline above).
 int DeadlineTicks(const ExchangeRequest& request);
 
@@ -165,7 +205,13 @@ class Exchange {
   Answer Finish(AnswerEnd end, bool deadline = false);
   void Disarm();
 
+  // Takes the line's echo from the front of a chunk; false when it differs.
+  bool TakeEcho(std::span<const std::uint8_t>& chunk);
+
   ComPort& port_;
+  LineTraits traits_;
+  std::size_t echoTaken_ = 0;   // bytes of the request's echo received so far
+  std::size_t echoLength_ = 0;  // 0: the line does not echo
   bool pending_ = false;
   bool graceUsed_ = false;
   std::uint32_t tag_ = 0;

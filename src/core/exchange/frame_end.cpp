@@ -11,17 +11,23 @@ namespace {
 
 constexpr std::uint8_t kLf = 0x0A;
 
+// Answers of the family whose length follows from the function: a byte count
+// after the function (0x77: a KX1 answers the identification 0x67 under this
+// code), a write's fixed eight bytes, an exception's five.
+bool CountedAnswer(std::uint8_t f) { return f == 0x03 || f == 0x04 || f == 0x67 || f == 0x77; }
+bool WriteAnswer(std::uint8_t f) { return f == 0x05 || f == 0x06 || f == 0x10; }
+bool ExceptionAnswer(std::uint8_t f) { return f >= 0x80; }
+
 // Expected RTU answer length by function once the bytes so far tell it.
 std::size_t ByFunctionLength(std::span<const std::uint8_t> b, std::size_t current) {
   if (b.size() == 1) return kRtuOpenLength;
   const std::uint8_t f = b[1];
   if (b.size() == 2) {
-    if (f >= 0x80) return kRtuExceptionLength;
-    if (f == 0x05 || f == 0x06 || f == 0x10) return kRtuWriteAnswerLength;
+    if (ExceptionAnswer(f)) return kRtuExceptionLength;
+    if (WriteAnswer(f)) return kRtuWriteAnswerLength;
     return current;
   }
-  // 0x77: a KX1 answers the identification (0x67) under this function code.
-  if (b.size() == 3 && (f == 0x03 || f == 0x04 || f == 0x67 || f == 0x77)) return std::size_t{b[2]} + 5;
+  if (b.size() == 3 && CountedAnswer(f)) return std::size_t{b[2]} + 5;
   return current;
 }
 
@@ -90,6 +96,24 @@ FrameProgress FrameCollector::AfterByte() {
           },
       },
       rule_);
+}
+
+bool FrameCollector::EndsByContent() const {
+  // Before the function byte every RTU answer may still turn out to have a known length.
+  const bool functionKnown = bytes_.size() >= 2;
+  return std::visit(Overloaded{
+                        [](const frame_end::Line&) { return true; },
+                        [&](const frame_end::RtuShared&) {
+                          return !functionKnown || bytes_[1] == 0x03 || bytes_[1] == 0x06;
+                        },
+                        [&](const frame_end::RtuByFunction&) {
+                          return !functionKnown || CountedAnswer(bytes_[1]) || WriteAnswer(bytes_[1]) ||
+                                 ExceptionAnswer(bytes_[1]);
+                        },
+                        [](const frame_end::Silence&) { return false; },
+                        [](const frame_end::Custom& r) { return !r.silenceEnds; },
+                    },
+                    rule_);
 }
 
 FrameCollector::State FrameCollector::Add(std::span<const std::uint8_t> chunk) {

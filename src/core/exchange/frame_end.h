@@ -103,6 +103,12 @@ class FrameCollector {
   // Adds one received chunk. Bytes after the end of the answer are dropped.
   State Add(std::span<const std::uint8_t> chunk);
 
+  // Whether the rule ends this answer by what it holds (an LF, a length known
+  // now or from bytes still to come) rather than by the line falling silent.
+  // Over a network, where a gap in the stream means nothing, only such a rule
+  // ends an answer; a silence does not cut it short.
+  bool EndsByContent() const;
+
   State state() const { return state_; }
   bool overflowed() const { return overflowed_; }
   std::span<const std::uint8_t> received() const { return bytes_; }

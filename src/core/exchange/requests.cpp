@@ -101,6 +101,8 @@ ExchangeRequest ProbeRequest(const LineFormat& line, std::uint8_t address) {
 }
 
 bool ProbeHit(const Answer& answer, std::uint8_t address, FrameForm form) {
+  // What came instead of the line's echo of the probe is no answer to it.
+  if (answer.failure == Failure::LineEcho) return false;
   const Bytes& received = answer.raw;
   if (form == FrameForm::Rtu)
     return received.size() >= 3 && received[0] == address && received[1] == kFnRead && received[2] == 0x02;

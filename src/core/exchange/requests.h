@@ -25,7 +25,8 @@ enum class RequestKind {
 
 // The first wait (and re-arm) in ticks of 55 ms for a request of this kind on
 // this line, from one table: ASCII waits by kind; RTU waits 2 ticks at 9600
-// bit/s and above, 3 below. A read whose request and answer (`answerBytes`,
+// bit/s and above, 3 below. On a line reached over the network the exchange
+// adds kNetworkAllowanceTicks (exchange.h) to every wait of the table. A read whose request and answer (`answerBytes`,
 // 0: not known) take longer on the line waits at least that long.
 int WaitTicks(RequestKind kind, const LineFormat& line, std::size_t answerBytes = 0);
 

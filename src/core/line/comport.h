@@ -31,6 +31,24 @@ struct TimerExpired {
 }  // namespace port_event
 using PortEvent = std::variant<port_event::DataAvailable, port_event::TimerExpired>;
 
+// What the path between the port and the controllers does to the traffic,
+// as far as the exchange must know it: a property of the port, read by the
+// exchange at each request.
+struct LineTraits {
+  // Every request comes back on the line before its answer (a two-wire
+  // converter that hears its own transmitter).
+  bool echoes = false;
+  // The line is reached over a network connection: bytes come as a stream in
+  // which a gap means nothing (no frame may end on a silence whose length it
+  // knows), and the network's latency adds to every wait.
+  bool network = false;
+  // Answers come through a Modbus TCP gateway: its own exceptions 0x0A and
+  // 0x0B (no path, the controller did not answer) mean that no answer came.
+  bool gateway = false;
+
+  friend bool operator==(const LineTraits&, const LineTraits&) = default;
+};
+
 // Sees every block a port writes and every chunk it receives, with the time
 // it passed the port (microseconds of a steady clock), without the port's user
 // knowing: the traffic log and kxctl's trace.
@@ -94,6 +112,10 @@ class ComPort {
   virtual void Arm(std::uint16_t handle, std::int32_t ticks) = 0;
   // Disarms the trigger: it does not fire until armed again.
   virtual void Disarm(std::uint16_t handle) = 0;
+
+  // What the line does to the traffic (see LineTraits); known before the port
+  // opens, from the path of the selected port.
+  virtual LineTraits Traits() const { return {}; }
 
   // Data-available and timer events, delivered one at a time in the UI thread.
   void SetOnTrigger(TriggerHandler handler) { onTrigger_ = std::move(handler); }

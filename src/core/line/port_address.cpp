@@ -35,6 +35,16 @@ std::optional<std::uint16_t> PortNumber(std::string_view text) {
 
 bool IsNetworkPath(std::string_view path) { return SchemeOf(path) != nullptr; }
 
+LineTraits TraitsOf(const PortAddress& address) {
+  return LineTraits{address.echo, address.transport != LineTransport::Device,
+                    address.transport == LineTransport::ModbusTcp};
+}
+
+LineTraits TraitsOfPath(std::string_view path) {
+  const auto address = ParsePortAddress(path);
+  return address ? TraitsOf(*address) : LineTraits{};
+}
+
 std::optional<PortAddress> ParsePortAddress(std::string_view path) {
   PortAddress address;
   if (path.size() >= kEchoSuffix.size() && path.substr(path.size() - kEchoSuffix.size()) == kEchoSuffix) {

@@ -18,6 +18,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/line/comport.h"
+
 namespace kx {
 
 enum class LineTransport { Device, Rfc2217, Tcp, ModbusTcp };
@@ -43,6 +45,11 @@ bool IsNetworkPath(std::string_view path);
 // Where the line's baud rate, parity, data and stop bits are set on the
 // server, not by the program.
 constexpr bool FormatIsServers(LineTransport t) { return t == LineTransport::Tcp || t == LineTransport::ModbusTcp; }
+
+// What a line at this address does to the traffic (echoes, network).
+LineTraits TraitsOf(const PortAddress& address);
+// The same for a path; a malformed path has no traits.
+LineTraits TraitsOfPath(std::string_view path);
 
 // "tcp://HOST:PORT, modbus-tcp://HOST[:PORT] or rfc2217://HOST:PORT": the forms
 // as usage texts name them.

@@ -9,7 +9,41 @@ std::uint16_t WordAt(std::span<const std::uint8_t> b, std::size_t i) {
   return static_cast<std::uint16_t>(b[i] << 8 | b[i + 1]);
 }
 
+std::optional<int> HexDigit(std::uint8_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return std::nullopt;
+}
+
+// ':' pairs LRC CR LF with a right LRC: the contents without the LRC.
+std::optional<Bytes> AsciiContents(std::span<const std::uint8_t> text) {
+  // ':', address, function, LRC: three pairs at least; an odd count of digits is no frame.
+  if (text.size() < 1 + 6 + 2 || text.front() != ':' || text[text.size() - 2] != '\r' || text.back() != '\n')
+    return std::nullopt;
+  const std::span<const std::uint8_t> digits = text.subspan(1, text.size() - 3);
+  if (digits.size() % 2 != 0) return std::nullopt;
+  Bytes bytes;
+  bytes.reserve(digits.size() / 2);
+  for (std::size_t i = 0; i < digits.size(); i += 2) {
+    const auto high = HexDigit(digits[i]);
+    const auto low = HexDigit(digits[i + 1]);
+    if (!high || !low) return std::nullopt;
+    bytes.push_back(static_cast<std::uint8_t>(*high << 4 | *low));
+  }
+  const std::uint8_t lrc = bytes.back();
+  bytes.pop_back();
+  if (ByteLrc(bytes) != lrc) return std::nullopt;
+  return bytes;
+}
+
 }  // namespace
+
+std::optional<SerialFrame> ParseSerialFrame(std::span<const std::uint8_t> bytes) {
+  if (auto contents = AsciiContents(bytes)) return SerialFrame{FrameForm::Ascii, std::move(*contents)};
+  if (bytes.size() >= 4 && RtuChecksumOk(bytes)) return SerialFrame{FrameForm::Rtu, Bytes(bytes.begin(), bytes.end() - 2)};
+  return std::nullopt;
+}
 
 std::optional<Bytes> BuildFrame(std::uint16_t transaction, std::uint8_t unit, std::span<const std::uint8_t> pdu) {
   if (pdu.empty() || pdu.size() > kMaxPduLength) return std::nullopt;

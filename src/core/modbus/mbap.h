@@ -41,6 +41,20 @@ Bytes SerialOfFrame(const Frame& frame);
 // True for a gateway's own exception (0x0A, 0x0B): the unit was not reached.
 bool IsGatewayFailure(std::span<const std::uint8_t> pdu);
 
+// A request frame as the engines write it to a serial line: its form and its
+// contents (address, function and data, without check digits).
+struct SerialFrame {
+  FrameForm form = FrameForm::Rtu;
+  Bytes contents;
+};
+
+// Reads one whole serial frame: ASCII (':', hexadecimal pairs in either case,
+// the LRC pair, CR LF, the LRC right) or else RTU (at least an address and a
+// function, the CRC right). Nothing for anything else. An RTU frame that also
+// reads as a checked ASCII frame is taken as ASCII (its CRC would have to be
+// CR LF and every byte a hex digit).
+std::optional<SerialFrame> ParseSerialFrame(std::span<const std::uint8_t> bytes);
+
 // Cuts a TCP byte stream into frames. Bytes in any chunks; a header whose
 // protocol is not 0 or whose length is out of range breaks the stream (there
 // is no way to find the next frame's start), after which nothing more is read

@@ -72,6 +72,7 @@ constexpr std::array<Entry, kMsgCount> kCatalogue{{
     {Msg::WriteCompareFail, "Writing data compare fail !!!"},
     {Msg::DataTimeOutError, "Received data time out error"},
     {Msg::LineLost, "the line was lost"},
+    {Msg::LineEchoWrong, "the line did not echo the request as sent"},
 
     {Msg::FirmwareVersionPrefix, "F/W Version "},
     {Msg::NotAvailable, "N/A"},

@@ -73,6 +73,7 @@ enum class Msg : std::uint8_t {
   WriteCompareFail,
   DataTimeOutError,  // "Received data time out error"
   LineLost,          // "the line was lost" (the port failed during an exchange)
+  LineEchoWrong,     // the line's echo of a request was not the request
 
   // Monitor: panels and device tiles.
   FirmwareVersionPrefix,  // "F/W Version "

@@ -183,7 +183,8 @@ void TrafficLog::Count(const TrafficFrame& answer, const Pending& pending) {
     case Failure::Exception: ++f.exceptions; break;
     case Failure::WrongAddress:
     case Failure::EchoMismatch:
-    case Failure::UnknownFunction: ++f.otherErrors; break;
+    case Failure::UnknownFunction:
+    case Failure::LineEcho: ++f.otherErrors; break;
   }
 }
 

@@ -2,6 +2,9 @@
 
 #include "core/modbus/mbap.h"
 
+#include <optional>
+#include <string_view>
+
 namespace kx {
 namespace {
 
@@ -72,6 +75,40 @@ TEST(Mbap, OnlyTheGatewayExceptionsMeanTheUnitWasNotReached) {
   EXPECT_FALSE(mbap::IsGatewayFailure(Bytes{0x83, 0x02}));
   EXPECT_FALSE(mbap::IsGatewayFailure(Bytes{0x03, 0x0B}));
   EXPECT_FALSE(mbap::IsGatewayFailure(Bytes{0x83, 0x0B, 0x00}));
+}
+
+// What the gateway port reads from a block the engines write: the form and
+// the contents of a whole, checked frame; nothing else goes to the gateway.
+TEST(Mbap, SerialFramesAreReadInEitherForm) {
+  auto text = [](std::string_view t) { return Bytes(t.begin(), t.end()); };
+  const Bytes read{0x05, 0x03, 0x47, 0x00, 0x00, 0x01};
+  Bytes badCrc = BuildRtuFrame(read);
+  badCrc.back() ^= 0x01;
+  struct Case {
+    const char* name;
+    Bytes block;
+    std::optional<FrameForm> form;  // nothing: not a frame
+  };
+  const Case cases[] = {
+      {"RTU", BuildRtuFrame(read), FrameForm::Rtu},
+      {"ASCII", BuildFrame(FrameForm::Ascii, read), FrameForm::Ascii},
+      {"ASCII in lower case", text(":050347000001b0\r\n"), FrameForm::Ascii},
+      {"RTU with a wrong CRC", badCrc, std::nullopt},
+      {"ASCII with a wrong LRC", text(":050347000001B1\r\n"), std::nullopt},
+      {"ASCII without CR LF", text(":050347000001B0"), std::nullopt},
+      {"ASCII with a non-hex digit", text(":05034700G001B0\r\n"), std::nullopt},
+      {"ASCII with an odd digit count", text(":050347000001B00\r\n"), std::nullopt},
+      {"address and CRC only", BuildRtuFrame(Bytes{0x05}), std::nullopt},
+      {"empty", {}, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto serial = mbap::ParseSerialFrame(c.block);
+    ASSERT_EQ(serial.has_value(), c.form.has_value());
+    if (!serial) continue;
+    EXPECT_EQ(serial->form, *c.form);
+    EXPECT_EQ(serial->contents, read);
+  }
 }
 
 }  // namespace
