@@ -39,11 +39,11 @@ class SearchPage : public QObject {
     QLabel* status = nullptr;       // `AutoDetectLb`
     QProgressBar* gauge = nullptr;  // `DetectBar`
     QLabel* timeLeft = nullptr;     // `TimeStamp`
-    std::function<int()> currentPort;                        // COM port chosen on the settings page
-    std::function<PresetFormat()> currentFormat;             // line format chosen on the settings page
+    std::function<int()> currentPort;                          // COM port chosen on the settings page
     std::function<void(const PresetFormat&)> takeSettings;     // PC mode SET: radio groups := format
     std::function<void(bool searchPageShown)> showSearchPage;  // swap settings groups and `DetectPL`
     std::function<void()> closeWindow;                       // controller mode CLOSE: leaves the controller mode
+    std::function<PresetFormat()> currentFormat;             // line format chosen on the settings page
   };
 
   SearchPage(Session& session, MainPortRouting& routing, Mode mode, Link link, QObject* parent);
