@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
   presets.protocol = kx::kProtocolAscii;
 
   const auto start = Clock::now();
-  search.Handle(kx::search_event::Start{1, presets});
+  search.Handle(kx::search_event::Start{1, presets, {}});
   if (search.state() == kx::BusSearch::State::Idle) return 1;  // the port did not open
   steps.clear();
   steps.push_back(start);

@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         presets.parity = in.Byte() % 4;
         presets.stop = in.Byte() % 3;
         presets.protocol = in.Byte() % 3;
-        search.Handle(search_event::Start{1, presets});
+        search.Handle(search_event::Start{1, presets, {}});
         break;
       }
       case 6: search.Handle(search_event::Cancel{}); break;

@@ -17,8 +17,11 @@
 #include <QRegularExpression>
 #include <QTableWidget>
 
+#include "core/comset/pc_settings.h"
+#include "core/line/network_line.h"
 #include "widgets/drop_list.h"
 #include "widgets/message_box.h"
+#include "widgets/note_label.h"
 #include "widgets/qt_text.h"
 
 namespace kx::comset {
@@ -163,6 +166,7 @@ void SearchPage::Build() {
   QFrame* page = link_.detectPanel;
   QFrame* after = link_.afterPanel;
 
+  LineNoteLb = app::NoteLabel(page, "LineNoteLb");
   auto* title1 = Heads(page, "ProtocolTitle1", kTitle1);
   ProtocolTitle1 = title1;
   AddrPreSet = List(page, AddrPresetList());
@@ -243,20 +247,21 @@ void SearchPage::Build() {
   for (int c = 0; c < 3; ++c) afterGrid->setColumnStretch(c, 1);
 
   auto* grid = new QGridLayout(page);
-  grid->addWidget(ProtocolTitle1, 0, 0, 1, 3);
-  grid->addWidget(AddrPreSet, 1, 0);
-  grid->addWidget(BeforeAddr, 1, 0);
-  grid->addWidget(BaudPreSet, 1, 1);
-  grid->addWidget(LengthPreSet, 1, 2);
-  grid->addWidget(ProtocolTitle2, 2, 0, 1, 3);
-  grid->addWidget(ParityPreSet, 3, 0);
-  grid->addWidget(StopPreSet, 3, 1);
-  grid->addWidget(ProtocolPreSet, 3, 2);
-  grid->addWidget(ResultTable, 4, 0, 1, 3, Qt::AlignHCenter);
-  grid->addWidget(after, 4, 0, 1, 3);
-  grid->addWidget(SetStartBt, 5, 0);
-  grid->addWidget(SETBt, 5, 1);
-  grid->addWidget(SetCloseBt, 5, 2);
+  grid->addWidget(LineNoteLb, 0, 0, 1, 3);
+  grid->addWidget(ProtocolTitle1, 1, 0, 1, 3);
+  grid->addWidget(AddrPreSet, 2, 0);
+  grid->addWidget(BeforeAddr, 2, 0);
+  grid->addWidget(BaudPreSet, 2, 1);
+  grid->addWidget(LengthPreSet, 2, 2);
+  grid->addWidget(ProtocolTitle2, 3, 0, 1, 3);
+  grid->addWidget(ParityPreSet, 4, 0);
+  grid->addWidget(StopPreSet, 4, 1);
+  grid->addWidget(ProtocolPreSet, 4, 2);
+  grid->addWidget(ResultTable, 5, 0, 1, 3, Qt::AlignHCenter);
+  grid->addWidget(after, 5, 0, 1, 3);
+  grid->addWidget(SetStartBt, 6, 0);
+  grid->addWidget(SETBt, 6, 1);
+  grid->addWidget(SetCloseBt, 6, 2);
   for (int c = 0; c < 3; ++c) grid->setColumnStretch(c, 1);
 
   connect(SetStartBt, &QPushButton::clicked, this, &SearchPage::SetStartBtClick);
@@ -315,8 +320,28 @@ void SearchPage::AutoDetectBtClick() {
   ResultTable->item(0, 1)->setText(app::QText(Msg::HeadingAddress));
   ResultTable->item(0, 2)->setText(app::QText(Msg::HeadingProtocol));
   gridUpdate_ = false;
+  ShowLineLimits();
   if (link_.showSearchPage) link_.showSearchPage(true);
   link_.detectPanel->show();
+}
+
+void SearchPage::ShowLineLimits() {
+  const int com = CurrentPort();
+  transport_ = TransportOf(session_, com);
+  const bool fixed = FormatIsServers(transport_);
+  if (fixed) {
+    ShowPresets(PresetsOnLine(transport_, ReadPresets(), CurrentFormat()));
+  } else if (formatFixed_) {
+    // Lists held for a server before: searched again, as on a fresh page.
+    for (QComboBox* list : FormatLists()) list->setCurrentIndex(kUnknown);
+  }
+  formatFixed_ = fixed;
+  for (QComboBox* list : FormatLists()) list->setEnabled(!fixed);
+  app::SetNote(*LineNoteLb, app::ToQString(SearchNote(session_, com)));
+}
+
+std::array<QComboBox*, 5> SearchPage::FormatLists() const {
+  return {BaudPreSet, LengthPreSet, ParityPreSet, StopPreSet, ProtocolPreSet};
 }
 
 void SearchPage::ClearResults() {
@@ -337,7 +362,7 @@ void SearchPage::SetStartBtClick() {
     return;
   }
   ClearResults();
-  search_.Handle(search_event::Start{link_.currentPort ? link_.currentPort() : 0, ReadPresets()});
+  search_.Handle(search_event::Start{CurrentPort(), ReadPresets(), CurrentFormat()});
 }
 
 void SearchPage::ShowSearch() {
@@ -376,7 +401,13 @@ void SearchPage::SETBtClick() {
     return;
   }
   const ChangeOrder order{beforeAccepted_, afterAccepted_, ReadPresets(), ReadAfter(), SyncChk->isChecked()};
-  change_.Handle(change_event::Set{link_.currentPort ? link_.currentPort() : 0, order});
+  // Asked here, before the change starts: a server in between keeps its own
+  // format, so the controller may not be reachable through it afterwards.
+  const std::string warning = ChangeWarning(session_, CurrentPort(), order);
+  if (!warning.empty() &&
+      !app::ConfirmWarning(link_.detectPanel->window(), app::ToQString(warning), "ChangeWarningBox"))
+    return;
+  change_.Handle(change_event::Set{CurrentPort(), order});
 }
 
 void SearchPage::AddrPreSetCloseUp() {
@@ -390,6 +421,7 @@ void SearchPage::AddrPreSetCloseUp() {
     ShowAfter(after);
   }
   ApplyPresetRules(presets);
+  if (mode_ == Mode::Pc) presets = PresetsOnLine(transport_, presets, CurrentFormat());
   ShowPresets(presets);
 }
 
@@ -435,6 +467,10 @@ void SearchPage::ShowControllerMode() {
   link_.gauge->setValue(0);
   link_.gauge->show();
   link_.timeLeft->hide();
+  // The presets are the controller's settings; behind a server the line's own
+  // format is the server's, as the settings page says.
+  const int com = CurrentPort();
+  app::SetNote(*LineNoteLb, app::ToQString(PcControlsFor(session_, com, false).note));
   if (link_.showSearchPage) link_.showSearchPage(true);
   link_.detectPanel->show();
   ShowChange();

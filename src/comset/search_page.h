@@ -39,10 +39,11 @@ class SearchPage : public QObject {
     QLabel* status = nullptr;       // `AutoDetectLb`
     QProgressBar* gauge = nullptr;  // `DetectBar`
     QLabel* timeLeft = nullptr;     // `TimeStamp`
-    std::function<int()> currentPort;                        // COM port chosen on the settings page
+    std::function<int()> currentPort;                          // COM port chosen on the settings page
     std::function<void(const PresetFormat&)> takeSettings;     // PC mode SET: radio groups := format
     std::function<void(bool searchPageShown)> showSearchPage;  // swap settings groups and `DetectPL`
     std::function<void()> closeWindow;                       // controller mode CLOSE: leaves the controller mode
+    std::function<PresetFormat()> currentFormat;             // line format chosen on the settings page
   };
 
   SearchPage(Session& session, MainPortRouting& routing, Mode mode, Link link, QObject* parent);
@@ -82,6 +83,13 @@ class SearchPage : public QObject {
   void ClearResults();
   // The error box, shown once the engine's step has returned.
   void ShowErrorLater(const std::string& text);
+  int CurrentPort() const { return link_.currentPort ? link_.currentPort() : 0; }
+  PresetFormat CurrentFormat() const { return link_.currentFormat ? link_.currentFormat() : PresetFormat{}; }
+  // PC mode: behind a server whose line format is fixed, the format lists show
+  // the format chosen in PC settings and are off, with the note saying why.
+  void ShowLineLimits();
+  // The format lists (baud, length, parity, stop bits, form).
+  std::array<QComboBox*, 5> FormatLists() const;
 
   Session& session_;
   MainPortRouting& routing_;
@@ -93,6 +101,10 @@ class SearchPage : public QObject {
   bool gridUpdate_ = false;  // the search is writing result cells: selections are ignored
   int beforeAccepted_ = 1;
   int afterAccepted_ = 1;
+  LineTransport transport_ = LineTransport::Device;  // of the port the page was opened for
+  bool formatFixed_ = false;                         // the format lists are held at the PC settings' format
+
+  QLabel* LineNoteLb = nullptr;  // why only addresses are searched (a server's fixed format)
 
   QLabel* ProtocolTitle1 = nullptr;
   QComboBox* AddrPreSet = nullptr;

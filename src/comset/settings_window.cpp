@@ -13,12 +13,13 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "comset/search_page.h"
+#include "core/comset/pc_settings.h"
 #include "widgets/message_box.h"
+#include "widgets/note_label.h"
 #include "widgets/pictures.h"
 #include "widgets/qt_text.h"
 #include "widgets/radio_group.h"
-#include "comset/search_page.h"
-#include "core/comset/pc_settings.h"
 
 namespace kx::comset {
 
@@ -96,6 +97,7 @@ SettingsWindow::SettingsWindow(Session& session, MainPortRouting& mainPort, Mode
   link.gauge = DetectBar;
   link.timeLeft = TimeStamp;
   link.currentPort = [this] { return currentPort_; };
+  link.currentFormat = [this] { return ChosenFormat(); };
   link.takeSettings = [this](const PresetFormat& f) {  // SET: the found row's settings
     Baudrate->SetItemIndex(FormatBaudCode(f));
     Parity->SetItemIndex(FormatParityCode(f));
@@ -148,6 +150,7 @@ QWidget* SettingsWindow::BuildPcPage() {
   Format = new app::RadioGroup("Format", "Format", {"ASCII", "RTU"}, page);
   for (app::RadioGroup* g : {Baudrate, Parity, DataLen, StopBit, Format}) g->SetItemIndex(0);
   connect(Format, &app::RadioGroup::Changed, this, &SettingsWindow::FormatClick);
+  ServerNoteLb = app::NoteLabel(page, "ServerNoteLb");
 
   auto* grid = new QGridLayout(page);
   grid->setContentsMargins(0, 0, 0, 0);
@@ -157,6 +160,7 @@ QWidget* SettingsWindow::BuildPcPage() {
   grid->addWidget(DataLen, 1, 2);
   grid->addWidget(StopBit, 2, 1);
   grid->addWidget(Format, 2, 2);
+  grid->addWidget(ServerNoteLb, 3, 0, 1, 3);
   return page;
 }
 
@@ -218,17 +222,35 @@ void SettingsWindow::ShowPcPage() {
   } else {
     COM[static_cast<std::size_t>(currentPort_)]->setChecked(true);
   }
+  ShowLineControls();
 }
 
-void SettingsWindow::COM1Click(int port) { currentPort_ = port; }
+void SettingsWindow::COM1Click(int port) {
+  currentPort_ = port;
+  ShowLineControls();
+}
 
 void SettingsWindow::FormatClick() {
-  if (Format->ItemIndex() == 1) {
-    DataLen->SetItemIndex(1);
-    DataLen->setEnabled(false);
-  } else {
-    DataLen->setEnabled(true);
-  }
+  if (Format->ItemIndex() == 1) DataLen->SetItemIndex(1);
+  ShowLineControls();
+}
+
+void SettingsWindow::ShowLineControls() {
+  const PcPageControls controls = PcControlsFor(session_, currentPort_, Format->ItemIndex() == 1);
+  for (app::RadioGroup* g : {Baudrate, Parity, StopBit}) g->setEnabled(controls.formatEnabled);
+  DataLen->setEnabled(controls.dataLenEnabled);
+  Format->setEnabled(controls.formEnabled);
+  app::SetNote(*ServerNoteLb, app::ToQString(controls.note));
+}
+
+PresetFormat SettingsWindow::ChosenFormat() const {
+  SettingsFields fields;
+  fields.baudCode = Baudrate->ItemIndex();
+  fields.parityCode = Parity->ItemIndex();
+  fields.dataBits8 = DataLen->ItemIndex();
+  fields.stopBits2 = StopBit->ItemIndex();
+  fields.rtu = Format->ItemIndex();
+  return FieldsFormat(fields);
 }
 
 void SettingsWindow::OKBtClick() {

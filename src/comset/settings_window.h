@@ -10,8 +10,9 @@
 
 #include <array>
 
-#include "core/routing/main_routing.h"
+#include "core/comset/bus_search.h"
 #include "core/line/session.h"
+#include "core/routing/main_routing.h"
 
 class QFrame;
 class QLabel;
@@ -62,6 +63,11 @@ class SettingsWindow : public QDialog {
   QWidget* BuildButtonPanel();
   void FormShow();
   void ShowPcPage();
+  // Enables the groups the program sets on the chosen port's line and shows
+  // the note naming what a server in between sets instead.
+  void ShowLineControls();
+  // The format the radio groups show now.
+  PresetFormat ChosenFormat() const;
 
   Session& session_;
   MainPortRouting& mainPort_;
@@ -77,6 +83,7 @@ class SettingsWindow : public QDialog {
   app::RadioGroup* DataLen = nullptr;
   app::RadioGroup* StopBit = nullptr;
   app::RadioGroup* Format = nullptr;
+  QLabel* ServerNoteLb = nullptr;  // what a network server sets on the chosen port's line
 
   // Status line, gauge and time-left line of the bus search and the
   // controller mode (hidden on the PC page).

@@ -13,6 +13,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "widgets/note_label.h"
 #include "widgets/qt_text.h"
 #include "widgets/scaling.h"
 
@@ -122,6 +123,8 @@ FwUpdateWindow::FwUpdateWindow(Session& session, ComPort& line, FlashUpdateMemor
   AddrLb->hide();
   Addr1->hide();
 
+  LineNoteLb = app::NoteLabel(this, "LineNoteLb");
+
   ProgressBar = new QProgressBar(this);
   ProgressBar->setObjectName("ProgressBar");
   ProgressBar->setRange(0, 100);
@@ -143,6 +146,7 @@ FwUpdateWindow::FwUpdateWindow(Session& session, ComPort& line, FlashUpdateMemor
   bottom->addWidget(CloseBt);
   auto* column = new QVBoxLayout(this);
   column->addLayout(grid);
+  column->addWidget(LineNoteLb);
   column->addLayout(panels);
   column->addLayout(bottom);
 
@@ -162,7 +166,19 @@ void FwUpdateWindow::showEvent(QShowEvent* event) {
   FormShow();
 }
 
-void FwUpdateWindow::FormShow() { app::ScaleWindow(this, width(), kDesignWidth); }
+void FwUpdateWindow::FormShow() {
+  ShowLineNote();
+  app::ScaleWindow(this, width(), kDesignWidth);
+}
+
+void FwUpdateWindow::ShowLineNote() {
+  const FirmwareLine line = FirmwareLineOf(session_, session_.params.port);
+  lineAllowed_ = line.allowed;
+  app::SetNote(*LineNoteLb, app::ToQString(line.note), !line.allowed);
+  UpDateBt->setEnabled(UpdateOffered() && !update_->view().portMissing);
+}
+
+bool FwUpdateWindow::UpdateOffered() const { return lineAllowed_ && image_.has_value() && !update_->Busy(); }
 
 void FwUpdateWindow::closeEvent(QCloseEvent* event) {
   FormClose();
@@ -231,7 +247,7 @@ void FwUpdateWindow::OpenBtClick() {
       FileName->setText(app::QText(Msg::FileLengthOrContentError));
       break;
   }
-  UpDateBt->setEnabled(image_.has_value() && !update_->Busy());
+  UpDateBt->setEnabled(UpdateOffered());
 }
 
 void FwUpdateWindow::UpDateBtClick() {
@@ -248,7 +264,7 @@ void FwUpdateWindow::ShowUpdate() {
   const bool busy = update_->Busy();
   OpenBt->setEnabled(!busy);
   Addr1->setEnabled(!busy);
-  UpDateBt->setEnabled(!busy && image_.has_value() && !view.portMissing);
+  UpDateBt->setEnabled(UpdateOffered() && !view.portMissing && !view.lineRefused);
   // A notice is shown once the engine's own step has returned.
   if (update_->NoticePending()) QMetaObject::invokeMethod(this, &FwUpdateWindow::HandleNotices, Qt::QueuedConnection);
 }

@@ -62,12 +62,16 @@ class FwUpdateWindow : public QDialog {
   void FormClose();
   void ShowUpdate();
   void HandleNotices();
+  // The note for the update's port, and whether UPDATE may be offered there.
+  void ShowLineNote();
+  bool UpdateOffered() const;
 
   Session& session_;
   ChooseFile chooseFile_;
   std::unique_ptr<FlashUpdate> update_;
   std::optional<FirmwareImage> image_;
   bool closed_ = false;
+  bool lineAllowed_ = true;  // the port's line can carry the loader (FirmwareLineOf)
 
   QPushButton* OpenBt = nullptr;
   QLabel* FileName = nullptr;
@@ -83,6 +87,7 @@ class FwUpdateWindow : public QDialog {
   QLineEdit* FWVER = nullptr;
   QLabel* AddrLb = nullptr;
   QSpinBox* Addr1 = nullptr;
+  QLabel* LineNoteLb = nullptr;  // what a network server in between means for the update
   QProgressBar* ProgressBar = nullptr;
   QPushButton* CloseBt = nullptr;
 };

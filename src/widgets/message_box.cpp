@@ -26,4 +26,12 @@ void SetSafeDefault(QMessageBox& box) {
   }
 }
 
+bool ConfirmWarning(QWidget* parent, const QString& text, const QString& objectName) {
+  QMessageBox box(QMessageBox::Warning, QApplication::applicationName(), text, QMessageBox::Yes | QMessageBox::No,
+                  parent);
+  box.setObjectName(objectName);
+  SetSafeDefault(box);
+  return box.exec() == QMessageBox::Yes;
+}
+
 }  // namespace kx::app

@@ -20,4 +20,8 @@ void ShowErrorBox(QWidget* parent, const QString& text);
 // (another model's file, a broadcast, restoring defaults) declines it.
 void SetSafeDefault(QMessageBox& box);
 
+// A warning put as a question with Yes and No (No the default); true for Yes.
+// For a window's own button handlers, never from inside an engine's step.
+bool ConfirmWarning(QWidget* parent, const QString& text, const QString& objectName);
+
 }  // namespace kx::app

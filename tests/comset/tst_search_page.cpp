@@ -43,7 +43,8 @@ class TstSearchPage : public QObject {
     explicit Fixture(SearchPage::Mode mode)
         : page(session, routing, mode,
                SearchPage::Link{detect, after, status, gauge, timeLeft, [] { return 1; },
-                                [this](const PresetFormat& f) { taken = f; }, nullptr, [this] { closed = true; }},
+                                [this](const PresetFormat& f) { taken = f; }, nullptr, [this] { closed = true; },
+                                nullptr},
                &window) {
       session.settingsWord = 292;  // COM1 9600 E 7 1 ASCII
       session.params = PortParams{1, 9600, 7, 1, 1, false};

@@ -145,7 +145,7 @@ void TstFaultyLineE2e::noiseEndsEachRequestByItsDeadline() {
     kx::BusSearch search(session, routing, kx::BusSearch::Hooks{});
     routing.setup.answerStep = [&](const kx::Answer& answer) { search.Handle(kx::search_event::Answered{answer}); };
     kx::SearchPresets presets{1, 1, kx::kLength8, kx::kParityNone, kx::kStop1, kx::kProtocolAscii};
-    search.Handle(kx::search_event::Start{1, presets});
+    search.Handle(kx::search_event::Start{1, presets, {}});
     QVERIFY(search.Searching());
     QTRY_VERIFY_WITH_TIMEOUT(search.probeCount() >= 3, 10000);
     search.Handle(kx::search_event::Cancel{});

@@ -85,7 +85,7 @@ void TstProtocolE2e::movesAKx3ToNewAddressAndFormat() {
   kx::SearchPresets presets;
   presets.addr = 1;
   kx::SetPresetsToFormat(presets, kNew);
-  search.Handle(kx::search_event::Start{1, presets});
+  search.Handle(kx::search_event::Start{1, presets, {}});
   QVERIFY(search.Searching());
   QTRY_VERIFY_WITH_TIMEOUT(!search.Searching(), 10000);
   std::vector<std::string> found;
@@ -94,7 +94,7 @@ void TstProtocolE2e::movesAKx3ToNewAddressAndFormat() {
   QCOMPARE(search.hits()[0].protocolText, std::string("19200,8,E,1,  RTU"));
 
   kx::SetPresetsToFormat(presets, kOld);
-  search.Handle(kx::search_event::Start{1, presets});
+  search.Handle(kx::search_event::Start{1, presets, {}});
   QVERIFY(search.Searching());
   QTRY_VERIFY_WITH_TIMEOUT(!search.Searching(), 10000);
   QCOMPARE(search.view().status, std::string("Search Completed,Found 0 items"));

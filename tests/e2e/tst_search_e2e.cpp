@@ -44,7 +44,7 @@ void TstSearchE2e::findsTwoControllersUnderTheirOwnFormats() {
   presets.baud = 2;
   presets.parity = kx::kParityNone;
   presets.stop = kx::kStop2;
-  search.Handle(kx::search_event::Start{1, presets});
+  search.Handle(kx::search_event::Start{1, presets, {}});
   QVERIFY(search.Searching());
   QCOMPARE(search.total(), 48);
   QTRY_VERIFY_WITH_TIMEOUT(!search.Searching(), 20000);

@@ -46,6 +46,7 @@ class TstFwUpdateLayout : public QObject {
   Q_OBJECT
  private slots:
   void everyStateFitsTheWindow();
+  void linesBehindServersShowTheirNoteWhole();
 };
 
 void TstFwUpdateLayout::everyStateFitsTheWindow() {
@@ -86,6 +87,42 @@ void TstFwUpdateLayout::everyStateFitsTheWindow() {
   QCOMPARE(window.findChild<QLabel*>("ErrMess")->text(), QStringLiteral("Program update successed"));
   CheckLayout(window);
   Shot(window, QStringLiteral("fwupdate-done"));
+}
+
+// The note of a transparent server and the refusal of a Modbus TCP gateway,
+// with a file loaded: whole, over nothing, all of their text shown.
+void TstFwUpdateLayout::linesBehindServersShowTheirNoteWhole() {
+  QTemporaryDir dir;
+  const QString file = dir.filePath(QStringLiteral("kx3-v1.05.oc"));
+  kxsim::FirmwareRecipe recipe;
+  recipe.modelCode = 12;  // KX3: the address box shows too
+  recipe.version = 0x0105;
+  recipe.records = 20;
+  QVERIFY(kxsim::WriteFirmwareFile(file.toStdString(), recipe));
+
+  for (const auto& [path, name] : {std::pair{"tcp://192.168.100.200:4001", "fwupdate-tcp"},
+                                   std::pair{"modbus-tcp://192.168.100.201:1502?echo", "fwupdate-modbus-tcp"}}) {
+    kx::Session session;
+    session.settingsWord = 256 + 0x24;  // COM1, 9600 bit/s
+    kx::DecodeSettingsWord(session.settingsWord, session.params);
+    session.portPath[1] = path;
+    kx::test::FakePort port;
+    kx::FlashUpdateMemory memory;
+    kx::fwupdate::FwUpdateWindow window(session, port, memory, [&] { return file; });
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTest::mouseClick(window.findChild<QPushButton*>("OpenBt"), Qt::LeftButton);
+    QVERIFY(window.image().has_value());
+    CheckLayout(window);
+    auto* note = window.findChild<QLabel*>("LineNoteLb");
+    QVERIFY(note->isVisible());
+    QVERIFY2(note->heightForWidth(note->width()) <= note->height(),
+             qPrintable(QStringLiteral("%1: the note needs %2 pixels of height, has %3")
+                            .arg(name)
+                            .arg(note->heightForWidth(note->width()))
+                            .arg(note->height())));
+    Shot(window, QString::fromLatin1(name));
+  }
 }
 
 QTEST_MAIN(TstFwUpdateLayout)

@@ -69,6 +69,14 @@ class FwUpdateWindowTest : public QObject, protected kx::test::WindowFixture<FwU
   bool RunToEnd() {
     return bus_->RunUntil([&] { return !window_->update().Busy(); }, 4000);
   }
+  // A fresh window for COM2 mapped to `path`.
+  void ShowOn(const std::string& path) {
+    window_.reset();
+    session_->portPath[2] = path;
+    window_ = std::make_unique<FwUpdateWindow>(*session_, *port_, memory_, [this] { return nextFile_; });
+    ShowWindow();
+  }
+  QLabel* LineNote() { return Child<QLabel>(*window_, "LineNoteLb"); }
 
   std::unique_ptr<kx::test::SimBus> bus_;
 
@@ -269,6 +277,43 @@ class FwUpdateWindowTest : public QObject, protected kx::test::WindowFixture<FwU
     window_->resize(900, 520);
     ShowWindow();
     QCOMPARE(Child<QPushButton>(*window_, "OpenBt")->font().pointSize(), base * 900 / 450);
+  }
+
+  void aLocalPortShowsNoLineNote() { QVERIFY(!LineNote()->isVisible()); }
+
+  // Through a Modbus TCP gateway the loader's frames cannot pass: the window
+  // says so from the start and UPDATE stays off, whatever file is loaded.
+  void aGatewayRefusesTheUpdate() {
+    for (const std::uint8_t model : {std::uint8_t{11}, std::uint8_t{12}}) {
+      ShowOn("modbus-tcp://127.0.0.1");
+      QVERIFY(LineNote()->isVisible());
+      QCOMPARE(LineNote()->text(),
+               QString("COM2 (modbus-tcp://127.0.0.1): no firmware update through a Modbus TCP gateway (the loader's "
+                       "frames are not Modbus requests)."));
+      QVERIFY(LineNote()->styleSheet().contains("#C00000"));  // red: a refusal
+      Open(WriteFile("fw.oc", Firmware(model)));
+      QVERIFY(window_->image().has_value());  // the file itself is good
+      QVERIFY(!Enabled("UpDateBt"));
+      QVERIFY(Enabled("OpenBt"));
+      QCOMPARE(port_->openCount, 0);
+    }
+  }
+
+  // Through a transparent server the update runs; the note says what the
+  // server must be set to.
+  void aServerNeeds38400_8N1() {
+    bus_->Add("kx2@1:9600-7E1-ascii,loader");
+    ShowOn("tcp://127.0.0.1:5000?echo");
+    QCOMPARE(LineNote()->text(),
+             QString("COM2 (tcp://127.0.0.1:5000?echo): the server must run at 38400 bit/s, 8 data bits, no parity, 1 "
+                     "stop bit (38400 8N1) for the update."));
+    QVERIFY(!LineNote()->styleSheet().contains("#C00000"));
+    Open(WriteFile("kx2.oc", Firmware(11, 6)));
+    QVERIFY(Enabled("UpDateBt"));
+    kx::test::Click(*Child<QPushButton>(*window_, "UpDateBt"));
+    QVERIFY(RunToEnd());
+    QCOMPARE(Text("ErrMess"), QString("Program update successed"));
+    QVERIFY(LineNote()->isVisible());
   }
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/exchange/requests.h"
+#include "core/line/network_line.h"
 #include "core/text/messages.h"
 
 namespace kx {
@@ -62,6 +63,17 @@ int FormatBaudCode(const PresetFormat& f) {
 }
 
 int FormatParityCode(const PresetFormat& f) { return 2 - std::clamp(f.parity, 0, 2); }
+
+PresetFormat FieldsFormat(const SettingsFields& fields) {
+  static constexpr std::array<int, 5> kDigits{4, 3, 0, 1, 2};  // per baud code: 2400 .. 38400
+  PresetFormat f;
+  f.baud = fields.baudCode >= 0 && fields.baudCode < 5 ? kDigits[static_cast<std::size_t>(fields.baudCode)] : 0;
+  f.parity = fields.parityCode >= 0 && fields.parityCode < 3 ? 2 - fields.parityCode : 0;
+  f.length = fields.dataBits8 != 0 ? 1 : 0;
+  f.stop = fields.stopBits2 != 0 ? 1 : 0;
+  f.form = fields.rtu != 0 ? 1 : 0;
+  return f;
+}
 
 PortParams FormatParams(const PresetFormat& f, int comNumber) {
   PortParams p;
@@ -203,6 +215,27 @@ void RewriteLabel(std::string& label, int combination) {
   label.replace(kLabelFormPos, kLabelFormWidth, FormatRtu(f) ? "RTU  " : "ASCII");
 }
 
+SearchPresets PresetsOnLine(LineTransport transport, const SearchPresets& chosen, const PresetFormat& pcFormat) {
+  if (!FormatIsServers(transport)) return chosen;
+  SearchPresets presets = chosen;
+  PresetFormat format = pcFormat;
+  if (FormatRtu(format)) format.length = 1;  // RTU frames need all eight bits
+  SetPresetsToFormat(presets, format);
+  return presets;
+}
+
+std::string SearchNote(const Session& session, int comNumber) {
+  const LineControl control = ControlOf(TransportOf(session, comNumber));
+  if (control.format) return {};
+  const Msg note = control.form ? Msg::ServerSearchAddresses : Msg::GatewaySearchAddresses;
+  return LineName(session, comNumber) + std::string(Text(note));
+}
+
+std::string ServedFormText(LineTransport transport, const PresetFormat& format) {
+  if (transport == LineTransport::ModbusTcp) return std::string(Text(Msg::GatewayForm));
+  return FormatRtu(format) ? "RTU" : "ASCII";
+}
+
 std::string TimeLeftText(int total, int done) {
   const int remaining = std::max(total - done, 0);
   const long long t = static_cast<long long>(remaining) * kProbeEstimateMs / 1000;
@@ -240,12 +273,13 @@ void BusSearch::On(const search_event::Start& start) {
   if (Searching()) return;
   // The lists are taken as they are (a chosen result row fills them without
   // the close-up rules); only the RTU form always means 8 data bits.
-  SearchPresets presets = start.presets;
+  comNumber_ = start.comNumber;
+  transport_ = TransportOf(session_, comNumber_);
+  SearchPresets presets = PresetsOnLine(transport_, start.presets, start.pcFormat);
   if (presets.protocol == kProtocolRtu) presets.length = kLength8;
 
   hits_.clear();
   probeCount_ = 0;
-  comNumber_ = start.comNumber;
   range_ = PresetAddressRange(presets.addr);
   visited_ = VisitedCombinations(presets);
   comboIndex_ = 0;
@@ -264,7 +298,10 @@ void BusSearch::On(const search_event::Start& start) {
   }
 
   const PresetFormat format = CombinationFormat(visited_.front());
-  view_.status = CombinationLabel(comNumber_, visited_.front());
+  // Behind a server the line is named as given, with the one form searched.
+  view_.status = FormatIsServers(transport_)
+                     ? LineName(session_, comNumber_) + ", " + ServedFormText(transport_, format)
+                     : CombinationLabel(comNumber_, visited_.front());
   probeAddress_ = range_.first;
 
   if (!line_.Open(comNumber_, format)) {
@@ -301,7 +338,11 @@ void BusSearch::On(const search_event::Answered& answered) {
     hit.address = probeAddress_;
     hit.combination = Combination();
     hit.addressText = HexByte(probeAddress_) + "H";
-    hit.protocolText = view_.status.size() > 6 ? view_.status.substr(6) : std::string();
+    if (FormatIsServers(transport_)) {
+      hit.protocolText = ServedFormText(transport_, CombinationFormat(Combination()));
+    } else {
+      hit.protocolText = view_.status.size() > 6 ? view_.status.substr(6) : std::string();
+    }
     hits_.push_back(std::move(hit));
   }
   Step();

@@ -19,10 +19,12 @@
 #include <vector>
 
 #include "core/exchange/exchange.h"
-#include "core/modbus/codec.h"
 #include "core/line/comport.h"
-#include "core/routing/main_routing.h"
+#include "core/line/port_address.h"
 #include "core/line/session.h"
+#include "core/line/settings.h"
+#include "core/modbus/codec.h"
+#include "core/routing/main_routing.h"
 
 namespace kx {
 
@@ -61,6 +63,9 @@ FrameForm FormatForm(const PresetFormat& format);
 // baud 0 2400, 1 4800, 2 9600, 3 19200, 4 38400; parity 0 none, 1 even, 2 odd.
 int FormatBaudCode(const PresetFormat& format);
 int FormatParityCode(const PresetFormat& format);
+// The format of the settings word's fields (port unused); codes the lists do
+// not have (baud 5-7, parity 3) give the first item.
+PresetFormat FieldsFormat(const SettingsFields& fields);
 
 // Port parameters that put a port on `format` (port number `comNumber`).
 PortParams FormatParams(const PresetFormat& format, int comNumber);
@@ -136,6 +141,18 @@ std::vector<int> VisitedCombinations(const SearchPresets& presets);
 std::string CombinationLabel(int comNumber, int combination);
 void RewriteLabel(std::string& label, int combination);
 
+// A line whose format a server sets (tcp://, modbus-tcp://) is searched on one
+// format, the one chosen in PC settings (`pcFormat`: for tcp:// its form is the
+// one the frames take, for modbus-tcp:// only what the port is handed), over
+// the address range of `chosen`. Any other line: `chosen` as it is.
+SearchPresets PresetsOnLine(LineTransport transport, const SearchPresets& chosen, const PresetFormat& pcFormat);
+// The search page's note for the line behind COM `comNumber`: why only
+// addresses are searched; empty on a line the program sets itself.
+std::string SearchNote(const Session& session, int comNumber);
+// How a hit over a server is listed: the form ("ASCII", "RTU") through a
+// transparent server, "Modbus TCP" through a gateway.
+std::string ServedFormText(LineTransport transport, const PresetFormat& format);
+
 // Time-left line after `done` of `total` probes at 183 ms per probe.
 inline constexpr int kProbeEstimateMs = 183;
 std::string TimeLeftText(int total, int done);
@@ -176,6 +193,7 @@ namespace search_event {
 struct Start {       // START: searches port `comNumber` with the presets
   int comNumber = 0;
   SearchPresets presets;
+  PresetFormat pcFormat;  // chosen in PC settings: the one format searched behind a server
 };
 struct Cancel {};    // CANCEL: ends the running search with "Search abort,Found n items"
 struct Leave {};     // CLOSE or the window's Cancel: ends a running search quietly, frees the line
@@ -266,6 +284,7 @@ class BusSearch {
   int probeCount_ = 0;
   int total_ = 0;
   int comNumber_ = 0;
+  LineTransport transport_ = LineTransport::Device;
 };
 
 }  // namespace kx

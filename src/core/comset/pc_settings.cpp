@@ -1,5 +1,8 @@
 #include "core/comset/pc_settings.h"
 
+#include "core/line/network_line.h"
+#include "core/text/messages.h"
+
 namespace kx {
 
 namespace {
@@ -33,6 +36,20 @@ PcSettingsPage PcSettingsFromWord(std::int32_t word, const std::array<bool, Sess
   }
   page.noPortExists = page.currentPort == 0;
   page.items.port = page.currentPort;
+  return page;
+}
+
+PcPageControls PcControlsFor(const Session& session, int comNumber, bool rtu) {
+  const LineTransport transport = TransportOf(session, comNumber);
+  const LineControl control = ControlOf(transport);
+  PcPageControls page;
+  page.formatEnabled = control.format;
+  page.dataLenEnabled = control.format && !rtu;
+  page.formEnabled = control.form;
+  if (!control.format) {
+    const Msg note = control.form ? Msg::ServerSetsFormat : Msg::GatewaySetsFormat;
+    page.note = LineName(session, comNumber) + std::string(Text(note));
+  }
   return page;
 }
 

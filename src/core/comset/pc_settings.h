@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "core/line/session.h"
 #include "core/line/settings.h"
@@ -28,6 +29,18 @@ struct PcSettingsPage {
 // RTU shows "8 Bits", whatever the word's data bit says, since RTU frames need
 // all eight bits.
 PcSettingsPage PcSettingsFromWord(std::int32_t word, const std::array<bool, Session::kPortSlots>& present);
+
+// Which groups of the page the user may change for the line behind the chosen
+// port, and the note that says why the others are off (empty on a line the
+// program sets itself). Only the controls follow the line: the stored values
+// stay as they are, since other lines and the settings file use them.
+struct PcPageControls {
+  bool formatEnabled = true;   // Baudrate, Parity, StopBit
+  bool dataLenEnabled = true;  // DataLen: the format is the program's and the form is ASCII
+  bool formEnabled = true;     // Format
+  std::string note;
+};
+PcPageControls PcControlsFor(const Session& session, int comNumber, bool rtu);
 
 enum class StoreOutcome {
   Unchanged,    // same word and the file was read: nothing written

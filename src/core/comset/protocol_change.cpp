@@ -4,8 +4,9 @@
 #include <array>
 
 #include "core/exchange/requests.h"
-#include "core/text/messages.h"
+#include "core/line/network_line.h"
 #include "core/line/settings.h"
+#include "core/text/messages.h"
 
 namespace kx {
 
@@ -96,6 +97,17 @@ ExchangeRequest ProtocolStepRequest(const LineFormat& line, int address, std::ui
   return r;
 }
 
+bool WritesAddressAndFormat(const ChangeOrder& order) {
+  return order.beforeAddress != order.afterAddress || PresetsFormat(order.presets) != order.after;
+}
+
+std::string ChangeWarning(const Session& session, int comNumber, const ChangeOrder& order) {
+  const LineControl control = ControlOf(TransportOf(session, comNumber));
+  if (control.format || !WritesAddressAndFormat(order)) return {};
+  const Msg warning = control.form ? Msg::ServerChangeWarning : Msg::GatewayChangeWarning;
+  return LineName(session, comNumber) + std::string(Text(warning));
+}
+
 // ---------------------------------------------------------------------------
 
 ProtocolChange::ProtocolChange(Session& session, MainPortRouting& routing, Hooks hooks)
@@ -159,8 +171,7 @@ void ProtocolChange::On(const change_event::Set& set) {
 void ProtocolChange::RunSteps() {
   bool justChanged = false;  // the controller has just taken its new settings
   if (step_ == 0) {
-    const bool same = order_.beforeAddress == order_.afterAddress && PresetsFormat(order_.presets) == order_.after;
-    step_ = same ? 2 : 1;
+    step_ = WritesAddressAndFormat(order_) ? 1 : 2;
   } else if (step_ == 1) {
     step_ = 2;
     justChanged = true;

@@ -64,6 +64,17 @@ struct ChangeOrder {
   bool sync = false;
 };
 
+// Step 1 goes out (register 0x470B, the new address with the whole format
+// byte of the after lists): the address or a format field changes.
+bool WritesAddressAndFormat(const ChangeOrder& order);
+
+// The question to ask before SET on the line behind COM `comNumber`: a server
+// in between keeps its own line format, so a change that writes the
+// controller's format may leave it unreachable through the server. Empty when
+// there is nothing to ask (a line the program sets, or nothing written but
+// the synchronisation).
+std::string ChangeWarning(const Session& session, int comNumber, const ChangeOrder& order);
+
 namespace change_event {
 struct Prepare {       // controller mode shown: presets and after lists from the port settings word
   std::int32_t settingsWord = 0;

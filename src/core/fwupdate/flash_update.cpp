@@ -2,6 +2,7 @@
 
 #include "core/exchange/requests.h"
 #include "core/fwupdate/loader_protocol.h"
+#include "core/line/network_line.h"
 #include "core/line/settings.h"
 
 namespace kx {
@@ -34,6 +35,16 @@ void ApplyParams(ComPort& port, const PortParams& p) {
 
 }  // namespace
 
+FirmwareLine FirmwareLineOf(const Session& session, int comNumber) {
+  const LineControl control = ControlOf(TransportOf(session, comNumber));
+  FirmwareLine line;
+  if (control.format) return line;
+  line.allowed = control.form;  // a gateway re-frames Modbus requests only
+  const Msg note = line.allowed ? Msg::ServerFirmwareFormat : Msg::GatewayFirmwareRefused;
+  line.note = LineName(session, comNumber) + std::string(Text(note));
+  return line;
+}
+
 FlashUpdate::FlashUpdate(Session& session, ComPort& port, FlashUpdateMemory& memory)
     : session_(session), port_(port), memory_(memory), exchange_(port) {}
 
@@ -65,13 +76,26 @@ bool FlashUpdate::Start(const FirmwareImage& image, int address) {
   // The KX3 is asked to start its loader at the stored settings, in the form
   // they select; a KX2's loader listens at 38400 8N1 already.
   const PortParams params = kx3 ? session_.params : LoaderParams(session_.params.port);
+  const FirmwareLine line = FirmwareLineOf(session_, params.port);
+  if (!line.allowed) {
+    view_.lineRefused = true;
+    view_.status = line.note;
+    view_.colour = StatusColour::Red;
+    Changed();
+    return false;
+  }
   port_.SetComNumber(static_cast<std::uint16_t>(params.port));
   const bool wasOpen = port_.IsOpen();
   if (wasOpen) ApplyParams(port_, params);
   if (!wasOpen && !OpenWithParams(port_, params)) {
     view_.portMissing = true;
-    view_.status = std::string(Text(Msg::ComPortPrefix)) + std::to_string(params.port) +
-                   std::string(Text(Msg::NotExistSuffix));
+    // A server that cannot be reached says why (refused, no route); a local
+    // port that cannot be opened reads as it always has.
+    const std::string reason = port_.ErrorText();
+    view_.status = TransportOf(session_, params.port) != LineTransport::Device && !reason.empty()
+                       ? reason
+                       : std::string(Text(Msg::ComPortPrefix)) + PortShown(session_, params.port) +
+                             std::string(Text(Msg::NotExistSuffix));
     view_.colour = StatusColour::Red;
     Changed();
     return false;

@@ -40,6 +40,16 @@ inline constexpr int kNoticeLoaderWait = 0;
 inline constexpr int kNoticeKx3Done = 254;
 inline constexpr int kNoticeKx2Done = 255;
 
+// What the update can do on the line behind COM `comNumber`. Through a Modbus
+// TCP gateway nothing: the loader's frames are not Modbus requests, so the
+// gateway cannot carry them. Through a transparent server it runs, with a note
+// that the server must be at the loader's 38400 8N1. `note` names the line.
+struct FirmwareLine {
+  bool allowed = true;
+  std::string note;  // empty on a line the program sets itself
+};
+FirmwareLine FirmwareLineOf(const Session& session, int comNumber);
+
 class FlashUpdate {
  public:
   // Where the update is: the one position of a run. While Writing, record()
@@ -63,6 +73,7 @@ class FlashUpdate {
     StatusColour colour = StatusColour::White;
     int progress = 0;          // `ProgressBar`, 0..100
     bool portMissing = false;  // the port failed to open at the start: UPDATE stays off
+    bool lineRefused = false;  // the line cannot carry the loader (FirmwareLineOf): UPDATE stays off
     // The exchange failure that ended the run (a time-out, the line lost);
     // None when it ended by a step's own rule, or has not ended.
     Failure failure = Failure::None;
@@ -81,8 +92,9 @@ class FlashUpdate {
   // Called after every step that changed the view, the state or the notices.
   void SetOnChange(std::function<void()> onChange) { onChange_ = std::move(onChange); }
 
-  // UPDATE: takes the line and sends the first frame. False when the port
-  // cannot be opened (the view says so) or an update is running.
+  // UPDATE: takes the line and sends the first frame. False when the line
+  // cannot carry the update or the port cannot be opened (the view says so),
+  // or an update is running.
   bool Start(const FirmwareImage& image, int address);
 
   // The port's events while the update window is open, a closed notice, the

@@ -108,8 +108,7 @@ constexpr std::array<Entry, kMsgCount> kCatalogue{{
     {Msg::SetAllDevicesConfirm,
      "All device connected to the communication will be set, do you really want to process ?"},
 
-    {Msg::FileOperationError,
-     "Can't perform one of the following file operations: Open, Seek, Read"},
+    {Msg::FileOperationError, "Can't perform one of the following file operations: Open, Seek, Read"},
     {Msg::FileErrorCaption, "File Error"},
     {Msg::BufferReadError, "Can't perform one of the following file operations: Read to Buffer"},
     {Msg::BufferErrorCaption, "Buffer Error"},
@@ -152,6 +151,27 @@ constexpr std::array<Entry, kMsgCount> kCatalogue{{
     {Msg::WriteDataToRom, "Write Data to ROM ..."},
     {Msg::ComPortPrefix, "COM Port "},
     {Msg::NotExistSuffix, " not exist !"},
+
+    {Msg::ServerSetsFormat, ": the server sets the baud rate, parity, data and stop bits."},
+    {Msg::GatewaySetsFormat,
+     ": the gateway sets the baud rate, parity, data and stop bits and speaks RTU on its line; "
+     "ASCII/RTU does not apply."},
+    {Msg::ServerSearchAddresses,
+     ": the server's line format is fixed, so only addresses are searched, in the form chosen in PC settings."},
+    {Msg::GatewaySearchAddresses, ": the gateway's line format is fixed, so only addresses are searched."},
+    {Msg::GatewayForm, "Modbus TCP"},
+    {Msg::ServerChangeWarning,
+     ": the server keeps its own line format and will not follow the controller's new one. Unless the format "
+     "chosen here is the server's, the controller will not answer through it until the server is set the same.\n\n"
+     "Change anyway?"},
+    {Msg::GatewayChangeWarning,
+     ": the gateway keeps its own line format and will not follow the controller's new one. Unless the format "
+     "chosen here is the gateway's (RTU), the controller will not answer through it until the gateway is set "
+     "the same.\n\nChange anyway?"},
+    {Msg::ServerFirmwareFormat,
+     ": the server must run at 38400 bit/s, 8 data bits, no parity, 1 stop bit (38400 8N1) for the update."},
+    {Msg::GatewayFirmwareRefused,
+     ": no firmware update through a Modbus TCP gateway (the loader's frames are not Modbus requests)."},
 
     {Msg::FilterParameters, "KX parameters backup files (*.par)|*.PAR"},
     {Msg::FilterRecord, "KX record files (*.rec)|*.REC"},

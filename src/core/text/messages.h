@@ -154,8 +154,20 @@ enum class Msg : std::uint8_t {
   EraseSector,  // "Erase Sector 1/2"
   VerifyMemoryChecksum,
   WriteDataToRom,
-  ComPortPrefix,    // "COM Port " (followed by the port number)
-  NotExistSuffix,   // " not exist !"
+  ComPortPrefix,   // "COM Port " (followed by the port number)
+  NotExistSuffix,  // " not exist !"
+
+  // Lines behind a network server: what the server decides instead of the
+  // program. Each follows the line's name ("COM3 (tcp://10.0.0.5:4001)").
+  ServerSetsFormat,        // PC settings, tcp://
+  GatewaySetsFormat,       // PC settings, modbus-tcp://
+  ServerSearchAddresses,   // bus search, tcp://
+  GatewaySearchAddresses,  // bus search, modbus-tcp://
+  GatewayForm,             // "Modbus TCP": the form a hit over a gateway is listed with
+  ServerChangeWarning,     // protocol change, tcp:// (a Yes/No question)
+  GatewayChangeWarning,    // protocol change, modbus-tcp:// (a Yes/No question)
+  ServerFirmwareFormat,    // firmware update, tcp://
+  GatewayFirmwareRefused,  // firmware update, modbus-tcp://
 
   // File dialog filters: description, a vertical bar, then the pattern.
   FilterParameters,  // *.par

@@ -139,6 +139,75 @@ TEST(SearchProbe, FramesAndHitRule) {
   EXPECT_FALSE(ProbeHit(text(":0103020000FA"), 1, FrameForm::Rtu));   // ASCII text read as RTU
 }
 
+// Behind a server that fixes the line format, one format is searched: the
+// one chosen in PC settings, over the chosen address range.
+TEST(SearchOnLine, PresetsPerTransport) {
+  const PresetFormat ascii7E1{0, 1, 0, 0, 0};  // 9600, even, 7 bits, 1 stop bit, ASCII
+  const PresetFormat rtu19200{1, 2, 0, 1, 1};  // 19200, none, 7 bits (from a hand-edited word), 2, RTU
+  struct Case {
+    const char* name;
+    LineTransport transport;
+    SearchPresets chosen;
+    PresetFormat pc;
+    SearchPresets expected;
+  };
+  const Case cases[] = {
+      {"local device searches what is left open", LineTransport::Device, P(3, 0, 0, 0, 0, 0), ascii7E1,
+       P(3, 0, 0, 0, 0, 0)},
+      {"rfc2217 line the same", LineTransport::Rfc2217, P(0, 2, 0, 0, 0, 2), ascii7E1, P(0, 2, 0, 0, 0, 2)},
+      {"tcp takes the PC format", LineTransport::Tcp, P(3, 0, 0, 0, 0, 0), ascii7E1, P(3, 1, 1, 2, 1, 1)},
+      {"tcp overrides fixed lists", LineTransport::Tcp, P(0, 3, 2, 1, 2, 2), ascii7E1, P(0, 1, 1, 2, 1, 1)},
+      {"tcp RTU always 8 bits", LineTransport::Tcp, P(1, 0, 0, 0, 0, 0), rtu19200, P(1, 2, 2, 3, 2, 2)},
+      {"modbus-tcp takes the PC format", LineTransport::ModbusTcp, P(16, 0, 0, 0, 0, 0), ascii7E1,
+       P(16, 1, 1, 2, 1, 1)},
+  };
+  for (const Case& c : cases) {
+    const SearchPresets presets = PresetsOnLine(c.transport, c.chosen, c.pc);
+    EXPECT_EQ(presets, c.expected) << c.name;
+    if (FormatIsServers(c.transport)) {
+      EXPECT_EQ(VisitedCombinations(presets).size(), 1U) << c.name;
+    }
+  }
+}
+
+TEST(SearchOnLine, SettingsFieldsAsFormat) {
+  // Baud codes 2400..38400 are list digits 4, 3, 0, 1, 2; parity codes none, even, odd are 2, 1, 0.
+  SettingsFields f;
+  f.baudCode = 3;  // 19200
+  f.parityCode = 0;
+  f.dataBits8 = 1;
+  f.stopBits2 = 1;
+  f.rtu = 1;
+  EXPECT_EQ(FieldsFormat(f), (PresetFormat{1, 2, 1, 1, 1}));
+  for (const PresetFormat format :
+       {PresetFormat{0, 0, 0, 0, 0}, PresetFormat{4, 1, 1, 0, 0}, PresetFormat{2, 2, 1, 1, 1}}) {
+    SettingsFields back;
+    back.baudCode = FormatBaudCode(format);
+    back.parityCode = FormatParityCode(format);
+    back.dataBits8 = format.length;
+    back.stopBits2 = format.stop;
+    back.rtu = format.form;
+    EXPECT_EQ(FieldsFormat(back), format);
+  }
+  f.baudCode = 6;  // a hand-edited word: no such rate, nor parity code 3
+  f.parityCode = 3;
+  EXPECT_EQ(FieldsFormat(f).baud, 0);
+  EXPECT_EQ(FieldsFormat(f).parity, 0);
+}
+
+TEST(SearchOnLine, NotesNameTheLine) {
+  Session session;
+  session.portPath[1] = "/dev/ttyUSB0";
+  session.portPath[2] = "tcp://127.0.0.1:5000";
+  session.portPath[3] = "modbus-tcp://127.0.0.1?echo";
+  EXPECT_EQ(SearchNote(session, 1), "");
+  EXPECT_EQ(SearchNote(session, 2),
+            "COM2 (tcp://127.0.0.1:5000): the server's line format is fixed, so only addresses are searched, in the "
+            "form chosen in PC settings.");
+  EXPECT_EQ(SearchNote(session, 3),
+            "COM3 (modbus-tcp://127.0.0.1?echo): the gateway's line format is fixed, so only addresses are searched.");
+}
+
 // ---------------------------------------------------------------------------
 // The search engine on the simulated bus: kxsim's controllers answer the probes
 // that reach them in their own format; answers are collected by the main routing.
@@ -151,8 +220,8 @@ class SearchEngine : public ::testing::Test {
     routing.setup.lineLost = [this] { search.Handle(search_event::LineLost{}); };
   }
 
-  void Start(int comNumber, const SearchPresets& presets) {
-    search.Handle(search_event::Start{comNumber, presets});
+  void Start(int comNumber, const SearchPresets& presets, const PresetFormat& pcFormat = {}) {
+    search.Handle(search_event::Start{comNumber, presets, pcFormat});
   }
   // Runs the bus until the search has ended.
   void RunSearch(int limit = 10000) {
@@ -355,6 +424,45 @@ TEST_F(SearchEngine, LeaveEndsTheSearchQuietly) {
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(session.lineOwner, LineOwner::Free);
   EXPECT_FALSE(session.params.rtu);
+}
+
+// Through a transparent server: addresses only, every probe in the form chosen
+// in PC settings, the line named as given and the hits listed with the form.
+TEST_F(SearchEngine, OverTcpSearchesAddressesOnlyInThePcForm) {
+  session.portPath[1] = "tcp://127.0.0.1:5000";
+  bus.Add("kx2@5:19200-8N1-rtu");
+  const PresetFormat pc{1, 2, 1, 0, 1};  // 19200 8N1 RTU, as chosen in PC settings
+  Start(1, P(1, 0, 0, 0, 0, 0), pc);     // 01H~10H, every format list left at UNKNOW
+  EXPECT_EQ(search.Total(), 16);
+  EXPECT_EQ(search.view().status, "COM1 (tcp://127.0.0.1:5000), RTU");
+  std::vector<int> combinations;
+  const auto watch = [&] {
+    while (port.written.size() > combinations.size()) combinations.push_back(search.Combination());
+    return !search.Searching();
+  };
+  ASSERT_TRUE(bus.RunUntil(watch, 1000));
+  ASSERT_EQ(port.written.size(), 16U);
+  for (std::size_t i = 0; i < port.written.size(); ++i)
+    EXPECT_EQ(port.written[i], ProbeFrame(static_cast<std::uint8_t>(i + 1), FrameForm::Rtu)) << i;
+  EXPECT_EQ(std::vector<int>(16, CombinationNumber(pc)), combinations);
+  ASSERT_EQ(search.hits().size(), 1U);
+  EXPECT_EQ(search.hits()[0].addressText, "05H");
+  EXPECT_EQ(search.hits()[0].protocolText, "RTU");
+  EXPECT_EQ(search.RowCombination(1), CombinationNumber(pc));  // SET takes the PC format back: nothing changes
+  EXPECT_EQ(search.view().status, "Search Completed,Found 1 items");
+}
+
+TEST_F(SearchEngine, OverModbusTcpSearchesAddressesOnly) {
+  session.portPath[2] = "modbus-tcp://127.0.0.1";
+  bus.Add("kx2@3:9600-7E1-ascii");
+  Start(2, P(1, 0, 0, 0, 0, 0), PresetFormat{0, 1, 0, 0, 0});  // the PC settings: 9600 7E1 ASCII
+  EXPECT_EQ(search.Total(), 16);
+  EXPECT_EQ(search.view().status, "COM2 (modbus-tcp://127.0.0.1), Modbus TCP");
+  RunSearch();
+  EXPECT_EQ(search.ProbeCount(), 16);
+  ASSERT_EQ(search.hits().size(), 1U);
+  EXPECT_EQ(search.hits()[0].addressText, "03H");
+  EXPECT_EQ(search.hits()[0].protocolText, "Modbus TCP");
 }
 
 }  // namespace

@@ -111,5 +111,37 @@ TEST_F(StorePcSettingsTest, WriteFailureKeepsWordForTheRun) {
   EXPECT_EQ(session.settingsWord, 690);
 }
 
+// Which groups the page offers for the chosen port's line, and the note.
+TEST(PcSettingsPageTest, LineControlsPerTransport) {
+  struct Case {
+    const char* path;
+    bool rtu;
+    bool format, dataLen, form;
+    const char* note;
+  };
+  const Case cases[] = {
+      {"/dev/ttyUSB0", false, true, true, true, ""},
+      {"/dev/ttyUSB0", true, true, false, true, ""},  // RTU: 8 data bits, as always
+      {"rfc2217://10.0.0.5:4001", false, true, true, true, ""},
+      {"/dev/ttyUSB0?echo", false, true, true, true, ""},
+      {"tcp://127.0.0.1:5000", false, false, false, true,
+       "COM2 (tcp://127.0.0.1:5000): the server sets the baud rate, parity, data and stop bits."},
+      {"tcp://127.0.0.1:5000?echo", true, false, false, true,
+       "COM2 (tcp://127.0.0.1:5000?echo): the server sets the baud rate, parity, data and stop bits."},
+      {"modbus-tcp://127.0.0.1", false, false, false, false,
+       "COM2 (modbus-tcp://127.0.0.1): the gateway sets the baud rate, parity, data and stop bits and speaks RTU "
+       "on its line; ASCII/RTU does not apply."},
+  };
+  for (const Case& c : cases) {
+    Session session;
+    session.portPath[2] = c.path;
+    const PcPageControls page = PcControlsFor(session, 2, c.rtu);
+    EXPECT_EQ(page.formatEnabled, c.format) << c.path;
+    EXPECT_EQ(page.dataLenEnabled, c.dataLen) << c.path << " rtu " << c.rtu;
+    EXPECT_EQ(page.formEnabled, c.form) << c.path;
+    EXPECT_EQ(page.note, c.note) << c.path;
+  }
+}
+
 }  // namespace
 }  // namespace kx

@@ -365,5 +365,46 @@ TEST_F(ChangeEngine, PortThatCannotOpenLeavesThePageUsable) {
   EXPECT_TRUE(port.written.empty());
 }
 
+// The question before SET behind a server that keeps its own line format:
+// asked whenever the address-and-format write goes out (it always carries the
+// whole format byte), never for a line the program sets or a sync alone.
+TEST(ChangeWarningRule, AskedWhenTheFormatIsWrittenBehindAServer) {
+  Session session;
+  session.portPath[1] = "/dev/ttyUSB0";
+  session.portPath[2] = "tcp://127.0.0.1:5000";
+  session.portPath[3] = "modbus-tcp://127.0.0.1";
+  ChangeOrder same;
+  SetPresetsToFormat(same.presets, k9600_7E1_Ascii);
+  same.after = k9600_7E1_Ascii;
+  ChangeOrder newAddress = same;
+  newAddress.afterAddress = 2;
+  ChangeOrder newFormat = same;
+  newFormat.after = k19200_8E1_Rtu;
+  ChangeOrder syncOnly = same;
+  syncOnly.sync = true;
+  const std::string tcp =
+      "COM2 (tcp://127.0.0.1:5000): the server keeps its own line format and will not follow the controller's new "
+      "one. Unless the format chosen here is the server's, the controller will not answer through it until the "
+      "server is set the same.\n\nChange anyway?";
+  const std::string gateway =
+      "COM3 (modbus-tcp://127.0.0.1): the gateway keeps its own line format and will not follow the controller's "
+      "new one. Unless the format chosen here is the gateway's (RTU), the controller will not answer through it "
+      "until the gateway is set the same.\n\nChange anyway?";
+  struct Case {
+    int com;
+    const ChangeOrder* order;
+    std::string warning;
+  };
+  const Case cases[] = {
+      {1, &newFormat, ""},      {1, &newAddress, ""},      {2, &newFormat, tcp},
+      {2, &newAddress, tcp},    {2, &syncOnly, ""},        {2, &same, ""},
+      {3, &newFormat, gateway}, {3, &newAddress, gateway}, {3, &syncOnly, ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ChangeWarning(session, c.com, *c.order), c.warning) << c.com;
+    EXPECT_EQ(WritesAddressAndFormat(*c.order), c.order != &same && c.order != &syncOnly);
+  }
+}
+
 }  // namespace
 }  // namespace kx

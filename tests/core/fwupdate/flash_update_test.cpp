@@ -285,6 +285,63 @@ TEST(FlashUpdate, PortThatDoesNotOpenLeavesTheLineFree) {
   EXPECT_TRUE(rig.port.written.empty());
 }
 
+// Where the line is reached through a server: through a Modbus TCP gateway the
+// update is refused before the port is touched (the loader's frames are not
+// Modbus requests); through a transparent server it runs, with a note that the
+// server must be at 38400 8N1; a server that cannot be reached says why.
+TEST(FlashUpdate, LinesBehindServers) {
+  struct Case {
+    const char* path;
+    bool allowed;
+    const char* note;
+  };
+  const Case cases[] = {
+      {"/dev/ttyUSB0", true, ""},
+      {"rfc2217://10.0.0.5:4001", true, ""},
+      {"tcp://127.0.0.1:5000", true,
+       "COM3 (tcp://127.0.0.1:5000): the server must run at 38400 bit/s, 8 data bits, no parity, 1 stop bit "
+       "(38400 8N1) for the update."},
+      {"modbus-tcp://127.0.0.1", false,
+       "COM3 (modbus-tcp://127.0.0.1): no firmware update through a Modbus TCP gateway (the loader's frames are not "
+       "Modbus requests)."},
+      {"modbus-tcp://127.0.0.1:1502?echo", false,
+       "COM3 (modbus-tcp://127.0.0.1:1502?echo): no firmware update through a Modbus TCP gateway (the loader's "
+       "frames are not Modbus requests)."},
+  };
+  for (const Case& c : cases) {
+    Session session;
+    session.portPath[3] = c.path;
+    const FirmwareLine line = FirmwareLineOf(session, 3);
+    EXPECT_EQ(line.allowed, c.allowed) << c.path;
+    EXPECT_EQ(line.note, c.note) << c.path;
+  }
+
+  for (FirmwareModel model : {FirmwareModel::Kx2, FirmwareModel::Kx3}) {
+    Rig gateway;
+    gateway.session.portPath[3] = "modbus-tcp://127.0.0.1";
+    EXPECT_FALSE(gateway.update.Start(Image(model, 2), 1));
+    EXPECT_EQ(gateway.update.view().status, FirmwareLineOf(gateway.session, 3).note);
+    EXPECT_EQ(gateway.update.view().colour, StatusColour::Red);
+    EXPECT_TRUE(gateway.update.view().lineRefused);
+    EXPECT_EQ(gateway.port.openCount, 0);
+    EXPECT_TRUE(gateway.port.written.empty());
+    EXPECT_EQ(gateway.session.lineOwner, LineOwner::Free);
+  }
+
+  Rig server("kx2@1:9600-7E1-ascii,loader");
+  server.session.portPath[3] = "tcp://127.0.0.1:5000";
+  ASSERT_TRUE(server.update.Start(Image(FirmwareModel::Kx2, 2), 1));
+  EXPECT_TRUE(server.RunToEnd());
+  EXPECT_EQ(server.update.state(), State::Done);
+
+  Rig unreachable;
+  unreachable.session.portPath[3] = "tcp://127.0.0.1:5000";
+  unreachable.port.failNextOpen = "Cannot open COM3 (tcp://127.0.0.1:5000): Connection refused";
+  EXPECT_FALSE(unreachable.update.Start(Image(FirmwareModel::Kx2, 2), 1));
+  EXPECT_EQ(unreachable.update.view().status, "Cannot open COM3 (tcp://127.0.0.1:5000): Connection refused");
+  EXPECT_TRUE(unreachable.update.view().portMissing);
+}
+
 TEST(FlashUpdate, StoppingMidwayClosesThePortAndFreesTheLine) {
   Rig rig("kx2@1:9600-7E1-ascii,loader");
   ASSERT_TRUE(rig.update.Start(Image(FirmwareModel::Kx2, 5), 1));
