@@ -81,8 +81,7 @@ scan:   probes each address (default 1-247) at the line's format, at each
         the wire plus the controllers' turnaround and a margin, instead of
         the 110 ms the kxcomm bus search waits. Over tcp:// and modbus-tcp://
         the format is the server's: addresses only are searched (over tcp://
-        at the line's format or the first --line given), and --fast does not
-        apply on a network line (nor to restore --all's probes there).
+        at the line's format or the first --line given).
 write:  VALUE is -32768..65535 or 0x0000..0xFFFF. A register the controller
         protects gets the unlock write first, as in kxcomm's monitor.
 backup: checks that FILE.par can be written before the upload; the file is

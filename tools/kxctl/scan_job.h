@@ -31,10 +31,9 @@ int FastProbeWaitMs(const LineFormat& format);
 // are in milliseconds: it is sent with a tick of ProbeTickMs(true).
 kx::ExchangeRequest ScanProbe(const Line& line, int address, bool fast);
 inline int ProbeTickMs(bool fast) { return fast ? 1 : kx::kTickMs; }
-// Whether probes on this line may be fast when asked: not over a network,
-// whose latency the wire time says nothing about (the probes keep the
-// search's wait and the exchange's network allowance).
-inline bool FastProbes(const Line& line, bool asked) { return asked && !line.Traits().network; }
+// Whether probes may be fast: as asked, on every line (over a network the
+// exchange's allowance is added to the probe's wait in its own unit).
+inline bool FastProbes(const Line&, bool asked) { return asked; }
 
 // The formats a scan visits: --all-formats gives the bus search's 90 in its
 // order, --line the ones listed, and otherwise the line's own format.
