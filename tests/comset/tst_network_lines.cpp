@@ -143,7 +143,7 @@ class TstNetworkLines : public QObject, protected kx::test::WindowFixture<Settin
     Pick("AddrPreSet", 1);  // 01H~10H
     kx::test::Click(*Get<QPushButton>("SetStartBt"));
     auto& search = window_->searchPage()->search();
-    QCOMPARE(search.Total(), 16);
+    QCOMPARE(search.total(), 16);
     QCOMPARE(Get<QLabel>("AutoDetectLb")->text(), QString("COM2 (tcp://127.0.0.1:5000), RTU"));
     std::vector<int> combinations;
     QVERIFY(bus_->RunUntil([&] {
@@ -183,9 +183,9 @@ class TstNetworkLines : public QObject, protected kx::test::WindowFixture<Settin
     Pick("AddrPreSet", 1);
     kx::test::Click(*Get<QPushButton>("SetStartBt"));
     auto& search = window_->searchPage()->search();
-    QCOMPARE(search.Total(), 16);
+    QCOMPARE(search.total(), 16);
     QVERIFY(bus_->RunUntil([&] { return !search.Searching(); }));
-    QCOMPARE(search.ProbeCount(), 16);
+    QCOMPARE(search.probeCount(), 16);
     auto* table = Get<QTableWidget>("ResultTable");
     QCOMPARE(table->item(1, 1)->text(), QString("03H"));
     QCOMPARE(table->item(1, 2)->text(), QString("Modbus TCP"));

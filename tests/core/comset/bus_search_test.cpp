@@ -433,7 +433,7 @@ TEST_F(SearchEngine, OverTcpSearchesAddressesOnlyInThePcForm) {
   bus.Add("kx2@5:19200-8N1-rtu");
   const PresetFormat pc{1, 2, 1, 0, 1};  // 19200 8N1 RTU, as chosen in PC settings
   Start(1, P(1, 0, 0, 0, 0, 0), pc);     // 01H~10H, every format list left at UNKNOW
-  EXPECT_EQ(search.Total(), 16);
+  EXPECT_EQ(search.total(), 16);
   EXPECT_EQ(search.view().status, "COM1 (tcp://127.0.0.1:5000), RTU");
   std::vector<int> combinations;
   const auto watch = [&] {
@@ -456,10 +456,10 @@ TEST_F(SearchEngine, OverModbusTcpSearchesAddressesOnly) {
   session.portPath[2] = "modbus-tcp://127.0.0.1";
   bus.Add("kx2@3:9600-7E1-ascii");
   Start(2, P(1, 0, 0, 0, 0, 0), PresetFormat{0, 1, 0, 0, 0});  // the PC settings: 9600 7E1 ASCII
-  EXPECT_EQ(search.Total(), 16);
+  EXPECT_EQ(search.total(), 16);
   EXPECT_EQ(search.view().status, "COM2 (modbus-tcp://127.0.0.1), Modbus TCP");
   RunSearch();
-  EXPECT_EQ(search.ProbeCount(), 16);
+  EXPECT_EQ(search.probeCount(), 16);
   ASSERT_EQ(search.hits().size(), 1U);
   EXPECT_EQ(search.hits()[0].addressText, "03H");
   EXPECT_EQ(search.hits()[0].protocolText, "Modbus TCP");
